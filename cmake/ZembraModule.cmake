@@ -1,0 +1,32 @@
+# zembra_module(NAME [DEPS a b ...] [SYSTEM_LIBS x y ...])
+# Builds every .cpp below src/NAME into the static library zembra_NAME.
+# Sources are globbed so a new file needs no edit here.
+function(zembra_module name)
+  cmake_parse_arguments(M "" "" "DEPS;SYSTEM_LIBS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(zembra_${name} STATIC ${sources})
+  target_include_directories(zembra_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  foreach(dep ${M_DEPS})
+    target_link_libraries(zembra_${name} PUBLIC zembra_${dep})
+  endforeach()
+  if(M_SYSTEM_LIBS)
+    target_link_libraries(zembra_${name} PUBLIC ${M_SYSTEM_LIBS})
+  endif()
+endfunction()
+
+# zembra_test(NAME DEPS a b ...): one GoogleTest executable from every .cpp
+# below tests/NAME, registered with CTest.
+function(zembra_test name)
+  cmake_parse_arguments(T "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(test_${name} ${sources})
+  foreach(dep ${T_DEPS})
+    target_link_libraries(test_${name} PRIVATE zembra_${dep})
+  endforeach()
+  target_link_libraries(test_${name} PRIVATE GTest::gtest GTest::gtest_main)
+  target_compile_definitions(test_${name} PRIVATE
+    ZEMBRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ZEMBRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "ZEMBRA_SHUTDOWN_COMMAND=true")
+endfunction()

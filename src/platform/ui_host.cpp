@@ -1,0 +1,13 @@
+#include "platform/ui_host.h"
+
+#include "platform/string_table.h"
+
+namespace zembra {
+
+std::string UiHost::text(std::string_view key) const {
+    if (strings_) return strings_->text(key);
+    std::string_view fallback = StringTable::defaultText(key);
+    return std::string(fallback.empty() ? key : fallback);
+}
+
+}  // namespace zembra
