@@ -24,6 +24,7 @@ function(zembra_test name)
     target_link_libraries(test_${name} PRIVATE zembra_${dep})
   endforeach()
   target_link_libraries(test_${name} PRIVATE GTest::gtest GTest::gtest_main)
+  target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(test_${name} PRIVATE
     ZEMBRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     ZEMBRA_BINARY_DIR="${PROJECT_BINARY_DIR}")

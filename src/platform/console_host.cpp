@@ -1,0 +1,104 @@
+#include "platform/console_host.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+namespace zembra {
+
+namespace {
+std::atomic<bool> g_interrupted{false};
+extern "C" void onSigint(int) { g_interrupted.store(true); }
+}  // namespace
+
+ConsoleHost::ConsoleHost(const StringTable* strings, QuestionPolicy policy)
+    : UiHost(strings), policy_(policy) {}
+
+void ConsoleHost::catchInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = onSigint;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool ConsoleHost::interruptPending() { return g_interrupted.load(); }
+
+void ConsoleHost::setInterruptHandler(void (*handler)(void*), void* context) {
+    interruptHandler_ = handler;
+    interruptContext_ = context;
+}
+
+void ConsoleHost::finishLine() {
+    if (lineOpen_) {
+        std::fputc('\n', stderr);
+        lineOpen_ = false;
+    }
+}
+
+BoxAnswer ConsoleHost::messageBox(BoxKind kind, const std::string& text) {
+    finishLine();
+    switch (kind) {
+        case BoxKind::Error:
+            std::fprintf(stderr, "%s: %s\n", this->text("STR_MAIN_DLG_ErrorTitle").c_str(),
+                         text.c_str());
+            return BoxAnswer::Ok;
+        case BoxKind::Warning:
+            std::fprintf(stderr, "%s: %s\n", this->text("STR_MAIN_DLG_WarningTitle").c_str(),
+                         text.c_str());
+            return BoxAnswer::Ok;
+        case BoxKind::Question:
+            break;
+    }
+    if (policy_ == QuestionPolicy::AlwaysYes) {
+        std::fprintf(stderr, "%s [yes]\n", text.c_str());
+        return BoxAnswer::Yes;
+    }
+    if (policy_ == QuestionPolicy::AlwaysNo || !isatty(STDIN_FILENO)) {
+        std::fprintf(stderr, "%s [no]\n", text.c_str());
+        return BoxAnswer::No;
+    }
+    for (;;) {
+        std::fprintf(stderr, "%s: %s [y/n] ", this->text("STR_MAIN_DLG_InformationTitle").c_str(),
+                     text.c_str());
+        std::fflush(stderr);
+        std::string answer;
+        if (!std::getline(std::cin, answer)) {
+            std::cin.clear();
+            return BoxAnswer::No;
+        }
+        if (answer == "y" || answer == "Y" || answer == "yes") return BoxAnswer::Yes;
+        if (answer == "n" || answer == "N" || answer == "no") return BoxAnswer::No;
+    }
+}
+
+void ConsoleHost::pumpMessages() {
+    if (g_interrupted.exchange(false) && interruptHandler_) interruptHandler_(interruptContext_);
+}
+
+void ConsoleHost::setStatus(const std::string& text) {
+    status_ = text;
+    redraw();
+}
+
+void ConsoleHost::setProgress(int position, int range) {
+    position_ = position;
+    range_ = range;
+    redraw();
+}
+
+void ConsoleHost::redraw() {
+    if (quiet_) return;
+    std::string bar;
+    if (range_ > 0) {
+        int filled = static_cast<int>(20LL * std::clamp(position_, 0, range_) / range_);
+        bar = "[" + std::string(filled, '#') + std::string(20 - filled, '.') + "] ";
+    }
+    std::fprintf(stderr, "\r%s%s\033[K", bar.c_str(), status_.c_str());
+    std::fflush(stderr);
+    lineOpen_ = true;
+}
+
+}  // namespace zembra

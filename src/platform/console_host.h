@@ -1,0 +1,53 @@
+#pragma once
+// UiHost for the command line: errors and warnings go to stderr, questions
+// are answered by a policy, status and progress draw one redrawn line.
+
+#include <atomic>
+#include <string>
+
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+enum class QuestionPolicy {
+    Ask,     // y/n prompt when stdin is a terminal, else the safe answer No
+    AlwaysYes,
+    AlwaysNo,
+};
+
+class ConsoleHost : public UiHost {
+public:
+    explicit ConsoleHost(const StringTable* strings = nullptr,
+                         QuestionPolicy policy = QuestionPolicy::Ask);
+
+    BoxAnswer messageBox(BoxKind kind, const std::string& text) override;
+    void pumpMessages() override;
+    void setStatus(const std::string& text) override;
+    void setProgress(int position, int range) override;
+
+    void setPolicy(QuestionPolicy policy) { policy_ = policy; }
+    // Hides the progress line (for scripts that want clean output).
+    void setQuiet(bool quiet) { quiet_ = quiet; }
+    // Ends the redrawn line so later output starts on a fresh line.
+    void finishLine();
+
+    // Called from pumpMessages() when Ctrl-C was pressed since the last
+    // pump; the front end sets it to its "Cancel" press.
+    void setInterruptHandler(void (*handler)(void*), void* context);
+    // Installs a SIGINT handler that only records the press.
+    static void catchInterrupt();
+    static bool interruptPending();
+
+private:
+    void redraw();
+    QuestionPolicy policy_;
+    bool quiet_ = false;
+    bool lineOpen_ = false;
+    std::string status_;
+    int position_ = 0;
+    int range_ = 0;
+    void (*interruptHandler_)(void*) = nullptr;
+    void* interruptContext_ = nullptr;
+};
+
+}  // namespace zembra
