@@ -1,0 +1,43 @@
+#pragma once
+// 48000 -> 44100 Hz stereo resampler on the common 7056000 Hz grid
+// (147 x 48000 = 160 x 44100) with a Kaiser-windowed (beta 10) sinc filter.
+// Input fills a ring of two halves; each full half is filtered at once.
+
+#include <cstdint>
+#include <vector>
+
+namespace zembra {
+
+class Resampler {
+public:
+    static constexpr int kRingFrames = 32768;
+    static constexpr int kHalfFrames = kRingFrames / 2;
+
+    // Filter half-length (grid steps) and cut-off for an AudioMode; 0 when
+    // that mode does not resample.
+    static int halfLengthFor(int audioMode);
+    static double cutoffFor(int audioMode);
+    // The filter table h[0..N] for half-length N and cut-off fc.
+    static std::vector<double> buildFilter(int halfLength, double cutoff);
+
+    // Rebuilds the table and clears the ring and counters.
+    void start(int halfLength, double cutoff);
+    bool active() const { return halfLength_ > 0; }
+    // Feeds interleaved stereo frames; output frames are appended to `out`.
+    void feed(const int16_t* pcm, int frames, std::vector<int16_t>& out);
+    // Zero-fills the rest of the current half and filters it.
+    void flush(std::vector<int16_t>& out);
+
+private:
+    void runHalf(std::vector<int16_t>& out);
+
+    int halfLength_ = 0;
+    std::vector<double> h_;
+    std::vector<int16_t> ring_;  // kRingFrames stereo frames
+    int64_t filled_ = 0;         // input frames written so far (absolute)
+    int64_t outIndex_ = 0;       // next output frame number
+    int64_t posInt_ = 0;         // input position of the next output: posInt_ + phase_/147
+    int phase_ = 0;
+};
+
+}  // namespace zembra
