@@ -1,0 +1,112 @@
+#pragma once
+// The title reader: walks the chosen title's cells and copies their sectors,
+// unchanged, into a read buffer in memory or a temporary file on disk; the
+// decoder reads that program stream with readSource. Without a title (plain
+// VOB or MPEG files) the files' bytes are handed on as they come.
+// Integer results follow the rest of the engine: 1 success, 0 failure.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dvd/source_file.h"
+#include "dvd/title_catalogue.h"
+
+namespace zembra {
+
+class UiHost;
+
+class SourceReader {
+public:
+    static constexpr int64_t kDiskModeBufferBytes = 2099200;  // 2 MB + one sector
+    static constexpr int64_t kDiskReadBackBytes = 2097152;
+    static constexpr int64_t kPlainRefillBytes = 524288;
+    static constexpr int kTitleRefillSectors = 16;
+
+    SourceReader(UiHost& host, TitleCatalogue& catalogue);
+    ~SourceReader();
+    SourceReader(const SourceReader&) = delete;
+    SourceReader& operator=(const SourceReader&) = delete;
+
+    // files: the title set's VOB files in order (or plain files); title: index
+    // into the catalogue, -1 for plain files; tempPath: the disk buffer file
+    // ("hdcache.dat" in the output folder), empty for "./~tempdata.dat".
+    int openSource(const std::vector<std::string>& files, bool useDiscLayer, int angle, int title,
+                   int bufferMegabytes, bool bufferOnDisk, const std::string& tempPath = {});
+    int reopenSource();
+    // -1 on failure, else the result of the first block read (0 or negative).
+    int seekSource(int64_t sector);
+    // length; 0 when the stream ends first; -1 when a prefill stopped on a
+    // read error (getStopSector tells where).
+    int readSource(uint8_t* destination, int length);
+    int closeSource();
+
+    void setPrefill(int flag) { prefill_ = flag != 0; }
+    int64_t getCurrentSector() const { return currentSector_; }
+    int64_t getStopSector() const { return stopSector_; }
+    int64_t getSectorsBefore() const;
+    int64_t getFileSectors(int index) const;
+    // Index of the file of the set now being read (-1 when nothing is open).
+    int getFileIndex() const;
+
+    // Cancel request of the running job; cleared by openSource.
+    void setCancel(int flag) { cancel_ = flag; }
+    int cancelRequested() const { return cancel_; }
+    // Status text put back after a buffering caption.
+    void setIdleStatus(const std::string& text) { idleStatus_ = text; }
+
+    bool isInitialised() const { return initialised_; }
+    bool isOpen() const { return buffer_.size() > 0; }
+    int title() const { return title_; }
+    int currentCell() const { return cell_; }
+    int64_t bufferBytes() const { return bufferBytes_; }
+    const std::string& combinedName() const { return combinedName_; }
+
+private:
+    int allocateBuffers();
+    int refill();
+    int readSectors(int64_t count);  // the cell walk; sectors stored
+    int positionAt(int64_t sector, bool reportOpenFailure);
+    int findFile(int64_t sector, int64_t& firstOfFile) const;
+    void updateCurrentFromFile();
+    void showReadFailure(const std::string& key, const std::string& name, bool lineBreak);
+    const TitleRecord* chosenTitle() const;
+
+    UiHost& host_;
+    TitleCatalogue& catalogue_;
+
+    bool useDiscLayer_ = false;
+    bool discLayerLoaded_ = false;
+    int title_ = -1;
+    int angle_ = 0;
+    int cell_ = 0;
+    int64_t consumedInCell_ = 0;
+
+    int bufferMegabytes_ = 1;
+    bool bufferOnDisk_ = false;
+    int64_t bufferBytes_ = 0;  // buffer size (megabytes * 1048576)
+    std::vector<uint8_t> buffer_;
+    int64_t valid_ = 0;
+    int64_t readPos_ = 0;
+
+    std::string tempPath_;
+    std::FILE* temp_ = nullptr;
+    int64_t tempContent_ = 0;
+    int64_t tempReadBack_ = 0;
+
+    bool prefill_ = false;
+    int cancel_ = 0;
+    int64_t stopSector_ = 0;
+    bool initialised_ = false;
+    int64_t currentSector_ = 0;
+    std::vector<int64_t> fileSectors_;
+    std::vector<std::string> files_;
+    std::string combinedName_;
+    std::unique_ptr<SourceFile> file_;
+    std::string idleStatus_;
+    int lastBlockResult_ = 0;
+};
+
+}  // namespace zembra

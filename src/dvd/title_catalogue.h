@@ -1,0 +1,89 @@
+#pragma once
+// The titles of one opened title set: one TitleRecord per program chain of
+// VTS_xx_0.IFO with its cells, chapters, streams and sub-picture palette.
+// parseIfo fills it from an IFO file; the decoder's scan of plain VOB files
+// fills a one-title catalogue by hand, so every field is plain and public.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zembra {
+
+class UiHost;
+
+struct CellRecord {
+    uint32_t firstSector = 0;  // absolute over the title set's VOB files
+    uint32_t lastSector = 0;
+    uint16_t vobId = 0;
+    uint8_t cellId = 0;
+    // High nibble: number of angles of the block the cell belongs to; low
+    // nibble: the cell's angle number. 0x11 outside angle blocks.
+    uint8_t angle = 0x11;
+    int32_t chapter = 0;  // from 0
+    double duration = 0.0;  // seconds
+};
+
+inline constexpr int kMaxAudioSlots = 32;
+inline constexpr int kMaxSubpictureSlots = 32;
+
+struct TitleRecord {
+    std::string label;  // "[01] Length:01:45:30"
+    std::vector<CellRecord> cells;
+    double duration = 0.0;  // sum of the cells' durations, set by openSource
+    // 16 colours of the sub-picture palette, Y, Cr, Cb each.
+    std::array<std::array<uint8_t, 3>, 16> palette{};
+    bool hasPalette = false;
+
+    int32_t audioCount = 0;
+    std::array<std::string, kMaxAudioSlots> audioText;
+    std::array<int32_t, kMaxAudioSlots> audioCoding{};  // 0 AC-3, 2 MPEG-1, 3 MPEG-2x, 4 LPCM, 6 DTS
+    std::array<int32_t, kMaxAudioSlots> audioStream{};  // 0..7
+
+    int32_t subpictureCount = 0;
+    std::array<std::string, kMaxSubpictureSlots> subpictureText;
+    std::array<int32_t, kMaxSubpictureSlots> subpictureStream{};  // 0..31
+
+    // Set for a title built from bare VOB files: cells are whole files and
+    // the navigation-pack cell ids do not filter anything.
+    bool noCellFilter = false;
+
+    int32_t cellCount() const { return int32_t(cells.size()); }
+    int32_t chapterCount() const { return cells.empty() ? 0 : cells.back().chapter + 1; }
+};
+
+struct TitleCatalogue {
+    std::vector<TitleRecord> titles;
+
+    int32_t count() const { return int32_t(titles.size()); }
+    void clear() { titles.clear(); }
+    TitleRecord* title(int index) {
+        return index >= 0 && index < count() ? &titles[size_t(index)] : nullptr;
+    }
+    const TitleRecord* title(int index) const {
+        return index >= 0 && index < count() ? &titles[size_t(index)] : nullptr;
+    }
+};
+
+// Reads an IFO (a plain file, or "<image or device>:<path on the disc>") into
+// the catalogue, replacing what it held. An empty path only clears it.
+// On failure shows STR_ERROR_52 then STR_ERROR_53, leaves the catalogue
+// empty and returns false.
+[[nodiscard]] bool parseIfo(TitleCatalogue& catalogue, const std::string& path, UiHost& host);
+
+// The same over bytes already in memory (no boxes); false when they are not a
+// readable title set IFO. Used by parseIfo and by the fuzz target.
+[[nodiscard]] bool parseIfoBytes(TitleCatalogue& catalogue, const uint8_t* data, size_t size);
+
+// Display names used in the stream texts.
+const char* languageName(uint8_t first, uint8_t second);  // "" when unknown
+const char* audioCodingName(int coding);                  // "AC3", "MPEG1", ...
+int audioStreamIdBase(int coding);                        // 0x80, 0xC0, ...
+
+// Time of a program chain or cell: BCD h, m, s, then frames with the rate
+// flag in the top two bits (1 = 25 fps, else 30).
+double decodePlaybackTime(const uint8_t* time4);
+
+}  // namespace zembra
