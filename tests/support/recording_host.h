@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/ui_host.h"
+#include "support/no_shutdown.h"
 
 namespace zembra::testing {
 
