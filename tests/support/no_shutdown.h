@@ -7,7 +7,8 @@
 namespace zembra::testing {
 
 inline const bool kShutdownDisarmed = [] {
-    ::setenv("ZEMBRA_SHUTDOWN_COMMAND", "true", 0);
+    const char* command = std::getenv("ZEMBRA_SHUTDOWN_COMMAND");
+    if (!command || !*command) ::setenv("ZEMBRA_SHUTDOWN_COMMAND", "true", 1);
     return true;
 }();
 
