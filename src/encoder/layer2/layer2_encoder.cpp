@@ -1,0 +1,416 @@
+#include "encoder/layer2/layer2_encoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "encoder/layer2/layer2_tables.h"
+#include "encoder/layer2/psycho_model.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+using layer2::AllocTable;
+using layer2::kClasses;
+
+namespace {
+
+constexpr int kSubbands = 32;
+constexpr int kBlocks = 36;  // subband samples per subband and frame
+constexpr int kHistory = 512;
+
+// Prototype low-pass of the 32-band cosine-modulated filter bank: a Kaiser
+// windowed sinc whose cut-off makes neighbouring bands power complementary,
+// so that the standard's synthesis bank rebuilds the signal.
+constexpr double kKaiserBeta = 9.0;
+constexpr double kCutoff = 0.0555418372;
+constexpr double kPrototypeGain = 2.0;
+
+double besselI0(double x) {
+    double sum = 1, term = 1;
+    for (int k = 1; k < 60; ++k) {
+        term *= (x / (2 * k)) * (x / (2 * k));
+        sum += term;
+    }
+    return sum;
+}
+
+class BitWriter {
+public:
+    explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
+    void put(std::uint32_t value, int bits) {
+        for (int i = bits - 1; i >= 0; --i) {
+            acc_ = static_cast<std::uint8_t>((acc_ << 1) | ((value >> i) & 1));
+            if (++fill_ == 8) {
+                out_.push_back(acc_);
+                acc_ = 0;
+                fill_ = 0;
+            }
+        }
+        count_ += bits;
+    }
+    long count() const { return count_; }
+
+private:
+    std::vector<std::uint8_t>& out_;
+    std::uint8_t acc_ = 0;
+    int fill_ = 0;
+    long count_ = 0;
+};
+
+}  // namespace
+
+struct Layer2Encoder::State {
+    Layer2Settings settings;
+    EsStore* store = nullptr;
+    AudioUnitSink sink;
+    int kbps = 0;
+    AllocTable table{};
+    // Slots per frame as the fraction num/den: W whole slots, rest r/den.
+    long slotsWhole = 0, slotsRest = 0, slotsDen = 441;
+    long lag = 0;  // in units of 1/den
+    int frames = 0;
+    int padding = 0;
+
+    std::array<double, 512> window{};
+    double cosMatrix[kSubbands][64]{};
+    std::array<std::array<double, 2 * kHistory>, 2> history{};  // analysis input, twice over
+    int historyPos = 0;
+    std::array<std::array<double, 2 * Layer2Encoder::kFrameSamples>, 2> input{};  // prev + current
+    layer2::PsychoModel psycho[2];
+
+    double sample[2][kBlocks][kSubbands]{};
+    int scf[2][kSubbands][3]{};
+    int scfsi[2][kSubbands]{};
+    int alloc[2][kSubbands]{};
+    double smr[2][kSubbands]{};
+    std::vector<std::uint8_t> frame;
+};
+
+Layer2Encoder::Layer2Encoder(UiHost& host) : host_(host) {}
+Layer2Encoder::~Layer2Encoder() = default;
+
+int Layer2Encoder::bitrateKbps(int index) {
+    return index >= 1 && index <= 14 ? layer2::kBitrateKbps[index] : 0;
+}
+
+int layer2Sblimit(int kbps) {
+    const int a = kbps / 2;  // per channel
+    if (a >= 56 && a <= 80) return 27;
+    if (a < 96) return 8;
+    return 30;
+}
+
+int Layer2Encoder::framesCoded() const { return state_ ? state_->frames : 0; }
+int Layer2Encoder::lastPadding() const { return state_ ? state_->padding : 0; }
+
+bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store,
+                               AudioUnitSink sink) {
+    state_.reset();
+    try {
+        state_ = std::make_unique<State>();
+    } catch (const std::bad_alloc&) {
+        host_.error("STR_ERROR_340");
+        return false;
+    }
+    State& s = *state_;
+    s.settings = settings;
+    s.store = &store;
+    s.sink = std::move(sink);
+    s.kbps = bitrateKbps(settings.bitrateIndex);
+    if (s.kbps == 0) s.kbps = 224;
+    s.table = layer2::makeTable(layer2Sblimit(s.kbps));
+    // 1152 / 44.1 * kbps / 8 slots = 1440 * kbps / 441.
+    const long num = 1440L * s.kbps;
+    s.slotsWhole = num / s.slotsDen;
+    s.slotsRest = num % s.slotsDen;
+    s.lag = -s.slotsRest;
+    s.frames = 0;
+
+    for (int n = 0; n < 512; ++n) {
+        double h = 0;
+        if (n > 0) {
+            const double m = n - 256.0;
+            const double r = m / 256.0;
+            const double w = besselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1 - r * r))) /
+                             besselI0(kKaiserBeta);
+            h = w * (m == 0 ? kCutoff / M_PI : std::sin(kCutoff * m) / (M_PI * m));
+        }
+        // Fold the alternating sign of the 64-sample blocks into the window.
+        s.window[n] = kPrototypeGain * h * (((n / 64) & 1) ? -1.0 : 1.0);
+    }
+    for (int k = 0; k < kSubbands; ++k)
+        for (int i = 0; i < 64; ++i)
+            s.cosMatrix[k][i] = std::cos((2 * k + 1) * (i - 16) * M_PI / 64.0);
+    s.frame.reserve(1500);
+    return true;
+}
+
+void Layer2Encoder::audioEnd() { state_.reset(); }
+
+namespace {
+
+int scaleIndex(double peak) {
+    if (peak <= 0) return 62;
+    int i = static_cast<int>(std::floor(3.0 * (1.0 - std::log2(peak))));
+    i = std::clamp(i, 0, 62);
+    while (i > 0 && 2.0 * std::exp2(-i / 3.0) < peak) --i;
+    return i;
+}
+
+double scaleValue(int index) { return 2.0 * std::exp2(-index / 3.0); }
+
+int classOf(int d) {
+    if (d <= -3) return 0;
+    if (d < 0) return 1;
+    if (d == 0) return 2;
+    if (d < 3) return 3;
+    return 4;
+}
+
+// Transmission patterns by the classes of the two scale-factor differences:
+// 0 = 123, 1 = 122, 2 = 133, 3 = 113, 4 = 111, 5 = 222, 6 = 333, 7 = 444.
+constexpr int kPattern[5][5] = {
+    {0, 1, 1, 2, 0}, {3, 4, 4, 7, 3}, {4, 4, 4, 6, 3}, {5, 5, 5, 6, 0}, {0, 1, 1, 2, 0}};
+
+}  // namespace
+
+bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
+    if (!state_) return false;
+    State& s = *state_;
+    const std::size_t need = kFrameValues;
+    if (pcm.size() < need && !last) {
+        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_355") + " " +
+                                               std::to_string(static_cast<long>(s.frames) *
+                                                              kFrameSamples));
+        return false;
+    }
+    if (s.store->overflowed()) {
+        host_.error("STR_ERROR_341");
+        audioEnd();
+        return false;
+    }
+
+    // 1. Take the frame's samples; a short store (the last frame of a piece)
+    // is completed with silence.
+    const std::size_t take = std::min(need, pcm.size());
+    for (int ch = 0; ch < 2; ++ch)
+        std::memmove(s.input[ch].data(), s.input[ch].data() + kFrameSamples,
+                     sizeof(double) * kFrameSamples);
+    for (int i = 0; i < kFrameSamples; ++i) {
+        const std::size_t at = 2 * static_cast<std::size_t>(i);
+        s.input[0][kFrameSamples + i] = at < take ? pcm.values[at] / 32768.0 : 0.0;
+        s.input[1][kFrameSamples + i] = at + 1 < take ? pcm.values[at + 1] / 32768.0 : 0.0;
+    }
+    pcm.values.erase(pcm.values.begin(), pcm.values.begin() + static_cast<std::ptrdiff_t>(take));
+
+    // 3. Time stamp: the audio starts one video frame period in.
+    const double ticks = s.frames * (kFrameSamples / 44.1) * 27000.0 +
+                         27000000.0 / (s.settings.frameRate > 0 ? s.settings.frameRate : 25.0);
+
+    // 4. Padding slot.
+    s.padding = 0;
+    if (s.slotsRest != 0) {
+        if (s.slotsRest - s.slotsDen < s.lag) {
+            s.lag -= s.slotsRest;
+        } else {
+            s.padding = 1;
+            s.lag += s.slotsDen - s.slotsRest;
+        }
+    }
+    const long frameBits = (s.slotsWhole + s.padding) * 8;
+
+    // 5. Analysis filter bank.
+    for (int ch = 0; ch < 2; ++ch) {
+        auto& hist = s.history[ch];
+        int pos = s.historyPos;
+        for (int blk = 0; blk < kBlocks; ++blk) {
+            // The newest sample sits at hist[pos]; the buffer is kept twice
+            // so that 512 values from pos are always contiguous.
+            for (int i = 0; i < 32; ++i) {
+                pos = (pos + kHistory - 1) % kHistory;
+                const double v = s.input[ch][kFrameSamples + blk * 32 + i];
+                hist[pos] = v;
+                hist[pos + kHistory] = v;
+            }
+            const double* x = hist.data() + pos;
+            double y[64];
+            for (int i = 0; i < 64; ++i) {
+                double sum = 0;
+                for (int j = 0; j < 8; ++j) sum += s.window[i + 64 * j] * x[i + 64 * j];
+                y[i] = sum;
+            }
+            for (int k = 0; k < kSubbands; ++k) {
+                double sum = 0;
+                for (int i = 0; i < 64; ++i) sum += s.cosMatrix[k][i] * y[i];
+                s.sample[ch][blk][k] = sum;
+            }
+        }
+        if (ch == 1) s.historyPos = pos;
+    }
+
+    const int sblimit = s.table.sblimit;
+
+    // 6. Scale factors and their transmission patterns.
+    for (int ch = 0; ch < 2; ++ch) {
+        for (int sb = 0; sb < kSubbands; ++sb) {
+            for (int part = 0; part < 3; ++part) {
+                double peak = 0;
+                for (int b = part * 12; b < part * 12 + 12; ++b)
+                    peak = std::max(peak, std::fabs(s.sample[ch][b][sb]));
+                s.scf[ch][sb][part] = scaleIndex(peak);
+            }
+            int* f = s.scf[ch][sb];
+            const int pattern = kPattern[classOf(f[0] - f[1])][classOf(f[1] - f[2])];
+            // A shared factor is the largest of the parts it serves, so no
+            // sample is clipped.
+            switch (pattern) {
+                case 0: s.scfsi[ch][sb] = 0; break;
+                case 1:
+                case 2: f[1] = f[2] = std::min(f[1], f[2]); s.scfsi[ch][sb] = 3; break;
+                case 3: f[0] = f[1] = std::min(f[0], f[1]); s.scfsi[ch][sb] = 1; break;
+                default: {
+                    const int m = std::min({f[0], f[1], f[2]});
+                    f[0] = f[1] = f[2] = m;
+                    s.scfsi[ch][sb] = 2;
+                }
+            }
+        }
+    }
+
+    // 7. Psychoacoustic model: a 1024-sample window centred on the samples
+    // the subband values of this frame stand for (the filter bank delays by
+    // 256 samples).
+    for (int ch = 0; ch < 2; ++ch) {
+        std::array<double, 32> smr{};
+        s.psycho[ch].analyse(s.input[ch].data() + kFrameSamples - 192, smr);
+        for (int sb = 0; sb < kSubbands; ++sb) s.smr[ch][sb] = smr[sb];
+    }
+
+    // 8. Iterative bit allocation.
+    long available = frameBits - 32;
+    for (int sb = 0; sb < sblimit; ++sb) available -= 2 * s.table.rows[sb].nbal;
+    auto sampleBits = [](int cls) {
+        const auto& q = kClasses[cls];
+        return q.grouped ? 12L * q.bits : 36L * q.bits;
+    };
+    auto scfBits = [&](int ch, int sb) {
+        static const int kCount[4] = {3, 2, 1, 2};
+        return 2L + 6L * kCount[s.scfsi[ch][sb]];
+    };
+    bool usable[2][kSubbands];
+    for (int ch = 0; ch < 2; ++ch)
+        for (int sb = 0; sb < kSubbands; ++sb) {
+            s.alloc[ch][sb] = 0;
+            usable[ch][sb] = sb < sblimit;
+        }
+    for (;;) {
+        int bestCh = -1, bestSb = -1;
+        double bestMnr = 1e300;
+        for (int ch = 0; ch < 2; ++ch)
+            for (int sb = 0; sb < sblimit; ++sb) {
+                if (!usable[ch][sb]) continue;
+                const auto& row = s.table.rows[sb];
+                const double mnr = kClasses[row.classes[s.alloc[ch][sb]]].snr - s.smr[ch][sb];
+                if (mnr < bestMnr) {
+                    bestMnr = mnr;
+                    bestCh = ch;
+                    bestSb = sb;
+                }
+            }
+        if (bestCh < 0) break;
+        const auto& row = s.table.rows[bestSb];
+        int& a = s.alloc[bestCh][bestSb];
+        const long cost = sampleBits(row.classes[a + 1]) - sampleBits(row.classes[a]) +
+                          (a == 0 ? scfBits(bestCh, bestSb) : 0);
+        if (cost <= available) {
+            available -= cost;
+            ++a;
+            if (a + 1 >= (1 << row.nbal)) usable[bestCh][bestSb] = false;
+        } else {
+            usable[bestCh][bestSb] = false;
+        }
+    }
+
+    // 9. The frame.
+    s.frame.clear();
+    BitWriter bw(s.frame);
+    bw.put(0xFFF, 12);
+    bw.put(1, 1);  // MPEG-1
+    bw.put(2, 2);  // layer II
+    bw.put(1, 1);  // no CRC
+    bw.put(static_cast<std::uint32_t>(s.settings.bitrateIndex >= 1 && s.settings.bitrateIndex <= 14
+                                          ? s.settings.bitrateIndex
+                                          : 11),
+           4);
+    bw.put(0, 2);  // 44.1 kHz
+    bw.put(static_cast<std::uint32_t>(s.padding), 1);
+    bw.put(0, 1);   // private
+    bw.put(0, 2);   // stereo
+    bw.put(0, 2);   // mode extension
+    bw.put(0, 4);   // copyright, original, emphasis
+    for (int sb = 0; sb < sblimit; ++sb)
+        for (int ch = 0; ch < 2; ++ch)
+            bw.put(static_cast<std::uint32_t>(s.alloc[ch][sb]), s.table.rows[sb].nbal);
+    for (int sb = 0; sb < sblimit; ++sb)
+        for (int ch = 0; ch < 2; ++ch)
+            if (s.alloc[ch][sb]) bw.put(static_cast<std::uint32_t>(s.scfsi[ch][sb]), 2);
+    for (int sb = 0; sb < sblimit; ++sb)
+        for (int ch = 0; ch < 2; ++ch) {
+            if (!s.alloc[ch][sb]) continue;
+            const int* f = s.scf[ch][sb];
+            switch (s.scfsi[ch][sb]) {
+                case 0:
+                    for (int p = 0; p < 3; ++p) bw.put(static_cast<std::uint32_t>(f[p]), 6);
+                    break;
+                case 1:
+                    bw.put(static_cast<std::uint32_t>(f[0]), 6);
+                    bw.put(static_cast<std::uint32_t>(f[2]), 6);
+                    break;
+                case 2: bw.put(static_cast<std::uint32_t>(f[0]), 6); break;
+                default:
+                    bw.put(static_cast<std::uint32_t>(f[0]), 6);
+                    bw.put(static_cast<std::uint32_t>(f[1]), 6);
+            }
+        }
+    for (int gr = 0; gr < 12; ++gr) {
+        const int part = gr / 4;
+        for (int sb = 0; sb < sblimit; ++sb)
+            for (int ch = 0; ch < 2; ++ch) {
+                if (!s.alloc[ch][sb]) continue;
+                const auto& q = kClasses[s.table.rows[sb].classes[s.alloc[ch][sb]]];
+                const double scale = scaleValue(s.scf[ch][sb][part]);
+                int code[3];
+                for (int i = 0; i < 3; ++i) {
+                    const double x = s.sample[ch][gr * 3 + i][sb] / scale;
+                    const int c = static_cast<int>(std::floor((x + 1.0) * q.levels / 2.0));
+                    code[i] = std::clamp(c, 0, q.levels - 1);
+                }
+                if (q.grouped) {
+                    bw.put(static_cast<std::uint32_t>(code[0] + q.levels * (code[1] + q.levels * code[2])),
+                           q.bits);
+                } else {
+                    for (int i = 0; i < 3; ++i) bw.put(static_cast<std::uint32_t>(code[i]), q.bits);
+                }
+            }
+    }
+    // 10. Zero bits to the end of the frame.
+    while (bw.count() < frameBits) bw.put(0, std::min<long>(8, frameBits - bw.count()));
+
+    // 11. Hand the frame over.
+    if (!s.store->append(s.frame.data(), s.frame.size())) {
+        host_.error("STR_ERROR_341");
+        audioEnd();
+        return false;
+    }
+    AudioUnit unit{};
+    unit.size = static_cast<int>(s.frame.size());
+    unit.pts = clockFromTicks(ticks, s.settings.layout);
+    ++s.frames;
+    if (s.sink && !s.sink(unit)) return false;
+    return true;
+}
+
+}  // namespace zembra

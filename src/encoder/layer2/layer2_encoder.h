@@ -1,0 +1,84 @@
+#pragma once
+// MPEG-1 audio Layer II encoder (44.1 kHz stereo, psychoacoustic model 2).
+// One call of audioEncodeFrame codes 1152 sample pairs from the front of the
+// writer's PCM store into the audio elementary-stream store and hands the
+// frame to the multiplexer as an AudioUnit.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "encoder/mux/es_store.h"
+#include "encoder/mux/multiplexer.h"
+#include "encoder/units.h"
+
+namespace zembra {
+
+class UiHost;
+
+// Interleaved 16-bit stereo PCM waiting to be coded (filled by the MPEG
+// writer, emptied from the front by the encoder).
+struct PcmStore {
+    static constexpr std::size_t kCapacity = 100000;  // 16-bit values
+    std::vector<std::int16_t> values;
+
+    // False when the store would hold more than kCapacity values.
+    [[nodiscard]] bool append(const std::int16_t* pcm, std::size_t count) {
+        if (values.size() + count > kCapacity) return false;
+        values.insert(values.end(), pcm, pcm + count);
+        return true;
+    }
+    std::size_t size() const { return values.size(); }
+    void clear() { values.clear(); }
+};
+
+struct Layer2Settings {
+    int bitrateIndex = 11;   // Layer II table index: 10 = 192, 11 = 224 kbit/s
+    double frameRate = 25.0;  // video frame rate: the audio starts one period in
+    MuxLayout layout = MuxLayout::Vcd;  // form of the time stamps
+};
+
+// Receives each finished frame; false stops the encoder.
+using AudioUnitSink = std::function<bool(const AudioUnit&)>;
+
+class Layer2Encoder {
+public:
+    static constexpr int kFrameSamples = 1152;             // per channel
+    static constexpr int kFrameValues = 2 * kFrameSamples;  // interleaved values
+
+    explicit Layer2Encoder(UiHost& host);
+    ~Layer2Encoder();
+    Layer2Encoder(const Layer2Encoder&) = delete;
+    Layer2Encoder& operator=(const Layer2Encoder&) = delete;
+
+    // Fresh encoder for a new piece: filter and model state cleared, table
+    // chosen, frame counter and slot lag reset. The bytes go to `store`, the
+    // units to `sink`.
+    [[nodiscard]] bool audioStart(const Layer2Settings& settings, EsStore& store,
+                                  AudioUnitSink sink);
+    // Codes one frame from the front of `pcm`. With `last` set a store holding
+    // less than a frame is accepted and the frame is completed with silence
+    // (the close of a piece); otherwise such a store is an error.
+    [[nodiscard]] bool audioEncodeFrame(PcmStore& pcm, bool last = false);
+    void audioEnd();
+
+    bool running() const { return state_ != nullptr; }
+    int framesCoded() const;
+    // Padding bit of the most recent frame (0 or 1).
+    int lastPadding() const;
+    // Layer II bit rate in kbit/s of a table index (0 for an invalid one).
+    static int bitrateKbps(int index);
+
+    struct State;
+
+private:
+    UiHost& host_;
+    std::unique_ptr<State> state_;
+};
+
+// Number of subbands the allocation table for this total bit rate codes
+// (44.1 kHz stereo): 8, 27 or 30.
+int layer2Sblimit(int bitrateKbps);
+
+}  // namespace zembra

@@ -1,0 +1,186 @@
+#include "encoder/layer2/psycho_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zembra::layer2 {
+
+namespace {
+
+constexpr int kLines = PsychoModel::kFftSize / 2;  // lines 0..511 are used
+constexpr double kRate = 44100.0;
+constexpr double kTmn = 29.0;  // tone masking noise, dB
+constexpr double kNmt = 6.0;   // noise masking tone, dB
+// A full-scale sine gives a line energy of (N/4)^2 through the Hann window;
+// that level is taken as 96 dB.
+const double kFullScaleDb = 96.0 - 10.0 * std::log10(256.0 * 256.0);
+
+double bark(double f) {
+    return 13.0 * std::atan(0.00076 * f) + 3.5 * std::atan((f / 7500.0) * (f / 7500.0));
+}
+
+// Threshold in quiet, dB SPL.
+double quietDb(double f) {
+    f = std::max(f, 20.0) / 1000.0;
+    double db = 3.64 * std::pow(f, -0.8) - 6.5 * std::exp(-0.6 * (f - 3.3) * (f - 3.3)) +
+                0.001 * f * f * f * f;
+    return std::min(db, 96.0);
+}
+
+double spreading(double from, double to) {
+    double dz = to - from;
+    double tmpx = dz >= 0 ? 3.0 * dz : 1.5 * dz;
+    double x = 8.0 * std::min((tmpx - 0.5) * (tmpx - 0.5) - 2.0 * (tmpx - 0.5), 0.0);
+    double t = tmpx + 0.474;
+    double tmpy = 15.811389 + 7.5 * t - 17.5 * std::sqrt(1.0 + t * t);
+    if (tmpy < -100.0) return 0.0;
+    return std::pow(10.0, (x + tmpy) / 10.0);
+}
+
+}  // namespace
+
+PsychoModel::PsychoModel() {
+    const int N = kFftSize;
+    window_.resize(N);
+    for (int i = 0; i < N; ++i) window_[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * (i + 0.5) / N);
+    cosTab_.resize(N / 2);
+    sinTab_.resize(N / 2);
+    for (int i = 0; i < N / 2; ++i) {
+        cosTab_[i] = std::cos(2.0 * M_PI * i / N);
+        sinTab_[i] = -std::sin(2.0 * M_PI * i / N);
+    }
+    bitrev_.resize(N);
+    for (int i = 0, bits = 10; i < N; ++i) {
+        int r = 0;
+        for (int b = 0; b < bits; ++b)
+            if (i & (1 << b)) r |= 1 << (bits - 1 - b);
+        bitrev_[i] = r;
+    }
+
+    // Partitions of about a third of a critical band, at least one line.
+    partOfLine_.assign(kLines + 1, 0);
+    std::vector<double> bval;
+    double startZ = -1;
+    for (int w = 0; w <= kLines; ++w) {
+        double z = bark(w * kRate / N);
+        if (startZ < 0 || z - startZ >= 1.0 / 3.0) {
+            startZ = z;
+            linesInPart_.push_back(0);
+            bval.push_back(0);
+        }
+        int b = static_cast<int>(linesInPart_.size()) - 1;
+        partOfLine_[w] = b;
+        ++linesInPart_[b];
+        bval[b] += z;
+    }
+    partitions_ = static_cast<int>(linesInPart_.size());
+    for (int b = 0; b < partitions_; ++b) bval[b] /= linesInPart_[b];
+
+    spread_.resize(partitions_ * partitions_);
+    rnorm_.resize(partitions_);
+    minval_.resize(partitions_);
+    for (int b = 0; b < partitions_; ++b) {
+        double sum = 0;
+        for (int k = 0; k < partitions_; ++k) {
+            double s = spreading(bval[k], bval[b]);
+            spread_[k * partitions_ + b] = s;
+            sum += s;
+        }
+        rnorm_[b] = sum > 0 ? 1.0 / sum : 1.0;
+        // Stronger minimum masking demands in the low bands, as in the
+        // standard's tables.
+        minval_[b] = bval[b] < 3 ? 24.5 : bval[b] < 6 ? 20.0 : bval[b] < 13 ? 13.0 : 7.0;
+    }
+    absthr_.resize(kLines + 1);
+    for (int w = 0; w <= kLines; ++w)
+        absthr_[w] = std::pow(10.0, (quietDb(w * kRate / N) - kFullScaleDb) / 10.0);
+    re_.resize(N);
+    im_.resize(N);
+    reset();
+}
+
+void PsychoModel::reset() {
+    for (int i = 0; i < 2; ++i) {
+        prevR_[i].assign(kLines + 1, 0.0);
+        prevF_[i].assign(kLines + 1, 0.0);
+    }
+}
+
+void PsychoModel::analyse(const double* samples, std::array<double, 32>& smr) {
+    const int N = kFftSize;
+    for (int i = 0; i < N; ++i) {
+        re_[bitrev_[i]] = samples[i] * window_[i];
+        im_[bitrev_[i]] = 0.0;
+    }
+    for (int len = 2; len <= N; len <<= 1) {
+        const int half = len >> 1, step = N / len;
+        for (int i = 0; i < N; i += len) {
+            for (int k = 0; k < half; ++k) {
+                const double c = cosTab_[k * step], s = sinTab_[k * step];
+                const int a = i + k, b = a + half;
+                const double tr = re_[b] * c - im_[b] * s;
+                const double ti = re_[b] * s + im_[b] * c;
+                re_[b] = re_[a] - tr;
+                im_[b] = im_[a] - ti;
+                re_[a] += tr;
+                im_[a] += ti;
+            }
+        }
+    }
+
+    std::vector<double> energy(partitions_, 0.0), weighted(partitions_, 0.0);
+    std::vector<double> lineEnergy(kLines + 1);
+    for (int w = 0; w <= kLines; ++w) {
+        const double r = std::hypot(re_[w], im_[w]);
+        const double f = std::atan2(im_[w], re_[w]);
+        // Unpredictability: distance between the line and its prediction
+        // from the two previous frames; high lines count as noise-like.
+        double c = 0.4;
+        const double rp = 2.0 * prevR_[0][w] - prevR_[1][w];
+        const double fp = 2.0 * prevF_[0][w] - prevF_[1][w];
+        if (w < 206 && r + std::fabs(rp) > 0) {
+            const double dx = r * std::cos(f) - rp * std::cos(fp);
+            const double dy = r * std::sin(f) - rp * std::sin(fp);
+            c = std::hypot(dx, dy) / (r + std::fabs(rp));
+        }
+        prevR_[1][w] = prevR_[0][w];
+        prevF_[1][w] = prevF_[0][w];
+        prevR_[0][w] = r;
+        prevF_[0][w] = f;
+        const double e = r * r;
+        lineEnergy[w] = e;
+        energy[partOfLine_[w]] += e;
+        weighted[partOfLine_[w]] += e * c;
+    }
+
+    std::vector<double> nbLine(partitions_);
+    for (int b = 0; b < partitions_; ++b) {
+        double ecb = 0, ct = 0;
+        for (int k = 0; k < partitions_; ++k) {
+            const double s = spread_[k * partitions_ + b];
+            if (s == 0) continue;
+            ecb += energy[k] * s;
+            ct += weighted[k] * s;
+        }
+        double tb = 1.0;
+        if (ecb > 0) {
+            const double cb = ct / ecb;
+            tb = cb > 0 ? std::clamp(-0.299 - 0.43 * std::log(cb), 0.0, 1.0) : 1.0;
+        }
+        const double snr = std::max(minval_[b], tb * kTmn + (1.0 - tb) * kNmt);
+        const double nb = ecb * rnorm_[b] * std::pow(10.0, -snr / 10.0);
+        nbLine[b] = nb / linesInPart_[b];
+    }
+
+    for (int sb = 0; sb < 32; ++sb) {
+        double epart = 0, minThr = 1e300;
+        for (int w = sb * 16; w < sb * 16 + 16; ++w) {
+            epart += lineEnergy[w];
+            minThr = std::min(minThr, std::max(nbLine[partOfLine_[w]], absthr_[w]));
+        }
+        const double npart = minThr * 16.0;
+        smr[sb] = epart > 0 && npart > 0 ? 10.0 * std::log10(epart / npart) : -100.0;
+    }
+}
+
+}  // namespace zembra::layer2

@@ -1,0 +1,38 @@
+#pragma once
+// Psychoacoustic model 2 for one channel at 44.1 kHz: a 1024-point spectrum
+// per frame, tonality from the predictability of each line over the two
+// previous frames, spreading over partitions of about a third of a critical
+// band and the threshold in quiet give the signal-to-mask ratio of each of
+// the 32 subbands.
+
+#include <array>
+#include <vector>
+
+namespace zembra::layer2 {
+
+class PsychoModel {
+public:
+    static constexpr int kFftSize = 1024;
+
+    PsychoModel();
+    void reset();
+    // samples: 1024 values (full scale = 1.0) centred on the frame's subband
+    // samples. Writes the SMR in dB of each subband.
+    void analyse(const double* samples, std::array<double, 32>& smr);
+
+private:
+    int partitions_ = 0;
+    std::vector<int> partOfLine_;        // partition of each line 0..512
+    std::vector<int> linesInPart_;
+    std::vector<double> minval_;         // dB
+    std::vector<double> rnorm_;
+    std::vector<double> spread_;         // partitions x partitions
+    std::vector<double> absthr_;         // energy per line
+    std::vector<double> window_;
+    std::vector<double> prevR_[2], prevF_[2];
+    std::vector<double> re_, im_;
+    std::vector<double> cosTab_, sinTab_;
+    std::vector<int> bitrev_;
+};
+
+}  // namespace zembra::layer2

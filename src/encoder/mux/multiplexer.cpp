@@ -1,0 +1,850 @@
+#include "encoder/mux/multiplexer.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr std::uint8_t kVideoId = 0xE0;
+constexpr std::uint8_t kAudioId = 0xC0;
+constexpr std::uint8_t kPaddingId = 0xBE;
+constexpr int kAudioBufferSize = 32;  // units of 128 bytes
+
+const int kLayer2Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+
+std::uint64_t stamp90k(double ticks) {
+    if (ticks < 0) ticks = 0;
+    return static_cast<std::uint64_t>(std::floor(ticks / 300.0)) & 0x1FFFFFFFFull;
+}
+
+void put16(std::vector<std::uint8_t>& s, int v) {
+    s.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+    s.push_back(static_cast<std::uint8_t>(v & 0xFF));
+}
+
+void startCode(std::vector<std::uint8_t>& s, std::uint8_t id) {
+    s.push_back(0);
+    s.push_back(0);
+    s.push_back(1);
+    s.push_back(id);
+}
+
+// PTS or DTS in the 5-byte form shared by both layouts.
+void putStamp(std::vector<std::uint8_t>& s, int prefix, double ticks) {
+    std::uint64_t t = stamp90k(ticks);
+    s.push_back(static_cast<std::uint8_t>((prefix << 4) | ((t >> 29) & 0x0E) | 1));
+    s.push_back(static_cast<std::uint8_t>((t >> 22) & 0xFF));
+    s.push_back(static_cast<std::uint8_t>(((t >> 14) & 0xFE) | 1));
+    s.push_back(static_cast<std::uint8_t>((t >> 7) & 0xFF));
+    s.push_back(static_cast<std::uint8_t>(((t << 1) & 0xFE) | 1));
+}
+
+void fill(std::vector<std::uint8_t>& s, std::size_t n, std::uint8_t v) { s.insert(s.end(), n, v); }
+
+std::uint8_t bcd(int v) { return static_cast<std::uint8_t>(((v / 10) << 4) | (v % 10)); }
+
+}  // namespace
+
+ClockStamp clockFromTicks(double ticks, MuxLayout layout) {
+    ClockStamp c{};
+    if (ticks < 0) ticks = 0;
+    double b = std::floor(ticks / 300.0);
+    if (b > 4294967295.0) {
+        c.bit32 = 1;
+        c.base = static_cast<std::uint32_t>(b - 4294967296.0);
+    } else {
+        c.bit32 = 0;
+        c.base = static_cast<std::uint32_t>(b);
+    }
+    c.ext = layout == MuxLayout::Svcd
+                ? static_cast<int>(static_cast<std::uint64_t>(std::floor(ticks)) % 300)
+                : 0;
+    return c;
+}
+
+double clockTicks(const ClockStamp& c) {
+    return (static_cast<double>(c.bit32) * 4294967296.0 + static_cast<double>(c.base)) * 300.0 +
+           c.ext;
+}
+
+Multiplexer::Multiplexer(UiHost& host) : host_(host) {}
+
+Multiplexer::~Multiplexer() { closeFiles(); }
+
+void Multiplexer::reset(const MuxSettings& settings) {
+    closeFiles();
+    settings_ = settings;
+    videoStore_.clear();
+    audioStore_.clear();
+    videoQueue_.clear();
+    audioQueue_.clear();
+    queuedVideoBytes_ = queuedAudioBytes_ = 0;
+    video_ = Current{};
+    audio_ = Current{};
+    sectorCount_ = 0;
+    firstSectorsLeft_ = 0;
+    firstVideoPes_ = firstAudioPes_ = true;
+    videoPictures_ = 0;
+    videoUnderflows_ = audioUnderflows_ = 0;
+    started_ = finished_ = failed_ = false;
+    cache_.clear();
+    bytesWritten_ = 0;
+    diag_.clear();
+    scr_ = 0;
+}
+
+void Multiplexer::diag(const char* fmt, ...) {
+    if (diag_.size() > 65536) return;  // nobody reads a novel
+    char line[256];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    diag_ += line;
+    diag_ += '\n';
+}
+
+bool Multiplexer::pushVideoUnit(const VideoUnit& unit) {
+    if (videoQueue_.size() >= kQueueLimit) {
+        host_.warning("STR_ERROR_100");
+        return false;
+    }
+    videoQueue_.push_back(unit);
+    queuedVideoBytes_ += unit.size;
+    return true;
+}
+
+bool Multiplexer::pushAudioUnit(const AudioUnit& unit) {
+    if (audioQueue_.size() >= kQueueLimit) {
+        host_.warning("STR_ERROR_101");
+        return false;
+    }
+    audioQueue_.push_back(unit);
+    queuedAudioBytes_ += unit.size;
+    return true;
+}
+
+void Multiplexer::computeDerived() {
+    const int S = kSectorSize;
+    pv_ = isVcd() ? S - 12 - 18 : S - 14 - 22;
+    pa_ = isVcd() ? pv_ - 15 : pv_ + 5;
+    long videoRate = static_cast<long>(std::floor(settings_.videoBitRate / 8.0));
+    int idx = settings_.audioBitrateIndex;
+    long audioRate = (idx >= 0 && idx < 15 ? kLayer2Kbps[idx] : 0) * 125L;
+    double raw = std::ceil(static_cast<double>(videoRate + audioRate) * S / pv_);
+    muxRateField_ = static_cast<int>(std::ceil(raw * settings_.muxRateFactor / 50.0));
+    if (muxRateField_ < 1) muxRateField_ = 1;
+    long R = muxRateField_ * 50L;
+    sectorsPerSecond_ = static_cast<int>(R / S);
+    if (sectorsPerSecond_ < 1) sectorsPerSecond_ = 1;
+    sectorTicks_ = 27000000.0 / sectorsPerSecond_;
+    double startScr = (isVcd() ? 30 : 0) * sectorTicks_;
+    timeOffset_ = (isVcd() ? 364 : 180) * 27000.0 + startScr;
+    scr_ = startScr;
+    diag("    Video data rate : %ld bytes/sec", videoRate);
+    diag("    Audio data rate : %ld bytes/sec", audioRate);
+    diag("    Total data rate : %ld bytes/sec", R);
+}
+
+bool Multiplexer::nextVideo() {
+    video_.valid = false;
+    if (videoQueue_.empty()) return false;
+    const VideoUnit u = videoQueue_.front();
+    videoQueue_.pop_front();
+    queuedVideoBytes_ -= u.size;
+    video_.valid = true;
+    video_.type = u.type;
+    video_.remaining = u.size;
+    video_.startsPacket = true;
+    video_.dts = clockTicks(u.dts) + timeOffset_;
+    video_.pts = clockTicks(u.pts) + timeOffset_;
+    video_.number = videoPictures_++;
+    return true;
+}
+
+bool Multiplexer::nextAudio() {
+    audio_.valid = false;
+    if (audioQueue_.empty()) return false;
+    const AudioUnit u = audioQueue_.front();
+    audioQueue_.pop_front();
+    queuedAudioBytes_ -= u.size;
+    audio_.valid = true;
+    audio_.type = 0;
+    audio_.remaining = u.size;
+    audio_.startsPacket = true;
+    audio_.pts = audio_.dts = clockTicks(u.pts) + timeOffset_;
+    return true;
+}
+
+bool Multiplexer::muxStart() {
+    if (started_) return true;
+    started_ = true;
+    sectorCount_ = 0;
+    videoUnderflows_ = audioUnderflows_ = 0;
+    cache_.clear();
+    cache_.reserve(kCacheSize);
+    bytesWritten_ = 0;
+    computeDerived();
+    videoModel_.reset((isVcd() ? 46 : 230) * 1024);
+    audioModel_.reset(4096);
+    firstSectorsLeft_ = isVcd() ? 2 : 1;
+    firstVideoPes_ = firstAudioPes_ = true;
+
+    if (!isVcd()) {
+        list_ = std::fopen(iPictureListPath().c_str(), "wb");
+        if (!list_) {
+            host_.messageBox(BoxKind::Warning,
+                             host_.text("STR_ERROR_356") + " " + iPictureListPath());
+            failed_ = true;
+            return false;
+        }
+    }
+    out_ = std::fopen(settings_.outputPath.c_str(), "wb");
+    if (!out_) {
+        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_357") + " " + settings_.outputPath);
+        closeFiles();
+        failed_ = true;
+        return false;
+    }
+    if (!nextAudio()) {
+        host_.error("STR_ERROR_343");
+        closeFiles();
+        failed_ = true;
+        return false;
+    }
+    if (!nextVideo()) {
+        host_.error("STR_ERROR_344");
+        closeFiles();
+        failed_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool Multiplexer::muxPump() {
+    if (failed_) return false;
+    if (finished_) return true;
+    if (!started_ && !muxStart()) return false;
+    while (queuedVideoBytes_ > pv_ && queuedAudioBytes_ > pa_) {
+        if (!muxSector()) return !failed_;
+    }
+    return true;
+}
+
+bool Multiplexer::muxDrain() {
+    if (failed_) {
+        closeFiles();
+        return false;
+    }
+    if (finished_) return true;
+    if (!started_ && !muxStart()) return false;
+    while (muxSector()) {
+    }
+    if (!finished_) muxFinish();
+    return !failed_;
+}
+
+void Multiplexer::packHeader(std::vector<std::uint8_t>& s) const {
+    startCode(s, 0xBA);
+    const int mux = muxRateField_;
+    if (isVcd()) {
+        putStamp(s, 0x2, scr_);
+        s.push_back(static_cast<std::uint8_t>(0x80 | ((mux >> 15) & 0x7F)));
+        s.push_back(static_cast<std::uint8_t>((mux >> 7) & 0xFF));
+        s.push_back(static_cast<std::uint8_t>(((mux & 0x7F) << 1) | 1));
+        return;
+    }
+    double t = scr_ < 0 ? 0 : scr_;
+    std::uint64_t base = stamp90k(t);
+    int ext = static_cast<int>(static_cast<std::uint64_t>(std::floor(t)) % 300);
+    s.push_back(static_cast<std::uint8_t>(0x40 | ((base >> 27) & 0x38) | 0x04 | ((base >> 28) & 0x03)));
+    s.push_back(static_cast<std::uint8_t>((base >> 20) & 0xFF));
+    s.push_back(static_cast<std::uint8_t>(((base >> 12) & 0xF8) | 0x04 | ((base >> 13) & 0x03)));
+    s.push_back(static_cast<std::uint8_t>((base >> 5) & 0xFF));
+    s.push_back(static_cast<std::uint8_t>(((base << 3) & 0xF8) | 0x04 | ((ext >> 7) & 0x03)));
+    s.push_back(static_cast<std::uint8_t>(((ext << 1) & 0xFE) | 1));
+    s.push_back(static_cast<std::uint8_t>((mux >> 14) & 0xFF));
+    s.push_back(static_cast<std::uint8_t>((mux >> 6) & 0xFF));
+    s.push_back(static_cast<std::uint8_t>(((mux & 0x3F) << 2) | 0x03));
+    s.push_back(0xF8);
+}
+
+void Multiplexer::systemHeader(std::vector<std::uint8_t>& s, bool audio, bool video) const {
+    startCode(s, 0xBB);
+    const int entries = (audio ? 1 : 0) + (video ? 1 : 0);
+    put16(s, 6 + 3 * entries);
+    const int rb = muxRateField_;
+    s.push_back(static_cast<std::uint8_t>(0x80 | ((rb >> 15) & 0x7F)));
+    s.push_back(static_cast<std::uint8_t>((rb >> 7) & 0xFF));
+    s.push_back(static_cast<std::uint8_t>(((rb & 0x7F) << 1) | 1));
+    // audio_bound, fixed_flag 0, CSPS_flag (set for VCD only)
+    s.push_back(static_cast<std::uint8_t>(((audio ? 1 : 0) << 2) | (isVcd() ? 1 : 0)));
+    s.push_back(static_cast<std::uint8_t>(0xE0 | (video ? 1 : 0)));
+    s.push_back(isVcd() ? 0xFF : 0x7F);
+    const int vsize = isVcd() ? 46 : 230;
+    if (video) {
+        s.push_back(kVideoId);
+        s.push_back(static_cast<std::uint8_t>(0xC0 | (1 << 5) | ((vsize >> 8) & 0x1F)));
+        s.push_back(static_cast<std::uint8_t>(vsize & 0xFF));
+    }
+    if (audio) {
+        s.push_back(kAudioId);
+        s.push_back(static_cast<std::uint8_t>(0xC0 | ((kAudioBufferSize >> 8) & 0x1F)));
+        s.push_back(static_cast<std::uint8_t>(kAudioBufferSize & 0xFF));
+    }
+}
+
+void Multiplexer::writeFirstSector() {
+    std::vector<std::uint8_t> s;
+    s.reserve(kSectorSize);
+    packHeader(s);
+    int padLength;
+    if (isVcd()) {
+        const bool first = sectorCount_ == 0;
+        systemHeader(s, !first, first);
+        padLength = first ? 2291 : 2271;
+        startCode(s, kPaddingId);
+        put16(s, padLength);
+        s.push_back(0x0F);
+        fill(s, padLength - 1, 0xFF);
+        if (!first) fill(s, 20, 0);
+    } else {
+        systemHeader(s, true, true);
+        padLength = 2286;
+        startCode(s, kPaddingId);
+        put16(s, padLength);
+        fill(s, padLength, 0xFF);
+    }
+    --firstSectorsLeft_;
+    emit(s);
+}
+
+void Multiplexer::writePaddingSector() {
+    std::vector<std::uint8_t> s;
+    s.reserve(kSectorSize);
+    packHeader(s);
+    const int length = isVcd() ? pv_ + 12 : pv_ + 16;
+    startCode(s, kPaddingId);
+    put16(s, length);
+    if (isVcd()) {
+        s.push_back(0x0F);
+        fill(s, length - 1, 0xFF);
+    } else {
+        fill(s, length, 0xFF);
+    }
+    emit(s);
+}
+
+// One packet of a stream. The unit bookkeeping is shared by video and audio;
+// audio has no DTS and no I pictures.
+bool Multiplexer::writeVideoSector() {
+    const bool vcd = isVcd();
+    std::vector<std::uint8_t> data;
+    data.reserve(pv_);
+    // The unit whose stamps the header carries: the first one that starts
+    // in this packet.
+    bool haveStamp = false;
+    int stampType = 0;
+    double stampDts = 0, stampPts = 0;
+    int stampNumber = 0;
+    bool iStarts = false;
+    bool tailTaken = false;
+    while (static_cast<int>(data.size()) < pv_ && video_.valid) {
+        if (video_.startsPacket) {
+            if (!haveStamp) {
+                haveStamp = true;
+                stampType = video_.type;
+                stampDts = video_.dts;
+                stampPts = video_.pts;
+                stampNumber = video_.number;
+            }
+            if (video_.type == 1 && data.empty()) iStarts = true;
+            video_.startsPacket = false;
+        }
+        int n = std::min(video_.remaining, pv_ - static_cast<int>(data.size()));
+        std::size_t at = data.size();
+        data.resize(at + n);
+        n = static_cast<int>(videoStore_.take(data.data() + at, n));
+        data.resize(at + n);
+        videoModel_.add(n, video_.dts);
+        video_.remaining -= n;
+        if (video_.remaining > 0) {
+            if (n == 0) video_.remaining = 0;  // store ran dry: the unit was cut
+            else break;
+        }
+        if (videoQueue_.empty()) {
+            // The sequence end code follows the last picture without a unit
+            // of its own: it goes out with that picture.
+            if (!tailTaken && videoStore_.size() > 0) {
+                tailTaken = true;
+                video_.remaining = static_cast<int>(videoStore_.size());
+                continue;
+            }
+            video_.valid = false;
+            break;
+        }
+        const VideoUnit& next = videoQueue_.front();
+        if (!vcd && next.type == 1 && !data.empty() &&
+            static_cast<int>(data.size()) < pv_) {
+            nextVideo();  // the I picture waits for the next packet
+            break;
+        }
+        nextVideo();
+    }
+
+    if (haveStamp) {
+        const bool bPicture = stampType == 3;
+        const double governing = bPicture ? stampPts : stampDts;
+        if (governing < scr_) {
+            ++videoUnderflows_;
+            diag(bPicture ? "video PTS underflow at pack %u diff=%d fr=%d"
+                          : "video DTS underflow at pack %u diff=%d fr=%d",
+                 static_cast<unsigned>(sectorCount_), static_cast<int>(governing - scr_),
+                 stampNumber);
+        }
+    }
+    if (!vcd && iStarts && list_) {
+        std::uint8_t le[4];
+        std::uint32_t sn = static_cast<std::uint32_t>(sectorCount_);
+        for (int i = 0; i < 4; ++i) le[i] = static_cast<std::uint8_t>((sn >> (8 * i)) & 0xFF);
+        if (std::fwrite(le, 1, 4, list_) != 4)
+            host_.messageBox(BoxKind::Warning,
+                             host_.text("STR_ERROR_364") + " " + iPictureListPath());
+    }
+
+    const int stamps = haveStamp ? (stampType == 3 ? 1 : 2) : 0;
+    const int room = pv_ - static_cast<int>(data.size());
+    const int extra = room > 6 ? 0 : room;
+
+    std::vector<std::uint8_t> s;
+    s.reserve(kSectorSize);
+    packHeader(s);
+    const int vsize = vcd ? 46 : 230;
+    if (vcd) {
+        const int stuffing = (stamps == 2 ? 0 : stamps == 1 ? 5 : 9) + extra;
+        const int stampBytes = stamps == 2 ? 10 : stamps == 1 ? 5 : 1;
+        startCode(s, kVideoId);
+        put16(s, static_cast<int>(data.size()) + stuffing + 2 + stampBytes);
+        fill(s, stuffing, 0xFF);
+        s.push_back(static_cast<std::uint8_t>(0x40 | (1 << 5) | ((vsize >> 8) & 0x1F)));
+        s.push_back(static_cast<std::uint8_t>(vsize & 0xFF));
+        if (stamps == 2) {
+            putStamp(s, 0x3, stampPts);
+            putStamp(s, 0x1, stampDts);
+        } else if (stamps == 1) {
+            putStamp(s, 0x2, stampPts);
+        } else {
+            s.push_back(0x0F);
+        }
+    } else {
+        const bool ext = firstVideoPes_;
+        firstVideoPes_ = false;
+        const int stuffing = (stamps == 2 ? 0 : stamps == 1 ? 5 : 10) + (ext ? 0 : 3) + extra;
+        const int headerLength = 13 + extra;
+        startCode(s, kVideoId);
+        put16(s, 3 + headerLength + static_cast<int>(data.size()));
+        s.push_back(0x81);
+        s.push_back(static_cast<std::uint8_t>((stamps == 2 ? 3 : stamps == 1 ? 2 : 0) << 6 |
+                                              (ext ? 1 : 0)));
+        s.push_back(static_cast<std::uint8_t>(headerLength));
+        if (stamps == 2) {
+            putStamp(s, 0x3, stampPts);
+            putStamp(s, 0x1, stampDts);
+        } else if (stamps == 1) {
+            putStamp(s, 0x2, stampPts);
+        }
+        if (ext) {
+            s.push_back(0x1E);
+            s.push_back(static_cast<std::uint8_t>(0x40 | (1 << 5) | ((vsize >> 8) & 0x1F)));
+            s.push_back(static_cast<std::uint8_t>(vsize & 0xFF));
+        }
+        fill(s, stuffing, 0xFF);
+    }
+    s.insert(s.end(), data.begin(), data.end());
+    if (room > 6) {
+        startCode(s, kPaddingId);
+        put16(s, room - 6);
+        if (vcd) {
+            s.push_back(0x0F);
+            fill(s, room - 7, 0xFF);
+        } else {
+            fill(s, room - 6, 0xFF);
+        }
+    }
+    return emit(s);
+}
+
+bool Multiplexer::writeAudioSector() {
+    const bool vcd = isVcd();
+    std::vector<std::uint8_t> data;
+    data.reserve(pa_);
+    bool haveStamp = false;
+    double stampPts = 0;
+    bool tailTaken = false;
+    while (static_cast<int>(data.size()) < pa_ && audio_.valid) {
+        if (audio_.startsPacket) {
+            if (!haveStamp) {
+                haveStamp = true;
+                stampPts = audio_.pts;
+            }
+            audio_.startsPacket = false;
+        }
+        int n = std::min(audio_.remaining, pa_ - static_cast<int>(data.size()));
+        std::size_t at = data.size();
+        data.resize(at + n);
+        n = static_cast<int>(audioStore_.take(data.data() + at, n));
+        data.resize(at + n);
+        audioModel_.add(n, audio_.pts);
+        audio_.remaining -= n;
+        if (audio_.remaining > 0) {
+            if (n == 0) audio_.remaining = 0;
+            else break;
+        }
+        if (audioQueue_.empty()) {
+            if (!tailTaken && audioStore_.size() > 0) {
+                tailTaken = true;
+                audio_.remaining = static_cast<int>(audioStore_.size());
+                continue;
+            }
+            audio_.valid = false;
+            break;
+        }
+        nextAudio();
+    }
+    if (haveStamp && stampPts < scr_) {
+        ++audioUnderflows_;
+        diag("audio PTS underflow at pack %u", static_cast<unsigned>(sectorCount_));
+    }
+
+    const int room = pa_ - static_cast<int>(data.size());
+    const int extra = room > 6 ? 0 : room;
+    std::vector<std::uint8_t> s;
+    s.reserve(kSectorSize);
+    packHeader(s);
+    if (vcd) {
+        const int stuffing = (haveStamp ? 0 : 4) + extra;
+        const int stampBytes = haveStamp ? 5 : 1;
+        startCode(s, kAudioId);
+        put16(s, static_cast<int>(data.size()) + stuffing + 2 + stampBytes);
+        fill(s, stuffing, 0xFF);
+        s.push_back(static_cast<std::uint8_t>(0x40 | ((kAudioBufferSize >> 8) & 0x1F)));
+        s.push_back(static_cast<std::uint8_t>(kAudioBufferSize & 0xFF));
+        if (haveStamp) putStamp(s, 0x2, stampPts);
+        else s.push_back(0x0F);
+    } else {
+        const bool ext = firstAudioPes_;
+        firstAudioPes_ = false;
+        const int stuffing = (haveStamp ? 0 : 5) + (ext ? 0 : 3) + extra;
+        const int headerLength = 8 + extra;
+        startCode(s, kAudioId);
+        put16(s, 3 + headerLength + static_cast<int>(data.size()));
+        s.push_back(0x81);
+        s.push_back(static_cast<std::uint8_t>((haveStamp ? 2 : 0) << 6 | (ext ? 1 : 0)));
+        s.push_back(static_cast<std::uint8_t>(headerLength));
+        if (haveStamp) putStamp(s, 0x2, stampPts);
+        if (ext) {
+            s.push_back(0x1E);
+            s.push_back(static_cast<std::uint8_t>(0x40 | ((kAudioBufferSize >> 8) & 0x1F)));
+            s.push_back(static_cast<std::uint8_t>(kAudioBufferSize & 0xFF));
+        }
+        fill(s, stuffing, 0xFF);
+    }
+    s.insert(s.end(), data.begin(), data.end());
+    if (room > 6) {
+        startCode(s, kPaddingId);
+        put16(s, room - 6);
+        if (vcd) {
+            s.push_back(0x0F);
+            fill(s, room - 7, 0xFF);
+        } else {
+            fill(s, room - 6, 0xFF);
+        }
+    }
+    if (vcd) fill(s, 20, 0);
+    return emit(s);
+}
+
+bool Multiplexer::muxSector() {
+    if (failed_ || finished_ || !started_) return false;
+    const bool closedToVideo = isVcd() && sectorCount_ == 3;
+    if (sectorCount_ > 0) scr_ += sectorTicks_;
+    const double lookAhead = scr_ + 2 * sectorTicks_;
+    videoModel_.expire(scr_);
+    audioModel_.expire(scr_);
+    const bool audioUrgent = audio_.valid && audio_.pts < lookAhead;
+    const bool videoUrgent = video_.valid && video_.dts < lookAhead;
+
+    bool ok = true;
+    if (firstSectorsLeft_ > 0) {
+        writeFirstSector();
+    } else {
+        const bool videoBlocked = videoModel_.freeSpace() < pv_ || !video_.valid ||
+                                  (audioUrgent && audio_.valid) || closedToVideo;
+        const bool audioBlocked = audioModel_.freeSpace() < pa_ || !audio_.valid ||
+                                  (videoUrgent && video_.valid);
+        if (!videoBlocked) {
+            ok = writeVideoSector();
+        } else if (!audioBlocked) {
+            ok = writeAudioSector();
+        } else if (audioModel_.freeSpace() >= pa_ && audio_.valid && audioUrgent) {
+            ok = writeAudioSector();
+        } else if (videoModel_.freeSpace() >= pv_ && video_.valid && videoUrgent) {
+            ok = writeVideoSector();
+        } else {
+            writePaddingSector();
+            ++sectorCount_;
+            // Both streams must be out before the piece ends, or the tail of
+            // the longer one would be lost.
+            if (!failed_ && !video_.valid && !audio_.valid) {
+                diag("Reached end of data at sector %d", sectorCount_);
+                muxFinish();
+                return false;
+            }
+            return !failed_;
+        }
+    }
+    ++sectorCount_;
+    return ok && !failed_;
+}
+
+bool Multiplexer::emit(const std::vector<std::uint8_t>& sector) {
+    if (failed_ || !out_) return false;
+    if (cache_.size() + sector.size() > kCacheSize && !flushCache()) return false;
+    cache_.insert(cache_.end(), sector.begin(), sector.end());
+    bytesWritten_ += sector.size();
+    return true;
+}
+
+bool Multiplexer::flushCache() {
+    if (cache_.empty()) return true;
+    if (!out_ || std::fwrite(cache_.data(), 1, cache_.size(), out_) != cache_.size()) {
+        host_.error("STR_ERROR_346");
+        failed_ = true;
+        cache_.clear();
+        return false;
+    }
+    cache_.clear();
+    return true;
+}
+
+void Multiplexer::closeFiles() {
+    if (out_) std::fclose(out_);
+    out_ = nullptr;
+    if (list_) std::fclose(list_);
+    list_ = nullptr;
+}
+
+void Multiplexer::muxFinish() {
+    if (finished_ || !started_) return;
+    finished_ = true;
+    if (out_ && !failed_) {
+        scr_ += sectorTicks_;
+        std::vector<std::uint8_t> s;
+        s.reserve(kSectorSize);
+        packHeader(s);
+        const int length = isVcd() ? pv_ + 8 : pv_ + 12;
+        startCode(s, kPaddingId);
+        put16(s, length);
+        if (isVcd()) {
+            s.push_back(0x0F);
+            fill(s, length - 1, 0xFF);
+        } else {
+            fill(s, length, 0xFF);
+        }
+        startCode(s, 0xB9);
+        if (cache_.size() + s.size() > kCacheSize) flushCache();
+        cache_.insert(cache_.end(), s.begin(), s.end());
+        bytesWritten_ += s.size();
+        ++sectorCount_;
+        if (!failed_ && std::fwrite(cache_.data(), 1, cache_.size(), out_) != cache_.size()) {
+            host_.messageBox(BoxKind::Warning,
+                             host_.text("STR_ERROR_358") + " " + settings_.outputPath);
+            failed_ = true;
+        }
+        cache_.clear();
+    }
+    if (out_ && !isVcd() && !failed_) {
+        if (std::fflush(out_) != 0)
+            host_.messageBox(BoxKind::Warning,
+                             host_.text("STR_ERROR_359") + " " + settings_.outputPath);
+        long end = std::ftell(out_);
+        if (end < 0 || ::ftruncate(::fileno(out_), end) != 0)
+            host_.messageBox(BoxKind::Warning,
+                             host_.text("STR_ERROR_360") + " " + settings_.outputPath);
+    }
+    const bool scan = !isVcd() && out_ && list_ && !failed_;
+    closeFiles();
+    if (scan) scanOffsets();
+    if (!isVcd()) {
+        std::error_code ec;
+        std::filesystem::remove(iPictureListPath(), ec);
+    }
+    if (videoUnderflows_) diag(" %u video underflows", videoUnderflows_);
+    if (audioUnderflows_) diag(" %u audio underflows", audioUnderflows_);
+    diag("  %d packets written.", sectorCount_);
+}
+
+void Multiplexer::scanOffsets() {
+    const std::string listPath = iPictureListPath();
+    const std::string& path = settings_.outputPath;
+    host_.setStatus(host_.text("STR_ERROR_363"));
+    std::FILE* list = std::fopen(listPath.c_str(), "rb");
+    if (!list) {
+        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_357") + " " + listPath);
+        return;
+    }
+    std::vector<std::uint32_t> sectors;
+    if (std::fseek(list, 0, SEEK_END) != 0) {
+        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_361") + " " + listPath);
+        std::fclose(list);
+        return;
+    }
+    long listSize = std::ftell(list);
+    std::rewind(list);
+    if (listSize > 0) {
+        std::vector<std::uint8_t> raw(static_cast<std::size_t>(listSize));
+        if (std::fread(raw.data(), 1, raw.size(), list) != raw.size()) {
+            host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_362") + " " + listPath);
+            std::fclose(list);
+            return;
+        }
+        for (std::size_t i = 0; i + 4 <= raw.size(); i += 4)
+            sectors.push_back(raw[i] | raw[i + 1] << 8 | raw[i + 2] << 16 |
+                              static_cast<std::uint32_t>(raw[i + 3]) << 24);
+    }
+    std::fclose(list);
+
+    std::FILE* f = std::fopen(path.c_str(), "r+b");
+    if (!f) {
+        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_334") + " " + path + ".");
+        return;
+    }
+    std::vector<std::uint8_t> buf;
+    try {
+        buf.resize(kCacheSize);
+    } catch (const std::bad_alloc&) {
+        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_333") + " " + path + ".");
+        std::fclose(f);
+        return;
+    }
+
+    const int n = static_cast<int>(sectors.size());
+    const double rate = settings_.frameRate;
+    int perGop = 15;
+    if (std::fabs(rate - 25.0) < 0.01 || std::fabs(rate - 23.976) < 0.01) perGop = 12;
+    else if (std::fabs(rate - 29.97) < 0.01) perGop = 14;
+    const int jump = settings_.pulldown ? static_cast<int>(std::ceil(168.0 / perGop))
+                                        : static_cast<int>(std::ceil(7.0 * rate / perGop));
+    diag("Calculating %d SVCD user data scan offsets", n);
+
+    auto address = [&](int q, std::uint8_t* out) {
+        if (q < 0) {
+            out[0] = out[1] = out[2] = 0xFF;
+            return;
+        }
+        const std::uint32_t s = sectors[static_cast<std::size_t>(q)];
+        out[0] = bcd(static_cast<int>(s / 4500) % 100);
+        out[1] = static_cast<std::uint8_t>(bcd(static_cast<int>((s % 4500) / 75)) + 0x80);
+        out[2] = static_cast<std::uint8_t>(bcd(static_cast<int>(s % 75)) + 0x80);
+    };
+
+    // Byte-aligned search for 00 00 01 B2 10 0E across read chunks.
+    static const std::uint8_t kPattern[6] = {0, 0, 1, 0xB2, 0x10, 0x0E};
+    long filePos = 0;     // file offset of buf[0]
+    std::size_t have = 0, pos = 0;
+    int matched = 0;      // bytes of the pattern matched so far
+    int lastPercent = -1;
+    int q = 0;
+    bool eof = false;
+    for (; q < n; ++q) {
+        long found = -1;
+        while (found < 0) {
+            if (pos >= have) {
+                if (eof) break;
+                filePos += static_cast<long>(have);
+                if (std::fseek(f, filePos, SEEK_SET) != 0) {
+                    host_.error("STR_ERROR_345");
+                    std::fclose(f);
+                    return;
+                }
+                have = std::fread(buf.data(), 1, buf.size(), f);
+                if (have < buf.size()) {
+                    if (std::ferror(f)) {
+                        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_336") + " " + path);
+                        std::fclose(f);
+                        return;
+                    }
+                    eof = true;
+                }
+                pos = 0;
+                if (have == 0) break;
+            }
+            const std::uint8_t b = buf[pos++];
+            if (matched < 2) {
+                matched = b == 0 ? matched + 1 : 0;
+            } else if (matched == 2) {
+                matched = b == 1 ? 3 : b == 0 ? 2 : 0;
+            } else if (b == kPattern[matched]) {
+                ++matched;
+            } else {
+                matched = b == 0 ? 1 : 0;
+            }
+            if (matched == 6) {
+                found = filePos + static_cast<long>(pos);
+                matched = 0;
+            }
+        }
+        if (found < 0) break;
+        std::uint8_t data[12];
+        address(q > 0 ? q - 1 : -1, data);
+        address(q + 1 < n ? q + 1 : -1, data + 3);
+        address(q < jump ? 0 : q - jump, data + 6);
+        address(q >= n - jump - 1 ? n - 1 : q + jump, data + 9);
+        diag("  i frame: %d", q);
+        diag("    Prev I Offset: %02X:%02X:%02X", data[0], data[1] & 0x7F, data[2] & 0x7F);
+        diag("    Next I Offset: %02X:%02X:%02X", data[3], data[4] & 0x7F, data[5] & 0x7F);
+        diag("    Back I Offset: %02X:%02X:%02X", data[6], data[7] & 0x7F, data[8] & 0x7F);
+        diag("    Forw I Offset: %02X:%02X:%02X", data[9], data[10] & 0x7F, data[11] & 0x7F);
+        if (std::fseek(f, found, SEEK_SET) != 0) {
+            host_.error("STR_ERROR_345");
+            std::fclose(f);
+            return;
+        }
+        if (std::fwrite(data, 1, 12, f) != 12) {
+            host_.messageBox(BoxKind::Warning,
+                             host_.text("STR_ERROR_358") + " " + path);
+            std::fclose(f);
+            return;
+        }
+        // Keep the read buffer in step with what was just written.
+        for (int i = 0; i < 12; ++i) {
+            long at = found + i - filePos;
+            if (at >= 0 && at < static_cast<long>(have)) buf[static_cast<std::size_t>(at)] = data[i];
+        }
+        const int percent = n > 0 ? q * 100 / n : 100;
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            char pct[16];
+            std::snprintf(pct, sizeof pct, "%3d %%", percent);
+            host_.setStatus(host_.text("STR_ERROR_403") + pct);
+        }
+        if (q % 10 == 0) host_.pumpMessages();
+    }
+    if (q < n) {
+        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_404") + std::to_string(q) +
+                                               host_.text("STR_ERROR_405") + " " + path);
+    } else {
+        host_.setStatus("Scan offset done");
+    }
+    std::fclose(f);
+}
+
+}  // namespace zembra

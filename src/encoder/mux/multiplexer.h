@@ -1,0 +1,169 @@
+#pragma once
+// Program-stream multiplexer: MPEG-1 system streams in the VCD layout or
+// MPEG-2 program streams in the SVCD layout, made of 2324-byte sectors, each
+// one pack holding one packet. It paces sectors at a constant clock step,
+// models both decoder buffers and, for SVCD, fills the scan-offset user data
+// of every I picture once the file is complete.
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "encoder/mux/es_store.h"
+#include "encoder/units.h"
+
+namespace zembra {
+
+class UiHost;
+
+enum class MuxLayout { Vcd, Svcd };
+
+// Time stamps in the 33-bit system-clock form.
+ClockStamp clockFromTicks(double ticks27MHz, MuxLayout layout);
+double clockTicks(const ClockStamp& stamp);
+
+struct MuxSettings {
+    MuxLayout layout = MuxLayout::Vcd;
+    std::string outputPath;   // the piece's file
+    double videoBitRate = 1150000;  // bit/s
+    int audioBitrateIndex = 11;     // Layer II table index
+    double muxRateFactor = 1.0;     // 1 + MuxRate / 100
+    double frameRate = 25.0;        // for the SVCD scan jump distance
+    bool pulldown = false;
+};
+
+// Decoder buffer occupancy as the multiplexer sees it.
+class BufferModel {
+public:
+    void reset(int capacity) {
+        capacity_ = capacity;
+        entries_.clear();
+        used_ = 0;
+    }
+    void add(int bytes, double decodeTicks) {
+        entries_.push_back({bytes, decodeTicks});
+        used_ += bytes;
+    }
+    // Drops every entry decoded by `now`.
+    void expire(double now) {
+        while (!entries_.empty() && entries_.front().decode <= now) {
+            used_ -= entries_.front().bytes;
+            entries_.pop_front();
+        }
+    }
+    int freeSpace() const { return capacity_ - used_; }
+
+private:
+    struct Entry {
+        int bytes;
+        double decode;
+    };
+    std::deque<Entry> entries_;
+    int capacity_ = 0;
+    long used_ = 0;
+};
+
+class Multiplexer {
+public:
+    static constexpr int kSectorSize = 2324;
+    static constexpr std::size_t kQueueLimit = 100;
+    static constexpr std::size_t kCacheSize = 1048576;
+
+    explicit Multiplexer(UiHost& host);
+    ~Multiplexer();
+    Multiplexer(const Multiplexer&) = delete;
+    Multiplexer& operator=(const Multiplexer&) = delete;
+
+    // New piece: queues, stores and counters emptied, back to Idle. The file
+    // is created by muxStart on the first pump.
+    void reset(const MuxSettings& settings);
+
+    // Called by the encoders for each finished unit; false when the queue is
+    // full (the warning has been shown).
+    [[nodiscard]] bool pushVideoUnit(const VideoUnit& unit);
+    [[nodiscard]] bool pushAudioUnit(const AudioUnit& unit);
+    EsStore& videoStore() { return videoStore_; }
+    EsStore& audioStore() { return audioStore_; }
+
+    [[nodiscard]] bool muxStart();
+    // After every picture: starts once, then writes sectors while the queued
+    // units hold more than one payload of each stream.
+    [[nodiscard]] bool muxPump();
+    // Writes everything that is left, the last sector and closes the piece.
+    [[nodiscard]] bool muxDrain();
+    // One sector; false at the end of data (the piece is then finished) or on
+    // a failure (failed() tells which).
+    [[nodiscard]] bool muxSector();
+    void muxFinish();
+
+    bool started() const { return started_; }
+    bool finished() const { return finished_; }
+    bool failed() const { return failed_; }
+    // Bytes handed to the output cache for this piece.
+    std::uint64_t bytesWritten() const { return bytesWritten_; }
+    int sectorsWritten() const { return sectorCount_; }
+    unsigned videoUnderflows() const { return videoUnderflows_; }
+    unsigned audioUnderflows() const { return audioUnderflows_; }
+    std::string diagnostics() const { return diag_; }
+
+    // Derived values, valid after muxStart.
+    int muxRateField() const { return muxRateField_; }
+    int sectorsPerSecond() const { return sectorsPerSecond_; }
+    int videoPayload() const { return pv_; }
+    int audioPayload() const { return pa_; }
+    std::string iPictureListPath() const { return settings_.outputPath + "svcd"; }
+
+private:
+    struct Current {
+        bool valid = false;
+        int type = 0;  // video: 1 I, 2 P, 3 B
+        int remaining = 0;
+        bool startsPacket = true;
+        double dts = 0, pts = 0;  // 27 MHz ticks, offset included
+        int number = 0;
+    };
+    bool isVcd() const { return settings_.layout == MuxLayout::Vcd; }
+    void computeDerived();
+    bool nextVideo();
+    bool nextAudio();
+    bool writeVideoSector();
+    bool writeAudioSector();
+    void writePaddingSector();
+    void writeFirstSector();
+    void packHeader(std::vector<std::uint8_t>& s) const;
+    void systemHeader(std::vector<std::uint8_t>& s, bool audio, bool video) const;
+    bool emit(const std::vector<std::uint8_t>& sector);
+    bool flushCache();
+    void closeFiles();
+    void scanOffsets();
+    void diag(const char* fmt, ...);
+
+    UiHost& host_;
+    MuxSettings settings_;
+    EsStore videoStore_, audioStore_;
+    std::deque<VideoUnit> videoQueue_;
+    std::deque<AudioUnit> audioQueue_;
+    long queuedVideoBytes_ = 0, queuedAudioBytes_ = 0;
+    Current video_, audio_;
+    BufferModel videoModel_, audioModel_;
+
+    int pv_ = 0, pa_ = 0;
+    int muxRateField_ = 0, sectorsPerSecond_ = 0;
+    double sectorTicks_ = 0, scr_ = 0, timeOffset_ = 0;
+    int sectorCount_ = 0;
+    int firstSectorsLeft_ = 0;
+    bool firstVideoPes_ = true, firstAudioPes_ = true;
+    int videoPictures_ = 0;
+    unsigned videoUnderflows_ = 0, audioUnderflows_ = 0;
+
+    bool started_ = false, finished_ = false, failed_ = false;
+    std::FILE* out_ = nullptr;
+    std::FILE* list_ = nullptr;
+    std::vector<std::uint8_t> cache_;
+    std::uint64_t bytesWritten_ = 0;
+    std::string diag_;
+};
+
+}  // namespace zembra
