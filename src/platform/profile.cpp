@@ -223,8 +223,11 @@ std::string ProfileFile::text() const {
 bool ProfileFile::save(const std::filesystem::path& file) const {
     std::error_code ec;
     std::filesystem::path target = file;
-    if (std::filesystem::is_symlink(file, ec)) target = std::filesystem::weakly_canonical(file, ec);
-    if (ec) return false;
+    // Through a symbolic link the file it points to is replaced, not the link.
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec))) {
+        target = std::filesystem::weakly_canonical(file, ec);
+        if (ec) return false;
+    }
     std::filesystem::path temp = target;
     temp += ".tmp" + std::to_string(::getpid());
     {

@@ -1,0 +1,111 @@
+#include "platform/string_table.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/profile.h"
+#include "support/temp_dir.h"
+
+namespace zembra {
+namespace {
+
+using testing::TempDir;
+
+TEST(StringTableKeys, UniqueInTableOrderWithEveryMessageCode) {
+    const auto& keys = StringTable::keys();
+    std::set<std::string_view> unique(keys.begin(), keys.end());
+    EXPECT_EQ(unique.size(), keys.size());
+    EXPECT_EQ(keys.front(), "STR_MAIN_LABEL_Index");
+    EXPECT_EQ(keys.back(), "STR_ERROR_1003");
+    EXPECT_LT(StringTable::indexOf("STR_MAIN_BUTTON_Rip"), StringTable::indexOf("STR_ERROR_0"));
+    int messages = 0;
+    for (auto k : keys) {
+        EXPECT_FALSE(StringTable::defaultText(k).empty()) << k;
+        if (k.rfind("STR_ERROR_", 0) == 0) ++messages;
+    }
+    EXPECT_EQ(messages, 173);
+    for (auto gap : {"STR_ERROR_27", "STR_ERROR_46", "STR_ERROR_48", "STR_ERROR_104"})
+        EXPECT_EQ(StringTable::indexOf(gap), -1) << gap;
+    EXPECT_EQ(StringTable::keys().size(), 463u);
+}
+
+TEST(StringTableKeys, DefaultsAreTheEnglishTexts) {
+    StringTable t;
+    EXPECT_EQ(t.text("STR_ERROR_52"), "Unable to parse as an IFO-File.");
+    EXPECT_EQ(t.text("STR_ERROR_0"),
+              "Buffer size must ne greater then 1MB.\r\nReset buffer size to 1Meg.");
+    EXPECT_EQ(t.text("STR_ERROR_33"), "  already exists. \r\nOverwrite the file ?");
+    EXPECT_EQ(t.text("STR_MAIN_DLG_InformationTitle"), "Infomation");
+    EXPECT_EQ(t.text("STR_MAIN_LABEL_MONITOR_UsedSize"), "Used Size: ");
+    EXPECT_EQ(t.text("STR_MAIN_COMBO_Format_11"), "DVD PAL Good Quality");
+    EXPECT_EQ(t.text("STR_MAIN_COMBO_Split_4"), "80 MIn ISO DataCD");
+    EXPECT_EQ(t.text("STR_GLOBAL_COMBO_DOWNSAMPLING_1"),
+              "High quality (slow) 48.0KHz to 44.1KHz");
+    EXPECT_EQ(t.text("STR_NO_SUCH_KEY"), "STR_NO_SUCH_KEY");
+    EXPECT_EQ(StringTable::defaultText("STR_NO_SUCH_KEY"), "");
+}
+
+TEST(StringTableFile, LoadKeepsTextsOfMissingKeysAndTurnsBackslashNIntoBreaks) {
+    TempDir tmp;
+    std::string longText(300, 'L');
+    auto file = tmp.write("Test.ini", "[Zembra]\n"
+                                      "LanguageName=Test\n"
+                                      "STR_ERROR_19=Prozess anhalten ?\n"
+                                      "STR_ERROR_0=eins\\nzwei\n"
+                                      "STR_MAIN_LABEL_Index=" +
+                                          longText + "\n");
+    StringTable t;
+    t.setText("STR_ERROR_28", "previous language");
+    EXPECT_TRUE(t.load(file));
+    EXPECT_EQ(t.text("STR_ERROR_19"), "Prozess anhalten ?");
+    EXPECT_EQ(t.text("STR_ERROR_0"), "eins\r\nzwei");
+    EXPECT_EQ(t.text("STR_MAIN_LABEL_Index"), longText);
+    EXPECT_EQ(t.text("STR_ERROR_28"), "previous language");  // not in the file
+    EXPECT_EQ(t.text("STR_ERROR_52"), "Unable to parse as an IFO-File.");
+
+    // A missing file or a blank path changes nothing.
+    EXPECT_TRUE(t.load(tmp / "missing.ini"));
+    EXPECT_TRUE(t.load("   "));
+    EXPECT_EQ(t.text("STR_ERROR_19"), "Prozess anhalten ?");
+    t.release();
+    EXPECT_EQ(t.text("STR_ERROR_19"), "Stop process ?");
+}
+
+TEST(StringTableFile, SaveWritesEveryKeyAndReadsBackTheSame) {
+    TempDir tmp;
+    auto file = tmp.write("Test.ini", "[Zembra]\nLanguageName=Test\nSTR_ERROR_19=Halt ?\n");
+    StringTable t;
+    t.load(file);
+    t.setText("STR_ERROR_4", "line one\nbare LF\rbare CR");
+    ASSERT_TRUE(t.save(file));
+
+    ProfileFile saved(file);
+    EXPECT_EQ(saved.get("Zembra", "LanguageName").value_or(""), "Test");
+    EXPECT_EQ(saved.keys("Zembra").size(), StringTable::keys().size() + 1);
+    std::string raw = TempDir::read(file);
+    EXPECT_NE(raw.find("STR_ERROR_0=Buffer size must ne greater then 1MB.\\nReset"),
+              std::string::npos);
+    EXPECT_NE(raw.find("STR_ERROR_4=line one\\nbare LF\\nbare CR\n"), std::string::npos);
+
+    StringTable back;
+    back.load(file);
+    for (auto key : StringTable::keys()) {
+        if (key == "STR_ERROR_4") continue;
+        EXPECT_EQ(back.text(key), t.text(key)) << key;
+    }
+    // Leading and trailing blanks survive the file.
+    EXPECT_EQ(back.text("STR_MAIN_LABEL_MONITOR_UsedSize"), "Used Size: ");
+    EXPECT_EQ(back.text("STR_SCROP_LABEL_INFO").substr(0, 6), "    If");
+    EXPECT_EQ(back.text("STR_ERROR_4"), "line one\r\nbare LF\r\nbare CR");
+}
+
+TEST(StringTableFile, LineBreakSpellings) {
+    EXPECT_EQ(StringTable::toFileText("a\r\nb"), "a\\nb");
+    EXPECT_EQ(StringTable::fromFileText("a\\nb\\"), "a\r\nb\\");
+    EXPECT_EQ(StringTable::toFileText("\"quoted\""), "\"\"quoted\"\"");
+    EXPECT_EQ(StringTable::toFileText(""), "");
+}
+
+}  // namespace
+}  // namespace zembra
