@@ -58,7 +58,7 @@ public:
     void setIdleStatus(const std::string& text) { idleStatus_ = text; }
 
     bool isInitialised() const { return initialised_; }
-    bool isOpen() const { return buffer_.size() > 0; }
+    bool isOpen() const { return buffer_ != nullptr; }
     int title() const { return title_; }
     int currentCell() const { return cell_; }
     int64_t bufferBytes() const { return bufferBytes_; }
@@ -66,12 +66,13 @@ public:
 
 private:
     int allocateBuffers();
+    void releaseBuffers();
     int refill();
     int readSectors(int64_t count);  // the cell walk; sectors stored
-    int positionAt(int64_t sector, bool reportOpenFailure);
+    bool positionAt(int64_t sector, int& blockResult);
     int findFile(int64_t sector, int64_t& firstOfFile) const;
     void updateCurrentFromFile();
-    void showReadFailure(const std::string& key, const std::string& name, bool lineBreak);
+    void restoreStatus(bool shown);
     const TitleRecord* chosenTitle() const;
 
     UiHost& host_;
@@ -87,7 +88,8 @@ private:
     int bufferMegabytes_ = 1;
     bool bufferOnDisk_ = false;
     int64_t bufferBytes_ = 0;  // buffer size (megabytes * 1048576)
-    std::vector<uint8_t> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    int64_t capacity_ = 0;
     int64_t valid_ = 0;
     int64_t readPos_ = 0;
 
@@ -106,7 +108,7 @@ private:
     std::string combinedName_;
     std::unique_ptr<SourceFile> file_;
     std::string idleStatus_;
-    int lastBlockResult_ = 0;
+    bool useDiscLayerWanted_ = false;
 };
 
 }  // namespace zembra

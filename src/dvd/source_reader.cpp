@@ -1,0 +1,426 @@
+#include "dvd/source_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+namespace {
+constexpr int64_t kSector = 2048;
+constexpr int64_t kMegabyte = 1048576;
+constexpr int64_t kProgressThreshold = 10239;  // sectors; larger reads show progress
+const char* const kDefaultTempPath = "./~tempdata.dat";
+
+std::string quoted(const std::string& name) { return "\"" + name + "\""; }
+}  // namespace
+
+SourceReader::SourceReader(UiHost& host, TitleCatalogue& catalogue)
+    : host_(host), catalogue_(catalogue) {}
+
+SourceReader::~SourceReader() { closeSource(); }
+
+const TitleRecord* SourceReader::chosenTitle() const {
+    return title_ >= 0 ? catalogue_.title(title_) : nullptr;
+}
+
+int SourceReader::allocateBuffers() {
+    if (bufferMegabytes_ <= 0) bufferMegabytes_ = 1;
+    bufferBytes_ = int64_t(bufferMegabytes_) * kMegabyte;
+    capacity_ = bufferOnDisk_ ? kDiskModeBufferBytes : bufferBytes_ + kSector;
+    buffer_.reset(new (std::nothrow) uint8_t[size_t(capacity_)]);
+    if (!buffer_) {
+        capacity_ = 0;
+        host_.error("STR_ERROR_55");
+        return 0;
+    }
+    valid_ = 0;
+    readPos_ = 0;
+    if (bufferOnDisk_) {
+        if (tempPath_.empty()) tempPath_ = kDefaultTempPath;
+        temp_ = std::fopen(tempPath_.c_str(), "wb+");
+        if (!temp_) {
+            buffer_.reset();
+            capacity_ = 0;
+            host_.error("STR_ERROR_54");
+            return 0;
+        }
+        tempContent_ = 0;
+        // Counts as read back, so the first refill fills the file.
+        tempReadBack_ = bufferBytes_;
+    }
+    return 1;
+}
+
+void SourceReader::releaseBuffers() {
+    file_.reset();
+    buffer_.reset();
+    capacity_ = 0;
+    valid_ = 0;
+    readPos_ = 0;
+    if (temp_) {
+        std::fclose(temp_);
+        temp_ = nullptr;
+        std::remove(tempPath_.c_str());
+    }
+    tempContent_ = 0;
+    tempReadBack_ = 0;
+}
+
+int SourceReader::openSource(const std::vector<std::string>& files, bool useDiscLayer, int angle,
+                             int title, int bufferMegabytes, bool bufferOnDisk,
+                             const std::string& tempPath) {
+    releaseBuffers();
+    if (discLayerLoaded_) DiscLayer::release();
+    discLayerLoaded_ = false;
+    initialised_ = false;
+    combinedName_.clear();
+    files_ = files;
+    title_ = title;
+    angle_ = angle;
+    useDiscLayerWanted_ = useDiscLayer;
+    useDiscLayer_ = useDiscLayer;
+    if (useDiscLayer_) {
+        discLayerLoaded_ = DiscLayer::load();
+        if (!discLayerLoaded_) useDiscLayer_ = false;
+    }
+    bufferMegabytes_ = bufferMegabytes;
+    bufferOnDisk_ = bufferOnDisk;
+    tempPath_ = tempPath.empty() ? kDefaultTempPath : tempPath;
+    if (!allocateBuffers()) return 0;
+
+    cancel_ = 0;
+    stopSector_ = 0;
+    fileSectors_.clear();
+    for (const auto& name : files_) {
+        auto size = SourceFile::fileSize(name, useDiscLayer_);
+        if (!size) {
+            host_.messageBox(BoxKind::Error, "fio_open Fail!");
+            releaseBuffers();
+            return 0;
+        }
+        fileSectors_.push_back(int64_t(*size >> 11));
+    }
+    if (files_.empty()) {
+        host_.messageBox(BoxKind::Error, "fio_open Fail!");
+        releaseBuffers();
+        return 0;
+    }
+    combinedName_ = files_.size() == 1 ? files_[0] : SourceFile::listName(files_);
+
+    TitleRecord* chosen = title_ >= 0 ? catalogue_.title(title_) : nullptr;
+    if (title_ >= 0 && !chosen) {
+        // A title the catalogue does not have would silently read the whole set.
+        host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_51") + "\r\n " + quoted(files_[0]));
+        releaseBuffers();
+        return 0;
+    }
+    if (chosen && angle_ > 0) {
+        // Cells of the other angles of a block stay in the stream but add no
+        // time and match no navigation ids.
+        for (auto& cell : chosen->cells) {
+            int count = cell.angle >> 4;
+            int number = cell.angle & 0x0F;
+            if (count >= angle_ && number != angle_) {
+                cell.vobId = 0;
+                cell.cellId = 0;
+                cell.duration = 0.0;
+            }
+        }
+    }
+    if (chosen) {
+        double total = 0.0;
+        for (const auto& cell : chosen->cells) total += cell.duration;
+        chosen->duration = total;
+    }
+
+    int64_t start = chosen && !chosen->cells.empty() ? chosen->cells[0].firstSector : 0;
+    if (seekSource(start) < 0) {
+        releaseBuffers();
+        return 0;
+    }
+    initialised_ = true;
+    return 1;
+}
+
+int SourceReader::reopenSource() {
+    if (!initialised_) return 0;
+    releaseBuffers();
+    if (useDiscLayerWanted_ && !discLayerLoaded_) {
+        if (DiscLayer::load()) {
+            discLayerLoaded_ = true;
+            useDiscLayer_ = true;
+        } else {
+            std::string question = host_.text("STR_ERROR_47") + "\r\n" + host_.text("STR_ERROR_30");
+            if (host_.messageBox(BoxKind::Question, question) != BoxAnswer::Yes) return 0;
+            useDiscLayerWanted_ = false;
+            useDiscLayer_ = false;
+        }
+    }
+    if (!allocateBuffers()) return 0;
+    stopSector_ = 0;
+    const TitleRecord* chosen = chosenTitle();
+    int64_t start = chosen && !chosen->cells.empty() ? chosen->cells[0].firstSector : 0;
+    if (seekSource(start) < 0) {
+        releaseBuffers();
+        return 0;
+    }
+    return 1;
+}
+
+int SourceReader::closeSource() {
+    releaseBuffers();
+    if (discLayerLoaded_) DiscLayer::release();
+    discLayerLoaded_ = false;
+    useDiscLayer_ = false;
+    return 1;
+}
+
+int SourceReader::findFile(int64_t sector, int64_t& firstOfFile) const {
+    if (sector < 0) return -1;
+    if (fileSectors_.size() == 1) {
+        firstOfFile = 0;
+        return sector < fileSectors_[0] ? 0 : -1;
+    }
+    int64_t first = 0;
+    for (size_t i = 0; i < fileSectors_.size(); ++i) {
+        if (sector < first + fileSectors_[i]) {
+            firstOfFile = first;
+            return int(i);
+        }
+        first += fileSectors_[i];
+    }
+    return -1;
+}
+
+bool SourceReader::positionAt(int64_t sector, int& blockResult) {
+    int64_t first = 0;
+    int index = findFile(sector, first);
+    if (index < 0 || !file_) return false;
+    if (files_.size() > 1 && file_->currentIndex() != index) {
+        if (!file_->openListEntry(index)) {
+            host_.messageBox(BoxKind::Error,
+                             host_.text("STR_ERROR_50") + " " + quoted(files_[size_t(index)]));
+            return false;
+        }
+    }
+    if (file_->seek((sector - first) * kSector, SourceFile::Origin::Start) < 0) return false;
+    int r = file_->readBlock();
+    blockResult = r < 0 ? r : 0;
+    return true;
+}
+
+int SourceReader::seekSource(int64_t sector) {
+    if (!buffer_) return -1;
+    if (!file_) {
+        file_ = SourceFile::open(combinedName_, useDiscLayer_);
+        std::string shown = files_.size() == 1 ? combinedName_ : files_.empty() ? "" : files_[0];
+        if (!file_) {
+            host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_51") + "\r\n " + quoted(shown));
+            return -1;
+        }
+        SourceFile::Chunk first = file_->takeChunk(SourceFile::kChunkBytes);
+        if (first.length < SourceFile::kChunkBytes) {
+            file_.reset();
+            host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_50") + "\r\n " + quoted(shown));
+            return -1;
+        }
+    }
+    int blockResult = 0;
+    if (!positionAt(sector, blockResult)) return -1;
+
+    valid_ = 0;
+    readPos_ = 0;
+    currentSector_ = sector;
+    // A new position starts clean: an earlier stop does not stop this read.
+    stopSector_ = 0;
+    if (const TitleRecord* t = chosenTitle()) {
+        cell_ = 0;
+        for (size_t c = 0; c < t->cells.size(); ++c) {
+            if (t->cells[c].firstSector <= sector && sector <= t->cells[c].lastSector) {
+                cell_ = int(c);
+                break;
+            }
+        }
+        consumedInCell_ =
+            t->cells.empty() ? 0 : std::max<int64_t>(0, sector - t->cells[size_t(cell_)].firstSector);
+    }
+    if (temp_) {
+        std::rewind(temp_);
+        tempReadBack_ = tempContent_;
+    }
+    return blockResult;
+}
+
+int64_t SourceReader::getSectorsBefore() const {
+    if (!file_) return -1;
+    int index = file_->currentIndex();
+    int64_t before = 0;
+    for (int i = 0; i < index && i < int(fileSectors_.size()); ++i) before += fileSectors_[size_t(i)];
+    return before;
+}
+
+int64_t SourceReader::getFileSectors(int index) const {
+    if (index < 0 || index >= int(fileSectors_.size())) return 0;
+    return fileSectors_[size_t(index)];
+}
+
+int SourceReader::getFileIndex() const { return file_ ? file_->currentIndex() : -1; }
+
+void SourceReader::updateCurrentFromFile() {
+    if (file_) currentSector_ = getSectorsBefore() + file_->positionSectors();
+}
+
+void SourceReader::restoreStatus(bool shown) {
+    if (shown) host_.setStatus(idleStatus_);
+}
+
+int SourceReader::readSource(uint8_t* destination, int length) {
+    if (!buffer_ || length < 0) return 0;
+    int64_t available = valid_ - readPos_;
+    if (length <= available) {
+        std::memcpy(destination, buffer_.get() + readPos_, size_t(length));
+        readPos_ += length;
+    } else {
+        if (available > 0) std::memcpy(destination, buffer_.get() + readPos_, size_t(available));
+        readPos_ = valid_;
+        int64_t missing = length - available;
+        stopSector_ = 0;
+        refill();
+        if (stopSector_ != 0) return -1;
+        if (valid_ < missing) return 0;
+        std::memcpy(destination + available, buffer_.get(), size_t(missing));
+        readPos_ = missing;
+    }
+    currentSector_ += length / kSector;
+    return length;
+}
+
+int SourceReader::refill() {
+    valid_ = 0;
+    readPos_ = 0;
+    if (!file_ || !buffer_) return 0;
+    const TitleRecord* t = chosenTitle();
+    if (!t) {
+        // Plain files: whatever comes, until half a megabyte is buffered.
+        while (valid_ < kPlainRefillBytes) {
+            SourceFile::Chunk c = file_->takeChunk(SourceFile::kChunkBytes);
+            if (c.length <= 0) break;
+            std::memcpy(buffer_.get() + valid_, c.data, size_t(c.length));
+            valid_ += c.length;
+        }
+        return 1;
+    }
+    if (!prefill_) {
+        updateCurrentFromFile();
+        readSectors(kTitleRefillSectors);
+        return 1;
+    }
+    if (!bufferOnDisk_) {
+        updateCurrentFromFile();
+        readSectors(bufferBytes_ / kSector);
+        return 1;
+    }
+    if (!temp_) return 0;
+    if (tempReadBack_ >= tempContent_) {
+        std::rewind(temp_);
+        tempContent_ = 0;
+        tempReadBack_ = 0;
+        updateCurrentFromFile();
+        int stored = readSectors(bufferBytes_ / kSector);
+        if (cancel_ || stored == 0) return 0;
+        tempContent_ = int64_t(stored) * kSector;
+        std::fflush(temp_);
+        std::rewind(temp_);
+    }
+    int64_t want = std::min(tempContent_ - tempReadBack_, kDiskReadBackBytes);
+    size_t got = std::fread(buffer_.get(), 1, size_t(want), temp_);
+    valid_ = int64_t(got);
+    tempReadBack_ += int64_t(got);
+    if (int64_t(got) < want) tempReadBack_ = tempContent_;  // a short read-back ends this load
+    return 1;
+}
+
+int SourceReader::readSectors(int64_t n) {
+    const TitleRecord* t = chosenTitle();
+    if (!t || cell_ >= int(t->cells.size())) return 0;
+    bool toDisk = prefill_ && bufferOnDisk_;
+    bool showProgress = n > kProgressThreshold;
+    std::string caption;
+    if (showProgress) {
+        caption = host_.text(toDisk ? "STR_ERROR_314" : "STR_ERROR_315");
+        host_.setStatus(caption);
+    }
+    int64_t count = 0;
+    bool ended = false;
+    while (!ended) {
+        const CellRecord& cell = t->cells[size_t(cell_)];
+        int64_t cellLength = cell.lastSector >= cell.firstSector
+                                 ? int64_t(cell.lastSector) - cell.firstSector + 1
+                                 : 0;
+        while (consumedInCell_ < cellLength && count < n) {
+            // Never write past the buffer, whatever the chunk sizes were.
+            if (!toDisk && valid_ + SourceFile::kChunkBytes > capacity_) {
+                ended = true;
+                break;
+            }
+            SourceFile::Chunk c = file_->takeChunk(SourceFile::kChunkBytes);
+            ++consumedInCell_;
+            if (c.length < 0) {
+                if (prefill_) {
+                    stopSector_ = int64_t(cell.firstSector) + consumedInCell_;
+                } else {
+                    host_.messageBox(BoxKind::Error,
+                                     host_.text("STR_ERROR_50") + " " + quoted(file_->currentName()));
+                }
+                restoreStatus(showProgress);
+                return 0;
+            }
+            if (c.length == 0) {
+                ended = true;
+                break;
+            }
+            if (toDisk) {
+                if (std::fwrite(c.data, 1, size_t(c.length), temp_) != size_t(c.length)) {
+                    host_.error("STR_ERROR_56");
+                    restoreStatus(showProgress);
+                    return 0;
+                }
+            } else {
+                std::memcpy(buffer_.get() + valid_, c.data, size_t(c.length));
+                valid_ += c.length;
+            }
+            count += c.length / kSector;
+            if (showProgress && c.length == kSector && count % 1024 == 0) {
+                int64_t stored = toDisk ? count * kSector : valid_;
+                char status[512];
+                std::snprintf(status, sizeof status, "%s [%d MB]", caption.c_str(),
+                              int(stored / kMegabyte));
+                host_.setStatus(status);
+                host_.setProgress(int(count * 100 / n), 100);
+                host_.pumpMessages();
+                if (cancel_) {
+                    restoreStatus(showProgress);
+                    return 0;
+                }
+            }
+        }
+        if (ended || count >= n) break;
+        // End of the cell: on to the next; only a gap moves the file position.
+        uint32_t previousLast = cell.lastSector;
+        ++cell_;
+        if (cell_ >= int(t->cells.size())) break;
+        const CellRecord& next = t->cells[size_t(cell_)];
+        consumedInCell_ = 0;
+        if (next.firstSector != previousLast + 1) {
+            int blockResult = 0;
+            if (!positionAt(next.firstSector, blockResult)) break;
+        }
+    }
+    restoreStatus(showProgress);
+    return int(count);
+}
+
+}  // namespace zembra

@@ -1,0 +1,315 @@
+#include "dvd/title_catalogue.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <cstring>
+#include <memory>
+
+#include "dvd/source_file.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+namespace {
+
+struct LanguageRow {
+    char code[2];
+    const char* name;
+};
+
+// Searched in order; the first matching row wins ("in" and "id" both name Indonesian).
+constexpr LanguageRow kLanguages[] = {
+    {{' ', ' '}, "Not Specified"}, {{'a', 'a'}, "Afar"}, {{'a', 'b'}, "Abkhazian"},
+    {{'a', 'f'}, "Afrikaans"}, {{'a', 'm'}, "Amharic"}, {{'a', 'r'}, "Arabic"},
+    {{'a', 's'}, "Assamese"}, {{'a', 'y'}, "Aymara"}, {{'a', 'z'}, "Azerbaijani"},
+    {{'b', 'a'}, "Bashkir"}, {{'b', 'e'}, "Byelorussian"}, {{'b', 'g'}, "Bulgarian"},
+    {{'b', 'h'}, "Bihari"}, {{'b', 'i'}, "Bislama"}, {{'b', 'n'}, "Bengali; Bangla"},
+    {{'b', 'o'}, "Tibetan"}, {{'b', 'r'}, "Breton"}, {{'c', 'a'}, "Catalan"},
+    {{'c', 'o'}, "Corsican"}, {{'c', 's'}, "Czech(Ceske)"}, {{'c', 'y'}, "Welsh"},
+    {{'d', 'a'}, "Dansk"}, {{'d', 'e'}, "Deutsch"}, {{'d', 'z'}, "Bhutani"},
+    {{'e', 'l'}, "Greek"}, {{'e', 'n'}, "English"}, {{'e', 'o'}, "Esperanto"},
+    {{'e', 's'}, "Espanol"}, {{'e', 't'}, "Estonian"}, {{'e', 'u'}, "Basque"},
+    {{'f', 'a'}, "Persian"}, {{'f', 'i'}, "Suomi"}, {{'f', 'j'}, "Fiji"},
+    {{'f', 'o'}, "Faroese"}, {{'f', 'r'}, "Francais"}, {{'f', 'y'}, "Frisian"},
+    {{'g', 'a'}, "Irish"}, {{'g', 'd'}, "Scots Gaelic"}, {{'g', 'l'}, "Galician"},
+    {{'g', 'n'}, "Guarani"}, {{'g', 'u'}, "Gujarati"}, {{'h', 'a'}, "Hausa"},
+    {{'h', 'e'}, "Hebrew"}, {{'h', 'i'}, "Hindi"}, {{'h', 'r'}, "Hrvatski"},
+    {{'h', 'u'}, "Magyar"}, {{'h', 'y'}, "Armenian"}, {{'i', 'a'}, "Interlingua"},
+    {{'i', 'd'}, "Indonesian"}, {{'i', 'e'}, "Interlingue"}, {{'i', 'k'}, "Inupiak"},
+    {{'i', 'n'}, "Indonesian"}, {{'i', 's'}, "Islenska"}, {{'i', 't'}, "Italiano"},
+    {{'i', 'u'}, "Inuktitut"}, {{'i', 'w'}, "Hebrew"}, {{'j', 'a'}, "Japanese"},
+    {{'j', 'i'}, "Yiddish"}, {{'j', 'w'}, "Javanese"}, {{'k', 'a'}, "Georgian"},
+    {{'k', 'k'}, "Kazakh"}, {{'k', 'l'}, "Greenlandic"}, {{'k', 'm'}, "Cambodian"},
+    {{'k', 'n'}, "Kannada"}, {{'k', 'o'}, "Korean"}, {{'k', 's'}, "Kashmiri"},
+    {{'k', 'u'}, "Kurdish"}, {{'k', 'y'}, "Kirghiz"}, {{'l', 'a'}, "Latin"},
+    {{'l', 'n'}, "Lingala"}, {{'l', 'o'}, "Laothian"}, {{'l', 't'}, "Lithuanian"},
+    {{'l', 'v'}, "Latvian, Lettish"}, {{'m', 'g'}, "Malagasy"}, {{'m', 'i'}, "Maori"},
+    {{'m', 'k'}, "Macedonian"}, {{'m', 'l'}, "Malayalam"}, {{'m', 'n'}, "Mongolian"},
+    {{'m', 'o'}, "Moldavian"}, {{'m', 'r'}, "Marathi"}, {{'m', 's'}, "Malay"},
+    {{'m', 't'}, "Maltese"}, {{'m', 'y'}, "Burmese"}, {{'n', 'a'}, "Nauru"},
+    {{'n', 'e'}, "Nepali"}, {{'n', 'l'}, "Nederlands"}, {{'n', 'o'}, "Norsk"},
+    {{'o', 'c'}, "Occitan"}, {{'o', 'm'}, "(Afan) Oromo"}, {{'o', 'r'}, "Oriya"},
+    {{'p', 'a'}, "Punjabi"}, {{'p', 'l'}, "Polish"}, {{'p', 's'}, "Pashto, Pushto"},
+    {{'p', 't'}, "Portugues"}, {{'q', 'u'}, "Quechua"}, {{'r', 'm'}, "Rhaeto-Romance"},
+    {{'r', 'n'}, "Kirundi"}, {{'r', 'o'}, "Romanian"}, {{'r', 'u'}, "Russian"},
+    {{'r', 'w'}, "Kinyarwanda"}, {{'s', 'a'}, "Sanskrit"}, {{'s', 'd'}, "Sindhi"},
+    {{'s', 'g'}, "Sangho"}, {{'s', 'h'}, "Serbo-Croatian"}, {{'s', 'i'}, "Sinhalese"},
+    {{'s', 'k'}, "Slovak"}, {{'s', 'l'}, "Slovenian"}, {{'s', 'm'}, "Samoan"},
+    {{'s', 'n'}, "Shona"}, {{'s', 'o'}, "Somali"}, {{'s', 'q'}, "Albanian"},
+    {{'s', 'r'}, "Serbian"}, {{'s', 's'}, "Siswati"}, {{'s', 't'}, "Sesotho"},
+    {{'s', 'u'}, "Sundanese"}, {{'s', 'v'}, "Svenska"}, {{'s', 'w'}, "Swahili"},
+    {{'t', 'a'}, "Tamil"}, {{'t', 'e'}, "Telugu"}, {{'t', 'g'}, "Tajik"},
+    {{'t', 'h'}, "Thai"}, {{'t', 'i'}, "Tigrinya"}, {{'t', 'k'}, "Turkmen"},
+    {{'t', 'l'}, "Tagalog"}, {{'t', 'n'}, "Setswana"}, {{'t', 'o'}, "Tonga"},
+    {{'t', 'r'}, "Turkish"}, {{'t', 's'}, "Tsonga"}, {{'t', 't'}, "Tatar"},
+    {{'t', 'w'}, "Twi"}, {{'u', 'g'}, "Uighur"}, {{'u', 'k'}, "Ukrainian"},
+    {{'u', 'r'}, "Urdu"}, {{'u', 'z'}, "Uzbek"}, {{'v', 'i'}, "Vietnamese"},
+    {{'v', 'o'}, "Volapuk"}, {{'w', 'o'}, "Wolof"}, {{'x', 'h'}, "Xhosa"},
+    {{'y', 'i'}, "Yiddish"}, {{'y', 'o'}, "Yoruba"}, {{'z', 'a'}, "Zhuang"},
+    {{'z', 'h'}, "Chinese"}, {{'z', 'u'}, "Zulu"}, {{'\0', '\0'}, "???"},
+};
+static_assert(sizeof(kLanguages) / sizeof(kLanguages[0]) == 144);
+
+constexpr const char* kCodingNames[8] = {"AC3", "???", "MPEG1", "MPEG2x", "LPCM", "???", "DTS", ""};
+// The reserved coding 7 has no stream of its own; it shows the bare number.
+constexpr int kStreamIdBase[8] = {0x80, 0x00, 0xC0, 0xC8, 0xA0, 0x88, 0x88, 0x00};
+
+constexpr size_t kHeaderBytes = 2048;
+constexpr size_t kPgcFixedBytes = 0xEC;  // up to and including the cell position offset
+constexpr size_t kMaxIfoBytes = 64u << 20;
+
+uint32_t be32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+uint16_t be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+int bcd(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
+
+// A byte range of the IFO copy that refuses reads outside it.
+struct Range {
+    const uint8_t* data;
+    size_t size;
+    bool has(size_t offset, size_t length) const {
+        return offset <= size && length <= size - offset;
+    }
+};
+
+bool buildTitle(TitleRecord& title, int index, const Range& header, const Range& pgc) {
+    if (!pgc.has(0, kPgcFixedBytes)) return false;
+    const uint8_t* p = pgc.data;
+
+    // Audio streams: each available control entry marks its stream number;
+    // a number marked twice counts once and keeps the later attribute. The
+    // number is per coding (AC-3 0 is 0x80, MPEG 0 is 0xC0), so tracks of
+    // different codings that share a number are both kept.
+    int audioAttrCount = be16(header.data + 0x202);
+    if (audioAttrCount > 8) audioAttrCount = 8;
+    struct Marked {
+        int stream, base, attr;
+    };
+    std::vector<Marked> marked;
+    for (int a = 0; a < audioAttrCount; ++a) {
+        const uint8_t* control = p + 0x0C + 2 * a;
+        if (!(control[0] & 0x80)) continue;
+        int stream = control[0] & 0x07;
+        int base = kStreamIdBase[header.data[0x204 + 8 * a] >> 5];
+        auto same = std::find_if(marked.begin(), marked.end(), [&](const Marked& m) {
+            return m.stream == stream && m.base == base;
+        });
+        if (same != marked.end())
+            same->attr = a;
+        else
+            marked.push_back({stream, base, a});
+    }
+    std::stable_sort(marked.begin(), marked.end(),
+                     [](const Marked& x, const Marked& y) { return x.stream < y.stream; });
+    int j = 0;
+    for (const Marked& m : marked) {
+        int stream = m.stream;
+        const uint8_t* attr = header.data + 0x204 + 8 * m.attr;
+        int coding = attr[0] >> 5;
+        int channels = (attr[1] & 0x07) + 1;
+        char id[8];
+        std::snprintf(id, sizeof id, "0x%02X", (stream + kStreamIdBase[coding]) & 0xFF);
+        char text[128];
+        std::snprintf(text, sizeof text, "%s %s %dch (%s)", languageName(attr[2], attr[3]),
+                      kCodingNames[coding], channels, id);
+        title.audioText[j] = text;
+        title.audioCoding[j] = coding;
+        title.audioStream[j] = stream;
+        ++j;
+    }
+    title.audioCount = j;
+
+    // Sub-picture streams: which of the four numbers of a control entry count
+    // depends on the display modes the title set allows.
+    int subAttrCount = be16(header.data + 0x254);
+    if (subAttrCount > 32) subAttrCount = 32;
+    uint8_t videoFlags = header.data[0x200];
+    int subAttr[32];
+    std::fill(std::begin(subAttr), std::end(subAttr), -1);
+    for (int s = 0; s < subAttrCount; ++s) {
+        const uint8_t* control = p + 0x1C + 4 * s;
+        if (!(control[0] & 0x80)) continue;
+        if (videoFlags & 0x01) {
+            subAttr[control[0] & 0x1F] = s;
+        } else {
+            subAttr[control[2] & 0x1F] = s;
+            subAttr[control[1] & 0x1F] = s;
+            if (!(videoFlags & 0x02)) subAttr[control[3] & 0x1F] = s;
+        }
+    }
+    j = 0;
+    for (int stream = 0; stream < 32; ++stream) {
+        int s = subAttr[stream];
+        if (s < 0) continue;
+        const uint8_t* attr = header.data + 0x256 + 6 * s;
+        char text[128];
+        std::snprintf(text, sizeof text, "[%d] %s (0x%02X)", j, languageName(attr[2], attr[3]),
+                      0x20 + stream);
+        title.subpictureText[j] = text;
+        title.subpictureStream[j] = stream;
+        ++j;
+        for (int c = 0; c < 16; ++c) {
+            const uint8_t* entry = p + 0xA4 + 4 * c;
+            title.palette[c] = {entry[1], entry[2], entry[3]};
+        }
+        title.hasPalette = true;
+    }
+    title.subpictureCount = j;
+
+    int programs = p[2];
+    int cellCount = p[3];
+    const uint8_t* time = p + 4;
+    char label[64];
+    std::snprintf(label, sizeof label, "[%02u] %s:%02u:%02u:%02u", unsigned(index), "Length",
+                  unsigned(bcd(time[0])), unsigned(bcd(time[1])), unsigned(bcd(time[2])));
+    title.label = label;
+
+    if (cellCount == 0) return true;
+    size_t mapOffset = be16(p + 0xE6);
+    size_t playbackOffset = be16(p + 0xE8);
+    size_t positionOffset = be16(p + 0xEA);
+    if (playbackOffset == 0 || positionOffset == 0) return false;
+    if (!pgc.has(playbackOffset, 24 * size_t(cellCount)) ||
+        !pgc.has(positionOffset, 4 * size_t(cellCount)))
+        return false;
+    if (programs > 0 && (mapOffset == 0 || !pgc.has(mapOffset, size_t(programs)))) return false;
+
+    title.cells.assign(size_t(cellCount), CellRecord{});
+    int blockStart = 0;
+    int counter = 0;
+    for (int c = 0; c < cellCount; ++c) {
+        const uint8_t* play = p + playbackOffset + 24 * c;
+        const uint8_t* pos = p + positionOffset + 4 * c;
+        CellRecord& cell = title.cells[size_t(c)];
+        cell.firstSector = be32(play + 8);
+        cell.lastSector = be32(play + 20);
+        cell.vobId = be16(pos);
+        cell.cellId = pos[3];
+        cell.duration = decodePlaybackTime(play + 4);
+        switch (play[0] >> 6) {
+            case 1:
+                cell.angle = 0xF1;
+                blockStart = c;
+                counter = 1;
+                break;
+            case 2:
+                ++counter;
+                cell.angle = uint8_t(0xF0 | (counter & 0x0F));
+                break;
+            case 3:
+                ++counter;
+                cell.angle = uint8_t(0xF0 | (counter & 0x0F));
+                for (int k = blockStart; k <= c; ++k) {
+                    uint8_t& a = title.cells[size_t(k)].angle;
+                    if (a > 0xEF) a = uint8_t((a & 0x0F) | ((counter & 0x0F) << 4));
+                }
+                break;
+            default:
+                cell.angle = 0x11;
+                blockStart = c;
+                break;
+        }
+    }
+
+    // Chapters from the program map (1-based first cells); damaged maps are
+    // clamped to the cell table.
+    if (programs > 0) {
+        const uint8_t* map = p + mapOffset;
+        auto clampCell = [&](int v) { return v < 0 ? 0 : (v > cellCount ? cellCount : v); };
+        for (int k = 1; k < programs; ++k) {
+            int from = clampCell(map[k - 1] - 1);
+            int to = clampCell(map[k] - 1);
+            for (int c = from; c < to; ++c) title.cells[size_t(c)].chapter = k - 1;
+        }
+        for (int c = clampCell(map[programs - 1] - 1); c < cellCount; ++c)
+            title.cells[size_t(c)].chapter = programs - 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* languageName(uint8_t first, uint8_t second) {
+    for (const auto& row : kLanguages)
+        if (uint8_t(row.code[0]) == first && uint8_t(row.code[1]) == second) return row.name;
+    return "";
+}
+
+const char* audioCodingName(int coding) { return kCodingNames[coding & 7]; }
+int audioStreamIdBase(int coding) { return kStreamIdBase[coding & 7]; }
+
+double decodePlaybackTime(const uint8_t* t) {
+    int rateFlag = t[3] >> 6;
+    double rate = rateFlag == 1 ? 25.0 : 30.0;
+    return bcd(t[0]) * 3600.0 + bcd(t[1]) * 60.0 + bcd(t[2]) + bcd(t[3] & 0x3F) / rate;
+}
+
+bool parseIfoBytes(TitleCatalogue& catalogue, const uint8_t* data, size_t size) {
+    catalogue.clear();
+    if (size < kHeaderBytes || std::memcmp(data, "DVDVIDEO-VTS", 12) != 0) return false;
+    Range header{data, kHeaderBytes};
+    uint64_t tableSector = be32(data + 0xCC);
+    if (tableSector == 0) return false;
+    uint64_t tableOffset = tableSector * 2048;
+    if (tableOffset >= size || size - tableOffset < 8) return false;
+    Range all{data + tableOffset, size_t(size - tableOffset)};
+    uint64_t tableLength = uint64_t(be32(all.data + 4)) + 1;
+    if (tableLength < 8 || tableLength > all.size) return false;
+    Range table{all.data, size_t(tableLength)};
+
+    int count = be16(table.data);
+    if (!table.has(8, 8 * size_t(count))) return false;
+    std::vector<TitleRecord> titles(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        size_t offset = be32(table.data + 12 + 8 * i);
+        if (offset < 8 || offset >= table.size) return false;
+        Range pgc{table.data + offset, table.size - offset};
+        if (!buildTitle(titles[size_t(i)], i, header, pgc)) return false;
+    }
+    catalogue.titles = std::move(titles);
+    return true;
+}
+
+bool parseIfo(TitleCatalogue& catalogue, const std::string& path, UiHost& host) {
+    catalogue.clear();
+    if (path.empty()) return true;
+    bool ok = false;
+    if (auto file = SourceFile::open(path, false)) {
+        uint64_t size = file->size();
+        if (size >= kHeaderBytes && size <= kMaxIfoBytes) {
+            std::vector<uint8_t> bytes(static_cast<size_t>(size));
+            if (file->readAt(0, bytes.data(), bytes.size()))
+                ok = parseIfoBytes(catalogue, bytes.data(), bytes.size());
+        }
+    }
+    if (!ok) {
+        catalogue.clear();
+        host.error("STR_ERROR_52");
+        host.error("STR_ERROR_53");
+    }
+    return ok;
+}
+
+}  // namespace zembra
