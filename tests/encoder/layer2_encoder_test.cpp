@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include "encoder/layer2/layer2_encoder.h"
+#include "encoder/mux/multiplexer.h"
+#include "mux_support.h"
+#include "support/recording_host.h"
+
+namespace zembra {
+namespace {
+
+using testing::RecordingHost;
+
+struct Coded {
+    std::vector<AudioUnit> units;
+    std::vector<int> padding;
+    EsStore store;
+};
+
+// Codes the whole PCM through the encoder; a short tail becomes a last
+// zero-padded frame.
+void encodeAll(const std::vector<std::int16_t>& pcm, int bitrateIndex, Coded& out,
+               RecordingHost& host, double fps = 25.0) {
+    Layer2Encoder enc(host);
+    Layer2Settings settings;
+    settings.bitrateIndex = bitrateIndex;
+    settings.frameRate = fps;
+    ASSERT_TRUE(enc.audioStart(settings, out.store, [&](const AudioUnit& u) {
+        out.units.push_back(u);
+        return true;
+    }));
+    PcmStore store;
+    std::size_t at = 0;
+    while (at < pcm.size() || store.size() > 0) {
+        const std::size_t n = std::min<std::size_t>(3528, pcm.size() - at);
+        ASSERT_TRUE(store.append(pcm.data() + at, n));
+        at += n;
+        while (store.size() > static_cast<std::size_t>(Layer2Encoder::kFrameValues)) {
+            ASSERT_TRUE(enc.audioEncodeFrame(store));
+            out.padding.push_back(enc.lastPadding());
+        }
+        if (at >= pcm.size()) {
+            while (store.size() > 0) {
+                ASSERT_TRUE(enc.audioEncodeFrame(store, true));
+                out.padding.push_back(enc.lastPadding());
+            }
+        }
+    }
+    enc.audioEnd();
+}
+
+TEST(Layer2Encoder, PaddingFollowsTheSlotLag) {
+    RecordingHost host;
+    std::vector<std::int16_t> silence(2 * 1152 * 14, 0);
+    Coded at224;
+    encodeAll(silence, 11, at224, host);
+    ASSERT_EQ(at224.padding.size(), 14u);
+    EXPECT_EQ(at224.padding, (std::vector<int>{0, 1, 0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0}));
+    long slots = 0;
+    for (std::size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(at224.units[i].size, 731 + at224.padding[i]);
+        slots += at224.units[i].size;
+    }
+    EXPECT_EQ(slots, 5120);
+
+    Coded at192;
+    encodeAll(std::vector<std::int16_t>(2 * 1152 * 50, 0), 10, at192, host);
+    int padded = 0;
+    for (int p : at192.padding) padded += p;
+    EXPECT_GE(padded, 45);
+    EXPECT_LT(padded, 50);
+    EXPECT_EQ(at192.units[1].size, 627);
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST(Layer2Encoder, SilenceGivesFullFramesWithValidHeaders) {
+    RecordingHost host;
+    Coded c;
+    encodeAll(std::vector<std::int16_t>(2 * 1152 * 3, 0), 11, c, host);
+    ASSERT_EQ(c.units.size(), 3u);
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < c.units.size(); ++i) {
+        const std::uint8_t* f = c.store.data() + at;
+        EXPECT_EQ(f[0], 0xFF);
+        EXPECT_EQ(f[1], 0xFD);  // MPEG-1, layer II, no CRC
+        EXPECT_EQ(f[2] >> 4, 11);
+        EXPECT_EQ((f[2] >> 2) & 3, 0);  // 44.1 kHz
+        EXPECT_EQ((f[2] >> 1) & 1, c.padding[i]);
+        EXPECT_EQ(f[3], 0x00);  // stereo, no emphasis
+        at += static_cast<std::size_t>(c.units[i].size);
+    }
+    EXPECT_EQ(at, c.store.size());
+}
+
+TEST(Layer2Encoder, StampsStartOneVideoFrameIn) {
+    RecordingHost host;
+    Coded c;
+    encodeAll(std::vector<std::int16_t>(2 * 1152 * 2, 0), 11, c, host, 25.0);
+    ASSERT_EQ(c.units.size(), 2u);
+    EXPECT_DOUBLE_EQ(clockTicks(c.units[0].pts), 1080000.0);  // 40 ms
+    const double step = clockTicks(c.units[1].pts) - clockTicks(c.units[0].pts);
+    EXPECT_NEAR(step, 1152 / 44.1 * 27000.0, 300.0);
+}
+
+TEST(Layer2Encoder, ShortStoreWarnsUnlessItIsTheLastFrame) {
+    RecordingHost host;
+    EsStore es;
+    Layer2Encoder enc(host);
+    int units = 0;
+    ASSERT_TRUE(enc.audioStart({}, es, [&](const AudioUnit&) { return ++units, true; }));
+    PcmStore pcm;
+    std::vector<std::int16_t> some(1000, 100);
+    ASSERT_TRUE(pcm.append(some.data(), some.size()));
+    EXPECT_FALSE(enc.audioEncodeFrame(pcm));
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(host.boxes[0].text.rfind(host.text("STR_ERROR_355"), 0), 0u);
+    // At the close of a piece the rest is coded, completed with silence.
+    EXPECT_TRUE(enc.audioEncodeFrame(pcm, true));
+    EXPECT_EQ(pcm.size(), 0u);
+    EXPECT_EQ(units, 1);
+    EXPECT_EQ(es.size(), 731u);
+}
+
+TEST(Layer2Encoder, RefusedUnitOrFullStoreStopsTheEncoder) {
+    RecordingHost host;
+    EsStore es;
+    Layer2Encoder enc(host);
+    ASSERT_TRUE(enc.audioStart({}, es, [](const AudioUnit&) { return false; }));
+    PcmStore pcm;
+    std::vector<std::int16_t> frame(2304, 0);
+    ASSERT_TRUE(pcm.append(frame.data(), frame.size()));
+    EXPECT_FALSE(enc.audioEncodeFrame(pcm));
+
+    // A store that has overflowed takes no more audio.
+    EsStore full;
+    std::vector<std::uint8_t> big(EsStore::kCapacity + 1);
+    EXPECT_FALSE(full.append(big.data(), big.size()));
+    ASSERT_TRUE(enc.audioStart({}, full, [](const AudioUnit&) { return true; }));
+    ASSERT_TRUE(pcm.append(frame.data(), frame.size()));
+    EXPECT_FALSE(enc.audioEncodeFrame(pcm));
+    EXPECT_TRUE(host.sawText(host.text("STR_ERROR_341")));
+    EXPECT_FALSE(enc.running());
+}
+
+TEST(Layer2Encoder, AllocationTableFollowsTheBitRate) {
+    EXPECT_EQ(layer2Sblimit(224), 30);
+    EXPECT_EQ(layer2Sblimit(192), 30);
+    EXPECT_EQ(layer2Sblimit(160), 27);
+    EXPECT_EQ(layer2Sblimit(112), 27);
+    EXPECT_EQ(layer2Sblimit(96), 8);
+    EXPECT_EQ(layer2Sblimit(384), 30);
+}
+
+// Decoded by ffmpeg, our frames give back the signal; the quality is
+// compared with twolame at the same bit rate.
+TEST(Layer2Encoder, FfmpegDecodesAndQualityMatchesTwolame) {
+    MUX_REQUIRE_TOOL("ffmpeg");
+    MUX_REQUIRE_TOOL("ffprobe");
+    const auto dir = muxtest::workDir("layer2");
+    const auto pcm = muxtest::musicSignal(6);
+    RecordingHost host;
+    Coded c;
+    encodeAll(pcm, 11, c, host);
+    ASSERT_TRUE(host.boxes.empty());
+    muxtest::writeFile(dir / "ours.mp2",
+                       std::vector<std::uint8_t>(c.store.data(), c.store.data() + c.store.size()));
+    const std::string probe = muxtest::runOutput(
+        "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bit_rate -of "
+        "default=nw=1 " +
+        (dir / "ours.mp2").string());
+    EXPECT_NE(probe.find("codec_name=mp2"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("sample_rate=44100"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
+
+    const std::string errors = muxtest::runOutput(
+        "ffmpeg -v error -nostdin -y -i " + (dir / "ours.mp2").string() + " -f s16le " +
+        (dir / "ours.raw").string() + " 2>&1");
+    EXPECT_EQ(errors, "");
+    const auto decoded = muxtest::readS16(dir / "ours.raw");
+    EXPECT_NEAR(static_cast<double>(decoded.size()), static_cast<double>(c.units.size() * 2304), 0);
+    int delay = 0;
+    const double ours = muxtest::snrDb(pcm, decoded, 2000, &delay);
+    std::printf("Layer II 224 kbit/s: our SNR %.2f dB (delay %d)\n", ours, delay);
+    EXPECT_GT(ours, 15.0);
+
+    if (!muxtest::haveTool("twolame")) {
+        if (std::getenv("CI")) FAIL() << "twolame is missing";
+        return;
+    }
+    muxtest::writeWav(dir / "in.wav", pcm);
+    ASSERT_EQ(muxtest::run("twolame --quiet -b 224 " + (dir / "in.wav").string() + " " +
+                           (dir / "twolame.mp2").string() + " >/dev/null 2>&1"),
+              0);
+    ASSERT_EQ(muxtest::run("ffmpeg -v error -nostdin -y -i " + (dir / "twolame.mp2").string() +
+                           " -f s16le " + (dir / "twolame.raw").string()),
+              0);
+    const double theirs = muxtest::snrDb(pcm, muxtest::readS16(dir / "twolame.raw"));
+    std::printf("Layer II 224 kbit/s: twolame SNR %.2f dB\n", theirs);
+    EXPECT_GE(ours, theirs - 3.0);
+}
+
+}  // namespace
+}  // namespace zembra
