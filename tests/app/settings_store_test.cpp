@@ -1,0 +1,203 @@
+#include "app/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "platform/profile.h"
+#include "support/temp_dir.h"
+
+namespace zembra {
+namespace {
+
+using testing::TempDir;
+
+struct Fixture {
+    TempDir tmp;
+    SettingsStore store{tmp / "options.ini", tmp.dir() + "Documents"};
+    std::filesystem::path options() const { return tmp / "options.ini"; }
+    void load(const std::string& content) {
+        tmp.write("options.ini", content);
+        store.LoadSettings();
+    }
+    std::map<std::string, std::string> listed() const {
+        auto l = store.list();
+        return {l.begin(), l.end()};
+    }
+};
+
+TEST(SettingsLoad, MissingFileGivesExactlyTheDefaults) {
+    Fixture f;
+    f.store.LoadSettings();
+    std::string docs = f.tmp.dir() + "Documents/";
+    EXPECT_TRUE(std::filesystem::is_directory(docs));  // created
+    std::string expected =
+        "Zembra_InputSettings.AudioTrack=0\nZembra_InputSettings.Subtitle=0\n"
+        "Zembra_InputSettings.DownSampling=0\nZembra_InputSettings.UseASPI=1\n"
+        "Zembra_InputSettings.FrameRate=1\nZembra_InputSettings.SubOffset=0\n"
+        "Zembra_InputSettings.Detect24Fps=1\nZembra_InputSettings.Force24=1\n"
+        "Zembra_InputSettings.PGC=0\nZembra_InputSettings.Angle=1\n"
+        "Zembra_InputSettings.iDCT=0\nZembra_InputSettings.SubColor=1\n"
+        "Zembra_InputSettings.OverLapped=0\nZembra_InputSettings.ShutDown=0\n"
+        "Zembra_InputSettings.LuminanceFilter=0\nZembra_InputSettings.LuminanceGain=128\n"
+        "Zembra_InputSettings.LuminanceOffset=0\nZembra_InputSettings.AVSynch=0\n"
+        "Zembra_InputSettings.Deinterlace=0\nZembra_InputSettings.Dolby=1\n"
+        "Zembra_InputSettings.SaveBufferLocation=0\nZembra_InputSettings.SaveBufferSize=10\n"
+        "Zembra_InputSettings.AC3File=none.ac3\nZembra_InputSettings.AC3Gain=3.000000\n"
+        "Zembra_InputSettings.Volume=0\nZembra_InputSettings.RenderMode=0\n"
+        "Zembra_OutputSettings.LastOutput=none\nZembra_OutputSettings.MPEGStream=0\n"
+        "Zembra_OutputSettings.StreamTypeSelected=0\nZembra_OutputSettings.Width=352\n"
+        "Zembra_OutputSettings.Height=288\nZembra_OutputSettings.MaxFrames=10000\n"
+        "Zembra_OutputSettings.CPU=0\nZembra_OutputSettings.VideoBitRate=150\n"
+        "Zembra_OutputSettings.MaxVideoBitRate=2600\nZembra_OutputSettings.AudioBitRate=11\n"
+        "Zembra_OutputSettings.MotionSearch=0\nZembra_OutputSettings.SplitMode=5\n"
+        "Zembra_OutputSettings.Volume=730\nZembra_OutputSettings.Ratio=0\n"
+        "Zembra_OutputSettings.VideoResize=2\nZembra_OutputSettings.Render=25\n"
+        "Zembra_OutputSettings.PaddMin=30\nZembra_OutputSettings.PaddMax=90\n"
+        "Zembra_OutputSettings.OverWrite=0\nZembra_OutputSettings.DCT=0\n"
+        "Zembra_OutputSettings.VBV=20\nZembra_OutputSettings.MultiPass=0\n"
+        "Zembra_OutputSettings.DoAVIAudio=2\nZembra_OutputSettings.DoAVIVideo=1\n"
+        "Zembra_OutputSettings.Pulldown=0\nZembra_OutputSettings.ExportYUV=1\n"
+        "Zembra_OutputSettings.UseVcdWizard=0\nZembra_OutputSettings.QuantMat=0\n"
+        "Zembra_OutputSettings.Enable2Pass=0\nZembra_OutputSettings.MuxRate=1.400000\n"
+        "Zembra_OutputSettings.X1=0.000000\nZembra_OutputSettings.X2=1.000000\n"
+        "Zembra_OutputSettings.Y1=0.000000\nZembra_OutputSettings.Y2=1.000000\n"
+        "Zembra_OutputSettings.AVIVideoC1=None\nZembra_OutputSettings.AVIfccHandler=0\n"
+        "Zembra_OutputSettings.AVIfccType=0\nZembra_OutputSettings.AVIVideoP1Settings_Size=0\n"
+        "Zembra_OutputSettings.AVIVideoP1Settings=\n"
+        "Zembra_OutputSettings.AVIVideoP2Settings_Size=0\n"
+        "Zembra_OutputSettings.AVIVideoP2Settings=\n"
+        "Zembra_App.OutputPath=" + docs + "\nZembra_App.Prority=0\n"
+        "Zembra_Lame.BitRate=192\nZembra_Lame.Stereo=0\nZembra_Lame.Quality=3\n"
+        "Zembra_Lame.Lowpass=19500\nZembra_Lame.Highpass=-1\n";
+    std::string got;
+    for (const auto& [k, v] : f.store.list()) got += k + "=" + v + "\n";
+    EXPECT_EQ(got, expected);
+
+    // Run-time fields.
+    EXPECT_EQ(f.store.output.RenderSource, 0);
+    EXPECT_EQ(f.store.output.ShowResolution, 1);
+    EXPECT_EQ(f.store.output.Correct43, 0);
+    EXPECT_DOUBLE_EQ(f.store.output.PreviewAspect, 1.12);
+    EXPECT_EQ(f.store.input.AudioId, -1);
+    EXPECT_EQ(f.store.input.SubtitleId, 255);
+    EXPECT_EQ(f.store.input.CacheFile, docs + "hdcache.dat");
+}
+
+TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
+    Fixture f;
+    f.load("[Zembra_OutputSettings]\nWidth=8\nHeight=-5\nLastOutput=movie.mpg\nMPEGStream=2\n"
+           "Ratio=4\n[Zembra_App]\nPrority=7\nOutputPath=" +
+           f.tmp.dir() + "out\n[Zembra_InputSettings]\nFrameRate=9\n");
+    EXPECT_EQ(f.store.output.Width, 16);
+    EXPECT_EQ(f.store.output.Height, 16);
+    EXPECT_EQ(f.store.app.Prority, 0);
+    EXPECT_EQ(f.store.output.LastOutput, "movie.avi");
+    EXPECT_EQ(f.store.output.RenderSource, 1);
+    EXPECT_EQ(f.store.input.FrameRate, 1);
+    EXPECT_EQ(f.store.app.OutputPath, f.tmp.dir() + "out/");
+    // The output folder does not exist: the read buffer goes to the documents folder.
+    EXPECT_EQ(f.store.input.CacheFile, f.tmp.dir() + "Documents/hdcache.dat");
+    std::filesystem::create_directories(f.tmp / "out");
+    EXPECT_EQ(f.store.cacheFilePath(), f.tmp.dir() + "out/hdcache.dat");
+
+    f.load("[Zembra_OutputSettings]\nLastOutput=clip\nMPEGStream=0\n");
+    EXPECT_EQ(f.store.output.LastOutput, "clip.mpg");
+    f.load("[Zembra_OutputSettings]\nLastOutput=a.b.avi\nMPEGStream=1\n");
+    EXPECT_EQ(f.store.output.LastOutput, "a.b.mpg");
+    f.load("[Zembra_OutputSettings]\nLastOutput=none.mpg\nMPEGStream=3\n");
+    EXPECT_EQ(f.store.output.LastOutput, "none.mpg");
+    f.load("[Zembra_OutputSettings]\nX1=nan\nX2=inf\nMuxRate=2.5\n");
+    EXPECT_DOUBLE_EQ(f.store.output.X1, 0.0);
+    EXPECT_DOUBLE_EQ(f.store.output.X2, 1.0);
+    EXPECT_DOUBLE_EQ(f.store.output.MuxRate, 2.5);
+}
+
+TEST(SettingsBlobs, StateSurvivesByteForByteAndSizeZeroWritesNothing) {
+    Fixture f;
+    const uint8_t state[5] = {1, 2, 0xAB, 0, 0xFF};
+    ASSERT_TRUE(profile::writeString(kOutputSection, "AVIVideoP1Settings_Size", "5", f.options()));
+    ASSERT_TRUE(profile::writeStruct(kOutputSection, "AVIVideoP1Settings", state, 5, f.options()));
+    f.store.LoadSettings();
+    ASSERT_EQ(f.store.output.AVIVideoP1Settings.size(), 5u);
+    EXPECT_TRUE(std::equal(state, state + 5, f.store.output.AVIVideoP1Settings.begin()));
+    EXPECT_TRUE(f.store.output.AVIVideoP2Settings.empty());
+
+    TempDir other;
+    SettingsStore copy(other / "options.ini", other.dir());
+    copy.app = f.store.app;
+    copy.input = f.store.input;
+    copy.output = f.store.output;
+    ASSERT_TRUE(copy.SaveSettings());
+    ProfileFile saved(other / "options.ini");
+    EXPECT_EQ(saved.get(kOutputSection, "AVIVideoP1Settings").value_or(""), "0102AB00FFAD");
+    EXPECT_FALSE(saved.get(kOutputSection, "AVIVideoP2Settings"));
+    EXPECT_EQ(saved.get(kOutputSection, "AVIVideoP2Settings_Size").value_or(""), "0");
+}
+
+TEST(SettingsBlobs, BadStateReadsAsZeroesAndHostileSizesAsNone) {
+    Fixture f;
+    f.load("[Zembra_OutputSettings]\nAVIVideoP1Settings_Size=4\nAVIVideoP1Settings=0102\n"
+           "AVIVideoP2Settings_Size=2000000000\nAVIVideoP2Settings=00\n");
+    EXPECT_EQ(f.store.output.AVIVideoP1Settings, std::vector<uint8_t>(4, 0));
+    EXPECT_EQ(f.store.output.AVIVideoP2Settings_Size, 0);
+    EXPECT_TRUE(f.store.output.AVIVideoP2Settings.empty());
+    f.load("[Zembra_OutputSettings]\nAVIVideoP1Settings_Size=-3\n");
+    EXPECT_EQ(f.store.output.AVIVideoP1Settings_Size, 0);
+    EXPECT_TRUE(f.store.output.AVIVideoP1Settings.empty());
+}
+
+TEST(SettingsSave, EveryValueRoundTripsAndForeignKeysStay) {
+    Fixture f;
+    f.tmp.write("options.ini", "[Mine]\nKeep=yes\n[Zembra_InputSettings]\nUnknown=1\n");
+    f.store.LoadSettings();
+    f.store.input.AudioTrack = 3;
+    f.store.input.AC3File = "/tmp/out.ac3";
+    f.store.input.AC3Gain = 1.5;
+    f.store.output.LastOutput = "film.avi";
+    f.store.output.MPEGStream = 2;
+    f.store.output.X2 = 0.875;
+    f.store.output.AVIVideoC1 = "XviD MPEG-4 Codec";
+    f.store.output.AVIfccHandler = 0x44495658;
+    f.store.app.Lowpass = -1;
+    f.store.app.Prority = 2;
+    ASSERT_TRUE(f.store.SaveSettings());
+    auto before = f.listed();
+
+    SettingsStore again(f.options(), f.tmp.dir() + "Documents");
+    again.LoadSettings();
+    auto l = again.list();
+    std::map<std::string, std::string> after(l.begin(), l.end());
+    EXPECT_EQ(after, before);
+    ProfileFile saved(f.options());
+    EXPECT_EQ(saved.get("Mine", "Keep").value_or(""), "yes");
+    EXPECT_EQ(saved.get(kInputSection, "Unknown").value_or(""), "1");
+    EXPECT_EQ(saved.get(kOutputSection, "X2").value_or(""), "0.875000");
+    EXPECT_EQ(saved.get(kInputSection, "AC3Gain").value_or(""), "1.500000");
+}
+
+TEST(SettingsSet, ByNameWithTheLoadRules) {
+    Fixture f;
+    f.store.LoadSettings();
+    EXPECT_EQ(f.store.set("zembra_outputsettings.width", "8"), "");
+    EXPECT_EQ(f.store.output.Width, 16);
+    EXPECT_EQ(f.store.set("Zembra_OutputSettings.Ratio", "4"), "");
+    EXPECT_EQ(f.store.output.RenderSource, 1);
+    EXPECT_EQ(f.store.set("Zembra_OutputSettings.AVIVideoP2Settings", "0102AB00FFAD"), "");
+    EXPECT_EQ(f.store.output.AVIVideoP2Settings_Size, 5);
+    EXPECT_NE(f.store.set("Zembra_OutputSettings.AVIVideoP2Settings", "0102"), "");
+    EXPECT_NE(f.store.set("Zembra_OutputSettings.NoSuchKey", "1"), "");
+    EXPECT_NE(f.store.set("Width", "1"), "");
+}
+
+TEST(FrameRates, TableAndSafeLookup) {
+    EXPECT_DOUBLE_EQ(FrameRateTable::fps(0), 24000.0 / 1001);
+    EXPECT_DOUBLE_EQ(FrameRateTable::fps(2), 25.0);
+    EXPECT_DOUBLE_EQ(FrameRateTable::fps(3), 30000.0 / 1001);
+    EXPECT_STREQ(FrameRateTable::at(4).label, "30.0");
+    EXPECT_DOUBLE_EQ(FrameRateTable::fps(99), 24.0);
+    EXPECT_DOUBLE_EQ(FrameRateTable::fps(-1), 24.0);
+}
+
+}  // namespace
+}  // namespace zembra
