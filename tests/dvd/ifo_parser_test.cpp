@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include "dvd/title_catalogue.h"
+#include "ifo_builder.h"
+#include "support/recording_host.h"
+#include "test_support.h"
+
+namespace zembra {
+namespace {
+
+using testing::audioAttr;
+using testing::buildIfo;
+using testing::IfoCell;
+using testing::IfoPgc;
+using testing::IfoSpec;
+using testing::subAttr;
+
+IfoCell cell(uint32_t first, uint32_t last, int mode = 0, uint8_t id = 1) {
+    IfoCell c;
+    c.first = first;
+    c.last = last;
+    c.blockMode = mode;
+    c.cellId = id;
+    return c;
+}
+
+TitleCatalogue parse(const IfoSpec& spec) {
+    auto bytes = buildIfo(spec);
+    TitleCatalogue cat;
+    EXPECT_TRUE(parseIfoBytes(cat, bytes.data(), bytes.size()));
+    return cat;
+}
+
+TEST(IfoParser, LabelsTimesAndRateFlag) {
+    IfoSpec spec;
+    IfoPgc a;
+    a.time = {0x01, 0x45, 0x30, 0x40};
+    a.cells = {cell(0, 9)};
+    a.cells[0].time = {0x00, 0x00, 0x02, 0x40 | 0x12};  // 2 s + 12 frames at 25
+    IfoPgc b;
+    b.time = {0x00, 0x00, 0x12, 0xC0};
+    b.cells = {cell(10, 19), cell(20, 29), cell(30, 39)};
+    b.cells[0].time = {0x00, 0x01, 0x00, 0x15};         // flag 0 -> 30 fps
+    b.cells[1].time = {0x00, 0x00, 0x00, 0x80 | 0x15};  // flag 2 -> 30 fps
+    b.cells[2].time = {0x00, 0x00, 0x00, 0xC0 | 0x15};  // flag 3 -> 30 fps
+    spec.pgcs = {a, b};
+    auto cat = parse(spec);
+    ASSERT_EQ(cat.count(), 2);
+    EXPECT_EQ(cat.titles[0].label, "[00] Length:01:45:30");
+    EXPECT_EQ(cat.titles[1].label, "[01] Length:00:00:12");
+    EXPECT_DOUBLE_EQ(cat.titles[0].cells[0].duration, 2.0 + 12.0 / 25.0);
+    EXPECT_DOUBLE_EQ(cat.titles[1].cells[0].duration, 60.0 + 15.0 / 30.0);
+    EXPECT_DOUBLE_EQ(cat.titles[1].cells[1].duration, 15.0 / 30.0);
+    EXPECT_DOUBLE_EQ(cat.titles[1].cells[2].duration, 15.0 / 30.0);
+    EXPECT_EQ(cat.titles[1].cells[2].firstSector, 30u);
+    EXPECT_EQ(cat.titles[1].cells[2].lastSector, 39u);
+    // Duration is left to the reader, which applies the angle first.
+    EXPECT_EQ(cat.titles[0].duration, 0.0);
+}
+
+TEST(IfoParser, AngleBlocksAndChapters) {
+    IfoSpec spec;
+    IfoPgc p;
+    p.cells = {cell(0, 9), cell(10, 19, 1, 2), cell(20, 29, 2, 3), cell(30, 39, 3, 4),
+               cell(40, 49, 0, 5), cell(50, 59, 1, 6), cell(60, 69, 3, 7)};
+    p.programMap = {1, 2, 5};
+    spec.pgcs = {p};
+    auto cat = parse(spec);
+    const auto& cells = cat.titles[0].cells;
+    ASSERT_EQ(cells.size(), 7u);
+    std::vector<int> angles, chapters;
+    for (const auto& c : cells) {
+        angles.push_back(c.angle);
+        chapters.push_back(c.chapter);
+    }
+    EXPECT_EQ(angles, (std::vector<int>{0x11, 0x31, 0x32, 0x33, 0x11, 0x21, 0x22}));
+    EXPECT_EQ(chapters, (std::vector<int>{0, 1, 1, 1, 2, 2, 2}));
+    EXPECT_EQ(cells[3].cellId, 4);
+    EXPECT_EQ(cat.titles[0].chapterCount(), 3);
+
+    // One program: every cell is chapter 0. A map pointing past the cells is clamped.
+    p.programMap = {1};
+    spec.pgcs = {p};
+    auto one = parse(spec);
+    for (const auto& c : one.titles[0].cells) EXPECT_EQ(c.chapter, 0);
+    p.programMap = {1, 200};
+    spec.pgcs = {p};
+    auto clamped = parse(spec);
+    for (const auto& c : clamped.titles[0].cells) EXPECT_EQ(c.chapter, 0);
+}
+
+TEST(IfoParser, AudioTexts) {
+    IfoSpec spec;
+    spec.audioAttrs = {audioAttr(0, 6, "en"), audioAttr(0, 2, "fr"), audioAttr(2, 2, "de"),
+                       audioAttr(1, 2, "  "), audioAttr(4, 2, "\0\0"), audioAttr(6, 6, "qq"),
+                       audioAttr(0, 2, "es")};
+    IfoPgc p;
+    p.cells = {cell(0, 1)};
+    p.audioControl = {0x80, 0x81, 0x80, 0x82, 0x83, 0x84, 0x81, 0};
+    spec.pgcs = {p};
+    auto t = parse(spec).titles[0];
+    // Entries 1 and 6 both name AC-3 stream 1: counted once, entry 6 describes it.
+    ASSERT_EQ(t.audioCount, 6);
+    EXPECT_EQ(t.audioText[0], "English AC3 6ch (0x80)");
+    EXPECT_EQ(t.audioText[1], "Deutsch MPEG1 2ch (0xC0)");
+    EXPECT_EQ(t.audioText[2], "Espanol AC3 2ch (0x81)");
+    EXPECT_EQ(t.audioText[3], "Not Specified ??? 2ch (0x02)");
+    EXPECT_EQ(t.audioText[4], "??? LPCM 2ch (0xA3)");
+    EXPECT_EQ(t.audioText[5], " DTS 6ch (0x8C)");
+    EXPECT_EQ(t.audioCoding[1], 2);
+    EXPECT_EQ(t.audioStream[1], 0);
+    EXPECT_EQ(t.audioStream[4], 3);
+    EXPECT_EQ(t.audioCoding[4], 4);
+}
+
+TEST(IfoParser, SubpictureTextsAndPalette) {
+    IfoSpec spec;
+    spec.subAttrs = {subAttr("en"), subAttr("fr"), subAttr("it")};
+    IfoPgc p;
+    p.cells = {cell(0, 1)};
+    // 4:3, wide, letterbox, pan-scan numbers.
+    p.subControl[0] = {0x80, 0x01, 0x02, 0x03};
+    p.subControl[1] = {0x00, 0x04, 0x05, 0x06};  // not available
+    p.subControl[2] = {0x85, 0x05, 0x05, 0x05};
+    for (int c = 0; c < 16; ++c) p.clut[size_t(c)] = {0, uint8_t(c), uint8_t(100 + c), uint8_t(200 + c)};
+    spec.pgcs = {p};
+
+    spec.videoFlags = 0x01;  // only the 4:3 numbers
+    auto t = parse(spec).titles[0];
+    ASSERT_EQ(t.subpictureCount, 2);
+    EXPECT_EQ(t.subpictureText[0], "[0] English (0x20)");
+    EXPECT_EQ(t.subpictureText[1], "[1] Italiano (0x25)");
+    EXPECT_TRUE(t.hasPalette);
+    EXPECT_EQ(t.palette[15][0], 15);
+    EXPECT_EQ(t.palette[15][1], 115);
+    EXPECT_EQ(t.palette[15][2], 215);
+
+    spec.videoFlags = 0x00;  // letterbox, wide and pan-scan numbers
+    t = parse(spec).titles[0];
+    ASSERT_EQ(t.subpictureCount, 4);
+    EXPECT_EQ(t.subpictureStream[0], 1);
+    EXPECT_EQ(t.subpictureText[3], "[3] Italiano (0x25)");
+
+    spec.videoFlags = 0x02;  // no pan-scan
+    t = parse(spec).titles[0];
+    ASSERT_EQ(t.subpictureCount, 3);
+    EXPECT_EQ(t.subpictureStream[1], 2);
+
+    // No sub-picture streams: no palette.
+    spec.subAttrs.clear();
+    EXPECT_FALSE(parse(spec).titles[0].hasPalette);
+}
+
+TEST(IfoParser, LongProgramChainTableIsReadWhole) {
+    IfoSpec spec;
+    for (int i = 0; i < 12; ++i) {
+        IfoPgc p;
+        for (int c = 0; c < 8; ++c) p.cells.push_back(cell(uint32_t(100 * i + 10 * c), uint32_t(100 * i + 10 * c + 9)));
+        spec.pgcs.push_back(p);
+    }
+    auto bytes = buildIfo(spec);
+    ASSERT_GT(bytes.size(), 2048u * 3);
+    TitleCatalogue cat;
+    ASSERT_TRUE(parseIfoBytes(cat, bytes.data(), bytes.size()));
+    ASSERT_EQ(cat.count(), 12);
+    EXPECT_EQ(cat.titles[11].cells[7].lastSector, 1179u);
+}
+
+TEST(IfoParser, MalformedInputFailsCleanly) {
+    IfoSpec spec;
+    IfoPgc p;
+    p.cells = {cell(0, 9), cell(10, 19)};
+    spec.pgcs = {p, p};
+    const auto good = buildIfo(spec);
+    auto fails = [](std::vector<uint8_t> bytes) {
+        TitleCatalogue cat;
+        cat.titles.resize(3);
+        bool ok = parseIfoBytes(cat, bytes.data(), bytes.size());
+        return !ok && cat.count() == 0;
+    };
+    EXPECT_TRUE(fails({}));
+    EXPECT_TRUE(fails(std::vector<uint8_t>(good.begin(), good.begin() + 2048)));  // truncated
+    auto bad = good;
+    bad[3] = 'X';  // identifier
+    EXPECT_TRUE(fails(bad));
+    bad = good;
+    testing::put32(bad, 0xCC, 0);  // no table
+    EXPECT_TRUE(fails(bad));
+    bad = good;
+    testing::put32(bad, 0xCC, 500);  // table past the end
+    EXPECT_TRUE(fails(bad));
+    bad = good;
+    testing::put32(bad, 2048 + 4, 0x7FFFFFF0);  // table longer than the file
+    EXPECT_TRUE(fails(bad));
+    bad = good;
+    testing::put32(bad, 2048 + 12 + 8, 0x00FFFFFF);  // second chain past the end
+    EXPECT_TRUE(fails(bad));
+    bad = good;
+    testing::put16(bad, 2048, 4000);  // more chains than the table holds
+    EXPECT_TRUE(fails(bad));
+    bad = good;
+    size_t pgc = 2048 + 8 + 16;
+    testing::put16(bad, pgc + 0xE8, 0xFFF0);  // cell playback table past the end
+    EXPECT_TRUE(fails(bad));
+    bad = good;
+    bad[pgc + 3] = 200;  // more cells than the tables hold
+    EXPECT_TRUE(fails(bad));
+    EXPECT_FALSE(fails(good));
+}
+
+TEST(IfoParser, ParseIfoFileReportsFailures) {
+    std::string dir = testing::scratchDir("ifo_file");
+    testing::RecordingHost host;
+    TitleCatalogue cat;
+    EXPECT_FALSE(parseIfo(cat, dir + "/missing.IFO", host));
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(host.boxes[0].text, "Unable to parse as an IFO-File.");
+    EXPECT_EQ(host.boxes[1].text, "IFO parsing failed.");
+
+    IfoSpec spec;
+    IfoPgc p;
+    p.cells = {cell(0, 9)};
+    spec.pgcs = {p};
+    testing::writeAll(dir + "/VTS_01_0.IFO", buildIfo(spec));
+    host.boxes.clear();
+    EXPECT_TRUE(parseIfo(cat, dir + "/VTS_01_0.IFO", host));
+    EXPECT_EQ(cat.count(), 1);
+    EXPECT_TRUE(host.boxes.empty());
+    // An empty path only clears.
+    EXPECT_TRUE(parseIfo(cat, "", host));
+    EXPECT_EQ(cat.count(), 0);
+}
+
+TEST(IfoParser, LanguageTable) {
+    EXPECT_STREQ(languageName(' ', ' '), "Not Specified");
+    EXPECT_STREQ(languageName(0, 0), "???");
+    EXPECT_STREQ(languageName('i', 'n'), "Indonesian");
+    EXPECT_STREQ(languageName('z', 'u'), "Zulu");
+    EXPECT_STREQ(languageName('E', 'N'), "");
+    EXPECT_STREQ(audioCodingName(3), "MPEG2x");
+    EXPECT_EQ(audioStreamIdBase(3), 0xC8);
+}
+
+}  // namespace
+}  // namespace zembra

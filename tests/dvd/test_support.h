@@ -1,0 +1,82 @@
+#pragma once
+// Fixtures of the DVD source tests: discs made by tools/make-test-disc.sh
+// in the build tree (cached), scratch files, whole-file reads.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <iterator>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace zembra::testing {
+
+inline bool toolsMissing(std::initializer_list<const char*> tools) {
+    for (const char* t : tools) {
+        std::string cmd = std::string("command -v ") + t + " >/dev/null 2>&1";
+        if (std::system(cmd.c_str()) != 0) return true;
+    }
+    return false;
+}
+
+// Makes (or reuses) a test disc; "" when the oracle tools are missing.
+inline std::string makeDisc(const std::string& name, const std::string& options) {
+    std::string out = std::string(ZEMBRA_BINARY_DIR) + "/test-discs/" + name;
+    std::string cmd = std::string(ZEMBRA_SOURCE_DIR) + "/tools/make-test-disc.sh --out '" + out +
+                      "' " + options + " >/dev/null";
+    if (std::system(cmd.c_str()) != 0) return "";
+    return out;
+}
+
+// Skips the test when a disc could not be made, fails in CI.
+#define ZEMBRA_REQUIRE_DISC(dir)                                                  \
+    do {                                                                          \
+        if ((dir).empty()) {                                                      \
+            if (std::getenv("CI")) FAIL() << "test disc could not be made";        \
+            GTEST_SKIP() << "ffmpeg/dvdauthor/spumux/genisoimage missing";        \
+        }                                                                         \
+    } while (0)
+
+inline std::vector<uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void writeAll(const std::string& path, const std::vector<uint8_t>& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+inline std::string scratchDir(const std::string& name) {
+    auto dir = std::filesystem::path(ZEMBRA_BINARY_DIR) / "test-scratch" / "dvd" / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+// A file of n sectors whose every sector starts with its absolute number
+// (first + i) and is filled with its low byte.
+inline void writeNumberedSectors(const std::string& path, uint32_t first, uint32_t n) {
+    std::vector<uint8_t> data(size_t(n) * 2048);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t s = first + i;
+        uint8_t* p = &data[size_t(i) * 2048];
+        std::memset(p, int(s & 0xFF), 2048);
+        p[0] = uint8_t(s >> 24);
+        p[1] = uint8_t(s >> 16);
+        p[2] = uint8_t(s >> 8);
+        p[3] = uint8_t(s);
+    }
+    writeAll(path, data);
+}
+
+inline uint32_t sectorNumber(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+}  // namespace zembra::testing
