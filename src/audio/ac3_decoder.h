@@ -43,18 +43,23 @@ public:
     // When set, the channels of each block before the downmix are copied here
     // (A/52 order, LFE last, 256 doubles each, unscaled); for tests.
     std::vector<double>* channelTap = nullptr;
+    // When set, the bit offsets (within the frame) of every dither flag read.
+    std::vector<int>* ditherFlagBits = nullptr;
 
 private:
     struct Bits;
+    struct Channel;
     bool decodeFrame(int16_t* out);
     bool decodeBlock(Bits& bits, int blk, int16_t* out);
-    void imdct512(const double* coef, double* out, double* delay);
-    void imdct256(const double* coef, double* out, double* delay);
-    void downmix(const double (*ch)[256], int16_t* out);
+    void allocate(const int* exps, int start, int end, int fgain, int snroffset, int fastleak,
+                  int slowleak, bool delta, int nseg, const int* offst, const int* len,
+                  const int* ba, int* bap) const;
+    void inverseTransform(Channel& ch, bool shortBlocks, double* pcm);
+    void downmix(const double (*pcm)[256], int16_t* out);
     int nextDither();
 
     // frame assembly
-    std::array<uint8_t, kMaxFrameBytes> frame_{};
+    std::array<uint8_t, kMaxFrameBytes + 8> frame_{};  // padded for 64-bit reads
     int have_ = 0;    // bytes of the frame collected (0: searching)
     int need_ = 0;    // frame length once known
     uint32_t shift_ = 0;
@@ -76,7 +81,9 @@ private:
         int exps[256] = {};
         int bap[256] = {};
         int fsnroffst = 0, fgaincod = 0;
-        int deltbae = 0, deltnseg = 0;
+        int lfeexpstr = 0;
+        bool deltaOn = false;
+        int deltnseg = 0;
         int deltoffst[8] = {}, deltlen[8] = {}, deltba[8] = {};
         double coef[256] = {};
         double delay[256] = {};
@@ -92,13 +99,16 @@ private:
     int cplbap_[256] = {};
     int cplabsexp_ = 0;
     int cplfsnroffst_ = 0, cplfgaincod_ = 0, cplfleak_ = 0, cplsleak_ = 0;
-    int cpldeltbae_ = 0, cpldeltnseg_ = 0;
+    bool cplDeltaOn_ = false;
+    int cpldeltnseg_ = 0;
+    bool phsflg_[18] = {};
+    int cplbndOf_[18] = {};  // coupling sub-band -> band
     int cpldeltoffst_[8] = {}, cpldeltlen_[8] = {}, cpldeltba_[8] = {};
     int phsflginu_ = 0;
     bool rematflg_[4] = {};
     int sdcycod_ = 0, fdcycod_ = 0, sgaincod_ = 0, dbpbcod_ = 0, floorcod_ = 0;
     int csnroffst_ = 0;
-    bool baie_seen_ = false;
+    int lfefsnroffst_ = 0, lfefgaincod_ = 0;
 
     uint32_t dither_ = 0;
     double surround_[4] = {};  // low-pass state: x[n-1], x[n-2], y[n-1], y[n-2]
