@@ -272,7 +272,9 @@ std::optional<UdfVolume> udfOpenVolume(DiscDevice& device) {
                 havePartition = true;
             } else if (tag == kTagLogicalVolume && le32(b.data + 212) == DiscDevice::kBlockSize &&
                        le16(b.data + 256) == 0) {
-                volume.volumeId = udfDecodeDString(b.data + 84, 128);
+                // A fixed d-string field keeps its used length in its last byte.
+                size_t used = b.data[84 + 127];
+                volume.volumeId = udfDecodeDString(b.data + 84, used < 128 ? used : 127);
                 volume.fileSetLocation = le32(b.data + 252);
                 haveVolume = true;
             }
