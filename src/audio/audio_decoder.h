@@ -147,6 +147,9 @@ private:
     MpaDecoder mpa_;
     Resampler resampler_;
     std::vector<int16_t> packetPcm_;
+    std::vector<int16_t> resampled_;
+    uint8_t lpcmCarry_[4] = {};
+    int lpcmCarryBytes_ = 0;
 };
 
 }  // namespace zembra

@@ -1,0 +1,211 @@
+#include "audio/audio_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+AudioDecoder::AudioDecoder(UiHost& host) : host_(host) {}
+
+void AudioDecoder::open(const AudioSettings& settings) {
+    settings_ = settings;
+    fifo.clear();
+    ownFault_ = 0;
+    audioWanted_ = true;
+    sampleRate_ = 48000;
+    delay_ = 0;
+    bestEstimate_ = 0;
+    estimateCount_ = 0;
+    lpcmStarted_ = false;
+    lpcmCarryBytes_ = 0;
+    appendedCount = 0;
+    sync = AvSyncInputs{};
+    ac3_.setGain(settings.gain);
+    ac3_.setDolby(settings.dolby);
+    ac3Start();
+    mpaStart();
+    resamplerStart();
+}
+
+// --- PCM output -------------------------------------------------------------
+
+void AudioDecoder::pcmAppend(const int16_t* values, int count) {
+    if (!audioWanted_ || *fault_ >= 50 || count <= 0) return;
+    if (!fifo.append(values, count)) {
+        host_.error("STR_ERROR_70");
+        *fault_ = 101;
+    }
+}
+
+bool AudioDecoder::resamplerActive() const { return resampler_.active() && sampleRate_ == 48000; }
+
+void AudioDecoder::appendRaw(const int16_t* pcm, int frames) {
+    if (frames <= 0) return;
+    if (resamplerActive()) {
+        resamplerFeed(pcm, frames * 4);
+    } else {
+        pcmAppend(pcm, frames * 2);
+    }
+}
+
+void AudioDecoder::appendWithDelay(const int16_t* pcm, int bytes) {
+    if (delay_ > 0) {
+        static const int16_t kSilence[2048] = {};
+        int64_t frames = delay_ / 4;
+        appendedCount += frames;
+        while (frames > 0 && *fault_ < 50) {
+            int n = int(std::min<int64_t>(frames, 1024));
+            appendRaw(kSilence, n);
+            frames -= n;
+        }
+        delay_ = 0;
+    }
+    if (bytes < -delay_) {
+        delay_ += bytes;
+        return;
+    }
+    int skip = int(-delay_) & ~3;
+    appendRaw(pcm + skip / 2, (bytes - skip) / 4);
+    appendedCount += (bytes + delay_) / 4;
+    delay_ = 0;
+}
+
+// --- Resampler ----------------------------------------------------------------
+
+void AudioDecoder::resamplerStart() {
+    int mode = settings_.audioMode;
+    resampler_.start(Resampler::halfLengthFor(mode), Resampler::cutoffFor(mode));
+}
+
+void AudioDecoder::resamplerFeed(const int16_t* pcm, int bytes) {
+    resampled_.clear();
+    resampler_.feed(pcm, bytes / 4, resampled_);
+    pcmAppend(resampled_.data(), int(resampled_.size()));
+}
+
+void AudioDecoder::resamplerFlush() {
+    resampled_.clear();
+    resampler_.flush(resampled_);
+    pcmAppend(resampled_.data(), int(resampled_.size()));
+}
+
+// --- A/V sync -----------------------------------------------------------------
+
+void AudioDecoder::avSyncUpdate(int sampleRate, int sampleFramesBefore) {
+    const int64_t bytesPerMs = sampleRate == 48000 ? 192 : 176;
+    const int64_t d = ((sync.lastAudioPtsMs - sync.anchorVideoPtsMs) * bytesPerMs) >> 2;
+    int64_t frames = 0;
+    if (sync.anchorFrameCount == 0) {
+        frames = d;
+    } else if (settings_.avSynch && sync.mpeg2 && sync.sourceFrameRate > 0) {
+        int64_t expected = int64_t(std::trunc(double(sync.anchorFrameCount) * sampleRate /
+                                              sync.sourceFrameRate));
+        int64_t estimate = expected + d - sampleFramesBefore - appendedCount;
+        if (estimateCount_ == 0 || std::llabs(estimate) < std::llabs(bestEstimate_))
+            bestEstimate_ = estimate;
+        if (++estimateCount_ >= 4) {
+            if (std::llabs(bestEstimate_) > 1500) frames = bestEstimate_;
+            estimateCount_ = 0;
+        }
+    }
+    delay_ = frames * 4;
+    sync.anchorPending = false;
+}
+
+// --- AC-3 -----------------------------------------------------------------------
+
+void AudioDecoder::ac3Start() {
+    ac3_.setGain(settings_.gain);
+    ac3_.setDolby(settings_.dolby);
+    ac3_.start();
+}
+
+int AudioDecoder::ac3DecodePayload(const uint8_t* data, size_t length) {
+    packetPcm_.clear();
+    int16_t frame[Ac3Decoder::kFrameSamples * 2];
+    while (length > 0) {
+        if (!ac3_.decodeNext(data, length, frame)) break;
+        sampleRate_ = 48000;  // other AC-3 rates are taken as 48000 too
+        if (sync.anchorPending) avSyncUpdate(48000, int(packetPcm_.size() / 2));
+        packetPcm_.insert(packetPcm_.end(), frame, frame + Ac3Decoder::kFrameSamples * 2);
+    }
+    return int(packetPcm_.size() * 2);
+}
+
+void AudioDecoder::ac3Payload(const uint8_t* data, size_t length) {
+    int bytes = ac3DecodePayload(data, length);
+    if (bytes > 0) appendWithDelay(packetPcm_.data(), bytes);
+}
+
+// --- MPEG audio ---------------------------------------------------------------------
+
+void AudioDecoder::mpaStart() { mpa_.start(); }
+
+int AudioDecoder::mpaDecodePayload(const uint8_t* data, size_t length, int& sampleRate) {
+    packetPcm_.clear();
+    int16_t frame[MpaDecoder::kMaxFrameSamples * 2];
+    while (length > 0) {
+        int rate = 0;
+        int samples = mpa_.decodeNext(data, length, frame, rate);
+        if (!samples) break;
+        sampleRate = sampleRate_ = rate;
+        if (sync.anchorPending) avSyncUpdate(rate, int(packetPcm_.size() / 2));
+        packetPcm_.insert(packetPcm_.end(), frame, frame + samples * 2);
+    }
+    return int(packetPcm_.size() * 2);
+}
+
+void AudioDecoder::mpaPayload(const uint8_t* data, size_t length) {
+    int rate = sampleRate_;
+    int bytes = mpaDecodePayload(data, length, rate);
+    if (bytes > 0) appendWithDelay(packetPcm_.data(), bytes);
+}
+
+bool AudioDecoder::mpaProbe(const uint8_t* data, size_t length, std::string& text) {
+    uint32_t word = 0;
+    for (size_t i = 0; i < length; ++i) {
+        word = (word << 8) | data[i];
+        MpaHeader h;
+        if (i >= 3 && parseMpaHeader(word, h)) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%dHz %s", h.sampleRate,
+                          h.channels() == 1 ? "Mono" : "Stereo");
+            text = buf;
+            return true;
+        }
+    }
+    return false;
+}
+
+// --- LPCM ---------------------------------------------------------------------------------
+
+void AudioDecoder::lpcmPayload(const uint8_t* data, size_t length) {
+    if (!audioWanted_ || length <= 6) return;
+    data += 6;
+    length -= 6;
+    sampleRate_ = 48000;  // taken as 16-bit stereo at 48 kHz whatever the header says
+    if (!lpcmStarted_) {
+        lpcmStarted_ = true;
+        delay_ = (sync.lastAudioPtsMs - sync.videoStartPtsMs) * 192;
+    }
+    // Sample frames may straddle packets: keep the odd bytes for the next one.
+    packetPcm_.clear();
+    packetPcm_.reserve((length + 4) / 2);
+    uint8_t pair[4];
+    size_t i = 0;
+    while (i < length) {
+        while (lpcmCarryBytes_ < 4 && i < length) lpcmCarry_[lpcmCarryBytes_++] = data[i++];
+        if (lpcmCarryBytes_ < 4) break;
+        std::memcpy(pair, lpcmCarry_, 4);
+        lpcmCarryBytes_ = 0;
+        packetPcm_.push_back(int16_t(uint16_t(pair[0] << 8 | pair[1])));
+        packetPcm_.push_back(int16_t(uint16_t(pair[2] << 8 | pair[3])));
+    }
+    if (!packetPcm_.empty()) appendWithDelay(packetPcm_.data(), int(packetPcm_.size() * 2));
+}
+
+}  // namespace zembra
