@@ -118,7 +118,8 @@ bool Multiplexer::pushVideoUnit(const VideoUnit& unit) {
         return false;
     }
     videoQueue_.push_back(unit);
-    queuedVideoBytes_ += unit.size;
+    if (videoQueue_.back().size < 0) videoQueue_.back().size = 0;
+    queuedVideoBytes_ += videoQueue_.back().size;
     return true;
 }
 
@@ -128,7 +129,8 @@ bool Multiplexer::pushAudioUnit(const AudioUnit& unit) {
         return false;
     }
     audioQueue_.push_back(unit);
-    queuedAudioBytes_ += unit.size;
+    if (audioQueue_.back().size < 0) audioQueue_.back().size = 0;
+    queuedAudioBytes_ += audioQueue_.back().size;
     return true;
 }
 
