@@ -1,5 +1,12 @@
 #!/usr/bin/env bash
-# The README's main job on the bundled sample disc.
+# The README's main job: starts Zembra like the program does (settings and
+# language beside the executable) and reads the bundled sample disc.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 build=${1:-build}
-"$build/src/cli/zembra" config
+zembra="$build/src/cli/zembra"
+"$zembra" config
+if [ -d samples/VIDEO_TS ] && "$zembra" --help | grep -q " scan "; then
+    echo
+    "$zembra" scan samples/VIDEO_TS
+fi
