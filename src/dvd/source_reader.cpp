@@ -321,6 +321,7 @@ int SourceReader::refill() {
     if (!bufferOnDisk_) {
         updateCurrentFromFile();
         readSectors(bufferBytes_ / kSector);
+        if (cancel_) valid_ = 0;  // a cancelled prefill delivers nothing
         return 1;
     }
     if (!temp_) return 0;
