@@ -1,0 +1,34 @@
+#pragma once
+// Per-pixel loops of the frame processing (deinterlace averaging, luminance
+// filter, YUV to RGB rows). One plain version of each, overwritten entry by
+// entry with SIMD versions the CPU has; tests build the table for any level
+// and compare the entries with the plain ones.
+
+#include <cstdint>
+
+namespace zembra {
+
+struct FrameKernels {
+    // dst[i] = (a[i] + b[i]) >> 1 (truncating).
+    void (*averageRows)(const uint8_t* a, const uint8_t* b, uint8_t* dst, int n);
+    // dst[i] = clamp(((src[i] * gain + 64) >> 7) + offset, 0, 255); gain 0..256.
+    void (*luminance)(const uint8_t* src, uint8_t* dst, int n, int gain, int offset);
+    // One row with full-resolution chroma to B, G, R, 0 bytes per pixel;
+    // yOffset is subtracted from luma first (16 or 0).
+    void (*yuvToBgra)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* dst, int n,
+                      int yOffset);
+    // The same with B, G, R bytes per pixel.
+    void (*yuvToBgr)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* dst, int n,
+                     int yOffset);
+};
+
+enum class KernelLevel { Plain = 0, Sse2 = 1 };
+
+// The table for a given level (entries the level lacks stay plain).
+FrameKernels makeFrameKernels(KernelLevel level);
+// Highest level this CPU runs, or Plain when ZEMBRA_CPU=plain is set.
+KernelLevel detectKernelLevel();
+// The process-wide table, chosen once.
+const FrameKernels& frameKernels();
+
+}  // namespace zembra

@@ -1,0 +1,152 @@
+#pragma once
+// The output side of the decoder: display-order pictures come in through
+// emitFrame (deinterlaced, luminance-filtered, subtitled and copied into a
+// queue of at most 50), and getNextFrame hands them out one output frame at a
+// time at the output frame rate, repeating or dropping frames where the
+// source rate differs, each with exactly the PCM that belongs to it.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "audio/audio_decoder.h"
+#include "audio/pcm_fifo.h"
+
+#include "decoder/deinterlace.h"
+#include "decoder/frame_record.h"
+#include "decoder/luminance.h"
+#include "decoder/subpicture.h"
+
+namespace zembra {
+
+class UiHost;
+
+// The audio side as the frame queue sees it: the PCM FIFO it hands out
+// from, the resampler restart for a forced FIFO level, and the appended
+// count of the drift estimate.
+struct FrameQueueAudio {
+    PcmFifo* fifo = nullptr;
+    std::function<void()> flushAndRestartResampler;
+    int64_t* appendedCount = nullptr;
+};
+
+inline FrameQueueAudio linkAudio(AudioDecoder& audio) {
+    return {&audio.fifo,
+            [&audio] {
+                audio.resamplerFlush();
+                audio.resamplerStart();
+            },
+            &audio.appendedCount};
+}
+
+// What the frame queue needs from the decoder that feeds it.
+class FrameQueueSource {
+public:
+    virtual ~FrameQueueSource() = default;
+    // Decodes one more picture (getHeader, the sync anchor at an I-picture,
+    // decodePicture), emitting any finished display-order frame through
+    // FrameQueue::emitFrame. False when decoding has ended; faultCode() then
+    // says why (a fault below 50 is taken as the end of input).
+    virtual bool decodeOnePicture() = 0;
+    // The decoder's fault code: 0 none, 1-49 recoverable, 100 no picture or
+    // too many frames, 101 end of input, 102 read error.
+    virtual int& faultCode() = 0;
+    // Title reader position (getCurrentSector).
+    virtual uint32_t currentSector() = 0;
+    // reseek without a message box; true when decoding restarted there.
+    virtual bool reseekSilently(uint32_t sector) = 0;
+    // closeDecoder: frees everything (it calls FrameQueue::close()).
+    virtual void closeDecoder() = 0;
+    // Subtitle timing: the cell sum (seconds), the video PTS (ms) and the
+    // decoded-frame count at the last A/V sync anchor.
+    virtual double cellSumSeconds() const = 0;
+    virtual int64_t anchorVideoPtsMs() const = 0;
+    virtual uint32_t anchorFrameCount() const = 0;
+};
+
+struct FrameQueueSettings {
+    int runMode = 1;             // 1 video and audio, 2 video only, 3 audio only
+    bool exportAudio = false;    // raw AC-3 export: no PCM is waited for
+    int frameRateIndex = 2;      // FrameRate setting, index into outputFrameRate()
+    double sourceRate = 25.0;    // after film detection
+    int audioMode = 1;           // DownSampling + 1; 1, 2, 4 hand out 44100 Hz
+    PlaneLayout layout;          // coded size and chroma format of the pictures
+    int deinterlace = 0;         // 0..3
+    LuminanceSettings luminance;
+    bool subtitles = false;      // a subtitle stream is chosen
+    SubpictureSettings subpicture;
+};
+
+// Output frame rates of the FrameRate setting (index 0..5).
+double outputFrameRate(int frameRateIndex);
+// Sample rate of the PCM handed out for an AudioMode.
+int outputSampleRate(int audioMode);
+
+class FrameQueue {
+public:
+    static constexpr int kCapacity = 50;
+
+    explicit FrameQueue(UiHost& host) : host_(host) {}
+
+    // Starts a run: empties the queue and counters, sets up the frame
+    // processing. Without a FIFO in `audio` no PCM is handed out.
+    void open(const FrameQueueSettings& settings, FrameQueueSource* source,
+              FrameQueueAudio audio = {});
+    // Frees every queued frame, the last handed-out one and the processing
+    // state; safe to call twice.
+    void close();
+    bool isOpen() const { return open_; }
+    // After a seek: drops the queued frames and any subtitle in assembly.
+    void clearQueue();
+
+    // A picture in display order with its decoded-frame number.
+    void emitFrame(const uint8_t* const planes[3], uint32_t frameNumber);
+
+    // One output frame and its PCM: 1, or 0 at the end of the title or on a
+    // fatal error (the message has been shown and the decoder closed).
+    // width and height are the coded sizes; pcm stays valid until the next
+    // call; pcmValueCount counts 16-bit values.
+    [[nodiscard]] int getNextFrame(FrameRecord& frame, int& width, int& height,
+                                   const int16_t*& pcm, int& pcmValueCount);
+    // A copy of the head of the queue without removing it: 1, or 0 if empty.
+    [[nodiscard]] int peekFrame(FrameRecord& frame, int& width, int& height) const;
+
+    // Decodes until the queue is sufficient (used after opening and seeking;
+    // pumps messages when the handed-out count is a multiple of 5).
+    void fill() { fillQueue(false); }
+
+    Subpicture& subpicture() { return subpicture_; }
+    const FrameQueueSettings& settings() const { return settings_; }
+    int queued() const { return int(queue_.size()); }
+    int64_t framesHandedOut() const { return handedOut_; }
+    int64_t sampleFramesHandedOut() const { return samplesOut_; }
+
+private:
+    bool sufficient() const;
+    int sampleFramesForNext() const;
+    void fillQueue(bool pumpEachPicture);
+    // After a fill: 1 to go on, 0 when the run ended (message shown, closed).
+    int checkFault();
+    bool skipAhead();
+    void endRun();
+    FrameRecord pop();
+
+    UiHost& host_;
+    FrameQueueSettings settings_;
+    FrameQueueSource* source_ = nullptr;
+    FrameQueueAudio audio_;
+    bool open_ = false;
+    int ownFault_ = 0;
+
+    std::deque<FrameRecord> queue_;
+    FrameRecord last_;  // handed out again when frames are repeated
+    int64_t handedOut_ = 0;
+    int64_t samplesOut_ = 0;
+    std::vector<int16_t> pcmOut_;
+
+    Deinterlacer deinterlacer_;
+    Subpicture subpicture_;
+};
+
+}  // namespace zembra

@@ -1,0 +1,66 @@
+#pragma once
+// Plane sizes of a picture and the output frame record the frame queue
+// hands out.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace zembra {
+
+// Sizes of the three 8-bit planes of one picture. chromaFormat: 1 = 4:2:0
+// (chroma half width, half height), 2 = 4:2:2 (half width), 3 = 4:4:4.
+struct PlaneLayout {
+    int width = 0;
+    int height = 0;
+    int chromaFormat = 1;
+    int chromaWidth = 0;
+    int chromaHeight = 0;
+
+    static PlaneLayout make(int width, int height, int chromaFormat = 1) {
+        PlaneLayout p;
+        p.width = width;
+        p.height = height;
+        p.chromaFormat = chromaFormat;
+        p.chromaWidth = chromaFormat == 3 ? width : (width + 1) / 2;
+        p.chromaHeight = chromaFormat == 1 ? (height + 1) / 2 : height;
+        return p;
+    }
+    int planeWidth(int plane) const { return plane == 0 ? width : chromaWidth; }
+    int planeHeight(int plane) const { return plane == 0 ? height : chromaHeight; }
+    size_t planeSize(int plane) const { return size_t(planeWidth(plane)) * size_t(planeHeight(plane)); }
+    size_t totalSize() const { return planeSize(0) + 2 * planeSize(1); }
+    bool operator==(const PlaneLayout&) const = default;
+};
+
+// Storage for the three planes of one picture, one allocation.
+struct PlaneBuffer {
+    PlaneLayout layout;
+    std::vector<uint8_t> bytes;
+
+    explicit PlaneBuffer(const PlaneLayout& l) : layout(l), bytes(l.totalSize()) {}
+    uint8_t* plane(int i) {
+        return bytes.data() + (i == 0 ? 0 : layout.planeSize(0) + size_t(i - 1) * layout.planeSize(1));
+    }
+    const uint8_t* plane(int i) const { return const_cast<PlaneBuffer*>(this)->plane(i); }
+};
+
+// One output frame: copies of the displayed picture's planes (shared, so a
+// record handed out by value stays valid however long the caller keeps it),
+// the output frame number and the presentation time in seconds.
+struct FrameRecord {
+    const uint8_t* y = nullptr;
+    const uint8_t* cb = nullptr;
+    const uint8_t* cr = nullptr;
+    uint32_t reserved0 = 0;
+    uint32_t frameNumber = 0;
+    uint32_t reserved1 = 0;
+    double time = 0.0;
+    uint32_t reserved2[2] = {0, 0};
+    std::shared_ptr<const PlaneBuffer> planes;
+
+    bool empty() const { return !planes; }
+};
+
+}  // namespace zembra

@@ -1,0 +1,111 @@
+// Colour conversion: the fixed-point values, layouts and chroma upsampling.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "decoder/colour_convert.h"
+#include "support/recording_host.h"
+
+namespace zembra {
+namespace {
+
+struct Flat {
+    std::vector<uint8_t> y, cb, cr;
+    Flat(int w, int h, uint8_t vy, uint8_t vcb, uint8_t vcr)
+        : y(size_t(w * h), vy), cb(size_t((w / 2) * (h / 2)), vcb), cr(cb.size(), vcr) {}
+};
+
+TEST(ColourConvert, BlackAndWhiteLevels) {
+    Flat black(8, 2, 16, 128, 128), white(8, 2, 235, 128, 128);
+    auto b32 = convertToRgb32(black.y.data(), black.cb.data(), black.cr.data(), 8, 2);
+    auto b24 = convertToRgb24(black.y.data(), black.cb.data(), black.cr.data(), 8, 2);
+    auto w32 = convertToRgb32(white.y.data(), white.cb.data(), white.cr.data(), 8, 2);
+    auto w24 = convertToRgb24(white.y.data(), white.cb.data(), white.cr.data(), 8, 2);
+    ASSERT_EQ(b32.size(), 8u * 2 * 4);
+    ASSERT_EQ(b24.size(), 8u * 2 * 3 + 4);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(b32[size_t(c)], 0);
+        EXPECT_EQ(b24[size_t(c)], 16);
+        EXPECT_EQ(w32[size_t(c)], 219);
+        EXPECT_EQ(w24[size_t(c)], 235);
+    }
+}
+
+TEST(ColourConvert, PrimariesMatchTheFormulaAndRowsAreBottomUp) {
+    // Top row saturated red-ish chroma, bottom row blue-ish.
+    const int w = 16, h = 2;
+    std::vector<uint8_t> y(size_t(w * h), 100), cb(size_t(w / 2), 60), cr(size_t(w / 2), 220);
+    for (int x = 0; x < w; ++x) y[size_t(w + x)] = 50;  // bottom row darker
+    auto out = convertToRgb32(y.data(), cb.data(), cr.data(), w, h);
+    const auto expect = [](int Y, int Cb, int Cr, int off) {
+        const int y0 = (Y - off) * 8192 + 4096;
+        auto cl = [](int v) { return v < 0 ? 0 : v > 255 ? 255 : v; };
+        return std::vector<int>{cl((y0 + 14516 * (Cb - 128)) >> 13),
+                                cl((y0 - 2819 * (Cb - 128) - 5850 * (Cr - 128)) >> 13),
+                                cl((y0 + 11485 * (Cr - 128)) >> 13)};
+    };
+    // First stored row is the bottom picture row (Y = 50).
+    auto bottom = expect(50, 60, 220, 16), top = expect(100, 60, 220, 16);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(out[size_t(c)], bottom[size_t(c)]);
+        EXPECT_EQ(out[size_t(w * 4 + c)], top[size_t(c)]);
+    }
+    auto out24 = convertToRgb24(y.data(), cb.data(), cr.data(), w, h);
+    auto bottom24 = expect(50, 60, 220, 0);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(out24[size_t(3 + c)], bottom24[size_t(c)]);
+}
+
+TEST(ColourConvert, ChromaUpsampling) {
+    // 4 x 4 picture, chroma 2 x 2.
+    const uint8_t c[4] = {10, 21, 100, 200};
+    auto full = upsampleChroma(c, 4, 4, 1);
+    const uint8_t expected[16] = {10, 15, 21, 21,     // c[0], (10+21)>>1, c[1], last repeats
+                                  55, 82, 110, 110,   // between rows: (above + below) >> 1
+                                  100, 150, 200, 200,
+                                  100, 150, 200, 200};  // last row repeats the one above
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(full[size_t(i)], expected[i]) << i;
+    // 4:2:2 only horizontally, 4:4:4 as is.
+    auto h422 = upsampleChroma(c, 4, 2, 2);
+    EXPECT_EQ(h422[5], 150);
+    auto f444 = upsampleChroma(c, 2, 2, 3);
+    EXPECT_EQ(std::vector<uint8_t>(f444.begin(), f444.end()), std::vector<uint8_t>(c, c + 4));
+}
+
+TEST(ColourConvert, Yuy2LayoutAndRowRounding) {
+    const int w = 4, h = 4;
+    std::vector<uint8_t> y(16);
+    for (int i = 0; i < 16; ++i) y[size_t(i)] = uint8_t(i);
+    const uint8_t cb[4] = {10, 20, 31, 40}, cr[4] = {50, 60, 71, 80};
+    auto out = convertToYuy2(y.data(), cb, cr, w, h, 1);
+    ASSERT_EQ(out.size(), size_t(w * h * 2));
+    // Row 0: Y0 Cb Y1 Cr per pixel pair, top-down.
+    const uint8_t row0[8] = {0, 10, 1, 50, 2, 20, 3, 60};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(out[size_t(i)], row0[i]);
+    // Row 1 between chroma rows: (10 + 31) >> 1 = 20; with IdctVariant 2 rounded up.
+    EXPECT_EQ(out[8 + 1], 20);
+    EXPECT_EQ(out[8 + 3], 60);
+    auto up = convertToYuy2(y.data(), cb, cr, w, h, 2);
+    EXPECT_EQ(up[8 + 1], 21);
+    EXPECT_EQ(up[8 + 3], 61);
+    // Last row repeats the row above it.
+    EXPECT_EQ(out[24 + 1], 31);
+    EXPECT_EQ(out[24 + 4], 14);
+}
+
+TEST(ColourConvert, Yv12IsRefused) {
+    testing::RecordingHost host;
+    Flat f(8, 2, 16, 128, 128);
+    std::vector<uint8_t> out{1, 2, 3};
+    EXPECT_FALSE(convertForExport(ExportFormat::Yv12, f.y.data(), f.cb.data(), f.cr.data(), 8, 2,
+                                  1, 1, host, out));
+    EXPECT_TRUE(out.empty());
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, "YV12 not supported yet.");
+    EXPECT_TRUE(convertForExport(ExportFormat::Rgb24, f.y.data(), f.cb.data(), f.cr.data(), 8, 2,
+                                 1, 1, host, out));
+    EXPECT_EQ(out.size(), 8u * 2 * 3 + 4);
+}
+
+}  // namespace
+}  // namespace zembra
