@@ -375,6 +375,7 @@ int SourceReader::readSectors(int64_t n) {
                 } else {
                     host_.messageBox(BoxKind::Error,
                                      host_.text("STR_ERROR_50") + " " + quoted(file_->currentName()));
+                    valid_ = 0;  // the read fails as a whole, once
                 }
                 restoreStatus(showProgress);
                 return 0;
