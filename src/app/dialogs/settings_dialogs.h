@@ -1,0 +1,77 @@
+#pragma once
+// Toolkit-free models of the settings dialogs: each opens on a copy of the
+// records it edits and writes them back on OK.
+
+#include <string>
+#include <vector>
+
+#include "app/settings_store.h"
+
+namespace zembra {
+
+class UiHost;
+
+// Custom split size ("Volume", MB).
+class SizeDlg {
+public:
+    explicit SizeDlg(const OutputSettings& output) : volume(output.Volume) {}
+    int volume;
+    void ok(OutputSettings& output) const { output.Volume = volume < 1 ? 1 : volume; }
+};
+
+// The Global tab edits the input settings.
+class CfGlobalDlg {
+public:
+    explicit CfGlobalDlg(const InputSettings& input) : values(input) {}
+    InputSettings values;
+    // SaveBufferSize below 1 becomes 1; a RAM buffer above 20 MB is warned
+    // about (and kept).
+    void ok(UiHost& host, InputSettings& input);
+};
+
+// The AVI tab: export format, audio mode, two-pass and the compressor.
+class CfAVISettingDlg {
+public:
+    explicit CfAVISettingDlg(const OutputSettings& output) : values(output) {}
+    OutputSettings values;
+    static std::vector<std::string> exportKeys();  // STR_AVISETTING_COMBO_EXPORT_0..3
+    static std::vector<std::string> audioKeys();   // STR_AVISETTING_COMBO_AUDIOCODEC_0..3
+    void ok(OutputSettings& output) const { output = values; }
+};
+
+// The MPEG tab.
+class CfMPEGSettingDlg {
+public:
+    explicit CfMPEGSettingDlg(const OutputSettings& output) : values(output) {}
+    OutputSettings values;
+    void ok(OutputSettings& output) const;
+};
+
+// The MP3 dialog: list positions mapped to the Zembra_Lame values.
+class CLameDlg {
+public:
+    static constexpr int kBitRates[9] = {80, 96, 112, 128, 160, 192, 224, 256, 320};
+    explicit CLameDlg(const ApplicationSettings& app);
+    int bitRateIndex;  // first entry not below the stored rate
+    int stereo;        // 0 Stereo, 1 Join Stereo
+    int qualityIndex;  // position 0..7, stored as position + 1
+    int lowpass, highpass;
+    void ok(ApplicationSettings& app) const;
+};
+
+// The properties dialog of one file-list row.
+class CfTabPropertiesDlg {
+public:
+    static constexpr int kAudioBitRates[14] = {32, 48, 56, 64, 80, 96, 112, 128,
+                                              160, 192, 224, 256, 320, 384};
+    CfTabPropertiesDlg(const InputSettings& input, const OutputSettings& output)
+        : input(input), output(output) {}
+    InputSettings input;
+    OutputSettings output;
+    // The read-only summary lines: resolution "%d X %d", frame rate, aspect,
+    // sample frequency.
+    std::vector<std::string> summary(int sampleRate, const std::string& aspect) const;
+    void ok(UiHost& host, InputSettings& inputOut, OutputSettings& outputOut);
+};
+
+}  // namespace zembra

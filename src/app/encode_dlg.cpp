@@ -1,0 +1,525 @@
+#include "app/encode_dlg.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "app/geometry/output_geometry.h"
+#include "app/output_options.h"
+#include "dvd/title_set.h"
+#include "platform/paths.h"
+#include "platform/priority.h"
+#include "platform/shutdown.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string hms(int seconds) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return buffer;
+}
+
+std::string extensionOf(const std::string& path) {
+    size_t dot = path.rfind('.');
+    size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return path.substr(dot);
+}
+
+uint32_t steadyTick() {
+    using namespace std::chrono;
+    return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
+
+// The VOB files of an IFO: its name cut at the last '.', less the one
+// character before it (VTS_01_0.IFO gives VTS_01_), then 1, 2, ... while
+// such a file exists; names match without regard to case.
+std::vector<std::string> numberedVobFiles(const std::string& ifo) {
+    std::vector<std::string> files;
+    size_t dot = ifo.rfind('.');
+    if (dot == std::string::npos || dot == 0) return files;
+    std::string stem = ifo.substr(0, dot - 1);
+    for (int n = 1;; ++n) {
+        fs::path candidate = resolveNoCase(stem + std::to_string(n) + ".vob");
+        std::error_code ec;
+        if (!fs::is_regular_file(candidate, ec)) break;
+        files.push_back(candidate.string());
+    }
+    return files;
+}
+
+EncodeDlg::EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& catalogue,
+                     RipEngines engines, MainView* view)
+    : host_(host),
+      settings_(settings),
+      catalogue_(catalogue),
+      engines_(std::move(engines)),
+      view_(view),
+      geometry_(std::make_unique<OutputGeometry>()) {
+    if (!engines_.tick) engines_.tick = steadyTick;
+    if (!engines_.setPriority)
+        engines_.setPriority = [](int c) { return setProcessPriority(priorityFromChoice(c)); };
+    if (!engines_.shutdown) engines_.shutdown = [] { return shutdownComputer(); };
+    for (RipWriter* w : {engines_.avi, engines_.mpeg})
+        if (w) w->setCancel(w == engines_.avi ? &cancelAvi : &cancelMpeg);
+    if (engines_.source) engines_.source->setCancel(&cancelReader);
+    catalogue_.clear();
+    outputFolder = settings_.app.OutputPath;
+    priorityChecked = settings_.app.Prority;
+    fillStaticLists();
+    refillSelectionLists();
+    setIdleState();
+}
+
+EncodeDlg::~EncodeDlg() = default;
+
+std::string EncodeDlg::text(const char* key) const { return host_.text(key); }
+
+const DVDProjectItem* EncodeDlg::item(int row) const {
+    return row >= 0 && row < int(items_.size()) ? items_[size_t(row)].get() : nullptr;
+}
+
+void EncodeDlg::notify() {
+    if (view_) view_->refresh();
+}
+
+void EncodeDlg::fillStaticLists() {
+    auto fill = [&](ChoiceList& list, int count, std::string (*key)(int), int selected) {
+        list.entries.clear();
+        for (int i = 0; i < count; ++i) list.entries.push_back(host_.text(key(i)));
+        list.selected = (selected >= 0 && selected < count) ? selected : 0;
+    };
+    fill(formatList, kFormatCount, formatKey, settings_.output.StreamTypeSelected);
+    fill(zoomList, kZoomCount, zoomKey, settings_.output.Ratio);
+    fill(splitList, kSplitCount, splitKey, settings_.output.SplitMode);
+    angleList.entries = {text("STR_MAIN_COMBO_Angle_All")};
+    for (int i = 1; i <= 16; ++i) angleList.entries.push_back(std::to_string(i));
+    angleList.selected = std::clamp(settings_.input.Angle, 0, 16);
+}
+
+void EncodeDlg::refillSelectionLists() {
+    indexList.entries.clear();
+    for (const TitleRecord& t : catalogue_.titles) indexList.entries.push_back(t.label);
+    if (indexList.entries.empty()) {
+        indexList.entries.push_back(text("STR_MAIN_COMBO_Index_None"));
+        indexList.selected = 0;
+    } else {
+        if (settings_.input.PGC < 0 || settings_.input.PGC >= catalogue_.count())
+            settings_.input.PGC = 0;
+        indexList.selected = settings_.input.PGC;
+    }
+    refillStreamLists();
+    angleList.selected = std::clamp(settings_.input.Angle, 0, 16);
+}
+
+void EncodeDlg::refillStreamLists() {
+    const TitleRecord* title = catalogue_.title(settings_.input.PGC);
+    audioList.entries.clear();
+    subtitleList.entries = {text("STR_MAIN_COMBO_Subtitle_None")};
+    if (title) {
+        for (int i = 0; i < title->audioCount && i < kMaxAudioSlots; ++i)
+            audioList.entries.push_back(title->audioText[size_t(i)]);
+        for (int i = 0; i < title->subpictureCount && i < kMaxSubpictureSlots; ++i)
+            subtitleList.entries.push_back(title->subpictureText[size_t(i)]);
+    }
+    if (audioList.entries.empty()) {
+        audioList.entries.push_back(text("STR_MAIN_COMBO_Audio_None"));
+        audioList.selected = 0;
+    } else {
+        audioList.selected = settings_.input.AudioTrack >= 0 &&
+                                     settings_.input.AudioTrack < int(audioList.entries.size())
+                                 ? settings_.input.AudioTrack
+                                 : 0;
+    }
+    subtitleList.selected = settings_.input.Subtitle < int(subtitleList.entries.size())
+                                ? std::max(settings_.input.Subtitle, 0)
+                                : 0;
+}
+
+void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalogue) const {
+    const TitleRecord* title = catalogue.title(in.PGC);
+    in.AudioId = -1;
+    in.AudioFormat = 0;
+    in.SubtitleId = 255;
+    if (!title) return;
+    if (in.AudioTrack >= 0 && in.AudioTrack < title->audioCount &&
+        in.AudioTrack < kMaxAudioSlots) {
+        int coding = title->audioCoding[size_t(in.AudioTrack)];
+        in.AudioId = audioStreamIdBase(coding) + title->audioStream[size_t(in.AudioTrack)];
+        in.AudioFormat = coding;
+    }
+    if (in.Subtitle > 0 && in.Subtitle - 1 < title->subpictureCount &&
+        in.Subtitle - 1 < kMaxSubpictureSlots)
+        in.SubtitleId = 0x20 + title->subpictureStream[size_t(in.Subtitle - 1)];
+}
+
+// ---------------------------------------------------------------- sources
+
+void EncodeDlg::OpenDvd() {
+    if (!view_) return;
+    auto folder = view_->chooseFolder(text("STR_ERROR_202"));
+    if (folder) openDvdFolder(*folder);
+}
+
+void EncodeDlg::OpenIfo() {
+    if (!view_) return;
+    auto files = view_->chooseFiles(text("STR_MAIN_DLG_OpenIFOTitle"),
+                                    text("STR_MAIN_DLG_OpenIFOFilter"), ".IFO");
+    if (!files.empty()) openIfoFiles(files);
+}
+
+void EncodeDlg::OpenVob() {
+    if (!view_) return;
+    auto files = view_->chooseFiles(text("STR_MAIN_DLG_OpenVOBTitle"),
+                                    text("STR_MAIN_DLG_OpenVOBFilter"), ".VOB");
+    if (!files.empty()) openVobFiles(files);
+}
+
+void EncodeDlg::openDvdFolder(const std::string& chosen) {
+    std::error_code ec;
+    std::vector<std::string> ifos;
+    std::vector<std::vector<std::string>> vobs;
+    if (fs::is_directory(chosen, ec)) {
+        std::string folder = withTrailingSlash(chosen);
+        for (const auto& p : findFilesNoCase(folder, "*.IFO")) ifos.push_back(p.string());
+        // A disc's top folder: its title sets are in VIDEO_TS.
+        if (ifos.empty())
+            if (auto sub = findFileNoCase(folder, "VIDEO_TS"))
+                for (const auto& p : findFilesNoCase(*sub, "*.IFO")) ifos.push_back(p.string());
+    } else {
+        // A disc image or drive: the title sets are found through its file system.
+        for (const TitleSetFiles& set : findTitleSets(chosen)) {
+            ifos.push_back(set.ifo);
+            vobs.push_back(set.vobs);
+        }
+    }
+    if (ifos.empty()) return;
+    controlsEnabled = false;
+    int failures = 0;
+    for (size_t i = 0; i < ifos.size(); ++i) {
+        monitorLine = ifos[i];
+        notify();
+        if (!addIfoEntry(ifos[i], vobs.empty() ? nullptr : &vobs[i])) ++failures;
+        int handled = int(i) + 1;
+        int denominator = int(ifos.size()) - failures;
+        if (denominator > 0) progress = std::min(100, handled * 100 / denominator);
+        host_.pumpMessages();
+    }
+    controlsEnabled = true;
+    progress = 100;
+    if (!rows_.empty()) selectRow(int(rows_.size()) - 1);
+    notify();
+}
+
+void EncodeDlg::openIfoFiles(const std::vector<std::string>& ifos, int pauseMs) {
+    controlsEnabled = false;
+    for (const std::string& ifo : ifos) {
+        if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        monitorLine = ifo;
+        notify();
+        addIfoEntry(ifo, nullptr);
+        host_.pumpMessages();
+    }
+    controlsEnabled = true;
+    progress = 100;
+    if (!rows_.empty()) selectRow(int(rows_.size()) - 1);
+    notify();
+}
+
+bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::string>* knownVobs) {
+    InputSettings& in = settings_.input;
+    in.SourcePath = ifo;
+    if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
+    if (!parseIfo(catalogue_, ifo, host_)) return false;
+
+    std::vector<std::string> vobs = knownVobs ? *knownVobs : numberedVobFiles(ifo);
+    if (vobs.empty()) {
+        host_.error("STR_ERROR_211");
+        return false;
+    }
+    in.VobFiles = vobs;
+    if (in.PGC < 0 || in.PGC >= catalogue_.count()) in.PGC = 0;
+    resolveStreamIds(in, catalogue_);
+    decoderOpen_ = openDecoderOnCurrent();
+    const TitleRecord* title = catalogue_.title(in.PGC);
+    in.Duration = title ? int(title->duration) : 0;
+    in.StartSector = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
+    monitorLine = decoderOpen_ ? "Ready to encode" : "";
+    if (!decoderOpen_) return false;
+
+    FileRow row;
+    row.outputName = text("STR_MAIN_LISTVIEW_Title") + "_" + std::to_string(rows_.size());
+    row.sourcePath = ifo;
+    row.chapters = std::to_string(vobs.size());
+    const TitleRecord* last = catalogue_.count() ? catalogue_.title(catalogue_.count() - 1) : nullptr;
+    row.time = hms(last ? int(last->duration) : 0);
+    auto item = std::make_unique<DVDProjectItem>(DVDProjectItem::kIfo, int(rows_.size()), in,
+                                                 settings_.output, &catalogue_);
+    addRow(std::move(row), std::move(item));
+    return true;
+}
+
+int EncodeDlg::openDecoderOnCurrent() {
+    if (!engines_.source) return 0;
+    engines_.source->setRunMode(1);
+    SourceFacts facts;
+    int ok = engines_.source->openDecoder(settings_.input, catalogue_, facts);
+    if (ok) {
+        facts_ = facts;
+        settings_.input.SourceFrameRate = facts.frameRate;
+        settings_.input.ChromaFormat = facts.chromaFormat;
+        settings_.input.SourceWidth = facts.width;
+        settings_.input.SourceHeight = facts.height;
+    }
+    return ok;
+}
+
+void EncodeDlg::openVobFiles(const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+        FileRow row;
+        row.outputName = text("STR_MAIN_LISTVIEW_Title") + "_" + std::to_string(rows_.size());
+        row.sourcePath = file;
+        auto item = std::make_unique<DVDProjectItem>(DVDProjectItem::kVobFile, int(rows_.size()),
+                                                     settings_.input, settings_.output, nullptr);
+        addRow(std::move(row), std::move(item));
+    }
+    if (!rows_.empty()) selectRow(int(rows_.size()) - 1);
+    notify();
+}
+
+void EncodeDlg::addRow(FileRow row, std::unique_ptr<DVDProjectItem> item) {
+    item->row = int(rows_.size());
+    rows_.push_back(std::move(row));
+    items_.push_back(std::move(item));
+    ripEnabled = true;
+    removeEnabled = true;
+}
+
+// ---------------------------------------------------------------- file list
+
+void EncodeDlg::selectRows(const std::vector<int>& selection) {
+    for (auto& r : rows_) r.selected = false;
+    for (int r : selection)
+        if (r >= 0 && r < int(rows_.size())) rows_[size_t(r)].selected = true;
+    int count = int(std::count_if(rows_.begin(), rows_.end(), [](auto& r) { return r.selected; }));
+    bool single = count == 1;
+    for (ChoiceList* l : {&indexList, &audioList, &subtitleList, &angleList}) l->enabled = single;
+    if (single) {
+        int row = int(std::find_if(rows_.begin(), rows_.end(), [](auto& r) { return r.selected; }) -
+                      rows_.begin());
+        const std::string ext = extensionOf(rows_[size_t(row)].sourcePath);
+        if (!ext.empty()) applyItem(row);
+    }
+    notify();
+}
+
+void EncodeDlg::applyItem(int row) {
+    applyingItem_ = true;
+    DVDProjectItem& it = *items_[size_t(row)];
+    monitorLine = rows_[size_t(row)].sourcePath;
+    current_ = row;
+    settings_.input = it.input;
+    settings_.output = it.output;
+    it.copyCatalogueTo(catalogue_);
+    refillSelectionLists();
+    formatList.selected = settings_.output.StreamTypeSelected;
+    zoomList.selected = settings_.output.Ratio;
+    splitList.selected = settings_.output.SplitMode;
+    if (view_ && !it.snapshot.empty()) view_->drawPreview(it.snapshot);
+    applyingItem_ = false;
+}
+
+void EncodeDlg::settingsChanged() {
+    if (current_ >= 0 && current_ < int(items_.size())) {
+        items_[size_t(current_)]->setInputSettings(settings_.input);
+        items_[size_t(current_)]->setOutputSettings(settings_.output);
+    }
+    notify();
+}
+
+void EncodeDlg::Remove() {
+    int last = -1;
+    for (int r = int(rows_.size()) - 1; r >= 0; --r) {
+        if (!rows_[size_t(r)].selected) continue;
+        rows_.erase(rows_.begin() + r);
+        items_.erase(items_.begin() + r);
+        last = r;
+    }
+    if (last < 0) return;
+    for (size_t i = 0; i < items_.size(); ++i) items_[i]->row = int(i);
+    afterRowsRemoved(last);
+}
+
+void EncodeDlg::RemoveAll() {
+    rows_.clear();
+    items_.clear();
+    afterRowsRemoved(0);
+}
+
+void EncodeDlg::afterRowsRemoved(int nearest) {
+    current_ = -1;
+    if (rows_.empty()) {
+        ripEnabled = false;
+        removeEnabled = false;
+        indexList.entries = {text("STR_MAIN_COMBO_Index_None")};
+        indexList.selected = 0;
+        audioList.entries = {text("STR_MAIN_COMBO_Audio_None")};
+        audioList.selected = 0;
+        monitorLine.clear();
+        if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
+        notify();
+        return;
+    }
+    selectRow(std::min(nearest, int(rows_.size()) - 1));
+}
+
+void EncodeDlg::Check() {
+    for (auto& r : rows_)
+        if (r.selected) {
+            r.checked = true;
+            break;
+        }
+    notify();
+}
+
+void EncodeDlg::Uncheck() {
+    for (auto& r : rows_)
+        if (r.selected) {
+            r.checked = false;
+            break;
+        }
+    notify();
+}
+
+void EncodeDlg::CheckAll() {
+    for (auto& r : rows_) r.checked = true;
+    notify();
+}
+
+void EncodeDlg::UncheckAll() {
+    for (auto& r : rows_) r.checked = false;
+    notify();
+}
+
+void EncodeDlg::setOutputName(int row, const std::string& name) {
+    if (row >= 0 && row < int(rows_.size())) rows_[size_t(row)].outputName = name;
+    notify();
+}
+
+// ---------------------------------------------------------------- selection lists
+
+void EncodeDlg::chooseIndex(int index) {
+    if (index < 0 || index >= int(indexList.entries.size()) || catalogue_.count() == 0) return;
+    indexList.selected = index;
+    settings_.input.PGC = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.PGC = index;
+    refillStreamLists();
+    notify();
+}
+
+void EncodeDlg::chooseAudio(int index) {
+    if (index < 0 || index >= int(audioList.entries.size())) return;
+    audioList.selected = index;
+    settings_.input.AudioTrack = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.AudioTrack = index;
+    notify();
+}
+
+void EncodeDlg::chooseSubtitle(int index) {
+    if (index < 0 || index >= int(subtitleList.entries.size())) return;
+    subtitleList.selected = index;
+    settings_.input.Subtitle = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.Subtitle = index;
+    notify();
+}
+
+void EncodeDlg::chooseAngle(int index) {
+    if (index < 0 || index >= int(angleList.entries.size())) return;
+    angleList.selected = index;
+    settings_.input.Angle = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.Angle = index;
+    notify();
+}
+
+void EncodeDlg::chooseFormat(int index) {
+    if (index < 0 || index >= kFormatCount) return;
+    formatList.selected = index;
+    applyFormat(index, settings_.input, settings_.output);
+    if (current_ >= 0) applyFormat(index, items_[size_t(current_)]->input,
+                                   items_[size_t(current_)]->output);
+    notify();
+}
+
+void EncodeDlg::chooseZoom(int index) {
+    if (index < 0 || index >= kZoomCount) return;
+    zoomList.selected = index;
+    applyZoom(index, settings_.output);
+    if (current_ >= 0) applyZoom(index, items_[size_t(current_)]->output);
+    notify();
+}
+
+void EncodeDlg::chooseSplit(int index) {
+    if (index < 0 || index >= kSplitCount) return;
+    splitList.selected = index;
+    settings_.output.SplitMode = index;
+    if (current_ >= 0) items_[size_t(current_)]->output.SplitMode = index;
+    splitSettingEnabled = index == kSplitCustom;
+    notify();
+}
+
+// ---------------------------------------------------------------- output folder
+
+void EncodeDlg::Browse() {
+    if (!view_) return;
+    auto folder = view_->chooseFolder(text("STR_ERROR_201"));
+    if (!folder) return;
+    outputFolder = withTrailingSlash(*folder);
+    settings_.app.OutputPath = outputFolder;
+    settings_.input.CacheFile = outputFolder + "hdcache.dat";
+    notify();
+}
+
+void EncodeDlg::setOutputFolderText(const std::string& typed) {
+    outputFolder = withTrailingSlash(typed);
+    settings_.app.OutputPath = outputFolder;
+    std::error_code ec;
+    if (fs::is_directory(outputFolder, ec)) settings_.input.CacheFile = outputFolder + "hdcache.dat";
+    notify();
+}
+
+// ---------------------------------------------------------------- settings menu
+
+void EncodeDlg::setPriorityCommand(int choice) {
+    if (choice < 0 || choice > 3) return;
+    priorityChecked = choice;
+    settings_.app.Prority = choice;
+    if (!engines_.setPriority(choice)) {
+        // The system refused a raise; the program goes on at its old priority.
+    }
+    notify();
+}
+
+bool EncodeDlg::closeWindow() {
+    if (ripping_ || !idle_) {
+        host_.warning("STR_ERROR_28");
+        return false;
+    }
+    if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
+    if (current_ >= 0) {
+        settings_.input = items_[size_t(current_)]->input;
+        settings_.output = items_[size_t(current_)]->output;
+    }
+    return settings_.SaveSettings();
+}
+
+}  // namespace zembra

@@ -1,0 +1,184 @@
+#pragma once
+// The main window without a toolkit: the file list and its project items,
+// the selection lists, the output choices, the monitor line and progress bar,
+// the Rip/Cancel button and the rip loop itself. A front end (the Qt window,
+// the command line, the tests) shows this state and calls the commands.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_view.h"
+#include "app/project_item.h"
+#include "app/rip_seams.h"
+#include "app/settings_store.h"
+#include "dvd/title_catalogue.h"
+
+namespace zembra {
+
+class UiHost;
+class OutputGeometry;
+
+// The VOB files of an IFO ("VTS_01_0.IFO" -> VTS_01_1.VOB, VTS_01_2.VOB, ...
+// up to the first number missing), matched without regard to case.
+std::vector<std::string> numberedVobFiles(const std::string& ifo);
+
+struct FileRow {
+    std::string outputName;  // column 0
+    std::string sourcePath;  // column 1
+    std::string chapters;    // column 2
+    std::string time;        // column 3
+    bool checked = true;
+    bool selected = false;
+};
+
+// A selection list: entries and the selected index (-1 none).
+struct ChoiceList {
+    std::vector<std::string> entries;
+    int selected = -1;
+    bool enabled = true;
+};
+
+// The engines the window drives, owned by the application.
+struct RipEngines {
+    RipSource* source = nullptr;
+    RipWriter* avi = nullptr;
+    RipWriter* mpeg = nullptr;
+    // Millisecond tick for the monitor (a test clock may stand in).
+    std::function<uint32_t()> tick;
+    // Process priority and shutdown (the platform layer by default).
+    std::function<bool(int)> setPriority;
+    std::function<bool()> shutdown;
+};
+
+class EncodeDlg {
+public:
+    EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& catalogue, RipEngines engines,
+              MainView* view = nullptr);
+    ~EncodeDlg();
+
+    // --- Opening sources ---
+    void OpenDvd();                                   // folder chooser, one row per IFO
+    void OpenIfo();                                   // file chooser
+    void OpenVob();                                   // file chooser
+    void openDvdFolder(const std::string& folder);    // Open DVD with a chosen folder
+    void openIfoFiles(const std::vector<std::string>& ifos, int pauseMs = 200);
+    void openVobFiles(const std::vector<std::string>& files);
+
+    // --- File list ---
+    void selectRows(const std::vector<int>& rows);
+    void selectRow(int row) { selectRows({row}); }
+    void Remove();
+    void RemoveAll();
+    void Check();
+    void Uncheck();
+    void CheckAll();
+    void UncheckAll();
+    void setOutputName(int row, const std::string& name);
+
+    // --- Selection lists ---
+    void chooseIndex(int index);
+    void chooseAudio(int index);
+    void chooseSubtitle(int index);
+    void chooseAngle(int index);
+    void chooseFormat(int index);
+    void chooseZoom(int index);
+    void chooseSplit(int index);
+
+    // --- Output folder ---
+    void Browse();
+    void setOutputFolderText(const std::string& text);  // typed, then the field is left
+
+    // --- Settings menu ---
+    void setPriorityCommand(int choice);  // 0 Normal .. 3 RealTime
+    // Copies the current item back after a dialog changed the global records.
+    void settingsChanged();
+
+    // --- The rip ---
+    void StartRip();
+    int RipRun();
+    void ProgressMonitor(int total, int passFrames, int passIndex, int passCount);
+    void SplitCheck(int limitMB);
+    void Shutdown();
+    // Closing the window: false (with "Stop encoder before exiting.") while
+    // a rip runs; otherwise closes the decoder and saves the settings.
+    bool closeWindow();
+
+    // --- State a view shows ---
+    const std::vector<FileRow>& rows() const { return rows_; }
+    int currentItem() const { return current_; }
+    const DVDProjectItem* item(int row) const;
+    ChoiceList indexList, audioList, subtitleList, angleList, formatList, zoomList, splitList;
+    std::string outputFolder;
+    std::string ripButtonText;
+    std::string monitorLine;
+    int progress = 100;
+    bool ripEnabled = false;
+    bool removeEnabled = false;
+    bool splitSettingEnabled = false;
+    bool controlsEnabled = true;
+    bool ripping() const { return ripping_ != 0; }
+    bool idle() const { return idle_ != 0; }
+    int priorityChecked = 0;
+
+    // Rows that were ripped to the end in the last StartRip (no failure, no cancel).
+    int rowsCompleted() const { return rowsCompleted_; }
+    int rowsAttempted() const { return rowsAttempted_; }
+    // The three cancel flags: MPEG writer, AVI writer, reader and scan.
+    int cancelMpeg = 0, cancelAvi = 0, cancelReader = 0;
+    bool cancelled() const { return cancelMpeg || cancelAvi || cancelReader; }
+
+    // The output-geometry step used per frame (set up by the rip).
+    OutputGeometry* geometry() { return geometry_.get(); }
+
+private:
+    bool addIfoEntry(const std::string& ifo, const std::vector<std::string>* knownVobs);
+    bool openTitleForRip(bool isIfo);
+    void resolveStreamIds(InputSettings& input, const TitleCatalogue& catalogue) const;
+    int openDecoderOnCurrent();
+    void addRow(FileRow row, std::unique_ptr<DVDProjectItem> item);
+    void applyItem(int row);
+    void refillSelectionLists();
+    void refillStreamLists();
+    void fillStaticLists();
+    void setIdleState();
+    void setRippingState();
+    void afterRowsRemoved(int nearest);
+    void notify();
+    bool openPass(int passIndex, int passCount);
+    RipWriter* writer() const;
+    bool aviOutput() const { return settings_.output.MPEGStream >= 2; }
+    std::string text(const char* key) const;
+
+    UiHost& host_;
+    SettingsStore& settings_;
+    TitleCatalogue& catalogue_;
+    RipEngines engines_;
+    MainView* view_;
+    std::unique_ptr<OutputGeometry> geometry_;
+
+    std::vector<FileRow> rows_;
+    std::vector<std::unique_ptr<DVDProjectItem>> items_;
+    int current_ = -1;
+    bool applyingItem_ = false;  // blocks the rip start while a row is applied
+
+    // Rip state.
+    int ripping_ = 0;
+    int idle_ = 1;
+    bool startBusy_ = false;
+    int decoderOpen_ = 0;
+    int writerOk_ = 0;
+    int64_t startPosition_ = 0;
+    uint32_t startTick_ = 0;
+    int updateInterval_ = 5;
+    std::string outputFile_;
+    SourceFacts facts_;
+    std::vector<uint8_t> planes_[3];
+    int rowsCompleted_ = 0;
+    int rowsAttempted_ = 0;
+    bool runFailed_ = false;
+};
+
+}  // namespace zembra

@@ -1,0 +1,151 @@
+#include "app/output_options.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <strings.h>
+
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+namespace {
+
+struct FormatPreset {
+    int mpegStream;
+    // Fixed size, or 0 for the rules of the custom entries.
+    int width, height;
+    int videoBitRate;  // 0: unchanged
+    int downSampling;  // -1: unchanged
+    int frameRate;     // -1: unchanged
+};
+
+constexpr FormatPreset kPresets[kFormatCount] = {
+    {0, 0, 0, 1150, -1, -1},       // Custom MPEG1
+    {1, 0, 0, 2376, -1, -1},       // Custom MPEG2
+    {2, 0, 0, 0, -1, -1},          // AVI
+    {1, 720, 480, 2150, 0, 3},     // DVD NTSC Long Play
+    {1, 720, 480, 4600, 0, 3},     // DVD NTSC Standart Play
+    {1, 720, 480, 6200, 0, 3},     // DVD NTSC Good Quality
+    {1, 720, 480, 9400, 0, 3},     // DVD NTSC High Quality
+    {1, 480, 480, 2350, 1, 3},     // SVCD NTSC Great Quality
+    {0, 352, 240, 1150, 1, 3},     // VCD NTSC Good Quality
+    {1, 720, 576, 2150, 0, 2},     // DVD PAL Long Play
+    {1, 720, 576, 4600, 0, 2},     // DVD PAL Standart Play
+    {1, 720, 576, 4600, 0, 2},     // DVD PAL Good Quality (kept at 4600 as shipped)
+    {1, 720, 576, 9400, 0, 2},     // DVD PAL High Quality
+    {1, 480, 576, 2350, 1, 2},     // SVCD PAL Great Quality
+    {0, 352, 288, 1150, 1, 2},     // VCD PAL Good Quality
+};
+
+std::string indexedKey(const char* prefix, int index) {
+    return std::string(prefix) + std::to_string(index);
+}
+
+int roundDownEven(int v) { return v & ~1; }
+
+}  // namespace
+
+std::string formatKey(int index) { return indexedKey("STR_MAIN_COMBO_Format_", index); }
+std::string zoomKey(int index) { return indexedKey("STR_MAIN_COMBO_Zoom_", index); }
+std::string splitKey(int index) { return indexedKey("STR_MAIN_COMBO_Split_", index); }
+
+std::optional<int> findFormat(const UiHost& host, const std::string& indexOrText) {
+    if (!indexOrText.empty() && indexOrText.find_first_not_of("0123456789") == std::string::npos) {
+        int index = std::atoi(indexOrText.c_str());
+        if (index >= 0 && index < kFormatCount) return index;
+        return std::nullopt;
+    }
+    for (int i = 0; i < kFormatCount; ++i)
+        if (strcasecmp(host.text(formatKey(i)).c_str(), indexOrText.c_str()) == 0) return i;
+    return std::nullopt;
+}
+
+int computeMaxFrames(const InputSettings& input) {
+    return static_cast<int>(input.Duration * FrameRateTable::fps(input.FrameRate));
+}
+
+void applyFormat(int index, InputSettings& input, OutputSettings& output) {
+    if (index < 0 || index >= kFormatCount) return;
+    const FormatPreset& p = kPresets[index];
+    output.StreamTypeSelected = index;
+    output.MPEGStream = p.mpegStream;
+    if (p.downSampling >= 0) input.DownSampling = p.downSampling;
+    if (p.frameRate >= 0) input.FrameRate = p.frameRate;
+    if (p.width) {
+        output.Width = p.width;
+        output.Height = p.height;
+    } else if (index <= 1) {
+        // The custom entries follow the frame rate: NTSC rates give the
+        // 240/480-line size, 25 fps the PAL one, 24 and 30 keep the size.
+        int fr = input.FrameRate;
+        if (fr == 0 || fr == 3) {
+            output.Width = index == 0 ? 352 : 480;
+            output.Height = index == 0 ? 240 : 480;
+        } else if (fr == 2) {
+            output.Width = index == 0 ? 352 : 480;
+            output.Height = index == 0 ? 288 : 576;
+        }
+        output.VBV = index == 0 ? 20 : 112;
+        output.MuxRate = index == 0 ? 1.4 : 5.6;
+    }
+    if (p.videoBitRate) output.VideoBitRate = p.videoBitRate;
+    if (index != kFormatAvi) output.AudioBitRate = 10;
+    output.MaxFrames = computeMaxFrames(input);
+}
+
+void applyZoom(int ratio, OutputSettings& output) {
+    if (ratio < 0 || ratio >= kZoomCount) return;
+    output.Ratio = ratio;
+    output.RenderSource = ratio == kZoomCustom ? 1 : 0;
+}
+
+int splitLimitMB(const OutputSettings& output) {
+    switch (output.SplitMode) {
+        case 1: return 730;
+        case 2: return 790;
+        case 3: return 650;
+        case 4: return 700;
+        case 5: return output.Volume;
+        default: return 0;
+    }
+}
+
+CropPixels cropToPixels(const OutputSettings& output, int ws, int hs) {
+    auto col = [&](double f) { return static_cast<int>((ws * f + 1) / 4) * 4; };
+    auto row = [&](double f) { return static_cast<int>((hs * f + 1) / 2) * 2; };
+    return {col(output.X1), col(output.X2), row(output.Y1), row(output.Y2)};
+}
+
+ProposedSize proposeOutputSize(AdjustMode mode, const OutputSettings& output, int ws, int hs) {
+    CropPixels crop = cropToPixels(output, ws, hs);
+    switch (mode) {
+        case AdjustMode::Correct43:
+            return {output.Width,
+                    roundDownEven(static_cast<int>(crop.height() *
+                                                   (ws / 1.7777777777777777 / hs)))};
+        case AdjustMode::Selection:
+            return {crop.width() & ~7, roundDownEven(crop.height())};
+        case AdjustMode::PreserveRatio:
+        default:
+            return {output.Width,
+                    crop.width() > 0 ? roundDownEven(static_cast<int>(
+                                           static_cast<double>(crop.height()) * output.Width /
+                                           crop.width()))
+                                     : output.Height};
+    }
+}
+
+bool adjustOutputResolution(UiHost& host, AdjustMode mode, OutputSettings& output, int ws,
+                            int hs) {
+    ProposedSize size = proposeOutputSize(mode, output, ws, hs);
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, "%s (%d,%d)\n%s", host.text("STR_ERROR_29").c_str(),
+                  size.width, size.height, host.text("STR_ERROR_30").c_str());
+    if (host.messageBox(BoxKind::Question, buffer) != BoxAnswer::Yes) return false;
+    if (size.width < 16 || size.height < 16) return false;  // nothing sensible to apply
+    output.Width = size.width;
+    output.Height = size.height;
+    return true;
+}
+
+}  // namespace zembra

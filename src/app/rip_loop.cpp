@@ -1,0 +1,378 @@
+// The rip: StartRip walks the checked rows, RipRun encodes one title in one
+// or two passes, with size splitting, the progress monitor and cancel.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/encode_dlg.h"
+#include "app/geometry/output_geometry.h"
+#include "app/output_options.h"
+#include "platform/paths.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string hms(int seconds) {
+    if (seconds < 0) seconds = 0;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return buffer;
+}
+
+bool hasExtensionNoCase(const std::string& path, const char* ext) {
+    size_t dot = path.rfind('.');
+    return dot != std::string::npos && equalsNoCase(path.substr(dot), ext);
+}
+
+}  // namespace
+
+RipWriter* EncodeDlg::writer() const { return aviOutput() ? engines_.avi : engines_.mpeg; }
+
+void EncodeDlg::setIdleState() {
+    controlsEnabled = true;
+    for (ChoiceList* l : {&indexList, &audioList, &subtitleList, &angleList, &formatList,
+                          &zoomList, &splitList})
+        l->enabled = true;
+    splitSettingEnabled = settings_.output.SplitMode == kSplitCustom;
+    removeEnabled = !rows_.empty();
+    ripEnabled = !rows_.empty();
+    ripButtonText = text("STR_MAIN_BUTTON_Rip");
+    progress = 100;
+    notify();
+}
+
+void EncodeDlg::setRippingState() {
+    controlsEnabled = false;
+    for (ChoiceList* l : {&indexList, &audioList, &subtitleList, &angleList, &formatList,
+                          &zoomList, &splitList})
+        l->enabled = false;
+    splitSettingEnabled = false;
+    removeEnabled = false;
+    ripEnabled = true;  // the button stays usable as "Cancel"
+    ripButtonText = text("STR_MAIN_BUTTON_CancelRip");
+    notify();
+}
+
+void EncodeDlg::StartRip() {
+    if (startBusy_ || applyingItem_) return;
+    startBusy_ = true;
+    struct Clear {
+        bool& flag;
+        ~Clear() { flag = false; }
+    } clear{startBusy_};
+
+    // The chosen format is applied again, as if just picked.
+    chooseFormat(formatList.selected);
+
+    if (ripping_) {
+        // A second press: the cancel request.
+        startBusy_ = false;
+        if (RipRun() == 1) return;  // the user keeps ripping
+        ripping_ = 0;
+        monitorLine.clear();
+        setIdleState();
+        return;
+    }
+
+    std::vector<int> checked;
+    for (size_t i = 0; i < rows_.size(); ++i)
+        if (rows_[i].checked) checked.push_back(int(i));
+    rowsCompleted_ = 0;
+    rowsAttempted_ = 0;
+    if (checked.empty()) return;
+
+    std::string folder = withTrailingSlash(outputFolder);
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        host_.messageBox(BoxKind::Error, folder + text("STR_ERROR_106"));
+        return;
+    }
+    settings_.app.OutputPath = folder;
+    outputFolder = folder;
+    ripping_ = 1;
+    setRippingState();
+
+    // From here on a second press is the cancel request.
+    startBusy_ = false;
+    const OutputSettings chosen = settings_.output;
+    for (int row : checked) {
+        if (!ripping_) break;
+        ++rowsAttempted_;
+        DVDProjectItem& it = *items_[size_t(row)];
+        const bool isIfo = hasExtensionNoCase(rows_[size_t(row)].sourcePath, ".ifo");
+        // The row takes the current output choices but keeps its own size,
+        // format and split values.
+        OutputSettings merged = chosen;
+        merged.Width = it.output.Width;
+        merged.Height = it.output.Height;
+        merged.MPEGStream = it.output.MPEGStream;
+        merged.VideoBitRate = it.output.VideoBitRate;
+        merged.AudioBitRate = it.output.AudioBitRate;
+        merged.Ratio = it.output.Ratio;
+        merged.VBV = it.output.VBV;
+        merged.MuxRate = it.output.MuxRate;
+        merged.Volume = it.output.Volume;
+        merged.SplitMode = it.output.SplitMode;
+        merged.StreamTypeSelected = it.output.StreamTypeSelected;
+        it.output = merged;
+        if (isIfo && engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
+        settings_.input = it.input;
+        settings_.output = it.output;
+        it.copyCatalogueTo(catalogue_);
+        current_ = row;
+
+        if (!openTitleForRip(isIfo)) {
+            runFailed_ = true;
+            continue;
+        }
+        outputFile_ = settings_.app.OutputPath + rows_[size_t(row)].outputName;
+        settings_.output.MaxFrames = computeMaxFrames(settings_.input);
+        if (!ripping_) break;
+        outputFile_ += aviOutput() ? ".avi" : ".mpg";
+        runFailed_ = false;
+        if (decoderOpen_) {
+            RipRun();
+            if (!runFailed_ && !cancelled()) ++rowsCompleted_;
+        }
+        it.input = settings_.input;
+        it.output = settings_.output;
+    }
+    ripping_ = 0;
+    setIdleState();
+}
+
+bool EncodeDlg::openTitleForRip(bool isIfo) {
+    InputSettings& in = settings_.input;
+    if (!isIfo) {
+        // A VOB or MPEG file is scanned into a one-title catalogue now.
+        if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
+        std::vector<std::string> files{in.SourcePath.empty() ? rows_[size_t(current_)].sourcePath
+                                                             : in.SourcePath};
+        if (in.SourcePath.empty()) files = {rows_[size_t(current_)].sourcePath};
+        monitorLine = text("STR_MAIN_LABEL_MONITOR_ScaningInputStream");
+        notify();
+        if (!engines_.source ||
+            !engines_.source->scanVobFiles(files, in, catalogue_, &cancelReader)) {
+            decoderOpen_ = 0;
+            return false;
+        }
+        in.SourcePath.clear();
+        in.VobFiles = files;
+        in.PGC = 0;
+        items_[size_t(current_)]->setCatalogue(catalogue_);
+        refillSelectionLists();
+    }
+    resolveStreamIds(in, catalogue_);
+    decoderOpen_ = openDecoderOnCurrent();
+    settings_.output.Width &= ~15;
+    settings_.output.Height &= ~15;
+    if (settings_.output.Width < 16) settings_.output.Width = 16;
+    if (settings_.output.Height < 16) settings_.output.Height = 16;
+    const TitleRecord* title = catalogue_.title(in.PGC);
+    in.Duration = title ? int(title->duration) : 0;
+    startPosition_ = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
+    in.StartSector = uint32_t(startPosition_);
+    if (decoderOpen_ && engines_.source) engines_.source->reseek(startPosition_);
+    return decoderOpen_ != 0;
+}
+
+int EncodeDlg::RipRun() {
+    if (!idle_) {
+        if (!host_.ask("STR_ERROR_19")) return 1;
+        cancelMpeg = cancelAvi = cancelReader = 1;
+        return 0;
+    }
+    const InputSettings& in = settings_.input;
+    OutputSettings& out = settings_.output;
+    std::string name = fs::path(outputFile_).filename().string();
+    if (name.compare(0, 4, "none") == 0 && !host_.ask("STR_ERROR_83")) return 0;
+
+    const bool mpeg = !aviOutput();
+    auto refuse = [&](const char* key) {
+        host_.error(key);
+        runFailed_ = true;
+        return 0;
+    };
+    if (in.DownSampling == 2 && mpeg) return refuse("STR_ERROR_20");
+    if (in.DownSampling == 2 && !mpeg && out.DoAVIAudio) return refuse("STR_ERROR_21");
+    if (in.DownSampling == 4 && mpeg) return refuse("STR_ERROR_78");
+    if (!decoderOpen_ || !engines_.source) return refuse("STR_ERROR_23");
+    if (out.SplitMode >= 1 && out.SplitMode <= 5 && out.Enable2Pass && !mpeg)
+        return refuse("STR_ERROR_82");
+    // YU12 has no conversion for the AVI compressors.
+    if (!mpeg && out.DoAVIVideo && out.ExportYUV == 2) return refuse("STR_ERROR_44");
+    RipWriter* w = writer();
+    if (!w) return refuse(mpeg ? "STR_ERROR_1002" : "STR_ERROR_34");
+
+    idle_ = 0;
+    cancelMpeg = cancelAvi = cancelReader = 0;
+    std::error_code ec;
+    fs::path folder = fs::path(outputFile_).parent_path();
+    if (!folder.empty()) fs::create_directories(folder, ec);
+
+    const int passCount = (!mpeg && out.DoAVIVideo) ? out.Enable2Pass + 1 : 1;
+    GeometryParams gp = GeometryParams::fromSettings(in, out);
+    gp.sourceWidth = facts_.width;
+    gp.sourceHeight = facts_.height;
+    gp.chromaFormat = facts_.chromaFormat;
+    const bool geometryOk = geometry_->prepare(gp, &host_);
+    const size_t lumaSize = size_t(out.Width) * size_t(out.Height);
+    for (auto& p : planes_) p.assign(lumaSize, 0);
+    startTick_ = engines_.tick();
+    updateInterval_ = 5;
+    int total = 0;
+    writerOk_ = 0;
+    bool passOpenFailed = false;
+
+    for (int pass = 0; pass < passCount && !passOpenFailed; ++pass) {
+        int passFrames = 0;
+        if (!openPass(pass, passCount)) {
+            passOpenFailed = true;
+            runFailed_ = true;
+        }
+        while (decoderOpen_ && writerOk_) {
+            FrameRecord frame;
+            int width = 0, height = 0, pcmValues = 0;
+            const int16_t* pcm = nullptr;
+            decoderOpen_ = engines_.source->getNextFrame(frame, width, height, pcm, pcmValues);
+            if (!decoderOpen_) break;
+            const bool audioOnly = engines_.source->getRunMode() == 3;
+            uint8_t* dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
+            if (!audioOnly && geometryOk && !frame.empty()) {
+                const uint8_t* src[3] = {frame.y, frame.cb, frame.cr};
+                geometry_->apply(src, dst);
+            }
+            const uint8_t* const cdst[3] = {dst[0], dst[1], dst[2]};
+            writerOk_ = w->writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
+            if (!writerOk_) runFailed_ = true;
+            if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
+            ProgressMonitor(total, passFrames, pass, passCount);
+            if (total % updateInterval_ == 0) host_.pumpMessages();
+            ++total;
+            ++passFrames;
+        }
+        if (cancelled()) runFailed_ = true;
+        if (writerOk_) w->close();
+    }
+
+    engines_.source->setPrefill(0);
+    for (auto& p : planes_) std::vector<uint8_t>().swap(p);
+
+    const int perPass = total / passCount;
+    const int shown = perPass ? perPass - 1 : 0;
+    char line[256];
+    std::snprintf(line, sizeof line, "%s %d %s", text("STR_MAIN_LABEL_MONITOR_None").c_str(),
+                  shown, text("STR_MAIN_LABEL_MONITOR_Frames").c_str());
+    uint32_t elapsedMs = engines_.tick() - startTick_;
+    monitorLine = std::string(line) + text("STR_MAIN_LABEL_MONITOR_TotalEncodingTime") +
+                  hms(int(elapsedMs / 1000));
+    if (out.MaxFrames != 0) progress = int(int64_t(perPass) * 100 / out.MaxFrames);
+    host_.setStatus(monitorLine);
+    if (out.MaxFrames != 0) host_.setProgress(progress, 100);
+
+    if (in.ShutDown && !cancelled() && !runFailed_) Shutdown();
+    writerOk_ = 0;
+    idle_ = 1;
+    notify();
+    return 0;
+}
+
+bool EncodeDlg::openPass(int passIndex, int passCount) {
+    if (cancelled()) return false;
+    RipSource& src = *engines_.source;
+    if (!src.isOpen() && !src.reopenDecoder()) return false;
+    const OutputSettings& out = settings_.output;
+    WriterOpen params;
+    params.fileName = outputFile_;
+    params.app = &settings_.app;
+    params.input = &settings_.input;
+    params.output = &out;
+    params.chromaFormat = facts_.chromaFormat;
+    params.passIndex = passIndex;
+    params.passCount = passCount;
+    bool decoderOk = true;
+    if (aviOutput()) {
+        params.audioMode = (passCount == 1 || passIndex == 1) ? out.DoAVIAudio : 0;
+        writerOk_ = engines_.avi->open(params) ? 1 : 0;
+        const bool audio = params.audioMode != 0;
+        int mode = 0;
+        if (!out.DoAVIVideo && audio) mode = 3;
+        else if (out.DoAVIVideo && !audio) mode = 2;
+        else if (out.DoAVIVideo && audio) mode = 1;
+        if (mode) {
+            src.setRunMode(mode);
+            decoderOk = src.reseek(startPosition_) != 0;
+        }
+    } else {
+        writerOk_ = engines_.mpeg->open(params) ? 1 : 0;
+        src.setRunMode(1);
+        decoderOk = src.reseek(startPosition_) != 0;
+    }
+    src.setPrefill(1);
+    decoderOpen_ = decoderOk ? 1 : 0;
+    return writerOk_ && decoderOk;
+}
+
+void EncodeDlg::SplitCheck(int limitMB) {
+    RipWriter* w = writer();
+    double size = w->sizeMB();
+    if (limitMB - 0.1 < size) writerOk_ = w->nextPiece() ? 1 : 0;
+    const InputSettings& in = settings_.input;
+    if (in.OverLapped == 0 || !writerOk_ || limitMB - 0.1 >= size) return;
+    RipSource& src = *engines_.source;
+    int64_t sector = src.getCurrentSector();
+    if (sector == -1) return;
+    int64_t position = sector - startPosition_;
+    int t = src.currentTimeSeconds();
+    if (t <= 0) return;
+    int64_t back = int64_t(double(position) / t * (in.OverLapped + 2));
+    if (position - back > 0) {
+        if (src.reseek(startPosition_ + position - back)) {
+            src.setPrefill(1);
+            // The frames the new piece repeats must not count toward the
+            // frame limit, or the title's last seconds would be cut off.
+            double fps = FrameRateTable::fps(in.FrameRate);
+            w->extendFrameLimit(int(std::ceil((in.OverLapped + 3) * fps)));
+        }
+    }
+}
+
+void EncodeDlg::ProgressMonitor(int total, int, int, int passCount) {
+    if (!writerOk_ || !decoderOpen_) return;
+    if (total % updateInterval_ != 0) return;
+    const OutputSettings& out = settings_.output;
+    uint32_t elapsed = engines_.tick() - startTick_;
+    double fps = elapsed ? total * 1000.0 / elapsed : 0.0;
+    if (total != 0) updateInterval_ = std::max(5, int(2 * fps));
+    int remaining = fps > 0 ? int((double(passCount) * out.MaxFrames - total) / fps) : 0;
+    int size = int(writer()->sizeMB());
+    char part[128];
+    std::string line = text("STR_MAIN_LABEL_MONITOR_UsedSize");
+    std::snprintf(part, sizeof part, " : %d %s,  ", size, text("STR_MAIN_LABEL_MONITOR_MB").c_str());
+    line += part;
+    line += text("STR_MAIN_LABEL_MONITOR_RemainTime");
+    std::snprintf(part, sizeof part, " : %s,  ", hms(remaining).c_str());
+    line += part;
+    line += text("STR_MAIN_LABEL_MONITOR_Time");
+    std::snprintf(part, sizeof part, " : %s ", hms(int(elapsed / 1000)).c_str());
+    line += part;
+    monitorLine = line;
+    if (out.MaxFrames != 0)
+        progress = int(int64_t(total) * 100 / (int64_t(passCount) * out.MaxFrames));
+    host_.setStatus(monitorLine);
+    host_.setProgress(progress, 100);
+    notify();
+}
+
+void EncodeDlg::Shutdown() {
+    if (!engines_.shutdown()) host_.error("STR_ERROR_77");
+}
+
+}  // namespace zembra

@@ -1,0 +1,78 @@
+#pragma once
+// The two engine sides of a rip as the main window drives them: the source
+// (title reader, decoder and frame queue behind getNextFrame) and the writer
+// in use (AVI or MPEG). The concrete classes wire the engines; tests can put
+// their own behind the same calls.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/settings_store.h"
+#include "decoder/frame_record.h"
+#include "dvd/title_catalogue.h"
+
+namespace zembra {
+
+// What openDecoder reports about the opened title.
+struct SourceFacts {
+    double frameRate = 0.0;
+    int chromaFormat = 1;
+    int width = 0;
+    int height = 0;
+};
+
+class RipSource {
+public:
+    virtual ~RipSource() = default;
+    // openDecoder on the title of `catalogue` chosen by `input` (PGC, ids,
+    // VobFiles, ...); 1 on success.
+    virtual int openDecoder(const InputSettings& input, const TitleCatalogue& catalogue,
+                            SourceFacts& facts) = 0;
+    virtual bool isOpen() const = 0;
+    virtual void closeDecoder() = 0;
+    virtual int reopenDecoder() = 0;
+    // Builds a one-title catalogue from plain VOB/MPEG files; 1 on success.
+    virtual int scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
+                             TitleCatalogue& catalogue, const int* cancel) = 0;
+    virtual void setRunMode(int mode) = 0;
+    virtual int getRunMode() const = 0;
+    virtual int reseek(int64_t sector) = 0;
+    // 1 with a frame and its PCM, 0 at the end, on a fatal error or cancel.
+    virtual int getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
+                             int& pcmValues) = 0;
+    virtual int peekFrame(FrameRecord& frame, int& width, int& height) = 0;
+    virtual int currentTimeSeconds() const = 0;
+    virtual void setPrefill(int flag) = 0;
+    virtual int64_t getCurrentSector() const = 0;  // -1 when unknown
+    virtual void setCancel(int* flag) = 0;         // the reader's and scan's cancel flag
+};
+
+// Everything a writer is opened with for one pass.
+struct WriterOpen {
+    std::string fileName;
+    const ApplicationSettings* app = nullptr;
+    const InputSettings* input = nullptr;
+    const OutputSettings* output = nullptr;
+    int chromaFormat = 1;
+    int passIndex = 0;
+    int passCount = 1;
+    int audioMode = 0;  // AVI: DoAVIAudio of this pass (0 none)
+};
+
+class RipWriter {
+public:
+    virtual ~RipWriter() = default;
+    virtual bool open(const WriterOpen& params) = 0;
+    // The three output planes (Width x Height luma, 4:2:0 chroma) and the PCM.
+    virtual bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm,
+                            int pcmValues) = 0;
+    virtual double sizeMB() = 0;
+    virtual bool nextPiece() = 0;
+    virtual void close() = 0;
+    virtual void setCancel(int* flag) = 0;
+    // Frames that an overlapping piece repeats are added to the frame limit.
+    virtual void extendFrameLimit(int /*frames*/) {}
+};
+
+}  // namespace zembra
