@@ -1,0 +1,114 @@
+#include "encoder/encoder_params.h"
+
+#include <cmath>
+
+namespace zembra {
+
+const std::array<std::uint8_t, 64> kDefaultIntraMatrix = {
+    8,  16, 19, 22, 26, 27, 29, 34, 16, 16, 22, 24, 27, 29, 34, 37,
+    19, 22, 26, 27, 29, 34, 34, 38, 22, 22, 26, 27, 29, 34, 37, 40,
+    22, 26, 27, 29, 32, 35, 40, 48, 26, 27, 29, 32, 35, 40, 48, 58,
+    26, 27, 29, 34, 38, 46, 56, 69, 27, 29, 35, 38, 46, 56, 69, 83};
+
+const std::array<std::uint8_t, 64> kZigzag = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+bool matchFrameRate(double rate, FrameRateInfo& out) {
+    struct Row {
+        double nominal, exact;
+        int code, format, colour;
+    };
+    static const Row rows[] = {{23.97, 24000.0 / 1001, 1, 2, 4},
+                               {24.0, 24.0, 2, 2, 4},
+                               {25.0, 25.0, 3, 1, 5},
+                               {29.97, 30000.0 / 1001, 4, 2, 4},
+                               {30.0, 30.0, 5, 2, 4}};
+    for (const Row& r : rows) {
+        if (std::fabs(rate - r.nominal) <= 0.01) {
+            out = {r.exact, r.code, r.format, r.colour};
+            return true;
+        }
+    }
+    return false;
+}
+
+int fCodeFor(int v, bool mpeg2, bool vertical) {
+    if (v < 8) return 1;
+    if (v < 16) return 2;
+    if (v < 32) return 3;
+    if (v < 64) return 4;
+    if (!mpeg2) return 4;
+    if (vertical) return 5;
+    if (v < 128) return 5;
+    if (v < 256) return 6;
+    return 7;
+}
+
+std::array<std::uint8_t, 64> defaultNonIntraMatrix() {
+    std::array<std::uint8_t, 64> m{};
+    for (int i = 0; i < 8; ++i) {
+        for (int j = 0; j < 8; ++j) {
+            int c = 16 + i + j;
+            int v = c;
+            if (c == 26) v = 27;
+            else if (c == 27) v = 28;
+            else if (c == 28) v = 30;
+            else if (c == 29) v = 31;
+            else if (c == 30) v = 33;
+            m[i * 8 + j] = static_cast<std::uint8_t>(v);
+        }
+    }
+    return m;
+}
+
+void applyStreamTables(EncoderParams& p) {
+    p.mpeg2 = p.streamKind == 3;
+    if (p.mpeg2) {
+        p.aspectRatio = 2;
+        p.constrainedParameters = 0;
+        p.progressiveSequence = 0;
+        p.progressiveFrame = 0;
+        p.intraDcPrecision = 1;
+        p.svcdLayout = true;
+    } else {
+        p.aspectRatio = 8;
+        p.constrainedParameters = 1;
+        p.progressiveSequence = 1;
+        p.progressiveFrame = 1;
+        p.intraDcPrecision = 0;
+        p.svcdLayout = false;
+    }
+    p.profileLevel = 0x48;
+    p.chromaFormat = 1;
+    p.matrixCoefficients = 5;
+    p.lowDelay = 0;
+    p.intraMatrix = kDefaultIntraMatrix;
+    if (p.quantMat == 0) {
+        p.nonIntraMatrix = defaultNonIntraMatrix();
+        p.loadNonIntra = true;
+    } else {
+        p.nonIntraMatrix.fill(16);
+        p.loadNonIntra = false;
+    }
+    const int M = kAnchorDistance;
+    p.searchRange = 3 * p.motionSearch + 3;
+    p.pRange = M * p.searchRange;
+    p.bForwardRange[0] = 0;
+    p.bForwardRange[1] = p.searchRange;
+    p.bForwardRange[2] = 2 * p.searchRange;
+    p.bBackwardRange = (p.searchRange / 2) * (M - 1);
+    // Horizontal and vertical ranges are equal; the vertical code is the
+    // tighter one, so use it for both to keep every vector codable.
+    auto code = [&](int v) {
+        int h = fCodeFor(v, p.mpeg2, false), w = fCodeFor(v, p.mpeg2, true);
+        return h > w ? h : w;
+    };
+    p.pFcode = code(p.pRange);
+    for (int k = 0; k < 3; ++k) p.bForwardFcode[k] = code(p.bForwardRange[k]);
+    p.bBackwardFcode = code(p.bBackwardRange);
+}
+
+}  // namespace zembra

@@ -1,0 +1,92 @@
+#pragma once
+// The parameter record the MPEG writer fills at opening and the video encoder,
+// the Layer II encoder and the multiplexer read.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace zembra {
+
+constexpr int kGopSize = 15;       // N
+constexpr int kAnchorDistance = 3;  // M
+
+struct FrameRateInfo {
+    double rate = 0;
+    int frameRateCode = 0;
+    int videoFormat = 0;         // 1 PAL, 2 NTSC
+    int colourPrimaries = 0;     // equal to transfer_characteristics
+};
+
+// Matches a rate within 0.01 of 23.97, 24, 25, 29.97, 30; false when none does.
+bool matchFrameRate(double rate, FrameRateInfo& out);
+
+// f_code for a search range in pels; vertical MPEG-1 stops at 4.
+int fCodeFor(int range, bool mpeg2, bool vertical);
+
+// Non-intra matrix of the "Default" choice (natural order).
+std::array<std::uint8_t, 64> defaultNonIntraMatrix();
+extern const std::array<std::uint8_t, 64> kDefaultIntraMatrix;  // natural order
+extern const std::array<std::uint8_t, 64> kZigzag;  // scan index -> natural index
+
+struct EncoderParams {
+    // Output and input.
+    std::string outputPath;
+    std::string basePath;
+    int pieceNumber = 1;
+    bool overwrite = false;
+    int frameCount = 0;
+    int width = 0, height = 0;
+    int chromaCode = 1;  // 1: 4:2:0 input, 3: 4:4:4 input
+    int cpuChoice = 3;   // 0 MMX, 1 3DNow, 2 SSE2, 3 plain
+    bool simd = false;
+    int dctChoice = 0;   // 0, 1 integer; 2 floating point
+
+    // Video sequence.
+    int streamKind = 1;  // 1 MPEG-1, 3 MPEG-2
+    bool mpeg2 = false;
+    int aspectRatio = 8;
+    FrameRateInfo rate;
+    double frameRate = 25.0;  // as passed in
+    double bitRate = 0;       // bit/s
+    double maxBitRate = 0;
+    int vbvSize = 20;         // units of 16384 bits
+    int constrainedParameters = 1;
+    int progressiveSequence = 1;
+    int progressiveFrame = 1;
+    int intraDcPrecision = 0;  // code: 0 = 8 bits, 1 = 9 bits
+    int profileLevel = 0x48;
+    int chromaFormat = 1;
+    int matrixCoefficients = 5;
+    int lowDelay = 0;
+    bool pulldown = false;
+    int quantMat = 1;  // 0 "Default" (transmitted), 1 flat
+    bool loadNonIntra = false;
+    std::array<std::uint8_t, 64> intraMatrix{};
+    std::array<std::uint8_t, 64> nonIntraMatrix{};
+
+    // Motion search.
+    int motionSearch = 0;
+    int searchRange = 3;  // r = 3*s + 3 pels per picture distance
+    int pRange = 9;
+    int bForwardRange[3] = {0, 3, 6};  // by distance k = 1, 2
+    int bBackwardRange = 2;
+    int pFcode = 2;
+    int bForwardFcode[3] = {1, 1, 1};
+    int bBackwardFcode = 1;
+
+    // Audio.
+    int audioBitrateIndex = 11;
+
+    // Multiplex.
+    bool svcdLayout = false;  // MuxLayout::Svcd for MPEG-2, Vcd for MPEG-1
+    double muxRateFactor = 1.014;
+    int paddMin = 30, paddMax = 90;
+};
+
+// Applies the MPEG-1 or MPEG-2 column and the derived tables (matrices,
+// ranges, f_codes) for the stream kind, motion search and matrix choice
+// already stored in `p`.
+void applyStreamTables(EncoderParams& p);
+
+}  // namespace zembra

@@ -1,0 +1,203 @@
+// Portable bodies of the encoder kernels. Included into an anonymous
+// namespace by kernels.cpp (plain build) and kernels_avx2.cpp (the same code
+// compiled for AVX2 with vectorisation), so both give identical results.
+// No include guard: each including file wants its own copy.
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+struct DctTables {
+    std::int32_t ci[8][8];   // integer basis, scaled by 2^13
+    float cf[8][8];          // float basis for the inverse
+    float aanScale[64];      // 1 / (8 c[i] c[j])
+    DctTables() {
+        const double pi = 3.14159265358979323846;
+        for (int u = 0; u < 8; ++u) {
+            double a = u == 0 ? std::sqrt(0.125) : 0.5;
+            for (int x = 0; x < 8; ++x) {
+                double c = a * std::cos((2 * x + 1) * u * pi / 16.0);
+                ci[u][x] = static_cast<std::int32_t>(std::lround(c * 8192.0));
+                cf[u][x] = static_cast<float>(c);
+            }
+        }
+        static const double c[8] = {1.0,       1.387039845, 1.306562965, 1.175875602,
+                                    1.0,       0.785694958, 0.5411961,   0.275899379};
+        for (int i = 0; i < 8; ++i)
+            for (int j = 0; j < 8; ++j)
+                aanScale[i * 8 + j] = static_cast<float>(1.0 / (8.0 * c[i] * c[j]));
+    }
+};
+
+inline const DctTables& dctTables() {
+    static const DctTables t;
+    return t;
+}
+
+inline int sad16Body(const std::uint8_t* a, const std::uint8_t* b, int stride, int limit) {
+    int sum = 0;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) sum += std::abs(a[x] - b[x]);
+        if (sum > limit) return sum;
+        a += stride;
+        b += stride;
+    }
+    return sum;
+}
+
+inline int sad16HalfBody(const std::uint8_t* cur, const std::uint8_t* ref, int stride, int hx,
+                         int hy) {
+    int sum = 0;
+    for (int y = 0; y < 16; ++y) {
+        const std::uint8_t* r0 = ref + y * stride;
+        const std::uint8_t* r1 = r0 + hy * stride;
+        for (int x = 0; x < 16; ++x) {
+            int p = (r0[x] + r0[x + hx] + r1[x] + r1[x + hx] + 2) >> 2;
+            if (hx == 0 || hy == 0) p = (r0[x] + r1[x + hx] + 1) >> 1;
+            sum += std::abs(cur[y * stride + x] - p);
+        }
+    }
+    return sum;
+}
+
+inline int ssd16Body(const std::uint8_t* a, int stride, const std::uint8_t* pred) {
+    int sum = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int d = a[y * stride + x] - pred[y * 16 + x];
+            sum += d * d;
+        }
+    return sum;
+}
+
+inline int variance16Body(const std::uint8_t* a, int stride) {
+    int s = 0, s2 = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int v = a[y * stride + x];
+            s += v;
+            s2 += v * v;
+        }
+    return s2 - (s * s) / 256;
+}
+
+inline double variance8Body(const std::uint8_t* a, int stride) {
+    int s = 0, s2 = 0;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            int v = a[y * stride + x];
+            s += v;
+            s2 += v * v;
+        }
+    double m = s / 64.0;
+    return s2 / 64.0 - m * m;
+}
+
+inline void fdctIntBody(const std::int16_t* in, std::int16_t* out) {
+    const DctTables& t = dctTables();
+    std::int32_t tmp[64];
+    // Rows: two extra fractional bits survive into the column pass.
+    for (int y = 0; y < 8; ++y)
+        for (int u = 0; u < 8; ++u) {
+            std::int32_t s = 0;
+            for (int x = 0; x < 8; ++x) s += t.ci[u][x] * in[y * 8 + x];
+            tmp[y * 8 + u] = (s + (1 << 10)) >> 11;
+        }
+    for (int v = 0; v < 8; ++v) {
+        std::int32_t acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        for (int y = 0; y < 8; ++y)
+            for (int u = 0; u < 8; ++u) acc[u] += t.ci[v][y] * tmp[y * 8 + u];
+        for (int u = 0; u < 8; ++u)
+            out[v * 8 + u] = static_cast<std::int16_t>((acc[u] + (1 << 14)) >> 15);
+    }
+}
+
+inline void fdctFloatBody(const std::int16_t* in, std::int16_t* out) {
+    float d[64];
+    for (int i = 0; i < 64; ++i) d[i] = in[i];
+    for (int pass = 0; pass < 2; ++pass) {
+        const int step = pass == 0 ? 1 : 8;   // element step
+        const int next = pass == 0 ? 8 : 1;   // line step
+        for (int l = 0; l < 8; ++l) {
+            float* p = d + l * next;
+            float tmp0 = p[0] + p[7 * step], tmp7 = p[0] - p[7 * step];
+            float tmp1 = p[1 * step] + p[6 * step], tmp6 = p[1 * step] - p[6 * step];
+            float tmp2 = p[2 * step] + p[5 * step], tmp5 = p[2 * step] - p[5 * step];
+            float tmp3 = p[3 * step] + p[4 * step], tmp4 = p[3 * step] - p[4 * step];
+            float tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3;
+            float tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
+            p[0] = tmp10 + tmp11;
+            p[4 * step] = tmp10 - tmp11;
+            float z1 = (tmp12 + tmp13) * 0.707106781f;
+            p[2 * step] = tmp13 + z1;
+            p[6 * step] = tmp13 - z1;
+            tmp10 = tmp4 + tmp5;
+            tmp11 = tmp5 + tmp6;
+            tmp12 = tmp6 + tmp7;
+            float z5 = (tmp10 - tmp12) * 0.382683433f;
+            float z2 = 0.541196100f * tmp10 + z5;
+            float z4 = 1.306562965f * tmp12 + z5;
+            float z3 = tmp11 * 0.707106781f;
+            float z11 = tmp7 + z3, z13 = tmp7 - z3;
+            p[5 * step] = z13 + z2;
+            p[3 * step] = z13 - z2;
+            p[1 * step] = z11 + z4;
+            p[7 * step] = z11 - z4;
+        }
+    }
+    const DctTables& t = dctTables();
+    for (int i = 0; i < 64; ++i) {
+        float v = d[i] * t.aanScale[i];
+        out[i] = static_cast<std::int16_t>(v >= 0 ? static_cast<int>(v + 0.5f)
+                                                  : -static_cast<int>(0.5f - v));
+    }
+}
+
+inline void idctBody(std::int16_t* block) {
+    const DctTables& t = dctTables();
+    float tmp[64];
+    // Columns: tmp[y][u] = sum_v c[v][y] F[v][u]
+    for (int y = 0; y < 8; ++y) {
+        float acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        for (int v = 0; v < 8; ++v)
+            for (int u = 0; u < 8; ++u) acc[u] += t.cf[v][y] * block[v * 8 + u];
+        for (int u = 0; u < 8; ++u) tmp[y * 8 + u] = acc[u];
+    }
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            float s = 0;
+            for (int u = 0; u < 8; ++u) s += t.cf[u][x] * tmp[y * 8 + u];
+            int r = s >= 0 ? static_cast<int>(s + 0.5f) : -static_cast<int>(0.5f - s);
+            block[y * 8 + x] = static_cast<std::int16_t>(r < -256 ? -256 : r > 255 ? 255 : r);
+        }
+    }
+}
+
+inline int quantIntraAcBody(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
+                            int clip) {
+    int any = 0;
+    const int round = (3 * q + 2) / 4;
+    for (int i = 1; i < 64; ++i) {
+        int x = in[i];
+        int ax = x < 0 ? -x : x;
+        int y = (((32 * ax + (w[i] >> 1)) / w[i]) + round) / (2 * q);
+        if (y > clip) y = clip;
+        out[i] = static_cast<std::int16_t>(x < 0 ? -y : y);
+        any |= y;
+    }
+    return any;
+}
+
+inline int quantNonIntraBody(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w,
+                             int q, int clip) {
+    int any = 0;
+    for (int i = 0; i < 64; ++i) {
+        int x = in[i];
+        int ax = x < 0 ? -x : x;
+        int y = (32 * ax + (w[i] >> 1)) / (2 * w[i] * q);
+        if (y > clip) y = clip;
+        out[i] = static_cast<std::int16_t>(x < 0 ? -y : y);
+        any |= y;
+    }
+    return any;
+}

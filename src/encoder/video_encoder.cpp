@@ -1,0 +1,1221 @@
+#include "encoder/video_encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "encoder/bit_writer.h"
+#include "encoder/vlc_tables.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+// ---------------------------------------------------------------------------
+// Pure helpers
+
+CodingStep codingStep(int i, int n) {
+    const int N = kGopSize, M = kAnchorDistance;
+    CodingStep s;
+    int f0 = N * ((i + M - 1) / N) - (M - 1);
+    if (f0 < 0) f0 = 0;
+    s.gopStart = f0;
+    s.firstGop = f0 == 0;
+    if (i == 0 || (i - 1) % M == 0) {
+        s.anchor = true;
+        s.display = i == 0 ? 0 : i + M - 1;
+        if (n > 0 && s.display > n - 1) s.display = n - 1;
+        if (i == f0) {
+            s.type = 1;
+            s.newGop = true;
+            int g = s.firstGop ? N - (M - 1) : N;
+            if (n > 0 && g > n - f0) g = n - f0;
+            s.gopPictures = g;
+            s.gopP = s.firstGop ? (g + 2 * (M - 1)) / M - 1 : (g + M - 1) / M - 1;
+            if (s.gopP < 0) s.gopP = 0;
+            s.gopB = g - s.gopP - 1;
+            if (s.gopB < 0) s.gopB = 0;
+        } else {
+            s.type = 2;
+        }
+    } else {
+        s.anchor = false;
+        s.type = 3;
+        s.display = i - 1;
+    }
+    return s;
+}
+
+MbMode decideP(int vmc, int var, int vz) {
+    if (vmc > var && vmc >= 2304) return MbMode::Intra;
+    if (4 * vz > 5 * vmc && vz >= 2304) return MbMode::Forward;
+    return MbMode::NoMc;
+}
+
+MbMode decideB(int vmcf, int vmcr, int vmci, int var) {
+    MbMode m;
+    int cost;
+    if (vmcf <= vmcr && vmcf <= vmci) {
+        m = MbMode::Forward;
+        cost = vmcf;
+    } else if (vmci < vmcr) {
+        m = MbMode::Interpolated;
+        cost = vmci;
+    } else {
+        m = MbMode::Backward;
+        cost = vmcr;
+    }
+    if (cost > var && cost >= 2304) return MbMode::Intra;
+    return m;
+}
+
+int stickToStartQ(int q, int qStart) {
+    if (q > 7 && std::abs(q - qStart) <= 4) return qStart;
+    return q;
+}
+
+static double pulldownTicks(int k) {
+    const double tp = 1001.0 / 30000.0;
+    double t = (k / 2) * (tp + 1.5 * tp);
+    if (k & 1) t += tp;
+    return t * 27000000.0;
+}
+
+double decodeTicks(int i, double frameRate, bool pulldown) {
+    if (pulldown) return pulldownTicks(i);
+    return i * (1.0 / frameRate) * 27000000.0;
+}
+
+double presentTicks(int f, double frameRate, bool pulldown) {
+    if (pulldown) return pulldownTicks(f + 1);
+    return (f + 1) * (1.0 / frameRate) * 27000000.0;
+}
+
+ClockStamp toClockStamp(double x, bool withExtension) {
+    ClockStamp c;
+    double b = std::floor(x / 300.0);
+    if (b > 4294967295.0) {
+        c.bit32 = 1;
+        c.base = static_cast<std::uint32_t>(b - 4294967296.0);
+    } else {
+        c.bit32 = 0;
+        c.base = static_cast<std::uint32_t>(b);
+    }
+    c.ext = withExtension ? static_cast<int>(std::fmod(std::floor(x), 300.0)) : 0;
+    return c;
+}
+
+void pulldownFlags(int f, int& tff, int& rff) {
+    static const int kTff[4] = {1, 0, 0, 1};
+    static const int kRff[4] = {1, 0, 1, 0};
+    tff = kTff[f & 3];
+    rff = kRff[f & 3];
+}
+
+static inline std::uint8_t clip8(int v) {
+    return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// 12-tap field filter for the interlaced vertical decimation (sum 512).
+static const int kFieldTaps[12] = {5, 8, -30, -18, 113, 242, 192, 35, -38, -10, 11, 2};
+
+void decimateChroma(const std::uint8_t* in, int w, int h, bool mpeg2, std::uint8_t* out) {
+    const int w2 = w / 2, h2 = h / 2;
+    std::vector<std::uint8_t> half(static_cast<std::size_t>(w2) * h);
+    auto at = [](const std::uint8_t* row, int x, int n) { return row[x < 0 ? 0 : x >= n ? n - 1 : x]; };
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* r = in + static_cast<std::size_t>(y) * w;
+        std::uint8_t* o = half.data() + static_cast<std::size_t>(y) * w2;
+        for (int i = 0; i < w2; ++i) {
+            int x = 2 * i, s;
+            if (mpeg2) {
+                s = 256 * at(r, x, w) + 159 * (at(r, x - 1, w) + at(r, x + 1, w)) -
+                    52 * (at(r, x - 3, w) + at(r, x + 3, w)) + 22 * (at(r, x - 5, w) + at(r, x + 5, w));
+            } else {
+                s = 228 * (at(r, x, w) + at(r, x + 1, w)) + 70 * (at(r, x - 1, w) + at(r, x + 2, w)) -
+                    37 * (at(r, x - 2, w) + at(r, x + 3, w)) - 21 * (at(r, x - 3, w) + at(r, x + 4, w)) +
+                    11 * (at(r, x - 4, w) + at(r, x + 5, w)) + 5 * (at(r, x - 5, w) + at(r, x + 6, w));
+            }
+            o[i] = clip8((s + 256) >> 9);
+        }
+    }
+    auto px = [&](int x, int y) {
+        y = y < 0 ? 0 : y >= h ? h - 1 : y;
+        return static_cast<int>(half[static_cast<std::size_t>(y) * w2 + x]);
+    };
+    for (int x = 0; x < w2; ++x) {
+        if (!mpeg2) {
+            for (int j = 0; j < h2; ++j) {
+                int y = 2 * j;
+                int s = 228 * (px(x, y) + px(x, y + 1)) + 70 * (px(x, y - 1) + px(x, y + 2)) -
+                        37 * (px(x, y - 2) + px(x, y + 3)) - 21 * (px(x, y - 3) + px(x, y + 4)) +
+                        11 * (px(x, y - 4) + px(x, y + 5)) + 5 * (px(x, y - 5) + px(x, y + 6));
+                out[static_cast<std::size_t>(j) * w2 + x] = clip8((s + 256) >> 9);
+            }
+        } else {
+            // Each field alone; the top field's chroma sits a quarter of a
+            // field line below its line 2k, the bottom field's three quarters.
+            const int fieldLines = h / 2;
+            for (int field = 0; field < 2; ++field) {
+                auto fpx = [&](int l) {
+                    l = l < 0 ? 0 : l >= fieldLines ? fieldLines - 1 : l;
+                    return px(x, 2 * l + field);
+                };
+                for (int k = 0; k < fieldLines / 2; ++k) {
+                    int s = 0;
+                    for (int t = 0; t < 12; ++t) {
+                        int wgt = field == 0 ? kFieldTaps[t] : kFieldTaps[11 - t];
+                        s += wgt * fpx(2 * k + t - 5);
+                    }
+                    int outLine = 2 * k + field;
+                    if (outLine < h2) out[static_cast<std::size_t>(outLine) * w2 + x] = clip8((s + 256) >> 9);
+                }
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Encoder state
+
+namespace {
+
+struct Plane {
+    std::vector<std::uint8_t> px;
+    int w = 0, h = 0;
+    std::uint8_t* row(int y) { return px.data() + static_cast<std::size_t>(y) * w; }
+    const std::uint8_t* row(int y) const { return px.data() + static_cast<std::size_t>(y) * w; }
+};
+
+struct Frame {
+    Plane p[3];
+    bool alloc(int w, int h) {
+        try {
+            p[0].px.assign(static_cast<std::size_t>(w) * h, 0);
+            p[0].w = w;
+            p[0].h = h;
+            for (int c = 1; c < 3; ++c) {
+                p[c].px.assign(static_cast<std::size_t>(w / 2) * (h / 2), 0);
+                p[c].w = w / 2;
+                p[c].h = h / 2;
+            }
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+};
+
+struct Vec {
+    int x = 0, y = 0;  // half-pel units
+    bool operator==(const Vec& o) const { return x == o.x && y == o.y; }
+};
+
+}  // namespace
+
+struct VideoEncoder::Impl {
+    EncoderParams p;
+    EncoderKernels k{};
+    EsStore* store = nullptr;
+    VideoUnitSink sink;
+    BitWriter bw;
+    bool storeFullShown = false;
+
+    int mbW = 0, mbH = 0, codedH = 0;
+    std::vector<Frame> ring;
+    Frame oldRef, newRef, aux, oldOrg, newOrg, auxOrg;
+    std::vector<std::uint8_t> u422, v422;
+    int oldAnchorDisplay = 0;
+
+    // Rate control.
+    double R = 0, F = 0;
+    double r = 0;
+    double Xi = 0, Xp = 0, Xb = 0, di = 0, dp = 0, db = 0;
+    double avgAct = 400;
+    double G = 0;
+    int Np = 0, Nb = 0;
+    double lowerBound = 0, upperBound = 999999999;
+    // VBV.
+    double decodingTime = 0;
+    double nextAnchorPeriod = 0;
+    bool firstPicture = true;
+
+    long long unitStartBits = 0;
+    long long sequenceHeaders = 0;
+};
+
+VideoEncoder::VideoEncoder(UiHost& host) : host_(host) {}
+VideoEncoder::~VideoEncoder() { delete impl_; }
+
+namespace {
+
+void writeSequenceHeader(BitWriter& bw, const EncoderParams& p) {
+    int frameRateCode = p.pulldown ? 4 : p.rate.frameRateCode;
+    long long bitRateValue = static_cast<long long>(std::ceil(p.bitRate / 400.0));
+    bw.startCode(0xB3);
+    bw.put(p.width & 0xFFF, 12);
+    bw.put(p.height & 0xFFF, 12);
+    bw.put(p.aspectRatio, 4);
+    bw.put(frameRateCode, 4);
+    bw.put(static_cast<std::uint32_t>(bitRateValue & 0x3FFFF), 18);
+    bw.put(1, 1);
+    bw.put(p.vbvSize & 0x3FF, 10);
+    bw.put(p.constrainedParameters, 1);
+    bw.put(0, 1);  // default intra matrix
+    bw.put(p.loadNonIntra ? 1 : 0, 1);
+    if (p.loadNonIntra)
+        for (int i = 0; i < 64; ++i) bw.put(p.nonIntraMatrix[kZigzag[i]], 8);
+    if (!p.mpeg2) return;
+    bw.startCode(0xB5);
+    bw.put(1, 4);
+    bw.put(p.profileLevel, 8);
+    bw.put(p.progressiveSequence, 1);
+    bw.put(p.chromaFormat, 2);
+    bw.put((p.width >> 12) & 3, 2);
+    bw.put((p.height >> 12) & 3, 2);
+    bw.put(static_cast<std::uint32_t>((bitRateValue >> 18) & 0xFFF), 12);
+    bw.put(1, 1);
+    bw.put((p.vbvSize >> 10) & 0xFF, 8);
+    bw.put(p.lowDelay, 1);
+    bw.put(0, 2);
+    bw.put(0, 5);
+    bw.startCode(0xB5);
+    bw.put(2, 4);
+    bw.put(p.rate.videoFormat, 3);
+    bw.put(1, 1);
+    bw.put(p.rate.colourPrimaries, 8);
+    bw.put(p.rate.colourPrimaries, 8);
+    bw.put(p.matrixCoefficients, 8);
+    bw.put(p.width & 0x3FFF, 14);
+    bw.put(1, 1);
+    bw.put(p.height & 0x3FFF, 14);
+}
+
+}  // namespace
+
+bool VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels& kernels,
+                              EsStore& store, VideoUnitSink sink) {
+    delete impl_;
+    impl_ = new (std::nothrow) Impl;
+    if (!impl_) {
+        host_.error("STR_ERROR_332");
+        return false;
+    }
+    Impl& s = *impl_;
+    s.p = params;
+    s.k = kernels;
+    s.store = &store;
+    s.sink = std::move(sink);
+    const EncoderParams& p = s.p;
+    s.mbW = (p.width + 15) / 16;
+    s.mbH = p.progressiveSequence ? (p.height + 15) / 16 : 2 * ((p.height + 31) / 32);
+    s.codedH = s.mbH * 16;
+    const int W = s.mbW * 16;
+
+    struct Alloc {
+        Frame* f;
+        const char* key;
+    };
+    // The first buffer's failure reports the clip-table text, as it always has.
+    const Alloc allocs[] = {{&s.newRef, "STR_ERROR_321"}, {&s.oldRef, "STR_ERROR_322"},
+                            {&s.aux, "STR_ERROR_323"},    {&s.newOrg, "STR_ERROR_331"},
+                            {&s.oldOrg, "STR_ERROR_324"}, {&s.auxOrg, "STR_ERROR_325"}};
+    for (const Alloc& a : allocs) {
+        if (!a.f->alloc(W, s.codedH)) {
+            host_.error(a.key);
+            delete impl_;
+            impl_ = nullptr;
+            return false;
+        }
+    }
+    try {
+        s.ring.resize(kAnchorDistance);
+        for (Frame& f : s.ring) {
+            if (!f.alloc(W, s.codedH)) throw std::bad_alloc();
+        }
+        if (p.chromaCode == 3) {
+            s.u422.resize(static_cast<std::size_t>(p.width) * p.height);
+            s.v422.resize(static_cast<std::size_t>(p.width) * p.height);
+        }
+    } catch (const std::bad_alloc&) {
+        host_.error("STR_ERROR_326");
+        delete impl_;
+        impl_ = nullptr;
+        return false;
+    }
+
+    // Rate control.
+    s.R = p.bitRate;
+    s.F = p.frameRate > 0 ? p.rate.rate : 25.0;
+    s.r = std::floor(2 * s.R / s.F + 0.5);
+    s.Xi = std::floor(140 * s.R / 115 + 0.5);
+    s.Xp = std::floor(66 * s.R / 115 + 0.5);
+    s.Xb = std::floor(46 * s.R / 115 + 0.5);
+    s.di = std::floor(10 * s.r / 31 + 0.5);
+    s.dp = std::floor(10 * s.r / 31 + 0.5);
+    s.db = std::floor(14 * s.r / 31 + 0.5);
+    s.avgAct = 400;
+    s.G = 0;
+    s.lowerBound = 0;
+    s.upperBound = 999999999;
+    s.firstPicture = true;
+
+    fill_ = 0;
+    coded_ = 0;
+    vbvOverflows_ = vbvUnderflows_ = 0;
+    totalBits_ = 0;
+    diag_.clear();
+    records_.clear();
+
+    writeSequenceHeader(s.bw, p);
+    running_ = true;
+    return true;
+}
+
+bool VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr) {
+    if (!impl_) return false;
+    Impl& s = *impl_;
+    if (fill_ >= kAnchorDistance) {
+        host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_402") + std::to_string(fill_));
+        return false;
+    }
+    Frame& f = s.ring[fill_];
+    const int w = s.p.width, h = s.p.height;
+    for (int row = 0; row < s.codedH; ++row)
+        std::memcpy(f.p[0].row(row), y + static_cast<std::size_t>(std::min(row, h - 1)) * w, w);
+    const std::uint8_t* planes[2] = {cb, cr};
+    for (int c = 0; c < 2; ++c) {
+        const std::uint8_t* src = planes[c];
+        if (s.p.chromaCode == 3) {
+            std::vector<std::uint8_t>& tmp = c == 0 ? s.u422 : s.v422;
+            decimateChroma(src, w, h, s.p.mpeg2, tmp.data());
+            src = tmp.data();
+        }
+        for (int row = 0; row < s.codedH / 2; ++row)
+            std::memcpy(f.p[c + 1].row(row),
+                        src + static_cast<std::size_t>(std::min(row, h / 2 - 1)) * (w / 2), w / 2);
+    }
+    ++fill_;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Picture coding
+
+namespace {
+
+struct PictureCoder {
+    VideoEncoder::Impl& s;
+    UiHost& host;
+    const EncoderParams& p;
+    const EncoderKernels& k;
+    BitWriter& bw;
+    PictureCoder(VideoEncoder::Impl& st, UiHost& h, const EncoderParams& pp,
+                 const EncoderKernels& kk, BitWriter& b)
+        : s(st), host(h), p(pp), k(kk), bw(b) {}
+    int type = 1;
+    int fcodeF = 1, fcodeB = 1;
+    int rangeF = 0, rangeB = 0;
+    const Frame* cur = nullptr;      // source of this picture
+    const Frame* fwdOrg = nullptr;   // sources of the references (integer search)
+    const Frame* bwdOrg = nullptr;
+    const Frame* fwdRef = nullptr;   // reconstructed references
+    const Frame* bwdRef = nullptr;
+    Frame* recon = nullptr;          // null: no reconstruction wanted
+    bool thinned = false;
+
+    // Per-slice state.
+    int dcPred[3] = {0, 0, 0};
+    Vec pmvF, pmvB;
+    int curQ = 0;
+    // Previous macroblock (B skipping).
+    MbMode prevMode = MbMode::Intra;
+    Vec prevF, prevB;
+    int pendingSkip = 0;  // increment to the next coded macroblock
+
+    // Rate control within the picture.
+    double T = 0, d = 0;
+    int qStart = 2;
+    long long picStartBits = 0;
+    double sumQ = 0, sumAct = 0;
+
+    void resetDc() {
+        int v = 1 << (7 + p.intraDcPrecision);
+        dcPred[0] = dcPred[1] = dcPred[2] = v;
+    }
+
+    // --- motion estimation -------------------------------------------------
+    int fullSearch(const std::uint8_t* blk, const Plane& ref, int x0, int y0, int range, Vec& best) {
+        const int W = ref.w, H = ref.h;
+        const int stride = W;
+        int xmin = std::max(0, x0 - range), xmax = std::min(W - 16, x0 + range);
+        int ymin = std::max(0, y0 - range), ymax = std::min(H - 16, y0 + range);
+        int bx = x0, by = y0;
+        int bestSad = k.sad16(blk, ref.row(y0) + x0, stride, 1 << 30);
+        if (bestSad != 0) {
+            int bestDist = 0;
+            auto visit = [&](int x, int y) {
+                int sad = k.sad16(blk, ref.row(y) + x, stride, bestSad);
+                if (sad > bestSad) return false;
+                int dist = (x - x0) * (x - x0) + (y - y0) * (y - y0);
+                if (sad < bestSad || dist < bestDist) {
+                    bestSad = sad;
+                    bestDist = dist;
+                    bx = x;
+                    by = y;
+                }
+                return bestSad == 0;
+            };
+            bool inside = xmin > 0 && xmax < W - 16 && ymin > 0 && ymax < H - 16;
+            if (thinned && inside) {
+                bool done = false;
+                for (int y = ymin; y <= ymax && !done; y += 2)
+                    for (int x = xmin; x <= xmax && !done; x += 2) done = visit(x, y);
+                if (!done) {
+                    int cx = bx, cy = by;
+                    for (int y = cy - 1; y <= cy + 1 && !done; ++y)
+                        for (int x = cx - 1; x <= cx + 1 && !done; ++x) {
+                            if (x < xmin || x > xmax || y < ymin || y > ymax) continue;
+                            if (x == cx && y == cy) continue;
+                            done = visit(x, y);
+                        }
+                }
+            } else {
+                bool done = false;
+                for (int y = ymin; y <= ymax && !done; ++y)
+                    for (int x = xmin; x <= xmax && !done; ++x) done = visit(x, y);
+            }
+        }
+        best.x = 2 * (bx - x0);
+        best.y = 2 * (by - y0);
+        return bestSad;
+    }
+
+    void halfPel(const std::uint8_t* blk, const Plane& ref, int x0, int y0, Vec& v) {
+        const int W = ref.w, H = ref.h;
+        int ix = x0 + v.x / 2, iy = y0 + v.y / 2;  // integer vector here
+        int best = k.sad16Half(blk, ref.row(iy) + ix, W, 0, 0);
+        if (best == 0) return;
+        int bx = 2 * ix, by = 2 * iy;  // absolute half-pel position
+        const int cx = bx, cy = by;
+        for (int hy = cy - 1; hy <= cy + 1; ++hy) {
+            for (int hx = cx - 1; hx <= cx + 1; ++hx) {
+                if (hx == cx && hy == cy) continue;
+                if (hx < 0 || hy < 0 || hx > 2 * (W - 16) || hy > 2 * (H - 16)) continue;
+                int sad = k.sad16Half(blk, ref.row(hy >> 1) + (hx >> 1), W, hx & 1, hy & 1);
+                if (sad < best) {
+                    best = sad;
+                    bx = hx;
+                    by = hy;
+                    if (best == 0) goto done;
+                }
+            }
+        }
+    done:
+        v.x = bx - 2 * x0;
+        v.y = by - 2 * y0;
+    }
+
+    // --- prediction --------------------------------------------------------
+    static void predictBlock(const Plane& ref, int x, int y, int size, Vec v, std::uint8_t* out,
+                             int outStride) {
+        int ix = x + (v.x >> 1), iy = y + (v.y >> 1);
+        int hx = v.x & 1, hy = v.y & 1;
+        const int W = ref.w;
+        for (int j = 0; j < size; ++j) {
+            const std::uint8_t* r0 = ref.row(iy + j) + ix;
+            const std::uint8_t* r1 = hy ? r0 + W : r0;
+            std::uint8_t* o = out + j * outStride;
+            if (!hx && !hy) {
+                std::memcpy(o, r0, size);
+            } else if (hx && hy) {
+                for (int i = 0; i < size; ++i) o[i] = (r0[i] + r0[i + 1] + r1[i] + r1[i + 1] + 2) >> 2;
+            } else {
+                for (int i = 0; i < size; ++i) o[i] = (r0[i] + r1[i + hx] + 1) >> 1;
+            }
+        }
+    }
+
+    static Vec chromaVec(Vec v) { return {v.x / 2, v.y / 2}; }
+
+    // pred: 256 luma + 64 + 64 chroma bytes.
+    void predict(const Frame& ref, int mbx, int mby, Vec v, std::uint8_t* pred) {
+        predictBlock(ref.p[0], mbx * 16, mby * 16, 16, v, pred, 16);
+        Vec c = chromaVec(v);
+        predictBlock(ref.p[1], mbx * 8, mby * 8, 8, c, pred + 256, 8);
+        predictBlock(ref.p[2], mbx * 8, mby * 8, 8, c, pred + 320, 8);
+    }
+
+    // --- bit writing ---------------------------------------------------------
+    void putCode(const vlc::Code& c) { bw.put(c.value, c.length); }
+
+    void putAddressIncrement(int inc) {
+        while (inc > 33) {
+            bw.put(0x08, 11);  // escape
+            inc -= 33;
+        }
+        putCode(vlc::kAddressIncrement[inc]);
+    }
+
+    void putMotion(int delta, int fcode) {
+        const int rsize = fcode - 1, f = 1 << rsize;
+        if (delta < -16 * f) delta += 32 * f;
+        if (delta > 16 * f - 1) delta -= 32 * f;
+        if (delta == 0) {
+            putCode(vlc::kMotionCode[0]);
+            return;
+        }
+        int a = std::abs(delta);
+        int code = (a - 1) / f + 1;
+        int residual = (a - 1) % f;
+        putCode(vlc::kMotionCode[code]);
+        bw.put(delta < 0 ? 1 : 0, 1);
+        if (rsize > 0) bw.put(residual, rsize);
+    }
+
+    void putVector(Vec v, Vec& pmv, int fcode) {
+        putMotion(v.x - pmv.x, fcode);
+        putMotion(v.y - pmv.y, fcode);
+        pmv = v;
+    }
+
+    void putDc(int comp, int value) {
+        int diff = value - dcPred[comp];
+        dcPred[comp] = value;
+        int limit = p.mpeg2 ? 2048 : 256;
+        if (std::abs(diff) >= limit) {
+            host.messageBox(BoxKind::Warning, host.text("STR_ERROR_400") + std::to_string(diff));
+        }
+        int a = std::abs(diff), size = 0;
+        while (a) {
+            ++size;
+            a >>= 1;
+        }
+        putCode(comp == 0 ? vlc::kDcSizeLuma[size] : vlc::kDcSizeChroma[size]);
+        if (size) {
+            int bits = diff > 0 ? diff : diff + (1 << size) - 1;
+            bw.put(bits, size);
+        }
+    }
+
+    bool putAc(const std::int16_t* q, bool intra) {
+        const int clip = p.mpeg2 ? 2047 : 255;
+        int run = 0;
+        bool first = !intra;
+        for (int n = intra ? 1 : 0; n < 64; ++n) {
+            int level = q[kZigzag[n]];
+            if (level == 0) {
+                ++run;
+                continue;
+            }
+            if (run < 0 || run > 63 || std::abs(level) > clip) {
+                char buf[64];
+                std::snprintf(buf, sizeof buf, "(run=%d, signed_level=%d)\n", run, level);
+                host.messageBox(BoxKind::Error, host.text("STR_ERROR_401") + buf);
+                return false;
+            }
+            vlc::Code c;
+            if (first && run == 0 && std::abs(level) == 1) {
+                bw.put(1, 1);  // first coefficient of a non-intra block
+                bw.put(level < 0 ? 1 : 0, 1);
+            } else if (vlc::dctCoefficient(run, std::abs(level), c)) {
+                putCode(c);
+                bw.put(level < 0 ? 1 : 0, 1);
+            } else {
+                bw.put(1, 6);  // escape
+                bw.put(run, 6);
+                if (p.mpeg2) {
+                    bw.put(level & 0xFFF, 12);
+                } else if (level >= 128) {
+                    bw.put(0x00, 8);
+                    bw.put(level, 8);
+                } else if (level <= -128) {
+                    bw.put(0x80, 8);
+                    bw.put(level + 256, 8);
+                } else {
+                    bw.put(level & 0xFF, 8);
+                }
+            }
+            first = false;
+            run = 0;
+        }
+        bw.put(2, 2);  // end of block
+        return true;
+    }
+
+    // --- transform -----------------------------------------------------------
+    void fdct(const std::int16_t* in, std::int16_t* out) {
+        if (p.dctChoice == 2) k.fdctFloat(in, out);
+        else k.fdctInt(in, out);
+    }
+
+    void dequant(const std::int16_t* q, std::int16_t* out, bool intra, int qs) {
+        const std::uint8_t* w = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
+        int sum = 0;
+        for (int i = 0; i < 64; ++i) {
+            int lv = q[i], v = 0;
+            if (intra && i == 0) {
+                v = lv * (8 >> p.intraDcPrecision);
+            } else if (lv != 0) {
+                if (p.mpeg2) {
+                    if (intra) v = (2 * lv * w[i] * qs) / 32;
+                    else v = ((2 * lv + (lv > 0 ? 1 : -1)) * w[i] * qs) / 32;
+                } else {
+                    int code = qs / 2;
+                    if (intra) v = (2 * lv * code * w[i]) / 16;
+                    else v = ((2 * lv + (lv > 0 ? 1 : -1)) * code * w[i]) / 16;
+                    if ((v & 1) == 0) v -= v > 0 ? 1 : -1;
+                }
+            }
+            v = v < -2048 ? -2048 : v > 2047 ? 2047 : v;
+            out[i] = static_cast<std::int16_t>(v);
+            sum += v;
+        }
+        if (p.mpeg2 && (sum & 1) == 0) out[63] ^= 1;
+    }
+
+    // --- one macroblock ---------------------------------------------------
+    struct Blocks {
+        alignas(32) std::int16_t coef[6][64];
+        alignas(32) std::int16_t level[6][64];
+    };
+
+    static void blockOffsets(int b, int mbx, int mby, int& comp, int& x, int& y) {
+        if (b < 4) {
+            comp = 0;
+            x = mbx * 16 + (b & 1) * 8;
+            y = mby * 16 + (b >> 1) * 8;
+        } else {
+            comp = b - 3;
+            x = mbx * 8;
+            y = mby * 8;
+        }
+    }
+
+    // Quantises the macroblock; returns the coded block pattern (intra: 63).
+    int transform(int mbx, int mby, bool intra, const std::uint8_t* pred, int q, Blocks& bl) {
+        int cbp = 0;
+        alignas(32) std::int16_t diff[64];
+        for (int b = 0; b < 6; ++b) {
+            int comp, x, y;
+            blockOffsets(b, mbx, mby, comp, x, y);
+            const Plane& src = cur->p[comp];
+            const std::uint8_t* pr = b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8
+                                           : pred + 256 + (b - 4) * 64;
+            const int ps = b < 4 ? 16 : 8;
+            for (int j = 0; j < 8; ++j) {
+                const std::uint8_t* sr = src.row(y + j) + x;
+                for (int i = 0; i < 8; ++i)
+                    diff[j * 8 + i] = static_cast<std::int16_t>(intra ? sr[i] : sr[i] - pr[j * ps + i]);
+            }
+            fdct(diff, bl.coef[b]);
+            if (intra) {
+                const int dd = 8 >> p.intraDcPrecision;
+                int x0 = bl.coef[b][0];
+                int dc = x0 >= 0 ? (x0 + dd / 2) / dd : -((dd / 2 - x0) / dd);
+                int maxDc = (1 << (8 + p.intraDcPrecision)) - 1;
+                dc = dc < 0 ? 0 : dc > maxDc ? maxDc : dc;
+                k.quantIntraAc(bl.coef[b], bl.level[b], p.intraMatrix.data(), q,
+                               p.mpeg2 ? 2047 : 255);
+                bl.level[b][0] = static_cast<std::int16_t>(dc);
+                cbp |= 1 << (5 - b);
+            } else {
+                if (k.quantNonIntra(bl.coef[b], bl.level[b], p.nonIntraMatrix.data(), q,
+                                    p.mpeg2 ? 2047 : 255))
+                    cbp |= 1 << (5 - b);
+            }
+        }
+        return cbp;
+    }
+
+    void reconstruct(int mbx, int mby, bool intra, const std::uint8_t* pred, int cbp, int q,
+                     const Blocks& bl) {
+        alignas(32) std::int16_t blk[64];
+        for (int b = 0; b < 6; ++b) {
+            int comp, x, y;
+            blockOffsets(b, mbx, mby, comp, x, y);
+            Plane& dst = recon->p[comp];
+            const std::uint8_t* pr = b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8
+                                           : pred + 256 + (b - 4) * 64;
+            const int ps = b < 4 ? 16 : 8;
+            bool coded = cbp & (1 << (5 - b));
+            if (coded) {
+                dequant(bl.level[b], blk, intra, q);
+                k.idct(blk);
+            }
+            for (int j = 0; j < 8; ++j) {
+                std::uint8_t* o = dst.row(y + j) + x;
+                for (int i = 0; i < 8; ++i) {
+                    int v = intra ? 0 : pr[j * ps + i];
+                    if (coded) v += blk[j * 8 + i];
+                    o[i] = clip8(v);
+                }
+            }
+        }
+    }
+
+    double activity(int mbx, int mby) {
+        const Plane& y = cur->p[0];
+        const std::uint8_t* base = y.row(mby * 16) + mbx * 16;
+        const int st = y.w;
+        double m = k.variance8(base, st);
+        m = std::min(m, k.variance8(base + 8, st));
+        m = std::min(m, k.variance8(base + 8 * st, st));
+        m = std::min(m, k.variance8(base + 8 * st + 8, st));
+        if (!p.progressiveSequence) {
+            m = std::min(m, k.variance8(base, 2 * st));
+            m = std::min(m, k.variance8(base + 8, 2 * st));
+            m = std::min(m, k.variance8(base + st, 2 * st));
+            m = std::min(m, k.variance8(base + st + 8, 2 * st));
+        }
+        return 1 + m;
+    }
+
+    int mbQuant(int j, double act) {
+        const int mbCount = s.mbW * s.mbH;
+        double dj = static_cast<double>(bw.bits() - picStartBits) + d - j * T / mbCount;
+        double Qj = dj * 31.0 / s.r;
+        double N = (2 * act + s.avgAct) / (act + 2 * s.avgAct);
+        int q = 2 * static_cast<int>(std::floor(Qj * N + 0.5));
+        q = std::clamp(q, 2, 62);
+        return stickToStartQ(q, qStart);
+    }
+
+    bool codeMacroblock(int mbx, int mby, int j) {
+        const int W = cur->p[0].w;
+        const std::uint8_t* blk = cur->p[0].row(mby * 16) + mbx * 16;
+        const bool first = mbx == 0, last = mbx == s.mbW - 1;
+        alignas(32) std::uint8_t pred[384];
+        alignas(32) std::uint8_t predB[384];
+        MbMode mode = MbMode::Intra;
+        Vec vf, vb;
+
+        if (type == 2) {
+            fullSearch(blk, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
+            halfPel(blk, fwdRef->p[0], mbx * 16, mby * 16, vf);
+            predict(*fwdRef, mbx, mby, vf, pred);
+            int vmc = k.ssd16(blk, W, pred);
+            int var = k.variance16(blk, W);
+            if (vf == Vec{}) {
+                mode = decideP(vmc, var, vmc);
+            } else {
+                alignas(32) std::uint8_t zero[384];
+                predictBlock(fwdRef->p[0], mbx * 16, mby * 16, 16, Vec{}, zero, 16);
+                int vz = k.ssd16(blk, W, zero);
+                mode = decideP(vmc, var, vz);
+            }
+            if (mode == MbMode::NoMc) {
+                vf = Vec{};
+                predict(*fwdRef, mbx, mby, vf, pred);
+            }
+        } else if (type == 3) {
+            fullSearch(blk, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
+            halfPel(blk, fwdRef->p[0], mbx * 16, mby * 16, vf);
+            fullSearch(blk, bwdOrg->p[0], mbx * 16, mby * 16, rangeB, vb);
+            halfPel(blk, bwdRef->p[0], mbx * 16, mby * 16, vb);
+            predict(*fwdRef, mbx, mby, vf, pred);
+            predict(*bwdRef, mbx, mby, vb, predB);
+            alignas(32) std::uint8_t predI[384];
+            for (int i = 0; i < 384; ++i) predI[i] = (pred[i] + predB[i] + 1) >> 1;
+            int vmcf = k.ssd16(blk, W, pred);
+            int vmcr = k.ssd16(blk, W, predB);
+            int vmci = k.ssd16(blk, W, predI);
+            int var = k.variance16(blk, W);
+            mode = decideB(vmcf, vmcr, vmci, var);
+            if (mode == MbMode::Backward) std::memcpy(pred, predB, 384);
+            else if (mode == MbMode::Interpolated) std::memcpy(pred, predI, 384);
+        }
+        const bool intra = mode == MbMode::Intra;
+
+        double act = activity(mbx, mby);
+        sumAct += act;
+        int q = mbQuant(j, act);
+        if (first) {
+            // The slice header carries this macroblock's quantiser.
+            curQ = q;
+            bw.startCode(static_cast<std::uint32_t>(0x01 + (mby & 127)));
+            bw.put(q / 2, 5);
+            bw.put(0, 1);
+            resetDc();
+            pmvF = pmvB = Vec{};
+            pendingSkip = mbx + 1;  // address increment from the slice start
+        }
+        sumQ += q;
+
+        Blocks bl;
+        int cbp = transform(mbx, mby, intra, pred, q, bl);
+        if (!intra && cbp == 0) q = curQ;  // nothing coded: no quantiser change
+
+        // Skipping.
+        if (!first && !last && !intra && cbp == 0) {
+            bool skip = false;
+            if (type == 2 && mode == MbMode::NoMc) {
+                skip = true;
+                pmvF = Vec{};
+            } else if (type == 3 && prevMode == mode && prevMode != MbMode::Intra) {
+                bool same = true;
+                if (mode == MbMode::Forward || mode == MbMode::Interpolated) same = same && vf == prevF;
+                if (mode == MbMode::Backward || mode == MbMode::Interpolated) same = same && vb == prevB;
+                skip = same;
+            }
+            if (skip) {
+                ++pendingSkip;
+                resetDc();
+                if (recon) reconstruct(mbx, mby, false, pred, 0, q, bl);
+                return true;
+            }
+        }
+
+        putAddressIncrement(pendingSkip);
+        pendingSkip = 1;
+        const bool quant = (intra || cbp) && q != curQ;
+        if (quant) curQ = q;
+
+        if (type == 1) {
+            bw.put(quant ? 1 : 1, quant ? 2 : 1);  // '01' or '1'
+        } else if (type == 2) {
+            if (intra) bw.put(quant ? 1 : 3, quant ? 6 : 5);
+            else if (mode == MbMode::NoMc && cbp) bw.put(1, quant ? 5 : 2);
+            else if (cbp) bw.put(quant ? 2 : 1, quant ? 5 : 1);
+            else bw.put(1, 3);  // motion compensated, not coded
+        } else {
+            if (intra) bw.put(quant ? 1 : 3, quant ? 6 : 5);
+            else if (mode == MbMode::Interpolated) bw.put(cbp ? (quant ? 2 : 3) : 2, cbp && quant ? 5 : 2);
+            else if (mode == MbMode::Backward) bw.put(cbp ? (quant ? 2 : 3) : 2, cbp && quant ? 6 : 3);
+            else bw.put(cbp ? (quant ? 3 : 3) : 2, cbp && quant ? 6 : 4);
+        }
+        if (quant) bw.put(q / 2, 5);
+
+        if (intra) {
+            pmvF = pmvB = Vec{};
+        } else if (type == 2) {
+            if (mode == MbMode::NoMc && cbp) {
+                pmvF = Vec{};
+            } else {
+                putVector(vf, pmvF, fcodeF);
+            }
+        } else {
+            if (mode == MbMode::Forward || mode == MbMode::Interpolated) putVector(vf, pmvF, fcodeF);
+            if (mode == MbMode::Backward || mode == MbMode::Interpolated) putVector(vb, pmvB, fcodeB);
+        }
+        if (!intra && cbp) putCode(vlc::kCodedBlockPattern[cbp]);
+
+        if (intra) {
+            for (int b = 0; b < 6; ++b) {
+                putDc(b < 4 ? 0 : b - 3, bl.level[b][0]);
+                if (!putAc(bl.level[b], true)) return false;
+            }
+        } else {
+            resetDc();
+            for (int b = 0; b < 6; ++b)
+                if (cbp & (1 << (5 - b)))
+                    if (!putAc(bl.level[b], false)) return false;
+        }
+        if (recon) reconstruct(mbx, mby, intra, pred, intra ? 63 : cbp, curQ, bl);
+        prevMode = mode;
+        prevF = vf;
+        prevB = vb;
+        return true;
+    }
+};
+
+}  // namespace
+
+
+bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
+    Impl& s = *impl_;
+    const EncoderParams& p = s.p;
+    BitWriter& bw = s.bw;
+    const int f = st.display;
+    const int i = coded_;
+    const bool anchor = st.type != 3;
+
+    if (anchor) {
+        std::swap(s.oldRef, s.newRef);
+        std::swap(s.oldOrg, s.newOrg);
+        std::swap(s.newOrg, s.ring[slot]);
+        pastAnchor_ = futureAnchor_;
+        futureAnchor_ = f;
+    } else {
+        std::swap(s.auxOrg, s.ring[slot]);
+    }
+
+    // Headers before the picture: the unit starts where the previous ended.
+    const long long unitStart = s.unitStartBits;
+    if (st.newGop) {
+        if (f != 0 || i != 0) {
+            if (i != 0) writeSequenceHeader(bw, p);
+        }
+        gopStart_ = st.gopStart;
+        // Rate control: a new GOP.
+        if (s.G > 0) s.G = 0;
+        s.G += std::floor((st.gopP + st.gopB + 1) * s.R / s.F + 0.5);
+        s.Np = st.gopP;
+        s.Nb = st.gopB;
+        s.dp = 0;
+        s.db = 0;
+        // GOP header with the time code of its first display picture.
+        const int fps = static_cast<int>(std::lround(p.rate.rate));
+        const int t = st.gopStart;
+        bw.startCode(0xB8);
+        bw.put(0, 1);
+        bw.put((t / (3600 * fps)) % 24, 5);
+        bw.put((t / (60 * fps)) % 60, 6);
+        bw.put(1, 1);
+        bw.put((t / fps) % 60, 6);
+        bw.put(t % fps, 6);
+        bw.put(st.firstGop ? 1 : 0, 1);
+        bw.put(0, 1);
+    }
+    const int temporalRef = f - gopStart_;
+
+    // VBV: decoding time and delay of this picture.
+    int tff = 0, rff = 0;
+    if (p.pulldown) pulldownFlags(f, tff, rff);
+    const double vbvRate = p.pulldown ? 30000.0 / 1001 : s.F;
+    double period = 90000.0 / vbvRate;
+    if (rff) period *= 1.5;
+    double delayPeriod = period;
+    if (anchor) {
+        delayPeriod = s.firstPicture ? period : s.nextAnchorPeriod;
+        s.nextAnchorPeriod = period;
+    }
+    const double B = p.vbvSize * 16384.0;
+    const double R = s.R;
+    if (s.firstPicture) s.decodingTime = 7.0 / 8.0 * B * 90000.0 / R;
+    else s.decodingTime += delayPeriod;
+    s.firstPicture = false;
+    double vbvDelay = s.decodingTime - bw.bits() * 90000.0 / R;
+    if (p.mpeg2 && (vbvDelay > B * 90000.0 / R || vbvDelay > 65535)) ++vbvOverflows_;
+    int vbvField = static_cast<int>(std::clamp(vbvDelay, 0.0, 65535.0));
+    s.lowerBound = std::max(
+        0.0, 8 * std::floor((((vbvDelay - B * 90000.0 / R) / 90000.0 + 0.1) * R + 7) / 8));
+    s.upperBound = 8 * std::floor((s.decodingTime * R / 90000.0 - bw.bits()) / 8) - 200;
+
+    // Picture header.
+    int fF = 1, fB = 1, rangeF = 0, rangeB = 0;
+    if (st.type == 2) {
+        fF = p.pFcode;
+        rangeF = p.pRange;
+    } else if (st.type == 3) {
+        int dist = std::clamp(f - pastAnchor_, 1, 2);
+        fF = p.bForwardFcode[dist];
+        rangeF = p.bForwardRange[dist];
+        fB = p.bBackwardFcode;
+        rangeB = p.bBackwardRange;
+    }
+    bw.startCode(0x00);
+    bw.put(temporalRef & 0x3FF, 10);
+    bw.put(st.type, 3);
+    bw.put(p.mpeg2 ? vbvField : 0xFFFF, 16);
+    if (st.type >= 2) {
+        bw.put(0, 1);
+        bw.put(p.mpeg2 ? 7 : fF, 3);
+    }
+    if (st.type == 3) {
+        bw.put(0, 1);
+        bw.put(p.mpeg2 ? 7 : fB, 3);
+    }
+    bw.put(0, 1);
+    if (p.mpeg2) {
+        bw.startCode(0xB5);
+        bw.put(8, 4);
+        bw.put(st.type >= 2 ? fF : 15, 4);
+        bw.put(st.type >= 2 ? fF : 15, 4);
+        bw.put(st.type == 3 ? fB : 15, 4);
+        bw.put(st.type == 3 ? fB : 15, 4);
+        bw.put(p.intraDcPrecision, 2);
+        bw.put(3, 2);
+        bw.put(tff, 1);
+        bw.put(1, 1);  // frame_pred_frame_dct
+        bw.put(0, 1);
+        bw.put(0, 1);  // q_scale_type
+        bw.put(0, 1);
+        bw.put(0, 1);
+        bw.put(rff, 1);
+        bw.put(p.pulldown ? 0 : p.progressiveFrame, 1);
+        bw.put(p.progressiveFrame, 1);
+        bw.put(0, 1);
+        if (p.svcdLayout && st.type == 1) {
+            // Scan offsets, filled in by the multiplexer once the file is done.
+            bw.startCode(0xB2);
+            bw.put(0x10, 8);
+            bw.put(0x0E, 8);
+            for (int n = 0; n < 4; ++n) {
+                bw.put(0x00, 8);
+                bw.put(0x80, 8);
+                bw.put(0x80, 8);
+            }
+        }
+    }
+
+    // Rate control: picture start.
+    const double Xi = s.Xi, Xp = s.Xp, Xb = s.Xb;
+    double T;
+    double* dRef;
+    if (st.type == 1) {
+        T = std::floor(s.G / (1 + s.Np * Xp / Xi + s.Nb * Xb / (1.4 * Xi)) + 0.5);
+        dRef = &s.di;
+    } else if (st.type == 2) {
+        T = std::floor(s.G / (s.Np + 0.01 + s.Nb * Xb / (1.4 * Xp)) + 0.5);
+        dRef = &s.dp;
+    } else {
+        T = std::floor(s.G / (s.Nb + 0.01 + 1.4 * s.Np * Xp / Xb) + 0.5);
+        dRef = &s.db;
+    }
+    T = std::min(T, s.upperBound);
+    T = std::max(T, s.lowerBound);
+
+    PictureCoder pc(s, host_, p, s.k, bw);
+    pc.type = st.type;
+    pc.fcodeF = fF;
+    pc.fcodeB = fB;
+    pc.rangeF = rangeF;
+    pc.rangeB = rangeB;
+    pc.cur = anchor ? &s.newOrg : &s.auxOrg;
+    pc.fwdOrg = &s.oldOrg;
+    pc.bwdOrg = &s.newOrg;
+    pc.fwdRef = &s.oldRef;
+    pc.bwdRef = &s.newRef;
+    pc.recon = anchor ? &s.newRef : (onReconstructed ? &s.aux : nullptr);
+    pc.thinned = p.simd;
+    pc.T = T;
+    pc.d = *dRef;
+    pc.qStart = std::clamp(2 * static_cast<int>(std::floor(pc.d * 31.0 / s.r + 0.5)), 2, 62);
+    pc.picStartBits = bw.bits();
+
+    bool ok = true;
+    int j = 0;
+    for (int mby = 0; mby < s.mbH && ok; ++mby)
+        for (int mbx = 0; mbx < s.mbW && ok; ++mbx, ++j) ok = pc.codeMacroblock(mbx, mby, j);
+    if (!ok) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, " %d.", f);
+        host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_330") + buf);
+        return false;
+    }
+
+    // Picture end: stuffing up to the lower bound, then the model update.
+    bw.align();
+    while (bw.bits() - unitStart < s.lowerBound) bw.put(0, 32);
+    bw.align();
+    const long long S = bw.bits() - unitStart;
+    const int mbCount = s.mbW * s.mbH;
+    double X = std::floor(S * pc.sumQ / (2.0 * mbCount) + 0.5);
+    if (st.type == 1) s.Xi = X;
+    else if (st.type == 2) s.Xp = X;
+    else s.Xb = X;
+    *dRef += S - T;
+    s.G -= S;
+    if (st.type == 2 && s.Np > 0) --s.Np;
+    if (st.type == 3 && s.Nb > 0) --s.Nb;
+    s.avgAct = pc.sumAct / mbCount;
+    if (p.mpeg2 && bw.bits() * 90000.0 / R > s.decodingTime) ++vbvUnderflows_;
+
+    // Hand the picture to the stream store and the multiplexer.
+    std::vector<std::uint8_t>& bytes = bw.bytes();
+    if (!s.store->append(bytes.data(), bytes.size()) && !s.storeFullShown) {
+        s.storeFullShown = true;
+        host_.error("STR_ERROR_333");
+    }
+    VideoUnit unit;
+    unit.size = static_cast<int>(bytes.size());
+    unit.type = st.type;
+    double dts = decodeTicks(i, p.rate.rate, p.pulldown);
+    double pts = presentTicks(f, p.rate.rate, p.pulldown);
+    unit.dts = toClockStamp(dts, p.svcdLayout);
+    unit.pts = toClockStamp(pts, p.svcdLayout);
+    bytes.clear();
+    s.unitStartBits = bw.bits();
+    totalBits_ = bw.bits();
+
+    PictureRecord rec;
+    rec.coded = i;
+    rec.type = st.type;
+    rec.display = f;
+    rec.temporalReference = temporalRef;
+    rec.qStart = pc.qStart;
+    rec.bits = S;
+    rec.vbvDelay = static_cast<int>(vbvDelay);
+    rec.dts = dts;
+    rec.pts = pts;
+    rec.topFieldFirst = tff;
+    rec.repeatFirstField = rff;
+    records_.push_back(rec);
+    ++coded_;
+
+    if (onReconstructed && pc.recon)
+        onReconstructed(f, pc.recon->p[0].px.data(), pc.recon->p[1].px.data(),
+                        pc.recon->p[2].px.data());
+    if (s.sink && !s.sink(unit)) return false;
+    return true;
+}
+
+bool VideoEncoder::videoCodeNext() {
+    if (!impl_ || !running_) return false;
+    CodingStep st = codingStep(coded_, impl_->p.frameCount);
+    int slot = ringSlot(st.display);
+    bool ok = codePicture(st, slot);
+    if (slot == kAnchorDistance - 1) fill_ = 0;
+    else if (coded_ == 1) fill_ = fill_ > 0 ? fill_ - 1 : 0;
+    return ok;
+}
+
+bool VideoEncoder::videoCodeRest() {
+    if (!impl_ || !running_) return false;
+    const int N = kGopSize, M = kAnchorDistance;
+    const int left = fill_;
+    for (int j = 0; j < left; ++j) {
+        // Every picture before coded_ in display order is coded already.
+        CodingStep st;
+        st.display = coded_;
+        st.anchor = true;
+        bool gopStart = coded_ == 0 || (coded_ + M - 1) % N == 0;
+        if (gopStart) {
+            st.type = 1;
+            st.newGop = true;
+            st.gopStart = coded_;
+            st.firstGop = coded_ == 0;
+            st.gopPictures = left - j;
+            st.gopP = left - j - 1;
+            st.gopB = 0;
+        } else {
+            st.type = 2;
+            st.gopStart = gopStart_;
+            st.firstGop = gopStart_ == 0;
+        }
+        if (!codePicture(st, j)) return false;
+    }
+    fill_ = 0;
+    return true;
+}
+
+void VideoEncoder::videoEnd() {
+    if (!impl_) return;
+    Impl& s = *impl_;
+    if (running_) {
+        s.bw.startCode(0xB7);
+        std::vector<std::uint8_t>& bytes = s.bw.bytes();
+        if (!s.store->append(bytes.data(), bytes.size()) && !s.storeFullShown) {
+            s.storeFullShown = true;
+            host_.error("STR_ERROR_333");
+        }
+        bytes.clear();
+        totalBits_ = s.bw.bits();
+    }
+    char buf[96];
+    if (vbvOverflows_) {
+        std::snprintf(buf, sizeof buf, "Warning VBV delay overflows = %d\n", vbvOverflows_);
+        diag_ += buf;
+    }
+    if (vbvUnderflows_) {
+        std::snprintf(buf, sizeof buf, "Warning VBV delay underflows = %d\n", vbvUnderflows_);
+        diag_ += buf;
+    }
+    running_ = false;
+    delete impl_;
+    impl_ = nullptr;
+}
+
+}  // namespace zembra
