@@ -4,8 +4,8 @@
 # never calls them.
 set -euo pipefail
 packages=(
-  build-essential cmake libgtest-dev clang libclang-rt-14-dev
-  libmp3lame0 libxvidcore4
+  build-essential cmake ninja-build libgtest-dev clang libclang-rt-14-dev
+  libmp3lame0 libmp3lame-dev libxvidcore4 libxvidcore-dev
   ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame
 )
 missing=()

@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 expect() { grep -qxF "$1" "$2" || fail "expected line '$1' in $2"; }
 
 "$zembra" config > "$work/out1"
-[ "$(wc -l < "$work/out1")" -eq 75 ] || fail "expected 75 settings, got $(wc -l < "$work/out1")"
+[ "$(wc -l < "$work/out1")" -eq 74 ] || fail "expected 74 settings, got $(wc -l < "$work/out1")"
 expect "Zembra_App.OutputPath=$work/docs/" "$work/out1"
 [ -d "$work/docs" ] || fail "documents folder not created"
 expect "Zembra_OutputSettings.Width=352" "$work/out1"
