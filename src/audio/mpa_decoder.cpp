@@ -49,7 +49,6 @@ constexpr AllocRow kRowA3 = {2, {-1, 0, 1, 16}};
 constexpr AllocRow kRowC0 = {4, {-1, 0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}};
 constexpr AllocRow kRowC1 = {3, {-1, 0, 1, 3, 4, 5, 6, 7}};
 constexpr AllocRow kRowL0 = {4, {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}};
-constexpr AllocRow kRowL1 = {3, {-1, 0, 1, 2, 3, 4, 5, 6}};
 constexpr AllocRow kRowL2 = {2, {-1, 0, 1, 3}};
 
 struct AllocTable {
@@ -71,7 +70,7 @@ struct AllocTables {
             for (int sb = 0; sb < 12; ++sb) t[i].rows[sb] = sb < 2 ? &kRowC0 : &kRowC1;
         t[4].sblimit = 30;  // half-rate extension
         for (int sb = 0; sb < 30; ++sb)
-            t[4].rows[sb] = sb < 4 ? &kRowL0 : sb < 11 ? &kRowL1 : &kRowL2;
+            t[4].rows[sb] = sb < 4 ? &kRowL0 : sb < 11 ? &kRowC1 : &kRowL2;
     }
 };
 
