@@ -1,0 +1,230 @@
+// Output geometry: crop to pixels, zoom bands, copy path, kernels and their
+// agreement, and hostile crops.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "app/geometry/output_geometry.h"
+#include "app/geometry/scale_kernels.h"
+#include "support/recording_host.h"
+
+namespace zembra {
+namespace {
+
+struct Planes {
+    int w, h;
+    std::vector<uint8_t> p[3];
+    Planes(int width, int height, uint8_t fill = 0) : w(width), h(height) {
+        p[0].assign(size_t(w * h), fill);
+        p[1].assign(size_t(((w + 1) / 2) * ((h + 1) / 2)), 128);
+        p[2].assign(p[1].size(), 128);
+    }
+    const uint8_t* const* in() const {
+        c[0] = p[0].data(), c[1] = p[1].data(), c[2] = p[2].data();
+        return c;
+    }
+    uint8_t* const* out() {
+        m[0] = p[0].data(), m[1] = p[1].data(), m[2] = p[2].data();
+        return m;
+    }
+    uint8_t y(int x, int row) const { return p[0][size_t(row * w + x)]; }
+    mutable const uint8_t* c[3];
+    uint8_t* m[3];
+};
+
+Planes gradient(int w, int h) {
+    Planes s(w, h);
+    for (int r = 0; r < h; ++r)
+        for (int x = 0; x < w; ++x) s.p[0][size_t(r * w + x)] = uint8_t(40 + (x + r) % 160);
+    return s;
+}
+
+GeometryParams params(int ratio, int resize, int w = 720, int h = 576) {
+    GeometryParams g;
+    g.width = w;
+    g.height = h;
+    g.ratio = ratio;
+    g.videoResize = resize;
+    return g;
+}
+
+TEST(Geometry, CropFractionsToPixels) {
+    EXPECT_EQ(cropToPixelsX(720, 0.0), 0);
+    EXPECT_EQ(cropToPixelsX(720, 1.0), 720);
+    EXPECT_EQ(cropToPixelsX(720, 0.1), 72);   // trunc(73 / 4) * 4
+    EXPECT_EQ(cropToPixelsX(720, 0.105), 76);
+    EXPECT_EQ(cropToPixelsY(576, 0.5), 288);
+    EXPECT_EQ(cropToPixelsY(576, 0.2), 116);  // trunc(116.2) / 2 * 2
+    EXPECT_EQ(cropToPixelsY(576, -40.0 / 576), -38);
+}
+
+TEST(Geometry, LetterboxBandsAndBandColour) {
+    const Planes src = gradient(720, 576);
+    for (int resize : {0, 1, 2, 3, 4, 5, 6}) {
+        OutputGeometry g;
+        GeometryParams p = params(0, resize);
+        p.luminanceFilter = true;
+        p.luminanceGain = 256;
+        ASSERT_TRUE(g.prepare(p));
+        EXPECT_EQ(g.luma().top, 92);
+        EXPECT_EQ(g.luma().bottom, 483);
+        Planes out(720, 576, 99);
+        g.apply(src.in(), out.out());
+        for (int x : {0, 300, 719}) {
+            EXPECT_EQ(out.y(x, 0), 32);
+            EXPECT_EQ(out.y(x, 91), 32);
+            EXPECT_NE(out.y(x, 92), 32) << resize;
+            EXPECT_EQ(out.y(x, 483), 32);
+            EXPECT_EQ(out.y(x, 575), 32);
+        }
+        EXPECT_EQ(out.p[1][0], 128);
+    }
+    // Filter off: the usual black.
+    OutputGeometry g;
+    ASSERT_TRUE(g.prepare(params(1, 2)));
+    Planes out(720, 576, 99);
+    g.apply(src.in(), out.out());
+    EXPECT_EQ(out.y(0, 0), 16);
+    EXPECT_EQ(g.luma().top, 46);  // trunc(576 * 0.16 / 2)
+}
+
+TEST(Geometry, CopyPathAndCustomTopBand) {
+    const Planes src = gradient(720, 576);
+    OutputGeometry g;
+    ASSERT_TRUE(g.prepare(params(3, 2)));
+    EXPECT_TRUE(g.copyPath());
+    Planes out(720, 576);
+    g.apply(src.in(), out.out());
+    EXPECT_EQ(out.p[0], src.p[0]);
+
+    // Custom crop reaching 40 rows above the picture: a band at the top whose
+    // height follows the part of the crop outside the picture.
+    GeometryParams p = params(4, 2, 352, 288);
+    p.y1 = -40.0 / 576;
+    ASSERT_TRUE(g.prepare(p));
+    EXPECT_FALSE(g.copyPath());
+    const int band = g.luma().top;
+    EXPECT_EQ(band, int(38.0 / (576 + 38) * 288));
+    Planes small(352, 288, 99);
+    g.apply(src.in(), small.out());
+    EXPECT_EQ(small.y(100, band - 1), 16);
+    EXPECT_NE(small.y(100, band), 16);
+
+    // Custom crop of exactly the output size inside the picture: copied.
+    GeometryParams c = params(4, 2, 352, 288);
+    c.x1 = 100.0 / 720, c.x2 = 452.0 / 720, c.y1 = 100.0 / 576, c.y2 = 388.0 / 576;
+    ASSERT_TRUE(g.prepare(c));
+    ASSERT_TRUE(g.copyPath());
+    g.apply(src.in(), small.out());
+    EXPECT_EQ(small.y(0, 0), src.y(g.cropX1(), g.cropY1()));
+    EXPECT_EQ(small.y(351, 287), src.y(g.cropX1() + 351, g.cropY1() + 287));
+}
+
+TEST(Geometry, InvalidDimensionAndHostileCrops) {
+    testing::RecordingHost host;
+    OutputGeometry g;
+    EXPECT_FALSE(g.prepare(params(0, 2, 0, 288), &host));
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text.rfind("Invalid output Dimension. ", 0), 0u);
+    EXPECT_FALSE(g.ready());
+
+    const Planes src = gradient(720, 576);
+    const double crops[][4] = {{-5, 7, -3, 9}, {0.9, 0.1, 0.8, 0.2}, {0, 1, 1.5, 3},
+                               {0, 1, -3, -2}, {0.99, 1, 0, 1}, {-0.5, 1.5, -0.5, 1.5}};
+    for (const auto& c : crops) {
+        for (int resize : {0, 2, 5, 9, 12}) {
+            GeometryParams p = params(4, resize, 360, 240);
+            p.x1 = c[0], p.x2 = c[1], p.y1 = c[2], p.y2 = c[3];
+            ASSERT_TRUE(g.prepare(p));
+            Planes out(360, 240);
+            g.apply(src.in(), out.out());  // must stay inside the planes (ASan)
+        }
+    }
+}
+
+TEST(Geometry, KernelsKeepFlatPicturesFlatAndTwoStageSizes) {
+    Planes flat(720, 576, 77);
+    for (int ratio : {0, 2, 3}) {
+        for (int resize = 0; resize <= 12; ++resize) {
+            OutputGeometry g;
+            ASSERT_TRUE(g.prepare(params(ratio, resize, 352, 288)));
+            Planes out(352, 288, 0);
+            g.apply(flat.in(), out.out());
+            const int top = g.luma(g.stageCount() - 1).top;
+            // Rows between the bands are written by every VideoResize (4 and
+            // 10 included) and keep the flat value.
+            EXPECT_EQ(out.y(0, 144), 77) << ratio << " " << resize;
+            EXPECT_EQ(out.y(351, 144), 77) << ratio << " " << resize;
+            EXPECT_GE(top, 0);
+        }
+    }
+    OutputGeometry g;
+    ASSERT_TRUE(g.prepare(params(3, 8, 352, 288)));
+    ASSERT_EQ(g.stageCount(), 2);
+    EXPECT_EQ(g.luma(0).outWidth, 536);  // 352 + 184, multiple of 4
+    EXPECT_EQ(g.luma(0).outHeight, 432);
+    ASSERT_TRUE(g.prepare(params(3, 10, 350, 288)));
+    EXPECT_EQ(g.luma(0).outWidth, 528);  // 535 down to a multiple of 8
+    ASSERT_TRUE(g.prepare(params(3, 7, 350, 288)));
+    EXPECT_EQ(g.luma(0).outWidth, 535);
+}
+
+TEST(Geometry, PanScanTakesTheMiddleTwoThirds) {
+    // Left third dark, middle bright, right third dark.
+    Planes src(720, 576);
+    for (int r = 0; r < 576; ++r)
+        for (int x = 0; x < 720; ++x) src.p[0][size_t(r * 720 + x)] = x >= 250 && x < 470 ? 200 : 30;
+    OutputGeometry g;
+    ASSERT_TRUE(g.prepare(params(2, 2, 480, 576)));
+    Planes out(480, 576);
+    g.apply(src.in(), out.out());
+    EXPECT_EQ(out.y(240, 300), 200);
+    EXPECT_EQ(out.y(0, 300), 30);
+    EXPECT_EQ(out.y(479, 300), 30);
+    // The output starts at source column 120.5 with steps of 0.996, so column
+    // 250 lands near output column 130.
+    int firstBright = -1;
+    for (int x = 0; x < 480; ++x)
+        if (out.y(x, 300) > 115) {
+            firstBright = x;
+            break;
+        }
+    EXPECT_NEAR(firstBright, 130, 1);
+}
+
+TEST(ScaleKernels, SimdAgreesWithPlain) {
+    const ScaleKernels plain = makeScaleKernels(ScaleLevel::Plain);
+    const ScaleKernels simd = makeScaleKernels(ScaleLevel::Sse2);
+    std::mt19937 rng(5);
+    for (int n : {1, 15, 16, 17, 100, 721}) {
+        std::vector<uint8_t> rows[4];
+        for (auto& r : rows) {
+            r.resize(size_t(n));
+            for (auto& b : r) b = uint8_t(rng());
+        }
+        rows[3].assign(size_t(n), 255);
+        std::vector<uint16_t> a(size_t(n) + 8, 0xBEEF), b(size_t(n) + 8, 0xBEEF);
+        for (int f : {0, 1, 128, 255}) {
+            plain.blend2(rows[0].data(), rows[3].data(), f, a.data(), n);
+            simd.blend2(rows[0].data(), rows[3].data(), f, b.data(), n);
+            EXPECT_EQ(a, b);
+            const uint8_t* taps[4] = {rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data()};
+            plain.blend4(taps, bsplineWeights(f), a.data(), n);
+            simd.blend4(taps, bsplineWeights(f), b.data(), n);
+            EXPECT_EQ(a, b);
+        }
+        EXPECT_EQ(b[size_t(n)], 0xBEEF);
+    }
+    for (int f = 0; f < 256; ++f) {
+        const int* w = bsplineWeights(f);
+        EXPECT_EQ(w[0] + w[1] + w[2] + w[3], 256);
+        for (int k = 0; k < 4; ++k) EXPECT_GE(w[k], 0);
+    }
+    EXPECT_EQ(bsplineWeights(0)[0], 43);  // 1/6, 4/6, 1/6, 0
+    EXPECT_EQ(bsplineWeights(0)[1], 170);
+}
+
+}  // namespace
+}  // namespace zembra
