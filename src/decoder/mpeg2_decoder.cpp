@@ -1,0 +1,1114 @@
+#include "decoder/mpeg2_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "decoder/mpeg2_vlc.h"
+#include "dvd/title_catalogue.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+namespace {
+
+constexpr int kMaxDimension = 4096;  // larger pictures are taken as damage
+
+std::string format(const char* fmt, auto... args) {
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Plain files
+
+PlainFileInput::~PlainFileInput() { close(); }
+
+int PlainFileInput::open(const std::vector<std::string>& files, bool, int, int, int, bool,
+                         const std::string&) {
+    close();
+    files_ = files;
+    sizes_.clear();
+    for (const auto& name : files_) {
+        std::FILE* f = std::fopen(name.c_str(), "rb");
+        if (!f) {
+            files_.clear();
+            sizes_.clear();
+            return 0;
+        }
+        std::fseek(f, 0, SEEK_END);
+        sizes_.push_back(std::max<int64_t>(0, std::ftell(f)));
+        std::fclose(f);
+    }
+    if (files_.empty()) return 0;
+    return seek(0) < 0 ? 0 : 1;
+}
+
+int PlainFileInput::reopen() {
+    if (files_.empty()) return 0;
+    return seek(0) < 0 ? 0 : 1;
+}
+
+bool PlainFileInput::openFile(int index) {
+    if (file_ && current_ == index) return true;
+    if (file_) std::fclose(file_);
+    file_ = std::fopen(files_[size_t(index)].c_str(), "rb");
+    current_ = file_ ? index : -1;
+    return file_ != nullptr;
+}
+
+int PlainFileInput::seek(int64_t sector) {
+    if (files_.empty() || sector < 0) return -1;
+    int64_t offset = sector * 2048, first = 0;
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (offset < first + sizes_[i] || (offset == 0 && sizes_[i] == 0)) {
+            if (!openFile(int(i))) return -1;
+            if (std::fseek(file_, long(offset - first), SEEK_SET) != 0) return -1;
+            position_ = offset;
+            return 0;
+        }
+        first += sizes_[i];
+    }
+    return -1;
+}
+
+int PlainFileInput::read(uint8_t* destination, int length) {
+    if (!file_) return 0;
+    int done = 0;
+    while (done < length) {
+        const size_t n = std::fread(destination + done, 1, size_t(length - done), file_);
+        if (n == 0) {
+            if (std::ferror(file_)) return done ? done : -1;
+            if (current_ + 1 >= int(files_.size())) break;
+            if (!openFile(current_ + 1)) return done ? done : -1;
+            continue;
+        }
+        done += int(n);
+        position_ += int64_t(n);
+    }
+    return done;
+}
+
+int PlainFileInput::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    current_ = -1;
+    return 1;
+}
+
+int64_t PlainFileInput::currentSector() const { return position_ / 2048; }
+
+int64_t PlainFileInput::sectorsBefore() const {
+    if (current_ < 0) return -1;
+    int64_t s = 0;
+    for (int i = 0; i < current_; ++i) s += (sizes_[size_t(i)] + 2047) / 2048;
+    return s;
+}
+
+int64_t PlainFileInput::fileSectors(int index) const {
+    if (index < 0 || index >= int(sizes_.size())) return 0;
+    return (sizes_[size_t(index)] + 2047) / 2048;
+}
+
+// ---------------------------------------------------------------------------
+// Construction
+
+Mpeg2Decoder::Mpeg2Decoder(UiHost& host, TitleCatalogue& catalogue)
+    : host_(host), catalogue_(catalogue), plainInput_(std::make_unique<PlainFileInput>()) {
+    input_ = plainInput_.get();
+    payload_.reserve(65536);
+}
+
+Mpeg2Decoder::~Mpeg2Decoder() { closeDecoder(); }
+
+void Mpeg2Decoder::setInput(DecoderInput* input) { input_ = input ? input : plainInput_.get(); }
+void Mpeg2Decoder::setAudio(AudioRoute* audio) { audio_ = audio ? audio : &defaultAudio_; }
+
+// ---------------------------------------------------------------------------
+// Read buffer and bit reader
+
+bool Mpeg2Decoder::fillBuffer() {
+    bufferBase_ += bufferLength_;
+    readPtr_ = videoEnd_ = buffer_;
+    bufferLength_ = 0;
+    if (inputEnded_) return false;
+    const int r = input_->read(buffer_, kReadSize);
+    lastRead = r;
+    if (r <= 0) {
+        inputEnded_ = true;
+        endFault_ = r == 0 ? kFaultEndOfInput : kFaultReadError;
+        return false;
+    }
+    bufferLength_ = r;
+    return true;
+}
+
+int Mpeg2Decoder::readByte() {
+    if (readPtr_ >= buffer_ + bufferLength_ && !fillBuffer()) return 0;
+    return *readPtr_++;
+}
+
+uint32_t Mpeg2Decoder::readBytes(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | uint32_t(readByte());
+    return v;
+}
+
+void Mpeg2Decoder::skipBytes(int64_t n) {
+    while (n > 0) {
+        if (readPtr_ >= buffer_ + bufferLength_ && !fillBuffer()) return;
+        const int64_t step = std::min<int64_t>(n, buffer_ + bufferLength_ - readPtr_);
+        readPtr_ += step;
+        n -= step;
+    }
+}
+
+void Mpeg2Decoder::collectPayload(int64_t n, std::vector<uint8_t>& out) {
+    out.clear();
+    while (n > 0) {
+        if (readPtr_ >= buffer_ + bufferLength_ && !fillBuffer()) return;
+        const int64_t step = std::min<int64_t>(n, buffer_ + bufferLength_ - readPtr_);
+        out.insert(out.end(), readPtr_, readPtr_ + step);
+        readPtr_ += step;
+        n -= step;
+    }
+}
+
+void Mpeg2Decoder::updateVideoEnd() {
+    const uint8_t* end = buffer_ + bufferLength_;
+    if (systemStream) {
+        const int64_t left = payloadEnd_ - streamPos();
+        if (left < end - readPtr_) end = readPtr_ + std::max<int64_t>(0, left);
+    }
+    videoEnd_ = end;
+}
+
+void Mpeg2Decoder::refillWindow() {
+    while (windowBits_ < 32) {
+        if (videoEnd_ - readPtr_ >= 4) {
+            const uint32_t v = (uint32_t(readPtr_[0]) << 24) | (uint32_t(readPtr_[1]) << 16) |
+                               (uint32_t(readPtr_[2]) << 8) | readPtr_[3];
+            readPtr_ += 4;
+            window_ |= uint64_t(v) << (32 - windowBits_);
+            windowBits_ += 32;
+        } else {
+            refillSlow();
+        }
+    }
+}
+
+// One more byte of video: across buffer refills and, in system streams, on
+// to the next video packet. Past the end of the input zero bytes come, and
+// once the real bits are used up the end (or read error) becomes the fault.
+void Mpeg2Decoder::refillSlow() {
+    while (readPtr_ >= videoEnd_) {
+        if (fault >= kFaultFatal || inputEnded_) {
+            windowBits_ += 8;
+            if (++zeroFill_ >= 8 && fault < kFaultFatal) fault = endFault_;
+            return;
+        }
+        if (readPtr_ >= buffer_ + bufferLength_) {
+            if (!fillBuffer()) continue;
+        } else if (systemStream && streamPos() >= payloadEnd_) {
+            if (!demux()) continue;
+        }
+        updateVideoEnd();
+    }
+    window_ |= uint64_t(*readPtr_++) << (56 - windowBits_);
+    windowBits_ += 8;
+}
+
+void Mpeg2Decoder::resetBitReader() {
+    window_ = 0;
+    windowBits_ = 0;
+    zeroFill_ = 0;
+    bufferBase_ = 0;
+    bufferLength_ = 0;
+    readPtr_ = videoEnd_ = buffer_;
+    payloadEnd_ = 0;
+    inputEnded_ = false;
+    privateStream2Count_ = 0;
+    refillWindow();
+}
+
+void Mpeg2Decoder::nextStartCode() {
+    flushBits(windowBits_ & 7);
+    while (fault < kFaultFatal && showBits(24) != 1) {
+        // Skip fast over bytes that cannot start a start code.
+        if ((showBits(8)) > 1) {
+            flushBits(8);
+            continue;
+        }
+        flushBits(8);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Demultiplexer
+
+void Mpeg2Decoder::notePts(int64_t ms) {
+    lastAudioPtsMs = ms;
+    if (rebasePending_) {
+        ptsOffsetMs -= ms;
+        rebasePending_ = false;
+    } else if (ptsOffsetMs == 0) {
+        ptsOffsetMs = -ms;
+    }
+}
+
+bool Mpeg2Decoder::demux() {
+    while (fault < kFaultFatal && !inputEnded_) {
+        uint32_t code = readBytes(4);
+        while ((code & 0xFFFFFF00u) != 0x100u) {
+            if (inputEnded_) return false;
+            code = (code << 8) | uint32_t(readByte());
+        }
+        if (inputEnded_) return false;
+        if (code == 0x1BA) {
+            skipBytes(8);
+            privateStream2Count_ = 0;
+        } else if (code == 0x1BD) {
+            privateStream1();
+        } else if (code == 0x1BF) {
+            privateStream2();
+        } else if (code >= 0x1C0 && code <= 0x1C7) {
+            mpegAudioPacket(int(code - 0x1C0));
+        } else if (code == 0x1E0) {
+            videoPacket();
+            if (payloadEnd_ > streamPos()) return true;
+        } else if (code > 0x1BA) {
+            skipBytes(readBytes(2));
+        }
+    }
+    return false;
+}
+
+void Mpeg2Decoder::videoPacket() {
+    const int64_t length = readBytes(2);
+    const int64_t start = streamPos();
+    int b = readByte();
+    if ((b & 0xC0) == 0x80) {
+        const int flags = readByte();
+        const int headerLength = readByte();
+        int left = headerLength;
+        if ((flags & 0x80) && headerLength >= 5) {
+            uint8_t p[5];
+            for (auto& x : p) x = uint8_t(readByte());
+            lastVideoPtsMs = int64_t(((uint64_t(p[0] & 0x0E) << 29) | (uint64_t(p[1]) << 22) |
+                                      (uint64_t(p[2] & 0xFE) << 14) | (uint64_t(p[3]) << 7) |
+                                      (uint64_t(p[4]) >> 1)) /
+                                     90);
+            if (!audioWanted) videoStartPtsMs = lastVideoPtsMs;
+            left -= 5;
+        }
+        skipBytes(left);
+    } else {
+        for (int n = 0; b == 0xFF && n < 16; ++n) b = readByte();
+        if ((b & 0xC0) == 0x40) {
+            readByte();
+            b = readByte();
+        }
+        if ((b & 0xF0) == 0x20) skipBytes(4);
+        else if ((b & 0xF0) == 0x30) skipBytes(9);
+    }
+    const int64_t payload = length - (streamPos() - start);
+    payloadEnd_ = streamPos() + std::max<int64_t>(0, payload);
+}
+
+namespace {
+int64_t ptsMs(const uint8_t* p) {
+    return int64_t(((uint64_t(p[0] & 0x0E) << 29) | (uint64_t(p[1]) << 22) |
+                    (uint64_t(p[2] & 0xFE) << 14) | (uint64_t(p[3]) << 7) | (uint64_t(p[4]) >> 1)) /
+                   90);
+}
+}  // namespace
+
+void Mpeg2Decoder::privateStream1() {
+    const int64_t length = readBytes(2);
+    const int64_t start = streamPos();
+    readByte();
+    const int flags = readByte();
+    const int headerLength = readByte();
+    int left = headerLength;
+    if (flags >= 0x80 && headerLength >= 5) {
+        uint8_t p[5];
+        for (auto& x : p) x = uint8_t(readByte());
+        const int64_t ms = ptsMs(p);
+        notePts(ms);
+        lastSubPtsMs = ms;
+        left -= 5;
+    }
+    skipBytes(left);
+    const int sub = readByte();
+    int64_t remaining = std::max<int64_t>(0, length - (streamPos() - start));
+    const bool scan = runMode == kRunScan;
+
+    if (sub >= 0x80 && sub <= 0x87) {
+        const int track = sub - 0x80;
+        if (scan) {
+            if (!scanAudioFound_[size_t(track)]) {
+                scanAudioFound_[size_t(track)] = true;
+                scanAudioType_[size_t(track)] = 1;
+                scanAudioText_[size_t(track)] = format("[%02d] AC3 audio", track);
+            }
+        } else if (track == audioTrack && audioWanted && (audioFormat == 0 || audioFormat == 1)) {
+            const int64_t header = std::min<int64_t>(3, remaining);
+            skipBytes(header);
+            remaining -= header;
+            collectPayload(remaining, payload_);
+            remaining = 0;
+            audio_->setSyncInputs(lastAudioPtsMs, videoStartPtsMs, frameRate, mpeg2);
+            const bool first = !trackSeen[size_t(track)];
+            trackSeen[size_t(track)] = true;
+            if (audioPath == 2) {
+                if (first) audio_->ac3Start();
+                audio_->ac3Payload(payload_.data(), payload_.size());
+            } else {
+                exportAc3(payload_.data(), payload_.size(), first);
+            }
+        }
+    } else if (sub >= 0x88 && sub <= 0x8F) {
+        if (sub == 0x88 + audioTrack) trackFormat[size_t(audioTrack)] = 6;
+    } else if (sub >= 0xA0 && sub <= 0xA7) {
+        const int track = sub - 0xA0;
+        if (scan) {
+            if (!scanAudioFound_[size_t(track)]) {
+                scanAudioFound_[size_t(track)] = true;
+                scanAudioType_[size_t(track)] = 5;
+                scanAudioText_[size_t(track)] = format("[%02d] LPCM audio", track);
+            }
+        } else if (track == audioTrack) {
+            trackFormat[size_t(track)] = 5;
+            if (audioWanted) {
+                collectPayload(remaining, payload_);
+                remaining = 0;
+                audio_->setSyncInputs(lastAudioPtsMs, videoStartPtsMs, frameRate, mpeg2);
+                audio_->lpcmPayload(payload_.data(), payload_.size());
+            }
+        }
+    } else if (sub >= 0x20 && sub <= 0x3F) {
+        if (scan) {
+            scanSubFound_[size_t(sub - 0x20)] = true;
+        } else if (subtitleStream >= 0 && sub == 0x20 + subtitleStream) {
+            collectPayload(remaining, payload_);
+            remaining = 0;
+            if (hooks.subpicturePayload) hooks.subpicturePayload(payload_.data(), payload_.size());
+        }
+    }
+    skipBytes(remaining);
+}
+
+void Mpeg2Decoder::exportAc3(const uint8_t* data, size_t length, bool first) {
+    if (ac3File.empty()) return;
+    size_t from = 0;
+    if (first) {
+        while (from + 1 < length && !(data[from] == 0x0B && data[from + 1] == 0x77)) ++from;
+        if (from + 1 >= length) return;
+    }
+    std::FILE* f = std::fopen(ac3File.c_str(), first ? "wb" : "ab");
+    if (!f) return;
+    std::fwrite(data + from, 1, length - from, f);
+    std::fclose(f);
+}
+
+void Mpeg2Decoder::privateStream2() {
+    const int64_t length = readBytes(2);
+    if (++privateStream2Count_ != 2 || length < 29) {
+        skipBytes(length);
+        return;
+    }
+    skipBytes(25);
+    const int vob = int(readBytes(2));
+    const int cell = int(readBytes(2));
+    skipBytes(length - 29);
+    if (baseVobNumber < 0) {
+        baseVobNumber = vob;
+    } else if (vob != vobNumber) {
+        // A new VOB restarts its time stamps: carry the elapsed time over and
+        // rebase on the next audio time stamp.
+        ptsOffsetMs += lastAudioPtsMs;
+        rebasePending_ = true;
+    }
+    vobNumber = vob;
+    cellNumber = cell;
+}
+
+void Mpeg2Decoder::mpegAudioPacket(int track) {
+    const int64_t length = readBytes(2);
+    const int64_t start = streamPos();
+    const bool scan = runMode == kRunScan;
+    if (!scan && track != audioTrack) {
+        skipBytes(length);
+        return;
+    }
+    if (scan && scanAudioFound_[size_t(track)]) {
+        skipBytes(length);
+        return;
+    }
+    int b = readByte();
+    if ((b & 0xC0) == 0x80) {
+        const int flags = readByte();
+        const int headerLength = readByte();
+        int left = headerLength;
+        if ((flags & 0x80) && headerLength >= 5) {
+            uint8_t p[5];
+            for (auto& x : p) x = uint8_t(readByte());
+            notePts(ptsMs(p));
+            left -= 5;
+        }
+        skipBytes(left);
+    } else {
+        for (int n = 0; b == 0xFF && n < 16; ++n) b = readByte();
+        if ((b & 0xC0) == 0x40) {
+            readByte();
+            b = readByte();
+        }
+        if ((b & 0xF0) == 0x20) skipBytes(4);
+        else if ((b & 0xF0) == 0x30) skipBytes(9);
+    }
+    int64_t remaining = std::max<int64_t>(0, length - (streamPos() - start));
+    if (scan) {
+        collectPayload(remaining, payload_);
+        std::string text;
+        if (audio_->mpaProbe(payload_.data(), payload_.size(), text)) {
+            scanAudioFound_[size_t(track)] = true;
+            scanAudioType_[size_t(track)] = 3;
+            scanAudioText_[size_t(track)] = format("[%02d] MPA (%s)", track, text.c_str());
+        }
+        return;
+    }
+    if (audioWanted && (audioFormat == 0 || audioFormat == 3)) {
+        if (!mpaStarted[size_t(track)]) {
+            mpaStarted[size_t(track)] = true;
+            audio_->mpaStart();
+        }
+        collectPayload(remaining, payload_);
+        audio_->setSyncInputs(lastAudioPtsMs, videoStartPtsMs, frameRate, mpeg2);
+        audio_->mpaPayload(payload_.data(), payload_.size());
+        return;
+    }
+    skipBytes(remaining);
+}
+
+bool AudioRoute::mpaProbe(const uint8_t* data, size_t length, std::string& text) {
+    static const int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    for (size_t i = 0; i + 4 <= length; ++i) {
+        if (data[i] != 0xFF || (data[i + 1] & 0xE0) != 0xE0) continue;
+        const int version = (data[i + 1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+        const int layer = (data[i + 1] >> 1) & 3;
+        const int bitrate = data[i + 2] >> 4;
+        const int rate = (data[i + 2] >> 2) & 3;
+        if (version == 1 || layer == 0 || bitrate == 15 || rate == 3) continue;
+        const int hz = kRates[version == 3 ? 0 : version == 2 ? 1 : 2][rate];
+        const bool mono = (data[i + 3] >> 6) == 3;
+        text = format("%dHz %s", hz, mono ? "Mono" : "Stereo");
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Headers
+
+int Mpeg2Decoder::getHeader() {
+    for (int i = 0; i < 1000; ++i) {
+        nextStartCode();
+        if (fault >= kFaultFatal) break;
+        const uint32_t code = getBits(32);
+        if (code == 0x100) {
+            pictureHeader();
+            if (fault >= kFaultFatal) break;
+            return 1;
+        }
+        if (code == 0x1B3) sequenceHeader();
+        else if (code == 0x1B8) gopHeader();
+    }
+    // An end of input or a read error keeps its own code.
+    if (fault != kFaultEndOfInput && fault != kFaultReadError) fault = kFaultNoPicture;
+    return 0;
+}
+
+void Mpeg2Decoder::loadMatrix(uint8_t* matrix) {
+    for (int i = 0; i < 64; ++i) {
+        int v = int(getBits(8));
+        matrix[vlc::kZigZag[i]] = uint8_t(v ? v : 1);  // a zero would wipe the block
+    }
+}
+
+double Mpeg2Decoder::frameRateFromCode() const {
+    static const double kRates[9] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60};
+    return frameRateCode >= 1 && frameRateCode <= 8 ? kRates[frameRateCode] : -1.0;
+}
+
+void Mpeg2Decoder::sequenceHeader() {
+    horizontalSize = int(getBits(12));
+    verticalSize = int(getBits(12));
+    aspectRatio = int(getBits(4));
+    frameRateCode = int(getBits(4));
+    getBits(18);  // bit_rate
+    getBits(1);
+    getBits(10);  // vbv_buffer_size
+    getBits(1);   // constrained_parameters_flag
+    if (getBits(1)) {
+        loadMatrix(intraMatrix);
+    } else {
+        std::memcpy(intraMatrix, vlc::kDefaultIntraMatrix, 64);
+    }
+    if (getBits(1)) {
+        loadMatrix(nonIntraMatrix);
+    } else {
+        std::memset(nonIntraMatrix, 16, 64);
+    }
+    std::memcpy(chromaIntraMatrix, intraMatrix, 64);
+    std::memcpy(chromaNonIntraMatrix, nonIntraMatrix, 64);
+    mpeg2 = false;
+    sequenceFrameRate = frameRateFromCode();
+    extensionsAndUserData();
+    headerSeen_ = true;
+    if (!frameStoreReady()) setupFrameStore();
+}
+
+void Mpeg2Decoder::extensionsAndUserData() {
+    for (;;) {
+        nextStartCode();
+        if (fault >= kFaultFatal) return;
+        const uint32_t code = showBits(32);
+        if (code == 0x1B2) {
+            flushBits(32);
+            continue;
+        }
+        if (code != 0x1B5) return;
+        flushBits(32);
+        switch (getBits(4)) {
+            case 1: sequenceExtension(); break;
+            case 2:  // sequence display: nothing kept
+                getBits(3);
+                if (getBits(1)) getBits(24);
+                getBits(14);
+                getBits(1);
+                getBits(14);
+                break;
+            case 3: quantMatrixExtension(); break;
+            case 7: pictureDisplayExtension(); break;
+            case 8: pictureCodingExtension(); break;
+            default: break;
+        }
+    }
+}
+
+void Mpeg2Decoder::sequenceExtension() {
+    mpeg2 = true;
+    getBits(8);  // profile and level
+    progressiveSequence = getBits(1) != 0;
+    chromaFormat = int(getBits(2));
+    if (chromaFormat == 0) chromaFormat = 1;
+    horizontalSize = (horizontalSize & 0xFFF) | int(getBits(2) << 12);
+    verticalSize = (verticalSize & 0xFFF) | int(getBits(2) << 12);
+    getBits(12);  // bit_rate_extension
+    getBits(1);
+    getBits(8);  // vbv_buffer_size_extension
+    getBits(1);  // low_delay
+    const int n = int(getBits(2)), d = int(getBits(5));
+    sequenceFrameRate = frameRateFromCode() * (n + 1) / (d + 1);
+}
+
+void Mpeg2Decoder::quantMatrixExtension() {
+    if (getBits(1)) {
+        loadMatrix(intraMatrix);
+        std::memcpy(chromaIntraMatrix, intraMatrix, 64);
+    }
+    if (getBits(1)) {
+        loadMatrix(nonIntraMatrix);
+        std::memcpy(chromaNonIntraMatrix, nonIntraMatrix, 64);
+    }
+    if (getBits(1)) loadMatrix(chromaIntraMatrix);
+    if (getBits(1)) loadMatrix(chromaNonIntraMatrix);
+}
+
+void Mpeg2Decoder::pictureDisplayExtension() {
+    int count;
+    if (progressiveSequence)
+        count = repeatFirstField ? (topFieldFirst ? 3 : 2) : 1;
+    else if (pictureStructure != 3)
+        count = 1;
+    else
+        count = repeatFirstField ? 3 : 2;
+    for (int i = 0; i < count; ++i) {
+        getBits(16);
+        getBits(1);
+        getBits(16);
+        getBits(1);
+    }
+}
+
+void Mpeg2Decoder::pictureCodingExtension() {
+    fCode[0][0] = int(getBits(4));
+    fCode[0][1] = int(getBits(4));
+    fCode[1][0] = int(getBits(4));
+    fCode[1][1] = int(getBits(4));
+    intraDcPrecision = int(getBits(2));
+    pictureStructure = int(getBits(2));
+    if (pictureStructure == 0) pictureStructure = 3;
+    topFieldFirst = int(getBits(1));
+    framePredFrameDct = int(getBits(1));
+    concealmentMotionVectors = int(getBits(1));
+    qScaleType = int(getBits(1));
+    intraVlcFormat = int(getBits(1));
+    alternateScan = int(getBits(1));
+    repeatFirstField = int(getBits(1));
+    getBits(1);  // chroma_420_type
+    progressiveFrame = int(getBits(1));
+    if (getBits(1)) getBits(20);  // composite display
+}
+
+void Mpeg2Decoder::gopHeader() {
+    getBits(1);   // drop_frame_flag
+    getBits(24);  // time code and marker
+    getBits(1);   // closed_gop
+    getBits(1);   // broken_link
+    extensionsAndUserData();
+}
+
+void Mpeg2Decoder::pictureHeader() {
+    temporalReference = int(getBits(10));
+    pictureCodingType = int(getBits(3));
+    getBits(16);  // vbv_delay
+    if (pictureCodingType == 2 || pictureCodingType == 3) {
+        fullPelForward = int(getBits(1));
+        forwardFCode = int(getBits(3));
+    }
+    if (pictureCodingType == 3) {
+        fullPelBackward = int(getBits(1));
+        backwardFCode = int(getBits(3));
+    }
+    while (getBits(1) && fault < kFaultFatal) getBits(8);
+    if (!mpeg2) {
+        intraDcPrecision = 0;
+        pictureStructure = 3;
+        topFieldFirst = 0;
+        framePredFrameDct = 1;
+        concealmentMotionVectors = 0;
+        qScaleType = 0;
+        intraVlcFormat = 0;
+        alternateScan = 0;
+        repeatFirstField = 0;
+        progressiveFrame = 1;
+    }
+    extensionsAndUserData();
+    ++picturesSeen;
+}
+
+void Mpeg2Decoder::setupFrameStore() {
+    if (horizontalSize <= 0 || verticalSize <= 0 || horizontalSize > kMaxDimension ||
+        verticalSize > kMaxDimension)
+        return;
+    mbWidth = (horizontalSize + 15) / 16;
+    mbHeight = (mpeg2 && !progressiveSequence) ? 2 * ((verticalSize + 31) / 32)
+                                               : (verticalSize + 15) / 16;
+    codedWidth = mbWidth * 16;
+    codedHeight = mbHeight * 16;
+    chromaWidth = chromaFormat == 3 ? codedWidth : codedWidth / 2;
+    chromaHeight = chromaFormat == 1 ? codedHeight / 2 : codedHeight;
+    blockCount = chromaFormat == 1 ? 6 : chromaFormat == 2 ? 8 : 12;
+    const size_t luma = size_t(codedWidth) * codedHeight;
+    const size_t chroma = size_t(chromaWidth) * chromaHeight;
+    for (auto& p : store_) {
+        p.bytes.assign(luma + 2 * chroma, 128);
+        std::memset(p.bytes.data(), 16, luma);
+        p.plane[0] = p.bytes.data();
+        p.plane[1] = p.bytes.data() + luma;
+        p.plane[2] = p.bytes.data() + luma + chroma;
+    }
+    forward_ = &store_[0];
+    backward_ = &store_[1];
+    sequenceSeen_ = true;
+}
+
+void Mpeg2Decoder::freeFrameStore() {
+    for (auto& p : store_) {
+        std::vector<uint8_t>().swap(p.bytes);
+        p.plane[0] = p.plane[1] = p.plane[2] = nullptr;
+    }
+    forward_ = backward_ = nullptr;
+    slice_.reset();
+}
+
+// ---------------------------------------------------------------------------
+// The picture loop
+
+void Mpeg2Decoder::decodeFrameFromHeader() {
+    decodePicture();
+    while (secondField_ && fault < kFaultFatal) {
+        if (!getHeader()) return;
+        decodePicture();
+    }
+}
+
+int Mpeg2Decoder::decodeStep() {
+    if (!opened || fault >= kFaultFatal) return 0;
+    if (!getHeader()) return 0;
+    if (pictureCodingType == 1 && !secondField_) {
+        anchorFrameCount = emittedFrames;
+        anchorVideoPtsMs = lastVideoPtsMs;
+        audio_->setAnchor(anchorFrameCount, anchorVideoPtsMs);
+    }
+    decodePicture();
+    return fault >= kFaultFatal ? 0 : 1;
+}
+
+int Mpeg2Decoder::decodeUntilEmit() {
+    const uint32_t before = emittedFrames;
+    while (emittedFrames == before) {
+        if (!decodeStep()) return emittedFrames != before;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Opening, seeking, closing
+
+const TitleRecord* Mpeg2Decoder::currentTitle() const {
+    return catalogue_.title(params_.title);
+}
+
+int64_t Mpeg2Decoder::firstSector() const {
+    const TitleRecord* t = currentTitle();
+    return t && !t->cells.empty() ? int64_t(t->cells.front().firstSector) : 0;
+}
+
+void Mpeg2Decoder::resetState() {
+    fault = 0;
+    lastRead = 0;
+    systemStream = false;
+    audioWanted = false;
+    trackSeen.fill(false);
+    trackFormat.fill(0);
+    mpaStarted.fill(false);
+    lastVideoPtsMs = lastAudioPtsMs = lastSubPtsMs = videoStartPtsMs = 0;
+    ptsOffsetMs = 0;
+    baseVobNumber = -1;
+    vobNumber = cellNumber = 0;
+    anchorFrameCount = 0;
+    anchorVideoPtsMs = 0;
+    outputFrames = 0;
+    decodedFrames = emittedFrames = 0;
+    framesSinceStart_ = 0;
+    unemittedReference_ = false;
+    secondField_ = pendingEmit_ = false;
+    rebasePending_ = false;
+    picturesSeen = 0;
+    pictureStructure = 3;
+}
+
+// Looks from the start for a pack header (a system stream) or a sequence
+// header (a raw video stream), then restarts the input in the right mode.
+bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
+    systemStream = false;
+    fault = 0;
+    if (input_->seek(sector) < 0) return false;
+    resetBitReader();
+    bool system = false;
+    for (int i = 0; i < 100000; ++i) {
+        nextStartCode();
+        if (fault >= kFaultFatal) return false;
+        const uint32_t code = showBits(32);
+        if (code == 0x1BA) {
+            system = true;
+            break;
+        }
+        if (code == 0x1B3) break;
+        flushBits(32);
+    }
+    if (system) {
+        fault = 0;
+        if (input_->seek(sector) < 0) return false;
+        systemStream = true;
+        resetBitReader();
+    }
+    return true;
+}
+
+bool Mpeg2Decoder::findSequenceHeader() {
+    if (!detectSystemStream(firstSector())) return false;
+    while (fault < kFaultFatal) {
+        nextStartCode();
+        if (fault >= kFaultFatal) break;
+        if (getBits(32) == 0x1B3) {
+            sequenceHeader();
+            if (frameStoreReady()) return true;
+        }
+    }
+    return false;
+}
+
+void Mpeg2Decoder::filmDetection(int detect24, int force24) {
+    frameRate = sequenceFrameRate;
+    if (!(std::fabs(frameRate - 29.97) < 0.01 && detect24)) return;
+    filmFlag_ = force24 != 0;
+    for (int i = 0; i < 11 && !filmFlag_; ++i) {
+        if (!getHeader()) break;
+        if (i < 10) filmFlag_ = repeatFirstField != 0;
+    }
+    if (filmFlag_) frameRate = 24000.0 / 1001.0;
+    if (fault >= kFaultFatal) fault = 0;
+}
+
+bool Mpeg2Decoder::startDecoding() {
+    do {
+        if (!getHeader()) return false;
+    } while (pictureCodingType != 1);
+    anchorFrameCount = emittedFrames;
+    anchorVideoPtsMs = lastVideoPtsMs;
+    audio_->setAnchor(anchorFrameCount, anchorVideoPtsMs);
+    audioWanted = runMode != kRunVideoOnly || audioMode == 3;
+    audio_->setAudioWanted(audioWanted);
+    decodeFrameFromHeader();
+    if (fault >= kFaultFatal) return false;
+    do {
+        if (!getHeader()) return false;
+    } while (pictureCodingType == 3);
+    decodeFrameFromHeader();
+    return fault < kFaultFatal;
+}
+
+int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& chromaOut,
+                              int& widthOut, int& heightOut) {
+    closeDecoder();
+    params_ = p;
+    resetState();
+    ac3File = p.ac3File;
+    if (!idctVariantFromSetting(p.idct, idctVariant)) {
+        host_.error("STR_ERROR_500");
+        return 0;
+    }
+    audioMode = p.downSampling + 1;
+    audioPath = p.downSampling == 2 ? 1 : 2;
+    audioTrack = std::clamp(p.audioTrack, 0, 7);
+    const int code = p.audioFormat;
+    audioFormat = (code == 1 || code == 3 || code == 5 || code == 6) ? 0 : code + 1;
+    if (audioPath == 1 && code != 0) {
+        host_.error("STR_ERROR_501");
+        return 0;
+    }
+    subtitleStream = p.subtitleStream >= 0 && p.subtitleStream < 32 ? p.subtitleStream : -1;
+    if (!input_->open(p.files, p.useAspi != 0, p.angle, p.title, p.saveBufferSize,
+                      p.saveBufferLocation == 1, p.tempPath))
+        return 0;
+    opened = true;
+    if (!findSequenceHeader()) {
+        host_.error("STR_ERROR_502");
+        closeDecoder();
+        return 0;
+    }
+    filmDetection(p.detect24Fps, p.force24);
+    audio_->open(audioMode, p.ac3Gain, p.dolby != 0, p.avSynch != 0);
+    if (hooks.subpictureReset) hooks.subpictureReset();
+    fault = 0;
+    if (input_->seek(firstSector()) < 0) {
+        host_.error("STR_ERROR_502");
+        closeDecoder();
+        return 0;
+    }
+    resetBitReader();
+    if (!startDecoding()) {
+        host_.error("STR_ERROR_502");
+        closeDecoder();
+        return 0;
+    }
+    rateOut = frameRate;
+    chromaOut = chromaFormat;
+    widthOut = codedWidth;
+    heightOut = codedHeight;
+    return 1;
+}
+
+int Mpeg2Decoder::reseek(int64_t sector, bool report) {
+    if (!opened) return 0;
+    fault = 0;
+    trackSeen.fill(false);
+    mpaStarted.fill(false);
+    lastVideoPtsMs = lastAudioPtsMs = lastSubPtsMs = videoStartPtsMs = 0;
+    anchorFrameCount = 0;
+    anchorVideoPtsMs = 0;
+    decodedFrames = emittedFrames = 0;
+    outputFrames = 0;
+    framesSinceStart_ = 0;
+    unemittedReference_ = false;
+    secondField_ = pendingEmit_ = false;
+    rebasePending_ = false;
+    audioWanted = false;
+    audio_->setAudioWanted(false);
+    audio_->open(audioMode, params_.ac3Gain, params_.dolby != 0, params_.avSynch != 0);
+    if (hooks.subpictureReset) hooks.subpictureReset();
+    const TitleRecord* t = currentTitle();
+    if (sector == 0 && t && t->noCellFilter) ptsOffsetMs = 0;
+    if (input_->seek(sector) < 0) {
+        if (report) host_.error("STR_ERROR_504");
+        return 0;
+    }
+    resetBitReader();
+    if (!startDecoding()) {
+        if (report) host_.error("STR_ERROR_504");
+        return 0;
+    }
+    return 1;
+}
+
+int Mpeg2Decoder::currentTimeSeconds() const {
+    const TitleRecord* t = currentTitle();
+    double cellSum = 0;
+    if (t) {
+        if (t->noCellFilter) {
+            const int index = input_->fileIndex();
+            for (const auto& c : t->cells)
+                if (int(c.vobId) - 1 < index) cellSum += c.duration;
+        } else {
+            for (const auto& c : t->cells)
+                if (int(c.vobId) < vobNumber) cellSum += c.duration;
+        }
+    }
+    double seconds;
+    if (mpeg2) {
+        if (t && t->noCellFilter)
+            seconds = double(lastAudioPtsMs + ptsOffsetMs) / 1000.0;
+        else
+            seconds = cellSum + double(lastAudioPtsMs) / 1000.0;
+    } else {
+        seconds = cellSum + (frameRate > 0 ? outputFrames / frameRate : 0.0);
+    }
+    return int(seconds);
+}
+
+void Mpeg2Decoder::closeDecoder() {
+    const bool wasOpen = opened || frameStoreReady();
+    if (opened) input_->close();
+    opened = false;
+    freeFrameStore();
+    sequenceSeen_ = false;
+    if (wasOpen && hooks.closed) hooks.closed();
+}
+
+int Mpeg2Decoder::reopenDecoder() {
+    if (!input_->reopen()) return 0;
+    opened = true;
+    if (!frameStoreReady()) setupFrameStore();
+    return frameStoreReady() ? 1 : 0;
+}
+
+int Mpeg2Decoder::getAudioSampleRate() const { return audio_->sampleRate(); }
+
+// ---------------------------------------------------------------------------
+// Scan of plain VOB/MPEG files
+
+int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
+                               const int* cancel) {
+    closeDecoder();
+    catalogue_.clear();
+    runMode = kRunScan;
+    params_ = DecoderOpenParams{};
+    scanAudioFound_.fill(false);
+    scanAudioType_.fill(0);
+    scanSubFound_.fill(false);
+    TitleRecord title;
+    title.noCellFilter = true;
+    int64_t sectorBase = 0;
+    double wholeSeconds = 0;
+    const std::string prefix = host_.text("STR_ERROR_71");
+    auto fail = [&](const char* key) {
+        if (key) host_.error(key);
+        input_->close();
+        freeFrameStore();
+        return 0;
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        resetState();
+        audioTrack = 255;
+        subtitleStream = -1;
+        if (!input_->open({files[i]}, false, 0, -1, 1, false, {})) return fail(nullptr);
+        if (!detectSystemStream(0)) return fail("STR_ERROR_505");
+        int pictures = 0;
+        bool sequence = false;
+        bool film = false, filmOpen = false;
+        double rate = 0;
+        while (fault < kFaultFatal) {
+            nextStartCode();
+            if (fault >= kFaultFatal) break;
+            const uint32_t code = getBits(32);
+            if (code == 0x100) {
+                ++pictures;
+                if (filmOpen && pictures <= 10) {
+                    pictureHeader();
+                    film = repeatFirstField != 0;
+                    if (film) filmOpen = false;
+                }
+                if (pictures % 50 == 0) {
+                    host_.setStatus(format("%s %d/%d %s [%d]", prefix.c_str(), int(i + 1),
+                                           int(files.size()), files[i].c_str(), pictures));
+                    const int64_t size = input_->fileSectors(0);
+                    host_.setProgress(size > 0 ? int(input_->currentSector() * 100 / size) : 0, 100);
+                    host_.pumpMessages();
+                    if ((cancel && *cancel) || input_->cancelRequested()) return fail(nullptr);
+                }
+            } else if (code == 0x1B3) {
+                sequenceHeader();
+                if (!sequence && frameStoreReady()) {
+                    sequence = true;
+                    rate = sequenceFrameRate;
+                    if (std::fabs(rate - 29.97) < 0.01 && detect24) {
+                        film = force24 != 0;
+                        filmOpen = !film;
+                    }
+                }
+            }
+        }
+        if (!sequence) return fail("STR_ERROR_505");
+        if (pictures == 0) return fail("STR_ERROR_506");
+        if (film) rate = 24000.0 / 1001.0;
+        if (i == 0) frameRate = rate;
+        const int64_t size = input_->fileSectors(0);
+        CellRecord cell;
+        cell.firstSector = uint32_t(sectorBase);
+        cell.lastSector = uint32_t(sectorBase + size - 1);
+        cell.vobId = uint16_t(i + 1);
+        cell.cellId = uint8_t(i + 1);
+        cell.angle = 1;
+        cell.chapter = int32_t(i);
+        cell.duration = rate > 0 ? pictures / rate : 0.0;
+        wholeSeconds += std::floor(cell.duration);
+        title.cells.push_back(cell);
+        sectorBase += size;
+        input_->close();
+        freeFrameStore();
+    }
+    const int total = int(wholeSeconds);
+    title.label = format("[00] Length  %02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
+    title.duration = 0;
+    for (const auto& c : title.cells) title.duration += c.duration;
+    for (int k = 0; k < 8; ++k) {
+        if (scanAudioFound_[size_t(k)]) {
+            title.audioText[size_t(k)] = scanAudioText_[size_t(k)];
+            title.audioCoding[size_t(k)] = scanAudioType_[size_t(k)] - 1;
+        } else {
+            title.audioText[size_t(k)] = format("[%02d] Free channel", k);
+            title.audioCoding[size_t(k)] = -1;
+        }
+        title.audioStream[size_t(k)] = k;
+    }
+    title.audioCount = 8;
+    for (int k = 0; k < 32; ++k) {
+        title.subpictureText[size_t(k)] =
+            scanSubFound_[size_t(k)] ? format("[%02d] subtitle", k) : format("[%02d] Free channel", k);
+        title.subpictureStream[size_t(k)] = k;
+    }
+    title.subpictureCount = 32;
+    title.palette[0] = {0, 128, 128};
+    for (int k = 1; k < 16; ++k) title.palette[size_t(k)] = {255, 128, 128};
+    title.hasPalette = true;
+    catalogue_.titles.push_back(std::move(title));
+    return 1;
+}
+
+}  // namespace zembra

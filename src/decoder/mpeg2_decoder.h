@@ -1,0 +1,441 @@
+#pragma once
+// The MPEG-1/MPEG-2 video decoder: reads the title's bytes 4096 at a time,
+// demultiplexes program and system streams on the fly (video to the bit
+// reader, the chosen audio track and subtitle stream to their consumers),
+// parses the headers, reconstructs pictures into a three-buffer frame store
+// and hands each picture, in display order, to the frame sink.
+//
+// There is one decoder per process; it runs on the user-interface thread only.
+// The frame queue drives it one picture at a time through decodeStep().
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decoder/idct.h"
+#include "decoder/mc.h"
+
+namespace zembra {
+
+class UiHost;
+struct TitleCatalogue;
+struct TitleRecord;
+
+// Fault codes: 1-49 damage inside a picture (recoverable), 50 and up stop decoding.
+enum DecoderFault : int {
+    kFaultNone = 0,
+    kFaultBadCoefficient = 1,
+    kFaultBadMacroblockType = 2,
+    kFaultBadBlockPattern = 3,
+    kFaultBadAddressIncrement = 4,
+    kFaultBadSlice = 10,
+    kFaultFatal = 50,
+    kFaultNoPicture = 100,
+    kFaultEndOfInput = 101,
+    kFaultReadError = 102,
+};
+
+enum RunMode : int { kRunVideoAudio = 1, kRunVideoOnly = 2, kRunAudioOnly = 3, kRunScan = 4 };
+
+// Where the decoder's bytes come from. The title reader implements it for DVD
+// titles (see makeSourceReaderInput); PlainFileInput reads plain files.
+class DecoderInput {
+public:
+    virtual ~DecoderInput() = default;
+    virtual int open(const std::vector<std::string>& files, bool useDiscLayer, int angle, int title,
+                     int bufferMegabytes, bool bufferOnDisk, const std::string& tempPath) = 0;
+    virtual int reopen() = 0;
+    // -1 on failure, else >= 0.
+    virtual int seek(int64_t sector) = 0;
+    // Bytes delivered (up to length; fewer only at the end), 0 at the end of
+    // the stream, -1 on a read error.
+    virtual int read(uint8_t* destination, int length) = 0;
+    virtual int close() = 0;
+    virtual int64_t currentSector() const = 0;
+    virtual int64_t sectorsBefore() const = 0;  // sectors of the files before the current one
+    virtual int64_t fileSectors(int index) const = 0;
+    virtual int fileIndex() const = 0;  // file of the set now being read
+    virtual bool cancelRequested() const { return false; }
+};
+
+// Plain files read one after the other as one stream; sectors are 2048-byte
+// units over the whole set. The decoder's default input.
+class PlainFileInput : public DecoderInput {
+public:
+    ~PlainFileInput() override;
+    int open(const std::vector<std::string>& files, bool useDiscLayer, int angle, int title,
+             int bufferMegabytes, bool bufferOnDisk, const std::string& tempPath) override;
+    int reopen() override;
+    int seek(int64_t sector) override;
+    int read(uint8_t* destination, int length) override;
+    int close() override;
+    int64_t currentSector() const override;
+    int64_t sectorsBefore() const override;
+    int64_t fileSectors(int index) const override;
+    int fileIndex() const override { return current_; }
+
+private:
+    bool openFile(int index);
+    std::vector<std::string> files_;
+    std::vector<int64_t> sizes_;  // bytes
+    std::FILE* file_ = nullptr;
+    int current_ = -1;
+    int64_t position_ = 0;  // byte offset over the whole set
+};
+
+// Audio payloads of the chosen track. The audio module plugs in here; the
+// default does nothing, so video-only runs need no audio at all.
+class AudioRoute {
+public:
+    virtual ~AudioRoute() = default;
+    virtual void open(int /*audioMode*/, double /*gain*/, bool /*dolby*/, bool /*avSynch*/) {}
+    virtual void setAudioWanted(bool /*wanted*/) {}
+    virtual void setSyncInputs(int64_t /*lastAudioPtsMs*/, int64_t /*videoStartPtsMs*/,
+                               double /*sourceRate*/, bool /*mpeg2*/) {}
+    virtual void setAnchor(uint32_t /*frameCount*/, int64_t /*videoPtsMs*/) {}
+    virtual void ac3Start() {}
+    virtual void ac3Payload(const uint8_t* /*data*/, size_t /*length*/) {}
+    virtual void mpaStart() {}
+    virtual void mpaPayload(const uint8_t* /*data*/, size_t /*length*/) {}
+    virtual void lpcmPayload(const uint8_t* /*data*/, size_t /*length*/) {}
+    // "%dHz %s" of the first valid MPEG audio frame header in the bytes.
+    // The default reads the header itself, so a scan names MPEG audio tracks
+    // even without the audio module.
+    virtual bool mpaProbe(const uint8_t* data, size_t length, std::string& text);
+    virtual int sampleRate() const { return 48000; }
+};
+
+// One picture in display order, as handed to the frame sink. The planes
+// belong to the frame store and stay valid until the next decodeStep().
+struct DecodedPicture {
+    const uint8_t* planes[3] = {nullptr, nullptr, nullptr};
+    int width = 0;  // coded (multiple of 16); rows are packed at these widths
+    int height = 0;
+    int chromaWidth = 0;
+    int chromaHeight = 0;
+    int chromaFormat = 1;
+    uint32_t frameNumber = 0;  // decoded-frame counter, from 0
+    int pictureType = 0;       // 1 I, 2 P, 3 B
+    bool topFieldFirst = false;
+    bool repeatFirstField = false;
+    bool progressiveFrame = false;
+    bool fieldPictures = false;  // made of two field pictures
+};
+
+// Everything openDecoder takes, in the order of the settings it comes from.
+struct DecoderOpenParams {
+    std::vector<std::string> files;
+    int audioTrack = 0;       // 0-7
+    int audioFormat = 0;      // title's coding: 0 AC-3, 2 MPEG, 3 MPEG-2x, 4 LPCM, 6 DTS
+    int subtitleStream = -1;  // -1 none
+    int subOffset = 0;
+    int subColor = 1;
+    int useAspi = 0;
+    int downSampling = 0;
+    int frameRate = 2;
+    int detect24Fps = 1;
+    int force24 = 0;
+    double ac3Gain = 3.0;
+    int title = -1;  // index into the catalogue, -1 = plain files
+    int angle = 0;
+    int idct = 0;  // iDCT setting 0-4
+    int luminanceFilter = 0;
+    int luminanceGain = 128;
+    int luminanceOffset = 0;
+    int avSynch = 0;
+    int deinterlace = 0;
+    int dolby = 1;
+    int saveBufferSize = 1;
+    int saveBufferLocation = 0;
+    std::string ac3File;
+    std::string tempPath;
+};
+
+struct DecoderHooks {
+    // A picture is complete in display order.
+    std::function<void(const DecodedPicture&)> emitFrame;
+    // A payload of the chosen sub-picture stream (its PTS is in lastSubPtsMs).
+    std::function<void(const uint8_t*, size_t)> subpicturePayload;
+    // Sub-picture state reset (open, reseek).
+    std::function<void()> subpictureReset;
+    // The decoder was closed (queued frames can go).
+    std::function<void()> closed;
+};
+
+class Mpeg2Decoder {
+public:
+    static constexpr int kReadSize = 4096;
+
+    Mpeg2Decoder(UiHost& host, TitleCatalogue& catalogue);
+    ~Mpeg2Decoder();
+    Mpeg2Decoder(const Mpeg2Decoder&) = delete;
+    Mpeg2Decoder& operator=(const Mpeg2Decoder&) = delete;
+
+    // Input and audio; the decoder keeps pointers, the owner keeps them alive.
+    // Without setInput the decoder reads plain files.
+    void setInput(DecoderInput* input);
+    DecoderInput& input() { return *input_; }
+    void setAudio(AudioRoute* audio);
+    DecoderHooks hooks;
+
+    void setRunMode(int mode) { runMode = mode; }
+    int getRunMode() const { return runMode; }
+
+    // 1 on success with the source rate (after film detection), chroma format
+    // and coded size; 0 on failure (message shown, decoder closed).
+    int openDecoder(const DecoderOpenParams& params, double& frameRate, int& chromaFormat,
+                    int& width, int& height);
+    // Restarts decoding at a sector of the file set; 1 on success.
+    int reseek(int64_t sector, bool report = true);
+    int currentTimeSeconds() const;
+    // Builds a one-title catalogue from plain VOB/MPEG files; 1 on success.
+    int scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
+                     const int* cancel = nullptr);
+    void closeDecoder();
+    int reopenDecoder();
+    int getAudioSampleRate() const;
+
+    // --- The picture loop ---
+    // Reads headers up to the next picture header; 1 when one was read.
+    int getHeader();
+    // Decodes the picture whose header getHeader read (a frame or one field),
+    // rotating the frame store and emitting the display picture when a frame
+    // is complete.
+    void decodePicture();
+    // getHeader, the A/V anchor at I-pictures, decodePicture. 1 when a picture
+    // was decoded, 0 at the end of the input or on a fatal fault.
+    int decodeStep();
+    // decodeStep until one more picture has been emitted; 1 when one was.
+    int decodeUntilEmit();
+    // At the end of a stream: emits the last reference picture, which no later
+    // picture will push out. Used by the decode command (the rip never shows it).
+    bool flushLastReference();
+
+    // --- Bit reader (video elementary stream) ---
+    uint32_t showBits(int n) {  // 1..32
+        return uint32_t(window_ >> (64 - n));
+    }
+    void flushBits(int n) {
+        window_ <<= n;
+        windowBits_ -= n;
+        if (windowBits_ < 32) refillWindow();
+    }
+    uint32_t getBits(int n) {
+        uint32_t v = showBits(n);
+        flushBits(n);
+        return v;
+    }
+    uint32_t getBit() { return getBits(1); }
+    void nextStartCode();
+    // Resets the bit reader at the current input position.
+    void resetBitReader();
+
+    // --- State (plain and public, as the rest of the engine reads it) ---
+    int fault = 0;
+    int lastRead = 0;
+    int runMode = kRunVideoAudio;
+    bool systemStream = false;
+    bool opened = false;
+
+    // Audio routing.
+    int audioTrack = 0;
+    int audioFormat = 0;  // code + 1, 0 = whatever the track carries
+    int audioMode = 1;
+    bool audioWanted = false;
+    int audioPath = 2;  // 2 decode to PCM, 1 export raw AC-3
+    int subtitleStream = -1;
+    std::string ac3File;
+    std::array<bool, 8> trackSeen{};
+    std::array<int, 8> trackFormat{};
+    std::array<bool, 8> mpaStarted{};
+
+    // Timing (ms).
+    int64_t lastVideoPtsMs = 0;
+    int64_t lastAudioPtsMs = 0;
+    int64_t lastSubPtsMs = 0;
+    int64_t videoStartPtsMs = 0;
+    int64_t ptsOffsetMs = 0;
+    int baseVobNumber = -1;
+    int vobNumber = 0;
+    int cellNumber = 0;
+    uint32_t anchorFrameCount = 0;
+    int64_t anchorVideoPtsMs = 0;
+    uint32_t outputFrames = 0;  // handed out by the frame queue (MPEG-1 timing)
+
+    // Sequence state.
+    int horizontalSize = 0;
+    int verticalSize = 0;
+    int aspectRatio = 0;
+    int frameRateCode = 0;
+    bool mpeg2 = false;
+    bool progressiveSequence = false;
+    int chromaFormat = 1;
+    uint8_t intraMatrix[64]{};  // natural order
+    uint8_t nonIntraMatrix[64]{};
+    uint8_t chromaIntraMatrix[64]{};
+    uint8_t chromaNonIntraMatrix[64]{};
+    int mbWidth = 0;
+    int mbHeight = 0;
+    int codedWidth = 0;
+    int codedHeight = 0;
+    int chromaWidth = 0;
+    int chromaHeight = 0;
+    int blockCount = 6;
+    double sequenceFrameRate = 0.0;
+    double frameRate = 0.0;  // after film detection
+
+    // Picture header and coding extension.
+    int temporalReference = 0;
+    int pictureCodingType = 0;
+    int fullPelForward = 0;
+    int forwardFCode = 0;
+    int fullPelBackward = 0;
+    int backwardFCode = 0;
+    int fCode[2][2]{};
+    int intraDcPrecision = 0;
+    int pictureStructure = 3;
+    int topFieldFirst = 0;
+    int framePredFrameDct = 1;
+    int concealmentMotionVectors = 0;
+    int qScaleType = 0;
+    int intraVlcFormat = 0;
+    int alternateScan = 0;
+    int repeatFirstField = 0;
+    int progressiveFrame = 1;
+
+    IdctVariant idctVariant = IdctVariant::Ap922;
+
+    // Frame store: the forward (older) and backward (newer) references and the
+    // B-picture buffer; each three planes, rows packed at the plane width.
+    struct Picture {
+        std::vector<uint8_t> bytes;
+        uint8_t* plane[3] = {nullptr, nullptr, nullptr};
+    };
+    Picture* forwardRef() { return forward_; }
+    Picture* backwardRef() { return backward_; }
+    Picture* bPicture() { return &store_[2]; }
+    bool frameStoreReady() const { return !store_[0].bytes.empty(); }
+
+    uint32_t decodedFrames = 0;  // frames counted (field pairs once)
+    uint32_t emittedFrames = 0;
+    int picturesSeen = 0;  // picture start codes (scan)
+
+    UiHost& host() { return host_; }
+    TitleCatalogue& catalogue() { return catalogue_; }
+
+    // Slice-level work of the picture reconstruction (mpeg2_slice.cpp).
+    struct SliceContext;
+
+private:
+    friend struct SliceContext;
+
+    // Input and demultiplexer.
+    bool fillBuffer();
+    int readByte();
+    uint32_t readBytes(int n);
+    void skipBytes(int64_t n);
+    void refillWindow();
+    void refillSlow();
+    void updateVideoEnd();
+    // Finds the next video payload; false when the input has ended.
+    bool demux();
+    void privateStream1();
+    void privateStream2();
+    void mpegAudioPacket(int track);
+    void videoPacket();
+    void copyPayload(int64_t length, const std::function<void(const uint8_t*, size_t)>& sink);
+    void collectPayload(int64_t length, std::vector<uint8_t>& out);
+    int64_t readPesPts(int& headerBytesLeft, bool& hasPts);
+    void exportAc3(const uint8_t* data, size_t length, bool first);
+
+    // Headers.
+    void sequenceHeader();
+    void extensionsAndUserData();
+    void sequenceExtension();
+    void quantMatrixExtension();
+    void pictureDisplayExtension();
+    void pictureCodingExtension();
+    void gopHeader();
+    void pictureHeader();
+    void loadMatrix(uint8_t* matrix);
+    void setupFrameStore();
+    double frameRateFromCode() const;
+
+    // Opening.
+    bool findSequenceHeader();
+    void filmDetection(int detect24, int force24);
+    bool startDecoding();
+    void resetState();
+    void freeFrameStore();
+    void emit(const Picture* picture);
+    void finishFrame();
+    bool detectSystemStream(int64_t firstSector);
+    int64_t firstSector() const;
+    int64_t streamPos() const { return bufferBase_ + (readPtr_ - buffer_); }
+    void notePts(int64_t ms);
+    void decodeFrameFromHeader();
+    const TitleRecord* currentTitle() const;
+
+    UiHost& host_;
+    TitleCatalogue& catalogue_;
+    std::unique_ptr<PlainFileInput> plainInput_;
+    DecoderInput* input_ = nullptr;
+    AudioRoute defaultAudio_;
+    AudioRoute* audio_ = &defaultAudio_;
+    DecoderOpenParams params_;
+    bool filmFlag_ = false;
+    bool scanning_ = false;
+    bool headerSeen_ = false;
+    bool sequenceSeen_ = false;
+
+    // Read buffer.
+    alignas(16) uint8_t buffer_[kReadSize + 16]{};
+    int bufferLength_ = 0;
+    const uint8_t* readPtr_ = buffer_;
+    const uint8_t* videoEnd_ = buffer_;
+    int64_t bufferBase_ = 0;       // stream offset of buffer_[0]
+    int64_t payloadEnd_ = 0;       // stream offset of the end of the video payload
+    int privateStream2Count_ = 0;
+    uint64_t window_ = 0;
+    int windowBits_ = 0;
+    int zeroFill_ = 0;  // bytes fed past the end of the input
+
+    // Scan.
+    std::array<bool, 8> scanAudioFound_{};
+    std::array<int, 8> scanAudioType_{};
+    std::array<std::string, 8> scanAudioText_{};
+    std::array<bool, 32> scanSubFound_{};
+
+    // Frame store.
+    std::array<Picture, 3> store_;
+    Picture* forward_ = nullptr;
+    Picture* backward_ = nullptr;
+    bool secondField_ = false;
+    bool pendingEmit_ = false;
+    Picture* currentTarget_ = nullptr;
+    int currentType_ = 0;
+    uint32_t framesSinceStart_ = 0;
+    bool unemittedReference_ = false;
+    bool inputEnded_ = false;
+    int endFault_ = kFaultEndOfInput;
+    bool rebasePending_ = false;
+    std::vector<uint8_t> payload_;
+    int firstFieldType_ = 0;
+    bool haveReference_ = false;
+    struct SliceDeleter {
+        void operator()(SliceContext* s) const;
+    };
+    std::unique_ptr<SliceContext, SliceDeleter> slice_;
+    const McKernels* mc_ = nullptr;
+    const IdctKernels* idct_ = nullptr;
+};
+
+// The title reader behind the DecoderInput interface.
+class SourceReader;
+std::unique_ptr<DecoderInput> makeSourceReaderInput(SourceReader& reader);
+
+}  // namespace zembra

@@ -1,0 +1,931 @@
+// Picture reconstruction: slices, macroblocks, coefficients, inverse
+// quantisation, inverse transform and motion-compensated prediction.
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "decoder/mpeg2_decoder.h"
+#include "decoder/mpeg2_vlc.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <emmintrin.h>
+#define ZEMBRA_X86 1
+#endif
+
+namespace zembra {
+
+namespace {
+
+constexpr int kFaultBadMotionCode = 5;
+
+inline uint8_t clampPixel(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+void putBlockPlain(const int16_t* b, uint8_t* dst, int stride) {
+    for (int y = 0; y < 8; ++y, dst += stride, b += 8)
+        for (int x = 0; x < 8; ++x) dst[x] = clampPixel(b[x] + 128);
+}
+void addBlockPlain(const int16_t* b, uint8_t* dst, int stride) {
+    for (int y = 0; y < 8; ++y, dst += stride, b += 8)
+        for (int x = 0; x < 8; ++x) dst[x] = clampPixel(dst[x] + b[x]);
+}
+
+#ifdef ZEMBRA_X86
+// Saturating 16-bit adds before the unsigned pack give the same bytes as
+// the plain clamp: anything past 32767 is past 255 too.
+__attribute__((target("sse2"))) void putBlockSse2(const int16_t* b, uint8_t* dst, int stride) {
+    const __m128i bias = _mm_set1_epi16(128);
+    for (int y = 0; y < 8; ++y, dst += stride) {
+        __m128i v = _mm_adds_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * 8)), bias);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+}
+__attribute__((target("sse2"))) void addBlockSse2(const int16_t* b, uint8_t* dst, int stride) {
+    const __m128i z = _mm_setzero_si128();
+    for (int y = 0; y < 8; ++y, dst += stride) {
+        __m128i p = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), z);
+        __m128i v = _mm_adds_epi16(p, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * 8)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+    }
+}
+#endif
+
+struct BlockOps {
+    void (*put)(const int16_t*, uint8_t*, int);
+    void (*add)(const int16_t*, uint8_t*, int);
+};
+const BlockOps& blockOps() {
+    static const BlockOps ops = [] {
+        BlockOps o{putBlockPlain, addBlockPlain};
+#ifdef ZEMBRA_X86
+        if (detectSimdLevel() >= SimdLevel::Sse2) o = {putBlockSse2, addBlockSse2};
+#endif
+        return o;
+    }();
+    return ops;
+}
+
+enum MotionType { kMotionField = 1, kMotionFrame = 2, kMotion16x8 = 2, kMotionDualPrime = 3 };
+
+}  // namespace
+
+struct Mpeg2Decoder::SliceContext {
+    explicit SliceContext(Mpeg2Decoder& dec) : d(dec) {}
+
+    Mpeg2Decoder& d;
+    alignas(64) int16_t blocks[12][64] = {};
+    int pmv[2][2][2] = {};
+    int dcPred[3] = {};
+    int qscale = 1;
+    int qscaleCode = 1;
+    int qmatScale = -1;
+    int qmat[4][64] = {};  // quantiser_scale x matrix, natural order
+
+    // Current macroblock.
+    int mbType = 0;
+    int motionType = 0;
+    int dctType = 0;
+    int fieldSelect[2][2] = {};
+    int mv[2][2][2] = {};  // [r][s][t] as used for prediction
+    int dmvector[2] = {};
+
+    // Picture.
+    Picture* cur = nullptr;
+    Picture* fwd = nullptr;
+    Picture* bwd = nullptr;
+    int type = 0;
+    int structure = 3;
+    bool field = false;
+    bool secondField = false;
+    int parity = 0;  // of the current field
+    int mbCount = 0;
+    int mbAddr = 0;
+    bool complete = false;
+    int W = 0, H = 0, CW = 0, CH = 0;
+    int fmt = 1;
+    int lumaStride = 0, chromaStride = 0;
+    int cmbW = 8, cmbH = 8;
+    const vlc::CoefficientTable* intraTable = nullptr;
+    const vlc::CoefficientTable* interTable = nullptr;
+    const uint8_t* scan = vlc::kZigZag;
+    const McKernels* mc = nullptr;
+    IdctKernels idct{};
+    BlockOps ops{};
+    alignas(16) uint8_t edge[24 * 24] = {};
+
+    void decode(Picture* target, bool second);
+    void slice(uint32_t code);
+    void macroblock(int addr);
+    void skipped(int addr);
+    bool modes();
+    int motionDelta(int fcode);
+    int wrapVector(int v, int fcode);
+    void motionVector(int r, int s, bool dmv, bool fieldInFrame);
+    void motionVectors(int s);
+    void mpeg1Vectors(int s);
+    void updateQuant();
+    void intraBlock(int16_t* blk, int cc, const int* q);
+    void interBlock(int16_t* blk, const int* q);
+    void mpeg1IntraBlock(int16_t* blk, int cc, const int* q);
+    void mpeg1InterBlock(int16_t* blk, const int* q);
+    void predict(int mbx, int mby);
+    void predictDir(int dir, bool avg, int mbx, int mby);
+    void mcPlanes(const Picture* ref, int refParity, int dstParityRow, int lx, int ly, int lh,
+                  int mvx, int mvy, bool avg, int mbx, int mby, int dstRowOffset, bool fieldInFrame);
+    void mcBlock(const uint8_t* base, int stride, int pw, int ph, uint8_t* dst, int dstStride,
+                 int sx, int sy, int half, int w, int h, bool avg);
+    uint8_t* dest(int plane, int mbx, int mby) const;
+};
+
+void Mpeg2Decoder::decodePicture() {
+    if (!frameStoreReady() || fault >= kFaultFatal) return;
+    const bool isField = pictureStructure != 3;
+    if (!isField && secondField_) {
+        // A lone first field: the frame ends here with what it has.
+        secondField_ = false;
+        if (pendingEmit_) {
+            pendingEmit_ = false;
+            finishFrame();
+        }
+    }
+    const bool first = !isField || !secondField_;
+    Picture* target;
+    if (first) {
+        if (pictureCodingType != 3) {
+            std::swap(forward_, backward_);
+            target = backward_;
+        } else {
+            target = bPicture();
+        }
+        currentTarget_ = target;
+        currentType_ = pictureCodingType;
+    } else {
+        target = currentTarget_;
+    }
+    if (!slice_) slice_.reset(new SliceContext(*this));
+    slice_->decode(target, !first);
+    if (isField && first) {
+        secondField_ = true;
+        pendingEmit_ = true;
+        return;
+    }
+    secondField_ = false;
+    pendingEmit_ = false;
+    finishFrame();
+}
+
+void Mpeg2Decoder::SliceDeleter::operator()(SliceContext* s) const { delete s; }
+
+void Mpeg2Decoder::finishFrame() {
+    ++decodedFrames;
+    ++framesSinceStart_;
+    if (currentType_ == 3) {
+        emit(bPicture());
+    } else {
+        if (framesSinceStart_ > 1 && unemittedReference_) emit(forward_);
+        unemittedReference_ = true;
+    }
+}
+
+bool Mpeg2Decoder::flushLastReference() {
+    if (!frameStoreReady() || !unemittedReference_ || framesSinceStart_ == 0) return false;
+    unemittedReference_ = false;
+    emit(backward_);
+    return true;
+}
+
+void Mpeg2Decoder::emit(const Picture* picture) {
+    if (picture == forward_) unemittedReference_ = false;
+    if (fault > 0 && fault < kFaultFatal) fault = 0;
+    DecodedPicture p;
+    for (int i = 0; i < 3; ++i) p.planes[i] = picture->plane[i];
+    p.width = codedWidth;
+    p.height = codedHeight;
+    p.chromaWidth = chromaWidth;
+    p.chromaHeight = chromaHeight;
+    p.chromaFormat = chromaFormat;
+    p.frameNumber = emittedFrames++;
+    p.pictureType = picture == bPicture() ? 3 : currentType_;
+    p.topFieldFirst = topFieldFirst != 0;
+    p.repeatFirstField = repeatFirstField != 0;
+    p.progressiveFrame = progressiveFrame != 0;
+    p.fieldPictures = pictureStructure != 3;
+    if (hooks.emitFrame) hooks.emitFrame(p);
+}
+
+uint8_t* Mpeg2Decoder::SliceContext::dest(int plane, int mbx, int mby) const {
+    if (plane == 0)
+        return cur->plane[0] + (field && parity ? W : 0) + size_t(mby) * 16 * lumaStride + mbx * 16;
+    return cur->plane[plane] + (field && parity ? CW : 0) + size_t(mby) * cmbH * chromaStride +
+           mbx * cmbW;
+}
+
+void Mpeg2Decoder::SliceContext::decode(Picture* target, bool second) {
+    cur = target;
+    fwd = d.forward_;
+    bwd = d.backward_;
+    type = d.pictureCodingType;
+    structure = d.pictureStructure;
+    field = structure != 3;
+    parity = structure == 2 ? 1 : 0;
+    secondField = second;
+    W = d.codedWidth;
+    H = d.codedHeight;
+    CW = d.chromaWidth;
+    CH = d.chromaHeight;
+    fmt = d.chromaFormat;
+    lumaStride = field ? 2 * W : W;
+    chromaStride = field ? 2 * CW : CW;
+    cmbW = fmt == 3 ? 16 : 8;
+    cmbH = fmt == 1 ? 8 : 16;
+    mbCount = d.mbWidth * (field ? d.mbHeight / 2 : d.mbHeight);
+    intraTable = &vlc::coefficientTable(d.intraVlcFormat && d.mpeg2 ? 1 : 0);
+    interTable = &vlc::coefficientTable(0);
+    scan = d.alternateScan && d.mpeg2 ? vlc::kAlternateScan : vlc::kZigZag;
+    mc = &mcKernels(mcFamilyFor(d.idctVariant));
+    idct = idctKernels();
+    ops = blockOps();
+    qmatScale = -1;
+    complete = false;
+    if (type < 1 || type > 3) {
+        // D-pictures and reserved types are not reconstructed.
+        return;
+    }
+    while (!complete && d.fault < kFaultFatal) {
+        d.nextStartCode();
+        if (d.fault >= kFaultFatal) break;
+        const uint32_t code = d.showBits(32);
+        if (code < 0x101 || code > 0x1AF) {
+            d.fault = kFaultBadSlice;
+            break;
+        }
+        d.flushBits(32);
+        slice(code);
+        if (d.fault > 0 && d.fault < kFaultFatal) d.fault = 0;
+    }
+}
+
+void Mpeg2Decoder::SliceContext::updateQuant() {
+    if (qmatScale == qscale) return;
+    qmatScale = qscale;
+    for (int i = 0; i < 64; ++i) {
+        qmat[0][i] = qscale * d.intraMatrix[i];
+        qmat[1][i] = qscale * d.nonIntraMatrix[i];
+        qmat[2][i] = qscale * d.chromaIntraMatrix[i];
+        qmat[3][i] = qscale * d.chromaNonIntraMatrix[i];
+    }
+}
+
+void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
+    int row = int(code & 0xFF);
+    if (d.mpeg2 && d.verticalSize > 2800) row += int(d.getBits(3)) << 7;
+    qscaleCode = int(d.getBits(5));
+    qscale = !d.mpeg2 ? qscaleCode : d.qScaleType ? vlc::kNonLinearQuant[qscaleCode] : 2 * qscaleCode;
+    if (d.mpeg2 && d.showBits(1)) d.flushBits(9);
+    while (d.getBit() && d.fault < kFaultFatal) d.flushBits(8);
+
+    const int dcReset = 128 << (d.mpeg2 ? d.intraDcPrecision : 0);
+    dcPred[0] = dcPred[1] = dcPred[2] = dcReset;
+    std::memset(pmv, 0, sizeof pmv);
+
+    // First address increment.
+    int inc = 0;
+    for (;;) {
+        const vlc::Entry e = vlc::mbaTable()[d.showBits(11)];
+        if (e.length == 0) {
+            d.fault = kFaultBadAddressIncrement;
+            return;
+        }
+        d.flushBits(e.length);
+        if (e.value == vlc::kMbaStuffing) continue;
+        if (e.value == vlc::kMbaEscape) {
+            inc += 33;
+            continue;
+        }
+        inc += e.value;
+        break;
+    }
+    int addr = (row - 1) * d.mbWidth + inc - 1;
+    if (row < 1 || addr < 0 || addr >= mbCount) return;  // slice outside the picture
+
+    for (;;) {
+        macroblock(addr);
+        if (d.fault) return;
+        if (++addr >= mbCount) {
+            complete = true;
+            return;
+        }
+        if (d.showBits(23) == 0) return;  // end of slice
+        inc = 0;
+        for (;;) {
+            const vlc::Entry e = vlc::mbaTable()[d.showBits(11)];
+            if (e.length == 0) {
+                d.fault = kFaultBadAddressIncrement;
+                return;
+            }
+            d.flushBits(e.length);
+            if (e.value == vlc::kMbaStuffing) continue;
+            if (e.value == vlc::kMbaEscape) {
+                inc += 33;
+                continue;
+            }
+            inc += e.value;
+            break;
+        }
+        for (int k = 1; k < inc; ++k) {
+            skipped(addr);
+            if (++addr >= mbCount) {
+                complete = true;
+                return;
+            }
+        }
+    }
+}
+
+int Mpeg2Decoder::SliceContext::motionDelta(int fcode) {
+    const vlc::Entry e = vlc::motionTable()[d.showBits(11)];
+    if (e.length == 0) {
+        d.fault = kFaultBadMotionCode;
+        return 0;
+    }
+    d.flushBits(e.length);
+    const int code = e.value;
+    if (code == 0 || fcode <= 1) return code;
+    const int rsize = fcode - 1;
+    const int residual = int(d.getBits(rsize));
+    const int delta = ((std::abs(code) - 1) << rsize) + residual + 1;
+    return code < 0 ? -delta : delta;
+}
+
+int Mpeg2Decoder::SliceContext::wrapVector(int v, int fcode) {
+    const int rsize = fcode - 1;
+    const int high = (16 << rsize) - 1, low = -(16 << rsize), range = 32 << rsize;
+    if (v < low) v += range;
+    else if (v > high) v -= range;
+    return v;
+}
+
+// One motion vector of an MPEG-2 macroblock; fieldInFrame: a field vector
+// of a frame picture, whose vertical predictor is kept in frame units.
+void Mpeg2Decoder::SliceContext::motionVector(int r, int s, bool dmv, bool fieldInFrame) {
+    for (int t = 0; t < 2; ++t) {
+        const int fcode = std::clamp(d.fCode[s][t], 1, 15);
+        const int delta = motionDelta(fcode);
+        if (dmv) {
+            const uint32_t b = d.showBits(2);
+            if (b & 2) {
+                dmvector[t] = (b & 1) ? -1 : 1;
+                d.flushBits(2);
+            } else {
+                dmvector[t] = 0;
+                d.flushBits(1);
+            }
+        }
+        int pred = pmv[r][s][t];
+        if (t == 1 && fieldInFrame) pred >>= 1;
+        const int v = wrapVector(pred + delta, fcode);
+        mv[r][s][t] = v;
+        pmv[r][s][t] = (t == 1 && fieldInFrame) ? v * 2 : v;
+    }
+}
+
+void Mpeg2Decoder::SliceContext::motionVectors(int s) {
+    if (!field) {
+        if (motionType == kMotionFrame) {
+            motionVector(0, s, false, false);
+            pmv[1][s][0] = pmv[0][s][0];
+            pmv[1][s][1] = pmv[0][s][1];
+        } else if (motionType == kMotionField) {
+            fieldSelect[0][s] = int(d.getBit());
+            motionVector(0, s, false, true);
+            fieldSelect[1][s] = int(d.getBit());
+            motionVector(1, s, false, true);
+        } else {  // dual prime
+            motionVector(0, s, true, true);
+            pmv[1][s][0] = pmv[0][s][0];
+            pmv[1][s][1] = pmv[0][s][1];
+        }
+    } else {
+        if (motionType == kMotionField) {
+            fieldSelect[0][s] = int(d.getBit());
+            motionVector(0, s, false, false);
+            pmv[1][s][0] = pmv[0][s][0];
+            pmv[1][s][1] = pmv[0][s][1];
+        } else if (motionType == kMotion16x8) {
+            fieldSelect[0][s] = int(d.getBit());
+            motionVector(0, s, false, false);
+            fieldSelect[1][s] = int(d.getBit());
+            motionVector(1, s, false, false);
+        } else {
+            motionVector(0, s, true, false);
+            pmv[1][s][0] = pmv[0][s][0];
+            pmv[1][s][1] = pmv[0][s][1];
+        }
+    }
+}
+
+void Mpeg2Decoder::SliceContext::mpeg1Vectors(int s) {
+    const int fcode = std::clamp(s == 0 ? d.forwardFCode : d.backwardFCode, 1, 15);
+    const bool fullPel = (s == 0 ? d.fullPelForward : d.fullPelBackward) != 0;
+    for (int t = 0; t < 2; ++t) {
+        const int delta = motionDelta(fcode);
+        const int v = wrapVector(pmv[0][s][t] + delta, fcode);
+        pmv[0][s][t] = pmv[1][s][t] = v;
+        mv[0][s][t] = fullPel ? v * 2 : v;
+    }
+}
+
+bool Mpeg2Decoder::SliceContext::modes() {
+    const vlc::Entry* table = vlc::mbTypeTable(type);
+    const vlc::Entry e = table[d.showBits(6)];
+    if (e.length == 0) {
+        d.fault = kFaultBadMacroblockType;
+        return false;
+    }
+    d.flushBits(e.length);
+    mbType = e.value;
+    if (d.mpeg2) {
+        if (mbType & (vlc::kMbForward | vlc::kMbBackward)) {
+            motionType = (!field && d.framePredFrameDct) ? kMotionFrame : int(d.getBits(2));
+            if (motionType == 0) {
+                d.fault = kFaultBadMacroblockType;
+                return false;
+            }
+        } else if (mbType & vlc::kMbIntra) {
+            motionType = field ? kMotionField : kMotionFrame;  // concealment vectors
+        }
+        dctType = (!field && !d.framePredFrameDct && (mbType & (vlc::kMbIntra | vlc::kMbPattern)))
+                      ? int(d.getBit())
+                      : 0;
+    } else {
+        motionType = kMotionFrame;
+        dctType = 0;
+    }
+    return true;
+}
+
+void Mpeg2Decoder::SliceContext::intraBlock(int16_t* blk, int cc, const int* q) {
+    const vlc::Entry e = (cc == 0 ? vlc::dcLumaTable() : vlc::dcChromaTable())[d.showBits(10)];
+    d.flushBits(e.length);
+    const int size = e.value;
+    int diff = 0;
+    if (size) {
+        diff = int(d.getBits(size));
+        if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
+    }
+    dcPred[cc] += diff;
+    blk[0] = int16_t(dcPred[cc] << (3 - d.intraDcPrecision));
+    const vlc::CoefficientTable& table = *intraTable;
+    int i = 0;
+    for (;;) {
+        const uint32_t bits = d.showBits(32);
+        const vlc::Coefficient& c = table.lookup(bits >> 16);
+        if (c.run == vlc::kEob) {
+            d.flushBits(c.length);
+            return;
+        }
+        int level;
+        bool negative;
+        if (c.run == vlc::kEscape) {
+            i += int((bits >> 20) & 63) + 1;
+            level = int((bits >> 8) & 0xFFF);
+            if ((level & 0x7FF) == 0 || i > 63) {
+                d.fault = kFaultBadCoefficient;
+                return;
+            }
+            negative = level >= 2048;
+            if (negative) level = 4096 - level;
+            d.flushBits(24);
+        } else if (c.length) {
+            i += c.run + 1;
+            if (i > 63) {
+                d.fault = kFaultBadCoefficient;
+                return;
+            }
+            level = c.level;
+            negative = (bits >> (31 - c.length)) & 1;
+            d.flushBits(c.length + 1);
+        } else {
+            d.fault = kFaultBadCoefficient;
+            return;
+        }
+        const int pos = scan[i];
+        const int v = (level * q[pos]) >> 4;
+        blk[pos] = int16_t(negative ? -v : v);
+    }
+}
+
+void Mpeg2Decoder::SliceContext::interBlock(int16_t* blk, const int* q) {
+    const vlc::CoefficientTable& table = *interTable;
+    int i = -1;
+    bool firstCoefficient = true;
+    for (;;) {
+        const uint32_t bits = d.showBits(32);
+        int level;
+        bool negative;
+        if (firstCoefficient && (bits >> 31)) {
+            // "1s": the short form of (0, 1) for the first coefficient.
+            i = 0;
+            level = 1;
+            negative = (bits >> 30) & 1;
+            d.flushBits(2);
+        } else {
+            const vlc::Coefficient& c = table.lookup(bits >> 16);
+            if (c.run == vlc::kEob) {
+                d.flushBits(c.length);
+                return;
+            }
+            if (c.run == vlc::kEscape) {
+                i += int((bits >> 20) & 63) + 1;
+                level = int((bits >> 8) & 0xFFF);
+                if ((level & 0x7FF) == 0 || i > 63) {
+                    d.fault = kFaultBadCoefficient;
+                    return;
+                }
+                negative = level >= 2048;
+                if (negative) level = 4096 - level;
+                d.flushBits(24);
+            } else if (c.length) {
+                i += c.run + 1;
+                if (i > 63) {
+                    d.fault = kFaultBadCoefficient;
+                    return;
+                }
+                level = c.level;
+                negative = (bits >> (31 - c.length)) & 1;
+                d.flushBits(c.length + 1);
+            } else {
+                d.fault = kFaultBadCoefficient;
+                return;
+            }
+        }
+        firstCoefficient = false;
+        const int pos = scan[i];
+        const int v = ((2 * level + 1) * q[pos]) >> 5;
+        blk[pos] = int16_t(negative ? -v : v);
+    }
+}
+
+namespace {
+// MPEG-1 escape: 6-bit run, then an 8-bit level, extended to 16 bits for
+// magnitudes of 128 and more.
+inline bool mpeg1Escape(Mpeg2Decoder& d, int& i, int& level, bool& negative) {
+    d.flushBits(6);
+    i += int(d.getBits(6)) + 1;
+    int l = int(d.getBits(8));
+    if (l == 0) {
+        l = int(d.getBits(8));
+    } else if (l == 128) {
+        l = int(d.getBits(8)) - 256;
+    } else if (l > 128) {
+        l -= 256;
+    }
+    if (l == 0 || i > 63) return false;
+    negative = l < 0;
+    level = negative ? -l : l;
+    return true;
+}
+inline int16_t mpeg1Value(int v, bool negative) {
+    if (v) v = (v - 1) | 1;
+    if (negative) return int16_t(v > 2048 ? -2048 : -v);
+    return int16_t(v > 2047 ? 2047 : v);
+}
+}  // namespace
+
+void Mpeg2Decoder::SliceContext::mpeg1IntraBlock(int16_t* blk, int cc, const int* q) {
+    const vlc::Entry e = (cc == 0 ? vlc::dcLumaTable() : vlc::dcChromaTable())[d.showBits(10)];
+    d.flushBits(e.length);
+    const int size = e.value;
+    int diff = 0;
+    if (size) {
+        diff = int(d.getBits(size));
+        if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
+    }
+    dcPred[cc] += diff;
+    blk[0] = int16_t(dcPred[cc] << 3);
+    const vlc::CoefficientTable& table = vlc::coefficientTable(0);
+    int i = 0;
+    for (;;) {
+        const uint32_t bits = d.showBits(32);
+        const vlc::Coefficient& c = table.lookup(bits >> 16);
+        if (c.run == vlc::kEob) {
+            d.flushBits(c.length);
+            return;
+        }
+        int level;
+        bool negative;
+        if (c.run == vlc::kEscape) {
+            if (!mpeg1Escape(d, i, level, negative)) {
+                d.fault = kFaultBadCoefficient;
+                return;
+            }
+        } else if (c.length) {
+            i += c.run + 1;
+            if (i > 63) {
+                d.fault = kFaultBadCoefficient;
+                return;
+            }
+            level = c.level;
+            negative = (bits >> (31 - c.length)) & 1;
+            d.flushBits(c.length + 1);
+        } else {
+            d.fault = kFaultBadCoefficient;
+            return;
+        }
+        const int pos = scan[i];
+        blk[pos] = mpeg1Value((level * q[pos]) >> 3, negative);
+    }
+}
+
+void Mpeg2Decoder::SliceContext::mpeg1InterBlock(int16_t* blk, const int* q) {
+    const vlc::CoefficientTable& table = vlc::coefficientTable(0);
+    int i = -1;
+    bool firstCoefficient = true;
+    for (;;) {
+        const uint32_t bits = d.showBits(32);
+        int level;
+        bool negative;
+        if (firstCoefficient && (bits >> 31)) {
+            i = 0;
+            level = 1;
+            negative = (bits >> 30) & 1;
+            d.flushBits(2);
+        } else {
+            const vlc::Coefficient& c = table.lookup(bits >> 16);
+            if (c.run == vlc::kEob) {
+                d.flushBits(c.length);
+                return;
+            }
+            if (c.run == vlc::kEscape) {
+                if (!mpeg1Escape(d, i, level, negative)) {
+                    d.fault = kFaultBadCoefficient;
+                    return;
+                }
+            } else if (c.length) {
+                i += c.run + 1;
+                if (i > 63) {
+                    d.fault = kFaultBadCoefficient;
+                    return;
+                }
+                level = c.level;
+                negative = (bits >> (31 - c.length)) & 1;
+                d.flushBits(c.length + 1);
+            } else {
+                d.fault = kFaultBadCoefficient;
+                return;
+            }
+        }
+        firstCoefficient = false;
+        const int pos = scan[i];
+        blk[pos] = mpeg1Value(((2 * level + 1) * q[pos]) >> 4, negative);
+    }
+}
+
+void Mpeg2Decoder::SliceContext::mcBlock(const uint8_t* base, int stride, int pw, int ph,
+                                         uint8_t* dst, int dstStride, int sx, int sy, int half,
+                                         int w, int h, bool avg) {
+    const int needW = w + (half & 1), needH = h + (half >> 1);
+    const uint8_t* src;
+    int ss;
+    if (sx < 0 || sy < 0 || sx + needW > pw || sy + needH > ph) {
+        // The source reaches outside the plane (a damaged or hostile vector):
+        // read the nearest edge pixels instead, never past the plane.
+        for (int r = 0; r < needH; ++r) {
+            const int yy = std::clamp(sy + r, 0, ph - 1);
+            const uint8_t* row = base + size_t(yy) * stride;
+            for (int c = 0; c < needW; ++c) edge[r * 24 + c] = row[std::clamp(sx + c, 0, pw - 1)];
+        }
+        src = edge;
+        ss = 24;
+    } else {
+        src = base + size_t(sy) * stride + sx;
+        ss = stride;
+    }
+    mc->fn[avg ? 1 : 0][w == 16 ? 1 : 0][half](dst, dstStride, src, ss, h);
+}
+
+// Prediction of one macroblock (or one field or half of it) from `ref`.
+// refParity: -1 the whole frame, 0/1 one of its fields. lx, ly: position of
+// the block in the reference view; lh: luma rows. The destination is the
+// macroblock, moved down by dstRowOffset rows of the picture and, for a field
+// of a frame picture (fieldInFrame), starting at row dstParityRow with the
+// stride doubled.
+void Mpeg2Decoder::SliceContext::mcPlanes(const Picture* ref, int refParity, int dstParityRow,
+                                          int lx, int ly, int lh, int mvx, int mvy, bool avg,
+                                          int mbx, int mby, int dstRowOffset, bool fieldInFrame) {
+    if (!ref) return;
+    // Luma.
+    {
+        const int stride = refParity >= 0 ? 2 * W : W;
+        const int ph = refParity >= 0 ? H / 2 : H;
+        const uint8_t* base = ref->plane[0] + (refParity == 1 ? W : 0);
+        int dstStride = fieldInFrame ? 2 * lumaStride : lumaStride;
+        uint8_t* dst = dest(0, mbx, mby) + (fieldInFrame ? dstParityRow * lumaStride : 0) +
+                       size_t(dstRowOffset) * lumaStride;
+        const int half = (mvx & 1) | ((mvy & 1) << 1);
+        mcBlock(base, stride, W, ph, dst, dstStride, lx + (mvx >> 1), ly + (mvy >> 1), half, 16, lh,
+                avg);
+    }
+    // Chroma.
+    const int cmvx = fmt == 3 ? mvx : mvx / 2;
+    const int cmvy = fmt == 1 ? mvy / 2 : mvy;
+    const int cx = fmt == 3 ? lx : lx / 2;
+    const int cy = fmt == 1 ? ly / 2 : ly;
+    const int ch = fmt == 1 ? lh / 2 : lh;
+    const int cRowOffset = fmt == 1 ? dstRowOffset / 2 : dstRowOffset;
+    const int stride = refParity >= 0 ? 2 * CW : CW;
+    const int ph = refParity >= 0 ? CH / 2 : CH;
+    const int half = (cmvx & 1) | ((cmvy & 1) << 1);
+    const int dstStride = fieldInFrame ? 2 * chromaStride : chromaStride;
+    for (int p = 1; p < 3; ++p) {
+        const uint8_t* base = ref->plane[p] + (refParity == 1 ? CW : 0);
+        uint8_t* dst = dest(p, mbx, mby) + (fieldInFrame ? dstParityRow * chromaStride : 0) +
+                       size_t(cRowOffset) * chromaStride;
+        mcBlock(base, stride, CW, ph, dst, dstStride, cx + (cmvx >> 1), cy + (cmvy >> 1), half,
+                cmbW, ch, avg);
+    }
+}
+
+void Mpeg2Decoder::SliceContext::predictDir(int dir, bool avg, int mbx, int mby) {
+    const Picture* ref = dir == 0 ? fwd : bwd;
+    if (!field) {
+        if (motionType == kMotionFrame) {
+            mcPlanes(ref, -1, 0, mbx * 16, mby * 16, 16, mv[0][dir][0], mv[0][dir][1], avg, mbx, mby,
+                     0, false);
+        } else if (motionType == kMotionField) {
+            for (int r = 0; r < 2; ++r)
+                mcPlanes(ref, fieldSelect[r][dir], r, mbx * 16, mby * 8, 8, mv[r][dir][0],
+                         mv[r][dir][1], avg, mbx, mby, 0, true);
+        } else {  // dual prime, forward only
+            const int mx = mv[0][0][0], my = mv[0][0][1];
+            for (int p = 0; p < 2; ++p) {
+                int m = d.topFieldFirst ? (p == 0 ? 1 : 3) : (p == 0 ? 3 : 1);
+                const int dmx = ((mx * m + (mx > 0)) >> 1) + dmvector[0];
+                const int dmy = ((my * m + (my > 0)) >> 1) + dmvector[1] + (p == 0 ? -1 : 1);
+                mcPlanes(ref, p, p, mbx * 16, mby * 8, 8, mx, my, false, mbx, mby, 0, true);
+                mcPlanes(ref, 1 - p, p, mbx * 16, mby * 8, 8, dmx, dmy, true, mbx, mby, 0, true);
+            }
+        }
+        return;
+    }
+    // Field pictures: the second field of a P picture may predict from the
+    // first field of its own frame.
+    auto refFor = [&](int sel) -> const Picture* {
+        if (dir == 0 && type == 2 && secondField && sel != parity) return cur;
+        return ref;
+    };
+    if (motionType == kMotionField) {
+        const int sel = fieldSelect[0][dir];
+        mcPlanes(refFor(sel), sel, 0, mbx * 16, mby * 16, 16, mv[0][dir][0], mv[0][dir][1], avg, mbx,
+                 mby, 0, false);
+    } else if (motionType == kMotion16x8) {
+        for (int r = 0; r < 2; ++r) {
+            const int sel = fieldSelect[r][dir];
+            mcPlanes(refFor(sel), sel, 0, mbx * 16, mby * 16 + 8 * r, 8, mv[r][dir][0],
+                     mv[r][dir][1], avg, mbx, mby, 8 * r, false);
+        }
+    } else {  // dual prime
+        const int mx = mv[0][0][0], my = mv[0][0][1];
+        const int dmx = ((mx + (mx > 0)) >> 1) + dmvector[0];
+        const int dmy = ((my + (my > 0)) >> 1) + dmvector[1] + (parity == 0 ? -1 : 1);
+        mcPlanes(ref, parity, 0, mbx * 16, mby * 16, 16, mx, my, false, mbx, mby, 0, false);
+        const Picture* opposite = secondField ? cur : ref;
+        mcPlanes(opposite, 1 - parity, 0, mbx * 16, mby * 16, 16, dmx, dmy, true, mbx, mby, 0,
+                 false);
+    }
+}
+
+void Mpeg2Decoder::SliceContext::predict(int mbx, int mby) {
+    const bool f = mbType & vlc::kMbForward, b = mbType & vlc::kMbBackward;
+    if (f) predictDir(0, false, mbx, mby);
+    if (b) predictDir(1, f, mbx, mby);
+    if (!f && !b && type == 2) {
+        // P macroblock without motion: zero vector from the same position.
+        const int saveType = motionType;
+        motionType = field ? kMotionField : kMotionFrame;
+        fieldSelect[0][0] = parity;
+        std::memset(mv, 0, sizeof mv);
+        predictDir(0, false, mbx, mby);
+        motionType = saveType;
+    }
+}
+
+void Mpeg2Decoder::SliceContext::skipped(int addr) {
+    const int mbx = addr % d.mbWidth, mby = addr / d.mbWidth;
+    const int dcReset = 128 << (d.mpeg2 ? d.intraDcPrecision : 0);
+    dcPred[0] = dcPred[1] = dcPred[2] = dcReset;
+    if (type == 2) {
+        std::memset(pmv, 0, sizeof pmv);
+        std::memset(mv, 0, sizeof mv);
+        mbType = vlc::kMbForward;
+        motionType = field ? kMotionField : kMotionFrame;
+        fieldSelect[0][0] = parity;
+    } else if (mbType & vlc::kMbIntra) {
+        return;  // not allowed after an intra macroblock; nothing to predict from
+    }
+    // B pictures repeat the previous macroblock's prediction.
+    predict(mbx, mby);
+}
+
+void Mpeg2Decoder::SliceContext::macroblock(int addr) {
+    const int mbx = addr % d.mbWidth, mby = addr / d.mbWidth;
+    if (!modes()) return;
+    if (mbType & vlc::kMbQuant) {
+        qscaleCode = int(d.getBits(5));
+        qscale = !d.mpeg2 ? qscaleCode
+                          : d.qScaleType ? vlc::kNonLinearQuant[qscaleCode] : 2 * qscaleCode;
+    }
+    const bool intra = mbType & vlc::kMbIntra;
+    if (intra) {
+        if (d.mpeg2 && d.concealmentMotionVectors) {
+            motionVectors(0);
+            d.flushBits(1);  // marker
+        } else {
+            std::memset(pmv, 0, sizeof pmv);
+        }
+    } else {
+        const int dcReset = 128 << (d.mpeg2 ? d.intraDcPrecision : 0);
+        dcPred[0] = dcPred[1] = dcPred[2] = dcReset;
+        if (d.mpeg2) {
+            if (mbType & vlc::kMbForward) motionVectors(0);
+            if (mbType & vlc::kMbBackward) motionVectors(1);
+        } else {
+            if (mbType & vlc::kMbForward) mpeg1Vectors(0);
+            if (mbType & vlc::kMbBackward) mpeg1Vectors(1);
+        }
+        if (type == 2 && !(mbType & vlc::kMbForward)) std::memset(pmv, 0, sizeof pmv);
+    }
+    if (d.fault) return;
+
+    const int nb = d.blockCount;
+    int cbp;
+    if (intra) {
+        cbp = (1 << nb) - 1;
+    } else if (mbType & vlc::kMbPattern) {
+        const vlc::Entry e = vlc::cbpTable()[d.showBits(9)];
+        if (e.length == 0 || (!d.mpeg2 && e.value == 0)) {
+            d.fault = kFaultBadBlockPattern;
+            return;
+        }
+        d.flushBits(e.length);
+        cbp = e.value;
+        if (nb == 8) cbp = (cbp << 2) | int(d.getBits(2));
+        else if (nb == 12) cbp = (cbp << 6) | int(d.getBits(6));
+    } else {
+        cbp = 0;
+    }
+
+    if (!intra) predict(mbx, mby);
+    if (cbp == 0) return;
+
+    updateQuant();
+    for (int b = 0; b < nb; ++b) {
+        if (!(cbp & (1 << (nb - 1 - b)))) continue;
+        int16_t* blk = blocks[b];
+        const bool chroma = b >= 4;
+        const int* q = qmat[(chroma && fmt != 1 ? 2 : 0) + (intra ? 0 : 1)];
+        if (d.mpeg2) {
+            if (intra)
+                intraBlock(blk, chroma ? 1 + ((b - 4) & 1) : 0, q);
+            else
+                interBlock(blk, q);
+        } else {
+            if (intra)
+                mpeg1IntraBlock(blk, chroma ? 1 + ((b - 4) & 1) : 0, q);
+            else
+                mpeg1InterBlock(blk, q);
+        }
+        if (d.fault) {
+            for (int k = 0; k < nb; ++k) std::memset(blocks[k], 0, sizeof blocks[k]);
+            return;
+        }
+    }
+
+    for (int b = 0; b < nb; ++b) {
+        if (!(cbp & (1 << (nb - 1 - b)))) continue;
+        int16_t* blk = blocks[b];
+        inverseTransform(d.idctVariant, blk, idct);
+        uint8_t* dst;
+        int stride;
+        if (b < 4) {
+            stride = dctType ? 2 * lumaStride : lumaStride;
+            dst = dest(0, mbx, mby) + (b & 1) * 8 +
+                  (dctType ? (b >> 1) * lumaStride : (b >> 1) * 8 * lumaStride);
+        } else {
+            const int ci = b - 4;
+            const int plane = 1 + (ci & 1);
+            const int k = ci >> 1;  // 4:2:2: 0 top, 1 bottom; 4:4:4: also 2, 3 on the right
+            const bool fieldDct = dctType && fmt != 1;
+            stride = fieldDct ? 2 * chromaStride : chromaStride;
+            dst = dest(plane, mbx, mby) + (k >> 1) * 8 +
+                  ((k & 1) ? (fieldDct ? chromaStride : 8 * chromaStride) : 0);
+        }
+        if (intra)
+            ops.put(blk, dst, stride);
+        else
+            ops.add(blk, dst, stride);
+        std::memset(blk, 0, 64 * sizeof(int16_t));
+    }
+}
+
+}  // namespace zembra
