@@ -1,0 +1,232 @@
+#include "encoder/mpeg_writer.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "encoder/layer2/layer2_encoder.h"
+#include "encoder/mux/multiplexer.h"
+#include "encoder/video_encoder.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+MpegWriter::MpegWriter(UiHost& host, const int* cancel)
+    : host_(host),
+      cancel_(cancel),
+      video_(std::make_unique<VideoEncoder>(host)),
+      audio_(std::make_unique<Layer2Encoder>(host)),
+      mux_(std::make_unique<Multiplexer>(host)),
+      pcm_(std::make_unique<PcmStore>()) {}
+
+MpegWriter::~MpegWriter() {
+    if (open_) closeMpeg();
+}
+
+std::string MpegWriter::pieceName(const std::string& base, int n) {
+    std::string stem = base;
+    std::size_t dot = stem.rfind('.');
+    if (dot != std::string::npos) stem.resize(dot);
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "_%02d.mpg", n);
+    return stem + suffix;
+}
+
+int MpegWriter::picturesCoded() const { return video_->picturesCoded(); }
+
+static bool fileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
+    if (open_) closeMpeg();
+    EncoderParams p;
+    if (!a.overwrite && fileExists(a.outputPath)) {
+        if (host_.messageBox(BoxKind::Question,
+                             a.outputPath + " " + host_.text("STR_ERROR_406")) != BoxAnswer::Yes)
+            return false;
+    }
+    p.outputPath = a.outputPath;
+    p.basePath = a.outputPath;
+    p.overwrite = a.overwrite;
+    p.frameCount = a.frameCount;
+    p.width = a.width;
+    p.height = a.height;
+    p.chromaCode = a.chromaCode;
+    p.motionSearch = a.motionSearch < 0 ? 0 : a.motionSearch > 3 ? 3 : a.motionSearch;
+    p.paddMin = a.paddMin;
+    p.paddMax = a.paddMax;
+    p.muxRateFactor = a.muxRateFactor;
+    if (a.chromaCode != 1 && a.chromaCode != 3) {
+        host_.error("STR_ERROR_348");
+        return false;
+    }
+    if (a.width <= 0 || a.height <= 0 || a.width % 16 || a.height % 16) {
+        host_.error("STR_ERROR_349");
+        return false;
+    }
+    const CpuLevel level = detectCpuLevel();
+    p.cpuChoice = a.cpu;
+    switch (a.cpu) {
+        case 0:
+            kernels_ = makeKernels(level);
+            break;
+        case 1:  // no x86-64 processor reports 3DNow
+            host_.error("STR_ERROR_350");
+            return false;
+        case 2:
+            host_.error("STR_ERROR_351");
+            return false;
+        default:
+            kernels_ = plainKernels();
+            break;
+    }
+    p.simd = a.cpu >= 0 && a.cpu <= 2;
+    p.bitRate = a.videoKbps * 1000.0;
+    p.maxBitRate = a.maxVideoKbps * 1000.0;
+    p.audioBitrateIndex = a.audioBitrateIndex;
+    p.dctChoice = a.dct;
+    p.quantMat = a.quantMat;
+    if (!matchFrameRate(a.frameRate, p.rate)) {
+        host_.error("STR_ERROR_352");
+        return false;
+    }
+    p.frameRate = a.frameRate;
+    p.pieceNumber = 1;
+    pcm_->clear();
+    fedTotal_ = fedPiece_ = 0;
+    p.pulldown = a.pulldown;
+    if (p.pulldown && p.rate.frameRateCode != 1) {
+        host_.error("STR_ERROR_353");
+        p.pulldown = false;
+    }
+    p.streamKind = a.mpegStream == 1 ? 3 : 1;
+    p.vbvSize = a.vbv;
+    if (p.streamKind == 1 && a.vbv != 20) {
+        if (!host_.ask("STR_ERROR_102")) return false;
+    }
+    applyStreamTables(p);
+    params_ = p;
+    if (!startEngines()) return false;
+    open_ = true;
+    return true;
+}
+
+bool MpegWriter::startEngines() {
+    const EncoderParams& p = params_;
+    MuxSettings ms;
+    ms.layout = p.svcdLayout ? MuxLayout::Svcd : MuxLayout::Vcd;
+    ms.outputPath = p.outputPath;
+    ms.videoBitRate = p.bitRate;
+    ms.audioBitrateIndex = p.audioBitrateIndex;
+    ms.muxRateFactor = p.muxRateFactor;
+    ms.frameRate = p.rate.rate;
+    ms.pulldown = p.pulldown;
+    mux_->reset(ms);
+    videoFailed_ = false;
+    Multiplexer* mux = mux_.get();
+    if (!video_->videoStart(p, kernels_, mux->videoStore(),
+                            [mux](const VideoUnit& u) { return mux->pushVideoUnit(u); }))
+        return false;
+    Layer2Settings ls;
+    ls.bitrateIndex = p.audioBitrateIndex;
+    ls.frameRate = p.rate.rate;
+    if (!audio_->audioStart(ls, mux->audioStore(),
+                            [mux](const AudioUnit& u) { return mux->pushAudioUnit(u); })) {
+        video_->videoEnd();
+        return false;
+    }
+    return true;
+}
+
+bool MpegWriter::finishEngines() {
+    bool ok = true;
+    // Pictures still waiting for their B-picture partners are coded too,
+    // so every picture fed ends up in the piece.
+    if (video_->running() && !videoFailed_ && !video_->videoCodeRest()) ok = false;
+    while (audio_->running() && pcm_->size() > 2304) {
+        if (!audio_->audioEncodeFrame(*pcm_)) {
+            ok = false;
+            break;
+        }
+    }
+    audio_->audioEnd();
+    video_->videoEnd();
+    if (!mux_->muxDrain()) ok = false;
+    pcm_->clear();
+    return ok;
+}
+
+bool MpegWriter::fail() {
+    finishEngines();
+    open_ = false;
+    return false;
+}
+
+bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
+                                const std::uint8_t* cr, const std::int16_t* pcm,
+                                int sampleCount) {
+    if (!open_) return false;
+    if (fedTotal_ >= params_.frameCount) return fail();
+    if (sampleCount > 0 && !pcm_->append(pcm, static_cast<std::size_t>(sampleCount))) {
+        host_.error("STR_ERROR_354");
+        return fail();
+    }
+    if (!video_->videoPut(y, cb, cr)) {
+        videoFailed_ = true;
+        return fail();
+    }
+    ++fedTotal_;
+    ++fedPiece_;
+    if (fedPiece_ == 1) {
+        if (!video_->videoCodeNext()) videoFailed_ = true;
+    } else if ((fedPiece_ - 1) % kAnchorDistance == 0) {
+        for (int m = 0; m < kAnchorDistance && !videoFailed_; ++m) {
+            if (m > 0) host_.pumpMessages();
+            if (!video_->videoCodeNext()) videoFailed_ = true;
+        }
+    }
+    if (videoFailed_ || (cancel_ && *cancel_)) return fail();
+    while (pcm_->size() > 2304) {
+        if (!audio_->audioEncodeFrame(*pcm_)) return fail();
+    }
+    if (!mux_->muxPump()) return fail();
+    return true;
+}
+
+double MpegWriter::getMpegSizeMB() const {
+    return static_cast<double>(mux_->bytesWritten()) / 1048576.0;
+}
+
+bool MpegWriter::nextMpegPiece() {
+    if (!open_) return false;
+    bool ok = finishEngines();
+    if (!ok) {
+        open_ = false;
+        return false;
+    }
+    ++params_.pieceNumber;
+    params_.outputPath = pieceName(params_.basePath, params_.pieceNumber);
+    if (!params_.overwrite && fileExists(params_.outputPath)) {
+        if (host_.messageBox(BoxKind::Question, params_.outputPath + host_.text("STR_ERROR_406")) !=
+            BoxAnswer::Yes) {
+            open_ = false;
+            return false;
+        }
+    }
+    pcm_->clear();
+    fedPiece_ = 0;
+    if (!startEngines()) {
+        open_ = false;
+        return false;
+    }
+    return true;
+}
+
+void MpegWriter::closeMpeg() {
+    if (!open_) return;
+    finishEngines();
+    open_ = false;
+}
+
+}  // namespace zembra

@@ -1,0 +1,91 @@
+#pragma once
+// The MPEG output of a rip: one video encoder, one Layer II encoder and one
+// program-stream multiplexer writing one numbered piece at a time.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "encoder/encoder_params.h"
+#include "encoder/kernels.h"
+
+namespace zembra {
+
+class UiHost;
+class VideoEncoder;
+class Layer2Encoder;
+class Multiplexer;
+struct PcmStore;
+
+// The output settings the writer is opened with, field by field.
+struct MpegOpenArgs {
+    std::string outputPath;
+    int mpegStream = 0;      // "MPEGStream": 0 MPEG-1, 1 MPEG-2
+    int frameCount = 0;      // "MaxFrames"
+    int width = 352, height = 288;
+    int motionSearch = 0;    // "MotionSearch"
+    int cpu = 0;             // "CPU": 0 MMX, 1 3DNow, 2 SSE2, 3 plain
+    int dct = 0;             // "DCT"
+    int vbv = 20;            // "VBV"
+    int chromaCode = 1;      // 1 4:2:0, 3 4:4:4
+    int videoKbps = 1150;    // "VideoBitRate"
+    int maxVideoKbps = 2600; // "MaxVideoBitRate"
+    int audioBitrateIndex = 11;
+    double frameRate = 25.0;
+    int paddMin = 30, paddMax = 90;
+    double muxRateFactor = 1.014;  // 1 + "MuxRate" / 100
+    bool overwrite = false;
+    bool pulldown = false;
+    int quantMat = 0;
+};
+
+class MpegWriter {
+public:
+    // `cancel` (may be null) is the flag the user interface sets to stop.
+    MpegWriter(UiHost& host, const int* cancel = nullptr);
+    ~MpegWriter();
+    MpegWriter(const MpegWriter&) = delete;
+    MpegWriter& operator=(const MpegWriter&) = delete;
+
+    [[nodiscard]] bool openMpeg(const MpegOpenArgs& args);
+    // One picture in display order with the 44.1 kHz stereo samples that
+    // belong to it (sampleCount counts 16-bit values). False means stop; the
+    // writer has already finished the piece.
+    [[nodiscard]] bool writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
+                                      const std::uint8_t* cr, const std::int16_t* pcm,
+                                      int sampleCount);
+    double getMpegSizeMB() const;
+    [[nodiscard]] bool nextMpegPiece();
+    void closeMpeg();
+
+    bool isOpen() const { return open_; }
+    const EncoderParams& params() const { return params_; }
+    int picturesFed() const { return fedTotal_; }
+    // Pictures coded in the current piece.
+    int picturesCoded() const;
+    const VideoEncoder& video() const { return *video_; }
+    // Name of piece n (n >= 2) of a base path: cut at the last '.' and
+    // "_%02d.mpg" appended.
+    static std::string pieceName(const std::string& base, int n);
+
+private:
+    bool startEngines();
+    // Codes what is left, ends the encoders and closes the piece's file.
+    bool finishEngines();
+    bool fail();
+
+    UiHost& host_;
+    const int* cancel_;
+    EncoderParams params_;
+    EncoderKernels kernels_{};
+    std::unique_ptr<VideoEncoder> video_;
+    std::unique_ptr<Layer2Encoder> audio_;
+    std::unique_ptr<Multiplexer> mux_;
+    std::unique_ptr<PcmStore> pcm_;
+    bool open_ = false;
+    bool videoFailed_ = false;
+    int fedTotal_ = 0;   // every piece
+    int fedPiece_ = 0;
+};
+
+}  // namespace zembra

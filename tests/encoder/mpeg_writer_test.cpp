@@ -1,0 +1,194 @@
+// The MPEG writer: opening checks and their messages, piece naming, every fed
+// picture coded, and whole program streams through ffmpeg.
+
+#include <algorithm>
+
+#include "encoder/mpeg_writer.h"
+#include "encoder/presets.h"
+#include "venc_support.h"
+
+namespace zembra::venctest {
+namespace {
+
+MpegOpenArgs args(const fs::path& out, int mpegStream, int w, int h, double fps, int kbps,
+                  int frames) {
+    MpegOpenArgs a;
+    a.outputPath = out.string();
+    a.mpegStream = mpegStream;
+    a.frameCount = frames;
+    a.width = w;
+    a.height = h;
+    a.vbv = mpegStream == 0 ? 20 : 112;
+    a.videoKbps = kbps;
+    a.audioBitrateIndex = 11;
+    a.frameRate = fps;
+    a.overwrite = true;
+    a.cpu = 0;
+    return a;
+}
+
+TEST(MpegWriterOpen, ChecksInOrderWithTheirMessages) {
+    fs::path dir = workDir("open");
+    struct Case {
+        const char* what;
+        void (*change)(MpegOpenArgs&);
+        const char* key;
+    };
+    const Case cases[] = {
+        {"chroma", [](MpegOpenArgs& a) { a.chromaCode = 2; }, "STR_ERROR_348"},
+        {"width 360", [](MpegOpenArgs& a) { a.width = 360; }, "STR_ERROR_349"},
+        {"3DNow", [](MpegOpenArgs& a) { a.cpu = 1; }, "STR_ERROR_350"},
+        {"SSE2 release", [](MpegOpenArgs& a) { a.cpu = 2; }, "STR_ERROR_351"},
+        {"rate", [](MpegOpenArgs& a) { a.frameRate = 20; }, "STR_ERROR_352"},
+        // The first failing check wins: a bad chroma code before a bad size.
+        {"both", [](MpegOpenArgs& a) { a.chromaCode = 0; a.width = 100; }, "STR_ERROR_348"},
+    };
+    for (const Case& c : cases) {
+        testing::RecordingHost host;
+        MpegWriter w(host);
+        MpegOpenArgs a = args(dir / "x.mpg", 1, 352, 288, 25, 2000, 10);
+        c.change(a);
+        EXPECT_FALSE(w.openMpeg(a)) << c.what;
+        ASSERT_EQ(host.boxes.size(), 1u) << c.what;
+        EXPECT_EQ(host.boxes[0].kind, BoxKind::Error) << c.what;
+        EXPECT_EQ(host.boxes[0].text, host.text(c.key)) << c.what;
+    }
+}
+
+TEST(MpegWriterOpen, AcceptsSizesAndAsksAboutVbvAndOverwrite) {
+    fs::path dir = workDir("open2");
+    {
+        testing::RecordingHost host;
+        MpegWriter w(host);
+        EXPECT_TRUE(w.openMpeg(args(dir / "a.mpg", 0, 352, 240, 29.97, 1150, 10)));
+        EXPECT_TRUE(host.boxes.empty());
+        w.closeMpeg();
+        EXPECT_TRUE(w.openMpeg(args(dir / "b.mpg", 1, 720, 576, 25, 6000, 10)));
+        w.closeMpeg();
+    }
+    {
+        // MPEG-1 with another VBV size asks; No fails, Yes keeps the size.
+        testing::RecordingHost host;
+        MpegWriter w(host);
+        MpegOpenArgs a = args(dir / "c.mpg", 0, 352, 288, 25, 1150, 10);
+        a.vbv = 40;
+        EXPECT_FALSE(w.openMpeg(a));
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].kind, BoxKind::Question);
+        EXPECT_EQ(host.boxes[0].text, host.text("STR_ERROR_102"));
+        host.answers.push_back(BoxAnswer::Yes);
+        EXPECT_TRUE(w.openMpeg(a));
+        EXPECT_EQ(w.params().vbvSize, 40);
+        w.closeMpeg();
+    }
+    {
+        // An existing file without overwrite asks first.
+        fs::path existing = dir / "exists.mpg";
+        writeFile(existing, {1, 2, 3});
+        testing::RecordingHost host;
+        MpegWriter w(host);
+        MpegOpenArgs a = args(existing, 1, 352, 288, 25, 2000, 10);
+        a.overwrite = false;
+        EXPECT_FALSE(w.openMpeg(a));
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].kind, BoxKind::Question);
+        EXPECT_EQ(host.boxes[0].text.rfind(existing.string(), 0), 0u);
+        EXPECT_NE(host.boxes[0].text.find(host.text("STR_ERROR_406")), std::string::npos);
+    }
+}
+
+TEST(MpegWriterOpen, PulldownOnlyAt23976) {
+    fs::path dir = workDir("pulldown");
+    testing::RecordingHost host;
+    MpegWriter w(host);
+    MpegOpenArgs a = args(dir / "p.mpg", 1, 352, 288, 25, 2000, 10);
+    a.pulldown = true;
+    EXPECT_TRUE(w.openMpeg(a));
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, host.text("STR_ERROR_353"));
+    EXPECT_FALSE(w.params().pulldown);
+    EXPECT_EQ(w.params().rate.frameRateCode, 3);
+    w.closeMpeg();
+    a.frameRate = 23.976;
+    EXPECT_TRUE(w.openMpeg(a));
+    EXPECT_TRUE(w.params().pulldown);
+    w.closeMpeg();
+}
+
+TEST(MpegWriterPieces, NamesOfLaterPieces) {
+    EXPECT_EQ(MpegWriter::pieceName("c:\\out\\film.mpg", 2), "c:\\out\\film_02.mpg");
+    EXPECT_EQ(MpegWriter::pieceName("/out/film.mpg", 3), "/out/film_03.mpg");
+    EXPECT_EQ(MpegWriter::pieceName("/out/film", 2), "/out/film_02.mpg");
+    EXPECT_EQ(MpegWriter::pieceName("/o.d/film.x.mpg", 12), "/o.d/film.x_12.mpg");
+}
+
+// Feeding n pictures codes all n, including the ones still waiting for their
+// B-picture partners when the piece ends.
+TEST(MpegWriterPieces, EveryFedPictureIsCoded) {
+    fs::path dir = workDir("count");
+    for (int n : {1, 2, 10, 11, 12, 13, 14, 15, 16}) {
+        testing::RecordingHost host;
+        MpegWriter w(host);
+        ASSERT_TRUE(w.openMpeg(args(dir / "n.mpg", 1, 176, 144, 25, 800, n)));
+        std::vector<std::int16_t> pcm(3528, 0);
+        for (int i = 0; i < n; ++i) {
+            Picture p = synthetic(176, 144, i);
+            ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
+        }
+        w.closeMpeg();
+        EXPECT_EQ(static_cast<int>(w.video().pictures().size()), n);
+        if (haveTool("ffprobe")) {
+            std::string count = runOutput(
+                "ffprobe -v error -select_streams v -count_frames -show_entries "
+                "stream=nb_read_frames -of csv=p=0 '" + (dir / "n.mpg").string() + "'");
+            EXPECT_EQ(std::atoi(count.c_str()), n) << "fed " << n;
+        }
+    }
+}
+
+TEST(MpegWriterPieces, MorePicturesThanAnnouncedStop) {
+    fs::path dir = workDir("limit");
+    testing::RecordingHost host;
+    MpegWriter w(host);
+    ASSERT_TRUE(w.openMpeg(args(dir / "l.mpg", 0, 176, 144, 25, 600, 4)));
+    std::vector<std::int16_t> pcm(3528, 0);
+    Picture p = synthetic(176, 144, 0);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
+    EXPECT_FALSE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
+    EXPECT_FALSE(w.isOpen());
+    // Too many samples for one picture stop too.
+    ASSERT_TRUE(w.openMpeg(args(dir / "l.mpg", 0, 176, 144, 25, 600, 4)));
+    std::vector<std::int16_t> flood(100002, 0);
+    EXPECT_FALSE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), flood.data(), 100002));
+    EXPECT_TRUE(host.sawText(host.text("STR_ERROR_354")));
+}
+
+TEST(MpegWriterPieces, SplitsIntoNumberedPiecesThatAllDecode) {
+    VENC_REQUIRE_TOOL("ffprobe");
+    fs::path dir = workDir("split");
+    fs::remove(dir / "film_02.mpg");
+    testing::RecordingHost host;
+    MpegWriter w(host);
+    ASSERT_TRUE(w.openMpeg(args(dir / "film.mpg", 1, 176, 144, 25, 1000, 40)));
+    std::vector<std::int16_t> pcm(3528, 0);
+    for (int i = 0; i < 40; ++i) {
+        Picture p = synthetic(176, 144, i);
+        ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
+        if (i == 16) {
+            ASSERT_TRUE(w.nextMpegPiece());
+        }
+    }
+    w.closeMpeg();
+    auto frames = [&](const fs::path& f) {
+        return std::atoi(runOutput("ffprobe -v error -select_streams v -count_frames "
+                                   "-show_entries stream=nb_read_frames -of csv=p=0 '" +
+                                   f.string() + "'")
+                             .c_str());
+    };
+    EXPECT_EQ(frames(dir / "film.mpg"), 17);
+    EXPECT_EQ(frames(dir / "film_02.mpg"), 23);
+}
+
+}  // namespace
+}  // namespace zembra::venctest
