@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "audio/stream_extract.h"
 #include "cli/command.h"
 #include "platform/console_host.h"
 
@@ -47,82 +48,6 @@ bool writeWav(const std::string& path, const std::vector<int16_t>& pcm, int rate
     return bool(out);
 }
 
-enum class Kind { Ac3, Mpa, Lpcm };
-
-// Walks the packs of a program stream and hands the chosen track's payloads
-// to the decoder, with their PTS.
-void demuxProgramStream(const std::vector<uint8_t>& in, int track, AudioDecoder& dec,
-                        std::vector<int16_t>& out) {
-    bool started[3] = {};
-    size_t pos = 0, n = in.size();
-    auto drain = [&] {
-        out.insert(out.end(), dec.fifo.data.begin(), dec.fifo.data.begin() + dec.fifo.fill);
-        dec.fifo.clear();
-    };
-    bool anchored = false;
-    while (pos + 4 <= n) {
-        if (!(in[pos] == 0 && in[pos + 1] == 0 && in[pos + 2] == 1)) {
-            ++pos;
-            continue;
-        }
-        int code = in[pos + 3];
-        if (code == 0xBA) {
-            pos += (pos + 4 < n && (in[pos + 4] & 0xC0) == 0x40) ? 14 + (pos + 13 < n ? in[pos + 13] & 7 : 0) : 12;
-            continue;
-        }
-        if (code < 0xBB || pos + 6 > n) {
-            pos += 4;
-            continue;
-        }
-        size_t len = size_t(in[pos + 4]) << 8 | in[pos + 5];
-        size_t end = std::min(n, pos + 6 + len);
-        size_t p = pos + 6;
-        int64_t ptsMs = -1;
-        bool pes = code == 0xBD || (code >= 0xC0 && code <= 0xEF);
-        if (pes && p + 3 <= end && (in[p] & 0xC0) == 0x80) {
-            int flags = in[p + 1], hlen = in[p + 2];
-            if ((flags & 0x80) && p + 8 <= end) {
-                int64_t pts = (int64_t(in[p + 3] >> 1) & 7) << 30 | int64_t(in[p + 4]) << 22 |
-                              int64_t(in[p + 5] >> 1) << 15 | int64_t(in[p + 6]) << 7 | (in[p + 7] >> 1);
-                ptsMs = pts / 90;
-            }
-            p += 3 + size_t(hlen);
-        } else if (pes) {
-            while (p < end && in[p] == 0xFF) ++p;
-            if (p < end && (in[p] & 0xC0) == 0x40) p += 2;
-            if (p < end && (in[p] & 0xF0) == 0x20) p += 5;
-            else if (p < end && (in[p] & 0xF0) == 0x30) p += 10;
-            else ++p;
-        }
-        if (p <= end && code >= 0xE0 && code <= 0xEF && ptsMs >= 0 && !anchored) {
-            dec.sync.videoStartPtsMs = ptsMs;
-            dec.setAnchor(0, ptsMs);
-            anchored = true;
-        }
-        if (p < end && (code == 0xBD || code == 0xC0 + track)) {
-            if (ptsMs >= 0) dec.sync.lastAudioPtsMs = ptsMs;
-            if (!anchored) {
-                dec.setAnchor(0, ptsMs >= 0 ? ptsMs : 0);
-                anchored = true;
-            }
-            if (code == 0xC0 + track) {
-                if (!started[1]) dec.mpaStart(), started[1] = true;
-                dec.mpaPayload(&in[p], end - p);
-            } else {
-                int sub = in[p];
-                if (sub == 0x80 + track && p + 4 <= end) {
-                    if (!started[0]) dec.ac3Start(), started[0] = true;
-                    dec.ac3Payload(&in[p + 4], end - p - 4);
-                } else if (sub == 0xA0 + track) {
-                    dec.lpcmPayload(&in[p + 1], end - p - 1);
-                }
-            }
-            drain();
-        }
-        pos = end;
-    }
-}
-
 int run(const std::vector<std::string>& args) {
     std::string input, output;
     AudioSettings settings;
@@ -156,26 +81,13 @@ int run(const std::vector<std::string>& args) {
     AudioDecoder dec(host);
     dec.open(settings);
     std::vector<int16_t> pcm;
-    auto drain = [&] {
-        pcm.insert(pcm.end(), dec.fifo.data.begin(), dec.fifo.data.begin() + dec.fifo.fill);
-        dec.fifo.clear();
-    };
-    const size_t kChunk = 2048;
     if (endsWith(input, ".ac3")) {
-        for (size_t p = 0; p < in.size(); p += kChunk) {
-            dec.ac3Payload(&in[p], std::min(kChunk, in.size() - p));
-            drain();
-        }
+        decodeElementaryStream(in, ExtractKind::Ac3, dec, pcm);
     } else if (endsWith(input, ".mp2") || endsWith(input, ".mpa") || endsWith(input, ".mp1")) {
-        for (size_t p = 0; p < in.size(); p += kChunk) {
-            dec.mpaPayload(&in[p], std::min(kChunk, in.size() - p));
-            drain();
-        }
+        decodeElementaryStream(in, ExtractKind::Mpa, dec, pcm);
     } else {
-        demuxProgramStream(in, track, dec, pcm);
+        decodeProgramStreamAudio(in, track, dec, pcm);
     }
-    dec.resamplerFlush();
-    drain();
     int rate = dec.resamplerActive() ? 44100 : dec.sampleRate();
     if (!writeWav(output, pcm, rate)) {
         std::fprintf(stderr, "zembra: cannot write %s\n", output.c_str());
