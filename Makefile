@@ -3,6 +3,7 @@
 #   make test  installs what is missing, builds, and runs the whole test suite
 BUILD ?= build
 JOBS ?= $(shell nproc)
+export JOBS
 
 .PHONY: run test build deps clean
 

@@ -151,7 +151,8 @@ std::string withOutputExtension(const std::string& name, int mpegStream) {
     if (name.compare(0, 4, "none") == 0) return name;
     const char* ext = mpegStream > 1 ? ".avi" : ".mpg";
     size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return name + ext;
+    size_t slash = name.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + ext;
     return name.substr(0, dot) + ext;
 }
 

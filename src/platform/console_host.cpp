@@ -14,6 +14,22 @@ std::atomic<bool> g_interrupted{false};
 extern "C" void onSigint(int) { g_interrupted.store(true); }
 }  // namespace
 
+QuestionPolicy takeQuestionPolicy(std::vector<std::string>& args) {
+    QuestionPolicy policy = QuestionPolicy::Ask;
+    for (auto it = args.begin(); it != args.end();) {
+        if (*it == "--yes") {
+            policy = QuestionPolicy::AlwaysYes;
+        } else if (*it == "--no") {
+            policy = QuestionPolicy::AlwaysNo;
+        } else {
+            ++it;
+            continue;
+        }
+        it = args.erase(it);
+    }
+    return policy;
+}
+
 ConsoleHost::ConsoleHost(const StringTable* strings, QuestionPolicy policy)
     : UiHost(strings), policy_(policy) {}
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "platform/ui_host.h"
 
@@ -14,6 +15,10 @@ enum class QuestionPolicy {
     AlwaysYes,
     AlwaysNo,
 };
+
+// Takes --yes and --no out of a command's arguments: --yes answers every
+// question Yes, --no answers No, neither asks (or answers No without a terminal).
+QuestionPolicy takeQuestionPolicy(std::vector<std::string>& args);
 
 class ConsoleHost : public UiHost {
 public:

@@ -105,6 +105,8 @@ TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
     EXPECT_EQ(f.store.output.LastOutput, "clip.mpg");
     f.load("[Zembra_OutputSettings]\nLastOutput=a.b.avi\nMPEGStream=1\n");
     EXPECT_EQ(f.store.output.LastOutput, "a.b.mpg");
+    f.load("[Zembra_OutputSettings]\nLastOutput=dir.d/clip\nMPEGStream=2\n");
+    EXPECT_EQ(f.store.output.LastOutput, "dir.d/clip.avi");
     f.load("[Zembra_OutputSettings]\nLastOutput=none.mpg\nMPEGStream=3\n");
     EXPECT_EQ(f.store.output.LastOutput, "none.mpg");
     f.load("[Zembra_OutputSettings]\nX1=nan\nX2=inf\nMuxRate=2.5\n");

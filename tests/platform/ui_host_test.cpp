@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include "platform/console_host.h"
+#include "platform/string_table.h"
 #include "platform/ui_host.h"
+#include "support/recording_host.h"
 
 namespace zembra {
 namespace {
@@ -16,6 +20,38 @@ public:
 TEST(UiHost, UnknownKeyFallsBackToTheKeyItself) {
     SilentHost host;
     EXPECT_EQ(host.text("STR_NO_SUCH_KEY"), "STR_NO_SUCH_KEY");
+}
+
+TEST(UiHost, ShorthandsShowTheTextOfTheKeyInTheCurrentLanguage) {
+    StringTable strings;
+    testing::RecordingHost host(&strings);
+    host.error("STR_ERROR_52");
+    strings.setText("STR_ERROR_19", "Halt ?");
+    host.answers.push_back(BoxAnswer::Yes);
+    EXPECT_TRUE(host.ask("STR_ERROR_19"));
+    EXPECT_FALSE(host.ask("STR_ERROR_19"));  // script used up: No
+    ASSERT_EQ(host.boxes.size(), 3u);
+    EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(host.boxes[0].text, "Unable to parse as an IFO-File.");
+    EXPECT_EQ(host.boxes[1].text, "Halt ?");
+    SilentHost bare;
+    EXPECT_EQ(bare.text("STR_ERROR_28"), "Stop encoder before exiting.");
+}
+
+TEST(ConsoleHost, QuestionPolicyFromArguments) {
+    std::vector<std::string> args{"rip", "--yes", "x", "--no", "--yes"};
+    EXPECT_EQ(takeQuestionPolicy(args), QuestionPolicy::AlwaysYes);
+    EXPECT_EQ(args, (std::vector<std::string>{"rip", "x"}));
+    args = {"a"};
+    EXPECT_EQ(takeQuestionPolicy(args), QuestionPolicy::Ask);
+    // Without a terminal a question gets the safe answer.
+    ConsoleHost console(nullptr, QuestionPolicy::Ask);
+    console.setQuiet(true);
+    if (!isatty(0)) {
+        EXPECT_EQ(console.messageBox(BoxKind::Question, "Continue ?"), BoxAnswer::No);
+    }
+    ConsoleHost yes(nullptr, QuestionPolicy::AlwaysYes);
+    EXPECT_EQ(yes.messageBox(BoxKind::Question, "Continue ?"), BoxAnswer::Yes);
 }
 
 }  // namespace
