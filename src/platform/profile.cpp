@@ -59,7 +59,8 @@ std::optional<KeyValue> keyValue(std::string_view line) {
     if (eq == std::string_view::npos) return std::nullopt;
     KeyValue kv{trim(line.substr(0, eq)), trim(line.substr(eq + 1))};
     if (kv.key.empty()) return std::nullopt;
-    if (kv.value.size() >= 2 && kv.value.front() == '"' && kv.value.back() == '"')
+    if (kv.value.size() >= 2 && (kv.value.front() == '"' || kv.value.front() == '\'') &&
+        kv.value.back() == kv.value.front())
         kv.value = kv.value.substr(1, kv.value.size() - 2);
     return kv;
 }

@@ -2,7 +2,7 @@
 // INI files read and written the way the Windows profile functions do it:
 // sections and keys match without regard to case, the first of duplicate
 // sections or keys wins, values are trimmed and lose one pair of enclosing
-// quotes, a write rewrites the whole file and keeps every other line, and
+// quotes (double or single), a write rewrites the whole file and keeps every other line, and
 // struct blobs are hex digits followed by a checksum byte.
 
 #include <cstddef>

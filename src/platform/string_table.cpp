@@ -563,7 +563,8 @@ std::string StringTable::toFileText(std::string_view text) {
     bool needsQuotes =
         !out.empty() && (std::isspace(static_cast<unsigned char>(out.front())) ||
                          std::isspace(static_cast<unsigned char>(out.back())) ||
-                         (out.size() >= 2 && out.front() == '"' && out.back() == '"'));
+                         (out.size() >= 2 && (out.front() == '"' || out.front() == '\'') &&
+                          out.back() == out.front()));
     if (needsQuotes) out = "\"" + out + "\"";
     return out;
 }

@@ -19,6 +19,8 @@ TEST(ProfileRead, MatchesSectionsAndKeysWithoutCaseAndTrimsValues) {
                           "[Zembra_Output]\r\n"
                           "  Width =  720  \r\n"
                           "Name=\"  quoted  \"\r\n"
+                          "Single='x'\r\n"
+                          "Half=\"x\r\n"
                           "Width=999\r\n"
                           "[zembra_output]\r\n"
                           "Height=1\r\n"
@@ -27,6 +29,8 @@ TEST(ProfileRead, MatchesSectionsAndKeysWithoutCaseAndTrimsValues) {
     EXPECT_EQ(profile::getString("ZEMBRA_OUTPUT", "width", "x", file), "720");
     // One pair of quotes goes, the blanks inside stay.
     EXPECT_EQ(profile::getString("Zembra_Output", "Name", "", file), "  quoted  ");
+    EXPECT_EQ(profile::getString("Zembra_Output", "Single", "", file), "x");
+    EXPECT_EQ(profile::getString("Zembra_Output", "Half", "", file), "\"x");
     // The first of duplicate sections and keys wins.
     EXPECT_EQ(profile::getInt("Zembra_Output", "Height", 7, file), 7);
     EXPECT_EQ(profile::getInt("other", "HEIGHT", 7, file), 576);

@@ -104,6 +104,8 @@ TEST(StringTableFile, LineBreakSpellings) {
     EXPECT_EQ(StringTable::toFileText("a\r\nb"), "a\\nb");
     EXPECT_EQ(StringTable::fromFileText("a\\nb\\"), "a\r\nb\\");
     EXPECT_EQ(StringTable::toFileText("\"quoted\""), "\"\"quoted\"\"");
+    EXPECT_EQ(StringTable::toFileText("'single'"), "\"'single'\"");
+    EXPECT_EQ(StringTable::toFileText("it's"), "it's");
     EXPECT_EQ(StringTable::toFileText(""), "");
 }
 
