@@ -1,0 +1,85 @@
+// zembra scan and zembra extract on a generated disc and its image.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace zembra {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string zembraBinary() { return std::string(ZEMBRA_BINARY_DIR) + "/src/cli/zembra"; }
+
+// Runs a command; its exit status and standard output.
+std::pair<int, std::string> run(const std::string& command) {
+    std::string out;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return {-1, out};
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int status = pclose(p);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+#define ZEMBRA_REQUIRE_BINARY()                                               \
+    do {                                                                      \
+        if (!fs::exists(zembraBinary())) {                                    \
+            if (std::getenv("CI")) FAIL() << "zembra was not built";           \
+            GTEST_SKIP() << "zembra not built";                               \
+        }                                                                     \
+    } while (0)
+
+TEST(Cli, ScanShowsTitlesCellsAndStreams) {
+    ZEMBRA_REQUIRE_BINARY();
+    std::string disc = testing::makeDisc(
+        "cli", "--pal --audio ac3-51:en --audio mp2:de --subs 1 --chapters 0,0:01 --seconds 2 --iso");
+    ZEMBRA_REQUIRE_DISC(disc);
+    for (std::string source : {disc, disc + "/VIDEO_TS/VTS_01_0.IFO", disc + "/disc.iso"}) {
+        auto [status, out] = run(zembraBinary() + " scan '" + source + "'");
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find("[00] Length:00:00:02"), std::string::npos) << out;
+        EXPECT_NE(out.find("English AC3 6ch (0x80)"), std::string::npos) << out;
+        EXPECT_NE(out.find("Deutsch MPEG1 2ch (0xC0)"), std::string::npos) << out;
+        EXPECT_NE(out.find("[0] English (0x20)"), std::string::npos) << out;
+        EXPECT_NE(out.find("chapter 1"), std::string::npos) << out;
+        EXPECT_NE(out.find("angle 0x11"), std::string::npos) << out;
+    }
+    auto [status, out] = run(zembraBinary() + " scan /nonexistent/folder");
+    EXPECT_NE(status, 0);
+    auto usage = run(zembraBinary() + " scan");
+    EXPECT_EQ(usage.first, 2);
+}
+
+TEST(Cli, ExtractWritesTheTitleFromFolderAndImage) {
+    ZEMBRA_REQUIRE_BINARY();
+    std::string disc = testing::makeDisc("cli-two", "--ntsc --wide --lpcm --two-pgc --seconds 2 --iso");
+    ZEMBRA_REQUIRE_DISC(disc);
+    std::string dir = testing::scratchDir("cli-extract");
+    auto a = run(zembraBinary() + " extract '" + disc + "' --title 1 -o '" + dir + "/a.vob'");
+    ASSERT_EQ(a.first, 0) << a.second;
+    auto b = run(zembraBinary() + " extract '" + disc + "/disc.iso' --title 1 --disk-buffer '" + dir +
+                 "/hdcache.dat' -o '" + dir + "/b.vob'");
+    ASSERT_EQ(b.first, 0) << b.second;
+    auto bytes = testing::readAll(dir + "/a.vob");
+    EXPECT_GT(bytes.size(), 100u * 2048);
+    EXPECT_EQ(bytes.size() % 2048, 0u);
+    EXPECT_EQ(bytes, testing::readAll(dir + "/b.vob"));
+    EXPECT_FALSE(fs::exists(dir + "/hdcache.dat"));
+    // Title 1 is the second program chain: it does not start at sector 0.
+    auto whole = testing::readAll(disc + "/VIDEO_TS/VTS_01_1.VOB");
+    EXPECT_EQ(std::vector<uint8_t>(whole.end() - int64_t(bytes.size()), whole.end()), bytes);
+
+    auto missing = run(zembraBinary() + " extract '" + disc + "' --title 7 -o '" + dir + "/c.vob'");
+    EXPECT_NE(missing.first, 0);
+    auto usage = run(zembraBinary() + " extract '" + disc + "' -o x");
+    EXPECT_EQ(usage.first, 2);
+}
+
+}  // namespace
+}  // namespace zembra
