@@ -78,7 +78,7 @@ void Resampler::feed(const int16_t* pcm, int frames, std::vector<int16_t>& out) 
 }
 
 void Resampler::flush(std::vector<int16_t>& out) {
-    if (!active()) return;
+    if (!active() || filled_ == 0) return;  // nothing was fed: nothing to finish
     int rest = kHalfFrames - int(filled_ % kHalfFrames);
     std::vector<int16_t> zeros(size_t(rest) * 2, 0);
     feed(zeros.data(), rest, out);

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "audio/audio_decoder.h"
+#include "audio/stream_extract.h"
+#include "oracle.h"
+#include "support/recording_host.h"
+
+namespace zembra {
+namespace {
+
+using testing::RecordingHost;
+
+AudioSettings mode(int audioMode, bool avSynch = false) {
+    AudioSettings s;
+    s.audioMode = audioMode;
+    s.avSynch = avSynch;
+    return s;
+}
+
+std::vector<int16_t> ramp(int frames, int start = 1) {
+    std::vector<int16_t> v;
+    for (int i = 0; i < frames; ++i) v.push_back(int16_t(start + i)), v.push_back(int16_t(-start - i));
+    return v;
+}
+
+TEST(PcmFifo, AppendTakeAndForce) {
+    PcmFifo f;
+    auto r = ramp(10);
+    ASSERT_TRUE(f.append(r.data(), 20));
+    int16_t out[8];
+    EXPECT_EQ(f.take(out, 8), 8);
+    EXPECT_EQ(out[0], 1);
+    EXPECT_EQ(f.fill, 12);
+    EXPECT_EQ(f.data[0], 5);  // shifted down
+    EXPECT_EQ(f.force(16), 4);
+    EXPECT_EQ(f.data[15], 0);
+    EXPECT_EQ(f.force(4), -12);
+    EXPECT_EQ(f.take(nullptr, 100), 4);
+    std::vector<int16_t> big(PcmFifo::kCapacity + 2, 1);
+    EXPECT_TRUE(f.append(big.data(), PcmFifo::kCapacity));
+    EXPECT_FALSE(f.append(big.data(), 2));
+    EXPECT_EQ(f.fill, PcmFifo::kCapacity);
+}
+
+TEST(PcmAppend, OverflowShowsTheMessageAndEndsDecoding) {
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5));
+    int fault = 0;
+    dec.bindFault(&fault);
+    std::vector<int16_t> block(20000, 7);
+    for (int i = 0; i < 10; ++i) dec.pcmAppend(block.data(), 20000);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_EQ(fault, 0);
+    dec.pcmAppend(block.data(), 2);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(host.boxes[0].text, host.text("STR_ERROR_70"));
+    EXPECT_EQ(fault, 101);
+    dec.fifo.clear();
+    dec.pcmAppend(block.data(), 2);  // refused while the fault stands
+    EXPECT_EQ(dec.fifo.fill, 0);
+    EXPECT_EQ(host.boxes.size(), 1u);
+    dec.setAudioWanted(false);
+    fault = 0;
+    dec.pcmAppend(block.data(), 2);
+    EXPECT_EQ(dec.fifo.fill, 0);
+}
+
+TEST(AppendWithDelay, SilenceFirstThenDropAcrossBlocks) {
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5));
+    auto block = ramp(100);
+    dec.setPendingDelayBytes(40);  // ten silent frames
+    dec.appendWithDelay(block.data(), 400);
+    ASSERT_EQ(dec.fifo.fill, 220);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(dec.fifo.data[size_t(i)], 0);
+    EXPECT_EQ(dec.fifo.data[20], 1);
+    EXPECT_EQ(dec.appendedCount, 110);
+
+    dec.fifo.clear();
+    dec.setPendingDelayBytes(-600);  // drop 150 frames: the whole next block and half of one
+    dec.appendWithDelay(block.data(), 400);
+    EXPECT_EQ(dec.fifo.fill, 0);
+    EXPECT_EQ(dec.pendingDelayBytes(), -200);
+    dec.appendWithDelay(block.data(), 400);
+    ASSERT_EQ(dec.fifo.fill, 100);
+    EXPECT_EQ(dec.fifo.data[0], 51);
+    EXPECT_EQ(dec.pendingDelayBytes(), 0);
+    EXPECT_EQ(dec.appendedCount, 160);
+}
+
+TEST(AvSync, StartAnchorSetsTheInitialDelay) {
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5));
+    dec.setAnchor(0, 900);
+    dec.sync.lastAudioPtsMs = 1000;
+    dec.avSyncUpdate(48000, 0);
+    EXPECT_EQ(dec.pendingDelayBytes(), 100 * 192);  // 100 ms of silence
+    EXPECT_FALSE(dec.sync.anchorPending);
+    dec.setAnchor(0, 1000);
+    dec.sync.lastAudioPtsMs = 950;
+    dec.avSyncUpdate(44100, 0);
+    EXPECT_EQ(dec.pendingDelayBytes(), ((-50 * 176) >> 2) * 4);  // audio early: drop
+}
+
+TEST(AvSync, DriftIsCorrectedOncePerFourAnchorsWhenLarge) {
+    for (bool avSynch : {false, true}) {
+        RecordingHost host;
+        AudioDecoder dec(host);
+        dec.open(mode(5, avSynch));
+        dec.sync.sourceFrameRate = 25.0;
+        // 100 frames at 25 fps are 192000 samples; 2000 fewer were appended.
+        dec.appendedCount = 190000;
+        const int64_t estimates[4] = {2100, 2000, 2500, -2600};
+        for (int k = 0; k < 4; ++k) {
+            dec.setAnchor(100, 4000);
+            dec.sync.lastAudioPtsMs = 4000;
+            dec.appendedCount = 192000 - estimates[k];
+            dec.avSyncUpdate(48000, 0);
+            if (k < 3) {
+                EXPECT_EQ(dec.pendingDelayBytes(), 0);
+            }
+        }
+        EXPECT_EQ(dec.pendingDelayBytes(), avSynch ? 2000 * 4 : 0);
+        // Small drift is left alone.
+        for (int k = 0; k < 4; ++k) {
+            dec.setAnchor(100, 4000);
+            dec.appendedCount = 192000 - 1400;
+            dec.avSyncUpdate(48000, 0);
+        }
+        EXPECT_EQ(dec.pendingDelayBytes(), 0);
+    }
+}
+
+TEST(AvSync, MpegOneStreamsAreNotCorrected) {
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5, true));
+    dec.sync.mpeg2 = false;
+    for (int k = 0; k < 4; ++k) {
+        dec.setAnchor(100, 4000);
+        dec.sync.lastAudioPtsMs = 4000;
+        dec.appendedCount = 100000;
+        dec.avSyncUpdate(48000, 0);
+    }
+    EXPECT_EQ(dec.pendingDelayBytes(), 0);
+}
+
+TEST(Lpcm, SwapsBytesSkipsHeaderAndDelaysTheFirstPacket) {
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5));
+    dec.sync.videoStartPtsMs = 1000;
+    dec.sync.lastAudioPtsMs = 1001;  // 1 ms late: 48 silent frames
+    std::vector<uint8_t> packet = {9, 9, 9, 9, 9, 9, 0x12, 0x34, 0xAB, 0xCD, 0x00};
+    dec.lpcmPayload(packet.data(), packet.size());
+    ASSERT_EQ(dec.fifo.fill, 96 + 2);
+    EXPECT_EQ(dec.fifo.data[95], 0);
+    EXPECT_EQ(uint16_t(dec.fifo.data[96]), 0x1234);
+    EXPECT_EQ(uint16_t(dec.fifo.data[97]), 0xABCD);
+    // The odd byte waits for the rest of its frame in the next packet.
+    std::vector<uint8_t> next = {9, 9, 9, 9, 9, 9, 0x01, 0x02, 0x03};
+    dec.lpcmPayload(next.data(), next.size());
+    ASSERT_EQ(dec.fifo.fill, 100);
+    EXPECT_EQ(uint16_t(dec.fifo.data[98]), 0x0001);
+    EXPECT_EQ(uint16_t(dec.fifo.data[99]), 0x0203);
+    EXPECT_EQ(dec.sampleRate(), 48000);
+}
+
+TEST(Lpcm, EarlyAudioDropsItsFirstBytes) {
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5));
+    dec.sync.videoStartPtsMs = 1001;
+    dec.sync.lastAudioPtsMs = 1000;  // 1 ms early: 192 bytes go
+    std::vector<uint8_t> packet(6 + 400);
+    for (size_t i = 6; i < packet.size(); ++i) packet[i] = uint8_t(i - 6);
+    dec.lpcmPayload(packet.data(), packet.size());
+    ASSERT_EQ(dec.fifo.fill, (400 - 192) / 2);
+    EXPECT_EQ(uint16_t(dec.fifo.data[0]), 192 << 8 | 193);
+}
+
+TEST(LpcmOracle, ProgramStreamIsBitExact) {
+    ZEMBRA_REQUIRE_FFMPEG();
+    std::string raw = testing::ffmpegFixture(
+        "lpcm_src.s16", "-f lavfi -i anoisesrc=d=2:a=0.5:c=white:r=48000 -ac 2 -f s16le");
+    std::string vob = testing::ffmpegFixture(
+        "lpcm.vob", "-f s16le -ar 48000 -ac 2 -i '" + raw +
+                        "' -c:a pcm_dvd -f dvd -muxrate 10080000 -packetsize 2048");
+    ASSERT_FALSE(vob.empty());
+    auto want = testing::readSamples<int16_t>(raw);
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5));
+    std::vector<int16_t> got;
+    decodeProgramStreamAudio(testing::readBytes(vob), 0, dec, got);
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+}
+
+TEST(AudioDecoderOracle, Ac3ThroughTheResamplerKeepsTheLength) {
+    ZEMBRA_REQUIRE_FFMPEG();
+    std::string vob = testing::ffmpegFixture(
+        "ac3_video.vob",
+        "-f lavfi -i testsrc=d=4:s=352x288:r=25 -f lavfi -i anoisesrc=d=4:a=0.3:c=pink:r=48000 "
+        "-ac 2 -c:v mpeg2video -c:a ac3 -b:a 192k -f dvd -muxrate 10080000 -packetsize 2048");
+    ASSERT_FALSE(vob.empty());
+    auto bytes = testing::readBytes(vob);
+    std::vector<int16_t> at48, at44;
+    {
+        RecordingHost host;
+        AudioDecoder dec(host);
+        dec.open(mode(5));
+        decodeProgramStreamAudio(bytes, 0, dec, at48);
+    }
+    {
+        RecordingHost host;
+        AudioDecoder dec(host);
+        dec.open(mode(1));
+        decodeProgramStreamAudio(bytes, 0, dec, at44);
+        EXPECT_TRUE(dec.resamplerActive());
+    }
+    double seconds48 = at48.size() / 2 / 48000.0, seconds44 = at44.size() / 2 / 44100.0;
+    EXPECT_NEAR(seconds48, 4.0, 0.1);
+    EXPECT_GE(seconds44, seconds48 - 0.001);
+    EXPECT_LE(seconds44, seconds48 + 16384 / 48000.0);
+}
+
+TEST(AudioDecoderOracle, MpegAudioReportsItsRateAndSkipsTheResampler) {
+    ZEMBRA_REQUIRE_FFMPEG();
+    std::string mp2 = testing::ffmpegFixture("mpa44.mp2",
+                                             "-f lavfi -i sine=f=440:d=1 -ar 44100 -ac 2 -c:a mp2");
+    ASSERT_FALSE(mp2.empty());
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(1));
+    std::vector<int16_t> out;
+    decodeElementaryStream(testing::readBytes(mp2), ExtractKind::Mpa, dec, out);
+    EXPECT_EQ(dec.sampleRate(), 44100);
+    EXPECT_FALSE(dec.resamplerActive());
+    EXPECT_NEAR(double(out.size() / 2), 44100.0, 1152.0);
+}
+
+}  // namespace
+}  // namespace zembra
