@@ -683,29 +683,39 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
     return true;
 }
 
-void Ac3Decoder::inverseTransform(Channel& ch, bool shortBlocks, double* pcm) {
+void ac3WindowedImdct(const double* coef, bool shortBlocks, double* out) {
     const double* w = tables().window;
     double x[512];
     if (!shortBlocks) {
         double c[256];
-        dct4(ch.coef, c, 256);
+        dct4(coef, c, 256);
         // IMDCT with the phase of the long transform, unfolded from the DCT-IV.
         for (int n = 0; n < 128; ++n) x[n] = c[n + 128];
         for (int n = 128; n < 384; ++n) x[n] = -c[383 - n];
         for (int n = 384; n < 512; ++n) x[n] = -c[n - 384];
     } else {
-        double a[128], bb[128], c1[128], c2[128];
-        for (int k = 0; k < 128; ++k) a[k] = ch.coef[2 * k], bb[k] = ch.coef[2 * k + 1];
+        // Two 256-point transforms of the interleaved coefficients, the first
+        // on the block's first half, the second on its second half.
+        double a[128], b[128], c1[128], c2[128];
+        for (int k = 0; k < 128; ++k) a[k] = coef[2 * k], b[k] = coef[2 * k + 1];
         dct4(a, c1, 128);
-        dct4(bb, c2, 128);
+        dct4(b, c2, 128);
         for (int n = 0; n < 128; ++n) x[n] = c1[n];
         for (int n = 128; n < 256; ++n) x[n] = -c1[255 - n];
         for (int n = 0; n < 128; ++n) x[256 + n] = -c2[127 - n];
         for (int n = 128; n < 256; ++n) x[256 + n] = -c2[n - 128];
     }
+    for (int n = 0; n < 512; ++n) out[n] = -2.0 * w[n] * x[n];
+}
+
+double ac3Window(int n) { return tables().window[n]; }
+
+void Ac3Decoder::inverseTransform(Channel& ch, bool shortBlocks, double* pcm) {
+    double x[512];
+    ac3WindowedImdct(ch.coef, shortBlocks, x);
     for (int n = 0; n < 256; ++n) {
-        pcm[n] = -2.0 * w[n] * x[n] + ch.delay[n];
-        ch.delay[n] = -2.0 * w[256 + n] * x[256 + n];
+        pcm[n] = x[n] + ch.delay[n];
+        ch.delay[n] = x[256 + n];
     }
 }
 

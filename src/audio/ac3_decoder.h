@@ -10,6 +10,13 @@
 
 namespace zembra {
 
+// The windowed inverse transform of one block: 256 coefficients to 512
+// samples, whose first half overlaps the previous block's second half. Short
+// blocks hold two interleaved 128-coefficient transforms.
+void ac3WindowedImdct(const double* coef, bool shortBlocks, double* out);
+// The 512-point Kaiser-Bessel-derived window.
+double ac3Window(int n);
+
 class Ac3Decoder {
 public:
     static constexpr int kFrameSamples = 1536;
