@@ -25,8 +25,8 @@ std::string languageFileName(std::string value) {
 // The help file: the language file name without its last four characters
 // (".ini") + "_help.chm".
 std::string helpFileName(const std::string& languageFile) {
-    std::string stem = languageFile.size() >= 4 ? languageFile.substr(0, languageFile.size() - 4)
-                                                : std::string();
+    std::string stem =
+        languageFile.size() >= 4 ? languageFile.substr(0, languageFile.size() - 4) : std::string();
     return stem + "_help.chm";
 }
 
@@ -37,15 +37,15 @@ void seedLanguageFolder(const std::string& from, const std::string& to) {
     std::filesystem::create_directories(to, ec);
     for (const auto& file : findFilesNoCase(from, "*.ini")) {
         auto target = std::filesystem::path(to) / file.filename();
-        if (!std::filesystem::exists(target, ec))
-            std::filesystem::copy_file(file, target, ec);
+        if (!std::filesystem::exists(target, ec)) std::filesystem::copy_file(file, target, ec);
     }
 }
 
 }  // namespace
 
 CZembraApp::CZembraApp(std::string programDir)
-    : programDir_(withTrailingSlash(programDir.empty() ? programFolder() : std::move(programDir))) {}
+    : programDir_(withTrailingSlash(programDir.empty() ? programFolder() : std::move(programDir))) {
+}
 
 CZembraApp::~CZembraApp() { ExitInstance(); }
 

@@ -23,16 +23,26 @@ struct Key {
     int* (*blobSize)(SettingsStore&);  // blobs only: their size key
 };
 
-#define ZK_INT(rec, sec, name, def) \
-    {sec, #name, Kind::Int, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, nullptr}
-#define ZK_REAL(rec, sec, name, def) \
-    {sec, #name, Kind::Real, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, nullptr}
-#define ZK_TEXT(rec, sec, name, def) \
-    {sec, #name, Kind::Text, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, nullptr}
-#define ZK_BLOB(rec, sec, name)                                                      \
-    {sec, #name, Kind::Blob, nullptr,                                                \
-     +[](SettingsStore& s) -> void* { return &s.rec.name; },                         \
-     +[](SettingsStore& s) -> int* { return &s.rec.name##_Size; }}
+#define ZK_INT(rec, sec, name, def)                                                         \
+    {                                                                                       \
+        sec, #name, Kind::Int, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, \
+            nullptr                                                                         \
+    }
+#define ZK_REAL(rec, sec, name, def)                                                         \
+    {                                                                                        \
+        sec, #name, Kind::Real, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, \
+            nullptr                                                                          \
+    }
+#define ZK_TEXT(rec, sec, name, def)                                                         \
+    {                                                                                        \
+        sec, #name, Kind::Text, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, \
+            nullptr                                                                          \
+    }
+#define ZK_BLOB(rec, sec, name)                                                                  \
+    {                                                                                            \
+        sec, #name, Kind::Blob, nullptr, +[](SettingsStore& s) -> void* { return &s.rec.name; }, \
+            +[](SettingsStore& s) -> int* { return &s.rec.name##_Size; }                         \
+    }
 
 #define IN_INT(name, def) ZK_INT(input, kInputSection, name, def)
 #define OUT_INT(name, def) ZK_INT(output, kOutputSection, name, def)
@@ -246,9 +256,15 @@ std::vector<std::pair<std::string, std::string>> SettingsStore::list() const {
         const void* field = k.field(self);
         std::string text;
         switch (k.kind) {
-            case Kind::Int: text = std::to_string(*static_cast<const int*>(field)); break;
-            case Kind::Real: text = formatReal(*static_cast<const double*>(field)); break;
-            case Kind::Text: text = *static_cast<const std::string*>(field); break;
+            case Kind::Int:
+                text = std::to_string(*static_cast<const int*>(field));
+                break;
+            case Kind::Real:
+                text = formatReal(*static_cast<const double*>(field));
+                break;
+            case Kind::Text:
+                text = *static_cast<const std::string*>(field);
+                break;
             case Kind::Blob: {
                 const auto& blob = *static_cast<const std::vector<uint8_t>*>(field);
                 if (*k.blobSize(self) != 0) text = profile::encodeStruct(blob.data(), blob.size());
@@ -313,7 +329,9 @@ std::string SettingsStore::set(std::string_view sectionDotKey, std::string_view 
             case Kind::Real:
                 *static_cast<double*>(field) = parseReal(value, parseReal(k.def, 0.0));
                 break;
-            case Kind::Text: *static_cast<std::string*>(field) = std::string(value); break;
+            case Kind::Text:
+                *static_cast<std::string*>(field) = std::string(value);
+                break;
             case Kind::Blob: {
                 if (value.size() < 2 || value.size() % 2 != 0) return "not a hex state block";
                 size_t size = value.size() / 2 - 1;

@@ -59,18 +59,18 @@ struct InputSettings {
     int RenderMode = 0;    // stored and restored only
 
     // Run-time fields, never stored.
-    std::string SourcePath;              // IFO (or VOB) path of the current source
-    std::vector<std::string> VobFiles;   // VOB file list of the current source
-    int AudioId = -1;                    // selected audio stream id, -1 none
-    int AudioFormat = 0;                 // its format byte
-    int SubtitleId = 255;                // selected subtitle stream id, 255 none
-    uint32_t StartSector = 0;            // first sector of the title's first cell
-    int Duration = 0;                    // title duration in seconds
+    std::string SourcePath;             // IFO (or VOB) path of the current source
+    std::vector<std::string> VobFiles;  // VOB file list of the current source
+    int AudioId = -1;                   // selected audio stream id, -1 none
+    int AudioFormat = 0;                // its format byte
+    int SubtitleId = 255;               // selected subtitle stream id, 255 none
+    uint32_t StartSector = 0;           // first sector of the title's first cell
+    int Duration = 0;                   // title duration in seconds
     double SourceFrameRate = 0.0;
     int SourceWidth = 0;
     int SourceHeight = 0;
     int ChromaFormat = 0;
-    std::string CacheFile;               // "hdcache.dat" path for the title reader
+    std::string CacheFile;  // "hdcache.dat" path for the title reader
 };
 
 struct OutputSettings {
@@ -117,8 +117,8 @@ struct OutputSettings {
     std::vector<uint8_t> AVIVideoP2Settings;  // compressor state, pass 2
 
     // Run-time fields, never stored.
-    int Correct43 = 0;            // 4:3 correction of the preview (display only)
-    int RenderSource = 0;         // preview shows the source with the crop rectangle
+    int Correct43 = 0;     // 4:3 correction of the preview (display only)
+    int RenderSource = 0;  // preview shows the source with the crop rectangle
     int ShowResolution = 1;
     double PreviewAspect = 1.12;  // stands for "4/3"
 };
@@ -134,7 +134,7 @@ struct FrameRateEntry {
 struct FrameRateTable {
     static constexpr int kCount = 5;
     static constexpr FrameRateEntry kEntries[kCount] = {
-        {24000, 1001, "23.976 (NTSC)"}, {24, 1, "24.0"},         {25, 1, "25.0 (PAL)"},
+        {24000, 1001, "23.976 (NTSC)"}, {24, 1, "24.0"}, {25, 1, "25.0 (PAL)"},
         {30000, 1001, "29.97 (NTSC)"},  {30, 1, "30.0"},
     };
     // The entry of an index; an index outside the table gives entry 1 (24.0),
@@ -155,7 +155,9 @@ public:
     // optionsFile: path of "options.ini"; documentsDir: the default output folder.
     SettingsStore(std::filesystem::path optionsFile, std::string documentsDir);
 
-    void setOptionsFile(std::filesystem::path optionsFile) { optionsFile_ = std::move(optionsFile); }
+    void setOptionsFile(std::filesystem::path optionsFile) {
+        optionsFile_ = std::move(optionsFile);
+    }
     void setDocumentsFolder(std::string documentsDir);
     const std::filesystem::path& optionsFile() const { return optionsFile_; }
     const std::string& documentsFolder() const { return documentsDir_; }

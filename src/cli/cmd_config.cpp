@@ -42,7 +42,8 @@ int runConfig(const std::vector<std::string>& args) {
             return 2;
         }
     }
-    for (const auto& [key, value] : settings.list()) std::printf("%s=%s\n", key.c_str(), value.c_str());
+    for (const auto& [key, value] : settings.list())
+        std::printf("%s=%s\n", key.c_str(), value.c_str());
     if (!sets.empty() && !app.saveSettings()) {
         std::fprintf(stderr, "zembra config: cannot write %s\n", app.optionsFile().c_str());
         return 1;

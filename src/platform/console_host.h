@@ -11,7 +11,7 @@
 namespace zembra {
 
 enum class QuestionPolicy {
-    Ask,     // y/n prompt when stdin is a terminal, else the safe answer No
+    Ask,  // y/n prompt when stdin is a terminal, else the safe answer No
     AlwaysYes,
     AlwaysNo,
 };

@@ -8,19 +8,27 @@ namespace zembra {
 
 PriorityClass priorityFromChoice(int choice) {
     switch (choice) {
-        case 1: return PriorityClass::Idle;
-        case 2: return PriorityClass::High;
-        case 3: return PriorityClass::RealTime;
-        default: return PriorityClass::Normal;
+        case 1:
+            return PriorityClass::Idle;
+        case 2:
+            return PriorityClass::High;
+        case 3:
+            return PriorityClass::RealTime;
+        default:
+            return PriorityClass::Normal;
     }
 }
 
 int niceValueOf(PriorityClass priority) {
     switch (priority) {
-        case PriorityClass::Idle: return 19;
-        case PriorityClass::High: return -10;
-        case PriorityClass::RealTime: return -20;
-        case PriorityClass::Normal: break;
+        case PriorityClass::Idle:
+            return 19;
+        case PriorityClass::High:
+            return -10;
+        case PriorityClass::RealTime:
+            return -20;
+        case PriorityClass::Normal:
+            break;
     }
     return 0;
 }

@@ -29,8 +29,7 @@ public:
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
     // Sets a key (added at the end of its section, the section added at the
     // end of the file when missing); nullopt removes the key.
-    void set(std::string_view section, std::string_view key,
-             std::optional<std::string_view> value);
+    void set(std::string_view section, std::string_view key, std::optional<std::string_view> value);
     void removeSection(std::string_view section);
 
     // Section names in file order (each once), and the keys of one section.

@@ -36,7 +36,9 @@ public:
     // Shorthands: the box kind with the text of a string-table key.
     void error(std::string_view key) { messageBox(BoxKind::Error, text(key)); }
     void warning(std::string_view key) { messageBox(BoxKind::Warning, text(key)); }
-    bool ask(std::string_view key) { return messageBox(BoxKind::Question, text(key)) == BoxAnswer::Yes; }
+    bool ask(std::string_view key) {
+        return messageBox(BoxKind::Question, text(key)) == BoxAnswer::Yes;
+    }
 
     void setStrings(const StringTable* strings) { strings_ = strings; }
     const StringTable* strings() const { return strings_; }

@@ -67,7 +67,9 @@ TEST(SettingsLoad, MissingFileGivesExactlyTheDefaults) {
         "Zembra_OutputSettings.AVIVideoP1Settings=\n"
         "Zembra_OutputSettings.AVIVideoP2Settings_Size=0\n"
         "Zembra_OutputSettings.AVIVideoP2Settings=\n"
-        "Zembra_App.OutputPath=" + docs + "\nZembra_App.Prority=0\n"
+        "Zembra_App.OutputPath=" +
+        docs +
+        "\nZembra_App.Prority=0\n"
         "Zembra_Lame.BitRate=192\nZembra_Lame.Stereo=0\nZembra_Lame.Quality=3\n"
         "Zembra_Lame.Lowpass=19500\nZembra_Lame.Highpass=-1\n";
     std::string got;
@@ -86,9 +88,10 @@ TEST(SettingsLoad, MissingFileGivesExactlyTheDefaults) {
 
 TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
     Fixture f;
-    f.load("[Zembra_OutputSettings]\nWidth=8\nHeight=-5\nLastOutput=movie.mpg\nMPEGStream=2\n"
-           "Ratio=4\n[Zembra_App]\nPrority=7\nOutputPath=" +
-           f.tmp.dir() + "out\n[Zembra_InputSettings]\nFrameRate=9\n");
+    f.load(
+        "[Zembra_OutputSettings]\nWidth=8\nHeight=-5\nLastOutput=movie.mpg\nMPEGStream=2\n"
+        "Ratio=4\n[Zembra_App]\nPrority=7\nOutputPath=" +
+        f.tmp.dir() + "out\n[Zembra_InputSettings]\nFrameRate=9\n");
     EXPECT_EQ(f.store.output.Width, 16);
     EXPECT_EQ(f.store.output.Height, 16);
     EXPECT_EQ(f.store.app.Prority, 0);
@@ -139,8 +142,9 @@ TEST(SettingsBlobs, StateSurvivesByteForByteAndSizeZeroWritesNothing) {
 
 TEST(SettingsBlobs, BadStateReadsAsZeroesAndHostileSizesAsNone) {
     Fixture f;
-    f.load("[Zembra_OutputSettings]\nAVIVideoP1Settings_Size=4\nAVIVideoP1Settings=0102\n"
-           "AVIVideoP2Settings_Size=2000000000\nAVIVideoP2Settings=00\n");
+    f.load(
+        "[Zembra_OutputSettings]\nAVIVideoP1Settings_Size=4\nAVIVideoP1Settings=0102\n"
+        "AVIVideoP2Settings_Size=2000000000\nAVIVideoP2Settings=00\n");
     EXPECT_EQ(f.store.output.AVIVideoP1Settings, std::vector<uint8_t>(4, 0));
     EXPECT_EQ(f.store.output.AVIVideoP2Settings_Size, 0);
     EXPECT_TRUE(f.store.output.AVIVideoP2Settings.empty());

@@ -40,8 +40,7 @@ TEST(StringTableKeys, DefaultsAreTheEnglishTexts) {
     EXPECT_EQ(t.text("STR_MAIN_LABEL_MONITOR_UsedSize"), "Used Size: ");
     EXPECT_EQ(t.text("STR_MAIN_COMBO_Format_11"), "DVD PAL Good Quality");
     EXPECT_EQ(t.text("STR_MAIN_COMBO_Split_4"), "80 MIn ISO DataCD");
-    EXPECT_EQ(t.text("STR_GLOBAL_COMBO_DOWNSAMPLING_1"),
-              "High quality (slow) 48.0KHz to 44.1KHz");
+    EXPECT_EQ(t.text("STR_GLOBAL_COMBO_DOWNSAMPLING_1"), "High quality (slow) 48.0KHz to 44.1KHz");
     EXPECT_EQ(t.text("STR_NO_SUCH_KEY"), "STR_NO_SUCH_KEY");
     EXPECT_EQ(StringTable::defaultText("STR_NO_SUCH_KEY"), "");
 }
@@ -49,12 +48,13 @@ TEST(StringTableKeys, DefaultsAreTheEnglishTexts) {
 TEST(StringTableFile, LoadKeepsTextsOfMissingKeysAndTurnsBackslashNIntoBreaks) {
     TempDir tmp;
     std::string longText(300, 'L');
-    auto file = tmp.write("Test.ini", "[Zembra]\n"
-                                      "LanguageName=Test\n"
-                                      "STR_ERROR_19=Prozess anhalten ?\n"
-                                      "STR_ERROR_0=eins\\nzwei\n"
-                                      "STR_MAIN_LABEL_Index=" +
-                                          longText + "\n");
+    auto file = tmp.write("Test.ini",
+                          "[Zembra]\n"
+                          "LanguageName=Test\n"
+                          "STR_ERROR_19=Prozess anhalten ?\n"
+                          "STR_ERROR_0=eins\\nzwei\n"
+                          "STR_MAIN_LABEL_Index=" +
+                              longText + "\n");
     StringTable t;
     t.setText("STR_ERROR_28", "previous language");
     EXPECT_TRUE(t.load(file));

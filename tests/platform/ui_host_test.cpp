@@ -1,9 +1,10 @@
+#include "platform/ui_host.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "platform/console_host.h"
 #include "platform/string_table.h"
-#include "platform/ui_host.h"
 #include "support/recording_host.h"
 
 namespace zembra {
