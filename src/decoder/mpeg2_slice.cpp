@@ -474,7 +474,8 @@ void Mpeg2Decoder::SliceContext::intraBlock(int16_t* blk, int cc, const int* q) 
         if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
     }
     dcPred[cc] += diff;
-    blk[0] = int16_t(dcPred[cc] << (3 - d.intraDcPrecision));
+    // Centred on zero: the put adds the 128 back.
+    blk[0] = int16_t((dcPred[cc] << (3 - d.intraDcPrecision)) - 1024);
     const vlc::CoefficientTable& table = *intraTable;
     int i = 0;
     for (;;) {
@@ -602,7 +603,7 @@ void Mpeg2Decoder::SliceContext::mpeg1IntraBlock(int16_t* blk, int cc, const int
         if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
     }
     dcPred[cc] += diff;
-    blk[0] = int16_t(dcPred[cc] << 3);
+    blk[0] = int16_t((dcPred[cc] << 3) - 1024);
     const vlc::CoefficientTable& table = vlc::coefficientTable(0);
     int i = 0;
     for (;;) {
@@ -820,10 +821,17 @@ void Mpeg2Decoder::SliceContext::skipped(int addr) {
         mbType = vlc::kMbForward;
         motionType = field ? kMotionField : kMotionFrame;
         fieldSelect[0][0] = parity;
-    } else if (mbType & vlc::kMbIntra) {
-        return;  // not allowed after an intra macroblock; nothing to predict from
+    } else {
+        if (mbType & vlc::kMbIntra) return;  // not allowed after intra: nothing to predict from
+        // B pictures predict in the previous directions with the predicted
+        // vectors, as a frame (or same-parity field) prediction.
+        motionType = field ? kMotionField : kMotionFrame;
+        for (int s = 0; s < 2; ++s) {
+            mv[0][s][0] = pmv[0][s][0];
+            mv[0][s][1] = pmv[0][s][1];
+            fieldSelect[0][s] = parity;
+        }
     }
-    // B pictures repeat the previous macroblock's prediction.
     predict(mbx, mby);
 }
 
