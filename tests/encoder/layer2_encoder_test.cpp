@@ -121,6 +121,26 @@ TEST(Layer2Encoder, ShortStoreWarnsUnlessItIsTheLastFrame) {
     EXPECT_EQ(es.size(), 731u);
 }
 
+// The end of a piece codes the samples short of a frame instead of
+// dropping them, so the sound lasts as long as the pictures.
+TEST(Layer2Encoder, EndCodesTheLeftOverSamples) {
+    RecordingHost host;
+    EsStore es;
+    Layer2Encoder enc(host);
+    int units = 0;
+    ASSERT_TRUE(enc.audioStart({}, es, [&](const AudioUnit&) { return ++units, true; }));
+    PcmStore pcm;
+    std::vector<std::int16_t> samples(2304 + 1000, 300);
+    ASSERT_TRUE(pcm.append(samples.data(), samples.size()));
+    while (pcm.size() > 2304) ASSERT_TRUE(enc.audioEncodeFrame(pcm));
+    EXPECT_EQ(units, 1);
+    enc.audioEnd();
+    EXPECT_EQ(units, 2);
+    EXPECT_EQ(pcm.size(), 0u);
+    EXPECT_FALSE(enc.running());
+    EXPECT_TRUE(host.boxes.empty());
+}
+
 TEST(Layer2Encoder, RefusedUnitOrFullStoreStopsTheEncoder) {
     RecordingHost host;
     EsStore es;

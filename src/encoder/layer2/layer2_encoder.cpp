@@ -74,6 +74,8 @@ struct Layer2Encoder::State {
     long lag = 0;  // in units of 1/den
     int frames = 0;
     int padding = 0;
+    PcmStore* lastPcm = nullptr;  // coded to its end by audioEnd
+    bool ending = false;
 
     std::array<double, 512> window{};
     double cosMatrix[kSubbands][64]{};
@@ -149,7 +151,17 @@ bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store,
     return true;
 }
 
-void Layer2Encoder::audioEnd() { state_.reset(); }
+void Layer2Encoder::audioEnd() {
+    // The samples left over at the end of a piece (less than a frame) are
+    // coded as a last frame completed with silence; dropping them would make
+    // the sound of every piece up to a frame shorter than its pictures.
+    if (state_ && state_->lastPcm && !state_->ending) {
+        state_->ending = true;
+        while (state_ && state_->lastPcm->size() > 0)
+            if (!audioEncodeFrame(*state_->lastPcm, true)) break;
+    }
+    state_.reset();
+}
 
 namespace {
 
@@ -181,6 +193,7 @@ constexpr int kPattern[5][5] = {
 bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
     if (!state_) return false;
     State& s = *state_;
+    s.lastPcm = &pcm;
     const std::size_t need = kFrameValues;
     if (pcm.size() < need && !last) {
         host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_355") + " " +

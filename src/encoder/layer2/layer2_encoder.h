@@ -61,6 +61,9 @@ public:
     // less than a frame is accepted and the frame is completed with silence
     // (the close of a piece); otherwise such a store is an error.
     [[nodiscard]] bool audioEncodeFrame(PcmStore& pcm, bool last = false);
+    // Codes what is left in the PCM store last passed to audioEncodeFrame as
+    // a final frame completed with silence, then releases the encoder. That
+    // store must still exist.
     void audioEnd();
 
     bool running() const { return state_ != nullptr; }
