@@ -1,0 +1,128 @@
+#include "decoder/frame_source.h"
+
+#include "dvd/title_catalogue.h"
+
+namespace zembra {
+
+void AudioDecoderRoute::open(int audioMode, double gain, bool dolby, bool avSynch) {
+    AudioSettings s;
+    s.audioMode = audioMode;
+    s.gain = gain;
+    s.dolby = dolby;
+    s.avSynch = avSynch;
+    audio_.open(s);
+}
+
+void AudioDecoderRoute::setSyncInputs(int64_t lastAudioPtsMs, int64_t videoStartPtsMs,
+                                      double sourceRate, bool mpeg2) {
+    audio_.sync.lastAudioPtsMs = lastAudioPtsMs;
+    audio_.sync.videoStartPtsMs = videoStartPtsMs;
+    audio_.sync.sourceFrameRate = sourceRate;
+    audio_.sync.mpeg2 = mpeg2;
+}
+
+DecoderFrameSource::DecoderFrameSource(Mpeg2Decoder& decoder, FrameQueue& queue,
+                                       AudioDecoder* audio)
+    : decoder_(decoder), queue_(queue), audio_(audio) {
+    if (audio_) {
+        route_ = std::make_unique<AudioDecoderRoute>(*audio_);
+        decoder_.setAudio(route_.get());
+        audio_->bindFault(&decoder_.fault);
+    }
+    decoder_.hooks.emitFrame = [this](const DecodedPicture& p) {
+        if (queue_.isOpen()) queue_.emitFrame(p.planes, p.frameNumber);
+    };
+    decoder_.hooks.subpicturePayload = [this](const uint8_t* data, size_t size) {
+        if (queue_.isOpen() && queue_.settings().subtitles)
+            queue_.subpicture().subpictureAddPayload(
+                data, size, cellSumSeconds() + double(decoder_.lastSubPtsMs) / 1000.0);
+    };
+    // Called by openDecoder once the sequence header is known, and by reseek.
+    decoder_.hooks.subpictureReset = [this] {
+        if (queue_.isOpen())
+            queue_.clearQueue();
+        else
+            openQueue();
+    };
+    decoder_.hooks.closed = [this] { queue_.close(); };
+}
+
+DecoderFrameSource::~DecoderFrameSource() {
+    decoder_.hooks = DecoderHooks{};
+    if (audio_) {
+        decoder_.setAudio(nullptr);
+        audio_->bindFault(nullptr);
+    }
+}
+
+void DecoderFrameSource::openQueue() {
+    FrameQueueSettings s;
+    s.runMode = decoder_.getRunMode();
+    s.exportAudio = params_.downSampling == 2;
+    s.frameRateIndex = params_.frameRate;
+    s.sourceRate = decoder_.frameRate;
+    s.audioMode = params_.downSampling + 1;
+    s.layout = PlaneLayout::make(decoder_.codedWidth, decoder_.codedHeight, decoder_.chromaFormat);
+    s.deinterlace = params_.deinterlace;
+    s.luminance = {params_.luminanceFilter != 0, params_.luminanceGain, params_.luminanceOffset};
+    s.subtitles = decoder_.subtitleStream >= 0;
+    s.subpicture.subOffset = params_.subOffset;
+    s.subpicture.subColor = params_.subColor != 0;
+    const TitleRecord* title = decoder_.catalogue().title(params_.title);
+    if (title && title->hasPalette) {
+        palette_ = title->palette;
+        s.subpicture.titlePalette = &palette_;
+    }
+    queue_.open(s, this, audio_ ? linkAudio(*audio_) : FrameQueueAudio{});
+}
+
+int DecoderFrameSource::openDecoder(const DecoderOpenParams& params, double& frameRate,
+                                    int& chromaFormat, int& width, int& height) {
+    params_ = params;
+    queue_.close();
+    if (!decoder_.openDecoder(params, frameRate, chromaFormat, width, height)) return 0;
+    if (!queue_.isOpen()) openQueue();
+    queue_.fill();
+    return 1;
+}
+
+int DecoderFrameSource::reseek(int64_t sector, bool report) {
+    queue_.clearQueue();
+    if (!decoder_.reseek(sector, report)) return 0;
+    queue_.fill();
+    return 1;
+}
+
+int DecoderFrameSource::getNextFrame(FrameRecord& frame, int& width, int& height,
+                                     const int16_t*& pcm, int& pcmValueCount) {
+    const int r = queue_.getNextFrame(frame, width, height, pcm, pcmValueCount);
+    decoder_.outputFrames = uint32_t(queue_.framesHandedOut());
+    return r;
+}
+
+bool DecoderFrameSource::decodeOnePicture() { return decoder_.decodeStep() == 1; }
+
+uint32_t DecoderFrameSource::currentSector() {
+    return decoder_.opened ? uint32_t(decoder_.input().currentSector()) : 0;
+}
+
+bool DecoderFrameSource::reseekSilently(uint32_t sector) {
+    return decoder_.reseek(int64_t(sector), false) == 1;
+}
+
+double DecoderFrameSource::cellSumSeconds() const {
+    const TitleRecord* t = decoder_.catalogue().title(params_.title);
+    if (!t) return 0.0;
+    double sum = 0.0;
+    if (t->noCellFilter) {
+        const int index = decoder_.input().fileIndex();
+        for (const auto& c : t->cells)
+            if (int(c.vobId) - 1 < index) sum += c.duration;
+    } else {
+        for (const auto& c : t->cells)
+            if (int(c.vobId) < decoder_.vobNumber) sum += c.duration;
+    }
+    return sum;
+}
+
+}  // namespace zembra

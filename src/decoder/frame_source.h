@@ -1,0 +1,86 @@
+#pragma once
+// Puts the frame queue behind the video decoder: decoded pictures go into
+// the queue, sub-picture packets into its sub-picture decoder, the chosen
+// audio track into the AudioDecoder whose FIFO the queue hands out from.
+// The rip loop and the decode command open the decoder through this and take
+// frames with getNextFrame.
+
+#include <cstdint>
+#include <memory>
+
+#include "audio/audio_decoder.h"
+#include "decoder/frame_queue.h"
+#include "decoder/mpeg2_decoder.h"
+
+namespace zembra {
+
+// The decoder's audio route onto the AudioDecoder.
+class AudioDecoderRoute : public AudioRoute {
+public:
+    explicit AudioDecoderRoute(AudioDecoder& audio) : audio_(audio) {}
+    void open(int audioMode, double gain, bool dolby, bool avSynch) override;
+    void setAudioWanted(bool wanted) override { audio_.setAudioWanted(wanted); }
+    void setSyncInputs(int64_t lastAudioPtsMs, int64_t videoStartPtsMs, double sourceRate,
+                       bool mpeg2) override;
+    void setAnchor(uint32_t frameCount, int64_t videoPtsMs) override {
+        audio_.setAnchor(frameCount, videoPtsMs);
+    }
+    void ac3Start() override { audio_.ac3Start(); }
+    void ac3Payload(const uint8_t* data, size_t length) override { audio_.ac3Payload(data, length); }
+    void mpaStart() override { audio_.mpaStart(); }
+    void mpaPayload(const uint8_t* data, size_t length) override { audio_.mpaPayload(data, length); }
+    void lpcmPayload(const uint8_t* data, size_t length) override {
+        audio_.lpcmPayload(data, length);
+    }
+    bool mpaProbe(const uint8_t* data, size_t length, std::string& text) override {
+        return AudioDecoder::mpaProbe(data, length, text);
+    }
+    int sampleRate() const override { return audio_.sampleRate(); }
+
+private:
+    AudioDecoder& audio_;
+};
+
+class DecoderFrameSource : public FrameQueueSource {
+public:
+    // Installs itself in the decoder's hooks and audio route; `audio` may be
+    // null for video-only use.
+    DecoderFrameSource(Mpeg2Decoder& decoder, FrameQueue& queue, AudioDecoder* audio);
+    ~DecoderFrameSource() override;
+    DecoderFrameSource(const DecoderFrameSource&) = delete;
+    DecoderFrameSource& operator=(const DecoderFrameSource&) = delete;
+
+    // openDecoder with the queue set up from the parameters, then the first
+    // fill of the queue. 1 or 0 as openDecoder.
+    [[nodiscard]] int openDecoder(const DecoderOpenParams& params, double& frameRate,
+                                  int& chromaFormat, int& width, int& height);
+    // Restarts at a sector with an empty queue; 1 on success.
+    [[nodiscard]] int reseek(int64_t sector, bool report = true);
+    [[nodiscard]] int getNextFrame(FrameRecord& frame, int& width, int& height,
+                                   const int16_t*& pcm, int& pcmValueCount);
+    [[nodiscard]] int peekFrame(FrameRecord& frame, int& width, int& height) const {
+        return queue_.peekFrame(frame, width, height);
+    }
+
+    // FrameQueueSource
+    bool decodeOnePicture() override;
+    int& faultCode() override { return decoder_.fault; }
+    uint32_t currentSector() override;
+    bool reseekSilently(uint32_t sector) override;
+    void closeDecoder() override { decoder_.closeDecoder(); }
+    double cellSumSeconds() const override;
+    int64_t anchorVideoPtsMs() const override { return decoder_.anchorVideoPtsMs; }
+    uint32_t anchorFrameCount() const override { return decoder_.anchorFrameCount; }
+
+private:
+    void openQueue();
+
+    Mpeg2Decoder& decoder_;
+    FrameQueue& queue_;
+    AudioDecoder* audio_;
+    std::unique_ptr<AudioDecoderRoute> route_;
+    DecoderOpenParams params_;
+    SubpicturePalette palette_{};
+};
+
+}  // namespace zembra
