@@ -2,6 +2,9 @@
 // read errors, cancel and reopen.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 
 #include "dvd/disc_device.h"
@@ -275,6 +278,55 @@ TEST(SourceReader, ReopenAndDiscLayer) {
     DiscLayer::setAvailableForTesting(true);
     f.reader.closeSource();
     EXPECT_EQ(DiscLayer::references(), 0);
+}
+
+}  // namespace
+}  // namespace zembra
+
+namespace zembra {
+namespace {
+
+// A title set past 4 GiB: sparse files of 1 GiB each, cells near the end.
+TEST(SourceReader, SectorsBeyondFourGigabytes) {
+    std::string dir = testing::scratchDir("large");
+    const int64_t fileSectors = 524288;  // 1 GiB
+    std::vector<std::string> files;
+    for (int i = 0; i < 5; ++i) {
+        std::string name = dir + "/VTS_01_" + std::to_string(i + 1) + ".VOB";
+        std::FILE* f = std::fopen(name.c_str(), "wb");
+        ASSERT_TRUE(f);
+        // Numbered sectors at the end of each file and at the start of the next.
+        for (int64_t s : {fileSectors - 2, fileSectors - 1, int64_t(0), int64_t(1)}) {
+            uint32_t absolute = uint32_t(i * fileSectors + s);
+            std::vector<uint8_t> sector(2048, uint8_t(absolute));
+            sector[0] = uint8_t(absolute >> 24);
+            sector[1] = uint8_t(absolute >> 16);
+            sector[2] = uint8_t(absolute >> 8);
+            sector[3] = uint8_t(absolute);
+            ASSERT_EQ(fseeko(f, off_t(s) * 2048, SEEK_SET), 0);
+            ASSERT_EQ(std::fwrite(sector.data(), 1, 2048, f), 2048u);
+        }
+        ASSERT_EQ(ftruncate(fileno(f), off_t(fileSectors) * 2048), 0);
+        std::fclose(f);
+        files.push_back(name);
+    }
+    TitleCatalogue catalogue;
+    TitleRecord t;
+    uint32_t fourthEnd = uint32_t(4 * fileSectors - 2);  // sector 2097150, past 4 GiB of bytes
+    t.cells = {cellOf(fourthEnd, fourthEnd + 3), cellOf(uint32_t(2 * fileSectors - 1), uint32_t(2 * fileSectors))};
+    catalogue.titles = {t};
+    RecordingHost host;
+    SourceReader reader(host, catalogue);
+    ASSERT_EQ(reader.openSource(files, false, 0, 0, 1, false), 1);
+    EXPECT_EQ(reader.getSectorsBefore(), 3 * fileSectors);
+    std::vector<uint32_t> got;
+    std::vector<uint8_t> buf(2048);
+    while (reader.readSource(buf.data(), 2048) == 2048) got.push_back(testing::sectorNumber(buf.data()));
+    EXPECT_EQ(got, (std::vector<uint32_t>{fourthEnd, fourthEnd + 1, fourthEnd + 2, fourthEnd + 3,
+                                          uint32_t(2 * fileSectors - 1), uint32_t(2 * fileSectors)}));
+    EXPECT_EQ(reader.seekSource(5 * fileSectors - 1), 0);
+    EXPECT_EQ(reader.seekSource(5 * fileSectors), -1);
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 }  // namespace
