@@ -15,7 +15,10 @@
 #   ps.vob           MPEG-2 program stream with AC-3 audio (DVD muxer)
 #   (mpeg2enc -I 2, field pictures, crashes in the packaged mjpegtools, so no
 #    field-picture stream is made here)
-#   pulldown.m2v     soft 3:2 pull-down, repeat_first_field (mpeg2enc)
+#   pulldown.m2v     23.976 fps material through mpeg2enc with its pull-down switch
+#                    (the packaged mpeg2enc writes no repeated fields; the
+#                    film test sets repeat_first_field in a copy of ntsc.m2v)
+#   ntsc.m2v         29.97 fps without repeated fields
 #   d1.vob           720x576 DVD-like program stream, ~6 Mbit/s (benchmark)
 set -euo pipefail
 out=${1:?usage: make-test-streams.sh OUTDIR [NAME...]}
@@ -53,6 +56,7 @@ make_one() {
             -f yuv4mpegpipe "$tmp.y4m"
             mpeg2enc -v 0 -f 3 -F 1 -p -b 4000 -o "$tmp" <"$tmp.y4m" >/dev/null 2>&1
             rm -f "$tmp.y4m" ;;
+        ntsc.m2v) ff -f lavfi -i "$ntsc" -t 1 -c:v mpeg2video -b:v 2M -bf 2 -g 12 -f mpeg2video "$tmp" ;;
         d1.vob) ff -f lavfi -i "mandelbrot=size=720x576:rate=25" -f lavfi \
             -i sine=frequency=440:sample_rate=48000 -t 8 -c:v mpeg2video -b:v 6M -maxrate 8M \
             -bufsize 1835k -bf 2 -g 12 -c:a ac3 -b:a 192k -ac 2 \

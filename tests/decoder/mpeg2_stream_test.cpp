@@ -1,0 +1,264 @@
+// Our decoding of streams made by ffmpeg and mpeg2enc against ffmpeg's own
+// decoding of them: same pictures in the same order, luma PSNR per picture.
+
+#include <cstdio>
+
+#include "decoder/mpeg2_vlc.h"
+#include "mpeg2_test_support.h"
+
+namespace zembra::testing {
+namespace {
+
+struct StreamCase {
+    const char* name;
+    int chromaFormat;
+};
+
+class StreamPsnr : public ::testing::TestWithParam<StreamCase> {};
+
+// iDCT settings: 0 -> variant 1 (AP-922), 1 -> 4 (reference), 2 -> 3 (float),
+// 4 -> 2 (AP-922 with the cascaded half-pel average, which drifts by design).
+TEST_P(StreamPsnr, MatchesFfmpegForEveryIdctVariant) {
+    const StreamCase c = GetParam();
+    ZEMBRA_REQUIRE_STREAM(path, c.name);
+    const char* pixFmt = c.chromaFormat == 1 ? "yuv420p" : c.chromaFormat == 2 ? "yuv422p" : "yuv444p";
+    const std::vector<uint8_t> ref = ffmpegDecode(path, pixFmt);
+    ASSERT_FALSE(ref.empty());
+    for (int setting : {0, 1, 2, 4}) {
+        const DecodedStream ours = decodeFile(path, setting);
+        ASSERT_EQ(ours.openResult, 1);
+        ASSERT_FALSE(ours.luma.empty());
+        ASSERT_EQ(ours.chromaFormat, c.chromaFormat);
+        const size_t lumaSize = size_t(ours.width) * ours.height;
+        const size_t chromaSize = c.chromaFormat == 1   ? lumaSize / 4
+                                  : c.chromaFormat == 2 ? lumaSize / 2
+                                                        : lumaSize;
+        const size_t frameSize = lumaSize + 2 * chromaSize;
+        const size_t refFrames = ref.size() / frameSize;
+        EXPECT_EQ(ours.luma.size(), refFrames) << c.name << " setting " << setting;
+        double worst = 99, sum = 0;
+        const size_t n = std::min(refFrames, ours.luma.size());
+        for (size_t k = 0; k < n; ++k) {
+            const double p = psnr(ours.luma[k].data(), ref.data() + k * frameSize, lumaSize);
+            worst = std::min(worst, p);
+            sum += p;
+            if (setting != 4) {
+                EXPECT_GE(p, 38.0) << c.name << " setting " << setting << " frame " << k;
+            }
+        }
+        const double mean = n ? sum / double(n) : 0;
+        std::printf("[ psnr     ] %-14s iDCT setting %d: %zu frames, worst %.2f dB, mean %.2f dB\n",
+                    c.name, setting, n, worst, mean);
+        if (setting != 4) {
+            EXPECT_GE(mean, 45.0) << c.name << " setting " << setting;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, StreamPsnr,
+                         ::testing::Values(StreamCase{"mpeg1.m1v", 1}, StreamCase{"mpeg1_sys.mpg", 1},
+                                           StreamCase{"prog.m2v", 1}, StreamCase{"inter.m2v", 1},
+                                           StreamCase{"altscan.m2v", 1}, StreamCase{"hibit.m2v", 1},
+                                           StreamCase{"yuv422.m2v", 2}, StreamCase{"ps.vob", 1},
+                                           StreamCase{"pulldown.m2v", 1}),
+                         [](const auto& info) {
+                             std::string s = info.param.name;
+                             for (char& ch : s)
+                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return s;
+                         });
+
+// A copy of a 29.97 fps stream with repeat_first_field set in the picture
+// coding extension of one picture (the way soft pull-down marks it).
+std::string withRepeatedField(const std::string& path, int picture) {
+    std::vector<uint8_t> data = readFile(path);
+    int seen = 0;
+    for (size_t i = 0; i + 8 < data.size(); ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB5 &&
+            (data[i + 4] >> 4) == 8 && seen++ == picture) {
+            data[i + 7] |= 0x02;  // bit 30 of the extension: repeat_first_field
+            break;
+        }
+    }
+    const std::string out = path + ".rff" + std::to_string(picture) + ".m2v";
+    std::ofstream(out, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                               std::streamsize(data.size()));
+    return out;
+}
+
+TEST(FilmDetection, RepeatedFieldInTheFirstTenPicturesMeansFilm) {
+    ZEMBRA_REQUIRE_STREAM(ntsc, "ntsc.m2v");
+    const double film = 24000.0 / 1001.0, video = 30000.0 / 1001.0;
+    const std::string rff = withRepeatedField(ntsc, 3);
+    EXPECT_NEAR(decodeFile(rff, 0, 5, false, 1, 0).rate, film, 1e-12);
+    EXPECT_NEAR(decodeFile(rff, 0, 5, false, 0, 0).rate, video, 1e-12);
+    EXPECT_NEAR(decodeFile(rff, 0, 5, false, 0, 1).rate, video, 1e-12);  // Force24 needs Detect24Fps
+    // Too late to count: the eleventh picture.
+    EXPECT_NEAR(decodeFile(withRepeatedField(ntsc, 10), 0, 5, false, 1, 0).rate, video, 1e-12);
+    EXPECT_NEAR(decodeFile(ntsc, 0, 5, false, 1, 0).rate, video, 1e-12);
+    EXPECT_NEAR(decodeFile(ntsc, 0, 5, false, 1, 1).rate, film, 1e-12);
+    // A 25 fps stream is never film.
+    ZEMBRA_REQUIRE_STREAM(pal, "prog.m2v");
+    EXPECT_NEAR(decodeFile(pal, 0, 5, false, 1, 1).rate, 25.0, 1e-12);
+}
+
+TEST(Opening, RefusesIdctSettingThreeAndExportOfOtherTracks) {
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    DecoderOpenParams p;
+    p.files = {"/nonexistent"};
+    p.idct = 3;
+    double rate;
+    int cf, w, h;
+    EXPECT_EQ(dec.openDecoder(p, rate, cf, w, h), 0);
+    EXPECT_TRUE(host.sawText("Please run the P4 release for IDCT P4."));
+    p.idct = 0;
+    p.downSampling = 2;
+    p.audioFormat = 2;
+    EXPECT_EQ(dec.openDecoder(p, rate, cf, w, h), 0);
+    EXPECT_TRUE(host.sawText("Cannot export non AC3 track."));
+}
+
+TEST(Opening, FileWithoutSequenceHeaderFails) {
+    const std::string path = std::string(ZEMBRA_BINARY_DIR) + "/not_video.bin";
+    {
+        std::ofstream f(path, std::ios::binary);
+        std::vector<char> junk(20000, 0x42);
+        f.write(junk.data(), std::streamsize(junk.size()));
+    }
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    DecoderOpenParams p;
+    p.files = {path};
+    double rate;
+    int cf, w, h;
+    EXPECT_EQ(dec.openDecoder(p, rate, cf, w, h), 0);
+    EXPECT_TRUE(host.sawText("MPEG2Dec: Error during decoder initialization."));
+    dec.closeDecoder();  // twice is fine
+}
+
+TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
+    ZEMBRA_REQUIRE_STREAM(vob, "ps.vob");
+    ZEMBRA_REQUIRE_STREAM(mpg, "mpeg1_sys.mpg");
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    ASSERT_EQ(dec.scanVobFiles({vob, mpg}, 1, 0), 1) << (host.boxes.empty() ? "" : host.boxes[0].text);
+    ASSERT_EQ(catalogue.count(), 1);
+    const TitleRecord& t = catalogue.titles[0];
+    EXPECT_TRUE(t.noCellFilter);
+    ASSERT_EQ(t.cells.size(), 2u);
+    EXPECT_EQ(t.cells[0].firstSector, 0u);
+    const uint32_t vobSectors = uint32_t((std::filesystem::file_size(vob) + 2047) / 2048);
+    EXPECT_EQ(t.cells[0].lastSector, vobSectors - 1);
+    EXPECT_EQ(t.cells[1].firstSector, vobSectors);
+    EXPECT_EQ(t.cells[1].vobId, 2);
+    EXPECT_EQ(t.cells[1].chapter, 1);
+    EXPECT_NEAR(t.cells[0].duration, 2.0, 0.05);  // 50 pictures at 25 fps
+    EXPECT_NEAR(t.cells[1].duration, 2.0, 0.05);
+    EXPECT_EQ(t.label, "[00] Length  00:00:04");
+    EXPECT_EQ(t.audioText[0], "[00] AC3 audio");
+    EXPECT_EQ(t.audioCoding[0], 0);
+    EXPECT_EQ(t.audioText[1], "[01] Free channel");
+    EXPECT_EQ(t.audioCount, 8);
+    EXPECT_EQ(t.subpictureCount, 32);
+    EXPECT_EQ(t.subpictureText[0], "[00] Free channel");
+    EXPECT_EQ(t.palette[0][0], 0);
+    EXPECT_EQ(t.palette[5][0], 255);
+    // The MPEG-1 file's MP2 track is found in its first slot.
+    RecordingHost host2;
+    TitleCatalogue cat2;
+    Mpeg2Decoder dec2(host2, cat2);
+    ASSERT_EQ(dec2.scanVobFiles({mpg}, 1, 0), 1);
+    EXPECT_EQ(cat2.titles[0].audioText[0], "[00] MPA (44100Hz Mono)");
+    EXPECT_EQ(cat2.titles[0].audioCoding[0], 2);
+}
+
+TEST(Scan, FileWithoutVideoFailsWithItsMessage) {
+    const std::string path = std::string(ZEMBRA_BINARY_DIR) + "/scan_junk.vob";
+    {
+        std::ofstream f(path, std::ios::binary);
+        std::vector<char> junk(8192, 0);
+        f.write(junk.data(), std::streamsize(junk.size()));
+    }
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    EXPECT_EQ(dec.scanVobFiles({path}, 1, 0), 0);
+    EXPECT_TRUE(host.sawText("Failed to parse file, no sequence header found."));
+}
+
+TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
+    ZEMBRA_REQUIRE_STREAM(path, "prog.m2v");
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    struct CountingAudio : AudioRoute {
+        int payloads = 0;
+        void ac3Payload(const uint8_t*, size_t) override { ++payloads; }
+        void mpaPayload(const uint8_t*, size_t) override { ++payloads; }
+    } audio;
+    dec.setAudio(&audio);
+    int frames = 0;
+    dec.hooks.emitFrame = [&](const DecodedPicture&) { ++frames; };
+    DecoderOpenParams p;
+    p.files = {path};
+    double rate;
+    int cf, w, h;
+    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    EXPECT_FALSE(dec.systemStream);
+    EXPECT_EQ(w, 352);
+    EXPECT_EQ(h, 288);
+    EXPECT_EQ(cf, 1);
+    while (dec.decodeStep()) {
+    }
+    EXPECT_EQ(dec.fault, kFaultEndOfInput);
+    EXPECT_EQ(frames, 49);  // the last reference waits for a successor that never comes
+    EXPECT_EQ(audio.payloads, 0);
+}
+
+TEST(ProgramStream, RoutesTheChosenAc3TrackAndReseeks) {
+    ZEMBRA_REQUIRE_STREAM(path, "ps.vob");
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    struct CountingAudio : AudioRoute {
+        int starts = 0, payloads = 0;
+        size_t bytes = 0;
+        bool syncAtStart = false;
+        void ac3Start() override { ++starts; }
+        void ac3Payload(const uint8_t* d, size_t n) override {
+            if (payloads++ == 0) syncAtStart = n >= 2 && d[0] == 0x0B && d[1] == 0x77;
+            bytes += n;
+        }
+    } audio;
+    dec.setAudio(&audio);
+    int frames = 0;
+    dec.hooks.emitFrame = [&](const DecodedPicture&) { ++frames; };
+    DecoderOpenParams p;
+    p.files = {path};
+    double rate;
+    int cf, w, h;
+    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    EXPECT_TRUE(dec.systemStream);
+    EXPECT_TRUE(dec.mpeg2);
+    while (dec.decodeStep()) {
+    }
+    EXPECT_EQ(audio.starts, 1);
+    EXPECT_GT(audio.bytes, 40000u);  // 2 s at 192 kbit/s
+    EXPECT_GE(dec.lastVideoPtsMs, 1500);
+    EXPECT_EQ(dec.currentTimeSeconds(), int(dec.lastAudioPtsMs / 1000));
+    const int before = frames;
+    ASSERT_EQ(dec.reseek(0), 1);
+    EXPECT_GT(frames, before);
+    EXPECT_EQ(audio.starts, 2);  // per-track state cleared: restarted at the first packet
+    while (dec.decodeStep()) {
+    }
+    EXPECT_EQ(audio.starts, 2);
+    EXPECT_EQ(frames, 2 * before);
+}
+
+}  // namespace
+}  // namespace zembra::testing
