@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "platform/ui_host.h"
 
@@ -94,7 +95,7 @@ void Multiplexer::reset(const MuxSettings& settings) {
     firstVideoPes_ = firstAudioPes_ = true;
     videoPictures_ = 0;
     videoUnderflows_ = audioUnderflows_ = 0;
-    started_ = finished_ = failed_ = false;
+    started_ = finished_ = failed_ = endOfData_ = false;
     cache_.clear();
     bytesWritten_ = 0;
     diag_.clear();
@@ -585,36 +586,41 @@ bool Multiplexer::muxSector() {
     const bool videoUrgent = video_.valid && video_.dts < lookAhead;
 
     bool ok = true;
-    if (firstSectorsLeft_ > 0) {
-        writeFirstSector();
-    } else {
-        const bool videoBlocked = videoModel_.freeSpace() < pv_ || !video_.valid ||
-                                  (audioUrgent && audio_.valid) || closedToVideo;
-        const bool audioBlocked = audioModel_.freeSpace() < pa_ || !audio_.valid ||
-                                  (videoUrgent && video_.valid);
-        if (!videoBlocked) {
-            ok = writeVideoSector();
-        } else if (!audioBlocked) {
-            ok = writeAudioSector();
-        } else if (audioModel_.freeSpace() >= pa_ && audio_.valid && audioUrgent) {
-            ok = writeAudioSector();
-        } else if (videoModel_.freeSpace() >= pv_ && video_.valid && videoUrgent) {
-            ok = writeVideoSector();
-        } else {
-            writePaddingSector();
+    try {
+        if (firstSectorsLeft_ > 0) {
+            writeFirstSector();
             ++sectorCount_;
-            // Both streams must be out before the piece ends, or the tail of
-            // the longer one would be lost.
-            if (!failed_ && !video_.valid && !audio_.valid) {
-                diag("Reached end of data at sector %d", sectorCount_);
-                muxFinish();
-                return false;
-            }
             return !failed_;
         }
+        ok = chooseAndWrite(videoUrgent, audioUrgent, closedToVideo);
+    } catch (const std::bad_alloc&) {
+        host_.error("STR_ERROR_342");
+        failed_ = true;
+        return false;
     }
     ++sectorCount_;
+    if (endOfData_) {
+        diag("Reached end of data at sector %d", sectorCount_);
+        muxFinish();
+        return false;
+    }
     return ok && !failed_;
+}
+
+bool Multiplexer::chooseAndWrite(bool videoUrgent, bool audioUrgent, bool closedToVideo) {
+    const bool videoBlocked = videoModel_.freeSpace() < pv_ || !video_.valid ||
+                              (audioUrgent && audio_.valid) || closedToVideo;
+    if (!videoBlocked) return writeVideoSector();
+    const bool audioBlocked =
+        audioModel_.freeSpace() < pa_ || !audio_.valid || (videoUrgent && video_.valid);
+    if (!audioBlocked) return writeAudioSector();
+    if (audioModel_.freeSpace() >= pa_ && audio_.valid && audioUrgent) return writeAudioSector();
+    if (videoModel_.freeSpace() >= pv_ && video_.valid && videoUrgent) return writeVideoSector();
+    writePaddingSector();
+    // The piece ends only when both streams are out, or the tail of the
+    // longer one would be lost.
+    if (!video_.valid && !audio_.valid) endOfData_ = true;
+    return !failed_;
 }
 
 bool Multiplexer::emit(const std::vector<std::uint8_t>& sector) {

@@ -128,6 +128,7 @@ private:
     void computeDerived();
     bool nextVideo();
     bool nextAudio();
+    bool chooseAndWrite(bool videoUrgent, bool audioUrgent, bool closedToVideo);
     bool writeVideoSector();
     bool writeAudioSector();
     void writePaddingSector();
@@ -158,7 +159,7 @@ private:
     int videoPictures_ = 0;
     unsigned videoUnderflows_ = 0, audioUnderflows_ = 0;
 
-    bool started_ = false, finished_ = false, failed_ = false;
+    bool started_ = false, finished_ = false, failed_ = false, endOfData_ = false;
     std::FILE* out_ = nullptr;
     std::FILE* list_ = nullptr;
     std::vector<std::uint8_t> cache_;
