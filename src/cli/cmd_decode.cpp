@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "app/geometry/output_geometry.h"
+#include "audio/audio_decoder.h"
 #include "cli/command.h"
+#include "decoder/colour_convert.h"
+#include "decoder/frame_source.h"
 #include "decoder/mpeg2_decoder.h"
 #include "dvd/source_reader.h"
 #include "dvd/title_catalogue.h"
@@ -39,7 +43,218 @@ int usage() {
     return 2;
 }
 
+// --- Output frames: what getNextFrame hands out, through the output geometry ---
+
+bool wantsOutputFrames(const std::vector<std::string>& args) {
+    static const char* kOptions[] = {"--width", "--height", "--zoom", "--crop", "--resize",
+                                     "--fps-index", "--deinterlace", "--subtitle", "--luminance",
+                                     "--wav", "--rgb24", "--rgb32", "--yuy2", "--paced"};
+    for (const auto& a : args)
+        for (const char* o : kOptions)
+            if (a == o) return true;
+    return false;
+}
+
+void putLe(std::FILE* f, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) std::fputc(int((v >> (8 * i)) & 255), f);
+}
+
+void writeWavHeader(std::FILE* f, int rate, uint32_t dataBytes) {
+    std::fputs("RIFF", f);
+    putLe(f, 36 + dataBytes, 4);
+    std::fputs("WAVEfmt ", f);
+    putLe(f, 16, 4), putLe(f, 1, 2), putLe(f, 2, 2), putLe(f, uint32_t(rate), 4);
+    putLe(f, uint32_t(rate) * 4, 4), putLe(f, 4, 2), putLe(f, 16, 2);
+    std::fputs("data", f);
+    putLe(f, dataBytes, 4);
+}
+
+int framesUsage() {
+    std::fprintf(stderr,
+                 "usage: zembra decode SOURCE [--title N] [--audio K] [--frames K] [--idct S]\n"
+                 "  [--width W --height H] [--zoom 0-4] [--crop X1,X2,Y1,Y2] [--resize 0-12]\n"
+                 "  [--fps-index 0-5] [--deinterlace 0-3] [--subtitle S] [--sub-color 0|1]\n"
+                 "  [--sub-offset N] [--luminance GAIN,OFFSET] [--downsampling 0-4] [--detect24]\n"
+                 "  [--wav FILE.wav] [--rgb24|--rgb32|--yuy2 FILE] [--paced] -o FILE.y4m\n");
+    return 2;
+}
+
+int runFramesDecode(const std::vector<std::string>& args) {
+    std::string source, output, wavPath, dumpPath;
+    zembra::ExportFormat dumpFormat = zembra::ExportFormat::Rgb24;
+    int title = -1, frames = -1, width = 0, height = 0;
+    zembra::GeometryParams geo;
+    geo.ratio = 3;
+    zembra::DecoderOpenParams params;
+    params.detect24Fps = 0;
+    params.subColor = 1;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const char* { return i + 1 < args.size() ? args[++i].c_str() : nullptr; };
+        const char* v = nullptr;
+        if (a == "--title" && (v = value())) title = std::atoi(v);
+        else if (a == "--audio" && (v = value())) params.audioTrack = std::atoi(v);
+        else if (a == "--frames" && (v = value())) frames = std::atoi(v);
+        else if (a == "--idct" && (v = value())) params.idct = std::atoi(v);
+        else if (a == "--width" && (v = value())) width = std::atoi(v);
+        else if (a == "--height" && (v = value())) height = std::atoi(v);
+        else if (a == "--zoom" && (v = value())) geo.ratio = std::atoi(v);
+        else if (a == "--resize" && (v = value())) geo.videoResize = std::atoi(v);
+        else if (a == "--crop" && (v = value())) {
+            if (std::sscanf(v, "%lf,%lf,%lf,%lf", &geo.x1, &geo.x2, &geo.y1, &geo.y2) != 4)
+                return framesUsage();
+        } else if (a == "--fps-index" && (v = value())) params.frameRate = std::atoi(v);
+        else if (a == "--deinterlace" && (v = value())) params.deinterlace = std::atoi(v);
+        else if (a == "--subtitle" && (v = value())) params.subtitleStream = std::atoi(v);
+        else if (a == "--sub-color" && (v = value())) params.subColor = std::atoi(v);
+        else if (a == "--sub-offset" && (v = value())) params.subOffset = std::atoi(v);
+        else if (a == "--downsampling" && (v = value())) params.downSampling = std::atoi(v);
+        else if (a == "--detect24") params.detect24Fps = 1;
+        else if (a == "--luminance" && (v = value())) {
+            if (std::sscanf(v, "%d,%d", &params.luminanceGain, &params.luminanceOffset) != 2)
+                return framesUsage();
+            params.luminanceFilter = 1;
+        } else if (a == "--wav" && (v = value())) wavPath = v;
+        else if ((a == "--rgb24" || a == "--rgb32" || a == "--yuy2") && (v = value())) {
+            dumpPath = v;
+            dumpFormat = a == "--rgb24"   ? zembra::ExportFormat::Rgb24
+                         : a == "--rgb32" ? zembra::ExportFormat::Rgb32
+                                          : zembra::ExportFormat::Yuy2;
+        } else if (a == "--paced") {
+        } else if (a == "-o" && (v = value())) output = v;
+        else if (!a.empty() && a[0] != '-' && source.empty()) source = a;
+        else return framesUsage();
+    }
+    if (source.empty() || (output.empty() && wavPath.empty() && dumpPath.empty()))
+        return framesUsage();
+    if (params.frameRate < 0 || params.frameRate > 5 || params.downSampling < 0 ||
+        params.downSampling > 4 || params.downSampling == 2)
+        return framesUsage();
+
+    zembra::ConsoleHost host;
+    host.setQuiet(true);
+    zembra::TitleCatalogue catalogue;
+    zembra::SourceReader reader(host, catalogue);
+    zembra::Mpeg2Decoder decoder(host, catalogue);
+    auto readerInput = zembra::makeSourceReaderInput(reader);
+    zembra::AudioDecoder audio(host);
+    zembra::FrameQueue queue(host);
+    zembra::DecoderFrameSource frameSource(decoder, queue, &audio);
+    if (title >= 1) {
+        auto sets = zembra::findTitleSets(source);
+        if (sets.empty()) {
+            std::fprintf(stderr, "no title set found in %s\n", source.c_str());
+            return 1;
+        }
+        if (!zembra::parseIfo(catalogue, sets.front().ifo, host)) return 1;
+        if (title > catalogue.count()) {
+            std::fprintf(stderr, "title %d not found (%d titles)\n", title, catalogue.count());
+            return 1;
+        }
+        params.files = sets.front().vobs;
+        params.title = title - 1;
+        params.saveBufferSize = 4;
+        decoder.setInput(readerInput.get());
+    } else {
+        params.files = {source};
+    }
+
+    decoder.setRunMode(wavPath.empty() ? zembra::kRunVideoOnly : zembra::kRunVideoAudio);
+    double rate;
+    int chroma, codedWidth, codedHeight;
+    if (!frameSource.openDecoder(params, rate, chroma, codedWidth, codedHeight)) return 1;
+
+    geo.width = width > 0 ? width : codedWidth;
+    geo.height = height > 0 ? height : codedHeight;
+    geo.sourceWidth = codedWidth;
+    geo.sourceHeight = codedHeight;
+    geo.chromaFormat = chroma;
+    geo.luminanceFilter = params.luminanceFilter != 0;
+    geo.luminanceGain = params.luminanceGain;
+    geo.luminanceOffset = params.luminanceOffset;
+    zembra::OutputGeometry geometry;
+    if (!geometry.prepare(geo, &host)) {
+        decoder.closeDecoder();
+        return 1;
+    }
+    const int ow = geo.width, oh = geo.height;
+    const int ocw = geometry.chromaWidth(ow), och = geometry.chromaHeight(oh);
+    std::vector<uint8_t> planes(size_t(ow) * size_t(oh) + 2 * size_t(ocw) * size_t(och));
+    uint8_t* outPlanes[3] = {planes.data(), planes.data() + size_t(ow) * size_t(oh),
+                             planes.data() + size_t(ow) * size_t(oh) + size_t(ocw) * size_t(och)};
+
+    std::FILE* y4m = nullptr;
+    std::FILE* wav = nullptr;
+    std::FILE* dump = nullptr;
+    auto closeAll = [&] {
+        if (y4m && y4m != stdout) std::fclose(y4m);
+        if (wav) std::fclose(wav);
+        if (dump) std::fclose(dump);
+    };
+    if (!output.empty() && !(y4m = output == "-" ? stdout : std::fopen(output.c_str(), "wb"))) {
+        std::fprintf(stderr, "cannot write %s\n", output.c_str());
+        decoder.closeDecoder();
+        return 1;
+    }
+    if ((!wavPath.empty() && !(wav = std::fopen(wavPath.c_str(), "wb"))) ||
+        (!dumpPath.empty() && !(dump = std::fopen(dumpPath.c_str(), "wb")))) {
+        std::fprintf(stderr, "cannot write output files\n");
+        closeAll();
+        decoder.closeDecoder();
+        return 1;
+    }
+    const int sampleRate = zembra::outputSampleRate(params.downSampling + 1);
+    if (wav) writeWavHeader(wav, sampleRate, 0);
+    if (y4m) {
+        static const int kNum[6] = {24000, 24, 25, 30000, 30, 24000};
+        static const int kDen[6] = {1001, 1, 1, 1001, 1, 1001};
+        const char* c = chroma == 1 ? "420jpeg" : chroma == 2 ? "422" : "444";
+        std::fprintf(y4m, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", ow, oh,
+                     kNum[params.frameRate], kDen[params.frameRate], c);
+    }
+
+    int written = 0;
+    uint64_t pcmBytes = 0;
+    zembra::FrameRecord frame;
+    int fw = 0, fh = 0, pcmCount = 0;
+    const int16_t* pcm = nullptr;
+    while ((frames < 0 || written < frames) &&
+           frameSource.getNextFrame(frame, fw, fh, pcm, pcmCount) == 1) {
+        if (!frame.empty()) {
+            const uint8_t* in[3] = {frame.y, frame.cb, frame.cr};
+            geometry.apply(in, outPlanes);
+            if (y4m) {
+                std::fputs("FRAME\n", y4m);
+                std::fwrite(planes.data(), 1, planes.size(), y4m);
+            }
+            if (dump) {
+                std::vector<uint8_t> pixels;
+                if (!zembra::convertForExport(dumpFormat, outPlanes[0], outPlanes[1], outPlanes[2], ow,
+                                              oh, 1, chroma, host, pixels))
+                    break;
+                std::fwrite(pixels.data(), 1, pixels.size(), dump);
+            }
+        }
+        if (wav && pcmCount > 0) {
+            // The FIFO holds native-endian 16-bit values; WAV wants little-endian.
+            for (int i = 0; i < pcmCount; ++i) putLe(wav, uint16_t(pcm[i]), 2);
+            pcmBytes += uint64_t(pcmCount) * 2;
+        }
+        ++written;
+    }
+    decoder.closeDecoder();
+    if (wav) {
+        std::fseek(wav, 0, SEEK_SET);
+        writeWavHeader(wav, sampleRate, uint32_t(pcmBytes));
+    }
+    closeAll();
+    std::fprintf(stderr, "%d frames, %dx%d, source %.3f fps, %llu sample frames\n", written, ow, oh,
+                 rate, static_cast<unsigned long long>(pcmBytes / 4));
+    return written > 0 ? 0 : 1;
+}
+
 int runDecode(const std::vector<std::string>& argsIn) {
+    if (wantsOutputFrames(argsIn)) return runFramesDecode(argsIn);
     std::vector<std::string> args = argsIn;
     std::string source, output;
     int title = -1, audio = 0, frames = -1, idct = 0;
@@ -132,5 +347,8 @@ int runDecode(const std::vector<std::string>& argsIn) {
 
 }  // namespace
 
-ZEMBRA_COMMAND("decode", "decode SOURCE [--title N] [--frames K] -o FILE.y4m",
-               "decode the video to YUV4MPEG2 in display order", runDecode);
+ZEMBRA_COMMAND("decode",
+               "decode SOURCE [--title N] [--frames K] [frame options, see --paced] -o FILE.y4m",
+               "decode the video to YUV4MPEG2 in display order, or with any frame option the "
+               "paced output frames through the output geometry (and their PCM)",
+               runDecode);
