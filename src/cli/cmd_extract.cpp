@@ -17,7 +17,8 @@
 namespace {
 
 const char* const kUsage =
-    "usage: zembra extract SOURCE --title N [--angle A] [--set S] [--buffer MB] [--disk-buffer PATH] "
+    "usage: zembra extract SOURCE --title N [--angle A] [--set S] [--buffer MB] [--disk-buffer "
+    "PATH] "
     "-o FILE\n";
 
 bool parseInt(const std::string& text, int& value) {

@@ -19,9 +19,10 @@ void printTitle(const zembra::TitleRecord& t) {
                 t.chapterCount());
     for (int c = 0; c < t.cellCount(); ++c) {
         const auto& cell = t.cells[size_t(c)];
-        std::printf("    cell %2d: sectors %u-%u  vob %u cell %u  angle 0x%02X  chapter %d  %.3f s\n",
-                    c + 1, cell.firstSector, cell.lastSector, unsigned(cell.vobId),
-                    unsigned(cell.cellId), unsigned(cell.angle), cell.chapter, cell.duration);
+        std::printf(
+            "    cell %2d: sectors %u-%u  vob %u cell %u  angle 0x%02X  chapter %d  %.3f s\n",
+            c + 1, cell.firstSector, cell.lastSector, unsigned(cell.vobId), unsigned(cell.cellId),
+            unsigned(cell.angle), cell.chapter, cell.duration);
     }
     for (int a = 0; a < t.audioCount; ++a)
         std::printf("    audio %d: %s\n", a, t.audioText[size_t(a)].c_str());
@@ -61,4 +62,5 @@ int runScan(const std::vector<std::string>& args) {
 
 }  // namespace
 
-ZEMBRA_COMMAND("scan", "scan SOURCE", "list the titles, cells and streams of a DVD source", runScan);
+ZEMBRA_COMMAND("scan", "scan SOURCE", "list the titles, cells and streams of a DVD source",
+               runScan);

@@ -109,8 +109,8 @@ int SourceFile::readRaw(uint8_t* out, int length) {
     if (extent_) {
         DiscExtent& x = *extent_;
         if (x.currentBlock > x.lastBlock) return 0;
-        uint32_t count = std::min<uint32_t>(x.lastBlock - x.currentBlock + 1,
-                                            uint32_t(length) / x.blockSize);
+        uint32_t count =
+            std::min<uint32_t>(x.lastBlock - x.currentBlock + 1, uint32_t(length) / x.blockSize);
         if (count == 0) return 0;
         if (!x.device->read10(x.currentBlock, count, out)) return -2;
         x.currentBlock += count;
@@ -168,7 +168,7 @@ SourceFile::Chunk SourceFile::takeChunk(int length) {
 int64_t SourceFile::seek(int64_t offset, Origin origin) {
     int64_t result = -1;
     if (fd_ >= 0) {
-        int whence = origin == Origin::Start ? SEEK_SET
+        int whence = origin == Origin::Start     ? SEEK_SET
                      : origin == Origin::Current ? SEEK_CUR
                                                  : SEEK_END;
         off_t r = lseek(fd_, off_t(offset), whence);
@@ -214,8 +214,8 @@ bool SourceFile::readAt(int64_t offset, uint8_t* out, size_t length) {
         uint64_t firstBlock = uint64_t(offset) / x.blockSize;
         uint64_t lastBlock = (uint64_t(offset) + length - 1) / x.blockSize;
         std::vector<uint8_t> tmp(size_t(lastBlock - firstBlock + 1) * x.blockSize);
-        if (!x.device->read10(x.firstBlock + uint32_t(firstBlock), uint32_t(lastBlock - firstBlock + 1),
-                              tmp.data()))
+        if (!x.device->read10(x.firstBlock + uint32_t(firstBlock),
+                              uint32_t(lastBlock - firstBlock + 1), tmp.data()))
             return false;
         std::memcpy(out, tmp.data() + (uint64_t(offset) % x.blockSize), length);
         return true;

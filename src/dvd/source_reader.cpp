@@ -244,8 +244,9 @@ int SourceReader::seekSource(int64_t sector) {
                 break;
             }
         }
-        consumedInCell_ =
-            t->cells.empty() ? 0 : std::max<int64_t>(0, sector - t->cells[size_t(cell_)].firstSector);
+        consumedInCell_ = t->cells.empty()
+                              ? 0
+                              : std::max<int64_t>(0, sector - t->cells[size_t(cell_)].firstSector);
     }
     if (temp_) {
         std::rewind(temp_);
@@ -258,7 +259,8 @@ int64_t SourceReader::getSectorsBefore() const {
     if (!file_) return -1;
     int index = file_->currentIndex();
     int64_t before = 0;
-    for (int i = 0; i < index && i < int(fileSectors_.size()); ++i) before += fileSectors_[size_t(i)];
+    for (int i = 0; i < index && i < int(fileSectors_.size()); ++i)
+        before += fileSectors_[size_t(i)];
     return before;
 }
 
@@ -373,8 +375,8 @@ int SourceReader::readSectors(int64_t n) {
                 if (prefill_) {
                     stopSector_ = int64_t(cell.firstSector) + consumedInCell_;
                 } else {
-                    host_.messageBox(BoxKind::Error,
-                                     host_.text("STR_ERROR_50") + " " + quoted(file_->currentName()));
+                    host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_50") + " " +
+                                                         quoted(file_->currentName()));
                     valid_ = 0;  // the read fails as a whole, once
                 }
                 restoreStatus(showProgress);

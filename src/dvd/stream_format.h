@@ -35,7 +35,7 @@ inline constexpr uint8_t kPrivateStream2 = 0xBF;
 inline constexpr uint8_t kMpegAudioFirst = 0xC0;  // MPEG audio stream k = 0xC0 + k
 inline constexpr uint8_t kMpegAudioLast = 0xDF;
 inline constexpr uint8_t kMpeg2ExtAudioFirst = 0xC8;  // MPEG-2 extension audio numbering
-inline constexpr uint8_t kVideoFirst = 0xE0;           // video stream k = 0xE0 + k
+inline constexpr uint8_t kVideoFirst = 0xE0;          // video stream k = 0xE0 + k
 inline constexpr uint8_t kVideoLast = 0xEF;
 inline constexpr uint8_t kEcmStream = 0xF0;
 inline constexpr uint8_t kEmmStream = 0xF1;
@@ -51,8 +51,8 @@ inline constexpr bool isVideoStream(uint8_t id) { return id >= kVideoFirst && id
 // Packets without a PES header: their payload follows the length field.
 inline constexpr bool hasPesHeader(uint8_t id) {
     return id != kProgramStreamMap && id != kPaddingStream && id != kPrivateStream2 &&
-           id != kEcmStream && id != kEmmStream && id != kDsmccStream &&
-           id != kH2221TypeEStream && id != kProgramStreamDirectory;
+           id != kEcmStream && id != kEmmStream && id != kDsmccStream && id != kH2221TypeEStream &&
+           id != kProgramStreamDirectory;
 }
 
 // Packet: start code + id (4 bytes), 2-byte length n = bytes after the length.

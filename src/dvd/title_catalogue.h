@@ -22,7 +22,7 @@ struct CellRecord {
     // High nibble: number of angles of the block the cell belongs to; low
     // nibble: the cell's angle number. 0x11 outside angle blocks.
     uint8_t angle = 0x11;
-    int32_t chapter = 0;  // from 0
+    int32_t chapter = 0;    // from 0
     double duration = 0.0;  // seconds
 };
 
@@ -39,7 +39,8 @@ struct TitleRecord {
 
     int32_t audioCount = 0;
     std::array<std::string, kMaxAudioSlots> audioText;
-    std::array<int32_t, kMaxAudioSlots> audioCoding{};  // 0 AC-3, 2 MPEG-1, 3 MPEG-2x, 4 LPCM, 6 DTS
+    std::array<int32_t, kMaxAudioSlots>
+        audioCoding{};  // 0 AC-3, 2 MPEG-1, 3 MPEG-2x, 4 LPCM, 6 DTS
     std::array<int32_t, kMaxAudioSlots> audioStream{};  // 0..7
 
     int32_t subpictureCount = 0;

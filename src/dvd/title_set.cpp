@@ -69,9 +69,8 @@ std::vector<TitleSetFiles> fromDisc(const std::string& device) {
         set.ifo = device + ":/VIDEO_TS/" + e.name;
         for (int k = 1; k <= 9; ++k) {
             std::string want = e.name.substr(0, 7) + char('0' + k) + ".VOB";
-            auto it = std::find_if(entries.begin(), entries.end(), [&](const UdfEntry& x) {
-                return upper(x.name) == upper(want);
-            });
+            auto it = std::find_if(entries.begin(), entries.end(),
+                                   [&](const UdfEntry& x) { return upper(x.name) == upper(want); });
             if (it == entries.end()) break;
             set.vobs.push_back(device + ":/VIDEO_TS/" + it->name);
         }
@@ -114,7 +113,8 @@ std::vector<TitleSetFiles> findTitleSets(const std::string& source) {
     std::error_code ec;
     if (fs::is_directory(source, ec)) {
         sets = fromFolder(source);
-    } else if (fs::is_regular_file(source, ec) && upper(fs::path(source).extension().string()) == ".IFO") {
+    } else if (fs::is_regular_file(source, ec) &&
+               upper(fs::path(source).extension().string()) == ".IFO") {
         TitleSetFiles set;
         int n = titleSetNumber(fs::path(source).filename().string());
         set.number = n < 0 ? 0 : n;

@@ -10,8 +10,8 @@
 namespace zembra {
 
 struct TitleSetFiles {
-    int number = 0;             // xx of VTS_xx_0.IFO (0 when the name says nothing)
-    std::string ifo;            // plain path, or "<image>:/VIDEO_TS/VTS_xx_0.IFO"
+    int number = 0;                 // xx of VTS_xx_0.IFO (0 when the name says nothing)
+    std::string ifo;                // plain path, or "<image>:/VIDEO_TS/VTS_xx_0.IFO"
     std::vector<std::string> vobs;  // VTS_xx_1.VOB, VTS_xx_2.VOB, ... in order
 };
 

@@ -1,6 +1,5 @@
 // zembra scan and zembra extract on a generated disc and its image.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -27,15 +26,16 @@ std::pair<int, std::string> run(const std::string& command) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
-#define ZEMBRA_REQUIRE_BINARY()                                               \
-    do {                                                                      \
-        if (!fs::exists(zembraBinary())) GTEST_SKIP() << "zembra not built";  \
+#define ZEMBRA_REQUIRE_BINARY()                                              \
+    do {                                                                     \
+        if (!fs::exists(zembraBinary())) GTEST_SKIP() << "zembra not built"; \
     } while (0)
 
 TEST(Cli, ScanShowsTitlesCellsAndStreams) {
     ZEMBRA_REQUIRE_BINARY();
     std::string disc = testing::makeDisc(
-        "cli", "--pal --audio ac3-51:en --audio mp2:de --subs 1 --chapters 0,0:01 --seconds 2 --iso");
+        "cli",
+        "--pal --audio ac3-51:en --audio mp2:de --subs 1 --chapters 0,0:01 --seconds 2 --iso");
     ZEMBRA_REQUIRE_DISC(disc);
     for (std::string source : {disc, disc + "/VIDEO_TS/VTS_01_0.IFO", disc + "/disc.iso"}) {
         auto [status, out] = run(zembraBinary() + " scan '" + source + "'");
@@ -55,13 +55,14 @@ TEST(Cli, ScanShowsTitlesCellsAndStreams) {
 
 TEST(Cli, ExtractWritesTheTitleFromFolderAndImage) {
     ZEMBRA_REQUIRE_BINARY();
-    std::string disc = testing::makeDisc("cli-two", "--ntsc --wide --lpcm --two-pgc --seconds 2 --iso");
+    std::string disc =
+        testing::makeDisc("cli-two", "--ntsc --wide --lpcm --two-pgc --seconds 2 --iso");
     ZEMBRA_REQUIRE_DISC(disc);
     std::string dir = testing::scratchDir("cli-extract");
     auto a = run(zembraBinary() + " extract '" + disc + "' --title 1 -o '" + dir + "/a.vob'");
     ASSERT_EQ(a.first, 0) << a.second;
-    auto b = run(zembraBinary() + " extract '" + disc + "/disc.iso' --title 1 --disk-buffer '" + dir +
-                 "/hdcache.dat' -o '" + dir + "/b.vob'");
+    auto b = run(zembraBinary() + " extract '" + disc + "/disc.iso' --title 1 --disk-buffer '" +
+                 dir + "/hdcache.dat' -o '" + dir + "/b.vob'");
     ASSERT_EQ(b.first, 0) << b.second;
     auto bytes = testing::readAll(dir + "/a.vob");
     EXPECT_GT(bytes.size(), 100u * 2048);

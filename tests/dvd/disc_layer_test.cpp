@@ -144,7 +144,8 @@ TEST(SourceFile, ListSkipsMissingFilesAndShortBlocksEndAFile) {
     testing::writeNumberedSectors(dir + "/a", 0, 20);  // 32768 + a short block of 8192
     testing::writeNumberedSectors(dir + "/b", 20, 3);
     testing::writeNumberedSectors(dir + "/c", 23, 16);  // exactly one block
-    auto f = SourceFile::open(SourceFile::listName({dir + "/a", dir + "/missing", dir + "/b", dir + "/c"}));
+    auto f = SourceFile::open(
+        SourceFile::listName({dir + "/a", dir + "/missing", dir + "/b", dir + "/c"}));
     ASSERT_TRUE(f);
     EXPECT_TRUE(f->isList());
     EXPECT_EQ(f->listCount(), 4);
@@ -189,21 +190,36 @@ TEST(SourceFile, ListSkipsMissingFilesAndShortBlocksEndAFile) {
 
 TEST(ProgramStream, PackStuffingAndPackets) {
     std::vector<uint8_t> pack(2048, 0);
-    const uint8_t header[] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01,
-                              0x01, 0x89, 0xC3, 0xFB, 0xFF, 0xFF, 0xFF};  // stuffing 3
+    const uint8_t header[] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04,
+                              0x01, 0x01, 0x89, 0xC3, 0xFB, 0xFF, 0xFF, 0xFF};  // stuffing 3
     std::memcpy(pack.data(), header, sizeof header);
     // Private stream 1, PTS 0x1_2345_6789, AC-3 sub-stream 0x81.
     const uint64_t pts = 0x123456789ull;
-    const uint8_t packet[] = {0x00, 0x00, 0x01, 0xBD, 0x00, 0x0C, 0x81, 0x80, 0x05,
-                              uint8_t(0x21 | ((pts >> 29) & 0x0E)), uint8_t(pts >> 22),
-                              uint8_t(((pts >> 14) & 0xFE) | 1), uint8_t(pts >> 7),
-                              uint8_t(((pts << 1) & 0xFE) | 1), 0x81, 0xAA, 0xBB, 0xCC};
+    const uint8_t packet[] = {0x00,
+                              0x00,
+                              0x01,
+                              0xBD,
+                              0x00,
+                              0x0C,
+                              0x81,
+                              0x80,
+                              0x05,
+                              uint8_t(0x21 | ((pts >> 29) & 0x0E)),
+                              uint8_t(pts >> 22),
+                              uint8_t(((pts >> 14) & 0xFE) | 1),
+                              uint8_t(pts >> 7),
+                              uint8_t(((pts << 1) & 0xFE) | 1),
+                              0x81,
+                              0xAA,
+                              0xBB,
+                              0xCC};
     std::memcpy(pack.data() + 17, packet, sizeof packet);
     const uint8_t padding[] = {0x00, 0x00, 0x01, 0xBE, 0x00, 0x02, 0xFF, 0xFF};
     std::memcpy(pack.data() + 17 + sizeof packet, padding, sizeof padding);
     EXPECT_EQ(ps::packStuffingLength(pack[13]), 3);
     std::vector<ps::PacketView> seen;
-    ASSERT_TRUE(ps::forEachPacket(pack.data(), pack.size(), [&](const ps::PacketView& p) { seen.push_back(p); }));
+    ASSERT_TRUE(ps::forEachPacket(pack.data(), pack.size(),
+                                  [&](const ps::PacketView& p) { seen.push_back(p); }));
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].streamId, ps::kPrivateStream1);
     EXPECT_TRUE(seen[0].hasPts);

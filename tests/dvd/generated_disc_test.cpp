@@ -93,9 +93,11 @@ TEST(GeneratedDisc, CatalogueMatchesTheAuthoring) {
 
     // The cells of both titles tile the VOB set.
     std::vector<CellRecord> cells;
-    for (const auto& title : catalogue.titles) cells.insert(cells.end(), title.cells.begin(), title.cells.end());
-    std::sort(cells.begin(), cells.end(),
-              [](const CellRecord& a, const CellRecord& b) { return a.firstSector < b.firstSector; });
+    for (const auto& title : catalogue.titles)
+        cells.insert(cells.end(), title.cells.begin(), title.cells.end());
+    std::sort(cells.begin(), cells.end(), [](const CellRecord& a, const CellRecord& b) {
+        return a.firstSector < b.firstSector;
+    });
     uint64_t next = 0;
     for (const auto& c : cells) {
         EXPECT_EQ(c.firstSector, next);
@@ -169,7 +171,8 @@ TEST(GeneratedDisc, ReadErrorOnATruncatedImage) {
     auto image = testing::readAll(disc + "/disc.iso");
     std::string dir = testing::scratchDir("truncated");
     std::string iso = dir + "/cut.iso";
-    testing::writeAll(iso, std::vector<uint8_t>(image.begin(), image.begin() + int64_t(image.size()) * 2 / 3));
+    testing::writeAll(
+        iso, std::vector<uint8_t>(image.begin(), image.begin() + int64_t(image.size()) * 2 / 3));
     auto sets = findTitleSets(iso);
     ASSERT_EQ(sets.size(), 1u);
     RecordingHost host;
@@ -214,8 +217,9 @@ TEST(GeneratedDisc, FfprobeFindsTheSameStreamsInTheCopy) {
     testing::writeAll(dir + "/title.vob", extract(set, 0));
     testing::writeAll(dir + "/all.vob", concatenated(set.vobs));
     auto streams = [&](const std::string& file) {
-        std::string cmd = "ffprobe -v error -show_entries stream=id,codec_name,channels -of csv=p=0 '" +
-                          file + "' | sort > '" + file + ".txt'";
+        std::string cmd =
+            "ffprobe -v error -show_entries stream=id,codec_name,channels -of csv=p=0 '" + file +
+            "' | sort > '" + file + ".txt'";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
         auto bytes = testing::readAll(file + ".txt");
         return std::string(bytes.begin(), bytes.end());

@@ -22,7 +22,7 @@ struct IfoPgc {
     std::array<uint8_t, 4> time{0x00, 0x00, 0x12, 0x40};
     std::vector<uint8_t> programMap{1};
     std::vector<IfoCell> cells;
-    std::array<uint8_t, 8> audioControl{};          // byte 0 of each entry
+    std::array<uint8_t, 8> audioControl{};  // byte 0 of each entry
     std::array<std::array<uint8_t, 4>, 32> subControl{};
     std::array<std::array<uint8_t, 4>, 16> clut{};
 };
@@ -47,7 +47,14 @@ inline void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 }
 
 inline std::array<uint8_t, 8> audioAttr(int coding, int channels, const char* lang) {
-    return {uint8_t(coding << 5), uint8_t(channels - 1), uint8_t(lang[0]), uint8_t(lang[1]), 0, 0, 0, 0};
+    return {uint8_t(coding << 5),
+            uint8_t(channels - 1),
+            uint8_t(lang[0]),
+            uint8_t(lang[1]),
+            0,
+            0,
+            0,
+            0};
 }
 inline std::array<uint8_t, 6> subAttr(const char* lang) {
     return {0, 0, uint8_t(lang[0]), uint8_t(lang[1]), 0, 0};
@@ -69,7 +76,8 @@ inline std::vector<uint8_t> buildIfo(const IfoSpec& spec) {
         b[3] = uint8_t(cells);
         std::memcpy(&b[4], pgc.time.data(), 4);
         for (int a = 0; a < 8; ++a) b[0x0C + 2 * a] = pgc.audioControl[size_t(a)];
-        for (int s = 0; s < 32; ++s) std::memcpy(&b[0x1C + 4 * s], pgc.subControl[size_t(s)].data(), 4);
+        for (int s = 0; s < 32; ++s)
+            std::memcpy(&b[0x1C + 4 * s], pgc.subControl[size_t(s)].data(), 4);
         for (int c = 0; c < 16; ++c) std::memcpy(&b[0xA4 + 4 * c], pgc.clut[size_t(c)].data(), 4);
         put16(b, 0xE6, uint32_t(mapAt));
         put16(b, 0xE8, cells ? uint32_t(playAt) : 0);

@@ -61,7 +61,7 @@ TEST(IfoParser, LabelsTimesAndRateFlag) {
 TEST(IfoParser, AngleBlocksAndChapters) {
     IfoSpec spec;
     IfoPgc p;
-    p.cells = {cell(0, 9), cell(10, 19, 1, 2), cell(20, 29, 2, 3), cell(30, 39, 3, 4),
+    p.cells = {cell(0, 9),         cell(10, 19, 1, 2), cell(20, 29, 2, 3), cell(30, 39, 3, 4),
                cell(40, 49, 0, 5), cell(50, 59, 1, 6), cell(60, 69, 3, 7)};
     p.programMap = {1, 2, 5};
     spec.pgcs = {p};
@@ -91,7 +91,7 @@ TEST(IfoParser, AngleBlocksAndChapters) {
 
 TEST(IfoParser, AudioTexts) {
     IfoSpec spec;
-    spec.audioAttrs = {audioAttr(0, 6, "en"), audioAttr(0, 2, "fr"), audioAttr(2, 2, "de"),
+    spec.audioAttrs = {audioAttr(0, 6, "en"), audioAttr(0, 2, "fr"),   audioAttr(2, 2, "de"),
                        audioAttr(1, 2, "  "), audioAttr(4, 2, "\0\0"), audioAttr(6, 6, "qq"),
                        audioAttr(0, 2, "es")};
     IfoPgc p;
@@ -122,7 +122,8 @@ TEST(IfoParser, SubpictureTextsAndPalette) {
     p.subControl[0] = {0x80, 0x01, 0x02, 0x03};
     p.subControl[1] = {0x00, 0x04, 0x05, 0x06};  // not available
     p.subControl[2] = {0x85, 0x05, 0x05, 0x05};
-    for (int c = 0; c < 16; ++c) p.clut[size_t(c)] = {0, uint8_t(c), uint8_t(100 + c), uint8_t(200 + c)};
+    for (int c = 0; c < 16; ++c)
+        p.clut[size_t(c)] = {0, uint8_t(c), uint8_t(100 + c), uint8_t(200 + c)};
     spec.pgcs = {p};
 
     spec.videoFlags = 0x01;  // only the 4:3 numbers
@@ -155,7 +156,8 @@ TEST(IfoParser, LongProgramChainTableIsReadWhole) {
     IfoSpec spec;
     for (int i = 0; i < 12; ++i) {
         IfoPgc p;
-        for (int c = 0; c < 8; ++c) p.cells.push_back(cell(uint32_t(100 * i + 10 * c), uint32_t(100 * i + 10 * c + 9)));
+        for (int c = 0; c < 8; ++c)
+            p.cells.push_back(cell(uint32_t(100 * i + 10 * c), uint32_t(100 * i + 10 * c + 9)));
         spec.pgcs.push_back(p);
     }
     auto bytes = buildIfo(spec);

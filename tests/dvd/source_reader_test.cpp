@@ -1,14 +1,14 @@
 // The title reader over numbered sectors: cell walks, buffers, angles,
 // read errors, cancel and reopen.
-#include <gtest/gtest.h>
+#include "dvd/source_reader.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
 #include "dvd/disc_device.h"
-#include "dvd/source_reader.h"
 #include "support/recording_host.h"
 #include "test_support.h"
 
@@ -54,7 +54,8 @@ struct Fixture {
         for (;;) {
             int r = reader.readSource(buf.data(), length);
             if (r <= 0) break;
-            for (int i = 0; i < length; i += 2048) out.push_back(testing::sectorNumber(&buf[size_t(i)]));
+            for (int i = 0; i < length; i += 2048)
+                out.push_back(testing::sectorNumber(&buf[size_t(i)]));
         }
         return out;
     }
@@ -79,9 +80,11 @@ TEST(SourceReader, CellWalkInEveryBufferMode) {
         bool prefill, disk;
         int megabytes;
     };
-    for (Mode m : {Mode{false, false, 1}, Mode{true, false, 1}, Mode{true, true, 1}, Mode{false, true, 2}}) {
+    for (Mode m :
+         {Mode{false, false, 1}, Mode{true, false, 1}, Mode{true, true, 1}, Mode{false, true, 2}}) {
         Fixture f("walk");
-        f.title({cellOf(10, 19), cellOf(20, 29), cellOf(40, 44), cellOf(95, 104), cellOf(120, 121)});
+        f.title(
+            {cellOf(10, 19), cellOf(20, 29), cellOf(40, 44), cellOf(95, 104), cellOf(120, 121)});
         std::string temp = f.dir + "/hdcache.dat";
         ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, m.megabytes, m.disk, temp), 1);
         f.reader.setPrefill(m.prefill);
@@ -176,7 +179,8 @@ TEST(SourceReader, OpenFailures) {
     EXPECT_FALSE(f.reader.isOpen());
 
     f.host.boxes.clear();
-    EXPECT_EQ(f.reader.openSource(f.files, false, 0, 0, 1, true, f.dir + "/no/such/dir/hdcache.dat"), 0);
+    EXPECT_EQ(
+        f.reader.openSource(f.files, false, 0, 0, 1, true, f.dir + "/no/such/dir/hdcache.dat"), 0);
     ASSERT_EQ(f.host.boxes.size(), 1u);
     EXPECT_EQ(f.host.boxes[0].text, "Cannot open temporary file.");
 
@@ -313,7 +317,8 @@ TEST(SourceReader, SectorsBeyondFourGigabytes) {
     TitleCatalogue catalogue;
     TitleRecord t;
     uint32_t fourthEnd = uint32_t(4 * fileSectors - 2);  // sector 2097150, past 4 GiB of bytes
-    t.cells = {cellOf(fourthEnd, fourthEnd + 3), cellOf(uint32_t(2 * fileSectors - 1), uint32_t(2 * fileSectors))};
+    t.cells = {cellOf(fourthEnd, fourthEnd + 3),
+               cellOf(uint32_t(2 * fileSectors - 1), uint32_t(2 * fileSectors))};
     catalogue.titles = {t};
     RecordingHost host;
     SourceReader reader(host, catalogue);
@@ -321,9 +326,11 @@ TEST(SourceReader, SectorsBeyondFourGigabytes) {
     EXPECT_EQ(reader.getSectorsBefore(), 3 * fileSectors);
     std::vector<uint32_t> got;
     std::vector<uint8_t> buf(2048);
-    while (reader.readSource(buf.data(), 2048) == 2048) got.push_back(testing::sectorNumber(buf.data()));
-    EXPECT_EQ(got, (std::vector<uint32_t>{fourthEnd, fourthEnd + 1, fourthEnd + 2, fourthEnd + 3,
-                                          uint32_t(2 * fileSectors - 1), uint32_t(2 * fileSectors)}));
+    while (reader.readSource(buf.data(), 2048) == 2048)
+        got.push_back(testing::sectorNumber(buf.data()));
+    EXPECT_EQ(got,
+              (std::vector<uint32_t>{fourthEnd, fourthEnd + 1, fourthEnd + 2, fourthEnd + 3,
+                                     uint32_t(2 * fileSectors - 1), uint32_t(2 * fileSectors)}));
     EXPECT_EQ(reader.seekSource(5 * fileSectors - 1), 0);
     EXPECT_EQ(reader.seekSource(5 * fileSectors), -1);
     EXPECT_TRUE(host.boxes.empty());

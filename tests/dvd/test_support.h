@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
-#include <iterator>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -34,17 +34,18 @@ inline std::string makeDisc(const std::string& name, const std::string& options)
 }
 
 // Skips the test when a disc could not be made, fails in CI.
-#define ZEMBRA_REQUIRE_DISC(dir)                                                  \
-    do {                                                                          \
-        if ((dir).empty()) {                                                      \
-            if (std::getenv("CI")) FAIL() << "test disc could not be made";        \
-            GTEST_SKIP() << "ffmpeg/dvdauthor/spumux/genisoimage missing";        \
-        }                                                                         \
+#define ZEMBRA_REQUIRE_DISC(dir)                                            \
+    do {                                                                    \
+        if ((dir).empty()) {                                                \
+            if (std::getenv("CI")) FAIL() << "test disc could not be made"; \
+            GTEST_SKIP() << "ffmpeg/dvdauthor/spumux/genisoimage missing";  \
+        }                                                                   \
     } while (0)
 
 inline std::vector<uint8_t> readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
 }
 
 inline void writeAll(const std::string& path, const std::vector<uint8_t>& data) {
