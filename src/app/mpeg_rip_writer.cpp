@@ -1,0 +1,54 @@
+#include "app/mpeg_rip_writer.h"
+
+#include "encoder/mpeg_writer.h"
+
+namespace zembra {
+
+MpegRipWriter::MpegRipWriter(UiHost& host) : host_(host) {}
+MpegRipWriter::~MpegRipWriter() = default;
+
+MpegOpenArgs MpegRipWriter::openArgs(const WriterOpen& p) {
+    const OutputSettings& out = *p.output;
+    MpegOpenArgs a;
+    a.outputPath = p.fileName;
+    a.mpegStream = out.MPEGStream;
+    a.frameCount = out.MaxFrames;
+    a.width = out.Width;
+    a.height = out.Height;
+    a.motionSearch = out.MotionSearch;
+    a.cpu = out.CPU;
+    a.dct = out.DCT;
+    a.vbv = out.VBV;
+    a.chromaCode = p.chromaFormat;
+    a.videoKbps = out.VideoBitRate;
+    a.maxVideoKbps = out.MaxVideoBitRate;
+    a.audioBitrateIndex = out.AudioBitRate;
+    a.frameRate = FrameRateTable::fps(p.input->FrameRate);
+    a.paddMin = out.PaddMin;
+    a.paddMax = out.PaddMax;
+    a.muxRateFactor = 1.0 + out.MuxRate / 100.0;
+    a.overwrite = out.OverWrite != 0;
+    a.pulldown = out.Pulldown != 0;
+    a.quantMat = out.QuantMat;
+    return a;
+}
+
+bool MpegRipWriter::open(const WriterOpen& params) {
+    // A fresh writer per pass, so it reads the cancel flag in force now.
+    writer_ = std::make_unique<MpegWriter>(host_, cancel_);
+    return writer_->openMpeg(openArgs(params));
+}
+
+bool MpegRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) {
+    return writer_ && writer_->writeMpegFrame(planes[0], planes[1], planes[2], pcm, pcmValues);
+}
+
+double MpegRipWriter::sizeMB() { return writer_ ? writer_->getMpegSizeMB() : 0.0; }
+
+bool MpegRipWriter::nextPiece() { return writer_ && writer_->nextMpegPiece(); }
+
+void MpegRipWriter::close() {
+    if (writer_) writer_->closeMpeg();
+}
+
+}  // namespace zembra

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "app/mpeg_rip_writer.h"
+#include "encoder/mpeg_writer.h"
+#include "support/recording_host.h"
+
+namespace zembra {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct VcdPass {
+    ApplicationSettings app;
+    InputSettings input;
+    OutputSettings output;
+    WriterOpen open;
+    explicit VcdPass(const fs::path& file) {
+        input.FrameRate = 2;  // 25 fps
+        output.MPEGStream = 0;
+        output.Width = 352;
+        output.Height = 288;
+        output.MaxFrames = 40;
+        output.VideoBitRate = 1150;
+        output.AudioBitRate = 11;
+        output.VBV = 20;
+        output.MuxRate = 1.4;
+        output.OverWrite = 1;
+        output.CPU = 3;
+        open.fileName = file.string();
+        open.app = &app;
+        open.input = &input;
+        open.output = &output;
+        open.chromaFormat = 1;
+    }
+};
+
+std::vector<unsigned char> readAll(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+TEST(MpegRipWriter, PassesTheSettingsAsOpenMpegTakesThem) {
+    VcdPass pass("/tmp/x.mpg");
+    pass.output.Pulldown = 1;
+    pass.output.QuantMat = 1;
+    pass.input.FrameRate = 0;
+    const MpegOpenArgs a = MpegRipWriter::openArgs(pass.open);
+    EXPECT_EQ(a.outputPath, "/tmp/x.mpg");
+    EXPECT_DOUBLE_EQ(a.muxRateFactor, 1.014);
+    EXPECT_NEAR(a.frameRate, 23.976, 0.001);
+    EXPECT_EQ(a.vbv, 20);
+    EXPECT_EQ(a.videoKbps, 1150);
+    EXPECT_EQ(a.audioBitrateIndex, 11);
+    EXPECT_TRUE(a.pulldown);
+    EXPECT_EQ(a.quantMat, 1);
+    EXPECT_TRUE(a.overwrite);
+}
+
+// Frames through the seam make a complete program stream; a cancel makes
+// the next frame fail with the piece already finished.
+TEST(MpegRipWriter, WritesAndCancelsIntoCompleteFiles) {
+    const fs::path dir = fs::path(ZEMBRA_BINARY_DIR) / "fixtures" / "mpeg_rip_writer";
+    fs::create_directories(dir);
+    for (bool cancelled : {false, true}) {
+        const fs::path file = dir / (cancelled ? "cancel.mpg" : "whole.mpg");
+        VcdPass pass(file);
+        testing::RecordingHost host;
+        MpegRipWriter w(host);
+        int cancel = 0;
+        w.setCancel(&cancel);
+        ASSERT_TRUE(w.open(pass.open));
+        std::vector<uint8_t> y(352 * 288, 90), c(352 * 288 / 4, 128);
+        const uint8_t* planes[3] = {y.data(), c.data(), c.data()};
+        std::vector<int16_t> pcm(3528, 0);
+        bool ok = true;
+        for (int f = 0; f < 30 && ok; ++f) {
+            if (cancelled && f == 20) cancel = 1;
+            y[static_cast<size_t>(f) * 100] = 200;
+            ok = w.writeFrame(planes, pcm.data(), static_cast<int>(pcm.size()));
+        }
+        EXPECT_EQ(ok, !cancelled);
+        EXPECT_GT(w.sizeMB(), 0.0);
+        if (ok) w.close();
+        const auto bytes = readAll(file);
+        ASSERT_GT(bytes.size(), 2324u);
+        EXPECT_EQ(bytes.size() % 2324, 0u);
+        EXPECT_EQ(bytes[3], 0xBA);
+        EXPECT_EQ(bytes[bytes.size() - 1], 0xB9);
+        EXPECT_TRUE(host.boxes.empty());
+    }
+}
+
+}  // namespace
+}  // namespace zembra
