@@ -77,6 +77,11 @@ done
 [ "$subs" -eq 0 ] || command -v spumux >/dev/null || { echo "make-test-disc: spumux missing" >&2; exit 3; }
 [ $iso -eq 0 ] || command -v genisoimage >/dev/null || { echo "make-test-disc: genisoimage missing" >&2; exit 3; }
 
+# Tests run in parallel and may ask for the same disc: one maker at a time.
+mkdir -p "$(dirname "$out")"
+exec 9>"$out.lock"
+flock 9
+
 stamp="$(sha1sum "$0" | cut -c1-12) $args_all"
 if [ -f "$out/.made-by" ] && [ "$(cat "$out/.made-by")" = "$stamp" ]; then
   echo "$out"
