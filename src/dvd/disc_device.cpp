@@ -212,16 +212,22 @@ bool DiscDevice::read10(uint32_t block, uint32_t count, uint8_t* out) {
     if (fd_ < 0) return false;
     while (count > 0) {
         uint32_t n = count < kMaxBlocksPerCommand ? count : kMaxBlocksPerCommand;
-        ++commands_;
         size_t want = size_t(n) * kBlockSize;
         off_t offset = off_t(block) * kBlockSize;
-        size_t got = 0;
-        while (got < want) {
-            ssize_t r = pread(fd_, out + got, want - got, offset + off_t(got));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) return false;
-            got += size_t(r);
+        // Each command gets a second attempt, as drives report passing errors.
+        bool done = false;
+        for (int attempt = 0; attempt < 2 && !done; ++attempt) {
+            ++commands_;
+            size_t got = 0;
+            while (got < want) {
+                ssize_t r = pread(fd_, out + got, want - got, offset + off_t(got));
+                if (r < 0 && errno == EINTR) continue;
+                if (r <= 0) break;
+                got += size_t(r);
+            }
+            done = got == want;
         }
+        if (!done) return false;
         block += n;
         count -= n;
         out += want;

@@ -8,6 +8,7 @@
 #include "dvd/disc_device.h"
 #include "dvd/source_file.h"
 #include "dvd/stream_format.h"
+#include "dvd/title_set.h"
 #include "test_support.h"
 
 namespace zembra {
@@ -233,6 +234,34 @@ TEST(ProgramStream, PackStuffingAndPackets) {
     pack[17 + 5] = 0xFF;
     pack[17 + 4] = 0xFF;
     EXPECT_FALSE(ps::forEachPacket(pack.data(), pack.size(), [](const ps::PacketView&) {}));
+}
+
+}  // namespace
+}  // namespace zembra
+
+namespace zembra {
+namespace {
+
+TEST(TitleSets, FolderNamesInEitherCase) {
+    std::string dir = testing::scratchDir("title-sets");
+    fs::create_directories(dir + "/video_ts");
+    testing::writeAll(dir + "/video_ts/vts_02_0.ifo", std::vector<uint8_t>(2048));
+    testing::writeNumberedSectors(dir + "/video_ts/vts_02_1.vob", 0, 1);
+    testing::writeNumberedSectors(dir + "/video_ts/VTS_02_2.VOB", 1, 1);
+    testing::writeNumberedSectors(dir + "/video_ts/vts_02_4.vob", 2, 1);  // after a gap: not part
+    testing::writeAll(dir + "/video_ts/VTS_01_0.IFO", std::vector<uint8_t>(2048));
+    testing::writeAll(dir + "/video_ts/VIDEO_TS.IFO", std::vector<uint8_t>(2048));
+    auto sets = findTitleSets(dir);
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0].number, 1);
+    EXPECT_TRUE(sets[0].vobs.empty());
+    EXPECT_EQ(sets[1].number, 2);
+    ASSERT_EQ(sets[1].vobs.size(), 2u);
+    EXPECT_EQ(fs::path(sets[1].vobs[1]).filename(), "VTS_02_2.VOB");
+    auto one = findTitleSets(dir + "/video_ts/vts_02_0.ifo");
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].vobs, sets[1].vobs);
+    EXPECT_TRUE(findTitleSets(dir + "/nothing").empty());
 }
 
 }  // namespace
