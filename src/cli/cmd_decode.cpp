@@ -48,7 +48,8 @@ int usage() {
 bool wantsOutputFrames(const std::vector<std::string>& args) {
     static const char* kOptions[] = {"--width", "--height", "--zoom", "--crop", "--resize",
                                      "--fps-index", "--deinterlace", "--subtitle", "--luminance",
-                                     "--wav", "--rgb24", "--rgb32", "--yuy2", "--paced"};
+                                     "--wav", "--rgb24", "--rgb32", "--yuy2", "--paced",
+                                     "--audio-only"};
     for (const auto& a : args)
         for (const char* o : kOptions)
             if (a == o) return true;
@@ -75,12 +76,13 @@ int framesUsage() {
                  "  [--width W --height H] [--zoom 0-4] [--crop X1,X2,Y1,Y2] [--resize 0-12]\n"
                  "  [--fps-index 0-5] [--deinterlace 0-3] [--subtitle S] [--sub-color 0|1]\n"
                  "  [--sub-offset N] [--luminance GAIN,OFFSET] [--downsampling 0-4] [--detect24]\n"
-                 "  [--wav FILE.wav] [--rgb24|--rgb32|--yuy2 FILE] [--paced] -o FILE.y4m\n");
+                 "  [--wav FILE.wav] [--rgb24|--rgb32|--yuy2 FILE] [--paced] [--audio-only] -o FILE\n");
     return 2;
 }
 
 int runFramesDecode(const std::vector<std::string>& args) {
     std::string source, output, wavPath, dumpPath;
+    bool audioOnly = false;  // run mode 3: the PCM alone, -o is the WAV file
     zembra::ExportFormat dumpFormat = zembra::ExportFormat::Rgb24;
     int title = -1, frames = -1, width = 0, height = 0;
     zembra::GeometryParams geo;
@@ -120,10 +122,16 @@ int runFramesDecode(const std::vector<std::string>& args) {
             dumpFormat = a == "--rgb24"   ? zembra::ExportFormat::Rgb24
                          : a == "--rgb32" ? zembra::ExportFormat::Rgb32
                                           : zembra::ExportFormat::Yuy2;
+        } else if (a == "--audio-only") {
+            audioOnly = true;
         } else if (a == "--paced") {
         } else if (a == "-o" && (v = value())) output = v;
         else if (!a.empty() && a[0] != '-' && source.empty()) source = a;
         else return framesUsage();
+    }
+    if (audioOnly) {
+        if (wavPath.empty()) wavPath = output;
+        output.clear();
     }
     if (source.empty() || (output.empty() && wavPath.empty() && dumpPath.empty()))
         return framesUsage();
@@ -159,7 +167,9 @@ int runFramesDecode(const std::vector<std::string>& args) {
         params.files = {source};
     }
 
-    decoder.setRunMode(wavPath.empty() ? zembra::kRunVideoOnly : zembra::kRunVideoAudio);
+    decoder.setRunMode(audioOnly         ? zembra::kRunAudioOnly
+                       : wavPath.empty() ? zembra::kRunVideoOnly
+                                         : zembra::kRunVideoAudio);
     double rate;
     int chroma, codedWidth, codedHeight;
     if (!frameSource.openDecoder(params, rate, chroma, codedWidth, codedHeight)) return 1;
