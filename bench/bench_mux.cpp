@@ -98,11 +98,12 @@ int benchSvcd(const char* y4mPath, const char* wavPath, const char* outPath) {
     int frames = 0;
     std::size_t at = 0;
     while (std::getline(y4m, tag) && tag.rfind("FRAME", 0) == 0) {
-        if (!y4m.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size())))
+        if (!y4m.read(reinterpret_cast<char*>(frame.data()),
+                      static_cast<std::streamsize>(frame.size())))
             break;
         const std::size_t n = std::min<std::size_t>(3528, sampleCount - at);
-        if (!writer.writeMpegFrame(frame.data(), frame.data() + w * h,
-                                   frame.data() + w * h * 5 / 4, samples + at, static_cast<int>(n)))
+        if (!writer.writeMpegFrame(frame.data(), frame.data() + w * h, frame.data() + w * h * 5 / 4,
+                                   samples + at, static_cast<int>(n)))
             return 1;
         at += n;
         ++frames;

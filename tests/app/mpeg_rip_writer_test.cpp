@@ -1,3 +1,5 @@
+#include "app/mpeg_rip_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,7 +7,6 @@
 #include <iterator>
 #include <vector>
 
-#include "app/mpeg_rip_writer.h"
 #include "encoder/mpeg_writer.h"
 #include "support/recording_host.h"
 

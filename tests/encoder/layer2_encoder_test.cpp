@@ -1,6 +1,7 @@
+#include "encoder/layer2/layer2_encoder.h"
+
 #include <gtest/gtest.h>
 
-#include "encoder/layer2/layer2_encoder.h"
 #include "encoder/mux/multiplexer.h"
 #include "mux_support.h"
 #include "support/recording_host.h"
@@ -192,9 +193,9 @@ TEST(Layer2Encoder, FfmpegDecodesAndQualityMatchesTwolame) {
     EXPECT_NE(probe.find("sample_rate=44100"), std::string::npos) << probe;
     EXPECT_NE(probe.find("channels=2"), std::string::npos) << probe;
 
-    const std::string errors = muxtest::runOutput(
-        "ffmpeg -v error -nostdin -y -i " + (dir / "ours.mp2").string() + " -f s16le " +
-        (dir / "ours.raw").string() + " 2>&1");
+    const std::string errors =
+        muxtest::runOutput("ffmpeg -v error -nostdin -y -i " + (dir / "ours.mp2").string() +
+                           " -f s16le " + (dir / "ours.raw").string() + " 2>&1");
     EXPECT_EQ(errors, "");
     const auto decoded = muxtest::readS16(dir / "ours.raw");
     EXPECT_NEAR(static_cast<double>(decoded.size()), static_cast<double>(c.units.size() * 2304), 0);
@@ -234,13 +235,14 @@ TEST(Layer2Encoder, FilterBankRebuildsTonesAtBandEdges) {
     for (double f : {1000.0, 5000.0, 8300.0}) {
         std::vector<std::int16_t> pcm(2 * 44100 * 2);
         for (std::size_t i = 0; i < pcm.size() / 2; ++i)
-            pcm[2 * i] = pcm[2 * i + 1] =
-                static_cast<std::int16_t>(std::lround(10000 * std::sin(2 * M_PI * f * i / 44100.0)));
+            pcm[2 * i] = pcm[2 * i + 1] = static_cast<std::int16_t>(
+                std::lround(10000 * std::sin(2 * M_PI * f * i / 44100.0)));
         testing::RecordingHost host;
         Coded c;
         encodeAll(pcm, 14, c, host);
         const auto mp2 = dir / "tone.mp2";
-        muxtest::writeFile(mp2, std::vector<std::uint8_t>(c.store.data(), c.store.data() + c.store.size()));
+        muxtest::writeFile(
+            mp2, std::vector<std::uint8_t>(c.store.data(), c.store.data() + c.store.size()));
         ASSERT_EQ(muxtest::run("ffmpeg -v error -nostdin -y -i " + mp2.string() + " -f s16le " +
                                (dir / "tone.raw").string()),
                   0);

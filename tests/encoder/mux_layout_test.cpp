@@ -27,7 +27,8 @@ std::vector<std::uint8_t> fakePicture(int type, int tref, int size, bool scanDat
         b.insert(b.end(), {0, 0, 1, 0xB2, 0x10, 0x0E});
         for (int i = 0; i < 4; ++i) b.insert(b.end(), {0x00, 0x80, 0x80});
     }
-    while (static_cast<int>(b.size()) < size) b.push_back(static_cast<std::uint8_t>(0x55 + b.size() % 7));
+    while (static_cast<int>(b.size()) < size)
+        b.push_back(static_cast<std::uint8_t>(0x55 + b.size() % 7));
     b.resize(static_cast<std::size_t>(size));
     return b;
 }
@@ -133,7 +134,7 @@ TEST(Multiplexer, VcdFileFollowsTheLayoutSectorBySector) {
 
     // Sector 0: system header with the video entry only, padding of 2291.
     EXPECT_EQ(rep.systemHeaderSectors, (std::vector<int>{0, 1}));
-    EXPECT_EQ(file[12 + 6 + 3] >> 2, 0);  // audio_bound 0
+    EXPECT_EQ(file[12 + 6 + 3] >> 2, 0);    // audio_bound 0
     EXPECT_EQ(file[12 + 6 + 4] & 0x1F, 1);  // video_bound 1
     EXPECT_EQ(file[12 + 12], 0xE0);
     EXPECT_EQ(muxtest::u16at(file, 12 + 15 + 4), 2291);
@@ -191,9 +192,9 @@ TEST(Multiplexer, SvcdIPicturesStartPacketsAndGetScanOffsets) {
         std::vector<int> got(file.begin() + static_cast<long>(i) + 6,
                              file.begin() + static_cast<long>(i) + 18);
         std::vector<int> want;
-        for (const auto& part : {q > 0 ? addr(q - 1) : none, q + 1 < n ? addr(q + 1) : none,
-                                 addr(q < jump ? 0 : q - jump),
-                                 addr(q >= n - jump - 1 ? n - 1 : q + jump)})
+        for (const auto& part :
+             {q > 0 ? addr(q - 1) : none, q + 1 < n ? addr(q + 1) : none,
+              addr(q < jump ? 0 : q - jump), addr(q >= n - jump - 1 ? n - 1 : q + jump)})
             want.insert(want.end(), part.begin(), part.end());
         EXPECT_EQ(got, want) << "I picture " << q;
         ++q;
@@ -212,8 +213,9 @@ TEST(Multiplexer, SingleIPictureScanOffsetsPointAtItself) {
     const int s = rep.videoPacketStartsWithI[0];
     for (std::size_t i = 0; i + 18 <= file.size(); ++i) {
         if (file[i] == 0 && file[i + 1] == 0 && file[i + 2] == 1 && file[i + 3] == 0xB2) {
-            const std::uint8_t own[3] = {0x00, static_cast<std::uint8_t>(0x80 + s / 75),
-                                         static_cast<std::uint8_t>(0x80 + (s % 75 / 10 * 16 + s % 10))};
+            const std::uint8_t own[3] = {
+                0x00, static_cast<std::uint8_t>(0x80 + s / 75),
+                static_cast<std::uint8_t>(0x80 + (s % 75 / 10 * 16 + s % 10))};
             for (int k = 0; k < 6; ++k) EXPECT_EQ(file[i + 6 + k], 0xFF);
             for (int part = 0; part < 2; ++part)
                 for (int k = 0; k < 3; ++k) EXPECT_EQ(file[i + 12 + 3 * part + k], own[k]);
@@ -228,7 +230,8 @@ TEST(Multiplexer, ShortPacketsTakeStuffingOrAPaddingPacket) {
         RecordingHost host;
         Multiplexer mux(host);
         MuxSettings ms;
-        ms.outputPath = (muxtest::workDir("short") / ("f" + std::to_string(freeBytes) + ".mpg")).string();
+        ms.outputPath =
+            (muxtest::workDir("short") / ("f" + std::to_string(freeBytes) + ".mpg")).string();
         ms.muxRateFactor = 1.014;
         mux.reset(ms);
         auto pic = fakePicture(1, 0, 2294 - freeBytes, false);

@@ -40,9 +40,10 @@ fs::path makeFile(const Preset& p, RecordingHost& host, int seconds, std::size_t
     const auto dir = muxtest::workDir(std::string("oracle_") + p.name);
     const fs::path es = dir / ("video" + std::to_string(seconds) + ".es");
     if (!fs::exists(es)) {
-        const std::string cmd = "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=352x288:rate=25 -t " +
-                                std::to_string(seconds) + " -pix_fmt yuv420p " + p.ffmpegVideo + " " +
-                                es.string() + ".tmp && mv " + es.string() + ".tmp " + es.string();
+        const std::string cmd =
+            "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=352x288:rate=25 -t " +
+            std::to_string(seconds) + " -pix_fmt yuv420p " + p.ffmpegVideo + " " + es.string() +
+            ".tmp && mv " + es.string() + ".tmp " + es.string();
         if (muxtest::run(cmd) != 0) return {};
     }
     const auto bytes = muxtest::readFile(es);
@@ -120,15 +121,17 @@ TEST_P(MuxOracle, ToolsAcceptTheStream) {
 
     const std::string probe = muxtest::runOutput(
         "ffprobe -v error -show_entries stream=codec_name,sample_rate:stream=start_time,duration "
-        "-of compact=p=0:nk=0 " + file.string() + " 2>&1");
-    EXPECT_NE(probe.find(p.layout == MuxLayout::Vcd ? "codec_name=mpeg1video" : "codec_name=mpeg2video"),
-              std::string::npos)
+        "-of compact=p=0:nk=0 " +
+        file.string() + " 2>&1");
+    EXPECT_NE(
+        probe.find(p.layout == MuxLayout::Vcd ? "codec_name=mpeg1video" : "codec_name=mpeg2video"),
+        std::string::npos)
         << probe;
     EXPECT_NE(probe.find("codec_name=mp2"), std::string::npos) << probe;
     EXPECT_NE(probe.find("sample_rate=44100"), std::string::npos) << probe;
 
-    const std::string errors = muxtest::runOutput("ffmpeg -v error -nostdin -i " + file.string() +
-                                                  " -f null - 2>&1");
+    const std::string errors =
+        muxtest::runOutput("ffmpeg -v error -nostdin -i " + file.string() + " -f null - 2>&1");
     EXPECT_EQ(errors, "") << errors;
 
     // The first audio frame and the first picture are both shown one frame
@@ -152,7 +155,8 @@ TEST_P(MuxOracle, ToolsAcceptTheStream) {
     const auto pcm = muxtest::runOutput("ffmpeg -v error -nostdin -i " + file.string() +
                                         " -map 0:a -f s16le - 2>/dev/null");
     const std::string frames = muxtest::runOutput(
-        "ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 -select_streams v " +
+        "ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "
+        "-select_streams v " +
         file.string());
     const double audioSeconds = static_cast<double>(pcm.size()) / 4 / 44100;
     const double videoSeconds = std::atof(frames.c_str()) / 25.0;
@@ -168,9 +172,9 @@ TEST_P(MuxOracle, VcdimagerBuildsAnImage) {
     const fs::path file = makeFile(p, host, 6, nullptr, nullptr);
     ASSERT_FALSE(file.empty());
     const fs::path dir = file.parent_path();
-    const std::string out = muxtest::runOutput(
-        "cd " + dir.string() + " && vcdimager -t " + p.vcdimagerType + " -c image.cue -b image.bin " +
-        file.string() + " 2>&1");
+    const std::string out =
+        muxtest::runOutput("cd " + dir.string() + " && vcdimager -t " + p.vcdimagerType +
+                           " -c image.cue -b image.bin " + file.string() + " 2>&1");
     EXPECT_EQ(out.find("error"), std::string::npos) << out;
     EXPECT_EQ(out.find("Error"), std::string::npos) << out;
     EXPECT_TRUE(fs::exists(dir / "image.bin")) << out;

@@ -29,12 +29,12 @@ inline bool haveTool(const std::string& tool) {
 }
 
 // Skips the test when a tool is missing, fails in CI.
-#define MUX_REQUIRE_TOOL(tool)                                              \
-    do {                                                                    \
-        if (!::zembra::muxtest::haveTool(tool)) {                           \
-            if (std::getenv("CI")) FAIL() << tool << " is missing";         \
-            GTEST_SKIP() << tool << " is missing";                          \
-        }                                                                   \
+#define MUX_REQUIRE_TOOL(tool)                                      \
+    do {                                                            \
+        if (!::zembra::muxtest::haveTool(tool)) {                   \
+            if (std::getenv("CI")) FAIL() << tool << " is missing"; \
+            GTEST_SKIP() << tool << " is missing";                  \
+        }                                                           \
     } while (0)
 
 inline fs::path workDir(const std::string& name) {
@@ -118,7 +118,8 @@ inline std::vector<std::int16_t> musicSignal(int seconds) {
         }
         seed = seed * 1664525u + 1013904223u;
         const double noise = ((seed >> 8) / 16777216.0 - 0.5) * 0.02;
-        pcm[2 * i] = static_cast<std::int16_t>(std::lround(std::clamp(l + noise, -1.0, 1.0) * 20000));
+        pcm[2 * i] =
+            static_cast<std::int16_t>(std::lround(std::clamp(l + noise, -1.0, 1.0) * 20000));
         pcm[2 * i + 1] =
             static_cast<std::int16_t>(std::lround(std::clamp(r - noise, -1.0, 1.0) * 20000));
     }
@@ -214,7 +215,9 @@ struct PsReport {
     std::vector<std::size_t> firstDataOffset;  // per sector: offset of the payload in the file
 };
 
-inline int u16at(const std::vector<std::uint8_t>& b, std::size_t at) { return b[at] << 8 | b[at + 1]; }
+inline int u16at(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return b[at] << 8 | b[at + 1];
+}
 
 // Walks every 2324-byte sector and checks it against the VCD (MPEG-1) or
 // SVCD (MPEG-2) layout.
@@ -278,10 +281,14 @@ inline PsReport checkProgramStream(const std::vector<std::uint8_t>& f, MuxLayout
                     if (id == 0xC0 && (((f[q] >> 5) & 1) != 0 || size != 32)) fail(n, "audio STD");
                     q += 2;
                     const int prefix = f[q] >> 4;
-                    if (prefix == 3) q += 10;
-                    else if (prefix == 2) q += 5;
-                    else if (f[q] == 0x0F) q += 1;
-                    else fail(n, "bad stamp prefix");
+                    if (prefix == 3)
+                        q += 10;
+                    else if (prefix == 2)
+                        q += 5;
+                    else if (f[q] == 0x0F)
+                        q += 1;
+                    else
+                        fail(n, "bad stamp prefix");
                     // The header is 12 (video) or 7 (audio) bytes plus the
                     // stuffing of a short packet, so a packet that fills its
                     // sector always has the same length.
@@ -294,8 +301,10 @@ inline PsReport checkProgramStream(const std::vector<std::uint8_t>& f, MuxLayout
                     const int flags = f[body + 1];
                     const std::size_t hl = f[body + 2];
                     std::size_t q2 = body + 3;
-                    if ((flags >> 6) == 3) q2 += 10;
-                    else if ((flags >> 6) == 2) q2 += 5;
+                    if ((flags >> 6) == 3)
+                        q2 += 10;
+                    else if ((flags >> 6) == 2)
+                        q2 += 5;
                     if (flags & 1) {
                         if (f[q2] != 0x1E) fail(n, "PES extension");
                         (id == 0xE0 ? r.pstdVideo : r.pstdAudio)++;

@@ -109,7 +109,8 @@ TEST_P(MuxWriter, PresetOutputPassesEveryCheck) {
                                         " -map 0:a -f s16le - 2>/dev/null");
     const std::string frames = muxtest::runOutput(
         "ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
-        "-of csv=p=0 " + file.string());
+        "-of csv=p=0 " +
+        file.string());
     const double videoSeconds = std::atof(frames.c_str()) / 25.0;
     EXPECT_NEAR(videoSeconds, 3.0, 0.001) << frames;
     EXPECT_NEAR(static_cast<double>(pcm.size()) / 4 / 44100, videoSeconds, 0.04);
@@ -133,12 +134,13 @@ TEST_P(MuxWriter, EverySplitPieceIsACompleteStream) {
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         const auto rep = muxtest::checkProgramStream(muxtest::readFile(pieces[i]), c.layout);
         EXPECT_EQ(rep.error, "") << pieces[i];
-        const std::string errors =
-            muxtest::runOutput("ffmpeg -v error -nostdin -i " + pieces[i].string() + " -f null - 2>&1");
+        const std::string errors = muxtest::runOutput("ffmpeg -v error -nostdin -i " +
+                                                      pieces[i].string() + " -f null - 2>&1");
         EXPECT_EQ(errors, "") << errors;
         const std::string frames = muxtest::runOutput(
             "ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
-            "-of csv=p=0 " + pieces[i].string());
+            "-of csv=p=0 " +
+            pieces[i].string());
         EXPECT_EQ(std::atoi(frames.c_str()), expectFrames[i]) << pieces[i];
     }
 }

@@ -109,8 +109,7 @@ int layer2Sblimit(int kbps) {
 int Layer2Encoder::framesCoded() const { return state_ ? state_->frames : 0; }
 int Layer2Encoder::lastPadding() const { return state_ ? state_->padding : 0; }
 
-bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store,
-                               AudioUnitSink sink) {
+bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, AudioUnitSink sink) {
     state_.reset();
     try {
         state_ = std::make_unique<State>();
@@ -137,8 +136,8 @@ bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store,
         if (n > 0) {
             const double m = n - 256.0;
             const double r = m / 256.0;
-            const double w = besselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1 - r * r))) /
-                             besselI0(kKaiserBeta);
+            const double w =
+                besselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1 - r * r))) / besselI0(kKaiserBeta);
             h = w * (m == 0 ? kCutoff / M_PI : std::sin(kCutoff * m) / (M_PI * m));
         }
         // Fold the alternating sign of the 64-sample blocks into the window.
@@ -196,9 +195,9 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
     s.lastPcm = &pcm;
     const std::size_t need = kFrameValues;
     if (pcm.size() < need && !last) {
-        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_355") + " " +
-                                               std::to_string(static_cast<long>(s.frames) *
-                                                              kFrameSamples));
+        host_.messageBox(BoxKind::Warning,
+                         host_.text("STR_ERROR_355") + " " +
+                             std::to_string(static_cast<long>(s.frames) * kFrameSamples));
         return false;
     }
     if (s.store->overflowed()) {
@@ -281,10 +280,18 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
             // A shared factor is the largest of the parts it serves, so no
             // sample is clipped.
             switch (pattern) {
-                case 0: s.scfsi[ch][sb] = 0; break;
+                case 0:
+                    s.scfsi[ch][sb] = 0;
+                    break;
                 case 1:
-                case 2: f[1] = f[2] = std::min(f[1], f[2]); s.scfsi[ch][sb] = 3; break;
-                case 3: f[0] = f[1] = std::min(f[0], f[1]); s.scfsi[ch][sb] = 1; break;
+                case 2:
+                    f[1] = f[2] = std::min(f[1], f[2]);
+                    s.scfsi[ch][sb] = 3;
+                    break;
+                case 3:
+                    f[0] = f[1] = std::min(f[0], f[1]);
+                    s.scfsi[ch][sb] = 1;
+                    break;
                 default: {
                     const int m = std::min({f[0], f[1], f[2]});
                     f[0] = f[1] = f[2] = m;
@@ -361,10 +368,10 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
            4);
     bw.put(0, 2);  // 44.1 kHz
     bw.put(static_cast<std::uint32_t>(s.padding), 1);
-    bw.put(0, 1);   // private
-    bw.put(0, 2);   // stereo
-    bw.put(0, 2);   // mode extension
-    bw.put(0, 4);   // copyright, original, emphasis
+    bw.put(0, 1);  // private
+    bw.put(0, 2);  // stereo
+    bw.put(0, 2);  // mode extension
+    bw.put(0, 4);  // copyright, original, emphasis
     for (int sb = 0; sb < sblimit; ++sb)
         for (int ch = 0; ch < 2; ++ch)
             bw.put(static_cast<std::uint32_t>(s.alloc[ch][sb]), s.table.rows[sb].nbal);
@@ -383,7 +390,9 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
                     bw.put(static_cast<std::uint32_t>(f[0]), 6);
                     bw.put(static_cast<std::uint32_t>(f[2]), 6);
                     break;
-                case 2: bw.put(static_cast<std::uint32_t>(f[0]), 6); break;
+                case 2:
+                    bw.put(static_cast<std::uint32_t>(f[0]), 6);
+                    break;
                 default:
                     bw.put(static_cast<std::uint32_t>(f[0]), 6);
                     bw.put(static_cast<std::uint32_t>(f[1]), 6);
@@ -403,7 +412,8 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
                     code[i] = std::clamp(c, 0, q.levels - 1);
                 }
                 if (q.grouped) {
-                    bw.put(static_cast<std::uint32_t>(code[0] + q.levels * (code[1] + q.levels * code[2])),
+                    bw.put(static_cast<std::uint32_t>(code[0] +
+                                                      q.levels * (code[1] + q.levels * code[2])),
                            q.bits);
                 } else {
                     for (int i = 0; i < 3; ++i) bw.put(static_cast<std::uint32_t>(code[i]), q.bits);

@@ -34,8 +34,8 @@ struct PcmStore {
 };
 
 struct Layer2Settings {
-    int bitrateIndex = 11;   // Layer II table index: 10 = 192, 11 = 224 kbit/s
-    double frameRate = 25.0;  // video frame rate: the audio starts one period in
+    int bitrateIndex = 11;              // Layer II table index: 10 = 192, 11 = 224 kbit/s
+    double frameRate = 25.0;            // video frame rate: the audio starts one period in
     MuxLayout layout = MuxLayout::Vcd;  // form of the time stamps
 };
 
@@ -44,7 +44,7 @@ using AudioUnitSink = std::function<bool(const AudioUnit&)>;
 
 class Layer2Encoder {
 public:
-    static constexpr int kFrameSamples = 1152;             // per channel
+    static constexpr int kFrameSamples = 1152;              // per channel
     static constexpr int kFrameValues = 2 * kFrameSamples;  // interleaved values
 
     explicit Layer2Encoder(UiHost& host);

@@ -6,10 +6,10 @@
 namespace zembra::layer2 {
 
 struct QuantClass {
-    int levels;     // odd number of quantisation steps
-    int bits;       // bits per codeword (one codeword per 3 samples when grouped)
+    int levels;  // odd number of quantisation steps
+    int bits;    // bits per codeword (one codeword per 3 samples when grouped)
     bool grouped;
-    double snr;     // signal-to-noise ratio the class gives, dB
+    double snr;  // signal-to-noise ratio the class gives, dB
 };
 
 // Class 0 is "no allocation"; 1..17 as in the standard.

@@ -22,12 +22,12 @@ public:
 
 private:
     int partitions_ = 0;
-    std::vector<int> partOfLine_;        // partition of each line 0..512
+    std::vector<int> partOfLine_;  // partition of each line 0..512
     std::vector<int> linesInPart_;
-    std::vector<double> minval_;         // dB
+    std::vector<double> minval_;  // dB
     std::vector<double> rnorm_;
-    std::vector<double> spread_;         // partitions x partitions
-    std::vector<double> absthr_;         // energy per line
+    std::vector<double> spread_;  // partitions x partitions
+    std::vector<double> absthr_;  // energy per line
     std::vector<double> window_;
     std::vector<double> prevR_[2], prevF_[2];
     std::vector<double> re_, im_;

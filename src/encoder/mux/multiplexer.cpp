@@ -212,7 +212,8 @@ bool Multiplexer::muxStart() {
     }
     out_ = std::fopen(settings_.outputPath.c_str(), "wb");
     if (!out_) {
-        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_357") + " " + settings_.outputPath);
+        host_.messageBox(BoxKind::Warning,
+                         host_.text("STR_ERROR_357") + " " + settings_.outputPath);
         closeFiles();
         failed_ = true;
         return false;
@@ -268,7 +269,8 @@ void Multiplexer::packHeader(std::vector<std::uint8_t>& s) const {
     double t = scr_ < 0 ? 0 : scr_;
     std::uint64_t base = stamp90k(t);
     int ext = static_cast<int>(static_cast<std::uint64_t>(std::floor(t)) % 300);
-    s.push_back(static_cast<std::uint8_t>(0x40 | ((base >> 27) & 0x38) | 0x04 | ((base >> 28) & 0x03)));
+    s.push_back(
+        static_cast<std::uint8_t>(0x40 | ((base >> 27) & 0x38) | 0x04 | ((base >> 28) & 0x03)));
     s.push_back(static_cast<std::uint8_t>((base >> 20) & 0xFF));
     s.push_back(static_cast<std::uint8_t>(((base >> 12) & 0xF8) | 0x04 | ((base >> 13) & 0x03)));
     s.push_back(static_cast<std::uint8_t>((base >> 5) & 0xFF));
@@ -380,8 +382,10 @@ bool Multiplexer::writeVideoSector() {
         videoModel_.add(n, video_.dts);
         video_.remaining -= n;
         if (video_.remaining > 0) {
-            if (n == 0) video_.remaining = 0;  // store ran dry: the unit was cut
-            else break;
+            if (n == 0)
+                video_.remaining = 0;  // store ran dry: the unit was cut
+            else
+                break;
         }
         if (videoQueue_.empty()) {
             // The sequence end code follows the last picture without a unit
@@ -395,8 +399,7 @@ bool Multiplexer::writeVideoSector() {
             break;
         }
         const VideoUnit& next = videoQueue_.front();
-        if (!vcd && next.type == 1 && !data.empty() &&
-            static_cast<int>(data.size()) < pv_) {
+        if (!vcd && next.type == 1 && !data.empty() && static_cast<int>(data.size()) < pv_) {
             nextVideo();  // the I picture waits for the next packet
             break;
         }
@@ -455,7 +458,10 @@ bool Multiplexer::writeVideoSector() {
         startCode(s, kVideoId);
         put16(s, 3 + headerLength + static_cast<int>(data.size()));
         s.push_back(0x81);
-        s.push_back(static_cast<std::uint8_t>((stamps == 2 ? 3 : stamps == 1 ? 2 : 0) << 6 |
+        s.push_back(static_cast<std::uint8_t>((stamps == 2   ? 3
+                                               : stamps == 1 ? 2
+                                                             : 0)
+                                                  << 6 |
                                               (ext ? 1 : 0)));
         s.push_back(static_cast<std::uint8_t>(headerLength));
         if (stamps == 2) {
@@ -508,8 +514,10 @@ bool Multiplexer::writeAudioSector() {
         audioModel_.add(n, audio_.pts);
         audio_.remaining -= n;
         if (audio_.remaining > 0) {
-            if (n == 0) audio_.remaining = 0;
-            else break;
+            if (n == 0)
+                audio_.remaining = 0;
+            else
+                break;
         }
         if (audioQueue_.empty()) {
             if (!tailTaken && audioStore_.size() > 0) {
@@ -540,8 +548,10 @@ bool Multiplexer::writeAudioSector() {
         fill(s, stuffing, 0xFF);
         s.push_back(static_cast<std::uint8_t>(0x40 | ((kAudioBufferSize >> 8) & 0x1F)));
         s.push_back(static_cast<std::uint8_t>(kAudioBufferSize & 0xFF));
-        if (haveStamp) putStamp(s, 0x2, stampPts);
-        else s.push_back(0x0F);
+        if (haveStamp)
+            putStamp(s, 0x2, stampPts);
+        else
+            s.push_back(0x0F);
     } else {
         const bool ext = firstAudioPes_;
         firstAudioPes_ = false;
@@ -747,8 +757,10 @@ void Multiplexer::scanOffsets() {
     const int n = static_cast<int>(sectors.size());
     const double rate = settings_.frameRate;
     int perGop = 15;
-    if (std::fabs(rate - 25.0) < 0.01 || std::fabs(rate - 23.976) < 0.01) perGop = 12;
-    else if (std::fabs(rate - 29.97) < 0.01) perGop = 14;
+    if (std::fabs(rate - 25.0) < 0.01 || std::fabs(rate - 23.976) < 0.01)
+        perGop = 12;
+    else if (std::fabs(rate - 29.97) < 0.01)
+        perGop = 14;
     const int jump = settings_.pulldown ? static_cast<int>(std::ceil(168.0 / perGop))
                                         : static_cast<int>(std::ceil(7.0 * rate / perGop));
     diag("Calculating %d SVCD user data scan offsets", n);
@@ -766,9 +778,9 @@ void Multiplexer::scanOffsets() {
 
     // Byte-aligned search for 00 00 01 B2 10 0E across read chunks.
     static const std::uint8_t kPattern[6] = {0, 0, 1, 0xB2, 0x10, 0x0E};
-    long filePos = 0;     // file offset of buf[0]
+    long filePos = 0;  // file offset of buf[0]
     std::size_t have = 0, pos = 0;
-    int matched = 0;      // bytes of the pattern matched so far
+    int matched = 0;  // bytes of the pattern matched so far
     int lastPercent = -1;
     int q = 0;
     bool eof = false;
@@ -786,7 +798,8 @@ void Multiplexer::scanOffsets() {
                 have = std::fread(buf.data(), 1, buf.size(), f);
                 if (have < buf.size()) {
                     if (std::ferror(f)) {
-                        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_336") + " " + path);
+                        host_.messageBox(BoxKind::Warning,
+                                         host_.text("STR_ERROR_336") + " " + path);
                         std::fclose(f);
                         return;
                     }
@@ -827,15 +840,15 @@ void Multiplexer::scanOffsets() {
             return;
         }
         if (std::fwrite(data, 1, 12, f) != 12) {
-            host_.messageBox(BoxKind::Warning,
-                             host_.text("STR_ERROR_358") + " " + path);
+            host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_358") + " " + path);
             std::fclose(f);
             return;
         }
         // Keep the read buffer in step with what was just written.
         for (int i = 0; i < 12; ++i) {
             long at = found + i - filePos;
-            if (at >= 0 && at < static_cast<long>(have)) buf[static_cast<std::size_t>(at)] = data[i];
+            if (at >= 0 && at < static_cast<long>(have))
+                buf[static_cast<std::size_t>(at)] = data[i];
         }
         const int percent = n > 0 ? q * 100 / n : 100;
         if (percent != lastPercent) {

@@ -26,7 +26,7 @@ double clockTicks(const ClockStamp& stamp);
 
 struct MuxSettings {
     MuxLayout layout = MuxLayout::Vcd;
-    std::string outputPath;   // the piece's file
+    std::string outputPath;         // the piece's file
     double videoBitRate = 1150000;  // bit/s
     int audioBitrateIndex = 11;     // Layer II table index
     double muxRateFactor = 1.0;     // 1 + MuxRate / 100
