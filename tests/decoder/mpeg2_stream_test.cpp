@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "audio/audio_decoder.h"
+#include "decoder/audio_route.h"
 #include "decoder/mpeg2_vlc.h"
 #include "mpeg2_test_support.h"
 
@@ -258,6 +260,38 @@ TEST(ProgramStream, RoutesTheChosenAc3TrackAndReseeks) {
     }
     EXPECT_EQ(audio.starts, 2);
     EXPECT_EQ(frames, 2 * before);
+}
+
+}  // namespace
+}  // namespace zembra::testing
+
+namespace zembra::testing {
+namespace {
+
+TEST(ProgramStream, Ac3TrackReachesThePcmFifoThroughTheAudioModule) {
+    ZEMBRA_REQUIRE_STREAM(path, "ps.vob");
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    AudioDecoder audio(host);
+    AudioDecoderRoute route(audio);
+    route.attach(dec);
+    DecoderOpenParams p;
+    p.files = {path};
+    p.downSampling = 4;  // keep 48 kHz
+    double rate;
+    int cf, w, h;
+    dec.setRunMode(kRunVideoAudio);
+    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    for (int i = 0; i < 20 && dec.decodeStep(); ++i) {
+    }
+    // 48 kHz stereo arrives as the pictures are read, and keeps coming.
+    const int first = audio.fifo.fill;
+    EXPECT_GT(first, 10000);
+    for (int i = 0; i < 10 && dec.decodeStep(); ++i) {
+    }
+    EXPECT_GT(audio.fifo.fill, first + 10 * 1920);
+    EXPECT_EQ(dec.getAudioSampleRate(), 48000);
 }
 
 }  // namespace

@@ -1,0 +1,39 @@
+#pragma once
+// The audio decoders of the audio module behind the decoder's AudioRoute:
+// the demultiplexer's payloads, time stamps and sync anchors go to one
+// AudioDecoder, whose PCM FIFO the frame queue drains.
+
+#include "audio/audio_decoder.h"
+#include "decoder/mpeg2_decoder.h"
+
+namespace zembra {
+
+class AudioDecoderRoute : public AudioRoute {
+public:
+    explicit AudioDecoderRoute(AudioDecoder& audio) : audio_(audio) {}
+    // Binds the audio side's fault code to the decoder's (a FIFO overflow
+    // ends decoding) and plugs this route into the decoder.
+    void attach(Mpeg2Decoder& decoder);
+
+    void open(int audioMode, double gain, bool dolby, bool avSynch) override;
+    void setAudioWanted(bool wanted) override { audio_.setAudioWanted(wanted); }
+    void setSyncInputs(int64_t lastAudioPtsMs, int64_t videoStartPtsMs, double sourceRate,
+                       bool mpeg2) override;
+    void setAnchor(uint32_t frameCount, int64_t videoPtsMs) override {
+        audio_.setAnchor(frameCount, videoPtsMs);
+    }
+    void ac3Start() override { audio_.ac3Start(); }
+    void ac3Payload(const uint8_t* data, size_t length) override { audio_.ac3Payload(data, length); }
+    void mpaStart() override { audio_.mpaStart(); }
+    void mpaPayload(const uint8_t* data, size_t length) override { audio_.mpaPayload(data, length); }
+    void lpcmPayload(const uint8_t* data, size_t length) override { audio_.lpcmPayload(data, length); }
+    bool mpaProbe(const uint8_t* data, size_t length, std::string& text) override {
+        return AudioDecoder::mpaProbe(data, length, text);
+    }
+    int sampleRate() const override { return audio_.sampleRate(); }
+
+private:
+    AudioDecoder& audio_;
+};
+
+}  // namespace zembra
