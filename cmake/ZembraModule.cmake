@@ -40,6 +40,9 @@ function(zembra_test name)
   target_compile_definitions(test_${name} PRIVATE
     ZEMBRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     ZEMBRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # Tests of one module share the fixtures they cache in the build tree
+  # (generated discs, streams), so they run one at a time; modules still run
+  # beside each other.
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "ZEMBRA_SHUTDOWN_COMMAND=true")
+    PROPERTIES ENVIRONMENT "ZEMBRA_SHUTDOWN_COMMAND=true" RESOURCE_LOCK "fixtures_${name}")
 endfunction()
