@@ -163,8 +163,16 @@ int runFramesDecode(const std::vector<std::string>& args) {
         params.title = title - 1;
         params.saveBufferSize = 4;
         decoder.setInput(readerInput.get());
+        // The chosen track's coding from the title, so MPEG audio and LPCM
+        // tracks are routed too.
+        params.audioFormat = 1;
+        if (const zembra::TitleRecord* rec = catalogue.title(params.title))
+            for (int i = 0; i < rec->audioCount && i < zembra::kMaxAudioSlots; ++i)
+                if (rec->audioStream[size_t(i)] == params.audioTrack)
+                    params.audioFormat = rec->audioCoding[size_t(i)];
     } else {
         params.files = {source};
+        params.audioFormat = 1;  // no title attributes: whatever the track carries
     }
 
     decoder.setRunMode(audioOnly         ? zembra::kRunAudioOnly
