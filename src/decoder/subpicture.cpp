@@ -127,7 +127,8 @@ void Subpicture::decodeUnit(const uint8_t* unit, size_t size, double timeBase) {
     // A unit without a stop sequence stays up until the next one replaces it.
     if (!haveEnd) end_ = std::numeric_limits<double>::infinity();
 
-    if (settings_.subColor && settings_.titlePalette) {
+    useTitlePalette_ = settings_.subColor && settings_.titlePalette;
+    if (useTitlePalette_) {
         palette_ = *settings_.titlePalette;
     } else {
         palette_[0] = {0, 128, 128};
@@ -178,7 +179,10 @@ void Subpicture::decodeField(const uint8_t* unit, size_t size, size_t offset, in
 
             const uint8_t a = uint8_t(contrast_[pixel] * 16);
             if (a != 0 && row >= 0 && row < height_) {
-                const auto& c = palette_[colour_[pixel]];
+                // Without the title's colours the pattern pixels are white and the
+                // background black, whichever palette entries the unit picked:
+                // discs do draw text with entry 0.
+                const auto& c = palette_[useTitlePalette_ ? colour_[pixel] : (pixel ? 1 : 0)];
                 const int x0 = std::max(areaLeft_ + x, 0);
                 const int x1 = std::min(areaLeft_ + x + drawn, width_);
                 if (x0 < x1) {

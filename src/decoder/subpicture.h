@@ -19,7 +19,7 @@ using SubpicturePalette = std::array<std::array<uint8_t, 3>, 16>;
 
 struct SubpictureSettings {
     int subOffset = 0;      // rows the subtitle is moved down (negative: up)
-    bool subColor = true;   // the title's palette, else transparent and white
+    bool subColor = true;   // the title's palette, else white on black
     const SubpicturePalette* titlePalette = nullptr;
 };
 
@@ -65,6 +65,7 @@ private:
     int areaLeft_ = 0, areaRight_ = -1, areaTop_ = 0, areaBottom_ = -1;
     std::array<uint8_t, 4> colour_{}, contrast_{};
     SubpicturePalette palette_{};
+    bool useTitlePalette_ = false;
     int units_ = 0;
 };
 

@@ -139,6 +139,13 @@ TEST(Subpicture, DecodesBitmapWindowAndPalette) {
     white.subpictureAddPayload(unit.data(), unit.size(), 0.0);
     EXPECT_EQ(white.lumaAt(105, 401), 255);
     EXPECT_EQ(white.lumaAt(115, 402), 255);
+    // Even when the unit draws its pattern with palette entry 0.
+    auto entryZero = w.make(testBitmap(), 100, 400, 0, 88, 0x0000, 0x00F0);
+    white.subpictureAddPayload(entryZero.data(), entryZero.size(), 0.0);
+    EXPECT_EQ(white.alphaAt(105, 401), 240);
+    EXPECT_EQ(white.lumaAt(105, 401), 255);
+    sp.subpictureAddPayload(entryZero.data(), entryZero.size(), 0.0);
+    EXPECT_EQ(sp.lumaAt(105, 401), 20);
 }
 
 TEST(Subpicture, UnitSplitOverPacketsAndSharedPacket) {
