@@ -10,6 +10,8 @@ namespace {
 constexpr int64_t kInStep = 147;   // grid steps per input frame (48000 Hz)
 constexpr int64_t kOutStep = 160;  // grid steps per output frame (44100 Hz)
 constexpr double kGrid = 7056000.0;
+// Silent frames before the first input, so that early windows need no test.
+constexpr int64_t kPad = 256;
 
 double besselI0(double x) {
     double sum = 1.0, term = 1.0;
@@ -57,7 +59,22 @@ std::vector<double> Resampler::buildFilter(int n, double fc) {
 void Resampler::start(int halfLength, double cutoff) {
     halfLength_ = halfLength;
     h_ = halfLength > 0 ? buildFilter(halfLength, cutoff) : std::vector<double>{};
-    ring_.assign(size_t(kRingFrames) * 2, 0);
+    phaseTaps_.assign(size_t(kInStep), {});
+    firstTap_.assign(size_t(kInStep), 0);
+    if (halfLength > 0) {
+        const int64_t n = halfLength;
+        for (int64_t p = 0; p < kInStep; ++p) {
+            // Input frames m (relative) with |147 m - p| <= N.
+            int64_t first = p - n <= 0 ? -((n - p) / kInStep) : (p - n + kInStep - 1) / kInStep;
+            int64_t last = (n + p) / kInStep;
+            firstTap_[size_t(p)] = int(first);
+            for (int64_t m = first; m <= last; ++m) {
+                int64_t k = kInStep * m - p;
+                phaseTaps_[size_t(p)].push_back(h_[size_t(k < 0 ? -k : k)]);
+            }
+        }
+    }
+    ring_.assign(size_t(kRingFrames) * 4, 0.0);
     filled_ = 0;
     outIndex_ = 0;
     posInt_ = 0;
@@ -68,8 +85,11 @@ void Resampler::feed(const int16_t* pcm, int frames, std::vector<int16_t>& out) 
     while (frames > 0) {
         int inHalf = int(filled_ % kHalfFrames);
         int take = std::min(frames, kHalfFrames - inHalf);
-        size_t at = size_t(filled_ % kRingFrames) * 2;
-        std::copy(pcm, pcm + size_t(take) * 2, ring_.begin() + long(at));
+        for (int i = 0; i < take; ++i) {
+            size_t at = size_t((filled_ + i + kPad) % kRingFrames) * 2;
+            ring_[at] = ring_[at + 2 * kRingFrames] = pcm[2 * i];
+            ring_[at + 1] = ring_[at + 2 * kRingFrames + 1] = pcm[2 * i + 1];
+        }
         pcm += size_t(take) * 2;
         frames -= take;
         filled_ += take;
@@ -86,21 +106,18 @@ void Resampler::flush(std::vector<int16_t>& out) {
 
 void Resampler::runHalf(std::vector<int16_t>& out) {
     const int64_t n = halfLength_;
-    const double* h = h_.data();
     for (;;) {
         // Output frame outIndex_ sits at grid position g = 160 * outIndex_ =
         // 147 * posInt_ + phase_; its window covers |147 j - g| <= N.
         const int64_t g = kInStep * posInt_ + phase_;
-        const int64_t last = (g + n) / kInStep;
-        if (last >= filled_) break;
-        int64_t first = g - n <= 0 ? -((n - g) / kInStep) : (g - n + kInStep - 1) / kInStep;
+        if ((g + n) / kInStep >= filled_) break;
+        const std::vector<double>& taps = phaseTaps_[size_t(phase_)];
+        const double* x =
+            &ring_[size_t((posInt_ + firstTap_[size_t(phase_)] + kPad) % kRingFrames) * 2];
         double left = 0, right = 0;
-        for (int64_t j = std::max<int64_t>(first, 0); j <= last; ++j) {
-            int64_t k = kInStep * j - g;
-            double c = h[k < 0 ? -k : k];
-            const int16_t* x = &ring_[size_t(j % kRingFrames) * 2];
-            left += x[0] * c;
-            right += x[1] * c;
+        for (size_t t = 0; t < taps.size(); ++t) {
+            left += x[2 * t] * taps[t];
+            right += x[2 * t + 1] * taps[t];
         }
         out.push_back(int16_t(std::clamp(std::nearbyint(left), -32768.0, 32767.0)));
         out.push_back(int16_t(std::clamp(std::nearbyint(right), -32768.0, 32767.0)));

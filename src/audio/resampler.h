@@ -33,7 +33,13 @@ private:
 
     int halfLength_ = 0;
     std::vector<double> h_;
-    std::vector<int16_t> ring_;  // kRingFrames stereo frames
+    // The taps of each of the 147 output phases, first input frame relative
+    // to the output's integer position in firstTap_.
+    std::vector<std::vector<double>> phaseTaps_;
+    std::vector<int> firstTap_;
+    // kRingFrames stereo frames, stored twice over so that every window is
+    // contiguous; frame j sits at (j + kPad) mod kRingFrames.
+    std::vector<double> ring_;
     int64_t filled_ = 0;         // input frames written so far (absolute)
     int64_t outIndex_ = 0;       // next output frame number
     int64_t posInt_ = 0;         // input position of the next output: posInt_ + phase_/147
