@@ -73,6 +73,12 @@ const Tables& tables() {
     return t;
 }
 
+// Complex products written out: the library's operator* takes the slow
+// path that guards against infinities, which the transform never meets.
+inline std::complex<double> mul(std::complex<double> a, std::complex<double> b) {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
 // In-place radix-2 complex FFT of size n (64 or 128), forward direction.
 void fft(std::complex<double>* a, int n, const std::complex<double>* roots) {
     for (int i = 1, j = 0; i < n; ++i) {
@@ -85,7 +91,7 @@ void fft(std::complex<double>* a, int n, const std::complex<double>* roots) {
         int step = n / len;
         for (int i = 0; i < n; i += len)
             for (int k = 0; k < len / 2; ++k) {
-                std::complex<double> t = a[i + k + len / 2] * roots[k * step];
+                std::complex<double> t = mul(a[i + k + len / 2], roots[k * step]);
                 a[i + k + len / 2] = a[i + k] - t;
                 a[i + k] += t;
             }
@@ -100,10 +106,10 @@ void dct4(const double* x, double* c, int m) {
     const std::complex<double>* roots = m == 256 ? t.root128 : t.root64;
     std::complex<double> z[128];
     int half = m / 2;
-    for (int n = 0; n < half; ++n) z[n] = std::complex<double>(x[2 * n], x[m - 1 - 2 * n]) * pre[n];
+    for (int n = 0; n < half; ++n) z[n] = mul(std::complex<double>(x[2 * n], x[m - 1 - 2 * n]), pre[n]);
     fft(z, half, roots);
     for (int k = 0; k < half; ++k) {
-        std::complex<double> y = z[k] * post[k];
+        std::complex<double> y = mul(z[k], post[k]);
         c[2 * k] = y.real();
         c[m - 1 - 2 * k] = -y.imag();
     }
@@ -127,10 +133,9 @@ struct Ac3Decoder::Bits {
             return 0;
         }
         // The frame buffer is padded by 8 bytes, so reading 8 bytes is safe.
-        const uint8_t* p = data + (pos >> 3);
-        uint64_t w = 0;
-        for (int i = 0; i < 8; ++i) w = (w << 8) | p[i];
-        w <<= (pos & 7);
+        uint64_t w;
+        std::memcpy(&w, data + (pos >> 3), 8);
+        w = __builtin_bswap64(w) << (pos & 7);
         pos += n;
         return uint32_t(w >> (64 - n));
     }
