@@ -156,24 +156,54 @@ struct Downmix {
         return y;
     }
     void mix(const double* c, double& l, double& r) {
-        if (acmod == 5) {  // L C R S
-            if (dolby) {
-                double sp = lowpass(c[3]);
-                l = 0.4143 * c[0] + 0.2928 * (c[1] - sp);
-                r = 0.4143 * c[2] + 0.2928 * (c[1] + sp);
-            } else {
-                l = 0.4143 * c[0] + clev * c[1] + slev * c[3];
-                r = 0.4143 * c[2] + clev * c[1] + slev * c[3];
-            }
-        } else {  // 3/2: L C R Ls Rs [LFE]
-            double cc = c[1] + (lfe ? c[5] : 0.0);
-            if (dolby) {
-                double sp = lowpass(c[3] + c[4]);
-                l = 0.3204 * c[0] + 0.2265 * (cc - sp);
-                r = 0.3204 * c[2] + 0.2265 * (cc + sp);
-            } else {
-                l = 0.4143 * c[0] + clev * cc + slev * c[3];
-                r = 0.4143 * c[2] + clev * cc + slev * c[4];
+        switch (acmod) {
+            case 1:  // C to both
+                l = r = 0.7071 * c[0];
+                break;
+            case 3:  // L C R
+                l = 0.4143 * c[0] + clev * c[1];
+                r = 0.4143 * c[2] + clev * c[1];
+                break;
+            case 4:  // L R S
+                if (dolby) {
+                    double sp = lowpass(c[2]);
+                    l = 0.5857 * c[0] - 0.4143 * sp;
+                    r = 0.5857 * c[1] + 0.4143 * sp;
+                } else {
+                    l = 0.4143 * c[0] + slev * c[2];
+                    r = 0.4143 * c[1] + slev * c[2];
+                }
+                break;
+            case 5:  // L C R S
+                if (dolby) {
+                    double sp = lowpass(c[3]);
+                    l = 0.4143 * c[0] + 0.2928 * (c[1] - sp);
+                    r = 0.4143 * c[2] + 0.2928 * (c[1] + sp);
+                } else {
+                    l = 0.4143 * c[0] + clev * c[1] + slev * c[3];
+                    r = 0.4143 * c[2] + clev * c[1] + slev * c[3];
+                }
+                break;
+            case 6:  // L R Ls Rs
+                if (dolby) {
+                    double sp = lowpass(c[2] + c[3]);
+                    l = 0.4143 * c[0] - 0.2928 * sp;
+                    r = 0.4143 * c[1] + 0.2928 * sp;
+                } else {
+                    l = 0.4143 * c[0] + slev * c[2];
+                    r = 0.4143 * c[1] + slev * c[3];
+                }
+                break;
+            default: {  // 3/2: L C R Ls Rs [LFE]
+                double cc = c[1] + (lfe ? c[5] : 0.0);
+                if (dolby) {
+                    double sp = lowpass(c[3] + c[4]);
+                    l = 0.3204 * c[0] + 0.2265 * (cc - sp);
+                    r = 0.3204 * c[2] + 0.2265 * (cc + sp);
+                } else {
+                    l = 0.4143 * c[0] + clev * cc + slev * c[3];
+                    r = 0.4143 * c[2] + clev * cc + slev * c[4];
+                }
             }
         }
     }
@@ -190,7 +220,7 @@ void checkDownmix(const std::string& name, const std::string& layout, int acmod,
         Decoded ours = decodeAc3(readBytes(clean), 1.0, dolby);
         EXPECT_EQ(ours.dropped, 0);
         EXPECT_EQ(ours.acmod, acmod);
-        Downmix dm{acmod, nch == 6, dolby};
+        Downmix dm{acmod, acmod == 7 && nch == 6, dolby};
         std::vector<double> expect;
         size_t frames = std::min(ours.pcm.size() / 2, ref.size() / nch);
         for (size_t t = 0; t < frames; ++t) {
@@ -220,6 +250,15 @@ TEST(Ac3Oracle, ThreeOneDownmixUsesOneCentreForBoth) {
     ZEMBRA_REQUIRE_FFMPEG();
     // 4.0 is FL FR FC BC: coded as 3/1.
     checkDownmix("s31", "4.0", 5, {0, 2, 1, 3});
+}
+
+TEST(Ac3Oracle, OtherLayoutsFollowTheTable) {
+    ZEMBRA_REQUIRE_FFMPEG();
+    checkDownmix("s10", "mono", 1, {0});
+    checkDownmix("s30", "3.0", 3, {0, 2, 1});          // FL FR FC
+    checkDownmix("s21", "3.0(back)", 4, {0, 1, 2});    // FL FR BC
+    checkDownmix("s22", "quad", 6, {0, 1, 2, 3});      // FL FR BL BR
+    checkDownmix("s50", "5.0(side)", 7, {0, 2, 1, 3, 4});  // no LFE: C' = C
 }
 
 TEST(Ac3Oracle, ChannelsMatchFfmpegBeforeTheDownmix) {
