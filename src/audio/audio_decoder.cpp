@@ -31,6 +31,16 @@ void AudioDecoder::open(const AudioSettings& settings) {
     resamplerStart();
 }
 
+void AudioDecoder::reseek() {
+    delay_ = 0;
+    bestEstimate_ = 0;
+    estimateCount_ = 0;
+    lpcmStarted_ = false;
+    lpcmCarryBytes_ = 0;
+    sync.anchorPending = false;
+    resamplerStart();
+}
+
 // --- PCM output -------------------------------------------------------------
 
 void AudioDecoder::pcmAppend(const int16_t* values, int count) {

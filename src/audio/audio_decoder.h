@@ -61,6 +61,10 @@ public:
     // resampler for the given output mode.
     void open(const AudioSettings& settings);
     const AudioSettings& settings() const { return settings_; }
+    // At a re-seek: the per-track state (LPCM first packet, pending delay,
+    // drift estimates, anchor) starts over and the resampler restarts. The
+    // FIFO is left to the caller.
+    void reseek();
 
     // The decoder's fault code: an overflowing append sets it to 101 (end of
     // decoding); appends are refused while it is 50 or more. By default the

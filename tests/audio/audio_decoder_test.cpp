@@ -173,6 +173,22 @@ TEST(Lpcm, SwapsBytesSkipsHeaderAndDelaysTheFirstPacket) {
     EXPECT_EQ(dec.sampleRate(), 48000);
 }
 
+TEST(Lpcm, ReseekAppliesTheFirstPacketDelayAgain) {
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5));
+    dec.sync.videoStartPtsMs = 1000;
+    dec.sync.lastAudioPtsMs = 1001;
+    std::vector<uint8_t> packet = {9, 9, 9, 9, 9, 9, 0x12, 0x34, 0xAB, 0xCD};
+    dec.lpcmPayload(packet.data(), packet.size());
+    dec.lpcmPayload(packet.data(), packet.size());
+    EXPECT_EQ(dec.fifo.fill, 96 + 4);  // the delay once only
+    dec.fifo.clear();
+    dec.reseek();
+    dec.lpcmPayload(packet.data(), packet.size());
+    EXPECT_EQ(dec.fifo.fill, 96 + 2);
+}
+
 TEST(Lpcm, EarlyAudioDropsItsFirstBytes) {
     RecordingHost host;
     AudioDecoder dec(host);
