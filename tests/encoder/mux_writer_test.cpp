@@ -28,6 +28,8 @@ struct WriterCase {
 
 const WriterCase kVcdCase{"vcd", 0, 352, 288, 1150, 20, MuxLayout::Vcd, "vcd2"};
 const WriterCase kSvcdCase{"svcd", 1, 480, 576, 2000, 112, MuxLayout::Svcd, "svcd"};
+// The DVD presets use the SVCD layout at far higher rates.
+const WriterCase kDvdCase{"dvd", 1, 720, 576, 9400, 112, MuxLayout::Svcd, nullptr};
 
 // Moving pictures and the music signal through the writer; `splitAt`
 // frames start a new piece.
@@ -78,8 +80,8 @@ class MuxWriter : public ::testing::TestWithParam<WriterCase> {};
 TEST_P(MuxWriter, PresetOutputPassesEveryCheck) {
     MUX_REQUIRE_TOOL("ffmpeg");
     MUX_REQUIRE_TOOL("ffprobe");
-    MUX_REQUIRE_TOOL("vcdimager");
     const WriterCase& c = GetParam();
+    if (c.vcdimagerType) MUX_REQUIRE_TOOL("vcdimager");
     RecordingHost host;
     const auto pieces = encode(c, 75, host);
     ASSERT_EQ(pieces.size(), 1u);
@@ -115,6 +117,7 @@ TEST_P(MuxWriter, PresetOutputPassesEveryCheck) {
     EXPECT_NEAR(videoSeconds, 3.0, 0.001) << frames;
     EXPECT_NEAR(static_cast<double>(pcm.size()) / 4 / 44100, videoSeconds, 0.04);
 
+    if (!c.vcdimagerType) return;
     const std::string image = muxtest::runOutput(
         "cd " + file.parent_path().string() + " && vcdimager -t " + c.vcdimagerType +
         " -c movie.cue -b movie.bin " + file.string() + " 2>&1");
@@ -145,7 +148,7 @@ TEST_P(MuxWriter, EverySplitPieceIsACompleteStream) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Presets, MuxWriter, ::testing::Values(kVcdCase, kSvcdCase),
+INSTANTIATE_TEST_SUITE_P(Presets, MuxWriter, ::testing::Values(kVcdCase, kSvcdCase, kDvdCase),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
