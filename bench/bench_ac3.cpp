@@ -1,9 +1,9 @@
 // AC-3 decoding speed (seconds of audio decoded per second) and the cost of
 // each resampler quality. Usage: bench_ac3 FILE.ac3 [repeats]
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <vector>

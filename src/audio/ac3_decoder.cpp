@@ -52,7 +52,8 @@ struct Tables {
 
         for (int i = 0; i < 256; ++i) {
             uint16_t c = uint16_t(i << 8);
-            for (int b = 0; b < 8; ++b) c = (c & 0x8000) ? uint16_t((c << 1) ^ 0x8005) : uint16_t(c << 1);
+            for (int b = 0; b < 8; ++b)
+                c = (c & 0x8000) ? uint16_t((c << 1) ^ 0x8005) : uint16_t(c << 1);
             crc[i] = c;
         }
 
@@ -106,7 +107,8 @@ void dct4(const double* x, double* c, int m) {
     const std::complex<double>* roots = m == 256 ? t.root128 : t.root64;
     std::complex<double> z[128];
     int half = m / 2;
-    for (int n = 0; n < half; ++n) z[n] = mul(std::complex<double>(x[2 * n], x[m - 1 - 2 * n]), pre[n]);
+    for (int n = 0; n < half; ++n)
+        z[n] = mul(std::complex<double>(x[2 * n], x[m - 1 - 2 * n]), pre[n]);
     fft(z, half, roots);
     for (int k = 0; k < half; ++k) {
         std::complex<double> y = mul(z[k], post[k]);
@@ -245,9 +247,9 @@ bool Ac3Decoder::decodeFrame(int16_t* out) {
     lfeon_ = b.get(1);
     nfchans_ = kNfChans[acmod_];
     for (int pass = 0; pass < (acmod_ == 0 ? 2 : 1); ++pass) {
-        b.skip(5);                   // dialnorm
-        if (b.get(1)) b.skip(8);     // compr: parsed, not applied
-        if (b.get(1)) b.skip(8);     // langcod
+        b.skip(5);                    // dialnorm
+        if (b.get(1)) b.skip(8);      // compr: parsed, not applied
+        if (b.get(1)) b.skip(8);      // langcod
         if (b.get(1)) b.skip(5 + 2);  // mixlevel, roomtyp
     }
     b.skip(2);  // copyrightb, origbs
@@ -468,7 +470,8 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
         int size = 1 << (cplexpstr - 1);
         int groups = (cplendmant_ - cplstrtmant_) / (3 * size);
         int absexp = int(b.get(4)) << 1;
-        if (!unpackExponents(b, groups, size, absexp, cplexps_, cplstrtmant_, cplendmant_)) return false;
+        if (!unpackExponents(b, groups, size, absexp, cplexps_, cplstrtmant_, cplendmant_))
+            return false;
     } else if (cplinu_ && blk == 0) {
         return false;
     }
@@ -554,8 +557,8 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
     if (b.overrun) return false;
 
     // Bit allocation.
-    bool silent = csnroffst_ == 0 && (!cplinu_ || cplfsnroffst_ == 0) &&
-                  (!lfeon_ || lfe.fsnroffst == 0);
+    bool silent =
+        csnroffst_ == 0 && (!cplinu_ || cplfsnroffst_ == 0) && (!lfeon_ || lfe.fsnroffst == 0);
     for (int c = 0; c < nf; ++c) silent = silent && ch_[c].fsnroffst == 0;
     auto snr = [&](int fine) { return (((csnroffst_ - 15) << 4) + fine) << 2; };
     if (silent) {
@@ -683,7 +686,8 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
     double pcm[6][256];
     for (int c = 0; c < nf; ++c) inverseTransform(ch_[c], ch_[c].blksw, pcm[c]);
     if (lfeon_) inverseTransform(lfe, false, pcm[nf]);
-    if (channelTap) channelTap->insert(channelTap->end(), &pcm[0][0], &pcm[0][0] + 256 * (nf + lfeon_));
+    if (channelTap)
+        channelTap->insert(channelTap->end(), &pcm[0][0], &pcm[0][0] + 256 * (nf + lfeon_));
     downmix(pcm, out);
     return true;
 }

@@ -67,8 +67,8 @@ private:
 
     // frame assembly
     std::array<uint8_t, kMaxFrameBytes + 8> frame_{};  // padded for 64-bit reads
-    int have_ = 0;    // bytes of the frame collected (0: searching)
-    int need_ = 0;    // frame length once known
+    int have_ = 0;  // bytes of the frame collected (0: searching)
+    int need_ = 0;  // frame length once known
     uint32_t shift_ = 0;
     double gain_ = 3.0;
     bool dolby_ = true;

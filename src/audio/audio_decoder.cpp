@@ -112,8 +112,8 @@ void AudioDecoder::avSyncUpdate(int sampleRate, int sampleFramesBefore) {
     if (sync.anchorFrameCount == 0) {
         frames = d;
     } else if (settings_.avSynch && sync.mpeg2 && sync.sourceFrameRate > 0) {
-        int64_t expected = int64_t(std::trunc(double(sync.anchorFrameCount) * sampleRate /
-                                              sync.sourceFrameRate));
+        int64_t expected =
+            int64_t(std::trunc(double(sync.anchorFrameCount) * sampleRate / sync.sourceFrameRate));
         int64_t estimate = expected + d - sampleFramesBefore - appendedCount;
         if (estimateCount_ == 0 || std::llabs(estimate) < std::llabs(bestEstimate_))
             bestEstimate_ = estimate;

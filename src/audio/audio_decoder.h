@@ -32,10 +32,10 @@ namespace zembra {
 class UiHost;
 
 struct AudioSettings {
-    int audioMode = 1;      // DownSampling + 1: 1, 2, 4 resample to 44100; 3 export; 5 keep 48000
-    double gain = 3.0;      // AC-3 output gain G (sample scale G x 32767)
-    bool dolby = true;      // matrix-surround downmix
-    bool avSynch = false;   // drift correction from the GOP anchors
+    int audioMode = 1;     // DownSampling + 1: 1, 2, 4 resample to 44100; 3 export; 5 keep 48000
+    double gain = 3.0;     // AC-3 output gain G (sample scale G x 32767)
+    bool dolby = true;     // matrix-surround downmix
+    bool avSynch = false;  // drift correction from the GOP anchors
 };
 
 // Timing the demultiplexer keeps up to date (all times in milliseconds,

@@ -30,10 +30,10 @@ struct QuantClass {
     bool grouped;
 };
 constexpr QuantClass kClasses[17] = {
-    {3, 5, true},      {5, 7, true},      {7, 3, false},     {9, 10, true},
-    {15, 4, false},    {31, 5, false},    {63, 6, false},    {127, 7, false},
-    {255, 8, false},   {511, 9, false},   {1023, 10, false}, {2047, 11, false},
-    {4095, 12, false}, {8191, 13, false}, {16383, 14, false}, {32767, 15, false},
+    {3, 5, true},       {5, 7, true},      {7, 3, false},      {9, 10, true},
+    {15, 4, false},     {31, 5, false},    {63, 6, false},     {127, 7, false},
+    {255, 8, false},    {511, 9, false},   {1023, 10, false},  {2047, 11, false},
+    {4095, 12, false},  {8191, 13, false}, {16383, 14, false}, {32767, 15, false},
     {65535, 16, false},
 };
 
@@ -241,8 +241,7 @@ int MpaDecoder::decodeLayer1(int16_t* out) {
                 int code = int(b.get(nb));
                 double value = double(2 * code - (levels - 1)) / levels;
                 samples[ch][sb] = float(value * t.scale[scf[ch][sb]]);
-                if (sb >= bound && nch == 2)
-                    samples[1][sb] = float(value * t.scale[scf[1][sb]]);
+                if (sb >= bound && nch == 2) samples[1][sb] = float(value * t.scale[scf[1][sb]]);
             }
         }
         if (b.overrun) return 0;
@@ -273,7 +272,8 @@ int MpaDecoder::decodeLayer2(int16_t* out) {
     }
     const AllocTable& at = allocTable(table);
     const int sblimit = at.sblimit;
-    const int bound = header_.mode == 1 ? std::min((header_.modeExtension + 1) * 4, sblimit) : sblimit;
+    const int bound =
+        header_.mode == 1 ? std::min((header_.modeExtension + 1) * 4, sblimit) : sblimit;
 
     int cls[2][32];
     for (int sb = 0; sb < sblimit; ++sb) {

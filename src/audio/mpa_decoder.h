@@ -10,14 +10,14 @@
 namespace zembra {
 
 struct MpaHeader {
-    int version = 1;   // 1 = MPEG-1, 2 = half-rate extension (MPEG-2 LSF)
-    int layer = 2;     // 1, 2 or 3
+    int version = 1;  // 1 = MPEG-1, 2 = half-rate extension (MPEG-2 LSF)
+    int layer = 2;    // 1, 2 or 3
     bool crc = false;
     int bitrateIndex = 0;
-    int bitrate = 0;   // kbit/s
+    int bitrate = 0;  // kbit/s
     int sampleRate = 0;
     bool padding = false;
-    int mode = 0;      // 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+    int mode = 0;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
     int modeExtension = 0;
     int channels() const { return mode == 3 ? 1 : 2; }
     // Whole frame length in bytes, header included (0 for free format).

@@ -27,19 +27,27 @@ double besselI0(double x) {
 
 int Resampler::halfLengthFor(int audioMode) {
     switch (audioMode) {
-        case 1: return 4095;
-        case 2: return 12287;
-        case 4: return 32767;
-        default: return 0;
+        case 1:
+            return 4095;
+        case 2:
+            return 12287;
+        case 4:
+            return 32767;
+        default:
+            return 0;
     }
 }
 
 double Resampler::cutoffFor(int audioMode) {
     switch (audioMode) {
-        case 1: return 19400.0;
-        case 2: return 21200.0;
-        case 4: return 21600.0;
-        default: return 0.0;
+        case 1:
+            return 19400.0;
+        case 2:
+            return 21200.0;
+        case 4:
+            return 21600.0;
+        default:
+            return 0.0;
     }
 }
 

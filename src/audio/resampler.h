@@ -40,9 +40,9 @@ private:
     // kRingFrames stereo frames, stored twice over so that every window is
     // contiguous; frame j sits at (j + kPad) mod kRingFrames.
     std::vector<double> ring_;
-    int64_t filled_ = 0;         // input frames written so far (absolute)
-    int64_t outIndex_ = 0;       // next output frame number
-    int64_t posInt_ = 0;         // input position of the next output: posInt_ + phase_/147
+    int64_t filled_ = 0;    // input frames written so far (absolute)
+    int64_t outIndex_ = 0;  // next output frame number
+    int64_t posInt_ = 0;    // input position of the next output: posInt_ + phase_/147
     int phase_ = 0;
 };
 

@@ -69,9 +69,12 @@ void decodeProgramStreamAudio(const std::vector<uint8_t>& in, int track, AudioDe
         } else if (pes) {  // MPEG-1 packet header
             while (p < end && in[p] == 0xFF) ++p;
             if (p < end && (in[p] & 0xC0) == 0x40) p += 2;
-            if (p < end && (in[p] & 0xF0) == 0x20) p += 5;
-            else if (p < end && (in[p] & 0xF0) == 0x30) p += 10;
-            else ++p;
+            if (p < end && (in[p] & 0xF0) == 0x20)
+                p += 5;
+            else if (p < end && (in[p] & 0xF0) == 0x30)
+                p += 10;
+            else
+                ++p;
         }
         if (code >= 0xE0 && code <= 0xEF && ptsMs >= 0 && !anchored) {
             dec.sync.videoStartPtsMs = ptsMs;

@@ -55,19 +55,29 @@ int run(const std::vector<std::string>& args) {
     int track = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
-        if (a == "-o") output = next();
-        else if (a == "--downsampling") settings.audioMode = std::atoi(next().c_str()) + 1;
-        else if (a == "--gain") settings.gain = std::atof(next().c_str());
-        else if (a == "--dolby") settings.dolby = std::atoi(next().c_str()) != 0;
-        else if (a == "--avsynch") settings.avSynch = std::atoi(next().c_str()) != 0;
-        else if (a == "--track") track = std::atoi(next().c_str()) & 7;
-        else input = a;
+        auto next = [&]() -> std::string {
+            return i + 1 < args.size() ? args[++i] : std::string();
+        };
+        if (a == "-o")
+            output = next();
+        else if (a == "--downsampling")
+            settings.audioMode = std::atoi(next().c_str()) + 1;
+        else if (a == "--gain")
+            settings.gain = std::atof(next().c_str());
+        else if (a == "--dolby")
+            settings.dolby = std::atoi(next().c_str()) != 0;
+        else if (a == "--avsynch")
+            settings.avSynch = std::atoi(next().c_str()) != 0;
+        else if (a == "--track")
+            track = std::atoi(next().c_str()) & 7;
+        else
+            input = a;
     }
     if (input.empty() || output.empty() || settings.audioMode < 1 || settings.audioMode > 5 ||
         settings.audioMode == 3) {
-        std::fprintf(stderr, "usage: zembra audio-decode IN -o OUT.wav [--downsampling 0|1|3|4] "
-                             "[--gain G] [--dolby 0|1] [--track N]\n");
+        std::fprintf(stderr,
+                     "usage: zembra audio-decode IN -o OUT.wav [--downsampling 0|1|3|4] "
+                     "[--gain G] [--dolby 0|1] [--track N]\n");
         return 2;
     }
     std::ifstream f(input, std::ios::binary);

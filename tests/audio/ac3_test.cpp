@@ -104,10 +104,10 @@ std::string stereoFixture() {
 }
 
 TEST(Ac3Stream, FrameSizesAndCrc) {
-    EXPECT_EQ(Ac3Decoder::frameBytes(0, 0), 128);     // 32 kbit/s at 48 kHz
-    EXPECT_EQ(Ac3Decoder::frameBytes(0, 30), 1792);   // 448 kbit/s
-    EXPECT_EQ(Ac3Decoder::frameBytes(1, 1), 140);     // 44.1 kHz odd code pads a word
-    EXPECT_EQ(Ac3Decoder::frameBytes(2, 37), 3840);   // 640 kbit/s at 32 kHz
+    EXPECT_EQ(Ac3Decoder::frameBytes(0, 0), 128);    // 32 kbit/s at 48 kHz
+    EXPECT_EQ(Ac3Decoder::frameBytes(0, 30), 1792);  // 448 kbit/s
+    EXPECT_EQ(Ac3Decoder::frameBytes(1, 1), 140);    // 44.1 kHz odd code pads a word
+    EXPECT_EQ(Ac3Decoder::frameBytes(2, 37), 3840);  // 640 kbit/s at 32 kHz
     EXPECT_EQ(Ac3Decoder::frameBytes(3, 0), 0);
     EXPECT_EQ(Ac3Decoder::frameBytes(0, 38), 0);
     // A message followed by its CRC leaves remainder 0.
@@ -146,12 +146,12 @@ TEST(Ac3Oracle, CoupledAndRematrixedStereoMatchesFfmpeg) {
     ZEMBRA_REQUIRE_FFMPEG();
     // Nearly equal channels at a low rate: the encoder couples the high band
     // and rematrixes the low ones.
-    std::string src = ffmpegFixture(
-        "stereo_cpl.ac3",
-        "-f lavfi -i anoisesrc=d=3:a=0.3:c=pink:r=48000:s=9 -f lavfi -i "
-        "anoisesrc=d=3:a=0.05:c=white:r=48000:s=10 -filter_complex "
-        "\"[0][1]amerge=inputs=2,pan=stereo|c0=c0+c1|c1=c0-c1\" -c:a ac3 -b:a 160k "
-        "-channel_coupling 1");
+    std::string src =
+        ffmpegFixture("stereo_cpl.ac3",
+                      "-f lavfi -i anoisesrc=d=3:a=0.3:c=pink:r=48000:s=9 -f lavfi -i "
+                      "anoisesrc=d=3:a=0.05:c=white:r=48000:s=10 -filter_complex "
+                      "\"[0][1]amerge=inputs=2,pan=stereo|c0=c0+c1|c1=c0-c1\" -c:a ac3 -b:a 160k "
+                      "-channel_coupling 1");
     ASSERT_FALSE(src.empty());
     std::string clean = testing::fixturePath("stereo_cpl_nodither.ac3");
     testing::writeBytes(clean, withoutDither(readBytes(src)));
@@ -256,7 +256,7 @@ void checkDownmix(const std::string& name, const std::string& layout, int acmod,
         ASSERT_GT(frames, 48000u);
         double snr = snrDb(toDouble(ours.pcm), expect);
         ::testing::Test::RecordProperty(std::string("snr_db_dolby_") + (dolby ? "on" : "off"),
-                                       std::to_string(snr));
+                                        std::to_string(snr));
         std::printf("%s downmix Dolby %d: %.2f dB\n", name.c_str(), int(dolby), snr);
         EXPECT_GE(snr, 45.0) << "Dolby " << dolby;
     }
@@ -277,9 +277,9 @@ TEST(Ac3Oracle, ThreeOneDownmixUsesOneCentreForBoth) {
 TEST(Ac3Oracle, OtherLayoutsFollowTheTable) {
     ZEMBRA_REQUIRE_FFMPEG();
     checkDownmix("s10", "mono", 1, {0});
-    checkDownmix("s30", "3.0", 3, {0, 2, 1});          // FL FR FC
-    checkDownmix("s21", "3.0(back)", 4, {0, 1, 2});    // FL FR BC
-    checkDownmix("s22", "quad", 6, {0, 1, 2, 3});      // FL FR BL BR
+    checkDownmix("s30", "3.0", 3, {0, 2, 1});              // FL FR FC
+    checkDownmix("s21", "3.0(back)", 4, {0, 1, 2});        // FL FR BC
+    checkDownmix("s22", "quad", 6, {0, 1, 2, 3});          // FL FR BL BR
     checkDownmix("s50", "5.0(side)", 7, {0, 2, 1, 3, 4});  // no LFE: C' = C
 }
 

@@ -48,8 +48,8 @@ TEST(Ac3Transform, OverlapAddRebuildsTheSignalAcrossBlockSwitches) {
     const int blocks = 12;
     std::vector<double> s(256 * (blocks + 1));
     for (auto& v : s) v = u(rng);
-    const bool shortFlags[blocks] = {false, true, true, false, false, true,
-                                     false, true, false, false, true, false};
+    const bool shortFlags[blocks] = {false, true, true,  false, false, true,
+                                     false, true, false, false, true,  false};
     std::vector<std::vector<double>> y(blocks, std::vector<double>(512));
     for (int b = 0; b < blocks; ++b) {
         double coef[256];

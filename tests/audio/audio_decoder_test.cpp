@@ -1,9 +1,10 @@
+#include "audio/audio_decoder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <vector>
 
-#include "audio/audio_decoder.h"
 #include "audio/stream_extract.h"
 #include "oracle.h"
 #include "support/recording_host.h"
@@ -22,7 +23,8 @@ AudioSettings mode(int audioMode, bool avSynch = false) {
 
 std::vector<int16_t> ramp(int frames, int start = 1) {
     std::vector<int16_t> v;
-    for (int i = 0; i < frames; ++i) v.push_back(int16_t(start + i)), v.push_back(int16_t(-start - i));
+    for (int i = 0; i < frames; ++i)
+        v.push_back(int16_t(start + i)), v.push_back(int16_t(-start - i));
     return v;
 }
 
@@ -250,8 +252,8 @@ TEST(AudioDecoderOracle, Ac3ThroughTheResamplerKeepsTheLength) {
 
 TEST(AudioDecoderOracle, MpegAudioReportsItsRateAndSkipsTheResampler) {
     ZEMBRA_REQUIRE_FFMPEG();
-    std::string mp2 = testing::ffmpegFixture("mpa44.mp2",
-                                             "-f lavfi -i sine=f=440:d=1 -ar 44100 -ac 2 -c:a mp2");
+    std::string mp2 =
+        testing::ffmpegFixture("mpa44.mp2", "-f lavfi -i sine=f=440:d=1 -ar 44100 -ac 2 -c:a mp2");
     ASSERT_FALSE(mp2.empty());
     RecordingHost host;
     AudioDecoder dec(host);

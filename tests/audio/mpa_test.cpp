@@ -137,8 +137,8 @@ TEST(MpaOracle, MonoGoesToBothChannels) {
 
 TEST(MpaOracle, LayerThreeGivesNoSamples) {
     ZEMBRA_REQUIRE_FFMPEG();
-    std::string in = ffmpegFixture("layer3.mp3",
-                                   "-f lavfi -i sine=f=440:d=2 -ar 48000 -c:a libmp3lame -b:a 128k");
+    std::string in = ffmpegFixture(
+        "layer3.mp3", "-f lavfi -i sine=f=440:d=2 -ar 48000 -c:a libmp3lame -b:a 128k");
     if (in.empty()) GTEST_SKIP() << "no MP3 encoder in this ffmpeg";
     auto bytes = readBytes(in);
     std::string text;
@@ -183,8 +183,10 @@ TEST(MpaDamage, GarbageNeverCrashes) {
         std::vector<uint8_t> junk(good.begin(), good.begin() + 3000);
         for (auto& b : junk) {
             seed = seed * 1664525u + 1013904223u;
-            if ((seed >> 28) == 0) b = 0xFF;
-            else if ((seed >> 28) < 6) b = uint8_t(seed >> 8);
+            if ((seed >> 28) == 0)
+                b = 0xFF;
+            else if ((seed >> 28) < 6)
+                b = uint8_t(seed >> 8);
         }
         decodeMpa(junk, 13);
     }

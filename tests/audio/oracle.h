@@ -6,12 +6,12 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -23,12 +23,12 @@ inline bool haveFfmpeg() {
     return have;
 }
 
-#define ZEMBRA_REQUIRE_FFMPEG()                                                \
-    do {                                                                       \
-        if (!::zembra::testing::haveFfmpeg()) {                                \
-            if (std::getenv("CI")) FAIL() << "ffmpeg is missing";              \
-            GTEST_SKIP() << "ffmpeg missing";                                  \
-        }                                                                      \
+#define ZEMBRA_REQUIRE_FFMPEG()                                   \
+    do {                                                          \
+        if (!::zembra::testing::haveFfmpeg()) {                   \
+            if (std::getenv("CI")) FAIL() << "ffmpeg is missing"; \
+            GTEST_SKIP() << "ffmpeg missing";                     \
+        }                                                         \
     } while (0)
 
 inline std::string fixturePath(const std::string& name) {
@@ -55,7 +55,8 @@ inline std::string ffmpegFixture(const std::string& name, const std::string& arg
 
 inline std::vector<uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
 }
 
 template <typename T>

@@ -1,10 +1,10 @@
+#include "audio/resampler.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <vector>
-
-#include "audio/resampler.h"
 
 namespace zembra {
 namespace {
@@ -85,8 +85,10 @@ TEST(ResamplerQuality, SineThdPlusNoiseAndLength) {
         double d = thdN(out, 1000.0, 44100, 2000, size_t(expected) - 2000);
         std::printf("resampler mode %d: THD+N %.1f dB, %zu frames from %d\n", mode, d, outFrames,
                     frames);
-        if (mode == 1) EXPECT_LE(d, -85.0);
-        else EXPECT_LT(d, previous + 0.5);
+        if (mode == 1)
+            EXPECT_LE(d, -85.0);
+        else
+            EXPECT_LT(d, previous + 0.5);
         previous = d;
     }
 }
