@@ -40,6 +40,7 @@ struct MuxRun {
     int iPictures = 0;
     std::string diagnostics;
     std::uint64_t bytesWritten = 0;
+    unsigned underflows = 0;
 };
 
 // Feeds pictures and audio the way the MPEG writer does: one picture, the
@@ -104,6 +105,7 @@ void runMux(MuxLayout layout, int pictures, const fs::path& path, RecordingHost&
     ASSERT_TRUE(mux.muxDrain());
     out.diagnostics = mux.diagnostics();
     out.bytesWritten = mux.bytesWritten();
+    out.underflows = mux.videoUnderflows() + mux.audioUnderflows();
 }
 
 TEST(Multiplexer, DerivedValuesOfTheVcdExample) {
@@ -156,6 +158,8 @@ TEST(Multiplexer, VcdFileFollowsTheLayoutSectorBySector) {
     EXPECT_EQ(a.size(), r.audioBytes);
     EXPECT_EQ(a[0], 0xFF);
     EXPECT_NE(r.diagnostics.find("packets written"), std::string::npos);
+    // The streams stay well inside the mux rate: every unit arrives in time.
+    EXPECT_EQ(r.underflows, 0u) << r.diagnostics;
 }
 
 TEST(Multiplexer, SvcdIPicturesStartPacketsAndGetScanOffsets) {
@@ -296,6 +300,24 @@ TEST(Multiplexer, FailuresAreReported) {
     for (int i = 0; i < 100; ++i) ASSERT_TRUE(mux.pushAudioUnit({10, {}}));
     EXPECT_FALSE(mux.pushAudioUnit({10, {}}));
     EXPECT_EQ(host.boxes.back().text, host.text("STR_ERROR_101"));
+}
+
+// An hour of VCD (about 600 MB): every sector still in layout, nothing
+// late, nothing lost. Set ZEMBRA_LONG_TESTS to run it.
+TEST(Multiplexer, LongVcdStaysInLayoutAndInTime) {
+    if (!std::getenv("ZEMBRA_LONG_TESTS")) GTEST_SKIP() << "set ZEMBRA_LONG_TESTS";
+    RecordingHost host;
+    MuxRun r;
+    runMux(MuxLayout::Vcd, 25 * 3600, muxtest::workDir("long") / "hour.mpg", host, r);
+    EXPECT_TRUE(host.boxes.empty());
+    const auto file = muxtest::readFile(r.path);
+    const auto rep = checkProgramStream(file, MuxLayout::Vcd);
+    ASSERT_EQ(rep.error, "");
+    EXPECT_EQ(rep.payload.at(0xE0), r.video);
+    EXPECT_EQ(rep.payload.at(0xC0).size(), r.audioBytes);
+    EXPECT_EQ(r.underflows, 0u);
+    std::printf("one hour of VCD: %zu bytes, %d sectors\n", file.size(), rep.sectors);
+    fs::remove(r.path);
 }
 
 TEST(ClockStamp, ConvertsBothWays) {
