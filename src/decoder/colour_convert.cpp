@@ -67,7 +67,8 @@ std::vector<uint8_t> upsampleChroma(const uint8_t* c, int width, int height, int
         return full;
     }
     // Chroma rows on the even rows, the odd ones between them averaged.
-    for (int row = 0; row < height; row += 2) horizontal(std::min(row / 2, ch - 1), &full[w * size_t(row)]);
+    for (int row = 0; row < height; row += 2)
+        horizontal(std::min(row / 2, ch - 1), &full[w * size_t(row)]);
     const FrameKernels& k = frameKernels();
     for (int row = 1; row < height; row += 2) {
         uint8_t* d = &full[w * size_t(row)];
@@ -95,7 +96,8 @@ std::vector<uint8_t> convertToYuy2(const uint8_t* y, const uint8_t* cb, const ui
     const int cw = chromaWidthOf(width, chromaFormat), ch = chromaHeightOf(height, chromaFormat);
     const int step = chromaFormat == 3 ? 2 : 1;  // 4:4:4 keeps every second sample
     const int pairs = (width + 1) / 2;
-    std::vector<uint8_t> out(size_t(width) * size_t(height) * 2 + (width % 2 ? 2 * size_t(height) : 0));
+    std::vector<uint8_t> out(size_t(width) * size_t(height) * 2 +
+                             (width % 2 ? 2 * size_t(height) : 0));
     std::vector<uint8_t> rowCb(static_cast<size_t>(pairs)), rowCr(static_cast<size_t>(pairs));
     const int roundUp = idctVariant == 2 ? 1 : 0;
 

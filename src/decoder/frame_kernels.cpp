@@ -103,10 +103,10 @@ inline void bgra8Sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ui
 
     __m128i bLo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(ybLo, kB), round), 13);
     __m128i bHi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(ybHi, kB), round), 13);
-    __m128i gLo = _mm_srai_epi32(
-        _mm_add_epi32(_mm_madd_epi16(ybLo, kG1), _mm_madd_epi16(r1Lo, kG2)), 13);
-    __m128i gHi = _mm_srai_epi32(
-        _mm_add_epi32(_mm_madd_epi16(ybHi, kG1), _mm_madd_epi16(r1Hi, kG2)), 13);
+    __m128i gLo =
+        _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(ybLo, kG1), _mm_madd_epi16(r1Lo, kG2)), 13);
+    __m128i gHi =
+        _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(ybHi, kG1), _mm_madd_epi16(r1Hi, kG2)), 13);
     __m128i rLo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yrLo, kR), round), 13);
     __m128i rHi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yrHi, kR), round), 13);
 

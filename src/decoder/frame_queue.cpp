@@ -9,8 +9,8 @@
 namespace zembra {
 
 double outputFrameRate(int frameRateIndex) {
-    static const double kRates[6] = {24000.0 / 1001.0, 24.0, 25.0, 30000.0 / 1001.0, 30.0,
-                                     24000.0 / 1001.0};
+    static const double kRates[6] = {24000.0 / 1001.0, 24.0, 25.0,
+                                     30000.0 / 1001.0, 30.0, 24000.0 / 1001.0};
     return kRates[std::clamp(frameRateIndex, 0, 5)];
 }
 
@@ -83,8 +83,9 @@ void FrameQueue::emitFrame(const uint8_t* const planes[3], uint32_t frameNumber)
                         settings_.luminance.gain, settings_.luminance.offset);
     }
     if (settings_.subtitles && source_) {
-        const double time = source_->cellSumSeconds() + source_->anchorVideoPtsMs() / 1000.0 +
-                            (double(frameNumber) - double(source_->anchorFrameCount()) + 1.0) / rate;
+        const double time =
+            source_->cellSumSeconds() + source_->anchorVideoPtsMs() / 1000.0 +
+            (double(frameNumber) - double(source_->anchorFrameCount()) + 1.0) / rate;
         if (subpicture_.covers(time))
             subpicture_.overlaySubpicture(out[0], out[1], out[2], settings_.layout);
     }

@@ -12,7 +12,6 @@
 
 #include "audio/audio_decoder.h"
 #include "audio/pcm_fifo.h"
-
 #include "decoder/deinterlace.h"
 #include "decoder/frame_record.h"
 #include "decoder/luminance.h"
@@ -66,15 +65,15 @@ public:
 };
 
 struct FrameQueueSettings {
-    int runMode = 1;             // 1 video and audio, 2 video only, 3 audio only
-    bool exportAudio = false;    // raw AC-3 export: no PCM is waited for
-    int frameRateIndex = 2;      // FrameRate setting, index into outputFrameRate()
-    double sourceRate = 25.0;    // after film detection
-    int audioMode = 1;           // DownSampling + 1; 1, 2, 4 hand out 44100 Hz
-    PlaneLayout layout;          // coded size and chroma format of the pictures
-    int deinterlace = 0;         // 0..3
+    int runMode = 1;           // 1 video and audio, 2 video only, 3 audio only
+    bool exportAudio = false;  // raw AC-3 export: no PCM is waited for
+    int frameRateIndex = 2;    // FrameRate setting, index into outputFrameRate()
+    double sourceRate = 25.0;  // after film detection
+    int audioMode = 1;         // DownSampling + 1; 1, 2, 4 hand out 44100 Hz
+    PlaneLayout layout;        // coded size and chroma format of the pictures
+    int deinterlace = 0;       // 0..3
     LuminanceSettings luminance;
-    bool subtitles = false;      // a subtitle stream is chosen
+    bool subtitles = false;  // a subtitle stream is chosen
     SubpictureSettings subpicture;
 };
 
@@ -107,8 +106,8 @@ public:
     // fatal error (the message has been shown and the decoder closed).
     // width and height are the coded sizes; pcm stays valid until the next
     // call; pcmValueCount counts 16-bit values.
-    [[nodiscard]] int getNextFrame(FrameRecord& frame, int& width, int& height,
-                                   const int16_t*& pcm, int& pcmValueCount);
+    [[nodiscard]] int getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
+                                   int& pcmValueCount);
     // A copy of the head of the queue without removing it: 1, or 0 if empty.
     [[nodiscard]] int peekFrame(FrameRecord& frame, int& width, int& height) const;
 

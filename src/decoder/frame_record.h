@@ -29,7 +29,9 @@ struct PlaneLayout {
     }
     int planeWidth(int plane) const { return plane == 0 ? width : chromaWidth; }
     int planeHeight(int plane) const { return plane == 0 ? height : chromaHeight; }
-    size_t planeSize(int plane) const { return size_t(planeWidth(plane)) * size_t(planeHeight(plane)); }
+    size_t planeSize(int plane) const {
+        return size_t(planeWidth(plane)) * size_t(planeHeight(plane));
+    }
     size_t totalSize() const { return planeSize(0) + 2 * planeSize(1); }
     bool operator==(const PlaneLayout&) const = default;
 };
@@ -41,7 +43,8 @@ struct PlaneBuffer {
 
     explicit PlaneBuffer(const PlaneLayout& l) : layout(l), bytes(l.totalSize()) {}
     uint8_t* plane(int i) {
-        return bytes.data() + (i == 0 ? 0 : layout.planeSize(0) + size_t(i - 1) * layout.planeSize(1));
+        return bytes.data() +
+               (i == 0 ? 0 : layout.planeSize(0) + size_t(i - 1) * layout.planeSize(1));
     }
     const uint8_t* plane(int i) const { return const_cast<PlaneBuffer*>(this)->plane(i); }
 };

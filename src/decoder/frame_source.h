@@ -26,9 +26,13 @@ public:
         audio_.setAnchor(frameCount, videoPtsMs);
     }
     void ac3Start() override { audio_.ac3Start(); }
-    void ac3Payload(const uint8_t* data, size_t length) override { audio_.ac3Payload(data, length); }
+    void ac3Payload(const uint8_t* data, size_t length) override {
+        audio_.ac3Payload(data, length);
+    }
     void mpaStart() override { audio_.mpaStart(); }
-    void mpaPayload(const uint8_t* data, size_t length) override { audio_.mpaPayload(data, length); }
+    void mpaPayload(const uint8_t* data, size_t length) override {
+        audio_.mpaPayload(data, length);
+    }
     void lpcmPayload(const uint8_t* data, size_t length) override {
         audio_.lpcmPayload(data, length);
     }
@@ -56,8 +60,8 @@ public:
                                   int& chromaFormat, int& width, int& height);
     // Restarts at a sector with an empty queue; 1 on success.
     [[nodiscard]] int reseek(int64_t sector, bool report = true);
-    [[nodiscard]] int getNextFrame(FrameRecord& frame, int& width, int& height,
-                                   const int16_t*& pcm, int& pcmValueCount);
+    [[nodiscard]] int getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
+                                   int& pcmValueCount);
     [[nodiscard]] int peekFrame(FrameRecord& frame, int& width, int& height) const {
         return queue_.peekFrame(frame, width, height);
     }

@@ -201,9 +201,7 @@ void Subpicture::decodeField(const uint8_t* unit, size_t size, size_t offset, in
     }
 }
 
-bool Subpicture::covers(double time) const {
-    return top_ >= 0 && start_ <= time && time <= end_;
-}
+bool Subpicture::covers(double time) const { return top_ >= 0 && start_ <= time && time <= end_; }
 
 void Subpicture::overlaySubpicture(uint8_t* y, uint8_t* cb, uint8_t* cr,
                                    const PlaneLayout& layout) const {

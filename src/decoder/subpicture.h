@@ -18,8 +18,8 @@ namespace zembra {
 using SubpicturePalette = std::array<std::array<uint8_t, 3>, 16>;
 
 struct SubpictureSettings {
-    int subOffset = 0;      // rows the subtitle is moved down (negative: up)
-    bool subColor = true;   // the title's palette, else white on black
+    int subOffset = 0;     // rows the subtitle is moved down (negative: up)
+    bool subColor = true;  // the title's palette, else white on black
     const SubpicturePalette* titlePalette = nullptr;
 };
 
@@ -43,7 +43,7 @@ public:
     // Decoded state, for the overlay and for checking.
     double start() const { return start_; }
     double end() const { return end_; }
-    int topRow() const { return top_; }        // -1 without visible pixels
+    int topRow() const { return top_; }  // -1 without visible pixels
     int bottomRow() const { return bottom_; }
     int unitsDecoded() const { return units_; }
     uint8_t alphaAt(int x, int y) const { return alpha_[index(x, y)]; }

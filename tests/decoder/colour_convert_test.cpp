@@ -1,10 +1,11 @@
 // Colour conversion: the fixed-point values, layouts and chroma upsampling.
 
+#include "decoder/colour_convert.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "decoder/colour_convert.h"
 #include "support/recording_host.h"
 
 namespace zembra {
@@ -60,8 +61,8 @@ TEST(ColourConvert, ChromaUpsampling) {
     // 4 x 4 picture, chroma 2 x 2.
     const uint8_t c[4] = {10, 21, 100, 200};
     auto full = upsampleChroma(c, 4, 4, 1);
-    const uint8_t expected[16] = {10, 15, 21, 21,     // c[0], (10+21)>>1, c[1], last repeats
-                                  55, 82, 110, 110,   // between rows: (above + below) >> 1
+    const uint8_t expected[16] = {10,  15,  21,  21,   // c[0], (10+21)>>1, c[1], last repeats
+                                  55,  82,  110, 110,  // between rows: (above + below) >> 1
                                   100, 150, 200, 200,
                                   100, 150, 200, 200};  // last row repeats the one above
     for (int i = 0; i < 16; ++i) EXPECT_EQ(full[size_t(i)], expected[i]) << i;
@@ -97,13 +98,13 @@ TEST(ColourConvert, Yv12IsRefused) {
     testing::RecordingHost host;
     Flat f(8, 2, 16, 128, 128);
     std::vector<uint8_t> out{1, 2, 3};
-    EXPECT_FALSE(convertForExport(ExportFormat::Yv12, f.y.data(), f.cb.data(), f.cr.data(), 8, 2,
-                                  1, 1, host, out));
+    EXPECT_FALSE(convertForExport(ExportFormat::Yv12, f.y.data(), f.cb.data(), f.cr.data(), 8, 2, 1,
+                                  1, host, out));
     EXPECT_TRUE(out.empty());
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text, "YV12 not supported yet.");
-    EXPECT_TRUE(convertForExport(ExportFormat::Rgb24, f.y.data(), f.cb.data(), f.cr.data(), 8, 2,
-                                 1, 1, host, out));
+    EXPECT_TRUE(convertForExport(ExportFormat::Rgb24, f.y.data(), f.cb.data(), f.cr.data(), 8, 2, 1,
+                                 1, host, out));
     EXPECT_EQ(out.size(), 8u * 2 * 3 + 4);
 }
 

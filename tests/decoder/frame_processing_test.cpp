@@ -106,7 +106,9 @@ struct Picture {
         wptrs[0] = planes[0].data(), wptrs[1] = planes[1].data(), wptrs[2] = planes[2].data();
         return wptrs;
     }
-    uint8_t at(int p, int row) const { return planes[p][size_t(row) * size_t(layout.planeWidth(p))]; }
+    uint8_t at(int p, int row) const {
+        return planes[p][size_t(row) * size_t(layout.planeWidth(p))];
+    }
     mutable const uint8_t* ptrs[3];
     uint8_t* wptrs[3];
 };

@@ -1,13 +1,14 @@
 // Frame queue: repeat/drop pacing against the output rates, the PCM handed
 // out per frame, audio starvation, read-error skip-ahead and the end.
 
+#include "decoder/frame_queue.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <map>
 #include <vector>
 
-#include "decoder/frame_queue.h"
 #include "support/recording_host.h"
 
 namespace zembra {
@@ -18,8 +19,13 @@ namespace {
 class FakeSource : public FrameQueueSource {
 public:
     FakeSource(FrameQueue& q, PcmFifo* fifo, int pictures, double rate, int audioRate)
-        : queue(q), fifo(fifo), pictures(pictures), rate(rate), audioRate(audioRate),
-          layout(PlaneLayout::make(32, 16, 1)), buffer(layout) {}
+        : queue(q),
+          fifo(fifo),
+          pictures(pictures),
+          rate(rate),
+          audioRate(audioRate),
+          layout(PlaneLayout::make(32, 16, 1)),
+          buffer(layout) {}
 
     bool decodeOnePicture() override {
         ++decodeCalls;

@@ -1,11 +1,11 @@
 // Sub-picture units: assembly over packets, control sequences, run-length
 // data, palette choice and the overlay with its edge limits.
 
+#include "decoder/subpicture.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "decoder/subpicture.h"
 
 namespace zembra {
 namespace {
@@ -105,7 +105,8 @@ std::vector<std::vector<int>> testBitmap() {
 
 SubpicturePalette titlePalette() {
     SubpicturePalette p{};
-    for (int i = 0; i < 16; ++i) p[size_t(i)] = {uint8_t(20 + 10 * i), uint8_t(100 + i), uint8_t(60 + i)};
+    for (int i = 0; i < 16; ++i)
+        p[size_t(i)] = {uint8_t(20 + 10 * i), uint8_t(100 + i), uint8_t(60 + i)};
     return p;
 }
 
@@ -207,7 +208,8 @@ TEST(Subpicture, OverlayKeepsTenRowsFromEdgesAndBlendsChroma) {
         sp.open(720, 576, {subOffset, true, &pal});
         sp.subpictureAddPayload(unit.data(), unit.size(), 0.0);
         const PlaneLayout l = PlaneLayout::make(720, 576, 1);
-        std::vector<uint8_t> y(l.planeSize(0), 16), cb(l.planeSize(1), 128), cr(l.planeSize(2), 128);
+        std::vector<uint8_t> y(l.planeSize(0), 16), cb(l.planeSize(1), 128),
+            cr(l.planeSize(2), 128);
         sp.overlaySubpicture(y.data(), cb.data(), cr.data(), l);
         // Moved up so the bottom covered row lands on row 576 - 10 - 1... or
         // down to stay 10 rows below the top.
@@ -216,7 +218,8 @@ TEST(Subpicture, OverlayKeepsTenRowsFromEdgesAndBlendsChroma) {
         if (offset + 561 <= 10) offset = 10 - 561;
         const int row = 561 + offset;  // the frame row of code 1
         const float a = 240 / 255.0f;
-        EXPECT_EQ(y[size_t(row) * 720 + 105], uint8_t(a * 30 + (1 - a) * 16)) << subOffset;  // entry 1
+        EXPECT_EQ(y[size_t(row) * 720 + 105], uint8_t(a * 30 + (1 - a) * 16))
+            << subOffset;  // entry 1
         EXPECT_EQ(y[size_t(row - 1) * 720 + 105], 16);
         EXPECT_EQ(y[size_t(row + 4) * 720 + 105], 16);
         // Chroma: every second row from the first covered one, even columns.

@@ -1,12 +1,13 @@
 // Output geometry: crop to pixels, zoom bands, copy path, kernels and their
 // agreement, and hostile crops.
 
+#include "app/geometry/output_geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-#include "app/geometry/output_geometry.h"
 #include "app/geometry/scale_kernels.h"
 #include "support/recording_host.h"
 
@@ -53,7 +54,7 @@ GeometryParams params(int ratio, int resize, int w = 720, int h = 576) {
 TEST(Geometry, CropFractionsToPixels) {
     EXPECT_EQ(cropToPixelsX(720, 0.0), 0);
     EXPECT_EQ(cropToPixelsX(720, 1.0), 720);
-    EXPECT_EQ(cropToPixelsX(720, 0.1), 72);   // trunc(73 / 4) * 4
+    EXPECT_EQ(cropToPixelsX(720, 0.1), 72);  // trunc(73 / 4) * 4
     EXPECT_EQ(cropToPixelsX(720, 0.105), 76);
     EXPECT_EQ(cropToPixelsY(576, 0.5), 288);
     EXPECT_EQ(cropToPixelsY(576, 0.2), 116);  // trunc(116.2) / 2 * 2
@@ -132,7 +133,7 @@ TEST(Geometry, InvalidDimensionAndHostileCrops) {
 
     const Planes src = gradient(720, 576);
     const double crops[][4] = {{-5, 7, -3, 9}, {0.9, 0.1, 0.8, 0.2}, {0, 1, 1.5, 3},
-                               {0, 1, -3, -2}, {0.99, 1, 0, 1}, {-0.5, 1.5, -0.5, 1.5}};
+                               {0, 1, -3, -2}, {0.99, 1, 0, 1},      {-0.5, 1.5, -0.5, 1.5}};
     for (const auto& c : crops) {
         for (int resize : {0, 2, 5, 9, 12}) {
             GeometryParams p = params(4, resize, 360, 240);
@@ -175,7 +176,8 @@ TEST(Geometry, PanScanTakesTheMiddleTwoThirds) {
     // Left third dark, middle bright, right third dark.
     Planes src(720, 576);
     for (int r = 0; r < 576; ++r)
-        for (int x = 0; x < 720; ++x) src.p[0][size_t(r * 720 + x)] = x >= 250 && x < 470 ? 200 : 30;
+        for (int x = 0; x < 720; ++x)
+            src.p[0][size_t(r * 720 + x)] = x >= 250 && x < 470 ? 200 : 30;
     OutputGeometry g;
     ASSERT_TRUE(g.prepare(params(2, 2, 480, 576)));
     Planes out(480, 576);
@@ -210,7 +212,8 @@ TEST(ScaleKernels, SimdAgreesWithPlain) {
             plain.blend2(rows[0].data(), rows[3].data(), f, a.data(), n);
             simd.blend2(rows[0].data(), rows[3].data(), f, b.data(), n);
             EXPECT_EQ(a, b);
-            const uint8_t* taps[4] = {rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data()};
+            const uint8_t* taps[4] = {rows[0].data(), rows[1].data(), rows[2].data(),
+                                      rows[3].data()};
             plain.blend4(taps, bsplineWeights(f), a.data(), n);
             simd.blend4(taps, bsplineWeights(f), b.data(), n);
             EXPECT_EQ(a, b);

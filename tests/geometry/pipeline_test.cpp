@@ -33,12 +33,12 @@ const std::string& fixtures() {
     return result;
 }
 
-#define REQUIRE_FIXTURES()                                                  \
-    do {                                                                    \
-        if (fixtures().empty()) {                                           \
+#define REQUIRE_FIXTURES()                                                      \
+    do {                                                                        \
+        if (fixtures().empty()) {                                               \
             if (std::getenv("CI")) FAIL() << "ffmpeg/spumux/dvdauthor missing"; \
-            GTEST_SKIP() << "ffmpeg/spumux/dvdauthor missing";              \
-        }                                                                   \
+            GTEST_SKIP() << "ffmpeg/spumux/dvdauthor missing";                  \
+        }                                                                       \
     } while (0)
 
 struct Frame {
@@ -210,7 +210,8 @@ std::vector<double> compareWithFfmpeg(const Frame& f, int ws, int hs, int wo, in
                             ":flags=bilinear -f rawvideo -pix_fmt yuv420p " + dir + "/out.yuv";
     if (std::system(cmd.c_str()) != 0) return {};
     std::ifstream in(dir + "/out.yuv", std::ios::binary);
-    std::vector<uint8_t> ref((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> ref((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
 
     GeometryParams g;
     g.width = wo, g.height = ho, g.ratio = 3, g.videoResize = 2;
@@ -226,8 +227,9 @@ std::vector<double> compareWithFfmpeg(const Frame& f, int ws, int hs, int wo, in
     std::vector<double> result;
     for (int p = 0; p < 3; ++p) {
         const size_t off = p == 0 ? 0 : ls + size_t(p - 1) * cs, n = p == 0 ? ls : cs;
-        result.push_back(psnr(std::vector<uint8_t>(ours.begin() + long(off), ours.begin() + long(off + n)),
-                              std::vector<uint8_t>(ref.begin() + long(off), ref.begin() + long(off + n))));
+        result.push_back(
+            psnr(std::vector<uint8_t>(ours.begin() + long(off), ours.begin() + long(off + n)),
+                 std::vector<uint8_t>(ref.begin() + long(off), ref.begin() + long(off + n))));
     }
     return result;
 }
@@ -244,7 +246,8 @@ TEST(FramePipeline, BilinearMatchesFfmpegScaling) {
         auto db = compareWithFfmpeg(card.frames[5], 720, 576, wo, ho);
         ASSERT_EQ(db.size(), 3u);
         EXPECT_GE(db[0], 30.0) << wo;
-        std::printf("test card %dx%d: PSNR Y %.2f Cb %.2f Cr %.2f dB\n", wo, ho, db[0], db[1], db[2]);
+        std::printf("test card %dx%d: PSNR Y %.2f Cb %.2f Cr %.2f dB\n", wo, ho, db[0], db[1],
+                    db[2]);
     }
     // Smooth gradients: every plane close.
     Result grad = run(fixtures() + "/gradient.m2v", 0, p, 2, 10);

@@ -1,8 +1,8 @@
 // Preview: which picture is drawn when, the source view's rules and label.
 
-#include <gtest/gtest.h>
-
 #include "app/geometry/preview.h"
+
+#include <gtest/gtest.h>
 
 namespace zembra {
 namespace {
@@ -52,7 +52,7 @@ TEST(Preview, DestinationGoesThroughTheGeometry) {
     ASSERT_TRUE(g.prepare(p));
     ASSERT_TRUE(renderDestination(g, frame, image));
     EXPECT_EQ(image.y.size(), 352u * 288u);
-    EXPECT_EQ(image.y[0], 16);              // letterbox band
+    EXPECT_EQ(image.y[0], 16);                // letterbox band
     EXPECT_EQ(image.y[144 * 352 + 10], 200);  // picture
 }
 

@@ -17,12 +17,22 @@ inline int truncInt(double v) { return int(std::trunc(v)); }
 // their own and get the two-pixel bilinear one.
 ScaleKernel kernelFor(int videoResize) {
     switch (videoResize) {
-        case 0: return ScaleKernel::Nearest;
-        case 1: case 7: return ScaleKernel::Bilinear;
-        case 3: case 9: return ScaleKernel::Bilinear3;
-        case 5: case 11: return ScaleKernel::Bicubic;
-        case 6: case 12: return ScaleKernel::Bicubic2;
-        default: return ScaleKernel::Bilinear2;  // 2, 8, and 4, 10
+        case 0:
+            return ScaleKernel::Nearest;
+        case 1:
+        case 7:
+            return ScaleKernel::Bilinear;
+        case 3:
+        case 9:
+            return ScaleKernel::Bilinear3;
+        case 5:
+        case 11:
+            return ScaleKernel::Bicubic;
+        case 6:
+        case 12:
+            return ScaleKernel::Bicubic2;
+        default:
+            return ScaleKernel::Bilinear2;  // 2, 8, and 4, 10
     }
 }
 
@@ -58,9 +68,12 @@ int cropToPixelsY(int sourceHeight, double fraction) {
 
 double zoomFactor(int ratio) {
     switch (ratio) {
-        case 0: return 1.32;
-        case 1: return 1.16;
-        default: return 1.0;
+        case 0:
+            return 1.32;
+        case 1:
+            return 1.16;
+        default:
+            return 1.0;
     }
 }
 
@@ -178,7 +191,8 @@ void OutputGeometry::buildStage(Stage& stage, int ratio, int inW, int inH, int o
                     d.bottom = ho - truncInt(double(py2 - planeH) / hi * ho);
                     py2 = planeH;
                 }
-                d.vStep = d.bottom > d.top ? truncInt((py2 - py1 - 1) * 65536.0 / (d.bottom - d.top)) : 0;
+                d.vStep =
+                    d.bottom > d.top ? truncInt((py2 - py1 - 1) * 65536.0 / (d.bottom - d.top)) : 0;
                 d.srcX = px1;
                 d.srcY = py1;
                 hi = py2 - py1;
@@ -220,7 +234,9 @@ void OutputGeometry::scalePlane(const Stage& stage, int p, const uint8_t* src, i
         return;
     }
     const uint8_t* base = src + size_t(d.srcY) * size_t(srcWidth) + size_t(d.srcX);
-    const auto row = [&](int r) { return base + size_t(std::clamp(r, 0, rows - 1)) * size_t(srcWidth); };
+    const auto row = [&](int r) {
+        return base + size_t(std::clamp(r, 0, rows - 1)) * size_t(srcWidth);
+    };
     const int* column = stage.column[p].data();
     const uint8_t* fraction = stage.fraction[p].data();
     const ScaleKernels& k = scaleKernels();
@@ -265,8 +281,8 @@ void OutputGeometry::scalePlane(const Stage& stage, int p, const uint8_t* src, i
 
 void OutputGeometry::apply(const uint8_t* const src[3], uint8_t* const dst[3]) const {
     if (!ready_) return;
-    const uint8_t luma = bandLuma(params_.luminanceFilter, params_.luminanceGain,
-                                  params_.luminanceOffset);
+    const uint8_t luma =
+        bandLuma(params_.luminanceFilter, params_.luminanceGain, params_.luminanceOffset);
     const int ws = params_.sourceWidth, hs = params_.sourceHeight;
     const int wo = params_.width, ho = params_.height;
 
@@ -275,7 +291,8 @@ void OutputGeometry::apply(const uint8_t* const src[3], uint8_t* const dst[3]) c
             const bool c = p != 0;
             const int pw = c ? chromaWidth(ws) : ws, ph = c ? chromaHeight(hs) : hs;
             const int ow = c ? chromaWidth(wo) : wo, oh = c ? chromaHeight(ho) : ho;
-            const bool halfW = c && params_.chromaFormat != 3, halfH = c && params_.chromaFormat == 1;
+            const bool halfW = c && params_.chromaFormat != 3,
+                       halfH = c && params_.chromaFormat == 1;
             const int x1 = halfW ? cx1_ / 2 : cx1_;
             const int y1 = params_.ratio == 4 ? (halfH ? cy1_ / 2 : cy1_) : 0;
             const int x0 = params_.ratio == 4 ? x1 : 0;

@@ -30,7 +30,14 @@ struct GeometryParams {
 };
 
 // Resampling kernels (what the VideoResize values select).
-enum class ScaleKernel { Nearest = 0, Bilinear = 1, Bilinear2 = 2, Bilinear3 = 3, Bicubic = 5, Bicubic2 = 6 };
+enum class ScaleKernel {
+    Nearest = 0,
+    Bilinear = 1,
+    Bilinear2 = 2,
+    Bilinear3 = 3,
+    Bicubic = 5,
+    Bicubic2 = 6
+};
 
 // One plane's scaler: output rows [top, bottom) carry picture, the rest is
 // band; positions and steps are 16.16 fixed point.
@@ -83,8 +90,8 @@ private:
         std::vector<int> column[2];        // source column of each output pixel
         std::vector<uint8_t> fraction[2];  // its 8-bit fraction
     };
-    void buildStage(Stage& stage, int ratio, int inW, int inH, int outW, int outH, int x1,
-                    int x2, int y1, int y2, ScaleKernel lumaKernel, ScaleKernel chromaKernel);
+    void buildStage(Stage& stage, int ratio, int inW, int inH, int outW, int outH, int x1, int x2,
+                    int y1, int y2, ScaleKernel lumaKernel, ScaleKernel chromaKernel);
     void scalePlane(const Stage& stage, int p, const uint8_t* src, int srcWidth, int srcHeight,
                     uint8_t* dst, uint8_t band) const;
 

@@ -20,8 +20,8 @@ void blend2Plain(const uint8_t* a, const uint8_t* b, int f, uint16_t* tmp, int n
 
 void blend4Plain(const uint8_t* const rows[4], const int w[4], uint16_t* tmp, int n) {
     for (int i = 0; i < n; ++i)
-        tmp[i] = uint16_t(rows[0][i] * w[0] + rows[1][i] * w[1] + rows[2][i] * w[2] +
-                          rows[3][i] * w[3]);
+        tmp[i] =
+            uint16_t(rows[0][i] * w[0] + rows[1][i] * w[1] + rows[2][i] * w[2] + rows[3][i] * w[3]);
 }
 
 #ifdef ZEMBRA_SCALE_X86
