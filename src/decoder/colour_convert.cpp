@@ -16,34 +16,66 @@ int chromaHeightOf(int height, int chromaFormat) {
     return chromaFormat == 1 ? (height + 1) / 2 : height;
 }
 
-// c[i] then (c[i] + c[i + 1]) >> 1; the last pair repeats the last sample.
-void upsampleRow(const uint8_t* c, int cw, uint8_t* out, int width) {
-    for (int x = 0; x < width; ++x) {
-        const int i = x >> 1;
-        if (x % 2 == 0 || i + 1 >= cw)
-            out[x] = c[i < cw ? i : cw - 1];
-        else
-            out[x] = uint8_t((c[i] + c[i + 1]) >> 1);
-    }
-}
-
 std::vector<uint8_t> convertRgb(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width,
                                 int height, int chromaFormat, bool alphaByte) {
     if (width <= 0 || height <= 0) return {};
     const int bpp = alphaByte ? 4 : 3;
     const size_t stride = size_t(width) * size_t(bpp);
     std::vector<uint8_t> out(stride * size_t(height) + (alphaByte ? 0 : 4), 0);
-    const std::vector<uint8_t> fullCb = upsampleChroma(cb, width, height, chromaFormat);
-    const std::vector<uint8_t> fullCr = upsampleChroma(cr, width, height, chromaFormat);
     const FrameKernels& k = frameKernels();
+    const int cw = chromaWidthOf(width, chromaFormat), ch = chromaHeightOf(height, chromaFormat);
+    const size_t w = size_t(width);
+    // Full-width chroma rows: the current chroma row, the next one, and the
+    // row between them for 4:2:0.
+    std::vector<uint8_t> rows(6 * w);
+    uint8_t* cur[2] = {&rows[0], &rows[w]};
+    uint8_t* next[2] = {&rows[2 * w], &rows[3 * w]};
+    uint8_t* mid[2] = {&rows[4 * w], &rows[5 * w]};
+    const uint8_t* planes[2] = {cb, cr};
+    const auto horizontal = [&](int crow, uint8_t* const dst[2]) {
+        for (int p = 0; p < 2; ++p) {
+            const uint8_t* src = planes[p] + size_t(crow) * size_t(cw);
+            if (chromaFormat == 3)
+                std::memcpy(dst[p], src, w);
+            else
+                k.upsampleRow(src, dst[p], width);
+        }
+    };
+    int loaded = -1;  // chroma row now in cur
     for (int row = 0; row < height; ++row) {
-        const size_t at = size_t(row) * size_t(width);
+        const uint8_t* fcb;
+        const uint8_t* fcr;
+        if (chromaFormat != 1) {
+            horizontal(row, cur);
+            fcb = cur[0], fcr = cur[1];
+        } else {
+            const int crow = std::min(row / 2, ch - 1);
+            if (loaded != crow) {
+                if (loaded == crow - 1 && loaded >= 0) {
+                    std::swap(cur[0], next[0]);
+                    std::swap(cur[1], next[1]);
+                } else {
+                    horizontal(crow, cur);
+                }
+                loaded = crow;
+            }
+            if (row % 2 == 0 || row + 1 >= height || crow + 1 >= ch) {
+                // Chroma rows on the even rows; the last row repeats the one above.
+                fcb = cur[0], fcr = cur[1];
+            } else {
+                horizontal(crow + 1, next);
+                k.averageRows(cur[0], next[0], mid[0], width);
+                k.averageRows(cur[1], next[1], mid[1], width);
+                fcb = mid[0], fcr = mid[1];
+            }
+        }
+        const size_t at = size_t(row) * w;
         // Bottom-up: the first stored row is the bottom picture row.
         uint8_t* dst = out.data() + stride * size_t(height - 1 - row);
         if (alphaByte)
-            k.yuvToBgra(y + at, &fullCb[at], &fullCr[at], dst, width, 16);
+            k.yuvToBgra(y + at, fcb, fcr, dst, width, 16);
         else
-            k.yuvToBgr(y + at, &fullCb[at], &fullCr[at], dst, width, 0);
+            k.yuvToBgr(y + at, fcb, fcr, dst, width, 0);
     }
     return out;
 }
@@ -60,7 +92,7 @@ std::vector<uint8_t> upsampleChroma(const uint8_t* c, int width, int height, int
         if (chromaFormat == 3)
             std::memcpy(out, src, w);
         else
-            upsampleRow(src, cw, out, width);
+            frameKernels().upsampleRow(src, out, width);
     };
     if (chromaFormat != 1) {
         for (int row = 0; row < height; ++row) horizontal(row, &full[w * size_t(row)]);

@@ -22,6 +22,14 @@ void luminancePlain(const uint8_t* src, uint8_t* dst, int n, int gain, int offse
     for (int i = 0; i < n; ++i) dst[i] = clampByte(((src[i] * gain + 64) >> 7) + offset);
 }
 
+void upsampleRowPlain(const uint8_t* c, uint8_t* dst, int width) {
+    const int cw = (width + 1) / 2;
+    for (int x = 0; x < width; ++x) {
+        const int i = x >> 1;
+        dst[x] = (x % 2 == 0 || i + 1 >= cw) ? c[i] : uint8_t((c[i] + c[i + 1]) >> 1);
+    }
+}
+
 // Fixed-point constants with 13 fractional bits.
 constexpr int kLuma = 8192, kRound = 4096, kCbB = 14516, kCrR = 11485, kCbG = -2819, kCrG = -5850;
 
@@ -77,6 +85,24 @@ void luminanceSse2(const uint8_t* src, uint8_t* dst, int n, int gain, int offset
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(lo, hi));
     }
     luminancePlain(src + i, dst + i, n - i, gain, offset);
+}
+
+void upsampleRowSse2(const uint8_t* c, uint8_t* dst, int width) {
+    const int cw = (width + 1) / 2;
+    const __m128i one = _mm_set1_epi8(1);
+    int i = 0;
+    // Needs c[i + 16] for the last mean of each block.
+    for (; i + 17 <= cw && 2 * i + 32 <= width; i += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + i + 1));
+        __m128i mean = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i), _mm_unpacklo_epi8(a, mean));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * i + 16), _mm_unpackhi_epi8(a, mean));
+    }
+    for (int x = 2 * i; x < width; ++x) {
+        const int j = x >> 1;
+        dst[x] = (x % 2 == 0 || j + 1 >= cw) ? c[j] : uint8_t((c[j] + c[j + 1]) >> 1);
+    }
 }
 
 // Eight pixels to B, G, R, 0 (32 bytes at dst).
@@ -146,11 +172,13 @@ void yuvToBgrSse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_
 }  // namespace
 
 FrameKernels makeFrameKernels(KernelLevel level) {
-    FrameKernels k{averageRowsPlain, luminancePlain, yuvToBgraPlain, yuvToBgrPlain};
+    FrameKernels k{averageRowsPlain, luminancePlain, upsampleRowPlain, yuvToBgraPlain,
+                   yuvToBgrPlain};
 #ifdef ZEMBRA_FRAME_X86
     if (level >= KernelLevel::Sse2) {
         k.averageRows = averageRowsSse2;
         k.luminance = luminanceSse2;
+        k.upsampleRow = upsampleRowSse2;
         k.yuvToBgra = yuvToBgraSse2;
         k.yuvToBgr = yuvToBgrSse2;
     }

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <tuple>
 #include <vector>
 
 #include "support/recording_host.h"
@@ -71,6 +74,29 @@ TEST(ColourConvert, ChromaUpsampling) {
     EXPECT_EQ(h422[5], 150);
     auto f444 = upsampleChroma(c, 2, 2, 3);
     EXPECT_EQ(std::vector<uint8_t>(f444.begin(), f444.end()), std::vector<uint8_t>(c, c + 4));
+}
+
+TEST(ColourConvert, RowPipelineMatchesFullPlaneUpsampling) {
+    std::mt19937 rng(9);
+    for (auto [w, h, fmt] :
+         {std::tuple{18, 7, 1}, std::tuple{48, 10, 1}, std::tuple{16, 5, 2}, std::tuple{8, 3, 3}}) {
+        const int cw = fmt == 3 ? w : (w + 1) / 2, ch = fmt == 1 ? (h + 1) / 2 : h;
+        std::vector<uint8_t> y(size_t(w * h)), cb(size_t(cw * ch)), cr(cb.size());
+        for (auto* v : {&y, &cb, &cr})
+            for (auto& b : *v) b = uint8_t(rng());
+        const auto fcb = upsampleChroma(cb.data(), w, h, fmt);
+        const auto fcr = upsampleChroma(cr.data(), w, h, fmt);
+        const auto rgb = convertToRgb32(y.data(), cb.data(), cr.data(), w, h, fmt);
+        for (int row = 0; row < h; ++row)
+            for (int x = 0; x < w; ++x) {
+                const size_t at = size_t(row * w + x);
+                const int y0 = (y[at] - 16) * 8192 + 4096, u = fcb[at] - 128, v = fcr[at] - 128;
+                const uint8_t* px = &rgb[size_t(((h - 1 - row) * w + x) * 4)];
+                ASSERT_EQ(px[0], std::clamp((y0 + 14516 * u) >> 13, 0, 255)) << w << " " << row;
+                ASSERT_EQ(px[1], std::clamp((y0 - 2819 * u - 5850 * v) >> 13, 0, 255));
+                ASSERT_EQ(px[2], std::clamp((y0 + 11485 * v) >> 13, 0, 255));
+            }
+    }
 }
 
 TEST(ColourConvert, Yuy2LayoutAndRowRounding) {

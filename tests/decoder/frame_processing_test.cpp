@@ -53,6 +53,12 @@ TEST(FrameKernels, SimdAgreesWithPlain) {
                     ASSERT_EQ(o1, o2) << "luminance n=" << n << " g=" << gain << " o=" << offset;
                 }
             }
+            plain.upsampleRow(a.data(), o1.data(), n);
+            simd.upsampleRow(a.data(), o2.data(), n);
+            EXPECT_EQ(o1, o2) << "upsample n=" << n;
+            plain.upsampleRow(a.data(), o1.data(), 2 * n - 1);
+            simd.upsampleRow(a.data(), o2.data(), 2 * n - 1);
+            EXPECT_EQ(o1, o2) << "upsample n=" << n;
             for (int yOff : {0, 16}) {
                 plain.yuvToBgra(a.data(), b.data(), c.data(), o1.data(), n, yOff);
                 simd.yuvToBgra(a.data(), b.data(), c.data(), o2.data(), n, yOff);

@@ -217,6 +217,16 @@ void OutputGeometry::buildStage(Stage& stage, int ratio, int inW, int inH, int o
             stage.column[p][size_t(x)] = int(std::clamp<int64_t>(w >> 16, 0, cols - 1));
             stage.fraction[p][size_t(x)] = uint8_t((w >> 8) & 255);
         }
+        stage.linear[p].resize(size_t(std::max(wo, 0)));
+        stage.cubic[p].resize(size_t(std::max(wo, 0)));
+        for (int x = 0; x < wo; ++x) {
+            const int c = stage.column[p][size_t(x)], f = stage.fraction[p][size_t(x)];
+            const auto at = [&](int i) { return std::clamp(i, 0, cols - 1); };
+            stage.linear[p][size_t(x)] = {c, at(c + 1), 256 - f, f};
+            const int* bw = bsplineWeights(f);
+            stage.cubic[p][size_t(x)] = {{at(c - 1), c, at(c + 1), at(c + 2)},
+                                         {bw[0], bw[1], bw[2], bw[3]}};
+        }
     }
 }
 
@@ -238,7 +248,6 @@ void OutputGeometry::scalePlane(const Stage& stage, int p, const uint8_t* src, i
         return base + size_t(std::clamp(r, 0, rows - 1)) * size_t(srcWidth);
     };
     const int* column = stage.column[p].data();
-    const uint8_t* fraction = stage.fraction[p].data();
     const ScaleKernels& k = scaleKernels();
     tmp_.resize(size_t(cols) + 4);
     uint16_t* tmp = tmp_.data();
@@ -259,22 +268,19 @@ void OutputGeometry::scalePlane(const Stage& stage, int p, const uint8_t* src, i
         if (bicubic && r >= 1 && r < rows - 2) {
             const uint8_t* taps[4] = {row(r - 1), row(r), row(r + 1), row(r + 2)};
             k.blend4(taps, bsplineWeights(fy), tmp, cols);
+            const Stage::CubicTap* t = stage.cubic[p].data();
             for (int x = 0; x < wo; ++x) {
-                const int c = column[x];
-                const int* w = bsplineWeights(fraction[x]);
-                const int c0 = std::max(c - 1, 0), c2 = std::min(c + 1, cols - 1),
-                          c3 = std::min(c + 2, cols - 1);
-                const int v = tmp[c0] * w[0] + tmp[c] * w[1] + tmp[c2] * w[2] + tmp[c3] * w[3];
+                const int v = tmp[t[x].c[0]] * t[x].w[0] + tmp[t[x].c[1]] * t[x].w[1] +
+                              tmp[t[x].c[2]] * t[x].w[2] + tmp[t[x].c[3]] * t[x].w[3];
                 out[x] = uint8_t(std::min((v + 32768) >> 16, 255));
             }
             continue;
         }
         k.blend2(row(r), row(r + 1), fy, tmp, cols);
+        const Stage::LinearTap* t = stage.linear[p].data();
         for (int x = 0; x < wo; ++x) {
-            const int c = column[x], c1 = std::min(c + 1, cols - 1);
-            const int fx = fraction[x];
-            const int v = tmp[c] * (256 - fx) + tmp[c1] * fx;
-            out[x] = uint8_t(std::min((v + 32768) >> 16, 255));
+            // Weights sum to 256 twice over, so the result never passes 255.
+            out[x] = uint8_t((tmp[t[x].c0] * t[x].w0 + tmp[t[x].c1] * t[x].w1 + 32768) >> 16);
         }
     }
 }
