@@ -396,8 +396,12 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
     if (b.get(1)) b.skip(8);  // dynrng: parsed, not applied
     if (acmod_ == 0 && b.get(1)) b.skip(8);
 
+    // Bit allocation is redone only for what changed since the last block.
+    bool paramsChanged = blk == 0;
+
     // Coupling strategy.
     if (b.get(1)) {
+        paramsChanged = true;
         cplinu_ = b.get(1);
         if (cplinu_) {
             for (int c = 0; c < nf; ++c) ch_[c].chincpl = b.get(1);
@@ -499,6 +503,7 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
 
     // Bit allocation parameters.
     if (b.get(1)) {
+        paramsChanged = true;
         sdcycod_ = int(b.get(2));
         fdcycod_ = int(b.get(2));
         sgaincod_ = int(b.get(2));
@@ -508,6 +513,7 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
         return false;
     }
     if (b.get(1)) {
+        paramsChanged = true;
         csnroffst_ = int(b.get(6));
         if (cplinu_) {
             cplfsnroffst_ = int(b.get(4));
@@ -525,6 +531,7 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
         return false;
     }
     if (cplinu_ && b.get(1)) {
+        paramsChanged = true;
         cplfleak_ = int(b.get(3));
         cplsleak_ = int(b.get(3));
     }
@@ -537,6 +544,7 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
         }
     };
     if (b.get(1)) {
+        paramsChanged = true;
         int cplbae = cplinu_ ? int(b.get(2)) : 0;
         int bae[5];
         for (int c = 0; c < nf; ++c) bae[c] = int(b.get(2));
@@ -561,20 +569,23 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
         csnroffst_ == 0 && (!cplinu_ || cplfsnroffst_ == 0) && (!lfeon_ || lfe.fsnroffst == 0);
     for (int c = 0; c < nf; ++c) silent = silent && ch_[c].fsnroffst == 0;
     auto snr = [&](int fine) { return (((csnroffst_ - 15) << 4) + fine) << 2; };
+    if (silent || silentBefore_) paramsChanged = true;
+    silentBefore_ = silent;
     if (silent) {
         for (int c = 0; c <= nf; ++c) std::fill(std::begin(ch_[c].bap), std::end(ch_[c].bap), 0);
         std::fill(std::begin(cplbap_), std::end(cplbap_), 0);
     } else {
         for (int c = 0; c < nf; ++c) {
             Channel& ch = ch_[c];
+            if (!paramsChanged && ch.chexpstr == 0) continue;
             allocate(ch.exps, 0, ch.endmant, kFastGain[ch.fgaincod], snr(ch.fsnroffst), 0, 0,
                      ch.deltaOn, ch.deltnseg, ch.deltoffst, ch.deltlen, ch.deltba, ch.bap);
         }
-        if (cplinu_)
+        if (cplinu_ && (paramsChanged || cplexpstr != 0))
             allocate(cplexps_, cplstrtmant_, cplendmant_, kFastGain[cplfgaincod_],
                      snr(cplfsnroffst_), (cplfleak_ << 8) + 768, (cplsleak_ << 8) + 768,
                      cplDeltaOn_, cpldeltnseg_, cpldeltoffst_, cpldeltlen_, cpldeltba_, cplbap_);
-        if (lfeon_)
+        if (lfeon_ && (paramsChanged || lfe.chexpstr != 0))
             allocate(lfe.exps, 0, 7, kFastGain[lfe.fgaincod], snr(lfe.fsnroffst), 0, 0, false, 0,
                      nullptr, nullptr, nullptr, lfe.bap);
     }

@@ -116,6 +116,7 @@ private:
     int sdcycod_ = 0, fdcycod_ = 0, sgaincod_ = 0, dbpbcod_ = 0, floorcod_ = 0;
     int csnroffst_ = 0;
     int lfefsnroffst_ = 0, lfefgaincod_ = 0;
+    bool silentBefore_ = false;
 
     uint32_t dither_ = 0;
     double surround_[4] = {};  // low-pass state: x[n-1], x[n-2], y[n-1], y[n-2]
