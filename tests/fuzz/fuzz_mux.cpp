@@ -73,6 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const long n = std::ftell(f);
             std::fclose(f);
             if (n % 2324 != 0 || static_cast<std::uint64_t>(n) != mux.bytesWritten()) std::abort();
+            // Every unit byte must be in the file, beside the headers.
+            if (n < videoBytes + audioBytes) std::abort();
         }
     }
     std::remove(ms.outputPath.c_str());
