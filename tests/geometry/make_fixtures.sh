@@ -8,6 +8,11 @@
 set -euo pipefail
 dir=$1
 [ -f "$dir/done" ] && exit 0
+# CTest runs the tests of one executable in parallel: one maker at a time.
+mkdir -p "$(dirname "$dir")"
+exec 9>"$dir.lock"
+flock 9
+[ -f "$dir/done" ] && exit 0
 for tool in ffmpeg spumux dvdauthor; do
   command -v $tool >/dev/null || { echo "missing $tool" >&2; exit 3; }
 done
