@@ -3,6 +3,7 @@
 // into VCD and SVCD images by vcdimager.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -35,15 +36,18 @@ const Preset kSvcd{"svcd", MuxLayout::Svcd,
                    2000000, "svcd"};
 
 // Makes (once) the preset's video and the multiplexed file; returns its path.
+// CTest runs the tests side by side: each names its own output `tag`, and
+// the shared video is written under a private name and then moved in place.
 fs::path makeFile(const Preset& p, RecordingHost& host, int seconds, std::size_t* audioBytes,
-                  std::vector<std::uint8_t>* videoEs) {
+                  std::vector<std::uint8_t>* videoEs, const std::string& tag) {
     const auto dir = muxtest::workDir(std::string("oracle_") + p.name);
     const fs::path es = dir / ("video" + std::to_string(seconds) + ".es");
     if (!fs::exists(es)) {
+        const std::string tmp = es.string() + "." + std::to_string(::getpid()) + ".es";
         const std::string cmd =
             "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=352x288:rate=25 -t " +
-            std::to_string(seconds) + " -pix_fmt yuv420p " + p.ffmpegVideo + " " + es.string() +
-            ".tmp && mv " + es.string() + ".tmp " + es.string();
+            std::to_string(seconds) + " -pix_fmt yuv420p " + p.ffmpegVideo + " " + tmp + " && mv " +
+            tmp + " " + es.string();
         if (muxtest::run(cmd) != 0) return {};
     }
     const auto bytes = muxtest::readFile(es);
@@ -51,7 +55,7 @@ fs::path makeFile(const Preset& p, RecordingHost& host, int seconds, std::size_t
     const auto video = muxtest::cutVideo(bytes, 25.0, p.layout);
     const auto pcm = muxtest::musicSignal(seconds);
 
-    const fs::path out = dir / ("out" + std::to_string(seconds) + ".mpg");
+    const fs::path out = dir / (tag + std::to_string(seconds) + ".mpg");
     Multiplexer mux(host);
     MuxSettings ms;
     ms.layout = p.layout;
@@ -104,7 +108,7 @@ TEST_P(MuxOracle, ToolsAcceptTheStream) {
     RecordingHost host;
     std::size_t audioBytes = 0;
     std::vector<std::uint8_t> es;
-    const fs::path file = makeFile(p, host, 6, &audioBytes, &es);
+    const fs::path file = makeFile(p, host, 6, &audioBytes, &es, "tools");
     ASSERT_FALSE(file.empty());
     EXPECT_TRUE(host.boxes.empty()) << host.boxes[0].text;
 
@@ -169,7 +173,7 @@ TEST_P(MuxOracle, VcdimagerBuildsAnImage) {
     MUX_REQUIRE_TOOL("vcdimager");
     const Preset& p = GetParam();
     RecordingHost host;
-    const fs::path file = makeFile(p, host, 6, nullptr, nullptr);
+    const fs::path file = makeFile(p, host, 6, nullptr, nullptr, "image");
     ASSERT_FALSE(file.empty());
     const fs::path dir = file.parent_path();
     const std::string out =

@@ -35,7 +35,9 @@ const WriterCase kDvdCase{"dvd", 1, 720, 576, 9400, 112, MuxLayout::Svcd, nullpt
 // frames start a new piece.
 std::vector<fs::path> encode(const WriterCase& c, int frames, RecordingHost& host,
                              int splitAt = 0) {
-    const fs::path dir = muxtest::workDir(std::string("writer_") + c.name);
+    // a folder per test: CTest runs them side by side
+    const fs::path dir =
+        muxtest::workDir(std::string("writer_") + c.name + (splitAt ? "_split" : "_whole"));
     const fs::path out = dir / "movie.mpg";
     MpegWriter writer(host);
     MpegOpenArgs a;
