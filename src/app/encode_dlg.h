@@ -98,6 +98,8 @@ public:
 
     // --- The rip ---
     void StartRip();
+    // A confirmed stop without the question (Ctrl-C when nobody can answer).
+    void cancelNow();
     int RipRun();
     void ProgressMonitor(int total, int passFrames, int passIndex, int passCount);
     void SplitCheck(int limitMB);

@@ -148,6 +148,13 @@ void EncodeDlg::StartRip() {
     setIdleState();
 }
 
+void EncodeDlg::cancelNow() {
+    if (!ripping_) return;
+    cancelMpeg = cancelAvi = cancelReader = 1;
+    ripping_ = 0;
+    monitorLine.clear();
+}
+
 bool EncodeDlg::openTitleForRip(bool isIfo) {
     InputSettings& in = settings_.input;
     if (!isIfo) {
