@@ -110,7 +110,11 @@ void ConsoleHost::redraw() {
     std::string bar;
     if (range_ > 0) {
         int filled = static_cast<int>(20LL * std::clamp(position_, 0, range_) / range_);
-        bar = "[" + std::string(filled, '#') + std::string(20 - filled, '.') + "] ";
+        bar.reserve(24);
+        bar += '[';
+        bar.append(static_cast<size_t>(filled), '#');
+        bar.append(static_cast<size_t>(20 - filled), '.');
+        bar += "] ";
     }
     std::fprintf(stderr, "\r%s%s\033[K", bar.c_str(), status_.c_str());
     std::fflush(stderr);
