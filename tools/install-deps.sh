@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building, ripping and testing need, when it is missing.
 # The oracle tools (ffmpeg, dvdauthor, ...) only check our work; the program
-# never calls them.
+# never calls them. libmp3lame and libxvidcore are loaded at run time, so only
+# their shared objects are needed, never their -dev packages.
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build libgtest-dev clang libclang-rt-14-dev
-  libmp3lame0 libmp3lame-dev libxvidcore4 libxvidcore-dev
-  ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame
+  # build and unit tests
+  build-essential cmake ninja-build libgtest-dev
+  # fuzz targets (libFuzzer comes with clang's runtime package)
+  clang libclang-rt-14-dev
+  # run-time libraries loaded with dlopen
+  libmp3lame0 libxvidcore4
+  # oracles and fixture makers of the tests; bc for the benchmark scripts
+  ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame bc
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -14,8 +20,11 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "install-deps: run as root or install sudo" >&2; exit 1; }
+    sudo_cmd=(sudo)
+  fi
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 fi
