@@ -174,7 +174,12 @@ void ProfileFile::set(std::string_view section, std::string_view key,
     }
     if (!value) return;
     if (!lines_.empty() && !meaningful(lines_.back().raw).empty()) lines_.push_back({""});
-    lines_.push_back({"[" + singleLine(trim(section)) + "]"});
+    // Appended piece by piece: GCC 12 at -O3 sees a false overlap (-Wrestrict)
+    // in "[" + std::string&&.
+    std::string header(1, '[');
+    header += singleLine(trim(section));
+    header += ']';
+    lines_.push_back({std::move(header)});
     lines_.push_back({cleanKey + "=" + singleLine(*value)});
 }
 
