@@ -1,0 +1,46 @@
+#pragma once
+// An output file written strictly forward in whole pieces, with earlier bytes
+// patched in place. Every append either lands completely or is taken back, so
+// what the file holds is always a run of complete pieces; a failure (full
+// disk, file-size limit) is reported, never fatal.
+
+#include <sys/uio.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zembra::avi::riff {
+
+class FileSink {
+public:
+    FileSink() = default;
+    ~FileSink();
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
+
+    // Creates (or empties) the file.
+    [[nodiscard]] bool open(const std::string& path);
+    // Writes the pieces one after the other at the end of the file. On
+    // failure the file is cut back to its previous length.
+    [[nodiscard]] bool append(const iovec* parts, int count);
+    [[nodiscard]] bool append(const void* data, size_t size);
+    // Overwrites bytes already in the file.
+    [[nodiscard]] bool patch(uint64_t offset, const void* data, size_t size);
+    // Cuts the file back to `size` bytes (never grows it).
+    [[nodiscard]] bool truncate(uint64_t size);
+    [[nodiscard]] bool close();
+
+    bool isOpen() const { return fd_ >= 0; }
+    uint64_t size() const { return size_; }
+    // errno of the last failure, 0 when none.
+    int lastError() const { return error_; }
+
+private:
+    bool writeAt(uint64_t offset, const iovec* parts, int count);
+
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    int error_ = 0;
+};
+
+}  // namespace zembra::avi::riff
