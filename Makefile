@@ -4,6 +4,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 export JOBS
+# A new build folder gets Ninja; an existing one keeps its generator.
+GENERATOR = $(if $(wildcard $(BUILD)/CMakeCache.txt),,$(if $(shell command -v ninja),-G Ninja))
 
 .PHONY: run test build deps clean
 
@@ -11,7 +13,7 @@ deps:
 	tools/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: build
@@ -21,4 +23,4 @@ test: build
 	tools/run-tests.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz

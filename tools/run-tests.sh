@@ -2,7 +2,7 @@
 # The whole test suite: unit and oracle tests, the kernel tests again with the
 # plain kernels forced, then the fuzz targets over their corpus (clang build).
 # In CI (CI set) the suite also runs once under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer. Each phase prints how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -12,21 +12,38 @@ export ZEMBRA_SHUTDOWN_COMMAND=${ZEMBRA_SHUTDOWN_COMMAND:-true}
 run_ctest() {
     ctest --test-dir "$1" --output-on-failure --timeout 1500 -j"$jobs" "${@:2}"
 }
+# A new build folder gets Ninja; an existing one keeps its generator.
+generator() {
+    if [ ! -f "$1/CMakeCache.txt" ] && command -v ninja >/dev/null; then echo "-G Ninja"; fi
+}
+phase_start=$SECONDS
+phase() {
+    echo "== $1 (previous phase: $((SECONDS - phase_start)) s)"
+    phase_start=$SECONDS
+}
 
+phase "tests"
 run_ctest "$build"
-echo "plain kernels:"
+phase "plain kernels"
 ZEMBRA_CPU=plain run_ctest "$build" -R '[Kk]ernel'
 
 if [ -n "${CI:-}" ]; then
-    echo "sanitizers:"
-    cmake -S . -B "$build-asan" -DZEMBRA_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    phase "sanitizer build"
+    # shellcheck disable=SC2046
+    cmake -S . -B "$build-asan" $(generator "$build-asan") -DZEMBRA_SANITIZE=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build-asan" -j"$jobs"
+    phase "sanitizer tests"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest "$build-asan"
 fi
 
 if command -v clang++ >/dev/null && ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
-    CC=clang CXX=clang++ cmake -S . -B "$build-fuzz" -DZEMBRA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    phase "fuzz build"
+    # shellcheck disable=SC2046
+    CC=clang CXX=clang++ cmake -S . -B "$build-fuzz" $(generator "$build-fuzz") -DZEMBRA_FUZZ=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build-fuzz" -j"$jobs"
+    phase "fuzz corpus"
     for f in "$build-fuzz"/tests/fuzz/fuzz_*; do
         [ -x "$f" ] || continue
         name=$(basename "$f")
@@ -36,3 +53,4 @@ if command -v clang++ >/dev/null && ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; th
         "$f" -runs=0 "$corpus"
     done
 fi
+phase "done"
