@@ -603,8 +603,11 @@ void Mpeg2Decoder::sequenceExtension() {
     mpeg2 = true;
     getBits(8);  // profile and level
     progressiveSequence = getBits(1) != 0;
-    chromaFormat = int(getBits(2));
-    if (chromaFormat == 0) chromaFormat = 1;
+    int format = int(getBits(2));
+    if (format == 0) format = 1;
+    // The frame store keeps the layout of the first sequence header; a later
+    // header cannot change how its planes are addressed.
+    if (!frameStoreReady()) chromaFormat = format;
     horizontalSize = (horizontalSize & 0xFFF) | int(getBits(2) << 12);
     verticalSize = (verticalSize & 0xFFF) | int(getBits(2) << 12);
     getBits(12);  // bit_rate_extension

@@ -42,7 +42,7 @@ void ieeeBlock(std::mt19937& rng, int low, int high, int sign, int16_t* out, dou
     }
 }
 
-TEST(Ap922, Sse2EqualsPlainOnRandomAndExtremeBlocks) {
+TEST(IdctKernels, Ap922Sse2EqualsPlainOnRandomAndExtremeBlocks) {
     const IdctKernels simd = makeIdctKernels(SimdLevel::Sse2);
     if (simd.ap922 == idctAp922Plain) GTEST_SKIP() << "no SSE2 kernel on this machine";
     std::mt19937 rng(1180);

@@ -16,11 +16,11 @@ struct StreamCase {
     int chromaFormat;
 };
 
-class StreamPsnr : public ::testing::TestWithParam<StreamCase> {};
+class StreamKernelPsnr : public ::testing::TestWithParam<StreamCase> {};
 
 // iDCT settings: 0 -> variant 1 (AP-922), 1 -> 4 (reference), 2 -> 3 (float),
 // 4 -> 2 (AP-922 with the cascaded half-pel average, which drifts by design).
-TEST_P(StreamPsnr, MatchesFfmpegForEveryIdctVariant) {
+TEST_P(StreamKernelPsnr, MatchesFfmpegForEveryIdctVariant) {
     const StreamCase c = GetParam();
     ZEMBRA_REQUIRE_STREAM(path, c.name);
     const char* pixFmt = c.chromaFormat == 1 ? "yuv420p" : c.chromaFormat == 2 ? "yuv422p" : "yuv444p";
@@ -57,7 +57,7 @@ TEST_P(StreamPsnr, MatchesFfmpegForEveryIdctVariant) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, StreamPsnr,
+INSTANTIATE_TEST_SUITE_P(Streams, StreamKernelPsnr,
                          ::testing::Values(StreamCase{"mpeg1.m1v", 1}, StreamCase{"mpeg1_sys.mpg", 1},
                                            StreamCase{"prog.m2v", 1}, StreamCase{"inter.m2v", 1},
                                            StreamCase{"altscan.m2v", 1}, StreamCase{"hibit.m2v", 1},
