@@ -1,0 +1,479 @@
+#include "avi/avi_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "avi/codecs/mp3_library.h"
+#include "platform/ui_host.h"
+
+namespace zembra::avi {
+
+namespace {
+
+constexpr int kKeyFrameEvery = 15;
+constexpr size_t kStagingBytes = 16384;  // PCM staging area and MP3 output buffer
+constexpr uint32_t kStreamScale = 1000;
+
+bool fileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+void removeFile(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+}
+
+}  // namespace
+
+AviWriter::AviWriter(UiHost& host) : AviWriter(host, Mp3Library::instance()) {}
+
+AviWriter::AviWriter(UiHost& host, Mp3Library& mp3) : host_(host), mp3_(mp3) {}
+
+AviWriter::~AviWriter() {
+    if (open_) closeAvi();
+}
+
+std::string AviWriter::baseName(const std::string& path) {
+    size_t dot = path.rfind('.');
+    size_t slash = path.rfind('/');
+    // A dot in a folder name is no extension.
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+    return path.substr(0, dot);
+}
+
+std::string AviWriter::pieceName(const std::string& base, int n, const std::string& ext) {
+    if (n <= 1) return base + "." + ext;
+    char number[16];
+    std::snprintf(number, sizeof number, "_%02d.", n);
+    return base + number + ext;
+}
+
+uint32_t AviWriter::videoRate(double fps) {
+    // Truncated, as the stream header has always had it: 29.97002997 -> 29970.
+    double r = fps * 1000.0;
+    return r > 0 && r < 4294967295.0 ? uint32_t(r) : 0;
+}
+
+void AviWriter::setVideoInput(int width, int height, int exportFormat) {
+    rgb_ = rgbHeader(width, height, exportFormat == kExportRgb32 ? 32 : 24);
+    yuy2_ = yuy2Header(width, height);
+    input_ = exportFormat == kExportYuy2 ? yuy2_ : rgb_;
+}
+
+int AviWriter::listVideoCompressors(int width, int height, int exportFormat,
+                                    std::vector<CompressorInfo>& out) {
+    setVideoInput(width, height, exportFormat);
+    out.clear();
+    for (const CompressorInfo& info : installedVideoCompressors()) {
+        auto c = openVideoCompressorDriver(info.fccType, info.fccHandler);
+        if (c && c->queryInput(input_)) out.push_back(c->info());
+    }
+    return int(out.size());
+}
+
+bool AviWriter::configureVideoCompressor(uint32_t fccType, uint32_t fccHandler,
+                                         std::vector<uint8_t>& state,
+                                         const std::string& keyValues) {
+    auto c = openVideoCompressorDriver(fccType, fccHandler);
+    if (!c) return false;
+    size_t size = c->stateSize();
+    if (!state.empty() && (state.size() != size || !c->setState(state))) state.clear();
+    if (state.empty()) state = c->getState();
+    if (!c->configure(keyValues)) return false;
+    state = c->getState();
+    return true;
+}
+
+bool AviWriter::openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
+                                    const std::vector<uint8_t>& state) {
+    compressor_ = openVideoCompressorDriver(fccType, fccHandler);
+    compressorStarted_ = false;
+    stateLoaded_ = false;
+    if (!compressor_) {
+        host_.error("STR_ERROR_38");
+        return false;
+    }
+    if (!compressor_->queryInput(input_)) {
+        compressor_.reset();
+        host_.error("STR_ERROR_86");
+        return false;
+    }
+    if (!state.empty()) {
+        if (state.size() == compressor_->stateSize() && compressor_->setState(state)) {
+            stateLoaded_ = true;
+        } else if (!host_.ask("STR_ERROR_87")) {
+            // Yes goes on with the compressor's own settings.
+            compressor_.reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+void AviWriter::chooseAudioCodec(int type, int bitRate, int stereo, int quality, int lowpass,
+                                 int highpass) {
+    chosen_.reset();
+    if (type == kAudioMp3) {
+        Mp3Library::Values v;
+        v.bitRate = bitRate;
+        v.stereo = stereo;
+        v.quality = quality;
+        v.lowpass = lowpass;
+        v.highpass = highpass;
+        mp3_.setValues(v);
+    }
+}
+
+bool AviWriter::chooseAudioCodec(int type, const std::string& name, int kbps) {
+    chosen_.reset();
+    if (type != kAudioConverter) return false;
+    chosen_ = findAudioFormat(name, kbps, outputRate_);
+    return chosen_.has_value();
+}
+
+void AviWriter::describeAudioCodec(int type, std::string& line1, std::string& line2) const {
+    line1.clear();
+    line2.clear();
+    char buf[160];
+    switch (type) {
+        case kAudioNone:
+            line1 = host_.text("STR_ERROR_41");
+            break;
+        case kAudioWav:
+            line1 = "WAV Export (not compressed)";
+            line2 = "16Bits Stereo 44.1KHz";
+            break;
+        case kAudioMp3:
+            if (mp3_.loaded()) {
+                line1 = "Lame MP3 " + mp3_.versionText();
+                auto v = mp3_.values();
+                std::snprintf(buf, sizeof buf, "%d Kb/s %4.1fKHz 16Bits Q%d", v.bitRate,
+                              outputRate_ / 1000.0, v.quality);
+                line2 = buf;
+            } else {
+                line1 = "Lame library not loaded";
+            }
+            break;
+        case kAudioConverter:
+            if (chosen_) {
+                line1 = "ACM: " + chosen_->tagName;
+                line2 = chosen_->description;
+            } else {
+                line1 = line2 = "Not selected";
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+bool AviWriter::openAudioConverter() {
+    converter_.reset();
+    if (chosen_) converter_ = openAudioConverterFor(chosen_->format, outputRate_);
+    if (!converter_) {
+        host_.error("STR_ERROR_313");
+        return false;
+    }
+    size_t size = converter_->destinationSize(kStagingBytes);
+    if (size == 0) {
+        converter_.reset();
+        return false;
+    }
+    soundOut_.reserve(size);
+    return true;
+}
+
+bool AviWriter::openAvi(const std::string& path, int frameLimit, int width, int height, double fps,
+                        bool overwrite, int audioType, bool videoOn, int exportFormat,
+                        int passIndex, uint32_t fccType, uint32_t fccHandler,
+                        const std::vector<uint8_t>& state) {
+    if (open_) closeAvi();
+    base_ = baseName(path);
+    frameLimit_ = frameLimit;
+    width_ = width;
+    height_ = height;
+    fps_ = fps;
+    audioType_ = audioType;
+    videoOn_ = videoOn;
+    exportFormat_ = exportFormat;
+    fccType_ = fccType;
+    fccHandler_ = fccHandler;
+    state_ = state;
+    noPrompt_ = overwrite || passIndex > 0;
+    piece_ = 1;
+    framesWritten_ = 0;
+    videoPosition_ = audioPosition_ = videoBytes_ = audioBytes_ = 0;
+    if (audioType_ == kAudioConverter && !chosen_) {
+        host_.warning("STR_ERROR_37");
+        return false;
+    }
+    return openPiece(true);
+}
+
+bool AviWriter::askOverwrite(const std::string& path) {
+    if (noPrompt_ || !fileExists(path)) return true;
+    return host_.messageBox(BoxKind::Question, path + " " + host_.text("STR_ERROR_33")) ==
+           BoxAnswer::Yes;
+}
+
+bool AviWriter::openPiece(bool first) {
+    failureShown_ = false;
+    aviPath_ = pieceName(base_, piece_, "avi");
+    wavPath_.clear();
+    if (!askOverwrite(aviPath_)) return false;
+    removeFile(aviPath_);
+    file_ = std::make_unique<riff::AviFile>(riffLimit_);
+    open_ = true;
+    if (!file_->open(aviPath_)) return failWarning("STR_ERROR_34");
+    if (videoOn_ && !openVideoStream(first)) return false;
+    return openSound(first);
+}
+
+bool AviWriter::openVideoStream(bool first) {
+    if (first) setVideoInput(width_, height_, exportFormat_);
+    if (!openVideoCompressor(fccType_, fccHandler_, state_)) {
+        failureShown_ = true;
+        closeAvi();
+        return false;
+    }
+    if (first) {
+        videoHeader_ = riff::StreamHeader{};
+        videoHeader_.fccType = fourcc("vids");
+        videoHeader_.fccHandler = compressor_->info().fccHandler;
+        videoHeader_.quality = -1;
+        videoHeader_.scale = kStreamScale;
+        videoHeader_.rate = videoRate(fps_);
+        videoHeader_.suggestedBufferSize = exportFormat_ == kExportYuy2
+                                               ? uint32_t(width_) * uint32_t(height_) * 2
+                                               : rgb_.sizeImage;
+    }
+    compressor_->framesInfo(videoHeader_.rate, kStreamScale, kKeyFrameEvery);
+    videoStream_ = file_->createStream(videoHeader_);
+    if (videoStream_ < 0) return failWarning("STR_ERROR_302");
+    if (!file_->setFormat(videoStream_, compressor_->outputFormat(input_).bytes()))
+        return failWarning(first ? "STR_ERROR_305" : "STR_ERROR_300");
+    if (!compressor_->start(input_)) {
+        if (exportFormat_ == kExportYuy2)
+            return failWarning(first ? "STR_ERROR_306" : "STR_ERROR_301");
+        // The compressed-stream path starts the compressor when its format is set.
+        return failWarning(first ? "STR_ERROR_305" : "STR_ERROR_300");
+    }
+    compressorStarted_ = true;
+    return true;
+}
+
+bool AviWriter::openSound(bool first) {
+    switch (audioType_) {
+        case kAudioWav:
+            if (outputRate_ != 44100) {
+                host_.error("STR_ERROR_79");
+                return false;
+            }
+            wavPath_ = pieceName(base_, piece_, "wav");
+            if (!askOverwrite(wavPath_)) {
+                failureShown_ = true;
+                closeAvi();
+                return false;
+            }
+            removeFile(wavPath_);
+            return wav_.open(wavPath_, outputRate_);
+        case kAudioMp3:
+            if (!mp3_.loaded()) {
+                failureShown_ = true;
+                closeAvi();
+                host_.error("STR_ERROR_42");
+                return false;
+            }
+            encoder_ = mp3_.newEncoder(outputRate_, host_);
+            if (!encoder_) {
+                failureShown_ = true;
+                closeAvi();
+                host_.error("STR_ERROR_35");
+                return false;
+            }
+            soundOut_.resize(kStagingBytes);
+            if (first) audioFormat_ = mp3WaveFormat(mp3_.values().bitRate, outputRate_);
+            return createAudioStream();
+        case kAudioConverter:
+            if (!openAudioConverter()) {
+                failureShown_ = true;
+                closeAvi();
+                if (first)
+                    host_.error("STR_ERROR_36");
+                else
+                    host_.warning("STR_ERROR_36");
+                return false;
+            }
+            if (first) audioFormat_ = chosen_->format;
+            return createAudioStream();
+        default:
+            return true;
+    }
+}
+
+bool AviWriter::createAudioStream() {
+    riff::StreamHeader h;
+    h.fccType = fourcc("auds");
+    h.scale = std::max<uint32_t>(audioFormat_.blockAlign, 1);
+    h.rate = audioFormat_.avgBytesPerSec;
+    h.quality = -1;
+    h.sampleSize = audioFormat_.blockAlign;
+    h.name = "Audio Stream";
+    audioStream_ = file_->createStream(h);
+    if (audioStream_ < 0) return failWarning("STR_ERROR_302");
+    if (!file_->setFormat(audioStream_, audioFormat_.bytes())) return failWarning("STR_ERROR_303");
+    return true;
+}
+
+bool AviWriter::writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count) {
+    if (!open_) return false;
+    if (framesWritten_ >= frameLimit_ || (cancel_ && *cancel_)) {
+        closeAvi();
+        return false;
+    }
+    if (videoOn_ && !writeVideo(bits)) return false;
+    if (count > 0 && pcm && !writeSound(pcm, count)) return false;
+    ++framesWritten_;
+    ++videoPosition_;
+    return true;
+}
+
+bool AviWriter::writeVideo(const uint8_t* bits) {
+    bool key = false;
+    compressed_.clear();
+    if (!bits || !compressor_->compress(bits, compressed_, key))
+        return failWarning(exportFormat_ == kExportYuy2 ? "STR_ERROR_307" : "STR_ERROR_309");
+    if (!file_->write(videoStream_, compressed_.data(), compressed_.size(), 1, key))
+        return failWarning("STR_ERROR_309");
+    videoBytes_ += compressed_.size();
+    return true;
+}
+
+bool AviWriter::writeSound(const int16_t* pcm, int count) {
+    switch (audioType_) {
+        case kAudioWav:
+            if (!wav_.write(pcm, size_t(count) * 2)) return failWarning("STR_ERROR_309");
+            audioBytes_ += uint64_t(count) * 2;
+            return true;
+        case kAudioMp3:
+            return writeMp3(pcm, count);
+        case kAudioConverter:
+            return writeConverted(pcm, count);
+        default:
+            return true;
+    }
+}
+
+bool AviWriter::writeMp3(const int16_t* pcm, int count) {
+    int n = count / 2;
+    left_.resize(size_t(n));
+    right_.resize(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        left_[size_t(i)] = pcm[2 * i];
+        right_[size_t(i)] = pcm[2 * i + 1];
+    }
+    // LAME needs room for 1.25 x the samples + 7200 bytes; a frame's worth
+    // stays inside the usual 16 KiB, a long one gets more.
+    soundOut_.resize(std::max(kStagingBytes, size_t(n) * 5 / 4 + 7200));
+    int bytes =
+        encoder_->encode(left_.data(), right_.data(), n, soundOut_.data(), int(soundOut_.size()));
+    if (bytes < 0) return failError("STR_ERROR_40");
+    if (bytes > 0 && !writeAudioChunk(soundOut_.data(), size_t(bytes), uint32_t(bytes)))
+        return failWarning("STR_ERROR_309");
+    return true;
+}
+
+bool AviWriter::writeConverted(const int16_t* pcm, int count) {
+    int n = count / 2;
+    const WaveFormat& f = audioFormat_;
+    uint32_t perBlock = f.blockAlign ? f.avgBytesPerSec / f.blockAlign : 0;
+    auto blocks = uint32_t(double(perBlock) * n / outputRate_ + 0.5);
+    size_t given = size_t(count) * 2;
+    size_t used = 0;
+    soundOut_.clear();
+    if (!converter_->convert(reinterpret_cast<const uint8_t*>(pcm), given, soundOut_, used)) {
+        failureShown_ = true;
+        closeAvi();
+        return false;
+    }
+    if (!writeAudioChunk(soundOut_.data(), soundOut_.size(), blocks))
+        return failWarning("STR_ERROR_309");
+    if (used < given && !host_.ask("STR_ERROR_310")) return false;
+    return true;
+}
+
+bool AviWriter::writeAudioChunk(const uint8_t* data, size_t size, uint32_t samples) {
+    if (!file_->write(audioStream_, data, size, samples, true)) return false;
+    audioPosition_ += samples;
+    audioBytes_ += size;
+    return true;
+}
+
+bool AviWriter::flushSound() {
+    if (!file_ || file_->failed() || audioStream_ < 0) return true;
+    if (audioType_ == kAudioMp3 && encoder_) {
+        // The encoder holds the last partial frame: without this the end of
+        // every piece's sound would be lost.
+        soundOut_.resize(std::max<size_t>(soundOut_.size(), Mp3Encoder::kFlushBytes));
+        int bytes = encoder_->flush(soundOut_.data(), int(soundOut_.size()));
+        if (bytes < 0) return false;
+        if (bytes > 0) return writeAudioChunk(soundOut_.data(), size_t(bytes), uint32_t(bytes));
+    } else if (audioType_ == kAudioConverter && converter_) {
+        std::vector<uint8_t> out;
+        if (!converter_->flush(out)) return false;
+        if (!out.empty()) {
+            uint32_t align = std::max<uint32_t>(audioFormat_.blockAlign, 1);
+            return writeAudioChunk(out.data(), out.size(), uint32_t(out.size() / align));
+        }
+    }
+    return true;
+}
+
+bool AviWriter::closeAvi() {
+    if (!open_) return true;
+    open_ = false;  // a message pumped below must not write into the closing piece
+    host_.setStatus(host_.text("STR_ERROR_311"));
+    host_.setProgress(100, 100);
+    host_.pumpMessages();
+    bool ok = flushSound();
+    converter_.reset();
+    encoder_.reset();
+    if (compressor_ && compressorStarted_) compressor_->end();
+    compressorStarted_ = false;
+    if (file_ && !file_->close()) ok = false;
+    file_.reset();
+    if (wav_.isOpen() && !wav_.close()) ok = false;
+    compressor_.reset();
+    videoStream_ = audioStream_ = -1;
+    if (!ok && !failureShown_) host_.warning("STR_ERROR_309");
+    host_.setStatus("");
+    return ok;
+}
+
+bool AviWriter::nextAviPiece() {
+    if (!open_) return false;
+    if (!closeAvi()) return false;
+    ++piece_;
+    videoPosition_ = audioPosition_ = videoBytes_ = audioBytes_ = 0;
+    return openPiece(false);
+}
+
+double AviWriter::getAviSizeMB() const { return double(videoBytes_ + audioBytes_) / 1048576.0; }
+
+bool AviWriter::failWarning(const char* key) {
+    failureShown_ = true;
+    host_.warning(key);
+    closeAvi();
+    return false;
+}
+
+bool AviWriter::failError(const char* key) {
+    failureShown_ = true;
+    host_.error(key);
+    closeAvi();
+    return false;
+}
+
+}  // namespace zembra::avi

@@ -1,0 +1,178 @@
+#pragma once
+// The AVI output of a rip: pictures in the export format through a video
+// compressor, the 16-bit stereo sound as MP3, through an audio converter, into
+// a separate WAV file, or left out; one numbered piece at a time.
+//
+// Pieces: "<base>.avi", then "<base>_02.avi", "<base>_03.avi", ... (base = the
+// output path cut at its last '.'); the WAV export names its files the same
+// way with ".wav". Failures are shown through UiHost as they happen and
+// every later failure closes the piece, so what was written stays readable.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "avi/codecs/audio_converter.h"
+#include "avi/codecs/formats.h"
+#include "avi/codecs/video_compressor.h"
+#include "avi/riff/avi_file.h"
+#include "avi/wav_file.h"
+
+namespace zembra {
+class UiHost;
+}
+
+namespace zembra::avi {
+
+class Mp3Library;
+class Mp3Encoder;
+
+// DoAVIAudio.
+enum AudioCodecType : int { kAudioNone = 0, kAudioWav = 1, kAudioMp3 = 2, kAudioConverter = 3 };
+// ExportYUV: the picture format handed to writeAviFrame.
+enum ExportFormat : int { kExportRgb32 = 0, kExportRgb24 = 1, kExportYuy2 = 3 };
+
+class AviWriter {
+public:
+    explicit AviWriter(UiHost& host);
+    AviWriter(UiHost& host, Mp3Library& mp3);
+    ~AviWriter();
+    AviWriter(const AviWriter&) = delete;
+    AviWriter& operator=(const AviWriter&) = delete;
+
+    // The job's cancel flag (may be null); any non-zero value stops writing.
+    void setCancelFlag(const int* cancel) { cancel_ = cancel; }
+
+    // Opens the first piece. frameLimit: writeAviFrame stops once that many
+    // frames were written. overwrite or passIndex > 0: never ask before
+    // replacing a file. state: the compressor's stored settings (may be empty).
+    [[nodiscard]] bool openAvi(const std::string& path, int frameLimit, int width, int height,
+                               double fps, bool overwrite, int audioType, bool videoOn,
+                               int exportFormat, int passIndex, uint32_t fccType,
+                               uint32_t fccHandler, const std::vector<uint8_t>& state);
+    // One picture (export format, bottom-up for RGB) and the sound that
+    // belongs to it (count 16-bit values, interleaved stereo). False: stop
+    // (frame limit, cancel or failure; the piece is closed except where a
+    // question was answered No).
+    [[nodiscard]] bool writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count);
+    // Closes the current piece and opens the next numbered one.
+    [[nodiscard]] bool nextAviPiece();
+    // Finishes and releases everything; safe when nothing is open. False
+    // when the piece could not be completed (already shown to the user).
+    bool closeAvi();
+    // Video and audio bytes of the current piece in MiB.
+    double getAviSizeMB() const;
+    // 44100 or 48000: the rate of the PCM handed in.
+    void setAudioOutputRate(int rate) { outputRate_ = rate; }
+    int audioOutputRate() const { return outputRate_; }
+
+    // Builds the picture descriptions for this size and export format.
+    void setVideoInput(int width, int height, int exportFormat);
+    const BitmapInfoHeader& inputFormat() const { return input_; }
+    // The installed compressors that take pictures of this size and format.
+    int listVideoCompressors(int width, int height, int exportFormat,
+                             std::vector<CompressorInfo>& out);
+    // Edits a compressor's settings with "key=value" lines; state is the
+    // stored settings in and the new ones out (a stored state of the wrong
+    // size is dropped). False when the compressor is missing or refuses.
+    bool configureVideoCompressor(uint32_t fccType, uint32_t fccHandler,
+                                  std::vector<uint8_t>& state, const std::string& keyValues);
+    // Opens the compressor for the current input format and loads the state.
+    [[nodiscard]] bool openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
+                                           const std::vector<uint8_t>& state);
+
+    // Forgets any chosen converter format; type 2 stores the MP3 settings.
+    void chooseAudioCodec(int type, int bitRate, int stereo, int quality, int lowpass,
+                          int highpass);
+    // Type 3: picks the converter format by driver or tag name and the bit
+    // rate nearest to kbps at the output rate (where the design shows a
+    // chooser). False: nothing of that name, no format chosen.
+    bool chooseAudioCodec(int type, const std::string& name, int kbps);
+    void describeAudioCodec(int type, std::string& line1, std::string& line2) const;
+    [[nodiscard]] bool openAudioConverter();
+    const std::optional<AudioFormatChoice>& chosenAudioFormat() const { return chosen_; }
+
+    bool isOpen() const { return open_; }
+    int pieceNumber() const { return piece_; }
+    int framesWritten() const { return framesWritten_; }
+    const std::string& aviPath() const { return aviPath_; }
+    const std::string& wavPath() const { return wavPath_; }
+    // The file name of piece n: "<base>.<ext>" for 1, "<base>_NN.<ext>" after.
+    static std::string pieceName(const std::string& base, int n, const std::string& ext);
+    // The base name of an output path: cut at its last '.'.
+    static std::string baseName(const std::string& path);
+    // The video stream's rate (frames per second x 1000, truncated) and scale.
+    static uint32_t videoRate(double fps);
+
+    // Size at which an AVI piece goes on in OpenDML RIFF extensions (tests).
+    void setRiffLimit(uint64_t bytes) { riffLimit_ = bytes; }
+
+private:
+    bool openPiece(bool first);
+    bool askOverwrite(const std::string& path);
+    bool openVideoStream(bool first);
+    bool openSound(bool first);
+    bool createAudioStream();
+    bool writeVideo(const uint8_t* bits);
+    bool writeSound(const int16_t* pcm, int count);
+    bool writeMp3(const int16_t* pcm, int count);
+    bool writeConverted(const int16_t* pcm, int count);
+    bool writeAudioChunk(const uint8_t* data, size_t size, uint32_t samples);
+    // Writes what the MP3 encoder or the converter still holds.
+    bool flushSound();
+    // Shows a warning (first failure of a piece only), closes, false.
+    bool failWarning(const char* key);
+    bool failError(const char* key);
+
+    UiHost& host_;
+    Mp3Library& mp3_;
+    const int* cancel_ = nullptr;
+
+    // Arguments of openAvi, kept for the following pieces.
+    std::string base_;
+    int frameLimit_ = 0;
+    int width_ = 0, height_ = 0;
+    double fps_ = 25.0;
+    int audioType_ = kAudioNone;
+    bool videoOn_ = true;
+    int exportFormat_ = kExportRgb24;
+    uint32_t fccType_ = 0, fccHandler_ = 0;
+    std::vector<uint8_t> state_;
+    bool noPrompt_ = false;
+    int outputRate_ = 44100;
+    uint64_t riffLimit_ = riff::AviFile::kRiffLimit;
+
+    // Picture descriptions.
+    BitmapInfoHeader rgb_, yuy2_, input_;
+
+    // The current piece.
+    bool open_ = false;
+    bool failureShown_ = false;
+    int piece_ = 0;
+    std::string aviPath_, wavPath_;
+    std::unique_ptr<riff::AviFile> file_;
+    std::unique_ptr<VideoCompressor> compressor_;
+    bool compressorStarted_ = false;
+    bool stateLoaded_ = false;
+    int videoStream_ = -1, audioStream_ = -1;
+    riff::StreamHeader videoHeader_;
+    WaveFormat audioFormat_;
+    std::unique_ptr<Mp3Encoder> encoder_;
+    std::unique_ptr<AudioConverter> converter_;
+    WavFile wav_;
+    std::vector<uint8_t> compressed_;
+    std::vector<int16_t> left_, right_;
+    std::vector<uint8_t> soundOut_;
+
+    // Counters.
+    int framesWritten_ = 0;
+    uint64_t videoPosition_ = 0, audioPosition_ = 0;
+    uint64_t videoBytes_ = 0, audioBytes_ = 0;
+
+    // Audio choice, kept across rips.
+    std::optional<AudioFormatChoice> chosen_;
+};
+
+}  // namespace zembra::avi

@@ -1,0 +1,30 @@
+#pragma once
+// The WAV file of the WAV export: a 44-byte PCM header written at open, the
+// samples as they come, and the two sizes filled in at close.
+
+#include <cstdint>
+#include <string>
+
+#include "avi/riff/file_sink.h"
+
+namespace zembra::avi {
+
+class WavFile {
+public:
+    static constexpr int kHeaderSize = 44;
+
+    // Creates the file with a header for 16-bit stereo at this rate.
+    [[nodiscard]] bool open(const std::string& path, int sampleRate);
+    [[nodiscard]] bool write(const void* data, size_t size);
+    // Fills in the sizes (offset 4: data + 36, offset 40: data) and closes.
+    bool close();
+
+    bool isOpen() const { return sink_.isOpen(); }
+    uint64_t dataBytes() const { return dataBytes_; }
+
+private:
+    riff::FileSink sink_;
+    uint64_t dataBytes_ = 0;
+};
+
+}  // namespace zembra::avi
