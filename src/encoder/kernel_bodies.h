@@ -8,21 +8,21 @@
 #include <cstdlib>
 
 struct DctTables {
-    std::int32_t ci[8][8];   // integer basis, scaled by 2^13
-    float cf[8][8];          // float basis for the inverse
-    float aanScale[64];      // 1 / (8 c[i] c[j])
+    std::int32_t ci[8][8];  // integer basis, scaled by 2^14
+    float cf[8][8];         // float basis for the inverse
+    float aanScale[64];     // 1 / (8 c[i] c[j])
     DctTables() {
         const double pi = 3.14159265358979323846;
         for (int u = 0; u < 8; ++u) {
             double a = u == 0 ? std::sqrt(0.125) : 0.5;
             for (int x = 0; x < 8; ++x) {
                 double c = a * std::cos((2 * x + 1) * u * pi / 16.0);
-                ci[u][x] = static_cast<std::int32_t>(std::lround(c * 8192.0));
+                ci[u][x] = static_cast<std::int32_t>(std::lround(c * 16384.0));
                 cf[u][x] = static_cast<float>(c);
             }
         }
-        static const double c[8] = {1.0,       1.387039845, 1.306562965, 1.175875602,
-                                    1.0,       0.785694958, 0.5411961,   0.275899379};
+        static const double c[8] = {1.0, 1.387039845, 1.306562965, 1.175875602,
+                                    1.0, 0.785694958, 0.5411961,   0.275899379};
         for (int i = 0; i < 8; ++i)
             for (int j = 0; j < 8; ++j)
                 aanScale[i * 8 + j] = static_cast<float>(1.0 / (8.0 * c[i] * c[j]));
@@ -96,19 +96,20 @@ inline double variance8Body(const std::uint8_t* a, int stride) {
 inline void fdctIntBody(const std::int16_t* in, std::int16_t* out) {
     const DctTables& t = dctTables();
     std::int32_t tmp[64];
-    // Rows: two extra fractional bits survive into the column pass.
+    // Rows: six fractional bits survive into the column pass, whose sums
+    // need 64 bits.
     for (int y = 0; y < 8; ++y)
         for (int u = 0; u < 8; ++u) {
             std::int32_t s = 0;
             for (int x = 0; x < 8; ++x) s += t.ci[u][x] * in[y * 8 + x];
-            tmp[y * 8 + u] = (s + (1 << 10)) >> 11;
+            tmp[y * 8 + u] = (s + (1 << 7)) >> 8;
         }
     for (int v = 0; v < 8; ++v) {
-        std::int32_t acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        std::int64_t acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
         for (int y = 0; y < 8; ++y)
-            for (int u = 0; u < 8; ++u) acc[u] += t.ci[v][y] * tmp[y * 8 + u];
+            for (int u = 0; u < 8; ++u) acc[u] += std::int64_t(t.ci[v][y]) * tmp[y * 8 + u];
         for (int u = 0; u < 8; ++u)
-            out[v * 8 + u] = static_cast<std::int16_t>((acc[u] + (1 << 14)) >> 15);
+            out[v * 8 + u] = static_cast<std::int16_t>((acc[u] + (1 << 19)) >> 20);
     }
 }
 
@@ -116,8 +117,8 @@ inline void fdctFloatBody(const std::int16_t* in, std::int16_t* out) {
     float d[64];
     for (int i = 0; i < 64; ++i) d[i] = in[i];
     for (int pass = 0; pass < 2; ++pass) {
-        const int step = pass == 0 ? 1 : 8;   // element step
-        const int next = pass == 0 ? 8 : 1;   // line step
+        const int step = pass == 0 ? 1 : 8;  // element step
+        const int next = pass == 0 ? 8 : 1;  // line step
         for (int l = 0; l < 8; ++l) {
             float* p = d + l * next;
             float tmp0 = p[0] + p[7 * step], tmp7 = p[0] - p[7 * step];

@@ -1,9 +1,10 @@
 // The MPEG writer: opening checks and their messages, piece naming, every fed
 // picture coded, and whole program streams through ffmpeg.
 
+#include "encoder/mpeg_writer.h"
+
 #include <algorithm>
 
-#include "encoder/mpeg_writer.h"
 #include "encoder/presets.h"
 #include "venc_support.h"
 
@@ -41,7 +42,12 @@ TEST(MpegWriterOpen, ChecksInOrderWithTheirMessages) {
         {"SSE2 release", [](MpegOpenArgs& a) { a.cpu = 2; }, "STR_ERROR_351"},
         {"rate", [](MpegOpenArgs& a) { a.frameRate = 20; }, "STR_ERROR_352"},
         // The first failing check wins: a bad chroma code before a bad size.
-        {"both", [](MpegOpenArgs& a) { a.chromaCode = 0; a.width = 100; }, "STR_ERROR_348"},
+        {"both",
+         [](MpegOpenArgs& a) {
+             a.chromaCode = 0;
+             a.width = 100;
+         },
+         "STR_ERROR_348"},
     };
     for (const Case& c : cases) {
         testing::RecordingHost host;
@@ -140,7 +146,8 @@ TEST(MpegWriterPieces, EveryFedPictureIsCoded) {
         if (haveTool("ffprobe")) {
             std::string count = runOutput(
                 "ffprobe -v error -select_streams v -count_frames -show_entries "
-                "stream=nb_read_frames -of csv=p=0 '" + (dir / "n.mpg").string() + "'");
+                "stream=nb_read_frames -of csv=p=0 '" +
+                (dir / "n.mpg").string() + "'");
             EXPECT_EQ(std::atoi(count.c_str()), n) << "fed " << n;
         }
     }

@@ -26,6 +26,8 @@ struct Preset {
     const char* vcdimagerType;
 };
 
+void PrintTo(const Preset& p, std::ostream* os) { *os << p.name; }
+
 const Preset kVcd{"vcd", MuxLayout::Vcd,
                   "-c:v mpeg1video -s 352x288 -b:v 1150k -minrate 1150k -maxrate 1150k "
                   "-bufsize 327680 -g 15 -bf 2 -f mpeg1video",

@@ -26,6 +26,8 @@ struct WriterCase {
     const char* vcdimagerType;
 };
 
+void PrintTo(const WriterCase& c, std::ostream* os) { *os << c.name; }
+
 const WriterCase kVcdCase{"vcd", 0, 352, 288, 1150, 20, MuxLayout::Vcd, "vcd2"};
 const WriterCase kSvcdCase{"svcd", 1, 480, 576, 2000, 112, MuxLayout::Svcd, "svcd"};
 // The DVD presets use the SVCD layout at far higher rates.

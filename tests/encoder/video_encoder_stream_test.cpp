@@ -17,6 +17,11 @@ struct StreamCase {
     bool simd;
 };
 
+// Readable CTest names.
+void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << (c.mpeg2 ? "mpeg2_" : "mpeg1_") << c.w << "x" << c.h << "_" << c.frames << "pictures";
+}
+
 class StreamTest : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(StreamTest, DecodesEveryPictureInOrder) {
@@ -55,13 +60,13 @@ TEST_P(StreamTest, DecodesEveryPictureInOrder) {
     RecordProperty("worst_psnr", std::to_string(worst));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, StreamTest,
-    ::testing::Values(StreamCase{false, 352, 240, 29.97, 1150, 31, 0, 0, true},
-                      StreamCase{false, 352, 288, 25, 1150, 20, 2, 1, false},
-                      StreamCase{true, 480, 576, 25, 2350, 31, 0, 0, true},
-                      StreamCase{true, 352, 288, 25, 3000, 13, 2, 1, false},
-                      StreamCase{true, 720, 480, 29.97, 6000, 17, 1, 0, true}));
+INSTANTIATE_TEST_SUITE_P(Streams, StreamTest,
+                         ::testing::Values(StreamCase{false, 352, 240, 29.97, 1150, 31, 0, 0, true},
+                                           StreamCase{false, 352, 288, 25, 1150, 20, 2, 1, false},
+                                           StreamCase{true, 480, 576, 25, 2350, 31, 0, 0, true},
+                                           StreamCase{true, 352, 288, 25, 3000, 13, 2, 1, false},
+                                           StreamCase{true, 720, 480, 29.97, 6000, 17, 1, 0,
+                                                      true}));
 
 }  // namespace
 }  // namespace zembra::venctest

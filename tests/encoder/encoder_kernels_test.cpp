@@ -1,0 +1,323 @@
+// The encoder's kernel table: every SIMD entry against the plain one on random
+// and worst-case blocks, and the transforms against a double-precision DCT
+// with the IEEE 1180 accuracy limits.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "encoder/encoder_params.h"
+#include "encoder/kernels.h"
+
+namespace zembra {
+namespace {
+
+// The table for the best level this processor has, whatever ZEMBRA_CPU says:
+// the comparison is the point here.
+CpuLevel machineLevel() {
+    CpuLevel l;
+    __builtin_cpu_init();
+    l.sse2 = __builtin_cpu_supports("sse2");
+    l.avx2 = __builtin_cpu_supports("avx2");
+    return l;
+}
+
+// A 48x48 picture area with a guard so 16x16 kernels at (16,16) and the
+// half-pel neighbours stay inside.
+struct Area {
+    static constexpr int kStride = 48;
+    std::array<std::uint8_t, 48 * 48> px{};
+    const std::uint8_t* at(int x, int y) const { return px.data() + y * kStride + x; }
+};
+
+Area randomArea(std::mt19937& rng, int kind) {
+    Area a;
+    for (auto& v : a.px) {
+        switch (kind) {
+            case 0:
+                v = static_cast<std::uint8_t>(rng() & 255);
+                break;
+            case 1:
+                v = 0;
+                break;
+            case 2:
+                v = 255;
+                break;
+            default:
+                v = static_cast<std::uint8_t>((rng() & 1) ? 255 : 0);
+                break;
+        }
+    }
+    return a;
+}
+
+TEST(EncoderKernels, SimdDistortionMeasuresEqualThePlainOnes) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(machineLevel());
+    std::mt19937 rng(7);
+    for (int round = 0; round < 400; ++round) {
+        const Area a = randomArea(rng, round % 4), b = randomArea(rng, (round / 4) % 4);
+        const std::uint8_t* pa = a.at(16, 16);
+        const int dx = static_cast<int>(rng() % 9) - 4, dy = static_cast<int>(rng() % 9) - 4;
+        const std::uint8_t* pb = b.at(16 + dx, 16 + dy);
+        const int full = plain.sad16(pa, pb, Area::kStride, 1 << 30);
+        EXPECT_EQ(simd.sad16(pa, pb, Area::kStride, 1 << 30), full);
+        // With a limit either both give the exact sum, or both stop above it.
+        const int limit = static_cast<int>(rng() % 40000);
+        const int sp = plain.sad16(pa, pb, Area::kStride, limit);
+        const int ss = simd.sad16(pa, pb, Area::kStride, limit);
+        if (full <= limit) {
+            EXPECT_EQ(sp, full);
+            EXPECT_EQ(ss, full);
+        } else {
+            EXPECT_GT(sp, limit);
+            EXPECT_GT(ss, limit);
+        }
+        for (int hx = 0; hx < 2; ++hx)
+            for (int hy = 0; hy < 2; ++hy)
+                EXPECT_EQ(simd.sad16Half(pa, pb, Area::kStride, hx, hy),
+                          plain.sad16Half(pa, pb, Area::kStride, hx, hy))
+                    << hx << hy;
+        std::array<std::uint8_t, 256> pred;
+        for (int y = 0; y < 16; ++y) std::memcpy(pred.data() + 16 * y, pb + y * Area::kStride, 16);
+        EXPECT_EQ(simd.ssd16(pa, Area::kStride, pred.data()),
+                  plain.ssd16(pa, Area::kStride, pred.data()));
+        EXPECT_EQ(simd.variance16(pa, Area::kStride), plain.variance16(pa, Area::kStride));
+        EXPECT_EQ(simd.variance8(pa, Area::kStride), plain.variance8(pa, Area::kStride));
+    }
+}
+
+// cos((2x + 1) u pi / 16) by [x][u].
+const double (&cosTable())[8][8] {
+    static double t[8][8];
+    static bool made = false;
+    if (!made) {
+        const double pi = std::acos(-1.0);
+        for (int x = 0; x < 8; ++x)
+            for (int u = 0; u < 8; ++u) t[x][u] = std::cos((2 * x + 1) * u * pi / 16);
+        made = true;
+    }
+    return t;
+}
+
+// Double-precision forward and inverse DCT of the standards' definition.
+void referenceFdct(const std::int16_t* in, double* out) {
+    const auto& c = cosTable();
+    for (int v = 0; v < 8; ++v)
+        for (int u = 0; u < 8; ++u) {
+            double s = 0;
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x) s += in[y * 8 + x] * c[x][u] * c[y][v];
+            const double cu = u ? 1 : std::sqrt(0.5), cv = v ? 1 : std::sqrt(0.5);
+            out[v * 8 + u] = s * cu * cv / 4;
+        }
+}
+
+void referenceIdct(const std::int16_t* in, double* out) {
+    const auto& c = cosTable();
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            double s = 0;
+            for (int v = 0; v < 8; ++v)
+                for (int u = 0; u < 8; ++u) {
+                    const double cu = u ? 1 : std::sqrt(0.5), cv = v ? 1 : std::sqrt(0.5);
+                    s += cu * cv * in[v * 8 + u] * c[x][u] * c[y][v];
+                }
+            out[y * 8 + x] = s / 4;
+        }
+}
+
+// Error statistics of the IEEE 1180 test over `blocks` random blocks with
+// values in [-low, high].
+struct Accuracy {
+    int peak = 0;
+    double worstMse = 0, overallMse = 0, worstMean = 0, overallMean = 0;
+};
+
+template <typename Transform, typename Reference>
+Accuracy measure(Transform transform, Reference reference, int low, int high, int blocks,
+                 bool inputIsCoefficients) {
+    std::mt19937 rng(1180);
+    std::uniform_int_distribution<int> dist(-low, high);
+    double sumErr[64] = {}, sumSq[64] = {};
+    Accuracy acc;
+    for (int n = 0; n < blocks; ++n) {
+        std::int16_t in[64];
+        for (auto& v : in) v = static_cast<std::int16_t>(dist(rng));
+        if (inputIsCoefficients) {
+            // Coefficients that a real residual block gives: the rounded
+            // reference transform of random pixels, clipped as decoders do.
+            double c[64];
+            referenceFdct(in, c);
+            for (int i = 0; i < 64; ++i)
+                in[i] = static_cast<std::int16_t>(std::clamp(std::lround(c[i]), -2048L, 2047L));
+        }
+        double ref[64];
+        reference(in, ref);
+        std::int16_t out[64];
+        transform(in, out);
+        for (int i = 0; i < 64; ++i) {
+            const long r = std::lround(ref[i]);
+            const long want = inputIsCoefficients ? std::clamp(r, -256L, 255L) : r;
+            int e = static_cast<int>(out[i] - want);
+            // An exact half may round either way (the forward transform's
+            // (0,4), (4,0) and (4,4) outputs are multiples of 1/8).
+            if (!inputIsCoefficients &&
+                std::fabs(std::fabs(ref[i] - std::trunc(ref[i])) - 0.5) < 1e-9 &&
+                std::fabs(out[i] - ref[i]) < 0.5 + 1e-9)
+                e = 0;
+            acc.peak = std::max(acc.peak, std::abs(e));
+            sumErr[i] += e;
+            sumSq[i] += e * e;
+        }
+    }
+    double totErr = 0, totSq = 0;
+    for (int i = 0; i < 64; ++i) {
+        acc.worstMse = std::max(acc.worstMse, sumSq[i] / blocks);
+        acc.worstMean = std::max(acc.worstMean, std::fabs(sumErr[i] / blocks));
+        totErr += sumErr[i];
+        totSq += sumSq[i];
+    }
+    acc.overallMse = totSq / (64.0 * blocks);
+    acc.overallMean = std::fabs(totErr) / (64.0 * blocks);
+    return acc;
+}
+
+void expectIeee1180(const Accuracy& a, const char* what) {
+    EXPECT_LE(a.peak, 1) << what;
+    EXPECT_LE(a.worstMse, 0.06) << what;
+    EXPECT_LE(a.overallMse, 0.02) << what;
+    EXPECT_LE(a.worstMean, 0.015) << what;
+    EXPECT_LE(a.overallMean, 0.0015) << what;
+}
+
+TEST(EncoderKernels, IntegerForwardDctMeetsIeee1180Limits) {
+    const EncoderKernels k = makeKernels(detectCpuLevel());
+    auto fdct = [&](const std::int16_t* in, std::int16_t* out) { k.fdctInt(in, out); };
+    for (auto [low, high] : {std::pair{256, 255}, std::pair{5, 5}, std::pair{300, 300}}) {
+        const Accuracy a = measure(fdct, referenceFdct, low, high, 4000, false);
+        expectIeee1180(a, "forward");
+    }
+}
+
+TEST(EncoderKernels, ReconstructionIdctMeetsIeee1180Limits) {
+    const EncoderKernels k = makeKernels(detectCpuLevel());
+    auto idct = [&](const std::int16_t* in, std::int16_t* out) {
+        std::memcpy(out, in, 64 * sizeof(std::int16_t));
+        k.idct(out);
+    };
+    for (auto [low, high] : {std::pair{256, 255}, std::pair{5, 5}, std::pair{300, 300}}) {
+        const Accuracy a = measure(idct, referenceIdct, low, high, 4000, true);
+        expectIeee1180(a, "inverse");
+    }
+}
+
+TEST(EncoderKernels, FloatingPointDctStaysWithinOneOfTheReference) {
+    const EncoderKernels k = makeKernels(detectCpuLevel());
+    auto fdct = [&](const std::int16_t* in, std::int16_t* out) { k.fdctFloat(in, out); };
+    const Accuracy a = measure(fdct, referenceFdct, 256, 255, 2000, false);
+    EXPECT_LE(a.peak, 1);
+    EXPECT_LE(a.overallMse, 0.05);
+}
+
+TEST(EncoderKernels, TransformsAndQuantisersEqualThePlainOnesAndStayInTheirBlock) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(machineLevel());
+    const auto intra = kDefaultIntraMatrix;
+    const auto nonIntra = defaultNonIntraMatrix();
+    std::mt19937 rng(11);
+    for (int round = 0; round < 300; ++round) {
+        // Guards around each output block catch a write outside it.
+        struct Guarded {
+            std::int16_t before[8];
+            alignas(32) std::int16_t block[64];
+            std::int16_t after[8];
+        };
+        std::int16_t in[64];
+        const int extreme = round % 3;
+        for (auto& v : in)
+            v = static_cast<std::int16_t>(extreme == 1   ? ((rng() & 1) ? 255 : -256)
+                                          : extreme == 2 ? 255
+                                                         : static_cast<int>(rng() % 511) - 256);
+        auto run = [&](auto&& fn) {
+            Guarded g;
+            std::fill(std::begin(g.before), std::end(g.before), std::int16_t(0x5A5A));
+            std::fill(std::begin(g.after), std::end(g.after), std::int16_t(0x5A5A));
+            std::fill(std::begin(g.block), std::end(g.block), std::int16_t(0));
+            fn(g.block);
+            for (int i = 0; i < 8; ++i) {
+                EXPECT_EQ(g.before[i], 0x5A5A);
+                EXPECT_EQ(g.after[i], 0x5A5A);
+            }
+            return std::vector<std::int16_t>(g.block, g.block + 64);
+        };
+        auto fdctI = [&](const EncoderKernels& k) {
+            return run([&](std::int16_t* o) { k.fdctInt(in, o); });
+        };
+        auto fdctF = [&](const EncoderKernels& k) {
+            return run([&](std::int16_t* o) { k.fdctFloat(in, o); });
+        };
+        EXPECT_EQ(fdctI(simd), fdctI(plain));
+        EXPECT_EQ(fdctF(simd), fdctF(plain));
+        const std::vector<std::int16_t> coef = fdctI(plain);
+        auto idct = [&](const EncoderKernels& k) {
+            return run([&](std::int16_t* o) {
+                std::copy(coef.begin(), coef.end(), o);
+                k.idct(o);
+            });
+        };
+        EXPECT_EQ(idct(simd), idct(plain));
+        for (int q : {2, 8, 31 * 2, 62}) {
+            for (int clip : {255, 2047}) {
+                auto qi = [&](const EncoderKernels& k) {
+                    return run([&](std::int16_t* o) {
+                        k.quantIntraAc(coef.data(), o, intra.data(), q, clip);
+                    });
+                };
+                auto qn = [&](const EncoderKernels& k) {
+                    return run([&](std::int16_t* o) {
+                        k.quantNonIntra(coef.data(), o, nonIntra.data(), q, clip);
+                    });
+                };
+                EXPECT_EQ(qi(simd), qi(plain));
+                EXPECT_EQ(qn(simd), qn(plain));
+            }
+        }
+    }
+}
+
+// The quantiser formulas on hand-picked values.
+TEST(EncoderKernels, QuantisersFollowTheirFormulas) {
+    const EncoderKernels k = plainKernels();
+    std::int16_t in[64] = {}, out[64];
+    std::uint8_t w[64];
+    std::fill(std::begin(w), std::end(w), std::uint8_t(16));
+    w[1] = 19;
+    in[1] = 100;   // intra: ((3200 + 9) / 19 + (3*8+2)/4) / 16 = (168 + 6) / 16 = 10
+    in[2] = -100;  // ((3200 + 8) / 16 + 6) / 16 = 206 / 16 = 12, negative
+    in[3] = 4000;  // clipped to the largest level
+    EXPECT_NE(k.quantIntraAc(in, out, w, 8, 255), 0);
+    EXPECT_EQ(out[1], 10);
+    EXPECT_EQ(out[2], -12);
+    EXPECT_EQ(out[3], 255);
+    // Non-intra: (32|x| + w/2) / (2 w q); 100 at q 8: 3208 / 256 = 12.
+    std::int16_t small[64] = {};
+    small[0] = 100;
+    small[5] = -7;  // 232 / 256 = 0
+    EXPECT_NE(k.quantNonIntra(small, out, w, 8, 2047), 0);
+    EXPECT_EQ(out[0], 12);
+    EXPECT_EQ(out[5], 0);
+    std::int16_t tiny[64] = {};
+    tiny[9] = 7;
+    EXPECT_EQ(k.quantNonIntra(tiny, out, w, 8, 2047), 0);
+}
+
+}  // namespace
+}  // namespace zembra

@@ -1,0 +1,172 @@
+// The video encoder against the outside: our own decoder stays in step with
+// the encoder's reconstruction, and rate control meets the bit rate of the
+// VCD, SVCD and DVD presets without a VBV underflow.
+
+#include <cstdlib>
+#include <map>
+
+#include "decoder/mpeg2_decoder.h"
+#include "dvd/title_catalogue.h"
+#include "venc_support.h"
+
+namespace zembra::venctest {
+namespace {
+
+// Every picture our decoder shows, by display position, luma only.
+std::vector<std::vector<std::uint8_t>> decodeWithOurs(const fs::path& es, int idctSetting, int w,
+                                                      int h) {
+    testing::RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    std::vector<std::vector<std::uint8_t>> out;
+    dec.hooks.emitFrame = [&](const DecodedPicture& p) {
+        std::vector<std::uint8_t> y(static_cast<std::size_t>(w) * h);
+        for (int r = 0; r < h; ++r)
+            std::copy_n(p.planes[0] + static_cast<std::size_t>(r) * p.width, w,
+                        y.begin() + static_cast<std::ptrdiff_t>(r) * w);
+        out.push_back(std::move(y));
+    };
+    dec.setRunMode(kRunVideoOnly);
+    DecoderOpenParams params;
+    params.files = {es.string()};
+    params.idct = idctSetting;
+    params.detect24Fps = 0;
+    double rate;
+    int chroma, cw, ch;
+    if (!dec.openDecoder(params, rate, chroma, cw, ch)) return out;
+    while (dec.decodeStep()) {
+    }
+    dec.flushLastReference();
+    dec.closeDecoder();
+    return out;
+}
+
+struct DriftCase {
+    bool mpeg2;
+    int dct;
+    const char* name;
+};
+
+void PrintTo(const DriftCase& c, std::ostream* os) { *os << c.name; }
+
+class Drift : public ::testing::TestWithParam<DriftCase> {};
+
+TEST_P(Drift, OurDecoderMatchesTheReconstruction) {
+    const DriftCase c = GetParam();
+    const int w = 352, h = 288, n = 31;
+    EncoderParams p = params(c.mpeg2, w, h, 25, c.mpeg2 ? 2500 : 1150, n);
+    p.dctChoice = c.dct;
+    applyStreamTables(p);
+    std::vector<Picture> pics;
+    for (int i = 0; i < n; ++i) pics.push_back(synthetic(w, h, i));
+    // The encoder's own pictures, by display number.
+    std::map<int, std::vector<std::uint8_t>> recon;
+    testing::RecordingHost host;
+    EsStore store;
+    std::vector<std::uint8_t> es;
+    VideoEncoder enc(host);
+    enc.onReconstructed = [&](int f, const std::uint8_t* y, const std::uint8_t*,
+                              const std::uint8_t*) {
+        // Working frames are as wide as the picture (a multiple of 16).
+        recon[f].assign(y, y + static_cast<std::size_t>(w) * h);
+    };
+    ASSERT_TRUE(enc.videoStart(p, makeKernels(detectCpuLevel()), store,
+                               [](const VideoUnit&) { return true; }));
+    int fed = 0;
+    for (const Picture& pic : pics) {
+        ASSERT_TRUE(enc.videoPut(pic.y.data(), pic.u.data(), pic.v.data()));
+        ++fed;
+        if (fed == 1) {
+            ASSERT_TRUE(enc.videoCodeNext());
+        } else if ((fed - 1) % kAnchorDistance == 0) {
+            for (int m = 0; m < kAnchorDistance; ++m) ASSERT_TRUE(enc.videoCodeNext());
+        }
+    }
+    ASSERT_TRUE(enc.videoCodeRest());
+    enc.videoEnd();
+    es.assign(store.data(), store.data() + store.size());
+    const fs::path file = workDir("drift") / (std::string(c.name) + (c.mpeg2 ? ".m2v" : ".m1v"));
+    writeFile(file, es);
+    ASSERT_EQ(static_cast<int>(recon.size()), n);
+    // Setting 1 is the reference transform; setting 0 the decoder's default.
+    for (int setting : {1, 0}) {
+        auto decoded = decodeWithOurs(file, setting, w, h);
+        ASSERT_EQ(static_cast<int>(decoded.size()), n) << "idct setting " << setting;
+        double worst = 99;
+        for (int f = 0; f < n; ++f) worst = std::min(worst, psnr(decoded[f], recon[f]));
+        if (setting == 1) {
+            EXPECT_GE(worst, 50.0) << c.name;
+        }
+        RecordProperty(std::string("worst_drift_psnr_setting_") + std::to_string(setting),
+                       std::to_string(worst));
+        std::printf("%s, decoder idct setting %d: worst picture %.2f dB from the reconstruction\n",
+                    c.name, setting, worst);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encoders, Drift,
+                         ::testing::Values(DriftCase{false, 0, "mpeg1_int"},
+                                           DriftCase{true, 0, "mpeg2_int"},
+                                           DriftCase{true, 2, "mpeg2_float"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct RateCase {
+    const char* name;
+    bool mpeg2;
+    int w, h, kbps, vbv;
+};
+
+// Average bit rate over `seconds` of moving pictures and the VBV model's
+// underflow count.
+void checkRate(const RateCase& c, int seconds) {
+    const int n = 25 * seconds;
+    EncoderParams p = params(c.mpeg2, c.w, c.h, 25, c.kbps, n);
+    p.vbvSize = c.vbv;
+    applyStreamTables(p);
+    testing::RecordingHost host;
+    EsStore store;
+    VideoEncoder enc(host);
+    ASSERT_TRUE(enc.videoStart(p, makeKernels(detectCpuLevel()), store,
+                               [](const VideoUnit&) { return true; }));
+    for (int i = 0; i < n; ++i) {
+        // A slow pan over the synthetic scene, with a scene cut every 4 s.
+        const Picture pic = synthetic(c.w, c.h, i, 1 + static_cast<unsigned>(i / 100));
+        ASSERT_TRUE(enc.videoPut(pic.y.data(), pic.u.data(), pic.v.data()));
+        if (i == 0) {
+            ASSERT_TRUE(enc.videoCodeNext());
+        } else if (i % kAnchorDistance == 0) {
+            for (int m = 0; m < kAnchorDistance; ++m) ASSERT_TRUE(enc.videoCodeNext());
+        }
+        store.clear();
+    }
+    ASSERT_TRUE(enc.videoCodeRest());
+    long long bits = 0;
+    for (const PictureRecord& r : enc.pictures()) bits += r.bits;
+    const int underflows = enc.vbvUnderflows();
+    enc.videoEnd();
+    const double rate = bits / (n / 25.0);
+    const double error = rate / (c.kbps * 1000.0) - 1;
+    std::printf("%s: %d s at %d kbit/s gave %.1f kbit/s (%+.2f %%), %d VBV underflows\n", c.name,
+                seconds, c.kbps, rate / 1000, 100 * error, underflows);
+    EXPECT_LT(std::fabs(error), 0.05) << c.name;
+    if (c.mpeg2) {
+        EXPECT_EQ(underflows, 0) << c.name;
+    }
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+const RateCase kRateCases[] = {{"vcd", false, 352, 288, 1150, 20},
+                               {"svcd", true, 480, 576, 2350, 112},
+                               {"dvd", true, 720, 576, 9400, 112}};
+
+TEST(RateControl, MeetsTheBitRateOfTheVcdPresetOver6Seconds) { checkRate(kRateCases[0], 6); }
+
+TEST(RateControl, MeetsTheBitRateOfTheSvcdPresetOver6Seconds) { checkRate(kRateCases[1], 6); }
+
+TEST(RateControl, MeetsEveryPresetsBitRateOver30Seconds) {
+    if (!std::getenv("ZEMBRA_LONG_TESTS")) GTEST_SKIP() << "set ZEMBRA_LONG_TESTS";
+    for (const RateCase& c : kRateCases) checkRate(c, 30);
+}
+
+}  // namespace
+}  // namespace zembra::venctest

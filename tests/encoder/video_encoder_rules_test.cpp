@@ -1,0 +1,211 @@
+// The video encoder's fixed rules: coding order and GOPs, time stamps,
+// pull-down flags, the quantiser's stickiness, macroblock modes, the motion
+// search on a still scene and the header fields the parameters select.
+
+#include <atomic>
+
+#include "venc_support.h"
+
+namespace zembra::venctest {
+namespace {
+
+TEST(VideoEncoderRules, CodingOrderOfTheFirstGopsWithNEqual15AndMEqual3) {
+    const int display[] = {0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11, 15, 13, 14, 18, 16, 17};
+    const int types[] = {1, 2, 3, 3, 2, 3, 3, 2, 3, 3, 2, 3, 3, 1, 3, 3, 2, 3, 3};
+    for (int i = 0; i < 19; ++i) {
+        const CodingStep s = codingStep(i, 1000);
+        EXPECT_EQ(s.display, display[i]) << i;
+        EXPECT_EQ(s.type, types[i]) << i;
+    }
+    // The first GOP holds 13 pictures and is closed; later ones hold 15 and
+    // their GOP headers carry display 13, 28, ...
+    const CodingStep first = codingStep(0, 1000);
+    EXPECT_TRUE(first.newGop && first.firstGop);
+    EXPECT_EQ(first.gopPictures, 13);
+    EXPECT_EQ(first.gopP, 4);
+    EXPECT_EQ(first.gopB, 8);
+    for (int i : {13, 28, 43}) {
+        const CodingStep s = codingStep(i, 1000);
+        EXPECT_TRUE(s.newGop) << i;
+        EXPECT_FALSE(s.firstGop) << i;
+        EXPECT_EQ(s.gopStart, i) << i;
+        EXPECT_EQ(s.gopPictures, 15);
+        EXPECT_EQ(s.gopP, 4);
+        EXPECT_EQ(s.gopB, 10);
+        EXPECT_EQ(s.display - s.gopStart, 2) << "temporal_reference of the I picture";
+    }
+    // A short stream: the GOP count stops at the frame count.
+    EXPECT_EQ(codingStep(0, 5).gopPictures, 5);
+    EXPECT_EQ(codingStep(13, 20).gopPictures, 7);
+    // Ring slots: display 0 in slot 0, then (f - 1) mod M.
+    EXPECT_EQ(ringSlot(0), 0);
+    EXPECT_EQ(ringSlot(1), 0);
+    EXPECT_EQ(ringSlot(3), 2);
+    EXPECT_EQ(ringSlot(6), 2);
+}
+
+TEST(VideoEncoderRules, TimeStampsWithAndWithoutPulldown) {
+    const double T = 27000000.0 / 25;
+    // Coding order 0 (I, display 0), 1 (P, 3), 2 (B, 1).
+    EXPECT_DOUBLE_EQ(decodeTicks(0, 25, false), 0);
+    EXPECT_DOUBLE_EQ(presentTicks(0, 25, false), T);
+    EXPECT_DOUBLE_EQ(decodeTicks(1, 25, false), T);
+    EXPECT_DOUBLE_EQ(presentTicks(3, 25, false), 4 * T);
+    EXPECT_DOUBLE_EQ(decodeTicks(2, 25, false), 2 * T);
+    EXPECT_DOUBLE_EQ(presentTicks(1, 25, false), 2 * T);
+    // Pull-down: intervals alternate Tp and 1.5 Tp.
+    const double tp = 1001.0 / 30000 * 27000000;
+    EXPECT_NEAR(decodeTicks(1, 23.976, true), tp, 1e-6);
+    EXPECT_NEAR(decodeTicks(2, 23.976, true), 2.5 * tp, 1e-6);
+    EXPECT_NEAR(decodeTicks(3, 23.976, true), 3.5 * tp, 1e-6);
+    EXPECT_NEAR(presentTicks(0, 23.976, true), tp, 1e-6);
+    EXPECT_NEAR(presentTicks(1, 23.976, true), 2.5 * tp, 1e-6);
+    // B pictures are shown when decoded.
+    EXPECT_DOUBLE_EQ(presentTicks(1, 23.976, true), decodeTicks(2, 23.976, true));
+    // The flags by display number mod 4.
+    const int tff[] = {1, 0, 0, 1, 1}, rff[] = {1, 0, 1, 0, 1};
+    for (int f = 0; f < 5; ++f) {
+        int t = -1, r = -1;
+        pulldownFlags(f, t, r);
+        EXPECT_EQ(t, tff[f]) << f;
+        EXPECT_EQ(r, rff[f]) << f;
+    }
+}
+
+TEST(VideoEncoderRules, ClockStampsCarryTheExtensionOnlyWhenAsked) {
+    const double x = 300.0 * 4294967296.0 + 300.0 * 5 + 123.7;
+    ClockStamp c = toClockStamp(x, true);
+    EXPECT_EQ(c.bit32, 1);
+    EXPECT_EQ(c.base, 5u);
+    EXPECT_EQ(c.ext, 123);
+    EXPECT_EQ(toClockStamp(x, false).ext, 0);
+}
+
+TEST(VideoEncoderRules, QuantiserAndMacroblockModeDecisions) {
+    EXPECT_EQ(stickToStartQ(23, 20), 20);
+    EXPECT_EQ(stickToStartQ(25, 20), 25);
+    EXPECT_EQ(stickToStartQ(8, 6), 6);
+    EXPECT_EQ(stickToStartQ(7, 6), 7);
+    EXPECT_EQ(stickToStartQ(2, 6), 2);
+    // P: intra only above both the variance and 2304.
+    EXPECT_NE(decideP(2303, 0, 100000), MbMode::Intra);
+    EXPECT_EQ(decideP(2400, 2300, 100000), MbMode::Intra);
+    EXPECT_NE(decideP(2400, 2400, 100000), MbMode::Intra);
+    // The vector is used only when it saves more than a fifth over zero.
+    EXPECT_EQ(decideP(1000, 5000, 3000), MbMode::Forward);
+    EXPECT_EQ(decideP(2000, 5000, 2400), MbMode::NoMc);  // 4 vz = 9600 < 10000
+    EXPECT_EQ(decideP(100, 5000, 2000), MbMode::NoMc);   // vz below 2304
+    // B: forward on ties, then interpolated, then backward; intra last.
+    EXPECT_EQ(decideB(500, 500, 500, 100000), MbMode::Forward);
+    EXPECT_EQ(decideB(600, 500, 400, 100000), MbMode::Interpolated);
+    EXPECT_EQ(decideB(600, 400, 400, 100000), MbMode::Backward);
+    EXPECT_EQ(decideB(3000, 3100, 3200, 2000), MbMode::Intra);
+    EXPECT_EQ(decideB(2300, 3100, 3200, 2000), MbMode::Forward);
+}
+
+std::atomic<int> g_sadCalls{0};
+int countingSad(const std::uint8_t* a, const std::uint8_t* b, int stride, int limit) {
+    ++g_sadCalls;
+    return plainKernels().sad16(a, b, stride, limit);
+}
+
+TEST(VideoEncoderRules, StillSceneStopsTheSearchAtTheFirstZeroSad) {
+    EncoderKernels k = plainKernels();
+    k.sad16 = countingSad;
+    // 128 lines: a whole number of 32-line rows, as interlaced coding wants.
+    EncoderParams p = params(true, 176, 128, 25, 2000, 4);
+    p.simd = false;
+    applyStreamTables(p);
+    const Picture still = synthetic(176, 128, 0);
+    std::vector<Picture> pics(4, still);
+    g_sadCalls = 0;
+    EncodeResult r = encode(p, pics, k);
+    ASSERT_TRUE(r.ok);
+    // Coding order I0 P3 B1 B2: one P search and two B searches each way,
+    // one SAD per search and macroblock.
+    const int mbs = (176 / 16) * (128 / 16);
+    EXPECT_EQ(g_sadCalls.load(), mbs * (1 + 2 * 2));
+}
+
+// Header fields: frame_rate_code 4 and the repeat_first_field pattern with
+// pull-down; the "Default" non-intra matrix in zigzag order.
+TEST(VideoEncoderRules, HeadersCarryRateCodeFlagsAndMatrix) {
+    EncoderParams p = params(true, 176, 144, 23.976, 2000, 8);
+    p.pulldown = true;
+    p.quantMat = 0;
+    applyStreamTables(p);
+    std::vector<Picture> pics;
+    for (int n = 0; n < 8; ++n) pics.push_back(synthetic(176, 144, n));
+    EncodeResult r = encode(p, pics, makeKernels(detectCpuLevel()));
+    ASSERT_TRUE(r.ok);
+    ASSERT_GT(r.es.size(), 100u);
+    ASSERT_EQ(r.es[3], 0xB3);
+    EXPECT_EQ(r.es[7] & 15, 4);
+    // load_intra 0, load_non_intra 1, then 64 values from bit 1 of byte 11.
+    EXPECT_EQ(r.es[11] & 2, 0);
+    EXPECT_EQ(r.es[11] & 1, 1);
+    const auto m = defaultNonIntraMatrix();
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(r.es[12 + i], m[kZigzag[i]]) << i;
+    EXPECT_EQ(m[0], 16);
+    EXPECT_EQ(m[63], 33);
+    for (const PictureRecord& rec : r.records) {
+        int t, rf;
+        pulldownFlags(rec.display, t, rf);
+        EXPECT_EQ(rec.repeatFirstField, rf) << rec.display;
+        EXPECT_EQ(rec.topFieldFirst, t) << rec.display;
+    }
+    // The picture coding extensions in the stream carry the same flags.
+    int seen = 0;
+    for (std::size_t i = 0; i + 9 < r.es.size(); ++i) {
+        if (r.es[i] || r.es[i + 1] || r.es[i + 2] != 1 || r.es[i + 3] != 0xB5) continue;
+        if ((r.es[i + 4] >> 4) != 8) continue;
+        // Byte 7: tff, frame_pred_frame_dct, concealment, q_scale_type,
+        // intra_vlc_format, alternate_scan, rff, chroma_420_type.
+        const int t = r.es[i + 7] >> 7, rf = (r.es[i + 7] >> 1) & 1;
+        const PictureRecord& rec = r.records[static_cast<std::size_t>(seen)];
+        EXPECT_EQ(t, rec.topFieldFirst) << seen;
+        EXPECT_EQ(rf, rec.repeatFirstField) << seen;
+        ++seen;
+    }
+    EXPECT_EQ(seen, 8);
+
+    // "Standard": flat matrix, not transmitted.
+    p.quantMat = 1;
+    p.pulldown = false;
+    applyStreamTables(p);
+    EncodeResult flat = encode(p, pics, makeKernels(detectCpuLevel()));
+    ASSERT_TRUE(flat.ok);
+    EXPECT_EQ(flat.es[7] & 15, 1);
+    EXPECT_EQ(flat.es[11] & 3, 0);
+    EXPECT_EQ(flat.es[12], 0x00);  // the sequence extension's start code follows
+    EXPECT_EQ(flat.es[15], 0xB5);
+}
+
+TEST(VideoEncoderRules, MotionRangesAndFcodesFollowTheSearchSetting) {
+    const int pRange[] = {9, 18, 27, 36};
+    const int pCode[] = {2, 3, 3, 4};
+    for (int s = 0; s < 4; ++s) {
+        EncoderParams p = params(true, 352, 288, 25, 2000, 10);
+        p.motionSearch = s;
+        applyStreamTables(p);
+        EXPECT_EQ(p.pRange, pRange[s]);
+        EXPECT_EQ(p.pFcode, pCode[s]);
+        EXPECT_EQ(p.bForwardRange[1], 3 * s + 3);
+        EXPECT_EQ(p.bForwardRange[2], 6 * s + 6);
+        EXPECT_EQ(p.bBackwardRange, ((3 * s + 3) / 2) * 2);
+    }
+    EXPECT_EQ(fCodeFor(63, false, false), 4);
+    EXPECT_EQ(fCodeFor(200, false, false), 4);
+    EXPECT_EQ(fCodeFor(200, true, false), 6);
+    EXPECT_EQ(fCodeFor(200, true, true), 5);
+    FrameRateInfo r;
+    ASSERT_TRUE(matchFrameRate(23.976, r));
+    EXPECT_EQ(r.frameRateCode, 1);
+    ASSERT_TRUE(matchFrameRate(25, r));
+    EXPECT_EQ(r.videoFormat, 1);
+    EXPECT_EQ(r.colourPrimaries, 5);
+    EXPECT_FALSE(matchFrameRate(24.5, r));
+}
+
+}  // namespace
+}  // namespace zembra::venctest
