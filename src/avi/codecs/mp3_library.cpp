@@ -204,6 +204,9 @@ std::unique_ptr<Mp3Encoder> Mp3Library::newEncoder(const Values& v, int sampleRa
     };
     for (const auto& s : settings) encoder->setVar(s[0], s[1]);
     if (!encoder->initParams()) return nullptr;
+    // LAME quietly moves a rate it cannot make to a neighbour; the stream
+    // would then not match its format record.
+    if (encoder->sampleRate() != sampleRate) return nullptr;
     return encoder;
 }
 
