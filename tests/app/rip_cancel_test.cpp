@@ -1,0 +1,123 @@
+// Ctrl-C in the middle of `zembra rip` without a terminal, and the shutdown
+// after a rip: a stopped rip leaves a whole AVI of what it wrote, skips the
+// rows after it and never shuts down; a finished one shuts down once.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "rip_support.h"
+
+namespace zembra {
+namespace {
+
+using namespace testing;
+
+class RipStop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (zembraExe().empty() || !rip_fs::exists(zembraExe())) GTEST_SKIP() << "zembra not built";
+        ZEMBRA_REQUIRE_ORACLES();
+    }
+    // Two rows: the 30-second title set, then the sample's.
+    std::vector<std::string> twoRows(const RipSandbox& box, const std::string& disc) {
+        return {"rip",
+                disc,
+                sampleDisc(),
+                "--format",
+                "2",
+                "--video-codec",
+                "DIB ",
+                "--export",
+                "rgb24",
+                "--avi-audio",
+                "wav",
+                "--width",
+                "176",
+                "--height",
+                "144",
+                "--output-dir",
+                box.outDir().string(),
+                "--overwrite",
+                "--yes",
+                "--shutdown"};
+    }
+};
+
+TEST_F(RipStop, InterruptLeavesAWholeFileAndSkipsTheRest) {
+    const std::string disc = longDisc();
+    ZEMBRA_REQUIRE_DISC(disc);
+    RipSandbox box;
+    ZembraProcess zembra(box, twoRows(box, disc));
+    // Wait until the first row has written a few frames (176 x 144 x 3 each).
+    const auto avi = box.outDir() / "Title_0.avi";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code ec;
+    while (zembra.running() && std::chrono::steady_clock::now() < until &&
+           !(rip_fs::exists(avi, ec) && rip_fs::file_size(avi, ec) > 3u * 1048576))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(zembra.running()) << "the rip ended before it could be stopped\n"
+                                  << zembra.output();
+    zembra.interrupt();
+    const int status = zembra.wait(60);
+    const std::string output = zembra.output();
+    EXPECT_NE(status, 0) << output;
+    EXPECT_NE(status, -1) << "stopped by the signal itself, not by the rip\n" << output;
+
+    // Only the first row's files: the second row never started.
+    EXPECT_EQ(box.outputFiles(), (std::vector<std::string>{"Title_0.avi", "Title_0.wav"}))
+        << output;
+    const int frames = decodedFrames(avi.string());
+    EXPECT_GT(frames, 10);
+    EXPECT_LT(frames, 30 * 24 - 24) << "the rip was not stopped in the middle";
+    EXPECT_EQ(decodeErrors(avi.string()), "");
+    EXPECT_EQ(probe(avi.string(), "stream=nb_frames"), std::to_string(frames))
+        << "the header counts the frames written";
+    // The WAV file is closed with its sizes too.
+    const long samples = decodedAudioSamples(box.out("Title_0.wav"));
+    EXPECT_NEAR(samples / 44100.0, frames / 24.0, 1.0 / 24.0 + 1e-9);
+    EXPECT_EQ(box.shutdownCalls(), 0);
+}
+
+// Every row ripped, then one shutdown: not one after each row.
+TEST_F(RipStop, NormalEndShutsDownOnce) {
+    RipSandbox box;
+    RipResult r = runZembra(box, {"rip",
+                                  sampleDisc(),
+                                  sampleDisc(),
+                                  "--format",
+                                  "2",
+                                  "--video-codec",
+                                  "DIB ",
+                                  "--export",
+                                  "rgb24",
+                                  "--avi-audio",
+                                  "wav",
+                                  "--width",
+                                  "64",
+                                  "--height",
+                                  "48",
+                                  "--output-dir",
+                                  box.outDir().string(),
+                                  "--overwrite",
+                                  "--yes",
+                                  "--quiet",
+                                  "--shutdown"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(box.outputFiles(), (std::vector<std::string>{"Title_0.avi", "Title_0.wav",
+                                                           "Title_1.avi", "Title_1.wav"}));
+    EXPECT_EQ(box.shutdownCalls(), 1) << r.output;
+
+    // Without --shutdown (and nothing saved before) no call at all.
+    RipSandbox quiet;
+    RipResult q = runZembra(
+        quiet, {"rip", sampleDisc(), "--format", "2", "--video-codec", "DIB ", "--export", "rgb24",
+                "--avi-audio", "none", "--width", "64", "--height", "48", "--output-dir",
+                quiet.outDir().string(), "--overwrite", "--yes", "--quiet"});
+    EXPECT_EQ(q.status, 0) << q.output;
+    EXPECT_EQ(quiet.shutdownCalls(), 0);
+}
+
+}  // namespace
+}  // namespace zembra
