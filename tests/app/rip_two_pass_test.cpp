@@ -1,0 +1,103 @@
+// Two-pass AVI over the real engines: the first pass writes no sound, the
+// second does, and the progress bar runs once from 0 to 100 over both.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/encode_dlg.h"
+#include "app/engines/engine_set.h"
+#include "rip_support.h"
+#include "support/recording_host.h"
+
+namespace zembra {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+
+struct Sample {
+    int progress;
+    bool wavExists;
+};
+
+TEST(RipTwoPass, SoundOnlyInTheSecondPassAndOneProgressRun) {
+    ZEMBRA_REQUIRE_ORACLES();
+    if (!haveXvidAndMp3()) GTEST_SKIP() << "no Xvid library";
+    TempDir dir;
+    RecordingHost host;
+    SettingsStore settings{dir / "options.ini", dir.dir()};
+    settings.LoadSettings();
+    EngineSet engines{host, settings};
+    // A slow clock keeps the monitor's update interval at its floor of five
+    // frames, so the progress bar is seen often.
+    RipEngines ripEngines = engines.ripEngines();
+    uint32_t now = 0;
+    ripEngines.tick = [&] { return now += 100000; };
+    EncodeDlg dlg(host, settings, engines.catalogue(), ripEngines);
+
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    dlg.setOutputFolderText(out.string());
+    dlg.openDvdFolder(sampleDisc());
+    ASSERT_EQ(dlg.rows().size(), 1u);
+    host.boxes.clear();
+    dlg.chooseFormat(2);
+    dlg.chooseSplit(0);
+    settings.output.Width = 352;
+    settings.output.Height = 288;
+    settings.output.Enable2Pass = 1;
+    settings.output.DoAVIAudio = 1;
+    settings.output.OverWrite = 1;
+    // Pass 1 writes the statistics that pass 2 spends its bits by.
+    const std::string stats = "stats=" + (dir / "xvid.stats").string();
+    ASSERT_EQ(engines.applyAviChoices({"XVID", {"bitrate=900", "pass=1", stats}, ""}), "");
+    const auto pass1 = settings.output.AVIVideoP1Settings;
+    ASSERT_EQ(engines.applyAviChoices({"XVID", {"pass=2"}, ""}), "");
+    settings.output.AVIVideoP1Settings = pass1;
+    settings.output.AVIVideoP1Settings_Size = int(pass1.size());
+    dlg.settingsChanged();
+
+    std::vector<Sample> seen;
+    const fs::path wav = out / "Title_0.wav";
+    // Pumps come from the rip loop and from the engines (the frame queue,
+    // the writer's close); the bar shows 100 until the first frame.
+    host.onPump = [&] {
+        if (!dlg.idle() && (!seen.empty() || dlg.progress < 100))
+            seen.push_back({dlg.progress, fs::exists(wav)});
+    };
+    dlg.StartRip();
+    host.onPump = nullptr;
+
+    EXPECT_EQ(dlg.rowsCompleted(), 1);
+    for (const auto& b : host.boxes) ADD_FAILURE() << "box: " << b.text;
+    ASSERT_GT(seen.size(), 20u);
+    // The bar never goes back and reaches the end only once, at the end.
+    int firstPassLast = -1;
+    for (size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_GE(seen[i].progress, seen[i - 1].progress) << "at sample " << i;
+        EXPECT_LT(seen[i - 1].progress, 100) << "at sample " << i - 1;
+    }
+    for (const auto& s : seen)
+        if (!s.wavExists) firstPassLast = std::max(firstPassLast, s.progress);
+    // The first pass (no WAV file yet) covers the first half of the bar.
+    EXPECT_GE(firstPassLast, 40);
+    EXPECT_LE(firstPassLast, 50);
+    EXPECT_FALSE(seen.front().wavExists);
+    EXPECT_TRUE(seen.back().wavExists);
+    EXPECT_GE(dlg.progress, 99);
+    EXPECT_GT(fs::file_size(dir / "xvid.stats"), 0u);
+
+    // One title's worth of pictures and of sound, not two.
+    const std::string avi = (out / "Title_0.avi").string();
+    EXPECT_EQ(probe(avi, "stream=codec_name"), "mpeg4");
+    EXPECT_EQ(streamCount(avi, "a"), 0);
+    EXPECT_EQ(decodeErrors(avi), "");
+    const int frames = decodedFrames(avi);
+    EXPECT_NEAR(frames / 24.0, sourceSeconds(sampleDisc()), 1.0 / 24 + 1e-9);
+    EXPECT_NEAR(decodedAudioSamples(wav.string()) / 44100.0, frames / 24.0, 1.0 / 24);
+}
+
+}  // namespace
+}  // namespace zembra
