@@ -1,6 +1,8 @@
 // Speed of the MPEG output path.
 //   bench_mux layer2 SECONDS          Layer II coding of a music-like signal
 //   bench_mux svcd IN.y4m IN.wav OUT  the SVCD PAL preset through the MPEG writer
+//   bench_mux video IN.y4m KBPS MOTION OUT.m2v
+//                                     the video encoder alone (SVCD settings)
 // Prints one line "<what> <seconds> s <rate>" for bench/mux.sh.
 
 #include <chrono>
@@ -14,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "encoder/encoder_params.h"
 #include "encoder/layer2/layer2_encoder.h"
 #include "encoder/mpeg_writer.h"
+#include "encoder/video_encoder.h"
 #include "platform/ui_host.h"
 
 namespace {
@@ -62,16 +66,86 @@ int benchLayer2(int seconds) {
     return 0;
 }
 
-int benchSvcd(const char* y4mPath, const char* wavPath, const char* outPath) {
-    std::ifstream y4m(y4mPath, std::ios::binary);
-    std::string header;
-    std::getline(y4m, header);
-    int w = 0, h = 0;
+// Width and height from a YUV4MPEG2 header line.
+void y4mSize(const std::string& header, int& w, int& h) {
+    w = h = 0;
     for (std::size_t p = 0; p < header.size(); ++p) {
         if (header[p] == 'W') w = std::atoi(header.c_str() + p + 1);
         if (header[p] == 'H') h = std::atoi(header.c_str() + p + 1);
         while (p < header.size() && header[p] != ' ') ++p;
     }
+}
+
+// The pictures alone through the video encoder at the SVCD settings (MPEG-2,
+// VBV 112, N = 15, M = 3), fed as the MPEG writer feeds them.
+int benchVideo(const char* y4mPath, int kbps, int motion, const char* outPath) {
+    std::ifstream y4m(y4mPath, std::ios::binary);
+    std::string header;
+    std::getline(y4m, header);
+    int w, h;
+    y4mSize(header, w, h);
+    if (w <= 0 || h <= 0) return 1;
+    std::vector<std::vector<std::uint8_t>> frames;
+    std::string tag;
+    std::vector<std::uint8_t> frame(static_cast<std::size_t>(w * h * 3 / 2));
+    while (
+        std::getline(y4m, tag) && tag.rfind("FRAME", 0) == 0 &&
+        y4m.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size())))
+        frames.push_back(frame);
+    zembra::EncoderParams p;
+    p.streamKind = 3;
+    p.width = w;
+    p.height = h;
+    p.frameCount = static_cast<int>(frames.size());
+    p.cpuChoice = 0;
+    p.simd = true;
+    zembra::matchFrameRate(25, p.rate);
+    p.frameRate = 25;
+    p.bitRate = kbps * 1000.0;
+    p.vbvSize = 112;
+    p.quantMat = 0;
+    p.motionSearch = motion;
+    zembra::applyStreamTables(p);
+    BenchHost host;
+    zembra::EsStore store;
+    zembra::VideoEncoder enc(host);
+    std::FILE* out = std::fopen(outPath, "wb");
+    if (!out) return 1;
+    const double t0 = now();
+    if (!enc.videoStart(p, zembra::makeKernels(zembra::detectCpuLevel()), store,
+                        [](const zembra::VideoUnit&) { return true; }))
+        return 1;
+    int fed = 0;
+    auto drain = [&] {
+        std::fwrite(store.data(), 1, store.size(), out);
+        store.clear();
+    };
+    for (const auto& f : frames) {
+        if (!enc.videoPut(f.data(), f.data() + w * h, f.data() + w * h * 5 / 4)) return 1;
+        ++fed;
+        if (fed == 1) {
+            if (!enc.videoCodeNext()) return 1;
+        } else if ((fed - 1) % zembra::kAnchorDistance == 0) {
+            for (int m = 0; m < zembra::kAnchorDistance; ++m)
+                if (!enc.videoCodeNext()) return 1;
+        }
+        drain();
+    }
+    if (!enc.videoCodeRest()) return 1;
+    enc.videoEnd();
+    drain();
+    const double dt = now() - t0;
+    std::fclose(out);
+    std::printf("video %.3f s %.2f fps (%d frames)\n", dt, fed / dt, fed);
+    return 0;
+}
+
+int benchSvcd(const char* y4mPath, const char* wavPath, const char* outPath) {
+    std::ifstream y4m(y4mPath, std::ios::binary);
+    std::string header;
+    std::getline(y4m, header);
+    int w, h;
+    y4mSize(header, w, h);
     std::ifstream wav(wavPath, std::ios::binary);
     std::vector<char> wavBytes((std::istreambuf_iterator<char>(wav)), {});
     if (w <= 0 || h <= 0 || wavBytes.size() < 44) return 1;
@@ -119,6 +193,10 @@ int benchSvcd(const char* y4mPath, const char* wavPath, const char* outPath) {
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "layer2") == 0) return benchLayer2(std::atoi(argv[2]));
     if (argc >= 5 && std::strcmp(argv[1], "svcd") == 0) return benchSvcd(argv[2], argv[3], argv[4]);
-    std::fprintf(stderr, "usage: bench_mux layer2 SECONDS | svcd IN.y4m IN.wav OUT.mpg\n");
+    if (argc >= 6 && std::strcmp(argv[1], "video") == 0)
+        return benchVideo(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
+    std::fprintf(stderr,
+                 "usage: bench_mux layer2 SECONDS | svcd IN.y4m IN.wav OUT.mpg |\n"
+                 "       video IN.y4m KBPS MOTION OUT.m2v\n");
     return 2;
 }

@@ -47,6 +47,10 @@ double MpegRipWriter::sizeMB() { return writer_ ? writer_->getMpegSizeMB() : 0.0
 
 bool MpegRipWriter::nextPiece() { return writer_ && writer_->nextMpegPiece(); }
 
+void MpegRipWriter::extendFrameLimit(int frames) {
+    if (writer_) writer_->extendFrameCount(frames);
+}
+
 void MpegRipWriter::close() {
     if (writer_) writer_->closeMpeg();
 }

@@ -24,6 +24,7 @@ public:
     bool nextPiece() override;
     void close() override;
     void setCancel(int* flag) override { cancel_ = flag; }
+    void extendFrameLimit(int frames) override;
 
     // The arguments openMpeg gets from the settings of a pass.
     static MpegOpenArgs openArgs(const WriterOpen& params);

@@ -212,6 +212,9 @@ int runEncode(const std::vector<std::string>& args) {
     host.setQuiet(quiet);
     ConsoleHost::catchInterrupt();
     int cancel = 0;
+    // The writer pumps messages between the pictures of a batch, and the pump
+    // takes the Ctrl-C: it must reach the cancel flag from there too.
+    host.setInterruptHandler([](void* flag) { *static_cast<int*>(flag) = 1; }, &cancel);
     MpegWriter writer(host, &cancel);
     MpegOpenArgs o;
     o.outputPath = out;

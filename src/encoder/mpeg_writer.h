@@ -20,16 +20,16 @@ struct PcmStore;
 // The output settings the writer is opened with, field by field.
 struct MpegOpenArgs {
     std::string outputPath;
-    int mpegStream = 0;      // "MPEGStream": 0 MPEG-1, 1 MPEG-2
-    int frameCount = 0;      // "MaxFrames"
+    int mpegStream = 0;  // "MPEGStream": 0 MPEG-1, 1 MPEG-2
+    int frameCount = 0;  // "MaxFrames"
     int width = 352, height = 288;
-    int motionSearch = 0;    // "MotionSearch"
-    int cpu = 0;             // "CPU": 0 MMX, 1 3DNow, 2 SSE2, 3 plain
-    int dct = 0;             // "DCT"
-    int vbv = 20;            // "VBV"
-    int chromaCode = 1;      // 1 4:2:0, 3 4:4:4
-    int videoKbps = 1150;    // "VideoBitRate"
-    int maxVideoKbps = 2600; // "MaxVideoBitRate"
+    int motionSearch = 0;     // "MotionSearch"
+    int cpu = 0;              // "CPU": 0 MMX, 1 3DNow, 2 SSE2, 3 plain
+    int dct = 0;              // "DCT"
+    int vbv = 20;             // "VBV"
+    int chromaCode = 1;       // 1 4:2:0, 3 4:4:4
+    int videoKbps = 1150;     // "VideoBitRate"
+    int maxVideoKbps = 2600;  // "MaxVideoBitRate"
     int audioBitrateIndex = 11;
     double frameRate = 25.0;
     int paddMin = 30, paddMax = 90;
@@ -58,6 +58,12 @@ public:
     [[nodiscard]] bool nextMpegPiece();
     void closeMpeg();
 
+    // Pictures an overlapping new piece repeats come on top of the announced
+    // count, so the title's end is not refused.
+    void extendFrameCount(int pictures) {
+        if (pictures > 0) params_.frameCount += pictures;
+    }
+
     bool isOpen() const { return open_; }
     const EncoderParams& params() const { return params_; }
     int picturesFed() const { return fedTotal_; }
@@ -84,7 +90,7 @@ private:
     std::unique_ptr<PcmStore> pcm_;
     bool open_ = false;
     bool videoFailed_ = false;
-    int fedTotal_ = 0;   // every piece
+    int fedTotal_ = 0;  // every piece
     int fedPiece_ = 0;
 };
 

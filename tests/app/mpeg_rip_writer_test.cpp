@@ -96,5 +96,26 @@ TEST(MpegRipWriter, WritesAndCancelsIntoCompleteFiles) {
     }
 }
 
+// An overlapping split repeats frames: the rip loop raises the frame limit
+// by as many, and the writer must take them instead of stopping the title.
+TEST(MpegRipWriter, RaisedFrameLimitTakesTheRepeatedFrames) {
+    const fs::path dir = fs::path(ZEMBRA_BINARY_DIR) / "fixtures" / "mpeg_rip_writer";
+    fs::create_directories(dir);
+    VcdPass pass(dir / "overlap.mpg");
+    pass.output.MaxFrames = 10;
+    testing::RecordingHost host;
+    MpegRipWriter w(host);
+    ASSERT_TRUE(w.open(pass.open));
+    std::vector<uint8_t> y(352 * 288, 90), c(352 * 288 / 4, 128);
+    const uint8_t* planes[3] = {y.data(), c.data(), c.data()};
+    std::vector<int16_t> pcm(3528, 0);
+    for (int f = 0; f < 6; ++f) ASSERT_TRUE(w.writeFrame(planes, pcm.data(), 3528));
+    ASSERT_TRUE(w.nextPiece());
+    w.extendFrameLimit(4);
+    for (int f = 6; f < 14; ++f) ASSERT_TRUE(w.writeFrame(planes, pcm.data(), 3528)) << f;
+    EXPECT_FALSE(w.writeFrame(planes, pcm.data(), 3528));
+    EXPECT_TRUE(fs::exists(dir / "overlap_02.mpg"));
+}
+
 }  // namespace
 }  // namespace zembra

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# zembra encode end to end: raw pictures and a WAV file become VCD and SVCD
+# program streams that ffprobe reads as MPEG video plus 44.1 kHz mp2; a
+# non-MPEG format is refused; Ctrl-C leaves a complete, readable file.
+set -euo pipefail
+zembra=$1
+for tool in ffmpeg ffprobe; do
+    if ! command -v "$tool" >/dev/null; then
+        [ -n "${CI:-}" ] && { echo "FAIL: $tool is missing" >&2; exit 1; }
+        echo "skipped: $tool is missing"
+        exit 77
+    fi
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+ffmpeg -v error -f lavfi -i "testsrc2=size=352x288:rate=25" -t 2 -pix_fmt yuv420p "$work/v.y4m"
+ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=2" -ac 2 "$work/a.wav"
+
+# Sector size, end code, streams and picture count of a program stream.
+check() {
+    local file=$1 codec=$2 pictures=$3
+    local size
+    size=$(stat -c %s "$file")
+    [ $((size % 2324)) -eq 0 ] || fail "$file: $size bytes is not whole sectors"
+    [ "$(tail -c 4 "$file" | od -An -tx1 | tr -d ' \n')" = "000001b9" ] || fail "$file: no end code"
+    local streams
+    streams=$(ffprobe -v error -show_entries stream=codec_name,sample_rate -of csv=p=0 "$file")
+    echo "$streams" | grep -qE "^$codec,?$" || fail "$file: no $codec stream in: $streams"
+    echo "$streams" | grep -qx "mp2,44100" || fail "$file: no 44.1 kHz mp2 stream in: $streams"
+    local errors
+    errors=$(ffmpeg -nostdin -v error -i "$file" -f null - 2>&1)
+    [ -z "$errors" ] || fail "$file: ffmpeg reports: $errors"
+    if [ -n "$pictures" ]; then
+        local n
+        n=$(ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames \
+            -of csv=p=0 "$file" | tr -dc 0-9)
+        [ "$n" -eq "$pictures" ] || fail "$file: $n pictures, $pictures fed"
+    fi
+}
+
+"$zembra" encode "$work/v.y4m" "$work/a.wav" --format "VCD PAL Good Quality" -o "$work/vcd.mpg" \
+    --quiet
+check "$work/vcd.mpg" mpeg1video 50
+"$zembra" encode "$work/v.y4m" "$work/a.wav" --format 13 -o "$work/svcd.mpg" --vbv 112 --quiet
+check "$work/svcd.mpg" mpeg2video 50
+# Without a WAV file the sound is silence, still a whole program stream.
+"$zembra" encode "$work/v.y4m" --format 0 -o "$work/silent.mpg" --quiet
+check "$work/silent.mpg" mpeg1video 50
+
+# An AVI entry is not an MPEG format.
+set +e
+"$zembra" encode "$work/v.y4m" --format 2 -o "$work/avi.mpg" --quiet 2>/dev/null
+rc=$?
+set -e
+[ "$rc" -eq 2 ] || fail "format 2 gave exit code $rc"
+[ ! -e "$work/avi.mpg" ] || fail "format 2 wrote a file"
+
+# Ctrl-C in the middle: the piece is finished, not cut. A costly input
+# (fast motion, the widest search) keeps the encoder busy for seconds.
+ffmpeg -v error -f lavfi -i "mandelbrot=size=352x288:rate=25" -t 20 -pix_fmt yuv420p "$work/long.y4m"
+"$zembra" encode "$work/long.y4m" --format 0 --motion 3 -o "$work/cut.mpg" --quiet 2>/dev/null &
+pid=$!
+for _ in $(seq 100); do
+    [ -e "$work/cut.mpg" ] && break
+    sleep 0.1
+done
+sleep 0.5
+kill -INT "$pid"
+set +e
+wait "$pid"
+rc=$?
+set -e
+[ "$rc" -eq 1 ] || fail "interrupted encode gave exit code $rc"
+check "$work/cut.mpg" mpeg1video ""
+echo "encode CLI: all checks passed"
