@@ -16,6 +16,15 @@ void AudioDecoderRoute::open(int audioMode, double gain, bool dolby, bool avSync
     audio_.open(s);
 }
 
+void AudioDecoderRoute::reseek() {
+    audio_.reseek();
+    // The PCM still queued was decoded at the old position, and the picture
+    // count that the A/V sync compares with starts again from 0: the count
+    // of appended samples starts over with it.
+    audio_.fifo.clear();
+    audio_.appendedCount = 0;
+}
+
 void AudioDecoderRoute::setSyncInputs(int64_t lastAudioPtsMs, int64_t videoStartPtsMs,
                                       double sourceRate, bool mpeg2) {
     audio_.sync.lastAudioPtsMs = lastAudioPtsMs;

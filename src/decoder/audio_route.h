@@ -16,6 +16,7 @@ public:
     void attach(Mpeg2Decoder& decoder);
 
     void open(int audioMode, double gain, bool dolby, bool avSynch) override;
+    void reseek() override;
     void setAudioWanted(bool wanted) override { audio_.setAudioWanted(wanted); }
     void setSyncInputs(int64_t lastAudioPtsMs, int64_t videoStartPtsMs, double sourceRate,
                        bool mpeg2) override;
@@ -23,10 +24,16 @@ public:
         audio_.setAnchor(frameCount, videoPtsMs);
     }
     void ac3Start() override { audio_.ac3Start(); }
-    void ac3Payload(const uint8_t* data, size_t length) override { audio_.ac3Payload(data, length); }
+    void ac3Payload(const uint8_t* data, size_t length) override {
+        audio_.ac3Payload(data, length);
+    }
     void mpaStart() override { audio_.mpaStart(); }
-    void mpaPayload(const uint8_t* data, size_t length) override { audio_.mpaPayload(data, length); }
-    void lpcmPayload(const uint8_t* data, size_t length) override { audio_.lpcmPayload(data, length); }
+    void mpaPayload(const uint8_t* data, size_t length) override {
+        audio_.mpaPayload(data, length);
+    }
+    void lpcmPayload(const uint8_t* data, size_t length) override {
+        audio_.lpcmPayload(data, length);
+    }
     bool mpaProbe(const uint8_t* data, size_t length, std::string& text) override {
         return AudioDecoder::mpaProbe(data, length, text);
     }

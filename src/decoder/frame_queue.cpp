@@ -27,6 +27,7 @@ void FrameQueue::open(const FrameQueueSettings& settings, FrameQueueSource* sour
     audio_ = std::move(audio);
     handedOut_ = 0;
     samplesOut_ = 0;
+    draining_ = false;
     deinterlacer_.reset(settings_.layout, settings_.deinterlace);
     subpicture_.open(settings_.layout.width, settings_.layout.height, settings_.subpicture);
     open_ = true;
@@ -44,6 +45,7 @@ void FrameQueue::close() {
 
 void FrameQueue::clearQueue() {
     queue_.clear();
+    draining_ = false;
     subpicture_.reset();
 }
 
@@ -156,6 +158,15 @@ int FrameQueue::checkFault() {
         const int fault = source_->faultCode();
         if (fault < 50) return 1;
         if (fault == 101) {
+            // The end of the input: what is queued (and the sound muxed after
+            // the last picture) still belongs to the title, so it is handed
+            // out before the run ends.
+            const bool left =
+                settings_.runMode == 3 ? (audio_.fifo && audio_.fifo->fill > 0) : !queue_.empty();
+            if (left) {
+                draining_ = true;
+                return 1;
+            }
             endRun();
             return 0;
         }
@@ -220,7 +231,13 @@ int FrameQueue::getNextFrame(FrameRecord& frame, int& width, int& height, const 
         const int frames = sampleFramesForNext();
         const int values = std::min(2 * frames, audio_.fifo->fill);
         pcmOut_.resize(size_t(std::max(values, 0)));
-        const int taken = audio_.fifo->take(pcmOut_.data(), values);
+        int taken = audio_.fifo->take(pcmOut_.data(), values);
+        if (draining_ && taken < 2 * frames) {
+            // The last frames keep their share of sound, as silence where the
+            // track ended before the pictures.
+            pcmOut_.resize(size_t(2 * frames), 0);
+            taken = 2 * frames;
+        }
         samplesOut_ += taken / 2;
         pcm = pcmOut_.data();
         pcmValueCount = taken;

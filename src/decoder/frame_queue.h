@@ -136,6 +136,9 @@ private:
     FrameQueueSource* source_ = nullptr;
     FrameQueueAudio audio_;
     bool open_ = false;
+    // The input has ended: the frames still queued are handed out, with the
+    // PCM left in the FIFO, before the run ends.
+    bool draining_ = false;
     int ownFault_ = 0;
 
     std::deque<FrameRecord> queue_;

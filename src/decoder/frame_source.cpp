@@ -70,7 +70,12 @@ int DecoderFrameSource::openDecoder(const DecoderOpenParams& params, double& fra
 }
 
 int DecoderFrameSource::reseek(int64_t sector, bool report) {
-    queue_.clearQueue();
+    // A new pass may change the run mode (video only, audio only): the queue
+    // then starts over with the new mode, else it only drops what it holds.
+    if (queue_.isOpen() && queue_.settings().runMode != decoder_.getRunMode())
+        openQueue();
+    else
+        queue_.clearQueue();
     if (!decoder_.reseek(sector, report)) return 0;
     queue_.fill();
     return 1;
@@ -83,7 +88,18 @@ int DecoderFrameSource::getNextFrame(FrameRecord& frame, int& width, int& height
     return r;
 }
 
-bool DecoderFrameSource::decodeOnePicture() { return decoder_.decodeStep() == 1; }
+bool DecoderFrameSource::decodeOnePicture() {
+    if (decoder_.decodeStep() == 1) return true;
+    // At the end of the input the last reference picture is still in the
+    // frame store and no later picture pushes it out: emit it, or every
+    // title would lose its last picture.
+    const int fault = decoder_.fault;
+    if (fault != kFaultEndOfInput && fault != kFaultNoPicture) return false;
+    decoder_.fault = 0;
+    const bool emitted = decoder_.flushLastReference();
+    decoder_.fault = fault;
+    return emitted;
+}
 
 uint32_t DecoderFrameSource::currentSector() {
     return decoder_.opened ? uint32_t(decoder_.input().currentSector()) : 0;

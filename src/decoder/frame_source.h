@@ -9,41 +9,11 @@
 #include <memory>
 
 #include "audio/audio_decoder.h"
+#include "decoder/audio_route.h"
 #include "decoder/frame_queue.h"
 #include "decoder/mpeg2_decoder.h"
 
 namespace zembra {
-
-// The decoder's audio route onto the AudioDecoder.
-class AudioDecoderRoute : public AudioRoute {
-public:
-    explicit AudioDecoderRoute(AudioDecoder& audio) : audio_(audio) {}
-    void open(int audioMode, double gain, bool dolby, bool avSynch) override;
-    void setAudioWanted(bool wanted) override { audio_.setAudioWanted(wanted); }
-    void setSyncInputs(int64_t lastAudioPtsMs, int64_t videoStartPtsMs, double sourceRate,
-                       bool mpeg2) override;
-    void setAnchor(uint32_t frameCount, int64_t videoPtsMs) override {
-        audio_.setAnchor(frameCount, videoPtsMs);
-    }
-    void ac3Start() override { audio_.ac3Start(); }
-    void ac3Payload(const uint8_t* data, size_t length) override {
-        audio_.ac3Payload(data, length);
-    }
-    void mpaStart() override { audio_.mpaStart(); }
-    void mpaPayload(const uint8_t* data, size_t length) override {
-        audio_.mpaPayload(data, length);
-    }
-    void lpcmPayload(const uint8_t* data, size_t length) override {
-        audio_.lpcmPayload(data, length);
-    }
-    bool mpaProbe(const uint8_t* data, size_t length, std::string& text) override {
-        return AudioDecoder::mpaProbe(data, length, text);
-    }
-    int sampleRate() const override { return audio_.sampleRate(); }
-
-private:
-    AudioDecoder& audio_;
-};
 
 class DecoderFrameSource : public FrameQueueSource {
 public:

@@ -944,7 +944,7 @@ int Mpeg2Decoder::reseek(int64_t sector, bool report) {
     rebasePending_ = false;
     audioWanted = false;
     audio_->setAudioWanted(false);
-    audio_->open(audioMode, params_.ac3Gain, params_.dolby != 0, params_.avSynch != 0);
+    audio_->reseek();
     if (hooks.subpictureReset) hooks.subpictureReset();
     const TitleRecord* t = currentTitle();
     if (sector == 0 && t && t->noCellFilter) ptsOffsetMs = 0;

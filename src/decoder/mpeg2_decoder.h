@@ -93,6 +93,9 @@ class AudioRoute {
 public:
     virtual ~AudioRoute() = default;
     virtual void open(int /*audioMode*/, double /*gain*/, bool /*dolby*/, bool /*avSynch*/) {}
+    // Decoding restarts elsewhere: the audio decoded so far and the per-track
+    // audio state belong to the old position.
+    virtual void reseek() {}
     virtual void setAudioWanted(bool /*wanted*/) {}
     virtual void setSyncInputs(int64_t /*lastAudioPtsMs*/, int64_t /*videoStartPtsMs*/,
                                double /*sourceRate*/, bool /*mpeg2*/) {}

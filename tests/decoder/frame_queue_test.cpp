@@ -35,20 +35,25 @@ public:
             return false;
         }
         if (int(next) >= pictures) {
+            // Sound muxed after the last picture arrives with the end.
+            if (fifo && audioPresent && audioLag > 0) appendAudioUpTo(pictures);
             fault = 101;
             return false;
         }
         std::fill(buffer.bytes.begin(), buffer.bytes.end(), uint8_t(next));
         const uint8_t* planes[3] = {buffer.plane(0), buffer.plane(1), buffer.plane(2)};
         queue.emitFrame(planes, next);
-        if (fifo && audioPresent && std::llround((next + 1) * audioRate / rate) > appended) {
-            const int64_t due = int64_t(std::llround((next + 1) * audioRate / rate));
-            std::vector<int16_t> pcm(size_t(2 * (due - appended)), 1000);
-            EXPECT_TRUE(fifo->append(pcm.data(), int(pcm.size())));
-            appended = due;
-        }
+        if (fifo && audioPresent) appendAudioUpTo(int(next) + 1 - audioLag);
         ++next;
         return true;
+    }
+    void appendAudioUpTo(int picture) {
+        const int64_t due =
+            int64_t(std::llround(std::min(picture, audioPictures) * audioRate / rate));
+        if (due <= appended) return;
+        std::vector<int16_t> pcm(size_t(2 * (due - appended)), 1000);
+        EXPECT_TRUE(fifo->append(pcm.data(), int(pcm.size())));
+        appended = due;
     }
     int& faultCode() override { return fault; }
     uint32_t currentSector() override { return 1000; }
@@ -78,6 +83,8 @@ public:
     int fault = 0;
     int64_t appended = 0;
     bool audioPresent = true;
+    int audioLag = 0;             // pictures the sound trails behind in the stream
+    int audioPictures = 1 << 30;  // pictures the sound track lasts
     int readErrorAt = -1;
     int seekSucceedsAt = -1;
     std::vector<uint32_t> seeks;
@@ -173,6 +180,35 @@ TEST(FramePacing, PcmPerFrameAndOverTheTitle) {
     const double perFrame = 48000.0 / (30000.0 / 1001.0);
     EXPECT_NEAR(double(r.pcmValues) / 2, r.frames.size() * perFrame, perFrame);
     for (int c : r.pcmCounts) EXPECT_TRUE(c == 2 * 1601 || c == 2 * 1602) << c;
+}
+
+TEST(FramePacing, EndOfInputHandsOutTheQueuedFramesWithTheirSound) {
+    // Sound trailing the pictures in the stream (as DVD muxers lay it out):
+    // every picture still comes out, each with its full share of PCM.
+    Harness h(150, 25.0, 2, 5);
+    h.source.audioLag = 12;
+    Output r = h.run();
+    ASSERT_EQ(r.frames.size(), 150u);
+    EXPECT_EQ(r.frames.back(), 149u);
+    for (int c : r.pcmCounts) ASSERT_EQ(c, 2 * 1920);
+    EXPECT_EQ(h.source.closes, 1);
+
+    // A track shorter than the pictures: its end is padded with silence.
+    Harness shortTrack(100, 25.0, 2, 5);
+    shortTrack.source.audioLag = 5;
+    shortTrack.source.audioPictures = 90;
+    Output s = shortTrack.run();
+    ASSERT_EQ(s.frames.size(), 100u);
+    EXPECT_EQ(s.pcmValues, int64_t(100) * 2 * 1920);
+}
+
+TEST(FramePacing, AudioOnlyHandsOutTheSoundLeftAtTheEnd) {
+    Harness audio(50, 25.0, 2, 5);
+    audio.settings.runMode = 3;
+    audio.source.audioLag = 7;
+    audio.checkPictures = false;
+    Output a = audio.run();
+    EXPECT_EQ(a.pcmValues, int64_t(50) * 2 * 1920);
 }
 
 TEST(FramePacing, MissingAudioIsFilledWithSilence) {
