@@ -1,0 +1,82 @@
+#include "app/engines/avi_rip_writer.h"
+
+#include <climits>
+
+#include "avi/avi_writer.h"
+#include "decoder/colour_convert.h"
+#include "decoder/idct.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+AviRipWriter::AviRipWriter(UiHost& host)
+    : host_(host), writer_(std::make_unique<avi::AviWriter>(host)) {}
+
+AviRipWriter::~AviRipWriter() { writer_->closeAvi(); }
+
+void AviRipWriter::setCancel(int* flag) { writer_->setCancelFlag(flag); }
+
+bool AviRipWriter::open(const WriterOpen& p) {
+    params_ = p;
+    const ApplicationSettings& app = *p.app;
+    const InputSettings& in = *p.input;
+    const OutputSettings& out = *p.output;
+    frameLimit_ = out.MaxFrames;
+    writer_->setAudioOutputRate(in.DownSampling == 4 ? 48000 : 44100);
+    if (p.audioMode == avi::kAudioMp3)
+        writer_->chooseAudioCodec(avi::kAudioMp3, app.BitRate, app.Stereo, app.Quality, app.Lowpass,
+                                  app.Highpass);
+    const std::vector<uint8_t>& state =
+        p.passIndex == 0 ? out.AVIVideoP1Settings : out.AVIVideoP2Settings;
+    // The frame limit is kept here so that an overlapping split can extend
+    // it after the writer was opened.
+    open_ = writer_->openAvi(p.fileName, INT_MAX, out.Width, out.Height,
+                             FrameRateTable::fps(in.FrameRate), out.OverWrite != 0, p.audioMode,
+                             out.DoAVIVideo != 0, out.ExportYUV, p.passIndex,
+                             uint32_t(out.AVIfccType), uint32_t(out.AVIfccHandler), state);
+    return open_;
+}
+
+bool AviRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) {
+    if (!open_) return false;
+    // A limit of 0 means the title's length is unknown: no limit then.
+    if (frameLimit_ > 0 && writer_->framesWritten() >= frameLimit_) {
+        close();
+        return false;
+    }
+    const OutputSettings& out = *params_.output;
+    const uint8_t* bits = nullptr;
+    if (out.DoAVIVideo) {
+        static const ExportFormat kFormats[4] = {ExportFormat::Rgb32, ExportFormat::Rgb24,
+                                                 ExportFormat::Yv12, ExportFormat::Yuy2};
+        const ExportFormat format = kFormats[out.ExportYUV & 3];
+        IdctVariant variant = IdctVariant::Ap922;
+        (void)idctVariantFromSetting(params_.input->iDCT, variant);
+        if (!convertForExport(format, planes[0], planes[1], planes[2], out.Width, out.Height,
+                              int(variant), params_.chromaFormat, host_, picture_)) {
+            close();
+            return false;
+        }
+        bits = picture_.data();
+    }
+    open_ = writer_->writeAviFrame(bits, pcm, pcmValues);
+    return open_;
+}
+
+double AviRipWriter::sizeMB() { return writer_->getAviSizeMB(); }
+
+bool AviRipWriter::nextPiece() {
+    open_ = writer_->nextAviPiece();
+    return open_;
+}
+
+void AviRipWriter::close() {
+    if (open_ || writer_->isOpen()) writer_->closeAvi();
+    open_ = false;
+}
+
+void AviRipWriter::extendFrameLimit(int frames) {
+    if (frameLimit_ > 0) frameLimit_ += frames;
+}
+
+}  // namespace zembra

@@ -1,0 +1,43 @@
+#pragma once
+// The AVI writer as the rip loop's writer: each frame's output planes are
+// converted to the export format (RGB32, RGB24 or YUY2) and handed with the
+// frame's PCM to the writer; the pass decides the compressor state and
+// whether sound is written.
+
+#include <memory>
+#include <vector>
+
+#include "app/rip_seams.h"
+
+namespace zembra {
+
+class UiHost;
+namespace avi {
+class AviWriter;
+}
+
+class AviRipWriter : public RipWriter {
+public:
+    explicit AviRipWriter(UiHost& host);
+    ~AviRipWriter() override;
+
+    bool open(const WriterOpen& params) override;
+    bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) override;
+    double sizeMB() override;
+    bool nextPiece() override;
+    void close() override;
+    void setCancel(int* flag) override;
+    void extendFrameLimit(int frames) override;
+
+    avi::AviWriter& writer() { return *writer_; }
+
+private:
+    UiHost& host_;
+    std::unique_ptr<avi::AviWriter> writer_;
+    WriterOpen params_;
+    std::vector<uint8_t> picture_;
+    bool open_ = false;
+    int frameLimit_ = 0;
+};
+
+}  // namespace zembra

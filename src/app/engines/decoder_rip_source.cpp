@@ -1,0 +1,139 @@
+#include "app/engines/decoder_rip_source.h"
+
+#include "audio/audio_decoder.h"
+#include "decoder/frame_queue.h"
+#include "decoder/frame_source.h"
+#include "decoder/mpeg2_decoder.h"
+#include "dvd/source_reader.h"
+#include "platform/ui_host.h"
+
+namespace zembra {
+
+// The title reader as the decoder's input, also stopping when the rip's
+// reader cancel flag is raised.
+class DecoderRipSource::CancellableInput : public DecoderInput {
+public:
+    explicit CancellableInput(SourceReader& reader)
+        : reader_(reader), inner_(makeSourceReaderInput(reader)) {}
+    int open(const std::vector<std::string>& files, bool useDiscLayer, int angle, int title,
+             int bufferMegabytes, bool bufferOnDisk, const std::string& tempPath) override {
+        return inner_->open(files, useDiscLayer, angle, title, bufferMegabytes, bufferOnDisk,
+                            tempPath);
+    }
+    int reopen() override { return inner_->reopen(); }
+    int seek(int64_t sector) override { return inner_->seek(sector); }
+    int read(uint8_t* destination, int length) override {
+        if (cancel_ && *cancel_) reader_.setCancel(1);
+        return inner_->read(destination, length);
+    }
+    int close() override { return inner_->close(); }
+    int64_t currentSector() const override { return inner_->currentSector(); }
+    int64_t sectorsBefore() const override { return inner_->sectorsBefore(); }
+    int64_t fileSectors(int index) const override { return inner_->fileSectors(index); }
+    int fileIndex() const override { return inner_->fileIndex(); }
+    bool cancelRequested() const override {
+        return (cancel_ && *cancel_) || inner_->cancelRequested();
+    }
+    void setCancel(const int* flag) { cancel_ = flag; }
+
+private:
+    SourceReader& reader_;
+    std::unique_ptr<DecoderInput> inner_;
+    const int* cancel_ = nullptr;
+};
+
+DecoderRipSource::DecoderRipSource(UiHost& host, TitleCatalogue& catalogue)
+    : reader_(std::make_unique<SourceReader>(host, catalogue)),
+      decoder_(std::make_unique<Mpeg2Decoder>(host, catalogue)),
+      input_(std::make_unique<CancellableInput>(*reader_)),
+      audio_(std::make_unique<AudioDecoder>(host)),
+      queue_(std::make_unique<FrameQueue>(host)),
+      frames_(std::make_unique<DecoderFrameSource>(*decoder_, *queue_, audio_.get())),
+      lastParams_(std::make_unique<DecoderOpenParams>()) {
+    decoder_->setInput(input_.get());
+}
+
+DecoderRipSource::~DecoderRipSource() {
+    decoder_->closeDecoder();
+    frames_.reset();
+}
+
+DecoderOpenParams DecoderRipSource::openParams(const InputSettings& in) {
+    DecoderOpenParams p;
+    p.files = in.VobFiles;
+    // The decoder takes the stream number within its coding and the title's
+    // coding code; the ids were resolved from the catalogue by the window.
+    p.audioTrack = in.AudioId >= 0 ? (in.AudioId & 7) : 0;
+    p.audioFormat = in.AudioFormat;
+    p.subtitleStream = in.SubtitleId != 255 ? in.SubtitleId - 0x20 : -1;
+    p.subOffset = in.SubOffset;
+    p.subColor = in.SubColor;
+    p.useAspi = in.UseASPI;
+    p.downSampling = in.DownSampling;
+    p.frameRate = in.FrameRate;
+    p.detect24Fps = in.Detect24Fps;
+    p.force24 = in.Force24;
+    p.ac3Gain = in.AC3Gain;
+    p.title = in.PGC;
+    p.angle = in.Angle;
+    p.idct = in.iDCT;
+    p.luminanceFilter = in.LuminanceFilter;
+    p.luminanceGain = in.LuminanceGain;
+    p.luminanceOffset = in.LuminanceOffset;
+    p.avSynch = in.AVSynch;
+    p.deinterlace = in.Deinterlace;
+    p.dolby = in.Dolby;
+    p.saveBufferSize = in.SaveBufferSize;
+    p.saveBufferLocation = in.SaveBufferLocation;
+    p.ac3File = in.AC3File;
+    p.tempPath = in.CacheFile;
+    return p;
+}
+
+int DecoderRipSource::openDecoder(const InputSettings& input, const TitleCatalogue&,
+                                  SourceFacts& facts) {
+    *lastParams_ = openParams(input);
+    hasParams_ = true;
+    return frames_->openDecoder(*lastParams_, facts.frameRate, facts.chromaFormat, facts.width,
+                                facts.height);
+}
+
+bool DecoderRipSource::isOpen() const { return decoder_->opened; }
+
+void DecoderRipSource::closeDecoder() { decoder_->closeDecoder(); }
+
+int DecoderRipSource::reopenDecoder() {
+    if (!hasParams_) return 0;
+    double rate;
+    int chroma, width, height;
+    return frames_->openDecoder(*lastParams_, rate, chroma, width, height);
+}
+
+int DecoderRipSource::scanVobFiles(const std::vector<std::string>& files,
+                                   const InputSettings& input, TitleCatalogue&, const int* cancel) {
+    return decoder_->scanVobFiles(files, input.Detect24Fps, input.Force24, cancel);
+}
+
+void DecoderRipSource::setRunMode(int mode) { decoder_->setRunMode(mode); }
+int DecoderRipSource::getRunMode() const { return decoder_->getRunMode(); }
+int DecoderRipSource::reseek(int64_t sector) { return frames_->reseek(sector); }
+
+int DecoderRipSource::getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
+                                   int& pcmValues) {
+    return frames_->getNextFrame(frame, width, height, pcm, pcmValues);
+}
+
+int DecoderRipSource::peekFrame(FrameRecord& frame, int& width, int& height) {
+    return frames_->peekFrame(frame, width, height);
+}
+
+int DecoderRipSource::currentTimeSeconds() const { return decoder_->currentTimeSeconds(); }
+void DecoderRipSource::setPrefill(int flag) { reader_->setPrefill(flag); }
+
+int64_t DecoderRipSource::getCurrentSector() const {
+    return decoder_->opened ? reader_->getCurrentSector() : -1;
+}
+
+void DecoderRipSource::setCancel(int* flag) { input_->setCancel(flag); }
+
+}  // namespace zembra
