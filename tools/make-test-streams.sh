@@ -19,6 +19,8 @@
 #                    (the packaged mpeg2enc writes no repeated fields; the
 #                    film test sets repeat_first_field in a copy of ntsc.m2v)
 #   ntsc.m2v         29.97 fps without repeated fields
+#   dualprime.m2v    interlaced frame pictures from mpeg2enc with dual-prime
+#                    prediction (P pictures only, as dual prime requires)
 #   d1.vob           720x576 DVD-like program stream, ~6 Mbit/s (benchmark)
 set -euo pipefail
 out=${1:?usage: make-test-streams.sh OUTDIR [NAME...]}
@@ -26,7 +28,7 @@ shift
 mkdir -p "$out"
 names=("$@")
 [ ${#names[@]} -eq 0 ] && names=(mpeg1.m1v mpeg1_sys.mpg prog.m2v inter.m2v altscan.m2v hibit.m2v \
-    yuv422.m2v ps.vob pulldown.m2v)
+    yuv422.m2v ps.vob pulldown.m2v dualprime.m2v)
 
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 src="testsrc2=size=352x288:rate=25"
@@ -55,6 +57,10 @@ make_one() {
         pulldown.m2v) ff -f lavfi -i "testsrc2=size=352x240:rate=24000/1001" -t 2 -pix_fmt yuv420p \
             -f yuv4mpegpipe "$tmp.y4m"
             mpeg2enc -v 0 -f 3 -F 1 -p -b 4000 -o "$tmp" <"$tmp.y4m" >/dev/null 2>&1
+            rm -f "$tmp.y4m" ;;
+        dualprime.m2v) ff -f lavfi -i "mandelbrot=size=352x288:rate=50" -t 2 \
+            -vf tinterlace=interleave_top,setfield=tff -pix_fmt yuv420p -f yuv4mpegpipe "$tmp.y4m"
+            mpeg2enc -v 0 -f 3 -I 1 -R 0 --dualprime-mpeg2 -b 3000 -o "$tmp" <"$tmp.y4m" >/dev/null 2>&1
             rm -f "$tmp.y4m" ;;
         ntsc.m2v) ff -f lavfi -i "$ntsc" -t 1 -c:v mpeg2video -b:v 2M -bf 2 -g 12 -f mpeg2video "$tmp" ;;
         d1.vob) ff -f lavfi -i "mandelbrot=size=720x576:rate=25" -f lavfi \

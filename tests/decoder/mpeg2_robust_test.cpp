@@ -8,92 +8,13 @@
 namespace zembra::testing {
 namespace {
 
-class BitWriter {
-public:
-    void put(uint32_t value, int bits) {
-        for (int i = bits - 1; i >= 0; --i) {
-            cur_ = uint8_t((cur_ << 1) | ((value >> i) & 1));
-            if (++n_ == 8) {
-                bytes.push_back(cur_);
-                n_ = 0;
-                cur_ = 0;
-            }
-        }
-    }
-    void put(const char* bits) {
-        for (; *bits; ++bits) put(*bits == '1' ? 1 : 0, 1);
-    }
-    void startCode(uint32_t code) {
-        while (n_) put(0, 1);
-        put(code, 32);
-    }
-    std::vector<uint8_t> bytes;
-
-private:
-    uint8_t cur_ = 0;
-    int n_ = 0;
-};
-
-const char* kLumaDcSize[] = {"100", "00", "01", "101", "110", "1110", "11110", "111110", "1111110"};
-const char* kChromaDcSize[] = {"00", "01", "10", "110", "1110", "11110", "111110", "1111110", "11111110"};
-
-void dc(BitWriter& w, int diff, bool luma) {
-    int size = 0;
-    while ((1 << size) <= std::abs(diff)) ++size;
-    w.put(luma ? kLumaDcSize[size] : kChromaDcSize[size]);
-    if (size) w.put(uint32_t(diff < 0 ? diff + (1 << size) - 1 : diff), size);
-    w.put("10");  // end of block
-}
-
-void sequence(BitWriter& w) {
-    w.startCode(0x1B3);
-    w.put(32, 12);
-    w.put(32, 12);
-    w.put(1, 4);
-    w.put(3, 4);
-    w.put(0x3FFFF, 18);
-    w.put(1, 1);
-    w.put(16, 10);
-    w.put(0, 3);  // constrained, no matrices
-    w.startCode(0x1B5);
-    w.put(1, 4);
-    w.put(0x48, 8);
-    w.put(1, 1);  // progressive_sequence
-    w.put(1, 2);  // 4:2:0
-    w.put(0, 4);
-    w.put(0, 12);
-    w.put(1, 1);
-    w.put(0, 8);
-    w.put(0, 1);
-    w.put(0, 7);
-}
-
-void picture(BitWriter& w, int type, int fcode) {
-    w.startCode(0x100);
-    w.put(0, 10);
-    w.put(uint32_t(type), 3);
-    w.put(0xFFFF, 16);
-    if (type == 2) w.put(0x7, 4);  // full_pel_forward 0, forward_f_code 7
-    w.put(0, 1);
-    w.startCode(0x1B5);
-    w.put(8, 4);
-    w.put(uint32_t(fcode), 4);
-    w.put(uint32_t(fcode), 4);
-    w.put(15, 4);
-    w.put(15, 4);
-    w.put(0, 2);  // intra_dc_precision
-    w.put(3, 2);  // frame picture
-    w.put("0100000110");  // tff, frame_pred_frame_dct, ..., chroma_420_type, progressive_frame, composite
-    w.put(0, 1);
-}
-
 // 32x32 pictures: an I picture with flat macroblocks (luma 50, 100 / 150,
 // 200; Cb 60.. 90; Cr 160.. 190), then a P picture whose vectors point
 // about 2000 pixels outside it: up-left in the top row, down-right below.
 std::vector<uint8_t> farVectorStream() {
     BitWriter w;
-    sequence(w);
-    picture(w, 1, 15);
+    writeSequence(w);
+    writePicture(w, 1, 15);
     const int luma[4] = {50, 100, 150, 200}, cb[4] = {60, 70, 80, 90}, cr[4] = {160, 170, 180, 190};
     for (int row = 0; row < 2; ++row) {
         w.startCode(0x101 + uint32_t(row));
@@ -105,16 +26,16 @@ std::vector<uint8_t> farVectorStream() {
             w.put("1");  // address increment 1
             w.put("1");  // intra
             for (int b = 0; b < 4; ++b) {
-                dc(w, luma[m] - py, true);
+                dcOnlyBlock(w, luma[m] - py, true);
                 py = luma[m];
             }
-            dc(w, cb[m] - pb, false);
+            dcOnlyBlock(w, cb[m] - pb, false);
             pb = cb[m];
-            dc(w, cr[m] - pr, false);
+            dcOnlyBlock(w, cr[m] - pr, false);
             pr = cr[m];
         }
     }
-    picture(w, 2, 9);
+    writePicture(w, 2, 9);
     for (int row = 0; row < 2; ++row) {
         w.startCode(0x101 + uint32_t(row));
         w.put(8, 5);
@@ -140,8 +61,8 @@ std::vector<uint8_t> farVectorStream() {
 
 std::string writeTemp(const std::string& name, const std::vector<uint8_t>& data) {
     const std::string path = std::string(ZEMBRA_BINARY_DIR) + "/" + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                std::streamsize(data.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     return path;
 }
 
@@ -173,7 +94,8 @@ TEST(HostileVectors, PredictionFromFarOutsideReadsTheNearestEdge) {
         EXPECT_EQ(i[31 * 32 + 31], 200);
         const auto& p = pictures[1];
         for (int y = 0; y < 32; ++y)
-            for (int x = 0; x < 32; ++x) ASSERT_EQ(p[size_t(y * 32 + x)], y < 16 ? 50 : 200) << x << "," << y;
+            for (int x = 0; x < 32; ++x)
+                ASSERT_EQ(p[size_t(y * 32 + x)], y < 16 ? 50 : 200) << x << "," << y;
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
                 ASSERT_EQ(p[1024 + size_t(y * 16 + x)], y < 8 ? 60 : 90);
@@ -185,7 +107,8 @@ TEST(HostileVectors, PredictionFromFarOutsideReadsTheNearestEdge) {
 // Offset of the n-th slice start code of the first picture.
 size_t sliceOffset(const std::vector<uint8_t>& d, int n) {
     for (size_t i = 0; i + 4 < d.size(); ++i)
-        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] >= 1 && d[i + 3] <= 0xAF && n-- == 0)
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] >= 1 && d[i + 3] <= 0xAF &&
+            n-- == 0)
             return i;
     return 0;
 }
@@ -205,8 +128,9 @@ TEST(DamagedSlices, OnlyTheCorruptedSliceIsLost) {
     const int w = clean.width;
     bool rowDiffers = false;
     for (int y = 0; y < clean.height; ++y) {
-        const bool same = std::equal(clean.luma[0].begin() + y * w, clean.luma[0].begin() + (y + 1) * w,
-                                     damaged.luma[0].begin() + y * w);
+        const bool same =
+            std::equal(clean.luma[0].begin() + y * w, clean.luma[0].begin() + (y + 1) * w,
+                       damaged.luma[0].begin() + y * w);
         if (y / 16 == 8)
             rowDiffers |= !same;
         else
@@ -226,7 +150,8 @@ TEST(DamagedStreams, RandomCorruptionAndTruncationNeverCrash) {
             std::vector<uint8_t> data = original;
             if (round < 4) {
                 const int hits = round == 0 ? 20 : 300;
-                for (int k = 0; k < hits; ++k) data[rng() % data.size()] ^= uint8_t(1 + rng() % 255);
+                for (int k = 0; k < hits; ++k)
+                    data[rng() % data.size()] ^= uint8_t(1 + rng() % 255);
             } else {
                 data.resize(rng() % data.size());
             }

@@ -6,6 +6,8 @@
 #include "audio/audio_decoder.h"
 #include "decoder/audio_route.h"
 #include "decoder/mpeg2_vlc.h"
+#include "dvd/source_reader.h"
+#include "dvd/title_set.h"
 #include "mpeg2_test_support.h"
 
 namespace zembra::testing {
@@ -23,7 +25,9 @@ class StreamKernelPsnr : public ::testing::TestWithParam<StreamCase> {};
 TEST_P(StreamKernelPsnr, MatchesFfmpegForEveryIdctVariant) {
     const StreamCase c = GetParam();
     ZEMBRA_REQUIRE_STREAM(path, c.name);
-    const char* pixFmt = c.chromaFormat == 1 ? "yuv420p" : c.chromaFormat == 2 ? "yuv422p" : "yuv444p";
+    const char* pixFmt = c.chromaFormat == 1   ? "yuv420p"
+                         : c.chromaFormat == 2 ? "yuv422p"
+                                               : "yuv444p";
     const std::vector<uint8_t> ref = ffmpegDecode(path, pixFmt);
     ASSERT_FALSE(ref.empty());
     for (int setting : {0, 1, 2, 4}) {
@@ -58,11 +62,13 @@ TEST_P(StreamKernelPsnr, MatchesFfmpegForEveryIdctVariant) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StreamKernelPsnr,
-                         ::testing::Values(StreamCase{"mpeg1.m1v", 1}, StreamCase{"mpeg1_sys.mpg", 1},
+                         ::testing::Values(StreamCase{"mpeg1.m1v", 1},
+                                           StreamCase{"mpeg1_sys.mpg", 1},
                                            StreamCase{"prog.m2v", 1}, StreamCase{"inter.m2v", 1},
                                            StreamCase{"altscan.m2v", 1}, StreamCase{"hibit.m2v", 1},
                                            StreamCase{"yuv422.m2v", 2}, StreamCase{"ps.vob", 1},
-                                           StreamCase{"pulldown.m2v", 1}),
+                                           StreamCase{"pulldown.m2v", 1},
+                                           StreamCase{"dualprime.m2v", 1}),
                          [](const auto& info) {
                              std::string s = info.param.name;
                              for (char& ch : s)
@@ -83,8 +89,8 @@ std::string withRepeatedField(const std::string& path, int picture) {
         }
     }
     const std::string out = path + ".rff" + std::to_string(picture) + ".m2v";
-    std::ofstream(out, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                               std::streamsize(data.size()));
+    std::ofstream(out, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     return out;
 }
 
@@ -94,7 +100,8 @@ TEST(FilmDetection, RepeatedFieldInTheFirstTenPicturesMeansFilm) {
     const std::string rff = withRepeatedField(ntsc, 3);
     EXPECT_NEAR(decodeFile(rff, 0, 5, false, 1, 0).rate, film, 1e-12);
     EXPECT_NEAR(decodeFile(rff, 0, 5, false, 0, 0).rate, video, 1e-12);
-    EXPECT_NEAR(decodeFile(rff, 0, 5, false, 0, 1).rate, video, 1e-12);  // Force24 needs Detect24Fps
+    EXPECT_NEAR(decodeFile(rff, 0, 5, false, 0, 1).rate, video,
+                1e-12);  // Force24 needs Detect24Fps
     // Too late to count: the eleventh picture.
     EXPECT_NEAR(decodeFile(withRepeatedField(ntsc, 10), 0, 5, false, 1, 0).rate, video, 1e-12);
     EXPECT_NEAR(decodeFile(ntsc, 0, 5, false, 1, 0).rate, video, 1e-12);
@@ -147,7 +154,8 @@ TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
     RecordingHost host;
     TitleCatalogue catalogue;
     Mpeg2Decoder dec(host, catalogue);
-    ASSERT_EQ(dec.scanVobFiles({vob, mpg}, 1, 0), 1) << (host.boxes.empty() ? "" : host.boxes[0].text);
+    ASSERT_EQ(dec.scanVobFiles({vob, mpg}, 1, 0), 1)
+        << (host.boxes.empty() ? "" : host.boxes[0].text);
     ASSERT_EQ(catalogue.count(), 1);
     const TitleRecord& t = catalogue.titles[0];
     EXPECT_TRUE(t.noCellFilter);
@@ -283,6 +291,8 @@ TEST(ProgramStream, Ac3TrackReachesThePcmFifoThroughTheAudioModule) {
     int cf, w, h;
     dec.setRunMode(kRunVideoAudio);
     ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    const int afterOpen = audio.fifo.fill;
+    const int64_t appendedAfterOpen = audio.appendedCount;
     for (int i = 0; i < 20 && dec.decodeStep(); ++i) {
     }
     // 48 kHz stereo arrives as the pictures are read, and keeps coming.
@@ -292,6 +302,82 @@ TEST(ProgramStream, Ac3TrackReachesThePcmFifoThroughTheAudioModule) {
     }
     EXPECT_GT(audio.fifo.fill, first + 10 * 1920);
     EXPECT_EQ(dec.getAudioSampleRate(), 48000);
+    // A re-seek to the start leaves the audio as the opening did: the PCM of
+    // the old position is gone and the sample count starts over.
+    ASSERT_EQ(dec.reseek(0), 1);
+    EXPECT_EQ(audio.fifo.fill, afterOpen);
+    EXPECT_EQ(audio.appendedCount, appendedAfterOpen);
+}
+
+}  // namespace
+}  // namespace zembra::testing
+
+namespace zembra::testing {
+namespace {
+
+// The sample disc's title through the title reader (navigation packets,
+// sub-pictures and AC-3 beside the video) against ffmpeg's decoding of its VOB.
+TEST(DvdTitle, SampleDiscTitleMatchesFfmpeg) {
+    const std::string disc = std::string(ZEMBRA_SOURCE_DIR) + "/samples/VIDEO_TS";
+    if (!haveTool("ffmpeg")) {
+        if (std::getenv("CI")) FAIL() << "ffmpeg missing";
+        GTEST_SKIP() << "ffmpeg missing";
+    }
+    const std::string ref = std::string(ZEMBRA_BINARY_DIR) + "/sample_disc.yuv";
+    if (!std::filesystem::exists(ref)) {
+        const std::string cmd =
+            "ffmpeg -nostdin -v error -y -i '" + disc +
+            "/VTS_01_1.VOB' -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt "
+            "yuv420p '" +
+            ref + ".tmp' && mv '" + ref + ".tmp' '" + ref + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    const std::vector<uint8_t> reference = readFile(ref);
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    const auto sets = findTitleSets(disc);
+    ASSERT_FALSE(sets.empty());
+    ASSERT_TRUE(parseIfo(catalogue, sets.front().ifo, host));
+    SourceReader reader(host, catalogue);
+    auto input = makeSourceReaderInput(reader);
+    Mpeg2Decoder dec(host, catalogue);  // closed before its input goes
+    dec.setInput(input.get());
+    std::vector<double> psnrs;
+    size_t frame = 0;
+    dec.hooks.emitFrame = [&](const DecodedPicture& p) {
+        const size_t luma = size_t(p.width) * p.height, size = luma * 3 / 2;
+        if ((frame + 1) * size <= reference.size())
+            psnrs.push_back(psnr(p.planes[0], reference.data() + frame * size, luma));
+        ++frame;
+    };
+    DecoderOpenParams params;
+    params.files = sets.front().vobs;
+    params.title = 0;
+    params.subtitleStream = 0;
+    double rate;
+    int cf, w, h;
+    dec.setRunMode(kRunVideoAudio);
+    ASSERT_EQ(dec.openDecoder(params, rate, cf, w, h), 1);
+    EXPECT_EQ(w, 720);
+    EXPECT_EQ(h, 576);
+    EXPECT_DOUBLE_EQ(rate, 25.0);
+    while (dec.decodeStep()) {
+    }
+    dec.flushLastReference();
+    EXPECT_EQ(dec.fault, kFaultEndOfInput);
+    EXPECT_EQ(frame, reference.size() / (720 * 576 * 3 / 2));
+    double sum = 0, worst = 99;
+    for (double v : psnrs) {
+        EXPECT_GE(v, 38.0);
+        sum += v;
+        worst = std::min(worst, v);
+    }
+    ASSERT_FALSE(psnrs.empty());
+    std::printf(
+        "[ psnr     ] sample disc    iDCT setting 0: %zu frames, worst %.2f dB, mean %.2f dB\n",
+        psnrs.size(), worst, sum / double(psnrs.size()));
+    EXPECT_GE(sum / double(psnrs.size()), 45.0);
+    EXPECT_GT(dec.vobNumber, 0);  // read from the navigation packets
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ public:
 class MemoryInput : public zembra::DecoderInput {
 public:
     explicit MemoryInput(std::vector<uint8_t> bytes) : data_(std::move(bytes)) {}
-    int open(const std::vector<std::string>&, bool, int, int, int, bool, const std::string&) override {
+    int open(const std::vector<std::string>&, bool, int, int, int, bool,
+             const std::string&) override {
         pos_ = 0;
         return 1;
     }
@@ -73,7 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decoder.hooks.emitFrame = [&](const zembra::DecodedPicture& p) {
         checksum += p.planes[0][size_t(p.width) * p.height - 1];
     };
-    decoder.hooks.subpicturePayload = [&](const uint8_t* d, size_t n) { checksum += n ? d[n - 1] : 0; };
+    decoder.hooks.subpicturePayload = [&](const uint8_t* d, size_t n) {
+        checksum += n ? d[n - 1] : 0;
+    };
     zembra::DecoderOpenParams params;
     params.files = {"memory"};
     params.subtitleStream = 0;
