@@ -17,7 +17,7 @@ else
     choice=(--video-codec "DIB " --export rgb24 --avi-audio wav)
 fi
 
-"$zembra" rip samples/VIDEO_TS --title 0 --format 2 --width 352 --height 288 \
+"$zembra" rip samples/VIDEO_TS --title 0 --format 2 --fps-index 2 --width 352 --height 288 \
     --output-dir "$out" --name sample --overwrite --yes "${choice[@]}"
 
 echo

@@ -234,9 +234,28 @@ bool isDiscSource(const std::string& path) {
     return false;
 }
 
+// The title-set IFOs of a DVD folder (or of its VIDEO_TS folder). The disc's
+// menu IFO (VIDEO_TS.IFO) holds no title, so it is left out rather than
+// reported as unreadable.
+std::vector<std::string> titleSetIfos(const std::string& folder) {
+    auto ifos = zembra::findFilesNoCase(folder, "VTS_*_0.IFO");
+    if (ifos.empty())
+        if (auto sub = zembra::findFileNoCase(folder, "VIDEO_TS"))
+            ifos = zembra::findFilesNoCase(*sub, "VTS_*_0.IFO");
+    std::vector<std::string> paths;
+    for (const auto& p : ifos) paths.push_back(p.string());
+    return paths;
+}
+
 void openSource(zembra::EncodeDlg& dlg, const std::string& source) {
     std::error_code ec;
-    if (fs::is_directory(source, ec) || isDiscSource(source))
+    if (fs::is_directory(source, ec)) {
+        auto ifos = titleSetIfos(source);
+        if (ifos.empty())
+            dlg.openDvdFolder(source);  // whatever IFOs there are
+        else
+            dlg.openIfoFiles(ifos, 0);
+    } else if (isDiscSource(source))
         dlg.openDvdFolder(source);
     else if (endsWithNoCase(source, ".ifo"))
         dlg.openIfoFiles({source}, 0);
