@@ -393,6 +393,11 @@ int runRip(const std::vector<std::string>& args) {
     settings.output.Enable2Pass = globalOutput.Enable2Pass;
     dlg.CheckAll();
 
+    const zembra::OutputSettings& chosen = settings.output;
+    if (chosen.MPEGStream >= 2 && chosen.DoAVIVideo && chosen.AVIfccHandler == 0)
+        std::fprintf(stderr,
+                     "zembra rip: no video compressor chosen yet; pick one with --video-codec "
+                     "(zembra codecs lists them)\n");
     zembra::ConsoleHost::catchInterrupt();
     host.setInterruptHandler(onInterrupt, nullptr);
     dlg.StartRip();
