@@ -5,6 +5,8 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
 namespace zembra::avi {
 
@@ -13,8 +15,10 @@ namespace {
 struct Loaded {
     bool tried = false;
     std::string name;
-    LameApi api;
-    bool ok = false;
+    // One table per library ever loaded, kept like its handle: encoders
+    // made earlier hold on to theirs.
+    std::vector<std::unique_ptr<const LameApi>> tables;
+    const LameApi* api = nullptr;
 };
 
 Loaded& loaded() {
@@ -45,7 +49,7 @@ private:
 
 void tryLoad(Loaded& l) {
     l.tried = true;
-    l.ok = false;
+    l.api = nullptr;
     // Never closed: encoders made from an earlier name may still be alive.
     void* handle = dlopen(libraryName().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) return;
@@ -85,8 +89,8 @@ void tryLoad(Loaded& l) {
     r("lame_set_highpassfreq", a.setHighpass);
     r("lame_set_highpasswidth", a.setHighpassWidth);
     if (!r.ok) return;
-    l.api = a;
-    l.ok = true;
+    l.tables.push_back(std::make_unique<const LameApi>(a));
+    l.api = l.tables.back().get();
 }
 
 }  // namespace
@@ -94,7 +98,7 @@ void tryLoad(Loaded& l) {
 const LameApi* lameApi() {
     Loaded& l = loaded();
     if (!l.tried) tryLoad(l);
-    return l.ok ? &l.api : nullptr;
+    return l.api;
 }
 
 void setLameLibraryName(const std::string& soname) {

@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "avi/codecs/video_compressor.h"
 #include "avi/codecs/xvid_api.h"
@@ -15,8 +17,10 @@ namespace {
 struct Loaded {
     bool tried = false;
     std::string name;  // empty: default or environment
-    Api api;
-    bool ok = false;
+    // One table per library ever loaded, kept like its handle: encoders
+    // made earlier hold on to theirs.
+    std::vector<std::unique_ptr<const Api>> tables;
+    const Api* api = nullptr;
 };
 
 Loaded& loaded() {
@@ -39,7 +43,7 @@ bool resolve(void* handle, const char* symbol, F& out) {
 
 void tryLoad(Loaded& l) {
     l.tried = true;
-    l.ok = false;
+    l.api = nullptr;
     // The handle stays open for the life of the process: encoders made from
     // it may still be alive when the name changes.
     void* handle = dlopen(libraryName().c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -53,8 +57,8 @@ void tryLoad(Loaded& l) {
     GblInit init{};
     init.version = kVersion;
     if (a.global(nullptr, kGblInit, &init, nullptr) < 0) return;
-    l.api = a;
-    l.ok = true;
+    l.tables.push_back(std::make_unique<const Api>(a));
+    l.api = l.tables.back().get();
 }
 
 }  // namespace
@@ -62,7 +66,7 @@ void tryLoad(Loaded& l) {
 const Api* api() {
     Loaded& l = loaded();
     if (!l.tried) tryLoad(l);
-    return l.ok ? &l.api : nullptr;
+    return l.api;
 }
 
 void setLibraryName(const std::string& soname) {
