@@ -274,6 +274,9 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
     if (formatIndex >= 0) dlg.chooseFormat(formatIndex);
     if (o.zoom) dlg.chooseZoom(*o.zoom);
     if (o.split) dlg.chooseSplit(*o.split);
+    // Two passes cannot split by size: without a split option, --two-pass
+    // rips whole titles rather than being refused.
+    else if (o.twoPass && !o.splitSize) dlg.chooseSplit(0);
     zembra::InputSettings& in = s.input;
     zembra::OutputSettings& out = s.output;
     if (o.splitSize) {
