@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "avi/codecs/video_compressor.h"
 #include "codecs_test_support.h"
@@ -311,6 +312,7 @@ TEST(XvidCompressor, RateControlLandsNearTheTargetBitRate) {
                                  "\nquality=3\npass=1\nstats=" + stats));
     Encoded pass1 = encodeClip(*first, "bgr24", w, h, fps, seconds * fps, false, grain);
     ASSERT_TRUE(pass1.ok);
+    ASSERT_GT(std::filesystem::file_size(stats), 0u) << "the first pass wrote no statistics";
     auto second = openXvid();
     ASSERT_TRUE(second->configure("bitrate=" + std::to_string(kbps) +
                                   "\nquality=3\npass=2\nstats=" + stats));
