@@ -317,6 +317,10 @@ public:
     struct Picture {
         std::vector<uint8_t> bytes;
         uint8_t* plane[3] = {nullptr, nullptr, nullptr};
+        // Of the picture decoded into it, for the frame handed out later.
+        int type = 0;
+        bool topFieldFirst = false, repeatFirstField = false, progressiveFrame = true;
+        bool fieldPictures = false;
     };
     Picture* forwardRef() { return forward_; }
     Picture* backwardRef() { return backward_; }

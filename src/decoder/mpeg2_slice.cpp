@@ -159,6 +159,11 @@ void Mpeg2Decoder::decodePicture() {
         }
         currentTarget_ = target;
         currentType_ = pictureCodingType;
+        target->type = pictureCodingType;
+        target->topFieldFirst = topFieldFirst != 0;
+        target->repeatFirstField = repeatFirstField != 0;
+        target->progressiveFrame = progressiveFrame != 0;
+        target->fieldPictures = isField;
     } else {
         target = currentTarget_;
     }
@@ -205,11 +210,13 @@ void Mpeg2Decoder::emit(const Picture* picture) {
     p.chromaHeight = chromaHeight;
     p.chromaFormat = chromaFormat;
     p.frameNumber = emittedFrames++;
-    p.pictureType = picture == bPicture() ? 3 : currentType_;
-    p.topFieldFirst = topFieldFirst != 0;
-    p.repeatFirstField = repeatFirstField != 0;
-    p.progressiveFrame = progressiveFrame != 0;
-    p.fieldPictures = pictureStructure != 3;
+    // The flags of the picture shown, not of the one just decoded (a reference
+    // is shown one picture later).
+    p.pictureType = picture->type;
+    p.topFieldFirst = picture->topFieldFirst;
+    p.repeatFirstField = picture->repeatFirstField;
+    p.progressiveFrame = picture->progressiveFrame;
+    p.fieldPictures = picture->fieldPictures;
     if (hooks.emitFrame) hooks.emitFrame(p);
 }
 

@@ -212,7 +212,11 @@ TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
     } audio;
     dec.setAudio(&audio);
     int frames = 0;
-    dec.hooks.emitFrame = [&](const DecodedPicture&) { ++frames; };
+    std::string types;
+    dec.hooks.emitFrame = [&](const DecodedPicture& p) {
+        ++frames;
+        types += "?IPB"[std::clamp(p.pictureType, 0, 3)];
+    };
     DecoderOpenParams p;
     p.files = {path};
     double rate;
@@ -227,6 +231,20 @@ TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
     EXPECT_EQ(dec.fault, kFaultEndOfInput);
     EXPECT_EQ(frames, 49);  // the last reference waits for a successor that never comes
     EXPECT_EQ(audio.payloads, 0);
+    // Each picture handed out carries its own coding type, in display order.
+    if (haveTool("ffprobe")) {
+        std::string probed;
+        const std::string cmd =
+            "ffprobe -v error -select_streams v -show_entries frame=pict_type "
+            "-of csv=p=0 '" +
+            path + "'";
+        if (std::FILE* f = popen(cmd.c_str(), "r")) {
+            for (int c; (c = std::fgetc(f)) != EOF;)
+                if (c == 'I' || c == 'P' || c == 'B') probed += char(c);
+            pclose(f);
+        }
+        EXPECT_EQ(types, probed.substr(0, types.size()));
+    }
 }
 
 TEST(ProgramStream, RoutesTheChosenAc3TrackAndReseeks) {
