@@ -261,14 +261,39 @@ bool ProfileFile::save(const std::filesystem::path& file) const {
 
 namespace profile {
 
-int getString(std::string_view section, std::string_view key, std::string_view def, char* buffer,
-              int size, const std::filesystem::path& file) {
+int getString(const ProfileFile& file, std::string_view section, std::string_view key,
+              std::string_view def, char* buffer, int size) {
     if (!buffer || size <= 0) return 0;
-    std::string value = getString(section, key, def, file);
+    std::string value;
+    if (auto v = file.get(section, key)) {
+        value = std::move(*v);
+    } else {
+        while (!def.empty() && isBlank(def.back())) def.remove_suffix(1);
+        value = def;
+    }
     size_t n = std::min(value.size(), static_cast<size_t>(size - 1));
     std::memcpy(buffer, value.data(), n);
     buffer[n] = '\0';
     return static_cast<int>(n);
+}
+
+int getString(std::string_view section, std::string_view key, std::string_view def, char* buffer,
+              int size, const std::filesystem::path& file) {
+    return getString(ProfileFile(file), section, key, def, buffer, size);
+}
+
+std::string quoteIfNeeded(std::string_view value) {
+    bool needsQuotes =
+        !value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
+                           (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                            value.back() == value.front()));
+    if (!needsQuotes) return std::string(value);
+    std::string out;
+    out.reserve(value.size() + 2);
+    out += '"';
+    out += value;
+    out += '"';
+    return out;
 }
 
 std::string getString(std::string_view section, std::string_view key, std::string_view def,

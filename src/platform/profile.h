@@ -70,6 +70,9 @@ namespace profile {
 // value may have been cut.
 int getString(std::string_view section, std::string_view key, std::string_view def, char* buffer,
               int size, const std::filesystem::path& file);
+// The same read from a profile already in memory.
+int getString(const ProfileFile& file, std::string_view section, std::string_view key,
+              std::string_view def, char* buffer, int size);
 // The whole value, or the default when the key is missing.
 std::string getString(std::string_view section, std::string_view key, std::string_view def,
                       const std::filesystem::path& file);
@@ -90,6 +93,10 @@ bool writeStruct(std::string_view section, std::string_view key, const void* dat
 
 // The conversions behind the functions above, for callers holding a ProfileFile.
 int parseInt(std::string_view value, int def);
+// A value as it must be written to read back the same: values are trimmed and
+// lose one pair of enclosing quotes when read, so a value with blanks at
+// either end, or enclosed in quotes itself, is written in double quotes.
+std::string quoteIfNeeded(std::string_view value);
 std::string encodeStruct(const void* data, size_t size);
 bool decodeStruct(std::string_view text, void* data, size_t size);
 

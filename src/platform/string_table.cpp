@@ -1,7 +1,9 @@
 #include "platform/string_table.h"
 
 #include <cctype>
+#include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/profile.h"
 
@@ -535,21 +537,22 @@ bool isBlankText(std::string_view s) {
     return true;
 }
 
-// The profile read of one value with the default, through a buffer that starts
-// at 128 bytes (or the default's length + 1) and doubles while the value fills it.
-std::string readValue(const ProfileFile& file, std::string_view key, std::string_view def) {
-    std::string value;
-    if (auto v = file.get(kSection, key)) {
-        value = *v;
-    } else {
-        // The default is the text in force; keep it whole (the monitor labels
-        // end in a blank that matters).
-        value = def;
-    }
-    size_t size = def.size() + 1 >= 128 ? def.size() + 1 : 128;
+// One value through the profile read's buffer: 128 bytes, or the length of
+// the text in force + 1 when that is more, doubled while the value fills it
+// (a result of size - 1 characters may have been cut). A key the file lacks
+// keeps the text in force whole: the profile read would drop its trailing
+// blanks, and the monitor labels end in a blank that matters.
+std::optional<std::string> readValue(const ProfileFile& file, std::string_view key,
+                                     size_t currentLength) {
+    if (!file.get(kSection, key)) return std::nullopt;
+    size_t size = currentLength + 1 >= 128 ? currentLength + 1 : 128;
+    std::vector<char> buffer;
     for (;;) {
-        size_t copied = std::min(value.size(), size - 1);
-        if (copied != size - 1) return value.substr(0, copied);
+        buffer.resize(size);
+        int copied =
+            profile::getString(file, kSection, key, "", buffer.data(), static_cast<int>(size));
+        if (static_cast<size_t>(copied) != size - 1 || size > kMaxProfileFileSize)
+            return std::string(buffer.data(), static_cast<size_t>(copied));
         size *= 2;
     }
 }
@@ -593,22 +596,21 @@ std::string StringTable::toFileText(std::string_view text) {
             out.push_back(c);
         }
     }
-    // Values are trimmed and lose enclosing quotes when read, so texts with
-    // blanks at either end ("Used Size: ") are written quoted to survive.
-    bool needsQuotes =
-        !out.empty() && (std::isspace(static_cast<unsigned char>(out.front())) ||
-                         std::isspace(static_cast<unsigned char>(out.back())) ||
-                         (out.size() >= 2 && (out.front() == '"' || out.front() == '\'') &&
-                          out.back() == out.front()));
-    if (needsQuotes) out = "\"" + out + "\"";
-    return out;
+    // Texts with blanks at either end ("Used Size: ") are written quoted to
+    // survive the read.
+    return profile::quoteIfNeeded(out);
 }
 
 bool StringTable::load(const std::filesystem::path& languageFile) {
     if (isBlankText(languageFile.string())) return true;
-    ProfileFile file(languageFile);
-    for (size_t i = 0; i < kEntryCount; ++i)
-        current_[i] = fromFileText(readValue(file, kEntries[i].key, current_[i]));
+    return load(ProfileFile(languageFile));
+}
+
+bool StringTable::load(const ProfileFile& file) {
+    for (size_t i = 0; i < kEntryCount; ++i) {
+        if (auto value = readValue(file, kEntries[i].key, current_[i].size()))
+            current_[i] = fromFileText(*value);
+    }
     return true;
 }
 
@@ -616,9 +618,13 @@ bool StringTable::save(const std::filesystem::path& languageFile) const {
     if (isBlankText(languageFile.string())) return false;
     ProfileFile file(languageFile);
     if (file.unreadable()) return false;
+    saveTo(file);
+    return file.save(languageFile);
+}
+
+void StringTable::saveTo(ProfileFile& file) const {
     for (size_t i = 0; i < kEntryCount; ++i)
         file.set(kSection, kEntries[i].key, toFileText(current_[i]));
-    return file.save(languageFile);
 }
 
 const std::string& StringTable::text(std::string_view key) const {

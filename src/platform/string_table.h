@@ -11,6 +11,8 @@
 
 namespace zembra {
 
+class ProfileFile;
+
 class StringTable {
 public:
     StringTable();  // every entry at its built-in default
@@ -19,9 +21,11 @@ public:
     // file; a key the file lacks keeps the text in force before the load. An
     // empty or blank path reads nothing. Always returns true.
     bool load(const std::filesystem::path& languageFile);
+    bool load(const ProfileFile& languageFile);
     // Writes every key with its current text (line breaks as backslash-n),
     // keeping the file's other keys. False when the file cannot be written.
     bool save(const std::filesystem::path& languageFile) const;
+    void saveTo(ProfileFile& languageFile) const;
     // Back to the built-in defaults.
     void release();
 

@@ -56,6 +56,32 @@ TEST(ProfileRead, BufferReadReportsWhatWasCopied) {
     EXPECT_EQ(profile::getString("S", "Long", "", big, 0, file), 0);
 }
 
+TEST(ProfileRead, BufferReadFromAProfileInMemory) {
+    ProfileFile file = ProfileFile::fromText("[S]\r\nValue=  \"abcdefghij\"  \r\n");
+    char buffer[6];
+    EXPECT_EQ(profile::getString(file, "s", "VALUE", "", buffer, 6), 5);
+    EXPECT_STREQ(buffer, "abcde");
+    EXPECT_EQ(profile::getString(file, "S", "Missing", "dflt \t ", buffer, 6), 4);
+    EXPECT_STREQ(buffer, "dflt");
+    EXPECT_EQ(profile::getString(file, "S", "Missing", "", buffer, 1), 0);
+    EXPECT_STREQ(buffer, "");
+}
+
+// What a writer quotes must read back exactly as it was given.
+TEST(ProfileWrite, QuotedValuesReadBackTheSame) {
+    TempDir tmp;
+    auto file = tmp / "q.ini";
+    const std::string values[] = {"plain",    " lead",       "trail ",    "\tboth\t", "\"quoted\"",
+                                  "'single'", "\"half",      "it's",      " ",        "",
+                                  "\"\"",     "a \"mid\" b", "x=y; z [w]"};
+    for (const auto& v : values) {
+        ASSERT_TRUE(profile::writeString("S", "K", profile::quoteIfNeeded(v), file));
+        EXPECT_EQ(profile::getString("S", "K", "dflt", file), v) << "[" << v << "]";
+    }
+    EXPECT_EQ(profile::quoteIfNeeded("plain"), "plain");
+    EXPECT_EQ(profile::quoteIfNeeded("trail "), "\"trail \"");
+}
+
 TEST(ProfileRead, IntegersAsTheWindowsFunctionsReadThem) {
     EXPECT_EQ(profile::parseInt("-1", 5), -1);
     EXPECT_EQ(profile::parseInt(" +19500 ", 5), 19500);

@@ -72,6 +72,45 @@ TEST(StringTableFile, LoadKeepsTextsOfMissingKeysAndTurnsBackslashNIntoBreaks) {
     EXPECT_EQ(t.text("STR_ERROR_19"), "Stop process ?");
 }
 
+// The read grows its buffer by doubling from 128 bytes (or the length of the
+// text in force + 1); values that end exactly at a buffer size must not be cut.
+TEST(StringTableFile, ValuesOfEveryLengthAroundTheBufferSizesReadWhole) {
+    for (size_t length : {126u, 127u, 128u, 129u, 130u, 131u, 255u, 256u, 261u, 4000u}) {
+        std::string value(length, 'v');
+        value.back() = 'E';
+        ProfileFile file = ProfileFile::fromText("[Zembra]\nSTR_ERROR_4=" + value +
+                                                 "\nSTR_ERROR_26=" + value + "\n");
+        StringTable t;
+        t.load(file);
+        EXPECT_EQ(t.text("STR_ERROR_4"), value) << length;
+        // STR_ERROR_26 starts from a 130-character default: a 131-byte buffer.
+        EXPECT_EQ(t.text("STR_ERROR_26"), value) << length;
+    }
+}
+
+TEST(StringTableFile, HostileFileNeverCrashesAndKeepsTheTextsInForce) {
+    TempDir tmp;
+    std::string content = "STR_ERROR_19=no section\n";
+    content += "[Zembra]\nSTR_ERROR_4=first\nSTR_ERROR_4=second\n";
+    content += "STR_ERROR_5=" + std::string(100 * 1024, 'x') + "\n";
+    content += std::string("STR_ERROR_6=ab\0cd\n", 17);
+    content += std::string("\0STR_ERROR_7=hidden\n", 20);
+    content += "STR_ERROR_8\n=novalue\n[Zembra\n";
+    auto file = tmp.write("Hostile.ini", content);
+    StringTable t;
+    t.load(file);
+    EXPECT_EQ(t.text("STR_ERROR_19"), "Stop process ?");
+    EXPECT_EQ(t.text("STR_ERROR_4"), "first");
+    EXPECT_EQ(t.text("STR_ERROR_5").size(), 100u * 1024);
+    EXPECT_EQ(t.text("STR_ERROR_6"), "ab");
+    EXPECT_EQ(t.text("STR_ERROR_7"), "Video player initialisation failed.");
+    EXPECT_EQ(t.text("STR_ERROR_8"), "Sound player initialisation failed.");
+    ASSERT_TRUE(t.save(file));
+    StringTable back;
+    back.load(file);
+    for (auto key : StringTable::keys()) EXPECT_EQ(back.text(key), t.text(key)) << key;
+}
+
 TEST(StringTableFile, SaveWritesEveryKeyAndReadsBackTheSame) {
     TempDir tmp;
     auto file = tmp.write("Test.ini", "[Zembra]\nLanguageName=Test\nSTR_ERROR_19=Halt ?\n");
