@@ -166,10 +166,11 @@ std::string withOutputExtension(const std::string& name, int mpegStream) {
     return name.substr(0, dot) + ext;
 }
 
-void SettingsStore::LoadSettings() {
+void SettingsStore::LoadSettings() { loadFrom(ProfileFile(optionsFile_)); }
+
+void SettingsStore::loadFrom(const ProfileFile& file) {
     input = InputSettings{};
     output = OutputSettings{};
-    ProfileFile file(optionsFile_);
     std::string docs = documentsDir_.empty() ? zembra::documentsFolder() : documentsDir_;
     for (const Key& k : kKeys) {
         void* field = k.field(*this);
@@ -278,7 +279,13 @@ std::vector<std::pair<std::string, std::string>> SettingsStore::list() const {
 
 bool SettingsStore::SaveSettings() const {
     ProfileFile file(optionsFile_);
+    // A file we could not read would lose what it holds if rewritten.
     if (file.unreadable()) return false;
+    saveTo(file);
+    return file.save(optionsFile_);
+}
+
+void SettingsStore::saveTo(ProfileFile& file) const {
     auto& self = const_cast<SettingsStore&>(*this);
     for (const Key& k : kKeys) {
         const void* field = k.field(self);
@@ -290,7 +297,8 @@ bool SettingsStore::SaveSettings() const {
                 file.set(k.section, k.name, formatReal(*static_cast<const double*>(field)));
                 break;
             case Kind::Text:
-                file.set(k.section, k.name, *static_cast<const std::string*>(field));
+                file.set(k.section, k.name,
+                         profile::quoteIfNeeded(*static_cast<const std::string*>(field)));
                 break;
             case Kind::Blob: {
                 int size = *k.blobSize(self);
@@ -302,7 +310,6 @@ bool SettingsStore::SaveSettings() const {
             }
         }
     }
-    return file.save(optionsFile_);
 }
 
 std::string SettingsStore::set(std::string_view sectionDotKey, std::string_view value) {

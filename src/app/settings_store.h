@@ -13,6 +13,8 @@
 
 namespace zembra {
 
+class ProfileFile;
+
 inline constexpr const char* kAppSection = "Zembra_App";
 inline constexpr const char* kLameSection = "Zembra_Lame";
 inline constexpr const char* kInputSection = "Zembra_InputSettings";
@@ -165,9 +167,13 @@ public:
     // Resets the input and output records and reads every key of options.ini
     // (input, output, application, MP3), then sets the run-time fields.
     void LoadSettings();
+    // The same from a profile already in memory.
+    void loadFrom(const ProfileFile& file);
     // Writes every key back in the same order; a blob only when its size key
     // is non-zero. False when the file could not be written.
     [[nodiscard]] bool SaveSettings() const;
+    // Sets every key in a profile held in memory, as SaveSettings does.
+    void saveTo(ProfileFile& file) const;
 
     // "hdcache.dat" in the output folder, or in the documents folder when the
     // output folder does not exist.

@@ -1,6 +1,8 @@
 #include "app/languages.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/application.h"
 #include "platform/profile.h"
@@ -107,6 +109,50 @@ TEST(Application, LanguageFileStaysInsideTheLanguageFolder) {
     CZembraApp app(f.tmp.dir());
     app.InitInstance();
     EXPECT_EQ(app.strings().text("STR_ERROR_19"), "Halt ?");
+}
+
+// A program folder nobody may write to (an installed copy) keeps its settings
+// and a copy of its language files under $XDG_CONFIG_HOME/zembra/. Run in a
+// child that drops root, since root may write anywhere.
+TEST(Application, ReadOnlyProgramFolderMovesTheSettingsToTheConfigFolder) {
+    namespace fs = std::filesystem;
+    TempDir tmp;
+    tmp.write("prog/langs/English.ini", "[Zembra]\nLanguageName=English\nSTR_ERROR_19=Halt ?\n");
+    fs::create_directories(tmp / "cfg");
+    fs::permissions(tmp / "cfg", fs::perms::all);
+    fs::permissions(tmp / "prog", fs::perms(0555));
+    fs::permissions(tmp / "prog/langs", fs::perms(0555));
+    const std::string prog = tmp.dir() + "prog/", cfg = tmp.dir() + "cfg/";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(2);
+        if (access(prog.c_str(), W_OK) == 0) _exit(3);
+        ::setenv("XDG_CONFIG_HOME", cfg.c_str(), 1);
+        ::setenv("XDG_DOCUMENTS_DIR", (cfg + "docs").c_str(), 1);
+        int fails = 0;
+        {
+            CZembraApp app(prog);
+            app.InitInstance();
+            fails += app.settingsDir() != cfg + "zembra/";
+            fails += app.languagePath() != cfg + "zembra/langs/English.ini";
+            fails += app.strings().text("STR_ERROR_19") != "Halt ?";
+            app.loadSettings();
+            fails += !app.saveSettings();
+        }
+        fails += !fs::exists(cfg + "zembra/options.ini");
+        fails += profile::getString("Zembra", "LanguageFile", "", cfg + "zembra/config.ini") !=
+                 "English.ini";
+        ProfileFile copied(cfg + "zembra/langs/English.ini");
+        fails += copied.keys("Zembra").size() != StringTable::keys().size() + 1;
+        fails += fs::exists(prog + "config.ini") || fs::exists(prog + "options.ini");
+        _exit(fails == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot make a folder read-only here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // The shipped language files hold every key; the English one holds the

@@ -182,6 +182,53 @@ TEST(SettingsSave, EveryValueRoundTripsAndForeignKeysStay) {
     EXPECT_EQ(saved.get(kInputSection, "AC3Gain").value_or(""), "1.500000");
 }
 
+TEST(SettingsLoad, HostileFileNeverCrashesAndFallsBackToDefaults) {
+    Fixture f;
+    std::string content = "Width=8\nPrority=3\n";  // no section
+    content += "[Zembra_OutputSettings]\nHeight=576\nHeight=100\n";
+    content += "AVIVideoC1=" + std::string(100 * 1024, 'c') + "\n";
+    content += std::string(
+        "VideoBitRate=12\0"
+        "34\n",
+        17);
+    content += std::string("\0MaxFrames=5\n", 13);
+    content += "AVIVideoP1Settings_Size=5\nAVIVideoP1Settings=0102AB00F\n";
+    content += "AVIVideoP2Settings_Size=3\nAVIVideoP2Settings=zz\n";
+    content += "X1=\nY2=garbage\nMuxRate=1e999\n[Zembra_App\nPrority=2\n[]\n=x\n";
+    f.load(content);
+    EXPECT_EQ(f.store.output.Width, 352);
+    EXPECT_EQ(f.store.output.Height, 576);  // the first of duplicate keys
+    EXPECT_EQ(f.store.output.AVIVideoC1.size(), 100u * 1024);
+    EXPECT_EQ(f.store.output.VideoBitRate, 12);
+    EXPECT_EQ(f.store.output.MaxFrames, 10000);
+    EXPECT_EQ(f.store.output.AVIVideoP1Settings, std::vector<uint8_t>(5, 0));
+    EXPECT_EQ(f.store.output.AVIVideoP2Settings, std::vector<uint8_t>(3, 0));
+    EXPECT_DOUBLE_EQ(f.store.output.X1, 0.0);
+    EXPECT_DOUBLE_EQ(f.store.output.Y2, 0.0);  // a standard conversion of "garbage"
+    EXPECT_DOUBLE_EQ(f.store.output.MuxRate, 1.4);
+    // An unclosed header still names its section.
+    EXPECT_EQ(f.store.app.Prority, 2);
+    // Saving keeps what it cannot parse and reads back the same.
+    auto before = f.listed();
+    ASSERT_TRUE(f.store.SaveSettings());
+    f.store.LoadSettings();
+    EXPECT_EQ(f.listed(), before);
+    EXPECT_NE(TempDir::read(f.options()).find("Width=8\nPrority=3\n"), std::string::npos);
+}
+
+TEST(SettingsSave, TextsWithBlanksOrQuotesSurvive) {
+    Fixture f;
+    f.store.LoadSettings();
+    f.store.output.AVIVideoC1 = " Codec with blanks ";
+    f.store.input.AC3File = "\"quoted.ac3\"";
+    f.store.app.OutputPath = "/media/my films /";
+    ASSERT_TRUE(f.store.SaveSettings());
+    f.store.LoadSettings();
+    EXPECT_EQ(f.store.output.AVIVideoC1, " Codec with blanks ");
+    EXPECT_EQ(f.store.input.AC3File, "\"quoted.ac3\"");
+    EXPECT_EQ(f.store.app.OutputPath, "/media/my films /");
+}
+
 TEST(SettingsSet, ByNameWithTheLoadRules) {
     Fixture f;
     f.store.LoadSettings();

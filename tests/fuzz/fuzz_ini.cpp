@@ -1,5 +1,7 @@
-// INI parser: any bytes as a profile file, then every read the program makes
-// of one, a write, and the string table's load of it.
+// INI files: any bytes as a profile file, then every read the program makes
+// of one (values, integers, struct blobs), a write, the settings store's load
+// and save of options.ini and the string table's load and save of a language
+// file. After one save, a second load and save must change nothing.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +9,66 @@
 #include <string>
 #include <vector>
 
+#include "app/settings_store.h"
 #include "platform/profile.h"
+#include "platform/string_table.h"
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) __builtin_trap();
+}
+
+void checkLoadRules(const zembra::SettingsStore& s) {
+    check(s.output.Width >= 16 && s.output.Height >= 16);
+    check(s.app.Prority >= 0 && s.app.Prority <= 3);
+    check(s.input.FrameRate >= 0 && s.input.FrameRate < zembra::FrameRateTable::kCount);
+    check(!s.app.OutputPath.empty() && s.app.OutputPath.back() == '/');
+    check(s.output.AVIVideoP1Settings.size() ==
+          static_cast<size_t>(s.output.AVIVideoP1Settings_Size));
+    check(s.output.AVIVideoP2Settings.size() ==
+          static_cast<size_t>(s.output.AVIVideoP2Settings_Size));
+}
+
+zembra::ProfileFile reparsed(const zembra::ProfileFile& file) {
+    return zembra::ProfileFile::fromText(file.text());
+}
+
+void settingsRoundTrip(const zembra::ProfileFile& input) {
+    zembra::SettingsStore first({}, "/tmp/zembra-fuzz-documents");
+    first.loadFrom(input);
+    checkLoadRules(first);
+    zembra::ProfileFile saved = input;
+    first.saveTo(saved);
+    saved = reparsed(saved);
+
+    zembra::SettingsStore second({}, "/tmp/zembra-fuzz-documents");
+    second.loadFrom(saved);
+    checkLoadRules(second);
+    zembra::ProfileFile savedAgain = saved;
+    second.saveTo(savedAgain);
+    zembra::SettingsStore third({}, "/tmp/zembra-fuzz-documents");
+    third.loadFrom(reparsed(savedAgain));
+    check(second.list() == third.list());
+}
+
+void languageRoundTrip(const zembra::ProfileFile& input) {
+    zembra::StringTable first;
+    first.load(input);
+    zembra::ProfileFile saved = input;
+    first.saveTo(saved);
+    saved = reparsed(saved);
+
+    zembra::StringTable second;
+    second.load(saved);
+    zembra::ProfileFile savedAgain = saved;
+    second.saveTo(savedAgain);
+    zembra::StringTable third;
+    third.load(reparsed(savedAgain));
+    for (auto key : zembra::StringTable::keys()) check(second.text(key) == third.text(key));
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy so a read past the end is caught.
@@ -17,17 +78,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& section : file.sections()) {
         for (const auto& key : file.keys(section)) {
             auto value = file.get(section, key);
-            if (!value) __builtin_trap();  // a listed key must be found
+            check(value.has_value());  // a listed key must be found
             (void)zembra::profile::parseInt(*value, 7);
             uint8_t blob[16];
             for (size_t n : {size_t{0}, size_t{1}, size_t{5}, size_t{16}})
                 (void)zembra::profile::decodeStruct(*value, blob, n);
+            // The buffer read copies what fits and says how much.
+            char small[8];
+            int copied = zembra::profile::getString(file, section, key, "", small, sizeof small);
+            check(copied >= 0 && copied < 8 && std::strlen(small) == static_cast<size_t>(copied));
         }
     }
-    (void)file.get("Zembra_OutputSettings", "Width");
-    file.set("Zembra_OutputSettings", "Width", "16");
-    auto again = zembra::ProfileFile::fromText(file.text());
-    auto width = again.get("Zembra_OutputSettings", "Width");
-    if (!width || *width != "16") __builtin_trap();  // a write reads back
+    zembra::ProfileFile written = file;
+    written.set("Zembra_OutputSettings", "Width", "16");
+    auto width = reparsed(written).get("Zembra_OutputSettings", "Width");
+    check(width && *width == "16");  // a write reads back
+
+    settingsRoundTrip(file);
+    languageRoundTrip(file);
     return 0;
 }
