@@ -7,7 +7,10 @@
 #include <chrono>
 #include <thread>
 
+#include "app/encode_dlg.h"
+#include "app/engines/engine_set.h"
 #include "rip_support.h"
+#include "support/recording_host.h"
 
 namespace zembra {
 namespace {
@@ -117,6 +120,72 @@ TEST_F(RipStop, NormalEndShutsDownOnce) {
                 quiet.outDir().string(), "--overwrite", "--yes", "--quiet"});
     EXPECT_EQ(q.status, 0) << q.output;
     EXPECT_EQ(quiet.shutdownCalls(), 0);
+}
+
+// The Cancel button in the window: "Stop process ?" answered No goes on,
+// Yes ends the pass at the next frame with the file closed, and the next
+// checked row is skipped.
+TEST(RipCancel, NoGoesOnYesStopsAndSkipsTheRest) {
+    ZEMBRA_REQUIRE_ORACLES();
+    const std::string disc = longDisc();
+    ZEMBRA_REQUIRE_DISC(disc);
+    TempDir dir;
+    const std::string log = (dir / "shutdown.log").string();
+    ::setenv("ZEMBRA_SHUTDOWN_COMMAND", ("echo called >> " + quoted(log)).c_str(), 1);
+    RecordingHost host;
+    SettingsStore settings{dir / "options.ini", dir.dir()};
+    settings.LoadSettings();
+    EngineSet engines{host, settings};
+    EncodeDlg dlg(host, settings, engines.catalogue(), engines.ripEngines());
+    const rip_fs::path out = dir / "out";
+    rip_fs::create_directories(out);
+    dlg.setOutputFolderText(out.string());
+    dlg.openDvdFolder(disc);
+    dlg.openDvdFolder(sampleDisc());
+    ASSERT_EQ(dlg.rows().size(), 2u);
+    for (int row : {0, 1}) {
+        dlg.selectRow(row);
+        dlg.chooseFormat(2);
+        dlg.chooseSplit(0);
+        settings.output.Width = 64;
+        settings.output.Height = 48;
+        settings.input.ShutDown = 1;
+        dlg.settingsChanged();
+    }
+    ASSERT_EQ(engines.applyAviChoices({"DIB ", {}, ""}), "");
+    settings.output.ExportYUV = 1;
+    settings.output.DoAVIAudio = 0;
+    host.boxes.clear();
+
+    // Press Cancel at the 20th pump of the rip (answer No) and at the 40th (Yes).
+    int pumps = 0;
+    const rip_fs::path avi = out / "Title_0.avi";
+    host.answers = {BoxAnswer::No, BoxAnswer::Yes};
+    host.onPump = [&] {
+        if (dlg.idle() || !dlg.ripping()) return;
+        ++pumps;
+        if (pumps == 20 || pumps == 40) {
+            dlg.StartRip();
+        }
+    };
+    dlg.StartRip();
+    host.onPump = nullptr;
+    ::setenv("ZEMBRA_SHUTDOWN_COMMAND", "true", 1);
+
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].text, "Stop process ?");
+    EXPECT_EQ(host.boxes[1].text, "Stop process ?");
+    EXPECT_EQ(pumps, 40) << "the No answer stopped the rip";
+    EXPECT_EQ(dlg.rowsCompleted(), 0);
+    EXPECT_FALSE(dlg.ripping());
+    EXPECT_TRUE(dlg.idle());
+    EXPECT_EQ(dlg.ripButtonText, host.text("STR_MAIN_BUTTON_Rip"));
+    EXPECT_FALSE(rip_fs::exists(out / "Title_1.avi"));
+    EXPECT_FALSE(rip_fs::exists(log)) << "shut down after a cancel";
+    const int frames = decodedFrames(avi.string());
+    EXPECT_GT(frames, 10);
+    EXPECT_LT(frames, 700);
+    EXPECT_EQ(decodeErrors(avi.string()), "");
 }
 
 }  // namespace
