@@ -271,6 +271,11 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
     if (o.audio) dlg.chooseAudio(*o.audio);
     if (o.subtitle) dlg.chooseSubtitle(*o.subtitle);
     if (o.angle) dlg.chooseAngle(*o.angle);
+    // The frame rate and sound rate first: a preset without a size of its
+    // own for that rate ("Custom MPEG1" at 24 fps) then keeps the stored size,
+    // and presets that set them still win, as when the rip starts.
+    if (o.fpsIndex) s.input.FrameRate = *o.fpsIndex;
+    if (o.downsampling) s.input.DownSampling = *o.downsampling;
     if (formatIndex >= 0) dlg.chooseFormat(formatIndex);
     if (o.zoom) dlg.chooseZoom(*o.zoom);
     if (o.split) dlg.chooseSplit(*o.split);
@@ -292,8 +297,6 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
         out.Y1 = (*o.crop)[2];
         out.Y2 = (*o.crop)[3];
     }
-    if (o.fpsIndex) in.FrameRate = *o.fpsIndex;
-    if (o.downsampling) in.DownSampling = *o.downsampling;
     if (o.deinterlace) in.Deinterlace = *o.deinterlace;
     if (o.luminance) {
         in.LuminanceFilter = 1;
