@@ -41,8 +41,12 @@ struct Y4mReader {
         std::string tok;
         while (ss >> tok) {
             switch (tok[0]) {
-                case 'W': width = std::atoi(tok.c_str() + 1); break;
-                case 'H': height = std::atoi(tok.c_str() + 1); break;
+                case 'W':
+                    width = std::atoi(tok.c_str() + 1);
+                    break;
+                case 'H':
+                    height = std::atoi(tok.c_str() + 1);
+                    break;
                 case 'F': {
                     long num = 0, den = 1;
                     if (std::sscanf(tok.c_str() + 1, "%ld:%ld", &num, &den) == 2 && den > 0)
@@ -50,14 +54,17 @@ struct Y4mReader {
                     break;
                 }
                 case 'C':
-                    if (tok.rfind("C444", 0) == 0) chroma = 444;
-                    else if (tok.rfind("C420", 0) == 0) chroma = 420;
+                    if (tok.rfind("C444", 0) == 0)
+                        chroma = 444;
+                    else if (tok.rfind("C420", 0) == 0)
+                        chroma = 420;
                     else {
                         err = "unsupported chroma " + tok;
                         return false;
                     }
                     break;
-                default: break;
+                default:
+                    break;
             }
         }
         if (width <= 0 || height <= 0 || width > 4096 || height > 4096 || (width | height) & 1) {
@@ -158,23 +165,41 @@ int runEncode(const std::vector<std::string>& args) {
     bool pulldown = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
-        if (a == "--format") format = value();
-        else if (a == "-o") out = value();
-        else if (a == "--bitrate") bitrate = std::atoi(value().c_str());
-        else if (a == "--vbv") vbv = std::atoi(value().c_str());
-        else if (a == "--motion") motion = std::atoi(value().c_str());
-        else if (a == "--cpu") cpu = std::atoi(value().c_str());
-        else if (a == "--dct") dct = std::atoi(value().c_str());
-        else if (a == "--quantmat") quantMat = std::atoi(value().c_str());
-        else if (a == "--muxrate") muxRate = std::atof(value().c_str());
-        else if (a == "--pulldown") pulldown = true;
-        else if (a == "--overwrite") overwrite = true;
-        else if (a == "--quiet") quiet = true;
-        else if (!a.empty() && a[0] == '-') return usage();
-        else if (in.empty()) in = a;
-        else if (wav.empty()) wav = a;
-        else return usage();
+        auto value = [&]() -> std::string {
+            return i + 1 < args.size() ? args[++i] : std::string();
+        };
+        if (a == "--format")
+            format = value();
+        else if (a == "-o")
+            out = value();
+        else if (a == "--bitrate")
+            bitrate = std::atoi(value().c_str());
+        else if (a == "--vbv")
+            vbv = std::atoi(value().c_str());
+        else if (a == "--motion")
+            motion = std::atoi(value().c_str());
+        else if (a == "--cpu")
+            cpu = std::atoi(value().c_str());
+        else if (a == "--dct")
+            dct = std::atoi(value().c_str());
+        else if (a == "--quantmat")
+            quantMat = std::atoi(value().c_str());
+        else if (a == "--muxrate")
+            muxRate = std::atof(value().c_str());
+        else if (a == "--pulldown")
+            pulldown = true;
+        else if (a == "--overwrite")
+            overwrite = true;
+        else if (a == "--quiet")
+            quiet = true;
+        else if (!a.empty() && a[0] == '-')
+            return usage();
+        else if (in.empty())
+            in = a;
+        else if (wav.empty())
+            wav = a;
+        else
+            return usage();
     }
     if (in.empty() || out.empty() || format.empty()) return usage();
     int fmt = findFormat(format);

@@ -89,27 +89,46 @@ inline double variance8Body(const std::uint8_t* a, int stride) {
             s += v;
             s2 += v * v;
         }
-    double m = s / 64.0;
-    return s2 / 64.0 - m * m;
+    // s2/64 - (s/64)^2, exactly, from one integer.
+    return (64 * s2 - s * s) / 4096.0;
 }
 
 inline void fdctIntBody(const std::int16_t* in, std::int16_t* out) {
     const DctTables& t = dctTables();
     std::int32_t tmp[64];
-    // Rows: six fractional bits survive into the column pass, whose sums
-    // need 64 bits.
-    for (int y = 0; y < 8; ++y)
-        for (int u = 0; u < 8; ++u) {
-            std::int32_t s = 0;
-            for (int x = 0; x < 8; ++x) s += t.ci[u][x] * in[y * 8 + x];
-            tmp[y * 8 + u] = (s + (1 << 7)) >> 8;
+    // Rows, by the even/odd halves of each line; four fractional bits
+    // survive into the column pass, which keeps every sum within 32 bits.
+    for (int y = 0; y < 8; ++y) {
+        const std::int16_t* x = in + y * 8;
+        std::int32_t e[4], o[4];
+        for (int k = 0; k < 4; ++k) {
+            e[k] = x[k] + x[7 - k];
+            o[k] = x[k] - x[7 - k];
         }
-    for (int v = 0; v < 8; ++v) {
-        std::int64_t acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        for (int y = 0; y < 8; ++y)
-            for (int u = 0; u < 8; ++u) acc[u] += std::int64_t(t.ci[v][y]) * tmp[y * 8 + u];
-        for (int u = 0; u < 8; ++u)
-            out[v * 8 + u] = static_cast<std::int16_t>((acc[u] + (1 << 19)) >> 20);
+        for (int u = 0; u < 8; u += 2) {
+            std::int32_t se = 0, so = 0;
+            for (int k = 0; k < 4; ++k) {
+                se += t.ci[u][k] * e[k];
+                so += t.ci[u + 1][k] * o[k];
+            }
+            tmp[y * 8 + u] = (se + (1 << 9)) >> 10;
+            tmp[y * 8 + u + 1] = (so + (1 << 9)) >> 10;
+        }
+    }
+    for (int v = 0; v < 8; v += 2) {
+        std::int32_t se[8] = {0, 0, 0, 0, 0, 0, 0, 0}, so[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        for (int k = 0; k < 4; ++k) {
+            const std::int32_t ce = t.ci[v][k], co = t.ci[v + 1][k];
+            for (int u = 0; u < 8; ++u) {
+                const std::int32_t a = tmp[k * 8 + u], b = tmp[(7 - k) * 8 + u];
+                se[u] += ce * (a + b);
+                so[u] += co * (a - b);
+            }
+        }
+        for (int u = 0; u < 8; ++u) {
+            out[v * 8 + u] = static_cast<std::int16_t>((se[u] + (1 << 17)) >> 18);
+            out[(v + 1) * 8 + u] = static_cast<std::int16_t>((so[u] + (1 << 17)) >> 18);
+        }
     }
 }
 
@@ -174,14 +193,19 @@ inline void idctBody(std::int16_t* block) {
     }
 }
 
+// The divisions below are done in double precision: every quotient is below
+// 2^20 and at least 1/d away from the next integer when it is not one, so the
+// truncated double quotient is the integer quotient, and the loops vectorise.
 inline int quantIntraAcBody(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
                             int clip) {
     int any = 0;
     const int round = (3 * q + 2) / 4;
+    const double q2 = 2.0 * q;
     for (int i = 1; i < 64; ++i) {
         int x = in[i];
         int ax = x < 0 ? -x : x;
-        int y = (((32 * ax + (w[i] >> 1)) / w[i]) + round) / (2 * q);
+        int t = static_cast<int>(double(32 * ax + (w[i] >> 1)) / double(w[i]));
+        int y = static_cast<int>(double(t + round) / q2);
         if (y > clip) y = clip;
         out[i] = static_cast<std::int16_t>(x < 0 ? -y : y);
         any |= y;
@@ -195,7 +219,7 @@ inline int quantNonIntraBody(const std::int16_t* in, std::int16_t* out, const st
     for (int i = 0; i < 64; ++i) {
         int x = in[i];
         int ax = x < 0 ? -x : x;
-        int y = (32 * ax + (w[i] >> 1)) / (2 * w[i] * q);
+        int y = static_cast<int>(double(32 * ax + (w[i] >> 1)) / double(2 * w[i] * q));
         if (y > clip) y = clip;
         out[i] = static_cast<std::int16_t>(x < 0 ? -y : y);
         any |= y;

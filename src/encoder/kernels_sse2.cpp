@@ -39,10 +39,12 @@ int sad16Sse2(const std::uint8_t* a, const std::uint8_t* b, int stride, int limi
 inline __m128i avg4(__m128i a, __m128i b, __m128i c, __m128i d) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i two = _mm_set1_epi16(2);
-    __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
-                               _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
-    __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
-                               _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
+    __m128i lo =
+        _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)),
+                      _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpacklo_epi8(d, zero)));
+    __m128i hi =
+        _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)),
+                      _mm_add_epi16(_mm_unpackhi_epi8(c, zero), _mm_unpackhi_epi8(d, zero)));
     lo = _mm_srli_epi16(_mm_add_epi16(lo, two), 2);
     hi = _mm_srli_epi16(_mm_add_epi16(hi, two), 2);
     return _mm_packus_epi16(lo, hi);
@@ -91,9 +93,23 @@ int variance16Sse2(const std::uint8_t* a, int stride) {
     return hsum32(s2) - (sum * sum) / 256;
 }
 
+double variance8Sse2(const std::uint8_t* a, int stride) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i s = _mm_setzero_si128(), s2 = _mm_setzero_si128();
+    for (int y = 0; y < 8; ++y) {
+        __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + y * stride));
+        s = _mm_add_epi64(s, _mm_sad_epu8(v, zero));
+        __m128i w = _mm_unpacklo_epi8(v, zero);
+        s2 = _mm_add_epi32(s2, _mm_madd_epi16(w, w));
+    }
+    const int sum = _mm_cvtsi128_si32(s), sq = hsum32(s2);
+    return (64 * sq - sum * sum) / 4096.0;
+}
+
 }  // namespace
 
 void installSse2Kernels(EncoderKernels& k) {
+    k.variance8 = variance8Sse2;
     k.sad16 = sad16Sse2;
     k.sad16Half = sad16HalfSse2;
     k.ssd16 = ssd16Sse2;

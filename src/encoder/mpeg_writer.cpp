@@ -42,8 +42,8 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     if (open_) closeMpeg();
     EncoderParams p;
     if (!a.overwrite && fileExists(a.outputPath)) {
-        if (host_.messageBox(BoxKind::Question,
-                             a.outputPath + " " + host_.text("STR_ERROR_406")) != BoxAnswer::Yes)
+        if (host_.messageBox(BoxKind::Question, a.outputPath + " " + host_.text("STR_ERROR_406")) !=
+            BoxAnswer::Yes)
             return false;
     }
     p.outputPath = a.outputPath;
@@ -150,9 +150,19 @@ bool MpegWriter::finishEngines() {
             break;
         }
     }
+    // The rest, less than a frame, becomes a last frame padded with silence,
+    // so the piece's sound lasts as long as its pictures.
+    if (ok && audio_->running() && pcm_->size() > 0 && !audio_->audioEncodeFrame(*pcm_, true))
+        ok = false;
     audio_->audioEnd();
     video_->videoEnd();
-    if (!mux_->muxDrain()) ok = false;
+    // A piece that was never fed (a split right at the end of the title)
+    // has no units to start a file with: it leaves no file and no message.
+    if (fedPiece_ == 0 && !mux_->started()) {
+        mux_->reset(MuxSettings{});
+    } else if (!mux_->muxDrain()) {
+        ok = false;
+    }
     pcm_->clear();
     return ok;
 }
@@ -164,8 +174,7 @@ bool MpegWriter::fail() {
 }
 
 bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
-                                const std::uint8_t* cr, const std::int16_t* pcm,
-                                int sampleCount) {
+                                const std::uint8_t* cr, const std::int16_t* pcm, int sampleCount) {
     if (!open_) return false;
     if (fedTotal_ >= params_.frameCount) return fail();
     if (sampleCount > 0 && !pcm_->append(pcm, static_cast<std::size_t>(sampleCount))) {

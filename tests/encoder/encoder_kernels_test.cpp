@@ -317,6 +317,31 @@ TEST(EncoderKernels, QuantisersFollowTheirFormulas) {
     std::int16_t tiny[64] = {};
     tiny[9] = 7;
     EXPECT_EQ(k.quantNonIntra(tiny, out, w, 8, 2047), 0);
+
+    // Every coefficient value against the integer formulas, for the matrix
+    // entries and quantiser scales at their extremes.
+    for (int weight : {8, 16, 19, 33, 83, 255}) {
+        for (int q : {2, 4, 14, 30, 62}) {
+            std::uint8_t wm[64];
+            std::fill(std::begin(wm), std::end(wm), std::uint8_t(weight));
+            for (int x0 = -2048; x0 < 2048; x0 += 64) {
+                std::int16_t block[64], qi[64], qn[64];
+                for (int i = 0; i < 64; ++i) block[i] = static_cast<std::int16_t>(x0 + i);
+                k.quantIntraAc(block, qi, wm, q, 2047);
+                k.quantNonIntra(block, qn, wm, q, 2047);
+                for (int i = 0; i < 64; ++i) {
+                    const int ax = std::abs(block[i]), sign = block[i] < 0 ? -1 : 1;
+                    const int wantN = std::min(2047, (32 * ax + weight / 2) / (2 * weight * q));
+                    const int wantI = std::min(
+                        2047, (((32 * ax + weight / 2) / weight) + (3 * q + 2) / 4) / (2 * q));
+                    EXPECT_EQ(qn[i], sign * wantN) << block[i] << " " << weight << " " << q;
+                    if (i > 0) {
+                        EXPECT_EQ(qi[i], sign * wantI) << block[i] << " " << weight << " " << q;
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -197,5 +197,27 @@ TEST(MpegWriterPieces, SplitsIntoNumberedPiecesThatAllDecode) {
     EXPECT_EQ(frames(dir / "film_02.mpg"), 23);
 }
 
+// A split that falls on the last picture leaves a piece nothing is fed to:
+// closing it makes no empty file and shows no message.
+TEST(MpegWriterPieces, PieceWithoutPicturesLeavesNoFile) {
+    fs::path dir = workDir("emptypiece");
+    fs::remove(dir / "e_02.mpg");
+    testing::RecordingHost host;
+    MpegWriter w(host);
+    ASSERT_TRUE(w.openMpeg(args(dir / "e.mpg", 0, 176, 144, 25, 600, 5)));
+    std::vector<std::int16_t> pcm(3528, 0);
+    for (int i = 0; i < 5; ++i) {
+        Picture p = synthetic(176, 144, i);
+        ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
+    }
+    ASSERT_TRUE(w.nextMpegPiece());
+    w.closeMpeg();
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_FALSE(fs::exists(dir / "e_02.mpg"));
+    const auto bytes = readFile(dir / "e.mpg");
+    ASSERT_GT(bytes.size(), 2324u);
+    EXPECT_EQ(bytes.size() % 2324, 0u);
+}
+
 }  // namespace
 }  // namespace zembra::venctest
