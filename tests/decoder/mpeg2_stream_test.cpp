@@ -184,6 +184,22 @@ TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
     ASSERT_EQ(dec2.scanVobFiles({mpg}, 1, 0), 1);
     EXPECT_EQ(cat2.titles[0].audioText[0], "[00] MPA (44100Hz Mono)");
     EXPECT_EQ(cat2.titles[0].audioCoding[0], 2);
+    // Progress every 50 pictures: prefix, file number of count, name, pictures.
+    ASSERT_FALSE(host.statuses.empty());
+    EXPECT_EQ(host.statuses.front(), "Scanning 1/2 " + vob + " [50]");
+    EXPECT_EQ(host.statuses.back(), "Scanning 2/2 " + mpg + " [50]");
+    EXPECT_GE(host.pumps, 2);
+    EXPECT_EQ(host.progressRange, 100);
+    EXPECT_GT(host.progressPosition, 50);
+    // A cancel request seen at a progress step ends the scan with nothing.
+    RecordingHost host3;
+    TitleCatalogue cat3;
+    Mpeg2Decoder dec3(host3, cat3);
+    int cancel = 0;
+    host3.onPump = [&] { cancel = 1; };
+    EXPECT_EQ(dec3.scanVobFiles({vob, mpg}, 1, 0, &cancel), 0);
+    EXPECT_EQ(cat3.count(), 0);
+    EXPECT_TRUE(host3.boxes.empty());
 }
 
 TEST(Scan, FileWithoutVideoFailsWithItsMessage) {
@@ -396,6 +412,44 @@ TEST(DvdTitle, SampleDiscTitleMatchesFfmpeg) {
         psnrs.size(), worst, sum / double(psnrs.size()));
     EXPECT_GE(sum / double(psnrs.size()), 45.0);
     EXPECT_GT(dec.vobNumber, 0);  // read from the navigation packets
+}
+
+}  // namespace
+}  // namespace zembra::testing
+
+namespace zembra::testing {
+namespace {
+
+// The rip loop closes the decoder at the end of a pass and reopens it for
+// the next one: the pictures must come out as the first time.
+TEST(Reopen, CloseReopenAndReseekDecodeTheSamePictures) {
+    ZEMBRA_REQUIRE_STREAM(path, "ps.vob");
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    std::vector<std::vector<uint8_t>> pictures;
+    dec.hooks.emitFrame = [&](const DecodedPicture& p) {
+        pictures.emplace_back(p.planes[0], p.planes[0] + size_t(p.width) * p.height);
+    };
+    DecoderOpenParams params;
+    params.files = {path};
+    double rate;
+    int cf, w, h;
+    dec.setRunMode(kRunVideoOnly);
+    ASSERT_EQ(dec.openDecoder(params, rate, cf, w, h), 1);
+    while (dec.decodeStep()) {
+    }
+    const auto first = std::move(pictures);
+    pictures.clear();
+    dec.closeDecoder();
+    EXPECT_FALSE(dec.frameStoreReady());
+    ASSERT_EQ(dec.reopenDecoder(), 1);
+    ASSERT_EQ(dec.reseek(0), 1);
+    while (dec.decodeStep()) {
+    }
+    ASSERT_EQ(pictures.size(), first.size());
+    for (size_t k = 0; k < first.size(); ++k) ASSERT_EQ(pictures[k], first[k]) << "picture " << k;
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 }  // namespace
