@@ -28,6 +28,7 @@ void FrameQueue::open(const FrameQueueSettings& settings, FrameQueueSource* sour
     handedOut_ = 0;
     samplesOut_ = 0;
     draining_ = false;
+    timeOffset_ = 0.0;
     deinterlacer_.reset(settings_.layout, settings_.deinterlace);
     subpicture_.open(settings_.layout.width, settings_.layout.height, settings_.subpicture);
     open_ = true;
@@ -46,6 +47,7 @@ void FrameQueue::close() {
 void FrameQueue::clearQueue() {
     queue_.clear();
     draining_ = false;
+    timeOffset_ = double(handedOut_) / outputFrameRate(settings_.frameRateIndex);
     subpicture_.reset();
 }
 
@@ -97,7 +99,7 @@ void FrameQueue::emitFrame(const uint8_t* const planes[3], uint32_t frameNumber)
     record.cb = out[1];
     record.cr = out[2];
     record.frameNumber = frameNumber;
-    record.time = frameNumber / rate;
+    record.time = timeOffset_ + frameNumber / rate;
     record.planes = std::move(buffer);
     queue_.push_back(std::move(record));
 }

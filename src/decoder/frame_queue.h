@@ -139,6 +139,9 @@ private:
     // The input has ended: the frames still queued are handed out, with the
     // PCM left in the FIFO, before the run ends.
     bool draining_ = false;
+    // Display time of frame number 0: a seek restarts the decoder's frame
+    // numbers, so the frames after it are timed from the frames handed out.
+    double timeOffset_ = 0.0;
     int ownFault_ = 0;
 
     std::deque<FrameRecord> queue_;
