@@ -68,7 +68,10 @@ Mp3Encoder::Mp3Encoder(const LameApi& api, void* handle, UiHost* host)
     api_.setId3Automatic(handle_, 0);
 }
 
-Mp3Encoder::~Mp3Encoder() { api_.close(handle_); }
+Mp3Encoder::~Mp3Encoder() {
+    g_messageHost = nullptr;  // the host may go before its last encoder
+    api_.close(handle_);
+}
 
 bool Mp3Encoder::setVar(int key, int value) {
     LameApi::SetInt set = nullptr;

@@ -3,12 +3,15 @@
 // after a "[xvid]" line, padded with zero bytes to a fixed size so that a
 // stored blob of another size is recognised as foreign.
 //
-// Keys: bitrate (kbit/s, 16..20000), quantizer (0 = rate control by bit
-// rate, 1..31 = every frame at this quantiser), quality (motion search preset
-// 0..6), keyint (longest distance between key frames, 0 = as the caller asks),
-// pass (0 one pass, 1 first pass writing the statistics file, 2 second pass
-// reading it), stats (the statistics file; empty = zembra-xvid.stats in the
-// temporary folder).
+// Keys:
+//   bitrate    kbit/s, 16..20000 (one pass by bit rate, and the second pass)
+//   quantizer  0 = rate control by bit rate, 1..31 = every frame at this one
+//   quality    motion search preset 0..6
+//   keyint     longest distance between key frames, 0 = as the caller asks
+//   pass       0 one pass; 1 first pass, writing the statistics file (frames
+//              at the quantiser set, or 2); 2 second pass, reading it
+//   stats      the statistics file; empty = zembra-xvid.stats in the
+//              temporary folder
 
 #include <cstddef>
 #include <cstdint>
