@@ -24,8 +24,9 @@ void rateFraction(double rate, int& num, int& den) {
     static const struct {
         double rate;
         int num, den;
-    } kKnown[] = {{24000.0 / 1001, 24000, 1001}, {24, 24, 1}, {25, 25, 1}, {30000.0 / 1001, 30000, 1001},
-                  {30, 30, 1}, {50, 50, 1}, {60000.0 / 1001, 60000, 1001}, {60, 60, 1}};
+    } kKnown[] = {{24000.0 / 1001, 24000, 1001}, {24, 24, 1}, {25, 25, 1},
+                  {30000.0 / 1001, 30000, 1001}, {30, 30, 1}, {50, 50, 1},
+                  {60000.0 / 1001, 60000, 1001}, {60, 60, 1}};
     for (const auto& k : kKnown)
         if (std::fabs(rate - k.rate) < 0.001) {
             num = k.num;
@@ -46,10 +47,10 @@ int usage() {
 // --- Output frames: what getNextFrame hands out, through the output geometry ---
 
 bool wantsOutputFrames(const std::vector<std::string>& args) {
-    static const char* kOptions[] = {"--width", "--height", "--zoom", "--crop", "--resize",
-                                     "--fps-index", "--deinterlace", "--subtitle", "--luminance",
-                                     "--wav", "--rgb24", "--rgb32", "--yuy2", "--paced",
-                                     "--audio-only"};
+    static const char* kOptions[] = {"--width",     "--height",    "--zoom",        "--crop",
+                                     "--resize",    "--fps-index", "--deinterlace", "--subtitle",
+                                     "--luminance", "--wav",       "--rgb24",       "--rgb32",
+                                     "--yuy2",      "--paced",     "--audio-only"};
     for (const auto& a : args)
         for (const char* o : kOptions)
             if (a == o) return true;
@@ -71,12 +72,13 @@ void writeWavHeader(std::FILE* f, int rate, uint32_t dataBytes) {
 }
 
 int framesUsage() {
-    std::fprintf(stderr,
-                 "usage: zembra decode SOURCE [--title N] [--audio K] [--frames K] [--idct S]\n"
-                 "  [--width W --height H] [--zoom 0-4] [--crop X1,X2,Y1,Y2] [--resize 0-12]\n"
-                 "  [--fps-index 0-5] [--deinterlace 0-3] [--subtitle S] [--sub-color 0|1]\n"
-                 "  [--sub-offset N] [--luminance GAIN,OFFSET] [--downsampling 0-4] [--detect24]\n"
-                 "  [--wav FILE.wav] [--rgb24|--rgb32|--yuy2 FILE] [--paced] [--audio-only] -o FILE\n");
+    std::fprintf(
+        stderr,
+        "usage: zembra decode SOURCE [--title N] [--audio K] [--frames K] [--idct S]\n"
+        "  [--width W --height H] [--zoom 0-4] [--crop X1,X2,Y1,Y2] [--resize 0-12]\n"
+        "  [--fps-index 0-5] [--deinterlace 0-3] [--subtitle S] [--sub-color 0|1]\n"
+        "  [--sub-offset N] [--luminance GAIN,OFFSET] [--downsampling 0-4] [--detect24]\n"
+        "  [--wav FILE.wav] [--rgb24|--rgb32|--yuy2 FILE] [--paced] [--audio-only] -o FILE\n");
     return 2;
 }
 
@@ -92,31 +94,49 @@ int runFramesDecode(const std::vector<std::string>& args) {
     params.subColor = 1;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&]() -> const char* { return i + 1 < args.size() ? args[++i].c_str() : nullptr; };
+        auto value = [&]() -> const char* {
+            return i + 1 < args.size() ? args[++i].c_str() : nullptr;
+        };
         const char* v = nullptr;
-        if (a == "--title" && (v = value())) title = std::atoi(v);
-        else if (a == "--audio" && (v = value())) params.audioTrack = std::atoi(v);
-        else if (a == "--frames" && (v = value())) frames = std::atoi(v);
-        else if (a == "--idct" && (v = value())) params.idct = std::atoi(v);
-        else if (a == "--width" && (v = value())) width = std::atoi(v);
-        else if (a == "--height" && (v = value())) height = std::atoi(v);
-        else if (a == "--zoom" && (v = value())) geo.ratio = std::atoi(v);
-        else if (a == "--resize" && (v = value())) geo.videoResize = std::atoi(v);
+        if (a == "--title" && (v = value()))
+            title = std::atoi(v);
+        else if (a == "--audio" && (v = value()))
+            params.audioTrack = std::atoi(v);
+        else if (a == "--frames" && (v = value()))
+            frames = std::atoi(v);
+        else if (a == "--idct" && (v = value()))
+            params.idct = std::atoi(v);
+        else if (a == "--width" && (v = value()))
+            width = std::atoi(v);
+        else if (a == "--height" && (v = value()))
+            height = std::atoi(v);
+        else if (a == "--zoom" && (v = value()))
+            geo.ratio = std::atoi(v);
+        else if (a == "--resize" && (v = value()))
+            geo.videoResize = std::atoi(v);
         else if (a == "--crop" && (v = value())) {
             if (std::sscanf(v, "%lf,%lf,%lf,%lf", &geo.x1, &geo.x2, &geo.y1, &geo.y2) != 4)
                 return framesUsage();
-        } else if (a == "--fps-index" && (v = value())) params.frameRate = std::atoi(v);
-        else if (a == "--deinterlace" && (v = value())) params.deinterlace = std::atoi(v);
-        else if (a == "--subtitle" && (v = value())) params.subtitleStream = std::atoi(v);
-        else if (a == "--sub-color" && (v = value())) params.subColor = std::atoi(v);
-        else if (a == "--sub-offset" && (v = value())) params.subOffset = std::atoi(v);
-        else if (a == "--downsampling" && (v = value())) params.downSampling = std::atoi(v);
-        else if (a == "--detect24") params.detect24Fps = 1;
+        } else if (a == "--fps-index" && (v = value()))
+            params.frameRate = std::atoi(v);
+        else if (a == "--deinterlace" && (v = value()))
+            params.deinterlace = std::atoi(v);
+        else if (a == "--subtitle" && (v = value()))
+            params.subtitleStream = std::atoi(v);
+        else if (a == "--sub-color" && (v = value()))
+            params.subColor = std::atoi(v);
+        else if (a == "--sub-offset" && (v = value()))
+            params.subOffset = std::atoi(v);
+        else if (a == "--downsampling" && (v = value()))
+            params.downSampling = std::atoi(v);
+        else if (a == "--detect24")
+            params.detect24Fps = 1;
         else if (a == "--luminance" && (v = value())) {
             if (std::sscanf(v, "%d,%d", &params.luminanceGain, &params.luminanceOffset) != 2)
                 return framesUsage();
             params.luminanceFilter = 1;
-        } else if (a == "--wav" && (v = value())) wavPath = v;
+        } else if (a == "--wav" && (v = value()))
+            wavPath = v;
         else if ((a == "--rgb24" || a == "--rgb32" || a == "--yuy2") && (v = value())) {
             dumpPath = v;
             dumpFormat = a == "--rgb24"   ? zembra::ExportFormat::Rgb24
@@ -125,9 +145,12 @@ int runFramesDecode(const std::vector<std::string>& args) {
         } else if (a == "--audio-only") {
             audioOnly = true;
         } else if (a == "--paced") {
-        } else if (a == "-o" && (v = value())) output = v;
-        else if (!a.empty() && a[0] != '-' && source.empty()) source = a;
-        else return framesUsage();
+        } else if (a == "-o" && (v = value()))
+            output = v;
+        else if (!a.empty() && a[0] != '-' && source.empty())
+            source = a;
+        else
+            return framesUsage();
     }
     if (audioOnly) {
         if (wavPath.empty()) wavPath = output;
@@ -227,8 +250,8 @@ int runFramesDecode(const std::vector<std::string>& args) {
         static const int kNum[6] = {24000, 24, 25, 30000, 30, 24000};
         static const int kDen[6] = {1001, 1, 1, 1001, 1, 1001};
         const char* c = chroma == 1 ? "420jpeg" : chroma == 2 ? "422" : "444";
-        std::fprintf(y4m, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", ow, oh,
-                     kNum[params.frameRate], kDen[params.frameRate], c);
+        std::fprintf(y4m, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", ow, oh, kNum[params.frameRate],
+                     kDen[params.frameRate], c);
     }
 
     int written = 0;
@@ -247,8 +270,8 @@ int runFramesDecode(const std::vector<std::string>& args) {
             }
             if (dump) {
                 std::vector<uint8_t> pixels;
-                if (!zembra::convertForExport(dumpFormat, outPlanes[0], outPlanes[1], outPlanes[2], ow,
-                                              oh, 1, chroma, host, pixels))
+                if (!zembra::convertForExport(dumpFormat, outPlanes[0], outPlanes[1], outPlanes[2],
+                                              ow, oh, 1, chroma, host, pixels))
                     break;
                 std::fwrite(pixels.data(), 1, pixels.size(), dump);
             }
@@ -278,15 +301,24 @@ int runDecode(const std::vector<std::string>& argsIn) {
     int title = -1, audio = 0, frames = -1, idct = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&]() -> const char* { return i + 1 < args.size() ? args[++i].c_str() : nullptr; };
+        auto value = [&]() -> const char* {
+            return i + 1 < args.size() ? args[++i].c_str() : nullptr;
+        };
         const char* v = nullptr;
-        if (a == "--title" && (v = value())) title = std::atoi(v);
-        else if (a == "--audio" && (v = value())) audio = std::atoi(v);
-        else if (a == "--frames" && (v = value())) frames = std::atoi(v);
-        else if (a == "--idct" && (v = value())) idct = std::atoi(v);
-        else if (a == "-o" && (v = value())) output = v;
-        else if (!a.empty() && a[0] != '-' && source.empty()) source = a;
-        else return usage();
+        if (a == "--title" && (v = value()))
+            title = std::atoi(v);
+        else if (a == "--audio" && (v = value()))
+            audio = std::atoi(v);
+        else if (a == "--frames" && (v = value()))
+            frames = std::atoi(v);
+        else if (a == "--idct" && (v = value()))
+            idct = std::atoi(v);
+        else if (a == "-o" && (v = value()))
+            output = v;
+        else if (!a.empty() && a[0] != '-' && source.empty())
+            source = a;
+        else
+            return usage();
     }
     if (source.empty() || output.empty()) return usage();
 
@@ -341,7 +373,8 @@ int runDecode(const std::vector<std::string>& argsIn) {
             headerDone = true;
         }
         std::fputs("FRAME\n", out);
-        for (int y = 0; y < h; ++y) std::fwrite(p.planes[0] + size_t(y) * p.width, 1, size_t(w), out);
+        for (int y = 0; y < h; ++y)
+            std::fwrite(p.planes[0] + size_t(y) * p.width, 1, size_t(w), out);
         for (int k = 1; k < 3; ++k)
             for (int y = 0; y < ch; ++y)
                 std::fwrite(p.planes[k] + size_t(y) * p.chromaWidth, 1, size_t(cw), out);

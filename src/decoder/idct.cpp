@@ -13,11 +13,20 @@ namespace zembra {
 
 bool idctVariantFromSetting(int setting, IdctVariant& variant) {
     switch (setting) {
-        case 0: variant = IdctVariant::Ap922; return true;
-        case 1: variant = IdctVariant::Reference; return true;
-        case 2: variant = IdctVariant::FastFloat; return true;
-        case 4: variant = IdctVariant::Ap922Shuffle; return true;
-        default: return false;
+        case 0:
+            variant = IdctVariant::Ap922;
+            return true;
+        case 1:
+            variant = IdctVariant::Reference;
+            return true;
+        case 2:
+            variant = IdctVariant::FastFloat;
+            return true;
+        case 4:
+            variant = IdctVariant::Ap922Shuffle;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -50,9 +59,7 @@ constexpr int16_t kTan2 = 27146;    // tan(2pi/16) * 65536
 constexpr int16_t kTan3m = -21746;  // (tan(3pi/16) - 1) * 65536
 constexpr int16_t kCos4 = 23170;    // cos(pi/4) * 32768
 
-inline int16_t sat16(int32_t v) {
-    return int16_t(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
-}
+inline int16_t sat16(int32_t v) { return int16_t(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }
 inline int16_t adds(int16_t a, int16_t b) { return sat16(int32_t(a) + b); }
 inline int16_t subs(int16_t a, int16_t b) { return sat16(int32_t(a) - b); }
 inline int16_t mulhi(int16_t a, int16_t b) { return int16_t((int32_t(a) * b) >> 16); }
@@ -129,7 +136,8 @@ SseRowTables makeSseTables() {
         const int16_t* t = kRowTable[k];
         const int16_t c4 = t[0], c2 = t[1], c6 = t[2], c1 = t[3], c3 = t[4], c5 = t[5], c7 = t[6];
         const int16_t g0[8] = {c4, c2, c4, c6, c4, int16_t(-c6), c4, int16_t(-c2)};
-        const int16_t g1[8] = {c4, c6, int16_t(-c4), int16_t(-c2), int16_t(-c4), c2, c4, int16_t(-c6)};
+        const int16_t g1[8] = {c4,           c6, int16_t(-c4), int16_t(-c2),
+                               int16_t(-c4), c2, c4,           int16_t(-c6)};
         const int16_t g2[8] = {c1, c3, c3, int16_t(-c7), c5, int16_t(-c1), c7, int16_t(-c5)};
         const int16_t g3[8] = {c5, c7, int16_t(-c1), int16_t(-c5), c7, c3, c3, int16_t(-c1)};
         std::memcpy(s.e[k][0], g0, sizeof g0);
@@ -172,10 +180,8 @@ __attribute__((target("sse2"))) void idctAp922Sse2(int16_t* block) {
     const __m128i cos4 = _mm_set1_epi16(kCos4);
     const __m128i tp17 = _mm_adds_epi16(x[1], _mm_mulhi_epi16(x[7], tan1));
     const __m128i tm17 = _mm_subs_epi16(_mm_mulhi_epi16(x[1], tan1), x[7]);
-    const __m128i tp35 =
-        _mm_adds_epi16(x[3], _mm_adds_epi16(_mm_mulhi_epi16(x[5], tan3m), x[5]));
-    const __m128i tm35 =
-        _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(x[3], tan3m), x[3]), x[5]);
+    const __m128i tp35 = _mm_adds_epi16(x[3], _mm_adds_epi16(_mm_mulhi_epi16(x[5], tan3m), x[5]));
+    const __m128i tm35 = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(x[3], tan3m), x[3]), x[5]);
     const __m128i b0 = _mm_adds_epi16(tp17, tp35);
     const __m128i b3 = _mm_subs_epi16(tm17, tm35);
     const __m128i t1 = _mm_subs_epi16(tp17, tp35);
@@ -260,7 +266,8 @@ struct ReferenceMatrix {
     ReferenceMatrix() {
         for (int u = 0; u < 8; ++u)
             for (int x = 0; x < 8; ++x)
-                c[u][x] = (u == 0 ? std::sqrt(1.0 / 8.0) : 0.5) * std::cos(u * M_PI / 8.0 * (x + 0.5));
+                c[u][x] =
+                    (u == 0 ? std::sqrt(1.0 / 8.0) : 0.5) * std::cos(u * M_PI / 8.0 * (x + 0.5));
     }
 };
 const ReferenceMatrix kRef;

@@ -37,9 +37,15 @@ void idctReference(int16_t* block);
 
 inline void inverseTransform(IdctVariant variant, int16_t* block, const IdctKernels& k) {
     switch (variant) {
-        case IdctVariant::FastFloat: idctFastFloat(block); break;
-        case IdctVariant::Reference: idctReference(block); break;
-        default: k.ap922(block); break;
+        case IdctVariant::FastFloat:
+            idctFastFloat(block);
+            break;
+        case IdctVariant::Reference:
+            idctReference(block);
+            break;
+        default:
+            k.ap922(block);
+            break;
     }
 }
 

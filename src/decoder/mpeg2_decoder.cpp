@@ -311,8 +311,10 @@ void Mpeg2Decoder::videoPacket() {
             readByte();
             b = readByte();
         }
-        if ((b & 0xF0) == 0x20) skipBytes(4);
-        else if ((b & 0xF0) == 0x30) skipBytes(9);
+        if ((b & 0xF0) == 0x20)
+            skipBytes(4);
+        else if ((b & 0xF0) == 0x30)
+            skipBytes(9);
     }
     const int64_t payload = length - (streamPos() - start);
     payloadEnd_ = streamPos() + std::max<int64_t>(0, payload);
@@ -466,8 +468,10 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
             readByte();
             b = readByte();
         }
-        if ((b & 0xF0) == 0x20) skipBytes(4);
-        else if ((b & 0xF0) == 0x30) skipBytes(9);
+        if ((b & 0xF0) == 0x20)
+            skipBytes(4);
+        else if ((b & 0xF0) == 0x30)
+            skipBytes(9);
     }
     int64_t remaining = std::max<int64_t>(0, length - (streamPos() - start));
     if (scan) {
@@ -494,7 +498,8 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
 }
 
 bool AudioRoute::mpaProbe(const uint8_t* data, size_t length, std::string& text) {
-    static const int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    static const int kRates[3][3] = {
+        {44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
     for (size_t i = 0; i + 4 <= length; ++i) {
         if (data[i] != 0xFF || (data[i + 1] & 0xE0) != 0xE0) continue;
         const int version = (data[i + 1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
@@ -523,8 +528,10 @@ int Mpeg2Decoder::getHeader() {
             if (fault >= kFaultFatal) break;
             return 1;
         }
-        if (code == 0x1B3) sequenceHeader();
-        else if (code == 0x1B8) gopHeader();
+        if (code == 0x1B3)
+            sequenceHeader();
+        else if (code == 0x1B8)
+            gopHeader();
     }
     // An end of input or a read error keeps its own code.
     if (fault != kFaultEndOfInput && fault != kFaultReadError) fault = kFaultNoPicture;
@@ -539,7 +546,8 @@ void Mpeg2Decoder::loadMatrix(uint8_t* matrix) {
 }
 
 double Mpeg2Decoder::frameRateFromCode() const {
-    static const double kRates[9] = {0, 24000.0 / 1001, 24, 25, 30000.0 / 1001, 30, 50, 60000.0 / 1001, 60};
+    static const double kRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
+                                     50, 60000.0 / 1001, 60};
     return frameRateCode >= 1 && frameRateCode <= 8 ? kRates[frameRateCode] : -1.0;
 }
 
@@ -583,7 +591,9 @@ void Mpeg2Decoder::extensionsAndUserData() {
         if (code != 0x1B5) return;
         flushBits(32);
         switch (getBits(4)) {
-            case 1: sequenceExtension(); break;
+            case 1:
+                sequenceExtension();
+                break;
             case 2:  // sequence display: nothing kept
                 getBits(3);
                 if (getBits(1)) getBits(24);
@@ -591,10 +601,17 @@ void Mpeg2Decoder::extensionsAndUserData() {
                 getBits(1);
                 getBits(14);
                 break;
-            case 3: quantMatrixExtension(); break;
-            case 7: pictureDisplayExtension(); break;
-            case 8: pictureCodingExtension(); break;
-            default: break;
+            case 3:
+                quantMatrixExtension();
+                break;
+            case 7:
+                pictureDisplayExtension();
+                break;
+            case 8:
+                pictureCodingExtension();
+                break;
+            default:
+                break;
         }
     }
 }
@@ -709,8 +726,8 @@ void Mpeg2Decoder::setupFrameStore() {
         verticalSize > kMaxDimension)
         return;
     mbWidth = (horizontalSize + 15) / 16;
-    mbHeight = (mpeg2 && !progressiveSequence) ? 2 * ((verticalSize + 31) / 32)
-                                               : (verticalSize + 15) / 16;
+    mbHeight =
+        (mpeg2 && !progressiveSequence) ? 2 * ((verticalSize + 31) / 32) : (verticalSize + 15) / 16;
     codedWidth = mbWidth * 16;
     codedHeight = mbHeight * 16;
     chromaWidth = chromaFormat == 3 ? codedWidth : codedWidth / 2;
@@ -773,9 +790,7 @@ int Mpeg2Decoder::decodeUntilEmit() {
 // ---------------------------------------------------------------------------
 // Opening, seeking, closing
 
-const TitleRecord* Mpeg2Decoder::currentTitle() const {
-    return catalogue_.title(params_.title);
-}
+const TitleRecord* Mpeg2Decoder::currentTitle() const { return catalogue_.title(params_.title); }
 
 int64_t Mpeg2Decoder::firstSector() const {
     const TitleRecord* t = currentTitle();
@@ -1051,7 +1066,8 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
                     host_.setStatus(format("%s %d/%d %s [%d]", prefix.c_str(), int(i + 1),
                                            int(files.size()), files[i].c_str(), pictures));
                     const int64_t size = input_->fileSectors(0);
-                    host_.setProgress(size > 0 ? int(input_->currentSector() * 100 / size) : 0, 100);
+                    host_.setProgress(size > 0 ? int(input_->currentSector() * 100 / size) : 0,
+                                      100);
                     host_.pumpMessages();
                     if ((cancel && *cancel) || input_->cancelRequested()) return fail(nullptr);
                 }
@@ -1087,7 +1103,8 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
         freeFrameStore();
     }
     const int total = int(wholeSeconds);
-    title.label = format("[00] Length  %02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
+    title.label =
+        format("[00] Length  %02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
     title.duration = 0;
     for (const auto& c : title.cells) title.duration += c.duration;
     for (int k = 0; k < 8; ++k) {
@@ -1102,8 +1119,9 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
     }
     title.audioCount = 8;
     for (int k = 0; k < 32; ++k) {
-        title.subpictureText[size_t(k)] =
-            scanSubFound_[size_t(k)] ? format("[%02d] subtitle", k) : format("[%02d] Free channel", k);
+        title.subpictureText[size_t(k)] = scanSubFound_[size_t(k)]
+                                              ? format("[%02d] subtitle", k)
+                                              : format("[%02d] Free channel", k);
         title.subpictureStream[size_t(k)] = k;
     }
     title.subpictureCount = 32;

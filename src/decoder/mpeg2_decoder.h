@@ -404,8 +404,8 @@ private:
     int bufferLength_ = 0;
     const uint8_t* readPtr_ = buffer_;
     const uint8_t* videoEnd_ = buffer_;
-    int64_t bufferBase_ = 0;       // stream offset of buffer_[0]
-    int64_t payloadEnd_ = 0;       // stream offset of the end of the video payload
+    int64_t bufferBase_ = 0;  // stream offset of buffer_[0]
+    int64_t payloadEnd_ = 0;  // stream offset of the end of the video payload
     int privateStream2Count_ = 0;
     uint64_t window_ = 0;
     int windowBits_ = 0;

@@ -36,7 +36,8 @@ void addBlockPlain(const int16_t* b, uint8_t* dst, int stride) {
 __attribute__((target("sse2"))) void putBlockSse2(const int16_t* b, uint8_t* dst, int stride) {
     const __m128i bias = _mm_set1_epi16(128);
     for (int y = 0; y < 8; ++y, dst += stride) {
-        __m128i v = _mm_adds_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * 8)), bias);
+        __m128i v =
+            _mm_adds_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * 8)), bias);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
     }
 }
@@ -131,7 +132,8 @@ struct Mpeg2Decoder::SliceContext {
     void predict(int mbx, int mby);
     void predictDir(int dir, bool avg, int mbx, int mby);
     void mcPlanes(const Picture* ref, int refParity, int dstParityRow, int lx, int ly, int lh,
-                  int mvx, int mvy, bool avg, int mbx, int mby, int dstRowOffset, bool fieldInFrame);
+                  int mvx, int mvy, bool avg, int mbx, int mby, int dstRowOffset,
+                  bool fieldInFrame);
     void mcBlock(const uint8_t* base, int stride, int pw, int ph, uint8_t* dst, int dstStride,
                  int sx, int sy, int half, int w, int h, bool avg);
     uint8_t* dest(int plane, int mbx, int mby) const;
@@ -287,7 +289,9 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
     int row = int(code & 0xFF);
     if (d.mpeg2 && d.verticalSize > 2800) row += int(d.getBits(3)) << 7;
     qscaleCode = int(d.getBits(5));
-    qscale = !d.mpeg2 ? qscaleCode : d.qScaleType ? vlc::kNonLinearQuant[qscaleCode] : 2 * qscaleCode;
+    qscale = !d.mpeg2       ? qscaleCode
+             : d.qScaleType ? vlc::kNonLinearQuant[qscaleCode]
+                            : 2 * qscaleCode;
     if (d.mpeg2 && d.showBits(1)) d.flushBits(9);
     while (d.getBit() && d.fault < kFaultFatal) d.flushBits(8);
 
@@ -367,8 +371,10 @@ int Mpeg2Decoder::SliceContext::motionDelta(int fcode) {
 int Mpeg2Decoder::SliceContext::wrapVector(int v, int fcode) {
     const int rsize = fcode - 1;
     const int high = (16 << rsize) - 1, low = -(16 << rsize), range = 32 << rsize;
-    if (v < low) v += range;
-    else if (v > high) v -= range;
+    if (v < low)
+        v += range;
+    else if (v > high)
+        v -= range;
     return v;
 }
 
@@ -758,8 +764,8 @@ void Mpeg2Decoder::SliceContext::predictDir(int dir, bool avg, int mbx, int mby)
     const Picture* ref = dir == 0 ? fwd : bwd;
     if (!field) {
         if (motionType == kMotionFrame) {
-            mcPlanes(ref, -1, 0, mbx * 16, mby * 16, 16, mv[0][dir][0], mv[0][dir][1], avg, mbx, mby,
-                     0, false);
+            mcPlanes(ref, -1, 0, mbx * 16, mby * 16, 16, mv[0][dir][0], mv[0][dir][1], avg, mbx,
+                     mby, 0, false);
         } else if (motionType == kMotionField) {
             for (int r = 0; r < 2; ++r)
                 mcPlanes(ref, fieldSelect[r][dir], r, mbx * 16, mby * 8, 8, mv[r][dir][0],
@@ -784,8 +790,8 @@ void Mpeg2Decoder::SliceContext::predictDir(int dir, bool avg, int mbx, int mby)
     };
     if (motionType == kMotionField) {
         const int sel = fieldSelect[0][dir];
-        mcPlanes(refFor(sel), sel, 0, mbx * 16, mby * 16, 16, mv[0][dir][0], mv[0][dir][1], avg, mbx,
-                 mby, 0, false);
+        mcPlanes(refFor(sel), sel, 0, mbx * 16, mby * 16, 16, mv[0][dir][0], mv[0][dir][1], avg,
+                 mbx, mby, 0, false);
     } else if (motionType == kMotion16x8) {
         for (int r = 0; r < 2; ++r) {
             const int sel = fieldSelect[r][dir];
@@ -847,8 +853,9 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
     if (!modes()) return;
     if (mbType & vlc::kMbQuant) {
         qscaleCode = int(d.getBits(5));
-        qscale = !d.mpeg2 ? qscaleCode
-                          : d.qScaleType ? vlc::kNonLinearQuant[qscaleCode] : 2 * qscaleCode;
+        qscale = !d.mpeg2       ? qscaleCode
+                 : d.qScaleType ? vlc::kNonLinearQuant[qscaleCode]
+                                : 2 * qscaleCode;
     }
     const bool intra = mbType & vlc::kMbIntra;
     if (intra) {
@@ -884,8 +891,10 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
         }
         d.flushBits(e.length);
         cbp = e.value;
-        if (nb == 8) cbp = (cbp << 2) | int(d.getBits(2));
-        else if (nb == 12) cbp = (cbp << 6) | int(d.getBits(6));
+        if (nb == 8)
+            cbp = (cbp << 2) | int(d.getBits(2));
+        else if (nb == 12)
+            cbp = (cbp << 6) | int(d.getBits(6));
     } else {
         cbp = 0;
     }

@@ -2,16 +2,16 @@
 // accuracy against the double-precision reference on IEEE 1180 inputs, and
 // the variants' own rules.
 
+#include "decoder/idct.h"
+
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdlib>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
-
-#include "decoder/idct.h"
 
 namespace zembra {
 namespace {
@@ -52,10 +52,14 @@ TEST(IdctKernels, Ap922Sse2EqualsPlainOnRandomAndExtremeBlocks) {
     for (long n = 0; n < count; ++n) {
         const int kind = which(rng);
         for (int i = 0; i < 64; ++i) {
-            if (kind == 0) a[i] = int16_t(full(rng));
-            else if (kind == 1) a[i] = int16_t(small(rng));
-            else if (kind == 2) a[i] = (rng() & 7) ? 0 : int16_t(full(rng));  // sparse
-            else a[i] = int16_t((rng() & 1) ? 32767 : -32768);  // saturation everywhere
+            if (kind == 0)
+                a[i] = int16_t(full(rng));
+            else if (kind == 1)
+                a[i] = int16_t(small(rng));
+            else if (kind == 2)
+                a[i] = (rng() & 7) ? 0 : int16_t(full(rng));  // sparse
+            else
+                a[i] = int16_t((rng() & 1) ? 32767 : -32768);  // saturation everywhere
         }
         std::memcpy(b, a, sizeof a);
         idctAp922Plain(a);
@@ -98,8 +102,8 @@ Accuracy measure(void (*idct)(int16_t*), int low, int high, int sign, int blocks
                 for (int v = 0; v < 8; ++v)
                     for (int u = 0; u < 8; ++u)
                         s += (u ? 0.5 : std::sqrt(0.125)) * (v ? 0.5 : std::sqrt(0.125)) *
-                             std::cos((2 * x + 1) * u * M_PI / 16) * std::cos((2 * y + 1) * v * M_PI / 16) *
-                             in[v * 8 + u];
+                             std::cos((2 * x + 1) * u * M_PI / 16) *
+                             std::cos((2 * y + 1) * v * M_PI / 16) * in[v * 8 + u];
                 double r = std::floor(s + 0.5);
                 if (clip) r = std::clamp(r, -256.0, 255.0);
                 ref[y * 8 + x] = int16_t(r);
@@ -128,13 +132,15 @@ TEST(InverseTransforms, MeetIeee1180AccuracyOnItsRanges) {
             for (int sign : {1, -1}) {
                 const Accuracy a = measure(fn, range, range == 256 ? 255 : range, sign, blocks,
                                            fn != idctAp922Plain);
-                std::printf("[ ieee1180 ] %s range %d sign %d: peak %d, mse %.4f/%.4f, mean %.4f/%.5f\n",
-                            fn == idctAp922Plain ? "AP-922" : "float", range, sign, a.peak,
-                            a.worstMse, a.overallMse, a.worstMean, a.overallMean);
+                std::printf(
+                    "[ ieee1180 ] %s range %d sign %d: peak %d, mse %.4f/%.4f, mean %.4f/%.5f\n",
+                    fn == idctAp922Plain ? "AP-922" : "float", range, sign, a.peak, a.worstMse,
+                    a.overallMse, a.worstMean, a.overallMean);
                 EXPECT_LE(a.peak, 1) << range << " " << sign;
                 EXPECT_LE(a.worstMse, 0.06);
                 EXPECT_LE(a.overallMse, 0.02);
-                EXPECT_LE(a.worstMean, 0.015 + (longTests() ? 0 : 0.02));  // fewer blocks, more noise
+                EXPECT_LE(a.worstMean,
+                          0.015 + (longTests() ? 0 : 0.02));  // fewer blocks, more noise
                 EXPECT_LE(a.overallMean, 0.0015 + (longTests() ? 0 : 0.003));
             }
     }

@@ -1,13 +1,13 @@
 // Half-pel prediction kernels: the two rounding families, and every SSE2
 // entry against the plain one without writing outside the block.
 
+#include "decoder/mc.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <vector>
-
-#include "decoder/mc.h"
 
 namespace zembra {
 namespace {
