@@ -37,8 +37,8 @@ RipWriter* EncodeDlg::writer() const { return aviOutput() ? engines_.avi : engin
 
 void EncodeDlg::setIdleState() {
     controlsEnabled = true;
-    for (ChoiceList* l : {&indexList, &audioList, &subtitleList, &angleList, &formatList,
-                          &zoomList, &splitList})
+    for (ChoiceList* l :
+         {&indexList, &audioList, &subtitleList, &angleList, &formatList, &zoomList, &splitList})
         l->enabled = true;
     splitSettingEnabled = settings_.output.SplitMode == kSplitCustom;
     removeEnabled = !rows_.empty();
@@ -50,8 +50,8 @@ void EncodeDlg::setIdleState() {
 
 void EncodeDlg::setRippingState() {
     controlsEnabled = false;
-    for (ChoiceList* l : {&indexList, &audioList, &subtitleList, &angleList, &formatList,
-                          &zoomList, &splitList})
+    for (ChoiceList* l :
+         {&indexList, &audioList, &subtitleList, &angleList, &formatList, &zoomList, &splitList})
         l->enabled = false;
     splitSettingEnabled = false;
     removeEnabled = false;
@@ -144,8 +144,12 @@ void EncodeDlg::StartRip() {
         it.input = settings_.input;
         it.output = settings_.output;
     }
+    // Switched off once, after the last row: shutting down after the first
+    // one would leave the others unripped.
+    const bool cancelledRun = cancelled() || !ripping_;
     ripping_ = 0;
     setIdleState();
+    if (settings_.input.ShutDown && !cancelledRun && rowsAttempted_ > 0) Shutdown();
 }
 
 void EncodeDlg::cancelNow() {
@@ -199,7 +203,10 @@ int EncodeDlg::RipRun() {
     const InputSettings& in = settings_.input;
     OutputSettings& out = settings_.output;
     std::string name = fs::path(outputFile_).filename().string();
-    if (name.compare(0, 4, "none") == 0 && !host_.ask("STR_ERROR_83")) return 0;
+    if (name.compare(0, 4, "none") == 0 && !host_.ask("STR_ERROR_83")) {
+        runFailed_ = true;  // nothing written: this row is not done
+        return 0;
+    }
 
     const bool mpeg = !aviOutput();
     auto refuse = [&](const char* key) {
@@ -275,8 +282,8 @@ int EncodeDlg::RipRun() {
     const int perPass = total / passCount;
     const int shown = perPass ? perPass - 1 : 0;
     char line[256];
-    std::snprintf(line, sizeof line, "%s %d %s", text("STR_MAIN_LABEL_MONITOR_None").c_str(),
-                  shown, text("STR_MAIN_LABEL_MONITOR_Frames").c_str());
+    std::snprintf(line, sizeof line, "%s %d %s", text("STR_MAIN_LABEL_MONITOR_None").c_str(), shown,
+                  text("STR_MAIN_LABEL_MONITOR_Frames").c_str());
     uint32_t elapsedMs = engines_.tick() - startTick_;
     monitorLine = std::string(line) + text("STR_MAIN_LABEL_MONITOR_TotalEncodingTime") +
                   hms(int(elapsedMs / 1000));
@@ -284,7 +291,6 @@ int EncodeDlg::RipRun() {
     host_.setStatus(monitorLine);
     if (out.MaxFrames != 0) host_.setProgress(progress, 100);
 
-    if (in.ShutDown && !cancelled() && !runFailed_) Shutdown();
     writerOk_ = 0;
     idle_ = 1;
     notify();
@@ -310,9 +316,12 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
         writerOk_ = engines_.avi->open(params) ? 1 : 0;
         const bool audio = params.audioMode != 0;
         int mode = 0;
-        if (!out.DoAVIVideo && audio) mode = 3;
-        else if (out.DoAVIVideo && !audio) mode = 2;
-        else if (out.DoAVIVideo && audio) mode = 1;
+        if (!out.DoAVIVideo && audio)
+            mode = 3;
+        else if (out.DoAVIVideo && !audio)
+            mode = 2;
+        else if (out.DoAVIVideo && audio)
+            mode = 1;
         if (mode) {
             src.setRunMode(mode);
             decoderOk = src.reseek(startPosition_) != 0;
@@ -362,7 +371,8 @@ void EncodeDlg::ProgressMonitor(int total, int, int, int passCount) {
     int size = int(writer()->sizeMB());
     char part[128];
     std::string line = text("STR_MAIN_LABEL_MONITOR_UsedSize");
-    std::snprintf(part, sizeof part, " : %d %s,  ", size, text("STR_MAIN_LABEL_MONITOR_MB").c_str());
+    std::snprintf(part, sizeof part, " : %d %s,  ", size,
+                  text("STR_MAIN_LABEL_MONITOR_MB").c_str());
     line += part;
     line += text("STR_MAIN_LABEL_MONITOR_RemainTime");
     std::snprintf(part, sizeof part, " : %s,  ", hms(remaining).c_str());

@@ -274,16 +274,17 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
     // The frame rate and sound rate first: a preset without a size of its
     // own for that rate ("Custom MPEG1" at 24 fps) then keeps the stored size,
     // and presets that set them still win, as when the rip starts.
-    if (o.fpsIndex) s.input.FrameRate = *o.fpsIndex;
-    if (o.downsampling) s.input.DownSampling = *o.downsampling;
+    zembra::InputSettings& in = s.input;
+    zembra::OutputSettings& out = s.output;
+    if (o.fpsIndex) in.FrameRate = *o.fpsIndex;
+    if (o.downsampling) in.DownSampling = *o.downsampling;
     if (formatIndex >= 0) dlg.chooseFormat(formatIndex);
     if (o.zoom) dlg.chooseZoom(*o.zoom);
     if (o.split) dlg.chooseSplit(*o.split);
     // Two passes cannot split by size: without a split option, --two-pass
     // rips whole titles rather than being refused.
-    else if (o.twoPass && !o.splitSize) dlg.chooseSplit(0);
-    zembra::InputSettings& in = s.input;
-    zembra::OutputSettings& out = s.output;
+    else if (o.twoPass && !o.splitSize)
+        dlg.chooseSplit(0);
     if (o.splitSize) {
         dlg.chooseSplit(5);
         out.Volume = *o.splitSize;

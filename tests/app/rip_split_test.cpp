@@ -134,16 +134,23 @@ TEST_F(RipSplit, OverlapRepeatsAboutThreeSecondsAndKeepsTheEnd) {
         const double back = double(before.end() - at) / kFps;
         EXPECT_GT(back, 1.5);
         EXPECT_LT(back, 4.5);
-        // The repeated stretch is the same pictures in the same order.
+        // The repeated stretch is the same pictures. Which of every 25 the
+        // 25 -> 24 fps pacing drops depends on where a run starts, so they
+        // are compared as a set, not place by place.
         const size_t repeated = size_t(before.end() - at);
         ASSERT_GE(piece.size(), repeated);
+        const std::set<std::string> tail(at, before.end());
         size_t same = 0;
-        for (size_t k = 0; k < repeated; ++k) same += piece[k] == *(at + long(k));
+        for (size_t k = 0; k < repeated; ++k) same += tail.count(piece[k]);
         EXPECT_GE(same, repeated * 9 / 10);
     }
     // The frame limit counts each frame of the title once: the last piece
-    // ends with the title's last frame.
-    EXPECT_EQ(p.frames.back().back(), whole.back());
+    // reaches the title's end (its last picture, or the one the unsplit
+    // rip's pacing ended on).
+    const auto& last = p.frames.back();
+    EXPECT_NE(
+        std::find(last.end() - std::min<long>(2, long(last.size())), last.end(), whole.back()),
+        last.end());
     std::set<std::string> seen;
     for (const auto& f : p.frames) seen.insert(f.begin(), f.end());
     size_t covered = 0;
