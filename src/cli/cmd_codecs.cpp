@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/layer2_converter.h"
 #include "avi/codecs/audio_converter.h"
 #include "avi/codecs/mp3_library.h"
 #include "avi/codecs/video_compressor.h"
@@ -16,6 +17,7 @@ namespace zembra::cli {
 namespace {
 
 int run(const std::vector<std::string>& args) {
+    zembra::registerLayer2Converter();
     int rate = 44100;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--rate" && i + 1 < args.size()) {

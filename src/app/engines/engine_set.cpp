@@ -2,6 +2,7 @@
 
 #include "app/engines/avi_rip_writer.h"
 #include "app/engines/decoder_rip_source.h"
+#include "app/layer2_converter.h"
 #include "app/mpeg_rip_writer.h"
 #include "avi/avi_writer.h"
 #include "avi/codecs/audio_converter.h"
@@ -21,6 +22,7 @@ EngineSet::EngineSet(UiHost& host, SettingsStore& settings)
     // The MP3 library is looked for once, at start-up, with the stored values.
     const ApplicationSettings& a = settings.app;
     avi::Mp3Library::instance().load(a.BitRate, a.Stereo, a.Quality, a.Lowpass, a.Highpass);
+    registerLayer2Converter();
 }
 
 EngineSet::~EngineSet() = default;
