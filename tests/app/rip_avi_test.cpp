@@ -129,5 +129,29 @@ TEST(RipAvi, MainJobMakesAFileAsLongAsTheTitle) {
     EXPECT_NEAR(decodedAudioSamples(sound) / kRate, frames / fps, 1.0 / fps + delay);
 }
 
+// --two-pass with Xvid: a first pass that writes the statistics, a second
+// that spends the bits by them and carries the sound; one title long.
+TEST(RipAvi, TwoPassXvidWithMp3) {
+    ZEMBRA_REQUIRE_ZEMBRA();
+    ZEMBRA_REQUIRE_ORACLES();
+    if (!haveXvidAndMp3()) GTEST_SKIP() << "no Xvid or LAME library";
+    RipSandbox box;
+    const std::string stats = box.path("xvid.stats").string();
+    RipResult r = runZembra(
+        box, sampleRip(box, {"--video-codec", "XVID", "--codec-opt", "bitrate=900", "--codec-opt",
+                             "stats=" + stats, "--two-pass", "--avi-audio", "mp3", "--fps-index",
+                             "2", "--width", "352", "--height", "288"}));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(box.outputFiles(), (std::vector<std::string>{"clip.avi"}));
+    ASSERT_TRUE(rip_fs::exists(stats)) << "no first pass with statistics";
+    EXPECT_GT(rip_fs::file_size(stats), 0u);
+    const std::string avi = box.out("clip.avi");
+    EXPECT_EQ(decodeErrors(avi), "");
+    const int frames = decodedFrames(avi);
+    EXPECT_NEAR(frames / 25.0, sourceSeconds(sampleDisc()), 1.0 / 25 + 1e-9) << frames;
+    const double mp3Delay = (576.0 + 529.0 + 1152.0) / kRate;
+    EXPECT_NEAR(decodedAudioSamples(avi) / kRate, frames / 25.0, 1.0 / 25 + mp3Delay);
+}
+
 }  // namespace
 }  // namespace zembra
