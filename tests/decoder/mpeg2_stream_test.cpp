@@ -454,3 +454,48 @@ TEST(Reopen, CloseReopenAndReseekDecodeTheSamePictures) {
 
 }  // namespace
 }  // namespace zembra::testing
+
+namespace zembra::testing {
+namespace {
+
+// DownSampling 2 exports the chosen AC-3 track raw: from the first sync word
+// on, every payload byte of the track, as ffmpeg's stream copy has them.
+TEST(Ac3Export, WritesTheTrackFromItsFirstSyncWord) {
+    ZEMBRA_REQUIRE_STREAM(path, "ps.vob");
+    const std::string ref = path + ".copy.ac3";
+    if (!std::filesystem::exists(ref)) {
+        const std::string cmd = "ffmpeg -nostdin -v error -y -i '" + path +
+                                "' -map 0:a -c copy -f ac3 '" + ref + ".tmp' && mv '" + ref +
+                                ".tmp' '" + ref + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    const std::vector<uint8_t> copy = readFile(ref);
+    const std::string out = std::string(ZEMBRA_BINARY_DIR) + "/export_test.ac3";
+    std::filesystem::remove(out);
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    DecoderOpenParams p;
+    p.files = {path};
+    p.downSampling = 2;
+    p.audioFormat = 0;
+    p.ac3File = out;
+    double rate;
+    int cf, w, h;
+    dec.setRunMode(kRunVideoAudio);
+    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    while (dec.decodeStep()) {
+    }
+    const std::vector<uint8_t> exported = readFile(out);
+    ASSERT_GE(exported.size(), 2u);
+    EXPECT_EQ(exported[0], 0x0B);
+    EXPECT_EQ(exported[1], 0x77);
+    // Audio is taken from the first picture decoded on: the export may start
+    // a few frames into the track, and is the rest of it byte for byte.
+    ASSERT_LE(exported.size(), copy.size());
+    EXPECT_GT(exported.size(), copy.size() * 8 / 10);
+    EXPECT_TRUE(std::equal(exported.begin(), exported.end(), copy.end() - long(exported.size())));
+}
+
+}  // namespace
+}  // namespace zembra::testing
