@@ -499,3 +499,60 @@ TEST(Ac3Export, WritesTheTrackFromItsFirstSyncWord) {
 
 }  // namespace
 }  // namespace zembra::testing
+
+namespace zembra::testing {
+namespace {
+
+// A re-seek into the middle of a stream with open GOPs starts at the next
+// I-picture and leaves out the B-pictures that follow it in coded order
+// (they predict from a picture before the seek point).
+TEST(ReseekMidStream, OutputStartsAtTheIPictureWithoutItsLeadingBPictures) {
+    ZEMBRA_REQUIRE_STREAM(path, "ps.vob");
+    if (!haveTool("ffprobe")) GTEST_SKIP() << "ffprobe missing";
+    std::string probed;
+    const std::string cmd =
+        "ffprobe -v error -select_streams v -show_entries frame=pict_type "
+        "-of csv=p=0 '" +
+        path + "'";
+    if (std::FILE* f = popen(cmd.c_str(), "r")) {
+        for (int c; (c = std::fgetc(f)) != EOF;)
+            if (c == 'I' || c == 'P' || c == 'B') probed += char(c);
+        pclose(f);
+    }
+    const std::vector<uint8_t> ref = ffmpegDecode(path, "yuv420p");
+    const size_t luma = 352 * 288, frameSize = luma * 3 / 2;
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    std::string types;
+    std::vector<std::vector<uint8_t>> pictures;
+    dec.hooks.emitFrame = [&](const DecodedPicture& p) {
+        types += "?IPB"[std::clamp(p.pictureType, 0, 3)];
+        pictures.emplace_back(p.planes[0], p.planes[0] + luma);
+    };
+    DecoderOpenParams params;
+    params.files = {path};
+    double rate;
+    int cf, w, h;
+    dec.setRunMode(kRunVideoOnly);
+    ASSERT_EQ(dec.openDecoder(params, rate, cf, w, h), 1);
+    types.clear();
+    pictures.clear();
+    ASSERT_EQ(dec.reseek(int64_t(std::filesystem::file_size(path) / 2048 / 2)), 1);
+    while (dec.decodeStep()) {
+    }
+    dec.flushLastReference();
+    ASSERT_FALSE(types.empty());
+    EXPECT_EQ(types[0], 'I');
+    ASSERT_LE(types.size(), probed.size());
+    const size_t start = probed.size() - types.size();
+    EXPECT_EQ(types, probed.substr(start));
+    // The two B-pictures shown before the I-picture were coded after it.
+    EXPECT_EQ(probed.substr(start - 2, 2), "BB") << "the stream has no open GOP here";
+    for (size_t k = 0; k < pictures.size(); ++k)
+        EXPECT_GE(psnr(pictures[k].data(), ref.data() + (start + k) * frameSize, luma), 38.0)
+            << "picture " << k;
+}
+
+}  // namespace
+}  // namespace zembra::testing
