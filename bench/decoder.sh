@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Video decoding speed beside ffmpeg (one thread, video only) on the same
-# input: a 720x576 MPEG-2 program stream with B pictures at about 6 Mbit/s
-# (made by tools/make-test-streams.sh) and the sample disc's title.
+# input: a 720x576 DVD title with B pictures at about 6 Mbit/s (made by
+# tools/make-test-disc.sh) through the title reader, a 720x576 program
+# stream of the same kind (tools/make-test-streams.sh) with every iDCT
+# setting, and the sample disc's title.
 # Usage: bench/decoder.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 streams="$build/test-streams"
 tools/make-test-streams.sh "$streams" d1.vob
+disc=$(tools/make-test-disc.sh --out "$build/test-discs/bench_d1" --bitrate 6000k --seconds 8)
 run() {  # SOURCE FFMPEG_INPUT [bench options]
     local src=$1 ffin=$2
     shift 2
@@ -27,6 +30,8 @@ run() {  # SOURCE FFMPEG_INPUT [bench options]
     printf 'ffmpeg -threads 1: 10 x %s frames in %.3f s CPU = %.1f frames/s\n' "$frames" "$ff" "$ffFps"
     printf 'ratio ours/ffmpeg (frames/s): %.2f\n' "$(echo "$oursFps / $ffFps" | bc -l)"
 }
+echo "== 720x576 disc title 1 (6 Mbit/s, B pictures), iDCT setting 0"
+run "$disc/VIDEO_TS" "$disc/VIDEO_TS/VTS_01_1.VOB" --title 1 --idct 0
 for idct in 0 1 2 4; do
     echo "== d1.vob, iDCT setting $idct"
     run "$streams/d1.vob" "$streams/d1.vob" --idct "$idct"
