@@ -9,7 +9,7 @@ zembra="$build/src/cli/zembra"
 out=${ZEMBRA_OUTPUT_DIR:-output}
 
 codecs=$("$zembra" codecs 2>/dev/null || true)
-if grep -q "XVID" <<<"$codecs" && grep -qi "mp3" <<<"$codecs"; then
+if grep -q "^  XVID " <<<"$codecs" && grep -q "^MP3 library: Lame MP3 " <<<"$codecs"; then
     echo "main job: Xvid (MPEG-4) video and MP3 sound"
     choice=(--video-codec XVID --codec-opt bitrate=900 --avi-audio mp3 --mp3-bitrate 128)
 else
