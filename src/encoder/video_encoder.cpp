@@ -123,7 +123,9 @@ static const int kFieldTaps[12] = {5, 8, -30, -18, 113, 242, 192, 35, -38, -10, 
 void decimateChroma(const std::uint8_t* in, int w, int h, bool mpeg2, std::uint8_t* out) {
     const int w2 = w / 2, h2 = h / 2;
     std::vector<std::uint8_t> half(static_cast<std::size_t>(w2) * h);
-    auto at = [](const std::uint8_t* row, int x, int n) { return row[x < 0 ? 0 : x >= n ? n - 1 : x]; };
+    auto at = [](const std::uint8_t* row, int x, int n) {
+        return row[x < 0 ? 0 : x >= n ? n - 1 : x];
+    };
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* r = in + static_cast<std::size_t>(y) * w;
         std::uint8_t* o = half.data() + static_cast<std::size_t>(y) * w2;
@@ -131,11 +133,15 @@ void decimateChroma(const std::uint8_t* in, int w, int h, bool mpeg2, std::uint8
             int x = 2 * i, s;
             if (mpeg2) {
                 s = 256 * at(r, x, w) + 159 * (at(r, x - 1, w) + at(r, x + 1, w)) -
-                    52 * (at(r, x - 3, w) + at(r, x + 3, w)) + 22 * (at(r, x - 5, w) + at(r, x + 5, w));
+                    52 * (at(r, x - 3, w) + at(r, x + 3, w)) +
+                    22 * (at(r, x - 5, w) + at(r, x + 5, w));
             } else {
-                s = 228 * (at(r, x, w) + at(r, x + 1, w)) + 70 * (at(r, x - 1, w) + at(r, x + 2, w)) -
-                    37 * (at(r, x - 2, w) + at(r, x + 3, w)) - 21 * (at(r, x - 3, w) + at(r, x + 4, w)) +
-                    11 * (at(r, x - 4, w) + at(r, x + 5, w)) + 5 * (at(r, x - 5, w) + at(r, x + 6, w));
+                s = 228 * (at(r, x, w) + at(r, x + 1, w)) +
+                    70 * (at(r, x - 1, w) + at(r, x + 2, w)) -
+                    37 * (at(r, x - 2, w) + at(r, x + 3, w)) -
+                    21 * (at(r, x - 3, w) + at(r, x + 4, w)) +
+                    11 * (at(r, x - 4, w) + at(r, x + 5, w)) +
+                    5 * (at(r, x - 5, w) + at(r, x + 6, w));
             }
             o[i] = clip8((s + 256) >> 9);
         }
@@ -169,7 +175,8 @@ void decimateChroma(const std::uint8_t* in, int w, int h, bool mpeg2, std::uint8
                         s += wgt * fpx(2 * k + t - 5);
                     }
                     int outLine = 2 * k + field;
-                    if (outLine < h2) out[static_cast<std::size_t>(outLine) * w2 + x] = clip8((s + 256) >> 9);
+                    if (outLine < h2)
+                        out[static_cast<std::size_t>(outLine) * w2 + x] = clip8((s + 256) >> 9);
                 }
             }
         }
@@ -190,6 +197,35 @@ struct Plane {
 
 struct Frame {
     Plane p[3];
+    // Luma at the half-pel positions right, below and diagonal of each
+    // sample, made once per reference picture for the half-pel search.
+    std::vector<std::uint8_t> half[3];
+
+    void interpolate() {
+        const Plane& y = p[0];
+        const int w = y.w, h = y.h;
+        for (auto& v : half) v.resize(static_cast<std::size_t>(w) * h);
+        for (int r = 0; r < h; ++r) {
+            const std::uint8_t* a = y.row(r);
+            const std::uint8_t* b = y.row(r + 1 < h ? r + 1 : r);
+            std::uint8_t* oh = half[0].data() + static_cast<std::size_t>(r) * w;
+            std::uint8_t* ov = half[1].data() + static_cast<std::size_t>(r) * w;
+            std::uint8_t* od = half[2].data() + static_cast<std::size_t>(r) * w;
+            for (int x = 0; x < w; ++x) {
+                const int x1 = x + 1 < w ? x + 1 : x;
+                oh[x] = static_cast<std::uint8_t>((a[x] + a[x1] + 1) >> 1);
+                ov[x] = static_cast<std::uint8_t>((a[x] + b[x] + 1) >> 1);
+                od[x] = static_cast<std::uint8_t>((a[x] + a[x1] + b[x] + b[x1] + 2) >> 2);
+            }
+        }
+    }
+    // The block at half-pel position (hx, hy), counted in half pels.
+    const std::uint8_t* at(int hx, int hy) const {
+        const std::size_t off = static_cast<std::size_t>(hy >> 1) * p[0].w + (hx >> 1);
+        const int kind = (hx & 1) | (hy & 1) << 1;
+        return kind == 0 ? p[0].px.data() + off : half[kind - 1].data() + off;
+    }
+
     bool alloc(int w, int h) {
         try {
             p[0].px.assign(static_cast<std::size_t>(w) * h, 0);
@@ -417,12 +453,12 @@ struct PictureCoder {
     int type = 1;
     int fcodeF = 1, fcodeB = 1;
     int rangeF = 0, rangeB = 0;
-    const Frame* cur = nullptr;      // source of this picture
-    const Frame* fwdOrg = nullptr;   // sources of the references (integer search)
+    const Frame* cur = nullptr;     // source of this picture
+    const Frame* fwdOrg = nullptr;  // sources of the references (integer search)
     const Frame* bwdOrg = nullptr;
-    const Frame* fwdRef = nullptr;   // reconstructed references
+    const Frame* fwdRef = nullptr;  // reconstructed references
     const Frame* bwdRef = nullptr;
-    Frame* recon = nullptr;          // null: no reconstruction wanted
+    Frame* recon = nullptr;  // null: no reconstruction wanted
     bool thinned = false;
 
     // Per-slice state.
@@ -446,7 +482,8 @@ struct PictureCoder {
     }
 
     // --- motion estimation -------------------------------------------------
-    int fullSearch(const std::uint8_t* blk, const Plane& ref, int x0, int y0, int range, Vec& best) {
+    int fullSearch(const std::uint8_t* blk, const Plane& ref, int x0, int y0, int range,
+                   Vec& best) {
         const int W = ref.w, H = ref.h;
         const int stride = W;
         int xmin = std::max(0, x0 - range), xmax = std::min(W - 16, x0 + range);
@@ -492,10 +529,13 @@ struct PictureCoder {
         return bestSad;
     }
 
-    void halfPel(const std::uint8_t* blk, const Plane& ref, int x0, int y0, Vec& v) {
-        const int W = ref.w, H = ref.h;
+    // The interpolated samples are those of the rounded averages, taken
+    // from the reference's half-pel planes; a candidate stops being summed
+    // once it cannot beat the best.
+    void halfPel(const std::uint8_t* blk, const Frame& ref, int x0, int y0, Vec& v) {
+        const int W = ref.p[0].w, H = ref.p[0].h;
         int ix = x0 + v.x / 2, iy = y0 + v.y / 2;  // integer vector here
-        int best = k.sad16Half(blk, ref.row(iy) + ix, W, 0, 0);
+        int best = k.sad16(blk, ref.at(2 * ix, 2 * iy), W, 1 << 30);
         if (best == 0) return;
         int bx = 2 * ix, by = 2 * iy;  // absolute half-pel position
         const int cx = bx, cy = by;
@@ -503,7 +543,7 @@ struct PictureCoder {
             for (int hx = cx - 1; hx <= cx + 1; ++hx) {
                 if (hx == cx && hy == cy) continue;
                 if (hx < 0 || hy < 0 || hx > 2 * (W - 16) || hy > 2 * (H - 16)) continue;
-                int sad = k.sad16Half(blk, ref.row(hy >> 1) + (hx >> 1), W, hx & 1, hy & 1);
+                int sad = k.sad16(blk, ref.at(hx, hy), W, best);
                 if (sad < best) {
                     best = sad;
                     bx = hx;
@@ -530,7 +570,8 @@ struct PictureCoder {
             if (!hx && !hy) {
                 std::memcpy(o, r0, size);
             } else if (hx && hy) {
-                for (int i = 0; i < size; ++i) o[i] = (r0[i] + r0[i + 1] + r1[i] + r1[i + 1] + 2) >> 2;
+                for (int i = 0; i < size; ++i)
+                    o[i] = (r0[i] + r0[i + 1] + r1[i] + r1[i + 1] + 2) >> 2;
             } else {
                 for (int i = 0; i < size; ++i) o[i] = (r0[i] + r1[i + hx] + 1) >> 1;
             }
@@ -646,8 +687,10 @@ struct PictureCoder {
 
     // --- transform -----------------------------------------------------------
     void fdct(const std::int16_t* in, std::int16_t* out) {
-        if (p.dctChoice == 2) k.fdctFloat(in, out);
-        else k.fdctInt(in, out);
+        if (p.dctChoice == 2)
+            k.fdctFloat(in, out);
+        else
+            k.fdctInt(in, out);
     }
 
     void dequant(const std::int16_t* q, std::int16_t* out, bool intra, int qs) {
@@ -659,12 +702,16 @@ struct PictureCoder {
                 v = lv * (8 >> p.intraDcPrecision);
             } else if (lv != 0) {
                 if (p.mpeg2) {
-                    if (intra) v = (2 * lv * w[i] * qs) / 32;
-                    else v = ((2 * lv + (lv > 0 ? 1 : -1)) * w[i] * qs) / 32;
+                    if (intra)
+                        v = (2 * lv * w[i] * qs) / 32;
+                    else
+                        v = ((2 * lv + (lv > 0 ? 1 : -1)) * w[i] * qs) / 32;
                 } else {
                     int code = qs / 2;
-                    if (intra) v = (2 * lv * code * w[i]) / 16;
-                    else v = ((2 * lv + (lv > 0 ? 1 : -1)) * code * w[i]) / 16;
+                    if (intra)
+                        v = (2 * lv * code * w[i]) / 16;
+                    else
+                        v = ((2 * lv + (lv > 0 ? 1 : -1)) * code * w[i]) / 16;
                     if ((v & 1) == 0) v -= v > 0 ? 1 : -1;
                 }
             }
@@ -701,13 +748,14 @@ struct PictureCoder {
             int comp, x, y;
             blockOffsets(b, mbx, mby, comp, x, y);
             const Plane& src = cur->p[comp];
-            const std::uint8_t* pr = b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8
-                                           : pred + 256 + (b - 4) * 64;
+            const std::uint8_t* pr =
+                b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8 : pred + 256 + (b - 4) * 64;
             const int ps = b < 4 ? 16 : 8;
             for (int j = 0; j < 8; ++j) {
                 const std::uint8_t* sr = src.row(y + j) + x;
                 for (int i = 0; i < 8; ++i)
-                    diff[j * 8 + i] = static_cast<std::int16_t>(intra ? sr[i] : sr[i] - pr[j * ps + i]);
+                    diff[j * 8 + i] =
+                        static_cast<std::int16_t>(intra ? sr[i] : sr[i] - pr[j * ps + i]);
             }
             fdct(diff, bl.coef[b]);
             if (intra) {
@@ -736,8 +784,8 @@ struct PictureCoder {
             int comp, x, y;
             blockOffsets(b, mbx, mby, comp, x, y);
             Plane& dst = recon->p[comp];
-            const std::uint8_t* pr = b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8
-                                           : pred + 256 + (b - 4) * 64;
+            const std::uint8_t* pr =
+                b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8 : pred + 256 + (b - 4) * 64;
             const int ps = b < 4 ? 16 : 8;
             bool coded = cbp & (1 << (5 - b));
             if (coded) {
@@ -793,7 +841,7 @@ struct PictureCoder {
 
         if (type == 2) {
             fullSearch(blk, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
-            halfPel(blk, fwdRef->p[0], mbx * 16, mby * 16, vf);
+            halfPel(blk, *fwdRef, mbx * 16, mby * 16, vf);
             predict(*fwdRef, mbx, mby, vf, pred);
             int vmc = k.ssd16(blk, W, pred);
             int var = k.variance16(blk, W);
@@ -811,9 +859,9 @@ struct PictureCoder {
             }
         } else if (type == 3) {
             fullSearch(blk, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
-            halfPel(blk, fwdRef->p[0], mbx * 16, mby * 16, vf);
+            halfPel(blk, *fwdRef, mbx * 16, mby * 16, vf);
             fullSearch(blk, bwdOrg->p[0], mbx * 16, mby * 16, rangeB, vb);
-            halfPel(blk, bwdRef->p[0], mbx * 16, mby * 16, vb);
+            halfPel(blk, *bwdRef, mbx * 16, mby * 16, vb);
             predict(*fwdRef, mbx, mby, vf, pred);
             predict(*bwdRef, mbx, mby, vb, predB);
             alignas(32) std::uint8_t predI[384];
@@ -823,8 +871,10 @@ struct PictureCoder {
             int vmci = k.ssd16(blk, W, predI);
             int var = k.variance16(blk, W);
             mode = decideB(vmcf, vmcr, vmci, var);
-            if (mode == MbMode::Backward) std::memcpy(pred, predB, 384);
-            else if (mode == MbMode::Interpolated) std::memcpy(pred, predI, 384);
+            if (mode == MbMode::Backward)
+                std::memcpy(pred, predB, 384);
+            else if (mode == MbMode::Interpolated)
+                std::memcpy(pred, predI, 384);
         }
         const bool intra = mode == MbMode::Intra;
 
@@ -855,8 +905,10 @@ struct PictureCoder {
                 pmvF = Vec{};
             } else if (type == 3 && prevMode == mode && prevMode != MbMode::Intra) {
                 bool same = true;
-                if (mode == MbMode::Forward || mode == MbMode::Interpolated) same = same && vf == prevF;
-                if (mode == MbMode::Backward || mode == MbMode::Interpolated) same = same && vb == prevB;
+                if (mode == MbMode::Forward || mode == MbMode::Interpolated)
+                    same = same && vf == prevF;
+                if (mode == MbMode::Backward || mode == MbMode::Interpolated)
+                    same = same && vb == prevB;
                 skip = same;
             }
             if (skip) {
@@ -875,15 +927,23 @@ struct PictureCoder {
         if (type == 1) {
             bw.put(quant ? 1 : 1, quant ? 2 : 1);  // '01' or '1'
         } else if (type == 2) {
-            if (intra) bw.put(quant ? 1 : 3, quant ? 6 : 5);
-            else if (mode == MbMode::NoMc && cbp) bw.put(1, quant ? 5 : 2);
-            else if (cbp) bw.put(quant ? 2 : 1, quant ? 5 : 1);
-            else bw.put(1, 3);  // motion compensated, not coded
+            if (intra)
+                bw.put(quant ? 1 : 3, quant ? 6 : 5);
+            else if (mode == MbMode::NoMc && cbp)
+                bw.put(1, quant ? 5 : 2);
+            else if (cbp)
+                bw.put(quant ? 2 : 1, quant ? 5 : 1);
+            else
+                bw.put(1, 3);  // motion compensated, not coded
         } else {
-            if (intra) bw.put(quant ? 1 : 3, quant ? 6 : 5);
-            else if (mode == MbMode::Interpolated) bw.put(cbp ? (quant ? 2 : 3) : 2, cbp && quant ? 5 : 2);
-            else if (mode == MbMode::Backward) bw.put(cbp ? (quant ? 2 : 3) : 2, cbp && quant ? 6 : 3);
-            else bw.put(cbp ? (quant ? 3 : 3) : 2, cbp && quant ? 6 : 4);
+            if (intra)
+                bw.put(quant ? 1 : 3, quant ? 6 : 5);
+            else if (mode == MbMode::Interpolated)
+                bw.put(cbp ? (quant ? 2 : 3) : 2, cbp && quant ? 5 : 2);
+            else if (mode == MbMode::Backward)
+                bw.put(cbp ? (quant ? 2 : 3) : 2, cbp && quant ? 6 : 3);
+            else
+                bw.put(cbp ? (quant ? 3 : 3) : 2, cbp && quant ? 6 : 4);
         }
         if (quant) bw.put(q / 2, 5);
 
@@ -896,8 +956,10 @@ struct PictureCoder {
                 putVector(vf, pmvF, fcodeF);
             }
         } else {
-            if (mode == MbMode::Forward || mode == MbMode::Interpolated) putVector(vf, pmvF, fcodeF);
-            if (mode == MbMode::Backward || mode == MbMode::Interpolated) putVector(vb, pmvB, fcodeB);
+            if (mode == MbMode::Forward || mode == MbMode::Interpolated)
+                putVector(vf, pmvF, fcodeF);
+            if (mode == MbMode::Backward || mode == MbMode::Interpolated)
+                putVector(vb, pmvB, fcodeB);
         }
         if (!intra && cbp) putCode(vlc::kCodedBlockPattern[cbp]);
 
@@ -921,7 +983,6 @@ struct PictureCoder {
 };
 
 }  // namespace
-
 
 bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     Impl& s = *impl_;
@@ -983,14 +1044,16 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     }
     const double B = p.vbvSize * 16384.0;
     const double R = s.R;
-    if (s.firstPicture) s.decodingTime = 7.0 / 8.0 * B * 90000.0 / R;
-    else s.decodingTime += delayPeriod;
+    if (s.firstPicture)
+        s.decodingTime = 7.0 / 8.0 * B * 90000.0 / R;
+    else
+        s.decodingTime += delayPeriod;
     s.firstPicture = false;
     double vbvDelay = s.decodingTime - bw.bits() * 90000.0 / R;
     if (p.mpeg2 && (vbvDelay > B * 90000.0 / R || vbvDelay > 65535)) ++vbvOverflows_;
     int vbvField = static_cast<int>(std::clamp(vbvDelay, 0.0, 65535.0));
-    s.lowerBound = std::max(
-        0.0, 8 * std::floor((((vbvDelay - B * 90000.0 / R) / 90000.0 + 0.1) * R + 7) / 8));
+    s.lowerBound =
+        std::max(0.0, 8 * std::floor((((vbvDelay - B * 90000.0 / R) / 90000.0 + 0.1) * R + 7) / 8));
     s.upperBound = 8 * std::floor((s.decodingTime * R / 90000.0 - bw.bits()) / 8) - 200;
 
     // Picture header.
@@ -1096,6 +1159,8 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         return false;
     }
 
+    if (anchor) s.newRef.interpolate();
+
     // Picture end: stuffing up to the lower bound, then the model update.
     bw.align();
     while (bw.bits() - unitStart < s.lowerBound) bw.put(0, 32);
@@ -1103,9 +1168,12 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     const long long S = bw.bits() - unitStart;
     const int mbCount = s.mbW * s.mbH;
     double X = std::floor(S * pc.sumQ / (2.0 * mbCount) + 0.5);
-    if (st.type == 1) s.Xi = X;
-    else if (st.type == 2) s.Xp = X;
-    else s.Xb = X;
+    if (st.type == 1)
+        s.Xi = X;
+    else if (st.type == 2)
+        s.Xp = X;
+    else
+        s.Xb = X;
     *dRef += S - T;
     s.G -= S;
     if (st.type == 2 && s.Np > 0) --s.Np;
@@ -1157,8 +1225,10 @@ bool VideoEncoder::videoCodeNext() {
     CodingStep st = codingStep(coded_, impl_->p.frameCount);
     int slot = ringSlot(st.display);
     bool ok = codePicture(st, slot);
-    if (slot == kAnchorDistance - 1) fill_ = 0;
-    else if (coded_ == 1) fill_ = fill_ > 0 ? fill_ - 1 : 0;
+    if (slot == kAnchorDistance - 1)
+        fill_ = 0;
+    else if (coded_ == 1)
+        fill_ = fill_ > 0 ? fill_ - 1 : 0;
     return ok;
 }
 
