@@ -159,7 +159,9 @@ TEST(RipRefusal, UnreadableVobRowWritesNothing) {
     const fs::path bogus = w.dir.write("junk.vob", std::string(64 * 2048, '\0'));
     w.dlg->openVobFiles({bogus.string()});
     ASSERT_EQ(w.dlg->rows().size(), 1u);
-    w.rip();
+    auto boxes = w.rip();
+    ASSERT_EQ(boxes.size(), 1u) << "the user hears why";
+    EXPECT_EQ(boxes[0].kind, BoxKind::Error);
     w.expectNothingStarted();
     EXPECT_EQ(w.dlg->rowsAttempted(), 1);
 }
