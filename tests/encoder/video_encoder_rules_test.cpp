@@ -121,11 +121,15 @@ TEST(VideoEncoderRules, StillSceneStopsTheSearchAtTheFirstZeroSad) {
     g_sadCalls = 0;
     EncodeResult r = encode(p, pics, k);
     ASSERT_TRUE(r.ok);
-    // Coding order I0 P3 B1 B2: one P search and two B searches each way;
-    // per search and macroblock one integer SAD of 0, then the half-pel
-    // refinement's first SAD (at the same place) of 0 ends it.
+    // Coding order I0 P3 B1 B2: one P search and two B searches each way.
+    // Per search and macroblock: one integer SAD of 0 ends the integer
+    // search; the half-pel refinement around it (against the reconstructed
+    // reference, so not always 0) takes at most nine more. A search that went
+    // on past the zero would need some hundred SADs for the P picture alone.
     const int mbs = (176 / 16) * (128 / 16);
-    EXPECT_EQ(g_sadCalls.load(), 2 * mbs * (1 + 2 * 2));
+    const int searches = mbs * (1 + 2 * 2);
+    EXPECT_GE(g_sadCalls.load(), 2 * searches);
+    EXPECT_LE(g_sadCalls.load(), 10 * searches);
 }
 
 // Header fields: frame_rate_code 4 and the repeat_first_field pattern with
