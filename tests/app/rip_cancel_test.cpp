@@ -3,8 +3,12 @@
 // rows after it and never shuts down; a finished one shuts down once.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 #include "app/encode_dlg.h"
@@ -185,6 +189,107 @@ TEST(RipCancel, NoGoesOnYesStopsAndSkipsTheRest) {
     const int frames = decodedFrames(avi.string());
     EXPECT_GT(frames, 10);
     EXPECT_LT(frames, 700);
+    EXPECT_EQ(decodeErrors(avi.string()), "");
+}
+
+// Ctrl-C on a terminal is the Cancel button with its question: "n" goes on,
+// "y" stops with the file complete.
+TEST_F(RipStop, CtrlCOnATerminalAsksFirst) {
+    const std::string disc = longDisc();
+    ZEMBRA_REQUIRE_DISC(disc);
+    RipSandbox box;
+    const std::vector<std::string> env = box.env();
+    std::vector<std::string> args = {zembraExe(),
+                                     "rip",
+                                     disc,
+                                     "--format",
+                                     "2",
+                                     "--video-codec",
+                                     "DIB ",
+                                     "--export",
+                                     "rgb24",
+                                     "--avi-audio",
+                                     "none",
+                                     "--width",
+                                     "176",
+                                     "--height",
+                                     "144",
+                                     "--split",
+                                     "0",
+                                     "--output-dir",
+                                     box.outDir().string(),
+                                     "--overwrite",
+                                     "--quiet"};
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string screen;
+    int status = -1;
+    bool exited = false;
+    // Reads what the terminal shows (the child must never block on a full
+    // terminal) until `done` holds or the time is up.
+    auto watch = [&](const std::function<bool()>& done, int seconds) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!done() && std::chrono::steady_clock::now() < until) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 10) > 0) {
+                char buf[4096];
+                const ssize_t n = read(master, buf, sizeof buf);
+                if (n > 0) screen.append(buf, size_t(n));
+            }
+            int st;
+            if (!exited && waitpid(pid, &st, WNOHANG) == pid) {
+                exited = true;
+                status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+            }
+        }
+        return done();
+    };
+    const auto avi = box.outDir() / "Title_0.avi";
+    auto size = [&] {
+        std::error_code ec;
+        return rip_fs::exists(avi, ec) ? uintmax_t(rip_fs::file_size(avi, ec)) : uintmax_t(0);
+    };
+    auto questions = [&] {
+        size_t n = 0;
+        for (size_t at = screen.find("Stop process ?"); at != std::string::npos;
+             at = screen.find("Stop process ?", at + 1))
+            ++n;
+        return n;
+    };
+    auto send = [&](const char* keys) {
+        ASSERT_EQ(write(master, keys, std::strlen(keys)), ssize_t(std::strlen(keys)));
+    };
+
+    EXPECT_TRUE(watch([&] { return exited || size() > 2u * 1048576; }, 60)) << screen;
+    ASSERT_FALSE(exited) << "the rip ended before Ctrl-C\n" << screen;
+    send("\x03");
+    ASSERT_TRUE(watch([&] { return questions() >= 1; }, 30)) << screen;
+    const uintmax_t atNo = size();
+    send("n\n");
+    EXPECT_TRUE(watch([&] { return exited || size() > atNo + 2u * 1048576; }, 60)) << screen;
+    ASSERT_FALSE(exited) << "the rip ended after the answer No\n" << screen;
+    send("\x03");
+    ASSERT_TRUE(watch([&] { return questions() >= 2; }, 30)) << screen;
+    send("y\n");
+    EXPECT_TRUE(watch([&] { return exited; }, 60)) << screen;
+    if (!exited) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    close(master);
+    EXPECT_EQ(status, 1) << screen;
+    const int frames = decodedFrames(avi.string());
+    EXPECT_GT(frames, 20);
+    EXPECT_LT(frames, 30 * 24 - 24) << "the answer Yes did not stop the rip";
     EXPECT_EQ(decodeErrors(avi.string()), "");
 }
 
