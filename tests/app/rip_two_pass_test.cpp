@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <regex>
 
 #include "app/encode_dlg.h"
 #include "app/engines/engine_set.h"
@@ -97,6 +98,21 @@ TEST(RipTwoPass, SoundOnlyInTheSecondPassAndOneProgressRun) {
     const int frames = decodedFrames(avi);
     EXPECT_NEAR(frames / 24.0, sourceSeconds(sampleDisc()), 1.0 / 24 + 1e-9);
     EXPECT_NEAR(decodedAudioSamples(wav.string()) / 44100.0, frames / 24.0, 1.0 / 24);
+
+    // The monitor line while ripping, and the closing line with the frames
+    // of one pass (less one, as the window has always counted them).
+    const std::regex running(
+        "Used Size:  : [0-9]+ MB,  Remain Time:  : [0-9]{2}:[0-9]{2}:[0-9]{2},  "
+        "Time:  : [0-9]{2}:[0-9]{2}:[0-9]{2} ");
+    int monitorLines = 0;
+    for (const auto& line : host.statuses) monitorLines += std::regex_match(line, running);
+    EXPECT_GT(monitorLines, 20);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        dlg.monitorLine, m,
+        std::regex("None ([0-9]+) Frames, Total Encoding Time: [0-9]{2}:[0-9]{2}:[0-9]{2}")))
+        << dlg.monitorLine;
+    EXPECT_EQ(std::stoi(m[1]), frames - 1);
 }
 
 }  // namespace
