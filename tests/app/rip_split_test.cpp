@@ -158,5 +158,34 @@ TEST_F(RipSplit, OverlapRepeatsAboutThreeSecondsAndKeepsTheEnd) {
     EXPECT_GE(covered, whole.size() * 98 / 100);
 }
 
+// MPEG-4 + MP3 pieces with overlap: every piece plays on its own, with a
+// sound track as long as its pictures (the MP3 encoder starts and ends with
+// each piece).
+TEST_F(RipSplit, XvidPiecesCarryTheirOwnSound) {
+    if (!haveXvidAndMp3()) GTEST_SKIP() << "no Xvid or LAME library";
+    RipSandbox box;
+    RipResult r = runZembra(box, {"rip",           disc_,   "--format",     "2",
+                                  "--video-codec", "XVID",  "--codec-opt",  "bitrate=600",
+                                  "--avi-audio",   "mp3",   "--width",      "352",
+                                  "--height",      "288",   "--split-size", "1",
+                                  "--overlap",     "1",     "--output-dir", box.outDir().string(),
+                                  "--overwrite",   "--yes", "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto names = box.outputFiles();
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names[0], "Title_0.avi");
+    EXPECT_EQ(names[1], "Title_0_02.avi");
+    const double mp3Delay = (576.0 + 529.0 + 1152.0) / 44100.0;
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        const std::string f = box.out(name);
+        EXPECT_LE(rip_fs::file_size(f), 1048576u + 65536u);
+        EXPECT_EQ(decodeErrors(f), "");
+        const int frames = decodedFrames(f);
+        EXPECT_GT(frames, 24);
+        EXPECT_NEAR(decodedAudioSamples(f) / 44100.0, frames / kFps, 1.0 / kFps + mp3Delay);
+    }
+}
+
 }  // namespace
 }  // namespace zembra
