@@ -556,3 +556,34 @@ TEST(ReseekMidStream, OutputStartsAtTheIPictureWithoutItsLeadingBPictures) {
 
 }  // namespace
 }  // namespace zembra::testing
+
+namespace zembra::testing {
+namespace {
+
+// For a title built by the scan the playing time counts from the first audio
+// time stamp: ps.vob's audio runs from 0.53 s to 2.52 s, so 1 s at the end
+// (the raw time stamp would say 2).
+TEST(ScannedTitle, PlayingTimeCountsFromTheFirstAudioTimeStamp) {
+    ZEMBRA_REQUIRE_STREAM(vob, "ps.vob");
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    ASSERT_EQ(dec.scanVobFiles({vob}, 1, 0), 1);
+    DecoderOpenParams p;
+    p.files = {vob};
+    p.title = 0;
+    double rate;
+    int cf, w, h;
+    dec.setRunMode(kRunVideoAudio);
+    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    while (dec.decodeStep()) {
+    }
+    EXPECT_GT(dec.lastAudioPtsMs, 2400);
+    EXPECT_EQ(dec.currentTimeSeconds(), 1);
+    // A re-seek to the start begins the count again.
+    ASSERT_EQ(dec.reseek(0), 1);
+    EXPECT_EQ(dec.currentTimeSeconds(), 0);
+}
+
+}  // namespace
+}  // namespace zembra::testing
