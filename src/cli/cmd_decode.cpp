@@ -166,8 +166,9 @@ int runFramesDecode(const std::vector<std::string>& args) {
     host.setQuiet(true);
     zembra::TitleCatalogue catalogue;
     zembra::SourceReader reader(host, catalogue);
-    zembra::Mpeg2Decoder decoder(host, catalogue);
+    // The input outlives the decoder, which closes it when it goes.
     auto readerInput = zembra::makeSourceReaderInput(reader);
+    zembra::Mpeg2Decoder decoder(host, catalogue);
     zembra::AudioDecoder audio(host);
     zembra::FrameQueue queue(host);
     zembra::DecoderFrameSource frameSource(decoder, queue, &audio);
@@ -326,8 +327,9 @@ int runDecode(const std::vector<std::string>& argsIn) {
     host.setQuiet(true);
     zembra::TitleCatalogue catalogue;
     zembra::SourceReader reader(host, catalogue);
-    zembra::Mpeg2Decoder decoder(host, catalogue);
+    // The input outlives the decoder, which closes it when it goes.
     auto readerInput = zembra::makeSourceReaderInput(reader);
+    zembra::Mpeg2Decoder decoder(host, catalogue);
 
     zembra::DecoderOpenParams params;
     params.audioTrack = audio;
