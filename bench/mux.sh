@@ -90,7 +90,7 @@ if [ -x "$zembra" ] && command -v dvdauthor >/dev/null; then
   ffmpeg -nostdin -v error -i "$vob" -s 480x576 -pix_fmt yuv420p -y "$work/title.y4m"
   rip() {
     ZEMBRA_PROGRAM_DIR="$work/prog" "$zembra" rip "$disc/VIDEO_TS" \
-      --format "SVCD PAL Great Quality" --output-dir "$work/rip" --name title --overwrite --quiet --yes
+      --format "SVCD PAL Great Quality" --zoom 3 --output-dir "$work/rip" --name title --overwrite --quiet --yes
   }
   if rip >/dev/null 2>&1; then
     n=$(ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames \
