@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,6 +133,11 @@ std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
             std::array<double, 4> c{};
             if (!v || std::sscanf(v->c_str(), "%lf,%lf,%lf,%lf", &c[0], &c[1], &c[2], &c[3]) != 4)
                 problem = "--crop needs X1,X2,Y1,Y2 (fractions 0..1)";
+            // As the crop dialog refuses them: a rectangle turned round or
+            // beyond the picture's sides (above and below, bands are allowed).
+            else if (!(c[0] >= 0 && c[0] < c[1] && c[1] <= 1 && std::isfinite(c[2]) &&
+                       std::isfinite(c[3]) && c[2] < c[3]))
+                problem = "--crop needs 0 <= X1 < X2 <= 1 and Y1 < Y2";
             else
                 o.crop = c;
         } else if (a == "--luminance") {
