@@ -113,5 +113,39 @@ TEST_F(RipOptions, OddSizeIsSavedAsRipped) {
     EXPECT_EQ(after["Zembra_OutputSettings.SplitMode"], "0");
 }
 
+// Options that cannot be followed stop before anything is opened or
+// written, with the reason and exit status 2.
+TEST_F(RipOptions, BadOptionsAreRefusedUpFront) {
+    RipSandbox box;
+    const std::string out = box.outDir().string();
+    struct Case {
+        std::vector<std::string> options;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--format", "bogus"}, "VCD PAL Good Quality"},
+        {{"--format", "2", "--video-codec", "NOPE"}, "Uncompressed RGB (DIB )"},
+        {{"--crop", "0.5,0.1,0,1"}, "--crop needs"},
+        {{"--crop", "0,1,0.8,0.2"}, "--crop needs"},
+        {{"--crop", "0,1,0,inf"}, "--crop needs"},
+        {{"--crop", "-0.1,1,0,1"}, "--crop needs"},
+        {{"--width", "abc"}, "--width needs a number"},
+        {{"--export", "yu12"}, "--export takes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.front() + " " + c.options.back());
+        std::vector<std::string> args = {"rip", sampleDisc(), "--output-dir", out, "--yes"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        RipResult r = runZembra(box, args, 60);
+        EXPECT_EQ(r.status, 2) << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        EXPECT_TRUE(box.outputFiles().empty());
+    }
+    RipResult none = runZembra(
+        box, {"rip", (box.outDir() / "nothing").string(), "--output-dir", out, "--yes"}, 60);
+    EXPECT_NE(none.status, 0) << none.output;
+    EXPECT_TRUE(box.outputFiles().empty());
+}
+
 }  // namespace
 }  // namespace zembra
