@@ -43,6 +43,7 @@ TEST(RipAvi, UncompressedWithWavLastsAsLongAsTheTitle) {
     ASSERT_EQ(r.status, 0) << r.output;
     const std::string avi = box.out("clip.avi"), wav = box.out("clip.wav");
     EXPECT_EQ(box.outputFiles(), (std::vector<std::string>{"clip.avi", "clip.wav"}));
+    EXPECT_FALSE(rip_fs::exists(box.programDir() / "options.ini")) << "saved without --save";
 
     EXPECT_EQ(probe(avi, "stream=width"), "336");
     EXPECT_EQ(probe(avi, "stream=height"), "288");
