@@ -147,5 +147,26 @@ TEST_F(RipOptions, BadOptionsAreRefusedUpFront) {
     EXPECT_TRUE(box.outputFiles().empty());
 }
 
+// A source named as users name it: the disc's top folder, its VIDEO_TS
+// folder, the title set's IFO, or a VOB file on its own; each is one title.
+TEST_F(RipOptions, SourceByFolderIfoOrVob) {
+    if (!haveOracles()) GTEST_SKIP() << "ffmpeg/ffprobe missing";
+    const std::string disc = sampleDisc();
+    const std::string top = rip_fs::path(disc).parent_path().string();
+    for (const std::string& source : {top, disc, disc + "/VTS_01_0.IFO", disc + "/VTS_01_1.VOB"}) {
+        SCOPED_TRACE(source);
+        RipSandbox box;
+        RipResult r = runZembra(
+            box,
+            {"rip",           source,  "--format", "2",     "--fps-index",  "2",
+             "--video-codec", "DIB ",  "--export", "rgb24", "--avi-audio",  "none",
+             "--width",       "64",    "--height", "48",    "--output-dir", box.outDir().string(),
+             "--overwrite",   "--yes", "--quiet"});
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(box.outputFiles(), std::vector<std::string>{"Title_0.avi"});
+        EXPECT_NEAR(decodedFrames(box.out("Title_0.avi")), 150, 1);
+    }
+}
+
 }  // namespace
 }  // namespace zembra
