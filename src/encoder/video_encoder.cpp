@@ -582,7 +582,14 @@ struct PictureCoder {
 
     // pred: 256 luma + 64 + 64 chroma bytes.
     void predict(const Frame& ref, int mbx, int mby, Vec v, std::uint8_t* pred) {
-        predictBlock(ref.p[0], mbx * 16, mby * 16, 16, v, pred, 16);
+        if (!ref.half[0].empty()) {
+            // Luma from the reference's half-pel planes: the same averages.
+            const int W = ref.p[0].w;
+            const std::uint8_t* src = ref.at(32 * mbx + v.x, 32 * mby + v.y);
+            for (int j = 0; j < 16; ++j) std::memcpy(pred + 16 * j, src + j * W, 16);
+        } else {
+            predictBlock(ref.p[0], mbx * 16, mby * 16, 16, v, pred, 16);
+        }
         Vec c = chromaVec(v);
         predictBlock(ref.p[1], mbx * 8, mby * 8, 8, c, pred + 256, 8);
         predictBlock(ref.p[2], mbx * 8, mby * 8, 8, c, pred + 320, 8);
