@@ -85,18 +85,21 @@ int benchVideo(const char* y4mPath, int kbps, int motion, const char* outPath) {
     int w, h;
     y4mSize(header, w, h);
     if (w <= 0 || h <= 0) return 1;
-    std::vector<std::vector<std::uint8_t>> frames;
+    // Pictures are read one at a time as the encoder takes them, as ffmpeg
+    // reads its input; the count comes from the file size.
+    const std::size_t frameBytes = static_cast<std::size_t>(w * h * 3 / 2);
+    const auto start = y4m.tellg();
+    y4m.seekg(0, std::ios::end);
+    const auto count =
+        static_cast<int>((y4m.tellg() - start) / static_cast<std::streamoff>(frameBytes + 6));
+    y4m.seekg(start);
     std::string tag;
-    std::vector<std::uint8_t> frame(static_cast<std::size_t>(w * h * 3 / 2));
-    while (
-        std::getline(y4m, tag) && tag.rfind("FRAME", 0) == 0 &&
-        y4m.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size())))
-        frames.push_back(frame);
+    std::vector<std::uint8_t> frame(frameBytes);
     zembra::EncoderParams p;
     p.streamKind = 3;
     p.width = w;
     p.height = h;
-    p.frameCount = static_cast<int>(frames.size());
+    p.frameCount = count;
     p.cpuChoice = 0;
     p.simd = true;
     zembra::matchFrameRate(25, p.rate);
@@ -120,8 +123,11 @@ int benchVideo(const char* y4mPath, int kbps, int motion, const char* outPath) {
         std::fwrite(store.data(), 1, store.size(), out);
         store.clear();
     };
-    for (const auto& f : frames) {
-        if (!enc.videoPut(f.data(), f.data() + w * h, f.data() + w * h * 5 / 4)) return 1;
+    while (std::getline(y4m, tag) && tag.rfind("FRAME", 0) == 0 &&
+           y4m.read(reinterpret_cast<char*>(frame.data()),
+                    static_cast<std::streamsize>(frame.size()))) {
+        const std::uint8_t* f = frame.data();
+        if (!enc.videoPut(f, f + w * h, f + w * h * 5 / 4)) return 1;
         ++fed;
         if (fed == 1) {
             if (!enc.videoCodeNext()) return 1;
