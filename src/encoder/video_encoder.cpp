@@ -758,11 +758,19 @@ struct PictureCoder {
             const std::uint8_t* pr =
                 b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8 : pred + 256 + (b - 4) * 64;
             const int ps = b < 4 ? 16 : 8;
-            for (int j = 0; j < 8; ++j) {
-                const std::uint8_t* sr = src.row(y + j) + x;
-                for (int i = 0; i < 8; ++i)
-                    diff[j * 8 + i] =
-                        static_cast<std::int16_t>(intra ? sr[i] : sr[i] - pr[j * ps + i]);
+            // Separate loops per case, so each is a plain vectorisable one.
+            if (intra) {
+                for (int j = 0; j < 8; ++j) {
+                    const std::uint8_t* sr = src.row(y + j) + x;
+                    for (int i = 0; i < 8; ++i) diff[j * 8 + i] = sr[i];
+                }
+            } else {
+                for (int j = 0; j < 8; ++j) {
+                    const std::uint8_t* sr = src.row(y + j) + x;
+                    const std::uint8_t* pj = pr + j * ps;
+                    for (int i = 0; i < 8; ++i)
+                        diff[j * 8 + i] = static_cast<std::int16_t>(sr[i] - pj[i]);
+                }
             }
             fdct(diff, bl.coef[b]);
             if (intra) {
@@ -801,10 +809,16 @@ struct PictureCoder {
             }
             for (int j = 0; j < 8; ++j) {
                 std::uint8_t* o = dst.row(y + j) + x;
-                for (int i = 0; i < 8; ++i) {
-                    int v = intra ? 0 : pr[j * ps + i];
-                    if (coded) v += blk[j * 8 + i];
-                    o[i] = clip8(v);
+                const std::uint8_t* pj = pr + j * ps;
+                const std::int16_t* bj = blk + j * 8;
+                if (intra && coded) {
+                    for (int i = 0; i < 8; ++i) o[i] = clip8(bj[i]);
+                } else if (intra) {
+                    std::memset(o, 0, 8);
+                } else if (coded) {
+                    for (int i = 0; i < 8; ++i) o[i] = clip8(pj[i] + bj[i]);
+                } else {
+                    std::memcpy(o, pj, 8);
                 }
             }
         }
