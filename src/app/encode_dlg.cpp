@@ -58,6 +58,16 @@ std::vector<std::string> numberedVobFiles(const std::string& ifo) {
     return files;
 }
 
+std::optional<fs::path> videoTsFolder(const std::string& folder) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeEc;
+        if (it->is_directory(typeEc) && equalsNoCase(it->path().filename().string(), "VIDEO_TS"))
+            return it->path();
+    }
+    return std::nullopt;
+}
+
 EncodeDlg::EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& catalogue,
                      RipEngines engines, MainView* view)
     : host_(host),
@@ -152,8 +162,7 @@ void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalo
     in.AudioFormat = 0;
     in.SubtitleId = 255;
     if (!title) return;
-    if (in.AudioTrack >= 0 && in.AudioTrack < title->audioCount &&
-        in.AudioTrack < kMaxAudioSlots) {
+    if (in.AudioTrack >= 0 && in.AudioTrack < title->audioCount && in.AudioTrack < kMaxAudioSlots) {
         int coding = title->audioCoding[size_t(in.AudioTrack)];
         in.AudioId = audioStreamIdBase(coding) + title->audioStream[size_t(in.AudioTrack)];
         in.AudioFormat = coding;
@@ -194,7 +203,7 @@ void EncodeDlg::openDvdFolder(const std::string& chosen) {
         for (const auto& p : findFilesNoCase(folder, "*.IFO")) ifos.push_back(p.string());
         // A disc's top folder: its title sets are in VIDEO_TS.
         if (ifos.empty())
-            if (auto sub = findFileNoCase(folder, "VIDEO_TS"))
+            if (auto sub = videoTsFolder(folder))
                 for (const auto& p : findFilesNoCase(*sub, "*.IFO")) ifos.push_back(p.string());
     } else {
         // A disc image or drive: the title sets are found through its file system.
@@ -261,7 +270,8 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
     row.outputName = text("STR_MAIN_LISTVIEW_Title") + "_" + std::to_string(rows_.size());
     row.sourcePath = ifo;
     row.chapters = std::to_string(vobs.size());
-    const TitleRecord* last = catalogue_.count() ? catalogue_.title(catalogue_.count() - 1) : nullptr;
+    const TitleRecord* last =
+        catalogue_.count() ? catalogue_.title(catalogue_.count() - 1) : nullptr;
     row.time = hms(last ? int(last->duration) : 0);
     auto item = std::make_unique<DVDProjectItem>(DVDProjectItem::kIfo, int(rows_.size()), in,
                                                  settings_.output, &catalogue_);
@@ -455,8 +465,8 @@ void EncodeDlg::chooseFormat(int index) {
     if (index < 0 || index >= kFormatCount) return;
     formatList.selected = index;
     applyFormat(index, settings_.input, settings_.output);
-    if (current_ >= 0) applyFormat(index, items_[size_t(current_)]->input,
-                                   items_[size_t(current_)]->output);
+    if (current_ >= 0)
+        applyFormat(index, items_[size_t(current_)]->input, items_[size_t(current_)]->output);
     notify();
 }
 
@@ -493,7 +503,8 @@ void EncodeDlg::setOutputFolderText(const std::string& typed) {
     outputFolder = withTrailingSlash(typed);
     settings_.app.OutputPath = outputFolder;
     std::error_code ec;
-    if (fs::is_directory(outputFolder, ec)) settings_.input.CacheFile = outputFolder + "hdcache.dat";
+    if (fs::is_directory(outputFolder, ec))
+        settings_.input.CacheFile = outputFolder + "hdcache.dat";
     notify();
 }
 

@@ -5,8 +5,10 @@
 // the command line, the tests) shows this state and calls the commands.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,10 @@ class OutputGeometry;
 // The VOB files of an IFO ("VTS_01_0.IFO" -> VTS_01_1.VOB, VTS_01_2.VOB, ...
 // up to the first number missing), matched without regard to case.
 std::vector<std::string> numberedVobFiles(const std::string& ifo);
+
+// The VIDEO_TS folder of a disc's top folder, its name matched without
+// regard to case; nothing when there is none.
+std::optional<std::filesystem::path> videoTsFolder(const std::string& folder);
 
 struct FileRow {
     std::string outputName;  // column 0
@@ -60,10 +66,10 @@ public:
     ~EncodeDlg();
 
     // --- Opening sources ---
-    void OpenDvd();                                   // folder chooser, one row per IFO
-    void OpenIfo();                                   // file chooser
-    void OpenVob();                                   // file chooser
-    void openDvdFolder(const std::string& folder);    // Open DVD with a chosen folder
+    void OpenDvd();                                 // folder chooser, one row per IFO
+    void OpenIfo();                                 // file chooser
+    void OpenVob();                                 // file chooser
+    void openDvdFolder(const std::string& folder);  // Open DVD with a chosen folder
     void openIfoFiles(const std::vector<std::string>& ifos, int pauseMs = 200);
     void openVobFiles(const std::vector<std::string>& files);
 

@@ -209,6 +209,11 @@ bool AviWriter::openAvi(const std::string& path, int frameLimit, int width, int 
         host_.warning("STR_ERROR_37");
         return false;
     }
+    // Checked before any file is made, so the refusal leaves no empty AVI.
+    if (audioType_ == kAudioWav && outputRate_ != 44100) {
+        host_.error("STR_ERROR_79");
+        return false;
+    }
     return openPiece(true);
 }
 

@@ -240,26 +240,14 @@ bool isDiscSource(const std::string& path) {
     return false;
 }
 
-// The VIDEO_TS folder in a disc's top folder, its name matched without
-// regard to case (findFileNoCase finds files only).
-std::optional<fs::path> videoTsFolder(const std::string& folder) {
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeEc;
-        if (it->is_directory(typeEc) &&
-            zembra::equalsNoCase(it->path().filename().string(), "VIDEO_TS"))
-            return it->path();
-    }
-    return std::nullopt;
-}
-
 // The title-set IFOs of a DVD folder (or of its VIDEO_TS folder). The disc's
 // menu IFO (VIDEO_TS.IFO) holds no title, so it is left out rather than
 // reported as unreadable.
 std::vector<std::string> titleSetIfos(const std::string& folder) {
     auto ifos = zembra::findFilesNoCase(folder, "VTS_*_0.IFO");
     if (ifos.empty())
-        if (auto sub = videoTsFolder(folder)) ifos = zembra::findFilesNoCase(*sub, "VTS_*_0.IFO");
+        if (auto sub = zembra::videoTsFolder(folder))
+            ifos = zembra::findFilesNoCase(*sub, "VTS_*_0.IFO");
     std::vector<std::string> paths;
     for (const auto& p : ifos) paths.push_back(p.string());
     return paths;

@@ -152,6 +152,7 @@ TEST(AviWriter, WavExportRefuses48kHz) {
     EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(host.boxes[0].text, "Cannot output 48KHz wave file. (Use 44.1KHz conversion).");
     EXPECT_FALSE(std::filesystem::exists(dir / "movie.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "movie.avi"));  // no empty AVI left behind
     w.closeAvi();
 }
 
