@@ -12,6 +12,16 @@ namespace zembra {
 namespace {
 std::atomic<bool> g_interrupted{false};
 extern "C" void onSigint(int) { g_interrupted.store(true); }
+
+// Texts break their lines with CR LF; a terminal or a log wants LF alone.
+std::string consoleText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            out.push_back(text[i]);
+    return out;
+}
 }  // namespace
 
 QuestionPolicy takeQuestionPolicy(std::vector<std::string>& args) {
@@ -54,8 +64,9 @@ void ConsoleHost::finishLine() {
     }
 }
 
-BoxAnswer ConsoleHost::messageBox(BoxKind kind, const std::string& text) {
+BoxAnswer ConsoleHost::messageBox(BoxKind kind, const std::string& message) {
     finishLine();
+    const std::string text = consoleText(message);
     switch (kind) {
         case BoxKind::Error:
             std::fprintf(stderr, "%s: %s\n", this->text("STR_MAIN_DLG_ErrorTitle").c_str(),

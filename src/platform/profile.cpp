@@ -100,6 +100,23 @@ ProfileFile::ProfileFile(const std::filesystem::path& file) {
     *this = fromText(buffer.str());
 }
 
+ProfileFile::Line ProfileFile::parseLine(std::string raw) {
+    Line l;
+    l.raw = std::move(raw);
+    std::string_view text = meaningful(l.raw);
+    if (text.empty()) {
+        l.kind = Line::Kind::Blank;
+    } else if (auto section = sectionName(text)) {
+        l.kind = Line::Kind::Section;
+        l.name = *section;
+    } else if (auto kv = keyValue(text)) {
+        l.kind = Line::Kind::Key;
+        l.name = kv->key;
+        l.value = kv->value;
+    }
+    return l;
+}
+
 ProfileFile ProfileFile::fromText(std::string_view text) {
     ProfileFile p;
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -109,97 +126,143 @@ ProfileFile ProfileFile::fromText(std::string_view text) {
         size_t lf = text.find('\n');
         std::string_view line = text.substr(0, lf);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        p.lines_.push_back({std::string(line)});
+        p.lines_.push_back(parseLine(std::string(line)));
         if (lf == std::string_view::npos) break;
         text.remove_prefix(lf + 1);
     }
     return p;
 }
 
-std::optional<size_t> ProfileFile::findSection(std::string_view section) const {
-    section = trim(section);
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        auto name = sectionName(meaningful(lines_[i].raw));
-        if (name && equalNoCase(*name, section)) return i;
-    }
-    return std::nullopt;
+std::string ProfileFile::indexKey(std::string_view section) {
+    std::string out;
+    out.reserve(section.size());
+    for (char c : section) out.push_back(lower(c));
+    return out;
 }
 
-std::optional<size_t> ProfileFile::findKey(size_t sectionLine, std::string_view key) const {
-    key = trim(key);
-    for (size_t i = sectionLine + 1; i < lines_.size(); ++i) {
-        std::string_view line = meaningful(lines_[i].raw);
-        if (sectionName(line)) break;
-        auto kv = keyValue(line);
-        if (kv && equalNoCase(kv->key, key)) return i;
+std::string ProfileFile::indexKey(std::string_view section, std::string_view key) {
+    // Names never hold a NUL (a line counts up to its first one), so it
+    // separates them safely.
+    std::string out = indexKey(section);
+    out.push_back('\0');
+    for (char c : key) out.push_back(lower(c));
+    return out;
+}
+
+void ProfileFile::buildIndex() const {
+    sectionAt_.clear();
+    keyAt_.clear();
+    std::string current;  // index name of the section the lines belong to
+    bool counts = false;  // the lines are under the first header of that name
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        const Line& l = lines_[i];
+        if (l.kind == Line::Kind::Section) {
+            current = indexKey(l.name);
+            counts = sectionAt_.emplace(current, i).second;
+        } else if (l.kind == Line::Kind::Key && counts) {
+            keyAt_.emplace(indexKey(current, l.name), i);
+        }
     }
-    return std::nullopt;
+    indexed_ = true;
+}
+
+void ProfileFile::lineInserted(size_t at, std::string_view section, std::string_view key) {
+    if (!indexed_) return;
+    for (auto& entry : sectionAt_)
+        if (entry.second >= at) ++entry.second;
+    for (auto& entry : keyAt_)
+        if (entry.second >= at) ++entry.second;
+    keyAt_.emplace(indexKey(section, key), at);
+}
+
+std::optional<size_t> ProfileFile::findSection(std::string_view section) const {
+    if (!indexed_) buildIndex();
+    auto it = sectionAt_.find(indexKey(trim(section)));
+    if (it == sectionAt_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<size_t> ProfileFile::findKey(std::string_view section, std::string_view key) const {
+    if (!indexed_) buildIndex();
+    auto it = keyAt_.find(indexKey(trim(section), trim(key)));
+    if (it == keyAt_.end()) return std::nullopt;
+    return it->second;
 }
 
 std::optional<std::string> ProfileFile::get(std::string_view section, std::string_view key) const {
-    auto s = findSection(section);
-    if (!s) return std::nullopt;
-    auto k = findKey(*s, key);
+    auto k = findKey(section, key);
     if (!k) return std::nullopt;
-    return std::string(keyValue(meaningful(lines_[*k].raw))->value);
+    return lines_[*k].value;
 }
 
 void ProfileFile::set(std::string_view section, std::string_view key,
                       std::optional<std::string_view> value) {
     std::string cleanKey = singleLine(trim(key));
     if (cleanKey.empty()) return;
+    auto keyLine = [&](const std::string& spelling) {
+        std::string raw = spelling;
+        raw += '=';
+        raw += singleLine(*value);
+        return parseLine(std::move(raw));
+    };
     auto s = findSection(section);
     if (s) {
-        if (auto k = findKey(*s, cleanKey)) {
+        if (auto k = findKey(section, cleanKey)) {
             if (!value) {
                 lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*k));
+                indexed_ = false;
                 return;
             }
             // Keep the key as the file spells it.
-            std::string existing(keyValue(meaningful(lines_[*k].raw))->key);
-            lines_[*k].raw = existing + "=" + singleLine(*value);
+            lines_[*k] = keyLine(lines_[*k].name);
+            if (lines_[*k].kind != Line::Kind::Key) indexed_ = false;
             return;
         }
         if (!value) return;
         // After the last non-blank line of the section.
         size_t insertAt = *s + 1;
         for (size_t i = *s + 1; i < lines_.size(); ++i) {
-            std::string_view line = meaningful(lines_[i].raw);
-            if (sectionName(line)) break;
-            if (!line.empty()) insertAt = i + 1;
+            if (lines_[i].kind == Line::Kind::Section) break;
+            if (lines_[i].kind != Line::Kind::Blank) insertAt = i + 1;
         }
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                      Line{cleanKey + "=" + singleLine(*value)});
+        Line line = keyLine(cleanKey);
+        bool isKey = line.kind == Line::Kind::Key && equalNoCase(line.name, cleanKey);
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(line));
+        if (isKey)
+            lineInserted(insertAt, lines_[*s].name, cleanKey);
+        else
+            indexed_ = false;
         return;
     }
     if (!value) return;
-    if (!lines_.empty() && !meaningful(lines_.back().raw).empty()) lines_.push_back({""});
-    // Appended piece by piece: GCC 12 at -O3 sees a false overlap (-Wrestrict)
+    if (!lines_.empty() && lines_.back().kind != Line::Kind::Blank) lines_.push_back(parseLine({}));
+    // Built piece by piece: GCC 12 at -O3 sees a false overlap (-Wrestrict)
     // in "[" + std::string&&.
     std::string header(1, '[');
     header += singleLine(trim(section));
     header += ']';
-    lines_.push_back({std::move(header)});
-    lines_.push_back({cleanKey + "=" + singleLine(*value)});
+    lines_.push_back(parseLine(std::move(header)));
+    lines_.push_back(keyLine(cleanKey));
+    indexed_ = false;
 }
 
 void ProfileFile::removeSection(std::string_view section) {
     auto s = findSection(section);
     if (!s) return;
     size_t end = *s + 1;
-    while (end < lines_.size() && !sectionName(meaningful(lines_[end].raw))) ++end;
+    while (end < lines_.size() && lines_[end].kind != Line::Kind::Section) ++end;
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*s),
                  lines_.begin() + static_cast<std::ptrdiff_t>(end));
+    indexed_ = false;
 }
 
 std::vector<std::string> ProfileFile::sections() const {
     std::vector<std::string> out;
     for (const auto& l : lines_) {
-        auto name = sectionName(meaningful(l.raw));
-        if (!name) continue;
+        if (l.kind != Line::Kind::Section) continue;
         bool seen = std::any_of(out.begin(), out.end(),
-                                [&](const std::string& s) { return equalNoCase(s, *name); });
-        if (!seen) out.emplace_back(*name);
+                                [&](const std::string& s) { return equalNoCase(s, l.name); });
+        if (!seen) out.push_back(l.name);
     }
     return out;
 }
@@ -209,9 +272,8 @@ std::vector<std::string> ProfileFile::keys(std::string_view section) const {
     auto s = findSection(section);
     if (!s) return out;
     for (size_t i = *s + 1; i < lines_.size(); ++i) {
-        std::string_view line = meaningful(lines_[i].raw);
-        if (sectionName(line)) break;
-        if (auto kv = keyValue(line)) out.emplace_back(kv->key);
+        if (lines_[i].kind == Line::Kind::Section) break;
+        if (lines_[i].kind == Line::Kind::Key) out.push_back(lines_[i].name);
     }
     return out;
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zembra {
@@ -46,16 +47,35 @@ public:
     [[nodiscard]] bool save(const std::filesystem::path& file) const;
 
 private:
+    // A line and what it means, worked out once when the line is made: its
+    // text up to the first NUL byte, as a C string would see it, decides.
     struct Line {
-        std::string raw;  // without its line ending
+        enum class Kind : unsigned char { Other, Blank, Section, Key };
+        std::string raw;  // without its line ending, kept for the rewrite
+        Kind kind = Kind::Other;
+        std::string name;   // section name or key, as the file spells it
+        std::string value;  // a key's value: trimmed, one pair of quotes removed
     };
-    // Index of the header line of the first section with this name.
+    static Line parseLine(std::string raw);
+    // Line of the header of the first section with this name, and line of
+    // the first key of that name in it: only these ever count.
     std::optional<size_t> findSection(std::string_view section) const;
-    std::optional<size_t> findKey(size_t sectionLine, std::string_view key) const;
+    std::optional<size_t> findKey(std::string_view section, std::string_view key) const;
+
+    // Where sections and keys are, by lower-case name, so that reading every
+    // key of a file costs one pass, not one pass per key. Built when needed;
+    // a new key line moves the lines below it down.
+    void buildIndex() const;
+    void lineInserted(size_t at, std::string_view section, std::string_view key);
+    static std::string indexKey(std::string_view section);
+    static std::string indexKey(std::string_view section, std::string_view key);
 
     std::vector<Line> lines_;
     bool crlf_ = false;
     bool unreadable_ = false;
+    mutable bool indexed_ = false;
+    mutable std::unordered_map<std::string, size_t> sectionAt_;
+    mutable std::unordered_map<std::string, size_t> keyAt_;
 };
 
 // Files larger than this are treated as unreadable: an INI file is a few

@@ -89,10 +89,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(copied >= 0 && copied < 8 && std::strlen(small) == static_cast<size_t>(copied));
         }
     }
+    // Writes read back, and a profile edited in memory answers every lookup
+    // as a fresh read of its text does.
     zembra::ProfileFile written = file;
+    if (!file.sections().empty()) {
+        const std::string first = file.sections().front();
+        if (!file.keys(first).empty()) written.set(first, file.keys(first).front(), std::nullopt);
+        written.set(first, "Added", "1");
+    }
     written.set("Zembra_OutputSettings", "Width", "16");
-    auto width = reparsed(written).get("Zembra_OutputSettings", "Width");
-    check(width && *width == "16");  // a write reads back
+    zembra::ProfileFile fresh = reparsed(written);
+    auto width = fresh.get("Zembra_OutputSettings", "Width");
+    check(width && *width == "16");
+    for (const auto& section : fresh.sections())
+        for (const auto& key : fresh.keys(section))
+            check(written.get(section, key) == fresh.get(section, key));
 
     settingsRoundTrip(file);
     languageRoundTrip(file);

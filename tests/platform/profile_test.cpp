@@ -133,6 +133,32 @@ TEST(ProfileWrite, CreatesTheFileAndKeepsCrlf) {
     EXPECT_EQ(profile::getString("S", "L", "", dos), "w");
 }
 
+// Many edits of one profile in memory: every lookup after them must see what
+// a fresh read of the written text sees.
+TEST(ProfileWrite, EditsInMemoryReadLikeTheWrittenText) {
+    ProfileFile p = ProfileFile::fromText("[S]\nA=1\n\n[T]\nX=9\n[s]\nB=shadowed\n[U]\nY=8\n");
+    p.set("S", "B", "2");
+    p.set("s", "c", "3");
+    p.set("T", "Z", "10");
+    p.set("T", "X", std::nullopt);
+    p.set("New", "K", "v");
+    p.set("U", "Y", "80");
+    p.set("S", "A", std::nullopt);
+    p.set("S", "A", "11");
+    p.set("T", "k=v", "odd");
+    ProfileFile fresh = ProfileFile::fromText(p.text());
+    for (const char* section : {"S", "T", "U", "New"}) {
+        for (const char* key : {"A", "B", "C", "X", "Y", "Z", "K", "k"}) {
+            EXPECT_EQ(p.get(section, key), fresh.get(section, key)) << section << "." << key;
+        }
+    }
+    EXPECT_EQ(p.get("S", "B").value_or(""), "2");
+    EXPECT_EQ(p.get("T", "X"), std::nullopt);
+    EXPECT_EQ(p.get("T", "k").value_or(""), "v=odd");
+    EXPECT_EQ(p.get("U", "Y").value_or(""), "80");
+    EXPECT_EQ(p.keys("S"), (std::vector<std::string>{"B", "c", "A"}));
+}
+
 TEST(ProfileWrite, ALineBreakInAValueCannotForgeAnotherKey) {
     TempDir tmp;
     auto file = tmp / "a.ini";

@@ -55,5 +55,20 @@ TEST(ConsoleHost, QuestionPolicyFromArguments) {
     EXPECT_EQ(yes.messageBox(BoxKind::Question, "Continue ?"), BoxAnswer::Yes);
 }
 
+TEST(ConsoleHost, BoxesGoToStderrWithTheirTitleAndPlainLineBreaks) {
+    StringTable strings;
+    strings.setText("STR_MAIN_DLG_ErrorTitle", "Fehler");
+    ConsoleHost console(&strings, QuestionPolicy::AlwaysNo);
+    console.setQuiet(true);
+    ::testing::internal::CaptureStderr();
+    console.error("STR_ERROR_9");
+    console.warning("STR_ERROR_28");
+    EXPECT_FALSE(console.ask("STR_ERROR_19"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Fehler: Invalid output Dimension. \nCannot initialise resize filter.\n"
+              "Warning: Stop encoder before exiting.\n"
+              "Stop process ? [no]\n");
+}
+
 }  // namespace
 }  // namespace zembra
