@@ -8,14 +8,14 @@
 
 namespace zembra {
 
-constexpr int kGopSize = 15;       // N
+constexpr int kGopSize = 15;        // N
 constexpr int kAnchorDistance = 3;  // M
 
 struct FrameRateInfo {
     double rate = 0;
     int frameRateCode = 0;
-    int videoFormat = 0;         // 1 PAL, 2 NTSC
-    int colourPrimaries = 0;     // equal to transfer_characteristics
+    int videoFormat = 0;      // 1 PAL, 2 NTSC
+    int colourPrimaries = 0;  // equal to transfer_characteristics
 };
 
 // Matches a rate within 0.01 of 23.97, 24, 25, 29.97, 30; false when none does.
@@ -27,7 +27,7 @@ int fCodeFor(int range, bool mpeg2, bool vertical);
 // Non-intra matrix of the "Default" choice (natural order).
 std::array<std::uint8_t, 64> defaultNonIntraMatrix();
 extern const std::array<std::uint8_t, 64> kDefaultIntraMatrix;  // natural order
-extern const std::array<std::uint8_t, 64> kZigzag;  // scan index -> natural index
+extern const std::array<std::uint8_t, 64> kZigzag;              // scan index -> natural index
 
 struct EncoderParams {
     // Output and input.
@@ -40,7 +40,7 @@ struct EncoderParams {
     int chromaCode = 1;  // 1: 4:2:0 input, 3: 4:4:4 input
     int cpuChoice = 3;   // 0 MMX, 1 3DNow, 2 SSE2, 3 plain
     bool simd = false;
-    int dctChoice = 0;   // 0, 1 integer; 2 floating point
+    int dctChoice = 0;  // 0, 1 integer; 2 floating point
 
     // Video sequence.
     int streamKind = 1;  // 1 MPEG-1, 3 MPEG-2
@@ -50,7 +50,7 @@ struct EncoderParams {
     double frameRate = 25.0;  // as passed in
     double bitRate = 0;       // bit/s
     double maxBitRate = 0;
-    int vbvSize = 20;         // units of 16384 bits
+    int vbvSize = 20;  // units of 16384 bits
     int constrainedParameters = 1;
     int progressiveSequence = 1;
     int progressiveFrame = 1;

@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-
-#include <cstdlib>
 #include <cstring>
 
 namespace zembra {

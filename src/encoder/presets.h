@@ -32,12 +32,12 @@ struct MpegSettings {
 struct FormatPreset {
     const char* name;
     int mpegStream;
-    int width, height;  // 0: chosen by the frame rate (custom entries) or unchanged
-    int videoKbps;      // 0: unchanged
-    int vbv;            // -1: unchanged
-    double muxRate;     // < 0: unchanged
-    int frameRateIndex; // -1: unchanged
-    int downSampling;   // -1: unchanged
+    int width, height;   // 0: chosen by the frame rate (custom entries) or unchanged
+    int videoKbps;       // 0: unchanged
+    int vbv;             // -1: unchanged
+    double muxRate;      // < 0: unchanged
+    int frameRateIndex;  // -1: unchanged
+    int downSampling;    // -1: unchanged
 };
 
 constexpr int kFormatCount = 15;

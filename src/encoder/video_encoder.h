@@ -22,9 +22,9 @@ using VideoUnitSink = std::function<bool(const VideoUnit&)>;
 
 // One step of the coding order: the picture coded as number i of the piece.
 struct CodingStep {
-    int type = 1;     // 1 I, 2 P, 3 B
-    int display = 0;  // f
-    int gopStart = 0; // f0
+    int type = 1;      // 1 I, 2 P, 3 B
+    int display = 0;   // f
+    int gopStart = 0;  // f0
     bool anchor = true;
     bool newGop = false;  // I picture: a GOP header precedes it
     bool firstGop = true;
@@ -52,17 +52,16 @@ ClockStamp toClockStamp(double ticks, bool withExtension);
 void pulldownFlags(int f, int& topFieldFirst, int& repeatFirstField);
 
 // Decimation of a 4:4:4 chroma plane to 4:2:0.
-void decimateChroma(const std::uint8_t* in, int width, int height, bool mpeg2,
-                    std::uint8_t* out);
+void decimateChroma(const std::uint8_t* in, int width, int height, bool mpeg2, std::uint8_t* out);
 
 struct PictureRecord {
-    int coded = 0;    // i
+    int coded = 0;  // i
     int type = 0;
     int display = 0;  // f
     int temporalReference = 0;
     int qStart = 0;
-    long long bits = 0;   // the unit's bits, headers included
-    int vbvDelay = 0;     // as computed (before 0xFFFF for MPEG-1)
+    long long bits = 0;  // the unit's bits, headers included
+    int vbvDelay = 0;    // as computed (before 0xFFFF for MPEG-1)
     double dts = 0, pts = 0;
     int topFieldFirst = 0, repeatFirstField = 0;
 };

@@ -27,12 +27,12 @@ inline bool haveTool(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-#define VENC_REQUIRE_TOOL(tool)                                             \
-    do {                                                                    \
-        if (!::zembra::venctest::haveTool(tool)) {                          \
-            if (std::getenv("CI")) FAIL() << tool << " is missing";         \
-            GTEST_SKIP() << tool << " is missing";                          \
-        }                                                                   \
+#define VENC_REQUIRE_TOOL(tool)                                     \
+    do {                                                            \
+        if (!::zembra::venctest::haveTool(tool)) {                  \
+            if (std::getenv("CI")) FAIL() << tool << " is missing"; \
+            GTEST_SKIP() << tool << " is missing";                  \
+        }                                                           \
     } while (0)
 
 inline fs::path workDir(const std::string& name) {
@@ -77,11 +77,12 @@ inline Picture synthetic(int w, int h, int n, unsigned seed = 1) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             r = r * 1103515245u + 12345u;
-            int v = 128 + static_cast<int>(60 * std::sin((x + 2 * n) * 0.07) *
-                                           std::cos((y + n) * 0.05)) +
+            int v = 128 +
+                    static_cast<int>(60 * std::sin((x + 2 * n) * 0.07) * std::cos((y + n) * 0.05)) +
                     static_cast<int>((r >> 16) % 9) - 4;
             int bx = (n * 3) % (w - 48), by = (n * 2) % (h - 48);
-            if (x >= bx && x < bx + 48 && y >= by && y < by + 48) v = ((x - bx) ^ (y - by)) * 5 & 255;
+            if (x >= bx && x < bx + 48 && y >= by && y < by + 48)
+                v = ((x - bx) ^ (y - by)) * 5 & 255;
             p.y[y * w + x] = static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
         }
     for (int y = 0; y < h / 2; ++y)
