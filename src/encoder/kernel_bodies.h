@@ -176,19 +176,37 @@ inline void fdctFloatBody(const std::int16_t* in, std::int16_t* out) {
 inline void idctBody(std::int16_t* block) {
     const DctTables& t = dctTables();
     float tmp[64];
-    // Columns: tmp[y][u] = sum_v c[v][y] F[v][u]
-    for (int y = 0; y < 8; ++y) {
-        float acc[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        for (int v = 0; v < 8; ++v)
-            for (int u = 0; u < 8; ++u) acc[u] += t.cf[v][y] * block[v * 8 + u];
-        for (int u = 0; u < 8; ++u) tmp[y * 8 + u] = acc[u];
+    // Columns, by even and odd coefficients: c[v][7 - y] = (-1)^v c[v][y], so
+    // each pair of outputs y, 7 - y shares the two half sums.
+    for (int y = 0; y < 4; ++y) {
+        float e[8] = {0, 0, 0, 0, 0, 0, 0, 0}, o[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        for (int v = 0; v < 8; v += 2) {
+            const float ce = t.cf[v][y], co = t.cf[v + 1][y];
+            for (int u = 0; u < 8; ++u) {
+                e[u] += ce * block[v * 8 + u];
+                o[u] += co * block[(v + 1) * 8 + u];
+            }
+        }
+        for (int u = 0; u < 8; ++u) {
+            tmp[y * 8 + u] = e[u] + o[u];
+            tmp[(7 - y) * 8 + u] = e[u] - o[u];
+        }
     }
     for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            float s = 0;
-            for (int u = 0; u < 8; ++u) s += t.cf[u][x] * tmp[y * 8 + u];
-            int r = s >= 0 ? static_cast<int>(s + 0.5f) : -static_cast<int>(0.5f - s);
-            block[y * 8 + x] = static_cast<std::int16_t>(r < -256 ? -256 : r > 255 ? 255 : r);
+        const float* r = tmp + y * 8;
+        for (int x = 0; x < 4; ++x) {
+            float e = 0, o = 0;
+            for (int u = 0; u < 8; u += 2) {
+                e += t.cf[u][x] * r[u];
+                o += t.cf[u + 1][x] * r[u + 1];
+            }
+            const float s0 = e + o, s1 = e - o;
+            const int r0 = s0 >= 0 ? static_cast<int>(s0 + 0.5f) : -static_cast<int>(0.5f - s0);
+            const int r1 = s1 >= 0 ? static_cast<int>(s1 + 0.5f) : -static_cast<int>(0.5f - s1);
+            block[y * 8 + x] = static_cast<std::int16_t>(r0 < -256 ? -256 : r0 > 255 ? 255 : r0);
+            block[y * 8 + 7 - x] = static_cast<std::int16_t>(r1 < -256  ? -256
+                                                             : r1 > 255 ? 255
+                                                                        : r1);
         }
     }
 }
