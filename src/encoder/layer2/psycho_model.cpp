@@ -102,7 +102,8 @@ PsychoModel::PsychoModel() {
 void PsychoModel::reset() {
     for (int i = 0; i < 2; ++i) {
         prevR_[i].assign(kLines + 1, 0.0);
-        prevF_[i].assign(kLines + 1, 0.0);
+        prevC_[i].assign(kLines + 1, 1.0);
+        prevS_[i].assign(kLines + 1, 0.0);
     }
 }
 
@@ -131,23 +132,31 @@ void PsychoModel::analyse(const double* samples, std::array<double, 32>& smr) {
     std::vector<double> energy(partitions_, 0.0), weighted(partitions_, 0.0);
     std::vector<double> lineEnergy(kLines + 1);
     for (int w = 0; w <= kLines; ++w) {
-        const double r = std::hypot(re_[w], im_[w]);
-        const double f = std::atan2(im_[w], re_[w]);
+        const double e = re_[w] * re_[w] + im_[w] * im_[w];
+        const double r = std::sqrt(e);
+        // The phase as a unit vector (angle 0 for a silent line).
+        const double cr = r > 0 ? re_[w] / r : 1.0, sr = r > 0 ? im_[w] / r : 0.0;
         // Unpredictability: distance between the line and its prediction
-        // from the two previous frames; high lines count as noise-like.
+        // from the two previous frames (magnitude 2 r1 - r2, phase
+        // 2 f1 - f2, whose unit vector is u1 * u1 * conj(u2)); high lines count
+        // as noise-like.
         double c = 0.4;
         const double rp = 2.0 * prevR_[0][w] - prevR_[1][w];
-        const double fp = 2.0 * prevF_[0][w] - prevF_[1][w];
         if (w < 206 && r + std::fabs(rp) > 0) {
-            const double dx = r * std::cos(f) - rp * std::cos(fp);
-            const double dy = r * std::sin(f) - rp * std::sin(fp);
-            c = std::hypot(dx, dy) / (r + std::fabs(rp));
+            const double c1 = prevC_[0][w], s1 = prevS_[0][w];
+            const double c2 = prevC_[1][w], s2 = prevS_[1][w];
+            const double a = c1 * c1 - s1 * s1, b = 2.0 * c1 * s1;
+            const double cp = a * c2 + b * s2, sp = b * c2 - a * s2;
+            const double dx = re_[w] - rp * cp;
+            const double dy = im_[w] - rp * sp;
+            c = std::sqrt(dx * dx + dy * dy) / (r + std::fabs(rp));
         }
         prevR_[1][w] = prevR_[0][w];
-        prevF_[1][w] = prevF_[0][w];
+        prevC_[1][w] = prevC_[0][w];
+        prevS_[1][w] = prevS_[0][w];
         prevR_[0][w] = r;
-        prevF_[0][w] = f;
-        const double e = r * r;
+        prevC_[0][w] = cr;
+        prevS_[0][w] = sr;
         lineEnergy[w] = e;
         energy[partOfLine_[w]] += e;
         weighted[partOfLine_[w]] += e * c;

@@ -29,7 +29,9 @@ private:
     std::vector<double> spread_;  // partitions x partitions
     std::vector<double> absthr_;  // energy per line
     std::vector<double> window_;
-    std::vector<double> prevR_[2], prevF_[2];
+    // Magnitude and phase (as a unit vector) of each line in the two
+    // previous frames.
+    std::vector<double> prevR_[2], prevC_[2], prevS_[2];
     std::vector<double> re_, im_;
     std::vector<double> cosTab_, sinTab_;
     std::vector<int> bitrev_;
