@@ -78,7 +78,8 @@ inline int variance16Body(const std::uint8_t* a, int stride) {
             s += v;
             s2 += v * v;
         }
-    return s2 - (s * s) / 256;
+    // s * s passes 32 bits once the block's mean is above 181.
+    return s2 - static_cast<int>(static_cast<long long>(s) * s / 256);
 }
 
 inline double variance8Body(const std::uint8_t* a, int stride) {

@@ -90,7 +90,7 @@ int variance16Sse2(const std::uint8_t* a, int stride) {
         s2 = _mm_add_epi32(s2, _mm_madd_epi16(hi, hi));
     }
     int sum = hsum64(s);
-    return hsum32(s2) - (sum * sum) / 256;
+    return hsum32(s2) - static_cast<int>(static_cast<long long>(sum) * sum / 256);
 }
 
 double variance8Sse2(const std::uint8_t* a, int stride) {
