@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 #include "decoder/mpeg2_vlc.h"
 #include "dvd/title_catalogue.h"
+#include "platform/paths.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -898,6 +900,10 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
     params_ = p;
     resetState();
     ac3File = p.ac3File;
+    // "none.ac3" is the setting's way of saying no export file was chosen;
+    // writing it would leave a stray file in whatever folder we run in.
+    if (equalsNoCase(std::filesystem::path(ac3File).filename().string(), "none.ac3"))
+        ac3File.clear();
     if (!idctVariantFromSetting(p.idct, idctVariant)) {
         host_.error("STR_ERROR_500");
         return 0;

@@ -495,6 +495,15 @@ TEST(Ac3Export, WritesTheTrackFromItsFirstSyncWord) {
     ASSERT_LE(exported.size(), copy.size());
     EXPECT_GT(exported.size(), copy.size() * 8 / 10);
     EXPECT_TRUE(std::equal(exported.begin(), exported.end(), copy.end() - long(exported.size())));
+
+    // The stored default "none.ac3" means no file was chosen: nothing is written.
+    const auto none = std::filesystem::path(ZEMBRA_BINARY_DIR) / "none.ac3";
+    std::filesystem::remove(none);
+    p.ac3File = none.string();
+    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    while (dec.decodeStep()) {
+    }
+    EXPECT_FALSE(std::filesystem::exists(none));
 }
 
 }  // namespace
