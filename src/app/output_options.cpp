@@ -1,9 +1,11 @@
 #include "app/output_options.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <strings.h>
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/geometry/output_geometry.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -20,21 +22,21 @@ struct FormatPreset {
 };
 
 constexpr FormatPreset kPresets[kFormatCount] = {
-    {0, 0, 0, 1150, -1, -1},       // Custom MPEG1
-    {1, 0, 0, 2376, -1, -1},       // Custom MPEG2
-    {2, 0, 0, 0, -1, -1},          // AVI
-    {1, 720, 480, 2150, 0, 3},     // DVD NTSC Long Play
-    {1, 720, 480, 4600, 0, 3},     // DVD NTSC Standart Play
-    {1, 720, 480, 6200, 0, 3},     // DVD NTSC Good Quality
-    {1, 720, 480, 9400, 0, 3},     // DVD NTSC High Quality
-    {1, 480, 480, 2350, 1, 3},     // SVCD NTSC Great Quality
-    {0, 352, 240, 1150, 1, 3},     // VCD NTSC Good Quality
-    {1, 720, 576, 2150, 0, 2},     // DVD PAL Long Play
-    {1, 720, 576, 4600, 0, 2},     // DVD PAL Standart Play
-    {1, 720, 576, 4600, 0, 2},     // DVD PAL Good Quality (kept at 4600 as shipped)
-    {1, 720, 576, 9400, 0, 2},     // DVD PAL High Quality
-    {1, 480, 576, 2350, 1, 2},     // SVCD PAL Great Quality
-    {0, 352, 288, 1150, 1, 2},     // VCD PAL Good Quality
+    {0, 0, 0, 1150, -1, -1},    // Custom MPEG1
+    {1, 0, 0, 2376, -1, -1},    // Custom MPEG2
+    {2, 0, 0, 0, -1, -1},       // AVI
+    {1, 720, 480, 2150, 0, 3},  // DVD NTSC Long Play
+    {1, 720, 480, 4600, 0, 3},  // DVD NTSC Standart Play
+    {1, 720, 480, 6200, 0, 3},  // DVD NTSC Good Quality
+    {1, 720, 480, 9400, 0, 3},  // DVD NTSC High Quality
+    {1, 480, 480, 2350, 1, 3},  // SVCD NTSC Great Quality
+    {0, 352, 240, 1150, 1, 3},  // VCD NTSC Good Quality
+    {1, 720, 576, 2150, 0, 2},  // DVD PAL Long Play
+    {1, 720, 576, 4600, 0, 2},  // DVD PAL Standart Play
+    {1, 720, 576, 4600, 0, 2},  // DVD PAL Good Quality (kept at 4600 as shipped)
+    {1, 720, 576, 9400, 0, 2},  // DVD PAL High Quality
+    {1, 480, 576, 2350, 1, 2},  // SVCD PAL Great Quality
+    {0, 352, 288, 1150, 1, 2},  // VCD PAL Good Quality
 };
 
 std::string indexedKey(const char* prefix, int index) {
@@ -101,42 +103,45 @@ void applyZoom(int ratio, OutputSettings& output) {
 
 int splitLimitMB(const OutputSettings& output) {
     switch (output.SplitMode) {
-        case 1: return 730;
-        case 2: return 790;
-        case 3: return 650;
-        case 4: return 700;
-        case 5: return output.Volume;
-        default: return 0;
+        case 1:
+            return 730;
+        case 2:
+            return 790;
+        case 3:
+            return 650;
+        case 4:
+            return 700;
+        case 5:
+            return output.Volume;
+        default:
+            return 0;
     }
 }
 
 CropPixels cropToPixels(const OutputSettings& output, int ws, int hs) {
-    auto col = [&](double f) { return static_cast<int>((ws * f + 1) / 4) * 4; };
-    auto row = [&](double f) { return static_cast<int>((hs * f + 1) / 2) * 2; };
-    return {col(output.X1), col(output.X2), row(output.Y1), row(output.Y2)};
+    return {cropToPixelsX(ws, output.X1), cropToPixelsX(ws, output.X2),
+            cropToPixelsY(hs, output.Y1), cropToPixelsY(hs, output.Y2)};
 }
 
 ProposedSize proposeOutputSize(AdjustMode mode, const OutputSettings& output, int ws, int hs) {
     CropPixels crop = cropToPixels(output, ws, hs);
     switch (mode) {
         case AdjustMode::Correct43:
-            return {output.Width,
-                    roundDownEven(static_cast<int>(crop.height() *
-                                                   (ws / 1.7777777777777777 / hs)))};
+            return {output.Width, roundDownEven(static_cast<int>(crop.height() *
+                                                                 (ws / 1.7777777777777777 / hs)))};
         case AdjustMode::Selection:
             return {crop.width() & ~7, roundDownEven(crop.height())};
         case AdjustMode::PreserveRatio:
         default:
             return {output.Width,
-                    crop.width() > 0 ? roundDownEven(static_cast<int>(
-                                           static_cast<double>(crop.height()) * output.Width /
-                                           crop.width()))
-                                     : output.Height};
+                    crop.width() > 0
+                        ? roundDownEven(static_cast<int>(static_cast<double>(crop.height()) *
+                                                         output.Width / crop.width()))
+                        : output.Height};
     }
 }
 
-bool adjustOutputResolution(UiHost& host, AdjustMode mode, OutputSettings& output, int ws,
-                            int hs) {
+bool adjustOutputResolution(UiHost& host, AdjustMode mode, OutputSettings& output, int ws, int hs) {
     ProposedSize size = proposeOutputSize(mode, output, ws, hs);
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, "%s (%d,%d)\n%s", host.text("STR_ERROR_29").c_str(),

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -59,6 +60,11 @@ TEST(Geometry, CropFractionsToPixels) {
     EXPECT_EQ(cropToPixelsY(576, 0.5), 288);
     EXPECT_EQ(cropToPixelsY(576, 0.2), 116);  // trunc(116.2) / 2 * 2
     EXPECT_EQ(cropToPixelsY(576, -40.0 / 576), -38);
+    // Nonsense from options.ini is held to a few picture sizes, never an
+    // undefined conversion.
+    EXPECT_EQ(cropToPixelsX(720, 1e300), 8 * 720);
+    EXPECT_EQ(cropToPixelsY(576, -1e300), (-8 * 576 + 1) / 2 * 2);
+    EXPECT_EQ(cropToPixelsX(720, std::nan("")), 0);
 }
 
 TEST(Geometry, LetterboxBandsAndBandColour) {

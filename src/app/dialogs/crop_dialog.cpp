@@ -31,7 +31,10 @@ bool SCropDlg::ok(UiHost& host, OutputSettings& output) {
     y2 = y2 / 2 * 2;
     auto refuse = [&](const char* key, bool withLimit) {
         std::string text = host.text(key);
-        if (withLimit) text += " " + std::to_string(ws_);
+        if (withLimit) {
+            text += ' ';
+            text += std::to_string(ws_);
+        }
         host.messageBox(BoxKind::Error, text);
         return false;
     };

@@ -58,12 +58,19 @@ GeometryParams GeometryParams::fromSettings(const InputSettings& input,
     return g;
 }
 
+// A crop fraction from options.ini can be anything; outside a few picture
+// sizes either way it means nothing more, and converting it to int unclamped
+// would be undefined.
+double saneCropFraction(double fraction) {
+    return std::isfinite(fraction) ? std::clamp(fraction, -8.0, 8.0) : 0.0;
+}
+
 int cropToPixelsX(int sourceWidth, double fraction) {
-    return (int(sourceWidth * fraction + 1) / 4) * 4;
+    return (int(sourceWidth * saneCropFraction(fraction) + 1) / 4) * 4;
 }
 
 int cropToPixelsY(int sourceHeight, double fraction) {
-    return (int(sourceHeight * fraction + 1) / 2) * 2;
+    return (int(sourceHeight * saneCropFraction(fraction) + 1) / 2) * 2;
 }
 
 double zoomFactor(int ratio) {
