@@ -155,7 +155,7 @@ TEST(AudioConverters, Mp3ConverterOutputDecodesToTheWholeInput) {
     const int n = 44100 * 3 + 77;
     std::vector<uint8_t> tone = stereoTone(n, 44100);
     std::vector<uint8_t> src(tone.size() + 1), out;
-    std::memcpy(src.data() + 1, tone.data(), tone.size());
+    std::copy(tone.begin(), tone.end(), src.begin() + 1);
     size_t at = 1, end = src.size();
     while (at < end) {
         size_t len = std::min<size_t>(7057, end - at), used = 0;
