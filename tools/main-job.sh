@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's main job: rips title 0 of the bundled sample disc to an AVI in
 # output/ — MPEG-4 (Xvid) video with MP3 sound when those libraries are
-# installed, else uncompressed RGB24 video with the sound in a WAV file.
+# installed, else uncompressed RGB24 video with the sound in a WAV file. The
+# sample is 4:3 PAL, so the zoom is "Full" and the rate 25 fps.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -17,7 +18,8 @@ else
     choice=(--video-codec "DIB " --export rgb24 --avi-audio wav)
 fi
 
-"$zembra" rip samples/VIDEO_TS --title 0 --format 2 --fps-index 2 --width 352 --height 288 \
+rm -f "$out"/sample.avi "$out"/sample.wav
+"$zembra" rip samples/VIDEO_TS --title 0 --format 2 --fps-index 2 --zoom 3 --width 352 --height 288 \
     --output-dir "$out" --name sample --overwrite --yes "${choice[@]}"
 
 echo
