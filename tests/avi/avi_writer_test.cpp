@@ -5,7 +5,6 @@
 #include "avi/avi_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cstring>
 #include <filesystem>
@@ -19,6 +18,7 @@
 namespace zembra::avi {
 namespace {
 
+using zembra::testing::FileSizeLimit;
 using zembra::testing::probeStreams;
 using zembra::testing::readRiff;
 using zembra::testing::RecordingHost;
@@ -535,21 +535,6 @@ TEST(AviWriter, XvidKeyFramesComeFromTheCompressor) {
         "ffprobe -v error -show_entries packet=flags -of csv=p=0 '" + path + "'");
     EXPECT_EQ(std::count(flags.begin(), flags.end(), 'K'), keys);
 }
-
-// A file-size limit as `ulimit -f` sets it, for this process only.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit r = saved_;
-        r.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_{};
-};
 
 TEST(AviWriter, WriteFailureStopsCleanly) {
     TempDir dir;

@@ -2,7 +2,6 @@
 // what a write failure leaves behind, read back by our walker and by ffmpeg.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +15,7 @@
 namespace zembra::avi::riff {
 namespace {
 
+using zembra::testing::FileSizeLimit;
 using zembra::testing::probeStreams;
 using zembra::testing::readRiff;
 using zembra::testing::RiffChunk;
@@ -289,21 +289,6 @@ TEST(RiffFile, OpenDmlReadsWholeInFfmpeg) {
                                                   "' -map 0:a -f s16le -");
     EXPECT_EQ(pcm.size(), size_t(frames) * 1764 * 4);
 }
-
-// A file-size limit as `ulimit -f` sets it, for the current process only.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit r = saved_;
-        r.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_{};
-};
 
 TEST(RiffFile, WriteFailureIsReportedAndWhatWasWrittenStaysReadable) {
     TempDir dir;

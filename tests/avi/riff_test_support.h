@@ -3,6 +3,7 @@
 // that reads our files back, and synthetic pictures and sound.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +17,21 @@
 #include <vector>
 
 namespace zembra::testing {
+
+// A file-size limit as `ulimit -f` sets it, for this process only.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit r = saved_;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
 
 inline bool haveTool(const char* tool) {
     std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
