@@ -106,7 +106,8 @@ int benchVideo(const char* y4mPath, int kbps, int motion, const char* outPath) {
     p.frameRate = 25;
     p.bitRate = kbps * 1000.0;
     p.vbvSize = 112;
-    p.quantMat = 0;
+    // QM=1 picks the flat non-intra matrix (the one ffmpeg uses).
+    p.quantMat = std::getenv("QM") ? std::atoi(std::getenv("QM")) : 0;
     p.motionSearch = motion;
     zembra::applyStreamTables(p);
     BenchHost host;
