@@ -45,9 +45,6 @@ int sad16Avx2(const std::uint8_t* a, const std::uint8_t* b, int stride, int limi
 void installAvx2Kernels(EncoderKernels& k) {
     k.sad16 = sad16Avx2;
     k.fdctFloat = fdctFloatBody;
-    k.idct = idctBody;
-    k.quantIntraAc = quantIntraAcBody;
-    k.quantNonIntra = quantNonIntraBody;
 }
 
 }  // namespace zembra

@@ -2,12 +2,16 @@
 #include <emmintrin.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "encoder/kernels.h"
 
 namespace zembra {
 
 namespace {
+#include "encoder/kernel_bodies.h"
 
 inline __m128i load16(const std::uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -197,9 +201,175 @@ void fdctIntSse2(const std::int16_t* in, std::int16_t* out) {
     }
 }
 
+
+// The plain inverse DCT's float arithmetic, four lanes at a time: each lane
+// sees the same products summed in the same order, so the results are the
+// same floats. (The plain loops start their sums from zero; adding a zero
+// changes no sum but the sign of a zero one, which the rounding ignores.)
+inline __m128 widen(__m128i v, bool high) {
+    const __m128i w = high ? _mm_unpackhi_epi16(v, v) : _mm_unpacklo_epi16(v, v);
+    return _mm_cvtepi32_ps(_mm_srai_epi32(w, 16));
+}
+
+// s >= 0 ? int(s + 0.5f) : -int(0.5f - s), lane by lane.
+inline __m128i roundHalfAway(__m128 s) {
+    const __m128i sign = _mm_srai_epi32(_mm_castps_si128(s), 31);
+    const __m128 a = _mm_andnot_ps(_mm_castsi128_ps(_mm_set1_epi32(INT32_MIN)), s);
+    const __m128i t = _mm_cvttps_epi32(_mm_add_ps(a, _mm_set1_ps(0.5f)));
+    return _mm_sub_epi32(_mm_xor_si128(t, sign), sign);
+}
+
+void idctSse2(std::int16_t* block) {
+    const DctTables& t = dctTables();
+    __m128 in[8][2];
+    for (int v = 0; v < 8; ++v) {
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * v));
+        in[v][0] = widen(r, false);
+        in[v][1] = widen(r, true);
+    }
+    // Columns: tmp[y] = row y of the intermediate, lanes u.
+    alignas(16) float tmp[8][8];
+    for (int y = 0; y < 4; ++y) {
+        for (int h = 0; h < 2; ++h) {
+            __m128 e = _mm_mul_ps(_mm_set1_ps(t.cf[0][y]), in[0][h]);
+            __m128 o = _mm_mul_ps(_mm_set1_ps(t.cf[1][y]), in[1][h]);
+            for (int v = 2; v < 8; v += 2) {
+                e = _mm_add_ps(e, _mm_mul_ps(_mm_set1_ps(t.cf[v][y]), in[v][h]));
+                o = _mm_add_ps(o, _mm_mul_ps(_mm_set1_ps(t.cf[v + 1][y]), in[v + 1][h]));
+            }
+            _mm_store_ps(&tmp[y][4 * h], _mm_add_ps(e, o));
+            _mm_store_ps(&tmp[7 - y][4 * h], _mm_sub_ps(e, o));
+        }
+    }
+    // Rows: lanes x = 0..3; outputs x and 7 - x from the two half sums.
+    __m128 c[8];
+    for (int u = 0; u < 8; ++u) c[u] = _mm_setr_ps(t.cf[u][0], t.cf[u][1], t.cf[u][2], t.cf[u][3]);
+    const __m128i lo = _mm_set1_epi16(-256), hi = _mm_set1_epi16(255);
+    for (int y = 0; y < 8; ++y) {
+        const float* r = tmp[y];
+        __m128 e = _mm_mul_ps(c[0], _mm_set1_ps(r[0]));
+        __m128 o = _mm_mul_ps(c[1], _mm_set1_ps(r[1]));
+        for (int u = 2; u < 8; u += 2) {
+            e = _mm_add_ps(e, _mm_mul_ps(c[u], _mm_set1_ps(r[u])));
+            o = _mm_add_ps(o, _mm_mul_ps(c[u + 1], _mm_set1_ps(r[u + 1])));
+        }
+        const __m128 s0 = _mm_add_ps(e, o);
+        const __m128 s1 = _mm_shuffle_ps(_mm_sub_ps(e, o), _mm_sub_ps(e, o), _MM_SHUFFLE(0, 1, 2, 3));
+        __m128i v = _mm_packs_epi32(roundHalfAway(s0), roundHalfAway(s1));
+        v = _mm_min_epi16(_mm_max_epi16(v, lo), hi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * y), v);
+    }
+}
+
+// Exact floor(n / d) for 0 <= n < 2^22 and 1 <= d < 2^15, lane by lane, with
+// n, d and the reciprocal as floats: the float quotient is within one of the
+// integer one, and one step each way mends it (d * y < 2^24 is exact).
+inline __m128i divFloor(__m128i n, __m128 d, __m128 rcp) {
+    const __m128 nf = _mm_cvtepi32_ps(n);
+    __m128i y = _mm_cvttps_epi32(_mm_mul_ps(nf, rcp));
+    const __m128 p = _mm_mul_ps(_mm_cvtepi32_ps(y), d);
+    y = _mm_add_epi32(y, _mm_castps_si128(_mm_cmpgt_ps(p, nf)));
+    y = _mm_sub_epi32(y, _mm_castps_si128(_mm_cmple_ps(_mm_add_ps(p, d), nf)));
+    return y;
+}
+
+// Divisors and reciprocals for one matrix (and quantiser scale), kept per
+// thread for the last one used: the encoder quantises many blocks in a row
+// with the same ones.
+struct QuantDivisors {
+    std::uint8_t w[64];
+    int q = -1;
+    alignas(16) float d[64];
+    alignas(16) float rcp[64];
+    alignas(16) std::int32_t half[64];  // w / 2
+    bool matches(const std::uint8_t* wm, int qs) const {
+        return q == qs && std::memcmp(w, wm, 64) == 0;
+    }
+    // d = w * scale.
+    void make(const std::uint8_t* wm, int qs, int scale) {
+        std::memcpy(w, wm, 64);
+        q = qs;
+        for (int i = 0; i < 64; ++i) {
+            d[i] = static_cast<float>(wm[i] * scale);
+            rcp[i] = 1.0f / d[i];
+            half[i] = wm[i] >> 1;
+        }
+    }
+};
+
+// The levels of 8 coefficients from y (4 + 4 lanes), clipped and signed as x.
+inline __m128i signedLevels(__m128i x, __m128i y0, __m128i y1, __m128i clip) {
+    __m128i y = _mm_min_epi16(_mm_packs_epi32(y0, y1), clip);
+    const __m128i sign = _mm_srai_epi16(x, 15);
+    return _mm_sub_epi16(_mm_xor_si128(y, sign), sign);
+}
+
+inline __m128i absWide(__m128i x, bool high) {
+    const __m128i w = _mm_srai_epi32(high ? _mm_unpackhi_epi16(x, x) : _mm_unpacklo_epi16(x, x), 16);
+    const __m128i s = _mm_srai_epi32(w, 31);
+    return _mm_sub_epi32(_mm_xor_si128(w, s), s);
+}
+
+int quantNonIntraSse2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
+                      int clip) {
+    thread_local QuantDivisors div;
+    if (!div.matches(w, q)) div.make(w, q, 2 * q);
+    const __m128i clipv = _mm_set1_epi16(static_cast<std::int16_t>(clip));
+    __m128i any = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        __m128i y[2];
+        for (int h = 0; h < 2; ++h) {
+            const int j = i + 4 * h;
+            const __m128i n = _mm_add_epi32(
+                _mm_slli_epi32(absWide(x, h != 0), 5),
+                _mm_load_si128(reinterpret_cast<const __m128i*>(div.half + j)));
+            y[h] = divFloor(n, _mm_load_ps(div.d + j), _mm_load_ps(div.rcp + j));
+        }
+        const __m128i l = signedLevels(x, y[0], y[1], clipv);
+        any = _mm_or_si128(any, l);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), l);
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
+}
+
+int quantIntraAcSse2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
+                     int clip) {
+    thread_local QuantDivisors div;
+    if (!div.matches(w, 0)) div.make(w, 0, 1);
+    const __m128i clipv = _mm_set1_epi16(static_cast<std::int16_t>(clip));
+    const __m128i round = _mm_set1_epi32((3 * q + 2) / 4);
+    const __m128 d2 = _mm_set1_ps(static_cast<float>(2 * q));
+    const __m128 rcp2 = _mm_set1_ps(1.0f / static_cast<float>(2 * q));
+    // Coefficient 0 (DC) is not this kernel's: it is left as it is.
+    const std::int16_t dc = out[0];
+    __m128i any = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        __m128i y[2];
+        for (int h = 0; h < 2; ++h) {
+            const int j = i + 4 * h;
+            const __m128i n = _mm_add_epi32(
+                _mm_slli_epi32(absWide(x, h != 0), 5),
+                _mm_load_si128(reinterpret_cast<const __m128i*>(div.half + j)));
+            const __m128i t = divFloor(n, _mm_load_ps(div.d + j), _mm_load_ps(div.rcp + j));
+            y[h] = divFloor(_mm_add_epi32(t, round), d2, rcp2);
+        }
+        __m128i l = signedLevels(x, y[0], y[1], clipv);
+        if (i == 0) l = _mm_and_si128(l, _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1));
+        any = _mm_or_si128(any, l);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), l);
+    }
+    out[0] = dc;
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
+}
+
 }  // namespace
 
 void installSse2Kernels(EncoderKernels& k) {
+    k.idct = idctSse2;
+    k.quantNonIntra = quantNonIntraSse2;
+    k.quantIntraAc = quantIntraAcSse2;
     k.fdctInt = fdctIntSse2;
     k.variance8 = variance8Sse2;
     k.sad16 = sad16Sse2;
