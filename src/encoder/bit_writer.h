@@ -9,24 +9,24 @@ namespace zembra {
 
 class BitWriter {
 public:
+    // The low `bits` bits of value (0 <= bits <= 32), most significant first.
     void put(std::uint32_t value, int bits) {
-        // bits <= 32
-        for (int left = bits; left > 0;) {
-            int n = left > 24 ? left - 24 : left;
-            left -= n;
-            std::uint32_t part = (value >> left) & ((1u << n) - 1);
-            acc_ = (acc_ << n) | part;
-            accBits_ += n;
-            total_ += n;
-            while (accBits_ >= 8) {
-                accBits_ -= 8;
-                bytes_.push_back(static_cast<std::uint8_t>(acc_ >> accBits_));
-            }
-            acc_ &= (1u << accBits_) - 1;
+        // Fewer than 32 bits wait in the accumulator, so 63 at most after the
+        // shift; what lies above them is never written out.
+        acc_ = (acc_ << bits) | (value & ((std::uint64_t{1} << bits) - 1));
+        accBits_ += bits;
+        total_ += bits;
+        if (accBits_ >= 32) {
+            accBits_ -= 32;
+            const std::uint32_t word = static_cast<std::uint32_t>(acc_ >> accBits_);
+            const std::uint8_t b[4] = {
+                static_cast<std::uint8_t>(word >> 24), static_cast<std::uint8_t>(word >> 16),
+                static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
+            bytes_.insert(bytes_.end(), b, b + 4);
         }
     }
     void align() {
-        if (accBits_) put(0, 8 - accBits_);
+        if (accBits_ & 7) put(0, 8 - (accBits_ & 7));
     }
     void startCode(std::uint32_t code) {
         align();
@@ -34,13 +34,19 @@ public:
         put(code & 0xFF, 8);
     }
     long long bits() const { return total_; }
-    bool aligned() const { return accBits_ == 0; }
+    bool aligned() const { return (accBits_ & 7) == 0; }
     // Takes the complete bytes written so far.
-    std::vector<std::uint8_t>& bytes() { return bytes_; }
+    std::vector<std::uint8_t>& bytes() {
+        while (accBits_ >= 8) {
+            accBits_ -= 8;
+            bytes_.push_back(static_cast<std::uint8_t>(acc_ >> accBits_));
+        }
+        return bytes_;
+    }
 
 private:
-    std::uint32_t acc_ = 0;
-    int accBits_ = 0;
+    std::uint64_t acc_ = 0;
+    int accBits_ = 0;  // bits waiting in acc_, below 32
     long long total_ = 0;
     std::vector<std::uint8_t> bytes_;
 };

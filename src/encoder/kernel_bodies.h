@@ -245,3 +245,40 @@ inline int quantNonIntraBody(const std::int16_t* in, std::int16_t* out, const st
     }
     return any;
 }
+
+inline void halfPelRowBody(const std::uint8_t* a, const std::uint8_t* b, int w, std::uint8_t* oh,
+                           std::uint8_t* ov, std::uint8_t* od) {
+    for (int x = 0; x < w; ++x) {
+        const int x1 = x + 1 < w ? x + 1 : x;
+        oh[x] = static_cast<std::uint8_t>((a[x] + a[x1] + 1) >> 1);
+        ov[x] = static_cast<std::uint8_t>((a[x] + b[x] + 1) >> 1);
+        od[x] = static_cast<std::uint8_t>((a[x] + a[x1] + b[x] + b[x1] + 2) >> 2);
+    }
+}
+
+inline void averageBody(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n) {
+    for (int i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>((a[i] + b[i] + 1) >> 1);
+}
+
+inline void blockInBody(const std::uint8_t* src, int stride, const std::uint8_t* pred,
+                        int predStride, std::int16_t* out) {
+    for (int j = 0; j < 8; ++j)
+        for (int i = 0; i < 8; ++i)
+            out[j * 8 + i] = static_cast<std::int16_t>(src[j * stride + i] -
+                                                       (pred ? pred[j * predStride + i] : 0));
+}
+
+inline void blockOutBody(const std::int16_t* blk, const std::uint8_t* pred, int predStride,
+                         std::uint8_t* out, int stride) {
+    for (int j = 0; j < 8; ++j)
+        for (int i = 0; i < 8; ++i) {
+            const int v = blk[j * 8 + i] + (pred ? pred[j * predStride + i] : 0);
+            out[j * stride + i] = static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+        }
+}
+
+inline std::uint64_t nonZeroMaskBody(const std::int16_t* block) {
+    std::uint64_t m = 0;
+    for (int i = 0; i < 64; ++i) m |= static_cast<std::uint64_t>(block[i] != 0) << i;
+    return m;
+}

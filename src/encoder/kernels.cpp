@@ -37,6 +37,11 @@ EncoderKernels plainKernels() {
     k.idct = idctBody;
     k.quantIntraAc = quantIntraAcBody;
     k.quantNonIntra = quantNonIntraBody;
+    k.halfPelRow = halfPelRowBody;
+    k.average = averageBody;
+    k.blockIn = blockInBody;
+    k.blockOut = blockOutBody;
+    k.nonZeroMask = nonZeroMaskBody;
     return k;
 }
 

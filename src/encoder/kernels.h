@@ -42,6 +42,24 @@ struct EncoderKernels {
                         int clip);
     int (*quantNonIntra)(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
                          int clip);
+    // The half-pel samples of one picture row `a` with `b` the row below:
+    // right (a[x] + a[x+1] + 1) >> 1, below (a[x] + b[x] + 1) >> 1 and
+    // diagonal (a[x] + a[x+1] + b[x] + b[x+1] + 2) >> 2; the last sample is
+    // its own right neighbour.
+    void (*halfPelRow)(const std::uint8_t* a, const std::uint8_t* b, int width,
+                       std::uint8_t* right, std::uint8_t* below, std::uint8_t* diagonal);
+    // out[i] = (a[i] + b[i] + 1) >> 1 for n bytes, n a multiple of 16.
+    void (*average)(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n);
+    // An 8x8 block into the transform's input: the samples, or with `pred`
+    // the differences sample - prediction.
+    void (*blockIn)(const std::uint8_t* src, int stride, const std::uint8_t* pred, int predStride,
+                    std::int16_t* out);
+    // The reconstruction of an 8x8 block: the residual `blk` plus `pred` (or
+    // alone when pred is null), clipped to 0..255.
+    void (*blockOut)(const std::int16_t* blk, const std::uint8_t* pred, int predStride,
+                     std::uint8_t* out, int stride);
+    // Bit i set where block[i] is non-zero.
+    std::uint64_t (*nonZeroMask)(const std::int16_t* block);
 };
 
 EncoderKernels plainKernels();

@@ -261,101 +261,108 @@ void idctSse2(std::int16_t* block) {
     }
 }
 
-// Exact floor(n / d) for 0 <= n < 2^22 and 1 <= d < 2^15, lane by lane, with
-// n, d and the reciprocal as floats: the float quotient is within one of the
-// integer one, and one step each way mends it (d * y < 2^24 is exact).
-inline __m128i divFloor(__m128i n, __m128 d, __m128 rcp) {
+// Exact floor(n / d) for 0 <= n < 2^21 and 1 <= d < 2^15, lane by lane, with
+// n, d as floats and r within 2^-22 (relative) of 1 / d: the float quotient is
+// then less than one away from n / d, so its truncation is off by at most
+// one, and one step each way mends it (y d < 2^24 is exact in a float).
+inline __m128i divFloor(__m128i n, __m128 d, __m128 r) {
     const __m128 nf = _mm_cvtepi32_ps(n);
-    __m128i y = _mm_cvttps_epi32(_mm_mul_ps(nf, rcp));
+    __m128i y = _mm_cvttps_epi32(_mm_mul_ps(nf, r));
     const __m128 p = _mm_mul_ps(_mm_cvtepi32_ps(y), d);
     y = _mm_add_epi32(y, _mm_castps_si128(_mm_cmpgt_ps(p, nf)));
-    y = _mm_sub_epi32(y, _mm_castps_si128(_mm_cmple_ps(_mm_add_ps(p, d), nf)));
-    return y;
+    return _mm_sub_epi32(y, _mm_castps_si128(_mm_cmple_ps(_mm_add_ps(p, d), nf)));
 }
 
-// Divisors and reciprocals for one matrix (and quantiser scale), kept per
-// thread for the last one used: the encoder quantises many blocks in a row
-// with the same ones.
-struct QuantDivisors {
-    std::uint8_t w[64];
-    int q = -1;
+// Per matrix: the weights as floats (times `scale`), their reciprocals and
+// the rounding terms w / 2. Kept per thread for the last matrix used, which
+// changes seldom.
+struct MatrixTerms {
+    alignas(16) std::uint8_t w[64];
+    bool made = false;
     alignas(16) float d[64];
     alignas(16) float rcp[64];
-    alignas(16) std::int32_t half[64];  // w / 2
-    bool matches(const std::uint8_t* wm, int qs) const {
-        return q == qs && std::memcmp(w, wm, 64) == 0;
-    }
-    // d = w * scale.
-    void make(const std::uint8_t* wm, int qs, int scale) {
+    alignas(16) std::int32_t half[64];
+    const MatrixTerms& get(const std::uint8_t* wm, int scale) {
+        __m128i same = _mm_set1_epi8(-1);
+        for (int i = 0; i < 64; i += 16)
+            same = _mm_and_si128(same, _mm_cmpeq_epi8(load16(wm + i), load16(w + i)));
+        if (made && _mm_movemask_epi8(same) == 0xFFFF) return *this;
         std::memcpy(w, wm, 64);
-        q = qs;
         for (int i = 0; i < 64; ++i) {
             d[i] = static_cast<float>(wm[i] * scale);
             rcp[i] = 1.0f / d[i];
             half[i] = wm[i] >> 1;
         }
+        made = true;
+        return *this;
     }
 };
 
-// The levels of 8 coefficients from y (4 + 4 lanes), clipped and signed as x.
+// 32 |x| + w / 2 for four coefficients widened from x (low or high half).
+inline __m128i scaledAbs(__m128i x, bool high, const std::int32_t* half) {
+    __m128i v = _mm_srai_epi32(high ? _mm_unpackhi_epi16(x, x) : _mm_unpacklo_epi16(x, x), 16);
+    const __m128i s = _mm_srai_epi32(v, 31);
+    v = _mm_sub_epi32(_mm_xor_si128(v, s), s);
+    return _mm_add_epi32(_mm_slli_epi32(v, 5),
+                         _mm_load_si128(reinterpret_cast<const __m128i*>(half)));
+}
+
+// The levels of 8 coefficients x from their magnitudes (4 + 4 lanes),
+// clipped (the saturating pack keeps everything above the clip above it) and
+// given the sign of x.
 inline __m128i signedLevels(__m128i x, __m128i y0, __m128i y1, __m128i clip) {
-    __m128i y = _mm_min_epi16(_mm_packs_epi32(y0, y1), clip);
+    const __m128i y = _mm_min_epi16(_mm_packs_epi32(y0, y1), clip);
     const __m128i sign = _mm_srai_epi16(x, 15);
     return _mm_sub_epi16(_mm_xor_si128(y, sign), sign);
 }
 
-inline __m128i absWide(__m128i x, bool high) {
-    const __m128i w = _mm_srai_epi32(high ? _mm_unpackhi_epi16(x, x) : _mm_unpacklo_epi16(x, x), 16);
-    const __m128i s = _mm_srai_epi32(w, 31);
-    return _mm_sub_epi32(_mm_xor_si128(w, s), s);
-}
-
+// floor((32 |x| + w / 2) / (2 w q)), as the plain kernel; the divisor's
+// reciprocal is that of 2 w times that of q (within 2^-22 of 1 / (2 w q)).
 int quantNonIntraSse2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
                       int clip) {
-    thread_local QuantDivisors div;
-    if (!div.matches(w, q)) div.make(w, q, 2 * q);
+    thread_local MatrixTerms terms;
+    const MatrixTerms& m = terms.get(w, 2);
+    const __m128 qf = _mm_set1_ps(static_cast<float>(q));
+    const __m128 rq = _mm_set1_ps(1.0f / static_cast<float>(q));
     const __m128i clipv = _mm_set1_epi16(static_cast<std::int16_t>(clip));
     __m128i any = _mm_setzero_si128();
     for (int i = 0; i < 64; i += 8) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        __m128i y[2];
-        for (int h = 0; h < 2; ++h) {
-            const int j = i + 4 * h;
-            const __m128i n = _mm_add_epi32(
-                _mm_slli_epi32(absWide(x, h != 0), 5),
-                _mm_load_si128(reinterpret_cast<const __m128i*>(div.half + j)));
-            y[h] = divFloor(n, _mm_load_ps(div.d + j), _mm_load_ps(div.rcp + j));
-        }
-        const __m128i l = signedLevels(x, y[0], y[1], clipv);
+        const __m128 d0 = _mm_load_ps(m.d + i), d1 = _mm_load_ps(m.d + i + 4);
+        const __m128 r0 = _mm_load_ps(m.rcp + i), r1 = _mm_load_ps(m.rcp + i + 4);
+        const __m128i y0 =
+            divFloor(scaledAbs(x, false, m.half + i), _mm_mul_ps(d0, qf), _mm_mul_ps(r0, rq));
+        const __m128i y1 =
+            divFloor(scaledAbs(x, true, m.half + i + 4), _mm_mul_ps(d1, qf), _mm_mul_ps(r1, rq));
+        const __m128i l = signedLevels(x, y0, y1, clipv);
         any = _mm_or_si128(any, l);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), l);
     }
     return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
 }
 
+// floor((floor((32 |x| + w / 2) / w) + round) / (2 q)) for coefficients 1-63,
+// as the plain kernel.
 int quantIntraAcSse2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
                      int clip) {
-    thread_local QuantDivisors div;
-    if (!div.matches(w, 0)) div.make(w, 0, 1);
+    thread_local MatrixTerms terms;
+    const MatrixTerms& m = terms.get(w, 1);
     const __m128i clipv = _mm_set1_epi16(static_cast<std::int16_t>(clip));
     const __m128i round = _mm_set1_epi32((3 * q + 2) / 4);
     const __m128 d2 = _mm_set1_ps(static_cast<float>(2 * q));
-    const __m128 rcp2 = _mm_set1_ps(1.0f / static_cast<float>(2 * q));
+    const __m128 r2 = _mm_set1_ps(1.0f / static_cast<float>(2 * q));
     // Coefficient 0 (DC) is not this kernel's: it is left as it is.
     const std::int16_t dc = out[0];
     __m128i any = _mm_setzero_si128();
     for (int i = 0; i < 64; i += 8) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        __m128i y[2];
-        for (int h = 0; h < 2; ++h) {
-            const int j = i + 4 * h;
-            const __m128i n = _mm_add_epi32(
-                _mm_slli_epi32(absWide(x, h != 0), 5),
-                _mm_load_si128(reinterpret_cast<const __m128i*>(div.half + j)));
-            const __m128i t = divFloor(n, _mm_load_ps(div.d + j), _mm_load_ps(div.rcp + j));
-            y[h] = divFloor(_mm_add_epi32(t, round), d2, rcp2);
-        }
-        __m128i l = signedLevels(x, y[0], y[1], clipv);
+        const __m128i t0 = divFloor(scaledAbs(x, false, m.half + i), _mm_load_ps(m.d + i),
+                                    _mm_load_ps(m.rcp + i));
+        const __m128i t1 = divFloor(scaledAbs(x, true, m.half + i + 4), _mm_load_ps(m.d + i + 4),
+                                    _mm_load_ps(m.rcp + i + 4));
+        const __m128i y0 = divFloor(_mm_add_epi32(t0, round), d2, r2);
+        const __m128i y1 = divFloor(_mm_add_epi32(t1, round), d2, r2);
+        __m128i l = signedLevels(x, y0, y1, clipv);
         if (i == 0) l = _mm_and_si128(l, _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1));
         any = _mm_or_si128(any, l);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), l);
@@ -364,9 +371,76 @@ int quantIntraAcSse2(const std::int16_t* in, std::int16_t* out, const std::uint8
     return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
 }
 
+
+void halfPelRowSse2(const std::uint8_t* a, const std::uint8_t* b, int w, std::uint8_t* oh,
+                    std::uint8_t* ov, std::uint8_t* od) {
+    int x = 0;
+    // Sixteen at a time while x + 16 is still inside the row.
+    for (; x + 16 < w; x += 16) {
+        const __m128i a0 = load16(a + x), a1 = load16(a + x + 1);
+        const __m128i b0 = load16(b + x), b1 = load16(b + x + 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(oh + x), _mm_avg_epu8(a0, a1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ov + x), _mm_avg_epu8(a0, b0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(od + x), avg4(a0, a1, b0, b1));
+    }
+    for (; x < w; ++x) {
+        const int x1 = x + 1 < w ? x + 1 : x;
+        oh[x] = static_cast<std::uint8_t>((a[x] + a[x1] + 1) >> 1);
+        ov[x] = static_cast<std::uint8_t>((a[x] + b[x] + 1) >> 1);
+        od[x] = static_cast<std::uint8_t>((a[x] + a[x1] + b[x] + b[x1] + 2) >> 2);
+    }
+}
+
+void averageSse2(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n) {
+    for (int i = 0; i < n; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_avg_epu8(load16(a + i), load16(b + i)));
+}
+
+inline __m128i load8(const std::uint8_t* p) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+void blockInSse2(const std::uint8_t* src, int stride, const std::uint8_t* pred, int predStride,
+                 std::int16_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int j = 0; j < 8; ++j) {
+        __m128i v = _mm_unpacklo_epi8(load8(src + j * stride), zero);
+        if (pred) v = _mm_sub_epi16(v, _mm_unpacklo_epi8(load8(pred + j * predStride), zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * j), v);
+    }
+}
+
+void blockOutSse2(const std::int16_t* blk, const std::uint8_t* pred, int predStride,
+                  std::uint8_t* out, int stride) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int j = 0; j < 8; ++j) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + 8 * j));
+        // Saturating: the sum's clip to 0..255 is the same either way.
+        if (pred) v = _mm_adds_epi16(v, _mm_unpacklo_epi8(load8(pred + j * predStride), zero));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + j * stride), _mm_packus_epi16(v, v));
+    }
+}
+
+std::uint64_t nonZeroMaskSse2(const std::int16_t* block) {
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t m = 0;
+    for (int i = 0; i < 64; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + i + 8));
+        const __m128i z = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+        m |= static_cast<std::uint64_t>(~_mm_movemask_epi8(z) & 0xFFFF) << i;
+    }
+    return m;
+}
+
 }  // namespace
 
 void installSse2Kernels(EncoderKernels& k) {
+    k.nonZeroMask = nonZeroMaskSse2;
+    k.halfPelRow = halfPelRowSse2;
+    k.average = averageSse2;
+    k.blockIn = blockInSse2;
+    k.blockOut = blockOutSse2;
     k.idct = idctSse2;
     k.quantNonIntra = quantNonIntraSse2;
     k.quantIntraAc = quantIntraAcSse2;

@@ -201,22 +201,14 @@ struct Frame {
     // sample, made once per reference picture for the half-pel search.
     std::vector<std::uint8_t> half[3];
 
-    void interpolate() {
+    void interpolate(const EncoderKernels& k) {
         const Plane& y = p[0];
         const int w = y.w, h = y.h;
         for (auto& v : half) v.resize(static_cast<std::size_t>(w) * h);
         for (int r = 0; r < h; ++r) {
-            const std::uint8_t* a = y.row(r);
-            const std::uint8_t* b = y.row(r + 1 < h ? r + 1 : r);
-            std::uint8_t* oh = half[0].data() + static_cast<std::size_t>(r) * w;
-            std::uint8_t* ov = half[1].data() + static_cast<std::size_t>(r) * w;
-            std::uint8_t* od = half[2].data() + static_cast<std::size_t>(r) * w;
-            for (int x = 0; x < w; ++x) {
-                const int x1 = x + 1 < w ? x + 1 : x;
-                oh[x] = static_cast<std::uint8_t>((a[x] + a[x1] + 1) >> 1);
-                ov[x] = static_cast<std::uint8_t>((a[x] + b[x] + 1) >> 1);
-                od[x] = static_cast<std::uint8_t>((a[x] + a[x1] + b[x] + b[x1] + 2) >> 2);
-            }
+            const std::size_t off = static_cast<std::size_t>(r) * w;
+            k.halfPelRow(y.row(r), y.row(r + 1 < h ? r + 1 : r), w, half[0].data() + off,
+                         half[1].data() + off, half[2].data() + off);
         }
     }
     // The block at half-pel position (hx, hy), counted in half pels.
@@ -647,16 +639,33 @@ struct PictureCoder {
         }
     }
 
+    // Scan position of each coefficient (natural order).
+    static const std::uint8_t* scanOf() {
+        static const struct Inverse {
+            std::uint8_t t[64];
+            Inverse() : t{} {
+                for (int n = 0; n < 64; ++n) t[kZigzag[n]] = static_cast<std::uint8_t>(n);
+            }
+        } inv;
+        return inv.t;
+    }
+
     bool putAc(const std::int16_t* q, bool intra) {
         const int clip = p.mpeg2 ? 2047 : 255;
-        int run = 0;
+        // The non-zero levels in scan order, visited one set bit at a time.
+        const std::uint8_t* scan = scanOf();
+        std::uint64_t m = 0;
+        for (std::uint64_t nat = k.nonZeroMask(q); nat; nat &= nat - 1)
+            m |= std::uint64_t{1} << scan[__builtin_ctzll(nat)];
+        if (intra) m &= ~std::uint64_t{1};
+        int prev = intra ? 0 : -1;  // scan position of the last level written
         bool first = !intra;
-        for (int n = intra ? 1 : 0; n < 64; ++n) {
-            int level = q[kZigzag[n]];
-            if (level == 0) {
-                ++run;
-                continue;
-            }
+        for (; m; m &= m - 1) {
+            const int n = __builtin_ctzll(m);
+            const int run = n - prev - 1;
+            prev = n;
+            const int level = q[kZigzag[n]];
+            const std::uint32_t sign = level < 0 ? 1 : 0;
             if (run < 0 || run > 63 || std::abs(level) > clip) {
                 char buf[64];
                 std::snprintf(buf, sizeof buf, "(run=%d, signed_level=%d)\n", run, level);
@@ -665,28 +674,23 @@ struct PictureCoder {
             }
             vlc::Code c;
             if (first && run == 0 && std::abs(level) == 1) {
-                bw.put(1, 1);  // first coefficient of a non-intra block
-                bw.put(level < 0 ? 1 : 0, 1);
+                bw.put(2 | sign, 2);  // first coefficient of a non-intra block: '1s'
             } else if (vlc::dctCoefficient(run, std::abs(level), c)) {
-                putCode(c);
-                bw.put(level < 0 ? 1 : 0, 1);
+                bw.put(static_cast<std::uint32_t>(c.value) << 1 | sign, c.length + 1);
             } else {
-                bw.put(1, 6);  // escape
-                bw.put(run, 6);
+                // Escape '000001', the run in 6 bits, then the level.
+                const std::uint32_t head = 1u << 6 | static_cast<std::uint32_t>(run);
                 if (p.mpeg2) {
-                    bw.put(level & 0xFFF, 12);
+                    bw.put(head << 12 | (level & 0xFFF), 24);
                 } else if (level >= 128) {
-                    bw.put(0x00, 8);
-                    bw.put(level, 8);
+                    bw.put(head << 16 | static_cast<std::uint32_t>(level), 28);
                 } else if (level <= -128) {
-                    bw.put(0x80, 8);
-                    bw.put(level + 256, 8);
+                    bw.put(head << 16 | 0x80u << 8 | static_cast<std::uint32_t>(level + 256), 28);
                 } else {
-                    bw.put(level & 0xFF, 8);
+                    bw.put(head << 8 | (level & 0xFF), 20);
                 }
             }
             first = false;
-            run = 0;
         }
         bw.put(2, 2);  // end of block
         return true;
@@ -758,20 +762,7 @@ struct PictureCoder {
             const std::uint8_t* pr =
                 b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8 : pred + 256 + (b - 4) * 64;
             const int ps = b < 4 ? 16 : 8;
-            // Separate loops per case, so each is a plain vectorisable one.
-            if (intra) {
-                for (int j = 0; j < 8; ++j) {
-                    const std::uint8_t* sr = src.row(y + j) + x;
-                    for (int i = 0; i < 8; ++i) diff[j * 8 + i] = sr[i];
-                }
-            } else {
-                for (int j = 0; j < 8; ++j) {
-                    const std::uint8_t* sr = src.row(y + j) + x;
-                    const std::uint8_t* pj = pr + j * ps;
-                    for (int i = 0; i < 8; ++i)
-                        diff[j * 8 + i] = static_cast<std::int16_t>(sr[i] - pj[i]);
-                }
-            }
+            k.blockIn(src.row(y) + x, src.w, intra ? nullptr : pr, ps, diff);
             fdct(diff, bl.coef[b]);
             if (intra) {
                 const int dd = 8 >> p.intraDcPrecision;
@@ -807,18 +798,15 @@ struct PictureCoder {
                 dequant(bl.level[b], blk, intra, q);
                 k.idct(blk);
             }
-            for (int j = 0; j < 8; ++j) {
-                std::uint8_t* o = dst.row(y + j) + x;
-                const std::uint8_t* pj = pr + j * ps;
-                const std::int16_t* bj = blk + j * 8;
-                if (intra && coded) {
-                    for (int i = 0; i < 8; ++i) o[i] = clip8(bj[i]);
-                } else if (intra) {
-                    std::memset(o, 0, 8);
-                } else if (coded) {
-                    for (int i = 0; i < 8; ++i) o[i] = clip8(pj[i] + bj[i]);
-                } else {
-                    std::memcpy(o, pj, 8);
+            std::uint8_t* o = dst.row(y) + x;
+            if (coded) {
+                k.blockOut(blk, intra ? nullptr : pr, ps, o, dst.w);
+            } else {
+                for (int j = 0; j < 8; ++j) {
+                    if (intra)
+                        std::memset(o + j * dst.w, 0, 8);
+                    else
+                        std::memcpy(o + j * dst.w, pr + j * ps, 8);
                 }
             }
         }
@@ -886,7 +874,7 @@ struct PictureCoder {
             predict(*fwdRef, mbx, mby, vf, pred);
             predict(*bwdRef, mbx, mby, vb, predB);
             alignas(32) std::uint8_t predI[384];
-            for (int i = 0; i < 384; ++i) predI[i] = (pred[i] + predB[i] + 1) >> 1;
+            k.average(pred, predB, predI, 384);
             int vmcf = k.ssd16(blk, W, pred);
             int vmcr = k.ssd16(blk, W, predB);
             int vmci = k.ssd16(blk, W, predI);
@@ -1180,7 +1168,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         return false;
     }
 
-    if (anchor) s.newRef.interpolate();
+    if (anchor) s.newRef.interpolate(s.k);
 
     // Picture end: stuffing up to the lower bound, then the model update.
     bw.align();

@@ -203,10 +203,6 @@ struct CoefTable {
 constexpr CoefTable kCoef{};
 }  // namespace
 
-bool dctCoefficient(int run, int level, Code& out) {
-    if (run < 0 || run > 31 || level < 1 || level > 40) return false;
-    out = kCoef.t[run][level];
-    return out.length != 0;
-}
+const Code (&kDctCoefficient)[32][41] = kCoef.t;
 
 }  // namespace zembra::vlc

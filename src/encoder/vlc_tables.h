@@ -21,8 +21,16 @@ extern const Code kMotionCode[17];
 extern const Code kDcSizeLuma[12];
 extern const Code kDcSizeChroma[12];
 
-// DCT coefficient table zero: run/level pairs with a short code, sign not
-// included. Returns false when the pair needs an escape.
-bool dctCoefficient(int run, int level, Code& out);
+// DCT coefficient table zero by run (0..31) and level (1..40); length 0
+// where the pair has no short code.
+extern const Code (&kDctCoefficient)[32][41];
+
+// The short code of a run/level pair, sign not included. Returns false when
+// the pair needs an escape.
+inline bool dctCoefficient(int run, int level, Code& out) {
+    if (run < 0 || run > 31 || level < 1 || level > 40) return false;
+    out = kDctCoefficient[run][level];
+    return out.length != 0;
+}
 
 }  // namespace zembra::vlc

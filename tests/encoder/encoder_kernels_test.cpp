@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "encoder/bit_writer.h"
 #include "encoder/encoder_params.h"
 #include "encoder/kernels.h"
 
@@ -346,6 +347,164 @@ TEST(EncoderKernels, QuantisersFollowTheirFormulas) {
             }
         }
     }
+}
+
+// Every int16 coefficient value through both quantisers, for matrices that
+// change from call to call (the SIMD ones keep terms of the last matrix).
+TEST(EncoderKernels, SimdQuantisersEqualThePlainOnesForEveryValueAndMatrixChange) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(machineLevel());
+    std::array<std::array<std::uint8_t, 64>, 4> mats{};
+    mats[0] = kDefaultIntraMatrix;
+    mats[1] = defaultNonIntraMatrix();
+    std::mt19937 rng(5);
+    for (auto& v : mats[2]) v = static_cast<std::uint8_t>(1 + rng() % 255);
+    for (int i = 0; i < 64; ++i) mats[3][i] = static_cast<std::uint8_t>(i % 2 ? 255 : 1);
+    int call = 0;
+    for (int q : {1, 2, 3, 10, 31, 62}) {
+        for (int x0 = -32768; x0 < 32768; x0 += 64, ++call) {
+            const std::uint8_t* w = mats[static_cast<std::size_t>(call % 4)].data();
+            const int clip = call % 2 ? 255 : 2047;
+            std::int16_t in[64], a[64], b[64];
+            for (int i = 0; i < 64; ++i) in[(i * 7) % 64] = static_cast<std::int16_t>(x0 + i);
+            std::fill(std::begin(a), std::end(a), std::int16_t(77));
+            std::fill(std::begin(b), std::end(b), std::int16_t(77));
+            const int na = plain.quantNonIntra(in, a, w, q, clip);
+            const int nb = simd.quantNonIntra(in, b, w, q, clip);
+            ASSERT_EQ(na != 0, nb != 0) << x0 << " " << q;
+            ASSERT_TRUE(std::equal(a, a + 64, b)) << "non-intra " << x0 << " " << q;
+            a[0] = b[0] = 77;
+            const int ia = plain.quantIntraAc(in, a, w, q, clip);
+            const int ib = simd.quantIntraAc(in, b, w, q, clip);
+            ASSERT_EQ(ia != 0, ib != 0) << x0 << " " << q;
+            ASSERT_TRUE(std::equal(a, a + 64, b)) << "intra " << x0 << " " << q;
+            ASSERT_EQ(b[0], 77);  // the DC is not the intra kernel's
+        }
+    }
+    // Sparse blocks: only an intra DC, or a single small AC level.
+    std::int16_t in[64] = {}, out[64];
+    in[0] = 2000;
+    EXPECT_EQ(simd.quantIntraAc(in, out, mats[0].data(), 8, 2047), 0);
+    EXPECT_NE(simd.quantNonIntra(in, out, mats[1].data(), 8, 2047), 0);
+    in[0] = 0;
+    in[63] = -300;
+    EXPECT_NE(simd.quantNonIntra(in, out, mats[1].data(), 2, 2047), 0);
+    EXPECT_LT(out[63], 0);
+}
+
+TEST(EncoderKernels, SimdIdctEqualsThePlainOneAtTheEdges) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(machineLevel());
+    std::mt19937 rng(3);
+    for (int round = 0; round < 2000; ++round) {
+        std::int16_t a[64] = {}, b[64];
+        const int kind = round % 4;
+        const int count = kind == 0 ? 1 : kind == 1 ? 4 : 64;
+        for (int n = 0; n < count; ++n) {
+            const int i = static_cast<int>(rng() % 64);
+            int v = static_cast<int>(rng() % 4096) - 2048;
+            if (kind == 3) v = (rng() & 1) ? 2047 : -2048;
+            if (round % 97 == 0) v = (rng() & 1) ? 32767 : -32768;
+            a[i] = static_cast<std::int16_t>(v);
+        }
+        std::copy(a, a + 64, b);
+        plain.idct(a);
+        simd.idct(b);
+        ASSERT_TRUE(std::equal(a, a + 64, b)) << round;
+    }
+}
+
+TEST(EncoderKernels, SimdPixelKernelsEqualThePlainOnes) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(machineLevel());
+    std::mt19937 rng(9);
+    for (int round = 0; round < 200; ++round) {
+        const Area a = randomArea(rng, round % 4), b = randomArea(rng, (round / 4) % 4);
+        // Half-pel rows of every width up to the area's, so each tail length
+        // after the 16-wide steps is met.
+        const int width = 1 + round % Area::kStride;
+        std::array<std::uint8_t, 3 * Area::kStride> pa{}, pb{};
+        plain.halfPelRow(a.at(0, 3), a.at(0, 4), width, pa.data(), pa.data() + Area::kStride,
+                         pa.data() + 2 * Area::kStride);
+        simd.halfPelRow(a.at(0, 3), a.at(0, 4), width, pb.data(), pb.data() + Area::kStride,
+                        pb.data() + 2 * Area::kStride);
+        EXPECT_EQ(pa, pb) << width;
+
+        std::array<std::uint8_t, 384> avgA{}, avgB{};
+        plain.average(a.px.data(), b.px.data(), avgA.data(), 384);
+        simd.average(a.px.data(), b.px.data(), avgB.data(), 384);
+        EXPECT_EQ(avgA, avgB);
+        EXPECT_EQ(avgA[5], (a.px[5] + b.px[5] + 1) >> 1);
+
+        for (const std::uint8_t* pred : {static_cast<const std::uint8_t*>(nullptr), b.at(3, 5)}) {
+            std::int16_t ia[64], ib[64];
+            plain.blockIn(a.at(8, 8), Area::kStride, pred, 16, ia);
+            simd.blockIn(a.at(8, 8), Area::kStride, pred, 16, ib);
+            EXPECT_TRUE(std::equal(ia, ia + 64, ib));
+            // Residuals over the whole int16 range, and the usual one.
+            std::int16_t res[64];
+            for (auto& v : res)
+                v = static_cast<std::int16_t>(round % 3 == 0 ? static_cast<int>(rng() % 65536) - 32768
+                                                            : static_cast<int>(rng() % 512) - 256);
+            Area oa = a, ob = a;
+            plain.blockOut(res, pred, 16, oa.px.data() + 8 * Area::kStride + 8, Area::kStride);
+            simd.blockOut(res, pred, 16, ob.px.data() + 8 * Area::kStride + 8, Area::kStride);
+            EXPECT_EQ(oa.px, ob.px);  // the same samples, and nothing outside the block
+        }
+
+        std::int16_t blk[64] = {};
+        for (int n = 0; n < round % 70; ++n)
+            blk[rng() % 64] = static_cast<std::int16_t>(static_cast<int>(rng() % 65536) - 32768);
+        EXPECT_EQ(simd.nonZeroMask(blk), plain.nonZeroMask(blk));
+    }
+    std::int16_t blk[64] = {};
+    blk[0] = -32768;
+    blk[63] = 1;
+    EXPECT_EQ(simd.nonZeroMask(blk), (std::uint64_t{1} << 63) | 1u);
+}
+
+// The bit writer against a one-bit-at-a-time model, over random field
+// lengths 0..32, alignments, start codes and bytes taken mid-stream.
+TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
+    std::mt19937 rng(21);
+    BitWriter bw;
+    std::vector<int> model;  // bits
+    std::vector<std::uint8_t> taken;
+    auto modelPut = [&](std::uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i) model.push_back(static_cast<int>((v >> i) & 1));
+    };
+    for (int step = 0; step < 20000; ++step) {
+        const int what = static_cast<int>(rng() % 100);
+        if (what < 90) {
+            const int n = static_cast<int>(rng() % 33);
+            const std::uint32_t v = static_cast<std::uint32_t>(rng());  // bits above n ignored
+            bw.put(v, n);
+            modelPut(v, n);
+        } else if (what < 94) {
+            bw.align();
+            while (model.size() % 8) model.push_back(0);
+        } else if (what < 96) {
+            const std::uint32_t code = static_cast<std::uint32_t>(rng());
+            bw.startCode(code);
+            while (model.size() % 8) model.push_back(0);
+            modelPut(1, 24);
+            modelPut(code & 0xFF, 8);
+        } else {
+            std::vector<std::uint8_t>& b = bw.bytes();
+            taken.insert(taken.end(), b.begin(), b.end());
+            b.clear();
+        }
+        ASSERT_EQ(bw.bits(), static_cast<long long>(model.size()));
+        ASSERT_EQ(bw.aligned(), model.size() % 8 == 0);
+    }
+    bw.align();
+    while (model.size() % 8) model.push_back(0);
+    std::vector<std::uint8_t>& b = bw.bytes();
+    taken.insert(taken.end(), b.begin(), b.end());
+    std::vector<std::uint8_t> want(model.size() / 8, 0);
+    for (std::size_t i = 0; i < model.size(); ++i)
+        want[i / 8] = static_cast<std::uint8_t>(want[i / 8] | model[i] << (7 - i % 8));
+    EXPECT_EQ(taken, want);
 }
 
 }  // namespace
