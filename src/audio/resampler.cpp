@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define ZEMBRA_RESAMPLE_SSE2 1
+#endif
 
 namespace zembra {
 
@@ -112,7 +119,43 @@ void Resampler::flush(std::vector<int16_t>& out) {
     feed(zeros.data(), rest, out);
 }
 
+namespace {
+
+int16_t toSample(double v) { return int16_t(std::clamp(std::nearbyint(v), -32768.0, 32767.0)); }
+
+}  // namespace
+
+bool Resampler::plainByDefault() {
+#ifdef ZEMBRA_RESAMPLE_SSE2
+    static const bool forced = [] {
+        const char* cpu = std::getenv("ZEMBRA_CPU");
+        return cpu && std::strcmp(cpu, "plain") == 0;
+    }();
+    return forced;
+#else
+    return true;
+#endif
+}
+
+void Resampler::step() {
+    ++outIndex_;
+    // One output step is one input frame plus 13/147.
+    posInt_ += 1;
+    phase_ += int(kOutStep - kInStep);
+    if (phase_ >= kInStep) phase_ -= int(kInStep), posInt_ += 1;
+}
+
 void Resampler::runHalf(std::vector<int16_t>& out) {
+#ifdef ZEMBRA_RESAMPLE_SSE2
+    if (!plain_) {
+        runHalfSse2(out);
+        return;
+    }
+#endif
+    runHalfPlain(out);
+}
+
+void Resampler::runHalfPlain(std::vector<int16_t>& out) {
     const int64_t n = halfLength_;
     for (;;) {
         // Output frame outIndex_ sits at grid position g = 160 * outIndex_ =
@@ -127,14 +170,64 @@ void Resampler::runHalf(std::vector<int16_t>& out) {
             left += x[2 * t] * taps[t];
             right += x[2 * t + 1] * taps[t];
         }
-        out.push_back(int16_t(std::clamp(std::nearbyint(left), -32768.0, 32767.0)));
-        out.push_back(int16_t(std::clamp(std::nearbyint(right), -32768.0, 32767.0)));
-        ++outIndex_;
-        // One output step is one input frame plus 13/147.
-        posInt_ += 1;
-        phase_ += int(kOutStep - kInStep);
-        if (phase_ >= kInStep) phase_ -= int(kInStep), posInt_ += 1;
+        out.push_back(toSample(left));
+        out.push_back(toSample(right));
+        step();
     }
 }
+
+#ifdef ZEMBRA_RESAMPLE_SSE2
+// Four output frames at once, each in its own register (left, right): the
+// plain loop waits on the latency of every addition, this one keeps four
+// independent chains going. Each sum adds the same products in the same
+// order as the plain loop, so the results are the same bits.
+void Resampler::runHalfSse2(std::vector<int16_t>& out) {
+    constexpr int kGroup = 4;
+    const int64_t n = halfLength_;
+    for (;;) {
+        const double* x[kGroup];
+        const double* taps[kGroup];
+        size_t count[kGroup];
+        int ready = 0;
+        for (; ready < kGroup; ++ready) {
+            const int64_t g = kInStep * posInt_ + phase_;
+            if ((g + n) / kInStep >= filled_) break;
+            const std::vector<double>& t = phaseTaps_[size_t(phase_)];
+            taps[ready] = t.data();
+            count[ready] = t.size();
+            x[ready] =
+                &ring_[size_t((posInt_ + firstTap_[size_t(phase_)] + kPad) % kRingFrames) * 2];
+            step();
+        }
+        if (ready == 0) break;
+        __m128d acc[kGroup];
+        for (__m128d& a : acc) a = _mm_setzero_pd();
+        size_t common = 0;
+        if (ready == kGroup) {
+            common = std::min(std::min(count[0], count[1]), std::min(count[2], count[3]));
+            for (size_t t = 0; t < common; ++t) {
+                acc[0] = _mm_add_pd(acc[0], _mm_mul_pd(_mm_loadu_pd(x[0] + 2 * t),
+                                                       _mm_set1_pd(taps[0][t])));
+                acc[1] = _mm_add_pd(acc[1], _mm_mul_pd(_mm_loadu_pd(x[1] + 2 * t),
+                                                       _mm_set1_pd(taps[1][t])));
+                acc[2] = _mm_add_pd(acc[2], _mm_mul_pd(_mm_loadu_pd(x[2] + 2 * t),
+                                                       _mm_set1_pd(taps[2][t])));
+                acc[3] = _mm_add_pd(acc[3], _mm_mul_pd(_mm_loadu_pd(x[3] + 2 * t),
+                                                       _mm_set1_pd(taps[3][t])));
+            }
+        }
+        for (int k = 0; k < ready; ++k) {
+            for (size_t t = common; t < count[k]; ++t)
+                acc[k] = _mm_add_pd(acc[k], _mm_mul_pd(_mm_loadu_pd(x[k] + 2 * t),
+                                                       _mm_set1_pd(taps[k][t])));
+            double lr[2];
+            _mm_storeu_pd(lr, acc[k]);
+            out.push_back(toSample(lr[0]));
+            out.push_back(toSample(lr[1]));
+        }
+        if (ready < kGroup) break;
+    }
+}
+#endif
 
 }  // namespace zembra

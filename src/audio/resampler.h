@@ -28,8 +28,20 @@ public:
     // Zero-fills the rest of the current half and filters it.
     void flush(std::vector<int16_t>& out);
 
+    // The filter loop: one output frame at a time in plain C++, or four at a
+    // time in SSE2 registers (each sum still adds its products in tap order,
+    // so both give the same samples). A new resampler takes the vector loop
+    // where the build has it, unless ZEMBRA_CPU=plain is set.
+    void setPlain(bool plain) { plain_ = plain; }
+    bool plain() const { return plain_; }
+    static bool plainByDefault();
+
 private:
     void runHalf(std::vector<int16_t>& out);
+    void runHalfPlain(std::vector<int16_t>& out);
+    void runHalfSse2(std::vector<int16_t>& out);
+    // Moves posInt_ and phase_ on by one output frame.
+    void step();
 
     int halfLength_ = 0;
     std::vector<double> h_;
@@ -44,6 +56,7 @@ private:
     int64_t outIndex_ = 0;  // next output frame number
     int64_t posInt_ = 0;    // input position of the next output: posInt_ + phase_/147
     int phase_ = 0;
+    bool plain_ = plainByDefault();
 };
 
 }  // namespace zembra

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <random>
+
 #include "encoder/layer2/layer2_encoder.h"
 #include "encoder/mux/multiplexer.h"
 #include "mux_support.h"
@@ -329,6 +332,45 @@ TEST(ClockStamp, ConvertsBothWays) {
     ClockStamp v = clockFromTicks(t, MuxLayout::Vcd);
     EXPECT_EQ(v.ext, 0);
     EXPECT_DOUBLE_EQ(clockTicks(v), std::floor(t / 300) * 300);
+}
+
+// The store hands out its bytes in order through any mix of appends and
+// takes (the taken front is dropped only now and then), and its capacity
+// counts the stored bytes alone.
+TEST(EsStore, BytesComeOutInOrderAndCapacityCountsWhatIsStored) {
+    EsStore store;
+    std::deque<std::uint8_t> model;
+    std::mt19937 rng(7);
+    std::uint8_t next = 0;
+    std::vector<std::uint8_t> in, out;
+    for (int round = 0; round < 4000; ++round) {
+        in.resize(rng() % 9000);
+        for (auto& b : in) b = next++;
+        ASSERT_TRUE(store.append(in.data(), in.size()));
+        model.insert(model.end(), in.begin(), in.end());
+        // Take a little less than comes in on average, so the store grows
+        // towards its capacity while its front keeps moving.
+        out.assign(rng() % 8600, 0);
+        const std::size_t n = store.take(out.data(), out.size());
+        ASSERT_EQ(n, std::min(out.size(), model.size()));
+        for (std::size_t i = 0; i < n; ++i, model.pop_front()) ASSERT_EQ(out[i], model.front());
+        ASSERT_EQ(store.size(), model.size());
+        if (!model.empty()) {
+            ASSERT_EQ(*store.data(), model.front());
+        }
+        if (store.size() > EsStore::kCapacity - 20000) break;
+    }
+    // Fill to the byte: exactly full fits, one more overflows and empties.
+    in.assign(EsStore::kCapacity - store.size(), 1);
+    ASSERT_TRUE(store.append(in.data(), in.size()));
+    EXPECT_EQ(store.size(), EsStore::kCapacity);
+    EXPECT_FALSE(store.append(in.data(), 1));
+    EXPECT_TRUE(store.overflowed());
+    EXPECT_EQ(store.size(), 0u);
+    EXPECT_EQ(store.take(out.data(), 1), 0u);
+    store.clear();
+    EXPECT_TRUE(store.append(in.data(), 3));
+    EXPECT_EQ(store.take(out.data(), 10), 3u);
 }
 
 }  // namespace

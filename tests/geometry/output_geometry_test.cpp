@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -233,6 +234,72 @@ TEST(ScaleKernels, SimdAgreesWithPlain) {
     }
     EXPECT_EQ(bsplineWeights(0)[0], 43);  // 1/6, 4/6, 1/6, 0
     EXPECT_EQ(bsplineWeights(0)[1], 170);
+}
+
+// Taps as the scaler makes them for a 16.16 step over `cols` columns.
+HorizontalTaps stepTaps(int taps, int cols, int outWidth, int step) {
+    std::vector<int> columns;
+    std::vector<int16_t> weights;
+    const auto at = [&](int i) { return std::clamp(i, 0, cols - 1); };
+    for (int x = 0; x < outWidth; ++x) {
+        const int64_t w = 65537 + int64_t(x) * step;
+        const int c = at(int(w >> 16)), f = int((w >> 8) & 255);
+        if (taps == 2) {
+            columns.insert(columns.end(), {c, at(c + 1)});
+            weights.insert(weights.end(), {int16_t(256 - f), int16_t(f)});
+        } else {
+            const int* bw = bsplineWeights(f);
+            for (int k = 0; k < 4; ++k) {
+                columns.push_back(at(c - 1 + k));
+                weights.push_back(int16_t(bw[k]));
+            }
+        }
+    }
+    HorizontalTaps h;
+    h.build(taps, outWidth, std::move(columns), std::move(weights));
+    return h;
+}
+
+TEST(ScaleKernels, HorizontalPassSimdAgreesWithPlain) {
+    const ScaleKernels plain = makeScaleKernels(ScaleLevel::Plain);
+    const ScaleKernels simd = makeScaleKernels(ScaleLevel::Ssse3);
+    std::mt19937 rng(9);
+    // Down and up by several factors (SVCD 720 -> 480, VCD -> 352, DVD
+    // 720 -> 704, 2x up, and a step too wide for a group), widths that
+    // leave pixels after the last group, both tap counts.
+    struct Case {
+        int cols, outWidth;
+    };
+    for (const Case c : {Case{720, 480}, Case{720, 352}, Case{360, 240}, Case{717, 703},
+                         Case{100, 203}, Case{720, 65}, Case{9, 5}, Case{1, 3}}) {
+        for (int taps : {2, 4}) {
+            const int step = int((c.cols - 3) * 65536.0 / c.outWidth);
+            const HorizontalTaps h = stepTaps(taps, c.cols, c.outWidth, std::max(step, 0));
+            std::vector<uint16_t> tmp(size_t(c.cols) + 16);
+            for (int round = 0; round < 4; ++round) {
+                // Real rows hold at most 255 x 256; the extremes as well.
+                for (auto& v : tmp)
+                    v = round == 0 ? 0 : round == 1 ? 65280 : uint16_t(rng() % 65281);
+                std::vector<uint8_t> a(size_t(c.outWidth) + 4, 0xA5), b = a;
+                plain.horizontal(tmp.data(), h, a.data());
+                simd.horizontal(tmp.data(), h, b.data());
+                EXPECT_EQ(a, b) << c.cols << " -> " << c.outWidth << ", " << taps << " taps";
+                EXPECT_EQ(b[size_t(c.outWidth)], 0xA5);  // nothing past the row
+            }
+        }
+    }
+    // Groups whose weights do not sum to 256 keep to the plain path.
+    HorizontalTaps odd;
+    odd.build(2, 8, {0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8},
+              {256, 256, 0, 0, 128, 128, 1, 2, 200, 56, 0, 256, 10, 246, 255, 1});
+    std::vector<uint16_t> tmp(32);
+    for (size_t i = 0; i < tmp.size(); ++i) tmp[i] = uint16_t(1000 * i + 77);
+    std::vector<uint8_t> a(8), b(8);
+    plain.horizontal(tmp.data(), odd, a.data());
+    simd.horizontal(tmp.data(), odd, b.data());
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(odd.groups[0].fits, 0);
+    EXPECT_EQ(odd.groups[1].fits, 1);
 }
 
 }  // namespace

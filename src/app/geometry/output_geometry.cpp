@@ -224,16 +224,24 @@ void OutputGeometry::buildStage(Stage& stage, int ratio, int inW, int inH, int o
             stage.column[p][size_t(x)] = int(std::clamp<int64_t>(w >> 16, 0, cols - 1));
             stage.fraction[p][size_t(x)] = uint8_t((w >> 8) & 255);
         }
-        stage.linear[p].resize(size_t(std::max(wo, 0)));
-        stage.cubic[p].resize(size_t(std::max(wo, 0)));
-        for (int x = 0; x < wo; ++x) {
-            const int c = stage.column[p][size_t(x)], f = stage.fraction[p][size_t(x)];
+        const size_t n = size_t(std::max(wo, 0));
+        std::vector<int> linearColumns(2 * n), cubicColumns(4 * n);
+        std::vector<int16_t> linearWeights(2 * n), cubicWeights(4 * n);
+        for (size_t x = 0; x < n; ++x) {
+            const int c = stage.column[p][x], f = stage.fraction[p][x];
             const auto at = [&](int i) { return std::clamp(i, 0, cols - 1); };
-            stage.linear[p][size_t(x)] = {c, at(c + 1), 256 - f, f};
+            linearColumns[2 * x] = c;
+            linearColumns[2 * x + 1] = at(c + 1);
+            linearWeights[2 * x] = int16_t(256 - f);
+            linearWeights[2 * x + 1] = int16_t(f);
             const int* bw = bsplineWeights(f);
-            stage.cubic[p][size_t(x)] = {{at(c - 1), c, at(c + 1), at(c + 2)},
-                                         {bw[0], bw[1], bw[2], bw[3]}};
+            for (int k = 0; k < 4; ++k) {
+                cubicColumns[4 * x + size_t(k)] = at(c - 1 + k);
+                cubicWeights[4 * x + size_t(k)] = int16_t(bw[k]);
+            }
         }
+        stage.linear[p].build(2, wo, std::move(linearColumns), std::move(linearWeights));
+        stage.cubic[p].build(4, wo, std::move(cubicColumns), std::move(cubicWeights));
     }
 }
 
@@ -256,7 +264,8 @@ void OutputGeometry::scalePlane(const Stage& stage, int p, const uint8_t* src, i
     };
     const int* column = stage.column[p].data();
     const ScaleKernels& k = scaleKernels();
-    tmp_.resize(size_t(cols) + 4);
+    // The vector kernels read 16 values from a pixel's first column.
+    tmp_.resize(size_t(cols) + 16);
     uint16_t* tmp = tmp_.data();
     const bool bicubic = d.kernel == ScaleKernel::Bicubic || d.kernel == ScaleKernel::Bicubic2;
 
@@ -275,20 +284,11 @@ void OutputGeometry::scalePlane(const Stage& stage, int p, const uint8_t* src, i
         if (bicubic && r >= 1 && r < rows - 2) {
             const uint8_t* taps[4] = {row(r - 1), row(r), row(r + 1), row(r + 2)};
             k.blend4(taps, bsplineWeights(fy), tmp, cols);
-            const Stage::CubicTap* t = stage.cubic[p].data();
-            for (int x = 0; x < wo; ++x) {
-                const int v = tmp[t[x].c[0]] * t[x].w[0] + tmp[t[x].c[1]] * t[x].w[1] +
-                              tmp[t[x].c[2]] * t[x].w[2] + tmp[t[x].c[3]] * t[x].w[3];
-                out[x] = uint8_t(std::min((v + 32768) >> 16, 255));
-            }
+            k.horizontal(tmp, stage.cubic[p], out);
             continue;
         }
         k.blend2(row(r), row(r + 1), fy, tmp, cols);
-        const Stage::LinearTap* t = stage.linear[p].data();
-        for (int x = 0; x < wo; ++x) {
-            // Weights sum to 256 twice over, so the result never passes 255.
-            out[x] = uint8_t((tmp[t[x].c0] * t[x].w0 + tmp[t[x].c1] * t[x].w1 + 32768) >> 16);
-        }
+        k.horizontal(tmp, stage.linear[p], out);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/geometry/scale_kernels.h"
+
 namespace zembra {
 
 class UiHost;
@@ -90,14 +92,8 @@ private:
         std::vector<int> column[2];        // source column of each output pixel
         std::vector<uint8_t> fraction[2];  // its 8-bit fraction
         // The same as ready-made taps (columns kept inside the plane).
-        struct LinearTap {
-            int c0, c1, w0, w1;
-        };
-        struct CubicTap {
-            int c[4], w[4];
-        };
-        std::vector<LinearTap> linear[2];
-        std::vector<CubicTap> cubic[2];
+        HorizontalTaps linear[2];
+        HorizontalTaps cubic[2];
     };
     void buildStage(Stage& stage, int ratio, int inW, int inH, int outW, int outH, int x1, int x2,
                     int y1, int y2, ScaleKernel lumaKernel, ScaleKernel chromaKernel);

@@ -1,12 +1,16 @@
 #include "app/geometry/scale_kernels.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #define ZEMBRA_SCALE_X86 1
 #endif
 
@@ -24,7 +28,76 @@ void blend4Plain(const uint8_t* const rows[4], const int w[4], uint16_t* tmp, in
             uint16_t(rows[0][i] * w[0] + rows[1][i] * w[1] + rows[2][i] * w[2] + rows[3][i] * w[3]);
 }
 
+// Pixels [from, to) of the horizontal pass.
+void horizontalPixels(const uint16_t* tmp, const HorizontalTaps& h, int from, int to,
+                      uint8_t* out) {
+    const int* c = h.column.data();
+    const int16_t* w = h.weight.data();
+    if (h.taps == 2) {
+        for (int x = from; x < to; ++x) {
+            const int v = tmp[c[2 * x]] * w[2 * x] + tmp[c[2 * x + 1]] * w[2 * x + 1];
+            out[x] = uint8_t(std::min((v + 32768) >> 16, 255));
+        }
+        return;
+    }
+    for (int x = from; x < to; ++x) {
+        const int* cx = c + size_t(x) * size_t(h.taps);
+        const int16_t* wx = w + size_t(x) * size_t(h.taps);
+        int v = 0;
+        for (int k = 0; k < h.taps; ++k) v += tmp[cx[k]] * wx[k];
+        out[x] = uint8_t(std::min((v + 32768) >> 16, 255));
+    }
+}
+
+void horizontalPlain(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out) {
+    horizontalPixels(tmp, h, 0, h.width, out);
+}
+
 #ifdef ZEMBRA_SCALE_X86
+// Four pixels a step: two loads cover the group's columns, byte shuffles put
+// each pixel's values beside its weights and pmaddwd sums them. pmaddwd
+// multiplies signed words, so the values go in less 32768 (their top bit
+// flipped) and the weights' 256 x 32768 comes back with the rounding
+// constant; the integer sums are the plain path's exactly.
+__attribute__((target("ssse3"))) inline __m128i pickAndWeigh(__m128i lo, __m128i hi,
+                                                              const HorizontalTaps::Group& gr,
+                                                              int v) {
+    const auto at = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
+    const __m128i m =
+        _mm_or_si128(_mm_shuffle_epi8(lo, at(gr.low[v])), _mm_shuffle_epi8(hi, at(gr.high[v])));
+    return _mm_madd_epi16(_mm_xor_si128(m, _mm_set1_epi16(int16_t(-32768))), at(gr.weight[v]));
+}
+
+__attribute__((target("ssse3"))) void horizontalSsse3(const uint16_t* tmp,
+                                                       const HorizontalTaps& h, uint8_t* out) {
+    const __m128i bias = _mm_set1_epi32(256 * 32768 + 32768);
+    const int groups = int(h.groups.size());
+    for (int g = 0; g < groups; ++g) {
+        const HorizontalTaps::Group& gr = h.groups[size_t(g)];
+        if (!gr.fits) {
+            horizontalPixels(tmp, h, 4 * g, 4 * g + 4, out);
+            continue;
+        }
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base + 8));
+        __m128i sum;
+        if (h.taps == 2) {
+            sum = pickAndWeigh(lo, hi, gr, 0);
+        } else {
+            // Pairs (0 1) (2 3) of each pixel: add the even and odd words.
+            const __m128 p0 = _mm_castsi128_ps(pickAndWeigh(lo, hi, gr, 0));
+            const __m128 p1 = _mm_castsi128_ps(pickAndWeigh(lo, hi, gr, 1));
+            sum = _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0))),
+                                _mm_castps_si128(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1))));
+        }
+        sum = _mm_srai_epi32(_mm_add_epi32(sum, bias), 16);
+        const __m128i words = _mm_packs_epi32(sum, sum);
+        const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(out + 4 * g, &four, 4);
+    }
+    horizontalPixels(tmp, h, 4 * groups, h.width, out);
+}
+
 // The sums stay below 65536, so wrapping 16-bit products and adds are exact.
 void blend2Sse2(const uint8_t* a, const uint8_t* b, int f, uint16_t* tmp, int n) {
     const __m128i vf = _mm_set1_epi16(int16_t(f)), vg = _mm_set1_epi16(int16_t(256 - f));
@@ -87,18 +160,63 @@ struct BsplineTable {
 
 }  // namespace
 
+void HorizontalTaps::build(int tapsPerPixel, int outWidth, std::vector<int> columns,
+                           std::vector<int16_t> weights) {
+    taps = tapsPerPixel;
+    width = outWidth;
+    column = std::move(columns);
+    weight = std::move(weights);
+    groups.assign(size_t(std::max(width, 0) / 4), Group{});
+    // Only 2 or 4 taps fit a group's two shuffles.
+    if (taps != 2 && taps != 4) return;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        Group& gr = groups[g];
+        const size_t first = g * 4 * size_t(taps), slots = 4 * size_t(taps);
+        int lo = INT_MAX, hi = INT_MIN;
+        for (size_t i = first; i < first + slots; ++i) {
+            lo = std::min(lo, column[i]);
+            hi = std::max(hi, column[i]);
+        }
+        bool fits = lo >= 0 && hi - lo < 16;
+        // The weight correction assumes each pixel's weights sum to 256.
+        for (size_t x = 0; x < 4 && fits; ++x) {
+            int sum = 0;
+            for (size_t k = 0; k < size_t(taps); ++k) {
+                const int w = weight[first + x * size_t(taps) + k];
+                fits = fits && w >= 0 && w <= 256;
+                sum += w;
+            }
+            fits = fits && sum == 256;
+        }
+        if (!fits) continue;
+        gr.base = lo;
+        gr.fits = 1;
+        for (size_t i = 0; i < slots; ++i) {
+            const int c = column[first + i] - lo;
+            const size_t v = i / 8, lane = i % 8;
+            uint8_t* take = c < 8 ? gr.low[v] : gr.high[v];
+            uint8_t* skip = c < 8 ? gr.high[v] : gr.low[v];
+            take[2 * lane] = uint8_t(2 * (c % 8));
+            take[2 * lane + 1] = uint8_t(2 * (c % 8) + 1);
+            skip[2 * lane] = skip[2 * lane + 1] = 0x80;
+            gr.weight[v][lane] = weight[first + i];
+        }
+    }
+}
+
 const int* bsplineWeights(int f) {
     static const BsplineTable table;
     return table.w[size_t(f & 255)].data();
 }
 
 ScaleKernels makeScaleKernels(ScaleLevel level) {
-    ScaleKernels k{blend2Plain, blend4Plain};
+    ScaleKernels k{blend2Plain, blend4Plain, horizontalPlain};
 #ifdef ZEMBRA_SCALE_X86
     if (level >= ScaleLevel::Sse2) {
         k.blend2 = blend2Sse2;
         k.blend4 = blend4Sse2;
     }
+    if (level >= ScaleLevel::Ssse3) k.horizontal = horizontalSsse3;
 #else
     (void)level;
 #endif
@@ -111,6 +229,7 @@ const ScaleKernels& scaleKernels() {
         if (forced && std::strcmp(forced, "plain") == 0) return makeScaleKernels(ScaleLevel::Plain);
 #ifdef ZEMBRA_SCALE_X86
         __builtin_cpu_init();
+        if (__builtin_cpu_supports("ssse3")) return makeScaleKernels(ScaleLevel::Ssse3);
         if (__builtin_cpu_supports("sse2")) return makeScaleKernels(ScaleLevel::Sse2);
 #endif
         return makeScaleKernels(ScaleLevel::Plain);

@@ -8,17 +8,48 @@
 // pass weights those columns to 256 again and rounds the 65536-scaled result.
 
 #include <cstdint>
+#include <vector>
 
 namespace zembra {
+
+// The horizontal pass of one plane: each output pixel weights `taps` (2 or
+// 4) columns of the 16-bit row with weights >= 0 summing to 256, and the
+// result is rounded from 65536 scale:
+//   out[x] = min((sum of tmp[column[x][k]] * weight[x][k] + 32768) >> 16, 255)
+struct HorizontalTaps {
+    int taps = 2;
+    int width = 0;
+    std::vector<int> column;     // width * taps source columns
+    std::vector<int16_t> weight;  // width * taps weights
+    // The same for the vector kernels, four pixels a group: the group's
+    // columns lie in the 16 values from `base` and are picked with byte
+    // shuffles (`fits` is 0 when they spread wider; such a group and the
+    // pixels after the last whole group take the plain path).
+    struct Group {
+        int base = 0;
+        int fits = 0;
+        uint8_t low[2][16]{};   // shuffles of tmp[base..base+7] into the pairs
+        uint8_t high[2][16]{};  // and of tmp[base+8..base+15]
+        int16_t weight[2][8]{};
+    };
+    std::vector<Group> groups;
+
+    // Sets taps, width, columns and weights and builds the groups.
+    void build(int tapsPerPixel, int outWidth, std::vector<int> columns,
+               std::vector<int16_t> weights);
+};
 
 struct ScaleKernels {
     // tmp[i] = a[i] * (256 - f) + b[i] * f
     void (*blend2)(const uint8_t* a, const uint8_t* b, int f, uint16_t* tmp, int n);
     // tmp[i] = sum of rows[k][i] * w[k], k = 0..3, weights >= 0 summing to 256
     void (*blend4)(const uint8_t* const rows[4], const int w[4], uint16_t* tmp, int n);
+    // The horizontal pass; tmp holds at least 16 values from the last
+    // column any pixel uses.
+    void (*horizontal)(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out);
 };
 
-enum class ScaleLevel { Plain = 0, Sse2 = 1 };
+enum class ScaleLevel { Plain = 0, Sse2 = 1, Ssse3 = 2 };
 
 ScaleKernels makeScaleKernels(ScaleLevel level);
 const ScaleKernels& scaleKernels();  // chosen once; ZEMBRA_CPU=plain forces plain

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "encoder/layer2/filter_bank.h"
 #include "encoder/layer2/layer2_tables.h"
 #include "encoder/layer2/psycho_model.h"
 #include "platform/ui_host.h"
@@ -77,8 +78,7 @@ struct Layer2Encoder::State {
     PcmStore* lastPcm = nullptr;  // coded to its end by audioEnd
     bool ending = false;
 
-    std::array<double, 512> window{};
-    double cosMatrix[kSubbands][64]{};
+    layer2::AnalysisTables tables{};
     std::array<std::array<double, 2 * kHistory>, 2> history{};  // analysis input, twice over
     int historyPos = 0;
     std::array<std::array<double, 2 * Layer2Encoder::kFrameSamples>, 2> input{};  // prev + current
@@ -141,11 +141,11 @@ bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, A
             h = w * (m == 0 ? kCutoff / M_PI : std::sin(kCutoff * m) / (M_PI * m));
         }
         // Fold the alternating sign of the 64-sample blocks into the window.
-        s.window[n] = kPrototypeGain * h * (((n / 64) & 1) ? -1.0 : 1.0);
+        s.tables.window[n] = kPrototypeGain * h * (((n / 64) & 1) ? -1.0 : 1.0);
     }
     for (int k = 0; k < kSubbands; ++k)
         for (int i = 0; i < 64; ++i)
-            s.cosMatrix[k][i] = std::cos((2 * k + 1) * (i - 16) * M_PI / 64.0);
+            s.tables.cosColumns[i][k] = std::cos((2 * k + 1) * (i - 16) * M_PI / 64.0);
     s.frame.reserve(1500);
     return true;
 }
@@ -248,18 +248,7 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
                 hist[pos] = v;
                 hist[pos + kHistory] = v;
             }
-            const double* x = hist.data() + pos;
-            double y[64];
-            for (int i = 0; i < 64; ++i) {
-                double sum = 0;
-                for (int j = 0; j < 8; ++j) sum += s.window[i + 64 * j] * x[i + 64 * j];
-                y[i] = sum;
-            }
-            for (int k = 0; k < kSubbands; ++k) {
-                double sum = 0;
-                for (int i = 0; i < 64; ++i) sum += s.cosMatrix[k][i] * y[i];
-                s.sample[ch][blk][k] = sum;
-            }
+            layer2::analyseBlock(s.tables, hist.data() + pos, s.sample[ch][blk]);
         }
         if (ch == 1) s.historyPos = pos;
     }

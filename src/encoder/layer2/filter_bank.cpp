@@ -1,0 +1,82 @@
+#include "encoder/layer2/filter_bank.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define ZEMBRA_LAYER2_SSE2 1
+#endif
+
+namespace zembra::layer2 {
+
+void analyseBlockPlain(const AnalysisTables& t, const double* x, double* out) {
+    // Each sum starts at 0 and adds its products in the order j (window
+    // folding) and i (matrix); the loops run across the sums.
+    double y[64];
+    for (int i = 0; i < 64; ++i) y[i] = 0;
+    for (int j = 0; j < 8; ++j)
+        for (int i = 0; i < 64; ++i) y[i] += t.window[i + 64 * j] * x[i + 64 * j];
+    for (int k = 0; k < 32; ++k) out[k] = 0;
+    for (int i = 0; i < 64; ++i) {
+        const double yi = y[i];
+        const double* c = t.cosColumns[i];
+        for (int k = 0; k < 32; ++k) out[k] += c[k] * yi;
+    }
+}
+
+#ifdef ZEMBRA_LAYER2_SSE2
+void analyseBlockFast(const AnalysisTables& t, const double* x, double* out) {
+    alignas(16) double y[64];
+    for (int i = 0; i < 64; i += 2) {
+        __m128d sum = _mm_setzero_pd();
+        for (int j = 0; j < 8; ++j)
+            sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(t.window + i + 64 * j),
+                                             _mm_loadu_pd(x + i + 64 * j)));
+        _mm_store_pd(y + i, sum);
+    }
+    // Two halves of 16 sums each, so the sums stay in registers.
+    for (int half = 0; half < 32; half += 16) {
+        __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0,
+                a7 = a0;
+        for (int i = 0; i < 64; ++i) {
+            const __m128d yi = _mm_set1_pd(y[i]);
+            const double* c = t.cosColumns[i] + half;
+            a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(c), yi));
+            a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(c + 2), yi));
+            a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(c + 4), yi));
+            a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(c + 6), yi));
+            a4 = _mm_add_pd(a4, _mm_mul_pd(_mm_loadu_pd(c + 8), yi));
+            a5 = _mm_add_pd(a5, _mm_mul_pd(_mm_loadu_pd(c + 10), yi));
+            a6 = _mm_add_pd(a6, _mm_mul_pd(_mm_loadu_pd(c + 12), yi));
+            a7 = _mm_add_pd(a7, _mm_mul_pd(_mm_loadu_pd(c + 14), yi));
+        }
+        double* o = out + half;
+        _mm_storeu_pd(o, a0);
+        _mm_storeu_pd(o + 2, a1);
+        _mm_storeu_pd(o + 4, a2);
+        _mm_storeu_pd(o + 6, a3);
+        _mm_storeu_pd(o + 8, a4);
+        _mm_storeu_pd(o + 10, a5);
+        _mm_storeu_pd(o + 12, a6);
+        _mm_storeu_pd(o + 14, a7);
+    }
+}
+#else
+void analyseBlockFast(const AnalysisTables& t, const double* x, double* out) {
+    analyseBlockPlain(t, x, out);
+}
+#endif
+
+void analyseBlock(const AnalysisTables& t, const double* x, double* out) {
+    static const bool plain = [] {
+        const char* cpu = std::getenv("ZEMBRA_CPU");
+        return cpu && std::strcmp(cpu, "plain") == 0;
+    }();
+    if (plain)
+        analyseBlockPlain(t, x, out);
+    else
+        analyseBlockFast(t, x, out);
+}
+
+}  // namespace zembra::layer2
