@@ -45,6 +45,18 @@ inline int sad16Body(const std::uint8_t* a, const std::uint8_t* b, int stride, i
     return sum;
 }
 
+inline int sad16PackedBody(const std::uint8_t* blk, const std::uint8_t* ref, int stride,
+                           int limit) {
+    int sum = 0;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) sum += std::abs(blk[x] - ref[x]);
+        if (sum > limit) return sum;
+        blk += 16;
+        ref += stride;
+    }
+    return sum;
+}
+
 inline int sad16HalfBody(const std::uint8_t* cur, const std::uint8_t* ref, int stride, int hx,
                          int hy) {
     int sum = 0;
@@ -281,4 +293,21 @@ inline std::uint64_t nonZeroMaskBody(const std::int16_t* block) {
     std::uint64_t m = 0;
     for (int i = 0; i < 64; ++i) m |= static_cast<std::uint64_t>(block[i] != 0) << i;
     return m;
+}
+
+inline void predict8Body(const std::uint8_t* ref, int stride, int hx, int hy, std::uint8_t* out,
+                         int outStride) {
+    for (int j = 0; j < 8; ++j) {
+        const std::uint8_t* r0 = ref + j * stride;
+        const std::uint8_t* r1 = hy ? r0 + stride : r0;
+        std::uint8_t* o = out + j * outStride;
+        for (int i = 0; i < 8; ++i) {
+            if (!hx && !hy)
+                o[i] = r0[i];
+            else if (hx && hy)
+                o[i] = static_cast<std::uint8_t>((r0[i] + r0[i + 1] + r1[i] + r1[i + 1] + 2) >> 2);
+            else
+                o[i] = static_cast<std::uint8_t>((r0[i] + r1[i + hx] + 1) >> 1);
+        }
+    }
 }

@@ -28,6 +28,7 @@ CpuLevel detectCpuLevel() {
 EncoderKernels plainKernels() {
     EncoderKernels k;
     k.sad16 = sad16Body;
+    k.sad16Packed = sad16PackedBody;
     k.sad16Half = sad16HalfBody;
     k.ssd16 = ssd16Body;
     k.variance16 = variance16Body;
@@ -42,6 +43,7 @@ EncoderKernels plainKernels() {
     k.blockIn = blockInBody;
     k.blockOut = blockOutBody;
     k.nonZeroMask = nonZeroMaskBody;
+    k.predict8 = predict8Body;
     return k;
 }
 

@@ -19,6 +19,9 @@ struct EncoderKernels {
     // SAD of two 16x16 blocks with the same stride. Once the running sum
     // exceeds `limit` it may stop and return any value above `limit`.
     int (*sad16)(const std::uint8_t* a, const std::uint8_t* b, int stride, int limit);
+    // The same with `blk` a packed 16x16 block (stride 16, 32-byte aligned)
+    // against `ref` with its stride: the motion search's form.
+    int (*sad16Packed)(const std::uint8_t* blk, const std::uint8_t* ref, int stride, int limit);
     // SAD of a 16x16 block against the reference at half-pel offset (hx, hy),
     // each 0 or 1; `ref` points at the integer part.
     int (*sad16Half)(const std::uint8_t* cur, const std::uint8_t* ref, int stride, int hx, int hy);
@@ -58,6 +61,10 @@ struct EncoderKernels {
     // alone when pred is null), clipped to 0..255.
     void (*blockOut)(const std::int16_t* blk, const std::uint8_t* pred, int predStride,
                      std::uint8_t* out, int stride);
+    // An 8x8 prediction at half-pel offset (hx, hy), each 0 or 1, from `ref`
+    // at the integer part: the rounded averages of two or four samples.
+    void (*predict8)(const std::uint8_t* ref, int stride, int hx, int hy, std::uint8_t* out,
+                     int outStride);
     // Bit i set where block[i] is non-zero.
     std::uint64_t (*nonZeroMask)(const std::int16_t* block);
 };

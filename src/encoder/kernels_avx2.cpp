@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "encoder/kernels.h"
 
@@ -13,8 +14,9 @@ namespace zembra {
 namespace {
 #include "encoder/kernel_bodies.h"
 // Two rows per instruction; the early exit looks once, half-way (a look
-// costs about as much as two rows), and any value above the limit may come
-// back.
+// costs about as much as two rows, and a look more, after four rows, was
+// slower: its branch is a poor guess), and any value above the limit may
+// come back.
 int sad16Avx2(const std::uint8_t* a, const std::uint8_t* b, int stride, int limit) {
     __m256i acc = _mm256_setzero_si256();
     auto rows = [stride](const std::uint8_t* p) {
@@ -40,10 +42,108 @@ int sad16Avx2(const std::uint8_t* a, const std::uint8_t* b, int stride, int limi
     return total(acc);
 }
 
+// The packed block gives two rows per aligned load. One look at the limit,
+// half-way, as sad16Avx2.
+int sad16PackedAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int stride, int limit) {
+    auto rows = [stride](const std::uint8_t* p) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + stride));
+        return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    };
+    auto total = [](__m256i v) {
+        const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+        return _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+    };
+    const __m256i* b = reinterpret_cast<const __m256i*>(blk);
+    auto two = [&](__m256i acc, int k) {
+        return _mm256_add_epi64(acc, _mm256_sad_epu8(_mm256_load_si256(b + k), rows(ref + 2 * k * stride)));
+    };
+    __m256i acc = _mm256_sad_epu8(_mm256_load_si256(b), rows(ref));
+    for (int k = 1; k < 4; ++k) acc = two(acc, k);
+    const int sum = total(acc);
+    if (sum > limit) return sum;
+    for (int k = 4; k < 8; ++k) acc = two(acc, k);
+    return total(acc);
+}
+
+// The SSE2 quantisers' method (see kernels_sse2.cpp), eight lanes at a
+// time: exact floor(n / d) for 0 <= n < 2^21, 1 <= d < 2^15 from a float
+// estimate within one, mended one step each way.
+inline __m256i divFloor8(__m256i n, __m256 d, __m256 r) {
+    const __m256 nf = _mm256_cvtepi32_ps(n);
+    __m256i y = _mm256_cvttps_epi32(_mm256_mul_ps(nf, r));
+    const __m256 p = _mm256_mul_ps(_mm256_cvtepi32_ps(y), d);
+    y = _mm256_add_epi32(y, _mm256_castps_si256(_mm256_cmp_ps(p, nf, _CMP_GT_OQ)));
+    return _mm256_sub_epi32(
+        y, _mm256_castps_si256(_mm256_cmp_ps(_mm256_add_ps(p, d), nf, _CMP_LE_OQ)));
+}
+
+// Per matrix: 2 w as floats, their reciprocals and w / 2, kept per thread for
+// the last matrix used.
+struct NonIntraTerms {
+    alignas(32) std::uint8_t w[64];
+    bool made = false;
+    alignas(32) float d[64];
+    alignas(32) float rcp[64];
+    alignas(32) std::int32_t half[64];
+    const NonIntraTerms& get(const std::uint8_t* wm) {
+        const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wm));
+        const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wm + 32));
+        const __m256i same =
+            _mm256_and_si256(_mm256_cmpeq_epi8(a0, _mm256_load_si256(reinterpret_cast<const __m256i*>(w))),
+                             _mm256_cmpeq_epi8(a1, _mm256_load_si256(reinterpret_cast<const __m256i*>(w + 32))));
+        if (made && _mm256_movemask_epi8(same) == -1) return *this;
+        std::memcpy(w, wm, 64);
+        for (int i = 0; i < 64; ++i) {
+            d[i] = static_cast<float>(2 * wm[i]);
+            rcp[i] = 1.0f / d[i];
+            half[i] = wm[i] >> 1;
+        }
+        made = true;
+        return *this;
+    }
+};
+
+// floor((32 |x| + w / 2) / (2 w q)) as the plain kernel, the reciprocal that
+// of 2 w times that of q (within 2^-22 of 1 / (2 w q)).
+int quantNonIntraAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
+                      int clip) {
+    thread_local NonIntraTerms terms;
+    const NonIntraTerms& m = terms.get(w);
+    const __m256 qf = _mm256_set1_ps(static_cast<float>(q));
+    const __m256 rq = _mm256_set1_ps(1.0f / static_cast<float>(q));
+    const __m256i clipv = _mm256_set1_epi16(static_cast<std::int16_t>(clip));
+    __m256i any = _mm256_setzero_si256();
+    for (int i = 0; i < 64; i += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        const __m256i ax = _mm256_abs_epi16(x);  // -32768 stays 0x8000: read unsigned below
+        __m256i y[2];
+        for (int h = 0; h < 2; ++h) {
+            const int j = i + 8 * h;
+            const __m256i a32 = _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(ax, 1)
+                                                        : _mm256_castsi256_si128(ax));
+            const __m256i n = _mm256_add_epi32(
+                _mm256_slli_epi32(a32, 5),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(m.half + j)));
+            y[h] = divFloor8(n, _mm256_mul_ps(_mm256_load_ps(m.d + j), qf),
+                             _mm256_mul_ps(_mm256_load_ps(m.rcp + j), rq));
+        }
+        // packs works within 128-bit lanes: put the eight-lane halves back
+        // in order.
+        __m256i l = _mm256_permute4x64_epi64(_mm256_packs_epi32(y[0], y[1]), 0xD8);
+        l = _mm256_sign_epi16(_mm256_min_epi16(l, clipv), x);
+        any = _mm256_or_si256(any, l);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), l);
+    }
+    return !_mm256_testz_si256(any, any);
+}
+
 }  // namespace
 
 void installAvx2Kernels(EncoderKernels& k) {
+    k.quantNonIntra = quantNonIntraAvx2;
     k.sad16 = sad16Avx2;
+    k.sad16Packed = sad16PackedAvx2;
     k.fdctFloat = fdctFloatBody;
 }
 

@@ -41,6 +41,21 @@ int sad16Sse2(const std::uint8_t* a, const std::uint8_t* b, int stride, int limi
     return hsum64(acc);
 }
 
+int sad16PackedSse2(const std::uint8_t* blk, const std::uint8_t* ref, int stride, int limit) {
+    __m128i acc = _mm_setzero_si128();
+    for (int y = 0; y < 16; y += 4) {
+        for (int k = 0; k < 4; ++k) {
+            acc = _mm_add_epi64(
+                acc, _mm_sad_epu8(_mm_load_si128(reinterpret_cast<const __m128i*>(blk)), load16(ref)));
+            blk += 16;
+            ref += stride;
+        }
+        int sum = hsum64(acc);
+        if (sum > limit) return sum;
+    }
+    return hsum64(acc);
+}
+
 // Exact (a + b + c + d + 2) >> 2 on 16 bytes.
 inline __m128i avg4(__m128i a, __m128i b, __m128i c, __m128i d) {
     const __m128i zero = _mm_setzero_si128();
@@ -421,6 +436,21 @@ void blockOutSse2(const std::int16_t* blk, const std::uint8_t* pred, int predStr
     }
 }
 
+void predict8Sse2(const std::uint8_t* ref, int stride, int hx, int hy, std::uint8_t* out,
+                  int outStride) {
+    for (int j = 0; j < 8; ++j) {
+        const std::uint8_t* r0 = ref + j * stride;
+        __m128i v;
+        if (hx && hy)
+            v = avg4(load8(r0), load8(r0 + 1), load8(r0 + stride), load8(r0 + stride + 1));
+        else if (hx || hy)
+            v = _mm_avg_epu8(load8(r0), load8(r0 + hx + hy * stride));
+        else
+            v = load8(r0);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + j * outStride), v);
+    }
+}
+
 std::uint64_t nonZeroMaskSse2(const std::int16_t* block) {
     const __m128i zero = _mm_setzero_si128();
     std::uint64_t m = 0;
@@ -437,6 +467,7 @@ std::uint64_t nonZeroMaskSse2(const std::int16_t* block) {
 
 void installSse2Kernels(EncoderKernels& k) {
     k.nonZeroMask = nonZeroMaskSse2;
+    k.predict8 = predict8Sse2;
     k.halfPelRow = halfPelRowSse2;
     k.average = averageSse2;
     k.blockIn = blockInSse2;
@@ -447,6 +478,7 @@ void installSse2Kernels(EncoderKernels& k) {
     k.fdctInt = fdctIntSse2;
     k.variance8 = variance8Sse2;
     k.sad16 = sad16Sse2;
+    k.sad16Packed = sad16PackedSse2;
     k.sad16Half = sad16HalfSse2;
     k.ssd16 = ssd16Sse2;
     k.variance16 = variance16Sse2;

@@ -474,6 +474,7 @@ struct PictureCoder {
     }
 
     // --- motion estimation -------------------------------------------------
+    // `blk` is the macroblock's luma packed 16x16 (see codeMacroblock).
     int fullSearch(const std::uint8_t* blk, const Plane& ref, int x0, int y0, int range,
                    Vec& best) {
         const int W = ref.w, H = ref.h;
@@ -481,11 +482,11 @@ struct PictureCoder {
         int xmin = std::max(0, x0 - range), xmax = std::min(W - 16, x0 + range);
         int ymin = std::max(0, y0 - range), ymax = std::min(H - 16, y0 + range);
         int bx = x0, by = y0;
-        int bestSad = k.sad16(blk, ref.row(y0) + x0, stride, 1 << 30);
+        int bestSad = k.sad16Packed(blk, ref.row(y0) + x0, stride, 1 << 30);
         if (bestSad != 0) {
             int bestDist = 0;
             auto visit = [&](int x, int y) {
-                int sad = k.sad16(blk, ref.row(y) + x, stride, bestSad);
+                int sad = k.sad16Packed(blk, ref.row(y) + x, stride, bestSad);
                 if (sad > bestSad) return false;
                 int dist = (x - x0) * (x - x0) + (y - y0) * (y - y0);
                 if (sad < bestSad || dist < bestDist) {
@@ -527,7 +528,7 @@ struct PictureCoder {
     void halfPel(const std::uint8_t* blk, const Frame& ref, int x0, int y0, Vec& v) {
         const int W = ref.p[0].w, H = ref.p[0].h;
         int ix = x0 + v.x / 2, iy = y0 + v.y / 2;  // integer vector here
-        int best = k.sad16(blk, ref.at(2 * ix, 2 * iy), W, 1 << 30);
+        int best = k.sad16Packed(blk, ref.at(2 * ix, 2 * iy), W, 1 << 30);
         if (best == 0) return;
         int bx = 2 * ix, by = 2 * iy;  // absolute half-pel position
         const int cx = bx, cy = by;
@@ -535,7 +536,7 @@ struct PictureCoder {
             for (int hx = cx - 1; hx <= cx + 1; ++hx) {
                 if (hx == cx && hy == cy) continue;
                 if (hx < 0 || hy < 0 || hx > 2 * (W - 16) || hy > 2 * (H - 16)) continue;
-                int sad = k.sad16(blk, ref.at(hx, hy), W, best);
+                int sad = k.sad16Packed(blk, ref.at(hx, hy), W, best);
                 if (sad < best) {
                     best = sad;
                     bx = hx;
@@ -582,9 +583,12 @@ struct PictureCoder {
         } else {
             predictBlock(ref.p[0], mbx * 16, mby * 16, 16, v, pred, 16);
         }
-        Vec c = chromaVec(v);
-        predictBlock(ref.p[1], mbx * 8, mby * 8, 8, c, pred + 256, 8);
-        predictBlock(ref.p[2], mbx * 8, mby * 8, 8, c, pred + 320, 8);
+        const Vec c = chromaVec(v);
+        const int cw = ref.p[1].w;
+        const std::size_t off =
+            static_cast<std::size_t>(mby * 8 + (c.y >> 1)) * cw + mbx * 8 + (c.x >> 1);
+        k.predict8(ref.p[1].px.data() + off, cw, c.x & 1, c.y & 1, pred + 256, 8);
+        k.predict8(ref.p[2].px.data() + off, cw, c.x & 1, c.y & 1, pred + 320, 8);
     }
 
     // --- bit writing ---------------------------------------------------------
@@ -848,9 +852,13 @@ struct PictureCoder {
         MbMode mode = MbMode::Intra;
         Vec vf, vb;
 
+        // The luma packed for the motion search.
+        alignas(32) std::uint8_t packed[256];
+        if (type != 1)
+            for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
         if (type == 2) {
-            fullSearch(blk, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
-            halfPel(blk, *fwdRef, mbx * 16, mby * 16, vf);
+            fullSearch(packed, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
+            halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
             predict(*fwdRef, mbx, mby, vf, pred);
             int vmc = k.ssd16(blk, W, pred);
             int var = k.variance16(blk, W);
@@ -867,10 +875,10 @@ struct PictureCoder {
                 predict(*fwdRef, mbx, mby, vf, pred);
             }
         } else if (type == 3) {
-            fullSearch(blk, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
-            halfPel(blk, *fwdRef, mbx * 16, mby * 16, vf);
-            fullSearch(blk, bwdOrg->p[0], mbx * 16, mby * 16, rangeB, vb);
-            halfPel(blk, *bwdRef, mbx * 16, mby * 16, vb);
+            fullSearch(packed, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
+            halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
+            fullSearch(packed, bwdOrg->p[0], mbx * 16, mby * 16, rangeB, vb);
+            halfPel(packed, *bwdRef, mbx * 16, mby * 16, vb);
             predict(*fwdRef, mbx, mby, vf, pred);
             predict(*bwdRef, mbx, mby, vb, predB);
             alignas(32) std::uint8_t predI[384];

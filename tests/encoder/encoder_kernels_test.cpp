@@ -81,6 +81,22 @@ TEST(EncoderKernels, SimdDistortionMeasuresEqualThePlainOnes) {
             EXPECT_GT(sp, limit);
             EXPECT_GT(ss, limit);
         }
+        // The packed form: the same sums, the same rule at the limit.
+        alignas(32) std::uint8_t packed[256];
+        for (int y = 0; y < 16; ++y) std::memcpy(packed + 16 * y, pa + y * Area::kStride, 16);
+        EXPECT_EQ(simd.sad16Packed(packed, pb, Area::kStride, 1 << 30), full);
+        EXPECT_EQ(plain.sad16Packed(packed, pb, Area::kStride, 1 << 30), full);
+        for (const int lim : {limit, full, full - 1, full / 4, 0}) {
+            const int pp = plain.sad16Packed(packed, pb, Area::kStride, lim);
+            const int ps = simd.sad16Packed(packed, pb, Area::kStride, lim);
+            if (full <= lim) {
+                EXPECT_EQ(pp, full);
+                EXPECT_EQ(ps, full);
+            } else {
+                EXPECT_GT(pp, lim);
+                EXPECT_GT(ps, lim);
+            }
+        }
         for (int hx = 0; hx < 2; ++hx)
             for (int hy = 0; hy < 2; ++hy)
                 EXPECT_EQ(simd.sad16Half(pa, pb, Area::kStride, hx, hy),
@@ -450,6 +466,13 @@ TEST(EncoderKernels, SimdPixelKernelsEqualThePlainOnes) {
             plain.blockOut(res, pred, 16, oa.px.data() + 8 * Area::kStride + 8, Area::kStride);
             simd.blockOut(res, pred, 16, ob.px.data() + 8 * Area::kStride + 8, Area::kStride);
             EXPECT_EQ(oa.px, ob.px);  // the same samples, and nothing outside the block
+        }
+
+        for (int hv = 0; hv < 4; ++hv) {
+            std::array<std::uint8_t, 128> oa{}, ob{};  // 8x8 at stride 16
+            plain.predict8(b.at(9, 7), Area::kStride, hv & 1, hv >> 1, oa.data(), 16);
+            simd.predict8(b.at(9, 7), Area::kStride, hv & 1, hv >> 1, ob.data(), 16);
+            EXPECT_EQ(oa, ob) << hv;
         }
 
         std::int16_t blk[64] = {};
