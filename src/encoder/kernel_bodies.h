@@ -311,3 +311,32 @@ inline void predict8Body(const std::uint8_t* ref, int stride, int hx, int hy, st
         }
     }
 }
+
+inline void dequantBody(const std::int16_t* q, std::int16_t* out, const std::uint8_t* w, int qs,
+                        bool intra, bool mpeg2, int dcScale) {
+    int sum = 0;
+    for (int i = 0; i < 64; ++i) {
+        int lv = q[i], v = 0;
+        if (intra && i == 0) {
+            v = lv * dcScale;
+        } else if (lv != 0) {
+            if (mpeg2) {
+                if (intra)
+                    v = (2 * lv * w[i] * qs) / 32;
+                else
+                    v = ((2 * lv + (lv > 0 ? 1 : -1)) * w[i] * qs) / 32;
+            } else {
+                int code = qs / 2;
+                if (intra)
+                    v = (2 * lv * code * w[i]) / 16;
+                else
+                    v = ((2 * lv + (lv > 0 ? 1 : -1)) * code * w[i]) / 16;
+                if ((v & 1) == 0) v -= v > 0 ? 1 : -1;
+            }
+        }
+        v = v < -2048 ? -2048 : v > 2047 ? 2047 : v;
+        out[i] = static_cast<std::int16_t>(v);
+        sum += v;
+    }
+    if (mpeg2 && (sum & 1) == 0) out[63] ^= 1;
+}

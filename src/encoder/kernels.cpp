@@ -44,6 +44,7 @@ EncoderKernels plainKernels() {
     k.blockOut = blockOutBody;
     k.nonZeroMask = nonZeroMaskBody;
     k.predict8 = predict8Body;
+    k.dequant = dequantBody;
     return k;
 }
 

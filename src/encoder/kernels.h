@@ -65,6 +65,12 @@ struct EncoderKernels {
     // at the integer part: the rounded averages of two or four samples.
     void (*predict8)(const std::uint8_t* ref, int stride, int hx, int hy, std::uint8_t* out,
                      int outStride);
+    // Inverse quantisation of one block's levels (natural order) with matrix
+    // `w` and quantiser scale qs: MPEG-2 with its mismatch control (sum made
+    // odd in coefficient 63), or MPEG-1 with its odd values; an intra DC
+    // level is multiplied by dcScale. Results clipped to -2048..2047.
+    void (*dequant)(const std::int16_t* level, std::int16_t* out, const std::uint8_t* w, int qs,
+                    bool intra, bool mpeg2, int dcScale);
     // Bit i set where block[i] is non-zero.
     std::uint64_t (*nonZeroMask)(const std::int16_t* block);
 };

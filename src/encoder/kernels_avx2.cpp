@@ -138,9 +138,59 @@ int quantNonIntraAvx2(const std::int16_t* in, std::int16_t* out, const std::uint
     return !_mm256_testz_si256(any, any);
 }
 
+// The plain inverse quantiser's integer arithmetic, eight lanes at a time:
+// the same 32-bit products, divisions truncated toward zero, the same
+// clipping and mismatch control.
+void dequantAvx2(const std::int16_t* q, std::int16_t* out, const std::uint8_t* w, int qs,
+                 bool intra, bool mpeg2, int dcScale) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi32(1);
+    // Scale: qs (/ 32) for MPEG-2, qs / 2 (/ 16) for MPEG-1.
+    const __m256i scale = _mm256_set1_epi32(mpeg2 ? qs : qs / 2);
+    const int shift = mpeg2 ? 5 : 4;
+    const __m256i bias = _mm256_set1_epi32((1 << shift) - 1);
+    const __m256i lo = _mm256_set1_epi32(-2048), hi = _mm256_set1_epi32(2047);
+    __m256i sum = zero;
+    for (int i = 0; i < 64; i += 8) {
+        const __m256i lv =
+            _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i)));
+        const __m256i wv =
+            _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + i)));
+        __m256i a = _mm256_add_epi32(lv, lv);
+        if (!intra) a = _mm256_add_epi32(a, _mm256_sign_epi32(one, lv));  // 2 lv + sign
+        __m256i v = _mm256_mullo_epi32(_mm256_mullo_epi32(a, wv), scale);
+        // Toward zero: negative values get 2^shift - 1 added before the shift.
+        v = _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_and_si256(_mm256_srai_epi32(v, 31), bias)),
+                              shift);
+        if (!mpeg2) {
+            // Even values step one toward zero (zero itself goes to 1).
+            const __m256i even = _mm256_cmpeq_epi32(_mm256_and_si256(v, one), zero);
+            const __m256i step = _mm256_blendv_epi8(_mm256_set1_epi32(-1), one,
+                                                    _mm256_cmpgt_epi32(v, zero));
+            v = _mm256_sub_epi32(v, _mm256_and_si256(even, step));
+        }
+        // Level zero gives zero.
+        v = _mm256_andnot_si256(_mm256_cmpeq_epi32(lv, zero), v);
+        if (intra && i == 0) {
+            const std::int32_t dc = static_cast<std::int32_t>(q[0]) * dcScale;
+            v = _mm256_blend_epi32(v, _mm256_set1_epi32(dc), 1);
+        }
+        v = _mm256_min_epi32(_mm256_max_epi32(v, lo), hi);
+        sum = _mm256_add_epi32(sum, v);
+        const __m128i packed =
+            _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+    }
+    __m128i s = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+    s = _mm_add_epi32(s, _mm_srli_si128(s, 8));
+    s = _mm_add_epi32(s, _mm_srli_si128(s, 4));
+    if (mpeg2 && (_mm_cvtsi128_si32(s) & 1) == 0) out[63] ^= 1;
+}
+
 }  // namespace
 
 void installAvx2Kernels(EncoderKernels& k) {
+    k.dequant = dequantAvx2;
     k.quantNonIntra = quantNonIntraAvx2;
     k.sad16 = sad16Avx2;
     k.sad16Packed = sad16PackedAvx2;

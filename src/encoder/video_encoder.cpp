@@ -211,6 +211,45 @@ struct Frame {
                          half[1].data() + off, half[2].data() + off);
         }
     }
+    // Sums of the luma's 16x16 blocks at every integer position (x <= w - 16,
+    // y <= h - 16; stride w - 15), for a source picture the motion search
+    // looks into: |sum(block) - sum(candidate)| is a lower bound of the SAD.
+    std::vector<std::uint16_t> sums;
+
+    void makeBlockSums() {
+        const Plane& y = p[0];
+        const int w = y.w, h = y.h;
+        if (w < 16 || h < 16) {
+            sums.clear();
+            return;
+        }
+        const int sw = w - 15;
+        sums.resize(static_cast<std::size_t>(sw) * (h - 15));
+        // Column sums of 16 rows, slid down a row at a time; every sum fits
+        // 16 bits (16 * 255, 256 * 255), so the wrapping steps are exact.
+        std::vector<std::uint16_t> col(static_cast<std::size_t>(w), 0);
+        for (int r = 0; r < 16; ++r) {
+            const std::uint8_t* a = y.row(r);
+            for (int x = 0; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + a[x]);
+        }
+        for (int r = 0; r + 16 <= h; ++r) {
+            if (r > 0) {
+                const std::uint8_t* in = y.row(r + 15);
+                const std::uint8_t* out = y.row(r - 1);
+                for (int x = 0; x < w; ++x)
+                    col[x] = static_cast<std::uint16_t>(col[x] + in[x] - out[x]);
+            }
+            std::uint16_t* o = sums.data() + static_cast<std::size_t>(r) * sw;
+            std::uint16_t t = 0;
+            for (int x = 0; x < 16; ++x) t = static_cast<std::uint16_t>(t + col[x]);
+            o[0] = t;
+            for (int x = 1; x < sw; ++x) {
+                t = static_cast<std::uint16_t>(t + col[x + 15] - col[x - 1]);
+                o[x] = t;
+            }
+        }
+    }
+
     // The block at half-pel position (hx, hy), counted in half pels.
     const std::uint8_t* at(int hx, int hy) const {
         const std::size_t off = static_cast<std::size_t>(hy >> 1) * p[0].w + (hx >> 1);
@@ -475,9 +514,15 @@ struct PictureCoder {
 
     // --- motion estimation -------------------------------------------------
     // `blk` is the macroblock's luma packed 16x16 (see codeMacroblock).
-    int fullSearch(const std::uint8_t* blk, const Plane& ref, int x0, int y0, int range,
-                   Vec& best) {
+    // `sums` the block sums of the reference (Frame::sums), `blkSum` that of
+    // the macroblock: a candidate whose sums differ by more than the best SAD
+    // cannot beat it, and is passed over as its SAD would have been.
+    int fullSearch(const std::uint8_t* blk, int blkSum, const Frame& refFrame, int x0, int y0,
+                   int range, Vec& best) {
+        const Plane& ref = refFrame.p[0];
         const int W = ref.w, H = ref.h;
+        const std::uint16_t* sums = refFrame.sums.data();
+        const int sw = W - 15;
         const int stride = W;
         int xmin = std::max(0, x0 - range), xmax = std::min(W - 16, x0 + range);
         int ymin = std::max(0, y0 - range), ymax = std::min(H - 16, y0 + range);
@@ -486,6 +531,8 @@ struct PictureCoder {
         if (bestSad != 0) {
             int bestDist = 0;
             auto visit = [&](int x, int y) {
+                if (std::abs(blkSum - sums[static_cast<std::size_t>(y) * sw + x]) > bestSad)
+                    return false;
                 int sad = k.sad16Packed(blk, ref.row(y) + x, stride, bestSad);
                 if (sad > bestSad) return false;
                 int dist = (x - x0) * (x - x0) + (y - y0) * (y - y0);
@@ -710,31 +757,7 @@ struct PictureCoder {
 
     void dequant(const std::int16_t* q, std::int16_t* out, bool intra, int qs) {
         const std::uint8_t* w = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
-        int sum = 0;
-        for (int i = 0; i < 64; ++i) {
-            int lv = q[i], v = 0;
-            if (intra && i == 0) {
-                v = lv * (8 >> p.intraDcPrecision);
-            } else if (lv != 0) {
-                if (p.mpeg2) {
-                    if (intra)
-                        v = (2 * lv * w[i] * qs) / 32;
-                    else
-                        v = ((2 * lv + (lv > 0 ? 1 : -1)) * w[i] * qs) / 32;
-                } else {
-                    int code = qs / 2;
-                    if (intra)
-                        v = (2 * lv * code * w[i]) / 16;
-                    else
-                        v = ((2 * lv + (lv > 0 ? 1 : -1)) * code * w[i]) / 16;
-                    if ((v & 1) == 0) v -= v > 0 ? 1 : -1;
-                }
-            }
-            v = v < -2048 ? -2048 : v > 2047 ? 2047 : v;
-            out[i] = static_cast<std::int16_t>(v);
-            sum += v;
-        }
-        if (p.mpeg2 && (sum & 1) == 0) out[63] ^= 1;
+        k.dequant(q, out, w, qs, intra, p.mpeg2, 8 >> p.intraDcPrecision);
     }
 
     // --- one macroblock ---------------------------------------------------
@@ -854,10 +877,13 @@ struct PictureCoder {
 
         // The luma packed for the motion search.
         alignas(32) std::uint8_t packed[256];
-        if (type != 1)
+        int blkSum = 0;
+        if (type != 1) {
             for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
+            for (int i = 0; i < 256; ++i) blkSum += packed[i];
+        }
         if (type == 2) {
-            fullSearch(packed, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
+            fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
             predict(*fwdRef, mbx, mby, vf, pred);
             int vmc = k.ssd16(blk, W, pred);
@@ -875,9 +901,9 @@ struct PictureCoder {
                 predict(*fwdRef, mbx, mby, vf, pred);
             }
         } else if (type == 3) {
-            fullSearch(packed, fwdOrg->p[0], mbx * 16, mby * 16, rangeF, vf);
+            fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
-            fullSearch(packed, bwdOrg->p[0], mbx * 16, mby * 16, rangeB, vb);
+            fullSearch(packed, blkSum, *bwdOrg, mbx * 16, mby * 16, rangeB, vb);
             halfPel(packed, *bwdRef, mbx * 16, mby * 16, vb);
             predict(*fwdRef, mbx, mby, vf, pred);
             predict(*bwdRef, mbx, mby, vb, predB);
@@ -1013,6 +1039,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         std::swap(s.oldRef, s.newRef);
         std::swap(s.oldOrg, s.newOrg);
         std::swap(s.newOrg, s.ring[slot]);
+        s.newOrg.makeBlockSums();
         pastAnchor_ = futureAnchor_;
         futureAnchor_ = f;
     } else {

@@ -408,6 +408,45 @@ TEST(EncoderKernels, SimdQuantisersEqualThePlainOnesForEveryValueAndMatrixChange
     EXPECT_LT(out[63], 0);
 }
 
+// Inverse quantisation, MPEG-1 and MPEG-2, intra and non-intra, on sparse,
+// dense and extreme levels (zero results, MPEG-1's odd values and MPEG-2's
+// mismatch control in coefficient 63 all come up).
+TEST(EncoderKernels, SimdDequantiserEqualsThePlainOne) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(machineLevel());
+    const auto intra = kDefaultIntraMatrix;
+    const auto nonIntra = defaultNonIntraMatrix();
+    std::mt19937 rng(17);
+    for (int round = 0; round < 4000; ++round) {
+        std::int16_t lv[64] = {};
+        const int kind = round % 5;
+        const int count = kind == 0 ? 1 : kind == 1 ? 3 : 64;
+        for (int n = 0; n < count; ++n) {
+            int v = static_cast<int>(rng() % 9) - 4;
+            if (kind == 3) v = static_cast<int>(rng() % 4095) - 2047;
+            if (kind == 4) v = (rng() & 1) ? 2047 : -2047;
+            if (round % 101 == 0) v = (rng() & 1) ? 32767 : -32768;
+            lv[rng() % 64] = static_cast<std::int16_t>(v);
+        }
+        const bool isIntra = (round / 5) % 2 != 0, mpeg2 = (round / 10) % 2 != 0;
+        const int qs = 2 * (1 + static_cast<int>(rng() % 31));
+        const int dcScale = 8 >> (round % 4);
+        const std::uint8_t* w = isIntra ? intra.data() : nonIntra.data();
+        std::int16_t a[64], b[64];
+        plain.dequant(lv, a, w, qs, isIntra, mpeg2, dcScale);
+        simd.dequant(lv, b, w, qs, isIntra, mpeg2, dcScale);
+        ASSERT_TRUE(std::equal(a, a + 64, b)) << round;
+    }
+    // MPEG-1: a level of 1 at the smallest weight and scale gives 1, not 0.
+    std::uint8_t ones[64];
+    std::fill(std::begin(ones), std::end(ones), std::uint8_t(1));
+    std::int16_t lv[64] = {}, out[64];
+    lv[5] = 1;
+    simd.dequant(lv, out, ones, 2, true, false, 8);
+    EXPECT_EQ(out[5], 1);
+    EXPECT_EQ(out[6], 0);
+}
+
 TEST(EncoderKernels, SimdIdctEqualsThePlainOneAtTheEdges) {
     const EncoderKernels plain = plainKernels();
     const EncoderKernels simd = makeKernels(machineLevel());
