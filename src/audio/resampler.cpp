@@ -177,13 +177,76 @@ void Resampler::runHalfPlain(std::vector<int16_t>& out) {
 }
 
 #ifdef ZEMBRA_RESAMPLE_SSE2
-// Four output frames at once, each in its own register (left, right): the
-// plain loop waits on the latency of every addition, this one keeps four
+// Several output frames at once, each in its own register (left, right):
+// the plain loop waits on the latency of every addition, this one keeps
 // independent chains going. Each sum adds the same products in the same
 // order as the plain loop, so the results are the same bits.
+//
+// Frames 147 apart share their phase (and so their taps, one load for all)
+// and lie 160 input frames apart: the bulk of a half goes in blocks of
+// 8 x 147 frames, eight frames of one phase at a time; the rest four
+// consecutive frames at a time.
 void Resampler::runHalfSse2(std::vector<int16_t>& out) {
     constexpr int kGroup = 4;
+    constexpr int64_t kWays = 8;
+    constexpr int64_t kBlock = kWays * kInStep;
     const int64_t n = halfLength_;
+    // The frames this half completes: frame j (from outIndex_ on) sits at
+    // g + 160 j and needs input up to (g + 160 j + N) / 147.
+    const int64_t g0 = kInStep * posInt_ + phase_;
+    int64_t ready = 0;
+    if ((g0 + n) / kInStep < filled_) {
+        ready = (kInStep * filled_ - g0 - n + kOutStep - 1) / kOutStep;
+        while (ready > 0 && (g0 + kOutStep * (ready - 1) + n) / kInStep >= filled_) --ready;
+        while ((g0 + kOutStep * ready + n) / kInStep < filled_) ++ready;
+    }
+    const int64_t blocks = ready / kBlock;
+    if (blocks > 0) {
+        const size_t base = out.size();
+        out.resize(base + size_t(blocks * kBlock) * 2);
+        int16_t* o = out.data() + base;
+        for (int64_t b = 0; b < blocks; ++b)
+            for (int64_t r = 0; r < kInStep; ++r) {
+                const int64_t j = b * kBlock + r;
+                const int64_t g = g0 + kOutStep * j;
+                const int64_t pos = g / kInStep;
+                const int phase = int(g % kInStep);
+                const std::vector<double>& tv = phaseTaps_[size_t(phase)];
+                const double* taps = tv.data();
+                const size_t count = tv.size();
+                const double* x[kWays];
+                for (int64_t m = 0; m < kWays; ++m)
+                    x[m] = &ring_[size_t((pos + kOutStep * m + firstTap_[size_t(phase)] + kPad) %
+                                         kRingFrames) *
+                                  2];
+                __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0,
+                        a6 = a0, a7 = a0;
+                for (size_t t = 0; t < count; ++t) {
+                    const __m128d h = _mm_set1_pd(taps[t]);
+                    a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(x[0] + 2 * t), h));
+                    a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(x[1] + 2 * t), h));
+                    a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(x[2] + 2 * t), h));
+                    a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(x[3] + 2 * t), h));
+                    a4 = _mm_add_pd(a4, _mm_mul_pd(_mm_loadu_pd(x[4] + 2 * t), h));
+                    a5 = _mm_add_pd(a5, _mm_mul_pd(_mm_loadu_pd(x[5] + 2 * t), h));
+                    a6 = _mm_add_pd(a6, _mm_mul_pd(_mm_loadu_pd(x[6] + 2 * t), h));
+                    a7 = _mm_add_pd(a7, _mm_mul_pd(_mm_loadu_pd(x[7] + 2 * t), h));
+                }
+                const __m128d acc[kWays] = {a0, a1, a2, a3, a4, a5, a6, a7};
+                for (int64_t m = 0; m < kWays; ++m) {
+                    double lr[2];
+                    _mm_storeu_pd(lr, acc[m]);
+                    int16_t* at = o + 2 * (j + kInStep * m);
+                    at[0] = toSample(lr[0]);
+                    at[1] = toSample(lr[1]);
+                }
+            }
+        // On past the frames made.
+        const int64_t g = g0 + kOutStep * blocks * kBlock;
+        outIndex_ += blocks * kBlock;
+        posInt_ = g / kInStep;
+        phase_ = int(g % kInStep);
+    }
     for (;;) {
         const double* x[kGroup];
         const double* taps[kGroup];
