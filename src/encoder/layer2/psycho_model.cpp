@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define ZEMBRA_PSYCHO_SSE2 1
+#endif
 
 namespace zembra::layer2 {
 
@@ -49,6 +56,11 @@ PsychoModel::PsychoModel() {
         cosTab_[i] = std::cos(2.0 * M_PI * i / N);
         sinTab_[i] = -std::sin(2.0 * M_PI * i / N);
     }
+    for (int len = 2; len <= N; len <<= 1)
+        for (int k = 0; k < len / 2; ++k) {
+            passCos_.push_back(cosTab_[k * (N / len)]);
+            passSin_.push_back(sinTab_[k * (N / len)]);
+        }
     bitrev_.resize(N);
     for (int i = 0, bits = 10; i < N; ++i) {
         int r = 0;
@@ -96,6 +108,16 @@ PsychoModel::PsychoModel() {
         absthr_[w] = std::pow(10.0, (quietDb(w * kRate / N) - kFullScaleDb) / 10.0);
     re_.resize(N);
     im_.resize(N);
+    energy_.resize(partitions_);
+    weighted_.resize(partitions_);
+    lineEnergy_.resize(kLines + 1);
+    nbLine_.resize(partitions_);
+#ifdef ZEMBRA_PSYCHO_SSE2
+    const char* cpu = std::getenv("ZEMBRA_CPU");
+    plain_ = cpu && std::strcmp(cpu, "plain") == 0;
+#else
+    plain_ = true;
+#endif
     reset();
 }
 
@@ -113,24 +135,13 @@ void PsychoModel::analyse(const double* samples, std::array<double, 32>& smr) {
         re_[bitrev_[i]] = samples[i] * window_[i];
         im_[bitrev_[i]] = 0.0;
     }
-    for (int len = 2; len <= N; len <<= 1) {
-        const int half = len >> 1, step = N / len;
-        for (int i = 0; i < N; i += len) {
-            for (int k = 0; k < half; ++k) {
-                const double c = cosTab_[k * step], s = sinTab_[k * step];
-                const int a = i + k, b = a + half;
-                const double tr = re_[b] * c - im_[b] * s;
-                const double ti = re_[b] * s + im_[b] * c;
-                re_[b] = re_[a] - tr;
-                im_[b] = im_[a] - ti;
-                re_[a] += tr;
-                im_[a] += ti;
-            }
-        }
-    }
+    transform();
 
-    std::vector<double> energy(partitions_, 0.0), weighted(partitions_, 0.0);
-    std::vector<double> lineEnergy(kLines + 1);
+    std::vector<double>& energy = energy_;
+    std::vector<double>& weighted = weighted_;
+    std::vector<double>& lineEnergy = lineEnergy_;
+    std::fill(energy.begin(), energy.end(), 0.0);
+    std::fill(weighted.begin(), weighted.end(), 0.0);
     for (int w = 0; w <= kLines; ++w) {
         const double e = re_[w] * re_[w] + im_[w] * im_[w];
         const double r = std::sqrt(e);
@@ -162,7 +173,7 @@ void PsychoModel::analyse(const double* samples, std::array<double, 32>& smr) {
         weighted[partOfLine_[w]] += e * c;
     }
 
-    std::vector<double> nbLine(partitions_);
+    std::vector<double>& nbLine = nbLine_;
     for (int b = 0; b < partitions_; ++b) {
         double ecb = 0, ct = 0;
         for (int k = 0; k < partitions_; ++k) {
@@ -189,6 +200,48 @@ void PsychoModel::analyse(const double* samples, std::array<double, 32>& smr) {
         }
         const double npart = minThr * 16.0;
         smr[sb] = epart > 0 && npart > 0 ? 10.0 * std::log10(epart / npart) : -100.0;
+    }
+}
+
+// In-place radix-2 FFT of re_ + i im_ (input in bit-reversed order).
+void PsychoModel::transform() {
+    const int N = kFftSize;
+    double* re = re_.data();
+    double* im = im_.data();
+    for (int len = 2; len <= N; len <<= 1) {
+        const int half = len >> 1;
+        const double* cs = passCos_.data() + (half - 1);
+        const double* sn = passSin_.data() + (half - 1);
+#ifdef ZEMBRA_PSYCHO_SSE2
+        if (!plain_ && half >= 2) {
+            for (int i = 0; i < N; i += len)
+                for (int k = 0; k < half; k += 2) {
+                    const int a = i + k, b = a + half;
+                    const __m128d c = _mm_loadu_pd(cs + k), s = _mm_loadu_pd(sn + k);
+                    const __m128d rb = _mm_loadu_pd(re + b), ib = _mm_loadu_pd(im + b);
+                    const __m128d ra = _mm_loadu_pd(re + a), ia = _mm_loadu_pd(im + a);
+                    const __m128d tr = _mm_sub_pd(_mm_mul_pd(rb, c), _mm_mul_pd(ib, s));
+                    const __m128d ti = _mm_add_pd(_mm_mul_pd(rb, s), _mm_mul_pd(ib, c));
+                    _mm_storeu_pd(re + b, _mm_sub_pd(ra, tr));
+                    _mm_storeu_pd(im + b, _mm_sub_pd(ia, ti));
+                    _mm_storeu_pd(re + a, _mm_add_pd(ra, tr));
+                    _mm_storeu_pd(im + a, _mm_add_pd(ia, ti));
+                }
+            continue;
+        }
+#endif
+        for (int i = 0; i < N; i += len) {
+            for (int k = 0; k < half; ++k) {
+                const double c = cs[k], s = sn[k];
+                const int a = i + k, b = a + half;
+                const double tr = re[b] * c - im[b] * s;
+                const double ti = re[b] * s + im[b] * c;
+                re[b] = re[a] - tr;
+                im[b] = im[a] - ti;
+                re[a] += tr;
+                im[a] += ti;
+            }
+        }
     }
 }
 

@@ -19,6 +19,10 @@ public:
     // samples: 1024 values (full scale = 1.0) centred on the frame's subband
     // samples. Writes the SMR in dB of each subband.
     void analyse(const double* samples, std::array<double, 32>& smr);
+    // The spectrum's butterflies two at a time in SSE2 registers (the same
+    // operations on each, so the same bits) unless plain is set; a new model
+    // is plain only with ZEMBRA_CPU=plain or where the build has no SSE2.
+    void setPlain(bool plain) { plain_ = plain; }
 
 private:
     int partitions_ = 0;
@@ -34,7 +38,14 @@ private:
     std::vector<double> prevR_[2], prevC_[2], prevS_[2];
     std::vector<double> re_, im_;
     std::vector<double> cosTab_, sinTab_;
+    // The twiddles of each pass in a row: pass len at [len / 2 - 1, len - 1).
+    std::vector<double> passCos_, passSin_;
     std::vector<int> bitrev_;
+    // Scratch of analyse().
+    std::vector<double> energy_, weighted_, lineEnergy_, nbLine_;
+    bool plain_ = false;
+
+    void transform();
 };
 
 }  // namespace zembra::layer2
