@@ -104,14 +104,15 @@ TEST(VideoEncoderRules, QuantiserAndMacroblockModeDecisions) {
 }
 
 std::atomic<int> g_sadCalls{0};
-int countingSad(const std::uint8_t* a, const std::uint8_t* b, int stride, int limit) {
+// The motion search's SAD (on the packed macroblock), counted.
+int countingSad(const std::uint8_t* blk, const std::uint8_t* ref, int stride, int limit) {
     ++g_sadCalls;
-    return plainKernels().sad16(a, b, stride, limit);
+    return plainKernels().sad16Packed(blk, ref, stride, limit);
 }
 
 TEST(VideoEncoderRules, StillSceneStopsTheSearchAtTheFirstZeroSad) {
     EncoderKernels k = plainKernels();
-    k.sad16 = countingSad;
+    k.sad16Packed = countingSad;
     // 128 lines: a whole number of 32-line rows, as interlaced coding wants.
     EncoderParams p = params(true, 176, 128, 25, 2000, 4);
     p.simd = false;
