@@ -82,6 +82,13 @@ inline int ssd16Body(const std::uint8_t* a, int stride, const std::uint8_t* pred
     return sum;
 }
 
+inline int sum16Body(const std::uint8_t* a, int stride) {
+    int s = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) s += a[y * stride + x];
+    return s;
+}
+
 inline int variance16Body(const std::uint8_t* a, int stride) {
     int s = 0, s2 = 0;
     for (int y = 0; y < 16; ++y)

@@ -28,6 +28,8 @@ struct EncoderKernels {
     // Sum of squared differences between a block (stride) and a packed
     // 16x16 prediction.
     int (*ssd16)(const std::uint8_t* a, int stride, const std::uint8_t* pred);
+    // Sum of the samples of a 16x16 block.
+    int (*sum16)(const std::uint8_t* a, int stride);
     // s2 - s*s/256 over a 16x16 block.
     int (*variance16)(const std::uint8_t* a, int stride);
     // s2/64 - (s/64)^2 of an 8x8 block, for activity.

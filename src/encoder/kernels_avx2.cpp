@@ -187,9 +187,85 @@ void dequantAvx2(const std::int16_t* q, std::int16_t* out, const std::uint8_t* w
     if (mpeg2 && (_mm_cvtsi128_si32(s) & 1) == 0) out[63] ^= 1;
 }
 
+// 8x8 transpose of int16 rows.
+inline void transpose8(__m128i r[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Pairs (v[k], v[k + 1]) of the eight lanes, interleaved for madd: lanes 0-3
+// in the low half, 4-7 in the high half.
+inline __m256i pairs(__m128i a, __m128i b) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)),
+                                   _mm_unpackhi_epi16(a, b), 1);
+}
+
+inline __m256i coefPair(std::int32_t c0, std::int32_t c1) {
+    return _mm256_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(c0) |
+                                              static_cast<std::uint32_t>(static_cast<std::uint16_t>(c1))
+                                                  << 16));
+}
+
+// One pass of the plain integer forward DCT on eight lines (lanes): the
+// even/odd halves, the four-term sums in 32 bits, rounding and shift, and the
+// results packed back to 16 bits, out[u] for u = 0..7.
+inline void fdctPass(const __m128i v[8], const std::int32_t (&ci)[8][8], int shift, __m128i out[8]) {
+    const __m256i round = _mm256_set1_epi32(1 << (shift - 1));
+    __m128i e[4], o[4];
+    for (int k = 0; k < 4; ++k) {
+        e[k] = _mm_add_epi16(v[k], v[7 - k]);
+        o[k] = _mm_sub_epi16(v[k], v[7 - k]);
+    }
+    const __m256i e01 = pairs(e[0], e[1]), e23 = pairs(e[2], e[3]);
+    const __m256i o01 = pairs(o[0], o[1]), o23 = pairs(o[2], o[3]);
+    for (int u = 0; u < 8; u += 2) {
+        __m256i se = _mm256_add_epi32(_mm256_madd_epi16(e01, coefPair(ci[u][0], ci[u][1])),
+                                      _mm256_madd_epi16(e23, coefPair(ci[u][2], ci[u][3])));
+        __m256i so = _mm256_add_epi32(_mm256_madd_epi16(o01, coefPair(ci[u + 1][0], ci[u + 1][1])),
+                                      _mm256_madd_epi16(o23, coefPair(ci[u + 1][2], ci[u + 1][3])));
+        se = _mm256_srai_epi32(_mm256_add_epi32(se, round), shift);
+        so = _mm256_srai_epi32(_mm256_add_epi32(so, round), shift);
+        // packs works per 128-bit half: [u 0-3, u+1 0-3 | u 4-7, u+1 4-7].
+        const __m256i p = _mm256_permute4x64_epi64(_mm256_packs_epi32(se, so), 0xD8);
+        out[u] = _mm256_castsi256_si128(p);
+        out[u + 1] = _mm256_extracti128_si256(p, 1);
+    }
+}
+
+// The SSE2 integer forward DCT's arithmetic (and so the plain one's) with
+// both halves of each sum in one register.
+void fdctIntAvx2(const std::int16_t* in, std::int16_t* out) {
+    const DctTables& t = dctTables();
+    __m128i r[8];
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8 * i));
+    transpose8(r);  // r[x]: sample x of every row
+    __m128i c[8];
+    fdctPass(r, t.ci, 10, c);  // c[u]: coefficient u of every row
+    transpose8(c);             // c[y]: row y
+    __m128i d[8];
+    fdctPass(c, t.ci, 18, d);
+    for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * v), d[v]);
+}
+
 }  // namespace
 
 void installAvx2Kernels(EncoderKernels& k) {
+    k.fdctInt = fdctIntAvx2;
     k.dequant = dequantAvx2;
     k.quantNonIntra = quantNonIntraAvx2;
     k.sad16 = sad16Avx2;

@@ -100,6 +100,13 @@ int ssd16Sse2(const std::uint8_t* a, int stride, const std::uint8_t* pred) {
     return hsum32(acc);
 }
 
+int sum16Sse2(const std::uint8_t* a, int stride) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i s = _mm_setzero_si128();
+    for (int y = 0; y < 16; ++y) s = _mm_add_epi64(s, _mm_sad_epu8(load16(a + y * stride), zero));
+    return hsum64(s);
+}
+
 int variance16Sse2(const std::uint8_t* a, int stride) {
     const __m128i zero = _mm_setzero_si128();
     __m128i s = _mm_setzero_si128(), s2 = _mm_setzero_si128();
@@ -482,6 +489,7 @@ void installSse2Kernels(EncoderKernels& k) {
     k.sad16Half = sad16HalfSse2;
     k.ssd16 = ssd16Sse2;
     k.variance16 = variance16Sse2;
+    k.sum16 = sum16Sse2;
 }
 
 }  // namespace zembra

@@ -880,7 +880,7 @@ struct PictureCoder {
         int blkSum = 0;
         if (type != 1) {
             for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
-            for (int i = 0; i < 256; ++i) blkSum += packed[i];
+            blkSum = k.sum16(packed, 16);
         }
         if (type == 2) {
             fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);

@@ -107,7 +107,9 @@ TEST(EncoderKernels, SimdDistortionMeasuresEqualThePlainOnes) {
         EXPECT_EQ(simd.ssd16(pa, Area::kStride, pred.data()),
                   plain.ssd16(pa, Area::kStride, pred.data()));
         EXPECT_EQ(simd.variance16(pa, Area::kStride), plain.variance16(pa, Area::kStride));
+        EXPECT_EQ(simd.sum16(pa, Area::kStride), plain.sum16(pa, Area::kStride));
         if (round % 4 == 2) {  // all 255: no variance, however bright
+            EXPECT_EQ(simd.sum16(pa, Area::kStride), 256 * 255);
             EXPECT_EQ(plain.variance16(pa, Area::kStride), 0);
             EXPECT_EQ(simd.variance16(pa, Area::kStride), 0);
         }
