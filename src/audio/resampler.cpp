@@ -219,8 +219,8 @@ void Resampler::runHalfSse2(std::vector<int16_t>& out) {
                     x[m] = &ring_[size_t((pos + kOutStep * m + firstTap_[size_t(phase)] + kPad) %
                                          kRingFrames) *
                                   2];
-                __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0,
-                        a6 = a0, a7 = a0;
+                __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0,
+                        a7 = a0;
                 for (size_t t = 0; t < count; ++t) {
                     const __m128d h = _mm_set1_pd(taps[t]);
                     a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(x[0] + 2 * t), h));
@@ -269,20 +269,20 @@ void Resampler::runHalfSse2(std::vector<int16_t>& out) {
         if (ready == kGroup) {
             common = std::min(std::min(count[0], count[1]), std::min(count[2], count[3]));
             for (size_t t = 0; t < common; ++t) {
-                acc[0] = _mm_add_pd(acc[0], _mm_mul_pd(_mm_loadu_pd(x[0] + 2 * t),
-                                                       _mm_set1_pd(taps[0][t])));
-                acc[1] = _mm_add_pd(acc[1], _mm_mul_pd(_mm_loadu_pd(x[1] + 2 * t),
-                                                       _mm_set1_pd(taps[1][t])));
-                acc[2] = _mm_add_pd(acc[2], _mm_mul_pd(_mm_loadu_pd(x[2] + 2 * t),
-                                                       _mm_set1_pd(taps[2][t])));
-                acc[3] = _mm_add_pd(acc[3], _mm_mul_pd(_mm_loadu_pd(x[3] + 2 * t),
-                                                       _mm_set1_pd(taps[3][t])));
+                acc[0] = _mm_add_pd(
+                    acc[0], _mm_mul_pd(_mm_loadu_pd(x[0] + 2 * t), _mm_set1_pd(taps[0][t])));
+                acc[1] = _mm_add_pd(
+                    acc[1], _mm_mul_pd(_mm_loadu_pd(x[1] + 2 * t), _mm_set1_pd(taps[1][t])));
+                acc[2] = _mm_add_pd(
+                    acc[2], _mm_mul_pd(_mm_loadu_pd(x[2] + 2 * t), _mm_set1_pd(taps[2][t])));
+                acc[3] = _mm_add_pd(
+                    acc[3], _mm_mul_pd(_mm_loadu_pd(x[3] + 2 * t), _mm_set1_pd(taps[3][t])));
             }
         }
         for (int k = 0; k < ready; ++k) {
             for (size_t t = common; t < count[k]; ++t)
-                acc[k] = _mm_add_pd(acc[k], _mm_mul_pd(_mm_loadu_pd(x[k] + 2 * t),
-                                                       _mm_set1_pd(taps[k][t])));
+                acc[k] = _mm_add_pd(
+                    acc[k], _mm_mul_pd(_mm_loadu_pd(x[k] + 2 * t), _mm_set1_pd(taps[k][t])));
             double lr[2];
             _mm_storeu_pd(lr, acc[k]);
             out.push_back(toSample(lr[0]));

@@ -10,6 +10,7 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <tmmintrin.h>
 #define ZEMBRA_SCALE_X86 1
 #endif
@@ -60,16 +61,16 @@ void horizontalPlain(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out)
 // flipped) and the weights' 256 x 32768 comes back with the rounding
 // constant; the integer sums are the plain path's exactly.
 __attribute__((target("ssse3"))) inline __m128i pickAndWeigh(__m128i lo, __m128i hi,
-                                                              const HorizontalTaps::Group& gr,
-                                                              int v) {
+                                                             const HorizontalTaps::Group& gr,
+                                                             int v) {
     const auto at = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
     const __m128i m =
         _mm_or_si128(_mm_shuffle_epi8(lo, at(gr.low[v])), _mm_shuffle_epi8(hi, at(gr.high[v])));
     return _mm_madd_epi16(_mm_xor_si128(m, _mm_set1_epi16(int16_t(-32768))), at(gr.weight[v]));
 }
 
-__attribute__((target("ssse3"))) void horizontalSsse3(const uint16_t* tmp,
-                                                       const HorizontalTaps& h, uint8_t* out) {
+__attribute__((target("ssse3"))) void horizontalSsse3(const uint16_t* tmp, const HorizontalTaps& h,
+                                                      uint8_t* out) {
     const __m128i bias = _mm_set1_epi32(256 * 32768 + 32768);
     const int groups = int(h.groups.size());
     for (int g = 0; g < groups; ++g) {
@@ -79,9 +80,16 @@ __attribute__((target("ssse3"))) void horizontalSsse3(const uint16_t* tmp,
             continue;
         }
         const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base));
-        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base + 8));
         __m128i sum;
-        if (h.taps == 2) {
+        if (gr.fits == 2) {
+            // All columns among the first 8 values: one shuffle does.
+            const __m128i m =
+                _mm_shuffle_epi8(lo, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gr.low[0])));
+            sum = _mm_madd_epi16(_mm_xor_si128(m, _mm_set1_epi16(int16_t(-32768))),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(gr.weight[0])));
+        } else if (const __m128i hi =
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base + 8));
+                   h.taps == 2) {
             sum = pickAndWeigh(lo, hi, gr, 0);
         } else {
             // Pairs (0 1) (2 3) of each pixel: add the even and odd words.
@@ -130,6 +138,42 @@ void blend4Sse2(const uint8_t* const rows[4], const int w[4], uint16_t* tmp, int
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(tmp + i), lo);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(tmp + i + 8), hi);
+    }
+    const uint8_t* rest[4] = {rows[0] + i, rows[1] + i, rows[2] + i, rows[3] + i};
+    blend4Plain(rest, w, tmp + i, n - i);
+}
+// 32 pixels a step in 256-bit registers; the same exact 16-bit sums.
+__attribute__((target("avx2"))) void blend2Avx2(const uint8_t* a, const uint8_t* b, int f,
+                                                uint16_t* tmp, int n) {
+    const __m256i vf = _mm256_set1_epi16(int16_t(f)), vg = _mm256_set1_epi16(int16_t(256 - f));
+    int i = 0;
+    for (; i + 32 <= n; i += 32) {
+        for (int h = 0; h < 32; h += 16) {
+            const __m256i va =
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i + h)));
+            const __m256i vb =
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i + h)));
+            _mm256_storeu_si256(
+                reinterpret_cast<__m256i*>(tmp + i + h),
+                _mm256_add_epi16(_mm256_mullo_epi16(va, vg), _mm256_mullo_epi16(vb, vf)));
+        }
+    }
+    blend2Sse2(a + i, b + i, f, tmp + i, n - i);
+}
+
+__attribute__((target("avx2"))) void blend4Avx2(const uint8_t* const rows[4], const int w[4],
+                                                uint16_t* tmp, int n) {
+    __m256i vw[4];
+    for (int k = 0; k < 4; ++k) vw[k] = _mm256_set1_epi16(int16_t(w[k]));
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i sum = _mm256_setzero_si256();
+        for (int k = 0; k < 4; ++k) {
+            const __m256i v = _mm256_cvtepu8_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i)));
+            sum = _mm256_add_epi16(sum, _mm256_mullo_epi16(v, vw[k]));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(tmp + i), sum);
     }
     const uint8_t* rest[4] = {rows[0] + i, rows[1] + i, rows[2] + i, rows[3] + i};
     blend4Plain(rest, w, tmp + i, n - i);
@@ -190,7 +234,7 @@ void HorizontalTaps::build(int tapsPerPixel, int outWidth, std::vector<int> colu
         }
         if (!fits) continue;
         gr.base = lo;
-        gr.fits = 1;
+        gr.fits = taps == 2 && hi - lo < 8 ? 2 : 1;
         for (size_t i = 0; i < slots; ++i) {
             const int c = column[first + i] - lo;
             const size_t v = i / 8, lane = i % 8;
@@ -217,22 +261,31 @@ ScaleKernels makeScaleKernels(ScaleLevel level) {
         k.blend4 = blend4Sse2;
     }
     if (level >= ScaleLevel::Ssse3) k.horizontal = horizontalSsse3;
+    if (level >= ScaleLevel::Avx2) {
+        k.blend2 = blend2Avx2;
+        k.blend4 = blend4Avx2;
+    }
 #else
     (void)level;
 #endif
     return k;
 }
 
+ScaleLevel cpuScaleLevel() {
+#ifdef ZEMBRA_SCALE_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return ScaleLevel::Avx2;
+    if (__builtin_cpu_supports("ssse3")) return ScaleLevel::Ssse3;
+    if (__builtin_cpu_supports("sse2")) return ScaleLevel::Sse2;
+#endif
+    return ScaleLevel::Plain;
+}
+
 const ScaleKernels& scaleKernels() {
     static const ScaleKernels table = [] {
         const char* forced = std::getenv("ZEMBRA_CPU");
         if (forced && std::strcmp(forced, "plain") == 0) return makeScaleKernels(ScaleLevel::Plain);
-#ifdef ZEMBRA_SCALE_X86
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("ssse3")) return makeScaleKernels(ScaleLevel::Ssse3);
-        if (__builtin_cpu_supports("sse2")) return makeScaleKernels(ScaleLevel::Sse2);
-#endif
-        return makeScaleKernels(ScaleLevel::Plain);
+        return makeScaleKernels(cpuScaleLevel());
     }();
     return table;
 }

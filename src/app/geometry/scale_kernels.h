@@ -19,12 +19,13 @@ namespace zembra {
 struct HorizontalTaps {
     int taps = 2;
     int width = 0;
-    std::vector<int> column;     // width * taps source columns
+    std::vector<int> column;      // width * taps source columns
     std::vector<int16_t> weight;  // width * taps weights
     // The same for the vector kernels, four pixels a group: the group's
     // columns lie in the 16 values from `base` and are picked with byte
-    // shuffles (`fits` is 0 when they spread wider; such a group and the
-    // pixels after the last whole group take the plain path).
+    // shuffles. `fits` is 0 when the columns spread wider (such a group and
+    // the pixels after the last whole group take the plain path), 2 when
+    // two-tap pixels need only the first 8 values.
     struct Group {
         int base = 0;
         int fits = 0;
@@ -49,9 +50,13 @@ struct ScaleKernels {
     void (*horizontal)(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out);
 };
 
-enum class ScaleLevel { Plain = 0, Sse2 = 1, Ssse3 = 2 };
+// Each level adds to the one below: SSE2 vertical passes, the SSSE3
+// horizontal pass, AVX2 vertical passes.
+enum class ScaleLevel { Plain = 0, Sse2 = 1, Ssse3 = 2, Avx2 = 3 };
 
 ScaleKernels makeScaleKernels(ScaleLevel level);
+// The highest level this processor runs (ZEMBRA_CPU aside).
+ScaleLevel cpuScaleLevel();
 const ScaleKernels& scaleKernels();  // chosen once; ZEMBRA_CPU=plain forces plain
 
 // Cubic B-spline weights of the 4 taps (-1, 0, +1, +2) at a fraction f/256,

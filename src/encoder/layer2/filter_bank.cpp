@@ -31,8 +31,8 @@ void analyseBlockFast(const AnalysisTables& t, const double* x, double* out) {
     for (int i = 0; i < 64; i += 2) {
         __m128d sum = _mm_setzero_pd();
         for (int j = 0; j < 8; ++j)
-            sum = _mm_add_pd(sum, _mm_mul_pd(_mm_loadu_pd(t.window + i + 64 * j),
-                                             _mm_loadu_pd(x + i + 64 * j)));
+            sum = _mm_add_pd(
+                sum, _mm_mul_pd(_mm_loadu_pd(t.window + i + 64 * j), _mm_loadu_pd(x + i + 64 * j)));
         _mm_store_pd(y + i, sum);
     }
     // Two halves of 16 sums each, so the sums stay in registers.

@@ -7,7 +7,7 @@
 namespace zembra::layer2 {
 
 struct AnalysisTables {
-    double window[512];          // prototype low-pass with the block signs folded in
+    double window[512];         // prototype low-pass with the block signs folded in
     double cosColumns[64][32];  // cos((2k + 1)(i - 16) pi / 64) at [i][k]
 };
 
