@@ -42,16 +42,22 @@ double besselI0(double x) {
 class BitWriter {
 public:
     explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
+    // The low `bits` bits of value, most significant first; as many at a
+    // time as the byte being filled has room for.
     void put(std::uint32_t value, int bits) {
-        for (int i = bits - 1; i >= 0; --i) {
-            acc_ = static_cast<std::uint8_t>((acc_ << 1) | ((value >> i) & 1));
-            if (++fill_ == 8) {
+        count_ += bits;
+        while (bits > 0) {
+            const int take = std::min(bits, 8 - fill_);
+            const std::uint32_t chunk = (value >> (bits - take)) & ((1u << take) - 1);
+            acc_ = static_cast<std::uint8_t>((acc_ << take) | chunk);
+            fill_ += take;
+            bits -= take;
+            if (fill_ == 8) {
                 out_.push_back(acc_);
                 acc_ = 0;
                 fill_ = 0;
             }
         }
-        count_ += bits;
     }
     long count() const { return count_; }
 
@@ -164,15 +170,26 @@ void Layer2Encoder::audioEnd() {
 
 namespace {
 
+// The scale factors 2 * 2^(-index / 3), index 0..62, worked out once.
+struct ScaleTable {
+    std::array<double, 63> value{};
+    ScaleTable() {
+        for (int i = 0; i < 63; ++i) value[static_cast<std::size_t>(i)] = 2.0 * std::exp2(-i / 3.0);
+    }
+};
+
+double scaleValue(int index) {
+    static const ScaleTable table;
+    return table.value[static_cast<std::size_t>(index)];
+}
+
 int scaleIndex(double peak) {
     if (peak <= 0) return 62;
     int i = static_cast<int>(std::floor(3.0 * (1.0 - std::log2(peak))));
     i = std::clamp(i, 0, 62);
-    while (i > 0 && 2.0 * std::exp2(-i / 3.0) < peak) --i;
+    while (i > 0 && scaleValue(i) < peak) --i;
     return i;
 }
-
-double scaleValue(int index) { return 2.0 * std::exp2(-index / 3.0); }
 
 int classOf(int d) {
     if (d <= -3) return 0;
@@ -310,27 +327,35 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
         static const int kCount[4] = {3, 2, 1, 2};
         return 2L + 6L * kCount[s.scfsi[ch][sb]];
     };
-    bool usable[2][kSubbands];
+    // Each step raises the allocation of the subband with the smallest
+    // mask-to-noise ratio (among equal ones the first in channel, subband
+    // order) while its cost fits; a subband whose step does not fit, or
+    // that is at its top class, drops out. The candidates wait in a heap
+    // instead of being searched anew at every step; the order is the same.
+    struct Candidate {
+        double mnr;
+        int index;  // ch * kSubbands + sb
+    };
+    const auto later = [](const Candidate& x, const Candidate& y) {
+        return x.mnr > y.mnr || (x.mnr == y.mnr && x.index > y.index);
+    };
+    Candidate heap[2 * kSubbands];
+    int waiting = 0;
+    // Ratios that are not below 1e300 (or not numbers) are never chosen.
+    const auto offer = [&](int ch, int sb) {
+        const double mnr = kClasses[s.table.rows[sb].classes[s.alloc[ch][sb]]].snr - s.smr[ch][sb];
+        if (!(mnr < 1e300)) return;
+        heap[waiting++] = {mnr, ch * kSubbands + sb};
+        std::push_heap(heap, heap + waiting, later);
+    };
     for (int ch = 0; ch < 2; ++ch)
-        for (int sb = 0; sb < kSubbands; ++sb) {
-            s.alloc[ch][sb] = 0;
-            usable[ch][sb] = sb < sblimit;
-        }
-    for (;;) {
-        int bestCh = -1, bestSb = -1;
-        double bestMnr = 1e300;
-        for (int ch = 0; ch < 2; ++ch)
-            for (int sb = 0; sb < sblimit; ++sb) {
-                if (!usable[ch][sb]) continue;
-                const auto& row = s.table.rows[sb];
-                const double mnr = kClasses[row.classes[s.alloc[ch][sb]]].snr - s.smr[ch][sb];
-                if (mnr < bestMnr) {
-                    bestMnr = mnr;
-                    bestCh = ch;
-                    bestSb = sb;
-                }
-            }
-        if (bestCh < 0) break;
+        for (int sb = 0; sb < kSubbands; ++sb) s.alloc[ch][sb] = 0;
+    for (int ch = 0; ch < 2; ++ch)
+        for (int sb = 0; sb < sblimit; ++sb) offer(ch, sb);
+    while (waiting > 0) {
+        std::pop_heap(heap, heap + waiting, later);
+        const int bestCh = heap[--waiting].index / kSubbands;
+        const int bestSb = heap[waiting].index % kSubbands;
         const auto& row = s.table.rows[bestSb];
         int& a = s.alloc[bestCh][bestSb];
         const long cost = sampleBits(row.classes[a + 1]) - sampleBits(row.classes[a]) +
@@ -338,9 +363,7 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
         if (cost <= available) {
             available -= cost;
             ++a;
-            if (a + 1 >= (1 << row.nbal)) usable[bestCh][bestSb] = false;
-        } else {
-            usable[bestCh][bestSb] = false;
+            if (a + 1 < (1 << row.nbal)) offer(bestCh, bestSb);
         }
     }
 
