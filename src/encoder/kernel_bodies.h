@@ -82,6 +82,19 @@ inline int ssd16Body(const std::uint8_t* a, int stride, const std::uint8_t* pred
     return sum;
 }
 
+inline void blockSumsRowBody(std::uint16_t* col, const std::uint8_t* add, const std::uint8_t* sub,
+                             int w, std::uint16_t* out) {
+    if (add)
+        for (int x = 0; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + add[x] - sub[x]);
+    std::uint16_t t = 0;
+    for (int x = 0; x < 16; ++x) t = static_cast<std::uint16_t>(t + col[x]);
+    out[0] = t;
+    for (int x = 1; x + 16 <= w; ++x) {
+        t = static_cast<std::uint16_t>(t + col[x + 15] - col[x - 1]);
+        out[x] = t;
+    }
+}
+
 inline int sum16Body(const std::uint8_t* a, int stride) {
     int s = 0;
     for (int y = 0; y < 16; ++y)

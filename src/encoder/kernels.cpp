@@ -32,6 +32,7 @@ EncoderKernels plainKernels() {
     k.sad16Half = sad16HalfBody;
     k.ssd16 = ssd16Body;
     k.sum16 = sum16Body;
+    k.blockSumsRow = blockSumsRowBody;
     k.variance16 = variance16Body;
     k.variance8 = variance8Body;
     k.fdctInt = fdctIntBody;

@@ -28,6 +28,11 @@ struct EncoderKernels {
     // Sum of squared differences between a block (stride) and a packed
     // 16x16 prediction.
     int (*ssd16)(const std::uint8_t* a, int stride, const std::uint8_t* pred);
+    // One row step of the 16x16 block sums: col[x] += add[x] - sub[x] for
+    // x < width (both null: no step), then out[x] = col[x] + ... +
+    // col[x + 15] for x <= width - 16; all modulo 2^16.
+    void (*blockSumsRow)(std::uint16_t* col, const std::uint8_t* add, const std::uint8_t* sub,
+                         int width, std::uint16_t* out);
     // Sum of the samples of a 16x16 block.
     int (*sum16)(const std::uint8_t* a, int stride);
     // s2 - s*s/256 over a 16x16 block.

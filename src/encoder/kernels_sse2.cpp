@@ -100,6 +100,38 @@ int ssd16Sse2(const std::uint8_t* a, int stride, const std::uint8_t* pred) {
     return hsum32(acc);
 }
 
+void blockSumsRowSse2(std::uint16_t* col, const std::uint8_t* add, const std::uint8_t* sub, int w,
+                      std::uint16_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    auto at = [col](int x) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x)); };
+    int x = 0;
+    if (add) {
+        for (; x + 16 <= w; x += 16) {
+            const __m128i a = load16(add + x), b = load16(sub + x);
+            const __m128i lo = _mm_sub_epi16(_mm_add_epi16(at(x), _mm_unpacklo_epi8(a, zero)),
+                                             _mm_unpacklo_epi8(b, zero));
+            const __m128i hi = _mm_sub_epi16(_mm_add_epi16(at(x + 8), _mm_unpackhi_epi8(a, zero)),
+                                             _mm_unpackhi_epi8(b, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(col + x), lo);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(col + x + 8), hi);
+        }
+        for (; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + add[x] - sub[x]);
+    }
+    // Eight sums at a time, from sixteen loads shifted by one.
+    const int n = w - 15;  // outputs
+    x = 0;
+    for (; x + 8 <= n; x += 8) {
+        __m128i s = at(x);
+        for (int i = 1; i < 16; ++i) s = _mm_add_epi16(s, at(x + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), s);
+    }
+    for (; x < n; ++x) {
+        std::uint16_t t = 0;
+        for (int i = 0; i < 16; ++i) t = static_cast<std::uint16_t>(t + col[x + i]);
+        out[x] = t;
+    }
+}
+
 int sum16Sse2(const std::uint8_t* a, int stride) {
     const __m128i zero = _mm_setzero_si128();
     __m128i s = _mm_setzero_si128();
@@ -490,6 +522,7 @@ void installSse2Kernels(EncoderKernels& k) {
     k.ssd16 = ssd16Sse2;
     k.variance16 = variance16Sse2;
     k.sum16 = sum16Sse2;
+    k.blockSumsRow = blockSumsRowSse2;
 }
 
 }  // namespace zembra

@@ -216,7 +216,7 @@ struct Frame {
     // looks into: |sum(block) - sum(candidate)| is a lower bound of the SAD.
     std::vector<std::uint16_t> sums;
 
-    void makeBlockSums() {
+    void makeBlockSums(const EncoderKernels& k) {
         const Plane& y = p[0];
         const int w = y.w, h = y.h;
         if (w < 16 || h < 16) {
@@ -233,20 +233,11 @@ struct Frame {
             for (int x = 0; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + a[x]);
         }
         for (int r = 0; r + 16 <= h; ++r) {
-            if (r > 0) {
-                const std::uint8_t* in = y.row(r + 15);
-                const std::uint8_t* out = y.row(r - 1);
-                for (int x = 0; x < w; ++x)
-                    col[x] = static_cast<std::uint16_t>(col[x] + in[x] - out[x]);
-            }
             std::uint16_t* o = sums.data() + static_cast<std::size_t>(r) * sw;
-            std::uint16_t t = 0;
-            for (int x = 0; x < 16; ++x) t = static_cast<std::uint16_t>(t + col[x]);
-            o[0] = t;
-            for (int x = 1; x < sw; ++x) {
-                t = static_cast<std::uint16_t>(t + col[x + 15] - col[x - 1]);
-                o[x] = t;
-            }
+            if (r > 0)
+                k.blockSumsRow(col.data(), y.row(r + 15), y.row(r - 1), w, o);
+            else
+                k.blockSumsRow(col.data(), nullptr, nullptr, w, o);
         }
     }
 
@@ -1039,7 +1030,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         std::swap(s.oldRef, s.newRef);
         std::swap(s.oldOrg, s.newOrg);
         std::swap(s.newOrg, s.ring[slot]);
-        s.newOrg.makeBlockSums();
+        s.newOrg.makeBlockSums(s.k);
         pastAnchor_ = futureAnchor_;
         futureAnchor_ = f;
     } else {

@@ -487,6 +487,24 @@ TEST(EncoderKernels, SimdPixelKernelsEqualThePlainOnes) {
                         pb.data() + 2 * Area::kStride);
         EXPECT_EQ(pa, pb) << width;
 
+        // Block sum rows: the column step and the sixteen-wide sums, for
+        // every width up to the area's (the tails after eight or sixteen).
+        if (width >= 16) {
+            std::array<std::uint16_t, Area::kStride> colA{}, colB{}, outA{}, outB{};
+            for (int x = 0; x < width; ++x)
+                colA[x] = colB[x] = static_cast<std::uint16_t>(rng() % (15 * 255 + 1));
+            plain.blockSumsRow(colA.data(), a.at(0, 5), a.at(0, 6), width, outA.data());
+            simd.blockSumsRow(colB.data(), a.at(0, 5), a.at(0, 6), width, outB.data());
+            EXPECT_EQ(colA, colB) << width;
+            EXPECT_EQ(outA, outB) << width;
+            plain.blockSumsRow(colA.data(), nullptr, nullptr, width, outA.data());
+            simd.blockSumsRow(colB.data(), nullptr, nullptr, width, outB.data());
+            EXPECT_EQ(outA, outB) << width;
+            int want = 0;
+            for (int x = 0; x < 16; ++x) want += colA[x];
+            EXPECT_EQ(outA[0], want & 0xFFFF);
+        }
+
         std::array<std::uint8_t, 384> avgA{}, avgB{};
         plain.average(a.px.data(), b.px.data(), avgA.data(), 384);
         simd.average(a.px.data(), b.px.data(), avgB.data(), 384);
