@@ -78,15 +78,16 @@ inline __m256i divFloor8(__m256i n, __m256 d, __m256 r) {
         y, _mm256_castps_si256(_mm256_cmp_ps(_mm256_add_ps(p, d), nf, _CMP_LE_OQ)));
 }
 
-// Per matrix: 2 w as floats, their reciprocals and w / 2, kept per thread for
-// the last matrix used.
-struct NonIntraTerms {
+// Per matrix: `scale` w as floats, their reciprocals and w / 2, kept per
+// thread for the last matrix used.
+template <int scale>
+struct MatrixTerms {
     alignas(32) std::uint8_t w[64];
     bool made = false;
     alignas(32) float d[64];
     alignas(32) float rcp[64];
     alignas(32) std::int32_t half[64];
-    const NonIntraTerms& get(const std::uint8_t* wm) {
+    const MatrixTerms& get(const std::uint8_t* wm) {
         const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wm));
         const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wm + 32));
         const __m256i same =
@@ -95,7 +96,7 @@ struct NonIntraTerms {
         if (made && _mm256_movemask_epi8(same) == -1) return *this;
         std::memcpy(w, wm, 64);
         for (int i = 0; i < 64; ++i) {
-            d[i] = static_cast<float>(2 * wm[i]);
+            d[i] = static_cast<float>(scale * wm[i]);
             rcp[i] = 1.0f / d[i];
             half[i] = wm[i] >> 1;
         }
@@ -108,8 +109,8 @@ struct NonIntraTerms {
 // of 2 w times that of q (within 2^-22 of 1 / (2 w q)).
 int quantNonIntraAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
                       int clip) {
-    thread_local NonIntraTerms terms;
-    const NonIntraTerms& m = terms.get(w);
+    thread_local MatrixTerms<2> terms;
+    const MatrixTerms<2>& m = terms.get(w);
     const __m256 qf = _mm256_set1_ps(static_cast<float>(q));
     const __m256 rq = _mm256_set1_ps(1.0f / static_cast<float>(q));
     const __m256i clipv = _mm256_set1_epi16(static_cast<std::int16_t>(clip));
@@ -262,9 +263,48 @@ void fdctIntAvx2(const std::int16_t* in, std::int16_t* out) {
     for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * v), d[v]);
 }
 
+// floor((floor((32 |x| + w / 2) / w) + round) / (2 q)) for coefficients 1-63,
+// as the plain kernel; coefficient 0 (DC) is left as it is.
+int quantIntraAcAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
+                     int clip) {
+    thread_local MatrixTerms<1> terms;
+    const MatrixTerms<1>& m = terms.get(w);
+    const __m256 d2 = _mm256_set1_ps(static_cast<float>(2 * q));
+    const __m256 r2 = _mm256_set1_ps(1.0f / static_cast<float>(2 * q));
+    const __m256i round = _mm256_set1_epi32((3 * q + 2) / 4);
+    const __m256i clipv = _mm256_set1_epi16(static_cast<std::int16_t>(clip));
+    const std::int16_t dc = out[0];
+    __m256i any = _mm256_setzero_si256();
+    for (int i = 0; i < 64; i += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        const __m256i ax = _mm256_abs_epi16(x);  // -32768 stays 0x8000: read unsigned below
+        __m256i y[2];
+        for (int h = 0; h < 2; ++h) {
+            const int j = i + 8 * h;
+            const __m256i a32 = _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(ax, 1)
+                                                        : _mm256_castsi256_si128(ax));
+            const __m256i n = _mm256_add_epi32(
+                _mm256_slli_epi32(a32, 5),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(m.half + j)));
+            const __m256i t = divFloor8(n, _mm256_load_ps(m.d + j), _mm256_load_ps(m.rcp + j));
+            y[h] = divFloor8(_mm256_add_epi32(t, round), d2, r2);
+        }
+        __m256i l = _mm256_permute4x64_epi64(_mm256_packs_epi32(y[0], y[1]), 0xD8);
+        l = _mm256_sign_epi16(_mm256_min_epi16(l, clipv), x);
+        if (i == 0)  // the DC's lane counts for nothing
+            l = _mm256_and_si256(l, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                      -1, -1, -1, -1, -1));
+        any = _mm256_or_si256(any, l);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), l);
+    }
+    out[0] = dc;
+    return !_mm256_testz_si256(any, any);
+}
+
 }  // namespace
 
 void installAvx2Kernels(EncoderKernels& k) {
+    k.quantIntraAc = quantIntraAcAvx2;
     k.fdctInt = fdctIntAvx2;
     k.dequant = dequantAvx2;
     k.quantNonIntra = quantNonIntraAvx2;
