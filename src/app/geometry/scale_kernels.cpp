@@ -158,6 +158,10 @@ __attribute__((target("avx2"))) void blend2Avx2(const uint8_t* a, const uint8_t*
                 _mm256_add_epi16(_mm256_mullo_epi16(va, vg), _mm256_mullo_epi16(vb, vf)));
         }
     }
+    // Clean upper halves before the SSE code that follows: the compiler
+    // leaves this to the function here, and dirty ones slow down every
+    // SSE instruction after them.
+    _mm256_zeroupper();
     blend2Sse2(a + i, b + i, f, tmp + i, n - i);
 }
 
@@ -175,6 +179,7 @@ __attribute__((target("avx2"))) void blend4Avx2(const uint8_t* const rows[4], co
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(tmp + i), sum);
     }
+    _mm256_zeroupper();
     const uint8_t* rest[4] = {rows[0] + i, rows[1] + i, rows[2] + i, rows[3] + i};
     blend4Plain(rest, w, tmp + i, n - i);
 }
