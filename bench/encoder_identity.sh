@@ -8,6 +8,11 @@
 #   bench/encoder_identity.sh [build-dir] > after.txt
 #   diff before.txt after.txt                              # must be empty
 #
+# The build directory needs src/cli/zembra and bench/bench_mux; copying the
+# two binaries of the old build into such a layout (or building the old
+# commit in a git worktree) keeps the reference. A run takes about two
+# minutes on two cores. Rebuilding while it runs spoils the run.
+#
 # The matrix: formats 14 (VCD, MPEG-1), 13 (SVCD PAL), 12 (DVD PAL) and 7
 # (SVCD NTSC), each on testsrc2 and mandelbrot at the preset's size, with
 # MotionSearch 0-3, --cpu 0 (SIMD kernels, thinned search) and 3 (plain
