@@ -51,6 +51,10 @@ void MpegRipWriter::extendFrameLimit(int frames) {
     if (writer_) writer_->extendFrameCount(frames);
 }
 
+bool MpegRipWriter::frameLimitReached() const {
+    return writer_ && writer_->frameCountReached();
+}
+
 void MpegRipWriter::close() {
     if (writer_) writer_->closeMpeg();
 }

@@ -25,6 +25,7 @@ public:
     void close() override;
     void setCancel(int* flag) override { cancel_ = flag; }
     void extendFrameLimit(int frames) override;
+    bool frameLimitReached() const override;
 
     // The arguments openMpeg gets from the settings of a pass.
     static MpegOpenArgs openArgs(const WriterOpen& params);

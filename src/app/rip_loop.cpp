@@ -265,7 +265,7 @@ int EncodeDlg::RipRun() {
             }
             const uint8_t* const cdst[3] = {dst[0], dst[1], dst[2]};
             writerOk_ = w->writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
-            if (!writerOk_) runFailed_ = true;
+            if (!writerOk_ && !w->frameLimitReached()) runFailed_ = true;
             if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
             ProgressMonitor(total, passFrames, pass, passCount);
             if (total % updateInterval_ == 0) host_.pumpMessages();

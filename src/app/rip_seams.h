@@ -73,6 +73,10 @@ public:
     virtual void setCancel(int* flag) = 0;
     // Frames that an overlapping piece repeats are added to the frame limit.
     virtual void extendFrameLimit(int /*frames*/) {}
+    // True once writeFrame refused a frame because the title's expected
+    // frame count (MaxFrames) had been written: the normal end of a title
+    // that decodes a frame or two more than its stated length, not a fault.
+    virtual bool frameLimitReached() const { return false; }
 };
 
 }  // namespace zembra

@@ -95,6 +95,7 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     p.pieceNumber = 1;
     pcm_->clear();
     fedTotal_ = fedPiece_ = 0;
+    countReached_ = false;
     p.pulldown = a.pulldown;
     if (p.pulldown && p.rate.frameRateCode != 1) {
         host_.error("STR_ERROR_353");
@@ -176,7 +177,10 @@ bool MpegWriter::fail() {
 bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
                                 const std::uint8_t* cr, const std::int16_t* pcm, int sampleCount) {
     if (!open_) return false;
-    if (fedTotal_ >= params_.frameCount) return fail();
+    if (fedTotal_ >= params_.frameCount) {
+        countReached_ = true;
+        return fail();
+    }
     if (sampleCount > 0 && !pcm_->append(pcm, static_cast<std::size_t>(sampleCount))) {
         host_.error("STR_ERROR_354");
         return fail();

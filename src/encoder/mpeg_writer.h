@@ -65,6 +65,8 @@ public:
     }
 
     bool isOpen() const { return open_; }
+    // writeMpegFrame refused a picture because frameCount had been fed.
+    bool frameCountReached() const { return countReached_; }
     const EncoderParams& params() const { return params_; }
     int picturesFed() const { return fedTotal_; }
     // Pictures coded in the current piece.
@@ -91,6 +93,7 @@ private:
     bool open_ = false;
     bool videoFailed_ = false;
     int fedTotal_ = 0;  // every piece
+    bool countReached_ = false;
     int fedPiece_ = 0;
 };
 

@@ -168,5 +168,32 @@ TEST_F(RipOptions, SourceByFolderIfoOrVob) {
     }
 }
 
+// An NTSC title decodes a picture more than its stated length gives at
+// 29.97 fps; the writer stops at that length, and the rip still counts as
+// done, for AVI and for MPEG output alike.
+TEST_F(RipOptions, TitleLongerThanItsStatedLengthEndsAsARip) {
+    if (!haveOracles()) GTEST_SKIP() << "ffmpeg/ffprobe missing";
+    const std::string disc = makeDisc("rip-ntsc-4s", "--ntsc --ac3 --seconds 4");
+    if (disc.empty()) GTEST_SKIP() << "test disc could not be made";
+    const std::vector<std::vector<std::string>> outputs = {
+        {"--format", "2", "--fps-index", "3", "--video-codec", "DIB ", "--export", "rgb24",
+         "--avi-audio", "wav", "--width", "64", "--height", "48"},
+        {"--format", "SVCD NTSC Great Quality"}};
+    for (const auto& output : outputs) {
+        SCOPED_TRACE(output[1]);
+        RipSandbox box;
+        std::vector<std::string> args = {
+            "rip",   disc + "/VIDEO_TS", "--output-dir", box.outDir().string(), "--overwrite",
+            "--yes", "--quiet"};
+        args.insert(args.end(), output.begin(), output.end());
+        RipResult r = runZembra(box, args);
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find("1 of 1 title(s) ripped"), std::string::npos) << r.output;
+        const std::string file = box.out(output[1] == "2" ? "Title_0.avi" : "Title_0.mpg");
+        EXPECT_EQ(decodeErrors(file), "");
+        EXPECT_NEAR(decodedFrames(file), 119, 1);
+    }
+}
+
 }  // namespace
 }  // namespace zembra

@@ -22,6 +22,7 @@ bool AviRipWriter::open(const WriterOpen& p) {
     const InputSettings& in = *p.input;
     const OutputSettings& out = *p.output;
     frameLimit_ = out.MaxFrames;
+    limitReached_ = false;
     writer_->setAudioOutputRate(in.DownSampling == 4 ? 48000 : 44100);
     if (p.audioMode == avi::kAudioMp3)
         writer_->chooseAudioCodec(avi::kAudioMp3, app.BitRate, app.Stereo, app.Quality, app.Lowpass,
@@ -41,6 +42,7 @@ bool AviRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm
     if (!open_) return false;
     // A limit of 0 means the title's length is unknown: no limit then.
     if (frameLimit_ > 0 && writer_->framesWritten() >= frameLimit_) {
+        limitReached_ = true;
         close();
         return false;
     }

@@ -28,6 +28,7 @@ public:
     void close() override;
     void setCancel(int* flag) override;
     void extendFrameLimit(int frames) override;
+    bool frameLimitReached() const override { return limitReached_; }
 
     avi::AviWriter& writer() { return *writer_; }
 
@@ -38,6 +39,7 @@ private:
     std::vector<uint8_t> picture_;
     bool open_ = false;
     int frameLimit_ = 0;
+    bool limitReached_ = false;
 };
 
 }  // namespace zembra
