@@ -51,9 +51,7 @@ void MpegRipWriter::extendFrameLimit(int frames) {
     if (writer_) writer_->extendFrameCount(frames);
 }
 
-bool MpegRipWriter::frameLimitReached() const {
-    return writer_ && writer_->frameCountReached();
-}
+bool MpegRipWriter::frameLimitReached() const { return writer_ && writer_->frameCountReached(); }
 
 void MpegRipWriter::close() {
     if (writer_) writer_->closeMpeg();
