@@ -1,5 +1,6 @@
 // zembra decode: the decoder's pictures in display order as YUV4MPEG2.
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,16 @@ void rateFraction(double rate, int& num, int& den) {
         }
     num = int(std::lround(rate * 1000));
     den = 1000;
+}
+
+// A DVD folder or an IFO file names a title set, not a stream: without
+// --title its first title is meant.
+int titleFor(const std::string& source, int title) {
+    if (title >= 1) return title;
+    std::error_code ec;
+    std::string ext = std::filesystem::path(source).extension().string();
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return std::filesystem::is_directory(source, ec) || ext == ".ifo" ? 1 : title;
 }
 
 int usage() {
@@ -162,6 +173,7 @@ int runFramesDecode(const std::vector<std::string>& args) {
         params.downSampling > 4 || params.downSampling == 2)
         return framesUsage();
 
+    title = titleFor(source, title);
     zembra::ConsoleHost host;
     host.setQuiet(true);
     zembra::TitleCatalogue catalogue;
@@ -323,6 +335,7 @@ int runDecode(const std::vector<std::string>& argsIn) {
     }
     if (source.empty() || output.empty()) return usage();
 
+    title = titleFor(source, title);
     zembra::ConsoleHost host;
     host.setQuiet(true);
     zembra::TitleCatalogue catalogue;

@@ -89,6 +89,11 @@ TEST(DecodeCommand, DvdTitleAndFrameCount) {
     EXPECT_EQ(ours.width, 720);
     EXPECT_EQ(ours.height, 576);
     expectMatches(ours, readFile(ref), 30);
+    // The folder or its IFO without --title: the first title.
+    for (const std::string& source : {disc, disc + "/VTS_01_0.IFO"}) {
+        ASSERT_EQ(run("decode '" + source + "' --frames 30 -o '" + out + "'"), 0) << source;
+        expectMatches(readY4m(out), readFile(ref), 30);
+    }
     // A title that is not there fails without output.
     EXPECT_NE(run("decode '" + disc + "' --title 9 -o '" + out + ".none'"), 0);
     EXPECT_FALSE(std::filesystem::exists(out + ".none"));
