@@ -56,8 +56,8 @@ struct EncoderKernels {
     // right (a[x] + a[x+1] + 1) >> 1, below (a[x] + b[x] + 1) >> 1 and
     // diagonal (a[x] + a[x+1] + b[x] + b[x+1] + 2) >> 2; the last sample is
     // its own right neighbour.
-    void (*halfPelRow)(const std::uint8_t* a, const std::uint8_t* b, int width,
-                       std::uint8_t* right, std::uint8_t* below, std::uint8_t* diagonal);
+    void (*halfPelRow)(const std::uint8_t* a, const std::uint8_t* b, int width, std::uint8_t* right,
+                       std::uint8_t* below, std::uint8_t* diagonal);
     // out[i] = (a[i] + b[i] + 1) >> 1 for n bytes, n a multiple of 16.
     void (*average)(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n);
     // An 8x8 block into the transform's input: the samples, or with `pred`

@@ -13,6 +13,7 @@ namespace zembra {
 
 namespace {
 #include "encoder/kernel_bodies.h"
+#include "encoder/sse2_transpose.h"
 // Two rows per instruction; the early exit looks once, half-way (a look
 // costs about as much as two rows, and a look more, after four rows, was
 // slower: its branch is a poor guess), and any value above the limit may
@@ -56,7 +57,8 @@ int sad16PackedAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int stride
     };
     const __m256i* b = reinterpret_cast<const __m256i*>(blk);
     auto two = [&](__m256i acc, int k) {
-        return _mm256_add_epi64(acc, _mm256_sad_epu8(_mm256_load_si256(b + k), rows(ref + 2 * k * stride)));
+        return _mm256_add_epi64(
+            acc, _mm256_sad_epu8(_mm256_load_si256(b + k), rows(ref + 2 * k * stride)));
     };
     __m256i acc = _mm256_sad_epu8(_mm256_load_si256(b), rows(ref));
     for (int k = 1; k < 4; ++k) acc = two(acc, k);
@@ -90,9 +92,9 @@ struct MatrixTerms {
     const MatrixTerms& get(const std::uint8_t* wm) {
         const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wm));
         const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wm + 32));
-        const __m256i same =
-            _mm256_and_si256(_mm256_cmpeq_epi8(a0, _mm256_load_si256(reinterpret_cast<const __m256i*>(w))),
-                             _mm256_cmpeq_epi8(a1, _mm256_load_si256(reinterpret_cast<const __m256i*>(w + 32))));
+        const __m256i same = _mm256_and_si256(
+            _mm256_cmpeq_epi8(a0, _mm256_load_si256(reinterpret_cast<const __m256i*>(w))),
+            _mm256_cmpeq_epi8(a1, _mm256_load_si256(reinterpret_cast<const __m256i*>(w + 32))));
         if (made && _mm256_movemask_epi8(same) == -1) return *this;
         std::memcpy(w, wm, 64);
         for (int i = 0; i < 64; ++i) {
@@ -123,9 +125,9 @@ int quantNonIntraAvx2(const std::int16_t* in, std::int16_t* out, const std::uint
             const int j = i + 8 * h;
             const __m256i a32 = _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(ax, 1)
                                                         : _mm256_castsi256_si128(ax));
-            const __m256i n = _mm256_add_epi32(
-                _mm256_slli_epi32(a32, 5),
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(m.half + j)));
+            const __m256i n =
+                _mm256_add_epi32(_mm256_slli_epi32(a32, 5),
+                                 _mm256_load_si256(reinterpret_cast<const __m256i*>(m.half + j)));
             y[h] = divFloor8(n, _mm256_mul_ps(_mm256_load_ps(m.d + j), qf),
                              _mm256_mul_ps(_mm256_load_ps(m.rcp + j), rq));
         }
@@ -166,8 +168,8 @@ void dequantAvx2(const std::int16_t* q, std::int16_t* out, const std::uint8_t* w
         if (!mpeg2) {
             // Even values step one toward zero (zero itself goes to 1).
             const __m256i even = _mm256_cmpeq_epi32(_mm256_and_si256(v, one), zero);
-            const __m256i step = _mm256_blendv_epi8(_mm256_set1_epi32(-1), one,
-                                                    _mm256_cmpgt_epi32(v, zero));
+            const __m256i step =
+                _mm256_blendv_epi8(_mm256_set1_epi32(-1), one, _mm256_cmpgt_epi32(v, zero));
             v = _mm256_sub_epi32(v, _mm256_and_si256(even, step));
         }
         // Level zero gives zero.
@@ -188,26 +190,6 @@ void dequantAvx2(const std::int16_t* q, std::int16_t* out, const std::uint8_t* w
     if (mpeg2 && (_mm_cvtsi128_si32(s) & 1) == 0) out[63] ^= 1;
 }
 
-// 8x8 transpose of int16 rows.
-inline void transpose8(__m128i r[8]) {
-    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
-}
-
 // Pairs (v[k], v[k + 1]) of the eight lanes, interleaved for madd: lanes 0-3
 // in the low half, 4-7 in the high half.
 inline __m256i pairs(__m128i a, __m128i b) {
@@ -216,15 +198,16 @@ inline __m256i pairs(__m128i a, __m128i b) {
 }
 
 inline __m256i coefPair(std::int32_t c0, std::int32_t c1) {
-    return _mm256_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(c0) |
-                                              static_cast<std::uint32_t>(static_cast<std::uint16_t>(c1))
-                                                  << 16));
+    return _mm256_set1_epi32(
+        static_cast<int>(static_cast<std::uint16_t>(c0) |
+                         static_cast<std::uint32_t>(static_cast<std::uint16_t>(c1)) << 16));
 }
 
 // One pass of the plain integer forward DCT on eight lines (lanes): the
 // even/odd halves, the four-term sums in 32 bits, rounding and shift, and the
 // results packed back to 16 bits, out[u] for u = 0..7.
-inline void fdctPass(const __m128i v[8], const std::int32_t (&ci)[8][8], int shift, __m128i out[8]) {
+inline void fdctPass(const __m128i v[8], const std::int32_t (&ci)[8][8], int shift,
+                     __m128i out[8]) {
     const __m256i round = _mm256_set1_epi32(1 << (shift - 1));
     __m128i e[4], o[4];
     for (int k = 0; k < 4; ++k) {
@@ -283,17 +266,17 @@ int quantIntraAcAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8
             const int j = i + 8 * h;
             const __m256i a32 = _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(ax, 1)
                                                         : _mm256_castsi256_si128(ax));
-            const __m256i n = _mm256_add_epi32(
-                _mm256_slli_epi32(a32, 5),
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(m.half + j)));
+            const __m256i n =
+                _mm256_add_epi32(_mm256_slli_epi32(a32, 5),
+                                 _mm256_load_si256(reinterpret_cast<const __m256i*>(m.half + j)));
             const __m256i t = divFloor8(n, _mm256_load_ps(m.d + j), _mm256_load_ps(m.rcp + j));
             y[h] = divFloor8(_mm256_add_epi32(t, round), d2, r2);
         }
         __m256i l = _mm256_permute4x64_epi64(_mm256_packs_epi32(y[0], y[1]), 0xD8);
         l = _mm256_sign_epi16(_mm256_min_epi16(l, clipv), x);
         if (i == 0)  // the DC's lane counts for nothing
-            l = _mm256_and_si256(l, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-                                                      -1, -1, -1, -1, -1));
+            l = _mm256_and_si256(l, _mm256_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                                      -1, -1, -1, -1));
         any = _mm256_or_si256(any, l);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), l);
     }

@@ -12,6 +12,7 @@ namespace zembra {
 
 namespace {
 #include "encoder/kernel_bodies.h"
+#include "encoder/sse2_transpose.h"
 
 inline __m128i load16(const std::uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -46,7 +47,8 @@ int sad16PackedSse2(const std::uint8_t* blk, const std::uint8_t* ref, int stride
     for (int y = 0; y < 16; y += 4) {
         for (int k = 0; k < 4; ++k) {
             acc = _mm_add_epi64(
-                acc, _mm_sad_epu8(_mm_load_si128(reinterpret_cast<const __m128i*>(blk)), load16(ref)));
+                acc,
+                _mm_sad_epu8(_mm_load_si128(reinterpret_cast<const __m128i*>(blk)), load16(ref)));
             blk += 16;
             ref += stride;
         }
@@ -166,26 +168,6 @@ double variance8Sse2(const std::uint8_t* a, int stride) {
     return (64 * sq - sum * sum) / 4096.0;
 }
 
-// 8x8 transpose of int16 rows.
-inline void transpose8(__m128i r[8]) {
-    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
-}
-
 // The integer basis of the plain forward DCT (cos scaled by 2^14, rounded).
 struct FdctCoefficients {
     std::int16_t c[8][8];
@@ -255,7 +237,6 @@ void fdctIntSse2(const std::int16_t* in, std::int16_t* out) {
     }
 }
 
-
 // The plain inverse DCT's float arithmetic, four lanes at a time: each lane
 // sees the same products summed in the same order, so the results are the
 // same floats. (The plain loops start their sums from zero; adding a zero
@@ -308,7 +289,8 @@ void idctSse2(std::int16_t* block) {
             o = _mm_add_ps(o, _mm_mul_ps(c[u + 1], _mm_set1_ps(r[u + 1])));
         }
         const __m128 s0 = _mm_add_ps(e, o);
-        const __m128 s1 = _mm_shuffle_ps(_mm_sub_ps(e, o), _mm_sub_ps(e, o), _MM_SHUFFLE(0, 1, 2, 3));
+        const __m128 s1 =
+            _mm_shuffle_ps(_mm_sub_ps(e, o), _mm_sub_ps(e, o), _MM_SHUFFLE(0, 1, 2, 3));
         __m128i v = _mm_packs_epi32(roundHalfAway(s0), roundHalfAway(s1));
         v = _mm_min_epi16(_mm_max_epi16(v, lo), hi);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * y), v);
@@ -410,8 +392,8 @@ int quantIntraAcSse2(const std::int16_t* in, std::int16_t* out, const std::uint8
     __m128i any = _mm_setzero_si128();
     for (int i = 0; i < 64; i += 8) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i t0 = divFloor(scaledAbs(x, false, m.half + i), _mm_load_ps(m.d + i),
-                                    _mm_load_ps(m.rcp + i));
+        const __m128i t0 =
+            divFloor(scaledAbs(x, false, m.half + i), _mm_load_ps(m.d + i), _mm_load_ps(m.rcp + i));
         const __m128i t1 = divFloor(scaledAbs(x, true, m.half + i + 4), _mm_load_ps(m.d + i + 4),
                                     _mm_load_ps(m.rcp + i + 4));
         const __m128i y0 = divFloor(_mm_add_epi32(t0, round), d2, r2);
@@ -424,7 +406,6 @@ int quantIntraAcSse2(const std::int16_t* in, std::int16_t* out, const std::uint8
     out[0] = dc;
     return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
 }
-
 
 void halfPelRowSse2(const std::uint8_t* a, const std::uint8_t* b, int w, std::uint8_t* oh,
                     std::uint8_t* ov, std::uint8_t* od) {
@@ -447,7 +428,8 @@ void halfPelRowSse2(const std::uint8_t* a, const std::uint8_t* b, int w, std::ui
 
 void averageSse2(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n) {
     for (int i = 0; i < n; i += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_avg_epu8(load16(a + i), load16(b + i)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_avg_epu8(load16(a + i), load16(b + i)));
 }
 
 inline __m128i load8(const std::uint8_t* p) {

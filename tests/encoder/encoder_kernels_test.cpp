@@ -519,8 +519,9 @@ TEST(EncoderKernels, SimdPixelKernelsEqualThePlainOnes) {
             // Residuals over the whole int16 range, and the usual one.
             std::int16_t res[64];
             for (auto& v : res)
-                v = static_cast<std::int16_t>(round % 3 == 0 ? static_cast<int>(rng() % 65536) - 32768
-                                                            : static_cast<int>(rng() % 512) - 256);
+                v = static_cast<std::int16_t>(round % 3 == 0
+                                                  ? static_cast<int>(rng() % 65536) - 32768
+                                                  : static_cast<int>(rng() % 512) - 256);
             Area oa = a, ob = a;
             plain.blockOut(res, pred, 16, oa.px.data() + 8 * Area::kStride + 8, Area::kStride);
             simd.blockOut(res, pred, 16, ob.px.data() + 8 * Area::kStride + 8, Area::kStride);
