@@ -65,8 +65,7 @@ public:
     virtual ~RipWriter() = default;
     virtual bool open(const WriterOpen& params) = 0;
     // The three output planes (Width x Height luma, 4:2:0 chroma) and the PCM.
-    virtual bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm,
-                            int pcmValues) = 0;
+    virtual bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) = 0;
     virtual double sizeMB() = 0;
     virtual bool nextPiece() = 0;
     virtual void close() = 0;
