@@ -107,6 +107,15 @@ struct MatrixTerms {
     }
 };
 
+// 32 |x| + w / 2 for the eight coefficients of half h (0 low, 1 high) of
+// sixteen absolute values.
+inline __m256i scaledAbs8(__m256i ax, int h, const std::int32_t* half) {
+    const __m256i a32 =
+        _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(ax, 1) : _mm256_castsi256_si128(ax));
+    return _mm256_add_epi32(_mm256_slli_epi32(a32, 5),
+                            _mm256_load_si256(reinterpret_cast<const __m256i*>(half)));
+}
+
 // floor((32 |x| + w / 2) / (2 w q)) as the plain kernel, the reciprocal that
 // of 2 w times that of q (within 2^-22 of 1 / (2 w q)).
 int quantNonIntraAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
@@ -123,11 +132,7 @@ int quantNonIntraAvx2(const std::int16_t* in, std::int16_t* out, const std::uint
         __m256i y[2];
         for (int h = 0; h < 2; ++h) {
             const int j = i + 8 * h;
-            const __m256i a32 = _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(ax, 1)
-                                                        : _mm256_castsi256_si128(ax));
-            const __m256i n =
-                _mm256_add_epi32(_mm256_slli_epi32(a32, 5),
-                                 _mm256_load_si256(reinterpret_cast<const __m256i*>(m.half + j)));
+            const __m256i n = scaledAbs8(ax, h, m.half + j);
             y[h] = divFloor8(n, _mm256_mul_ps(_mm256_load_ps(m.d + j), qf),
                              _mm256_mul_ps(_mm256_load_ps(m.rcp + j), rq));
         }
@@ -264,11 +269,7 @@ int quantIntraAcAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8
         __m256i y[2];
         for (int h = 0; h < 2; ++h) {
             const int j = i + 8 * h;
-            const __m256i a32 = _mm256_cvtepu16_epi32(h ? _mm256_extracti128_si256(ax, 1)
-                                                        : _mm256_castsi256_si128(ax));
-            const __m256i n =
-                _mm256_add_epi32(_mm256_slli_epi32(a32, 5),
-                                 _mm256_load_si256(reinterpret_cast<const __m256i*>(m.half + j)));
+            const __m256i n = scaledAbs8(ax, h, m.half + j);
             const __m256i t = divFloor8(n, _mm256_load_ps(m.d + j), _mm256_load_ps(m.rcp + j));
             y[h] = divFloor8(_mm256_add_epi32(t, round), d2, r2);
         }
