@@ -177,7 +177,9 @@ bool MpegWriter::fail() {
 bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
                                 const std::uint8_t* cr, const std::int16_t* pcm, int sampleCount) {
     if (!open_) return false;
-    if (fedTotal_ >= params_.frameCount) {
+    // A count of 0 means the title's length is unknown: no limit then, as
+    // for AVI output (otherwise not one picture would be taken).
+    if (params_.frameCount > 0 && fedTotal_ >= params_.frameCount) {
         countReached_ = true;
         return fail();
     }

@@ -61,7 +61,7 @@ public:
     // Pictures an overlapping new piece repeats come on top of the announced
     // count, so the title's end is not refused.
     void extendFrameCount(int pictures) {
-        if (pictures > 0) params_.frameCount += pictures;
+        if (pictures > 0 && params_.frameCount > 0) params_.frameCount += pictures;
     }
 
     bool isOpen() const { return open_; }

@@ -164,6 +164,14 @@ TEST(MpegWriterPieces, MorePicturesThanAnnouncedStop) {
         ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
     EXPECT_FALSE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
     EXPECT_FALSE(w.isOpen());
+    EXPECT_TRUE(w.frameCountReached());
+    // An unknown length (0) sets no limit.
+    ASSERT_TRUE(w.openMpeg(args(dir / "l.mpg", 0, 176, 144, 25, 600, 0)));
+    EXPECT_FALSE(w.frameCountReached());
+    for (int i = 0; i < 6; ++i)
+        ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
+    w.closeMpeg();
+    EXPECT_EQ(static_cast<int>(w.video().pictures().size()), 6);
     // Too many samples for one picture stop too.
     ASSERT_TRUE(w.openMpeg(args(dir / "l.mpg", 0, 176, 144, 25, 600, 4)));
     std::vector<std::int16_t> flood(100002, 0);
