@@ -14,21 +14,27 @@ namespace zembra {
 namespace {
 #include "encoder/kernel_bodies.h"
 #include "encoder/sse2_transpose.h"
+
+// Rows p and p + stride (16 bytes each) in one register.
+inline __m256i twoRows(const std::uint8_t* p, int stride) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + stride));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+// The four 64-bit SAD partial sums of a register added up.
+inline int total(__m256i v) {
+    const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    return _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+}
+
 // Two rows per instruction; the early exit looks once, half-way (a look
 // costs about as much as two rows, and a look more, after four rows, was
 // slower: its branch is a poor guess), and any value above the limit may
 // come back.
 int sad16Avx2(const std::uint8_t* a, const std::uint8_t* b, int stride, int limit) {
     __m256i acc = _mm256_setzero_si256();
-    auto rows = [stride](const std::uint8_t* p) {
-        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + stride));
-        return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
-    };
-    auto total = [](__m256i v) {
-        const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-        return _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
-    };
+    auto rows = [stride](const std::uint8_t* p) { return twoRows(p, stride); };
     for (int y = 0; y < 16; y += 8) {
         for (int k = 0; k < 4; ++k) {
             acc = _mm256_add_epi64(acc, _mm256_sad_epu8(rows(a), rows(b)));
@@ -46,15 +52,7 @@ int sad16Avx2(const std::uint8_t* a, const std::uint8_t* b, int stride, int limi
 // The packed block gives two rows per aligned load. One look at the limit,
 // half-way, as sad16Avx2.
 int sad16PackedAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int stride, int limit) {
-    auto rows = [stride](const std::uint8_t* p) {
-        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + stride));
-        return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
-    };
-    auto total = [](__m256i v) {
-        const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-        return _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
-    };
+    auto rows = [stride](const std::uint8_t* p) { return twoRows(p, stride); };
     const __m256i* b = reinterpret_cast<const __m256i*>(blk);
     auto two = [&](__m256i acc, int k) {
         return _mm256_add_epi64(
