@@ -27,8 +27,8 @@ check() {
     [ "$(tail -c 4 "$file" | od -An -tx1 | tr -d ' \n')" = "000001b9" ] || fail "$file: no end code"
     local streams
     streams=$(ffprobe -v error -show_entries stream=codec_name,sample_rate -of csv=p=0 "$file")
-    echo "$streams" | grep -qE "^$codec,?$" || fail "$file: no $codec stream in: $streams"
-    echo "$streams" | grep -qx "mp2,44100" || fail "$file: no 44.1 kHz mp2 stream in: $streams"
+    grep -qE "^$codec,?$" <<<"$streams" || fail "$file: no $codec stream in: $streams"
+    grep -qx "mp2,44100" <<<"$streams" || fail "$file: no 44.1 kHz mp2 stream in: $streams"
     local errors
     errors=$(ffmpeg -nostdin -v error -i "$file" -f null - 2>&1)
     [ -z "$errors" ] || fail "$file: ffmpeg reports: $errors"
