@@ -9,6 +9,9 @@ packages=(
   build-essential cmake ninja-build libgtest-dev
   # fuzz targets (libFuzzer comes with clang's runtime package)
   clang libclang-rt-14-dev
+  # the window (Qt 6 Widgets, DBus, Test), its screenshots under a virtual X
+  # server, and a font for both
+  qt6-base-dev xvfb xauth imagemagick fonts-dejavu-core
   # run-time libraries loaded with dlopen
   libmp3lame0 libxvidcore4
   # oracles and fixture makers of the tests; bc for the benchmark scripts
