@@ -147,6 +147,21 @@ TEST(LameDialog, MapsListPositions) {
     EXPECT_EQ(app.Quality, 1);
 }
 
+TEST(PropertiesDialog, SummaryGivesTheRateOfTheSoundWritten) {
+    InputSettings in;
+    in.SourceWidth = 720;
+    in.SourceHeight = 576;
+    in.SourceFrameRate = 25.0;
+    in.DownSampling = 4;  // 48 kHz, no conversion
+    CfTabPropertiesDlg dlg(in, OutputSettings{});
+    EXPECT_EQ(dlg.summary().width, 720);
+    EXPECT_EQ(dlg.summary().sampleRate, 48000);
+    for (int ds : {0, 1, 2, 3}) {
+        dlg.input.DownSampling = ds;
+        EXPECT_EQ(dlg.summary().sampleRate, 44100) << ds;
+    }
+}
+
 TEST(GlobalDialog, BufferSizeFloorAndRamWarning) {
     StringTable strings;
     RecordingHost host(&strings);

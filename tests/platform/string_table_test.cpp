@@ -17,17 +17,19 @@ TEST(StringTableKeys, UniqueInTableOrderWithEveryMessageCode) {
     std::set<std::string_view> unique(keys.begin(), keys.end());
     EXPECT_EQ(unique.size(), keys.size());
     EXPECT_EQ(keys.front(), "STR_MAIN_LABEL_Index");
-    EXPECT_EQ(keys.back(), "STR_ERROR_1003");
+    // The original 463 texts come first, in their order; the window's own
+    // texts are appended after them.
+    ASSERT_GE(keys.size(), 463u);
+    EXPECT_EQ(keys[462], "STR_ERROR_1003");
     EXPECT_LT(StringTable::indexOf("STR_MAIN_BUTTON_Rip"), StringTable::indexOf("STR_ERROR_0"));
     int messages = 0;
     for (auto k : keys) {
         EXPECT_FALSE(StringTable::defaultText(k).empty()) << k;
-        if (k.rfind("STR_ERROR_", 0) == 0) ++messages;
+        if (k.rfind("STR_ERROR_", 0) == 0 && StringTable::indexOf(k) < 463) ++messages;
     }
     EXPECT_EQ(messages, 173);
     for (auto gap : {"STR_ERROR_27", "STR_ERROR_46", "STR_ERROR_48", "STR_ERROR_104"})
         EXPECT_EQ(StringTable::indexOf(gap), -1) << gap;
-    EXPECT_EQ(StringTable::keys().size(), 463u);
 }
 
 TEST(StringTableKeys, DefaultsAreTheEnglishTexts) {

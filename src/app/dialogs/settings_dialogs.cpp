@@ -1,7 +1,5 @@
 #include "app/dialogs/settings_dialogs.h"
 
-#include <cstdio>
-
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -77,18 +75,9 @@ void CLameDlg::ok(ApplicationSettings& app) const {
     app.Highpass = highpass;
 }
 
-std::vector<std::string> CfTabPropertiesDlg::summary(int sampleRate,
-                                                     const std::string& aspect) const {
-    char line[128];
-    std::vector<std::string> lines;
-    std::snprintf(line, sizeof line, "%d X %d", input.SourceWidth, input.SourceHeight);
-    lines.emplace_back(line);
-    std::snprintf(line, sizeof line, "%.3f", input.SourceFrameRate);
-    lines.emplace_back(line);
-    lines.push_back(aspect);
-    std::snprintf(line, sizeof line, "%d", sampleRate);
-    lines.emplace_back(line);
-    return lines;
+CfTabPropertiesDlg::Summary CfTabPropertiesDlg::summary() const {
+    return {input.SourceWidth, input.SourceHeight, input.SourceFrameRate,
+            input.DownSampling == 4 ? 48000 : 44100};
 }
 
 void CfTabPropertiesDlg::ok(UiHost& host, InputSettings& inputOut, OutputSettings& outputOut) {

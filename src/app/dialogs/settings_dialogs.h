@@ -62,15 +62,22 @@ public:
 // The properties dialog of one file-list row.
 class CfTabPropertiesDlg {
 public:
-    static constexpr int kAudioBitRates[14] = {32, 48, 56, 64, 80, 96, 112, 128,
-                                              160, 192, 224, 256, 320, 384};
+    static constexpr int kAudioBitRates[14] = {32,  48,  56,  64,  80,  96,  112,
+                                               128, 160, 192, 224, 256, 320, 384};
     CfTabPropertiesDlg(const InputSettings& input, const OutputSettings& output)
         : input(input), output(output) {}
     InputSettings input;
     OutputSettings output;
-    // The read-only summary lines: resolution "%d X %d", frame rate, aspect,
-    // sample frequency.
-    std::vector<std::string> summary(int sampleRate, const std::string& aspect) const;
+    // What the read-only summary shows: the source picture size and frame
+    // rate, and the rate of the sound written (48 kHz with "48.0 KHz (no
+    // conversion)", else 44.1 kHz). The dialog formats the lines with the
+    // texts of the current language.
+    struct Summary {
+        int width, height;
+        double frameRate;
+        int sampleRate;
+    };
+    Summary summary() const;
     void ok(UiHost& host, InputSettings& inputOut, OutputSettings& outputOut);
 };
 

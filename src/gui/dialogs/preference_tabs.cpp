@@ -1,0 +1,98 @@
+#include "gui/dialogs/preference_tabs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QSpinBox>
+
+#include "gui/dialogs/dialog_kit.h"
+
+namespace zembra::gui {
+
+namespace {
+
+const InputFieldKeys kGlobalKeys{"STR_GLOBAL_", "LABEL_DEINTERLACEFILTER", "LABEL_DOWNSAMPLING"};
+
+QCheckBox* checkBox(const UiHost& host, const char* key, int value) {
+    auto* box = new QCheckBox(tableText(host, key));
+    box->setChecked(value != 0);
+    return box;
+}
+
+}  // namespace
+
+GlobalTab::GlobalTab(const UiHost& host, const InputSettings& input)
+    : fields(host, kGlobalKeys, input), model_(input) {
+    idct = keyedCombo(host, "STR_GLOBAL_COMBO_IDCT_", 5, input.iDCT);
+    fields.videoForm->insertRow(2, tableText(host, "STR_GLOBAL_LABEL_IDCT"), idct);
+
+    QFormLayout* bufferForm = nullptr;
+    QGroupBox* buffer = formGroup(host, "STR_GLOBAL_GROUP_SAVEDVDDRIVER", bufferForm);
+    bufferLocation = keyedCombo(host, "STR_GLOBAL_COMBO_LOCATION_", 2, input.SaveBufferLocation);
+    bufferSize = integerField(input.SaveBufferSize);
+    bufferSize->setSuffix(QStringLiteral(" MB"));
+    useAspi = checkBox(host, "STR_GLOBAL_CHECK_USEASPI", input.UseASPI);
+    bufferForm->addRow(tableText(host, "STR_GLOBAL_LABEL_LOCATION"), bufferLocation);
+    bufferForm->addRow(tableText(host, "STR_GLOBAL_LABEL_SIZE"), bufferSize);
+    bufferForm->addRow(useAspi);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(fields.video, 0, 0);
+    grid->addWidget(fields.audio, 1, 0, 2, 1);
+    grid->addWidget(fields.luminance, 0, 1);
+    grid->addWidget(fields.subtitle, 1, 1);
+    grid->addWidget(buffer, 2, 1);
+    grid->setRowStretch(3, 1);
+}
+
+void GlobalTab::commit(UiHost& host, InputSettings& input) {
+    fields.store(model_.values);
+    model_.values.iDCT = idct->currentIndex();
+    model_.values.SaveBufferLocation = bufferLocation->currentIndex();
+    model_.values.SaveBufferSize = bufferSize->value();
+    model_.values.UseASPI = useAspi->isChecked();
+    model_.ok(host, input);
+}
+
+MpegTab::MpegTab(const UiHost& host, const OutputSettings& output) : model_(output) {
+    QFormLayout* mpegForm = nullptr;
+    QGroupBox* mpeg = formGroup(host, "STR_MPEGSETTING_GROUP_MPEG", mpegForm);
+    motionSearch = keyedCombo(host, "STR_MPEGSETTING_COMBO_MOTIONSEARCH_", 4, output.MotionSearch);
+    muxRate = decimalField(output.MuxRate, 2, 0.0, 1000.0);
+    vbv = integerField(output.VBV, 0);
+    quantMatrix = keyedCombo(host, "STR_MPEGSETTING_COMBO_QUANT_", 2, output.QuantMat);
+    pulldown = checkBox(host, "STR_MPEGSETTING_CHECK_PULLDOWN", output.Pulldown);
+    mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_MOTIONSEARCH"), motionSearch);
+    mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_MUXRATE"), muxRate);
+    mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_VBVBUFFER"), vbv);
+    mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_QUANT"), quantMatrix);
+    mpegForm->addRow(pulldown);
+
+    QFormLayout* expertForm = nullptr;
+    QGroupBox* expert = formGroup(host, "STR_MPEGSETTING_GROUP_EXPERTSETTING", expertForm);
+    calculation = keyedCombo(host, "STR_MPEGSETTING_COMBO_CACULATION_", 4, output.CPU);
+    dct = keyedCombo(host, "STR_MPEGSETTING_COMBO_IDCT_", 3, output.DCT);
+    expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_CACULATION"), calculation);
+    expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_IDCT"), dct);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(mpeg, 0, 0);
+    grid->addWidget(expert, 0, 1, Qt::AlignTop);
+    grid->setRowStretch(1, 1);
+}
+
+void MpegTab::commit(OutputSettings& output) {
+    model_.values.MotionSearch = motionSearch->currentIndex();
+    model_.values.MuxRate = muxRate->value();
+    model_.values.VBV = vbv->value();
+    model_.values.QuantMat = quantMatrix->currentIndex();
+    model_.values.Pulldown = pulldown->isChecked();
+    model_.values.CPU = calculation->currentIndex();
+    model_.values.DCT = dct->currentIndex();
+    model_.ok(output);
+}
+
+}  // namespace zembra::gui

@@ -1,0 +1,123 @@
+#include "gui/dialogs/properties_dialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "gui/dialogs/ac3_chooser.h"
+#include "gui/dialogs/dialog_kit.h"
+#include "gui/qt_text.h"
+
+namespace zembra::gui {
+
+namespace {
+
+const InputFieldKeys kPropertyKeys{"STR_PROPERTY_", "LABEL_DEINTERLACE", "LABEL_DWONSAMPLING"};
+
+QLabel* summaryLabel(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+}  // namespace
+
+PropertiesDialog::PropertiesDialog(QWidget* parent, UiHost& host, InputSettings& input,
+                                   OutputSettings& output, const std::string& aspect)
+    : QDialog(parent),
+      fields(host, kPropertyKeys, input),
+      host_(host),
+      input_(input),
+      output_(output),
+      model_(input, output) {
+    setWindowTitle(tableText(host, "STR_PROPERTIES_TITLE"));
+
+    videoBitRate = integerField(output.VideoBitRate, 0);
+    fields.videoForm->addRow(tableText(host, "STR_PROPERTY_LABEL_VIDEOBITRATE"), videoBitRate);
+    audioBitRate = new QComboBox;
+    const QString rateFormat = tableText(host, "STR_PROPERTY_COMBO_AUDIOBITRATE");
+    for (int rate : CfTabPropertiesDlg::kAudioBitRates)
+        audioBitRate->addItem(formatText(rateFormat, {rate}));
+    selectClamped(audioBitRate, output.AudioBitRate);
+    fields.audioForm->insertRow(2, tableText(host, "STR_PROPERTY_LABEL_AUDIOBITRATE"),
+                                audioBitRate);
+
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    grid->addWidget(fields.video, 0, 0);
+    grid->addWidget(fields.audio, 1, 0, 2, 1);
+    grid->addWidget(fields.luminance, 0, 1);
+    grid->addWidget(fields.subtitle, 1, 1);
+    grid->addWidget(buildResolutionGroup(host, aspect), 2, 1);
+    grid->setRowStretch(3, 1);
+    auto* tabs = new QTabWidget;
+    tabs->addTab(page, tableText(host, "STR_PROPERTIES_TAB_PROPERTY"));
+
+    QDialogButtonBox* buttons =
+        okCancelButtons(this, host, "STR_PROPERTIES_BUTTON_OK", "STR_PROPERTIES_BUTTON_CANCEL");
+    QPushButton* ac3 = buttons->addButton(tableText(host, "STR_PROPERTIES_BUTTON_AC3"),
+                                          QDialogButtonBox::ActionRole);
+    connect(ac3, &QPushButton::clicked, this, &PropertiesDialog::chooseAc3File);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs);
+    layout->addWidget(buttons);
+}
+
+QWidget* PropertiesDialog::buildResolutionGroup(const UiHost& host, const std::string& aspect) {
+    QFormLayout* form = nullptr;
+    QGroupBox* group = formGroup(host, "STR_PROPERTY_GROUP_RESOLUTION", form);
+    width = integerField(output_.Width, 0, 9999);
+    height = integerField(output_.Height, 0, 9999);
+    auto* size = new QHBoxLayout;
+    size->addWidget(width, 1);
+    size->addWidget(new QLabel(QStringLiteral("x")));
+    size->addWidget(height, 1);
+    form->addRow(tableText(host, "STR_PROPERTY_LABEL_OUTPUTRESOLUTION"), size);
+
+    const CfTabPropertiesDlg::Summary facts = model_.summary();
+    auto line = [&](const char* formatKey, const QVariantList& values) {
+        return summaryLabel(formatText(tableText(host, formatKey), values));
+    };
+    inputResolution = line("STR_PROPERTY_FORMAT_INPUTRESOLUTION", {facts.width, facts.height});
+    inputFrameRate = line("STR_PROPERTY_FORMAT_INPUTFRAMERATE", {facts.frameRate});
+    aspectRatio = summaryLabel(qtText(aspect));
+    sampleFrequency = line("STR_PROPERTY_FORMAT_SAMPLEFREQUENCY", {facts.sampleRate});
+    form->addRow(tableText(host, "STR_PROPERTY_LABEL_INPUTRESOLUTION"), inputResolution);
+    form->addRow(tableText(host, "STR_PROPERTY_LABEL_INPUTFRAMERATE"), inputFrameRate);
+    form->addRow(tableText(host, "STR_PROPERTY_LABEL_ASPECTRATION"), aspectRatio);
+    form->addRow(tableText(host, "STR_PROPERTY_LABEL_SAMPLEFRENQUENCY"), sampleFrequency);
+    return group;
+}
+
+bool PropertiesDialog::run(QWidget* parent, UiHost& host, InputSettings& input,
+                           OutputSettings& output, const std::string& aspect) {
+    PropertiesDialog dialog(parent, host, input, output, aspect);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void PropertiesDialog::chooseAc3File() {
+    if (auto path = gui::chooseAc3File(this, host_, model_.input.AC3File))
+        model_.input.AC3File = *path;
+}
+
+void PropertiesDialog::accept() {
+    fields.store(model_.input);
+    model_.output.VideoBitRate = videoBitRate->value();
+    model_.output.AudioBitRate = audioBitRate->currentIndex();
+    model_.output.Width = width->value();
+    model_.output.Height = height->value();
+    model_.ok(host_, input_, output_);
+    QDialog::accept();
+}
+
+}  // namespace zembra::gui
