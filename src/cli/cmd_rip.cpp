@@ -20,6 +20,7 @@
 #include "app/encode_dlg.h"
 #include "app/engines/engine_set.h"
 #include "app/output_options.h"
+#include "app/source_kind.h"
 #include "cli/command.h"
 #include "platform/console_host.h"
 #include "platform/paths.h"
@@ -220,26 +221,6 @@ public:
     }
 };
 
-bool endsWithNoCase(const std::string& path, const char* ext) {
-    const size_t n = std::strlen(ext);
-    return path.size() >= n &&
-           zembra::equalsNoCase(std::string_view(path).substr(path.size() - n), ext);
-}
-
-// A disc image or a drive: a file (or block device) that is not an IFO, VOB
-// or MPEG file, or a "device:path" name.
-bool isDiscSource(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        if (S_ISBLK(st.st_mode)) return true;
-        if (!S_ISREG(st.st_mode)) return false;
-        for (const char* ext : {".iso", ".img", ".udf", ".bin", ".nrg", ".mdf"})
-            if (endsWithNoCase(path, ext)) return true;
-        return false;
-    }
-    return false;
-}
-
 // The title-set IFOs of a DVD folder (or of its VIDEO_TS folder). The disc's
 // menu IFO (VIDEO_TS.IFO) holds no title, so it is left out rather than
 // reported as unreadable.
@@ -255,18 +236,23 @@ std::vector<std::string> titleSetIfos(const std::string& folder) {
 
 void openSource(zembra::EncodeDlg& dlg, const std::string& source) {
     std::error_code ec;
-    if (fs::is_directory(source, ec)) {
-        auto ifos = titleSetIfos(source);
-        if (ifos.empty())
-            dlg.openDvdFolder(source);  // whatever IFOs there are
-        else
-            dlg.openIfoFiles(ifos, 0);
-    } else if (isDiscSource(source))
-        dlg.openDvdFolder(source);
-    else if (endsWithNoCase(source, ".ifo"))
-        dlg.openIfoFiles({source}, 0);
-    else
-        dlg.openVobFiles({source});
+    switch (zembra::sourceKindOf(source)) {
+        case zembra::SourceKind::Dvd: {
+            auto ifos =
+                fs::is_directory(source, ec) ? titleSetIfos(source) : std::vector<std::string>();
+            if (ifos.empty())
+                dlg.openDvdFolder(source);  // an image or drive, or whatever IFOs there are
+            else
+                dlg.openIfoFiles(ifos, 0);
+            break;
+        }
+        case zembra::SourceKind::Ifo:
+            dlg.openIfoFiles({source}, 0);
+            break;
+        case zembra::SourceKind::Vob:
+            dlg.openVobFiles({source});
+            break;
+    }
 }
 
 // The per-row choices and the setting overrides, as the window's lists and
