@@ -543,6 +543,17 @@ const Entry kEntries[] = {
     {"STR_CODEC_LABEL_KEYINT", "Key-frame interval"},
     {"STR_CODEC_NOSETTINGS", "This video codec has no settings."},
     {"STR_CODEC_REFUSED", "The video codec refused these settings."},
+    {"STR_DESKTOP_InhibitReason", "Converting a DVD"},
+    {"STR_DESKTOP_NotifyRipDone", "Rip finished"},
+    {"STR_DESKTOP_NotifyRipCancelled", "Rip cancelled"},
+    {"STR_DESKTOP_NotifyOneTitle", "1 title ripped."},
+    {"STR_DESKTOP_NotifyTitles", "%d titles ripped."},
+    {"STR_DESKTOP_ShutdownTitle", "Switch Off"},
+    {"STR_DESKTOP_ShutdownText",
+     "The rip is done. The computer will be switched off in %d seconds."},
+    {"STR_DESKTOP_ShutdownNow", "Switch Off Now"},
+    {"STR_DESKTOP_ShutdownCancel", "Cancel"},
+    {"STR_DESKTOP_HelpNotFound", "The help page could not be opened."},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

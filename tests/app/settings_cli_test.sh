@@ -22,8 +22,11 @@ expect "Zembra_Lame.Highpass=-1" "$work/out1"
 expect "Zembra_InputSettings.AC3Gain=3.000000" "$work/out1"
 [ ! -e "$work/prog/options.ini" ] || fail "options.ini written without --set"
 expect "LanguageFile=English.ini" "$work/prog/config.ini"
+# Every key of the table is written back: as many as the shipped English.ini
+# (copied beside the program by the build) holds.
 keys=$(grep -c '^STR_' "$work/prog/langs/English.ini")
-[ "$keys" -eq 463 ] || fail "language file holds $keys keys after one run"
+shipped=$(grep -c '^STR_' "$(dirname "$zembra")/langs/English.ini")
+[ "$keys" -eq "$shipped" ] || fail "language file holds $keys keys after one run, not $shipped"
 expect "STR_ERROR_19=Halt ?" "$work/prog/langs/English.ini"
 
 printf '[Zembra_OutputSettings]\nWidth=8\nLastOutput=movie.mpg\nMPEGStream=2\n[Zembra_App]\nPrority=7\n' \

@@ -32,6 +32,14 @@ TEST(StringTableKeys, UniqueInTableOrderWithEveryMessageCode) {
         EXPECT_EQ(StringTable::indexOf(gap), -1) << gap;
 }
 
+TEST(StringTableKeys, ShippedLanguagesHoldEveryKey) {
+    for (const char* language : {"English.ini", "Deutsch.ini"}) {
+        ProfileFile file(std::filesystem::path(ZEMBRA_SOURCE_DIR) / "langs" / language);
+        for (auto key : StringTable::keys())
+            EXPECT_TRUE(file.get("Zembra", key).has_value()) << language << " lacks " << key;
+    }
+}
+
 TEST(StringTableKeys, DefaultsAreTheEnglishTexts) {
     StringTable t;
     EXPECT_EQ(t.text("STR_ERROR_52"), "Unable to parse as an IFO-File.");
