@@ -15,8 +15,14 @@ bool endsWithNoCase(std::string_view path, std::string_view ending) {
 
 }  // namespace
 
+const std::vector<std::string_view>& discImageExtensions() {
+    static const std::vector<std::string_view> extensions = {".iso", ".img", ".udf",
+                                                             ".bin", ".nrg", ".mdf"};
+    return extensions;
+}
+
 bool isDiscImageName(std::string_view path) {
-    for (std::string_view ext : {".iso", ".img", ".udf", ".bin", ".nrg", ".mdf"})
+    for (std::string_view ext : discImageExtensions())
         if (endsWithNoCase(path, ext)) return true;
     return false;
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zembra {
 
@@ -14,8 +15,10 @@ enum class SourceKind {
     Vob,  // any other file, read as a VOB or MPEG stream: Open VOB
 };
 
-// True for the names of disc images the DVD reader takes (.iso .img .udf
-// .bin .nrg .mdf, in any case).
+// The endings of the disc images the DVD reader takes, in lower case
+// (".iso", ".img", ...), for file choosers' filters.
+const std::vector<std::string_view>& discImageExtensions();
+// True for those names, in any case.
 bool isDiscImageName(std::string_view path);
 
 // A folder or a block device by what it is on disk, a file by its name. A

@@ -554,6 +554,8 @@ const Entry kEntries[] = {
     {"STR_DESKTOP_ShutdownNow", "Switch Off Now"},
     {"STR_DESKTOP_ShutdownCancel", "Cancel"},
     {"STR_DESKTOP_HelpNotFound", "The help page could not be opened."},
+    {"STR_DESKTOP_OpenDiscImage", "Open Disc Image..."},
+    {"STR_DESKTOP_DiscImageFilter", "Disc Images"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

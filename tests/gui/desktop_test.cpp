@@ -30,8 +30,10 @@
 #include <QVariantMap>
 
 #include "gui/desktop/app_icon.h"
+#include "gui/desktop/desktop_application.h"
 #include "gui/desktop/desktop_notifier.h"
 #include "gui/desktop/desktop_texts.h"
+#include "gui/desktop/disc_sources.h"
 #include "gui/desktop/dropped_sources.h"
 #include "gui/desktop/help_page.h"
 #include "gui/desktop/qt_translations.h"
@@ -197,6 +199,38 @@ private slots:
         QVERIFY(args[0].kind == SourceKind::Dvd);
         QCOMPARE(args[1].path, base + "/VTS_01_0.IFO");
         QVERIFY(args[1].kind == SourceKind::Ifo);
+    }
+
+    void discImagesAndDrivesAFolderChooserCannotPick() {
+        StringTable strings;
+        const QString filter = discImageNameFilter(strings);
+        QVERIFY(filter.startsWith(QStringLiteral("Disc Images (")));
+        for (const char* pattern : {"*.iso", "*.ISO", "*.nrg", "*.MDF"})
+            QVERIFY2(filter.contains(QLatin1String(pattern)), pattern);
+
+        QTemporaryDir sys;
+        auto write = [&](const QString& name, const QByteArray& text) {
+            touch(sys.filePath(name));
+            QFile file(sys.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text);
+        };
+        write("block/sr0/device/vendor", "HL-DT-ST\n");
+        write("block/sr0/device/model", "DVDRAM GH24NSD1  \n");
+        write("block/sr0/size", "0\n");
+        write("block/sr10/size", "4194304\n");
+        write("block/sr2/size", "8\n");
+        write("block/sda/size", "100\n");
+        const auto drives = opticalDrives(sys.path(), QStringLiteral("/dev"));
+        QCOMPARE(drives.size(), 3);
+        QCOMPARE(drives[0].device, QStringLiteral("/dev/sr0"));
+        QCOMPARE(drives[0].name, QStringLiteral("HL-DT-ST DVDRAM GH24NSD1"));
+        QVERIFY(!drives[0].hasDisc);
+        QCOMPARE(drives[1].device, QStringLiteral("/dev/sr2"));
+        QCOMPARE(drives[2].device, QStringLiteral("/dev/sr10"));
+        QCOMPARE(drives[2].name, QStringLiteral("sr10"));
+        QVERIFY(drives[2].hasDisc);
+        QVERIFY(opticalDrives(sys.filePath("none")).isEmpty());
     }
 
     void windowMemoryRoundTripsInItsOwnFile() {
@@ -450,6 +484,10 @@ private slots:
         QCOMPARE(logoPixmap(QSize(1200, 1000), 2.0).size(), QSize(512, 512));
         QCOMPARE(logoPixmap(QSize(1200, 1000), 2.0).deviceIndependentSize(), QSizeF(256, 256));
         QVERIFY(logoPixmap(QSize(0, 300)).isNull());
+
+        introduceToDesktop(*qApp);
+        QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("zembra"));
+        QVERIFY(!QApplication::windowIcon().isNull());
     }
 
     void desktopFileAndIconsShipped() {
