@@ -13,7 +13,7 @@ deps:
 	tools/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMBRA_WERROR=ON
 	cmake --build $(BUILD) -j$(JOBS)
 
 run: build
@@ -23,4 +23,4 @@ test: build
 	tools/run-tests.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz $(BUILD)-debug $(BUILD)-release $(BUILD)-clang-release

@@ -6,7 +6,7 @@
 set -euo pipefail
 packages=(
   # build and unit tests
-  build-essential cmake ninja-build libgtest-dev
+  build-essential cmake ninja-build ccache libgtest-dev
   # fuzz targets (libFuzzer comes with clang's runtime package)
   clang libclang-rt-14-dev
   # the window (Qt 6 Widgets, DBus, Test), its screenshots under a virtual X

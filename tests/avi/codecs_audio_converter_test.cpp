@@ -154,8 +154,9 @@ TEST(AudioConverters, Mp3ConverterOutputDecodesToTheWholeInput) {
     // in the next piece, as a caller that keeps unused bytes would do.
     const int n = 44100 * 3 + 77;
     std::vector<uint8_t> tone = stereoTone(n, 44100);
-    std::vector<uint8_t> src(tone.size() + 1), out;
-    std::copy(tone.begin(), tone.end(), src.begin() + 1);
+    // One pad byte in front puts the samples at an odd address.
+    std::vector<uint8_t> src(1, 0), out;
+    src.insert(src.end(), tone.begin(), tone.end());
     size_t at = 1, end = src.size();
     while (at < end) {
         size_t len = std::min<size_t>(7057, end - at), used = 0;
