@@ -283,7 +283,8 @@ inline double sourceSeconds(const std::string& videoTs) {
     for (int n = 1;; ++n) {
         auto f = rip_fs::path(videoTs) / ("VTS_01_" + std::to_string(n) + ".VOB");
         if (!rip_fs::exists(f)) break;
-        list += (list.empty() ? "" : "|") + f.string();
+        if (!list.empty()) list += '|';
+        list += f.string();
     }
     std::string frames = probe("concat:" + list, "stream=nb_read_frames", "v:0", true);
     std::string rate = probe("concat:" + list, "stream=r_frame_rate", "v:0");
