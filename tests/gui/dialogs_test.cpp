@@ -309,6 +309,11 @@ private slots:
         QCOMPARE(out.Y1, -22.0 / 576);  // a negative edge goes 2 further
         QCOMPARE(out.Y2, 500.0 / 576);
 
+        host.boxes.clear();
+        QVERIFY(!CropDialog::run(nullptr, host, untouched, 0, 0, QImage()));  // no source size
+        QCOMPARE(host.boxes.size(), size_t(1));
+        QCOMPARE(host.boxes[0].text, strings.text("STR_ERROR_23"));
+
         CropDialog cancelled(nullptr, host, untouched, 720, 576, QImage());
         buttonWithText(&cancelled, "Default")->click();
         QCOMPARE(cancelled.x2->value(), 720);

@@ -10,6 +10,7 @@
 
 #include "gui/dialogs/crop_picture.h"
 #include "gui/dialogs/dialog_kit.h"
+#include "platform/ui_host.h"
 
 namespace zembra::gui {
 
@@ -66,6 +67,12 @@ CropDialog::CropDialog(QWidget* parent, UiHost& host, OutputSettings& output, in
 
 bool CropDialog::run(QWidget* parent, UiHost& host, OutputSettings& output, int sourceWidth,
                      int sourceHeight, const QImage& frame) {
+    // The rectangle is stored as fractions of the source size: without a
+    // known size there is nothing to divide by.
+    if (sourceWidth <= 0 || sourceHeight <= 0) {
+        host.error("STR_ERROR_23");
+        return false;
+    }
     CropDialog dialog(parent, host, output, sourceWidth, sourceHeight, frame);
     return dialog.exec() == QDialog::Accepted;
 }

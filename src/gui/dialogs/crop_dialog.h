@@ -7,7 +7,8 @@
 // source open):
 //   bool CropDialog::run(QWidget* parent, UiHost& host, OutputSettings& output,
 //                        int sourceWidth, int sourceHeight, const QImage& frame);
-// `frame` is the current source frame (may be null). True when OK stored the
+// `frame` is the current source frame (may be null). Without a source size
+// it shows "Decoder not inited." instead. True when OK stored the
 // rectangle as fractions into `output`; the caller then calls settingsChanged()
 // and redraws the preview.
 
