@@ -4,9 +4,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <thread>
 
 #include "app/geometry/output_geometry.h"
+#include "app/geometry/preview.h"
 #include "app/output_options.h"
 #include "dvd/title_set.h"
 #include "platform/paths.h"
@@ -68,6 +68,28 @@ std::optional<fs::path> videoTsFolder(const std::string& folder) {
     return std::nullopt;
 }
 
+std::vector<std::string> titleSetIfos(const std::string& folder) {
+    auto ifos = findFilesNoCase(folder, "VTS_*_0.IFO");
+    if (ifos.empty())
+        if (auto sub = videoTsFolder(folder)) ifos = findFilesNoCase(*sub, "VTS_*_0.IFO");
+    std::vector<std::string> paths;
+    for (const auto& p : ifos) paths.push_back(p.string());
+    return paths;
+}
+
+namespace {
+
+// Every other IFO of a folder without title-set IFOs (files renamed by hand
+// still open), but never the disc's menu IFO.
+std::vector<std::string> otherIfos(const std::string& folder) {
+    std::vector<std::string> paths;
+    for (const auto& p : findFilesNoCase(folder, "*.IFO"))
+        if (!equalsNoCase(p.filename().string(), "VIDEO_TS.IFO")) paths.push_back(p.string());
+    return paths;
+}
+
+}  // namespace
+
 EncodeDlg::EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& catalogue,
                      RipEngines engines, MainView* view)
     : host_(host),
@@ -75,7 +97,8 @@ EncodeDlg::EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& cata
       catalogue_(catalogue),
       engines_(std::move(engines)),
       view_(view),
-      geometry_(std::make_unique<OutputGeometry>()) {
+      geometry_(std::make_unique<OutputGeometry>()),
+      previewGeometry_(std::make_unique<OutputGeometry>()) {
     if (!engines_.tick) engines_.tick = steadyTick;
     if (!engines_.setPriority)
         engines_.setPriority = [](int c) { return setProcessPriority(priorityFromChoice(c)); };
@@ -115,6 +138,34 @@ void EncodeDlg::fillStaticLists() {
     angleList.entries = {text("STR_MAIN_COMBO_Angle_All")};
     for (int i = 1; i <= 16; ++i) angleList.entries.push_back(std::to_string(i));
     angleList.selected = std::clamp(settings_.input.Angle, 0, 16);
+}
+
+void EncodeDlg::retranslate() {
+    if (busy()) return;
+    const ChoiceList format = formatList, zoom = zoomList, split = splitList, angle = angleList;
+    const ChoiceList index = indexList, audio = audioList, subtitle = subtitleList;
+    fillStaticLists();
+    if (rows_.empty()) {
+        indexList.entries = {text("STR_MAIN_COMBO_Index_None")};
+        audioList.entries = {text("STR_MAIN_COMBO_Audio_None")};
+        subtitleList.entries = {text("STR_MAIN_COMBO_Subtitle_None")};
+    } else {
+        refillSelectionLists();
+    }
+    // Only the texts change: every list keeps its selection and state.
+    auto keep = [](ChoiceList& list, const ChoiceList& before) {
+        list.enabled = before.enabled;
+        if (before.selected < int(list.entries.size())) list.selected = before.selected;
+    };
+    keep(formatList, format);
+    keep(zoomList, zoom);
+    keep(splitList, split);
+    keep(angleList, angle);
+    keep(indexList, index);
+    keep(audioList, audio);
+    keep(subtitleList, subtitle);
+    ripButtonText = text(ripping_ ? "STR_MAIN_BUTTON_CancelRip" : "STR_MAIN_BUTTON_Rip");
+    notify();
 }
 
 void EncodeDlg::refillSelectionLists() {
@@ -175,36 +226,34 @@ void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalo
 // ---------------------------------------------------------------- sources
 
 void EncodeDlg::OpenDvd() {
-    if (!view_) return;
+    if (!view_ || busy()) return;
     auto folder = view_->chooseFolder(text("STR_ERROR_202"));
     if (folder) openDvdFolder(*folder);
 }
 
 void EncodeDlg::OpenIfo() {
-    if (!view_) return;
+    if (!view_ || busy()) return;
     auto files = view_->chooseFiles(text("STR_MAIN_DLG_OpenIFOTitle"),
                                     text("STR_MAIN_DLG_OpenIFOFilter"), ".IFO");
     if (!files.empty()) openIfoFiles(files);
 }
 
 void EncodeDlg::OpenVob() {
-    if (!view_) return;
+    if (!view_ || busy()) return;
     auto files = view_->chooseFiles(text("STR_MAIN_DLG_OpenVOBTitle"),
                                     text("STR_MAIN_DLG_OpenVOBFilter"), ".VOB");
     if (!files.empty()) openVobFiles(files);
 }
 
 void EncodeDlg::openDvdFolder(const std::string& chosen) {
+    if (busy()) return;
     std::error_code ec;
     std::vector<std::string> ifos;
     std::vector<std::vector<std::string>> vobs;
     if (fs::is_directory(chosen, ec)) {
-        std::string folder = withTrailingSlash(chosen);
-        for (const auto& p : findFilesNoCase(folder, "*.IFO")) ifos.push_back(p.string());
-        // A disc's top folder: its title sets are in VIDEO_TS.
-        if (ifos.empty())
-            if (auto sub = videoTsFolder(folder))
-                for (const auto& p : findFilesNoCase(*sub, "*.IFO")) ifos.push_back(p.string());
+        const std::string folder = withTrailingSlash(chosen);
+        ifos = titleSetIfos(folder);
+        if (ifos.empty()) ifos = otherIfos(folder);
     } else {
         // A disc image or drive: the title sets are found through its file system.
         for (const TitleSetFiles& set : findTitleSets(chosen)) {
@@ -212,8 +261,23 @@ void EncodeDlg::openDvdFolder(const std::string& chosen) {
             vobs.push_back(set.vobs);
         }
     }
+    openIfoList(ifos, vobs);
+}
+
+void EncodeDlg::openIfoFiles(const std::vector<std::string>& ifos) {
+    if (busy()) return;
+    openIfoList(ifos, {});
+}
+
+// The window is disabled while the files are read (the Rip button too: a
+// rip must not start on a half-filled list); the bar shows the files
+// handled of those not failed so far.
+void EncodeDlg::openIfoList(const std::vector<std::string>& ifos,
+                            const std::vector<std::vector<std::string>>& vobs) {
     if (ifos.empty()) return;
+    opening_ = true;
     controlsEnabled = false;
+    ripEnabled = false;
     int failures = 0;
     for (size_t i = 0; i < ifos.size(); ++i) {
         monitorLine = ifos[i];
@@ -222,24 +286,12 @@ void EncodeDlg::openDvdFolder(const std::string& chosen) {
         int handled = int(i) + 1;
         int denominator = int(ifos.size()) - failures;
         if (denominator > 0) progress = std::min(100, handled * 100 / denominator);
-        host_.pumpMessages();
-    }
-    controlsEnabled = true;
-    progress = 100;
-    if (!rows_.empty()) selectRow(int(rows_.size()) - 1);
-    notify();
-}
-
-void EncodeDlg::openIfoFiles(const std::vector<std::string>& ifos, int pauseMs) {
-    controlsEnabled = false;
-    for (const std::string& ifo : ifos) {
-        if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-        monitorLine = ifo;
         notify();
-        addIfoEntry(ifo, nullptr);
         host_.pumpMessages();
     }
+    opening_ = false;
     controlsEnabled = true;
+    ripEnabled = removeEnabled = !rows_.empty();
     progress = 100;
     if (!rows_.empty()) selectRow(int(rows_.size()) - 1);
     notify();
@@ -275,6 +327,9 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
     row.time = hms(last ? int(last->duration) : 0);
     auto item = std::make_unique<DVDProjectItem>(DVDProjectItem::kIfo, int(rows_.size()), in,
                                                  settings_.output, &catalogue_);
+    takeSnapshot(*item);
+    PreviewFrame frame;
+    if (view_ && previewOf(item->snapshot, frame)) view_->drawPreview(frame);
     addRow(std::move(row), std::move(item));
     return true;
 }
@@ -295,6 +350,7 @@ int EncodeDlg::openDecoderOnCurrent() {
 }
 
 void EncodeDlg::openVobFiles(const std::vector<std::string>& files) {
+    if (busy()) return;
     for (const std::string& file : files) {
         FileRow row;
         row.outputName = text("STR_MAIN_LISTVIEW_Title") + "_" + std::to_string(rows_.size());
@@ -311,13 +367,14 @@ void EncodeDlg::addRow(FileRow row, std::unique_ptr<DVDProjectItem> item) {
     item->row = int(rows_.size());
     rows_.push_back(std::move(row));
     items_.push_back(std::move(item));
-    ripEnabled = true;
+    ripEnabled = !opening_;
     removeEnabled = true;
 }
 
 // ---------------------------------------------------------------- file list
 
 void EncodeDlg::selectRows(const std::vector<int>& selection) {
+    if (busy()) return;
     for (auto& r : rows_) r.selected = false;
     for (int r : selection)
         if (r >= 0 && r < int(rows_.size())) rows_[size_t(r)].selected = true;
@@ -345,19 +402,30 @@ void EncodeDlg::applyItem(int row) {
     formatList.selected = settings_.output.StreamTypeSelected;
     zoomList.selected = settings_.output.Ratio;
     splitList.selected = settings_.output.SplitMode;
-    if (view_ && !it.snapshot.empty()) view_->drawPreview(it.snapshot);
     applyingItem_ = false;
+    redrawPreview();
 }
 
 void EncodeDlg::settingsChanged() {
-    if (current_ >= 0 && current_ < int(items_.size())) {
+    if (busy()) return;
+    if (hasCurrentItem()) {
         items_[size_t(current_)]->setInputSettings(settings_.input);
         items_[size_t(current_)]->setOutputSettings(settings_.output);
     }
+    redrawPreview();
+    notify();
+}
+
+void EncodeDlg::setItemSettings(int row, const InputSettings& input, const OutputSettings& output) {
+    if (busy() || row < 0 || row >= int(items_.size())) return;
+    items_[size_t(row)]->setInputSettings(input);
+    items_[size_t(row)]->setOutputSettings(output);
+    if (row == current_) applyItem(row);
     notify();
 }
 
 void EncodeDlg::Remove() {
+    if (busy()) return;
     int last = -1;
     for (int r = int(rows_.size()) - 1; r >= 0; --r) {
         if (!rows_[size_t(r)].selected) continue;
@@ -371,6 +439,7 @@ void EncodeDlg::Remove() {
 }
 
 void EncodeDlg::RemoveAll() {
+    if (busy()) return;
     rows_.clear();
     items_.clear();
     afterRowsRemoved(0);
@@ -387,6 +456,8 @@ void EncodeDlg::afterRowsRemoved(int nearest) {
         audioList.selected = 0;
         monitorLine.clear();
         if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
+        decoderOpen_ = 0;
+        if (view_) view_->showLogo();
         notify();
         return;
     }
@@ -394,6 +465,7 @@ void EncodeDlg::afterRowsRemoved(int nearest) {
 }
 
 void EncodeDlg::Check() {
+    if (busy()) return;
     for (auto& r : rows_)
         if (r.selected) {
             r.checked = true;
@@ -403,6 +475,7 @@ void EncodeDlg::Check() {
 }
 
 void EncodeDlg::Uncheck() {
+    if (busy()) return;
     for (auto& r : rows_)
         if (r.selected) {
             r.checked = false;
@@ -412,23 +485,33 @@ void EncodeDlg::Uncheck() {
 }
 
 void EncodeDlg::CheckAll() {
+    if (busy()) return;
     for (auto& r : rows_) r.checked = true;
     notify();
 }
 
 void EncodeDlg::UncheckAll() {
+    if (busy()) return;
     for (auto& r : rows_) r.checked = false;
     notify();
 }
 
 void EncodeDlg::setOutputName(int row, const std::string& name) {
+    if (busy()) return;
     if (row >= 0 && row < int(rows_.size())) rows_[size_t(row)].outputName = name;
+    notify();
+}
+
+void EncodeDlg::setRowChecked(int row, bool checked) {
+    if (busy() || row < 0 || row >= int(rows_.size())) return;
+    rows_[size_t(row)].checked = checked;
     notify();
 }
 
 // ---------------------------------------------------------------- selection lists
 
 void EncodeDlg::chooseIndex(int index) {
+    if (busy()) return;
     if (index < 0 || index >= int(indexList.entries.size()) || catalogue_.count() == 0) return;
     indexList.selected = index;
     settings_.input.PGC = index;
@@ -438,6 +521,7 @@ void EncodeDlg::chooseIndex(int index) {
 }
 
 void EncodeDlg::chooseAudio(int index) {
+    if (busy()) return;
     if (index < 0 || index >= int(audioList.entries.size())) return;
     audioList.selected = index;
     settings_.input.AudioTrack = index;
@@ -446,6 +530,7 @@ void EncodeDlg::chooseAudio(int index) {
 }
 
 void EncodeDlg::chooseSubtitle(int index) {
+    if (busy()) return;
     if (index < 0 || index >= int(subtitleList.entries.size())) return;
     subtitleList.selected = index;
     settings_.input.Subtitle = index;
@@ -454,6 +539,7 @@ void EncodeDlg::chooseSubtitle(int index) {
 }
 
 void EncodeDlg::chooseAngle(int index) {
+    if (busy()) return;
     if (index < 0 || index >= int(angleList.entries.size())) return;
     angleList.selected = index;
     settings_.input.Angle = index;
@@ -462,23 +548,28 @@ void EncodeDlg::chooseAngle(int index) {
 }
 
 void EncodeDlg::chooseFormat(int index) {
+    if (busy()) return;
     if (index < 0 || index >= kFormatCount) return;
     formatList.selected = index;
     applyFormat(index, settings_.input, settings_.output);
     if (current_ >= 0)
         applyFormat(index, items_[size_t(current_)]->input, items_[size_t(current_)]->output);
+    redrawPreview();
     notify();
 }
 
 void EncodeDlg::chooseZoom(int index) {
+    if (busy()) return;
     if (index < 0 || index >= kZoomCount) return;
     zoomList.selected = index;
     applyZoom(index, settings_.output);
     if (current_ >= 0) applyZoom(index, items_[size_t(current_)]->output);
+    redrawPreview();
     notify();
 }
 
 void EncodeDlg::chooseSplit(int index) {
+    if (busy()) return;
     if (index < 0 || index >= kSplitCount) return;
     splitList.selected = index;
     settings_.output.SplitMode = index;
@@ -490,7 +581,7 @@ void EncodeDlg::chooseSplit(int index) {
 // ---------------------------------------------------------------- output folder
 
 void EncodeDlg::Browse() {
-    if (!view_) return;
+    if (!view_ || busy()) return;
     auto folder = view_->chooseFolder(text("STR_ERROR_201"));
     if (!folder) return;
     outputFolder = withTrailingSlash(*folder);
@@ -500,6 +591,7 @@ void EncodeDlg::Browse() {
 }
 
 void EncodeDlg::setOutputFolderText(const std::string& typed) {
+    if (busy()) return;
     outputFolder = withTrailingSlash(typed);
     settings_.app.OutputPath = outputFolder;
     std::error_code ec;
@@ -511,7 +603,7 @@ void EncodeDlg::setOutputFolderText(const std::string& typed) {
 // ---------------------------------------------------------------- settings menu
 
 void EncodeDlg::setPriorityCommand(int choice) {
-    if (choice < 0 || choice > 3) return;
+    if (busy() || choice < 0 || choice > 3) return;
     priorityChecked = choice;
     settings_.app.Prority = choice;
     if (!engines_.setPriority(choice)) {
@@ -520,17 +612,17 @@ void EncodeDlg::setPriorityCommand(int choice) {
     notify();
 }
 
-bool EncodeDlg::closeWindow() {
-    if (ripping_ || !idle_) {
+CloseResult EncodeDlg::closeWindow() {
+    if (busy() || ripping_ || !idle_) {
         host_.warning("STR_ERROR_28");
-        return false;
+        return CloseResult::Ripping;
     }
     if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
     if (current_ >= 0) {
         settings_.input = items_[size_t(current_)]->input;
         settings_.output = items_[size_t(current_)]->output;
     }
-    return settings_.SaveSettings();
+    return settings_.SaveSettings() ? CloseResult::Closed : CloseResult::SaveFailed;
 }
 
 }  // namespace zembra

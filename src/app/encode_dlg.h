@@ -4,6 +4,7 @@
 // the Rip/Cancel button and the rip loop itself. A front end (the Qt window,
 // the command line, the tests) shows this state and calls the commands.
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "app/rip_seams.h"
 #include "app/settings_store.h"
 #include "dvd/title_catalogue.h"
+#include "platform/cancel_flag.h"
 
 namespace zembra {
 
@@ -30,6 +32,11 @@ std::vector<std::string> numberedVobFiles(const std::string& ifo);
 // The VIDEO_TS folder of a disc's top folder, its name matched without
 // regard to case; nothing when there is none.
 std::optional<std::filesystem::path> videoTsFolder(const std::string& folder);
+
+// The title-set IFOs (VTS_xx_0.IFO) of a DVD folder or of its VIDEO_TS
+// folder. The disc's menu IFO (VIDEO_TS.IFO) holds no title and has no
+// numbered VOB files, so it is left out rather than reported as unreadable.
+std::vector<std::string> titleSetIfos(const std::string& folder);
 
 struct FileRow {
     std::string outputName;  // column 0
@@ -59,6 +66,9 @@ struct RipEngines {
     std::function<bool()> shutdown;
 };
 
+// Why the window may or may not close.
+enum class CloseResult { Closed, Ripping, SaveFailed };
+
 class EncodeDlg {
 public:
     EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& catalogue, RipEngines engines,
@@ -70,7 +80,7 @@ public:
     void OpenIfo();                                 // file chooser
     void OpenVob();                                 // file chooser
     void openDvdFolder(const std::string& folder);  // Open DVD with a chosen folder
-    void openIfoFiles(const std::vector<std::string>& ifos, int pauseMs = 200);
+    void openIfoFiles(const std::vector<std::string>& ifos);
     void openVobFiles(const std::vector<std::string>& files);
 
     // --- File list ---
@@ -83,6 +93,10 @@ public:
     void CheckAll();
     void UncheckAll();
     void setOutputName(int row, const std::string& name);
+    void setRowChecked(int row, bool checked);  // the row's check box
+    // Properties OK: the row's own settings. For the current row the global
+    // records follow and the row is applied again.
+    void setItemSettings(int row, const InputSettings& input, const OutputSettings& output);
 
     // --- Selection lists ---
     void chooseIndex(int index);
@@ -101,18 +115,51 @@ public:
     void setPriorityCommand(int choice);  // 0 Normal .. 3 RealTime
     // Copies the current item back after a dialog changed the global records.
     void settingsChanged();
+    // After a language switch: the lists' texts, the "None" entries and the
+    // button text again, with every selection kept.
+    void retranslate();
+
+    // --- Setting > Crop display commands (each redraws the preview) ---
+    void toggleCorrect43();
+    void toggleShowResolution();
+    void setRenderSource(bool source);  // only takes with the Custom zoom
+    // 0 4/3 Correct, 1 Selection, 2 Preserve Ratio: asks before it sets the
+    // proposed Width x Height; returns the answer.
+    bool adjustOutputResolution(int mode);
+    // The size of the view's picture area, for the source view.
+    void setPreviewArea(int width, int height);
+    // Draws the current row's picture again (its snapshot, through the
+    // output geometry or in the source view).
+    void redrawPreview();
 
     // --- The rip ---
+    // The button: in idle prepareRip + runRip + finishRip (and the shutdown)
+    // on this thread; while a rip runs it is requestCancel().
     void StartRip();
+    // The rip in three steps, so that a window can run the middle one on a
+    // worker thread. prepareRip (window thread): applies the Format entry
+    // again, collects the checked rows, checks the output folder and enters
+    // the ripping state; false when there is nothing to run.
+    bool prepareRip();
+    // Rips the rows prepareRip chose; talks to the user only through UiHost
+    // and MainView (from the thread it runs on). Stays busy() afterwards.
+    void runRip();
+    // Window thread, after runRip returned: the idle state. True when the
+    // computer is to be switched off (ShutDown set, the run not cancelled).
+    bool finishRip();
+    // "Stop process ?"; Yes raises the three cancel flags. Touches nothing
+    // else, so the window's thread may call it while runRip runs elsewhere.
+    bool requestCancel();
     // A confirmed stop without the question (Ctrl-C when nobody can answer).
     void cancelNow();
     int RipRun();
     void ProgressMonitor(int total, int passFrames, int passIndex, int passCount);
     void SplitCheck(int limitMB);
     void Shutdown();
-    // Closing the window: false (with "Stop encoder before exiting.") while
-    // a rip runs; otherwise closes the decoder and saves the settings.
-    bool closeWindow();
+    // Closing the window: Ripping (with "Stop encoder before exiting.")
+    // while a rip runs; otherwise closes the decoder and saves the settings
+    // (SaveFailed when options.ini could not be written).
+    CloseResult closeWindow();
 
     // --- State a view shows ---
     const std::vector<FileRow>& rows() const { return rows_; }
@@ -129,19 +176,26 @@ public:
     bool controlsEnabled = true;
     bool ripping() const { return ripping_ != 0; }
     bool idle() const { return idle_ != 0; }
+    // From prepareRip to finishRip, and during an Open: every command but
+    // requestCancel is ignored then.
+    bool busy() const { return running_ || opening_; }
+    bool decoderOpen() const { return decoderOpen_ != 0; }
+    bool hasCurrentItem() const { return current_ >= 0 && current_ < int(items_.size()); }
     int priorityChecked = 0;
 
     // Rows that were ripped to the end in the last StartRip (no failure, no cancel).
     int rowsCompleted() const { return rowsCompleted_; }
     int rowsAttempted() const { return rowsAttempted_; }
     // The three cancel flags: MPEG writer, AVI writer, reader and scan.
-    int cancelMpeg = 0, cancelAvi = 0, cancelReader = 0;
+    CancelFlag cancelMpeg{0}, cancelAvi{0}, cancelReader{0};
     bool cancelled() const { return cancelMpeg || cancelAvi || cancelReader; }
 
     // The output-geometry step used per frame (set up by the rip).
     OutputGeometry* geometry() { return geometry_.get(); }
 
 private:
+    void openIfoList(const std::vector<std::string>& ifos,
+                     const std::vector<std::vector<std::string>>& vobs);
     bool addIfoEntry(const std::string& ifo, const std::vector<std::string>* knownVobs);
     bool openTitleForRip(bool isIfo);
     void resolveStreamIds(InputSettings& input, const TitleCatalogue& catalogue) const;
@@ -155,6 +209,11 @@ private:
     void setRippingState();
     void afterRowsRemoved(int nearest);
     void notify();
+    void storeOutputInCurrent();
+    void takeSnapshot(DVDProjectItem& item);
+    bool previewOf(const FrameRecord& source, PreviewFrame& frame);
+    void drawRipFrame(const uint8_t* const planes[3], int total);
+    void raiseCancel();
     bool openPass(int passIndex, int passCount);
     RipWriter* writer() const;
     bool aviOutput() const { return settings_.output.MPEGStream >= 2; }
@@ -166,16 +225,23 @@ private:
     RipEngines engines_;
     MainView* view_;
     std::unique_ptr<OutputGeometry> geometry_;
+    std::unique_ptr<OutputGeometry> previewGeometry_;  // the window thread's own
+    int previewAreaWidth_ = 0, previewAreaHeight_ = 0;
 
     std::vector<FileRow> rows_;
     std::vector<std::unique_ptr<DVDProjectItem>> items_;
     int current_ = -1;
     bool applyingItem_ = false;  // blocks the rip start while a row is applied
 
-    // Rip state.
-    int ripping_ = 0;
-    int idle_ = 1;
-    bool startBusy_ = false;
+    // Rip state. ripping_, idle_, running_ and the cancel flags are read
+    // by the window's thread while the rip runs on another.
+    std::atomic<int> ripping_{0};
+    std::atomic<int> idle_{1};
+    std::atomic<bool> running_{false};  // prepareRip .. finishRip
+    bool opening_ = false;
+    std::vector<int> ripRows_;
+    bool shutdownDue_ = false;
+    bool closingLineShown_ = false;
     int decoderOpen_ = 0;
     int writerOk_ = 0;
     int64_t startPosition_ = 0;

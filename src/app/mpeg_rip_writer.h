@@ -23,7 +23,7 @@ public:
     double sizeMB() override;
     bool nextPiece() override;
     void close() override;
-    void setCancel(int* flag) override { cancel_ = flag; }
+    void setCancel(const CancelFlag* flag) override { cancel_ = flag; }
     void extendFrameLimit(int frames) override;
     bool frameLimitReached() const override;
 
@@ -32,7 +32,7 @@ public:
 
 private:
     UiHost& host_;
-    int* cancel_ = nullptr;
+    const CancelFlag* cancel_ = nullptr;
     std::unique_ptr<MpegWriter> writer_;
 };
 

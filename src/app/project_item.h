@@ -1,11 +1,11 @@
 #pragma once
-// One file-list row's own copies: settings, title catalogue and the last
-// preview picture shown for it.
+// One file-list row's own copies: settings, title catalogue and a decoded
+// picture of its title for the preview.
 
 #include <memory>
 
-#include "app/main_view.h"
 #include "app/settings_store.h"
+#include "decoder/frame_record.h"
 #include "dvd/title_catalogue.h"
 
 namespace zembra {
@@ -25,14 +25,16 @@ public:
     void setOutputSettings(const OutputSettings& out) { output = out; }
     void setCatalogue(const TitleCatalogue& c) { catalogue = c; }
     void copyCatalogueTo(TitleCatalogue& global) const { global = catalogue; }
-    std::unique_ptr<DVDProjectItem> clone() const { return std::make_unique<DVDProjectItem>(*this); }
+    std::unique_ptr<DVDProjectItem> clone() const {
+        return std::make_unique<DVDProjectItem>(*this);
+    }
 
     Kind kind;
     int row;
     InputSettings input;
     OutputSettings output;
     TitleCatalogue catalogue;
-    PreviewPicture snapshot;
+    FrameRecord snapshot;  // the source frame, shared with the decoder's queue
 };
 
 }  // namespace zembra

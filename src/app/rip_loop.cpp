@@ -61,48 +61,51 @@ void EncodeDlg::setRippingState() {
 }
 
 void EncodeDlg::StartRip() {
-    if (startBusy_ || applyingItem_) return;
-    startBusy_ = true;
-    struct Clear {
-        bool& flag;
-        ~Clear() { flag = false; }
-    } clear{startBusy_};
-
-    // The chosen format is applied again, as if just picked.
-    chooseFormat(formatList.selected);
-
-    if (ripping_) {
+    if (running_) {
         // A second press: the cancel request.
-        startBusy_ = false;
-        if (RipRun() == 1) return;  // the user keeps ripping
-        ripping_ = 0;
-        monitorLine.clear();
-        setIdleState();
+        requestCancel();
         return;
     }
+    if (!prepareRip()) return;
+    runRip();
+    if (finishRip()) Shutdown();
+}
 
-    std::vector<int> checked;
+bool EncodeDlg::prepareRip() {
+    if (busy() || applyingItem_) return false;
+    // The chosen format is applied again, as if just picked: only here, on
+    // a real start, never on a cancel press that finds a rip running.
+    chooseFormat(formatList.selected);
+
+    ripRows_.clear();
     for (size_t i = 0; i < rows_.size(); ++i)
-        if (rows_[i].checked) checked.push_back(int(i));
+        if (rows_[i].checked) ripRows_.push_back(int(i));
     rowsCompleted_ = 0;
     rowsAttempted_ = 0;
-    if (checked.empty()) return;
+    if (ripRows_.empty()) return false;
 
     std::string folder = withTrailingSlash(outputFolder);
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         host_.messageBox(BoxKind::Error, folder + text("STR_ERROR_106"));
-        return;
+        return false;
     }
     settings_.app.OutputPath = folder;
     outputFolder = folder;
+    // A stop asked for in an earlier run must not end this one's scan.
+    cancelMpeg = cancelAvi = cancelReader = 0;
+    shutdownDue_ = false;
+    closingLineShown_ = false;
+    running_ = true;
     ripping_ = 1;
     setRippingState();
+    return true;
+}
 
-    // From here on a second press is the cancel request.
-    startBusy_ = false;
+void EncodeDlg::runRip() {
+    if (!running_) return;
     const OutputSettings chosen = settings_.output;
-    for (int row : checked) {
+    for (int row : ripRows_) {
         if (!ripping_) break;
         ++rowsAttempted_;
         DVDProjectItem& it = *items_[size_t(row)];
@@ -147,16 +150,40 @@ void EncodeDlg::StartRip() {
     // Switched off once, after the last row: shutting down after the first
     // one would leave the others unripped.
     const bool cancelledRun = cancelled() || !ripping_;
+    shutdownDue_ = settings_.input.ShutDown && !cancelledRun && rowsAttempted_ > 0;
+    if (cancelledRun && !closingLineShown_) monitorLine.clear();
+    // Still busy: the controls come back with finishRip, once this thread
+    // has really let go of the engines.
     ripping_ = 0;
+    ripEnabled = false;
+    notify();
+}
+
+bool EncodeDlg::finishRip() {
+    if (!running_) return false;
+    running_ = false;
     setIdleState();
-    if (settings_.input.ShutDown && !cancelledRun && rowsAttempted_ > 0) Shutdown();
+    redrawPreview();
+    return shutdownDue_;
+}
+
+void EncodeDlg::raiseCancel() {
+    cancelMpeg = cancelAvi = cancelReader = 1;
+    ripping_ = 0;
+}
+
+bool EncodeDlg::requestCancel() {
+    if (!running_ || !ripping_) return false;
+    if (!host_.ask("STR_ERROR_19")) return false;
+    // The run may have ended while the question was open.
+    if (!running_) return false;
+    raiseCancel();
+    return true;
 }
 
 void EncodeDlg::cancelNow() {
-    if (!ripping_) return;
-    cancelMpeg = cancelAvi = cancelReader = 1;
-    ripping_ = 0;
-    monitorLine.clear();
+    if (!running_ || !ripping_) return;
+    raiseCancel();
 }
 
 bool EncodeDlg::openTitleForRip(bool isIfo) {
@@ -182,6 +209,7 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     }
     resolveStreamIds(in, catalogue_);
     decoderOpen_ = openDecoderOnCurrent();
+    if (!isIfo) takeSnapshot(*items_[size_t(current_)]);
     settings_.output.Width &= ~15;
     settings_.output.Height &= ~15;
     if (settings_.output.Width < 16) settings_.output.Width = 16;
@@ -195,11 +223,8 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
 }
 
 int EncodeDlg::RipRun() {
-    if (!idle_) {
-        if (!host_.ask("STR_ERROR_19")) return 1;
-        cancelMpeg = cancelAvi = cancelReader = 1;
-        return 0;
-    }
+    // Called again while a run is active: the cancel request.
+    if (!idle_) return requestCancel() ? 0 : 1;
     const InputSettings& in = settings_.input;
     OutputSettings& out = settings_.output;
     std::string name = fs::path(outputFile_).filename().string();
@@ -226,7 +251,10 @@ int EncodeDlg::RipRun() {
     if (!w) return refuse(mpeg ? "STR_ERROR_1002" : "STR_ERROR_34");
 
     idle_ = 0;
-    cancelMpeg = cancelAvi = cancelReader = 0;
+    // Within a rip the flags were cleared by prepareRip and are raised only
+    // by a stop, which must hold: clearing them here could lose a press
+    // made while this title was being opened.
+    if (!running_) cancelMpeg = cancelAvi = cancelReader = 0;
     std::error_code ec;
     fs::path folder = fs::path(outputFile_).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);
@@ -259,7 +287,8 @@ int EncodeDlg::RipRun() {
             if (!decoderOpen_) break;
             const bool audioOnly = engines_.source->getRunMode() == 3;
             uint8_t* dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
-            if (!audioOnly && geometryOk && !frame.empty()) {
+            const bool drawn = !audioOnly && geometryOk && !frame.empty();
+            if (drawn) {
                 const uint8_t* src[3] = {frame.y, frame.cb, frame.cr};
                 geometry_->apply(src, dst);
             }
@@ -268,6 +297,7 @@ int EncodeDlg::RipRun() {
             if (!writerOk_ && !w->frameLimitReached()) runFailed_ = true;
             if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
             ProgressMonitor(total, passFrames, pass, passCount);
+            if (drawn) drawRipFrame(cdst, total);
             if (total % updateInterval_ == 0) host_.pumpMessages();
             ++total;
             ++passFrames;
@@ -290,6 +320,7 @@ int EncodeDlg::RipRun() {
     if (out.MaxFrames != 0) progress = int(int64_t(perPass) * 100 / out.MaxFrames);
     host_.setStatus(monitorLine);
     if (out.MaxFrames != 0) host_.setProgress(progress, 100);
+    closingLineShown_ = true;
 
     writerOk_ = 0;
     idle_ = 1;

@@ -11,6 +11,7 @@
 #include "app/settings_store.h"
 #include "decoder/frame_record.h"
 #include "dvd/title_catalogue.h"
+#include "platform/cancel_flag.h"
 
 namespace zembra {
 
@@ -34,7 +35,7 @@ public:
     virtual int reopenDecoder() = 0;
     // Builds a one-title catalogue from plain VOB/MPEG files; 1 on success.
     virtual int scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
-                             TitleCatalogue& catalogue, const int* cancel) = 0;
+                             TitleCatalogue& catalogue, const CancelFlag* cancel) = 0;
     virtual void setRunMode(int mode) = 0;
     virtual int getRunMode() const = 0;
     virtual int reseek(int64_t sector) = 0;
@@ -45,7 +46,8 @@ public:
     virtual int currentTimeSeconds() const = 0;
     virtual void setPrefill(int flag) = 0;
     virtual int64_t getCurrentSector() const = 0;  // -1 when unknown
-    virtual void setCancel(int* flag) = 0;         // the reader's and scan's cancel flag
+    // The reader's and scan's cancel flag.
+    virtual void setCancel(const CancelFlag* flag) = 0;
 };
 
 // Everything a writer is opened with for one pass.
@@ -69,7 +71,7 @@ public:
     virtual double sizeMB() = 0;
     virtual bool nextPiece() = 0;
     virtual void close() = 0;
-    virtual void setCancel(int* flag) = 0;
+    virtual void setCancel(const CancelFlag* flag) = 0;
     // Frames that an overlapping piece repeats are added to the frame limit.
     virtual void extendFrameLimit(int /*frames*/) {}
     // True once writeFrame refused a frame because the title's expected

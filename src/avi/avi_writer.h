@@ -19,6 +19,7 @@
 #include "avi/codecs/video_compressor.h"
 #include "avi/riff/avi_file.h"
 #include "avi/wav_file.h"
+#include "platform/cancel_flag.h"
 
 namespace zembra {
 class UiHost;
@@ -43,7 +44,7 @@ public:
     AviWriter& operator=(const AviWriter&) = delete;
 
     // The job's cancel flag (may be null); any non-zero value stops writing.
-    void setCancelFlag(const int* cancel) { cancel_ = cancel; }
+    void setCancelFlag(const CancelFlag* cancel) { cancel_ = cancel; }
 
     // Opens the first piece. frameLimit: writeAviFrame stops once that many
     // frames were written. overwrite or passIndex > 0: never ask before
@@ -128,7 +129,7 @@ private:
 
     UiHost& host_;
     Mp3Library& mp3_;
-    const int* cancel_ = nullptr;
+    const CancelFlag* cancel_ = nullptr;
 
     // Arguments of openAvi, kept for the following pieces.
     std::string base_;

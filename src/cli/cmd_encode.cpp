@@ -236,10 +236,10 @@ int runEncode(const std::vector<std::string>& args) {
     ConsoleHost host(nullptr, overwrite ? QuestionPolicy::AlwaysYes : QuestionPolicy::Ask);
     host.setQuiet(quiet);
     ConsoleHost::catchInterrupt();
-    int cancel = 0;
+    CancelFlag cancel{0};
     // The writer pumps messages between the pictures of a batch, and the pump
     // takes the Ctrl-C: it must reach the cancel flag from there too.
-    host.setInterruptHandler([](void* flag) { *static_cast<int*>(flag) = 1; }, &cancel);
+    host.setInterruptHandler([](void* flag) { static_cast<CancelFlag*>(flag)->store(1); }, &cancel);
     MpegWriter writer(host, &cancel);
     MpegOpenArgs o;
     o.outputPath = out;

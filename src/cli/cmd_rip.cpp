@@ -221,33 +221,13 @@ public:
     }
 };
 
-// The title-set IFOs of a DVD folder (or of its VIDEO_TS folder). The disc's
-// menu IFO (VIDEO_TS.IFO) holds no title, so it is left out rather than
-// reported as unreadable.
-std::vector<std::string> titleSetIfos(const std::string& folder) {
-    auto ifos = zembra::findFilesNoCase(folder, "VTS_*_0.IFO");
-    if (ifos.empty())
-        if (auto sub = zembra::videoTsFolder(folder))
-            ifos = zembra::findFilesNoCase(*sub, "VTS_*_0.IFO");
-    std::vector<std::string> paths;
-    for (const auto& p : ifos) paths.push_back(p.string());
-    return paths;
-}
-
 void openSource(zembra::EncodeDlg& dlg, const std::string& source) {
-    std::error_code ec;
     switch (zembra::sourceKindOf(source)) {
-        case zembra::SourceKind::Dvd: {
-            auto ifos =
-                fs::is_directory(source, ec) ? titleSetIfos(source) : std::vector<std::string>();
-            if (ifos.empty())
-                dlg.openDvdFolder(source);  // an image or drive, or whatever IFOs there are
-            else
-                dlg.openIfoFiles(ifos, 0);
+        case zembra::SourceKind::Dvd:
+            dlg.openDvdFolder(source);  // a folder's title sets, an image or a drive
             break;
-        }
         case zembra::SourceKind::Ifo:
-            dlg.openIfoFiles({source}, 0);
+            dlg.openIfoFiles({source});
             break;
         case zembra::SourceKind::Vob:
             dlg.openVobFiles({source});

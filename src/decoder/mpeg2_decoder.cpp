@@ -1028,7 +1028,7 @@ int Mpeg2Decoder::getAudioSampleRate() const { return audio_->sampleRate(); }
 // Scan of plain VOB/MPEG files
 
 int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                               const int* cancel) {
+                               const CancelFlag* cancel) {
     closeDecoder();
     catalogue_.clear();
     runMode = kRunScan;

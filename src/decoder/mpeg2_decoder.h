@@ -18,6 +18,7 @@
 
 #include "decoder/idct.h"
 #include "decoder/mc.h"
+#include "platform/cancel_flag.h"
 
 namespace zembra {
 
@@ -197,7 +198,7 @@ public:
     int currentTimeSeconds() const;
     // Builds a one-title catalogue from plain VOB/MPEG files; 1 on success.
     int scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                     const int* cancel = nullptr);
+                     const CancelFlag* cancel = nullptr);
     void closeDecoder();
     int reopenDecoder();
     int getAudioSampleRate() const;

@@ -10,7 +10,7 @@
 
 namespace zembra {
 
-MpegWriter::MpegWriter(UiHost& host, const int* cancel)
+MpegWriter::MpegWriter(UiHost& host, const CancelFlag* cancel)
     : host_(host),
       cancel_(cancel),
       video_(std::make_unique<VideoEncoder>(host)),

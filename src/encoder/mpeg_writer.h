@@ -8,6 +8,7 @@
 
 #include "encoder/encoder_params.h"
 #include "encoder/kernels.h"
+#include "platform/cancel_flag.h"
 
 namespace zembra {
 
@@ -42,7 +43,7 @@ struct MpegOpenArgs {
 class MpegWriter {
 public:
     // `cancel` (may be null) is the flag the user interface sets to stop.
-    MpegWriter(UiHost& host, const int* cancel = nullptr);
+    MpegWriter(UiHost& host, const CancelFlag* cancel = nullptr);
     ~MpegWriter();
     MpegWriter(const MpegWriter&) = delete;
     MpegWriter& operator=(const MpegWriter&) = delete;
@@ -83,7 +84,7 @@ private:
     bool fail();
 
     UiHost& host_;
-    const int* cancel_;
+    const CancelFlag* cancel_;
     EncoderParams params_;
     EncoderKernels kernels_{};
     std::unique_ptr<VideoEncoder> video_;

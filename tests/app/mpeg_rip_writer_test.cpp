@@ -72,7 +72,7 @@ TEST(MpegRipWriter, WritesAndCancelsIntoCompleteFiles) {
         VcdPass pass(file);
         testing::RecordingHost host;
         MpegRipWriter w(host);
-        int cancel = 0;
+        CancelFlag cancel{0};
         w.setCancel(&cancel);
         ASSERT_TRUE(w.open(pass.open));
         std::vector<uint8_t> y(352 * 288, 90), c(352 * 288 / 4, 128);

@@ -176,23 +176,27 @@ TEST(OpenSource, FolderWithoutIfoDoesNothing) {
     EXPECT_FALSE(w.dlg->ripEnabled);
 }
 
-// The disc's VIDEO_TS.IFO is no title set: the parser's message, and only
-// the title set becomes a row.
+// Open DVD takes the title sets only: the disc's VIDEO_TS.IFO holds no
+// title and is not tried (no message on every disc). Opened by hand it gets
+// the parser's message and no row.
 TEST(OpenSource, IfoWithoutNumberedVobIsSkippedWithItsMessage) {
     Window w;
     w.dlg->openDvdFolder(testing::sampleDisc());
-    EXPECT_FALSE(w.host.boxes.empty());
-    EXPECT_FALSE(w.host.sawText("No corresponding vob file found."));
+    EXPECT_TRUE(w.host.boxes.empty());
     ASSERT_EQ(w.dlg->rows().size(), 1u);
     EXPECT_NE(w.dlg->rows()[0].sourcePath.find("VTS_01_0.IFO"), std::string::npos);
     EXPECT_EQ(w.dlg->rows()[0].outputName, "Title_0");
     EXPECT_EQ(w.dlg->rows()[0].chapters, "1");
     EXPECT_EQ(w.dlg->rows()[0].time, "00:00:06");
+    w.dlg->openIfoFiles({(fs::path(testing::sampleDisc()) / "VIDEO_TS.IFO").string()});
+    EXPECT_FALSE(w.host.boxes.empty());
+    EXPECT_FALSE(w.host.sawText("No corresponding vob file found."));
+    EXPECT_EQ(w.dlg->rows().size(), 1u);
 
     // The title set's IFO alone, without its VOB beside it.
     Window lone;
     fs::copy_file(fs::path(testing::sampleDisc()) / "VTS_01_0.IFO", lone.dir / "VTS_01_0.IFO");
-    lone.dlg->openIfoFiles({(lone.dir / "VTS_01_0.IFO").string()}, 0);
+    lone.dlg->openIfoFiles({(lone.dir / "VTS_01_0.IFO").string()});
     ASSERT_EQ(lone.host.boxes.size(), 1u);
     EXPECT_EQ(lone.host.boxes[0].text, "No corresponding vob file found.");
     EXPECT_TRUE(lone.dlg->rows().empty());

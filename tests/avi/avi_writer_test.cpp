@@ -169,7 +169,7 @@ TEST(AviWriter, FrameLimitAndCancelCloseThePiece) {
     EXPECT_EQ(readRiff(path).children.at(0).first("strh")->u32(32), 100u);
     EXPECT_TRUE(host.boxes.empty());
 
-    int cancel = 0;
+    CancelFlag cancel{0};
     w.setCancelFlag(&cancel);
     ASSERT_TRUE(openRgb(w, (dir / "cancel.avi").string(), kAudioNone));
     ASSERT_TRUE(writeFrames(w, 0, 7));

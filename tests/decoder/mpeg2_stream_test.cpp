@@ -195,7 +195,7 @@ TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
     RecordingHost host3;
     TitleCatalogue cat3;
     Mpeg2Decoder dec3(host3, cat3);
-    int cancel = 0;
+    CancelFlag cancel{0};
     host3.onPump = [&] { cancel = 1; };
     EXPECT_EQ(dec3.scanVobFiles({vob, mpg}, 1, 0, &cancel), 0);
     EXPECT_EQ(cat3.count(), 0);

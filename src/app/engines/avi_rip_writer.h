@@ -26,7 +26,7 @@ public:
     double sizeMB() override;
     bool nextPiece() override;
     void close() override;
-    void setCancel(int* flag) override;
+    void setCancel(const CancelFlag* flag) override;
     void extendFrameLimit(int frames) override;
     bool frameLimitReached() const override { return limitReached_; }
 

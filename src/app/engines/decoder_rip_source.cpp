@@ -34,12 +34,12 @@ public:
     bool cancelRequested() const override {
         return (cancel_ && *cancel_) || inner_->cancelRequested();
     }
-    void setCancel(const int* flag) { cancel_ = flag; }
+    void setCancel(const CancelFlag* flag) { cancel_ = flag; }
 
 private:
     SourceReader& reader_;
     std::unique_ptr<DecoderInput> inner_;
-    const int* cancel_ = nullptr;
+    const CancelFlag* cancel_ = nullptr;
 };
 
 DecoderRipSource::DecoderRipSource(UiHost& host, TitleCatalogue& catalogue)
@@ -110,7 +110,7 @@ int DecoderRipSource::reopenDecoder() {
 }
 
 int DecoderRipSource::scanVobFiles(const std::vector<std::string>& files,
-                                   const InputSettings& input, TitleCatalogue&, const int* cancel) {
+                                   const InputSettings& input, TitleCatalogue&, const CancelFlag* cancel) {
     return decoder_->scanVobFiles(files, input.Detect24Fps, input.Force24, cancel);
 }
 
@@ -134,6 +134,6 @@ int64_t DecoderRipSource::getCurrentSector() const {
     return decoder_->opened ? reader_->getCurrentSector() : -1;
 }
 
-void DecoderRipSource::setCancel(int* flag) { input_->setCancel(flag); }
+void DecoderRipSource::setCancel(const CancelFlag* flag) { input_->setCancel(flag); }
 
 }  // namespace zembra

@@ -29,7 +29,7 @@ public:
     void closeDecoder() override;
     int reopenDecoder() override;
     int scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
-                     TitleCatalogue& catalogue, const int* cancel) override;
+                     TitleCatalogue& catalogue, const CancelFlag* cancel) override;
     void setRunMode(int mode) override;
     int getRunMode() const override;
     int reseek(int64_t sector) override;
@@ -39,7 +39,7 @@ public:
     int currentTimeSeconds() const override;
     void setPrefill(int flag) override;
     int64_t getCurrentSector() const override;
-    void setCancel(int* flag) override;
+    void setCancel(const CancelFlag* flag) override;
 
     // The decoder settings a title is opened with.
     static DecoderOpenParams openParams(const InputSettings& input);

@@ -55,6 +55,8 @@ std::string joinLines(const std::vector<std::string>& lines) {
 
 }  // namespace
 
+avi::AviWriter& EngineSet::aviWriter() { return avi_->writer(); }
+
 std::vector<std::string> EngineSet::videoCodecNames() {
     std::vector<std::string> names;
     for (const auto& c : avi::installedVideoCompressors())

@@ -18,6 +18,9 @@ class UiHost;
 class DecoderRipSource;
 class AviRipWriter;
 class MpegRipWriter;
+namespace avi {
+class AviWriter;
+}
 
 // What a front end asks of the AVI tab by name.
 struct AviChoices {
@@ -45,6 +48,10 @@ public:
 
     // "name (FOURCC)" of every compressor that takes the export format.
     std::vector<std::string> videoCodecNames();
+
+    // The AVI writer of the rips, for the AVI tab: its compressors, their
+    // settings and the audio codec choice.
+    avi::AviWriter& aviWriter();
 
 private:
     UiHost& host_;

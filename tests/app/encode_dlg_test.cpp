@@ -1,0 +1,500 @@
+// The main window's controller as a window drives it: the busy gate around
+// an open and a rip, the cancel request (also during a VOB scan and from
+// another thread), the per-row commands, a language switch and the preview.
+// The real engines run behind it; the user is played by the recording host.
+
+#include "app/encode_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "app/engines/engine_set.h"
+#include "platform/string_table.h"
+#include "rip_support.h"
+#include "support/recording_host.h"
+
+namespace zembra {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RecordingHost;
+using testing::TempDir;
+
+// What a window would see: the controller's state at every refresh, and
+// the preview pictures.
+struct ViewState {
+    bool busy, controlsEnabled, ripEnabled, ripping;
+};
+
+class RecordingView : public MainView {
+public:
+    std::optional<std::string> chooseFolder(const std::string&) override { return std::nullopt; }
+    std::vector<std::string> chooseFiles(const std::string&, const std::string&,
+                                         const std::string&) override {
+        return {};
+    }
+    void refresh() override {
+        if (dlg)
+            states.push_back({dlg->busy(), dlg->controlsEnabled, dlg->ripEnabled, dlg->ripping()});
+    }
+    void drawPreview(const PreviewFrame& frame) override {
+        std::lock_guard lock(mutex);
+        ++draws;
+        if (dlg && dlg->ripping()) ++ripDraws;
+        last = frame;
+    }
+    void showLogo() override { ++logos; }
+
+    const EncodeDlg* dlg = nullptr;
+    std::vector<ViewState> states;
+    std::mutex mutex;
+    int draws = 0;
+    int ripDraws = 0;  // those handed over by a running rip
+    int logos = 0;
+    PreviewFrame last;
+};
+
+// The main window over the real engines, with a view and an output folder.
+struct Window {
+    TempDir dir;
+    RecordingHost host;
+    SettingsStore settings{dir / "options.ini", dir.dir()};
+    EngineSet engines{host, settings};
+    RecordingView view;
+    std::unique_ptr<EncodeDlg> dlg;
+
+    explicit Window(RipEngines extra = {}) {
+        settings.LoadSettings();
+        RipEngines e = engines.ripEngines();
+        if (extra.setPriority) e.setPriority = extra.setPriority;
+        dlg = std::make_unique<EncodeDlg>(host, settings, engines.catalogue(), e, &view);
+        view.dlg = dlg.get();
+        fs::create_directories(out());
+        dlg->setOutputFolderText(out().string());
+    }
+    fs::path out() const { return dir / "out"; }
+    void openSample() {
+        dlg->openDvdFolder(testing::sampleDisc());
+        ASSERT_EQ(dlg->rows().size(), 1u);
+    }
+    // Small uncompressed AVI without sound: the quickest rip there is.
+    void smallAvi() {
+        dlg->chooseFormat(2);
+        dlg->chooseSplit(0);
+        settings.output.Width = 64;
+        settings.output.Height = 48;
+        settings.output.DoAVIAudio = 0;
+        settings.output.ExportYUV = 1;
+        dlg->settingsChanged();
+        ASSERT_EQ(engines.applyAviChoices({"DIB ", {}, ""}), "");
+    }
+};
+
+std::string vobOfSample() { return testing::sampleDisc() + "/VTS_01_1.VOB"; }
+
+// ---------------------------------------------------------------- the busy gate
+
+// While Open DVD reads the disc the window is disabled, the Rip button with
+// it, and a start attempt is ignored; the controls come back at the end.
+TEST(EncodeDlgBusy, RipIsOffWhileADiscOpens) {
+    Window w;
+    w.openSample();
+    bool startRefused = false;
+    w.host.onPump = [&] { startRefused = !w.dlg->prepareRip(); };
+    w.view.states.clear();
+    w.dlg->openDvdFolder(testing::sampleDisc());
+    ASSERT_EQ(w.dlg->rows().size(), 2u);
+    EXPECT_TRUE(startRefused);
+    EXPECT_FALSE(w.dlg->ripping());
+    ASSERT_GE(w.view.states.size(), 2u);
+    const ViewState& during = w.view.states.front();
+    EXPECT_TRUE(during.busy);
+    EXPECT_FALSE(during.controlsEnabled);
+    EXPECT_FALSE(during.ripEnabled) << "Rip enabled in a disabled window";
+    for (const ViewState& s : w.view.states)
+        if (s.busy) {
+            EXPECT_FALSE(s.ripEnabled);
+        }
+    EXPECT_FALSE(w.dlg->busy());
+    EXPECT_TRUE(w.dlg->ripEnabled);
+    EXPECT_TRUE(w.dlg->controlsEnabled);
+    EXPECT_EQ(w.dlg->progress, 100);
+}
+
+// After a confirmed stop the run still unwinds: everything stays disabled
+// and every command but the cancel request is ignored until finishRip.
+TEST(EncodeDlgBusy, ControlsStayOffUntilFinishRip) {
+    Window w;
+    w.openSample();
+    w.smallAvi();
+    ASSERT_TRUE(w.dlg->prepareRip());
+    EXPECT_TRUE(w.dlg->busy());
+    EXPECT_TRUE(w.dlg->ripping());
+    EXPECT_FALSE(w.dlg->prepareRip()) << "a second start while ripping";
+    w.host.answers = {BoxAnswer::Yes};
+    int pumps = 0;
+    w.host.onPump = [&] {
+        if (++pumps == 3) {
+            EXPECT_TRUE(w.dlg->requestCancel());
+        }
+    };
+    w.dlg->runRip();
+    w.host.onPump = nullptr;
+    ASSERT_GE(pumps, 3);
+    for (size_t i = 0; i < w.view.states.size(); ++i)
+        if (w.view.states[i].busy) {
+            EXPECT_FALSE(w.view.states[i].controlsEnabled) << i;
+        }
+
+    // Unwound, not finished: still busy, nothing enabled, commands ignored.
+    EXPECT_TRUE(w.dlg->busy());
+    EXPECT_FALSE(w.dlg->ripping());
+    EXPECT_FALSE(w.dlg->controlsEnabled);
+    EXPECT_FALSE(w.dlg->ripEnabled);
+    const int format = w.settings.output.StreamTypeSelected;
+    w.dlg->chooseFormat(14);
+    w.dlg->setRowChecked(0, false);
+    EXPECT_EQ(w.settings.output.StreamTypeSelected, format);
+    EXPECT_TRUE(w.dlg->rows()[0].checked);
+    EXPECT_FALSE(w.dlg->requestCancel()) << "nothing left to stop";
+    EXPECT_EQ(w.dlg->closeWindow(), CloseResult::Ripping);
+
+    EXPECT_FALSE(w.dlg->finishRip()) << "no shutdown after a stop";
+    EXPECT_FALSE(w.dlg->busy());
+    EXPECT_TRUE(w.dlg->controlsEnabled);
+    EXPECT_TRUE(w.dlg->ripEnabled);
+    EXPECT_EQ(w.dlg->ripButtonText, w.host.text("STR_MAIN_BUTTON_Rip"));
+    w.dlg->setRowChecked(0, false);
+    EXPECT_FALSE(w.dlg->rows()[0].checked);
+}
+
+// ---------------------------------------------------------------- the cancel request
+
+// "Stop process ?" answered No goes on with the row's own settings: the
+// Format entry shown (another row's) is not applied to the running row.
+TEST(EncodeDlgCancel, AnswerNoLeavesTheRunningRowsFormat) {
+    Window w;
+    w.dlg->openDvdFolder(testing::sampleDisc());
+    w.dlg->openDvdFolder(testing::sampleDisc());
+    ASSERT_EQ(w.dlg->rows().size(), 2u);
+    w.dlg->selectRow(0);
+    w.dlg->chooseFormat(13);  // SVCD PAL, 480 x 576 MPEG-2
+    w.dlg->selectRow(1);
+    w.dlg->chooseFormat(14);  // VCD PAL, 352 x 288 MPEG-1
+    w.dlg->setRowChecked(1, false);
+    const OutputSettings before = w.dlg->item(0)->output;
+    w.host.answers = {BoxAnswer::No, BoxAnswer::Yes};
+    int pumps = 0;
+    w.host.onPump = [&] {
+        ++pumps;
+        if (pumps == 2 || pumps == 4) w.dlg->StartRip();  // the button, pressed twice
+    };
+    w.dlg->StartRip();
+    w.host.onPump = nullptr;
+    ASSERT_EQ(w.host.boxes.size(), 2u);
+    const OutputSettings& after = w.dlg->item(0)->output;
+    EXPECT_EQ(after.StreamTypeSelected, 13);
+    EXPECT_EQ(after.MPEGStream, before.MPEGStream);
+    EXPECT_EQ(after.Width, 480);
+    EXPECT_EQ(after.Height, 576);
+    EXPECT_EQ(after.VideoBitRate, before.VideoBitRate);
+    EXPECT_EQ(w.dlg->item(1)->output.StreamTypeSelected, 14);
+}
+
+// A press while a VOB row is scanned is the cancel request like any other:
+// the question, and Yes ends the scan with nothing written.
+TEST(EncodeDlgCancel, PressDuringTheScanAsksAndStopsIt) {
+    Window w;
+    w.dlg->openVobFiles({vobOfSample()});
+    ASSERT_EQ(w.dlg->rows().size(), 1u);
+    w.smallAvi();
+    w.host.answers = {BoxAnswer::Yes};
+    int pumpsAfterPress = -1;
+    w.host.onPump = [&] {
+        if (pumpsAfterPress >= 0) {
+            ++pumpsAfterPress;
+            return;
+        }
+        if (w.dlg->ripping() && w.dlg->idle()) {  // scanning: no run yet
+            w.dlg->StartRip();
+            pumpsAfterPress = 0;
+        }
+    };
+    w.dlg->StartRip();
+    ASSERT_EQ(w.host.boxes.size(), 1u);
+    EXPECT_EQ(w.host.boxes[0].text, "Stop process ?");
+    EXPECT_EQ(pumpsAfterPress, 0) << "the scan went on";
+    EXPECT_TRUE(fs::is_empty(w.out()));
+    EXPECT_EQ(w.dlg->rowsCompleted(), 0);
+    EXPECT_FALSE(w.dlg->busy());
+    EXPECT_EQ(w.dlg->ripButtonText, w.host.text("STR_MAIN_BUTTON_Rip"));
+
+    // The stop belongs to that run: the next one scans and rips.
+    w.host.onPump = nullptr;
+    w.host.boxes.clear();
+    w.dlg->StartRip();
+    EXPECT_TRUE(w.host.boxes.empty());
+    EXPECT_EQ(w.dlg->rowsCompleted(), 1);
+}
+
+// A host that several threads may call: the rip's thread writes status and
+// pumps, the test's thread asks the question.
+class ThreadedHost : public RecordingHost {
+public:
+    BoxAnswer messageBox(BoxKind kind, const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        return RecordingHost::messageBox(kind, text);
+    }
+    void setStatus(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        RecordingHost::setStatus(text);
+    }
+    void setProgress(int position, int range) override {
+        std::lock_guard lock(mutex_);
+        RecordingHost::setProgress(position, range);
+    }
+    void pumpMessages() override {}  // nothing to pump on a worker
+
+private:
+    std::mutex mutex_;
+};
+
+// The window's way: runRip on a worker, the cancel request from the
+// window's thread. The worker stops at the next picture and leaves a file
+// that reads to its end.
+TEST(EncodeDlgCancel, RunOnAWorkerStopsPromptly) {
+    ZEMBRA_REQUIRE_ORACLES();
+    const std::string disc = testing::longDisc();
+    ZEMBRA_REQUIRE_DISC(disc);
+    TempDir dir;
+    ThreadedHost host;
+    SettingsStore settings{dir / "options.ini", dir.dir()};
+    settings.LoadSettings();
+    EngineSet engines{host, settings};
+    EncodeDlg dlg(host, settings, engines.catalogue(), engines.ripEngines());
+    fs::create_directories(dir / "out");
+    dlg.setOutputFolderText((dir / "out").string());
+    dlg.openDvdFolder(disc);
+    ASSERT_EQ(dlg.rows().size(), 1u);
+    dlg.chooseFormat(2);
+    dlg.chooseSplit(0);
+    settings.output.Width = 64;
+    settings.output.Height = 48;
+    settings.output.DoAVIAudio = 0;
+    settings.output.ExportYUV = 1;
+    dlg.settingsChanged();
+    ASSERT_EQ(engines.applyAviChoices({"DIB ", {}, ""}), "");
+
+    ASSERT_TRUE(dlg.prepareRip());
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        dlg.runRip();
+        done = true;
+    });
+    const fs::path avi = dir / "out" / "Title_0.avi";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code ec;
+    while (!done && std::chrono::steady_clock::now() < until &&
+           !(fs::exists(avi, ec) && fs::file_size(avi, ec) > 100u * 64 * 48 * 3))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(done) << "the rip ended before it could be stopped";
+    host.answers = {BoxAnswer::Yes};
+    const auto pressed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(dlg.requestCancel());
+    worker.join();
+    const auto stopped = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - pressed);
+    EXPECT_LT(stopped.count(), 100) << "from Yes to the end of the run";
+    EXPECT_TRUE(dlg.busy());
+    EXPECT_FALSE(dlg.finishRip());
+    EXPECT_FALSE(dlg.busy());
+
+    // About the hundred frames waited for, not the title's 720.
+    const int frames = testing::decodedFrames(avi.string());
+    EXPECT_GE(frames, 90);
+    EXPECT_LT(frames, 30 * 24 - 24);
+    EXPECT_EQ(testing::decodeErrors(avi.string()), "");
+}
+
+// ---------------------------------------------------------------- per-row commands
+
+// A check box clicked on a row that is not selected toggles that row only.
+TEST(EncodeDlgRows, CheckBoxOfAnotherRow) {
+    Window w;
+    w.dlg->openVobFiles({"/a/one.vob", "/a/two.vob", "/a/three.vob"});
+    w.dlg->selectRow(0);
+    w.dlg->setRowChecked(2, false);
+    EXPECT_TRUE(w.dlg->rows()[0].checked);
+    EXPECT_TRUE(w.dlg->rows()[1].checked);
+    EXPECT_FALSE(w.dlg->rows()[2].checked);
+    EXPECT_TRUE(w.dlg->rows()[0].selected);
+    EXPECT_FALSE(w.dlg->rows()[2].selected);
+    w.dlg->setRowChecked(2, true);
+    w.dlg->setRowChecked(7, false);  // no such row
+    for (const FileRow& r : w.dlg->rows()) EXPECT_TRUE(r.checked);
+}
+
+// Refilling the lists from a row (selecting it, a language switch, the
+// Properties dialog's OK) shows its values; it never applies a preset.
+TEST(EncodeDlgRows, RefillsKeepTheRowsOwnValues) {
+    Window w;
+    w.dlg->openVobFiles({"/a/one.vob", "/a/two.vob"});
+    w.dlg->selectRow(0);
+    w.dlg->chooseFormat(14);
+    w.settings.output.Width = 176;
+    w.settings.output.Height = 144;
+    w.dlg->settingsChanged();
+    w.dlg->selectRow(1);
+    w.dlg->chooseFormat(13);
+    w.dlg->selectRow(0);
+    EXPECT_EQ(w.dlg->formatList.selected, 14);
+    EXPECT_EQ(w.settings.output.Width, 176);
+    w.dlg->retranslate();
+    EXPECT_EQ(w.settings.output.Width, 176);
+    EXPECT_EQ(w.dlg->formatList.selected, 14);
+
+    // Properties OK on the current row: the global records follow.
+    InputSettings in = w.dlg->item(0)->input;
+    OutputSettings out = w.dlg->item(0)->output;
+    out.Width = 320;
+    in.Angle = 3;
+    w.dlg->setItemSettings(0, in, out);
+    EXPECT_EQ(w.settings.output.Width, 320);
+    EXPECT_EQ(w.dlg->angleList.selected, 3);
+    EXPECT_EQ(w.dlg->formatList.selected, 14);
+    // On another row: only that row's item.
+    out.Width = 240;
+    w.dlg->setItemSettings(1, in, out);
+    EXPECT_EQ(w.dlg->item(1)->output.Width, 240);
+    EXPECT_EQ(w.settings.output.Width, 320);
+}
+
+// A language switch re-labels the lists and the button; every selection stays.
+TEST(EncodeDlgRows, LanguageSwitchKeepsSelections) {
+    StringTable strings;
+    TempDir dir;
+    RecordingHost host(&strings);
+    SettingsStore settings{dir / "options.ini", dir.dir()};
+    settings.LoadSettings();
+    EngineSet engines{host, settings};
+    EncodeDlg dlg(host, settings, engines.catalogue(), engines.ripEngines());
+    dlg.openDvdFolder(testing::sampleDisc());
+    ASSERT_EQ(dlg.rows().size(), 1u);
+    dlg.chooseFormat(13);
+    dlg.chooseZoom(3);
+    dlg.chooseSplit(2);
+    dlg.chooseAngle(2);
+    const std::string english = dlg.formatList.entries[13];
+    const std::string none = dlg.subtitleList.entries[0];
+
+    ASSERT_TRUE(strings.load(fs::path(ZEMBRA_SOURCE_DIR) / "langs" / "Deutsch.ini"));
+    dlg.retranslate();
+    EXPECT_NE(dlg.formatList.entries[13], english);
+    EXPECT_EQ(dlg.formatList.entries[13], strings.text("STR_MAIN_COMBO_Format_13"));
+    EXPECT_EQ(dlg.subtitleList.entries[0], strings.text("STR_MAIN_COMBO_Subtitle_None"));
+    EXPECT_NE(dlg.subtitleList.entries[0], none);
+    EXPECT_EQ(dlg.ripButtonText, strings.text("STR_MAIN_BUTTON_Rip"));
+    EXPECT_EQ(dlg.formatList.selected, 13);
+    EXPECT_EQ(dlg.zoomList.selected, 3);
+    EXPECT_EQ(dlg.splitList.selected, 2);
+    EXPECT_EQ(dlg.angleList.selected, 2);
+    EXPECT_EQ(dlg.indexList.selected, 0);
+    EXPECT_EQ(settings.output.StreamTypeSelected, 13);
+}
+
+// ---------------------------------------------------------------- closing
+
+TEST(EncodeDlgClose, TellsRippingFromAFailedSave) {
+    Window w;
+    EXPECT_EQ(w.dlg->closeWindow(), CloseResult::Closed);
+    EXPECT_TRUE(fs::exists(w.dir / "options.ini"));
+
+    TempDir dir;
+    RecordingHost host;
+    SettingsStore unwritable{dir / "no" / "such" / "options.ini", dir.dir()};
+    EngineSet engines{host, unwritable};
+    EncodeDlg dlg(host, unwritable, engines.catalogue(), engines.ripEngines());
+    EXPECT_EQ(dlg.closeWindow(), CloseResult::SaveFailed);
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+// ---------------------------------------------------------------- preview
+
+// A row's picture is drawn when it is opened, through the output geometry
+// at the output size; a crop changes it, and the source view shows the
+// whole source frame with the crop rectangle.
+TEST(EncodeDlgPreview, DrawnOnOpenAndChangedByACrop) {
+    Window w;
+    w.openSample();
+    ASSERT_GT(w.view.draws, 0);
+    const PreviewFrame opened = w.view.last;
+    EXPECT_FALSE(opened.sourceView);
+    EXPECT_EQ(opened.image.width, w.settings.output.Width);
+    EXPECT_EQ(opened.image.height, w.settings.output.Height);
+    ASSERT_EQ(opened.image.y.size(), size_t(opened.image.width) * size_t(opened.image.height));
+    const auto [lo, hi] = std::minmax_element(opened.image.y.begin(), opened.image.y.end());
+    EXPECT_GT(*hi - *lo, 32) << "a flat picture";
+
+    w.dlg->chooseZoom(4);  // the crop takes with the Custom zoom
+    EXPECT_TRUE(w.view.last.sourceView) << "the Custom zoom starts in the source view";
+    w.dlg->setRenderSource(false);
+    EXPECT_FALSE(w.view.last.sourceView);
+    const std::vector<uint8_t> uncropped = w.view.last.image.y;
+    const int draws = w.view.draws;
+    w.settings.output.X1 = 0.25;
+    w.settings.output.X2 = 0.75;
+    w.dlg->settingsChanged();
+    EXPECT_EQ(w.view.draws, draws + 1);
+    EXPECT_NE(w.view.last.image.y, uncropped);
+
+    w.dlg->setRenderSource(true);
+    const PreviewFrame& source = w.view.last;
+    EXPECT_TRUE(source.sourceView);
+    EXPECT_EQ(source.image.width, w.settings.input.SourceWidth);
+    EXPECT_EQ(source.image.height, w.settings.input.SourceHeight);
+    EXPECT_EQ(source.cropX1, w.settings.input.SourceWidth / 4);
+    EXPECT_EQ(source.cropX2, w.settings.input.SourceWidth * 3 / 4);
+    EXPECT_EQ(source.label.substr(0, 1), "(");
+    w.dlg->toggleShowResolution();
+    EXPECT_EQ(w.view.last.label, "");
+    // Another zoom leaves the source view.
+    w.dlg->chooseZoom(3);
+    EXPECT_FALSE(w.view.last.sourceView);
+
+    // Emptied, the list shows the logo.
+    w.dlg->RemoveAll();
+    EXPECT_EQ(w.view.logos, 1);
+}
+
+// During a rip every Render-th frame is handed over, none with Render 0.
+TEST(EncodeDlgPreview, EveryRenderthFrameOfARip) {
+    for (int render : {25, 0}) {
+        SCOPED_TRACE(render);
+        Window w;
+        w.openSample();
+        w.smallAvi();
+        w.settings.output.Render = render;
+        w.dlg->settingsChanged();
+        w.dlg->StartRip();
+        ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->monitorLine;
+        const int ripDraws = w.view.ripDraws;
+        const int frames = w.settings.output.MaxFrames;
+        if (render) {
+            EXPECT_GE(ripDraws, (frames + render - 1) / render);
+            EXPECT_LE(ripDraws, frames / render + 1);
+        } else {
+            EXPECT_EQ(ripDraws, 0);
+        }
+        if (render) {
+            EXPECT_EQ(w.view.last.image.width, 64);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zembra
