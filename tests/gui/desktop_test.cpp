@@ -36,6 +36,7 @@
 #include "gui/desktop/disc_sources.h"
 #include "gui/desktop/dropped_sources.h"
 #include "gui/desktop/help_page.h"
+#include "gui/desktop/launcher_progress.h"
 #include "gui/desktop/qt_translations.h"
 #include "gui/desktop/shutdown_countdown.h"
 #include "gui/desktop/suspend_inhibitor.h"
@@ -135,6 +136,20 @@ public slots:
                 int timeout) {
         arguments = {app, replaces, icon, summary, body, actions, hints, timeout};
         return 7;
+    }
+};
+
+class LauncherListener : public QObject {
+    Q_OBJECT
+public:
+    QList<QPair<double, bool>> updates;
+    QString application;
+
+public slots:
+    void update(const QString& app, const QVariantMap& properties) {
+        application = app;
+        updates.append({properties.value("progress").toDouble(),
+                        properties.value("progress-visible").toBool()});
     }
 };
 
@@ -402,6 +417,32 @@ private slots:
         QVERIFY(notifier.ripEnded(strings, 1, true));
         QTRY_VERIFY(!fake.arguments.isEmpty());
         QCOMPARE(fake.arguments.value(3).toString(), QStringLiteral("Rip cancelled"));
+    }
+
+    void launcherShowsProgressWhenItChanges() {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            QSKIP("no dbus-daemon");
+        PrivateBus bus;
+        QVERIFY(bus.start());
+        LauncherListener listener;
+        QVERIFY(
+            bus.connect(QStringLiteral("dock"))
+                .connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                         QStringLiteral("Update"), &listener, SLOT(update(QString, QVariantMap))));
+        {
+            LauncherProgress launcher(bus.connect(QStringLiteral("window")));
+            launcher.show(10, true);
+            launcher.show(10, true);  // unchanged: not sent again
+            launcher.show(55, true);
+            launcher.show(100, false);
+            launcher.show(100, false);
+            launcher.show(20, true);
+        }  // still busy when the window goes: the bar is taken off
+        QTRY_COMPARE(listener.updates.size(), 5);
+        QCOMPARE(listener.application, QStringLiteral("application://zembra.desktop"));
+        const QList<QPair<double, bool>> expected = {
+            {0.10, true}, {0.55, true}, {0.0, false}, {0.20, true}, {0.0, false}};
+        QCOMPARE(listener.updates, expected);
     }
 
     void countdownGoesOnUnlessCancelled() {

@@ -1,5 +1,6 @@
 #include "gui/desktop/shutdown_countdown.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -56,6 +57,8 @@ void ShutdownCountdown::showEvent(QShowEvent* event) {
     // The count starts when the user can see it.
     if (!timer_->isActive() && left_ > 0) timer_->start();
     QDialog::showEvent(event);
+    // The user may be in another window: the task bar flashes for this one.
+    QApplication::alert(this);
 }
 
 bool ShutdownCountdown::confirm(const StringTable& strings, QWidget* parent, int seconds) {
