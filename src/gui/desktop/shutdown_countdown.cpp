@@ -29,6 +29,8 @@ ShutdownCountdown::ShutdownCountdown(const StringTable& strings, int seconds, QW
     setWindowTitle(qtText(strings.text("STR_DESKTOP_ShutdownTitle")));
     label_->setTextFormat(Qt::PlainText);
     label_->setWordWrap(true);
+    // Wide enough for the sentence on two lines rather than a narrow column.
+    label_->setMinimumWidth(label_->fontMetrics().averageCharWidth() * 48);
     bar_->setRange(0, seconds_);
     bar_->setTextVisible(false);
 
