@@ -9,8 +9,10 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
@@ -18,7 +20,13 @@
 
 #include "app/engines/engine_set.h"
 #include "app/settings_store.h"
+#include "avi/codecs/mp3_library.h"
+#include "avi/codecs/video_compressor.h"
+#include "avi/codecs/xvid_settings.h"
 #include "gui/dialogs/about_dialog.h"
+#include "gui/dialogs/audio_format_dialog.h"
+#include "gui/dialogs/avi_tab.h"
+#include "gui/dialogs/codec_settings_dialog.h"
 #include "gui/dialogs/crop_dialog.h"
 #include "gui/dialogs/crop_picture.h"
 #include "gui/dialogs/dialog_kit.h"
@@ -39,13 +47,16 @@ using zembra::testing::TempDir;
 namespace {
 
 // Calls `act` with the modal widget once one is shown (polled, so that it
-// also finds a dialog opened from inside another one's event loop).
+// also finds a dialog opened from inside another one's event loop); a dialog
+// `act` left open is then cancelled.
 void onModal(std::function<void(QWidget*)> act, int triesLeft = 200) {
     QTimer::singleShot(10, [act, triesLeft] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible())
+        if (modal && modal->isVisible()) {
             act(modal);
-        else if (triesLeft > 0)
+            // A failed check inside `act` must not leave the test waiting.
+            if (modal->isVisible()) QMetaObject::invokeMethod(modal, "reject");
+        } else if (triesLeft > 0)
             onModal(act, triesLeft - 1);
     });
 }
@@ -61,6 +72,29 @@ QDialogButtonBox* buttonBox(QWidget* dialog) { return dialog->findChild<QDialogB
 // Every stored setting as text, to tell "nothing written" from a change.
 std::vector<std::pair<std::string, std::string>> snapshot(const SettingsStore& s) {
     return s.list();
+}
+
+QStringList entries(const QComboBox* box) {
+    QStringList list;
+    for (int i = 0; i < box->count(); ++i) list << box->itemText(i);
+    return list;
+}
+
+bool xvidInstalled() {
+    for (const auto& c : avi::installedVideoCompressors())
+        if (c.fccHandler == avi::kHandlerXvid) return true;
+    return false;
+}
+
+const QString kUncompressedRgb = "Full frames (uncompressed RGB)";
+const QString kUncompressedYuy2 = "Full frames (uncompressed YUY2)";
+const QString kXvid = "Xvid MPEG-4 ASP (libxvidcore)";
+
+void aviOutput(SettingsStore& settings) {
+    settings.output.MPEGStream = 2;
+    settings.output.Width = 640;
+    settings.output.Height = 480;
+    settings.output.ExportYUV = 1;  // RGB24
 }
 
 }  // namespace
@@ -200,6 +234,165 @@ private slots:
         QCOMPARE(settings.input.AC3File, (tmp / "old.ac3").string());  // not before OK
         dialog.accept();
         QCOMPARE(settings.input.AC3File, (tmp / "film.AC3").string());
+    }
+
+    // The compressors offered are those that take the export format; YU12
+    // is not offered for AVI; Cancel keeps every choice as it was.
+    void aviTabListsTheCompressorsOfTheExportFormat() {
+        SettingsStore settings;
+        aviOutput(settings);
+        EngineSet engines(host, settings);
+        const auto before = snapshot(settings);
+        PreferenceDialog dialog(nullptr, host, settings, engines, PreferenceDialog::kFormatTab);
+        QCOMPARE(dialog.tabs()->tabText(1), QString("AVI Specific"));
+        QCOMPARE(dialog.tabs()->currentIndex(), 1);
+        QVERIFY(!dialog.mpegTab());
+        AviTab* avi = dialog.aviTab();
+        QVERIFY(entries(avi->videoCodec).contains(kUncompressedRgb));
+        QVERIFY(!entries(avi->videoCodec).contains(kUncompressedYuy2));
+        QCOMPARE(entries(avi->videoCodec).contains(kXvid), xvidInstalled());
+        auto* exports = qobject_cast<QStandardItemModel*>(avi->exportFormat->model());
+        QVERIFY(!exports->item(2)->isEnabled());
+
+        avi->exportFormat->setCurrentIndex(3);  // YUY2
+        QVERIFY(entries(avi->videoCodec).contains(kUncompressedYuy2));
+        QVERIFY(!entries(avi->videoCodec).contains(kUncompressedRgb));
+        avi->videoCodec->setCurrentIndex(entries(avi->videoCodec).indexOf(kUncompressedYuy2));
+        avi->pass1->setChecked(false);
+        avi->audioMode->setCurrentIndex(1);
+        dialog.reject();
+        QVERIFY(snapshot(settings) == before);
+
+        PreferenceDialog again(nullptr, host, settings, engines, PreferenceDialog::kFormatTab);
+        avi = again.aviTab();
+        avi->exportFormat->setCurrentIndex(3);
+        avi->videoCodec->setCurrentIndex(entries(avi->videoCodec).indexOf(kUncompressedYuy2));
+        avi->pass1->setChecked(false);
+        avi->audioMode->setCurrentIndex(1);
+        again.accept();
+        QCOMPARE(settings.output.ExportYUV, 3);
+        QCOMPARE(settings.output.AVIfccHandler, int(avi::kHandlerYuy2));
+        QCOMPARE(settings.output.AVIVideoC1, std::string("Uncompressed YUY2"));
+        QCOMPARE(settings.output.DoAVIVideo, 0);  // "Enable Pass 1" off: no video
+        QCOMPARE(settings.output.DoAVIAudio, 1);
+        QVERIFY(host.boxes.empty());
+    }
+
+    // A pass's form hands its fields to the compressor; the state stored is
+    // one the compressor takes back, coding the pass it is for.
+    void aviPassSettingsReachTheCompressor() {
+        if (!xvidInstalled()) QSKIP("libxvidcore is not installed");
+        SettingsStore settings;
+        aviOutput(settings);
+        EngineSet engines(host, settings);
+        PreferenceDialog dialog(nullptr, host, settings, engines, PreferenceDialog::kFormatTab);
+        AviTab* avi = dialog.aviTab();
+        QVERIFY(!avi->pass1Button->isEnabled());  // no compressor chosen yet
+        avi->videoCodec->setCurrentIndex(entries(avi->videoCodec).indexOf(kXvid));
+        QVERIFY(avi->pass1Button->isEnabled());
+        QVERIFY(!avi->pass2Button->isEnabled());
+        avi->pass2->setChecked(true);
+        QVERIFY(avi->pass2Button->isEnabled());
+        QString title;
+        onModal([&](QWidget* w) {
+            auto* form = qobject_cast<CodecSettingsDialog*>(w);
+            QVERIFY(form);
+            title = form->windowTitle();
+            form->bitrate->setValue(900);
+            form->quality->setValue(5);
+            form->keyint->setValue(50);
+            form->accept();
+        });
+        avi->pass1Button->click();
+        QCOMPARE(title, QString("Xvid MPEG-4 - Pass 1"));
+        onModal([&](QWidget* w) {
+            auto* form = qobject_cast<CodecSettingsDialog*>(w);
+            QVERIFY(form);
+            QCOMPARE(form->bitrate->value(), 900);  // pass 2 starts from pass 1
+            form->bitrate->setValue(1100);
+            form->accept();
+        });
+        avi->pass2Button->click();
+        dialog.accept();
+
+        const OutputSettings& out = settings.output;
+        QCOMPARE(out.AVIfccHandler, int(avi::kHandlerXvid));
+        QCOMPARE(out.AVIfccType, int(avi::kTypeVideo));
+        QCOMPARE(out.Enable2Pass, 1);
+        QCOMPARE(out.AVIVideoP1Settings_Size, int(out.AVIVideoP1Settings.size()));
+        QCOMPARE(out.AVIVideoP2Settings_Size, int(out.AVIVideoP2Settings.size()));
+        avi::XvidSettings p1, p2;
+        QVERIFY(p1.loadState(out.AVIVideoP1Settings));
+        QVERIFY(p2.loadState(out.AVIVideoP2Settings));
+        QCOMPARE(p1.bitrate, 900);
+        QCOMPARE(p1.quality, 5);
+        QCOMPARE(p1.keyint, 50);
+        QCOMPARE(p1.pass, 1);
+        QCOMPARE(p2.bitrate, 1100);
+        QCOMPARE(p2.keyint, 50);
+        QCOMPARE(p2.pass, 2);
+        auto compressor = avi::openVideoCompressorDriver(avi::kTypeVideo, avi::kHandlerXvid);
+        QVERIFY(compressor && compressor->setState(out.AVIVideoP1Settings));
+        QVERIFY(compressor->setState(out.AVIVideoP2Settings));
+
+        // Back to one pass: the first pass codes the whole film again.
+        PreferenceDialog onePass(nullptr, host, settings, engines, PreferenceDialog::kFormatTab);
+        QCOMPARE(onePass.aviTab()->videoCodec->currentText(), kXvid);
+        onePass.aviTab()->pass2->setChecked(false);
+        onePass.accept();
+        QVERIFY(p1.loadState(settings.output.AVIVideoP1Settings));
+        QCOMPARE(p1.pass, 0);
+        QCOMPARE(p1.bitrate, 900);
+        QVERIFY(host.boxes.empty());
+    }
+
+    // The sound: the description follows the mode; "Audio Codec..." opens
+    // the MP3 dialog or the converter formats and the writer takes the choice.
+    void aviTabChoosesTheSound() {
+        SettingsStore settings;
+        aviOutput(settings);
+        EngineSet engines(host, settings);
+        PreferenceDialog dialog(nullptr, host, settings, engines, PreferenceDialog::kFormatTab);
+        AviTab* avi = dialog.aviTab();
+        avi->audioMode->setCurrentIndex(0);
+        QCOMPARE(avi->audioCodecName->text(), QString("Disabled"));
+        QVERIFY(!avi->audioCodecButton->isEnabled());
+        avi->audioMode->setCurrentIndex(1);
+        QCOMPARE(avi->audioCodecName->text(), QString("WAV Export (not compressed)"));
+        QCOMPARE(avi->audioCodecInfo->text(), QString("16Bits Stereo 44.1KHz"));
+
+        avi->audioMode->setCurrentIndex(3);
+        QCOMPARE(avi->audioCodecName->text(), QString("Not selected"));
+        QString title;
+        onModal([&](QWidget* w) {
+            auto* chooser = qobject_cast<AudioFormatDialog*>(w);
+            QVERIFY(chooser);
+            title = chooser->windowTitle();
+            QVERIFY(chooser->list->count() > 0);
+            const auto found = chooser->list->findItems("128 kBit/s", Qt::MatchContains);
+            chooser->list->setCurrentItem(found.isEmpty() ? chooser->list->item(0) : found[0]);
+            chooser->accept();
+        });
+        avi->audioCodecButton->click();
+        QCOMPARE(title, QString("Select Audio Codec"));
+        QVERIFY(avi->audioCodecName->text().startsWith("ACM: "));
+        QVERIFY(!avi->audioCodecInfo->text().isEmpty());
+
+        avi->audioMode->setCurrentIndex(2);
+        onModal([&](QWidget* w) {
+            auto* lame = qobject_cast<LameDialog*>(w);
+            QVERIFY(lame);
+            lame->bitRate->setCurrentIndex(8);
+            lame->accept();
+        });
+        avi->audioCodecButton->click();
+        QCOMPARE(settings.app.BitRate, 320);
+        if (avi::Mp3Library::instance().loaded())
+            QVERIFY(avi->audioCodecInfo->text().startsWith("320 Kb/s"));
+        else
+            QCOMPARE(avi->audioCodecName->text(), QString("Lame library not loaded"));
+        dialog.accept();
+        QCOMPARE(settings.output.DoAVIAudio, 2);
     }
 
     void sizeAndLameDialogsWriteOnOkOnly() {

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGroupBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -39,6 +41,13 @@ QDoubleSpinBox* decimalField(double value, int decimals, double minimum, double 
     field->setRange(minimum, maximum);
     field->setValue(value);
     return field;
+}
+
+QGroupBox* formGroup(const UiHost& host, const std::string& titleKey, QFormLayout*& form) {
+    auto* group = new QGroupBox(tableText(host, titleKey));
+    form = new QFormLayout(group);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    return group;
 }
 
 QDialogButtonBox* okCancelButtons(QDialog* dialog, const UiHost& host, std::string_view okKey,

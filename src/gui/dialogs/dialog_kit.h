@@ -12,6 +12,8 @@ class QComboBox;
 class QDialog;
 class QDialogButtonBox;
 class QDoubleSpinBox;
+class QFormLayout;
+class QGroupBox;
 class QPushButton;
 class QSpinBox;
 
@@ -34,6 +36,9 @@ void selectClamped(QComboBox* box, int index);
 QSpinBox* integerField(int value, int minimum = -999999, int maximum = 999999);
 QDoubleSpinBox* decimalField(double value, int decimals, double minimum = -99999.0,
                              double maximum = 99999.0);
+
+// A group box titled with a key's text, holding a form layout.
+QGroupBox* formGroup(const UiHost& host, const std::string& titleKey, QFormLayout*& form);
 
 // An OK and a Cancel button with the texts of two keys, wired to the dialog's
 // accept() and reject().

@@ -11,13 +11,6 @@
 
 namespace zembra::gui {
 
-QGroupBox* formGroup(const UiHost& host, const std::string& titleKey, QFormLayout*& form) {
-    auto* group = new QGroupBox(tableText(host, titleKey));
-    form = new QFormLayout(group);
-    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    return group;
-}
-
 InputFields::InputFields(const UiHost& host, const InputFieldKeys& keys, const InputSettings& in) {
     const std::string& p = keys.prefix;
     auto label = [&](const char* suffix) { return tableText(host, p + suffix); };

@@ -45,7 +45,4 @@ public:
     QSpinBox *luminanceGain, *luminanceOffset, *subOffset;
 };
 
-// A group box titled with a key's text, holding a form layout.
-QGroupBox* formGroup(const UiHost& host, const std::string& titleKey, QFormLayout*& form);
-
 }  // namespace zembra::gui

@@ -5,7 +5,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/engines/engine_set.h"
 #include "gui/dialogs/ac3_chooser.h"
+#include "gui/dialogs/avi_tab.h"
 #include "gui/dialogs/dialog_kit.h"
 #include "gui/dialogs/preference_tabs.h"
 
@@ -14,12 +16,14 @@ namespace zembra::gui {
 PreferenceDialog::PreferenceDialog(QWidget* parent, UiHost& host, SettingsStore& settings,
                                    EngineSet& engines, int tab)
     : QDialog(parent), host_(host), settings_(settings) {
-    (void)engines;
     setWindowTitle(tableText(host, "STR_PREFERENCE_TITLE"));
     tabs_ = new QTabWidget;
     global_ = new GlobalTab(host, settings.input);
     tabs_->addTab(global_, tableText(host, "STR_PREFERENCE_TAB_GLOBAL"));
-    if (settings.output.MPEGStream < 2) {
+    if (settings.output.MPEGStream >= 2) {
+        avi_ = new AviTab(host, settings, engines.aviWriter());
+        tabs_->addTab(avi_, tableText(host, "STR_PREFERENCE_TAB_AVI"));
+    } else {
         mpeg_ = new MpegTab(host, settings.output);
         tabs_->addTab(mpeg_, tableText(host, "STR_PREFERENCE_TAB_MPEG"));
     }
@@ -49,6 +53,7 @@ void PreferenceDialog::chooseAc3File() {
 void PreferenceDialog::accept() {
     global_->commit(host_, settings_.input);
     if (mpeg_) mpeg_->commit(settings_.output);
+    if (avi_) avi_->commit(settings_.output);
     QDialog::accept();
 }
 

@@ -23,6 +23,7 @@ class UiHost;
 
 namespace zembra::gui {
 
+class AviTab;
 class GlobalTab;
 class MpegTab;
 
@@ -39,6 +40,7 @@ public:
     QTabWidget* tabs() const { return tabs_; }
     GlobalTab* globalTab() const { return global_; }
     MpegTab* mpegTab() const { return mpeg_; }
+    AviTab* aviTab() const { return avi_; }
 
     // OK: every tab through its model into the records.
     void accept() override;
@@ -51,6 +53,7 @@ private:
     QTabWidget* tabs_;
     GlobalTab* global_;
     MpegTab* mpeg_ = nullptr;
+    AviTab* avi_ = nullptr;
 };
 
 }  // namespace zembra::gui
