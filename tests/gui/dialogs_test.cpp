@@ -635,6 +635,11 @@ private slots:
         settings.output.Y1 = 0.125;
         CropDialog crop(nullptr, host, settings.output, 720, 576, frame);
         save(crop, "crop");
+        avi::CompressorInfo xvid{avi::kTypeVideo, avi::kHandlerXvid, "Xvid MPEG-4", ""};
+        CodecSettingsDialog codec(nullptr, host, xvid, {}, 1);
+        save(codec, "codec_settings");
+        AudioFormatDialog formats(nullptr, host, 44100);
+        save(formats, "audio_formats");
     }
 
     // A translated format is never trusted with the arguments: conversions

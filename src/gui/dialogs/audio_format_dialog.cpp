@@ -18,7 +18,7 @@ AudioFormatDialog::AudioFormatDialog(QWidget* parent, const UiHost& host, int ou
         for (const auto& format : driver.formats(outputRate)) {
             const int kbps = int(format.format.avgBytesPerSec * 8 / 1000);
             choices_.push_back({driver.name, kbps});
-            list->addItem(qtText(driver.name + ": " + format.tagName + ", " + format.description));
+            list->addItem(qtText(format.tagName + ", " + format.description));
         }
     }
     if (list->count() > 0) list->setCurrentRow(0);
