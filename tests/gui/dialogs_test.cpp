@@ -652,6 +652,8 @@ private slots:
                  QString("Current AC3 : a b.ac3"));
         QCOMPARE(formatText("%s %s %n %d", {7}), QString("7  %n "));
         QCOMPARE(formatText("%d", {QString("text")}), QString("text"));
+        QCOMPARE(formatText("[%#05d|%-4s|%.1s]", {42, QString("ab"), QString("xyz")}),
+                 QString("[00042|ab  |xyz]"));
         QCOMPARE(formatText("%999999999d|%", {1}), QString("%999999999d|%"));
     }
 };

@@ -82,14 +82,22 @@ bool isIntegral(const QVariant& v) {
     }
 }
 
-QString formatOne(const QString& flagsWidthPrecision, QChar conversion, const QVariant& value) {
-    const QByteArray spec = "%" + flagsWidthPrecision.toLatin1();
+// Only the flags each conversion defines are passed on ('#' with %d or '0'
+// with %s is undefined), and no precision for %s, which could split a
+// multi-byte character.
+QString formatOne(QString flags, const QString& width, const QString& precision, QChar conversion,
+                  const QVariant& value) {
+    auto spec = [&](const char* allowed, bool withPrecision, const char* tail) {
+        flags.removeIf([&](QChar c) { return !QByteArray(allowed).contains(char(c.unicode())); });
+        return ("%" + flags + width + (withPrecision ? precision : QString()) + tail).toLatin1();
+    };
     if ((conversion == 'd' || conversion == 'u') && isIntegral(value))
-        return QString::asprintf((spec + "lld").constData(), value.toLongLong());
+        return QString::asprintf(spec("-+ 0", true, "lld").constData(), value.toLongLong());
     if (conversion == 'f' && (isIntegral(value) || value.typeId() == QMetaType::Double))
-        return QString::asprintf((spec + "f").constData(), value.toDouble());
+        return QString::asprintf(spec("-+ 0#", true, "f").constData(), value.toDouble());
     if (conversion == 's' && value.typeId() == QMetaType::QString)
-        return QString::asprintf((spec + "s").constData(), value.toString().toUtf8().constData());
+        return QString::asprintf(spec("-", false, "s").constData(),
+                                 value.toString().toUtf8().constData());
     return value.toString();
 }
 
@@ -115,8 +123,8 @@ QString formatText(const QString& format, const QVariantList& values) {
             continue;
         }
         if (next < values.size()) {
-            const QString middle = match.captured(1) + match.captured(2) + match.captured(3);
-            out += formatOne(middle, match.captured(4)[0], values[next]);
+            out += formatOne(match.captured(1), match.captured(2), match.captured(3),
+                             match.captured(4)[0], values[next]);
         }
         ++next;
         i += match.capturedLength();
