@@ -109,6 +109,7 @@ bool AviWriter::openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
             return false;
         }
     }
+    if (!statsFile_.empty()) compressor_->useStatsFile(statsFile_);
     return true;
 }
 

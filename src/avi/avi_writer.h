@@ -46,6 +46,10 @@ public:
     // The job's cancel flag (may be null); any non-zero value stops writing.
     void setCancelFlag(const CancelFlag* cancel) { cancel_ = cancel; }
 
+    // The two-pass statistics file the compressor of the following passes
+    // uses (empty: the compressor's own choice).
+    void setStatsFile(std::string path) { statsFile_ = std::move(path); }
+
     // Opens the first piece. frameLimit: writeAviFrame stops once that many
     // frames were written. overwrite or passIndex > 0: never ask before
     // replacing a file. state: the compressor's stored settings (may be empty).
@@ -141,6 +145,7 @@ private:
     int exportFormat_ = kExportRgb24;
     uint32_t fccType_ = 0, fccHandler_ = 0;
     std::vector<uint8_t> state_;
+    std::string statsFile_;
     bool noPrompt_ = false;
     int outputRate_ = 44100;
     uint64_t riffLimit_ = riff::AviFile::kRiffLimit;

@@ -7,8 +7,12 @@
 #include <cmath>
 #include <filesystem>
 
+#include <sys/stat.h>
+
+#include "avi/codecs/stats_file.h"
 #include "avi/codecs/video_compressor.h"
 #include "codecs_test_support.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace zembra::avi {
@@ -282,6 +286,60 @@ TEST(XvidCompressor, SecondPassWithoutStatisticsFailsToStart) {
     bool key = false;
     std::vector<uint8_t> picture(64 * 48 * 3);
     EXPECT_FALSE(c->compress(picture.data(), out, key));
+}
+
+// The two-pass statistics file belongs to one rip: a new 0600 file in the
+// runtime folder, another one for another rip, gone once removed; a link
+// planted under the old fixed name is never followed.
+TEST(PrivateStatsFile, IsNewPrivateAndRemoved) {
+    testing::TempDir runtime;
+    testing::ScopedEnv env("XDG_RUNTIME_DIR", runtime.path().string());
+    PrivateStatsFile a, b;
+    ASSERT_TRUE(a.create());
+    ASSERT_TRUE(b.create());
+    EXPECT_EQ(std::filesystem::path(a.path()).parent_path(), runtime.path());
+    EXPECT_NE(a.path(), b.path());
+    struct stat st {};
+    ASSERT_EQ(lstat(a.path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string first = a.path();
+    ASSERT_TRUE(a.create());  // a new run: the old file goes
+    EXPECT_FALSE(std::filesystem::exists(first));
+    const std::string second = a.path();
+    a.remove();
+    EXPECT_FALSE(std::filesystem::exists(second));
+    EXPECT_TRUE(a.path().empty());
+}
+
+TEST(XvidCompressor, TwoPassesShareTheRunsOwnStatisticsFile) {
+    CODECS_REQUIRE_XVID();
+    testing::TempDir dir;
+    // Another user's link under the name every rip once used.
+    const auto target = dir / "victim";
+    testing::TempDir planted;
+    std::filesystem::create_symlink(target, planted / "zembra-xvid.stats");
+    testing::ScopedEnv env("TMPDIR", planted.path().string());
+
+    const std::string stats = (dir / "run.stats").string();
+    const int w = 64, h = 48;
+    std::vector<uint8_t> picture(size_t(w) * h * 3, 90);
+    for (int pass = 1; pass <= 2; ++pass) {
+        auto c = openXvid();
+        ASSERT_TRUE(c->configure("pass=" + std::to_string(pass)));
+        c->useStatsFile(stats);
+        ASSERT_TRUE(c->start(rgbHeader(w, h, 24))) << "pass " << pass;
+        std::vector<uint8_t> out;
+        bool key = false;
+        for (int f = 0; f < 10; ++f) {
+            ASSERT_TRUE(c->compress(picture.data(), out, key));
+        }
+        c->end();
+        if (pass == 1) {
+            EXPECT_GT(std::filesystem::file_size(stats), 0u);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(target)) << "the planted link was followed";
 }
 
 // Bit rate of the frames against the target: one pass and two passes over a

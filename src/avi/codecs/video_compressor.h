@@ -38,6 +38,9 @@ public:
     // Edits the settings with "key=value" lines (see the compressor for its
     // keys); an unknown key or bad value changes nothing and gives false.
     virtual bool configure(const std::string& keyValues) = 0;
+    // The statistics file of this two-pass run (see PrivateStatsFile); a file
+    // named in the compressor's own settings still wins. Call before start().
+    virtual void useStatsFile(const std::string& /*path*/) {}
 
     // Frame rate as rate/scale frames per second and the key-frame interval
     // the caller asks for; call before start(). Without it: 25 fps, 15.

@@ -65,6 +65,7 @@ public:
     std::vector<uint8_t> getState() override { return settings_.state(); }
     bool setState(const std::vector<uint8_t>& state) override { return settings_.loadState(state); }
     bool configure(const std::string& keyValues) override { return settings_.edit(keyValues); }
+    void useStatsFile(const std::string& path) override { runStats_ = path; }
 
     void framesInfo(uint32_t rate, uint32_t scale, int keyRate) override {
         if (rate > 0 && scale > 0) {
@@ -84,7 +85,8 @@ public:
         height_ = std::abs(in.height);
         bytesPerPixel_ = in.bitCount / 8;
 
-        statsPath_ = settings_.statsPath();
+        statsPath_ = settings_.stats.empty() && !runStats_.empty() ? runStats_
+                                                                   : settings_.statsPath();
         // The library carries on without its statistics file; refuse instead,
         // so a two-pass run never silently makes a wrong file.
         if (settings_.pass == 1 && !std::ofstream(statsPath_, std::ios::app)) return false;
@@ -195,6 +197,7 @@ private:
     int keyRate_ = 15;
     int csp_ = 0, width_ = 0, height_ = 0, bytesPerPixel_ = 0;
     std::string statsPath_;
+    std::string runStats_;
     void* handle_ = nullptr;
     std::vector<uint8_t> buffer_;
 };
