@@ -306,6 +306,7 @@ int EncodeDlg::RipRun() {
         if (writerOk_) w->close();
     }
 
+    w->endRun();
     engines_.source->setPrefill(0);
     for (auto& p : planes_) std::vector<uint8_t>().swap(p);
 

@@ -71,6 +71,9 @@ public:
     virtual double sizeMB() = 0;
     virtual bool nextPiece() = 0;
     virtual void close() = 0;
+    // The title's last pass is over, however it ended: what the run kept
+    // between its passes goes.
+    virtual void endRun() {}
     virtual void setCancel(const CancelFlag* flag) = 0;
     // Frames that an overlapping piece repeats are added to the frame limit.
     virtual void extendFrameLimit(int /*frames*/) {}

@@ -11,6 +11,7 @@
 #include "app/engines/engine_set.h"
 #include "rip_support.h"
 #include "support/recording_host.h"
+#include "support/scoped_env.h"
 
 namespace zembra {
 namespace {
@@ -121,6 +122,47 @@ TEST(RipTwoPass, SoundOnlyInTheSecondPassAndOneProgressRun) {
         << dlg.monitorLine;
     EXPECT_EQ(end, int(dlg.monitorLine.size()));
     EXPECT_EQ(shown, frames - 1);
+}
+
+// The statistics file is the run's own: a link that another user planted
+// under the name every rip once shared is never followed, and nothing is
+// left behind once the rip is over.
+TEST(RipTwoPass, StatisticsArePrivateToTheRunAndRemoved) {
+    ZEMBRA_REQUIRE_ORACLES();
+    if (!haveXvidAndMp3()) GTEST_SKIP() << "no Xvid library";
+    TempDir dir, planted, runtime;
+    const fs::path victim = dir / "victim";
+    fs::create_symlink(victim, planted / "zembra-xvid.stats");
+    ScopedEnv tmp("TMPDIR", planted.path().string());
+    ScopedEnv run("XDG_RUNTIME_DIR", runtime.path().string());
+
+    RecordingHost host;
+    SettingsStore settings{dir / "options.ini", dir.dir()};
+    settings.LoadSettings();
+    EngineSet engines{host, settings};
+    EncodeDlg dlg(host, settings, engines.catalogue(), engines.ripEngines());
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    dlg.setOutputFolderText(out.string());
+    dlg.openDvdFolder(sampleDisc());
+    ASSERT_EQ(dlg.rows().size(), 1u);
+    dlg.chooseFormat(2);
+    dlg.chooseSplit(0);
+    settings.output.Width = 352;
+    settings.output.Height = 288;
+    settings.output.Enable2Pass = 1;
+    settings.output.DoAVIAudio = 0;
+    settings.output.OverWrite = 1;
+    ASSERT_EQ(engines.applyAviChoices({"XVID", {"bitrate=900"}, "", 128, true}), "");
+    dlg.settingsChanged();
+    host.boxes.clear();
+    dlg.StartRip();
+
+    EXPECT_EQ(dlg.rowsCompleted(), 1);
+    for (const auto& b : host.boxes) ADD_FAILURE() << "box: " << b.text;
+    EXPECT_FALSE(fs::exists(victim)) << "the planted link was followed";
+    EXPECT_TRUE(fs::is_empty(runtime.path())) << "statistics left behind";
+    EXPECT_EQ(probe((out / "Title_0.avi").string(), "stream=codec_name"), "mpeg4");
 }
 
 }  // namespace

@@ -27,6 +27,13 @@ bool AviRipWriter::open(const WriterOpen& p) {
     if (p.audioMode == avi::kAudioMp3)
         writer_->chooseAudioCodec(avi::kAudioMp3, app.BitRate, app.Stereo, app.Quality, app.Lowpass,
                                   app.Highpass);
+    if (p.passCount > 1 && p.passIndex == 0) {
+        if (!stats_.create()) {
+            host_.error("STR_ERROR_54");
+            return false;
+        }
+    }
+    writer_->setStatsFile(p.passCount > 1 ? stats_.path() : std::string());
     const std::vector<uint8_t>& state =
         p.passIndex == 0 ? out.AVIVideoP1Settings : out.AVIVideoP2Settings;
     // The frame limit is kept here so that an overlapping split can extend
@@ -76,6 +83,8 @@ void AviRipWriter::close() {
     if (open_ || writer_->isOpen()) writer_->closeAvi();
     open_ = false;
 }
+
+void AviRipWriter::endRun() { stats_.remove(); }
 
 void AviRipWriter::extendFrameLimit(int frames) {
     if (frameLimit_ > 0) frameLimit_ += frames;

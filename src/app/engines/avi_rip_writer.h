@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/rip_seams.h"
+#include "avi/codecs/stats_file.h"
 
 namespace zembra {
 
@@ -26,6 +27,7 @@ public:
     double sizeMB() override;
     bool nextPiece() override;
     void close() override;
+    void endRun() override;
     void setCancel(const CancelFlag* flag) override;
     void extendFrameLimit(int frames) override;
     bool frameLimitReached() const override { return limitReached_; }
@@ -37,6 +39,8 @@ private:
     std::unique_ptr<avi::AviWriter> writer_;
     WriterOpen params_;
     std::vector<uint8_t> picture_;
+    // The statistics the first of two passes writes for the second.
+    avi::PrivateStatsFile stats_;
     bool open_ = false;
     int frameLimit_ = 0;
     bool limitReached_ = false;
