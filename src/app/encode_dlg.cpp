@@ -68,6 +68,21 @@ std::optional<fs::path> videoTsFolder(const std::string& folder) {
     return std::nullopt;
 }
 
+std::string aspectRatioText(int aspectRatio) {
+    switch (aspectRatio) {
+        case 1:
+            return "1:1";
+        case 2:
+            return "4:3";
+        case 3:
+            return "16:9";
+        case 4:
+            return "2.21:1";
+        default:
+            return {};
+    }
+}
+
 std::vector<std::string> titleSetIfos(const std::string& folder) {
     auto ifos = findFilesNoCase(folder, "VTS_*_0.IFO");
     if (ifos.empty())
@@ -278,6 +293,7 @@ void EncodeDlg::openIfoList(const std::vector<std::string>& ifos,
     opening_ = true;
     controlsEnabled = false;
     ripEnabled = false;
+    progress = 0;
     int failures = 0;
     for (size_t i = 0; i < ifos.size(); ++i) {
         monitorLine = ifos[i];
@@ -345,6 +361,7 @@ int EncodeDlg::openDecoderOnCurrent() {
         settings_.input.ChromaFormat = facts.chromaFormat;
         settings_.input.SourceWidth = facts.width;
         settings_.input.SourceHeight = facts.height;
+        settings_.input.SourceAspect = facts.aspectRatio;
     }
     return ok;
 }
@@ -604,11 +621,15 @@ void EncodeDlg::setOutputFolderText(const std::string& typed) {
 
 void EncodeDlg::setPriorityCommand(int choice) {
     if (busy() || choice < 0 || choice > 3) return;
+    if (!engines_.setPriority(choice)) {
+        // The program goes on at its old priority: the check mark (and the
+        // stored choice) stay there, and the user hears why.
+        host_.warning("STR_ERROR_PriorityRefused");
+        notify();
+        return;
+    }
     priorityChecked = choice;
     settings_.app.Prority = choice;
-    if (!engines_.setPriority(choice)) {
-        // The system refused a raise; the program goes on at its old priority.
-    }
     notify();
 }
 

@@ -66,6 +66,10 @@ struct RipEngines {
     std::function<bool()> shutdown;
 };
 
+// SourceFacts::aspectRatio as the properties summary shows it: "4:3",
+// "16:9", "1:1" or "2.21:1"; empty when unknown.
+std::string aspectRatioText(int aspectRatio);
+
 // Why the window may or may not close.
 enum class CloseResult { Closed, Ripping, SaveFailed };
 

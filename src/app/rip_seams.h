@@ -21,6 +21,10 @@ struct SourceFacts {
     int chromaFormat = 1;
     int width = 0;
     int height = 0;
+    // Display aspect ratio in the codes of an MPEG-2 sequence header (an
+    // MPEG-1 source's pixel aspect is mapped onto them): 1 square pixels,
+    // 2 4:3, 3 16:9, 4 2.21:1; 0 unknown.
+    int aspectRatio = 0;
 };
 
 class RipSource {

@@ -71,6 +71,7 @@ struct InputSettings {
     double SourceFrameRate = 0.0;
     int SourceWidth = 0;
     int SourceHeight = 0;
+    int SourceAspect = 0;  // SourceFacts::aspectRatio of the opened title
     int ChromaFormat = 0;
     std::string CacheFile;  // "hdcache.dat" path for the title reader
 };

@@ -323,7 +323,7 @@ int SourceReader::refill() {
     if (!bufferOnDisk_) {
         updateCurrentFromFile();
         readSectors(bufferBytes_ / kSector);
-        if (cancel_) valid_ = 0;  // a cancelled prefill delivers nothing
+        if (stopping()) valid_ = 0;  // a cancelled prefill delivers nothing
         return 1;
     }
     if (!temp_) return 0;
@@ -333,7 +333,7 @@ int SourceReader::refill() {
         tempReadBack_ = 0;
         updateCurrentFromFile();
         int stored = readSectors(bufferBytes_ / kSector);
-        if (cancel_ || stored == 0) return 0;
+        if (stopping() || stored == 0) return 0;
         tempContent_ = int64_t(stored) * kSector;
         std::fflush(temp_);
         std::rewind(temp_);
@@ -405,7 +405,7 @@ int SourceReader::readSectors(int64_t n) {
                 host_.setStatus(status);
                 host_.setProgress(int(count * 100 / n), 100);
                 host_.pumpMessages();
-                if (cancel_) {
+                if (stopping()) {
                     restoreStatus(showProgress);
                     return 0;
                 }

@@ -13,6 +13,7 @@
 
 #include "dvd/source_file.h"
 #include "dvd/title_catalogue.h"
+#include "platform/cancel_flag.h"
 
 namespace zembra {
 
@@ -53,7 +54,10 @@ public:
 
     // Cancel request of the running job; cleared by openSource.
     void setCancel(int flag) { cancel_ = flag; }
-    int cancelRequested() const { return cancel_; }
+    // A stop flag another thread may raise (may be null): seen like the
+    // request above, also between the steps of a prefill.
+    void setCancelFlag(const CancelFlag* flag) { stopFlag_ = flag; }
+    int cancelRequested() const { return stopping() ? 1 : 0; }
     // Status text put back after a buffering caption.
     void setIdleStatus(const std::string& text) { idleStatus_ = text; }
 
@@ -100,6 +104,8 @@ private:
 
     bool prefill_ = false;
     int cancel_ = 0;
+    const CancelFlag* stopFlag_ = nullptr;
+    bool stopping() const { return cancel_ || (stopFlag_ && *stopFlag_); }
     int64_t stopSector_ = 0;
     bool initialised_ = false;
     int64_t currentSector_ = 0;

@@ -556,6 +556,9 @@ const Entry kEntries[] = {
     {"STR_DESKTOP_HelpNotFound", "The help page could not be opened."},
     {"STR_DESKTOP_OpenDiscImage", "Open Disc Image..."},
     {"STR_DESKTOP_DiscImageFilter", "Disc Images"},
+    {"STR_ERROR_PriorityRefused",
+     "The system refused this priority. Raising the priority of a program needs root rights or "
+     "the CAP_SYS_NICE capability; Zembra goes on at its old priority."},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

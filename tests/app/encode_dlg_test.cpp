@@ -496,5 +496,46 @@ TEST(EncodeDlgPreview, EveryRenderthFrameOfARip) {
     }
 }
 
+// ---------------------------------------------------------------- priority
+
+// A raise the system refuses is said so, and the check mark stays on the
+// priority in effect.
+TEST(EncodeDlgPriority, RefusedRaiseIsReported) {
+    RipEngines refusing;
+    refusing.setPriority = [](int choice) { return choice <= 1; };
+    Window w(refusing);
+    w.dlg->setPriorityCommand(1);
+    EXPECT_EQ(w.dlg->priorityChecked, 1);
+    EXPECT_TRUE(w.host.boxes.empty());
+    w.dlg->setPriorityCommand(2);
+    ASSERT_EQ(w.host.boxes.size(), 1u);
+    EXPECT_EQ(w.host.boxes[0].kind, BoxKind::Warning);
+    EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_PriorityRefused"));
+    EXPECT_EQ(w.dlg->priorityChecked, 1);
+    EXPECT_EQ(w.settings.app.Prority, 1);
+}
+
+// ---------------------------------------------------------------- opening
+
+// Open IFO reads each file at once (no pause) and moves the bar per file;
+// the title's aspect ratio comes with the row for the properties summary.
+TEST(EncodeDlgOpen, IfoFilesShowTheirProgress) {
+    Window w;
+    std::vector<int> progress;
+    w.host.onPump = [&] {
+        if (progress.empty() || progress.back() != w.dlg->progress)
+            progress.push_back(w.dlg->progress);
+    };
+    const std::string ifo = testing::sampleDisc() + "/VTS_01_0.IFO";
+    const auto start = std::chrono::steady_clock::now();
+    w.dlg->openIfoFiles({ifo, ifo});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(progress, (std::vector<int>{0, 50, 100}));
+    EXPECT_LT(took, std::chrono::milliseconds(400)) << "a pause per file";
+    ASSERT_EQ(w.dlg->rows().size(), 2u);
+    EXPECT_EQ(aspectRatioText(w.dlg->item(1)->input.SourceAspect), "4:3");
+    EXPECT_EQ(aspectRatioText(0), "");
+}
+
 }  // namespace
 }  // namespace zembra

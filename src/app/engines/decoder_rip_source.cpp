@@ -90,12 +90,37 @@ DecoderOpenParams DecoderRipSource::openParams(const InputSettings& in) {
     return p;
 }
 
+namespace {
+
+// The sequence header's aspect code as a display aspect. MPEG-1 codes are
+// pixel aspects: 0.6735 and 0.7031 are the 16:9 pictures of 625 and 525
+// lines, 0.9375 and 1.0950 their 4:3 pictures.
+int displayAspect(bool mpeg2, int code) {
+    if (mpeg2) return code >= 1 && code <= 4 ? code : 0;
+    switch (code) {
+        case 1:
+            return 1;
+        case 2:
+        case 3:
+            return 3;
+        case 8:
+        case 12:
+            return 2;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
 int DecoderRipSource::openDecoder(const InputSettings& input, const TitleCatalogue&,
                                   SourceFacts& facts) {
     *lastParams_ = openParams(input);
     hasParams_ = true;
-    return frames_->openDecoder(*lastParams_, facts.frameRate, facts.chromaFormat, facts.width,
-                                facts.height);
+    const int ok = frames_->openDecoder(*lastParams_, facts.frameRate, facts.chromaFormat,
+                                        facts.width, facts.height);
+    if (ok) facts.aspectRatio = displayAspect(decoder_->mpeg2, decoder_->aspectRatio);
+    return ok;
 }
 
 bool DecoderRipSource::isOpen() const { return decoder_->opened; }
@@ -110,7 +135,8 @@ int DecoderRipSource::reopenDecoder() {
 }
 
 int DecoderRipSource::scanVobFiles(const std::vector<std::string>& files,
-                                   const InputSettings& input, TitleCatalogue&, const CancelFlag* cancel) {
+                                   const InputSettings& input, TitleCatalogue&,
+                                   const CancelFlag* cancel) {
     return decoder_->scanVobFiles(files, input.Detect24Fps, input.Force24, cancel);
 }
 
@@ -134,6 +160,9 @@ int64_t DecoderRipSource::getCurrentSector() const {
     return decoder_->opened ? reader_->getCurrentSector() : -1;
 }
 
-void DecoderRipSource::setCancel(const CancelFlag* flag) { input_->setCancel(flag); }
+void DecoderRipSource::setCancel(const CancelFlag* flag) {
+    input_->setCancel(flag);
+    reader_->setCancelFlag(flag);
+}
 
 }  // namespace zembra
