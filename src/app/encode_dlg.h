@@ -181,10 +181,15 @@ public:
     bool ripping() const { return ripping_ != 0; }
     bool idle() const { return idle_ != 0; }
     // From prepareRip to finishRip, and during an Open: every command but
-    // requestCancel is ignored then.
+    // requestCancel is ignored then. busy() && !ripping() while a rip runs
+    // is its unwinding after a stop: nothing is enabled.
     bool busy() const { return running_ || opening_; }
-    bool decoderOpen() const { return decoderOpen_ != 0; }
-    bool hasCurrentItem() const { return current_ >= 0 && current_ < int(items_.size()); }
+    // Both false while a rip runs: the rip's thread changes them, and no
+    // command that asks is taken then anyway.
+    bool decoderOpen() const { return !running_ && decoderOpen_ != 0; }
+    bool hasCurrentItem() const {
+        return !running_ && current_ >= 0 && current_ < int(items_.size());
+    }
     int priorityChecked = 0;
 
     // Rows that were ripped to the end in the last StartRip (no failure, no cancel).

@@ -175,8 +175,8 @@ void EncodeDlg::raiseCancel() {
 bool EncodeDlg::requestCancel() {
     if (!running_ || !ripping_) return false;
     if (!host_.ask("STR_ERROR_19")) return false;
-    // The run may have ended while the question was open.
-    if (!running_) return false;
+    // The run may have ended while the question was open: nothing to stop.
+    if (!ripping_) return false;
     raiseCancel();
     return true;
 }
