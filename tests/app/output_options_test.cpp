@@ -147,14 +147,16 @@ TEST(LameDialog, MapsListPositions) {
     EXPECT_EQ(app.Quality, 1);
 }
 
-TEST(PropertiesDialog, SummaryGivesTheRateOfTheSoundWritten) {
+TEST(PropertiesDialog, SummaryGivesTheAspectAndTheRateOfTheSoundWritten) {
     InputSettings in;
     in.SourceWidth = 720;
     in.SourceHeight = 576;
     in.SourceFrameRate = 25.0;
     in.DownSampling = 4;  // 48 kHz, no conversion
+    in.SourceAspect = 3;  // 16:9
     CfTabPropertiesDlg dlg(in, OutputSettings{});
     EXPECT_EQ(dlg.summary().width, 720);
+    EXPECT_EQ(dlg.summary().aspect, "16:9");
     EXPECT_EQ(dlg.summary().sampleRate, 48000);
     for (int ds : {0, 1, 2, 3}) {
         dlg.input.DownSampling = ds;

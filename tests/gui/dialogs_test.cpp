@@ -437,6 +437,7 @@ private slots:
         in.SourceWidth = 720;
         in.SourceHeight = 576;
         in.SourceFrameRate = 25.0;
+        in.SourceAspect = 2;  // 4:3
         OutputSettings out;
         const InputSettings inBefore = in;
         {
@@ -455,7 +456,8 @@ private slots:
         QCOMPARE(in.SubOffset, inBefore.SubOffset);
 
         PropertiesDialog dialog(nullptr, host, in, out);
-        dialog.width->setValue(8);  // below the smallest size: 16
+        QCOMPARE(dialog.aspectRatio->text(), QString("4:3"));  // the source's own
+        dialog.width->setValue(8);                             // below the smallest size: 16
         dialog.height->setValue(480);
         dialog.videoBitRate->setValue(3000);
         dialog.audioBitRate->setCurrentIndex(13);

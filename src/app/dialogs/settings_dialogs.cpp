@@ -1,5 +1,6 @@
 #include "app/dialogs/settings_dialogs.h"
 
+#include "app/encode_dlg.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -77,7 +78,7 @@ void CLameDlg::ok(ApplicationSettings& app) const {
 
 CfTabPropertiesDlg::Summary CfTabPropertiesDlg::summary() const {
     return {input.SourceWidth, input.SourceHeight, input.SourceFrameRate,
-            input.DownSampling == 4 ? 48000 : 44100};
+            aspectRatioText(input.SourceAspect), input.DownSampling == 4 ? 48000 : 44100};
 }
 
 void CfTabPropertiesDlg::ok(UiHost& host, InputSettings& inputOut, OutputSettings& outputOut) {

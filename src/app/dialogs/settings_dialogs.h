@@ -68,13 +68,14 @@ public:
         : input(input), output(output) {}
     InputSettings input;
     OutputSettings output;
-    // What the read-only summary shows: the source picture size and frame
-    // rate, and the rate of the sound written (48 kHz with "48.0 KHz (no
-    // conversion)", else 44.1 kHz). The dialog formats the lines with the
-    // texts of the current language.
+    // What the read-only summary shows: the source picture size, frame rate
+    // and aspect ratio ("4:3", empty when unknown), and the rate of the sound
+    // written (48 kHz with "48.0 KHz (no conversion)", else 44.1 kHz). The
+    // dialog formats the lines with the texts of the current language.
     struct Summary {
         int width, height;
         double frameRate;
+        std::string aspect;
         int sampleRate;
     };
     Summary summary() const;

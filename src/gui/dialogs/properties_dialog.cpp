@@ -90,7 +90,7 @@ QWidget* PropertiesDialog::buildResolutionGroup(const UiHost& host, const std::s
     };
     inputResolution = line("STR_PROPERTY_FORMAT_INPUTRESOLUTION", {facts.width, facts.height});
     inputFrameRate = line("STR_PROPERTY_FORMAT_INPUTFRAMERATE", {facts.frameRate});
-    aspectRatio = summaryLabel(qtText(aspect));
+    aspectRatio = summaryLabel(qtText(aspect.empty() ? facts.aspect : aspect));
     sampleFrequency = line("STR_PROPERTY_FORMAT_SAMPLEFREQUENCY", {facts.sampleRate});
     form->addRow(tableText(host, "STR_PROPERTY_LABEL_INPUTRESOLUTION"), inputResolution);
     form->addRow(tableText(host, "STR_PROPERTY_LABEL_INPUTFRAMERATE"), inputFrameRate);

@@ -7,8 +7,8 @@
 //   bool PropertiesDialog::run(QWidget* parent, UiHost& host, InputSettings& input,
 //                              OutputSettings& output, const std::string& aspect = {});
 // `input` and `output` are copies of the row's item; after true the caller
-// calls EncodeDlg::setItemSettings(row, input, output). `aspect` is the
-// source's aspect ratio text when known.
+// calls EncodeDlg::setItemSettings(row, input, output). The aspect ratio
+// shown is the source's (input.SourceAspect) unless `aspect` names another.
 
 #include <QDialog>
 #include <string>
