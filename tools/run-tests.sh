@@ -46,6 +46,11 @@ phase "tests"
 run_ctest "$build"
 phase "plain kernels"
 ZEMBRA_CPU=plain run_ctest "$build" -R '[Kk]ernel'
+# The window and its dialogs drawn under Xvfb (when the window was built).
+if [ -n "$(find "$build" -name zembra-gui -type f 2>/dev/null | head -n 1)" ]; then
+    phase "screenshots"
+    tools/screenshots.sh "$build" "$build/screenshots"
+fi
 
 if [ -n "${CI:-}" ]; then
     phase "sanitizer build"

@@ -559,6 +559,14 @@ const Entry kEntries[] = {
     {"STR_ERROR_PriorityRefused",
      "The system refused this priority. Raising the priority of a program needs root rights or "
      "the CAP_SYS_NICE capability; Zembra goes on at its old priority."},
+    {"STR_MAIN_MENUBAR_File", "File"},
+    {"STR_MAIN_MENUBAR_Setting", "Setting"},
+    {"STR_MAIN_MENUBAR_Tools", "Tools"},
+    {"STR_MAIN_MENU_EDIT_Rename", "Rename"},
+    {"STR_MAIN_MENU_SETTING_ShutDown", "Switch Off When Done"},
+    {"STR_MAIN_DLG_SaveFailed", "The settings could not be saved to "},
+    {"STR_MAIN_LABEL_MONITOR_ReadyToEncode", "Ready to encode"},
+    {"STR_MAIN_LABEL_MONITOR_ScanOffsetDone", "Scan offset done"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

@@ -863,7 +863,7 @@ void Multiplexer::scanOffsets() {
         host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_404") + std::to_string(q) +
                                                host_.text("STR_ERROR_405") + " " + path);
     } else {
-        host_.setStatus("Scan offset done");
+        host_.setStatus(host_.text("STR_MAIN_LABEL_MONITOR_ScanOffsetDone"));
     }
     std::fclose(f);
 }

@@ -1,0 +1,794 @@
+#include "gui/main_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyledItemDelegate>
+#include <QThread>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/application.h"
+#include "app/encode_dlg.h"
+#include "app/engines/engine_set.h"
+#include "gui/dialogs/about_dialog.h"
+#include "gui/dialogs/crop_dialog.h"
+#include "gui/dialogs/preference_dialog.h"
+#include "gui/dialogs/properties_dialog.h"
+#include "gui/dialogs/size_dialog.h"
+#include "gui/preview_widget.h"
+#include "gui/qt_host.h"
+#include "gui/qt_main_view.h"
+#include "gui/qt_text.h"
+
+namespace zembra::gui {
+
+namespace {
+
+constexpr int kColumnName = 0;
+constexpr int kColumnCount = 4;
+const char* const kColumnKeys[kColumnCount] = {
+    "STR_MAIN_LISTVIEW_Files_OutputName", "STR_MAIN_LISTVIEW_Files_IFOName",
+    "STR_MAIN_LISTVIEW_Files_Chapters", "STR_MAIN_LISTVIEW_Files_Time"};
+const int kColumnWidths[kColumnCount] = {200, 200, 100, 100};
+
+// Only the output name can be edited in place.
+class NameOnlyDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        if (index.column() != kColumnName) return nullptr;
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+};
+
+void setEntries(QComboBox* box, const ChoiceList& list) {
+    QStringList entries;
+    for (const std::string& e : list.entries) entries << qtText(e);
+    bool same = box->count() == entries.size();
+    for (int i = 0; same && i < box->count(); ++i) same = box->itemText(i) == entries[i];
+    if (!same) {
+        box->clear();
+        box->addItems(entries);
+    }
+    box->setCurrentIndex(list.selected < box->count() ? list.selected : -1);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(CZembraApp& app, EngineSet& engines, EncodeDlg& dlg, QtHost& host,
+                       QtMainView& view, UiChannel& channel)
+    : app_(app), engines_(engines), dlg_(dlg), host_(host), view_(view), channel_(channel) {
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QStringLiteral("Zembra"));
+    auto* central = new QWidget(this);
+    auto* top = new QHBoxLayout;
+    top->addWidget(buildFileList(), 1);
+    top->addWidget(buildSourceButtons());
+    auto* settings = new QVBoxLayout;
+    settings->addWidget(buildChoiceGrid());
+    settings->addStretch(1);
+    preview_ = new PreviewWidget(central);
+    preview_->setObjectName(QStringLiteral("preview"));
+    preview_->setAreaListener([this](int w, int h) {
+        if (commandsAllowed()) dlg_.setPreviewArea(w, h);
+    });
+    auto* middle = new QHBoxLayout;
+    middle->addLayout(settings);
+    middle->addWidget(preview_, 1);
+    auto* layout = new QVBoxLayout(central);
+    layout->addLayout(top, 1);
+    layout->addLayout(middle, 1);
+    layout->addWidget(buildMonitor());
+    setCentralWidget(central);
+    buildActions();
+    buildMenus();
+    host_.setOwner(this);
+    view_.setOwner(this);
+    channel_.setSink(this);
+    retranslate();
+    view_.refresh();
+}
+
+MainWindow::~MainWindow() {
+    channel_.setSink(nullptr);
+    if (!worker_) return;
+    // The program is ending under a running rip (the window refuses to close
+    // while one runs, so only a forced end gets here): stop it and let the
+    // worker's last questions be answered No without a box.
+    host_.setClosing();
+    dlg_.cancelNow();
+    while (!worker_->wait(10)) QCoreApplication::processEvents();
+    delete worker_;
+    worker_ = nullptr;
+    view_.setWorkerRunning(false);
+    dlg_.finishRip();
+}
+
+QString MainWindow::text(const char* key) const { return qtText(host_.text(key)); }
+
+void MainWindow::translated(const char* key, std::function<void(const QString&)> setter) {
+    setter(text(key));
+    texts_.emplace_back(key, std::move(setter));
+}
+
+void MainWindow::retranslate() {
+    for (auto& [key, setter] : texts_) setter(text(key));
+    QStringList headers;
+    for (const char* key : kColumnKeys) headers << text(key);
+    files_->setHeaderLabels(headers);
+}
+
+// ---------------------------------------------------------------- building
+
+QWidget* MainWindow::buildFileList() {
+    files_ = new QTreeWidget;
+    files_->setObjectName(QStringLiteral("fileList"));
+    files_->setColumnCount(kColumnCount);
+    files_->setRootIsDecorated(false);
+    files_->setUniformRowHeights(true);
+    files_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    files_->setEditTriggers(QAbstractItemView::SelectedClicked);
+    files_->setItemDelegate(new NameOnlyDelegate(files_));
+    files_->setContextMenuPolicy(Qt::CustomContextMenu);
+    for (int c = 0; c < kColumnCount; ++c) files_->setColumnWidth(c, kColumnWidths[c]);
+    files_->header()->setStretchLastSection(true);
+    connect(files_, &QTreeWidget::itemSelectionChanged, this, &MainWindow::onSelectionChanged);
+    connect(files_, &QTreeWidget::itemChanged, this, &MainWindow::onItemChanged);
+    connect(files_, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { onItemDoubleClicked(item); });
+    connect(files_, &QWidget::customContextMenuRequested, this, &MainWindow::onFileListMenu);
+    return files_;
+}
+
+QPushButton* MainWindow::button(const char* key, const char* name, std::function<void()> command) {
+    auto* b = new QPushButton;
+    b->setObjectName(QLatin1String(name));
+    translated(key, [b](const QString& t) { b->setText(t); });
+    connect(b, &QPushButton::clicked, this, [this, command] { guarded(command); });
+    return b;
+}
+
+QWidget* MainWindow::buildSourceButtons() {
+    auto* box = new QWidget;
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    openDvdButton_ = button("STR_MAIN_BUTTON_OpenDVD", "openDvdButton", [this] { dlg_.OpenDvd(); });
+    openIfoButton_ = button("STR_MAIN_BUTTON_OpenIFO", "openIfoButton", [this] { dlg_.OpenIfo(); });
+    openVobButton_ = button("STR_MAIN_BUTTON_OpenVOB", "openVobButton", [this] { dlg_.OpenVob(); });
+    removeButton_ = button("STR_MAIN_BUTTON_Remove", "removeButton", [this] { dlg_.Remove(); });
+    settingButton_ =
+        button("STR_MAIN_BUTTON_Setting", "settingButton", [this] { settingDialog(0); });
+    for (QPushButton* b :
+         {openDvdButton_, openIfoButton_, openVobButton_, removeButton_, settingButton_})
+        column->addWidget(b);
+    column->addStretch(1);
+    return box;
+}
+
+QComboBox* MainWindow::combo(const char* name, void (EncodeDlg::*choose)(int)) {
+    auto* box = new QComboBox;
+    box->setObjectName(QLatin1String(name));
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(16);
+    // `activated` comes only from the user: refilling or re-selecting an
+    // entry from the controller's state never applies a preset again.
+    connect(box, &QComboBox::activated, this, [this, choose](int index) {
+        guarded([this, choose, index] { (dlg_.*choose)(index); });
+    });
+    return box;
+}
+
+QLabel* MainWindow::label(const char* key, QWidget* buddy) {
+    auto* l = new QLabel;
+    l->setBuddy(buddy);
+    translated(key, [l](const QString& t) { l->setText(t); });
+    return l;
+}
+
+// The selection lists above the output choices, in one grid so that their
+// labels and fields line up.
+QWidget* MainWindow::buildChoiceGrid() {
+    auto* group = new QWidget;
+    auto* grid = new QGridLayout(group);
+    grid->setContentsMargins(0, 0, 0, 0);
+    index_ = combo("indexList", &EncodeDlg::chooseIndex);
+    audio_ = combo("audioList", &EncodeDlg::chooseAudio);
+    subtitle_ = combo("subtitleList", &EncodeDlg::chooseSubtitle);
+    angle_ = combo("angleList", &EncodeDlg::chooseAngle);
+    angle_->setMinimumContentsLength(3);
+    format_ = combo("formatList", &EncodeDlg::chooseFormat);
+    zoom_ = combo("zoomList", &EncodeDlg::chooseZoom);
+    split_ = combo("splitList", &EncodeDlg::chooseSplit);
+    configureButton_ =
+        button("STR_MAIN_BUTTON_Config", "configureButton", [this] { configureDialog(); });
+    splitSettingButton_ =
+        button("STR_MAIN_BUTTON_SplitSetting", "splitSettingButton", [this] { splitSetting(); });
+    outputFolder_ = new QLineEdit;
+    outputFolder_->setObjectName(QStringLiteral("outputFolder"));
+    connect(outputFolder_, &QLineEdit::editingFinished, this, &MainWindow::onOutputFolderEdited);
+    browseButton_ = button("STR_MAIN_BUTTON_Browse", "browseButton", [this] { dlg_.Browse(); });
+
+    auto* angle = new QHBoxLayout;
+    angle->addWidget(label("STR_MAIN_LABEL_Angle", angle_));
+    angle->addWidget(angle_, 1);
+    int row = 0;
+    auto addRow = [&](const char* key, QWidget* field, QWidget* beside, int span) {
+        grid->addWidget(label(key, field), row, 0);
+        grid->addWidget(field, row, 1, 1, span);
+        if (beside) grid->addWidget(beside, row, 2);
+        ++row;
+    };
+    addRow("STR_MAIN_LABEL_Index", index_, nullptr, 2);
+    addRow("STR_MAIN_LABEL_Audio", audio_, nullptr, 2);
+    addRow("STR_MAIN_LABEL_Subtitle", subtitle_, nullptr, 1);
+    grid->addLayout(angle, row - 1, 2);
+    addRow("STR_MAIN_LABEL_Format", format_, configureButton_, 1);
+    addRow("STR_MAIN_LABEL_Zoom", zoom_, nullptr, 1);
+    addRow("STR_MAIN_LABEL_Split", split_, splitSettingButton_, 1);
+    addRow("STR_MAIN_LABEL_OutputFolder", outputFolder_, browseButton_, 1);
+    grid->setColumnStretch(1, 1);
+    return group;
+}
+
+QWidget* MainWindow::buildMonitor() {
+    auto* group = new QGroupBox;
+    group->setObjectName(QStringLiteral("monitorBox"));
+    translated("STR_MAIN_LABEL_Monitor", [group](const QString& t) { group->setTitle(t); });
+    monitor_ = new QLabel;
+    monitor_->setObjectName(QStringLiteral("monitorLine"));
+    monitor_->setTextFormat(Qt::PlainText);
+    monitor_->setMinimumWidth(100);
+    monitor_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    progress_ = new QProgressBar;
+    progress_->setObjectName(QStringLiteral("progressBar"));
+    progress_->setRange(0, 100);
+    progress_->setValue(100);
+    ripButton_ = button("STR_MAIN_BUTTON_Rip", "ripButton", [] {});
+    // The Rip button is also the Cancel button: it is never gated.
+    disconnect(ripButton_, &QPushButton::clicked, this, nullptr);
+    connect(ripButton_, &QPushButton::clicked, this, &MainWindow::ripOrCancel);
+    ripButton_->setMinimumWidth(ripButton_->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 8);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(monitor_, 0, 0);
+    grid->addWidget(progress_, 1, 0);
+    grid->addWidget(ripButton_, 0, 1, 2, 1);
+    grid->setColumnStretch(0, 1);
+    return group;
+}
+
+QAction* MainWindow::action(const char* key, std::function<void()> command) {
+    auto* a = new QAction(this);
+    a->setObjectName(QLatin1String(key));
+    translated(key, [a](const QString& t) { a->setText(t); });
+    connect(a, &QAction::triggered, this, [this, command] { guarded(command); });
+    return a;
+}
+
+void MainWindow::buildActions() {
+    // The File List menu; its keys act only while the list has the focus
+    // (Ctrl+C, Ctrl+V, Shift+Del and Shift+letters are text keys elsewhere).
+    fileListMenu_ = new QMenu(this);
+    fileListMenu_->setObjectName(QStringLiteral("fileListMenu"));
+    struct ListCommand {
+        const char* key;
+        QKeySequence keys;
+        std::function<void()> command;
+    };
+    const ListCommand listCommands[] = {
+        {"STR_MAIN_MENU_EDIT_Uncheck", QKeySequence(Qt::CTRL | Qt::Key_U),
+         [this] { dlg_.Uncheck(); }},
+        {"STR_MAIN_MENU_EDIT_UncheckAll", QKeySequence(Qt::SHIFT | Qt::Key_U),
+         [this] { dlg_.UncheckAll(); }},
+        {"STR_MAIN_MENU_EDIT_Check", QKeySequence(Qt::CTRL | Qt::Key_C), [this] { dlg_.Check(); }},
+        {"STR_MAIN_MENU_EDIT_CheckAll", QKeySequence(Qt::SHIFT | Qt::Key_C),
+         [this] { dlg_.CheckAll(); }},
+        {"STR_MAIN_MENU_EDIT_Remove", QKeySequence(Qt::Key_Delete), [this] { dlg_.Remove(); }},
+        {"STR_MAIN_MENU_EDIT_RemoveAll", QKeySequence(Qt::SHIFT | Qt::Key_Delete),
+         [this] { dlg_.RemoveAll(); }},
+        {"STR_MAIN_MENU_EDIT_Rename", QKeySequence(), [this] { renameCurrentRow(); }},
+        {"STR_MAIN_MENU_EDIT_Properties", QKeySequence(), [this] { properties(); }},
+    };
+    for (const ListCommand& c : listCommands) {
+        QAction* a = action(c.key, c.command);
+        if (!c.keys.isEmpty()) {
+            a->setShortcut(c.keys);
+            a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+            files_->addAction(a);
+        }
+        fileListMenu_->addAction(a);
+        idleActions_.push_back(a);
+    }
+    // Open commands on the list's own keys (Ctrl+V opens VOB files only there).
+    const std::pair<QKeySequence, std::function<void()>> openKeys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_D), [this] { dlg_.OpenDvd(); }},
+        {QKeySequence(Qt::CTRL | Qt::Key_I), [this] { dlg_.OpenIfo(); }},
+        {QKeySequence(Qt::CTRL | Qt::Key_V), [this] { dlg_.OpenVob(); }},
+    };
+    for (const auto& [keys, command] : openKeys) {
+        auto* a = new QAction(files_);
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(a, &QAction::triggered, this, [this, command] { guarded(command); });
+        files_->addAction(a);
+    }
+}
+
+void MainWindow::buildMenus() {
+    auto menu = [this](const char* key, QMenu* parent) {
+        QMenu* m = parent ? new QMenu(parent) : new QMenu(this);
+        m->setObjectName(QLatin1String(key));
+        translated(key, [m](const QString& t) { m->setTitle(t); });
+        if (parent)
+            parent->addMenu(m);
+        else
+            menuBar()->addMenu(m);
+        return m;
+    };
+    auto idle = [this](QAction* a) {
+        idleActions_.push_back(a);
+        return a;
+    };
+
+    fileMenu_ = menu("STR_MAIN_MENUBAR_File", nullptr);
+    QAction* openDvd = idle(action("STR_MAIN_MENU_FILE_OpenDVD", [this] { dlg_.OpenDvd(); }));
+    openDvd->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    fileMenu_->addAction(openDvd);
+    fileMenu_->addAction(idle(action("STR_MAIN_MENU_FILE_OpenIFO", [this] { dlg_.OpenIfo(); })));
+    fileMenu_->addAction(idle(action("STR_MAIN_MENU_FILE_OpenVOB", [this] { dlg_.OpenVob(); })));
+    fileMenu_->addSeparator();
+    fileMenu_->addAction(
+        idle(action("STR_MAIN_MENU_FILE_SettingDlg", [this] { settingDialog(0); })));
+    fileMenu_->addAction(action("STR_MAIN_MENU_FILE_HelpContext", [this] { showHelp(); }));
+    fileMenu_->addSeparator();
+    quitAction_ = new QAction(this);
+    quitAction_->setObjectName(QStringLiteral("quitAction"));
+    translated("STR_MAIN_BUTTON_Close", [this](const QString& t) { quitAction_->setText(t); });
+    quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Closing while ripping is refused in closeEvent, with its message.
+    connect(quitAction_, &QAction::triggered, this, &QWidget::close);
+    fileMenu_->addAction(quitAction_);
+
+    settingMenu_ = menu("STR_MAIN_MENUBAR_Setting", nullptr);
+    QAction* setting =
+        idle(action("STR_MAIN_MENU_SETTING_SettingDlg", [this] { settingDialog(0); }));
+    setting->setShortcut(QKeySequence(Qt::Key_F2));
+    settingMenu_->addAction(setting);
+    cropMenu_ = menu("STR_MAIN_MENU_SETTING_Crop", settingMenu_);
+    correct43Action_ =
+        idle(action("STR_MAIN_MENU_SETTING_CROP_43Correct", [this] { dlg_.toggleCorrect43(); }));
+    showResolutionAction_ = idle(action("STR_MAIN_MENU_SETTING_CROP_ShowResolution",
+                                        [this] { dlg_.toggleShowResolution(); }));
+    for (QAction* a : {correct43Action_, showResolutionAction_}) {
+        a->setCheckable(true);
+        cropMenu_->addAction(a);
+    }
+    cropMenu_->addAction(
+        idle(action("STR_MAIN_MENU_SETTING_CROP_EditCoordinate", [this] { editCoordinate(); })));
+    cropMenu_->addSeparator();
+    renderSourceAction_ = idle(
+        action("STR_MAIN_MENU_SETTING_CROP_RenderSource", [this] { dlg_.setRenderSource(true); }));
+    renderDestinationAction_ = idle(action("STR_MAIN_MENU_SETTING_CROP_RenderDestination",
+                                           [this] { dlg_.setRenderSource(false); }));
+    auto* renderGroup = new QActionGroup(this);
+    for (QAction* a : {renderSourceAction_, renderDestinationAction_}) {
+        a->setCheckable(true);
+        renderGroup->addAction(a);
+        cropMenu_->addAction(a);
+    }
+    cropMenu_->addSeparator();
+    adjustMenu_ = menu("STR_MAIN_MENU_SETTING_CROP_AdjustResolution", cropMenu_);
+    const char* const adjustKeys[] = {"STR_MAIN_MENU_SETTING_CROP_AdjustResolution_43Correct",
+                                      "STR_MAIN_MENU_SETTING_CROP_AdjustResolution_Selection",
+                                      "STR_MAIN_MENU_SETTING_CROP_AdjustResolution_PreserveRatio"};
+    for (int mode = 0; mode < 3; ++mode)
+        adjustMenu_->addAction(
+            idle(action(adjustKeys[mode], [this, mode] { dlg_.adjustOutputResolution(mode); })));
+
+    priorityMenu_ = menu("STR_MAIN_MENU_SETTING_Priority", settingMenu_);
+    priorityGroup_ = new QActionGroup(this);
+    const char* const priorityKeys[] = {
+        "STR_MAIN_MENU_SETTING_Priority_Normal", "STR_MAIN_MENU_SETTING_Priority_Idle",
+        "STR_MAIN_MENU_SETTING_Priority_High", "STR_MAIN_MENU_SETTING_PRIORITY_RealTime"};
+    for (int choice = 0; choice < 4; ++choice) {
+        QAction* a =
+            idle(action(priorityKeys[choice], [this, choice] { dlg_.setPriorityCommand(choice); }));
+        a->setCheckable(true);
+        priorityGroup_->addAction(a);
+        priorityMenu_->addAction(a);
+        priorityActions_.push_back(a);
+    }
+    languageMenu_ = menu("STR_MAIN_MENU_SETTING_Language", settingMenu_);
+    languageGroup_ = new QActionGroup(this);
+    buildLanguageMenu();
+
+    toolsMenu_ = menu("STR_MAIN_MENUBAR_Tools", nullptr);
+    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenDVD", [this] { dlg_.OpenDvd(); })));
+    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenIFO", [this] { dlg_.OpenIfo(); })));
+    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenVOB", [this] { dlg_.OpenVob(); })));
+    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_Remove", [this] { dlg_.Remove(); })));
+    toolsMenu_->addSeparator();
+    toolsMenu_->addAction(
+        idle(action("STR_MAIN_MENU_TOOL_SettingDlg", [this] { settingDialog(0); })));
+    toolsMenu_->addAction(action("STR_MAIN_MENU_TOOL_HelpContext", [this] { showHelp(); }));
+
+    helpMenu_ = menu("STR_MAIN_BUTTON_SysHelp", nullptr);
+    QAction* help = action("STR_MAIN_MENU_HELP_HelpContext", [this] { showHelp(); });
+    help->setShortcut(QKeySequence(Qt::Key_F1));
+    helpMenu_->addAction(help);
+    helpMenu_->addAction(action("STR_MAIN_MENU_HELP_OnlineResources", [this] { showHelp(); }));
+    helpMenu_->addAction(action("STR_MAIN_MENU_HELP_TechnicalSupport", [this] { showHelp(); }));
+    helpMenu_->addSeparator();
+    helpMenu_->addAction(action("STR_MAIN_MENU_HELP_About", [this] { showAbout(); }));
+
+    auto* rip = new QAction(this);
+    rip->setObjectName(QStringLiteral("ripAction"));
+    rip->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(rip, &QAction::triggered, this, [this] {
+        if (ripButton_->isEnabled()) ripOrCancel();
+    });
+    addAction(rip);
+}
+
+void MainWindow::buildLanguageMenu() {
+    for (QAction* a : languageGroup_->actions()) {
+        languageGroup_->removeAction(a);
+        delete a;
+    }
+    for (const LanguageMenuItem& item : app_.buildLanguageMenu()) {
+        auto* a = new QAction(qtText(item.name), languageGroup_);
+        a->setCheckable(true);
+        a->setChecked(item.checked);
+        a->setData(item.commandId);
+        const int id = item.commandId;
+        connect(a, &QAction::triggered, this, [this, id] { chooseLanguage(id); });
+        languageMenu_->addAction(a);
+    }
+}
+
+// ---------------------------------------------------------------- the state
+
+void MainWindow::showStatus(const QString& text) { monitor_->setText(text); }
+
+void MainWindow::showProgress(int percent) { progress_->setValue(percent); }
+
+void MainWindow::showState(const ViewState& s) {
+    state_ = s;
+    // The controller's monitor line and progress are drawn when they change;
+    // in between, the engines' own reports stay on screen.
+    if (s.monitorLine != shownMonitorLine_) {
+        shownMonitorLine_ = s.monitorLine;
+        monitor_->setText(qtText(s.monitorLine));
+    }
+    if (s.progress != shownProgress_) {
+        shownProgress_ = s.progress;
+        progress_->setValue(std::clamp(s.progress, 0, 100));
+    }
+    syncing_ = true;
+    syncFileList(s);
+    syncCombos(s);
+    syncMenus(s);
+    if (!outputFolder_->hasFocus() || !outputFolder_->isModified()) {
+        outputFolder_->setText(qtText(s.outputFolder));
+        outputFolder_->setModified(false);
+    }
+    ripButton_->setText(qtText(s.ripButtonText));
+    syncing_ = false;
+    applyEnabling();
+}
+
+void MainWindow::syncFileList(const ViewState& s) {
+    const int count = int(s.rows.size());
+    const bool grew = count > files_->topLevelItemCount();
+    while (files_->topLevelItemCount() > count) delete files_->takeTopLevelItem(count);
+    while (files_->topLevelItemCount() < count) {
+        auto* item = new QTreeWidgetItem(files_);
+        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable |
+                       Qt::ItemIsEditable);
+    }
+    QTreeWidgetItem* lastSelected = nullptr;
+    for (int r = 0; r < count; ++r) {
+        const FileRow& row = s.rows[size_t(r)];
+        QTreeWidgetItem* item = files_->topLevelItem(r);
+        const QString columns[kColumnCount] = {qtText(row.outputName), qtText(row.sourcePath),
+                                               qtText(row.chapters), qtText(row.time)};
+        for (int c = 0; c < kColumnCount; ++c)
+            if (item->text(c) != columns[c]) item->setText(c, columns[c]);
+        const Qt::CheckState check = row.checked ? Qt::Checked : Qt::Unchecked;
+        if (item->checkState(kColumnName) != check) item->setCheckState(kColumnName, check);
+        if (item->isSelected() != row.selected) item->setSelected(row.selected);
+        if (row.selected) lastSelected = item;
+    }
+    // After an Open the new last row is selected: show it and give it the focus.
+    if (grew && lastSelected) {
+        files_->setCurrentItem(lastSelected, kColumnName, QItemSelectionModel::NoUpdate);
+        files_->scrollToItem(lastSelected);
+    }
+}
+
+void MainWindow::syncCombos(const ViewState& s) {
+    const std::pair<QComboBox*, const ChoiceList*> lists[] = {
+        {index_, &s.indexList}, {audio_, &s.audioList},   {subtitle_, &s.subtitleList},
+        {angle_, &s.angleList}, {format_, &s.formatList}, {zoom_, &s.zoomList},
+        {split_, &s.splitList}};
+    for (const auto& [box, list] : lists) setEntries(box, *list);
+}
+
+void MainWindow::syncMenus(const ViewState& s) {
+    if (s.priorityChecked >= 0 && s.priorityChecked < int(priorityActions_.size()))
+        priorityActions_[size_t(s.priorityChecked)]->setChecked(true);
+    correct43Action_->setChecked(s.correct43);
+    showResolutionAction_->setChecked(s.showResolution);
+    (s.renderSource ? renderSourceAction_ : renderDestinationAction_)->setChecked(true);
+}
+
+bool MainWindow::commandsAllowed() const { return !worker_ && !state_.busy; }
+
+void MainWindow::applyEnabling() {
+    const ViewState& s = state_;
+    const bool idle = commandsAllowed() && s.controlsEnabled;
+    for (QPushButton* b : {openDvdButton_, openIfoButton_, openVobButton_, settingButton_,
+                           configureButton_, browseButton_})
+        b->setEnabled(idle);
+    removeButton_->setEnabled(idle && s.removeEnabled);
+    splitSettingButton_->setEnabled(idle && s.splitSettingEnabled);
+    outputFolder_->setEnabled(idle);
+    files_->setEnabled(idle);
+    const std::pair<QComboBox*, const ChoiceList*> lists[] = {
+        {index_, &s.indexList}, {audio_, &s.audioList},   {subtitle_, &s.subtitleList},
+        {angle_, &s.angleList}, {format_, &s.formatList}, {zoom_, &s.zoomList},
+        {split_, &s.splitList}};
+    for (const auto& [box, list] : lists) box->setEnabled(idle && list->enabled);
+    for (QAction* a : idleActions_) a->setEnabled(idle);
+    languageMenu_->setEnabled(idle);
+    // While ripping the button is Cancel; once a stop is confirmed nothing
+    // is live until the worker has really ended.
+    const bool ripping = worker_ || s.ripping;
+    ripButton_->setEnabled(ripping ? !cancelConfirmed_ && s.ripEnabled : idle && s.ripEnabled);
+}
+
+void MainWindow::showPreview(const PreviewFrame& frame) { preview_->showFrame(frame); }
+
+void MainWindow::showLogo() { preview_->showLogo(); }
+
+// ---------------------------------------------------------------- user actions
+
+void MainWindow::guarded(const std::function<void()>& command) {
+    if (!commandsAllowed()) return;
+    command();
+}
+
+void MainWindow::openDvd() {
+    guarded([this] { dlg_.OpenDvd(); });
+}
+void MainWindow::openIfo() {
+    guarded([this] { dlg_.OpenIfo(); });
+}
+void MainWindow::openVob() {
+    guarded([this] { dlg_.OpenVob(); });
+}
+void MainWindow::removeSelected() {
+    guarded([this] { dlg_.Remove(); });
+}
+
+void MainWindow::onSelectionChanged() {
+    if (syncing_ || !commandsAllowed()) return;
+    std::vector<int> rows;
+    for (int r = 0; r < files_->topLevelItemCount(); ++r)
+        if (files_->topLevelItem(r)->isSelected()) rows.push_back(r);
+    dlg_.selectRows(rows);
+}
+
+void MainWindow::onItemChanged(QTreeWidgetItem* item, int column) {
+    if (syncing_ || column != kColumnName || !commandsAllowed()) return;
+    const int row = files_->indexOfTopLevelItem(item);
+    if (row < 0 || row >= int(state_.rows.size())) return;
+    const FileRow& known = state_.rows[size_t(row)];
+    const bool checked = item->checkState(kColumnName) == Qt::Checked;
+    if (checked != known.checked) dlg_.setRowChecked(row, checked);
+    const std::string name = stdText(item->text(kColumnName));
+    if (name != known.outputName) dlg_.setOutputName(row, name);
+}
+
+void MainWindow::onItemDoubleClicked(QTreeWidgetItem* item) {
+    const int row = files_->indexOfTopLevelItem(item);
+    if (row >= 0) guarded([this, row] { openPropertiesDialog(row); });
+}
+
+void MainWindow::onFileListMenu(const QPoint& position) {
+    if (!commandsAllowed()) return;
+    QTreeWidgetItem* item = files_->itemAt(position);
+    QMenu* menu = item ? fileListMenu_ : settingMenu_;
+    menu->exec(files_->viewport()->mapToGlobal(position));
+}
+
+void MainWindow::renameCurrentRow() {
+    QTreeWidgetItem* item = files_->currentItem();
+    if (!item && !files_->selectedItems().isEmpty()) item = files_->selectedItems().front();
+    if (item) files_->editItem(item, kColumnName);
+}
+
+void MainWindow::onOutputFolderEdited() {
+    if (syncing_ || !commandsAllowed()) return;
+    const std::string typed = stdText(outputFolder_->text());
+    outputFolder_->setModified(false);
+    if (typed != state_.outputFolder) dlg_.setOutputFolderText(typed);
+}
+
+void MainWindow::properties() {
+    const QList<QTreeWidgetItem*> selected = files_->selectedItems();
+    QTreeWidgetItem* item = files_->currentItem() && files_->currentItem()->isSelected()
+                                ? files_->currentItem()
+                                : (selected.isEmpty() ? nullptr : selected.front());
+    if (item) openPropertiesDialog(files_->indexOfTopLevelItem(item));
+}
+
+void MainWindow::settingDialog(int tab) {
+    if (dlg_.hasCurrentItem()) openPreferenceDialog(tab);
+}
+
+// The second tab is the AVI one for the AVI format, else the MPEG one.
+void MainWindow::configureDialog() { settingDialog(1); }
+
+void MainWindow::splitSetting() {
+    if (!dlg_.decoderOpen()) {
+        host_.error("STR_ERROR_23");
+        return;
+    }
+    openSizeDialog();
+}
+
+void MainWindow::editCoordinate() {
+    if (!dlg_.decoderOpen()) {
+        host_.error("STR_ERROR_23");
+        return;
+    }
+    openCropDialog();
+}
+
+void MainWindow::showHelp() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(qtText(app_.helpPath())));
+}
+
+void MainWindow::showAbout() { openAboutDialog(); }
+
+void MainWindow::chooseLanguage(int commandId) {
+    if (commandsAllowed() && app_.onLanguageCommand(commandId)) {
+        dlg_.retranslate();
+        retranslate();
+        emit retranslated();
+    }
+    // The check mark follows the language in force (also when refused).
+    buildLanguageMenu();
+}
+
+// ---------------------------------------------------------------- the rip
+
+void MainWindow::ripOrCancel() {
+    if (worker_) {
+        if (cancelConfirmed_ || askingCancel_) return;
+        askingCancel_ = true;
+        const bool stop = dlg_.requestCancel();
+        askingCancel_ = false;
+        if (stop) cancelConfirmed_ = true;
+        applyEnabling();
+        // The worker may have ended while the question was open.
+        if (workerEndPending_) onWorkerFinished();
+        return;
+    }
+    if (!commandsAllowed()) return;
+    // A name being typed into the list or the folder field counts first.
+    if (QWidget* f = QApplication::focusWidget(); f && f != files_ && files_->isAncestorOf(f))
+        files_->setFocus();
+    onOutputFolderEdited();
+    if (!dlg_.prepareRip()) return;
+    startWorker();
+}
+
+void MainWindow::startWorker() {
+    cancelConfirmed_ = false;
+    workerEndPending_ = false;
+    view_.setWorkerRunning(true);
+    worker_ = QThread::create([this] { dlg_.runRip(); });
+    worker_->setObjectName(QStringLiteral("rip"));
+    connect(worker_, &QThread::finished, this, &MainWindow::onWorkerFinished, Qt::QueuedConnection);
+    worker_->start();
+    applyEnabling();
+    emit ripStarted();
+}
+
+void MainWindow::onWorkerFinished() {
+    if (!worker_) return;
+    if (askingCancel_) {
+        workerEndPending_ = true;
+        return;
+    }
+    workerEndPending_ = false;
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+    view_.setWorkerRunning(false);
+    // The worker's last reports come before the idle state.
+    channel_.flush();
+    afterRip();
+}
+
+void MainWindow::afterRip() {
+    const bool switchOff = dlg_.finishRip();
+    cancelConfirmed_ = false;
+    view_.refresh();
+    dlg_.setPreviewArea(preview_->width(), preview_->height());
+    emit ripEnded();
+    if (switchOff) dlg_.Shutdown();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (worker_ || state_.busy) {
+        host_.warning("STR_ERROR_28");
+        event->ignore();
+        return;
+    }
+    switch (dlg_.closeWindow()) {
+        case CloseResult::Ripping:
+            event->ignore();
+            return;
+        case CloseResult::SaveFailed:
+            host_.messageBox(BoxKind::Warning,
+                             host_.text("STR_MAIN_DLG_SaveFailed") + app_.optionsFile());
+            break;
+        case CloseResult::Closed:
+            break;
+    }
+    event->accept();
+}
+
+// ---------------------------------------------------------------- dialogs
+
+void MainWindow::openPreferenceDialog(int tab) {
+    if (!PreferenceDialog::run(this, host_, app_.settings(), engines_, tab)) return;
+    dlg_.settingsChanged();
+    dlg_.redrawPreview();
+}
+
+void MainWindow::openPropertiesDialog(int row) {
+    const DVDProjectItem* item = dlg_.item(row);
+    if (!item) return;
+    InputSettings input = item->input;
+    OutputSettings output = item->output;
+    if (PropertiesDialog::run(this, host_, input, output)) dlg_.setItemSettings(row, input, output);
+}
+
+void MainWindow::openCropDialog() {
+    SettingsStore& settings = app_.settings();
+    // The source view shows the whole source frame; the output view does not.
+    const QImage frame = preview_->frame().sourceView ? preview_->picture() : QImage();
+    if (!CropDialog::run(this, host_, settings.output, settings.input.SourceWidth,
+                         settings.input.SourceHeight, frame))
+        return;
+    dlg_.settingsChanged();
+    dlg_.redrawPreview();
+}
+
+void MainWindow::openSizeDialog() {
+    if (SizeDialog::run(this, host_, app_.settings().output)) dlg_.settingsChanged();
+}
+
+void MainWindow::openAboutDialog() { AboutDialog::run(this, host_); }
+
+}  // namespace zembra::gui

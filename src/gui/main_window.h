@@ -1,0 +1,170 @@
+#pragma once
+// The main window: the file list, the selection and output lists, the
+// command buttons, the monitor line, the preview and the menus, drawn from
+// the controller's state and sending every user action to it. The rip runs
+// on one worker thread; the window keeps answering while it does.
+
+#include <QMainWindow>
+#include <functional>
+#include <vector>
+
+#include "gui/ui_channel.h"
+#include "gui/view_state.h"
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QThread;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace zembra {
+class CZembraApp;
+class EncodeDlg;
+class EngineSet;
+}  // namespace zembra
+
+namespace zembra::gui {
+
+class PreviewWidget;
+class QtHost;
+class QtMainView;
+
+class MainWindow : public QMainWindow, public UiSink {
+    Q_OBJECT
+public:
+    MainWindow(CZembraApp& app, EngineSet& engines, EncodeDlg& dlg, QtHost& host, QtMainView& view,
+               UiChannel& channel);
+    ~MainWindow() override;
+
+    // UiSink: the reports of the controller and the engines.
+    void showStatus(const QString& text) override;
+    void showProgress(int percent) override;
+    void showState(const ViewState& state) override;
+    void showPreview(const PreviewFrame& frame) override;
+    void showLogo() override;
+
+    const ViewState& state() const { return state_; }
+    // True while the rip's worker thread runs.
+    bool ripRunning() const { return worker_ != nullptr; }
+    PreviewWidget* preview() const { return preview_; }
+
+    // The commands (also reached through buttons, menus and keys).
+    void openDvd();
+    void openIfo();
+    void openVob();
+    void removeSelected();
+    void ripOrCancel();
+    void chooseLanguage(int commandId);
+
+signals:
+    void ripStarted();
+    void ripEnded();
+    // After a language switch, every text has been set again.
+    void retranslated();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Building.
+    QWidget* buildFileList();
+    QWidget* buildSourceButtons();
+    QWidget* buildChoiceGrid();
+    QWidget* buildMonitor();
+    void buildActions();
+    void buildMenus();
+    void buildLanguageMenu();
+    QAction* action(const char* key, std::function<void()> command);
+    QPushButton* button(const char* key, const char* name, std::function<void()> command);
+    QComboBox* combo(const char* name, void (EncodeDlg::*choose)(int));
+    QLabel* label(const char* key, QWidget* buddy);
+    // A text of the string table, set now and again after a language switch.
+    void translated(const char* key, std::function<void(const QString&)> setter);
+    void retranslate();
+    QString text(const char* key) const;
+
+    // Drawing the state.
+    void syncFileList(const ViewState& s);
+    void syncCombos(const ViewState& s);
+    void syncMenus(const ViewState& s);
+    void applyEnabling();
+    bool commandsAllowed() const;
+
+    // User actions.
+    void onSelectionChanged();
+    void onItemChanged(QTreeWidgetItem* item, int column);
+    void onItemDoubleClicked(QTreeWidgetItem* item);
+    void onFileListMenu(const QPoint& position);
+    void onOutputFolderEdited();
+    void renameCurrentRow();
+    void guarded(const std::function<void()>& command);
+    void settingDialog(int tab);
+    void configureDialog();
+    void splitSetting();
+    void editCoordinate();
+    void properties();
+    void showHelp();
+    void showAbout();
+
+    // The rip.
+    void startWorker();
+    void onWorkerFinished();
+    void afterRip();
+
+    // The dialogs.
+    void openPreferenceDialog(int tab);
+    void openPropertiesDialog(int row);
+    void openCropDialog();
+    void openSizeDialog();
+    void openAboutDialog();
+
+    CZembraApp& app_;
+    EngineSet& engines_;
+    EncodeDlg& dlg_;
+    QtHost& host_;
+    QtMainView& view_;
+    UiChannel& channel_;
+
+    ViewState state_;
+    std::string shownMonitorLine_;  // the state's monitor line last drawn
+    int shownProgress_ = -1;
+    bool syncing_ = false;  // widgets being set from the state
+    QThread* worker_ = nullptr;
+    bool cancelConfirmed_ = false;  // the rip is ending after a confirmed stop
+    bool askingCancel_ = false;     // the "Stop process ?" box is open
+    bool workerEndPending_ = false;
+
+    std::vector<std::pair<const char*, std::function<void(const QString&)>>> texts_;
+
+    QTreeWidget* files_ = nullptr;
+    PreviewWidget* preview_ = nullptr;
+    QPushButton *openDvdButton_ = nullptr, *openIfoButton_ = nullptr, *openVobButton_ = nullptr;
+    QPushButton *removeButton_ = nullptr, *settingButton_ = nullptr, *configureButton_ = nullptr;
+    QPushButton *browseButton_ = nullptr, *splitSettingButton_ = nullptr, *ripButton_ = nullptr;
+    QComboBox *index_ = nullptr, *audio_ = nullptr, *subtitle_ = nullptr, *angle_ = nullptr;
+    QComboBox *format_ = nullptr, *zoom_ = nullptr, *split_ = nullptr;
+    QLineEdit* outputFolder_ = nullptr;
+    QLabel* monitor_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+
+    QMenu *fileMenu_ = nullptr, *settingMenu_ = nullptr, *toolsMenu_ = nullptr;
+    QMenu *helpMenu_ = nullptr, *fileListMenu_ = nullptr, *languageMenu_ = nullptr;
+    QMenu *cropMenu_ = nullptr, *priorityMenu_ = nullptr, *adjustMenu_ = nullptr;
+    QActionGroup* languageGroup_ = nullptr;
+    QActionGroup* priorityGroup_ = nullptr;
+    std::vector<QAction*> priorityActions_;
+    QAction *correct43Action_ = nullptr, *showResolutionAction_ = nullptr;
+    QAction *renderSourceAction_ = nullptr, *renderDestinationAction_ = nullptr;
+    QAction* quitAction_ = nullptr;
+    // Commands that only run in the idle state (disabled otherwise).
+    std::vector<QAction*> idleActions_;
+};
+
+}  // namespace zembra::gui

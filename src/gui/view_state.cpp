@@ -1,0 +1,39 @@
+#include "gui/view_state.h"
+
+#include "app/output_options.h"
+
+namespace zembra::gui {
+
+ViewState captureViewState(const EncodeDlg& dlg, const SettingsStore& settings) {
+    ViewState s;
+    s.rows = dlg.rows();
+    s.indexList = dlg.indexList;
+    s.audioList = dlg.audioList;
+    s.subtitleList = dlg.subtitleList;
+    s.angleList = dlg.angleList;
+    s.formatList = dlg.formatList;
+    s.zoomList = dlg.zoomList;
+    s.splitList = dlg.splitList;
+    s.outputFolder = dlg.outputFolder;
+    s.ripButtonText = dlg.ripButtonText;
+    s.monitorLine = dlg.monitorLine;
+    s.progress = dlg.progress;
+    s.ripEnabled = dlg.ripEnabled;
+    s.removeEnabled = dlg.removeEnabled;
+    s.splitSettingEnabled = dlg.splitSettingEnabled;
+    s.controlsEnabled = dlg.controlsEnabled;
+    s.ripping = dlg.ripping();
+    s.busy = dlg.busy();
+    s.decoderOpen = dlg.decoderOpen();
+    s.hasCurrentItem = dlg.hasCurrentItem();
+    s.currentItem = dlg.currentItem();
+    s.priorityChecked = dlg.priorityChecked;
+    const OutputSettings& out = settings.output;
+    s.correct43 = out.Correct43 != 0;
+    s.showResolution = out.ShowResolution != 0;
+    s.renderSource = out.RenderSource != 0;
+    s.customZoom = out.Ratio == kZoomCustom;
+    return s;
+}
+
+}  // namespace zembra::gui

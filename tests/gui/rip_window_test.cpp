@@ -1,0 +1,256 @@
+// Rips started from the window: the files written (read back by ffprobe),
+// the progress bar and monitor line while the rip's worker runs, Cancel
+// answered Yes and No, closing refused during a rip, and how long the window
+// goes without handling an event while it rips.
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <algorithm>
+
+#include "app/engines/engine_set.h"
+#include "app/output_options.h"
+#include "window_fixture.h"
+
+using namespace zembra;
+using namespace zembra::gui;
+using namespace zembra::gui::testing;
+
+namespace {
+
+constexpr int kVcdPal = 14;
+constexpr int kDvdPalHigh = 12;
+
+// What the progress bar and the monitor line showed, sampled as the user sees them.
+struct Watch {
+    explicit Watch(Window& w)
+        : bar(w.child<QProgressBar>("progressBar")), monitor(w.child<QLabel>("monitorLine")) {
+        QObject::connect(bar, &QProgressBar::valueChanged, [this](int v) { values << v; });
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (texts.isEmpty() || texts.back() != monitor->text()) texts << monitor->text();
+        });
+        timer.start(5);
+    }
+    bool sawText(const QString& pattern) const {
+        const QRegularExpression re(pattern);
+        return std::any_of(texts.begin(), texts.end(),
+                           [&](const QString& t) { return re.match(t).hasMatch(); });
+    }
+    QProgressBar* bar;
+    QLabel* monitor;
+    QTimer timer;
+    QList<int> values;
+    QStringList texts;
+};
+
+// The title's picture count, as ffprobe counts the source.
+QString titleFrames(const QString& vob) { return probeVideo(vob).section(QLatin1Char(','), 3, 3); }
+
+// Only the Rip button (reading Cancel) and closing are live while ripping.
+void checkRippingState(Window& w) {
+    QVERIFY(w.window().ripRunning());
+    QVERIFY(w.ripButton()->isEnabled());
+    QCOMPARE(w.ripButton()->text(), QStringLiteral("Cancel"));
+    for (const char* name : {"openDvdButton", "openIfoButton", "removeButton", "browseButton",
+                             "settingButton", "configureButton"})
+        QVERIFY2(!w.child<QPushButton>(name)->isEnabled(), name);
+    QVERIFY(!w.list("formatList")->isEnabled());
+    QVERIFY(!w.list("indexList")->isEnabled());
+    QVERIFY(!w.fileList()->isEnabled());
+    QVERIFY(!w.child<QLineEdit>("outputFolder")->isEnabled());
+    QVERIFY(!w.child<QAction>("STR_MAIN_MENU_FILE_OpenDVD")->isEnabled());
+    QVERIFY(w.child<QAction>("quitAction")->isEnabled());
+}
+
+void checkIdleState(Window& w) {
+    QVERIFY(!w.window().ripRunning());
+    QVERIFY(w.ripButton()->isEnabled());
+    QCOMPARE(w.ripButton()->text(), QStringLiteral("Rip Now"));
+    QVERIFY(w.child<QPushButton>("openDvdButton")->isEnabled());
+    QVERIFY(w.list("formatList")->isEnabled());
+    QVERIFY(w.fileList()->isEnabled());
+    QCOMPARE(w.child<QProgressBar>("progressBar")->value(), 100);
+}
+
+}  // namespace
+
+class RipWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void ripVcdWritesTheTitle();
+    void ripAviUncompressedWritesTheTitle();
+    void cancelAnsweredNoRipsOnWithTheRowUnchanged();
+    void cancelAnsweredYesStopsWithAReadableFile();
+    void closingIsRefusedWhileRipping();
+    void windowAnswersWhileRipping();
+};
+
+void RipWindowTest::ripVcdWritesTheTitle() {
+    REQUIRE_FFPROBE();
+    Sandbox box;
+    Window w(box);
+    w.openDvd(sampleDisc());
+    w.choose("formatList", kVcdPal);
+    Watch watch(w);
+    bool checked = false;
+    connect(&w.window(), &MainWindow::ripStarted, [&] {
+        checkRippingState(w);
+        checked = true;
+    });
+    QVERIFY(w.ripAndWait());
+    QVERIFY(checked);
+    checkIdleState(w);
+    QCOMPARE(w.dlg().rowsCompleted(), 1);
+    const QString frames = titleFrames(sampleDisc() + "/VTS_01_1.VOB");
+    QCOMPARE(probeVideo(QString::fromStdString(box.outDir() + "Title_0.mpg")),
+             QStringLiteral("mpeg1video,352,288,") + frames);
+    QVERIFY2(std::any_of(watch.values.begin(), watch.values.end(), [](int v) { return v < 100; }),
+             "the progress bar never moved");
+    QVERIFY2(watch.sawText(
+                 QStringLiteral("^None \\d+ Frames, Total Encoding Time: \\d\\d:\\d\\d:\\d\\d$")),
+             qPrintable(watch.texts.join(QLatin1Char('|'))));
+}
+
+void RipWindowTest::ripAviUncompressedWritesTheTitle() {
+    REQUIRE_FFPROBE();
+    // Sound as WAV, and the source's 25 pictures a second kept.
+    Sandbox box("DoAVIAudio=1\n[Zembra_InputSettings]\nFrameRate=2\n");
+    Window w(box);
+    w.openDvd(sampleDisc());
+    w.choose("formatList", kFormatAvi);
+    AviChoices choices;
+    choices.videoCodec = "Uncompressed RGB";
+    const std::string refused = w.session.engines().applyAviChoices(choices);
+    QVERIFY2(refused.empty(), refused.c_str());
+    const OutputSettings& out = w.session.app().settings().output;
+    const QString size = QStringLiteral("%1,%2").arg(out.Width).arg(out.Height);
+    QVERIFY(w.ripAndWait());
+    QCOMPARE(w.dlg().rowsCompleted(), 1);
+    const QString frames = titleFrames(sampleDisc() + "/VTS_01_1.VOB");
+    QCOMPARE(probeVideo(QString::fromStdString(box.outDir() + "Title_0.avi")),
+             QStringLiteral("rawvideo,") + size + QLatin1Char(',') + frames);
+}
+
+void RipWindowTest::cancelAnsweredNoRipsOnWithTheRowUnchanged() {
+    REQUIRE_FFPROBE();
+    const QString disc = longDisc();
+    if (disc.isEmpty()) QSKIP("the longer test disc could not be made");
+    Sandbox box;
+    Window w(box);
+    w.openDvd(disc);
+    w.choose("formatList", kDvdPalHigh);
+    const OutputSettings before = w.dlg().item(0)->output;
+    Watch watch(w);
+    QString question;
+    connect(&w.window(), &MainWindow::ripStarted, [&] {
+        QTimer::singleShot(300, [&] {
+            answerNextBox(QMessageBox::No, &question);
+            w.ripButton()->click();
+        });
+    });
+    QVERIFY(w.ripAndWait());
+    QCOMPARE(question, QStringLiteral("Stop process ?"));
+    QCOMPARE(w.dlg().rowsCompleted(), 1);
+    const OutputSettings& after = w.dlg().item(0)->output;
+    QCOMPARE(after.StreamTypeSelected, kDvdPalHigh);
+    QCOMPARE(after.MPEGStream, before.MPEGStream);
+    QCOMPARE(after.Width, before.Width);
+    QCOMPARE(after.Height, before.Height);
+    QCOMPARE(after.VideoBitRate, before.VideoBitRate);
+    QCOMPARE(probeVideo(QString::fromStdString(box.outDir() + "Title_0.mpg")),
+             QStringLiteral("mpeg2video,%1,%2,").arg(before.Width).arg(before.Height) +
+                 titleFrames(disc + "/VTS_01_1.VOB"));
+    QVERIFY2(watch.sawText(QStringLiteral("^Used Size: ")),
+             qPrintable(watch.texts.join(QLatin1Char('|'))));
+    checkIdleState(w);
+}
+
+void RipWindowTest::cancelAnsweredYesStopsWithAReadableFile() {
+    REQUIRE_FFPROBE();
+    const QString disc = longDisc();
+    if (disc.isEmpty()) QSKIP("the longer test disc could not be made");
+    Sandbox box;
+    Window w(box);
+    w.openDvd(disc);
+    w.choose("formatList", kDvdPalHigh);
+    bool unwinding = false;
+    QMetaObject::Connection once;
+    once = connect(&w.window(), &MainWindow::ripStarted, [&] {
+        disconnect(once);
+        QTimer::singleShot(300, [&] {
+            answerNextBox(QMessageBox::Yes);
+            w.ripButton()->click();
+            // Stopped but not yet ended: nothing is live, not even Cancel.
+            unwinding = !w.window().ripRunning() || !w.ripButton()->isEnabled();
+        });
+    });
+    QVERIFY(w.ripAndWait());
+    QVERIFY(unwinding);
+    QCOMPARE(w.dlg().rowsCompleted(), 0);
+    checkIdleState(w);
+    const QString video = probeVideo(QString::fromStdString(box.outDir() + "Title_0.mpg"));
+    QVERIFY2(video.startsWith(QStringLiteral("mpeg2video,720,576,")), qPrintable(video));
+    const int written = video.section(QLatin1Char(','), 3, 3).toInt();
+    QVERIFY2(written > 0 && written < titleFrames(disc + "/VTS_01_1.VOB").toInt(),
+             qPrintable(video));
+    // The window rips again after a stop.
+    w.choose("formatList", kVcdPal);
+    QVERIFY(w.ripAndWait());
+    QCOMPARE(w.dlg().rowsCompleted(), 1);
+}
+
+void RipWindowTest::closingIsRefusedWhileRipping() {
+    Sandbox box;
+    Window w(box);
+    w.openDvd(sampleDisc());
+    w.choose("formatList", kDvdPalHigh);
+    QString warning;
+    bool stillOpen = false;
+    connect(&w.window(), &MainWindow::ripStarted, [&] {
+        answerNextBox(QMessageBox::Ok, &warning);
+        w.child<QAction>("quitAction")->trigger();
+        stillOpen = w.window().isVisible();
+    });
+    QVERIFY(w.ripAndWait());
+    QCOMPARE(warning, QStringLiteral("Stop encoder before exiting."));
+    QVERIFY(stillOpen);
+    QVERIFY(w.window().isVisible());
+    QVERIFY(w.window().close());
+}
+
+// The rip runs on its own thread: the window's event loop must never stall
+// for as long as a user would notice a frozen window.
+void RipWindowTest::windowAnswersWhileRipping() {
+    Sandbox box("MotionSearch=3\n");
+    Window w(box);
+    w.openDvd(sampleDisc());
+    w.choose("formatList", kDvdPalHigh);
+    QCOMPARE(w.session.app().settings().output.MotionSearch, 3);
+    QElapsedTimer clock;
+    qint64 last = -1, longest = 0;
+    int ticks = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        if (last >= 0) longest = std::max(longest, now - last);
+        last = now;
+        ++ticks;
+    });
+    connect(&w.window(), &MainWindow::ripStarted, [&] {
+        clock.start();
+        probe.start(2);
+    });
+    QVERIFY(w.ripAndWait());
+    probe.stop();
+    QCOMPARE(w.dlg().rowsCompleted(), 1);
+    qInfo("longest gap between two handled events during the rip: %lld ms (%d ticks in %lld ms)",
+          longest, ticks, clock.elapsed());
+    QVERIFY(ticks > 10);
+    QVERIFY2(longest < 100, qPrintable(QString::number(longest)));
+}
+
+QTEST_MAIN(RipWindowTest)
+#include "rip_window_test.moc"
