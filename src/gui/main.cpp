@@ -7,18 +7,21 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "gui/desktop/desktop_application.h"
+#include "gui/desktop/dropped_sources.h"
 #include "gui/main_window.h"
 #include "gui/screenshots.h"
 #include "gui/session.h"
 
 int main(int argc, char** argv) {
+    zembra::gui::prepareHighDpi();
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zembra"));
+    zembra::gui::introduceToDesktop(application);
     zembra::gui::Session session;
     session.window().show();
-    const QStringList arguments = QApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        session.openSource(arguments[i].toUtf8().toStdString());
+    for (const zembra::gui::SourcePath& source :
+         zembra::gui::argumentSources(QApplication::arguments().mid(1)))
+        session.openSource(source.kind, source.path);
 
     const QString shots = qEnvironmentVariable("ZEMBRA_GUI_SCREENSHOTS");
     if (!shots.isEmpty())

@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,18 +17,27 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QThread>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/application.h"
 #include "app/encode_dlg.h"
 #include "app/engines/engine_set.h"
+#include "gui/desktop/desktop_notifier.h"
+#include "gui/desktop/disc_sources.h"
+#include "gui/desktop/dropped_sources.h"
+#include "gui/desktop/help_page.h"
+#include "gui/desktop/qt_translations.h"
+#include "gui/desktop/shutdown_countdown.h"
+#include "gui/desktop/suspend_inhibitor.h"
+#include "gui/desktop/window_memory.h"
+#include "gui/desktop/window_title.h"
 #include "gui/dialogs/about_dialog.h"
 #include "gui/dialogs/crop_dialog.h"
 #include "gui/dialogs/preference_dialog.h"
@@ -72,11 +84,28 @@ void setEntries(QComboBox* box, const ChoiceList& list) {
 
 }  // namespace
 
+namespace {
+const QString kTitle = QStringLiteral("Zembra");
+
+QString languageFileName(const CZembraApp& app) {
+    return QFileInfo(qtText(app.languagePath())).fileName();
+}
+}  // namespace
+
 MainWindow::MainWindow(CZembraApp& app, EngineSet& engines, EncodeDlg& dlg, QtHost& host,
-                       QtMainView& view, UiChannel& channel)
-    : app_(app), engines_(engines), dlg_(dlg), host_(host), view_(view), channel_(channel) {
+                       QtMainView& view, UiChannel& channel, WindowMemory& memory)
+    : app_(app),
+      engines_(engines),
+      dlg_(dlg),
+      host_(host),
+      view_(view),
+      channel_(channel),
+      memory_(memory),
+      qtTranslations_(std::make_unique<QtTranslations>()),
+      inhibitor_(new SuspendInhibitor(QDBusConnection::systemBus(), this)) {
     setObjectName(QStringLiteral("mainWindow"));
-    setWindowTitle(QStringLiteral("Zembra"));
+    setWindowTitle(kTitle);
+    setAcceptDrops(true);
     auto* central = new QWidget(this);
     auto* top = new QHBoxLayout;
     top->addWidget(buildFileList(), 1);
@@ -102,8 +131,12 @@ MainWindow::MainWindow(CZembraApp& app, EngineSet& engines, EncodeDlg& dlg, QtHo
     host_.setOwner(this);
     view_.setOwner(this);
     channel_.setSink(this);
+    qtTranslations_->switchTo(languageFileName(app_));
     retranslate();
     view_.refresh();
+    resize(sizeHint().expandedTo(QSize(760, 600)));
+    memory_.restoreWindow(*this);
+    memory_.restoreColumns(*files_->header());
 }
 
 MainWindow::~MainWindow() {
@@ -352,6 +385,8 @@ void MainWindow::buildMenus() {
     fileMenu_->addAction(openDvd);
     fileMenu_->addAction(idle(action("STR_MAIN_MENU_FILE_OpenIFO", [this] { dlg_.OpenIfo(); })));
     fileMenu_->addAction(idle(action("STR_MAIN_MENU_FILE_OpenVOB", [this] { dlg_.OpenVob(); })));
+    // A folder chooser cannot pick an image file.
+    fileMenu_->addAction(idle(action("STR_DESKTOP_OpenDiscImage", [this] { openDiscImage(); })));
     fileMenu_->addSeparator();
     fileMenu_->addAction(
         idle(action("STR_MAIN_MENU_FILE_SettingDlg", [this] { settingDialog(0); })));
@@ -415,6 +450,14 @@ void MainWindow::buildMenus() {
         priorityActions_.push_back(a);
     }
     languageMenu_ = menu("STR_MAIN_MENU_SETTING_Language", settingMenu_);
+    settingMenu_->addSeparator();
+    shutDownAction_ = idle(action("STR_MAIN_MENU_SETTING_ShutDown", [this] {
+        SettingsStore& settings = app_.settings();
+        settings.input.ShutDown = shutDownAction_->isChecked() ? 1 : 0;
+        dlg_.settingsChanged();
+    }));
+    shutDownAction_->setCheckable(true);
+    settingMenu_->addAction(shutDownAction_);
     languageGroup_ = new QActionGroup(this);
     buildLanguageMenu();
 
@@ -466,7 +509,15 @@ void MainWindow::buildLanguageMenu() {
 
 void MainWindow::showStatus(const QString& text) { monitor_->setText(text); }
 
-void MainWindow::showProgress(int percent) { progress_->setValue(percent); }
+void MainWindow::showProgress(int percent) {
+    progress_->setValue(percent);
+    showTitleProgress();
+}
+
+// The rip's percentage in the title, for the task bar while the window is hidden.
+void MainWindow::showTitleProgress() {
+    setWindowTitle(progressWindowTitle(kTitle, progress_->value(), ripRunning()));
+}
 
 void MainWindow::showState(const ViewState& s) {
     state_ = s;
@@ -491,6 +542,7 @@ void MainWindow::showState(const ViewState& s) {
     ripButton_->setText(qtText(s.ripButtonText));
     syncing_ = false;
     applyEnabling();
+    showTitleProgress();
 }
 
 void MainWindow::syncFileList(const ViewState& s) {
@@ -536,6 +588,7 @@ void MainWindow::syncMenus(const ViewState& s) {
     correct43Action_->setChecked(s.correct43);
     showResolutionAction_->setChecked(s.showResolution);
     (s.renderSource ? renderSourceAction_ : renderDestinationAction_)->setChecked(true);
+    shutDownAction_->setChecked(app_.settings().input.ShutDown != 0);
 }
 
 bool MainWindow::commandsAllowed() const { return !worker_ && !state_.busy; }
@@ -663,13 +716,52 @@ void MainWindow::editCoordinate() {
 }
 
 void MainWindow::showHelp() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(qtText(app_.helpPath())));
+    if (!openHelpPage(qtText(app_.programDir()), languageFileName(app_)))
+        host_.error("STR_DESKTOP_HelpNotFound");
+}
+
+void MainWindow::openSource(SourceKind kind, const std::string& path) {
+    guarded([&] {
+        switch (kind) {
+            case SourceKind::Dvd:
+                dlg_.openDvdFolder(path);
+                break;
+            case SourceKind::Ifo:
+                dlg_.openIfoFiles({path});
+                break;
+            case SourceKind::Vob:
+                dlg_.openVobFiles({path});
+                break;
+        }
+    });
+}
+
+void MainWindow::openDiscImage() {
+    const QString image = QFileDialog::getOpenFileName(
+        this, text("STR_DESKTOP_OpenDiscImage"),
+        memory_.lastFolder(WindowMemory::Folder::DiscImage), discImageNameFilter(app_.strings()));
+    if (image.isEmpty()) return;
+    memory_.setLastFolder(WindowMemory::Folder::DiscImage, image);
+    openSource(SourceKind::Dvd, stdText(image));
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (commandsAllowed() && !droppedSources(event->mimeData()).empty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const std::vector<SourcePath> sources = droppedSources(event->mimeData());
+    if (!commandsAllowed() || sources.empty()) return;
+    event->acceptProposedAction();
+    for (const SourcePath& source : sources) openSource(source.kind, source.path);
 }
 
 void MainWindow::showAbout() { openAboutDialog(); }
 
 void MainWindow::chooseLanguage(int commandId) {
     if (commandsAllowed() && app_.onLanguageCommand(commandId)) {
+        qtTranslations_->switchTo(languageFileName(app_));
         dlg_.retranslate();
         retranslate();
         emit retranslated();
@@ -710,6 +802,7 @@ void MainWindow::startWorker() {
     connect(worker_, &QThread::finished, this, &MainWindow::onWorkerFinished, Qt::QueuedConnection);
     worker_->start();
     applyEnabling();
+    inhibitor_->acquire(text("STR_DESKTOP_InhibitReason"));
     emit ripStarted();
 }
 
@@ -730,12 +823,16 @@ void MainWindow::onWorkerFinished() {
 }
 
 void MainWindow::afterRip() {
+    const bool cancelled = cancelConfirmed_ || dlg_.cancelled();
     const bool switchOff = dlg_.finishRip();
     cancelConfirmed_ = false;
+    inhibitor_->release();
     view_.refresh();
     dlg_.setPreviewArea(preview_->width(), preview_->height());
+    DesktopNotifier().ripEnded(app_.strings(), dlg_.rowsCompleted(), cancelled);
     emit ripEnded();
-    if (switchOff) dlg_.Shutdown();
+    // The user still at the computer may keep it running.
+    if (switchOff && ShutdownCountdown::confirm(app_.strings(), this)) dlg_.Shutdown();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -755,6 +852,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         case CloseResult::Closed:
             break;
     }
+    memory_.saveWindow(*this);
+    memory_.saveColumns(*files_->header());
+    memory_.sync();
     event->accept();
 }
 

@@ -6,8 +6,10 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "app/source_kind.h"
 #include "gui/ui_channel.h"
 #include "gui/view_state.h"
 
@@ -35,12 +37,15 @@ namespace zembra::gui {
 class PreviewWidget;
 class QtHost;
 class QtMainView;
+class QtTranslations;
+class SuspendInhibitor;
+class WindowMemory;
 
 class MainWindow : public QMainWindow, public UiSink {
     Q_OBJECT
 public:
     MainWindow(CZembraApp& app, EngineSet& engines, EncodeDlg& dlg, QtHost& host, QtMainView& view,
-               UiChannel& channel);
+               UiChannel& channel, WindowMemory& memory);
     ~MainWindow() override;
 
     // UiSink: the reports of the controller and the engines.
@@ -60,6 +65,9 @@ public:
     void openIfo();
     void openVob();
     void removeSelected();
+    // A source named on the command line or dropped on the window.
+    void openSource(SourceKind kind, const std::string& path);
+    void openDiscImage();
     void ripOrCancel();
     void chooseLanguage(int commandId);
 
@@ -71,6 +79,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Building.
@@ -117,6 +127,7 @@ private:
     void startWorker();
     void onWorkerFinished();
     void afterRip();
+    void showTitleProgress();
 
     // The dialogs.
     void openPreferenceDialog(int tab);
@@ -131,6 +142,9 @@ private:
     QtHost& host_;
     QtMainView& view_;
     UiChannel& channel_;
+    WindowMemory& memory_;
+    std::unique_ptr<QtTranslations> qtTranslations_;
+    SuspendInhibitor* inhibitor_ = nullptr;
 
     ViewState state_;
     std::string shownMonitorLine_;  // the state's monitor line last drawn
@@ -163,6 +177,7 @@ private:
     QAction *correct43Action_ = nullptr, *showResolutionAction_ = nullptr;
     QAction *renderSourceAction_ = nullptr, *renderDestinationAction_ = nullptr;
     QAction* quitAction_ = nullptr;
+    QAction* shutDownAction_ = nullptr;
     // Commands that only run in the idle state (disabled otherwise).
     std::vector<QAction*> idleActions_;
 };

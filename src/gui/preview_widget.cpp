@@ -4,6 +4,7 @@
 #include <QResizeEvent>
 
 #include "decoder/colour_convert.h"
+#include "gui/desktop/app_icon.h"
 #include "gui/qt_text.h"
 
 namespace zembra::gui {

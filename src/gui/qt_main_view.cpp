@@ -3,17 +3,34 @@
 #include <QFileDialog>
 
 #include "app/encode_dlg.h"
+#include "gui/desktop/window_memory.h"
 #include "gui/qt_text.h"
+#include "platform/paths.h"
+#include "platform/ui_host.h"
 
 namespace zembra::gui {
 
-QtMainView::QtMainView(UiChannel& channel, const SettingsStore& settings)
-    : channel_(channel), settings_(settings) {}
+QtMainView::QtMainView(UiChannel& channel, const UiHost& host, const SettingsStore& settings)
+    : channel_(channel), host_(host), settings_(settings) {}
+
+// The controller names its choosers only by title and default extension.
+int QtMainView::folderKind(const std::string& title) const {
+    return int(title == host_.text("STR_ERROR_201") ? WindowMemory::Folder::Output
+                                                    : WindowMemory::Folder::Dvd);
+}
+
+int QtMainView::filesKind(const std::string& extension) const {
+    return int(equalsNoCase(extension, ".IFO") ? WindowMemory::Folder::Ifo
+                                               : WindowMemory::Folder::Vob);
+}
 
 std::optional<std::string> QtMainView::chooseFolder(const std::string& title) {
     if (folderChooser_) return folderChooser_(title);
-    const QString folder = QFileDialog::getExistingDirectory(owner_, qtText(title));
+    const auto kind = WindowMemory::Folder(folderKind(title));
+    const QString start = memory_ ? memory_->lastFolder(kind) : QString();
+    const QString folder = QFileDialog::getExistingDirectory(owner_, qtText(title), start);
     if (folder.isEmpty()) return std::nullopt;
+    if (memory_) memory_->setLastFolder(kind, folder);
     return stdText(folder);
 }
 
@@ -21,7 +38,9 @@ std::vector<std::string> QtMainView::chooseFiles(const std::string& title,
                                                  const std::string& filter,
                                                  const std::string& defaultExtension) {
     if (filesChooser_) return filesChooser_(title, filter, defaultExtension);
-    QFileDialog dialog(owner_, qtText(title), QString(), qtFileFilter(filter));
+    const auto kind = WindowMemory::Folder(filesKind(defaultExtension));
+    const QString start = memory_ ? memory_->lastFolder(kind) : QString();
+    QFileDialog dialog(owner_, qtText(title), start, qtFileFilter(filter));
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     QString suffix = qtText(defaultExtension);
@@ -30,6 +49,7 @@ std::vector<std::string> QtMainView::chooseFiles(const std::string& title,
     std::vector<std::string> files;
     if (dialog.exec() != QDialog::Accepted) return files;
     for (const QString& f : dialog.selectedFiles()) files.push_back(stdText(f));
+    if (memory_ && !files.empty()) memory_->setLastFolder(kind, qtText(files.front()));
     return files;
 }
 

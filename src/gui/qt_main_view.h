@@ -14,9 +14,12 @@ class QWidget;
 namespace zembra {
 class EncodeDlg;
 class SettingsStore;
+class UiHost;
 }  // namespace zembra
 
 namespace zembra::gui {
+
+class WindowMemory;
 
 class QtMainView : public MainView {
 public:
@@ -24,11 +27,13 @@ public:
     using FilesChooser = std::function<std::vector<std::string>(
         const std::string& title, const std::string& filter, const std::string& extension)>;
 
-    QtMainView(UiChannel& channel, const SettingsStore& settings);
+    QtMainView(UiChannel& channel, const UiHost& host, const SettingsStore& settings);
 
     // The controller this view shows (it is built after the view).
     void setController(const EncodeDlg* dlg) { dlg_ = dlg; }
     void setOwner(QWidget* owner) { owner_ = owner; }
+    // Where each chooser starts: the folder it was last pointed at.
+    void setMemory(WindowMemory* memory) { memory_ = memory; }
     // Tests and scripts answer the choosers themselves.
     void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
     void setFilesChooser(FilesChooser chooser) { filesChooser_ = std::move(chooser); }
@@ -44,10 +49,15 @@ public:
     void showLogo() override;
 
 private:
+    int folderKind(const std::string& title) const;
+    int filesKind(const std::string& extension) const;
+
     UiChannel& channel_;
+    const UiHost& host_;
     const SettingsStore& settings_;
     const EncodeDlg* dlg_ = nullptr;
     QWidget* owner_ = nullptr;
+    WindowMemory* memory_ = nullptr;
     FolderChooser folderChooser_;
     FilesChooser filesChooser_;
     std::atomic<bool> workerRunning_{false};

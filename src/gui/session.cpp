@@ -4,6 +4,7 @@
 #include "app/encode_dlg.h"
 #include "app/engines/engine_set.h"
 #include "app/source_kind.h"
+#include "gui/desktop/window_memory.h"
 #include "gui/main_window.h"
 #include "gui/qt_host.h"
 #include "gui/qt_main_view.h"
@@ -11,17 +12,21 @@
 
 namespace zembra::gui {
 
-Session::Session(const std::string& programDir) : app_(std::make_unique<CZembraApp>(programDir)) {
+Session::Session(const std::string& programDir, const QString& windowMemory)
+    : app_(std::make_unique<CZembraApp>(programDir)),
+      memory_(std::make_unique<WindowMemory>(windowMemory)) {
     app_->InitInstance();
     app_->loadSettings();
     channel_ = std::make_unique<UiChannel>();
     host_ = std::make_unique<QtHost>(&app_->strings(), *channel_);
     engines_ = std::make_unique<EngineSet>(*host_, app_->settings());
-    view_ = std::make_unique<QtMainView>(*channel_, app_->settings());
+    view_ = std::make_unique<QtMainView>(*channel_, *host_, app_->settings());
     dlg_ = std::make_unique<EncodeDlg>(*host_, app_->settings(), engines_->catalogue(),
                                        engines_->ripEngines(), view_.get());
     view_->setController(dlg_.get());
-    window_ = std::make_unique<MainWindow>(*app_, *engines_, *dlg_, *host_, *view_, *channel_);
+    view_->setMemory(memory_.get());
+    window_ =
+        std::make_unique<MainWindow>(*app_, *engines_, *dlg_, *host_, *view_, *channel_, *memory_);
 }
 
 Session::~Session() {
@@ -29,18 +34,10 @@ Session::~Session() {
     exit();
 }
 
-void Session::openSource(const std::string& source) {
-    switch (sourceKindOf(source)) {
-        case SourceKind::Dvd:
-            dlg_->openDvdFolder(source);
-            break;
-        case SourceKind::Ifo:
-            dlg_->openIfoFiles({source});
-            break;
-        case SourceKind::Vob:
-            dlg_->openVobFiles({source});
-            break;
-    }
+void Session::openSource(const std::string& source) { openSource(sourceKindOf(source), source); }
+
+void Session::openSource(SourceKind kind, const std::string& path) {
+    window_->openSource(kind, path);
 }
 
 void Session::exit() { app_->ExitInstance(); }

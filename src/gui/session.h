@@ -4,8 +4,11 @@
 // the controller and the main window. main() and the tests both use it, so the
 // tests drive the window exactly as a user's start builds it.
 
+#include <QString>
 #include <memory>
 #include <string>
+
+#include "app/source_kind.h"
 
 namespace zembra {
 class CZembraApp;
@@ -19,11 +22,14 @@ class MainWindow;
 class QtHost;
 class QtMainView;
 class UiChannel;
+class WindowMemory;
 
 class Session {
 public:
-    // programDir: the program folder (by default that of the executable).
-    explicit Session(const std::string& programDir = {});
+    // programDir: the program folder (by default that of the executable);
+    // windowMemory: the file of the window's remembered size, columns and
+    // folders (by default ~/.config/zembra/window.conf).
+    explicit Session(const std::string& programDir = {}, const QString& windowMemory = {});
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -31,6 +37,7 @@ public:
     // Opens a source as the command line's rip does: a folder, disc image or
     // drive as Open DVD, an IFO file as Open IFO, any other file as Open VOB.
     void openSource(const std::string& source);
+    void openSource(SourceKind kind, const std::string& path);
     // The application's end: the language choice and texts written back.
     // Runs once (also from the destructor).
     void exit();
@@ -44,6 +51,7 @@ public:
 
 private:
     std::unique_ptr<CZembraApp> app_;
+    std::unique_ptr<WindowMemory> memory_;
     std::unique_ptr<UiChannel> channel_;
     std::unique_ptr<QtHost> host_;
     std::unique_ptr<EngineSet> engines_;

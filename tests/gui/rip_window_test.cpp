@@ -28,12 +28,15 @@ struct Watch {
     explicit Watch(Window& w)
         : bar(w.child<QProgressBar>("progressBar")), monitor(w.child<QLabel>("monitorLine")) {
         QObject::connect(bar, &QProgressBar::valueChanged, [this](int v) { values << v; });
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            if (texts.isEmpty() || texts.back() != monitor->text()) texts << monitor->text();
-        });
+        QObject::connect(&timer, &QTimer::timeout, [this] { sample(); });
         timer.start(5);
     }
-    bool sawText(const QString& pattern) const {
+    void sample() {
+        if (texts.isEmpty() || texts.back() != monitor->text()) texts << monitor->text();
+    }
+    // The line as the rip left it counts too.
+    bool sawText(const QString& pattern) {
+        sample();
         const QRegularExpression re(pattern);
         return std::any_of(texts.begin(), texts.end(),
                            [&](const QString& t) { return re.match(t).hasMatch(); });

@@ -57,7 +57,8 @@ private:
 
 // The window of a sandbox, shown, with the choosers answered by the test.
 struct Window {
-    explicit Window(const Sandbox& box) : session(box.programDir()) {
+    explicit Window(const Sandbox& box)
+        : session(box.programDir(), QString::fromStdString(box.root() + "window.conf")) {
         session.view().setFolderChooser([this](const std::string&) { return nextFolder; });
         session.view().setFilesChooser([this](const std::string&, const std::string&,
                                               const std::string&) { return nextFiles; });
