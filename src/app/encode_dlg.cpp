@@ -331,7 +331,7 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
     const TitleRecord* title = catalogue_.title(in.PGC);
     in.Duration = title ? int(title->duration) : 0;
     in.StartSector = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
-    monitorLine = decoderOpen_ ? "Ready to encode" : "";
+    monitorLine = decoderOpen_ ? text("STR_MAIN_LABEL_MONITOR_ReadyToEncode") : "";
     if (!decoderOpen_) return false;
 
     FileRow row;

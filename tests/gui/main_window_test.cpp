@@ -9,10 +9,17 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QThread>
 
 #include "app/application.h"
 #include "app/output_options.h"
+#include "gui/dialogs/crop_dialog.h"
+#include "gui/dialogs/preference_dialog.h"
+#include "gui/dialogs/preference_tabs.h"
+#include "gui/dialogs/properties_dialog.h"
+#include "gui/dialogs/size_dialog.h"
 #include "gui/preview_widget.h"
 #include "gui/qt_host.h"
 #include "gui/qt_text.h"
@@ -36,6 +43,7 @@ private slots:
     void listKeysActOnlyInTheList();
     void languageSwitchRelabelsAndKeepsSelections();
     void previewShowsFramesAndLogo();
+    void dialogCommandsReachTheRowAndThePreview();
     void previewImageIsUprightAndInColour();
     void closingWritesOptions();
 };
@@ -324,6 +332,89 @@ void MainWindowTest::previewShowsFramesAndLogo() {
             picture.pixel(300, 200) != picture.pixel(10, 10));
     w.dlg().RemoveAll();
     QVERIFY(w.window().preview()->showsLogo());
+}
+
+// Each dialog opens from its command, on the right tab and only when it
+// can; what OK stores reaches the current row, and a crop the preview.
+void MainWindowTest::dialogCommandsReachTheRowAndThePreview() {
+    Sandbox box;
+    Window w(box);
+    SettingsStore& settings = w.session.app().settings();
+    auto trigger = [&](const char* key) { w.child<QAction>(key)->trigger(); };
+    bool opened = false;
+    // Without a row: Setting... opens nothing, Edit Coordinate says why.
+    onNextModal([&](QWidget* m) { opened = qobject_cast<PreferenceDialog*>(m); }, 5);
+    trigger("STR_MAIN_MENU_SETTING_SettingDlg");
+    QTest::qWait(150);  // longer than the hook above looks
+    QVERIFY(!opened);
+    QString error;
+    answerNextBox(QMessageBox::Ok, &error);
+    trigger("STR_MAIN_MENU_SETTING_CROP_EditCoordinate");
+    QVERIFY2(error.startsWith(QStringLiteral("Decoder not inited.")), qPrintable(error));
+
+    w.openDvd(sampleDisc());
+    int tab = -1;
+    onNextModal([&](QWidget* m) {
+        auto* d = qobject_cast<PreferenceDialog*>(m);
+        QVERIFY(d);
+        tab = d->tabs()->currentIndex();
+        d->globalTab()->bufferSize->setValue(12);
+        d->accept();
+    });
+    trigger("STR_MAIN_MENU_SETTING_SettingDlg");
+    QCOMPARE(tab, 0);
+    QCOMPARE(settings.input.SaveBufferSize, 12);
+    QCOMPARE(w.dlg().item(0)->input.SaveBufferSize, 12);
+    onNextModal([&](QWidget* m) {
+        auto* d = qobject_cast<PreferenceDialog*>(m);
+        QVERIFY(d);
+        tab = d->tabs()->currentIndex();
+        d->mpegTab()->vbv->setValue(40);
+        d->reject();
+    });
+    w.child<QPushButton>("configureButton")->click();
+    QCOMPARE(tab, 1);
+    QCOMPARE(settings.output.VBV, 20);
+
+    onNextModal([&](QWidget* m) {
+        auto* d = qobject_cast<PropertiesDialog*>(m);
+        QVERIFY(d);
+        d->width->setValue(320);
+        d->accept();
+    });
+    emit w.fileList()->itemDoubleClicked(w.fileList()->topLevelItem(0), 1);
+    QCOMPARE(w.dlg().item(0)->output.Width, 320);
+
+    w.choose("splitList", kSplitCustom);
+    onNextModal([&](QWidget* m) {
+        auto* d = qobject_cast<SizeDialog*>(m);
+        QVERIFY(d);
+        d->volume->setValue(650);
+        d->accept();
+    });
+    w.child<QPushButton>("splitSettingButton")->click();
+    QCOMPARE(settings.output.Volume, 650);
+    QCOMPARE(w.dlg().item(0)->output.Volume, 650);
+
+    // The crop counts with the Custom zoom: in the output picture, and as the
+    // rectangle over the source view.
+    w.choose("zoomList", kZoomCustom);
+    trigger("STR_MAIN_MENU_SETTING_CROP_RenderDestination");
+    QTRY_VERIFY(!w.window().preview()->frame().sourceView);
+    const QImage before = w.window().preview()->picture();
+    onNextModal([&](QWidget* m) {
+        auto* d = qobject_cast<CropDialog*>(m);
+        QVERIFY(d);
+        d->x1->setValue(360);
+        d->accept();
+    });
+    trigger("STR_MAIN_MENU_SETTING_CROP_EditCoordinate");
+    QVERIFY(settings.output.X1 > 0.4);
+    QTRY_VERIFY(w.window().preview()->picture() != before);
+    trigger("STR_MAIN_MENU_SETTING_CROP_RenderSource");
+    QTRY_VERIFY(w.window().preview()->frame().sourceView);
+    QCOMPARE(w.window().preview()->frame().cropX1, 360);
+    QVERIFY(w.window().preview()->frame().label.find("360") != std::string::npos);
 }
 
 void MainWindowTest::previewImageIsUprightAndInColour() {

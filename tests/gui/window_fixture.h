@@ -19,6 +19,7 @@
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -119,6 +120,20 @@ inline void answerNextBox(QMessageBox::StandardButton button, QString* seen = nu
         }
     });
     timer->start(10);
+}
+
+// Runs `act` on the next modal window as soon as it is shown; a window
+// `act` leaves open is rejected, so that a failed check cannot hang the test.
+inline void onNextModal(std::function<void(QWidget*)> act, int triesLeft = 500) {
+    QTimer::singleShot(10, [act, triesLeft] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible()) {
+            act(modal);
+            if (modal->isVisible()) QMetaObject::invokeMethod(modal, "reject");
+        } else if (triesLeft > 0) {
+            onNextModal(act, triesLeft - 1);
+        }
+    });
 }
 
 // One stream of a file as ffprobe reads it: "codec,width,height,frames".
