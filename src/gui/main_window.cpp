@@ -194,7 +194,7 @@ QPushButton* MainWindow::button(const char* key, const char* name, std::function
     auto* b = new QPushButton;
     b->setObjectName(QLatin1String(name));
     translated(key, [b](const QString& t) { b->setText(t); });
-    connect(b, &QPushButton::clicked, this, [this, command] { guarded(command); });
+    if (command) connect(b, &QPushButton::clicked, this, [this, command] { guarded(command); });
     return b;
 }
 
@@ -293,9 +293,8 @@ QWidget* MainWindow::buildMonitor() {
     progress_->setObjectName(QStringLiteral("progressBar"));
     progress_->setRange(0, 100);
     progress_->setValue(100);
-    ripButton_ = button("STR_MAIN_BUTTON_Rip", "ripButton", [] {});
-    // The Rip button is also the Cancel button: it is never gated.
-    disconnect(ripButton_, &QPushButton::clicked, this, nullptr);
+    // The Rip button is also the Cancel button: it is not gated by the busy state.
+    ripButton_ = button("STR_MAIN_BUTTON_Rip", "ripButton", nullptr);
     connect(ripButton_, &QPushButton::clicked, this, &MainWindow::ripOrCancel);
     ripButton_->setMinimumWidth(ripButton_->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 8);
     auto* grid = new QGridLayout(group);

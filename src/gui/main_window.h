@@ -92,6 +92,7 @@ private:
     void buildMenus();
     void buildLanguageMenu();
     QAction* action(const char* key, std::function<void()> command);
+    // A push button with a table text; `command` (when given) runs only when idle.
     QPushButton* button(const char* key, const char* name, std::function<void()> command);
     QComboBox* combo(const char* name, void (EncodeDlg::*choose)(int));
     QLabel* label(const char* key, QWidget* buddy);

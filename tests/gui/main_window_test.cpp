@@ -310,6 +310,13 @@ void MainWindowTest::languageSwitchRelabelsAndKeepsSelections() {
              qtText(app.strings().text("STR_MAIN_COMBO_Split_0")));
     QVERIFY(w.list("splitList")->itemText(0) != QStringLiteral("Infinite"));
     QCOMPARE(w.window().menuBar()->actions().front()->text(), QStringLiteral("Datei"));
+    // The check mark moved to the language in force.
+    auto* languageMenu =
+        w.window().findChild<QMenu*>(QStringLiteral("STR_MAIN_MENU_SETTING_Language"));
+    QStringList checked;
+    for (QAction* a : languageMenu->actions())
+        if (a->isChecked()) checked << a->text();
+    QCOMPARE(checked, QStringList{QStringLiteral("Deutsch")});
     QCOMPARE(w.session.app().settings().output.StreamTypeSelected, 13);
     w.window().chooseLanguage(english);
     QCOMPARE(w.ripButton()->text(), QStringLiteral("Rip Now"));

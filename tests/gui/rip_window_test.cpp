@@ -12,6 +12,7 @@
 
 #include "app/engines/engine_set.h"
 #include "app/output_options.h"
+#include "gui/desktop/shutdown_countdown.h"
 #include "window_fixture.h"
 
 using namespace zembra;
@@ -33,8 +34,14 @@ struct Watch {
     }
     void sample() {
         if (texts.isEmpty() || texts.back() != monitor->text()) texts << monitor->text();
+        const QString title = monitor->window()->windowTitle();
+        if (titles.isEmpty() || titles.back() != title) titles << title;
     }
     // The line as the rip left it counts too.
+    bool sawTitle(const QString& part) const {
+        return std::any_of(titles.begin(), titles.end(),
+                           [&](const QString& t) { return t.contains(part); });
+    }
     bool sawText(const QString& pattern) {
         sample();
         const QRegularExpression re(pattern);
@@ -46,6 +53,7 @@ struct Watch {
     QTimer timer;
     QList<int> values;
     QStringList texts;
+    QStringList titles;  // the window's, which carries the rip's percentage
 };
 
 // The title's picture count, as ffprobe counts the source.
@@ -87,6 +95,7 @@ private slots:
     void cancelAnsweredNoRipsOnWithTheRowUnchanged();
     void cancelAnsweredYesStopsWithAReadableFile();
     void closingIsRefusedWhileRipping();
+    void switchingOffWhenDoneAsksFirst();
     void windowAnswersWhileRipping();
 };
 
@@ -111,6 +120,8 @@ void RipWindowTest::ripVcdWritesTheTitle() {
              QStringLiteral("mpeg1video,352,288,") + frames);
     QVERIFY2(std::any_of(watch.values.begin(), watch.values.end(), [](int v) { return v < 100; }),
              "the progress bar never moved");
+    QVERIFY2(watch.sawTitle(QStringLiteral("% - Zembra")), qPrintable(watch.titles.join('|')));
+    QCOMPARE(w.window().windowTitle(), QStringLiteral("Zembra"));
     QVERIFY2(watch.sawText(
                  QStringLiteral("^None \\d+ Frames, Total Encoding Time: \\d\\d:\\d\\d:\\d\\d$")),
              qPrintable(watch.texts.join(QLatin1Char('|'))));
@@ -221,6 +232,37 @@ void RipWindowTest::closingIsRefusedWhileRipping() {
     QVERIFY(stillOpen);
     QVERIFY(w.window().isVisible());
     QVERIFY(w.window().close());
+}
+
+// "Switch Off When Done" is a check item; after the rip a countdown gives the
+// user the last word before the computer goes off.
+void RipWindowTest::switchingOffWhenDoneAsksFirst() {
+    Sandbox box;
+    const QString log = QString::fromStdString(box.root() + "shutdown.log");
+    const QByteArray previous = qgetenv("ZEMBRA_SHUTDOWN_COMMAND");
+    qputenv("ZEMBRA_SHUTDOWN_COMMAND", "echo called >> '" + log.toUtf8() + "'");
+    Window w(box);
+    w.openDvd(sampleDisc());
+    w.choose("formatList", kVcdPal);
+    QAction* switchOff = w.child<QAction>("STR_MAIN_MENU_SETTING_ShutDown");
+    QVERIFY(!switchOff->isChecked());
+    switchOff->trigger();
+    QCOMPARE(w.session.app().settings().input.ShutDown, 1);
+    QCOMPARE(w.dlg().item(0)->input.ShutDown, 1);
+    for (bool now : {false, true}) {
+        bool asked = false;
+        onNextModal([&](QWidget* m) {
+            auto* countdown = qobject_cast<ShutdownCountdown*>(m);
+            QVERIFY(countdown);
+            asked = true;
+            (now ? countdown->nowButton() : countdown->cancelButton())->click();
+        });
+        QVERIFY(w.ripAndWait());
+        QTRY_VERIFY(asked);
+        QCOMPARE(QFile::exists(log), now);
+    }
+    qputenv("ZEMBRA_SHUTDOWN_COMMAND", previous);
+    QVERIFY(switchOff->isChecked());
 }
 
 // The rip runs on its own thread: the window's event loop must never stall
