@@ -619,6 +619,12 @@ void MainWindow::showPreview(const PreviewFrame& frame) { preview_->showFrame(fr
 
 void MainWindow::showLogo() { preview_->showLogo(); }
 
+// Only the source view holds the whole source frame; the output picture is
+// cropped and scaled, so it cannot stand for it.
+QImage MainWindow::sourceFrame() const {
+    return preview_->frame().sourceView ? preview_->picture() : QImage();
+}
+
 // ---------------------------------------------------------------- user actions
 
 void MainWindow::guarded(const std::function<void()>& command) {
@@ -875,10 +881,8 @@ void MainWindow::openPropertiesDialog(int row) {
 
 void MainWindow::openCropDialog() {
     SettingsStore& settings = app_.settings();
-    // The source view shows the whole source frame; the output view does not.
-    const QImage frame = preview_->frame().sourceView ? preview_->picture() : QImage();
     if (!CropDialog::run(this, host_, settings.output, settings.input.SourceWidth,
-                         settings.input.SourceHeight, frame))
+                         settings.input.SourceHeight, sourceFrame()))
         return;
     dlg_.settingsChanged();
     dlg_.redrawPreview();

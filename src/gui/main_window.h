@@ -4,6 +4,7 @@
 // the controller's state and sending every user action to it. The rip runs
 // on one worker thread; the window keeps answering while it does.
 
+#include <QImage>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -59,6 +60,8 @@ public:
     // True while the rip's worker thread runs.
     bool ripRunning() const { return worker_ != nullptr; }
     PreviewWidget* preview() const { return preview_; }
+    // The source frame the crop dialog shows (null when the preview has none).
+    QImage sourceFrame() const;
 
     // The commands (also reached through buttons, menus and keys).
     void openDvd();

@@ -86,10 +86,12 @@ std::vector<Shot> dialogShots() {
          }},
         {"crop",
          [](Session& s, Copies& c) -> std::unique_ptr<QWidget> {
+             // The Custom zoom's source view holds the frame the crop is drawn on.
+             s.controller().chooseZoom(kZoomCustom);
              c.output = s.app().settings().output;
              const InputSettings& in = s.app().settings().input;
              return std::make_unique<CropDialog>(&s.window(), s.host(), c.output, in.SourceWidth,
-                                                 in.SourceHeight, s.window().preview()->picture());
+                                                 in.SourceHeight, s.window().sourceFrame());
          }},
         {"size",
          [](Session& s, Copies& c) -> std::unique_ptr<QWidget> {
