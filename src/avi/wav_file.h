@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "avi/riff/file_sink.h"
+#include "platform/file_sink.h"
 
 namespace zembra::avi {
 
@@ -23,7 +23,7 @@ public:
     uint64_t dataBytes() const { return dataBytes_; }
 
 private:
-    riff::FileSink sink_;
+    FileSink sink_;
     uint64_t dataBytes_ = 0;
 };
 

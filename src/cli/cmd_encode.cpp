@@ -302,7 +302,7 @@ int runEncode(const std::vector<std::string>& args) {
             host.setStatus(line);
         }
     }
-    if (ok) writer.closeMpeg();
+    if (ok) ok = writer.closeMpeg();
     host.finishLine();
     if (!ok) {
         std::fprintf(stderr, "zembra encode: stopped after %d pictures\n", n);

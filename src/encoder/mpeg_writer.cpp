@@ -177,6 +177,9 @@ bool MpegWriter::fail() {
 bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
                                 const std::uint8_t* cr, const std::int16_t* pcm, int sampleCount) {
     if (!open_) return false;
+    // A write that failed (full disk, file-size limit) ends the piece even
+    // when the encoders could go on.
+    if (mux_->failed()) return fail();
     // A count of 0 means the title's length is unknown: no limit then, as
     // for AVI output (otherwise not one picture would be taken).
     if (params_.frameCount > 0 && fedTotal_ >= params_.frameCount) {
@@ -238,10 +241,11 @@ bool MpegWriter::nextMpegPiece() {
     return true;
 }
 
-void MpegWriter::closeMpeg() {
-    if (!open_) return;
-    finishEngines();
+bool MpegWriter::closeMpeg() {
+    if (!open_) return true;
+    const bool ok = finishEngines();
     open_ = false;
+    return ok;
 }
 
 }  // namespace zembra

@@ -57,7 +57,9 @@ public:
                                       int sampleCount);
     double getMpegSizeMB() const;
     [[nodiscard]] bool nextMpegPiece();
-    void closeMpeg();
+    // False when the piece could not be completed (its last writes failed);
+    // the file then ends with its last whole sector.
+    bool closeMpeg();
 
     // Pictures an overlapping new piece repeats come on top of the announced
     // count, so the title's end is not refused.

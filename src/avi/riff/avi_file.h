@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "avi/riff/file_sink.h"
+#include "platform/file_sink.h"
 
 namespace zembra::avi::riff {
 

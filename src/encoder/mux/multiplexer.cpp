@@ -1,7 +1,5 @@
 #include "encoder/mux/multiplexer.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
@@ -210,8 +208,7 @@ bool Multiplexer::muxStart() {
             return false;
         }
     }
-    out_ = std::fopen(settings_.outputPath.c_str(), "wb");
-    if (!out_) {
+    if (!out_.open(settings_.outputPath)) {
         host_.messageBox(BoxKind::Warning,
                          host_.text("STR_ERROR_357") + " " + settings_.outputPath);
         closeFiles();
@@ -240,11 +237,15 @@ bool Multiplexer::muxPump() {
     while (queuedVideoBytes_ > pv_ && queuedAudioBytes_ > pa_) {
         if (!muxSector()) return !failed_;
     }
-    return true;
+    // The sectors of each picture go to the file at once: a full disk is
+    // then noticed at the picture that met it, while the rip can still
+    // stop, rather than when the piece is closed.
+    return flushCache();
 }
 
 bool Multiplexer::muxDrain() {
     if (failed_) {
+        cache_.clear();
         closeFiles();
         return false;
     }
@@ -634,7 +635,7 @@ bool Multiplexer::chooseAndWrite(bool videoUrgent, bool audioUrgent, bool closed
 }
 
 bool Multiplexer::emit(const std::vector<std::uint8_t>& sector) {
-    if (failed_ || !out_) return false;
+    if (failed_ || !out_.isOpen()) return false;
     if (cache_.size() + sector.size() > kCacheSize && !flushCache()) return false;
     cache_.insert(cache_.end(), sector.begin(), sector.end());
     bytesWritten_ += sector.size();
@@ -642,28 +643,42 @@ bool Multiplexer::emit(const std::vector<std::uint8_t>& sector) {
 }
 
 bool Multiplexer::flushCache() {
+    if (failed_) return false;
     if (cache_.empty()) return true;
-    if (!out_ || std::fwrite(cache_.data(), 1, cache_.size(), out_) != cache_.size()) {
+    if (!out_.append(cache_.data(), cache_.size())) {
+        keepWholeSectors();
         host_.error("STR_ERROR_346");
         failed_ = true;
-        cache_.clear();
         return false;
     }
     cache_.clear();
     return true;
 }
 
+// The cache could not be written as a whole (full disk, file-size limit):
+// the sectors that still fit are kept one by one, so the piece ends with
+// the last complete pack that made it to the disk.
+void Multiplexer::keepWholeSectors() {
+    for (std::size_t at = 0; at + kSectorSize <= cache_.size(); at += kSectorSize)
+        if (!out_.append(cache_.data() + at, kSectorSize)) break;
+    cache_.clear();
+}
+
 void Multiplexer::closeFiles() {
-    if (out_) std::fclose(out_);
-    out_ = nullptr;
-    if (list_) std::fclose(list_);
-    list_ = nullptr;
+    (void)out_.close();
+    if (list_) {
+        std::fclose(list_);
+        list_ = nullptr;
+        // The I-picture list only serves the scan of a finished piece.
+        std::error_code ec;
+        std::filesystem::remove(iPictureListPath(), ec);
+    }
 }
 
 void Multiplexer::muxFinish() {
     if (finished_ || !started_) return;
     finished_ = true;
-    if (out_ && !failed_) {
+    if (out_.isOpen() && !failed_) {
         scr_ += sectorTicks_;
         std::vector<std::uint8_t> s;
         s.reserve(kSectorSize);
@@ -678,33 +693,32 @@ void Multiplexer::muxFinish() {
             fill(s, length, 0xFF);
         }
         startCode(s, 0xB9);
-        if (cache_.size() + s.size() > kCacheSize) flushCache();
-        cache_.insert(cache_.end(), s.begin(), s.end());
-        bytesWritten_ += s.size();
-        ++sectorCount_;
-        if (!failed_ && std::fwrite(cache_.data(), 1, cache_.size(), out_) != cache_.size()) {
-            host_.messageBox(BoxKind::Warning,
-                             host_.text("STR_ERROR_358") + " " + settings_.outputPath);
-            failed_ = true;
+        if (cache_.size() + s.size() > kCacheSize) (void)flushCache();
+        if (!failed_) {
+            cache_.insert(cache_.end(), s.begin(), s.end());
+            bytesWritten_ += s.size();
+            ++sectorCount_;
+            if (!out_.append(cache_.data(), cache_.size())) {
+                keepWholeSectors();
+                host_.messageBox(BoxKind::Warning,
+                                 host_.text("STR_ERROR_358") + " " + settings_.outputPath);
+                failed_ = true;
+            }
         }
         cache_.clear();
     }
-    if (out_ && !isVcd() && !failed_) {
-        if (std::fflush(out_) != 0)
-            host_.messageBox(BoxKind::Warning,
-                             host_.text("STR_ERROR_359") + " " + settings_.outputPath);
-        long end = std::ftell(out_);
-        if (end < 0 || ::ftruncate(::fileno(out_), end) != 0)
-            host_.messageBox(BoxKind::Warning,
-                             host_.text("STR_ERROR_360") + " " + settings_.outputPath);
+    if (list_ && std::fflush(list_) != 0)
+        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_364") + " " + iPictureListPath());
+    // The scan runs while the piece is still held open (and locked), so no
+    // other rip can take the file between its last sector and its offsets.
+    if (!isVcd() && out_.isOpen() && list_ && !failed_) scanOffsets();
+    const bool wasOpen = out_.isOpen();
+    if (!out_.close() && wasOpen && !failed_) {
+        host_.messageBox(BoxKind::Warning,
+                         host_.text("STR_ERROR_359") + " " + settings_.outputPath);
+        failed_ = true;
     }
-    const bool scan = !isVcd() && out_ && list_ && !failed_;
     closeFiles();
-    if (scan) scanOffsets();
-    if (!isVcd()) {
-        std::error_code ec;
-        std::filesystem::remove(iPictureListPath(), ec);
-    }
     if (videoUnderflows_) diag(" %u video underflows", videoUnderflows_);
     if (audioUnderflows_) diag(" %u audio underflows", audioUnderflows_);
     diag("  %d packets written.", sectorCount_);

@@ -13,6 +13,7 @@
 
 #include "encoder/mux/es_store.h"
 #include "encoder/units.h"
+#include "platform/file_sink.h"
 
 namespace zembra {
 
@@ -92,6 +93,8 @@ public:
     // units hold more than one payload of each stream.
     [[nodiscard]] bool muxPump();
     // Writes everything that is left, the last sector and closes the piece.
+    // After a failed write the piece is closed as it stands: it ends with the
+    // last whole sector that reached the file.
     [[nodiscard]] bool muxDrain();
     // One sector; false at the end of data (the piece is then finished) or on
     // a failure (failed() tells which).
@@ -137,6 +140,7 @@ private:
     void systemHeader(std::vector<std::uint8_t>& s, bool audio, bool video) const;
     bool emit(const std::vector<std::uint8_t>& sector);
     bool flushCache();
+    void keepWholeSectors();
     void closeFiles();
     void scanOffsets();
     void diag(const char* fmt, ...);
@@ -160,7 +164,7 @@ private:
     unsigned videoUnderflows_ = 0, audioUnderflows_ = 0;
 
     bool started_ = false, finished_ = false, failed_ = false, endOfData_ = false;
-    std::FILE* out_ = nullptr;
+    FileSink out_;
     std::FILE* list_ = nullptr;
     std::vector<std::uint8_t> cache_;
     std::uint64_t bytesWritten_ = 0;

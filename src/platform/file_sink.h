@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace zembra::avi::riff {
+namespace zembra {
 
 class FileSink {
 public:
@@ -43,4 +43,4 @@ private:
     int error_ = 0;
 };
 
-}  // namespace zembra::avi::riff
+}  // namespace zembra

@@ -1,4 +1,4 @@
-#include "avi/riff/file_sink.h"
+#include "platform/file_sink.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <csignal>
 #include <vector>
 
-namespace zembra::avi::riff {
+namespace zembra {
 
 namespace {
 
@@ -133,4 +133,4 @@ bool FileSink::close() {
     return ok;
 }
 
-}  // namespace zembra::avi::riff
+}  // namespace zembra
