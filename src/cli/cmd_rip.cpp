@@ -298,10 +298,11 @@ void applyGlobal(zembra::SettingsStore& s, const RipOptions& o) {
 zembra::EncodeDlg* g_dlg = nullptr;
 
 // Ctrl-C is the Cancel button: on a terminal the question is asked as the
-// button would ask it; otherwise the rip stops at once.
+// button would ask it; otherwise the rip stops at once. SIGTERM and SIGHUP
+// (a logout, a service stop) stop at once too: nobody is left to answer.
 void onInterrupt(void*) {
     if (!g_dlg || !g_dlg->ripping()) return;
-    if (isatty(STDIN_FILENO))
+    if (isatty(STDIN_FILENO) && !zembra::ConsoleHost::stopSignal())
         g_dlg->StartRip();
     else
         g_dlg->cancelNow();
@@ -378,6 +379,7 @@ int runRip(const std::vector<std::string>& args) {
                      "zembra rip: no video compressor chosen yet; pick one with --video-codec "
                      "(zembra codecs lists them)\n");
     zembra::ConsoleHost::catchInterrupt();
+    zembra::ConsoleHost::catchStopSignals();
     host.setInterruptHandler(onInterrupt, nullptr);
     dlg.StartRip();
     host.finishLine();
@@ -390,6 +392,8 @@ int runRip(const std::vector<std::string>& args) {
     if (o.save && !app.saveSettings())
         std::fprintf(stderr, "zembra rip: cannot write %s\n", app.optionsFile().c_str());
     app.ExitInstance();
+    // Stopped by a signal: the status a shell or service manager expects.
+    if (const int signal = zembra::ConsoleHost::stopSignal()) return 128 + signal;
     return dlg.rowsCompleted() == checked ? 0 : 1;
 }
 

@@ -11,7 +11,19 @@ namespace zembra {
 
 namespace {
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_stopSignal{0};
 extern "C" void onSigint(int) { g_interrupted.store(true); }
+extern "C" void onStopSignal(int signal) {
+    g_stopSignal.store(signal);
+    g_interrupted.store(true);
+}
+
+void handle(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
 
 // Texts break their lines with CR LF; a terminal or a log wants LF alone.
 std::string consoleText(const std::string& text) {
@@ -43,14 +55,17 @@ QuestionPolicy takeQuestionPolicy(std::vector<std::string>& args) {
 ConsoleHost::ConsoleHost(const StringTable* strings, QuestionPolicy policy)
     : UiHost(strings), policy_(policy) {}
 
-void ConsoleHost::catchInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = onSigint;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-}
+void ConsoleHost::catchInterrupt() { handle(SIGINT, onSigint); }
 
 bool ConsoleHost::interruptPending() { return g_interrupted.load(); }
+
+void ConsoleHost::catchStopSignals() {
+    handle(SIGTERM, onStopSignal);
+    handle(SIGHUP, onStopSignal);
+    handle(SIGPIPE, SIG_IGN);
+}
+
+int ConsoleHost::stopSignal() { return g_stopSignal.load(); }
 
 void ConsoleHost::setInterruptHandler(void (*handler)(void*), void* context) {
     interruptHandler_ = handler;

@@ -42,6 +42,13 @@ public:
     // Installs a SIGINT handler that only records the press.
     static void catchInterrupt();
     static bool interruptPending();
+    // SIGTERM and SIGHUP (a logout, a service stop) are recorded like a
+    // press and reach the same handler, which can tell them by stopSignal();
+    // SIGPIPE is ignored, so output to a reader that went first cannot end
+    // the program before it has closed its files.
+    static void catchStopSignals();
+    // The SIGTERM or SIGHUP received, 0 when none.
+    static int stopSignal();
 
 private:
     void redraw();
