@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "app/output_options.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 
@@ -238,6 +239,10 @@ void SettingsStore::applyLoadRules() {
     if (output.Height < 16) output.Height = 16;
     // The index selects a table entry; one outside the table would read past it.
     if (input.FrameRate < 0 || input.FrameRate >= FrameRateTable::kCount) input.FrameRate = 1;
+    // Outside the Split list, or a custom size below 1 MB, the rip would
+    // start a new piece after every frame: such values get their defaults.
+    if (output.SplitMode < 0 || output.SplitMode >= kSplitCount) output.SplitMode = kSplitCustom;
+    if (output.Volume < 1) output.Volume = 730;
     output.LastOutput = withOutputExtension(output.LastOutput, output.MPEGStream);
     if (!app.OutputPath.empty()) app.OutputPath = withTrailingSlash(app.OutputPath);
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,6 +82,15 @@ std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
             slot = n;
             return {};
         };
+        // A number the option cannot take is refused with the range it can.
+        auto ranged = [&](std::optional<int>& slot, int low, int high) -> std::string {
+            if (std::string problem = integer(slot); !problem.empty()) return problem;
+            if (*slot >= low && *slot <= high) return {};
+            const std::string given = ", not " + std::to_string(*slot);
+            if (high == std::numeric_limits<int>::max())
+                return a + " needs at least " + std::to_string(low) + given;
+            return a + " takes " + std::to_string(low) + " to " + std::to_string(high) + given;
+        };
         auto text = [&](std::optional<std::string>& slot) -> std::string {
             const std::string* v = value();
             if (!v) return a + " needs a value";
@@ -100,7 +110,7 @@ std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
         else if (a == "--zoom")
             problem = integer(o.zoom);
         else if (a == "--split")
-            problem = integer(o.split);
+            problem = ranged(o.split, 0, zembra::kSplitCount - 1);
         else if (a == "--resize")
             problem = integer(o.resize);
         else if (a == "--width")
@@ -113,8 +123,8 @@ std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
             problem = integer(o.downsampling);
         else if (a == "--deinterlace")
             problem = integer(o.deinterlace);
-        else if (a == "--split-size")
-            problem = integer(o.splitSize);
+        else if (a == "--split-size")  // in MB; 0 would start a piece at every frame
+            problem = ranged(o.splitSize, 1, std::numeric_limits<int>::max());
         else if (a == "--overlap")
             problem = integer(o.overlap);
         else if (a == "--priority")

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# zembra rip's option checks: values the rip cannot carry out are refused
+# before anything is written, with the range that is allowed, and absurd
+# values stored in options.ini are brought back to sane ones when loaded.
+set -euo pipefail
+zembra=$1 source=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prog" "$work/out"
+cp -r "$source/langs" "$work/prog/"
+export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+disc=$source/samples/VIDEO_TS
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# rip OPTIONS...: a VCD rip of the sample into an empty output folder; the
+# exit status, with the messages in $work/log.
+rip() {
+  rm -rf "$work/out"
+  mkdir -p "$work/out"
+  local rc=0
+  "$zembra" rip "$disc" --format 14 --output-dir "$work/out" --yes --quiet "$@" </dev/null \
+    >"$work/log" 2>&1 || rc=$?
+  return $rc
+}
+
+# refused MESSAGE OPTIONS...: usage error 2 with MESSAGE, nothing written.
+refused() {
+  local message=$1 rc=0
+  shift
+  rip "$@" || rc=$?
+  [ "$rc" = 2 ] || fail "$*: exit status $rc, not 2: $(cat "$work/log")"
+  grep -qF -- "$message" "$work/log" || fail "$*: no '$message' in: $(cat "$work/log")"
+  [ -z "$(ls -A "$work/out")" ] || fail "$*: wrote $(ls "$work/out")"
+}
+
+setting() { "$zembra" config | grep -x "$1=.*" | cut -d= -f2-; }
+
+# --- split: a size of 0 or below, or a mode outside the list.
+refused "--split-size needs at least 1, not 0" --split-size 0
+refused "--split-size needs at least 1, not -5" --split-size -5
+refused "--split takes 0 to 5, not 6" --split 6
+refused "--split takes 0 to 5, not -1" --split -1
+printf '[Zembra_OutputSettings]\nSplitMode=9\nVolume=0\n' >"$work/prog/options.ini"
+[ "$(setting Zembra_OutputSettings.SplitMode)" = 5 ] || fail "SplitMode=9 not brought back to 5"
+[ "$(setting Zembra_OutputSettings.Volume)" = 730 ] || fail "Volume=0 not brought back to 730"
+rip --name x || fail "rip with the stored split values failed: $(cat "$work/log")"
+[ "$(ls "$work/out")" = x.mpg ] || fail "stored split values made $(ls "$work/out" | wc -l) files"
+printf '[Zembra_OutputSettings]\nSplitMode=-2\nVolume=-730\n' >"$work/prog/options.ini"
+[ "$(setting Zembra_OutputSettings.SplitMode)" = 5 ] || fail "SplitMode=-2 not brought back to 5"
+[ "$(setting Zembra_OutputSettings.Volume)" = 730 ] || fail "Volume=-730 not brought back to 730"
+rm "$work/prog/options.ini"
+
+echo "rip_options: all passed"
