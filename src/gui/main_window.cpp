@@ -489,9 +489,12 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::buildLanguageMenu() {
+    // Built again from a language entry's own trigger: the old entries go
+    // once that has returned.
     for (QAction* a : languageGroup_->actions()) {
         languageGroup_->removeAction(a);
-        delete a;
+        languageMenu_->removeAction(a);
+        a->deleteLater();
     }
     for (const LanguageMenuItem& item : app_.buildLanguageMenu()) {
         auto* a = new QAction(qtText(item.name), languageGroup_);
@@ -573,12 +576,19 @@ void MainWindow::syncFileList(const ViewState& s) {
     }
 }
 
+std::array<std::pair<QComboBox*, const ChoiceList*>, 7> MainWindow::comboLists(
+    const ViewState& s) const {
+    return {{{index_, &s.indexList},
+             {audio_, &s.audioList},
+             {subtitle_, &s.subtitleList},
+             {angle_, &s.angleList},
+             {format_, &s.formatList},
+             {zoom_, &s.zoomList},
+             {split_, &s.splitList}}};
+}
+
 void MainWindow::syncCombos(const ViewState& s) {
-    const std::pair<QComboBox*, const ChoiceList*> lists[] = {
-        {index_, &s.indexList}, {audio_, &s.audioList},   {subtitle_, &s.subtitleList},
-        {angle_, &s.angleList}, {format_, &s.formatList}, {zoom_, &s.zoomList},
-        {split_, &s.splitList}};
-    for (const auto& [box, list] : lists) setEntries(box, *list);
+    for (const auto& [box, list] : comboLists(s)) setEntries(box, *list);
 }
 
 void MainWindow::syncMenus(const ViewState& s) {
@@ -587,7 +597,7 @@ void MainWindow::syncMenus(const ViewState& s) {
     correct43Action_->setChecked(s.correct43);
     showResolutionAction_->setChecked(s.showResolution);
     (s.renderSource ? renderSourceAction_ : renderDestinationAction_)->setChecked(true);
-    shutDownAction_->setChecked(app_.settings().input.ShutDown != 0);
+    shutDownAction_->setChecked(s.shutDown);
 }
 
 bool MainWindow::commandsAllowed() const { return !worker_ && !state_.busy; }
@@ -602,12 +612,11 @@ void MainWindow::applyEnabling() {
     splitSettingButton_->setEnabled(idle && s.splitSettingEnabled);
     outputFolder_->setEnabled(idle);
     files_->setEnabled(idle);
-    const std::pair<QComboBox*, const ChoiceList*> lists[] = {
-        {index_, &s.indexList}, {audio_, &s.audioList},   {subtitle_, &s.subtitleList},
-        {angle_, &s.angleList}, {format_, &s.formatList}, {zoom_, &s.zoomList},
-        {split_, &s.splitList}};
-    for (const auto& [box, list] : lists) box->setEnabled(idle && list->enabled);
+    for (const auto& [box, list] : comboLists(s)) box->setEnabled(idle && list->enabled);
     for (QAction* a : idleActions_) a->setEnabled(idle);
+    // The source view is for the Custom zoom only.
+    renderSourceAction_->setEnabled(idle && s.customZoom);
+    renderDestinationAction_->setEnabled(idle && s.customZoom);
     languageMenu_->setEnabled(idle);
     // While ripping the button is Cancel; once a stop is confirmed nothing
     // is live until the worker has really ended.

@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <array>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -107,6 +108,8 @@ private:
     // Drawing the state.
     void syncFileList(const ViewState& s);
     void syncCombos(const ViewState& s);
+    // Each selection list with the entries the state holds for it.
+    std::array<std::pair<QComboBox*, const ChoiceList*>, 7> comboLists(const ViewState& s) const;
     void syncMenus(const ViewState& s);
     void applyEnabling();
     bool commandsAllowed() const;

@@ -33,6 +33,7 @@ ViewState captureViewState(const EncodeDlg& dlg, const SettingsStore& settings) 
     s.showResolution = out.ShowResolution != 0;
     s.renderSource = out.RenderSource != 0;
     s.customZoom = out.Ratio == kZoomCustom;
+    s.shutDown = settings.input.ShutDown != 0;
     return s;
 }
 

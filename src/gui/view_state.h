@@ -32,6 +32,7 @@ struct ViewState {
     bool showResolution = true;
     bool renderSource = false;
     bool customZoom = false;
+    bool shutDown = false;  // switch the computer off when the rip is done
 };
 
 ViewState captureViewState(const EncodeDlg& dlg, const SettingsStore& settings);
