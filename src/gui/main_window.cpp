@@ -353,11 +353,11 @@ void MainWindow::buildActions() {
         {QKeySequence(Qt::CTRL | Qt::Key_I), [this] { dlg_.OpenIfo(); }},
         {QKeySequence(Qt::CTRL | Qt::Key_V), [this] { dlg_.OpenVob(); }},
     };
-    for (const auto& [keys, command] : openKeys) {
+    for (const auto& open : openKeys) {
         auto* a = new QAction(files_);
-        a->setShortcut(keys);
+        a->setShortcut(open.first);
         a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        connect(a, &QAction::triggered, this, [this, command] { guarded(command); });
+        connect(a, &QAction::triggered, this, [this, command = open.second] { guarded(command); });
         files_->addAction(a);
     }
 }
