@@ -460,6 +460,19 @@ void MainWindowTest::closingWritesOptions() {
     std::ifstream ini(box.optionsFile());
     std::string all((std::istreambuf_iterator<char>(ini)), {});
     QVERIFY2(all.find("StreamTypeSelected=13") != std::string::npos, all.c_str());
+
+    // A settings file that cannot be written is said so; the window still
+    // closes rather than trapping the user.
+    Sandbox blocked;
+    Window w(blocked);
+    std::filesystem::remove(blocked.optionsFile());
+    std::filesystem::create_directories(blocked.optionsFile() + "/in-the-way");
+    QString warning;
+    answerNextBox(QMessageBox::Ok, &warning);
+    QVERIFY(w.window().close());
+    QVERIFY2(warning.startsWith(QStringLiteral("The settings could not be saved to ")),
+             qPrintable(warning));
+    QVERIFY(warning.endsWith(QStringLiteral("options.ini")));
 }
 
 QTEST_MAIN(MainWindowTest)
