@@ -1,10 +1,12 @@
 #include "app/settings_store.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
+#include "app/geometry/output_geometry.h"
 #include "app/output_options.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -235,8 +237,10 @@ void SettingsStore::loadFrom(const ProfileFile& file) {
 
 void SettingsStore::applyLoadRules() {
     if (app.Prority < 0 || app.Prority > 3) app.Prority = 0;
-    if (output.Width < 16) output.Width = 16;
-    if (output.Height < 16) output.Height = 16;
+    // No output carries a side beyond kMaxOutputSide, and the picture
+    // buffers of a larger one would not even fit in memory.
+    output.Width = std::clamp(output.Width, kMinOutputSide, kMaxOutputSide);
+    output.Height = std::clamp(output.Height, kMinOutputSide, kMaxOutputSide);
     // The index selects a table entry; one outside the table would read past it.
     if (input.FrameRate < 0 || input.FrameRate >= FrameRateTable::kCount) input.FrameRate = 1;
     // Outside the Split list, or a custom size below 1 MB, the rip would

@@ -20,6 +20,7 @@
 #include "app/application.h"
 #include "app/encode_dlg.h"
 #include "app/engines/engine_set.h"
+#include "app/geometry/output_geometry.h"
 #include "app/output_options.h"
 #include "app/source_kind.h"
 #include "cli/command.h"
@@ -114,9 +115,9 @@ std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
         else if (a == "--resize")
             problem = integer(o.resize);
         else if (a == "--width")
-            problem = integer(o.width);
+            problem = ranged(o.width, zembra::kMinOutputSide, zembra::kMaxOutputSide);
         else if (a == "--height")
-            problem = integer(o.height);
+            problem = ranged(o.height, zembra::kMinOutputSide, zembra::kMaxOutputSide);
         else if (a == "--fps-index")
             problem = integer(o.fpsIndex);
         else if (a == "--downsampling")

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,15 @@ int main(int argc, char** argv) {
     for (const auto& c : zembra::cli::commands()) {
         if (std::strcmp(c.name, argv[1]) == 0) {
             std::vector<std::string> args(argv + 2, argv + argc);
-            return c.run(args);
+            // The engines end a row on an allocation failure themselves;
+            // one that still gets here ends the program with a word rather
+            // than an abort.
+            try {
+                return c.run(args);
+            } catch (const std::bad_alloc&) {
+                std::fprintf(stderr, "zembra %s: not enough memory\n", c.name);
+                return 1;
+            }
         }
     }
     std::fprintf(stderr, "zembra: unknown command '%s' (see zembra --help)\n", argv[1]);

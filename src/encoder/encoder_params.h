@@ -11,6 +11,11 @@ namespace zembra {
 constexpr int kGopSize = 15;        // N
 constexpr int kAnchorDistance = 3;  // M
 
+// The largest picture side a stream can state: 12 bits in the MPEG-1
+// sequence header, 14 with the MPEG-2 sequence extension.
+constexpr int kMaxMpeg1Side = 4095;
+constexpr int kMaxMpeg2Side = 16383;
+
 struct FrameRateInfo {
     double rate = 0;
     int frameRateCode = 0;

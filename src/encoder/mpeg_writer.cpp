@@ -65,6 +65,13 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
         host_.error("STR_ERROR_349");
         return false;
     }
+    // A larger side would not fit its field in the sequence header: the
+    // stream would state another size than it holds.
+    const int maxSide = a.mpegStream == 1 ? kMaxMpeg2Side : kMaxMpeg1Side;
+    if (a.width > maxSide || a.height > maxSide) {
+        host_.error("STR_ERROR_OutputTooLarge");
+        return false;
+    }
     const CpuLevel level = detectCpuLevel();
     p.cpuChoice = a.cpu;
     switch (a.cpu) {

@@ -567,6 +567,9 @@ const Entry kEntries[] = {
     {"STR_MAIN_DLG_SaveFailed", "The settings could not be saved to "},
     {"STR_MAIN_LABEL_MONITOR_ReadyToEncode", "Ready to encode"},
     {"STR_MAIN_LABEL_MONITOR_ScanOffsetDone", "Scan offset done"},
+    {"STR_ERROR_OutputTooLarge",
+     "The output size is too large for this format: MPEG-1 pictures are at most 4095 x 4095 "
+     "pixels, MPEG-2 pictures at most 16383 x 16383."},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

@@ -51,4 +51,25 @@ printf '[Zembra_OutputSettings]\nSplitMode=-2\nVolume=-730\n' >"$work/prog/optio
 [ "$(setting Zembra_OutputSettings.Volume)" = 730 ] || fail "Volume=-730 not brought back to 730"
 rm "$work/prog/options.ini"
 
+# --- output sizes: below a macroblock, or beyond what any output carries
+# (2147483647 ended the program with std::bad_alloc; 100000 wrote an
+# unreadable file after two minutes; -16 and 0 gave 16-pixel video).
+for width in 2147483647 100000 16384 15 0 -16; do
+  refused "--width takes 16 to 16383, not $width" --width "$width"
+done
+refused "--height takes 16 to 16383, not 65536" --height 65536
+# MPEG-1 states at most 4095 pixels a side: refused before a file is made.
+rc=0
+rip --name big --format 0 --width 4096 --height 288 || rc=$?
+[ "$rc" = 1 ] || fail "MPEG-1 4096 wide: exit status $rc, not 1: $(cat "$work/log")"
+grep -q "too large for this format" "$work/log" || fail "MPEG-1 4096 wide: no message"
+[ -z "$(ls -A "$work/out")" ] || fail "MPEG-1 4096 wide: wrote $(ls "$work/out")"
+# Stored sizes are brought into that range when loaded, also after --set.
+printf '[Zembra_OutputSettings]\nWidth=65536\nHeight=-16\n' >"$work/prog/options.ini"
+[ "$(setting Zembra_OutputSettings.Width)" = 16383 ] || fail "Width=65536 not brought to 16383"
+[ "$(setting Zembra_OutputSettings.Height)" = 16 ] || fail "Height=-16 not brought to 16"
+"$zembra" config --set Zembra_OutputSettings.Height=2147483647 >/dev/null
+[ "$(setting Zembra_OutputSettings.Height)" = 16383 ] || fail "--set Height=2147483647 kept"
+rm "$work/prog/options.ini"
+
 echo "rip_options: all passed"

@@ -41,6 +41,15 @@ TEST(MpegWriterOpen, ChecksInOrderWithTheirMessages) {
         {"3DNow", [](MpegOpenArgs& a) { a.cpu = 1; }, "STR_ERROR_350"},
         {"SSE2 release", [](MpegOpenArgs& a) { a.cpu = 2; }, "STR_ERROR_351"},
         {"rate", [](MpegOpenArgs& a) { a.frameRate = 20; }, "STR_ERROR_352"},
+        // Sides beyond what the sequence header can state.
+        {"MPEG-1 4096 wide",
+         [](MpegOpenArgs& a) {
+             a.mpegStream = 0;
+             a.width = 4096;
+         },
+         "STR_ERROR_OutputTooLarge"},
+        {"MPEG-2 16384 high", [](MpegOpenArgs& a) { a.height = 16384; },
+         "STR_ERROR_OutputTooLarge"},
         // The first failing check wins: a bad chroma code before a bad size.
         {"both",
          [](MpegOpenArgs& a) {

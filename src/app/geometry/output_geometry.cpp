@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "app/geometry/scale_kernels.h"
 #include "app/settings_store.h"
@@ -101,10 +102,21 @@ bool OutputGeometry::prepare(const GeometryParams& params, UiHost* host) {
     ready_ = false;
     copy_ = false;
     stages_.clear();
-    if (params.width <= 0 || params.height <= 0) {
+    if (params.width <= 0 || params.height <= 0 || params.width > kMaxOutputSide ||
+        params.height > kMaxOutputSide) {
         if (host) host->error("STR_ERROR_9");
         return false;
     }
+    try {
+        return prepareStages(params);
+    } catch (const std::bad_alloc&) {
+        stages_.clear();
+        if (host) host->error("STR_ERROR_55");
+        return false;
+    }
+}
+
+bool OutputGeometry::prepareStages(const GeometryParams& params) {
     const int ws = params.sourceWidth, hs = params.sourceHeight;
     if (ws < 8 || hs < 4) return false;
 

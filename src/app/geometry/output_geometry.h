@@ -8,12 +8,19 @@
 #include <vector>
 
 #include "app/geometry/scale_kernels.h"
+#include "encoder/encoder_params.h"
 
 namespace zembra {
 
 class UiHost;
 struct InputSettings;
 struct OutputSettings;
+
+// The output sizes the program works with: at least one macroblock, at most
+// what an MPEG-2 sequence header can state (no output format carries more;
+// MPEG-1 and some AVI compressors carry less and refuse it when opened).
+inline constexpr int kMinOutputSide = 16;
+inline constexpr int kMaxOutputSide = kMaxMpeg2Side;
 
 struct GeometryParams {
     int width = 352;  // output size
@@ -63,7 +70,9 @@ uint8_t bandLuma(bool filterOn, int gain, int offset);
 class OutputGeometry {
 public:
     // Geometry preparation. False (with "Invalid output Dimension." shown
-    // when a host is given) for a zero output size; no scaler is built then.
+    // when a host is given) for an output size of 0 or above kMaxOutputSide,
+    // and with a message too when the scaler's tables cannot be allocated;
+    // no scaler is built then.
     [[nodiscard]] bool prepare(const GeometryParams& params, UiHost* host = nullptr);
     bool ready() const { return ready_; }
     bool copyPath() const { return copy_; }
@@ -95,6 +104,7 @@ private:
         HorizontalTaps linear[2];
         HorizontalTaps cubic[2];
     };
+    bool prepareStages(const GeometryParams& params);
     void buildStage(Stage& stage, int ratio, int inW, int inH, int outW, int outH, int x1, int x2,
                     int y1, int y2, ScaleKernel lumaKernel, ScaleKernel chromaKernel);
     void scalePlane(const Stage& stage, int p, const uint8_t* src, int srcWidth, int srcHeight,

@@ -49,7 +49,10 @@ public:
 
     const CompressorInfo& info() const override { return info_; }
 
-    bool queryInput(const BitmapInfoHeader& in) override { return colourSpace(in) != 0; }
+    // MPEG-4 states each side of the picture in 13 bits.
+    bool queryInput(const BitmapInfoHeader& in) override {
+        return colourSpace(in) != 0 && in.width <= 8191 && std::abs(in.height) <= 8191;
+    }
 
     BitmapInfoHeader outputFormat(const BitmapInfoHeader& in) override {
         BitmapInfoHeader out;
@@ -85,8 +88,8 @@ public:
         height_ = std::abs(in.height);
         bytesPerPixel_ = in.bitCount / 8;
 
-        statsPath_ = settings_.stats.empty() && !runStats_.empty() ? runStats_
-                                                                   : settings_.statsPath();
+        statsPath_ =
+            settings_.stats.empty() && !runStats_.empty() ? runStats_ : settings_.statsPath();
         // The library carries on without its statistics file; refuse instead,
         // so a two-pass run never silently makes a wrong file.
         if (settings_.pass == 1 && !std::ofstream(statsPath_, std::ios::app)) return false;
