@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "avi/codecs/mp3_library.h"
+#include "platform/file_sink.h"
 #include "platform/ui_host.h"
 
 namespace zembra::avi {
@@ -20,7 +21,10 @@ bool fileExists(const std::string& path) {
     return std::filesystem::exists(path, ec);
 }
 
+// An old file of the name goes, so the piece starts afresh; not one that
+// another rip is writing: opening it is then refused with a message.
 void removeFile(const std::string& path) {
+    if (FileSink::busy(path)) return;
     std::error_code ec;
     std::filesystem::remove(path, ec);
 }
@@ -232,7 +236,10 @@ bool AviWriter::openPiece(bool first) {
     removeFile(aviPath_);
     file_ = std::make_unique<riff::AviFile>(riffLimit_);
     open_ = true;
-    if (!file_->open(aviPath_)) return failWarning("STR_ERROR_34");
+    if (!file_->open(aviPath_)) {
+        if (file_->lockedByAnother()) return failBusy(aviPath_);
+        return failWarning("STR_ERROR_34");
+    }
     if (videoOn_ && !openVideoStream(first)) return false;
     return openSound(first);
 }
@@ -284,7 +291,8 @@ bool AviWriter::openSound(bool first) {
                 return false;
             }
             removeFile(wavPath_);
-            return wav_.open(wavPath_, outputRate_);
+            if (wav_.open(wavPath_, outputRate_)) return true;
+            return wav_.lockedByAnother() ? failBusy(wavPath_) : false;
         case kAudioMp3:
             if (!mp3_.loaded()) {
                 failureShown_ = true;
@@ -467,6 +475,13 @@ bool AviWriter::nextAviPiece() {
 }
 
 double AviWriter::getAviSizeMB() const { return double(videoBytes_ + audioBytes_) / 1048576.0; }
+
+bool AviWriter::failBusy(const std::string& path) {
+    failureShown_ = true;
+    host_.messageBox(BoxKind::Warning, path + " " + host_.text("STR_ERROR_OutputBusy"));
+    closeAvi();
+    return false;
+}
 
 bool AviWriter::failWarning(const char* key) {
     failureShown_ = true;

@@ -129,6 +129,7 @@ private:
     bool flushSound();
     // Shows a warning (first failure of a piece only), closes, false.
     bool failWarning(const char* key);
+    bool failBusy(const std::string& path);
     bool failError(const char* key);
 
     UiHost& host_;

@@ -20,6 +20,8 @@ public:
     bool close();
 
     bool isOpen() const { return sink_.isOpen(); }
+    // open failed because another rip is writing the file.
+    bool lockedByAnother() const { return sink_.lockedByAnother(); }
     uint64_t dataBytes() const { return dataBytes_; }
 
 private:

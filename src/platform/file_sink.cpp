@@ -1,6 +1,7 @@
 #include "platform/file_sink.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,12 +35,21 @@ bool FileSink::open(const std::string& path) {
     if (fd_ >= 0) (void)close();
     error_ = 0;
     size_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-        error_ = errno;
-        return false;
-    }
-    return true;
+    // Emptied only once the lock is held: another rip's file stays whole.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(fd_, 0) == 0) return true;
+    error_ = errno;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    return false;
+}
+
+bool FileSink::busy(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
 }
 
 bool FileSink::writeAt(uint64_t offset, const iovec* parts, int count) {

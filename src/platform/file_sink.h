@@ -6,6 +6,7 @@
 
 #include <sys/uio.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -18,8 +19,13 @@ public:
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
 
-    // Creates (or empties) the file.
+    // Creates (or empties) the file and holds an advisory lock (flock) on it
+    // until close, so two rips never write one file: when another writer
+    // holds it, open fails with lastError() == EWOULDBLOCK and leaves the
+    // file as it is.
     [[nodiscard]] bool open(const std::string& path);
+    // True when another writer holds the lock of this existing file.
+    static bool busy(const std::string& path);
     // Writes the pieces one after the other at the end of the file. On
     // failure the file is cut back to its previous length.
     [[nodiscard]] bool append(const iovec* parts, int count);
@@ -34,6 +40,7 @@ public:
     uint64_t size() const { return size_; }
     // errno of the last failure, 0 when none.
     int lastError() const { return error_; }
+    bool lockedByAnother() const { return error_ == EWOULDBLOCK; }
 
 private:
     bool writeAt(uint64_t offset, const iovec* parts, int count);

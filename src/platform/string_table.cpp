@@ -570,6 +570,8 @@ const Entry kEntries[] = {
     {"STR_ERROR_OutputTooLarge",
      "The output size is too large for this format: MPEG-1 pictures are at most 4095 x 4095 "
      "pixels, MPEG-2 pictures at most 16383 x 16383."},
+    {"STR_ERROR_OutputBusy",
+     "is being written by another rip at this moment; it was left as it is."},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

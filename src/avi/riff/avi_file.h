@@ -71,6 +71,7 @@ public:
     bool isOpen() const { return sink_.isOpen(); }
     bool failed() const { return failed_; }
     int lastError() const { return sink_.lastError(); }
+    bool lockedByAnother() const { return sink_.lockedByAnother(); }
     uint64_t fileSize() const { return sink_.size(); }
     int riffCount() const { return riffIndex_ + 1; }
     int streamCount() const { return int(streams_.size()); }

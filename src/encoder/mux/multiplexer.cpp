@@ -199,16 +199,27 @@ bool Multiplexer::muxStart() {
     firstSectorsLeft_ = isVcd() ? 2 : 1;
     firstVideoPes_ = firstAudioPes_ = true;
 
+    // The piece is opened first: its lock tells whether another rip is
+    // writing it, before the scan list beside it is touched. Other failures
+    // are reported in the order of the files.
+    const bool pieceOpen = out_.open(settings_.outputPath);
+    if (!pieceOpen && out_.lockedByAnother()) {
+        host_.messageBox(BoxKind::Warning,
+                         settings_.outputPath + " " + host_.text("STR_ERROR_OutputBusy"));
+        failed_ = true;
+        return false;
+    }
     if (!isVcd()) {
         list_ = std::fopen(iPictureListPath().c_str(), "wb");
         if (!list_) {
             host_.messageBox(BoxKind::Warning,
                              host_.text("STR_ERROR_356") + " " + iPictureListPath());
+            closeFiles();
             failed_ = true;
             return false;
         }
     }
-    if (!out_.open(settings_.outputPath)) {
+    if (!pieceOpen) {
         host_.messageBox(BoxKind::Warning,
                          host_.text("STR_ERROR_357") + " " + settings_.outputPath);
         closeFiles();
