@@ -95,6 +95,7 @@ private slots:
     void cancelAnsweredNoRipsOnWithTheRowUnchanged();
     void cancelAnsweredYesStopsWithAReadableFile();
     void closingIsRefusedWhileRipping();
+    void endingTheProgramStopsARunningRip();
     void switchingOffWhenDoneAsksFirst();
     void windowAnswersWhileRipping();
 };
@@ -232,6 +233,27 @@ void RipWindowTest::closingIsRefusedWhileRipping() {
     QVERIFY(stillOpen);
     QVERIFY(w.window().isVisible());
     QVERIFY(w.window().close());
+}
+
+// The program ending under a rip (the session logging out, a signal): the
+// rip stops and the program ends, without a box nobody would answer.
+void RipWindowTest::endingTheProgramStopsARunningRip() {
+    REQUIRE_FFPROBE();
+    const QString disc = longDisc();
+    if (disc.isEmpty()) QSKIP("the longer test disc could not be made");
+    Sandbox box;
+    auto w = std::make_unique<Window>(box);
+    w->openDvd(disc);
+    w->choose("formatList", kDvdPalHigh);
+    w->ripButton()->click();
+    QVERIFY(w->window().ripRunning());
+    QTest::qWait(300);
+    QElapsedTimer clock;
+    clock.start();
+    w.reset();
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    const QString video = probeVideo(QString::fromStdString(box.outDir() + "Title_0.mpg"));
+    QVERIFY2(video.startsWith(QStringLiteral("mpeg2video,720,576,")), qPrintable(video));
 }
 
 // "Switch Off When Done" is a check item; after the rip a countdown gives the
