@@ -9,9 +9,10 @@ packages=(
   build-essential cmake ninja-build ccache libgtest-dev
   # fuzz targets (libFuzzer comes with clang's runtime package)
   clang libclang-rt-14-dev
-  # the window (Qt 6 Widgets, DBus, Test), its screenshots under a virtual X
-  # server, and a font for both; Qt's own translations of its standard buttons
-  qt6-base-dev qt6-translations-l10n xvfb xauth imagemagick fonts-dejavu-core
+  # the window (Qt 6 Widgets, DBus, Test), its screenshots and a keyboard run
+  # (xdotool) under a virtual X server, and a font for both; Qt's own
+  # translations of its standard buttons
+  qt6-base-dev qt6-translations-l10n xvfb xauth xdotool imagemagick fonts-dejavu-core
   # run-time libraries loaded with dlopen
   libmp3lame0 libxvidcore4
   # oracles and fixture makers of the tests; bc for the benchmark scripts

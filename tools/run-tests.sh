@@ -50,6 +50,8 @@ ZEMBRA_CPU=plain run_ctest "$build" -R '[Kk]ernel'
 if [ -n "$(find "$build" -name zembra-gui -type f 2>/dev/null | head -n 1)" ]; then
     phase "screenshots"
     tools/screenshots.sh "$build" "$build/screenshots"
+    phase "window keys"
+    tools/gui-keys.sh "$build"
 fi
 
 if [ -n "${CI:-}" ]; then
