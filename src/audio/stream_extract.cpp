@@ -34,6 +34,7 @@ void decodeElementaryStream(const std::vector<uint8_t>& in, ExtractKind kind, Au
 void decodeProgramStreamAudio(const std::vector<uint8_t>& in, int track, AudioDecoder& dec,
                               std::vector<int16_t>& out) {
     bool ac3Started = false, mpaStarted = false, anchored = false;
+    int trackCoding = 0;  // stream id base of the track's coding once known
     size_t pos = 0;
     const size_t n = in.size();
     while (pos + 6 <= n) {
@@ -90,13 +91,22 @@ void decodeProgramStreamAudio(const std::vector<uint8_t>& in, int track, AudioDe
                 dec.setAnchor(0, ptsMs);
                 anchored = true;
             }
-            if (code == 0xC0 + track) {
+            // Each coding numbers its tracks from 0: the first coding met
+            // with this number is the track's, the others are not mixed in.
+            const int coding = code == 0xC0 + track    ? 0xC0
+                               : in[p] == 0x80 + track ? 0x80
+                               : in[p] == 0xA0 + track ? 0xA0
+                                                       : 0;
+            if (trackCoding == 0) trackCoding = coding;
+            if (coding == 0 || coding != trackCoding) {
+                // another track, a sub-picture or navigation data
+            } else if (coding == 0xC0) {
                 if (!mpaStarted) dec.mpaStart(), mpaStarted = true;
                 dec.mpaPayload(&in[p], end - p);
-            } else if (in[p] == 0x80 + track && p + 4 <= end) {
+            } else if (coding == 0x80 && p + 4 <= end) {
                 if (!ac3Started) dec.ac3Start(), ac3Started = true;
                 dec.ac3Payload(&in[p + 4], end - p - 4);
-            } else if (in[p] == 0xA0 + track) {
+            } else if (coding == 0xA0) {
                 dec.lpcmPayload(&in[p + 1], end - p - 1);
             }
             drain(dec, out);

@@ -200,12 +200,15 @@ int runFramesDecode(const std::vector<std::string>& args) {
         params.saveBufferSize = 4;
         decoder.setInput(readerInput.get());
         // The chosen track's coding from the title, so MPEG audio and LPCM
-        // tracks are routed too.
+        // tracks are routed too. Tracks of different codings may share the
+        // number: the one the Audio list shows first is meant.
         params.audioFormat = 1;
         if (const zembra::TitleRecord* rec = catalogue.title(params.title))
             for (int i = 0; i < rec->audioCount && i < zembra::kMaxAudioSlots; ++i)
-                if (rec->audioStream[size_t(i)] == params.audioTrack)
+                if (rec->audioStream[size_t(i)] == params.audioTrack) {
                     params.audioFormat = rec->audioCoding[size_t(i)];
+                    break;
+                }
     } else {
         params.files = {source};
         params.audioFormat = 1;  // no title attributes: whatever the track carries

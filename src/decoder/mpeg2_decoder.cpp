@@ -358,7 +358,7 @@ void Mpeg2Decoder::privateStream1() {
                 scanAudioType_[size_t(track)] = 1;
                 scanAudioText_[size_t(track)] = format("[%02d] AC3 audio", track);
             }
-        } else if (track == audioTrack && audioWanted && (audioFormat == 0 || audioFormat == 1)) {
+        } else if (track == audioTrack && audioWanted && takesCoding(kPacketAc3)) {
             const int64_t header = std::min<int64_t>(3, remaining);
             skipBytes(header);
             remaining -= header;
@@ -386,7 +386,7 @@ void Mpeg2Decoder::privateStream1() {
             }
         } else if (track == audioTrack) {
             trackFormat[size_t(track)] = 5;
-            if (audioWanted) {
+            if (audioWanted && takesCoding(kPacketLpcm)) {
                 collectPayload(remaining, payload_);
                 remaining = 0;
                 audio_->setSyncInputs(lastAudioPtsMs, videoStartPtsMs, frameRate, mpeg2);
@@ -403,6 +403,31 @@ void Mpeg2Decoder::privateStream1() {
         }
     }
     skipBytes(remaining);
+}
+
+int packetCodingOf(int titleCoding) {
+    switch (titleCoding) {
+        case 0:
+            return kPacketAc3;
+        case 2:
+        case 3:
+            return kPacketMpeg;
+        case 4:
+            return kPacketLpcm;
+        case 6:
+            return kPacketDts;
+        default:
+            return kPacketAny;
+    }
+}
+
+// A stream number alone does not make a track: ffmpeg and dvdauthor number
+// each coding from 0, so an AC-3 and an LPCM track both carry number 0.
+// Without the title's word on the coding, the first coding the number comes
+// with during decoding is the track's.
+bool Mpeg2Decoder::takesCoding(int coding) {
+    if (audioFormat == kPacketAny) audioFormat = coding;
+    return audioFormat == coding;
 }
 
 void Mpeg2Decoder::exportAc3(const uint8_t* data, size_t length, bool first) {
@@ -444,7 +469,9 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
     const int64_t length = readBytes(2);
     const int64_t start = streamPos();
     const bool scan = runMode == kRunScan;
-    if (!scan && track != audioTrack) {
+    // Another coding's track of the same number is not ours, time stamps included.
+    if (!scan &&
+        (track != audioTrack || (audioFormat != kPacketAny && audioFormat != kPacketMpeg))) {
         skipBytes(length);
         return;
     }
@@ -486,7 +513,7 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
         }
         return;
     }
-    if (audioWanted && (audioFormat == 0 || audioFormat == 3)) {
+    if (audioWanted && takesCoding(kPacketMpeg)) {
         if (!mpaStarted[size_t(track)]) {
             mpaStarted[size_t(track)] = true;
             audio_->mpaStart();
@@ -912,7 +939,7 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
     audioPath = p.downSampling == 2 ? 1 : 2;
     audioTrack = std::clamp(p.audioTrack, 0, 7);
     const int code = p.audioFormat;
-    audioFormat = (code == 1 || code == 3 || code == 5 || code == 6) ? 0 : code + 1;
+    audioFormat = packetCodingOf(code);
     if (audioPath == 1 && code != 0) {
         host_.error("STR_ERROR_501");
         return 0;

@@ -40,6 +40,18 @@ enum DecoderFault : int {
     kFaultReadError = 102,
 };
 
+// The coding of the chosen audio track as the demultiplexer matches packets
+// against it (the decoder's audioFormat).
+enum PacketCoding : int {
+    kPacketAny = 0,  // not known: the first coding met decides
+    kPacketAc3 = 1,
+    kPacketMpeg = 3,
+    kPacketLpcm = 5,
+    kPacketDts = 7,  // recognised, never decoded
+};
+// From the title's audio coding code (0 AC-3, 2 MPEG-1, 3 MPEG-2x, 4 LPCM, 6 DTS).
+int packetCodingOf(int titleCoding);
+
 enum RunMode : int { kRunVideoAudio = 1, kRunVideoOnly = 2, kRunAudioOnly = 3, kRunScan = 4 };
 
 // Where the decoder's bytes come from. The title reader implements it for DVD
@@ -247,7 +259,7 @@ public:
 
     // Audio routing.
     int audioTrack = 0;
-    int audioFormat = 0;  // code + 1, 0 = whatever the track carries
+    int audioFormat = kPacketAny;  // PacketCoding of the chosen track
     int audioMode = 1;
     bool audioWanted = false;
     int audioPath = 2;  // 2 decode to PCM, 1 export raw AC-3
@@ -359,6 +371,8 @@ private:
     void collectPayload(int64_t length, std::vector<uint8_t>& out);
     int64_t readPesPts(int& headerBytesLeft, bool& hasPts);
     void exportAc3(const uint8_t* data, size_t length, bool first);
+    // Whether a packet of the chosen number and this coding is the track's.
+    bool takesCoding(int coding);
 
     // Headers.
     void sequenceHeader();
