@@ -159,16 +159,16 @@ int FrameQueue::checkFault() {
         if (!open_ || !source_) return 0;
         const int fault = source_->faultCode();
         if (fault < 50) return 1;
+        // The end of the input, or a read error: what is queued (and the
+        // sound muxed after the last picture) still belongs to the title, so
+        // it is handed out before the run ends or skips ahead.
+        const bool left =
+            settings_.runMode == 3 ? (audio_.fifo && audio_.fifo->fill > 0) : !queue_.empty();
+        if ((fault == 101 || fault == 102) && left) {
+            draining_ = true;
+            return 1;
+        }
         if (fault == 101) {
-            // The end of the input: what is queued (and the sound muxed after
-            // the last picture) still belongs to the title, so it is handed
-            // out before the run ends.
-            const bool left =
-                settings_.runMode == 3 ? (audio_.fifo && audio_.fifo->fill > 0) : !queue_.empty();
-            if (left) {
-                draining_ = true;
-                return 1;
-            }
             endRun();
             return 0;
         }

@@ -67,6 +67,7 @@ void SourceReader::releaseBuffers() {
     }
     tempContent_ = 0;
     tempReadBack_ = 0;
+    stopPending_ = false;
 }
 
 int SourceReader::openSource(const std::vector<std::string>& files, bool useDiscLayer, int angle,
@@ -236,6 +237,7 @@ int SourceReader::seekSource(int64_t sector) {
     currentSector_ = sector;
     // A new position starts clean: an earlier stop does not stop this read.
     stopSector_ = 0;
+    stopPending_ = false;
     if (const TitleRecord* t = chosenTitle()) {
         cell_ = 0;
         for (size_t c = 0; c < t->cells.size(); ++c) {
@@ -285,19 +287,40 @@ int SourceReader::readSource(uint8_t* destination, int length) {
     if (length <= available) {
         std::memcpy(destination, buffer_.get() + readPos_, size_t(length));
         readPos_ += length;
-    } else {
-        if (available > 0) std::memcpy(destination, buffer_.get() + readPos_, size_t(available));
-        readPos_ = valid_;
-        int64_t missing = length - available;
-        stopSector_ = 0;
-        refill();
-        if (stopSector_ != 0) return -1;
-        if (valid_ < missing) return 0;
-        std::memcpy(destination + available, buffer_.get(), size_t(missing));
-        readPos_ = missing;
+        currentSector_ += length / kSector;
+        return length;
     }
-    currentSector_ += length / kSector;
-    return length;
+    if (available > 0) std::memcpy(destination, buffer_.get() + readPos_, size_t(available));
+    readPos_ = valid_;
+    const int64_t missing = length - available;
+    if (!stopPending_ || readBackLeft()) {
+        if (!stopPending_) stopSector_ = 0;
+        refill();
+        // What the load read before the bad sector still goes out; the
+        // error comes once it is used up.
+        if (stopSector_ != 0) stopPending_ = true;
+    } else {
+        valid_ = 0;
+        readPos_ = 0;
+    }
+    const int64_t got = std::min(valid_, missing);
+    if (got < missing) {
+        if (!stopPending_) return 0;
+        if (available + got == 0) {
+            // Skipping ahead starts from the bad sector itself.
+            stopPending_ = false;
+            currentSector_ = stopSector_ - 1;
+            return -1;
+        }
+    }
+    std::memcpy(destination + available, buffer_.get(), size_t(got));
+    readPos_ = got;
+    currentSector_ += (available + got) / kSector;
+    return int(available + got);
+}
+
+bool SourceReader::readBackLeft() const {
+    return temp_ && prefill_ && bufferOnDisk_ && tempReadBack_ < tempContent_;
 }
 
 int SourceReader::refill() {
@@ -372,14 +395,15 @@ int SourceReader::readSectors(int64_t n) {
             SourceFile::Chunk c = file_->takeChunk(SourceFile::kChunkBytes);
             ++consumedInCell_;
             if (c.length < 0) {
-                if (prefill_) {
-                    stopSector_ = int64_t(cell.firstSector) + consumedInCell_;
-                } else {
-                    host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_50") + " " +
-                                                         quoted(file_->currentName()));
-                    valid_ = 0;  // the read fails as a whole, once
-                }
                 restoreStatus(showProgress);
+                if (prefill_) {
+                    // The sectors stored so far are good and stay.
+                    stopSector_ = int64_t(cell.firstSector) + consumedInCell_;
+                    return int(count);
+                }
+                host_.messageBox(BoxKind::Error,
+                                 host_.text("STR_ERROR_50") + " " + quoted(file_->currentName()));
+                valid_ = 0;  // the read fails as a whole, once
                 return 0;
             }
             if (c.length == 0) {

@@ -72,6 +72,7 @@ private:
     int allocateBuffers();
     void releaseBuffers();
     int refill();
+    bool readBackLeft() const;       // disk mode: the temporary file holds unread stream
     int readSectors(int64_t count);  // the cell walk; sectors stored
     bool positionAt(int64_t sector, int& blockResult);
     int findFile(int64_t sector, int64_t& firstOfFile) const;
@@ -107,6 +108,7 @@ private:
     const CancelFlag* stopFlag_ = nullptr;
     bool stopping() const { return cancel_ || (stopFlag_ && *stopFlag_); }
     int64_t stopSector_ = 0;
+    bool stopPending_ = false;  // a load stopped on a read error; its good part is being read
     bool initialised_ = false;
     int64_t currentSector_ = 0;
     std::vector<int64_t> fileSectors_;

@@ -172,7 +172,7 @@ TEST(GeneratedDisc, ReadErrorOnATruncatedImage) {
     std::string dir = testing::scratchDir("truncated");
     std::string iso = dir + "/cut.iso";
     testing::writeAll(
-        iso, std::vector<uint8_t>(image.begin(), image.begin() + int64_t(image.size()) * 2 / 3));
+        iso, std::vector<uint8_t>(image.begin(), image.begin() + int64_t(image.size()) * 3 / 5));
     auto sets = findTitleSets(iso);
     ASSERT_EQ(sets.size(), 1u);
     RecordingHost host;
@@ -180,28 +180,50 @@ TEST(GeneratedDisc, ReadErrorOnATruncatedImage) {
     ASSERT_TRUE(parseIfo(catalogue, sets[0].ifo, host));
     std::vector<uint8_t> buf(4096);
 
-    // Prefill: the stop sector tells where, no box.
-    {
-        SourceReader reader(host, catalogue);
-        ASSERT_EQ(reader.openSource(sets[0].vobs, true, 0, 0, 1, false), 1);
-        reader.setPrefill(1);
-        int r;
-        do r = reader.readSource(buf.data(), 4096);
-        while (r > 0);
-        EXPECT_EQ(r, -1);
-        EXPECT_GT(reader.getStopSector(), 0);
-        EXPECT_TRUE(host.boxes.empty());
-    }
-    // Without prefill the user is told.
+    // Without prefill the user is told; the reads before the failing one
+    // deliver the title's bytes.
+    std::vector<uint8_t> unbuffered;
     {
         SourceReader reader(host, catalogue);
         ASSERT_EQ(reader.openSource(sets[0].vobs, true, 0, 0, 1, false), 1);
         int r;
-        do r = reader.readSource(buf.data(), 4096);
-        while (r > 0);
+        while ((r = reader.readSource(buf.data(), 4096)) > 0)
+            unbuffered.insert(unbuffered.end(), buf.begin(), buf.begin() + r);
         EXPECT_EQ(r, 0);
         ASSERT_EQ(host.boxes.size(), 1u) << host.boxes[0].text << "|" << host.boxes.back().text;
         EXPECT_EQ(host.boxes[0].text.rfind("Unable to read from", 0), 0u);
+        host.boxes.clear();
+    }
+    // The cut is not where a 1 MB buffer load ends.
+    ASSERT_GT(unbuffered.size() % 1048576, 0u);
+    const auto whole = extract(findTitleSets(disc)[0], 0);
+    ASSERT_GT(whole.size(), unbuffered.size());
+
+    // Prefill, in memory and on disk: the load that meets the bad block keeps
+    // every sector read before it (at least what the 16-sector reads got),
+    // then the error comes once, with the stop sector just past the bad
+    // sector and the position on it, and no box.
+    std::vector<uint8_t> memory;
+    for (bool disk : {false, true}) {
+        SourceReader reader(host, catalogue);
+        ASSERT_EQ(reader.openSource(sets[0].vobs, true, 0, 0, 1, disk, dir + "/hdcache.dat"), 1);
+        reader.setPrefill(1);
+        std::vector<uint8_t> got;
+        int r;
+        while ((r = reader.readSource(buf.data(), 4096)) > 0)
+            got.insert(got.end(), buf.begin(), buf.begin() + r);
+        EXPECT_EQ(r, -1) << disk;
+        EXPECT_GE(got.size(), unbuffered.size()) << disk;
+        EXPECT_LT(got.size(), unbuffered.size() + 16 * 2048) << disk;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin())) << disk;
+        const int64_t bad = catalogue.titles[0].cells[0].firstSector + int64_t(got.size()) / 2048;
+        EXPECT_EQ(reader.getStopSector(), bad + 1) << disk;
+        EXPECT_EQ(reader.getCurrentSector(), bad) << disk;
+        EXPECT_TRUE(host.boxes.empty()) << disk;
+        if (disk)
+            EXPECT_EQ(got, memory);
+        else
+            memory = got;
     }
 }
 
