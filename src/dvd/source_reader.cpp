@@ -303,15 +303,16 @@ int SourceReader::readSource(uint8_t* destination, int length) {
         valid_ = 0;
         readPos_ = 0;
     }
+    // Fewer bytes than asked for come at the end of the title (its last odd
+    // sector with 4096-byte reads) or before a bad sector: they are the
+    // title's all the same.
     const int64_t got = std::min(valid_, missing);
-    if (got < missing) {
+    if (available + got == 0) {
         if (!stopPending_) return 0;
-        if (available + got == 0) {
-            // Skipping ahead starts from the bad sector itself.
-            stopPending_ = false;
-            currentSector_ = stopSector_ - 1;
-            return -1;
-        }
+        // Skipping ahead starts from the bad sector itself.
+        stopPending_ = false;
+        currentSector_ = stopSector_ - 1;
+        return -1;
     }
     std::memcpy(destination + available, buffer_.get(), size_t(got));
     readPos_ = got;

@@ -48,7 +48,7 @@ std::vector<uint8_t> extract(const TitleSetFiles& set, int title, int readLength
     for (;;) {
         int r = reader.readSource(buf.data(), readLength);
         if (r <= 0) break;
-        out.insert(out.end(), buf.begin(), buf.end());
+        out.insert(out.end(), buf.begin(), buf.begin() + r);
     }
     EXPECT_TRUE(host.boxes.empty());
     return out;
@@ -132,10 +132,11 @@ TEST(GeneratedDisc, TitleCopyEqualsItsCells) {
         EXPECT_EQ(extract(set, title), expected) << title;
         EXPECT_EQ(extract(set, title, 2048, false), expected) << title;
         EXPECT_EQ(extract(set, title, 2048, true, true), expected) << title;
-        // The decoder's 4096-byte reads get every whole pair of sectors.
-        auto pairs = extract(set, title, 4096);
-        EXPECT_EQ(pairs.size(), expected.size() / 4096 * 4096);
-        EXPECT_TRUE(std::equal(pairs.begin(), pairs.end(), expected.begin()));
+        // The decoder's 4096-byte reads get every sector too, in every
+        // buffer mode: an odd last sector comes in a short read.
+        EXPECT_EQ(extract(set, title, 4096), expected) << title;
+        EXPECT_EQ(extract(set, title, 4096, false), expected) << title;
+        EXPECT_EQ(extract(set, title, 4096, true, true), expected) << title;
     }
 }
 
