@@ -641,19 +641,6 @@ void MainWindow::guarded(const std::function<void()>& command) {
     command();
 }
 
-void MainWindow::openDvd() {
-    guarded([this] { dlg_.OpenDvd(); });
-}
-void MainWindow::openIfo() {
-    guarded([this] { dlg_.OpenIfo(); });
-}
-void MainWindow::openVob() {
-    guarded([this] { dlg_.OpenVob(); });
-}
-void MainWindow::removeSelected() {
-    guarded([this] { dlg_.Remove(); });
-}
-
 void MainWindow::onSelectionChanged() {
     if (syncing_ || !commandsAllowed()) return;
     std::vector<int> rows;

@@ -65,10 +65,6 @@ public:
     QImage sourceFrame() const;
 
     // The commands (also reached through buttons, menus and keys).
-    void openDvd();
-    void openIfo();
-    void openVob();
-    void removeSelected();
     // A source named on the command line or dropped on the window.
     void openSource(SourceKind kind, const std::string& path);
     void openDiscImage();

@@ -3,7 +3,6 @@
 #include "app/application.h"
 #include "app/encode_dlg.h"
 #include "app/engines/engine_set.h"
-#include "app/source_kind.h"
 #include "gui/desktop/window_memory.h"
 #include "gui/main_window.h"
 #include "gui/qt_host.h"
@@ -33,8 +32,6 @@ Session::~Session() {
     window_.reset();
     exit();
 }
-
-void Session::openSource(const std::string& source) { openSource(sourceKindOf(source), source); }
 
 void Session::openSource(SourceKind kind, const std::string& path) {
     window_->openSource(kind, path);

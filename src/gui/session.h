@@ -34,9 +34,8 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Opens a source as the command line's rip does: a folder, disc image or
-    // drive as Open DVD, an IFO file as Open IFO, any other file as Open VOB.
-    void openSource(const std::string& source);
+    // Opens a source with the command its kind takes (sourceKindOf): Open
+    // DVD, Open IFO or Open VOB, as the command line's rip does.
     void openSource(SourceKind kind, const std::string& path);
     // The application's end: the language choice and texts written back.
     // Runs once (also from the destructor).
