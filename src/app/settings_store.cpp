@@ -169,7 +169,11 @@ std::string withOutputExtension(const std::string& name, int mpegStream) {
     return name.substr(0, dot) + ext;
 }
 
-void SettingsStore::LoadSettings() { loadFrom(ProfileFile(optionsFile_)); }
+void SettingsStore::LoadSettings() {
+    const ProfileFile file(optionsFile_);
+    optionsUnreadable_ = file.unreadable();
+    loadFrom(file);
+}
 
 void SettingsStore::loadFrom(const ProfileFile& file) {
     input = InputSettings{};

@@ -168,6 +168,9 @@ public:
     // Resets the input and output records and reads every key of options.ini
     // (input, output, application, MP3), then sets the run-time fields.
     void LoadSettings();
+    // The last LoadSettings found options.ini but could not read it (no
+    // permission, too large): the defaults are in use, and it is not saved over.
+    bool optionsUnreadable() const { return optionsUnreadable_; }
     // The same from a profile already in memory.
     void loadFrom(const ProfileFile& file);
     // Writes every key back in the same order; a blob only when its size key
@@ -195,6 +198,7 @@ private:
     void applyLoadRules();
 
     std::filesystem::path optionsFile_;
+    bool optionsUnreadable_ = false;
     std::string documentsDir_;
 };
 

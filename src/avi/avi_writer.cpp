@@ -22,10 +22,12 @@ bool fileExists(const std::string& path) {
 }
 
 // An old file of the name goes, so the piece starts afresh; not one that
-// another rip is writing: opening it is then refused with a message.
+// another rip is writing, and never a folder (remove() takes empty ones):
+// opening them is then refused with a message.
 void removeFile(const std::string& path) {
-    if (FileSink::busy(path)) return;
     std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ec))) return;
+    if (FileSink::busy(path)) return;
     std::filesystem::remove(path, ec);
 }
 

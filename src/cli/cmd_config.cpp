@@ -35,6 +35,9 @@ int runConfig(const std::vector<std::string>& args) {
     app.InitInstance();
     app.loadSettings();
     auto& settings = app.settings();
+    if (settings.optionsUnreadable())
+        std::fprintf(stderr, "zembra config: cannot read %s; the default settings are shown\n",
+                     app.optionsFile().c_str());
     for (const auto& [key, value] : sets) {
         std::string problem = settings.set(key, value);
         if (!problem.empty()) {

@@ -99,6 +99,10 @@ std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
             return {};
         };
         std::string problem;
+        if (a == "--") {  // what follows are sources, even when it starts with '-'
+            o.sources.insert(o.sources.end(), args.begin() + long(i) + 1, args.end());
+            break;
+        }
         if (a == "--help" || a == "-h") return "help";
         if (a == "--title")
             problem = integer(o.title);
@@ -109,27 +113,27 @@ std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
         else if (a == "--angle")
             problem = integer(o.angle);
         else if (a == "--zoom")
-            problem = integer(o.zoom);
+            problem = ranged(o.zoom, 0, zembra::kZoomCount - 1);
         else if (a == "--split")
             problem = ranged(o.split, 0, zembra::kSplitCount - 1);
         else if (a == "--resize")
-            problem = integer(o.resize);
+            problem = ranged(o.resize, 0, zembra::kVideoResizeCount - 1);
         else if (a == "--width")
             problem = ranged(o.width, zembra::kMinOutputSide, zembra::kMaxOutputSide);
         else if (a == "--height")
             problem = ranged(o.height, zembra::kMinOutputSide, zembra::kMaxOutputSide);
         else if (a == "--fps-index")
-            problem = integer(o.fpsIndex);
+            problem = ranged(o.fpsIndex, 0, zembra::FrameRateTable::kCount - 1);
         else if (a == "--downsampling")
-            problem = integer(o.downsampling);
+            problem = ranged(o.downsampling, 0, 4);
         else if (a == "--deinterlace")
-            problem = integer(o.deinterlace);
+            problem = ranged(o.deinterlace, 0, 3);
         else if (a == "--split-size")  // in MB; 0 would start a piece at every frame
             problem = ranged(o.splitSize, 1, std::numeric_limits<int>::max());
         else if (a == "--overlap")
             problem = integer(o.overlap);
         else if (a == "--priority")
-            problem = integer(o.priority);
+            problem = ranged(o.priority, 0, 3);
         else if (a == "--mp3-bitrate")
             problem = integer(o.mp3BitRate);
         else if (a == "--mp3-quality")
@@ -138,9 +142,12 @@ std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
             problem = text(o.format);
         else if (a == "--output-dir")
             problem = text(o.outputDir);
-        else if (a == "--name")
+        else if (a == "--name") {
             problem = text(o.name);
-        else if (a == "--crop") {
+            // The name is a file's in the output folder, never a way out of it.
+            if (problem.empty() && (o.name->empty() || o.name->find('/') != std::string::npos))
+                problem = "--name takes a file name without a folder, not '" + *o.name + "'";
+        } else if (a == "--crop") {
             const std::string* v = value();
             std::array<double, 4> c{};
             if (!v || std::sscanf(v->c_str(), "%lf,%lf,%lf,%lf", &c[0], &c[1], &c[2], &c[3]) != 4)
@@ -248,12 +255,33 @@ void openSource(zembra::EncodeDlg& dlg, const std::string& source) {
 
 // The per-row choices and the setting overrides, as the window's lists and
 // dialogs would set them for the current row.
+// A list position the row's list does not have: what is wrong, else empty.
+std::string outsideList(const char* option, const std::optional<int>& position,
+                        const zembra::ChoiceList& list) {
+    const int count = int(list.entries.size());
+    if (!position || (*position >= 0 && *position < count)) return {};
+    const std::string given = ", not " + std::to_string(*position);
+    if (count == 0) return std::string(option) + ": the list is empty" + given;
+    return std::string(option) + " takes 0 to " + std::to_string(count - 1) + given;
+}
+
+// The row's list choices, each checked against its list as it stands once
+// the choices before it are made (the title decides the streams); what was
+// wrong, else empty.
+std::string chooseInLists(zembra::EncodeDlg& dlg, const RipOptions& o) {
+    std::string problem = outsideList("--title", o.title, dlg.indexList);
+    if (problem.empty() && o.title) dlg.chooseIndex(*o.title);
+    if (problem.empty()) problem = outsideList("--audio", o.audio, dlg.audioList);
+    if (problem.empty() && o.audio) dlg.chooseAudio(*o.audio);
+    if (problem.empty()) problem = outsideList("--subtitle", o.subtitle, dlg.subtitleList);
+    if (problem.empty() && o.subtitle) dlg.chooseSubtitle(*o.subtitle);
+    if (problem.empty()) problem = outsideList("--angle", o.angle, dlg.angleList);
+    if (problem.empty() && o.angle) dlg.chooseAngle(*o.angle);
+    return problem;
+}
+
 void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const RipOptions& o,
                        int formatIndex) {
-    if (o.title) dlg.chooseIndex(*o.title);
-    if (o.audio) dlg.chooseAudio(*o.audio);
-    if (o.subtitle) dlg.chooseSubtitle(*o.subtitle);
-    if (o.angle) dlg.chooseAngle(*o.angle);
     // The frame rate and sound rate first: a preset without a size of its
     // own for that rate ("Custom MPEG1" at 24 fps) then keeps the stored size,
     // and presets that set them still win, as when the rip starts.
@@ -333,6 +361,9 @@ int runRip(const std::vector<std::string>& args) {
     app.InitInstance();
     app.loadSettings();
     zembra::SettingsStore& settings = app.settings();
+    if (settings.optionsUnreadable())
+        std::fprintf(stderr, "zembra rip: cannot read %s; the default settings are used\n",
+                     app.optionsFile().c_str());
     zembra::ConsoleHost host(&app.strings(), o.policy);
     host.setQuiet(o.quiet);
     zembra::EngineSet engines(host, settings);
@@ -374,6 +405,11 @@ int runRip(const std::vector<std::string>& args) {
     const int rowCount = int(dlg.rows().size());
     for (int row = 0; row < rowCount; ++row) {
         dlg.selectRow(row);
+        if (std::string problem = chooseInLists(dlg, o); !problem.empty()) {
+            std::fprintf(stderr, "zembra rip: %s (%s)\n", problem.c_str(),
+                         dlg.rows()[size_t(row)].sourcePath.c_str());
+            return 2;
+        }
         applyToCurrentRow(dlg, settings, o, formatIndex);
         if (o.name)
             dlg.setOutputName(row, rowCount == 1 ? *o.name : *o.name + "_" + std::to_string(row));

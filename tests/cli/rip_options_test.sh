@@ -72,4 +72,44 @@ printf '[Zembra_OutputSettings]\nWidth=65536\nHeight=-16\n' >"$work/prog/options
 [ "$(setting Zembra_OutputSettings.Height)" = 16383 ] || fail "--set Height=2147483647 kept"
 rm "$work/prog/options.ini"
 
+# --- list positions beyond the lists (--title 99 ripped title 0, --audio
+# 99 audio 0, --fps-index 99 at 24 fps): refused with the range there is.
+refused "--title takes 0 to 0, not 99" --title 99
+refused "--audio takes 0 to 0, not 99" --audio 99
+refused "--subtitle takes 0 to 1, not -1" --subtitle -1
+refused "--fps-index takes 0 to 4, not 99" --fps-index 99
+refused "--zoom takes 0 to 4, not 5" --zoom 5
+refused "--resize takes 0 to 12, not 13" --resize 13
+
+# --- a name is a file name in the output folder, never a way out of it.
+refused "--name takes a file name without a folder, not '../../x'" --name ../../x
+refused "--name takes a file name without a folder, not 'a/b'" --name a/b
+[ ! -e "$work/x.mpg" ] && [ ! -e "$work/../x.mpg" ] || fail "--name ../../x wrote outside"
+
+# --- "--" ends the options: a source may start with '-'.
+ln -s "$disc" "$work/-disc"
+rc=0
+(cd "$work" && "$zembra" rip --format 14 --output-dir out --name dash --yes --quiet -- -disc) \
+  >"$work/log" 2>&1 || rc=$?
+[ "$rc" = 0 ] && [ -s "$work/out/dash.mpg" ] || fail "-- did not end the options: $(cat "$work/log")"
+
+# --- --overwrite takes the place of files, never of a folder standing there.
+mkdir -p "$work/out/x.avi"
+rc=0
+"$zembra" rip "$disc" --format 2 --video-codec "DIB " --avi-audio none --output-dir "$work/out" \
+  --name x --yes --quiet --overwrite </dev/null >"$work/log" 2>&1 || rc=$?
+[ -d "$work/out/x.avi" ] || fail "--overwrite removed the folder x.avi"
+[ "$rc" = 1 ] || fail "a folder where the file goes: exit status $rc, not 1: $(cat "$work/log")"
+
+# --- an options.ini that cannot be read is said, once; the defaults are used.
+rm -rf "$work/prog/options.ini"
+mkdir "$work/prog/options.ini"
+rip --name x >/dev/null || fail "rip with an unreadable options.ini failed: $(cat "$work/log")"
+[ "$(grep -c "cannot read $work/prog/options.ini" "$work/log")" = 1 ] ||
+  fail "the unreadable options.ini was not said once: $(cat "$work/log")"
+"$zembra" config >"$work/config" 2>"$work/log"
+[ "$(grep -c "cannot read" "$work/log")" = 1 ] || fail "zembra config did not say it once"
+grep -qx "Zembra_OutputSettings.Width=352" "$work/config" || fail "config: not the defaults"
+rmdir "$work/prog/options.ini"
+
 echo "rip_options: all passed"

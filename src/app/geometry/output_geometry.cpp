@@ -138,7 +138,7 @@ bool OutputGeometry::prepareStages(const GeometryParams& params) {
         return true;
     }
 
-    const int resize = std::clamp(params.videoResize, 0, 12);
+    const int resize = std::clamp(params.videoResize, 0, kVideoResizeCount - 1);
     const ScaleKernel kernel = kernelFor(resize);
     ScaleKernel chromaKernel = kernel;
     if (resize == 5) chromaKernel = ScaleKernel::Bilinear2;

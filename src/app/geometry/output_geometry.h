@@ -22,6 +22,9 @@ struct OutputSettings;
 inline constexpr int kMinOutputSide = 16;
 inline constexpr int kMaxOutputSide = kMaxMpeg2Side;
 
+// VideoResize choices: 0-6 one kernel, 7-12 the same in two stages.
+inline constexpr int kVideoResizeCount = 13;
+
 struct GeometryParams {
     int width = 352;  // output size
     int height = 288;
