@@ -224,6 +224,7 @@ private:
     void drawRipFrame(const uint8_t* const planes[3], int total);
     void raiseCancel();
     bool openPass(int passIndex, int passCount);
+    void noteSourceEnd();
     RipWriter* writer() const;
     bool aviOutput() const { return settings_.output.MPEGStream >= 2; }
     std::string text(const char* key) const;

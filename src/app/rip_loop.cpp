@@ -284,7 +284,10 @@ int EncodeDlg::RipRun() {
             int width = 0, height = 0, pcmValues = 0;
             const int16_t* pcm = nullptr;
             decoderOpen_ = engines_.source->getNextFrame(frame, width, height, pcm, pcmValues);
-            if (!decoderOpen_) break;
+            if (!decoderOpen_) {
+                if (!cancelled()) noteSourceEnd();
+                break;
+            }
             const bool audioOnly = engines_.source->getRunMode() == 3;
             uint8_t* dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
             const bool drawn = !audioOnly && geometryOk && !frame.empty();
@@ -368,10 +371,24 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
     return writerOk_ && decoderOk;
 }
 
+// A title whose source gave out before its end is not ripped, though the
+// file keeps what was read: a read error was already shown by the decoder,
+// files cut short are said here.
+void EncodeDlg::noteSourceEnd() {
+    const RipSource::End end = engines_.source->howEnded();
+    if (end == RipSource::End::Title) return;
+    runFailed_ = true;
+    if (end == RipSource::End::FilesShort) host_.warning("STR_ERROR_SourceEndedEarly");
+}
+
 void EncodeDlg::SplitCheck(int limitMB) {
     RipWriter* w = writer();
     double size = w->sizeMB();
-    if (limitMB - 0.1 < size) writerOk_ = w->nextPiece() ? 1 : 0;
+    if (limitMB - 0.1 < size) {
+        writerOk_ = w->nextPiece() ? 1 : 0;
+        // The next piece could not be made: the title is not all written.
+        if (!writerOk_) runFailed_ = true;
+    }
     const InputSettings& in = settings_.input;
     if (in.OverLapped == 0 || !writerOk_ || limitMB - 0.1 >= size) return;
     RipSource& src = *engines_.source;

@@ -50,6 +50,9 @@ public:
     virtual int currentTimeSeconds() const = 0;
     virtual void setPrefill(int flag) = 0;
     virtual int64_t getCurrentSector() const = 0;  // -1 when unknown
+    // Why getNextFrame gave 0.
+    enum class End { Title, ReadError, FilesShort };
+    virtual End howEnded() const { return End::Title; }
     // The reader's and scan's cancel flag.
     virtual void setCancel(const CancelFlag* flag) = 0;
 };

@@ -94,6 +94,7 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
 
     cancel_ = 0;
     stopSector_ = 0;
+    endedShort_ = false;
     fileSectors_.clear();
     for (const auto& name : files_) {
         auto size = SourceFile::fileSize(name, useDiscLayer_);
@@ -162,6 +163,7 @@ int SourceReader::reopenSource() {
     }
     if (!allocateBuffers()) return 0;
     stopSector_ = 0;
+    endedShort_ = false;
     const TitleRecord* chosen = chosenTitle();
     int64_t start = chosen && !chosen->cells.empty() ? chosen->cells[0].firstSector : 0;
     if (seekSource(start) < 0) {
@@ -238,6 +240,7 @@ int SourceReader::seekSource(int64_t sector) {
     // A new position starts clean: an earlier stop does not stop this read.
     stopSector_ = 0;
     stopPending_ = false;
+    endedShort_ = false;
     if (const TitleRecord* t = chosenTitle()) {
         cell_ = 0;
         for (size_t c = 0; c < t->cells.size(); ++c) {
@@ -408,6 +411,7 @@ int SourceReader::readSectors(int64_t n) {
                 return 0;
             }
             if (c.length == 0) {
+                endedShort_ = true;
                 ended = true;
                 break;
             }

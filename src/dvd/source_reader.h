@@ -47,6 +47,9 @@ public:
     void setPrefill(int flag) { prefill_ = flag != 0; }
     int64_t getCurrentSector() const { return currentSector_; }
     int64_t getStopSector() const { return stopSector_; }
+    // True once the files gave out before the title's last sector (a VOB cut
+    // short): what was read is all there is of the title.
+    bool endedBeforeTitleEnd() const { return endedShort_; }
     int64_t getSectorsBefore() const;
     int64_t getFileSectors(int index) const;
     // Index of the file of the set now being read (-1 when nothing is open).
@@ -109,6 +112,7 @@ private:
     bool stopping() const { return cancel_ || (stopFlag_ && *stopFlag_); }
     int64_t stopSector_ = 0;
     bool stopPending_ = false;  // a load stopped on a read error; its good part is being read
+    bool endedShort_ = false;
     bool initialised_ = false;
     int64_t currentSector_ = 0;
     std::vector<int64_t> fileSectors_;

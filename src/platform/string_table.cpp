@@ -572,6 +572,8 @@ const Entry kEntries[] = {
      "pixels, MPEG-2 pictures at most 16383 x 16383."},
     {"STR_ERROR_OutputBusy",
      "is being written by another rip at this moment; it was left as it is."},
+    {"STR_ERROR_SourceEndedEarly",
+     "The source files end before the title does. The output holds what could be read."},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

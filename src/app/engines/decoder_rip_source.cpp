@@ -160,6 +160,11 @@ int64_t DecoderRipSource::getCurrentSector() const {
     return decoder_->opened ? reader_->getCurrentSector() : -1;
 }
 
+RipSource::End DecoderRipSource::howEnded() const {
+    if (decoder_->fault == kFaultReadError) return End::ReadError;
+    return reader_->endedBeforeTitleEnd() ? End::FilesShort : End::Title;
+}
+
 void DecoderRipSource::setCancel(const CancelFlag* flag) {
     input_->setCancel(flag);
     reader_->setCancelFlag(flag);

@@ -39,6 +39,7 @@ public:
     int currentTimeSeconds() const override;
     void setPrefill(int flag) override;
     int64_t getCurrentSector() const override;
+    End howEnded() const override;
     void setCancel(const CancelFlag* flag) override;
 
     // The decoder settings a title is opened with.
