@@ -68,6 +68,7 @@ void SourceReader::releaseBuffers() {
     tempContent_ = 0;
     tempReadBack_ = 0;
     stopPending_ = false;
+    bufferRunBytes_ = 0;
 }
 
 int SourceReader::openSource(const std::vector<std::string>& files, bool useDiscLayer, int angle,
@@ -231,11 +232,13 @@ int SourceReader::seekSource(int64_t sector) {
             return -1;
         }
     }
+    if (seekInBuffer(sector)) return 0;
     int blockResult = 0;
     if (!positionAt(sector, blockResult)) return -1;
 
     valid_ = 0;
     readPos_ = 0;
+    bufferRunBytes_ = 0;
     currentSector_ = sector;
     // A new position starts clean: an earlier stop does not stop this read.
     stopSector_ = 0;
@@ -258,6 +261,33 @@ int SourceReader::seekSource(int64_t sector) {
         tempReadBack_ = tempContent_;
     }
     return blockResult;
+}
+
+// A seek to a sector the read buffer already holds (the decoder going back
+// to the title's start when it reopens, or to the start of a pass) moves the
+// read pointer instead of reading the sectors again: a prefill may have read
+// the whole title. Only consecutive sectors map to buffer offsets.
+bool SourceReader::seekInBuffer(int64_t sector) {
+    if (bufferRunBytes_ == 0 || sector < bufferFirstSector_) return false;
+    const int64_t offset = (sector - bufferFirstSector_) * kSector;
+    const int64_t run = bufferRunBytes_ < 0 ? valid_ : bufferRunBytes_;
+    if (offset >= run) return false;
+    // Reading goes on as it would have from there: through the rest of the
+    // buffer, then on with the cell walk (or to the read error it met).
+    readPos_ = offset;
+    currentSector_ = sector;
+    return true;
+}
+
+void SourceReader::markLoadStart() {
+    const TitleRecord* t = chosenTitle();
+    const bool mapped = t && cell_ < int(t->cells.size()) && !bufferOnDisk_;
+    bufferRunBytes_ = mapped ? -1 : 0;
+    if (mapped) bufferFirstSector_ = t->cells[size_t(cell_)].firstSector + consumedInCell_;
+}
+
+void SourceReader::endBufferRun() {
+    if (bufferRunBytes_ < 0) bufferRunBytes_ = valid_;
 }
 
 int64_t SourceReader::getSectorsBefore() const {
@@ -344,11 +374,13 @@ int SourceReader::refill() {
     }
     if (!prefill_) {
         updateCurrentFromFile();
+        markLoadStart();
         readSectors(kTitleRefillSectors);
         return 1;
     }
     if (!bufferOnDisk_) {
         updateCurrentFromFile();
+        markLoadStart();
         readSectors(bufferBytes_ / kSector);
         if (stopping()) valid_ = 0;  // a cancelled prefill delivers nothing
         return 1;
@@ -400,6 +432,7 @@ int SourceReader::readSectors(int64_t n) {
             ++consumedInCell_;
             if (c.length < 0) {
                 restoreStatus(showProgress);
+                endBufferRun();
                 if (prefill_) {
                     // The sectors stored so far are good and stay.
                     stopSector_ = int64_t(cell.firstSector) + consumedInCell_;
@@ -448,6 +481,7 @@ int SourceReader::readSectors(int64_t n) {
         const CellRecord& next = t->cells[size_t(cell_)];
         consumedInCell_ = 0;
         if (next.firstSector != previousLast + 1) {
+            endBufferRun();
             int blockResult = 0;
             if (!positionAt(next.firstSector, blockResult)) break;
         }

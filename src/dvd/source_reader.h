@@ -75,7 +75,10 @@ private:
     int allocateBuffers();
     void releaseBuffers();
     int refill();
-    bool readBackLeft() const;       // disk mode: the temporary file holds unread stream
+    bool readBackLeft() const;
+    bool seekInBuffer(int64_t sector);
+    void markLoadStart();            // a memory load begins at the cell walk's next sector
+    void endBufferRun();             // the load leaves consecutive sectors: a gap, a read error
     int readSectors(int64_t count);  // the cell walk; sectors stored
     bool positionAt(int64_t sector, int& blockResult);
     int findFile(int64_t sector, int64_t& firstOfFile) const;
@@ -100,6 +103,11 @@ private:
     int64_t capacity_ = 0;
     int64_t valid_ = 0;
     int64_t readPos_ = 0;
+    // The sector of the buffer's first byte and the bytes from there that
+    // hold consecutive sectors of the title (-1: all of them, 0: none); see
+    // seekInBuffer.
+    int64_t bufferFirstSector_ = 0;
+    int64_t bufferRunBytes_ = 0;
 
     std::string tempPath_;
     std::FILE* temp_ = nullptr;

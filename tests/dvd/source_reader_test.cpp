@@ -133,6 +133,43 @@ TEST(SourceReader, SeekFindsFilesAndCells) {
     EXPECT_EQ(f.readAll(), range(99, 149));
 }
 
+// Going back to sectors a prefill already holds (a reopen for the next pass
+// seeks the title's start again) takes them from the buffer: the files are
+// rewritten behind the reader's back, and only sectors it reads again show it.
+TEST(SourceReader, SeekWithinTheBufferReadsNothingAgain) {
+    for (bool prefill : {true, false}) {
+        Fixture f("rebuffer");
+        f.title({cellOf(10, 59), cellOf(60, 119), cellOf(130, 139)});
+        ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, 1, false), 1);
+        f.reader.setPrefill(prefill);
+        std::vector<uint8_t> buf(4096);
+        ASSERT_EQ(f.reader.readSource(buf.data(), 4096), 4096);
+        testing::writeNumberedSectors(f.files[0], 1000, 100);
+        testing::writeNumberedSectors(f.files[1], 1100, 50);
+        EXPECT_EQ(f.reader.seekSource(10), 0);
+        EXPECT_EQ(f.reader.getCurrentSector(), 10);
+        const auto fresh = [](uint32_t a, uint32_t b) { return range(a + 1000, b + 1000); };
+        if (prefill) {
+            // The whole title came in one load; sectors up to the gap map
+            // straight to the buffer, those after it are read again.
+            std::vector<uint32_t> first;
+            for (int k = 0; k < 20; ++k) {
+                ASSERT_EQ(f.reader.readSource(buf.data(), 2048), 2048);
+                first.push_back(testing::sectorNumber(buf.data()));
+            }
+            EXPECT_EQ(first, range(10, 29));
+            EXPECT_EQ(f.reader.seekSource(100), 0);
+            EXPECT_EQ(f.readAll(), cat({range(100, 119), range(130, 139)}));
+            EXPECT_EQ(f.reader.seekSource(135), 0);
+            EXPECT_EQ(f.readAll(), fresh(135, 139));
+        } else {
+            // 16-sector loads: the first one is kept.
+            EXPECT_EQ(f.readAll(2048), cat({range(10, 25), fresh(26, 119), fresh(130, 139)}));
+        }
+        EXPECT_TRUE(f.host.boxes.empty());
+    }
+}
+
 TEST(SourceReader, PlainFilesPassThrough) {
     Fixture f("plain");
     ASSERT_EQ(f.reader.openSource(f.files, false, 0, -1, 1, false), 1);
