@@ -245,22 +245,35 @@ int SourceReader::seekSource(int64_t sector) {
     stopPending_ = false;
     endedShort_ = false;
     if (const TitleRecord* t = chosenTitle()) {
-        cell_ = 0;
-        for (size_t c = 0; c < t->cells.size(); ++c) {
-            if (t->cells[c].firstSector <= sector && sector <= t->cells[c].lastSector) {
-                cell_ = int(c);
-                break;
-            }
-        }
-        consumedInCell_ = t->cells.empty()
-                              ? 0
-                              : std::max<int64_t>(0, sector - t->cells[size_t(cell_)].firstSector);
+        if (!landInTitle(*t, sector, blockResult)) return -1;
     }
     if (temp_) {
         std::rewind(temp_);
         tempReadBack_ = tempContent_;
     }
     return blockResult;
+}
+
+// The cell a sought sector belongs to. A sector in none of the title's cells
+// (skipping ahead after a read error, or going back for an overlap, can land
+// in a gap between cells or past the last one) goes on with the first cell
+// that starts after it, and past the last cell the title has ended: taking
+// the first cell instead would read the title's beginning again.
+bool SourceReader::landInTitle(const TitleRecord& t, int64_t sector, int& blockResult) {
+    const size_t count = t.cells.size();
+    size_t c = 0;
+    while (c < count && !(t.cells[c].firstSector <= sector && sector <= t.cells[c].lastSector)) ++c;
+    if (c == count) {
+        c = 0;
+        while (c < count && t.cells[c].firstSector <= sector) ++c;
+        if (c < count) {
+            if (!positionAt(t.cells[c].firstSector, blockResult)) return false;
+            currentSector_ = t.cells[c].firstSector;
+        }
+    }
+    cell_ = int(c);
+    consumedInCell_ = c < count ? currentSector_ - t.cells[c].firstSector : 0;
+    return true;
 }
 
 // A seek to a sector the read buffer already holds (the decoder going back

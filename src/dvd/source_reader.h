@@ -77,6 +77,7 @@ private:
     int refill();
     bool readBackLeft() const;
     bool seekInBuffer(int64_t sector);
+    bool landInTitle(const TitleRecord& title, int64_t sector, int& blockResult);
     void markLoadStart();            // a memory load begins at the cell walk's next sector
     void endBufferRun();             // the load leaves consecutive sectors: a gap, a read error
     int readSectors(int64_t count);  // the cell walk; sectors stored

@@ -170,6 +170,28 @@ TEST(SourceReader, SeekWithinTheBufferReadsNothingAgain) {
     }
 }
 
+// Skipping ahead after a read error lands where it lands: in a gap the
+// title goes on with its next cell, past its last cell it has ended.
+TEST(SourceReader, SeekIntoAGapOrPastTheTitle) {
+    for (bool prefill : {false, true}) {
+        Fixture f("gap");
+        f.title({cellOf(10, 19), cellOf(20, 29), cellOf(40, 44), cellOf(95, 104)});
+        ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, 1, false), 1);
+        f.reader.setPrefill(prefill);
+        EXPECT_EQ(f.reader.seekSource(35), 0);
+        EXPECT_EQ(f.reader.currentCell(), 2);
+        EXPECT_EQ(f.reader.getCurrentSector(), 40);
+        EXPECT_EQ(f.readAll(), cat({range(40, 44), range(95, 104)})) << prefill;
+        EXPECT_EQ(f.reader.seekSource(50), 0);
+        EXPECT_EQ(f.readAll(), range(95, 104)) << prefill;
+        EXPECT_EQ(f.reader.seekSource(120), 0);  // in the files, past the title
+        EXPECT_EQ(f.readAll(), std::vector<uint32_t>{}) << prefill;
+        EXPECT_EQ(f.reader.seekSource(5), 0);
+        EXPECT_EQ(f.readAll(), cat({range(10, 29), range(40, 44), range(95, 104)})) << prefill;
+        EXPECT_TRUE(f.host.boxes.empty());
+    }
+}
+
 TEST(SourceReader, PlainFilesPassThrough) {
     Fixture f("plain");
     ASSERT_EQ(f.reader.openSource(f.files, false, 0, -1, 1, false), 1);
