@@ -265,16 +265,38 @@ std::string outsideList(const char* option, const std::optional<int>& position,
     return std::string(option) + " takes 0 to " + std::to_string(count - 1) + given;
 }
 
+// A VOB or MPEG row: its title and streams are known only once its rip
+// scans the file.
+bool isScannedAtRip(const zembra::EncodeDlg& dlg) {
+    const int row = dlg.currentItem();
+    return row >= 0 && row < int(dlg.rows().size()) &&
+           zembra::sourceKindOf(dlg.rows()[size_t(row)].sourcePath) == zembra::SourceKind::Vob;
+}
+
 // The row's list choices, each checked against its list as it stands once
 // the choices before it are made (the title decides the streams); what was
 // wrong, else empty.
-std::string chooseInLists(zembra::EncodeDlg& dlg, const RipOptions& o) {
+std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const RipOptions& o) {
     std::string problem = outsideList("--title", o.title, dlg.indexList);
     if (problem.empty() && o.title) dlg.chooseIndex(*o.title);
-    if (problem.empty()) problem = outsideList("--audio", o.audio, dlg.audioList);
-    if (problem.empty() && o.audio) dlg.chooseAudio(*o.audio);
-    if (problem.empty()) problem = outsideList("--subtitle", o.subtitle, dlg.subtitleList);
-    if (problem.empty() && o.subtitle) dlg.chooseSubtitle(*o.subtitle);
+    if (isScannedAtRip(dlg)) {
+        // The stream lists come with the scan at the start of the row's rip:
+        // the choices are checked against what it lists (8 audio tracks,
+        // "None" and 32 subtitle streams) and kept in the row's settings,
+        // which the refilled lists take up.
+        zembra::ChoiceList audio, subtitles;
+        audio.entries.resize(8);
+        subtitles.entries.resize(33);
+        if (problem.empty()) problem = outsideList("--audio", o.audio, audio);
+        if (problem.empty() && o.audio) s.input.AudioTrack = *o.audio;
+        if (problem.empty()) problem = outsideList("--subtitle", o.subtitle, subtitles);
+        if (problem.empty() && o.subtitle) s.input.Subtitle = *o.subtitle;
+    } else {
+        if (problem.empty()) problem = outsideList("--audio", o.audio, dlg.audioList);
+        if (problem.empty() && o.audio) dlg.chooseAudio(*o.audio);
+        if (problem.empty()) problem = outsideList("--subtitle", o.subtitle, dlg.subtitleList);
+        if (problem.empty() && o.subtitle) dlg.chooseSubtitle(*o.subtitle);
+    }
     if (problem.empty()) problem = outsideList("--angle", o.angle, dlg.angleList);
     if (problem.empty() && o.angle) dlg.chooseAngle(*o.angle);
     return problem;
@@ -405,7 +427,7 @@ int runRip(const std::vector<std::string>& args) {
     const int rowCount = int(dlg.rows().size());
     for (int row = 0; row < rowCount; ++row) {
         dlg.selectRow(row);
-        if (std::string problem = chooseInLists(dlg, o); !problem.empty()) {
+        if (std::string problem = chooseInLists(dlg, settings, o); !problem.empty()) {
             std::fprintf(stderr, "zembra rip: %s (%s)\n", problem.c_str(),
                          dlg.rows()[size_t(row)].sourcePath.c_str());
             return 2;

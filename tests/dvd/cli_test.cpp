@@ -53,6 +53,32 @@ TEST(Cli, ScanShowsTitlesCellsAndStreams) {
     EXPECT_EQ(usage.first, 2);
 }
 
+// A VOB file's streams are listed by the scan at the start of its rip: the
+// Audio and Subtitle choices made before it are the ones ripped.
+TEST(Cli, RipOfAVobTakesTheAudioChoiceAfterTheScan) {
+    ZEMBRA_REQUIRE_BINARY();
+    std::string disc =
+        testing::makeDisc("cli-two-ac3", "--audio ac3:en --audio ac3:fr --seconds 3");
+    ZEMBRA_REQUIRE_DISC(disc);
+    std::string dir = testing::scratchDir("cli-vob-audio");
+    fs::create_directories(dir + "/prog");
+    fs::copy(std::string(ZEMBRA_SOURCE_DIR) + "/langs", dir + "/prog/langs");
+    const std::string rip = "ZEMBRA_PROGRAM_DIR='" + dir + "/prog' " + zembraBinary() + " rip '" +
+                            disc + "/VIDEO_TS/VTS_01_1.VOB' --format 2 --video-codec 'DIB ' " +
+                            "--avi-audio wav --yes --quiet --overwrite --output-dir '" + dir + "'";
+    // The tracks are tones of 440 Hz (0x80) and 660 Hz (0x81).
+    for (int track : {1, 0}) {
+        const std::string name = "track" + std::to_string(track);
+        auto [status, out] = run(rip + " --name " + name + " --audio " + std::to_string(track));
+        ASSERT_EQ(status, 0) << out;
+        EXPECT_NEAR(testing::wavToneHz(dir + "/" + name + ".wav"), track ? 660.0 : 440.0, 10.0)
+            << track;
+    }
+    auto [status, out] = run(rip + " --name x --audio 8");
+    EXPECT_EQ(status, 2) << out;
+    EXPECT_NE(out.find("--audio takes 0 to 7, not 8"), std::string::npos) << out;
+}
+
 TEST(Cli, ExtractWritesTheTitleFromFolderAndImage) {
     ZEMBRA_REQUIRE_BINARY();
     std::string disc =

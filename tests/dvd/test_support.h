@@ -76,6 +76,37 @@ inline void writeNumberedSectors(const std::string& path, uint32_t first, uint32
     writeAll(path, data);
 }
 
+// Frequency of a sine in interleaved stereo 16-bit samples, from the sign
+// changes of the left channel between the first and the last one (silence
+// before and after does not count).
+inline double toneHz(const std::vector<int16_t>& stereo, int rate) {
+    size_t first = 0, last = 0;
+    int changes = 0;
+    for (size_t i = 2; i < stereo.size(); i += 2) {
+        if ((stereo[i] < 0) == (stereo[i - 2] < 0)) continue;
+        if (changes++ == 0) first = i / 2;
+        last = i / 2;
+    }
+    return changes > 1 ? (changes - 1) / 2.0 / (double(last - first) / rate) : 0.0;
+}
+
+// The tone of a 16-bit stereo WAV file (0 when it has no data chunk).
+inline double wavToneHz(const std::string& path) {
+    const std::vector<uint8_t> bytes = readAll(path);
+    if (bytes.size() < 44) return 0.0;
+    const int rate = bytes[24] | bytes[25] << 8 | bytes[26] << 16 | bytes[27] << 24;
+    for (size_t i = 12; i + 8 <= bytes.size();
+         i += 8 + (size_t(bytes[i + 4]) | size_t(bytes[i + 5]) << 8 | size_t(bytes[i + 6]) << 16 |
+                   size_t(bytes[i + 7]) << 24)) {
+        if (std::memcmp(&bytes[i], "data", 4) != 0) continue;
+        std::vector<int16_t> pcm((bytes.size() - i - 8) / 2);
+        for (size_t k = 0; k < pcm.size(); ++k)
+            pcm[k] = int16_t(bytes[i + 8 + 2 * k] | bytes[i + 9 + 2 * k] << 8);
+        return toneHz(pcm, rate);
+    }
+    return 0.0;
+}
+
 inline uint32_t sectorNumber(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
