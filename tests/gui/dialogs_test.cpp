@@ -49,8 +49,13 @@ namespace {
 // Calls `act` with the modal widget once one is shown (polled, so that it
 // also finds a dialog opened from inside another one's event loop); a dialog
 // `act` left open is then cancelled.
+// Bumped after every test: a wait for a box that never came must not act
+// on a later test's box (its lambda refers to the finished test's locals).
+int modalGeneration = 0;
+
 void onModal(std::function<void(QWidget*)> act, int triesLeft = 200) {
-    QTimer::singleShot(10, [act, triesLeft] {
+    QTimer::singleShot(10, [act, triesLeft, generation = modalGeneration] {
+        if (generation != modalGeneration) return;
         QWidget* modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible()) {
             act(modal);
@@ -111,6 +116,7 @@ private slots:
         strings.release();
         host.boxes.clear();
     }
+    void cleanup() { ++modalGeneration; }
 
     void globalAndMpegTabsWriteOnOkOnly() {
         SettingsStore settings;
