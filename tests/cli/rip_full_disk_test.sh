@@ -68,5 +68,12 @@ for format in 0 1 12 14 13; do
   rc=0
   rip "$limit" "$format" --split-size "$split" || rc=$?
   expect_failed_row "format $format, split at $split MB" $((limit * 1024)) "$rc"
+  # One byte short of the first 1 MB piece: only its last sectors, written
+  # as the next piece starts, fail.
+  rip 0 "$format" --split-size 1 || fail "format $format: the split rip failed: $(cat "$work/log")"
+  limit=$((($(stat -c %s "$work/out/x.mpg") - 1) / 1024))
+  rc=0
+  rip "$limit" "$format" --split-size 1 || rc=$?
+  expect_failed_row "format $format, limit at the end of a piece" $((limit * 1024)) "$rc"
 done
 echo "rip_full_disk: all passed"
