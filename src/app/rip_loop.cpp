@@ -430,6 +430,8 @@ void EncodeDlg::ProgressMonitor(int total, int, int, int passCount) {
     std::snprintf(part, sizeof part, " : %s ", hms(int(elapsed / 1000)).c_str());
     line += part;
     monitorLine = line;
+    // Buffering shows its own line for a while, then puts this one back.
+    engines_.source->setIdleStatus(monitorLine);
     if (out.MaxFrames != 0)
         progress = int(int64_t(total) * 100 / (int64_t(passCount) * out.MaxFrames));
     host_.setStatus(monitorLine);

@@ -50,6 +50,8 @@ public:
     virtual int currentTimeSeconds() const = 0;
     virtual void setPrefill(int flag) = 0;
     virtual int64_t getCurrentSector() const = 0;  // -1 when unknown
+    // The status line to put back after the reader's buffering message.
+    virtual void setIdleStatus(const std::string& /*text*/) {}
     // Why getNextFrame gave 0.
     enum class End { Title, ReadError, FilesShort };
     virtual End howEnded() const { return End::Title; }

@@ -24,8 +24,12 @@ MpegWriter::~MpegWriter() {
 
 std::string MpegWriter::pieceName(const std::string& base, int n) {
     std::string stem = base;
-    std::size_t dot = stem.rfind('.');
-    if (dot != std::string::npos) stem.resize(dot);
+    // Only a dot in the file's own name starts an extension, not one in a
+    // folder's ("/a.b/film" is the film of the folder a.b).
+    const std::size_t dot = stem.rfind('.');
+    const std::size_t separator = stem.find_last_of("/\\");
+    if (dot != std::string::npos && (separator == std::string::npos || dot > separator))
+        stem.resize(dot);
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "_%02d.mpg", n);
     return stem + suffix;

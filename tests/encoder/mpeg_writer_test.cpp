@@ -135,6 +135,8 @@ TEST(MpegWriterPieces, NamesOfLaterPieces) {
     EXPECT_EQ(MpegWriter::pieceName("/out/film.mpg", 3), "/out/film_03.mpg");
     EXPECT_EQ(MpegWriter::pieceName("/out/film", 2), "/out/film_02.mpg");
     EXPECT_EQ(MpegWriter::pieceName("/o.d/film.x.mpg", 12), "/o.d/film.x_12.mpg");
+    EXPECT_EQ(MpegWriter::pieceName("/a.b/film", 2), "/a.b/film_02.mpg");
+    EXPECT_EQ(MpegWriter::pieceName("c:\\a.b\\film", 2), "c:\\a.b\\film_02.mpg");
 }
 
 // Feeding n pictures codes all n, including the ones still waiting for their

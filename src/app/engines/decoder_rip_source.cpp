@@ -165,6 +165,8 @@ RipSource::End DecoderRipSource::howEnded() const {
     return reader_->endedBeforeTitleEnd() ? End::FilesShort : End::Title;
 }
 
+void DecoderRipSource::setIdleStatus(const std::string& text) { reader_->setIdleStatus(text); }
+
 void DecoderRipSource::setCancel(const CancelFlag* flag) {
     input_->setCancel(flag);
     reader_->setCancelFlag(flag);
