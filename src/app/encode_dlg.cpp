@@ -534,7 +534,23 @@ void EncodeDlg::chooseIndex(int index) {
     settings_.input.PGC = index;
     if (current_ >= 0) items_[size_t(current_)]->input.PGC = index;
     refillStreamLists();
+    showTitleOfIndex();
     notify();
+}
+
+// The preview follows the Index list: a title set row opens the decoder on
+// the chosen title and keeps a frame of it.
+void EncodeDlg::showTitleOfIndex() {
+    if (current_ < 0 || !engines_.source) return;
+    if (!equalsNoCase(extensionOf(rows_[size_t(current_)].sourcePath), ".ifo")) return;
+    InputSettings& in = settings_.input;
+    if (engines_.source->isOpen()) engines_.source->closeDecoder();
+    resolveStreamIds(in, catalogue_);
+    decoderOpen_ = openDecoderOnCurrent();
+    DVDProjectItem& item = *items_[size_t(current_)];
+    item.snapshot = {};
+    takeSnapshot(item);
+    redrawPreview();
 }
 
 void EncodeDlg::chooseAudio(int index) {

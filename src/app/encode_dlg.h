@@ -220,6 +220,7 @@ private:
     void notify();
     void storeOutputInCurrent();
     void takeSnapshot(DVDProjectItem& item);
+    void showTitleOfIndex();
     bool previewOf(const FrameRecord& source, PreviewFrame& frame);
     void drawRipFrame(const uint8_t* const planes[3], int total);
     void raiseCancel();

@@ -471,6 +471,24 @@ TEST(EncodeDlgPreview, DrawnOnOpenAndChangedByACrop) {
     EXPECT_EQ(w.view.logos, 1);
 }
 
+// Another entry of the Index list shows a frame of that title.
+TEST(EncodeDlgPreview, FollowsTheIndexList) {
+    const std::string disc = testing::makeDisc("preview-two", "--pal --ac3 --two-pgc --seconds 2");
+    ASSERT_FALSE(disc.empty());
+    Window w;
+    w.dlg->openDvdFolder(disc + "/VIDEO_TS");
+    ASSERT_EQ(w.dlg->rows().size(), 1u);
+    ASSERT_EQ(w.dlg->indexList.entries.size(), 2u);
+    const std::vector<uint8_t> first = w.view.last.image.y;
+    ASSERT_FALSE(first.empty());
+    const int draws = w.view.draws;
+    w.dlg->chooseIndex(1);
+    EXPECT_GT(w.view.draws, draws);
+    EXPECT_NE(w.view.last.image.y, first) << "still the first title's picture";
+    w.dlg->chooseIndex(0);
+    EXPECT_EQ(w.view.last.image.y, first);
+}
+
 // During a rip every Render-th frame is handed over, none with Render 0.
 TEST(EncodeDlgPreview, EveryRenderthFrameOfARip) {
     for (int render : {25, 0}) {
