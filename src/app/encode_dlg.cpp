@@ -243,21 +243,28 @@ void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalo
 void EncodeDlg::OpenDvd() {
     if (!view_ || busy()) return;
     auto folder = view_->chooseFolder(text("STR_ERROR_202"));
-    if (folder) openDvdFolder(*folder);
+    if (folder) runOpen([this, chosen = *folder] { openDvdFolder(chosen); });
 }
 
 void EncodeDlg::OpenIfo() {
     if (!view_ || busy()) return;
     auto files = view_->chooseFiles(text("STR_MAIN_DLG_OpenIFOTitle"),
                                     text("STR_MAIN_DLG_OpenIFOFilter"), ".IFO");
-    if (!files.empty()) openIfoFiles(files);
+    if (!files.empty()) runOpen([this, files] { openIfoFiles(files); });
 }
 
 void EncodeDlg::OpenVob() {
     if (!view_ || busy()) return;
     auto files = view_->chooseFiles(text("STR_MAIN_DLG_OpenVOBTitle"),
                                     text("STR_MAIN_DLG_OpenVOBFilter"), ".VOB");
-    if (!files.empty()) openVobFiles(files);
+    if (!files.empty()) runOpen([this, files] { openVobFiles(files); });
+}
+
+void EncodeDlg::runOpen(std::function<void()> open) {
+    if (openRunner_)
+        openRunner_(std::move(open));
+    else
+        open();
 }
 
 void EncodeDlg::openDvdFolder(const std::string& chosen) {

@@ -86,6 +86,11 @@ public:
     void openDvdFolder(const std::string& folder);  // Open DVD with a chosen folder
     void openIfoFiles(const std::vector<std::string>& ifos);
     void openVobFiles(const std::vector<std::string>& files);
+    // How an Open runs once its source is chosen: at once (the default, as
+    // the command line and the tests want it), or handed by a window to a
+    // worker thread so that a slow disc never freezes it.
+    using OpenRunner = std::function<void(std::function<void()> open)>;
+    void setOpenRunner(OpenRunner runner) { openRunner_ = std::move(runner); }
 
     // --- File list ---
     void selectRows(const std::vector<int>& rows);
@@ -221,6 +226,7 @@ private:
     void storeOutputInCurrent();
     void takeSnapshot(DVDProjectItem& item);
     void showTitleOfIndex();
+    void runOpen(std::function<void()> open);
     bool previewOf(const FrameRecord& source, PreviewFrame& frame);
     void drawRipFrame(const uint8_t* const planes[3], int total);
     void raiseCancel();
@@ -235,6 +241,7 @@ private:
     TitleCatalogue& catalogue_;
     RipEngines engines_;
     MainView* view_;
+    OpenRunner openRunner_;
     std::unique_ptr<OutputGeometry> geometry_;
     std::unique_ptr<OutputGeometry> previewGeometry_;  // the window thread's own
     int previewAreaWidth_ = 0, previewAreaHeight_ = 0;

@@ -19,9 +19,7 @@ int main(int argc, char** argv) {
     zembra::gui::introduceToDesktop(application);
     zembra::gui::Session session;
     session.window().show();
-    for (const zembra::gui::SourcePath& source :
-         zembra::gui::argumentSources(QApplication::arguments().mid(1)))
-        session.openSource(source.kind, source.path);
+    session.window().openSources(zembra::gui::argumentSources(QApplication::arguments().mid(1)));
 
     const QString shots = qEnvironmentVariable("ZEMBRA_GUI_SCREENSHOTS");
     if (!shots.isEmpty())

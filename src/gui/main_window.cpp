@@ -106,6 +106,10 @@ MainWindow::MainWindow(CZembraApp& app, EngineSet& engines, EncodeDlg& dlg, QtHo
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(kTitle);
     setAcceptDrops(true);
+    // Opening a disc reads it (a drive may spin up or retry a bad sector):
+    // that runs beside the window, as a rip does.
+    dlg_.setOpenRunner(
+        [this](std::function<void()> open) { startJob(std::move(open), Job::Open); });
     auto* central = new QWidget(this);
     auto* top = new QHBoxLayout;
     top->addWidget(buildFileList(), 1);
@@ -151,7 +155,7 @@ MainWindow::~MainWindow() {
     delete worker_;
     worker_ = nullptr;
     view_.setWorkerRunning(false);
-    dlg_.finishRip();
+    if (job_ == Job::Rip) dlg_.finishRip();
 }
 
 QString MainWindow::text(const char* key) const { return qtText(host_.text(key)); }
@@ -722,19 +726,29 @@ void MainWindow::showHelp() {
 }
 
 void MainWindow::openSource(SourceKind kind, const std::string& path) {
-    guarded([&] {
-        switch (kind) {
-            case SourceKind::Dvd:
-                dlg_.openDvdFolder(path);
-                break;
-            case SourceKind::Ifo:
-                dlg_.openIfoFiles({path});
-                break;
-            case SourceKind::Vob:
-                dlg_.openVobFiles({path});
-                break;
-        }
-    });
+    openSources({{kind, path}});
+}
+
+// One job for all of them: a second job could not start while the first runs.
+void MainWindow::openSources(std::vector<SourcePath> sources) {
+    if (!commandsAllowed() || sources.empty()) return;
+    startJob(
+        [this, sources = std::move(sources)] {
+            for (const SourcePath& source : sources) {
+                switch (source.kind) {
+                    case SourceKind::Dvd:
+                        dlg_.openDvdFolder(source.path);
+                        break;
+                    case SourceKind::Ifo:
+                        dlg_.openIfoFiles({source.path});
+                        break;
+                    case SourceKind::Vob:
+                        dlg_.openVobFiles({source.path});
+                        break;
+                }
+            }
+        },
+        Job::Open);
 }
 
 void MainWindow::openDiscImage() {
@@ -755,7 +769,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
     const std::vector<SourcePath> sources = droppedSources(event->mimeData());
     if (!commandsAllowed() || sources.empty()) return;
     event->acceptProposedAction();
-    for (const SourcePath& source : sources) openSource(source.kind, source.path);
+    openSources(sources);
 }
 
 void MainWindow::showAbout() { openAboutDialog(); }
@@ -774,6 +788,8 @@ void MainWindow::chooseLanguage(int commandId) {
 // ---------------------------------------------------------------- the rip
 
 void MainWindow::ripOrCancel() {
+    // An Open has nothing to cancel; its end gives the window back.
+    if (worker_ && job_ == Job::Open) return;
     if (worker_) {
         if (cancelConfirmed_ || askingCancel_) return;
         askingCancel_ = true;
@@ -791,18 +807,21 @@ void MainWindow::ripOrCancel() {
         files_->setFocus();
     onOutputFolderEdited();
     if (!dlg_.prepareRip()) return;
-    startWorker();
+    startJob([this] { dlg_.runRip(); }, Job::Rip);
 }
 
-void MainWindow::startWorker() {
+void MainWindow::startJob(std::function<void()> job, Job kind) {
+    if (worker_) return;
+    job_ = kind;
     cancelConfirmed_ = false;
     workerEndPending_ = false;
     view_.setWorkerRunning(true);
-    worker_ = QThread::create([this] { dlg_.runRip(); });
-    worker_->setObjectName(QStringLiteral("rip"));
+    worker_ = QThread::create(std::move(job));
+    worker_->setObjectName(kind == Job::Rip ? QStringLiteral("rip") : QStringLiteral("open"));
     connect(worker_, &QThread::finished, this, &MainWindow::onWorkerFinished, Qt::QueuedConnection);
     worker_->start();
     applyEnabling();
+    if (kind == Job::Open) return;
     inhibitor_->acquire(text("STR_DESKTOP_InhibitReason"));
     emit ripStarted();
 }
@@ -820,7 +839,15 @@ void MainWindow::onWorkerFinished() {
     view_.setWorkerRunning(false);
     // The worker's last reports come before the idle state.
     channel_.flush();
-    afterRip();
+    if (job_ == Job::Rip) {
+        afterRip();
+        return;
+    }
+    view_.refresh();
+    applyEnabling();
+    // The list was off during the Open; its new last row has the focus.
+    if (files_->topLevelItemCount() > 0) files_->setFocus();
+    emit sourcesOpened();
 }
 
 void MainWindow::afterRip() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/source_kind.h"
+#include "gui/desktop/dropped_sources.h"
 #include "gui/ui_channel.h"
 #include "gui/view_state.h"
 
@@ -58,8 +59,9 @@ public:
     void showLogo() override;
 
     const ViewState& state() const { return state_; }
-    // True while the rip's worker thread runs.
-    bool ripRunning() const { return worker_ != nullptr; }
+    // True while the worker thread runs a rip, or an Open.
+    bool ripRunning() const { return worker_ != nullptr && job_ == Job::Rip; }
+    bool jobRunning() const { return worker_ != nullptr; }
     PreviewWidget* preview() const { return preview_; }
     // The source frame the crop dialog shows (null when the preview has none).
     QImage sourceFrame() const;
@@ -67,6 +69,7 @@ public:
     // The commands (also reached through buttons, menus and keys).
     // A source named on the command line or dropped on the window.
     void openSource(SourceKind kind, const std::string& path);
+    void openSources(std::vector<SourcePath> sources);
     void openDiscImage();
     void ripOrCancel();
     void chooseLanguage(int commandId);
@@ -74,6 +77,8 @@ public:
 signals:
     void ripStarted();
     void ripEnded();
+    // An Open on the worker has ended and its rows are shown.
+    void sourcesOpened();
     // After a language switch, every text has been set again.
     void retranslated();
 
@@ -127,7 +132,8 @@ private:
     void showAbout();
 
     // The rip.
-    void startWorker();
+    enum class Job { Rip, Open };
+    void startJob(std::function<void()> job, Job kind);
     void onWorkerFinished();
     void afterRip();
     void showTitleProgress();
@@ -154,6 +160,7 @@ private:
     int shownProgress_ = -1;
     bool syncing_ = false;  // widgets being set from the state
     QThread* worker_ = nullptr;
+    Job job_ = Job::Rip;
     bool cancelConfirmed_ = false;  // the rip is ending after a confirmed stop
     bool askingCancel_ = false;     // the "Stop process ?" box is open
     bool workerEndPending_ = false;

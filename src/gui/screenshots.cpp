@@ -121,6 +121,11 @@ QStringList screenshotNames() {
 QStringList saveScreenshots(Session& session, const QString& folder) {
     QDir().mkpath(folder);
     QStringList failed;
+    // The sources named on the command line are opened beside the window.
+    while (session.window().jobRunning()) {
+        QApplication::processEvents();
+        QThread::msleep(20);
+    }
     settle();
     if (!session.window().grab().save(folder + QStringLiteral("/main-window.png"), "PNG"))
         failed << QStringLiteral("main-window");

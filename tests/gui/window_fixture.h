@@ -81,7 +81,10 @@ struct Window {
     void openDvd(const QString& folder) {
         nextFolder = folder.toStdString();
         child<QPushButton>("openDvdButton")->click();
+        waitForOpen();
     }
+    // An Open runs beside the window; its rows are there once it has ended.
+    void waitForOpen() { QTRY_VERIFY_WITH_TIMEOUT(!window().jobRunning(), 60000); }
     // A user's choice in a list: the entry becomes current and `activated` fires.
     void choose(const char* name, int index) {
         QComboBox* box = list(name);
