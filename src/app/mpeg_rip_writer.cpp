@@ -53,8 +53,6 @@ void MpegRipWriter::extendFrameLimit(int frames) {
 
 bool MpegRipWriter::frameLimitReached() const { return writer_ && writer_->frameCountReached(); }
 
-void MpegRipWriter::close() {
-    if (writer_) writer_->closeMpeg();
-}
+bool MpegRipWriter::close() { return !writer_ || writer_->closeMpeg(); }
 
 }  // namespace zembra

@@ -306,7 +306,7 @@ int EncodeDlg::RipRun() {
             ++passFrames;
         }
         if (cancelled()) runFailed_ = true;
-        if (writerOk_) w->close();
+        if (writerOk_ && !w->close()) runFailed_ = true;
     }
 
     w->endRun();

@@ -79,7 +79,8 @@ public:
     virtual bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) = 0;
     virtual double sizeMB() = 0;
     virtual bool nextPiece() = 0;
-    virtual void close() = 0;
+    // False when the piece could not be completed (its last write failed).
+    [[nodiscard]] virtual bool close() = 0;
     // The title's last pass is over, however it ended: what the run kept
     // between its passes goes.
     virtual void endRun() {}

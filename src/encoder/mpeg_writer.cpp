@@ -194,8 +194,10 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
     // A count of 0 means the title's length is unknown: no limit then, as
     // for AVI output (otherwise not one picture would be taken).
     if (params_.frameCount > 0 && fedTotal_ >= params_.frameCount) {
-        countReached_ = true;
-        return fail();
+        // The title's end, a normal stop, provided the piece could be
+        // completed (its last sectors are written now).
+        countReached_ = closeMpeg();
+        return false;
     }
     if (sampleCount > 0 && !pcm_->append(pcm, static_cast<std::size_t>(sampleCount))) {
         host_.error("STR_ERROR_354");

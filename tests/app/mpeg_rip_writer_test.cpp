@@ -86,7 +86,9 @@ TEST(MpegRipWriter, WritesAndCancelsIntoCompleteFiles) {
         }
         EXPECT_EQ(ok, !cancelled);
         EXPECT_GT(w.sizeMB(), 0.0);
-        if (ok) w.close();
+        if (ok) {
+            EXPECT_TRUE(w.close());
+        }
         const auto bytes = readAll(file);
         ASSERT_GT(bytes.size(), 2324u);
         EXPECT_EQ(bytes.size() % 2324, 0u);

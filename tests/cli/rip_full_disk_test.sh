@@ -57,6 +57,12 @@ expect_failed_row() {
 for format in 0 1 12 14 13; do
   rip 0 "$format" || fail "format $format: the unlimited rip failed: $(cat "$work/log")"
   whole=$(stat -c %s "$work/out/x.mpg")
+  # Just short of the whole title: only the last sectors, written as the
+  # file is closed at the title's end, fail.
+  limit=$(((whole - 1) / 1024))
+  rc=0
+  rip "$limit" "$format" || rc=$?
+  expect_failed_row "format $format, limit at the title's end" $((limit * 1024)) "$rc"
   # Three quarters of the title fit: the failure comes in the middle.
   limit=$((whole * 3 / 4 / 1024))
   rc=0

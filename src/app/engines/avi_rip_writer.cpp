@@ -49,8 +49,9 @@ bool AviRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm
     if (!open_) return false;
     // A limit of 0 means the title's length is unknown: no limit then.
     if (frameLimit_ > 0 && writer_->framesWritten() >= frameLimit_) {
-        limitReached_ = true;
-        close();
+        // The title's end, a normal stop, provided the file could be
+        // completed.
+        limitReached_ = close();
         return false;
     }
     const OutputSettings& out = *params_.output;
@@ -63,7 +64,7 @@ bool AviRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm
         (void)idctVariantFromSetting(params_.input->iDCT, variant);
         if (!convertForExport(format, planes[0], planes[1], planes[2], out.Width, out.Height,
                               int(variant), params_.chromaFormat, host_, picture_)) {
-            close();
+            (void)close();
             return false;
         }
         bits = picture_.data();
@@ -79,9 +80,11 @@ bool AviRipWriter::nextPiece() {
     return open_;
 }
 
-void AviRipWriter::close() {
-    if (open_ || writer_->isOpen()) writer_->closeAvi();
+bool AviRipWriter::close() {
+    bool ok = true;
+    if (open_ || writer_->isOpen()) ok = writer_->closeAvi();
     open_ = false;
+    return ok;
 }
 
 void AviRipWriter::endRun() { stats_.remove(); }

@@ -26,7 +26,7 @@ public:
     bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) override;
     double sizeMB() override;
     bool nextPiece() override;
-    void close() override;
+    bool close() override;
     void endRun() override;
     void setCancel(const CancelFlag* flag) override;
     void extendFrameLimit(int frames) override;
