@@ -22,7 +22,7 @@ MpegOpenArgs MpegRipWriter::openArgs(const WriterOpen& p) {
     a.chromaCode = p.chromaFormat;
     a.videoKbps = out.VideoBitRate;
     a.maxVideoKbps = out.MaxVideoBitRate;
-    a.audioBitrateIndex = out.AudioBitRate;
+    a.audioBitRate = out.AudioBitRate;
     a.frameRate = FrameRateTable::fps(p.input->FrameRate);
     a.paddMin = out.PaddMin;
     a.paddMax = out.PaddMax;

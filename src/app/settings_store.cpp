@@ -251,6 +251,10 @@ void SettingsStore::applyLoadRules() {
     // start a new piece after every frame: such values get their defaults.
     if (output.SplitMode < 0 || output.SplitMode >= kSplitCount) output.SplitMode = kSplitCustom;
     if (output.Volume < 1) output.Volume = 730;
+    // Past the list's end the Layer II encoder and the multiplexer would
+    // each fall back to a rate of their own.
+    if (output.AudioBitRate < 0 || output.AudioBitRate >= kAudioBitRateCount)
+        output.AudioBitRate = 11;
     output.LastOutput = withOutputExtension(output.LastOutput, output.MPEGStream);
     if (!app.OutputPath.empty()) app.OutputPath = withTrailingSlash(app.OutputPath);
 }

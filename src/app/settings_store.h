@@ -76,6 +76,9 @@ struct InputSettings {
     std::string CacheFile;  // "hdcache.dat" path for the title reader
 };
 
+// Entries of the AudioBitRate list (32 ... 384 kbit/s).
+inline constexpr int kAudioBitRateCount = 14;
+
 struct OutputSettings {
     std::string LastOutput = "none";
     int MPEGStream = 0;  // 0 MPEG-1, 1 MPEG-2, 2 and above AVI
@@ -86,7 +89,7 @@ struct OutputSettings {
     int CPU = 0;
     int VideoBitRate = 150;
     int MaxVideoBitRate = 2600;
-    int AudioBitRate = 11;
+    int AudioBitRate = 11;  // entry of 32, 48, ... 384 kbit/s (kAudioBitRateCount entries)
     int MotionSearch = 0;
     int SplitMode = 5;
     int Volume = 730;

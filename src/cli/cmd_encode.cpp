@@ -254,7 +254,7 @@ int runEncode(const std::vector<std::string>& args) {
     o.chromaCode = y4m.chroma == 444 ? 3 : 1;
     o.videoKbps = s.videoKbps;
     o.maxVideoKbps = s.maxVideoKbps;
-    o.audioBitrateIndex = s.audioBitrateIndex;
+    o.audioBitRate = s.audioBitRate;
     o.frameRate = kFrameRates[s.frameRateIndex];
     o.paddMin = s.paddMin;
     o.paddMax = s.paddMax;

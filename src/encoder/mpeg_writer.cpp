@@ -95,7 +95,7 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     p.simd = a.cpu >= 0 && a.cpu <= 2;
     p.bitRate = a.videoKbps * 1000.0;
     p.maxBitRate = a.maxVideoKbps * 1000.0;
-    p.audioBitrateIndex = a.audioBitrateIndex;
+    p.audioBitrateIndex = layer2IndexOfListEntry(a.audioBitRate);
     p.dctChoice = a.dct;
     p.quantMat = a.quantMat;
     if (!matchFrameRate(a.frameRate, p.rate)) {

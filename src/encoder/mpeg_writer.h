@@ -31,7 +31,7 @@ struct MpegOpenArgs {
     int chromaCode = 1;       // 1 4:2:0, 3 4:4:4
     int videoKbps = 1150;     // "VideoBitRate"
     int maxVideoKbps = 2600;  // "MaxVideoBitRate"
-    int audioBitrateIndex = 11;
+    int audioBitRate = 11;    // "AudioBitRate": entry of 32, 48, ... 384 kbit/s (10 = 224)
     double frameRate = 25.0;
     int paddMin = 30, paddMax = 90;
     double muxRateFactor = 1.014;  // 1 + "MuxRate" / 100

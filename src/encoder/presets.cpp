@@ -50,7 +50,7 @@ void applyFormatPreset(int index, MpegSettings& s) {
     s.streamTypeSelected = index;
     s.mpegStream = f.mpegStream;
     if (index == 2) return;
-    s.audioBitrateIndex = 10;
+    s.audioBitRate = 10;  // 224 kbit/s, the rate of Video CD sound
     if (f.frameRateIndex >= 0) s.frameRateIndex = f.frameRateIndex;
     if (f.downSampling >= 0) s.downSampling = f.downSampling;
     if (f.width) {

@@ -17,7 +17,7 @@ struct MpegSettings {
     int frameRateIndex = 1;
     int videoKbps = 150;
     int maxVideoKbps = 2600;
-    int audioBitrateIndex = 11;
+    int audioBitRate = 11;  // entry of the AudioBitRate list (10 = 224 kbit/s)
     int motionSearch = 0;
     int cpu = 0;
     int dct = 0;

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
+#include "app/dialogs/settings_dialogs.h"
 #include "encoder/mpeg_writer.h"
 #include "support/recording_host.h"
 
@@ -56,7 +59,7 @@ TEST(MpegRipWriter, PassesTheSettingsAsOpenMpegTakesThem) {
     EXPECT_NEAR(a.frameRate, 23.976, 0.001);
     EXPECT_EQ(a.vbv, 20);
     EXPECT_EQ(a.videoKbps, 1150);
-    EXPECT_EQ(a.audioBitrateIndex, 11);
+    EXPECT_EQ(a.audioBitRate, 11);
     EXPECT_TRUE(a.pulldown);
     EXPECT_EQ(a.quantMat, 1);
     EXPECT_TRUE(a.overwrite);
@@ -95,6 +98,42 @@ TEST(MpegRipWriter, WritesAndCancelsIntoCompleteFiles) {
         EXPECT_EQ(bytes[3], 0xBA);
         EXPECT_EQ(bytes[bytes.size() - 1], 0xB9);
         EXPECT_TRUE(host.boxes.empty());
+    }
+}
+
+// bitrate_index of the first Layer II frame of a program stream: the first
+// audio packet starts with a frame (sync FFF, MPEG-1, layer II, no CRC).
+int firstLayer2BitrateIndex(const std::vector<unsigned char>& b) {
+    const unsigned char audioPacket[] = {0, 0, 1, 0xC0};
+    auto at = std::search(b.begin(), b.end(), std::begin(audioPacket), std::end(audioPacket));
+    const unsigned char sync[] = {0xFF, 0xFD};
+    at = std::search(at, b.end(), std::begin(sync), std::end(sync));
+    return at + 2 < b.end() ? at[2] >> 4 : -1;
+}
+
+// The properties dialog shows the AudioBitRate setting as a rate of its list;
+// the sound written must carry that rate (VCD presets: entry 10, 224 kbit/s).
+TEST(MpegRipWriter, WritesTheSoundAtTheRateTheListShows) {
+    const fs::path dir = fs::path(ZEMBRA_BINARY_DIR) / "fixtures" / "mpeg_rip_writer";
+    fs::create_directories(dir);
+    // ISO/IEC 11172-3 Layer II rates by bitrate_index.
+    const int layer2Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+    for (int entry : {0, 9, 10, 13}) {
+        const fs::path file = dir / ("rate" + std::to_string(entry) + ".mpg");
+        VcdPass pass(file);
+        pass.output.AudioBitRate = entry;
+        pass.output.MaxFrames = 5;
+        testing::RecordingHost host;
+        MpegRipWriter w(host);
+        ASSERT_TRUE(w.open(pass.open));
+        std::vector<uint8_t> y(352 * 288, 90), c(352 * 288 / 4, 128);
+        const uint8_t* planes[3] = {y.data(), c.data(), c.data()};
+        std::vector<int16_t> pcm(3528, 1000);
+        for (int f = 0; f < 5; ++f) ASSERT_TRUE(w.writeFrame(planes, pcm.data(), 3528));
+        ASSERT_TRUE(w.close());
+        const int index = firstLayer2BitrateIndex(readAll(file));
+        ASSERT_GT(index, 0) << entry;
+        EXPECT_EQ(layer2Kbps[index], CfTabPropertiesDlg::kAudioBitRates[entry]) << entry;
     }
 }
 

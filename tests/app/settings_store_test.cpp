@@ -90,7 +90,7 @@ TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
     Fixture f;
     f.load(
         "[Zembra_OutputSettings]\nWidth=8\nHeight=-5\nLastOutput=movie.mpg\nMPEGStream=2\n"
-        "Ratio=4\n[Zembra_App]\nPrority=7\nOutputPath=" +
+        "Ratio=4\nAudioBitRate=14\n[Zembra_App]\nPrority=7\nOutputPath=" +
         f.tmp.dir() + "out\n[Zembra_InputSettings]\nFrameRate=9\n");
     EXPECT_EQ(f.store.output.Width, 16);
     EXPECT_EQ(f.store.output.Height, 16);
@@ -98,6 +98,7 @@ TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
     EXPECT_EQ(f.store.output.LastOutput, "movie.avi");
     EXPECT_EQ(f.store.output.RenderSource, 1);
     EXPECT_EQ(f.store.input.FrameRate, 1);
+    EXPECT_EQ(f.store.output.AudioBitRate, 11);
     EXPECT_EQ(f.store.app.OutputPath, f.tmp.dir() + "out/");
     // The output folder does not exist: the read buffer goes to the documents folder.
     EXPECT_EQ(f.store.input.CacheFile, f.tmp.dir() + "Documents/hdcache.dat");

@@ -29,6 +29,10 @@ check() {
     streams=$(ffprobe -v error -show_entries stream=codec_name,sample_rate -of csv=p=0 "$file")
     grep -qE "^$codec,?$" <<<"$streams" || fail "$file: no $codec stream in: $streams"
     grep -qx "mp2,44100" <<<"$streams" || fail "$file: no 44.1 kHz mp2 stream in: $streams"
+    # Every MPEG entry of the Format list sets the Video CD sound rate.
+    local audio
+    audio=$(ffprobe -v error -select_streams a -show_entries stream=bit_rate -of csv=p=0 "$file")
+    [ "$audio" = 224000 ] || fail "$file: sound at $audio bit/s, not 224000"
     local errors
     errors=$(ffmpeg -nostdin -v error -i "$file" -f null - 2>&1)
     [ -z "$errors" ] || fail "$file: ffmpeg reports: $errors"

@@ -21,7 +21,7 @@ MpegOpenArgs args(const fs::path& out, int mpegStream, int w, int h, double fps,
     a.height = h;
     a.vbv = mpegStream == 0 ? 20 : 112;
     a.videoKbps = kbps;
-    a.audioBitrateIndex = 11;
+    a.audioBitRate = 10;
     a.frameRate = fps;
     a.overwrite = true;
     a.cpu = 0;

@@ -62,8 +62,8 @@ public:
 // The properties dialog of one file-list row.
 class CfTabPropertiesDlg {
 public:
-    static constexpr int kAudioBitRates[14] = {32,  48,  56,  64,  80,  96,  112,
-                                               128, 160, 192, 224, 256, 320, 384};
+    static constexpr int kAudioBitRates[kAudioBitRateCount] = {32,  48,  56,  64,  80,  96,  112,
+                                                               128, 160, 192, 224, 256, 320, 384};
     CfTabPropertiesDlg(const InputSettings& input, const OutputSettings& output)
         : input(input), output(output) {}
     InputSettings input;

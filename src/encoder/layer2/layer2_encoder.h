@@ -80,6 +80,10 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// The AudioBitRate setting picks from 32, 48, ... 384 kbit/s: the Layer II
+// table without its free-format index 0, so entry n is table index n + 1.
+constexpr int layer2IndexOfListEntry(int entry) { return entry + 1; }
+
 // Number of subbands the allocation table for this total bit rate codes
 // (44.1 kHz stereo): 8, 27 or 30.
 int layer2Sblimit(int bitrateKbps);
