@@ -22,6 +22,9 @@
 #                        VTS_01_2.VOB, ... (sector numbering runs on)
 #   --iso                also make DIR/disc.iso (UDF, -dvd-video)
 #   --bitrate B          video bit rate (default 2500k)
+#   --still              title 1 is one I picture (cut from a coded stream with
+#                        its time stamps) with the sound of the whole length:
+#                        a menu, a slide or an audio-only title of a real disc
 #
 # The result is cached: running again with the same options does nothing.
 # Prints DIR on success.
@@ -40,6 +43,7 @@ twopgc=0
 split=0
 iso=0
 bitrate=2500k
+still=0
 args_all="$*"
 
 while [ $# -gt 0 ]; do
@@ -62,6 +66,7 @@ while [ $# -gt 0 ]; do
     --split-sectors) split=$2; shift ;;
     --iso) iso=1 ;;
     --bitrate) bitrate=$2; shift ;;
+    --still) still=1 ;;
     -h|--help) sed -n '2,30p' "$0"; exit 0 ;;
     *) echo "make-test-disc: unknown option $1" >&2; exit 2 ;;
   esac
@@ -122,6 +127,16 @@ make_title() {
     codecs+=(-metadata:s:a:$i language=$lang)
     i=$((i + 1))
   done
+  if [ $still -eq 1 ] && [ "$name" = title1 ]; then
+    # The picture alone, cut with -c copy, then muxed with the sound.
+    ffmpeg -nostdin -loglevel error -y "${inputs[@]:0:4}" -t 1 -c:v mpeg2video -b:v "$bitrate" \
+      "${gop[@]}" -aspect $aspect -pix_fmt yuv420p -f dvd "$work/full.mpg"
+    ffmpeg -nostdin -loglevel error -y -i "$work/full.mpg" -frames:v 1 -c copy -f dvd "$work/one.mpg"
+    inputs=(-i "$work/one.mpg" "${inputs[@]:4}")
+    ffmpeg -nostdin -loglevel error -y "${inputs[@]}" "${maps[@]}" -c:v copy "${codecs[@]}" \
+      -f dvd -muxrate 10080000 -packetsize 2048 "$work/$name.mpg"
+    return
+  fi
   ffmpeg -nostdin -loglevel error -y "${inputs[@]}" "${maps[@]}" \
     -c:v mpeg2video -b:v "$bitrate" -maxrate 8000k -bufsize 1835k "${gop[@]}" -aspect $aspect \
     -pix_fmt yuv420p "${codecs[@]}" \

@@ -22,6 +22,11 @@
 #   dualprime.m2v    interlaced frame pictures from mpeg2enc with dual-prime
 #                    prediction (P pictures only, as dual prime requires)
 #   d1.vob           720x576 DVD-like program stream, ~6 Mbit/s (benchmark)
+#   short_ps.mpg     MPEG-2 program stream with AC-3 of 1.48 s (37 pictures)
+#   late_mpeg1.mpg   MPEG-1 system stream of 6.04 s whose first time stamp is 1.0 s
+#   dvb.ts           MPEG transport stream: MPEG-2 video and MP2 (a DVB recording)
+#   h264.ts          MPEG transport stream: H.264 video and AC-3 (a camcorder's)
+#   tone.mp3         MPEG audio Layer III
 set -euo pipefail
 out=${1:?usage: make-test-streams.sh OUTDIR [NAME...]}
 shift
@@ -67,6 +72,16 @@ make_one() {
             -i sine=frequency=440:sample_rate=48000 -t 8 -c:v mpeg2video -b:v 6M -maxrate 8M \
             -bufsize 1835k -bf 2 -g 12 -c:a ac3 -b:a 192k -ac 2 \
             -f dvd -muxrate 10080000 -packetsize 2048 "$tmp" ;;
+        short_ps.mpg) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=48000 -t 1.48 \
+            -c:v mpeg2video -b:v 3M -bf 2 -g 12 -c:a ac3 -b:a 192k -ac 2 -f dvd "$tmp" ;;
+        late_mpeg1.mpg) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=44100 -t 6.04 \
+            -c:v mpeg1video -b:v 1500k -bf 2 -g 12 -c:a mp2 -b:a 192k -output_ts_offset 1 -f mpeg "$tmp" ;;
+        dvb.ts) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 \
+            -c:v mpeg2video -b:v 3M -c:a mp2 -f mpegts "$tmp" ;;
+        h264.ts) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 \
+            -c:v libx264 -preset ultrafast -c:a ac3 -f mpegts "$tmp" ;;
+        tone.mp3) ff -f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -c:a libmp3lame -b:a 128k \
+            -f mp3 "$tmp" ;;
         *) echo "unknown stream $name" >&2; return 1 ;;
     esac
     mv "$tmp" "$dst"

@@ -336,7 +336,7 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
     resolveStreamIds(in, catalogue_);
     decoderOpen_ = openDecoderOnCurrent();
     const TitleRecord* title = catalogue_.title(in.PGC);
-    in.Duration = title ? int(title->duration) : 0;
+    in.Duration = title ? title->duration : 0.0;
     in.StartSector = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
     monitorLine = decoderOpen_ ? text("STR_MAIN_LABEL_MONITOR_ReadyToEncode") : "";
     if (!decoderOpen_) return false;

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -62,8 +63,10 @@ std::optional<int> findFormat(const UiHost& host, const std::string& indexOrText
     return std::nullopt;
 }
 
+// The title's whole length, its last fraction of a second included: the
+// output holds every picture and all the sound of the title.
 int computeMaxFrames(const InputSettings& input) {
-    return static_cast<int>(input.Duration * FrameRateTable::fps(input.FrameRate));
+    return static_cast<int>(std::llround(input.Duration * FrameRateTable::fps(input.FrameRate)));
 }
 
 void applyFormat(int index, InputSettings& input, OutputSettings& output) {

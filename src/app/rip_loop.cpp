@@ -215,7 +215,7 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     if (settings_.output.Width < 16) settings_.output.Width = 16;
     if (settings_.output.Height < 16) settings_.output.Height = 16;
     const TitleRecord* title = catalogue_.title(in.PGC);
-    in.Duration = title ? int(title->duration) : 0;
+    in.Duration = title ? title->duration : 0.0;
     startPosition_ = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
     in.StartSector = uint32_t(startPosition_);
     if (decoderOpen_ && engines_.source) engines_.source->reseek(startPosition_);

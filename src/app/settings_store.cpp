@@ -233,7 +233,7 @@ void SettingsStore::loadFrom(const ProfileFile& file) {
     output.RenderSource = output.Ratio == 4 ? 1 : 0;
     output.ShowResolution = 1;
     output.PreviewAspect = 1.12;
-    input.Duration = 0;
+    input.Duration = 0.0;
     input.AudioId = -1;
     input.SubtitleId = 255;
     input.CacheFile = cacheFilePath();

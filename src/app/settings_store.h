@@ -67,7 +67,7 @@ struct InputSettings {
     int AudioFormat = 0;                // its format byte
     int SubtitleId = 255;               // selected subtitle stream id, 255 none
     uint32_t StartSector = 0;           // first sector of the title's first cell
-    int Duration = 0;                   // title duration in seconds
+    double Duration = 0.0;              // title duration in seconds, fraction kept
     double SourceFrameRate = 0.0;
     int SourceWidth = 0;
     int SourceHeight = 0;

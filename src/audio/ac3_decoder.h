@@ -40,6 +40,8 @@ public:
     // CRC-16 (x^16 + x^15 + x^2 + 1, MSB first, initial 0) over the bytes.
     static uint16_t crc16(const uint8_t* data, size_t length, uint16_t crc = 0);
 
+    // Sampling rate of the last frame decoded (A/52 allows 48, 44.1 and 32 kHz).
+    int sampleRate() const { return fscod_ == 1 ? 44100 : fscod_ == 2 ? 32000 : 48000; }
     // Channel layout of the last frame decoded.
     int acmod() const { return acmod_; }
     bool lfeOn() const { return lfeon_; }

@@ -106,7 +106,7 @@ void AudioDecoder::resamplerFlush() {
 // --- A/V sync -----------------------------------------------------------------
 
 void AudioDecoder::avSyncUpdate(int sampleRate, int sampleFramesBefore) {
-    const int64_t bytesPerMs = sampleRate == 48000 ? 192 : 176;
+    const int64_t bytesPerMs = int64_t(sampleRate) * 4 / 1000;  // 192 at 48 kHz, 176 at 44.1
     const int64_t d = ((sync.lastAudioPtsMs - sync.anchorVideoPtsMs) * bytesPerMs) >> 2;
     int64_t frames = 0;
     if (sync.anchorFrameCount == 0) {
@@ -139,8 +139,10 @@ int AudioDecoder::ac3DecodePayload(const uint8_t* data, size_t length) {
     int16_t frame[Ac3Decoder::kFrameSamples * 2];
     while (length > 0) {
         if (!ac3_.decodeNext(data, length, frame)) break;
-        sampleRate_ = 48000;  // other AC-3 rates are taken as 48000 too
-        if (sync.anchorPending) avSyncUpdate(48000, int(packetPcm_.size() / 2));
+        // The stream's own rate: A/52 also allows 44.1 and 32 kHz, which are
+        // not resampled as if they were 48 kHz.
+        sampleRate_ = ac3_.sampleRate();
+        if (sync.anchorPending) avSyncUpdate(sampleRate_, int(packetPcm_.size() / 2));
         packetPcm_.insert(packetPcm_.end(), frame, frame + Ac3Decoder::kFrameSamples * 2);
     }
     return int(packetPcm_.size() * 2);

@@ -3,6 +3,7 @@
 // same AudioDecoder the rip uses. A checking tool; the rip's own audio-only
 // path is `zembra decode --audio-only`.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "audio/mpa_decoder.h"
 #include "audio/stream_extract.h"
 #include "cli/command.h"
 #include "platform/console_host.h"
@@ -46,6 +48,24 @@ bool writeWav(const std::string& path, const std::vector<int16_t>& pcm, int rate
     out.write(reinterpret_cast<const char*>(h.data()), std::streamsize(h.size()));
     out.write(reinterpret_cast<const char*>(pcm.data()), std::streamsize(data));
     return bool(out);
+}
+
+// True when the bytes hold MPEG audio Layer III frames: two frame headers
+// one frame apart, the first within the first 64 KB (after any ID3 tag).
+bool holdsLayer3(const std::vector<uint8_t>& in) {
+    const size_t end = std::min<size_t>(in.size(), 65536);
+    for (size_t i = 0; i + 4 <= end; ++i) {
+        MpaHeader first, second;
+        const uint32_t word = uint32_t(in[i]) << 24 | uint32_t(in[i + 1]) << 16 |
+                              uint32_t(in[i + 2]) << 8 | in[i + 3];
+        if (!parseMpaHeader(word, first) || first.layer != 3 || first.frameBytes() <= 0) continue;
+        const size_t next = i + size_t(first.frameBytes());
+        if (next + 4 > in.size()) continue;
+        const uint32_t word2 = uint32_t(in[next]) << 24 | uint32_t(in[next + 1]) << 16 |
+                               uint32_t(in[next + 2]) << 8 | in[next + 3];
+        if (parseMpaHeader(word2, second) && second.layer == 3) return true;
+    }
+    return false;
 }
 
 int run(const std::vector<std::string>& args) {
@@ -97,6 +117,16 @@ int run(const std::vector<std::string>& args) {
         decodeElementaryStream(in, ExtractKind::Mpa, dec, pcm);
     } else {
         decodeProgramStreamAudio(in, track, dec, pcm);
+    }
+    // Nothing decoded is not a result: say why instead of writing an empty file.
+    if (pcm.empty()) {
+        if (holdsLayer3(in))
+            std::fprintf(stderr, "zembra: \"%s\" %s\n", input.c_str(),
+                         host.text("STR_ERROR_Mp3Audio").c_str());
+        else
+            std::fprintf(stderr, "zembra: no sound of track %d found in %s\n", track,
+                         input.c_str());
+        return 1;
     }
     int rate = dec.resamplerActive() ? 44100 : dec.sampleRate();
     if (!writeWav(output, pcm, rate)) {

@@ -402,7 +402,11 @@ int runDecode(const std::vector<std::string>& argsIn) {
     double rate;
     int chroma, width, height;
     if (!decoder.openDecoder(params, rate, chroma, width, height)) {
-        if (out != stdout) std::fclose(out);
+        // Nothing was decoded: leave no empty file behind.
+        if (out != stdout) {
+            std::fclose(out);
+            std::remove(output.c_str());
+        }
         return 1;
     }
     while ((frames < 0 || written < frames) && decoder.decodeStep()) {

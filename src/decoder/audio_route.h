@@ -38,6 +38,10 @@ public:
         return AudioDecoder::mpaProbe(data, length, text);
     }
     int sampleRate() const override { return audio_.sampleRate(); }
+    // Room for the sound of one more packet: a 2048-byte packet of AC-3 at
+    // its lowest bit rate holds 16 frames, 49152 values.
+    bool backlogged() const override { return audio_.fifo.fill > PcmFifo::kCapacity - kPacketRoom; }
+    static constexpr int kPacketRoom = 60000;
 
 private:
     AudioDecoder& audio_;

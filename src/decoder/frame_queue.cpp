@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "decoder/mpeg2_decoder.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -28,6 +29,7 @@ void FrameQueue::open(const FrameQueueSettings& settings, FrameQueueSource* sour
     handedOut_ = 0;
     samplesOut_ = 0;
     draining_ = false;
+    pausedForAudio_ = false;
     timeOffset_ = 0.0;
     deinterlacer_.reset(settings_.layout, settings_.deinterlace);
     subpicture_.open(settings_.layout.width, settings_.layout.height, settings_.subpicture);
@@ -128,6 +130,9 @@ bool FrameQueue::sufficient() const {
 void FrameQueue::fillQueue(bool pumpEachPicture) {
     if (!open_ || !source_) return;
     int& fault = source_->faultCode();
+    // Paused for the sound: what was handed out since made room, so go on
+    // (the decoder pauses again at once when it did not).
+    if (fault == kFaultAudioBacklog) source_->resumeAfterAudioPause();
     while (fault < 50 && !sufficient()) {
         if (pumpEachPicture || handedOut_ % 5 == 0) host_.pumpMessages();
         if (!source_->decodeOnePicture()) {
@@ -159,11 +164,16 @@ int FrameQueue::checkFault() {
         if (!open_ || !source_) return 0;
         const int fault = source_->faultCode();
         if (fault < 50) return 1;
+        if (fault == kFaultAudioBacklog) {
+            pausedForAudio_ = true;
+            return 1;
+        }
         // The end of the input, or a read error: what is queued (and the
         // sound muxed after the last picture) still belongs to the title, so
         // it is handed out before the run ends or skips ahead.
+        const bool soundLeft = audio_.fifo && audio_.fifo->fill > 0;
         const bool left =
-            settings_.runMode == 3 ? (audio_.fifo && audio_.fifo->fill > 0) : !queue_.empty();
+            settings_.runMode == 3 ? soundLeft : !queue_.empty() || (showsStill() && soundLeft);
         if ((fault == 101 || fault == 102) && left) {
             draining_ = true;
             return 1;
@@ -198,7 +208,12 @@ int FrameQueue::getNextFrame(FrameRecord& frame, int& width, int& height, const 
 
     width = settings_.layout.width;
     height = settings_.layout.height;
-    if (settings_.runMode != 3) {
+    if (settings_.runMode != 3 && queue_.empty() && showsStill()) {
+        // No picture while the sound goes on: the last one stays, and the
+        // pictures after the pause are timed from the frames handed out.
+        frame = last_;
+        timeOffset_ += 1.0 / outputFrameRate(settings_.frameRateIndex);
+    } else if (settings_.runMode != 3) {
         if (queue_.empty()) {
             endRun();
             return 0;
@@ -212,17 +227,21 @@ int FrameQueue::getNextFrame(FrameRecord& frame, int& width, int& height, const 
             // Repeat the last frame while the next one is not due yet.
             if (last_.empty() || queue_.front().time < due) last_ = pop();
         } else {
-            // Drop frames that would be shown too late.
-            while (queue_.front().time + 1.0 / s <= due) {
+            // Drop frames that would be shown too late; not the last one
+            // while decoding waits for the sound to be handed out: it is all
+            // there is to show meanwhile.
+            while (queue_.front().time + 1.0 / s <= due &&
+                   !(queue_.size() == 1 && source_->faultCode() == kFaultAudioBacklog)) {
                 queue_.pop_front();
                 fillQueue(true);
                 if (!checkFault()) return 0;
                 if (queue_.empty()) {
+                    if (showsStill()) break;
                     endRun();
                     return 0;
                 }
             }
-            last_ = pop();
+            if (!queue_.empty()) last_ = pop();
         }
         frame = last_;
     } else {
@@ -246,6 +265,12 @@ int FrameQueue::getNextFrame(FrameRecord& frame, int& width, int& height, const 
     }
     ++handedOut_;
     return 1;
+}
+
+bool FrameQueue::showsStill() const {
+    if (!queue_.empty() || last_.empty() || !pausedForAudio_ || !source_) return false;
+    const int fault = source_->faultCode();
+    return fault == kFaultAudioBacklog || fault == kFaultEndOfInput;
 }
 
 int FrameQueue::peekFrame(FrameRecord& frame, int& width, int& height) const {

@@ -49,12 +49,15 @@ public:
     // says why (a fault below 50 is taken as the end of input).
     virtual bool decodeOnePicture() = 0;
     // The decoder's fault code: 0 none, 1-49 recoverable, 100 no picture or
-    // too many frames, 101 end of input, 102 read error.
+    // too many frames, 101 end of input, 102 read error, 103 paused until
+    // the sound waiting in the FIFO has been handed out.
     virtual int& faultCode() = 0;
     // Title reader position (getCurrentSector).
     virtual uint32_t currentSector() = 0;
     // reseek without a message box; true when decoding restarted there.
     virtual bool reseekSilently(uint32_t sector) = 0;
+    // After fault 103: decoding goes on where it paused.
+    virtual void resumeAfterAudioPause() {}
     // closeDecoder: frees everything (it calls FrameQueue::close()).
     virtual void closeDecoder() = 0;
     // Subtitle timing: the cell sum (seconds), the video PTS (ms) and the
@@ -130,6 +133,8 @@ private:
     bool skipAhead();
     void endRun();
     FrameRecord pop();
+    // The queue is empty while the sound goes on without pictures.
+    bool showsStill() const;
 
     UiHost& host_;
     FrameQueueSettings settings_;
@@ -139,6 +144,9 @@ private:
     // The input has ended: the frames still queued are handed out, with the
     // PCM left in the FIFO, before the run ends.
     bool draining_ = false;
+    // The decoder paused for the sound at least once in this run: a still
+    // picture, shown again while its sound plays, up to the sound's end.
+    bool pausedForAudio_ = false;
     // Display time of frame number 0: a seek restarts the decoder's frame
     // numbers, so the frames after it are timed from the frames handed out.
     double timeOffset_ = 0.0;

@@ -94,7 +94,10 @@ bool DecoderFrameSource::decodeOnePicture() {
     // frame store and no later picture pushes it out: emit it, or every
     // title would lose its last picture.
     const int fault = decoder_.fault;
-    if (fault != kFaultEndOfInput && fault != kFaultNoPicture) return false;
+    // Paused for the sound with nothing queued: the picture waiting for its
+    // successor is the one to show meanwhile (a still or a slide).
+    const bool paused = fault == kFaultAudioBacklog && queue_.queued() == 0;
+    if (fault != kFaultEndOfInput && fault != kFaultNoPicture && !paused) return false;
     decoder_.fault = 0;
     const bool emitted = decoder_.flushLastReference();
     decoder_.fault = fault;

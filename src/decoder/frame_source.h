@@ -41,6 +41,7 @@ public:
     int& faultCode() override { return decoder_.fault; }
     uint32_t currentSector() override;
     bool reseekSilently(uint32_t sector) override;
+    void resumeAfterAudioPause() override { decoder_.resumeAfterAudioPause(); }
     void closeDecoder() override { decoder_.closeDecoder(); }
     double cellSumSeconds() const override;
     int64_t anchorVideoPtsMs() const override { return decoder_.anchorVideoPtsMs; }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "decoder/mpeg2_vlc.h"
+#include "dvd/stream_format.h"
 #include "dvd/title_catalogue.h"
 #include "platform/paths.h"
 #include "platform/ui_host.h"
@@ -251,6 +252,28 @@ void Mpeg2Decoder::nextStartCode() {
 // ---------------------------------------------------------------------------
 // Demultiplexer
 
+// The sound of the packets read ahead fills the FIFO while no video comes
+// (a still picture with its sound): stop before the next packet. Until the
+// decoding goes on, the bit reader gets zero bytes, which end the picture
+// being read; the window as it was is kept, so going on re-reads its bits
+// (the end of a picture's data, skipped on the way to the next start code)
+// and then the packets from where the demultiplexer stopped.
+void Mpeg2Decoder::pauseForAudio() {
+    fault = kFaultAudioBacklog;
+    pausedWindow_ = window_;
+    pausedWindowBits_ = windowBits_;
+    pausedZeroFill_ = zeroFill_;
+}
+
+void Mpeg2Decoder::resumeAfterAudioPause() {
+    if (fault != kFaultAudioBacklog) return;
+    fault = 0;
+    window_ = pausedWindow_;
+    windowBits_ = pausedWindowBits_;
+    zeroFill_ = pausedZeroFill_;
+    refillWindow();
+}
+
 void Mpeg2Decoder::notePts(int64_t ms) {
     lastAudioPtsMs = ms;
     if (rebasePending_) {
@@ -263,6 +286,10 @@ void Mpeg2Decoder::notePts(int64_t ms) {
 
 bool Mpeg2Decoder::demux() {
     while (fault < kFaultFatal && !inputEnded_) {
+        if (audioWanted && audio_->backlogged()) {
+            pauseForAudio();
+            return false;
+        }
         uint32_t code = readBytes(4);
         while ((code & 0xFFFFFF00u) != 0x100u) {
             if (inputEnded_) return false;
@@ -273,12 +300,13 @@ bool Mpeg2Decoder::demux() {
             skipBytes(8);
             privateStream2Count_ = 0;
         } else if (code == 0x1BD) {
-            privateStream1();
+            if (!skippedScrambledPacket()) privateStream1();
         } else if (code == 0x1BF) {
             privateStream2();
         } else if (code >= 0x1C0 && code <= 0x1C7) {
-            mpegAudioPacket(int(code - 0x1C0));
+            if (!skippedScrambledPacket()) mpegAudioPacket(int(code - 0x1C0));
         } else if (code == 0x1E0) {
+            if (skippedScrambledPacket()) continue;
             videoPacket();
             if (payloadEnd_ > streamPos()) return true;
         } else if (code > 0x1BA) {
@@ -286,6 +314,18 @@ bool Mpeg2Decoder::demux() {
         }
     }
     return false;
+}
+
+// A packet with its PES scrambling bits set holds CSS-scrambled bytes, which
+// are no MPEG data: it is skipped whole rather than decoded as garbage (the
+// title reader refuses scrambled titles it cannot unscramble; this keeps
+// stray scrambled packs out too).
+bool Mpeg2Decoder::skippedScrambledPacket() {
+    if (buffer_ + bufferLength_ - readPtr_ < 3) return false;
+    const uint8_t flags = readPtr_[2];
+    if ((flags & 0xC0) != 0x80 || (flags & 0x30) == 0) return false;
+    skipBytes(readBytes(2));
+    return true;
 }
 
 void Mpeg2Decoder::videoPacket() {
@@ -562,8 +602,9 @@ int Mpeg2Decoder::getHeader() {
         else if (code == 0x1B8)
             gopHeader();
     }
-    // An end of input or a read error keeps its own code.
-    if (fault != kFaultEndOfInput && fault != kFaultReadError) fault = kFaultNoPicture;
+    // An end of input, a read error or a pause for the sound keeps its own code.
+    if (fault != kFaultEndOfInput && fault != kFaultReadError && fault != kFaultAudioBacklog)
+        fault = kFaultNoPicture;
     return 0;
 }
 
@@ -878,6 +919,18 @@ bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
     return true;
 }
 
+// A transport stream's video would be found as a raw video stream and
+// decoded to garbage (its packet headers cut into the pictures): it is
+// refused with a message that says what the file is and what is read.
+bool Mpeg2Decoder::refusedAsTransportStream(const std::string& name) {
+    fault = 0;
+    if (input_->seek(0) < 0) return false;
+    resetBitReader();
+    if (!ps::looksLikeTransportStream(buffer_, size_t(bufferLength_))) return false;
+    host_.messageBox(BoxKind::Error, "\"" + name + "\" " + host_.text("STR_ERROR_TransportStream"));
+    return true;
+}
+
 bool Mpeg2Decoder::findSequenceHeader() {
     if (!detectSystemStream(firstSector())) return false;
     while (fault < kFaultFatal) {
@@ -913,12 +966,24 @@ bool Mpeg2Decoder::startDecoding() {
     audioWanted = runMode != kRunVideoOnly || audioMode == 3;
     audio_->setAudioWanted(audioWanted);
     decodeFrameFromHeader();
-    if (fault >= kFaultFatal) return false;
+    if (fault >= kFaultFatal) return startedOnStillPicture();
     do {
-        if (!getHeader()) return false;
+        if (!getHeader()) return startedOnStillPicture();
     } while (pictureCodingType == 3);
     decodeFrameFromHeader();
-    return fault < kFaultFatal;
+    return fault < kFaultFatal || fault == kFaultAudioBacklog;
+}
+
+// No second picture follows the I-picture before the input ends or the sound
+// fills the FIFO: a still picture (a menu, a slide, an audio-only title). It
+// is shown for the whole title; the end or the pause stays for the queue.
+bool Mpeg2Decoder::startedOnStillPicture() {
+    const int stopped = fault;
+    if (stopped != kFaultEndOfInput && stopped != kFaultAudioBacklog) return false;
+    fault = 0;
+    flushLastReference();
+    fault = stopped;
+    return true;
 }
 
 int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& chromaOut,
@@ -949,6 +1014,10 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
                       p.saveBufferLocation == 1, p.tempPath))
         return 0;
     opened = true;
+    if (p.title < 0 && p.files.size() == 1 && refusedAsTransportStream(p.files.front())) {
+        closeDecoder();
+        return 0;
+    }
     if (!findSequenceHeader()) {
         host_.error("STR_ERROR_502");
         closeDecoder();
@@ -1079,6 +1148,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
         audioTrack = 255;
         subtitleStream = -1;
         if (!input_->open({files[i]}, false, 0, -1, 1, false, {})) return fail(nullptr);
+        if (refusedAsTransportStream(files[i])) return fail(nullptr);
         if (!detectSystemStream(0)) return fail("STR_ERROR_505");
         int pictures = 0;
         bool sequence = false;

@@ -38,6 +38,10 @@ enum DecoderFault : int {
     kFaultNoPicture = 100,
     kFaultEndOfInput = 101,
     kFaultReadError = 102,
+    // The sound waiting to be handed out fills the PCM FIFO while no picture
+    // comes (a still picture with sound): decoding pauses between pictures
+    // until the frame queue has taken some of it, then goes on where it was.
+    kFaultAudioBacklog = 103,
 };
 
 // The coding of the chosen audio track as the demultiplexer matches packets
@@ -123,6 +127,9 @@ public:
     // even without the audio module.
     virtual bool mpaProbe(const uint8_t* data, size_t length, std::string& text);
     virtual int sampleRate() const { return 48000; }
+    // True when the PCM waiting to be handed out leaves no room for another
+    // packet's worth of sound.
+    virtual bool backlogged() const { return false; }
 };
 
 // One picture in display order, as handed to the frame sink. The planes
@@ -230,6 +237,8 @@ public:
     // At the end of a stream: emits the last reference picture, which no later
     // picture will push out. Used by the decode command (the rip never shows it).
     bool flushLastReference();
+    // Goes on after a pause for the sound (fault 103) where it stopped.
+    void resumeAfterAudioPause();
 
     // --- Bit reader (video elementary stream) ---
     uint32_t showBits(int n) {  // 1..32
@@ -389,8 +398,12 @@ private:
 
     // Opening.
     bool findSequenceHeader();
+    bool refusedAsTransportStream(const std::string& name);
     void filmDetection(int detect24, int force24);
     bool startDecoding();
+    bool startedOnStillPicture();
+    void pauseForAudio();
+    bool skippedScrambledPacket();
     void resetState();
     void freeFrameStore();
     void emit(const Picture* picture);
@@ -425,6 +438,10 @@ private:
     uint64_t window_ = 0;
     int windowBits_ = 0;
     int zeroFill_ = 0;  // bytes fed past the end of the input
+    // The bit reader's window when decoding paused for the sound.
+    uint64_t pausedWindow_ = 0;
+    int pausedWindowBits_ = 0;
+    int pausedZeroFill_ = 0;
 
     // Scan.
     std::array<bool, 8> scanAudioFound_{};

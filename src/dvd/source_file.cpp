@@ -5,10 +5,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
+#include "dvd/css.h"
+
 namespace zembra {
+
+namespace {
+bool isVobName(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char& c : ext) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return ext == ".VOB";
+}
+}  // namespace
 
 std::string SourceFile::listName(const std::vector<std::string>& names) {
     std::string combined = ":";
@@ -94,6 +106,16 @@ void SourceFile::closeCurrent() {
     extent_.reset();
 }
 
+// The VOB files of a scrambled disc are read through its libdvdcss session
+// once one was opened for the disc; everything else, the IFO files
+// included, is read as it is.
+bool SourceFile::readExtentBlocks(DiscExtent& x, uint32_t count, uint8_t* out) {
+    const std::string& device = x.device->path();
+    if (css::enabled(device) && isVobName(currentName_))
+        return css::read(device, x.currentBlock, count, out);
+    return x.device->read10(x.currentBlock, count, out);
+}
+
 int SourceFile::readRaw(uint8_t* out, int length) {
     if (fd_ >= 0) {
         int got = 0;
@@ -112,7 +134,7 @@ int SourceFile::readRaw(uint8_t* out, int length) {
         uint32_t count =
             std::min<uint32_t>(x.lastBlock - x.currentBlock + 1, uint32_t(length) / x.blockSize);
         if (count == 0) return 0;
-        if (!x.device->read10(x.currentBlock, count, out)) return -2;
+        if (!readExtentBlocks(x, count, out)) return -2;
         x.currentBlock += count;
         return int(count * x.blockSize);
     }

@@ -73,6 +73,7 @@ private:
     void closeCurrent();
     bool hasOpenFile() const { return fd_ >= 0 || extent_.has_value(); }
     int readRaw(uint8_t* out, int length);
+    bool readExtentBlocks(DiscExtent& extent, uint32_t count, uint8_t* out);
 
     std::string currentName_;
     std::string openedName_;

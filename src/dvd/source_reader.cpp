@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "dvd/css.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -13,6 +14,9 @@ constexpr int64_t kSector = 2048;
 constexpr int64_t kMegabyte = 1048576;
 constexpr int64_t kProgressThreshold = 10239;  // sectors; larger reads show progress
 const char* const kDefaultTempPath = "./~tempdata.dat";
+// Sectors looked at for scrambled packs where a title starts: a VOB unit's
+// navigation pack is clear, the packs after it are scrambled on CSS discs.
+constexpr int kScrambleProbeSectors = 32;
 
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 }  // namespace
@@ -100,7 +104,8 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
     for (const auto& name : files_) {
         auto size = SourceFile::fileSize(name, useDiscLayer_);
         if (!size) {
-            host_.messageBox(BoxKind::Error, "fio_open Fail!");
+            // Named, so the user knows which of the set's files is missing.
+            host_.messageBox(BoxKind::Error, "fio_open Fail!\r\n " + quoted(name));
             releaseBuffers();
             return 0;
         }
@@ -140,12 +145,46 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
     }
 
     int64_t start = chosen && !chosen->cells.empty() ? chosen->cells[0].firstSector : 0;
-    if (seekSource(start) < 0) {
+    if (!readableUnscrambled(start) || seekSource(start) < 0) {
         releaseBuffers();
         return 0;
     }
     initialised_ = true;
     return 1;
+}
+
+// The first sectors from `sector` as this reader gets them: true when any of
+// them is a scrambled pack.
+bool SourceReader::scrambledAt(int64_t sector) const {
+    int64_t before = 0;
+    size_t file = 0;
+    while (file < fileSectors_.size() && sector >= before + fileSectors_[file])
+        before += fileSectors_[file++];
+    if (file >= files_.size()) return false;
+    auto f = SourceFile::open(files_[file], useDiscLayer_);
+    if (!f || f->seek((sector - before) * kSector, SourceFile::Origin::Start) < 0) return false;
+    for (int i = 0; i < kScrambleProbeSectors; ++i) {
+        const SourceFile::Chunk c = f->takeChunk(int(kSector));
+        if (c.length < int(kSector)) return false;
+        if (css::sectorScrambled(c.data, size_t(c.length))) return true;
+    }
+    return false;
+}
+
+// A CSS-scrambled title is read through libdvdcss from its disc or disc
+// image; without the library (or from copied files, which carry no keys) it
+// is refused before anything is decoded or written: its packs would decode
+// to garbage.
+bool SourceReader::readableUnscrambled(int64_t start) {
+    if (!scrambledAt(start)) return true;
+    if (auto drive = splitDrivePath(files_.front());
+        drive && css::enable(drive->device) && !scrambledAt(start))
+        return true;
+    const TitleRecord* chosen = title_ >= 0 ? catalogue_.title(title_) : nullptr;
+    host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_CssScrambled") + "\r\n " +
+                                         (chosen ? chosen->label + "  " : std::string()) +
+                                         quoted(files_.front()));
+    return false;
 }
 
 int SourceReader::reopenSource() {

@@ -72,6 +72,8 @@ public:
     const std::string& combinedName() const { return combinedName_; }
 
 private:
+    bool scrambledAt(int64_t sector) const;
+    bool readableUnscrambled(int64_t start);
     int allocateBuffers();
     void releaseBuffers();
     int refill();

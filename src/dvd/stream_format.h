@@ -162,4 +162,10 @@ bool forEachPacket(const uint8_t* data, size_t size, Visit&& visit) {
     return true;
 }
 
+// True when the bytes start like an MPEG transport stream (DVB and camcorder
+// recordings): 188-byte packets, or 192-byte ones with a 4-byte time code
+// before each, every one beginning with the sync byte 0x47. Such files are
+// not program streams, and read as a video stream they decode to garbage.
+bool looksLikeTransportStream(const uint8_t* data, size_t size);
+
 }  // namespace zembra::ps

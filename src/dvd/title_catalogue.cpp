@@ -237,34 +237,38 @@ bool buildTitle(TitleRecord& title, int index, const Range& header, const Range&
     }
     title.audioCount = j;
 
-    // Sub-picture streams: which of the four numbers of a control entry count
-    // depends on the display modes the title set allows.
+    // Sub-picture streams: one entry per stream of the program chain, as a
+    // player lists them. A control entry carries a number for each display
+    // (4:3, wide, letterbox, pan-scan); the picture ripped is the coded one,
+    // so a 16:9 title set overlays the wide number and a 4:3 one the 4:3
+    // number. Listing every number apart showed a stream twice on discs
+    // whose wide and 4:3 numbers differ.
     int subAttrCount = be16(header.data + 0x254);
     if (subAttrCount > 32) subAttrCount = 32;
-    uint8_t videoFlags = header.data[0x200];
-    int subAttr[32];
-    std::fill(std::begin(subAttr), std::end(subAttr), -1);
-    for (int s = 0; s < subAttrCount; ++s) {
-        const uint8_t* control = p + 0x1C + 4 * s;
+    const bool wide = ((header.data[0x200] >> 2) & 0x03) == 3;
+    struct Listed {
+        int stream, attr;
+    };
+    std::vector<Listed> listed;
+    for (int sp = 0; sp < subAttrCount; ++sp) {
+        const uint8_t* control = p + 0x1C + 4 * sp;
         if (!(control[0] & 0x80)) continue;
-        if (videoFlags & 0x01) {
-            subAttr[control[0] & 0x1F] = s;
-        } else {
-            subAttr[control[2] & 0x1F] = s;
-            subAttr[control[1] & 0x1F] = s;
-            if (!(videoFlags & 0x02)) subAttr[control[3] & 0x1F] = s;
-        }
+        const int stream = control[wide ? 1 : 0] & 0x1F;
+        auto same = std::find_if(listed.begin(), listed.end(),
+                                 [&](const Listed& l) { return l.stream == stream; });
+        if (same != listed.end())
+            same->attr = sp;  // the later attribute describes it
+        else
+            listed.push_back({stream, sp});
     }
     j = 0;
-    for (int stream = 0; stream < 32; ++stream) {
-        int s = subAttr[stream];
-        if (s < 0) continue;
-        const uint8_t* attr = header.data + 0x256 + 6 * s;
+    for (const Listed& l : listed) {
+        const uint8_t* attr = header.data + 0x256 + 6 * l.attr;
         char text[128];
         std::snprintf(text, sizeof text, "[%d] %s (0x%02X)", j, languageName(attr[2], attr[3]),
-                      0x20 + stream);
+                      0x20 + l.stream);
         title.subpictureText[j] = text;
-        title.subpictureStream[j] = stream;
+        title.subpictureStream[j] = l.stream;
         ++j;
         for (int c = 0; c < 16; ++c) {
             const uint8_t* entry = p + 0xA4 + 4 * c;

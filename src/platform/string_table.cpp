@@ -574,6 +574,17 @@ const Entry kEntries[] = {
      "is being written by another rip at this moment; it was left as it is."},
     {"STR_ERROR_SourceEndedEarly",
      "The source files end before the title does. The output holds what could be read."},
+    {"STR_ERROR_TransportStream",
+     "is an MPEG transport stream (a DVB, camcorder or Blu-ray recording), which Zembra does not "
+     "read. Zembra reads DVD titles, MPEG program streams (VOB, MPG) and MPEG video streams; remux "
+     "the recording into an MPEG program stream first."},
+    {"STR_ERROR_Mp3Audio",
+     "is MPEG audio Layer III (MP3), which Zembra does not decode. Zembra decodes AC-3, LPCM and "
+     "MPEG audio Layers I and II."},
+    {"STR_ERROR_CssScrambled",
+     "This title is CSS-scrambled (copy-protected). Zembra reads such discs through the libdvdcss "
+     "library: install the package libdvdcss2 and open the disc drive or a disc image (copied "
+     "files carry no keys). Title:"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

@@ -1,8 +1,9 @@
+#include "app/output_options.h"
+
 #include <gtest/gtest.h>
 
 #include "app/dialogs/crop_dialog.h"
 #include "app/dialogs/settings_dialogs.h"
-#include "app/output_options.h"
 #include "platform/string_table.h"
 #include "support/recording_host.h"
 
@@ -46,6 +47,14 @@ TEST(FormatPresets, FixedPresetsSetSizeRateAndAudio) {
     EXPECT_EQ(in.FrameRate, 2);
     EXPECT_EQ(in.DownSampling, 1);
     EXPECT_EQ(out.MaxFrames, 250);
+
+    // The fraction after the last whole second counts: a 60.44 s title
+    // (1511 PAL frames in its IFO) is 1511 frames, not 1500.
+    in.Duration = 60.44;
+    EXPECT_EQ(computeMaxFrames(in), 1511);
+    in.FrameRate = 3;  // 29.97: 1811.4 frames
+    EXPECT_EQ(computeMaxFrames(in), 1811);
+    in.FrameRate = 2;
 
     applyFormat(11, in, out);  // DVD PAL Good Quality keeps the shipped 4600
     EXPECT_EQ(out.VideoBitRate, 4600);

@@ -265,5 +265,32 @@ TEST(AudioDecoderOracle, MpegAudioReportsItsRateAndSkipsTheResampler) {
     EXPECT_NEAR(double(out.size() / 2), 44100.0, 1152.0);
 }
 
+// A/52 allows 44.1 kHz (not on DVD, but in loose .ac3 and program-stream
+// files): the rate is the stream's, and such sound is not resampled as if it
+// were 48 kHz (a 1 kHz tone then played at 1088 Hz). Every mode gives
+// ffmpeg's decoding.
+TEST(AudioDecoderOracle, Ac3At44100KeepsItsRateInEveryMode) {
+    ZEMBRA_REQUIRE_FFMPEG();
+    const std::string args = "-f lavfi -i sine=f=1000:d=2:r=44100 -ac 2 -c:a ac3 -b:a 192k";
+    std::string ac3 = testing::ffmpegFixture("ac3_44k.ac3", args);
+    ASSERT_FALSE(ac3.empty());
+    std::string ref = testing::ffmpegFixture("ac3_44k.s16", "-i '" + ac3 + "' -f s16le");
+    ASSERT_FALSE(ref.empty());
+    const auto reference = testing::toDouble(testing::readSamples<int16_t>(ref));
+    for (int audioMode : {1, 2, 4, 5}) {
+        RecordingHost host;
+        AudioDecoder dec(host);
+        AudioSettings settings = mode(audioMode);
+        settings.gain = 1.0;  // ffmpeg's scale
+        dec.open(settings);
+        std::vector<int16_t> out;
+        decodeElementaryStream(testing::readBytes(ac3), ExtractKind::Ac3, dec, out);
+        EXPECT_EQ(dec.sampleRate(), 44100) << audioMode;
+        EXPECT_FALSE(dec.resamplerActive()) << audioMode;
+        EXPECT_EQ(out.size(), reference.size()) << audioMode;
+        EXPECT_GT(testing::snrDb(testing::toDouble(out), reference), 40.0) << audioMode;
+    }
+}
+
 }  // namespace
 }  // namespace zembra

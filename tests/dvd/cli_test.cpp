@@ -1,6 +1,5 @@
 // zembra scan and zembra extract on a generated disc and its image.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -12,24 +11,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string zembraBinary() { return std::string(ZEMBRA_BINARY_DIR) + "/src/cli/zembra"; }
-
-// Runs a command; its exit status and standard output.
-std::pair<int, std::string> run(const std::string& command) {
-    std::string out;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) return {-1, out};
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int status = pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-#define ZEMBRA_REQUIRE_BINARY()                                              \
-    do {                                                                     \
-        if (!fs::exists(zembraBinary())) GTEST_SKIP() << "zembra not built"; \
-    } while (0)
+using testing::run;
+using testing::zembraBinary;
 
 TEST(Cli, ScanShowsTitlesCellsAndStreams) {
     ZEMBRA_REQUIRE_BINARY();
@@ -51,6 +34,21 @@ TEST(Cli, ScanShowsTitlesCellsAndStreams) {
     EXPECT_NE(status, 0);
     auto usage = run(zembraBinary() + " scan");
     EXPECT_EQ(usage.first, 2);
+}
+
+// A VOB or MPEG file is scanned as Open VOB and the rip scan it (it said
+// "No IFO file found in." while rip took the same file as a title).
+TEST(Cli, ScanOfAVobFileListsItsTitleAndStreams) {
+    ZEMBRA_REQUIRE_BINARY();
+    std::string disc =
+        testing::makeDisc("cli-two-ac3", "--audio ac3:en --audio ac3:fr --seconds 3");
+    ZEMBRA_REQUIRE_DISC(disc);
+    auto [status, out] = run(zembraBinary() + " scan '" + disc + "/VIDEO_TS/VTS_01_1.VOB'");
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("[00] Length  00:00:03"), std::string::npos) << out;
+    EXPECT_NE(out.find("audio 0: [00] AC3 audio"), std::string::npos) << out;
+    EXPECT_NE(out.find("audio 1: [01] AC3 audio"), std::string::npos) << out;
+    EXPECT_EQ(out.find("No IFO file"), std::string::npos) << out;
 }
 
 // A VOB file's streams are listed by the scan at the start of its rip: the

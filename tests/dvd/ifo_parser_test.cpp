@@ -126,7 +126,9 @@ TEST(IfoParser, SubpictureTextsAndPalette) {
         p.clut[size_t(c)] = {0, uint8_t(c), uint8_t(100 + c), uint8_t(200 + c)};
     spec.pgcs = {p};
 
-    spec.videoFlags = 0x01;  // only the 4:3 numbers
+    // One entry per available stream, as players list them: a 4:3 title set
+    // takes the 4:3 numbers, a 16:9 one the wide numbers.
+    spec.videoFlags = 0x01;  // 4:3
     auto t = parse(spec).titles[0];
     ASSERT_EQ(t.subpictureCount, 2);
     EXPECT_EQ(t.subpictureText[0], "[0] English (0x20)");
@@ -136,16 +138,26 @@ TEST(IfoParser, SubpictureTextsAndPalette) {
     EXPECT_EQ(t.palette[15][1], 115);
     EXPECT_EQ(t.palette[15][2], 215);
 
-    spec.videoFlags = 0x00;  // letterbox, wide and pan-scan numbers
+    spec.videoFlags = 0x0C;  // 16:9
     t = parse(spec).titles[0];
-    ASSERT_EQ(t.subpictureCount, 4);
+    ASSERT_EQ(t.subpictureCount, 2);
     EXPECT_EQ(t.subpictureStream[0], 1);
-    EXPECT_EQ(t.subpictureText[3], "[3] Italiano (0x25)");
+    EXPECT_EQ(t.subpictureText[0], "[0] English (0x21)");
+    EXPECT_EQ(t.subpictureText[1], "[1] Italiano (0x25)");
 
-    spec.videoFlags = 0x02;  // no pan-scan
-    t = parse(spec).titles[0];
-    ASSERT_EQ(t.subpictureCount, 3);
-    EXPECT_EQ(t.subpictureStream[1], 2);
+    // Four streams, each with its own 4:3 and wide number: four entries, not
+    // eight, whatever the display flags.
+    spec.subAttrs = {subAttr("en"), subAttr("fr"), subAttr("de"), subAttr("it")};
+    for (int k = 0; k < 4; ++k)
+        p.subControl[size_t(k)] = {uint8_t(0x80 | k), uint8_t(4 + k), uint8_t(4 + k),
+                                   uint8_t(4 + k)};
+    spec.pgcs = {p};
+    for (uint8_t flags : {0x00, 0x01, 0x02, 0x0C, 0x0D}) {
+        spec.videoFlags = flags;
+        t = parse(spec).titles[0];
+        ASSERT_EQ(t.subpictureCount, 4) << int(flags);
+        EXPECT_EQ(t.subpictureStream[3], flags >= 0x0C ? 7 : 3) << int(flags);
+    }
 
     // No sub-picture streams: no palette.
     spec.subAttrs.clear();

@@ -235,7 +235,8 @@ TEST(SourceReader, OpenFailures) {
     std::vector<std::string> files = {f.files[0], f.dir + "/VTS_01_9.VOB", f.files[1]};
     EXPECT_EQ(f.reader.openSource(files, false, 0, 0, 1, false), 0);
     ASSERT_EQ(f.host.boxes.size(), 1u);
-    EXPECT_EQ(f.host.boxes[0].text, "fio_open Fail!");
+    // The box names the missing file.
+    EXPECT_EQ(f.host.boxes[0].text, "fio_open Fail!\r\n \"" + f.dir + "/VTS_01_9.VOB\"");
     EXPECT_FALSE(f.reader.isOpen());
 
     f.host.boxes.clear();

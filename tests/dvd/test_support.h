@@ -3,8 +3,10 @@
 // in the build tree (cached), scratch files, whole-file reads.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,7 +14,10 @@
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "support/tone.h"
 
 namespace zembra::testing {
 
@@ -76,20 +81,6 @@ inline void writeNumberedSectors(const std::string& path, uint32_t first, uint32
     writeAll(path, data);
 }
 
-// Frequency of a sine in interleaved stereo 16-bit samples, from the sign
-// changes of the left channel between the first and the last one (silence
-// before and after does not count).
-inline double toneHz(const std::vector<int16_t>& stereo, int rate) {
-    size_t first = 0, last = 0;
-    int changes = 0;
-    for (size_t i = 2; i < stereo.size(); i += 2) {
-        if ((stereo[i] < 0) == (stereo[i - 2] < 0)) continue;
-        if (changes++ == 0) first = i / 2;
-        last = i / 2;
-    }
-    return changes > 1 ? (changes - 1) / 2.0 / (double(last - first) / rate) : 0.0;
-}
-
 // The tone of a 16-bit stereo WAV file (0 when it has no data chunk).
 inline double wavToneHz(const std::string& path) {
     const std::vector<uint8_t> bytes = readAll(path);
@@ -110,5 +101,25 @@ inline double wavToneHz(const std::string& path) {
 inline uint32_t sectorNumber(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
+
+inline std::string zembraBinary() { return std::string(ZEMBRA_BINARY_DIR) + "/src/cli/zembra"; }
+
+// Runs a command; its exit status and its output (standard error included).
+inline std::pair<int, std::string> run(const std::string& command) {
+    std::string out;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return {-1, out};
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int status = pclose(p);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+#define ZEMBRA_REQUIRE_BINARY()                                          \
+    do {                                                                 \
+        if (!std::filesystem::exists(::zembra::testing::zembraBinary())) \
+            GTEST_SKIP() << "zembra not built";                          \
+    } while (0)
 
 }  // namespace zembra::testing
