@@ -52,14 +52,14 @@ for format in 14 13 12 7; do
                 for dct in 0 2; do
                     qm=$(((motion + dct) % 2))
                     o="$out/f$format-$source-m$motion-c$cpu-d$dct-q$qm.mpg"
-                    "$zembra" encode "$in" --format "$format" -o "$o" --motion "$motion" \
+                    "$zembra" encode "$in" --format "$format" -o "$o" --motion-search "$motion" \
                         --cpu "$cpu" --dct "$dct" --quantmat "$qm" --overwrite --quiet
                     echo "encode format $format $source motion $motion cpu $cpu dct $dct qm $qm $(sum "$o")"
                 done
             done
             o="$out/plain.mpg"
             ZEMBRA_CPU=plain "$zembra" encode "$in" --format "$format" -o "$o" \
-                --motion "$motion" --cpu 0 --overwrite --quiet
+                --motion-search "$motion" --cpu 0 --overwrite --quiet
             echo "encode format $format $source motion $motion cpu 0 ZEMBRA_CPU=plain $(sum "$o")"
         done
     done

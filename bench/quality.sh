@@ -51,7 +51,7 @@ for preset in "${presets[@]}"; do
     for input in dvd testsrc2 mandelbrot; do
         in="$work/$input-$size.y4m"
         ffmpeg -nostdin -v error -i "$work/$input.y4m" -vf "scale=$size:flags=bicubic" -pix_fmt yuv420p "$in"
-        "$zembra" encode "$in" --format "$format" --motion "$motion" --quantmat "$quantmat" \
+        "$zembra" encode "$in" --format "$format" --motion-search "$motion" --quantmat "$quantmat" \
             --vbv "$vbv" -o "$work/ours.mpg" --overwrite --quiet
         ffmpeg -nostdin -v error -threads 1 -i "$in" -c:v "$codec" -b:v "${kbps}k" -g 15 -bf 2 \
             -f "$codec" -y "$work/ff.mpg"

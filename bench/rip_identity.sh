@@ -70,7 +70,8 @@ for z in 0 1 2 3 4; do
   for r in $(seq 0 12); do
     for size in "480 576" "352 240"; do
       set -- $size
-      "$zembra" decode "$ac351/VIDEO_TS/VTS_01_1.VOB" --frames 3 --zoom $z --resize $r --width "$1" \
+      "$zembra" decode "$ac351/VIDEO_TS/VTS_01_1.VOB" --frames 3 --fps-index 2 --no-detect24 \
+        --zoom $z --resize $r --width "$1" \
         --height "$2" --crop 0.1,0.85,0.05,0.9 -o "$work/d.y4m" >/dev/null 2>&1 ||
         { echo "decode z$z r$r $1x$2 failed" >&2; exit 1; }
       echo "$(md5sum <"$work/d.y4m" | cut -d' ' -f1)  decode/z$z-r$r-$1x$2.y4m"

@@ -150,11 +150,13 @@ add_subs() {
   for s in $(seq 0 $((subs - 1))); do
     local y=$((h - 100 - 60 * s))
     ffmpeg -nostdin -loglevel error -y -f lavfi \
-      -i "color=c=black@0.0:size=$size,format=rgba,drawbox=x=200:y=$y:w=320:h=40:color=white@1.0:t=fill" \
-      -frames:v 1 "$work/sub$s.png"
+      -i "color=c=black:size=$size,drawbox=x=200:y=$y:w=320:h=40:color=white@1.0:t=fill" \
+      -frames:v 1 -pix_fmt rgb24 "$work/sub$s.png"
+    # Black is the transparent colour: spumux gives an alpha channel's
+    # pixels no contrast, and the box would be invisible.
     cat >"$work/sub$s.xml" <<EOF
 <subpictures format="$VIDEO_FORMAT"><stream>
-  <spu start="00:00:00.50" end="00:00:02.00" image="$work/sub$s.png" force="yes"/>
+  <spu start="00:00:00.50" end="00:00:02.00" image="$work/sub$s.png" transparent="000000" force="yes"/>
 </stream></subpictures>
 EOF
     spumux -s "$s" "$work/sub$s.xml" <"$work/$name.mpg" >"$work/$name.sub.mpg" 2>"$work/spumux.log"

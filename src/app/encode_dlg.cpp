@@ -222,7 +222,7 @@ void EncodeDlg::refillStreamLists() {
                                 : 0;
 }
 
-void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalogue) const {
+void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalogue) {
     const TitleRecord* title = catalogue.title(in.PGC);
     in.AudioId = -1;
     in.AudioFormat = 0;

@@ -204,6 +204,10 @@ public:
     CancelFlag cancelMpeg{0}, cancelAvi{0}, cancelReader{0};
     bool cancelled() const { return cancelMpeg || cancelAvi || cancelReader; }
 
+    // The stream ids and coding the decoder is opened with, from the chosen
+    // title's Audio and Subtitle list positions (zembra decode opens its own).
+    static void resolveStreamIds(InputSettings& input, const TitleCatalogue& catalogue);
+
     // The output-geometry step used per frame (set up by the rip).
     OutputGeometry* geometry() { return geometry_.get(); }
 
@@ -212,7 +216,6 @@ private:
                      const std::vector<std::vector<std::string>>& vobs);
     bool addIfoEntry(const std::string& ifo, const std::vector<std::string>* knownVobs);
     bool openTitleForRip(bool isIfo);
-    void resolveStreamIds(InputSettings& input, const TitleCatalogue& catalogue) const;
     int openDecoderOnCurrent();
     void addRow(FileRow row, std::unique_ptr<DVDProjectItem> item);
     void applyItem(int row);

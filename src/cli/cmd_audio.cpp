@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +15,7 @@
 #include "audio/mpa_decoder.h"
 #include "audio/stream_extract.h"
 #include "cli/command.h"
+#include "cli/options.h"
 #include "platform/console_host.h"
 
 namespace zembra::cli {
@@ -69,37 +70,42 @@ bool holdsLayer3(const std::vector<uint8_t>& in) {
 }
 
 int run(const std::vector<std::string>& args) {
-    std::string input, output;
-    AudioSettings settings;
-    settings.audioMode = 5;
-    int track = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto next = [&]() -> std::string {
-            return i + 1 < args.size() ? args[++i] : std::string();
-        };
-        if (a == "-o")
-            output = next();
-        else if (a == "--downsampling")
-            settings.audioMode = std::atoi(next().c_str()) + 1;
-        else if (a == "--gain")
-            settings.gain = std::atof(next().c_str());
-        else if (a == "--dolby")
-            settings.dolby = std::atoi(next().c_str()) != 0;
-        else if (a == "--avsynch")
-            settings.avSynch = std::atoi(next().c_str()) != 0;
-        else if (a == "--track")
-            track = std::atoi(next().c_str()) & 7;
-        else
-            input = a;
+    std::vector<std::string> inputs;
+    std::optional<std::string> output;
+    std::optional<int> downsampling, dolby, avSynch, track;
+    std::optional<double> gain;
+    cli::OptionParser p("audio-decode", "IN");
+    p.operands(inputs, 1, 1);
+    p.text("-o", output, "OUT.wav", "the WAV file to write");
+    p.list("--downsampling", downsampling, cli::ListKind::Downsampling,
+           "output rate (2, the AC-3 export, is the rip's)");
+    p.real("--ac3-gain", gain, 0, 100, "AC-3 output gain (3.0 by default)", "GAIN");
+    p.setter("--dolby", dolby, 1, "Dolby Surround down-mix of multichannel AC-3 (the default)");
+    p.setter("--no-dolby", dolby, 0, "plain stereo down-mix");
+    p.setter("--avsynch", avSynch, 1, "keep the sound in step with the pictures' clock");
+    p.integer("--track", track, 0, 7, "stream number of the track in a program stream");
+    p.footer(
+        "IN: an AC-3 (.ac3) or MPEG audio (.mp1, .mp2, .mpa) stream, or a program stream\n"
+        "(.vob, .mpg) whose track --track is decoded. A checking tool: it does not read\n"
+        "options.ini. Exit status: 0 written, 1 failed, 2 a usage error.\n");
+    if (auto status = p.parseOrExit(args)) return *status;
+    if (!output) {
+        std::fprintf(stderr, "zembra audio-decode: no output given: -o OUT.wav\n");
+        return cli::kExitUsage;
     }
-    if (input.empty() || output.empty() || settings.audioMode < 1 || settings.audioMode > 5 ||
-        settings.audioMode == 3) {
+    if (downsampling == 2) {
         std::fprintf(stderr,
-                     "usage: zembra audio-decode IN -o OUT.wav [--downsampling 0|1|3|4] "
-                     "[--gain G] [--dolby 0|1] [--track N]\n");
-        return 2;
+                     "zembra audio-decode: the AC-3 export is the rip's; choose another "
+                     "--downsampling\n");
+        return cli::kExitUsage;
     }
+    const std::string& input = inputs.front();
+    AudioSettings settings;
+    settings.audioMode = downsampling.value_or(4) + 1;
+    if (gain) settings.gain = *gain;
+    if (dolby) settings.dolby = *dolby != 0;
+    if (avSynch) settings.avSynch = true;
+
     std::ifstream f(input, std::ios::binary);
     if (!f) {
         std::fprintf(stderr, "zembra: cannot open %s\n", input.c_str());
@@ -116,7 +122,7 @@ int run(const std::vector<std::string>& args) {
     } else if (endsWith(input, ".mp2") || endsWith(input, ".mpa") || endsWith(input, ".mp1")) {
         decodeElementaryStream(in, ExtractKind::Mpa, dec, pcm);
     } else {
-        decodeProgramStreamAudio(in, track, dec, pcm);
+        decodeProgramStreamAudio(in, track.value_or(0), dec, pcm);
     }
     // Nothing decoded is not a result: say why instead of writing an empty file.
     if (pcm.empty()) {
@@ -124,22 +130,22 @@ int run(const std::vector<std::string>& args) {
             std::fprintf(stderr, "zembra: \"%s\" %s\n", input.c_str(),
                          host.text("STR_ERROR_Mp3Audio").c_str());
         else
-            std::fprintf(stderr, "zembra: no sound of track %d found in %s\n", track,
+            std::fprintf(stderr, "zembra: no sound of track %d found in %s\n", track.value_or(0),
                          input.c_str());
         return 1;
     }
     int rate = dec.resamplerActive() ? 44100 : dec.sampleRate();
-    if (!writeWav(output, pcm, rate)) {
-        std::fprintf(stderr, "zembra: cannot write %s\n", output.c_str());
+    if (!writeWav(*output, pcm, rate)) {
+        std::fprintf(stderr, "zembra: cannot write %s\n", output->c_str());
         return 1;
     }
-    std::printf("%s: %zu sample frames at %d Hz\n", output.c_str(), pcm.size() / 2, rate);
+    std::printf("%s: %zu sample frames at %d Hz\n", output->c_str(), pcm.size() / 2, rate);
     return 0;
 }
 
 }  // namespace
 
-ZEMBRA_COMMAND("audio-decode", "audio-decode IN -o OUT.wav [--downsampling N] [--gain G]",
+ZEMBRA_COMMAND("audio-decode", "audio-decode IN -o OUT.wav [options]",
                "decode an AC-3, MPEG audio or program-stream audio track to WAV", run);
 
 }  // namespace zembra::cli

@@ -2,7 +2,7 @@
 // offers for AVI output, as the settings dialogs would list them.
 
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +11,7 @@
 #include "avi/codecs/mp3_library.h"
 #include "avi/codecs/video_compressor.h"
 #include "cli/command.h"
+#include "cli/options.h"
 
 namespace zembra::cli {
 
@@ -18,18 +19,16 @@ namespace {
 
 int run(const std::vector<std::string>& args) {
     zembra::registerLayer2Converter();
-    int rate = 44100;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--rate" && i + 1 < args.size()) {
-            rate = std::atoi(args[++i].c_str());
-        } else {
-            std::fprintf(stderr, "usage: zembra codecs [--rate 44100|48000]\n");
-            return 2;
-        }
-    }
+    std::optional<int> rateOption;
+    cli::OptionParser p("codecs", "");
+    p.integer("--rate", rateOption, 44100, 48000,
+              "sound rate of the converters' formats (44100 or 48000)", "HZ");
+    p.footer("Exit status: 0 listed, 2 a usage error.\n");
+    if (auto status = p.parseOrExit(args)) return *status;
+    const int rate = rateOption.value_or(44100);
     if (rate != 44100 && rate != 48000) {
         std::fprintf(stderr, "zembra codecs: the output rate is 44100 or 48000\n");
-        return 2;
+        return cli::kExitUsage;
     }
 
     std::printf("Video compressors (FOURCC, name, accepted input):\n");

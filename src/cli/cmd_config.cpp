@@ -7,29 +7,25 @@
 
 #include "app/application.h"
 #include "cli/command.h"
+#include "cli/options.h"
 
 namespace {
 
 int runConfig(const std::vector<std::string>& args) {
     std::vector<std::pair<std::string, std::string>> sets;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string assignment;
-        if (args[i] == "--set" && i + 1 < args.size()) {
-            assignment = args[++i];
-        } else if (args[i].rfind("--set=", 0) == 0) {
-            assignment = args[i].substr(6);
-        } else {
-            std::fprintf(stderr, "usage: zembra config [--set Section.Key=Value ...]\n");
-            return 2;
-        }
-        size_t eq = assignment.find('=');
-        if (eq == std::string::npos) {
-            std::fprintf(stderr, "zembra config: expected Section.Key=Value, got '%s'\n",
-                         assignment.c_str());
-            return 2;
-        }
-        sets.emplace_back(assignment.substr(0, eq), assignment.substr(eq + 1));
-    }
+    zembra::cli::OptionParser p("config", "");
+    p.custom("--set", "Section.Key=Value", "change a setting and store it (repeatable)",
+             [&sets](const std::string& assignment) {
+                 const size_t eq = assignment.find('=');
+                 if (eq == std::string::npos)
+                     return "expected Section.Key=Value, got '" + assignment + "'";
+                 sets.emplace_back(assignment.substr(0, eq), assignment.substr(eq + 1));
+                 return std::string();
+             });
+    p.footer(
+        "Prints every setting of options.ini as Section.Key=Value, the stored values or the\n"
+        "defaults. Exit status: 0 done, 1 options.ini could not be written, 2 a usage error.\n");
+    if (auto status = p.parseOrExit(args)) return *status;
 
     zembra::CZembraApp app;
     app.InitInstance();

@@ -1,16 +1,24 @@
-// zembra decode: the decoder's pictures in display order as YUV4MPEG2.
+// zembra decode: the decoder's pictures in display order as YUV4MPEG2, or
+// with a frame option the rip's paced output frames through the output
+// geometry (and their PCM). Like rip it starts from the stored settings.
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/application.h"
+#include "app/encode_dlg.h"
+#include "app/engines/decoder_rip_source.h"
 #include "app/geometry/output_geometry.h"
+#include "app/source_kind.h"
 #include "audio/audio_decoder.h"
 #include "cli/command.h"
+#include "cli/options.h"
 #include "decoder/colour_convert.h"
 #include "decoder/frame_source.h"
 #include "decoder/mpeg2_decoder.h"
@@ -38,36 +46,6 @@ void rateFraction(double rate, int& num, int& den) {
     den = 1000;
 }
 
-// A DVD folder or an IFO file names a title set, not a stream: without
-// --title its first title is meant.
-int titleFor(const std::string& source, int title) {
-    if (title >= 1) return title;
-    std::error_code ec;
-    std::string ext = std::filesystem::path(source).extension().string();
-    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return std::filesystem::is_directory(source, ec) || ext == ".ifo" ? 1 : title;
-}
-
-int usage() {
-    std::fprintf(stderr,
-                 "usage: zembra decode SOURCE [--title N] [--audio K] [--frames K] [--idct S] "
-                 "-o FILE.y4m\n");
-    return 2;
-}
-
-// --- Output frames: what getNextFrame hands out, through the output geometry ---
-
-bool wantsOutputFrames(const std::vector<std::string>& args) {
-    static const char* kOptions[] = {"--width",     "--height",    "--zoom",        "--crop",
-                                     "--resize",    "--fps-index", "--deinterlace", "--subtitle",
-                                     "--luminance", "--wav",       "--rgb24",       "--rgb32",
-                                     "--yuy2",      "--paced",     "--audio-only"};
-    for (const auto& a : args)
-        for (const char* o : kOptions)
-            if (a == o) return true;
-    return false;
-}
-
 void putLe(std::FILE* f, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) std::fputc(int((v >> (8 * i)) & 255), f);
 }
@@ -82,101 +60,140 @@ void writeWavHeader(std::FILE* f, int rate, uint32_t dataBytes) {
     putLe(f, dataBytes, 4);
 }
 
-int framesUsage() {
-    std::fprintf(
-        stderr,
-        "usage: zembra decode SOURCE [--title N] [--audio K] [--frames K] [--idct S]\n"
-        "  [--width W --height H] [--zoom 0-4] [--crop X1,X2,Y1,Y2] [--resize 0-12]\n"
-        "  [--fps-index 0-5] [--deinterlace 0-3] [--subtitle S] [--sub-color 0|1]\n"
-        "  [--sub-offset N] [--luminance GAIN,OFFSET] [--downsampling 0-4] [--detect24]\n"
-        "  [--wav FILE.wav] [--rgb24|--rgb32|--yuy2 FILE] [--paced] [--audio-only] -o FILE\n");
-    return 2;
+using zembra::cli::OptionParser;
+
+struct DecodeOptions {
+    std::vector<std::string> sources;
+    zembra::cli::SettingChoices choices;
+    std::optional<std::string> output, wav, rgb24, rgb32, yuy2, list;
+    std::optional<int> frames;
+    bool paced = false, audioOnly = false, save = false;
+};
+
+// The options that ask for the rip's paced output frames rather than the
+// decoder's pictures.
+constexpr const char* kFrameOptions[] = {
+    "--width",     "--height",      "--zoom",     "--crop",      "--resize",
+    "--fps-index", "--deinterlace", "--subtitle", "--luminance", "--wav",
+    "--rgb24",     "--rgb32",       "--yuy2",     "--paced",     "--audio-only"};
+
+void defineOptions(OptionParser& p, DecodeOptions& o) {
+    p.operands(o.sources, 0, 1);  // none with --list
+    p.heading("Output");
+    p.text("-o", o.output, "FILE", "YUV4MPEG2 output (- for standard output)");
+    p.integer("--frames", o.frames, 0, std::numeric_limits<int>::max(), "stop after K frames", "K");
+    p.flag("--paced", o.paced, "the rip's output frames even without another frame option");
+    p.text("--wav", o.wav, "FILE", "the output frames' sound as a WAV file");
+    p.text("--rgb24", o.rgb24, "FILE", "the output frames as raw RGB24");
+    p.text("--rgb32", o.rgb32, "FILE", "the output frames as raw RGB32");
+    p.text("--yuy2", o.yuy2, "FILE", "the output frames as raw YUY2");
+    p.flag("--audio-only", o.audioOnly, "the sound alone; -o names the WAV file");
+    zembra::cli::addStreamOptions(p, o.choices, false);
+    zembra::cli::addPictureOptions(p, o.choices);
+    zembra::cli::addDecoderOptions(p, o.choices);
+    p.heading("Settings");
+    p.flag("--save", o.save, "keep the settings of this run in options.ini");
+    p.text("--list", o.list, zembra::cli::listOptionHelp(),
+           "print a list's entries in the current language and end");
+    p.footer(
+        "SOURCE: a DVD folder, a disc image or drive, an IFO file (its title set), or a VOB\n"
+        "or MPEG file. Without a frame option (--width, --height, --zoom, --crop, --resize,\n"
+        "--fps-index, --deinterlace, --subtitle, --luminance, --wav, --rgb24, --rgb32, --yuy2,\n"
+        "--paced, --audio-only) the decoder's pictures are written in display order at the\n"
+        "source size; with one, the rip's output frames at the source size unless --width and\n"
+        "--height say otherwise. Every setting starts from options.ini, as in zembra rip.\n"
+        "Exit status: 0 frames written, 1 none or an error, 2 a usage error.\n");
 }
 
-int runFramesDecode(const std::vector<std::string>& args) {
-    std::string source, output, wavPath, dumpPath;
-    bool audioOnly = false;  // run mode 3: the PCM alone, -o is the WAV file
-    zembra::ExportFormat dumpFormat = zembra::ExportFormat::Rgb24;
-    int title = -1, frames = -1, width = 0, height = 0;
-    zembra::GeometryParams geo;
-    geo.ratio = 3;
-    zembra::DecoderOpenParams params;
-    params.detect24Fps = 0;
-    params.subColor = 1;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const char* {
-            return i + 1 < args.size() ? args[++i].c_str() : nullptr;
-        };
-        const char* v = nullptr;
-        if (a == "--title" && (v = value()))
-            title = std::atoi(v);
-        else if (a == "--audio" && (v = value()))
-            params.audioTrack = std::atoi(v);
-        else if (a == "--frames" && (v = value()))
-            frames = std::atoi(v);
-        else if (a == "--idct" && (v = value()))
-            params.idct = std::atoi(v);
-        else if (a == "--width" && (v = value()))
-            width = std::atoi(v);
-        else if (a == "--height" && (v = value()))
-            height = std::atoi(v);
-        else if (a == "--zoom" && (v = value()))
-            geo.ratio = std::atoi(v);
-        else if (a == "--resize" && (v = value()))
-            geo.videoResize = std::atoi(v);
-        else if (a == "--crop" && (v = value())) {
-            if (std::sscanf(v, "%lf,%lf,%lf,%lf", &geo.x1, &geo.x2, &geo.y1, &geo.y2) != 4)
-                return framesUsage();
-        } else if (a == "--fps-index" && (v = value()))
-            params.frameRate = std::atoi(v);
-        else if (a == "--deinterlace" && (v = value()))
-            params.deinterlace = std::atoi(v);
-        else if (a == "--subtitle" && (v = value()))
-            params.subtitleStream = std::atoi(v);
-        else if (a == "--sub-color" && (v = value()))
-            params.subColor = std::atoi(v);
-        else if (a == "--sub-offset" && (v = value()))
-            params.subOffset = std::atoi(v);
-        else if (a == "--downsampling" && (v = value()))
-            params.downSampling = std::atoi(v);
-        else if (a == "--detect24")
-            params.detect24Fps = 1;
-        else if (a == "--luminance" && (v = value())) {
-            if (std::sscanf(v, "%d,%d", &params.luminanceGain, &params.luminanceOffset) != 2)
-                return framesUsage();
-            params.luminanceFilter = 1;
-        } else if (a == "--wav" && (v = value()))
-            wavPath = v;
-        else if ((a == "--rgb24" || a == "--rgb32" || a == "--yuy2") && (v = value())) {
-            dumpPath = v;
-            dumpFormat = a == "--rgb24"   ? zembra::ExportFormat::Rgb24
-                         : a == "--rgb32" ? zembra::ExportFormat::Rgb32
-                                          : zembra::ExportFormat::Yuy2;
-        } else if (a == "--audio-only") {
-            audioOnly = true;
-        } else if (a == "--paced") {
-        } else if (a == "-o" && (v = value()))
-            output = v;
-        else if (!a.empty() && a[0] != '-' && source.empty())
-            source = a;
-        else
-            return framesUsage();
+// A list position the list does not have: what is wrong, else empty.
+std::string outsideList(const char* option, const std::optional<int>& position, int count) {
+    if (!position || (*position >= 0 && *position < count)) return {};
+    const std::string given = ", not " + std::to_string(*position);
+    if (count == 0) return std::string(option) + ": the list is empty" + given;
+    return std::string(option) + " takes 0 to " + std::to_string(count - 1) + given;
+}
+
+// The decoder's settings for the source: the stored settings with the
+// options applied, the title and streams chosen by their list positions as
+// the window lists them. Nothing when it can go on, else the exit status.
+std::optional<int> decoderParams(const std::string& source, const DecodeOptions& o,
+                                 zembra::InputSettings in, zembra::TitleCatalogue& catalogue,
+                                 zembra::ConsoleHost& host, zembra::DecoderOpenParams& params) {
+    const zembra::cli::SettingChoices& c = o.choices;
+    if (zembra::sourceKindOf(source) == zembra::SourceKind::Vob) {
+        if (c.title) {
+            std::fprintf(stderr, "zembra decode: --title applies to DVD sources, not to %s\n",
+                         source.c_str());
+            return zembra::cli::kExitUsage;
+        }
+        // A single file has no title lists: its tracks count by stream
+        // number, as the scan at the start of its rip lists them.
+        std::string problem = outsideList("--audio", in.AudioTrack, 8);
+        if (problem.empty()) problem = outsideList("--subtitle", in.Subtitle, 33);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "zembra decode: %s (%s)\n", problem.c_str(), source.c_str());
+            return zembra::cli::kExitUsage;
+        }
+        in.PGC = -1;
+        in.VobFiles = {source};
+        params = zembra::DecoderRipSource::openParams(in);
+        params.audioTrack = in.AudioTrack;
+        params.audioFormat = 1;  // whatever the track carries
+        params.subtitleStream = in.Subtitle > 0 ? in.Subtitle - 1 : -1;
+        return std::nullopt;
     }
-    if (audioOnly) {
+    auto sets = zembra::findTitleSets(source);
+    if (sets.empty()) {
+        std::fprintf(stderr, "zembra decode: no title set found in %s\n", source.c_str());
+        return zembra::cli::kExitFailed;
+    }
+    if (!zembra::parseIfo(catalogue, sets.front().ifo, host)) return zembra::cli::kExitFailed;
+    in.PGC = c.title.value_or(0);
+    std::string problem = outsideList("--title", in.PGC, catalogue.count());
+    if (const zembra::TitleRecord* title = catalogue.title(in.PGC)) {
+        if (problem.empty()) problem = outsideList("--audio", c.audio, title->audioCount);
+        if (problem.empty())
+            problem = outsideList("--subtitle", c.subtitle, title->subpictureCount + 1);
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "zembra decode: %s (%s)\n", problem.c_str(), source.c_str());
+        return zembra::cli::kExitUsage;
+    }
+    in.VobFiles = sets.front().vobs;
+    zembra::EncodeDlg::resolveStreamIds(in, catalogue);
+    params = zembra::DecoderRipSource::openParams(in);
+    return std::nullopt;
+}
+
+int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
+                    const zembra::SettingsStore& settings, bool titleSet,
+                    zembra::TitleCatalogue& catalogue, zembra::ConsoleHost& host) {
+    std::string output = o.output.value_or(""), wavPath = o.wav.value_or(""), dumpPath;
+    zembra::ExportFormat dumpFormat = zembra::ExportFormat::Rgb24;
+    const std::pair<const std::optional<std::string>*, zembra::ExportFormat> kDumps[] = {
+        {&o.rgb24, zembra::ExportFormat::Rgb24},
+        {&o.rgb32, zembra::ExportFormat::Rgb32},
+        {&o.yuy2, zembra::ExportFormat::Yuy2}};
+    for (const auto& [path, format] : kDumps)
+        if (*path) {
+            dumpPath = **path;
+            dumpFormat = format;
+        }
+    if (o.audioOnly) {  // run mode 3: the PCM alone, -o is the WAV file
         if (wavPath.empty()) wavPath = output;
         output.clear();
     }
-    if (source.empty() || (output.empty() && wavPath.empty() && dumpPath.empty()))
-        return framesUsage();
-    if (params.frameRate < 0 || params.frameRate > 5 || params.downSampling < 0 ||
-        params.downSampling > 4 || params.downSampling == 2)
-        return framesUsage();
+    if (output.empty() && wavPath.empty() && dumpPath.empty()) {
+        std::fprintf(stderr, "zembra decode: no output: give -o, --wav or a picture file\n");
+        return zembra::cli::kExitUsage;
+    }
+    if (params.downSampling == 2) {
+        std::fprintf(stderr,
+                     "zembra decode: the AC-3 export is the rip's; choose another "
+                     "--downsampling\n");
+        return zembra::cli::kExitUsage;
+    }
 
-    title = titleFor(source, title);
-    zembra::ConsoleHost host;
-    host.setQuiet(true);
-    zembra::TitleCatalogue catalogue;
     zembra::SourceReader reader(host, catalogue);
     // The input outlives the decoder, which closes it when it goes.
     auto readerInput = zembra::makeSourceReaderInput(reader);
@@ -184,45 +201,21 @@ int runFramesDecode(const std::vector<std::string>& args) {
     zembra::AudioDecoder audio(host);
     zembra::FrameQueue queue(host);
     zembra::DecoderFrameSource frameSource(decoder, queue, &audio);
-    if (title >= 1) {
-        auto sets = zembra::findTitleSets(source);
-        if (sets.empty()) {
-            std::fprintf(stderr, "no title set found in %s\n", source.c_str());
-            return 1;
-        }
-        if (!zembra::parseIfo(catalogue, sets.front().ifo, host)) return 1;
-        if (title > catalogue.count()) {
-            std::fprintf(stderr, "title %d not found (%d titles)\n", title, catalogue.count());
-            return 1;
-        }
-        params.files = sets.front().vobs;
-        params.title = title - 1;
-        params.saveBufferSize = 4;
-        decoder.setInput(readerInput.get());
-        // The chosen track's coding from the title, so MPEG audio and LPCM
-        // tracks are routed too. Tracks of different codings may share the
-        // number: the one the Audio list shows first is meant.
-        params.audioFormat = 1;
-        if (const zembra::TitleRecord* rec = catalogue.title(params.title))
-            for (int i = 0; i < rec->audioCount && i < zembra::kMaxAudioSlots; ++i)
-                if (rec->audioStream[size_t(i)] == params.audioTrack) {
-                    params.audioFormat = rec->audioCoding[size_t(i)];
-                    break;
-                }
-    } else {
-        params.files = {source};
-        params.audioFormat = 1;  // no title attributes: whatever the track carries
-    }
+    if (titleSet) decoder.setInput(readerInput.get());
 
-    decoder.setRunMode(audioOnly         ? zembra::kRunAudioOnly
+    decoder.setRunMode(o.audioOnly       ? zembra::kRunAudioOnly
                        : wavPath.empty() ? zembra::kRunVideoOnly
                                          : zembra::kRunVideoAudio);
     double rate;
     int chroma, codedWidth, codedHeight;
     if (!frameSource.openDecoder(params, rate, chroma, codedWidth, codedHeight)) return 1;
 
-    geo.width = width > 0 ? width : codedWidth;
-    geo.height = height > 0 ? height : codedHeight;
+    // The stored size belongs to the stored format; decode has none, so the
+    // picture keeps the source's size unless --width or --height is given.
+    zembra::GeometryParams geo =
+        zembra::GeometryParams::fromSettings(settings.input, settings.output);
+    geo.width = o.choices.width.value_or(codedWidth);
+    geo.height = o.choices.height.value_or(codedHeight);
     geo.sourceWidth = codedWidth;
     geo.sourceHeight = codedHeight;
     geo.chromaFormat = chroma;
@@ -249,13 +242,13 @@ int runFramesDecode(const std::vector<std::string>& args) {
         if (dump) std::fclose(dump);
     };
     if (!output.empty() && !(y4m = output == "-" ? stdout : std::fopen(output.c_str(), "wb"))) {
-        std::fprintf(stderr, "cannot write %s\n", output.c_str());
+        std::fprintf(stderr, "zembra decode: cannot write %s\n", output.c_str());
         decoder.closeDecoder();
         return 1;
     }
     if ((!wavPath.empty() && !(wav = std::fopen(wavPath.c_str(), "wb"))) ||
         (!dumpPath.empty() && !(dump = std::fopen(dumpPath.c_str(), "wb")))) {
-        std::fprintf(stderr, "cannot write output files\n");
+        std::fprintf(stderr, "zembra decode: cannot write the output files\n");
         closeAll();
         decoder.closeDecoder();
         return 1;
@@ -263,13 +256,13 @@ int runFramesDecode(const std::vector<std::string>& args) {
     const int sampleRate = zembra::outputSampleRate(params.downSampling + 1);
     if (wav) writeWavHeader(wav, sampleRate, 0);
     if (y4m) {
-        static const int kNum[6] = {24000, 24, 25, 30000, 30, 24000};
-        static const int kDen[6] = {1001, 1, 1, 1001, 1, 1001};
+        const zembra::FrameRateEntry& r = zembra::FrameRateTable::at(params.frameRate);
         const char* c = chroma == 1 ? "420jpeg" : chroma == 2 ? "422" : "444";
-        std::fprintf(y4m, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", ow, oh, kNum[params.frameRate],
-                     kDen[params.frameRate], c);
+        std::fprintf(y4m, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", ow, oh, r.numerator,
+                     r.denominator, c);
     }
 
+    const int frames = o.frames.value_or(-1);
     int written = 0;
     uint64_t pcmBytes = 0;
     zembra::FrameRecord frame;
@@ -310,71 +303,25 @@ int runFramesDecode(const std::vector<std::string>& args) {
     return written > 0 ? 0 : 1;
 }
 
-int runDecode(const std::vector<std::string>& argsIn) {
-    if (wantsOutputFrames(argsIn)) return runFramesDecode(argsIn);
-    std::vector<std::string> args = argsIn;
-    std::string source, output;
-    int title = -1, audio = 0, frames = -1, idct = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const char* {
-            return i + 1 < args.size() ? args[++i].c_str() : nullptr;
-        };
-        const char* v = nullptr;
-        if (a == "--title" && (v = value()))
-            title = std::atoi(v);
-        else if (a == "--audio" && (v = value()))
-            audio = std::atoi(v);
-        else if (a == "--frames" && (v = value()))
-            frames = std::atoi(v);
-        else if (a == "--idct" && (v = value()))
-            idct = std::atoi(v);
-        else if (a == "-o" && (v = value()))
-            output = v;
-        else if (!a.empty() && a[0] != '-' && source.empty())
-            source = a;
-        else
-            return usage();
+int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& params, bool titleSet,
+                     zembra::TitleCatalogue& catalogue, zembra::ConsoleHost& host) {
+    if (!o.output) {
+        std::fprintf(stderr, "zembra decode: no output: give -o FILE.y4m\n");
+        return zembra::cli::kExitUsage;
     }
-    if (source.empty() || output.empty()) return usage();
-
-    title = titleFor(source, title);
-    zembra::ConsoleHost host;
-    host.setQuiet(true);
-    zembra::TitleCatalogue catalogue;
+    const std::string& output = *o.output;
     zembra::SourceReader reader(host, catalogue);
     // The input outlives the decoder, which closes it when it goes.
     auto readerInput = zembra::makeSourceReaderInput(reader);
     zembra::Mpeg2Decoder decoder(host, catalogue);
-
-    zembra::DecoderOpenParams params;
-    params.audioTrack = audio;
-    params.idct = idct;
-    params.detect24Fps = 0;
-    if (title >= 1) {
-        auto sets = zembra::findTitleSets(source);
-        if (sets.empty()) {
-            std::fprintf(stderr, "no title set found in %s\n", source.c_str());
-            return 1;
-        }
-        if (!zembra::parseIfo(catalogue, sets.front().ifo, host)) return 1;
-        if (title > catalogue.count()) {
-            std::fprintf(stderr, "title %d not found (%d titles)\n", title, catalogue.count());
-            return 1;
-        }
-        params.files = sets.front().vobs;
-        params.title = title - 1;
-        params.saveBufferSize = 4;
-        decoder.setInput(readerInput.get());
-    } else {
-        params.files = {source};
-    }
+    if (titleSet) decoder.setInput(readerInput.get());
 
     std::FILE* out = output == "-" ? stdout : std::fopen(output.c_str(), "wb");
     if (!out) {
-        std::fprintf(stderr, "cannot write %s\n", output.c_str());
+        std::fprintf(stderr, "zembra decode: cannot write %s\n", output.c_str());
         return 1;
     }
+    const int frames = o.frames.value_or(-1);
     int written = 0;
     bool headerDone = false;
     decoder.hooks.emitFrame = [&](const zembra::DecodedPicture& p) {
@@ -418,10 +365,48 @@ int runDecode(const std::vector<std::string>& argsIn) {
     return written > 0 ? 0 : 1;
 }
 
+int runDecode(const std::vector<std::string>& args) {
+    zembra::CZembraApp app;
+    app.InitInstance();
+    DecodeOptions o;
+    OptionParser parser("decode", "SOURCE", &app.strings());
+    defineOptions(parser, o);
+    if (auto status = parser.parseOrExit(args)) return *status;
+    if (o.list) return zembra::cli::printList(*o.list, app.strings());
+    if (o.sources.empty()) {
+        std::fprintf(stderr,
+                     "zembra decode: no source given (zembra decode --help lists the options)\n");
+        return zembra::cli::kExitUsage;
+    }
+    app.loadSettings();
+    zembra::SettingsStore& settings = app.settings();
+    if (settings.optionsUnreadable())
+        std::fprintf(stderr, "zembra decode: cannot read %s; the default settings are used\n",
+                     app.optionsFile().c_str());
+    zembra::ConsoleHost host;
+    host.setQuiet(true);
+    zembra::TitleCatalogue catalogue;
+    const std::string& source = o.sources.front();
+    zembra::cli::applyDecoderChoices(o.choices, settings.input);
+    zembra::cli::applyPictureChoices(o.choices, settings.output);
+    if (o.choices.audio) settings.input.AudioTrack = *o.choices.audio;
+    if (o.choices.subtitle) settings.input.Subtitle = *o.choices.subtitle;
+    zembra::DecoderOpenParams params;
+    if (auto status = decoderParams(source, o, settings.input, catalogue, host, params))
+        return *status;
+    bool paced = false;
+    for (const char* option : kFrameOptions) paced = paced || parser.given(option);
+    const bool titleSet = params.title >= 0;
+    const int status = paced ? runFramesDecode(o, params, settings, titleSet, catalogue, host)
+                             : runPictureDecode(o, params, titleSet, catalogue, host);
+    if (o.save && !app.saveSettings())
+        std::fprintf(stderr, "zembra decode: cannot write %s\n", app.optionsFile().c_str());
+    return status;
+}
+
 }  // namespace
 
-ZEMBRA_COMMAND("decode",
-               "decode SOURCE [--title N] [--frames K] [frame options, see --paced] -o FILE.y4m",
-               "decode the video to YUV4MPEG2 in display order, or with any frame option the "
-               "paced output frames through the output geometry (and their PCM)",
+ZEMBRA_COMMAND("decode", "decode SOURCE -o FILE.y4m [options]",
+               "decode a title to YUV4MPEG2: the decoder's pictures, or with a frame option the "
+               "rip's output frames (and their sound)",
                runDecode);

@@ -6,11 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/application.h"
 #include "cli/command.h"
+#include "cli/options.h"
 #include "encoder/mpeg_writer.h"
 #include "encoder/presets.h"
 #include "platform/console_host.h"
@@ -148,65 +151,93 @@ void resizePlane(const std::uint8_t* src, int sw, int sh, std::uint8_t* dst, int
     }
 }
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: zembra encode IN.y4m [IN.wav] --format N|NAME -o OUT.mpg\n"
-                 "  [--bitrate KBPS] [--vbv N] [--motion 0-3] [--cpu 0-3] [--dct 0-2]\n"
-                 "  [--quantmat 0|1] [--pulldown] [--muxrate PCT] [--overwrite] [--quiet]\n");
-    return 2;
+struct EncodeOptions {
+    std::vector<std::string> inputs;
+    SettingChoices choices;
+    std::optional<int> format, bitrate, vbv;
+    std::optional<double> muxRate;
+    std::optional<std::string> output, list;
+    bool overwrite = false, quiet = false, save = false;
+};
+
+void defineOptions(OptionParser& p, EncodeOptions& o) {
+    p.operands(o.inputs, 0, 2);  // none with --list
+    p.heading("Output");
+    p.text("-o", o.output, "OUT.mpg", "the program stream to write");
+    p.list("--format", o.format, ListKind::Formats, "an MPEG format (the stored one without)");
+    p.integer("--bitrate", o.bitrate, 1, 100000, "video bit rate", "KBPS");
+    p.integer("--vbv", o.vbv, 1, 100000, "video buffer size (16 kbit units)");
+    p.real("--muxrate", o.muxRate, 0, 1000, "multiplex rate above the streams' rates", "PCT");
+    p.flag("--overwrite", o.overwrite, "replace the output file when it exists");
+    addEncoderOptions(p, o.choices);
+    p.heading("Running");
+    p.flag("--quiet", o.quiet, "no progress line");
+    p.flag("--save", o.save, "keep the settings of this run in options.ini");
+    p.text("--list", o.list, listOptionHelp(),
+           "print a list's entries in the current language and end");
+    p.footer(
+        "IN.y4m: 4:2:0 or 4:4:4 YUV4MPEG2 pictures, scaled to the format's size; IN.wav:\n"
+        "16-bit PCM at 44100 Hz (silence without). The settings start from options.ini, as\n"
+        "in zembra rip: the stored format and MPEG settings unless options say otherwise.\n"
+        "Exit status: 0 written, 1 failed, 2 a usage error, 130 stopped by Ctrl-C.\n");
+}
+
+// The stored MPEG settings, as the rip hands them to the MPEG writer.
+MpegSettings storedMpegSettings(const SettingsStore& store) {
+    const OutputSettings& out = store.output;
+    MpegSettings s;
+    s.streamTypeSelected = out.StreamTypeSelected;
+    s.mpegStream = out.MPEGStream;
+    s.width = out.Width;
+    s.height = out.Height;
+    s.frameRateIndex = store.input.FrameRate;
+    s.videoKbps = out.VideoBitRate;
+    s.maxVideoKbps = out.MaxVideoBitRate;
+    s.audioBitRate = out.AudioBitRate;
+    s.motionSearch = out.MotionSearch;
+    s.cpu = out.CPU;
+    s.dct = out.DCT;
+    s.vbv = out.VBV;
+    s.pulldown = out.Pulldown;
+    s.quantMat = out.QuantMat;
+    s.muxRate = out.MuxRate;
+    s.paddMin = out.PaddMin;
+    s.paddMax = out.PaddMax;
+    s.downSampling = store.input.DownSampling;
+    return s;
 }
 
 int runEncode(const std::vector<std::string>& args) {
-    std::string in, wav, out, format;
-    MpegSettings s;
-    bool overwrite = false, quiet = false;
-    int bitrate = -1, vbv = -1, motion = -1, cpu = -1, dct = -1, quantMat = -1;
-    double muxRate = -1;
-    bool pulldown = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> std::string {
-            return i + 1 < args.size() ? args[++i] : std::string();
-        };
-        if (a == "--format")
-            format = value();
-        else if (a == "-o")
-            out = value();
-        else if (a == "--bitrate")
-            bitrate = std::atoi(value().c_str());
-        else if (a == "--vbv")
-            vbv = std::atoi(value().c_str());
-        else if (a == "--motion")
-            motion = std::atoi(value().c_str());
-        else if (a == "--cpu")
-            cpu = std::atoi(value().c_str());
-        else if (a == "--dct")
-            dct = std::atoi(value().c_str());
-        else if (a == "--quantmat")
-            quantMat = std::atoi(value().c_str());
-        else if (a == "--muxrate")
-            muxRate = std::atof(value().c_str());
-        else if (a == "--pulldown")
-            pulldown = true;
-        else if (a == "--overwrite")
-            overwrite = true;
-        else if (a == "--quiet")
-            quiet = true;
-        else if (!a.empty() && a[0] == '-')
-            return usage();
-        else if (in.empty())
-            in = a;
-        else if (wav.empty())
-            wav = a;
-        else
-            return usage();
+    CZembraApp app;
+    app.InitInstance();
+    EncodeOptions eo;
+    OptionParser parser("encode", "IN.y4m [IN.wav]", &app.strings());
+    defineOptions(parser, eo);
+    if (auto status = parser.parseOrExit(args)) return *status;
+    if (eo.list) return printList(*eo.list, app.strings());
+    if (eo.inputs.empty() || !eo.output) {
+        std::fprintf(stderr, "zembra encode: %s (zembra encode --help lists the options)\n",
+                     eo.inputs.empty() ? "no input given" : "no output given: -o OUT.mpg");
+        return kExitUsage;
     }
-    if (in.empty() || out.empty() || format.empty()) return usage();
-    int fmt = findFormat(format);
-    if (fmt < 0 || formatPreset(fmt).mpegStream > 1) {
-        std::fprintf(stderr, "zembra encode: '%s' is not an MPEG format\n", format.c_str());
-        return 2;
+    app.loadSettings();
+    SettingsStore& store = app.settings();
+    if (store.optionsUnreadable())
+        std::fprintf(stderr, "zembra encode: cannot read %s; the default settings are used\n",
+                     app.optionsFile().c_str());
+    const std::string in = eo.inputs[0], wav = eo.inputs.size() > 1 ? eo.inputs[1] : "";
+    const std::string out = *eo.output;
+    const bool overwrite = eo.overwrite, quiet = eo.quiet;
+    const int fmt = eo.format.value_or(store.output.StreamTypeSelected);
+    if (fmt < 0 || fmt >= kFormatCount || formatPreset(fmt).mpegStream > 1) {
+        std::fprintf(stderr,
+                     "zembra encode: '%s' is not an MPEG format; choose one with --format "
+                     "(zembra encode --list formats)\n",
+                     app.strings().text("STR_MAIN_COMBO_Format_" + std::to_string(fmt)).c_str());
+        return kExitUsage;
     }
+    applyEncoderChoices(eo.choices, store.output);
+    MpegSettings s = storedMpegSettings(store);
     Y4mReader y4m;
     std::string err;
     if (!y4m.open(in, err)) {
@@ -217,14 +248,9 @@ int runEncode(const std::vector<std::string>& args) {
     for (int r = 0; r < 5; ++r)
         if (std::abs(y4m.rate - kFrameRates[r]) < 0.01) s.frameRateIndex = r;
     applyFormatPreset(fmt, s);
-    if (bitrate > 0) s.videoKbps = bitrate;
-    if (vbv > 0) s.vbv = vbv;
-    if (motion >= 0) s.motionSearch = motion;
-    if (cpu >= 0) s.cpu = cpu;
-    if (dct >= 0) s.dct = dct;
-    if (quantMat >= 0) s.quantMat = quantMat;
-    if (muxRate >= 0) s.muxRate = muxRate;
-    if (pulldown) s.pulldown = 1;
+    if (eo.bitrate) s.videoKbps = *eo.bitrate;
+    if (eo.vbv) s.vbv = *eo.vbv;
+    if (eo.muxRate) s.muxRate = *eo.muxRate;
 
     std::vector<std::int16_t> pcm;
     if (!wav.empty() && !readWav(wav, pcm, err)) {
@@ -304,17 +330,28 @@ int runEncode(const std::vector<std::string>& args) {
     }
     if (ok) ok = writer.closeMpeg();
     host.finishLine();
-    if (!ok) {
+    if (!ok || cancel) {
         std::fprintf(stderr, "zembra encode: stopped after %d pictures\n", n);
-        return 1;
+        // Stopped by Ctrl-C: the status of a program ended by SIGINT.
+        return cancel ? kExitInterrupted : kExitFailed;
     }
     if (!quiet) std::printf("%s: %d pictures\n", out.c_str(), n);
+    if (eo.save) {
+        // What the options changed, as the MPEG settings dialog would keep it.
+        store.output.StreamTypeSelected = fmt;
+        store.output.MPEGStream = s.mpegStream;
+        if (eo.bitrate) store.output.VideoBitRate = s.videoKbps;
+        if (eo.vbv) store.output.VBV = s.vbv;
+        if (eo.muxRate) store.output.MuxRate = s.muxRate;
+        if (!app.saveSettings())
+            std::fprintf(stderr, "zembra encode: cannot write %s\n", app.optionsFile().c_str());
+    }
     return 0;
 }
 
 }  // namespace
 
-ZEMBRA_COMMAND("encode", "encode IN.y4m [IN.wav] --format N|NAME -o OUT",
+ZEMBRA_COMMAND("encode", "encode IN.y4m [IN.wav] -o OUT.mpg [options]",
                "code raw video (and sound) to an MPEG program stream", runEncode);
 
 }  // namespace zembra::cli

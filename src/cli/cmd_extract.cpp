@@ -3,11 +3,12 @@
 // of the title's cells that players open.
 
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/options.h"
 #include "dvd/source_reader.h"
 #include "dvd/title_catalogue.h"
 #include "dvd/title_set.h"
@@ -16,55 +17,34 @@
 
 namespace {
 
-const char* const kUsage =
-    "usage: zembra extract SOURCE --title N [--angle A] [--set S] [--buffer MB] [--disk-buffer "
-    "PATH] "
-    "-o FILE\n";
-
-bool parseInt(const std::string& text, int& value) {
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || v < 0 || v > 1000000) return false;
-    value = int(v);
-    return true;
-}
-
 int runExtract(const std::vector<std::string>& args) {
-    std::string source, output, diskBuffer;
-    int title = -1, angle = 0, setNumber = -1, bufferMb = 8;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        bool hasValue = i + 1 < args.size();
-        if ((a == "--title" || a == "-t") && hasValue) {
-            if (!parseInt(args[++i], title)) return std::fprintf(stderr, "%s", kUsage), 2;
-        } else if (a == "--angle" && hasValue) {
-            if (!parseInt(args[++i], angle)) return std::fprintf(stderr, "%s", kUsage), 2;
-        } else if (a == "--set" && hasValue) {
-            if (!parseInt(args[++i], setNumber)) return std::fprintf(stderr, "%s", kUsage), 2;
-        } else if (a == "--buffer" && hasValue) {
-            if (!parseInt(args[++i], bufferMb)) return std::fprintf(stderr, "%s", kUsage), 2;
-        } else if (a == "--disk-buffer" && hasValue) {
-            diskBuffer = args[++i];
-        } else if (a == "-o" && hasValue) {
-            output = args[++i];
-        } else if (source.empty() && !a.empty() && a[0] != '-') {
-            source = a;
-        } else {
-            std::fprintf(stderr, "%s", kUsage);
-            return 2;
-        }
+    std::vector<std::string> sources;
+    std::optional<int> title, angle, setNumber, bufferMb;
+    std::optional<std::string> output, diskBuffer;
+    zembra::cli::OptionParser p("extract", "SOURCE");
+    p.operands(sources, 1, 1);
+    p.heading("Title (positions in the window's lists)");
+    p.integer("--title", title, 0, 1000000, "title: its position in the Index list, from 0");
+    p.integer("--angle", angle, 0, 1000000, "angle: its position in the Angle list, from 0");
+    p.integer("--set", setNumber, 1, 99, "title set number (the first one without)");
+    p.heading("Output");
+    p.text("-o", output, "FILE", "the program stream to write");
+    p.integer("--buffer", bufferMb, 1, 1000000, "read buffer in MB (8 without)", "MB");
+    p.text("--disk-buffer", diskBuffer, "PATH", "keep the read buffer in this file, not in memory");
+    p.footer("Exit status: 0 written, 1 a read or write error, 2 a usage error.\n");
+    if (auto status = p.parseOrExit(args)) return *status;
+    if (!title || !output) {
+        std::fprintf(stderr, "zembra extract: --title and -o are needed (zembra extract --help)\n");
+        return zembra::cli::kExitUsage;
     }
-    if (source.empty() || output.empty() || title < 0) {
-        std::fprintf(stderr, "%s", kUsage);
-        return 2;
-    }
+    const std::string& source = sources.front();
 
     zembra::StringTable strings;
     zembra::ConsoleHost host(&strings, zembra::QuestionPolicy::AlwaysNo);
     auto sets = zembra::findTitleSets(source);
     const zembra::TitleSetFiles* set = nullptr;
     for (const auto& s : sets)
-        if (setNumber < 0 || s.number == setNumber) {
+        if (!setNumber || s.number == *setNumber) {
             set = &s;
             break;
         }
@@ -74,7 +54,7 @@ int runExtract(const std::vector<std::string>& args) {
     }
     zembra::TitleCatalogue catalogue;
     if (!zembra::parseIfo(catalogue, set->ifo, host)) return 1;
-    if (title >= catalogue.count()) {
+    if (*title >= catalogue.count()) {
         std::fprintf(stderr, "zembra extract: %s has %d titles\n", set->ifo.c_str(),
                      catalogue.count());
         return 1;
@@ -85,16 +65,18 @@ int runExtract(const std::vector<std::string>& args) {
     }
 
     zembra::SourceReader reader(host, catalogue);
-    bool onDisk = !diskBuffer.empty();
-    if (!reader.openSource(set->vobs, true, angle, title, bufferMb, onDisk, diskBuffer)) return 1;
+    const bool onDisk = diskBuffer.has_value();
+    if (!reader.openSource(set->vobs, true, angle.value_or(0), *title, bufferMb.value_or(8), onDisk,
+                           diskBuffer.value_or("")))
+        return 1;
     reader.setPrefill(1);
     zembra::ConsoleHost::catchInterrupt();
     host.setInterruptHandler([](void* r) { static_cast<zembra::SourceReader*>(r)->setCancel(1); },
                              &reader);
 
-    std::FILE* out = std::fopen(output.c_str(), "wb");
+    std::FILE* out = std::fopen(output->c_str(), "wb");
     if (!out) {
-        std::fprintf(stderr, "%s \"%s\"\n", host.text("STR_ERROR_75").c_str(), output.c_str());
+        std::fprintf(stderr, "%s \"%s\"\n", host.text("STR_ERROR_75").c_str(), output->c_str());
         reader.closeSource();
         return 1;
     }
@@ -112,7 +94,7 @@ int runExtract(const std::vector<std::string>& args) {
         }
         if (r == 0) break;
         if (std::fwrite(sector.data(), 1, sector.size(), out) != sector.size()) {
-            std::fprintf(stderr, "%s \"%s\"\n", host.text("STR_ERROR_75").c_str(), output.c_str());
+            std::fprintf(stderr, "%s \"%s\"\n", host.text("STR_ERROR_75").c_str(), output->c_str());
             result = 1;
             break;
         }
@@ -123,12 +105,12 @@ int runExtract(const std::vector<std::string>& args) {
     reader.closeSource();
     host.finishLine();
     if (result == 0)
-        std::printf("%s: %llu sectors (%.3f s)\n", output.c_str(), sectors,
-                    catalogue.titles[size_t(title)].duration);
+        std::printf("%s: %llu sectors (%.3f s)\n", output->c_str(), sectors,
+                    catalogue.titles[size_t(*title)].duration);
     return result;
 }
 
 }  // namespace
 
-ZEMBRA_COMMAND("extract", "extract SOURCE --title N [--angle A] -o FILE",
+ZEMBRA_COMMAND("extract", "extract SOURCE --title N -o FILE [options]",
                "copy one title's program stream as the title reader delivers it", runExtract);

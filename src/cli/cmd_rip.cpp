@@ -24,6 +24,7 @@
 #include "app/output_options.h"
 #include "app/source_kind.h"
 #include "cli/command.h"
+#include "cli/options.h"
 #include "platform/console_host.h"
 #include "platform/paths.h"
 
@@ -31,202 +32,110 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kUsage =
-    "usage: zembra rip SOURCE... [options]\n"
-    "  SOURCE: a DVD folder (VIDEO_TS or above it), a disc image or drive, an IFO file,\n"
-    "          or VOB/MPEG files\n"
-    "  --title N --audio N --subtitle N --angle N   list positions, as the window shows them\n"
-    "  --format N|TEXT       Format list entry (index or its text), e.g. \"AVI\", \"VCD\"\n"
-    "  --width W --height H  output size (rounded down to a multiple of 16)\n"
-    "  --zoom N --crop X1,X2,Y1,Y2 --resize N\n"
-    "  --fps-index N --downsampling N --deinterlace N --luminance GAIN,OFFSET\n"
-    "  --split N --split-size MB --overlap S\n"
-    "  --output-dir DIR --name NAME\n"
-    "  --video-codec NAME --codec-opt KEY=VALUE ... --two-pass --no-video\n"
-    "  --export rgb32|rgb24|yuy2\n"
-    "  --avi-audio none|wav|mp3|acm:NAME --mp3-bitrate K --mp3-quality Q --mp3-joint\n"
-    "  --overwrite --priority N --shutdown --yes --no --save --quiet\n";
+using zembra::cli::OptionParser;
 
 struct RipOptions {
     std::vector<std::string> sources;
-    std::optional<int> title, audio, subtitle, angle, zoom, split, resize, width, height;
-    std::optional<int> fpsIndex, downsampling, deinterlace, splitSize, overlap, priority;
+    zembra::cli::SettingChoices choices;
+    std::optional<int> format, split, splitSize, overlap, priority;
     std::optional<int> exportFormat, aviAudio, mp3BitRate, mp3Quality;
-    std::optional<std::string> format, outputDir, name;
-    std::optional<std::array<double, 4>> crop;
-    std::optional<std::pair<int, int>> luminance;
+    std::optional<std::string> outputDir, name, list;
     zembra::AviChoices avi;
     bool twoPass = false, noVideo = false, overwrite = false, shutdown = false;
-    bool save = false, quiet = false, mp3Joint = false;
-    zembra::QuestionPolicy policy = zembra::QuestionPolicy::Ask;
+    bool save = false, quiet = false, mp3Joint = false, yes = false, no = false;
 };
 
-bool parseInt(const std::string& text, int& out) {
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end) return false;
-    out = int(v);
-    return true;
-}
+// The options that only AVI output takes (the AVI tab's), and those only
+// the MPEG encoder takes: given with the other kind of format they are
+// refused, with the fix, rather than ignored.
+constexpr const char* kAviOnly[] = {"--video-codec", "--codec-opt",   "--avi-audio",
+                                    "--mp3-bitrate", "--mp3-quality", "--mp3-joint",
+                                    "--export",      "--no-video",    "--two-pass"};
+constexpr const char* kMpegOnly[] = {"--motion-search", "--cpu", "--dct", "--quantmat",
+                                     "--pulldown"};
 
-// Fills `o` from the arguments; an empty string, or what was wrong.
-std::string parseOptions(const std::vector<std::string>& args, RipOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string* {
-            return i + 1 < args.size() ? &args[++i] : nullptr;
-        };
-        auto integer = [&](std::optional<int>& slot) -> std::string {
-            const std::string* v = value();
-            int n;
-            if (!v || !parseInt(*v, n)) return a + " needs a number";
-            slot = n;
-            return {};
-        };
-        // A number the option cannot take is refused with the range it can.
-        auto ranged = [&](std::optional<int>& slot, int low, int high) -> std::string {
-            if (std::string problem = integer(slot); !problem.empty()) return problem;
-            if (*slot >= low && *slot <= high) return {};
-            const std::string given = ", not " + std::to_string(*slot);
-            if (high == std::numeric_limits<int>::max())
-                return a + " needs at least " + std::to_string(low) + given;
-            return a + " takes " + std::to_string(low) + " to " + std::to_string(high) + given;
-        };
-        auto text = [&](std::optional<std::string>& slot) -> std::string {
-            const std::string* v = value();
-            if (!v) return a + " needs a value";
-            slot = *v;
-            return {};
-        };
-        std::string problem;
-        if (a == "--") {  // what follows are sources, even when it starts with '-'
-            o.sources.insert(o.sources.end(), args.begin() + long(i) + 1, args.end());
-            break;
-        }
-        if (a == "--help" || a == "-h") return "help";
-        if (a == "--title")
-            problem = integer(o.title);
-        else if (a == "--audio")
-            problem = integer(o.audio);
-        else if (a == "--subtitle")
-            problem = integer(o.subtitle);
-        else if (a == "--angle")
-            problem = integer(o.angle);
-        else if (a == "--zoom")
-            problem = ranged(o.zoom, 0, zembra::kZoomCount - 1);
-        else if (a == "--split")
-            problem = ranged(o.split, 0, zembra::kSplitCount - 1);
-        else if (a == "--resize")
-            problem = ranged(o.resize, 0, zembra::kVideoResizeCount - 1);
-        else if (a == "--width")
-            problem = ranged(o.width, zembra::kMinOutputSide, zembra::kMaxOutputSide);
-        else if (a == "--height")
-            problem = ranged(o.height, zembra::kMinOutputSide, zembra::kMaxOutputSide);
-        else if (a == "--fps-index")
-            problem = ranged(o.fpsIndex, 0, zembra::FrameRateTable::kCount - 1);
-        else if (a == "--downsampling")
-            problem = ranged(o.downsampling, 0, 4);
-        else if (a == "--deinterlace")
-            problem = ranged(o.deinterlace, 0, 3);
-        else if (a == "--split-size")  // in MB; 0 would start a piece at every frame
-            problem = ranged(o.splitSize, 1, std::numeric_limits<int>::max());
-        else if (a == "--overlap")
-            problem = integer(o.overlap);
-        else if (a == "--priority")
-            problem = ranged(o.priority, 0, 3);
-        else if (a == "--mp3-bitrate")
-            problem = integer(o.mp3BitRate);
-        else if (a == "--mp3-quality")
-            problem = integer(o.mp3Quality);
-        else if (a == "--format")
-            problem = text(o.format);
-        else if (a == "--output-dir")
-            problem = text(o.outputDir);
-        else if (a == "--name") {
-            problem = text(o.name);
-            // The name is a file's in the output folder, never a way out of it.
-            if (problem.empty() && (o.name->empty() || o.name->find('/') != std::string::npos))
-                problem = "--name takes a file name without a folder, not '" + *o.name + "'";
-        } else if (a == "--crop") {
-            const std::string* v = value();
-            std::array<double, 4> c{};
-            if (!v || std::sscanf(v->c_str(), "%lf,%lf,%lf,%lf", &c[0], &c[1], &c[2], &c[3]) != 4)
-                problem = "--crop needs X1,X2,Y1,Y2 (fractions 0..1)";
-            // As the crop dialog refuses them: a rectangle turned round or
-            // beyond the picture's sides (above and below, bands are allowed).
-            else if (!(c[0] >= 0 && c[0] < c[1] && c[1] <= 1 && std::isfinite(c[2]) &&
-                       std::isfinite(c[3]) && c[2] < c[3]))
-                problem = "--crop needs 0 <= X1 < X2 <= 1 and Y1 < Y2";
-            else
-                o.crop = c;
-        } else if (a == "--luminance") {
-            const std::string* v = value();
-            std::pair<int, int> l;
-            if (!v || std::sscanf(v->c_str(), "%d,%d", &l.first, &l.second) != 2)
-                problem = "--luminance needs GAIN,OFFSET";
-            else
-                o.luminance = l;
-        } else if (a == "--video-codec") {
-            const std::string* v = value();
-            if (!v)
-                problem = "--video-codec needs a name";
-            else
-                o.avi.videoCodec = *v;
-        } else if (a == "--codec-opt") {
-            const std::string* v = value();
-            if (!v || v->find('=') == std::string::npos)
-                problem = "--codec-opt needs KEY=VALUE";
-            else
-                o.avi.codecOptions.push_back(*v);
-        } else if (a == "--export") {
-            const std::string* v = value();
-            if (v && *v == "rgb32")
-                o.exportFormat = 0;
-            else if (v && *v == "rgb24")
-                o.exportFormat = 1;
-            else if (v && *v == "yuy2")
-                o.exportFormat = 3;
-            else
-                problem = "--export takes rgb32, rgb24 or yuy2";
-        } else if (a == "--avi-audio") {
-            const std::string* v = value();
-            if (v && *v == "none")
-                o.aviAudio = 0;
-            else if (v && *v == "wav")
-                o.aviAudio = 1;
-            else if (v && *v == "mp3")
-                o.aviAudio = 2;
-            else if (v && v->rfind("acm:", 0) == 0 && v->size() > 4) {
-                o.aviAudio = 3;
-                o.avi.audioConverter = v->substr(4);
-            } else
-                problem = "--avi-audio takes none, wav, mp3 or acm:NAME";
-        } else if (a == "--two-pass")
-            o.twoPass = true;
-        else if (a == "--no-video")
-            o.noVideo = true;
-        else if (a == "--mp3-joint")
-            o.mp3Joint = true;
-        else if (a == "--overwrite")
-            o.overwrite = true;
-        else if (a == "--shutdown")
-            o.shutdown = true;
-        else if (a == "--yes")
-            o.policy = zembra::QuestionPolicy::AlwaysYes;
-        else if (a == "--no")
-            o.policy = zembra::QuestionPolicy::AlwaysNo;
-        else if (a == "--save")
-            o.save = true;
-        else if (a == "--quiet")
-            o.quiet = true;
-        else if (a.size() > 1 && a[0] == '-')
-            problem = "unknown option " + a;
-        else
-            o.sources.push_back(a);
-        if (!problem.empty()) return problem;
-    }
-    if (o.sources.empty()) return "no source given";
-    return {};
+void defineOptions(OptionParser& p, RipOptions& o) {
+    const int any = std::numeric_limits<int>::max();
+    p.operands(o.sources, 0, std::numeric_limits<size_t>::max());
+    zembra::cli::addStreamOptions(p, o.choices, true);
+    p.heading("Output");
+    p.list("--format", o.format, zembra::cli::ListKind::Formats, "output format");
+    p.text("--output-dir", o.outputDir, "DIR", "output folder (made when missing)");
+    p.custom("--name", "NAME", "output file name (rows after the first get _1, _2, ...)",
+             [&o](const std::string& v) {
+                 // The name is a file's in the output folder, never a way out of it.
+                 if (v.empty() || v.find('/') != std::string::npos)
+                     return "--name takes a file name without a folder, not '" + v + "'";
+                 o.name = v;
+                 return std::string();
+             });
+    p.list("--split", o.split, zembra::cli::ListKind::Split, "split into pieces");
+    // In MB; 0 would start a piece at every frame.
+    p.integer("--split-size", o.splitSize, 1, any, "split into pieces of MB (Custom Size)", "MB");
+    p.integer("--overlap", o.overlap, -100000, 100000, "overlap of the pieces", "S");
+    p.flag("--overwrite", o.overwrite, "replace output files that exist");
+    zembra::cli::addPictureOptions(p, o.choices);
+    zembra::cli::addDecoderOptions(p, o.choices);
+    zembra::cli::addEncoderOptions(p, o.choices);
+    p.heading("AVI output (with --format 2 or a stored AVI format)");
+    p.custom("--video-codec", "NAME", "video compressor by name or FOURCC (zembra codecs)",
+             [&o](const std::string& v) {
+                 o.avi.videoCodec = v;
+                 return std::string();
+             });
+    p.custom("--codec-opt", "KEY=VALUE", "a setting of the compressor (repeatable)",
+             [&o](const std::string& v) {
+                 if (v.find('=') == std::string::npos)
+                     return std::string("--codec-opt needs KEY=VALUE");
+                 o.avi.codecOptions.push_back(v);
+                 return std::string();
+             });
+    p.flag("--two-pass", o.twoPass, "two passes (whole titles unless --split is given)");
+    p.flag("--no-video", o.noVideo, "sound only");
+    p.custom("--export", "rgb32|rgb24|yuy2", "picture format handed to the compressor",
+             [&o](const std::string& v) {
+                 const std::pair<const char*, int> kFormats[] = {
+                     {"rgb32", 0}, {"rgb24", 1}, {"yuy2", 3}};
+                 for (const auto& [name, value] : kFormats)
+                     if (v == name) {
+                         o.exportFormat = value;
+                         return std::string();
+                     }
+                 return std::string("--export takes rgb32, rgb24 or yuy2");
+             });
+    p.custom("--avi-audio", "none|wav|mp3|acm:NAME", "sound: none, a WAV file, MP3, a converter",
+             [&o](const std::string& v) {
+                 const std::pair<const char*, int> kKinds[] = {{"none", 0}, {"wav", 1}, {"mp3", 2}};
+                 for (const auto& [name, value] : kKinds)
+                     if (v == name) {
+                         o.aviAudio = value;
+                         return std::string();
+                     }
+                 if (v.rfind("acm:", 0) == 0 && v.size() > 4) {
+                     o.aviAudio = 3;
+                     o.avi.audioConverter = v.substr(4);
+                     return std::string();
+                 }
+                 return std::string("--avi-audio takes none, wav, mp3 or acm:NAME");
+             });
+    p.integer("--mp3-bitrate", o.mp3BitRate, 8, 320, "MP3 bit rate", "KBPS");
+    p.integer("--mp3-quality", o.mp3Quality, 0, 9, "MP3 encoder quality (0 best, 9 fastest)", "Q");
+    p.flag("--mp3-joint", o.mp3Joint, "joint stereo MP3");
+    p.heading("Running");
+    p.integer("--priority", o.priority, 0, 3,
+              "process priority: 0 normal, 1 idle, 2 high, 3 real time");
+    p.flag("--shutdown", o.shutdown, "switch the computer off when done");
+    p.flag("--yes", o.yes, "answer every question Yes");
+    p.flag("--no", o.no, "answer every question No");
+    p.flag("--quiet", o.quiet, "no progress line");
+    p.flag("--save", o.save, "keep the settings of this run in options.ini");
+    p.text("--list", o.list, zembra::cli::listOptionHelp(),
+           "print a list's entries in the current language and end");
+    p.footer(
+        "SOURCE: a DVD folder (VIDEO_TS or above it), a disc image or drive, an IFO file, or\n"
+        "VOB/MPEG files. Every setting starts from options.ini; the options change it for\n"
+        "this run. Exit status: 0 all titles ripped, 1 some failed, 2 a usage error,\n"
+        "128 + the signal's number when stopped by one (130 Ctrl-C, 143 SIGTERM).\n");
 }
 
 // A headless main window: no choosers (everything comes from the command line).
@@ -276,7 +185,8 @@ bool isScannedAtRip(const zembra::EncodeDlg& dlg) {
 // The row's list choices, each checked against its list as it stands once
 // the choices before it are made (the title decides the streams); what was
 // wrong, else empty.
-std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const RipOptions& o) {
+std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s,
+                          const zembra::cli::SettingChoices& o) {
     std::string problem = outsideList("--title", o.title, dlg.indexList);
     if (problem.empty() && o.title) dlg.chooseIndex(*o.title);
     if (isScannedAtRip(dlg)) {
@@ -302,41 +212,33 @@ std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, cons
     return problem;
 }
 
-void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const RipOptions& o,
-                       int formatIndex) {
+void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const RipOptions& o) {
     // The frame rate and sound rate first: a preset without a size of its
     // own for that rate ("Custom MPEG1" at 24 fps) then keeps the stored size,
     // and presets that set them still win, as when the rip starts.
     zembra::InputSettings& in = s.input;
     zembra::OutputSettings& out = s.output;
-    if (o.fpsIndex) in.FrameRate = *o.fpsIndex;
-    if (o.downsampling) in.DownSampling = *o.downsampling;
-    if (formatIndex >= 0) dlg.chooseFormat(formatIndex);
-    if (o.zoom) dlg.chooseZoom(*o.zoom);
+    const zembra::cli::SettingChoices& c = o.choices;
+    if (c.fpsIndex) in.FrameRate = *c.fpsIndex;
+    if (c.downsampling) in.DownSampling = *c.downsampling;
+    if (o.format) dlg.chooseFormat(*o.format);
+    if (c.zoom) dlg.chooseZoom(*c.zoom);
     if (o.split) dlg.chooseSplit(*o.split);
     // Two passes cannot split by size: without a split option, --two-pass
     // rips whole titles rather than being refused.
     else if (o.twoPass && !o.splitSize)
         dlg.chooseSplit(0);
     if (o.splitSize) {
-        dlg.chooseSplit(5);
+        dlg.chooseSplit(zembra::kSplitCustom);
         out.Volume = *o.splitSize;
     }
-    if (o.width) out.Width = *o.width;
-    if (o.height) out.Height = *o.height;
-    if (o.resize) out.VideoResize = *o.resize;
-    if (o.crop) {
-        out.X1 = (*o.crop)[0];
-        out.X2 = (*o.crop)[1];
-        out.Y1 = (*o.crop)[2];
-        out.Y2 = (*o.crop)[3];
-    }
-    if (o.deinterlace) in.Deinterlace = *o.deinterlace;
-    if (o.luminance) {
-        in.LuminanceFilter = 1;
-        in.LuminanceGain = o.luminance->first;
-        in.LuminanceOffset = o.luminance->second;
-    }
+    zembra::cli::applyPictureChoices(c, out);
+    // The rates were set before the format, which may impose its own.
+    zembra::cli::SettingChoices decoding = c;
+    decoding.fpsIndex.reset();
+    decoding.downsampling.reset();
+    zembra::cli::applyDecoderChoices(decoding, in);
+    zembra::cli::applyEncoderChoices(c, out);
     if (o.overlap) in.OverLapped = *o.overlap;
     if (o.shutdown) in.ShutDown = 1;
     dlg.settingsChanged();
@@ -369,24 +271,48 @@ void onInterrupt(void*) {
         g_dlg->cancelNow();
 }
 
-int runRip(const std::vector<std::string>& args) {
-    RipOptions o;
-    if (std::string problem = parseOptions(args, o); !problem.empty()) {
-        if (problem == "help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "zembra rip: %s\n%s", problem.c_str(), kUsage);
-        return 2;
+// An option that the chosen output does not take: what to do instead,
+// else empty.
+std::string optionForOtherOutput(const OptionParser& p, bool aviOutput) {
+    if (!aviOutput) {
+        for (const char* name : kAviOnly)
+            if (p.given(name))
+                return std::string(name) + " applies to AVI output; choose --format 2 (AVI)";
+        return {};
     }
+    for (const char* name : kMpegOnly)
+        if (p.given(name))
+            return std::string(name) + " applies to MPEG output; choose an MPEG --format";
+    return {};
+}
+
+int runRip(const std::vector<std::string>& args) {
     zembra::CZembraApp app;
     app.InitInstance();
+    RipOptions o;
+    OptionParser parser("rip", "SOURCE...", &app.strings());
+    defineOptions(parser, o);
+    if (auto status = parser.parseOrExit(args)) return *status;
+    if (o.list) return zembra::cli::printList(*o.list, app.strings());
+    if (o.sources.empty()) {
+        std::fprintf(stderr, "zembra rip: no source given (zembra rip --help lists the options)\n");
+        return zembra::cli::kExitUsage;
+    }
     app.loadSettings();
     zembra::SettingsStore& settings = app.settings();
     if (settings.optionsUnreadable())
         std::fprintf(stderr, "zembra rip: cannot read %s; the default settings are used\n",
                      app.optionsFile().c_str());
-    zembra::ConsoleHost host(&app.strings(), o.policy);
+    const bool aviOutput =
+        o.format.value_or(settings.output.StreamTypeSelected) == zembra::kFormatAvi;
+    if (std::string problem = optionForOtherOutput(parser, aviOutput); !problem.empty()) {
+        std::fprintf(stderr, "zembra rip: %s\n", problem.c_str());
+        return zembra::cli::kExitUsage;
+    }
+    const zembra::QuestionPolicy policy = o.yes  ? zembra::QuestionPolicy::AlwaysYes
+                                          : o.no ? zembra::QuestionPolicy::AlwaysNo
+                                                 : zembra::QuestionPolicy::Ask;
+    zembra::ConsoleHost host(&app.strings(), policy);
     host.setQuiet(o.quiet);
     zembra::EngineSet engines(host, settings);
     CliView view;
@@ -404,7 +330,7 @@ int runRip(const std::vector<std::string>& args) {
     if (o.mp3BitRate) o.avi.audioKbps = *o.mp3BitRate;
     if (std::string problem = engines.applyAviChoices(o.avi); !problem.empty()) {
         std::fprintf(stderr, "zembra rip: %s\n", problem.c_str());
-        return 2;
+        return zembra::cli::kExitUsage;
     }
     const zembra::OutputSettings globalOutput = settings.output;
 
@@ -413,26 +339,15 @@ int runRip(const std::vector<std::string>& args) {
         std::fprintf(stderr, "zembra rip: no title found in the sources given\n");
         return 1;
     }
-    int formatIndex = -1;
-    if (o.format) {
-        formatIndex = zembra::findFormat(host, *o.format).value_or(-1);
-        if (formatIndex < 0) {
-            std::fprintf(stderr, "zembra rip: unknown format '%s'; the list holds:\n",
-                         o.format->c_str());
-            for (size_t i = 0; i < dlg.formatList.entries.size(); ++i)
-                std::fprintf(stderr, "  %zu  %s\n", i, dlg.formatList.entries[i].c_str());
-            return 2;
-        }
-    }
     const int rowCount = int(dlg.rows().size());
     for (int row = 0; row < rowCount; ++row) {
         dlg.selectRow(row);
-        if (std::string problem = chooseInLists(dlg, settings, o); !problem.empty()) {
+        if (std::string problem = chooseInLists(dlg, settings, o.choices); !problem.empty()) {
             std::fprintf(stderr, "zembra rip: %s (%s)\n", problem.c_str(),
                          dlg.rows()[size_t(row)].sourcePath.c_str());
             return 2;
         }
-        applyToCurrentRow(dlg, settings, o, formatIndex);
+        applyToCurrentRow(dlg, settings, o);
         if (o.name)
             dlg.setOutputName(row, rowCount == 1 ? *o.name : *o.name + "_" + std::to_string(row));
     }
@@ -451,6 +366,7 @@ int runRip(const std::vector<std::string>& args) {
     zembra::ConsoleHost::catchStopSignals();
     host.setInterruptHandler(onInterrupt, nullptr);
     dlg.StartRip();
+    const bool cancelled = dlg.cancelled();
     host.finishLine();
     g_dlg = nullptr;
 
@@ -461,9 +377,11 @@ int runRip(const std::vector<std::string>& args) {
     if (o.save && !app.saveSettings())
         std::fprintf(stderr, "zembra rip: cannot write %s\n", app.optionsFile().c_str());
     app.ExitInstance();
-    // Stopped by a signal: the status a shell or service manager expects.
+    // Stopped by a signal: the status a shell or service manager expects,
+    // and Ctrl-C's (answered Yes on a terminal) as if it had ended the program.
     if (const int signal = zembra::ConsoleHost::stopSignal()) return 128 + signal;
-    return dlg.rowsCompleted() == checked ? 0 : 1;
+    if (cancelled) return zembra::cli::kExitInterrupted;
+    return dlg.rowsCompleted() == checked ? zembra::cli::kExitOk : zembra::cli::kExitFailed;
 }
 
 }  // namespace

@@ -233,6 +233,8 @@ bool buildTitle(TitleRecord& title, int index, const Range& header, const Range&
         title.audioText[j] = text;
         title.audioCoding[j] = coding;
         title.audioStream[j] = stream;
+        title.audioLanguage[j] = languageCode(attr[2], attr[3]);
+        title.audioChannels[j] = channels;
         ++j;
     }
     title.audioCount = j;
@@ -269,6 +271,7 @@ bool buildTitle(TitleRecord& title, int index, const Range& header, const Range&
                       0x20 + l.stream);
         title.subpictureText[j] = text;
         title.subpictureStream[j] = l.stream;
+        title.subpictureLanguage[j] = languageCode(attr[2], attr[3]);
         ++j;
         for (int c = 0; c < 16; ++c) {
             const uint8_t* entry = p + 0xA4 + 4 * c;
@@ -355,6 +358,12 @@ const char* languageName(uint8_t first, uint8_t second) {
     for (const auto& row : kLanguages)
         if (uint8_t(row.code[0]) == first && uint8_t(row.code[1]) == second) return row.name;
     return "";
+}
+
+std::string languageCode(uint8_t first, uint8_t second) {
+    auto letter = [](uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (!letter(first) || !letter(second)) return {};
+    return {char(first | 0x20), char(second | 0x20)};
 }
 
 const char* audioCodingName(int coding) { return kCodingNames[coding & 7]; }

@@ -41,11 +41,14 @@ struct TitleRecord {
     std::array<std::string, kMaxAudioSlots> audioText;
     std::array<int32_t, kMaxAudioSlots>
         audioCoding{};  // 0 AC-3, 2 MPEG-1, 3 MPEG-2x, 4 LPCM, 6 DTS
-    std::array<int32_t, kMaxAudioSlots> audioStream{};  // 0..7
+    std::array<int32_t, kMaxAudioSlots> audioStream{};      // 0..7
+    std::array<std::string, kMaxAudioSlots> audioLanguage;  // "en", "" when not given
+    std::array<int32_t, kMaxAudioSlots> audioChannels{};
 
     int32_t subpictureCount = 0;
     std::array<std::string, kMaxSubpictureSlots> subpictureText;
-    std::array<int32_t, kMaxSubpictureSlots> subpictureStream{};  // 0..31
+    std::array<int32_t, kMaxSubpictureSlots> subpictureStream{};      // 0..31
+    std::array<std::string, kMaxSubpictureSlots> subpictureLanguage;  // "en", "" when not given
 
     // Set for a title built from bare VOB files: cells are whole files and
     // the navigation-pack cell ids do not filter anything.
@@ -80,8 +83,10 @@ struct TitleCatalogue {
 
 // Display names used in the stream texts.
 const char* languageName(uint8_t first, uint8_t second);  // "" when unknown
-const char* audioCodingName(int coding);                  // "AC3", "MPEG1", ...
-int audioStreamIdBase(int coding);                        // 0x80, 0xC0, ...
+// The two-letter code as the IFO gives it ("en"); "" when it is not two letters.
+std::string languageCode(uint8_t first, uint8_t second);
+const char* audioCodingName(int coding);  // "AC3", "MPEG1", ...
+int audioStreamIdBase(int coding);        // 0x80, 0xC0, ...
 
 // Time of a program chain or cell: BCD h, m, s, then frames with the rate
 // flag in the top two bits (1 = 25 fps, else 30).

@@ -52,8 +52,13 @@ QuestionPolicy takeQuestionPolicy(std::vector<std::string>& args) {
     return policy;
 }
 
+namespace {
+// How often a plain progress log gets a line.
+constexpr std::chrono::seconds kPlainLineInterval{5};
+}  // namespace
+
 ConsoleHost::ConsoleHost(const StringTable* strings, QuestionPolicy policy)
-    : UiHost(strings), policy_(policy) {}
+    : UiHost(strings), policy_(policy), plain_(!isatty(STDERR_FILENO)) {}
 
 void ConsoleHost::catchInterrupt() { handle(SIGINT, onSigint); }
 
@@ -73,6 +78,8 @@ void ConsoleHost::setInterruptHandler(void (*handler)(void*), void* context) {
 }
 
 void ConsoleHost::finishLine() {
+    // The last state of a plain progress log, when it was not printed yet.
+    if (plain_ && !pendingPlainText_.empty()) writePlainLine(pendingPlainText_);
     if (lineOpen_) {
         std::fputc('\n', stderr);
         lineOpen_ = false;
@@ -142,9 +149,29 @@ void ConsoleHost::redraw() {
         bar.append(static_cast<size_t>(20 - filled), '.');
         bar += "] ";
     }
+    if (plain_) {
+        // Texts from the string table may hold line breaks; a log line may not.
+        std::string line = bar + status_;
+        for (char& c : line)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+        if (line == lastPlainText_) return;
+        pendingPlainText_ = line;
+        const auto now = std::chrono::steady_clock::now();
+        if (!lastPlainText_.empty() && now - lastPlainLine_ < kPlainLineInterval) return;
+        writePlainLine(line);
+        return;
+    }
     std::fprintf(stderr, "\r%s%s\033[K", bar.c_str(), status_.c_str());
     std::fflush(stderr);
     lineOpen_ = true;
+}
+
+void ConsoleHost::writePlainLine(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+    lastPlainText_ = line;
+    pendingPlainText_.clear();
+    lastPlainLine_ = std::chrono::steady_clock::now();
 }
 
 }  // namespace zembra

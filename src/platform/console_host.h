@@ -1,8 +1,10 @@
 #pragma once
 // UiHost for the command line: errors and warnings go to stderr, questions
-// are answered by a policy, status and progress draw one redrawn line.
+// are answered by a policy, status and progress draw one redrawn line on a
+// terminal and a plain line every few seconds in a log or a pipe.
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -52,9 +54,15 @@ public:
 
 private:
     void redraw();
+    void writePlainLine(const std::string& line);
     QuestionPolicy policy_;
     bool quiet_ = false;
     bool lineOpen_ = false;
+    // stderr is no terminal: no carriage returns or escape codes, and a line
+    // only every few seconds so a log does not fill with repeats.
+    bool plain_ = false;
+    std::chrono::steady_clock::time_point lastPlainLine_{};
+    std::string lastPlainText_, pendingPlainText_;
     std::string status_;
     int position_ = 0;
     int range_ = 0;

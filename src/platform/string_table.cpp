@@ -585,6 +585,19 @@ const Entry kEntries[] = {
      "This title is CSS-scrambled (copy-protected). Zembra reads such discs through the libdvdcss "
      "library: install the package libdvdcss2 and open the disc drive or a disc image (copied "
      "files carry no keys). Title:"},
+    {"STR_CLI_COMBO_Resize_0", "Nearest neighbour"},
+    {"STR_CLI_COMBO_Resize_1", "Bilinear"},
+    {"STR_CLI_COMBO_Resize_2", "Bilinear MMX"},
+    {"STR_CLI_COMBO_Resize_3", "BiLinear SSE/3Dnow+"},
+    {"STR_CLI_COMBO_Resize_4", "Bilinear SSE2 (P4)"},
+    {"STR_CLI_COMBO_Resize_5", "BiCubic"},
+    {"STR_CLI_COMBO_Resize_6", "BiCubic SSE/3Dnow+"},
+    {"STR_CLI_COMBO_Resize_7", "TAP Bilinear"},
+    {"STR_CLI_COMBO_Resize_8", "TAP Bilinear MMX"},
+    {"STR_CLI_COMBO_Resize_9", "TAP Bilinear SSE"},
+    {"STR_CLI_COMBO_Resize_10", "TAP Bilinear SSE2"},
+    {"STR_CLI_COMBO_Resize_11", "TAP Bicubic"},
+    {"STR_CLI_COMBO_Resize_12", "TAP BiCubic SSE"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

@@ -84,7 +84,7 @@ TEST(DecodeCommand, DvdTitleAndFrameCount) {
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
     const std::string out = std::string(ZEMBRA_BINARY_DIR) + "/decode_cli_title.y4m";
-    ASSERT_EQ(run("decode '" + disc + "' --title 1 --frames 30 -o '" + out + "'"), 0);
+    ASSERT_EQ(run("decode '" + disc + "' --title 0 --frames 30 -o '" + out + "'"), 0);
     const Y4m ours = readY4m(out);
     EXPECT_EQ(ours.width, 720);
     EXPECT_EQ(ours.height, 576);

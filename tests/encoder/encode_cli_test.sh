@@ -64,7 +64,7 @@ set -e
 # Ctrl-C in the middle: the piece is finished, not cut. A costly input
 # (fast motion, the widest search) keeps the encoder busy for seconds.
 ffmpeg -v error -f lavfi -i "mandelbrot=size=352x288:rate=25" -t 20 -pix_fmt yuv420p "$work/long.y4m"
-"$zembra" encode "$work/long.y4m" --format 0 --motion 3 -o "$work/cut.mpg" --quiet 2>/dev/null &
+"$zembra" encode "$work/long.y4m" --format 0 --motion-search 3 -o "$work/cut.mpg" --quiet 2>/dev/null &
 pid=$!
 for _ in $(seq 100); do
     [ -e "$work/cut.mpg" ] && break
@@ -76,6 +76,6 @@ set +e
 wait "$pid"
 rc=$?
 set -e
-[ "$rc" -eq 1 ] || fail "interrupted encode gave exit code $rc"
+[ "$rc" -eq 130 ] || fail "interrupted encode gave exit code $rc"
 check "$work/cut.mpg" mpeg1video ""
 echo "encode CLI: all checks passed"
