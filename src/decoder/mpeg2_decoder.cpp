@@ -8,6 +8,7 @@
 #include "decoder/mpeg2_vlc.h"
 #include "dvd/stream_format.h"
 #include "dvd/title_catalogue.h"
+#include "mpeg/scan_tables.h"
 #include "platform/paths.h"
 #include "platform/ui_host.h"
 
@@ -611,7 +612,7 @@ int Mpeg2Decoder::getHeader() {
 void Mpeg2Decoder::loadMatrix(uint8_t* matrix) {
     for (int i = 0; i < 64; ++i) {
         int v = int(getBits(8));
-        matrix[vlc::kZigZag[i]] = uint8_t(v ? v : 1);  // a zero would wipe the block
+        matrix[mpeg::kZigZag[i]] = uint8_t(v ? v : 1);  // a zero would wipe the block
     }
 }
 
@@ -633,7 +634,7 @@ void Mpeg2Decoder::sequenceHeader() {
     if (getBits(1)) {
         loadMatrix(intraMatrix);
     } else {
-        std::memcpy(intraMatrix, vlc::kDefaultIntraMatrix, 64);
+        std::memcpy(intraMatrix, mpeg::kDefaultIntraMatrix.data(), 64);
     }
     if (getBits(1)) {
         loadMatrix(nonIntraMatrix);

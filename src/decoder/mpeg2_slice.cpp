@@ -7,6 +7,7 @@
 
 #include "decoder/mpeg2_decoder.h"
 #include "decoder/mpeg2_vlc.h"
+#include "mpeg/scan_tables.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
@@ -108,7 +109,7 @@ struct Mpeg2Decoder::SliceContext {
     int cmbW = 8, cmbH = 8;
     const vlc::CoefficientTable* intraTable = nullptr;
     const vlc::CoefficientTable* interTable = nullptr;
-    const uint8_t* scan = vlc::kZigZag;
+    const uint8_t* scan = mpeg::kZigZag.data();
     const McKernels* mc = nullptr;
     IdctKernels idct{};
     BlockOps ops{};
@@ -250,7 +251,7 @@ void Mpeg2Decoder::SliceContext::decode(Picture* target, bool second) {
     mbCount = d.mbWidth * (field ? d.mbHeight / 2 : d.mbHeight);
     intraTable = &vlc::coefficientTable(d.intraVlcFormat && d.mpeg2 ? 1 : 0);
     interTable = &vlc::coefficientTable(0);
-    scan = d.alternateScan && d.mpeg2 ? vlc::kAlternateScan : vlc::kZigZag;
+    scan = d.alternateScan && d.mpeg2 ? mpeg::kAlternateScan.data() : mpeg::kZigZag.data();
     mc = &mcKernels(mcFamilyFor(d.idctVariant));
     idct = idctKernels();
     ops = blockOps();
@@ -290,7 +291,7 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
     if (d.mpeg2 && d.verticalSize > 2800) row += int(d.getBits(3)) << 7;
     qscaleCode = int(d.getBits(5));
     qscale = !d.mpeg2       ? qscaleCode
-             : d.qScaleType ? vlc::kNonLinearQuant[qscaleCode]
+             : d.qScaleType ? mpeg::kNonLinearQuant[qscaleCode]
                             : 2 * qscaleCode;
     if (d.mpeg2 && d.showBits(1)) d.flushBits(9);
     while (d.getBit() && d.fault < kFaultFatal) d.flushBits(8);
@@ -854,7 +855,7 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
     if (mbType & vlc::kMbQuant) {
         qscaleCode = int(d.getBits(5));
         qscale = !d.mpeg2       ? qscaleCode
-                 : d.qScaleType ? vlc::kNonLinearQuant[qscaleCode]
+                 : d.qScaleType ? mpeg::kNonLinearQuant[qscaleCode]
                                 : 2 * qscaleCode;
     }
     const bool intra = mbType & vlc::kMbIntra;

@@ -1,8 +1,10 @@
 #pragma once
-// Variable-length code tables of ISO/IEC 13818-2 Annex B (shared with
-// ISO/IEC 11172-2), built once into lookup tables indexed by the next bits.
+// The decoder's lookup tables of the MPEG video codes (mpeg/vlc_codes.h),
+// built once and indexed by the next bits of the stream.
 
 #include <cstdint>
+
+#include "mpeg/vlc_codes.h"
 
 namespace zembra::vlc {
 
@@ -12,16 +14,16 @@ struct Entry {
 };
 
 // Macroblock address increment, indexed by the next 11 bits.
-inline constexpr int kMbaStuffing = 34;
-inline constexpr int kMbaEscape = 35;
+using mpeg::kMbaEscape;
+using mpeg::kMbaStuffing;
 const Entry* mbaTable();  // 2048 entries
 // macroblock_type for I, P, B pictures, indexed by the next 6 bits; values
 // are the flags below.
-inline constexpr int kMbQuant = 0x10;
-inline constexpr int kMbForward = 0x08;
-inline constexpr int kMbBackward = 0x04;
-inline constexpr int kMbPattern = 0x02;
-inline constexpr int kMbIntra = 0x01;
+using mpeg::kMbBackward;
+using mpeg::kMbForward;
+using mpeg::kMbIntra;
+using mpeg::kMbPattern;
+using mpeg::kMbQuant;
 const Entry* mbTypeTable(int pictureType);  // 64 entries; nullptr for other types
 const Entry* cbpTable();                    // 9 bits, 512 entries
 const Entry* motionTable();                 // 11 bits with the sign, 2048 entries
@@ -36,8 +38,8 @@ struct Coefficient {
     uint8_t length = 0;
     int16_t level = 0;
 };
-inline constexpr uint8_t kEob = 64;
-inline constexpr uint8_t kEscape = 65;
+inline constexpr uint8_t kEob = mpeg::kEndOfBlock;
+inline constexpr uint8_t kEscape = mpeg::kEscape;
 struct CoefficientTable {
     Coefficient shortCodes[256];
     Coefficient longCodes[1024];
@@ -46,18 +48,5 @@ struct CoefficientTable {
     }
 };
 const CoefficientTable& coefficientTable(int which);  // 0 = B.14, 1 = B.15
-
-// The code lists themselves, for the table checks.
-struct CodeText {
-    const char* bits;
-    int run;  // or value
-    int level;
-};
-int coefficientCodes(int which, const CodeText** codes);  // returns count
-
-extern const uint8_t kZigZag[64];
-extern const uint8_t kAlternateScan[64];
-extern const uint8_t kDefaultIntraMatrix[64];  // natural order
-extern const uint8_t kNonLinearQuant[32];
 
 }  // namespace zembra::vlc

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "mpeg/scan_tables.h"
+
 namespace zembra {
 
 constexpr int kGopSize = 15;        // N
@@ -31,8 +33,6 @@ int fCodeFor(int range, bool mpeg2, bool vertical);
 
 // Non-intra matrix of the "Default" choice (natural order).
 std::array<std::uint8_t, 64> defaultNonIntraMatrix();
-extern const std::array<std::uint8_t, 64> kDefaultIntraMatrix;  // natural order
-extern const std::array<std::uint8_t, 64> kZigzag;              // scan index -> natural index
 
 struct EncoderParams {
     // Output and input.

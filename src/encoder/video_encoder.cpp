@@ -323,7 +323,7 @@ void writeSequenceHeader(BitWriter& bw, const EncoderParams& p) {
     bw.put(0, 1);  // default intra matrix
     bw.put(p.loadNonIntra ? 1 : 0, 1);
     if (p.loadNonIntra)
-        for (int i = 0; i < 64; ++i) bw.put(p.nonIntraMatrix[kZigzag[i]], 8);
+        for (int i = 0; i < 64; ++i) bw.put(p.nonIntraMatrix[mpeg::kZigZag[i]], 8);
     if (!p.mpeg2) return;
     bw.startCode(0xB5);
     bw.put(1, 4);
@@ -686,7 +686,7 @@ struct PictureCoder {
         static const struct Inverse {
             std::uint8_t t[64];
             Inverse() : t{} {
-                for (int n = 0; n < 64; ++n) t[kZigzag[n]] = static_cast<std::uint8_t>(n);
+                for (int n = 0; n < 64; ++n) t[mpeg::kZigZag[n]] = static_cast<std::uint8_t>(n);
             }
         } inv;
         return inv.t;
@@ -706,7 +706,7 @@ struct PictureCoder {
             const int n = __builtin_ctzll(m);
             const int run = n - prev - 1;
             prev = n;
-            const int level = q[kZigzag[n]];
+            const int level = q[mpeg::kZigZag[n]];
             const std::uint32_t sign = level < 0 ? 1 : 0;
             if (run < 0 || run > 63 || std::abs(level) > clip) {
                 char buf[64];

@@ -1,35 +1,63 @@
 #pragma once
-// Variable-length code tables of ISO/IEC 11172-2 / 13818-2 used by the
-// video encoder (code value, length in bits; sign bits are written apart).
+// The MPEG video codes (mpeg/vlc_codes.h) as the video encoder writes them:
+// indexed by value, code and length in bits; sign bits are written apart.
+// Built at compile time.
 
 #include <cstdint>
+#include <span>
+
+#include "mpeg/vlc_codes.h"
 
 namespace zembra::vlc {
 
 struct Code {
-    std::uint16_t value;
-    std::uint8_t length;
+    std::uint16_t value = 0;
+    std::uint8_t length = 0;
+};
+
+constexpr Code toCode(const char* bits) {
+    const mpeg::BitString b = mpeg::parseBits(bits);
+    return {static_cast<std::uint16_t>(b.value), static_cast<std::uint8_t>(b.length)};
+}
+
+// The codes of a list by their value; values of N and above (stuffing,
+// escape) are not written through these tables.
+template <int N>
+struct CodesByValue {
+    Code t[N]{};
+    constexpr explicit CodesByValue(std::span<const mpeg::VlcCode> codes) {
+        for (const mpeg::VlcCode& c : codes)
+            if (c.value >= 0 && c.value < N) t[c.value] = toCode(c.bits);
+    }
+    constexpr const Code& operator[](int value) const { return t[value]; }
 };
 
 // macroblock_address_increment 1..33.
-extern const Code kAddressIncrement[34];
+inline constexpr CodesByValue<34> kAddressIncrement(mpeg::kMacroblockAddressIncrement);
 // coded_block_pattern 0..63.
-extern const Code kCodedBlockPattern[64];
+inline constexpr CodesByValue<64> kCodedBlockPattern(mpeg::kCodedBlockPattern);
 // motion_code magnitude 0..16 (sign follows when non-zero).
-extern const Code kMotionCode[17];
+inline constexpr CodesByValue<17> kMotionCode(mpeg::kMotionCode);
 // dct_dc_size for luminance and chrominance, 0..11.
-extern const Code kDcSizeLuma[12];
-extern const Code kDcSizeChroma[12];
+inline constexpr CodesByValue<12> kDcSizeLuma(mpeg::kDcSizeLuma);
+inline constexpr CodesByValue<12> kDcSizeChroma(mpeg::kDcSizeChroma);
 
 // DCT coefficient table zero by run (0..31) and level (1..40); length 0
 // where the pair has no short code.
-extern const Code (&kDctCoefficient)[32][41];
+struct CoefficientCodes {
+    Code t[32][41]{};
+    constexpr CoefficientCodes() {
+        for (const mpeg::CoefficientCode& e : mpeg::kCoefficientsZero)
+            if (e.run < 32) t[e.run][e.level] = toCode(e.bits);
+    }
+};
+inline constexpr CoefficientCodes kDctCoefficient{};
 
 // The short code of a run/level pair, sign not included. Returns false when
 // the pair needs an escape.
 inline bool dctCoefficient(int run, int level, Code& out) {
     if (run < 0 || run > 31 || level < 1 || level > 40) return false;
-    out = kDctCoefficient[run][level];
+    out = kDctCoefficient.t[run][level];
     return out.length != 0;
 }
 

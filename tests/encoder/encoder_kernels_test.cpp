@@ -253,7 +253,7 @@ TEST(EncoderKernels, FloatingPointDctStaysWithinOneOfTheReference) {
 TEST(EncoderKernels, TransformsAndQuantisersEqualThePlainOnesAndStayInTheirBlock) {
     const EncoderKernels plain = plainKernels();
     const EncoderKernels simd = makeKernels(machineLevel());
-    const auto intra = kDefaultIntraMatrix;
+    const auto intra = mpeg::kDefaultIntraMatrix;
     const auto nonIntra = defaultNonIntraMatrix();
     std::mt19937 rng(11);
     for (int round = 0; round < 300; ++round) {
@@ -373,7 +373,7 @@ TEST(EncoderKernels, SimdQuantisersEqualThePlainOnesForEveryValueAndMatrixChange
     const EncoderKernels plain = plainKernels();
     const EncoderKernels simd = makeKernels(machineLevel());
     std::array<std::array<std::uint8_t, 64>, 4> mats{};
-    mats[0] = kDefaultIntraMatrix;
+    mats[0] = mpeg::kDefaultIntraMatrix;
     mats[1] = defaultNonIntraMatrix();
     std::mt19937 rng(5);
     for (auto& v : mats[2]) v = static_cast<std::uint8_t>(1 + rng() % 255);
@@ -416,7 +416,7 @@ TEST(EncoderKernels, SimdQuantisersEqualThePlainOnesForEveryValueAndMatrixChange
 TEST(EncoderKernels, SimdDequantiserEqualsThePlainOne) {
     const EncoderKernels plain = plainKernels();
     const EncoderKernels simd = makeKernels(machineLevel());
-    const auto intra = kDefaultIntraMatrix;
+    const auto intra = mpeg::kDefaultIntraMatrix;
     const auto nonIntra = defaultNonIntraMatrix();
     std::mt19937 rng(17);
     for (int round = 0; round < 4000; ++round) {

@@ -151,7 +151,7 @@ TEST(VideoEncoderRules, HeadersCarryRateCodeFlagsAndMatrix) {
     EXPECT_EQ(r.es[11] & 2, 0);
     EXPECT_EQ(r.es[11] & 1, 1);
     const auto m = defaultNonIntraMatrix();
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(r.es[12 + i], m[kZigzag[i]]) << i;
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(r.es[12 + i], m[mpeg::kZigZag[i]]) << i;
     EXPECT_EQ(m[0], 16);
     EXPECT_EQ(m[63], 33);
     for (const PictureRecord& rec : r.records) {

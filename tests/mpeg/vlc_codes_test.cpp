@@ -1,0 +1,126 @@
+// The code lists of MPEG video: each one must be a prefix code (a typo in a
+// bit string makes two codes collide), and the encoder's tables by value
+// must decode, through the decoder's lookup tables, to what was written.
+
+#include "mpeg/vlc_codes.h"
+
+#include <gtest/gtest.h>
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "decoder/mpeg2_vlc.h"
+#include "encoder/vlc_tables.h"
+
+namespace zembra {
+namespace {
+
+bool isPrefixCode(const std::vector<std::string>& codes, std::string& clash) {
+    for (size_t i = 0; i < codes.size(); ++i) {
+        for (size_t j = 0; j < codes.size(); ++j) {
+            if (i != j && codes[j].rfind(codes[i], 0) == 0) {
+                clash = codes[i] + " / " + codes[j];
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> bitsOf(std::span<const mpeg::VlcCode> list) {
+    std::vector<std::string> v;
+    for (const auto& c : list) v.push_back(c.bits);
+    return v;
+}
+
+std::vector<std::string> bitsOf(std::span<const mpeg::CoefficientCode> list) {
+    std::vector<std::string> v;
+    for (const auto& c : list) v.push_back(c.bits);
+    return v;
+}
+
+TEST(VlcCodes, EveryListIsAPrefixCode) {
+    const std::pair<const char*, std::vector<std::string>> lists[] = {
+        {"address increment", bitsOf(mpeg::kMacroblockAddressIncrement)},
+        {"type I", bitsOf(mpeg::kMacroblockTypeI)},
+        {"type P", bitsOf(mpeg::kMacroblockTypeP)},
+        {"type B", bitsOf(mpeg::kMacroblockTypeB)},
+        {"coded block pattern", bitsOf(mpeg::kCodedBlockPattern)},
+        {"motion", bitsOf(mpeg::kMotionCode)},
+        {"dc luma", bitsOf(mpeg::kDcSizeLuma)},
+        {"dc chroma", bitsOf(mpeg::kDcSizeChroma)},
+        {"coefficients zero", bitsOf(mpeg::kCoefficientsZero)},
+    };
+    for (const auto& [name, codes] : lists) {
+        std::string clash;
+        EXPECT_TRUE(isPrefixCode(codes, clash)) << name << ": " << clash;
+    }
+    std::vector<std::string> one = bitsOf(mpeg::kCoefficientsOneShort);
+    for (const auto& c : std::span(mpeg::kCoefficientsZero).last(mpeg::kSharedLongCodes))
+        one.push_back(c.bits);
+    std::string clash;
+    EXPECT_TRUE(isPrefixCode(one, clash)) << "coefficients one: " << clash;
+    EXPECT_EQ(
+        std::string(
+            mpeg::kCoefficientsZero[std::size(mpeg::kCoefficientsZero) - mpeg::kSharedLongCodes]
+                .bits),
+        "00000000011111");  // (0, 16), where the shared long codes begin
+}
+
+// The decoder's entry for the code `c` of length `len` in a table indexed
+// by the next `bits` bits.
+const vlc::Entry& lookup(const vlc::Entry* table, vlc::Code c, int bits) {
+    return table[c.value << (bits - c.length)];
+}
+
+TEST(VlcCodes, EncoderTablesDecodeToTheirValues) {
+    for (int inc = 1; inc <= 33; ++inc) {
+        const vlc::Entry& e = lookup(vlc::mbaTable(), vlc::kAddressIncrement[inc], 11);
+        EXPECT_EQ(e.value, inc);
+        EXPECT_EQ(e.length, vlc::kAddressIncrement[inc].length);
+    }
+    for (int cbp = 0; cbp < 64; ++cbp) {
+        const vlc::Entry& e = lookup(vlc::cbpTable(), vlc::kCodedBlockPattern[cbp], 9);
+        EXPECT_EQ(e.value, cbp);
+        EXPECT_EQ(e.length, vlc::kCodedBlockPattern[cbp].length);
+    }
+    for (int size = 0; size < 12; ++size) {
+        EXPECT_EQ(lookup(vlc::dcLumaTable(), vlc::kDcSizeLuma[size], 10).value, size);
+        EXPECT_EQ(lookup(vlc::dcChromaTable(), vlc::kDcSizeChroma[size], 10).value, size);
+    }
+    EXPECT_EQ(lookup(vlc::motionTable(), vlc::kMotionCode[0], 11).value, 0);
+    for (int m = 1; m <= 16; ++m) {
+        for (int sign = 0; sign < 2; ++sign) {
+            const vlc::Code c = vlc::kMotionCode[m];
+            const vlc::Code signed_{uint16_t((c.value << 1) | sign), uint8_t(c.length + 1)};
+            const vlc::Entry& e = lookup(vlc::motionTable(), signed_, 11);
+            EXPECT_EQ(e.value, sign ? -m : m);
+            EXPECT_EQ(e.length, signed_.length);
+        }
+    }
+}
+
+TEST(VlcCodes, EveryShortCoefficientCodeDecodesToItsRunAndLevel) {
+    int written = 0;
+    for (int run = 0; run < 32; ++run) {
+        for (int level = 1; level <= 40; ++level) {
+            vlc::Code c;
+            if (!vlc::dctCoefficient(run, level, c)) continue;
+            ++written;
+            const vlc::Coefficient& d =
+                vlc::coefficientTable(0).lookup(uint32_t(c.value) << (16 - c.length));
+            EXPECT_EQ(d.run, run) << run << "/" << level;
+            EXPECT_EQ(d.level, level) << run << "/" << level;
+            EXPECT_EQ(d.length, c.length) << run << "/" << level;
+        }
+    }
+    EXPECT_EQ(written, 111);  // table zero without end of block and escape
+    vlc::Code none;
+    EXPECT_FALSE(vlc::dctCoefficient(32, 1, none));
+    EXPECT_FALSE(vlc::dctCoefficient(0, 41, none));
+    EXPECT_FALSE(vlc::dctCoefficient(2, 6, none));
+}
+
+}  // namespace
+}  // namespace zembra
