@@ -17,6 +17,9 @@ packages=(
   libmp3lame0 libxvidcore4
   # oracles and fixture makers of the tests; bc for the benchmark scripts
   ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame bc
+  # the Debian package: its dependencies worked out (dpkg-shlibdeps) and its
+  # man page read once installed
+  dpkg-dev man-db
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,9 @@
 # The whole test suite: unit and oracle tests, the kernel tests again with the
 # plain kernels forced, then the fuzz targets over their corpus (clang build).
 # In CI (CI set) the suite also runs once under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Each phase prints how long it took.
+# UndefinedBehaviorSanitizer, the programs are built as Debug, Release and
+# clang Release, and the Release build becomes a Debian package that is
+# installed, used and removed. Each phase prints how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -77,6 +79,15 @@ if [ -n "${CI:-}" ]; then
     if command -v clang++ >/dev/null; then
         build_programs "$build-clang-release" Release CC=clang CXX=clang++
     fi
+fi
+
+if [ -n "${CI:-}" ]; then
+    # The Release build above, as a Debian package: built, installed with its
+    # dependencies, used as a user would, removed again.
+    phase "package"
+    rm -f "$build-release"/zembra_*.deb
+    (cd "$build-release" && cpack -G DEB >/dev/null)
+    packaging/check-package.sh "$build-release"/zembra_*.deb
 fi
 
 if command -v clang++ >/dev/null && ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then

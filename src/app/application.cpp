@@ -54,7 +54,7 @@ bool CZembraApp::InitInstance() {
     if (settingsDir_ != programDir_) {
         std::error_code ec;
         std::filesystem::create_directories(settingsDir_, ec);
-        seedLanguageFolder(programDir_ + "langs/", settingsDir_ + "langs/");
+        seedLanguageFolder(shippedLanguageFolder(programDir_), settingsDir_ + "langs/");
     }
     configFile_ = settingsDir_ + "config.ini";
     optionsFile_ = settingsDir_ + "options.ini";

@@ -386,5 +386,5 @@ int runRip(const std::vector<std::string>& args) {
 
 }  // namespace
 
-ZEMBRA_COMMAND("rip", "rip SOURCE... [options]   (zembra rip --help for the options)",
+ZEMBRA_COMMAND("rip", "rip SOURCE... [options]",
                "convert the titles of DVD sources to AVI or MPEG files", runRip);

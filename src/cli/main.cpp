@@ -29,8 +29,12 @@ static void printHelp() {
     auto list = zembra::cli::commands();
     std::sort(list.begin(), list.end(),
               [](const auto& a, const auto& b) { return std::strcmp(a.name, b.name) < 0; });
-    for (const auto& c : list) std::printf("  zembra %-40s %s\n", c.usage, c.summary);
-    std::printf("\n  zembra --help | --version\n");
+    for (const auto& c : list) std::printf("  zembra %s\n      %s\n", c.usage, c.summary);
+    std::printf(
+        "\n  zembra --help | --version\n\n"
+        "zembra COMMAND --help lists all the options of a command; man zembra explains them.\n"
+        "Exit status: 0 done, 1 some of it failed, 2 a usage error, 130 stopped by Ctrl-C\n"
+        "(128 + the signal's number for other signals that stop a rip).\n");
 }
 
 int main(int argc, char** argv) {

@@ -66,8 +66,24 @@ std::string programFolder() {
     return withTrailingSlash(exe.parent_path().string());
 }
 
+bool isInstalledProgram(const std::string& programDir) {
+    if (programDir.empty()) return false;
+    std::error_code ec;
+    const std::filesystem::path folder(withTrailingSlash(programDir));
+    return !std::filesystem::is_directory(folder / "langs", ec) &&
+           std::filesystem::is_directory(folder / "../share/zembra/langs", ec);
+}
+
+std::string shippedLanguageFolder(const std::string& programDir) {
+    const std::string folder = withTrailingSlash(programDir);
+    if (isInstalledProgram(folder))
+        return std::filesystem::path(folder + "../share/zembra/langs/").lexically_normal().string();
+    return folder + "langs/";
+}
+
 std::string settingsFolder(const std::string& programDir) {
-    if (writableFolder(programDir)) return withTrailingSlash(programDir);
+    if (writableFolder(programDir) && !isInstalledProgram(programDir))
+        return withTrailingSlash(programDir);
     std::string base = env("XDG_CONFIG_HOME");
     if (base.empty()) {
         std::string home = env("HOME");

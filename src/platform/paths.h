@@ -13,8 +13,16 @@ namespace zembra {
 // Folder of the running executable, ending in '/'. ZEMBRA_PROGRAM_DIR, when
 // set, stands in for it (tests and installed copies use it).
 std::string programFolder();
+// An installed program: no langs/ beside it, its language files in
+// <prefix>/share/zembra/langs/ with the program in <prefix>/bin/.
+bool isInstalledProgram(const std::string& programDir);
+// The language files the program came with: langs/ beside it (a build
+// folder or an unpacked copy), else those of its installation; ending in '/'.
+std::string shippedLanguageFolder(const std::string& programDir);
 // Where config.ini, options.ini and langs/ live: the program folder when it
-// is writable, else $XDG_CONFIG_HOME/zembra/ (~/.config/zembra/), ending in '/'.
+// is writable and not an installation's (whose bin/ even root must not fill
+// with settings), else $XDG_CONFIG_HOME/zembra/ (~/.config/zembra/), ending
+// in '/'.
 std::string settingsFolder(const std::string& programDir);
 // $XDG_DOCUMENTS_DIR, else $HOME/Documents, ending in '/'. Not created here.
 std::string documentsFolder();

@@ -101,6 +101,25 @@ TEST(Folders, ProgramDocumentsAndSettingsFolders) {
     EXPECT_EQ(settingsFolder("/no/such/program/dir/"), "/cfg/zembra/");
 }
 
+// An installed program (bin/ beside share/zembra/langs/) finds its language
+// files there and keeps its settings with the user's, even when it could
+// write into bin/; a build folder or an unpacked copy keeps both beside it.
+TEST(Paths, InstalledProgramKeepsSettingsWithTheUser) {
+    TempDir prefix;
+    const std::string bin = prefix.dir() + "bin/";
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(prefix.dir() + "share/zembra/langs");
+    ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
+    EXPECT_TRUE(isInstalledProgram(bin));
+    EXPECT_EQ(shippedLanguageFolder(bin), prefix.dir() + "share/zembra/langs/");
+    EXPECT_EQ(settingsFolder(bin), "/cfg/zembra/");
+
+    std::filesystem::create_directories(bin + "langs");
+    EXPECT_FALSE(isInstalledProgram(bin));
+    EXPECT_EQ(shippedLanguageFolder(bin), bin + "langs/");
+    EXPECT_EQ(settingsFolder(bin), bin);
+}
+
 TEST(Priority, ChoicesAndNiceValues) {
     EXPECT_EQ(priorityFromChoice(7), PriorityClass::Normal);
     EXPECT_EQ(priorityFromChoice(-1), PriorityClass::Normal);
