@@ -15,8 +15,9 @@ packages=(
   qt6-base-dev qt6-translations-l10n xvfb xauth xdotool imagemagick fonts-dejavu-core
   # run-time libraries loaded with dlopen
   libmp3lame0 libxvidcore4
-  # oracles and fixture makers of the tests; bc for the benchmark scripts
-  ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame bc
+  # oracles and fixture makers of the tests; bc for the benchmark scripts;
+  # python3 reads zembra scan --json back
+  ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame bc python3
   # the Debian package: its dependencies worked out (dpkg-shlibdeps) and its
   # man page read once installed
   dpkg-dev man-db

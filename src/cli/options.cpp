@@ -130,8 +130,10 @@ int printList(std::string_view name, const StringTable& strings) {
 
 std::string listOptionHelp() {
     std::string names;
-    for (const auto& [name, kind] : listNames())
-        names += (names.empty() ? "" : "|") + std::string(name);
+    for (const auto& [name, kind] : listNames()) {
+        if (!names.empty()) names += '|';
+        names.append(name);
+    }
     return names;
 }
 
