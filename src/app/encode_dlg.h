@@ -234,6 +234,10 @@ private:
     void drawRipFrame(const uint8_t* const planes[3], int total);
     void raiseCancel();
     bool openPass(int passIndex, int passCount);
+    bool prepareGeometry();
+    void runPasses(RipWriter& w, int passCount, bool drawsPictures, int& total);
+    void closeAfterFailure(RipWriter& w);
+    void checkOutputKept();
     void noteSourceEnd();
     RipWriter* writer() const;
     bool aviOutput() const { return settings_.output.MPEGStream >= 2; }

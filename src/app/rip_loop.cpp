@@ -260,53 +260,26 @@ int EncodeDlg::RipRun() {
     if (!folder.empty()) fs::create_directories(folder, ec);
 
     const int passCount = (!mpeg && out.DoAVIVideo) ? out.Enable2Pass + 1 : 1;
-    GeometryParams gp = GeometryParams::fromSettings(in, out);
-    gp.sourceWidth = facts_.width;
-    gp.sourceHeight = facts_.height;
-    gp.chromaFormat = facts_.chromaFormat;
-    const bool geometryOk = geometry_->prepare(gp, &host_);
-    const size_t lumaSize = size_t(out.Width) * size_t(out.Height);
-    for (auto& p : planes_) p.assign(lumaSize, 0);
     startTick_ = engines_.tick();
     updateInterval_ = 5;
     int total = 0;
     writerOk_ = 0;
-    bool passOpenFailed = false;
-
-    for (int pass = 0; pass < passCount && !passOpenFailed; ++pass) {
-        int passFrames = 0;
-        if (!openPass(pass, passCount)) {
-            passOpenFailed = true;
+    try {
+        // Only pictures the geometry made are written: grey pictures in
+        // their place would pass for a rip.
+        const bool drawsPictures = mpeg || out.DoAVIVideo;
+        if (!drawsPictures || prepareGeometry()) {
+            const size_t lumaSize = size_t(out.Width) * size_t(out.Height);
+            for (auto& p : planes_) p.assign(lumaSize, 0);
+            runPasses(*w, passCount, drawsPictures, total);
+        } else {
             runFailed_ = true;
         }
-        while (decoderOpen_ && writerOk_) {
-            FrameRecord frame;
-            int width = 0, height = 0, pcmValues = 0;
-            const int16_t* pcm = nullptr;
-            decoderOpen_ = engines_.source->getNextFrame(frame, width, height, pcm, pcmValues);
-            if (!decoderOpen_) {
-                if (!cancelled()) noteSourceEnd();
-                break;
-            }
-            const bool audioOnly = engines_.source->getRunMode() == 3;
-            uint8_t* dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
-            const bool drawn = !audioOnly && geometryOk && !frame.empty();
-            if (drawn) {
-                const uint8_t* src[3] = {frame.y, frame.cb, frame.cr};
-                geometry_->apply(src, dst);
-            }
-            const uint8_t* const cdst[3] = {dst[0], dst[1], dst[2]};
-            writerOk_ = w->writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
-            if (!writerOk_ && !w->frameLimitReached()) runFailed_ = true;
-            if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
-            ProgressMonitor(total, passFrames, pass, passCount);
-            if (drawn) drawRipFrame(cdst, total);
-            if (total % updateInterval_ == 0) host_.pumpMessages();
-            ++total;
-            ++passFrames;
-        }
-        if (cancelled()) runFailed_ = true;
-        if (writerOk_ && !w->close()) runFailed_ = true;
+    } catch (const std::bad_alloc&) {
+        // Out of memory ends this row, not the program or the window's worker.
+        host_.error("STR_ERROR_55");
+        runFailed_ = true;
+        closeAfterFailure(*w);
     }
 
     w->endRun();
@@ -330,6 +303,76 @@ int EncodeDlg::RipRun() {
     idle_ = 1;
     notify();
     return 0;
+}
+
+bool EncodeDlg::prepareGeometry() {
+    GeometryParams gp = GeometryParams::fromSettings(settings_.input, settings_.output);
+    gp.sourceWidth = facts_.width;
+    gp.sourceHeight = facts_.height;
+    gp.chromaFormat = facts_.chromaFormat;
+    return geometry_->prepare(gp, &host_);
+}
+
+void EncodeDlg::runPasses(RipWriter& w, int passCount, bool drawsPictures, int& total) {
+    const OutputSettings& out = settings_.output;
+    bool passOpenFailed = false;
+    for (int pass = 0; pass < passCount && !passOpenFailed; ++pass) {
+        int passFrames = 0;
+        if (!openPass(pass, passCount)) {
+            passOpenFailed = true;
+            runFailed_ = true;
+        }
+        while (decoderOpen_ && writerOk_) {
+            FrameRecord frame;
+            int width = 0, height = 0, pcmValues = 0;
+            const int16_t* pcm = nullptr;
+            decoderOpen_ = engines_.source->getNextFrame(frame, width, height, pcm, pcmValues);
+            if (!decoderOpen_) {
+                if (!cancelled()) noteSourceEnd();
+                break;
+            }
+            const bool audioOnly = engines_.source->getRunMode() == 3;
+            uint8_t* dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
+            const bool drawn = drawsPictures && !audioOnly && !frame.empty();
+            if (drawn) {
+                const uint8_t* src[3] = {frame.y, frame.cb, frame.cr};
+                geometry_->apply(src, dst);
+            }
+            const uint8_t* const cdst[3] = {dst[0], dst[1], dst[2]};
+            writerOk_ = w.writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
+            if (!writerOk_ && !w.frameLimitReached()) runFailed_ = true;
+            if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
+            ProgressMonitor(total, passFrames, pass, passCount);
+            if (drawn) drawRipFrame(cdst, total);
+            if (total % updateInterval_ == 0) host_.pumpMessages();
+            ++total;
+            ++passFrames;
+        }
+        if (cancelled()) runFailed_ = true;
+        if (writerOk_ && !w.close()) runFailed_ = true;
+        if (pass == passCount - 1 && passFrames > 0) checkOutputKept();
+    }
+}
+
+// Linux goes on taking writes to a file that was removed, or whose folder
+// was, until it is closed: only its absence afterwards tells that the rip
+// kept nothing.
+void EncodeDlg::checkOutputKept() {
+    std::error_code ec;
+    if (fs::exists(outputFile_, ec)) return;
+    host_.messageBox(BoxKind::Error, outputFile_ + " " + text("STR_ERROR_OutputRemoved"));
+    runFailed_ = true;
+}
+
+// The piece being written when memory ran out is finished if it can be, so
+// what it holds stays readable.
+void EncodeDlg::closeAfterFailure(RipWriter& w) {
+    if (!writerOk_) return;
+    writerOk_ = 0;
+    try {
+        (void)w.close();
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 bool EncodeDlg::openPass(int passIndex, int passCount) {

@@ -598,6 +598,8 @@ const Entry kEntries[] = {
     {"STR_CLI_COMBO_Resize_10", "TAP Bilinear SSE2"},
     {"STR_CLI_COMBO_Resize_11", "TAP Bicubic"},
     {"STR_CLI_COMBO_Resize_12", "TAP BiCubic SSE"},
+    {"STR_ERROR_OutputRemoved",
+     "was removed, or its folder, while it was written; the rip kept nothing."},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

@@ -9,11 +9,14 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "app/engines/engine_set.h"
+#include "app/geometry/output_geometry.h"
 #include "platform/string_table.h"
 #include "rip_support.h"
 #include "support/recording_host.h"
@@ -68,10 +71,12 @@ struct Window {
     RecordingView view;
     std::unique_ptr<EncodeDlg> dlg;
 
-    explicit Window(RipEngines extra = {}) {
+    // `wrap` may put test writers over the real ones.
+    explicit Window(RipEngines extra = {}, std::function<void(RipEngines&)> wrap = {}) {
         settings.LoadSettings();
         RipEngines e = engines.ripEngines();
         if (extra.setPriority) e.setPriority = extra.setPriority;
+        if (wrap) wrap(e);
         dlg = std::make_unique<EncodeDlg>(host, settings, engines.catalogue(), e, &view);
         view.dlg = dlg.get();
         fs::create_directories(out());
@@ -512,6 +517,88 @@ TEST(EncodeDlgPreview, EveryRenderthFrameOfARip) {
             EXPECT_EQ(w.view.last.image.width, 64);
         }
     }
+}
+
+// ---------------------------------------------------------------- rows that fail
+
+// The real writer, running out of memory at one frame.
+class OutOfMemoryWriter : public RipWriter {
+public:
+    OutOfMemoryWriter(RipWriter& inner, int failingFrame) : inner_(inner), failAt_(failingFrame) {}
+    bool open(const WriterOpen& p) override { return inner_.open(p); }
+    bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) override {
+        if (++frames_ == failAt_) throw std::bad_alloc();
+        return inner_.writeFrame(planes, pcm, pcmValues);
+    }
+    double sizeMB() override { return inner_.sizeMB(); }
+    bool nextPiece() override { return inner_.nextPiece(); }
+    bool close() override { return inner_.close(); }
+    void endRun() override { inner_.endRun(); }
+    void setCancel(const CancelFlag* flag) override { inner_.setCancel(flag); }
+    void extendFrameLimit(int frames) override { inner_.extendFrameLimit(frames); }
+    bool frameLimitReached() const override { return inner_.frameLimitReached(); }
+
+private:
+    RipWriter& inner_;
+    int failAt_;
+    int frames_ = 0;
+};
+
+// Memory running out in the middle of a title ends that row with a message;
+// the frames before stay a readable file and the run goes on unharmed.
+TEST(EncodeDlgRowFailure, OutOfMemoryEndsTheRowNotTheRun) {
+    std::unique_ptr<OutOfMemoryWriter> failing;
+    Window w({}, [&](RipEngines& e) {
+        failing = std::make_unique<OutOfMemoryWriter>(*e.avi, 20);
+        e.avi = failing.get();
+    });
+    w.openSample();
+    w.smallAvi();
+    w.dlg->StartRip();
+    EXPECT_EQ(w.dlg->rowsCompleted(), 0);
+    EXPECT_FALSE(w.dlg->busy());
+    ASSERT_EQ(w.host.boxes.size(), 1u);
+    EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_55"));
+    const fs::path avi = w.out() / (w.dlg->rows()[0].outputName + ".avi");
+    if (testing::haveOracles()) {
+        EXPECT_EQ(testing::decodeErrors(avi.string()), "");
+        EXPECT_EQ(testing::decodedFrames(avi.string()), 19);
+    }
+}
+
+// An output size no geometry can make ends the row before anything is
+// written, where grey pictures used to be written as a rip.
+TEST(EncodeDlgRowFailure, SizeTheGeometryCannotMakeWritesNothing) {
+    Window w;
+    w.openSample();
+    w.smallAvi();
+    w.settings.output.Width = kMaxOutputSide + 16;
+    w.dlg->settingsChanged();
+    w.dlg->StartRip();
+    EXPECT_EQ(w.dlg->rowsCompleted(), 0);
+    ASSERT_EQ(w.host.boxes.size(), 1u);
+    EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_9"));
+    EXPECT_TRUE(fs::is_empty(w.out()));
+}
+
+// The output folder removed while the file is written: Linux takes the
+// writes to the unlinked file to the end, but nothing is kept, and the row
+// must say so.
+TEST(EncodeDlgRowFailure, OutputFolderRemovedDuringTheRip) {
+    Window w;
+    w.openSample();
+    w.smallAvi();
+    const std::string file = w.out().string() + "/" + w.dlg->rows()[0].outputName + ".avi";
+    bool removed = false;
+    w.host.onPump = [&] {
+        if (!removed && fs::exists(file)) removed = fs::remove_all(w.out()) > 0;
+    };
+    w.dlg->StartRip();
+    w.host.onPump = nullptr;
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(w.dlg->rowsCompleted(), 0);
+    ASSERT_EQ(w.host.boxes.size(), 1u);
+    EXPECT_EQ(w.host.boxes[0].text, file + " " + w.host.text("STR_ERROR_OutputRemoved"));
 }
 
 // ---------------------------------------------------------------- priority

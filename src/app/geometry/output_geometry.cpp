@@ -108,7 +108,11 @@ bool OutputGeometry::prepare(const GeometryParams& params, UiHost* host) {
         return false;
     }
     try {
-        return prepareStages(params);
+        // A source too small to scale from (no picture seen yet, or a
+        // broken header) leaves nothing to draw either.
+        if (prepareStages(params)) return true;
+        if (host) host->error("STR_ERROR_9");
+        return false;
     } catch (const std::bad_alloc&) {
         stages_.clear();
         if (host) host->error("STR_ERROR_55");
