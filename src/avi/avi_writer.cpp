@@ -234,6 +234,7 @@ bool AviWriter::openPiece(bool first) {
     failureShown_ = false;
     aviPath_ = pieceName(base_, piece_, "avi");
     wavPath_.clear();
+    aviMade_ = wavMade_ = false;
     if (!askOverwrite(aviPath_)) return false;
     removeFile(aviPath_);
     file_ = std::make_unique<riff::AviFile>(riffLimit_);
@@ -242,6 +243,7 @@ bool AviWriter::openPiece(bool first) {
         if (file_->lockedByAnother()) return failBusy(aviPath_);
         return failWarning("STR_ERROR_34");
     }
+    aviMade_ = true;
     if (videoOn_ && !openVideoStream(first)) return false;
     return openSound(first);
 }
@@ -293,7 +295,10 @@ bool AviWriter::openSound(bool first) {
                 return false;
             }
             removeFile(wavPath_);
-            if (wav_.open(wavPath_, outputRate_)) return true;
+            if (wav_.open(wavPath_, outputRate_)) {
+                wavMade_ = true;
+                return true;
+            }
             return wav_.lockedByAnother() ? failBusy(wavPath_) : false;
         case kAudioMp3:
             if (!mp3_.loaded()) {
@@ -463,9 +468,21 @@ bool AviWriter::closeAvi() {
     if (wav_.isOpen() && !wav_.close()) ok = false;
     compressor_.reset();
     videoStream_ = audioStream_ = -1;
+    removeEmptyPiece();
     if (!ok && !failureShown_) host_.warning("STR_ERROR_309");
     host_.setStatus("");
     return ok;
+}
+
+// A piece that got neither a picture nor sound (the rip failed or stopped
+// before its first frame, or the title ended just as the piece began) would
+// only be a stub beside the real output: the files made for it go.
+void AviWriter::removeEmptyPiece() {
+    if (videoBytes_ != 0 || audioBytes_ != 0) return;
+    std::error_code ec;
+    if (aviMade_) std::filesystem::remove(aviPath_, ec);
+    if (wavMade_) std::filesystem::remove(wavPath_, ec);
+    aviMade_ = wavMade_ = false;
 }
 
 bool AviWriter::nextAviPiece() {

@@ -117,6 +117,7 @@ public:
 private:
     bool openPiece(bool first);
     bool askOverwrite(const std::string& path);
+    void removeEmptyPiece();
     bool openVideoStream(bool first);
     bool openSound(bool first);
     bool createAudioStream();
@@ -159,6 +160,9 @@ private:
     bool failureShown_ = false;
     int piece_ = 0;
     std::string aviPath_, wavPath_;
+    // The piece's files this writer made (not another rip's, not an old one
+    // the user kept by answering No).
+    bool aviMade_ = false, wavMade_ = false;
     std::unique_ptr<riff::AviFile> file_;
     std::unique_ptr<VideoCompressor> compressor_;
     bool compressorStarted_ = false;

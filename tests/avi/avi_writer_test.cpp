@@ -183,6 +183,37 @@ TEST(AviWriter, FrameLimitAndCancelCloseThePiece) {
               host.statuses.end());
 }
 
+// A piece that got no frame is no output: its AVI and WAV go, while a piece
+// with frames stays, and a file the writer did not make is never touched.
+TEST(AviWriter, PieceWithoutFramesLeavesNoFiles) {
+    TempDir dir;
+    RecordingHost host;
+    AviWriter w(host);
+    CancelFlag cancel{1};
+    w.setCancelFlag(&cancel);
+    ASSERT_TRUE(openRgb(w, (dir / "stopped.avi").string(), kAudioWav));
+    EXPECT_FALSE(writeFrames(w, 0, 1));
+    EXPECT_FALSE(std::filesystem::exists(dir / "stopped.avi"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "stopped.wav"));
+
+    cancel = 0;
+    ASSERT_TRUE(openRgb(w, (dir / "split.avi").string(), kAudioWav));
+    ASSERT_TRUE(writeFrames(w, 0, 3));
+    ASSERT_TRUE(w.nextAviPiece());  // the title ends just as piece 2 begins
+    EXPECT_TRUE(w.closeAvi());
+    EXPECT_EQ(readRiff((dir / "split.avi").string()).children.at(0).first("avih")->u32(16), 3u);
+    EXPECT_TRUE(std::filesystem::exists(dir / "split.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "split_02.avi"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "split_02.wav"));
+
+    // The user's WAV kept by answering No stays; the AVI made for the piece goes.
+    dir.write("kept.wav", "old contents");
+    host.answers = {BoxAnswer::No};
+    EXPECT_FALSE(openRgb(w, (dir / "kept.avi").string(), kAudioWav));
+    EXPECT_EQ(TempDir::read(dir / "kept.wav"), "old contents");
+    EXPECT_FALSE(std::filesystem::exists(dir / "kept.avi"));
+}
+
 TEST(AviWriter, OverwriteQuestion) {
     TempDir dir;
     std::string path = (dir / "movie.avi").string();

@@ -1,7 +1,8 @@
 // The MPEG writer on a full disk, played by a file-size limit in a child
 // process: every failed write reaches the caller (the picture that met it,
 // or the close when it was the last sectors), and the piece that stays ends
-// with its last whole sector, without the SVCD scan list beside it.
+// with its last whole sector, without the SVCD scan list beside it; a piece
+// that got no picture data to the disk does not stay.
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -93,6 +94,11 @@ TEST(MpegWriterFullDisk, EveryFailedWriteIsReportedAndThePieceEndsWithWholeSecto
                 EXPECT_GT(std::atoi(frames.c_str()), 0) << c.what;
             }
         }
+        // So little room that no video sector fits: a file without a
+        // picture is of no use, and none stays.
+        EXPECT_NE(writeUnderLimit(out, c.mpegStream, 3000, c.split), kWhole) << c.what;
+        EXPECT_FALSE(fs::exists(out)) << c.what;
+        EXPECT_FALSE(fs::exists(dir / "f.mpgsvcd")) << c.what;
     }
 }
 

@@ -193,6 +193,7 @@ bool Multiplexer::muxStart() {
     cache_.clear();
     cache_.reserve(kCacheSize);
     bytesWritten_ = 0;
+    firstVideoEnd_ = 0;
     computeDerived();
     videoModel_.reset((isVcd() ? 46 : 230) * 1024);
     audioModel_.reset(4096);
@@ -203,6 +204,7 @@ bool Multiplexer::muxStart() {
     // writing it, before the scan list beside it is touched. Other failures
     // are reported in the order of the files.
     const bool pieceOpen = out_.open(settings_.outputPath);
+    pieceMade_ = pieceOpen;
     if (!pieceOpen && out_.lockedByAnother()) {
         host_.messageBox(BoxKind::Warning,
                          settings_.outputPath + " " + host_.text("STR_ERROR_OutputBusy"));
@@ -500,7 +502,9 @@ bool Multiplexer::writeVideoSector() {
             fill(s, room - 6, 0xFF);
         }
     }
-    return emit(s);
+    if (!emit(s)) return false;
+    if (firstVideoEnd_ == 0) firstVideoEnd_ = bytesWritten_;
+    return true;
 }
 
 bool Multiplexer::writeAudioSector() {
@@ -677,6 +681,14 @@ void Multiplexer::keepWholeSectors() {
 
 void Multiplexer::closeFiles() {
     (void)out_.close();
+    // A piece that got no picture data to the disk (its first writes
+    // failed, or its scan list could not be made) would only be a stub
+    // beside the real output.
+    if (pieceMade_ && (firstVideoEnd_ == 0 || out_.size() < firstVideoEnd_)) {
+        std::error_code ec;
+        std::filesystem::remove(settings_.outputPath, ec);
+    }
+    pieceMade_ = false;
     if (list_) {
         std::fclose(list_);
         list_ = nullptr;

@@ -168,6 +168,10 @@ private:
     std::FILE* list_ = nullptr;
     std::vector<std::uint8_t> cache_;
     std::uint64_t bytesWritten_ = 0;
+    // The piece file this multiplexer created (not one another rip holds),
+    // and where its first video sector ends (0: none yet).
+    bool pieceMade_ = false;
+    std::uint64_t firstVideoEnd_ = 0;
     std::string diag_;
 };
 
