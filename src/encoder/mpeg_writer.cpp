@@ -124,6 +124,16 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     return true;
 }
 
+Layer2Settings layer2SettingsOf(const EncoderParams& p) {
+    Layer2Settings ls;
+    ls.bitrateIndex = p.audioBitrateIndex;
+    ls.frameRate = p.rate.rate;
+    // The sound's time stamps take the form the video's have: with the
+    // 27 MHz remainder in the SVCD layout.
+    ls.layout = p.svcdLayout ? MuxLayout::Svcd : MuxLayout::Vcd;
+    return ls;
+}
+
 bool MpegWriter::startEngines() {
     const EncoderParams& p = params_;
     MuxSettings ms;
@@ -140,10 +150,7 @@ bool MpegWriter::startEngines() {
     if (!video_->videoStart(p, kernels_, mux->videoStore(),
                             [mux](const VideoUnit& u) { return mux->pushVideoUnit(u); }))
         return false;
-    Layer2Settings ls;
-    ls.bitrateIndex = p.audioBitrateIndex;
-    ls.frameRate = p.rate.rate;
-    if (!audio_->audioStart(ls, mux->audioStore(),
+    if (!audio_->audioStart(layer2SettingsOf(p), mux->audioStore(),
                             [mux](const AudioUnit& u) { return mux->pushAudioUnit(u); })) {
         video_->videoEnd();
         return false;

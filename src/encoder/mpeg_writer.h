@@ -15,6 +15,7 @@ namespace zembra {
 class UiHost;
 class VideoEncoder;
 class Layer2Encoder;
+struct Layer2Settings;
 class Multiplexer;
 struct PcmStore;
 
@@ -39,6 +40,9 @@ struct MpegOpenArgs {
     bool pulldown = false;
     int quantMat = 0;
 };
+
+// What the Layer II encoder of a piece is started with.
+Layer2Settings layer2SettingsOf(const EncoderParams& params);
 
 class MpegWriter {
 public:

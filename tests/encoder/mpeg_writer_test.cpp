@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "encoder/layer2/layer2_encoder.h"
 #include "encoder/presets.h"
 #include "venc_support.h"
 
@@ -128,6 +129,22 @@ TEST(MpegWriterOpen, PulldownOnlyAt23976) {
     EXPECT_TRUE(w.openMpeg(a));
     EXPECT_TRUE(w.params().pulldown);
     w.closeMpeg();
+}
+
+// The sound follows the stream's layout and the AudioBitRate list: the
+// SVCD layout keeps the 27 MHz remainder of its time stamps, and entry 10
+// is Layer II index 11, 224 kbit/s.
+TEST(MpegWriterOpen, SoundSettingsFollowTheLayoutAndTheRateList) {
+    fs::path dir = workDir("sound");
+    for (int mpegStream : {0, 1}) {
+        testing::RecordingHost host;
+        MpegWriter w(host);
+        ASSERT_TRUE(w.openMpeg(args(dir / "s.mpg", mpegStream, 352, 288, 25, 2000, 10)));
+        const Layer2Settings ls = layer2SettingsOf(w.params());
+        EXPECT_EQ(ls.layout, mpegStream ? MuxLayout::Svcd : MuxLayout::Vcd);
+        EXPECT_EQ(Layer2Encoder::bitrateKbps(ls.bitrateIndex), 224);
+        w.closeMpeg();
+    }
 }
 
 TEST(MpegWriterPieces, NamesOfLaterPieces) {
