@@ -455,7 +455,10 @@ bool AviWriter::flushSound() {
 bool AviWriter::closeAvi() {
     if (!open_) return true;
     open_ = false;  // a message pumped below must not write into the closing piece
-    host_.setStatus(host_.text("STR_ERROR_311"));
+    // Writing the index of a long piece takes a while, and a kill now would
+    // leave a file without one: the status line says so, not only
+    // "Releasing AVI file." (the first words of the longer text).
+    host_.setStatus(host_.text("STR_ERROR_312"));
     host_.setProgress(100, 100);
     host_.pumpMessages();
     bool ok = flushSound();
