@@ -11,6 +11,7 @@ namespace zembra {
 
 namespace {
 constexpr int64_t kSector = 2048;
+constexpr int64_t kSectorsPerBlock = SourceFile::kBlockBytes / kSector;
 constexpr int64_t kMegabyte = 1048576;
 constexpr int64_t kProgressThreshold = 10239;  // sectors; larger reads show progress
 const char* const kDefaultTempPath = "./~tempdata.dat";
@@ -523,6 +524,12 @@ int SourceReader::readSectors(int64_t n) {
                     restoreStatus(showProgress);
                     return 0;
                 }
+            }
+            // A stop from another thread is seen after every block too: on a
+            // slow drive the progress steps above come seconds apart.
+            if (count % kSectorsPerBlock == 0 && stopping()) {
+                restoreStatus(showProgress);
+                return 0;
             }
         }
         if (ended || count >= n) break;
