@@ -798,6 +798,12 @@ void Multiplexer::scanOffsets() {
         perGop = 12;
     else if (std::fabs(rate - 29.97) < 0.01)
         perGop = 14;
+    // Under pull-down the sequence header says 29.97, but the pictures are
+    // still coded at 23.976 a second (the repeated fields spread each over a
+    // 23.976th of a second of display), so the jump is counted as for 23.976
+    // without pull-down (168 = 7 x 24): the same I pictures and the same
+    // stretch of film either way. Reading the rate as 29.97 would jump 12 I
+    // pictures instead of 14, a shorter stretch than the same film without.
     const int jump = settings_.pulldown ? static_cast<int>(std::ceil(168.0 / perGop))
                                         : static_cast<int>(std::ceil(7.0 * rate / perGop));
     diag("Calculating %d SVCD user data scan offsets", n);
