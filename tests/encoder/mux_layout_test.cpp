@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <random>
 
@@ -178,7 +179,13 @@ TEST(Multiplexer, SvcdIPicturesStartPacketsAndGetScanOffsets) {
     EXPECT_EQ(rep.pstdAudio, 1);
     ASSERT_EQ(static_cast<int>(rep.videoPacketStartsWithI.size()), r.iPictures);
     EXPECT_FALSE(fs::exists(r.path.string() + "svcd"));  // the list file is gone
+    // The scan's progress reaches the status line and the bar, as a rip's does.
     EXPECT_EQ(host.statuses.back(), "Scan offset done");
+    EXPECT_NE(
+        std::find(host.statuses.begin(), host.statuses.end(), "Computing SVCD scan offsets :  0 %"),
+        host.statuses.end());
+    EXPECT_EQ(host.progressRange, 100);
+    EXPECT_GT(host.progressPosition, 50);
 
     // Every I picture's user data now holds the addresses of its
     // neighbours: previous, next, back and forward by the jump distance.

@@ -899,6 +899,7 @@ void Multiplexer::scanOffsets() {
             char pct[16];
             std::snprintf(pct, sizeof pct, "%3d %%", percent);
             host_.setStatus(host_.text("STR_ERROR_403") + pct);
+            host_.setProgress(percent, 100);
         }
         if (q % 10 == 0) host_.pumpMessages();
     }
