@@ -216,6 +216,7 @@ private:
                      const std::vector<std::vector<std::string>>& vobs);
     bool addIfoEntry(const std::string& ifo, const std::vector<std::string>* knownVobs);
     bool openTitleForRip(bool isIfo);
+    bool openTitleForRipSafely(bool isIfo);
     int openDecoderOnCurrent();
     void addRow(FileRow row, std::unique_ptr<DVDProjectItem> item);
     void applyItem(int row);

@@ -131,7 +131,7 @@ void EncodeDlg::runRip() {
         it.copyCatalogueTo(catalogue_);
         current_ = row;
 
-        if (!openTitleForRip(isIfo)) {
+        if (!openTitleForRipSafely(isIfo)) {
             runFailed_ = true;
             continue;
         }
@@ -184,6 +184,18 @@ bool EncodeDlg::requestCancel() {
 void EncodeDlg::cancelNow() {
     if (!running_ || !ripping_) return;
     raiseCancel();
+}
+
+// Out of memory while a title is scanned or opened fails that row only; the
+// rip runs on the window's worker thread, which must not die of it.
+bool EncodeDlg::openTitleForRipSafely(bool isIfo) {
+    try {
+        return openTitleForRip(isIfo);
+    } catch (const std::bad_alloc&) {
+        host_.error("STR_ERROR_55");
+        decoderOpen_ = 0;
+        return false;
+    }
 }
 
 bool EncodeDlg::openTitleForRip(bool isIfo) {
