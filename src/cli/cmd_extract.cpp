@@ -31,7 +31,9 @@ int runExtract(const std::vector<std::string>& args) {
     p.text("-o", output, "FILE", "the program stream to write");
     p.integer("--buffer", bufferMb, 1, 1000000, "read buffer in MB (8 without)", "MB");
     p.text("--disk-buffer", diskBuffer, "PATH", "keep the read buffer in this file, not in memory");
-    p.footer("Exit status: 0 written, 1 a read or write error, 2 a usage error.\n");
+    p.footer(
+        "Exit status: 0 written, 1 a read or write error, 2 a usage error (a title the\n"
+        "source does not have too).\n");
     if (auto status = p.parseOrExit(args)) return *status;
     if (!title || !output) {
         std::fprintf(stderr, "zembra extract: --title and -o are needed (zembra extract --help)\n");
@@ -54,10 +56,11 @@ int runExtract(const std::vector<std::string>& args) {
     }
     zembra::TitleCatalogue catalogue;
     if (!zembra::parseIfo(catalogue, set->ifo, host)) return 1;
+    // As rip and decode refuse a position the Index list does not have.
     if (*title >= catalogue.count()) {
-        std::fprintf(stderr, "zembra extract: %s has %d titles\n", set->ifo.c_str(),
-                     catalogue.count());
-        return 1;
+        std::fprintf(stderr, "zembra extract: --title takes 0 to %d, not %d (%s)\n",
+                     catalogue.count() - 1, *title, set->ifo.c_str());
+        return zembra::cli::kExitUsage;
     }
     if (set->vobs.empty()) {
         std::fprintf(stderr, "%s\n", host.text("STR_ERROR_211").c_str());
