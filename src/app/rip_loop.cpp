@@ -362,7 +362,9 @@ void EncodeDlg::runPasses(RipWriter& w, int passCount, bool drawsPictures, int& 
         }
         if (cancelled()) runFailed_ = true;
         if (writerOk_ && !w.close()) runFailed_ = true;
-        if (pass == passCount - 1 && passFrames > 0) checkOutputKept();
+        // A row that failed already said why (and its writer may have
+        // removed a stub it made).
+        if (pass == passCount - 1 && passFrames > 0 && !runFailed_) checkOutputKept();
     }
 }
 

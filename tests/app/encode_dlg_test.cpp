@@ -545,24 +545,30 @@ private:
 };
 
 // Memory running out in the middle of a title ends that row with a message;
-// the frames before stay a readable file and the run goes on unharmed.
+// the frames before stay a readable file and the run goes on unharmed. Out
+// of memory at the first frame leaves no empty file behind.
 TEST(EncodeDlgRowFailure, OutOfMemoryEndsTheRowNotTheRun) {
-    std::unique_ptr<OutOfMemoryWriter> failing;
-    Window w({}, [&](RipEngines& e) {
-        failing = std::make_unique<OutOfMemoryWriter>(*e.avi, 20);
-        e.avi = failing.get();
-    });
-    w.openSample();
-    w.smallAvi();
-    w.dlg->StartRip();
-    EXPECT_EQ(w.dlg->rowsCompleted(), 0);
-    EXPECT_FALSE(w.dlg->busy());
-    ASSERT_EQ(w.host.boxes.size(), 1u);
-    EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_55"));
-    const fs::path avi = w.out() / (w.dlg->rows()[0].outputName + ".avi");
-    if (testing::haveOracles()) {
-        EXPECT_EQ(testing::decodeErrors(avi.string()), "");
-        EXPECT_EQ(testing::decodedFrames(avi.string()), 19);
+    for (int failingFrame : {20, 1}) {
+        SCOPED_TRACE(failingFrame);
+        std::unique_ptr<OutOfMemoryWriter> failing;
+        Window w({}, [&](RipEngines& e) {
+            failing = std::make_unique<OutOfMemoryWriter>(*e.avi, failingFrame);
+            e.avi = failing.get();
+        });
+        w.openSample();
+        w.smallAvi();
+        w.dlg->StartRip();
+        EXPECT_EQ(w.dlg->rowsCompleted(), 0);
+        EXPECT_FALSE(w.dlg->busy());
+        ASSERT_EQ(w.host.boxes.size(), 1u);
+        EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_55"));
+        const fs::path avi = w.out() / (w.dlg->rows()[0].outputName + ".avi");
+        if (failingFrame == 1) {
+            EXPECT_TRUE(fs::is_empty(w.out()));
+        } else if (testing::haveOracles()) {
+            EXPECT_EQ(testing::decodeErrors(avi.string()), "");
+            EXPECT_EQ(testing::decodedFrames(avi.string()), failingFrame - 1);
+        }
     }
 }
 
