@@ -16,8 +16,8 @@ packages=(
   # run-time libraries loaded with dlopen
   libmp3lame0 libxvidcore4
   # oracles and fixture makers of the tests; bc for the benchmark scripts;
-  # python3 reads zembra scan --json back
-  ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame bc python3
+  # python3 reads zembra scan --json back; lsdvd is the IFO parser's oracle
+  ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame bc python3 lsdvd
   # the Debian package: its dependencies worked out (dpkg-shlibdeps) and its
   # man page read once installed
   dpkg-dev man-db

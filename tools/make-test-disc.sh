@@ -18,6 +18,7 @@
 #   --subs N             N subtitle streams (0-2, default 0); languages en, fr
 #   --chapters LIST      chapter points of title 1, e.g. 0,0:01,0:02 (default 0)
 #   --two-pgc            a second title (program chain) in the same title set
+#   --seconds2 S         length of that second title (default: --seconds)
 #   --split-sectors N    cut VTS_01_1.VOB every N sectors into VTS_01_1.VOB,
 #                        VTS_01_2.VOB, ... (sector numbering runs on)
 #   --iso                also make DIR/disc.iso (UDF, -dvd-video)
@@ -44,6 +45,7 @@ split=0
 iso=0
 bitrate=2500k
 still=0
+seconds2=""
 args_all="$*"
 
 while [ $# -gt 0 ]; do
@@ -67,6 +69,7 @@ while [ $# -gt 0 ]; do
     --iso) iso=1 ;;
     --bitrate) bitrate=$2; shift ;;
     --still) still=1 ;;
+    --seconds2) seconds2=$2; shift ;;
     -h|--help) sed -n '2,30p' "$0"; exit 0 ;;
     *) echo "make-test-disc: unknown option $1" >&2; exit 2 ;;
   esac
@@ -167,7 +170,10 @@ EOF
 make_title title1 testsrc2
 [ "$subs" -eq 0 ] || add_subs title1
 if [ $twopgc -eq 1 ]; then
+  seconds1=$seconds
+  seconds=${seconds2:-$seconds}
   make_title title2 smptebars
+  seconds=$seconds1
   [ "$subs" -eq 0 ] || add_subs title2
 fi
 

@@ -332,7 +332,10 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
         return false;
     }
     in.VobFiles = vobs;
-    if (in.PGC < 0 || in.PGC >= catalogue_.count()) in.PGC = 0;
+    // A newly opened title set shows its main feature, the title a user
+    // most likely wants, rather than whichever title was chosen last.
+    in.PGC = std::max(0, mainTitleIndex(catalogue_));
+    in.ChapterFrom = in.ChapterTo = 0;  // and its whole title
     resolveStreamIds(in, catalogue_);
     decoderOpen_ = openDecoderOnCurrent();
     const TitleRecord* title = catalogue_.title(in.PGC);
@@ -379,8 +382,10 @@ void EncodeDlg::openVobFiles(const std::vector<std::string>& files) {
         FileRow row;
         row.outputName = text("STR_MAIN_LISTVIEW_Title") + "_" + std::to_string(rows_.size());
         row.sourcePath = file;
+        InputSettings input = settings_.input;
+        input.ChapterFrom = input.ChapterTo = 0;  // a new row rips its whole title
         auto item = std::make_unique<DVDProjectItem>(DVDProjectItem::kVobFile, int(rows_.size()),
-                                                     settings_.input, settings_.output, nullptr);
+                                                     input, settings_.output, nullptr);
         addRow(std::move(row), std::move(item));
     }
     if (!rows_.empty()) selectRow(int(rows_.size()) - 1);
@@ -584,6 +589,17 @@ void EncodeDlg::chooseAngle(int index) {
     angleList.selected = index;
     settings_.input.Angle = index;
     if (current_ >= 0) items_[size_t(current_)]->input.Angle = index;
+    notify();
+}
+
+void EncodeDlg::chooseChapters(int from, int to) {
+    if (busy()) return;
+    settings_.input.ChapterFrom = from;
+    settings_.input.ChapterTo = to;
+    if (current_ >= 0) {
+        items_[size_t(current_)]->input.ChapterFrom = from;
+        items_[size_t(current_)]->input.ChapterTo = to;
+    }
     notify();
 }
 

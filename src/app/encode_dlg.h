@@ -112,6 +112,8 @@ public:
     void chooseAudio(int index);
     void chooseSubtitle(int index);
     void chooseAngle(int index);
+    // Chapters from..to of the row's title (from 1); 0, 0 for the whole title.
+    void chooseChapters(int from, int to);
     void chooseFormat(int index);
     void chooseZoom(int index);
     void chooseSplit(int index);
@@ -240,6 +242,7 @@ private:
     void closeAfterFailure(RipWriter& w);
     void checkOutputKept();
     void noteSourceEnd();
+    void reportSkippedSectors();
     RipWriter* writer() const;
     bool aviOutput() const { return settings_.output.MPEGStream >= 2; }
     std::string text(const char* key) const;

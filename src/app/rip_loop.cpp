@@ -219,6 +219,9 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
         items_[size_t(current_)]->setCatalogue(catalogue_);
         refillSelectionLists();
     }
+    // A chapter range reads only its chapters' cells.
+    if (TitleRecord* t = catalogue_.title(in.PGC); t && in.ChapterFrom > 0)
+        keepChapters(*t, in.ChapterFrom, in.ChapterTo);
     resolveStreamIds(in, catalogue_);
     decoderOpen_ = openDecoderOnCurrent();
     if (!isIfo) takeSnapshot(*items_[size_t(current_)]);
@@ -295,6 +298,7 @@ int EncodeDlg::RipRun() {
     }
 
     w->endRun();
+    reportSkippedSectors();
     engines_.source->setPrefill(0);
     for (auto& p : planes_) std::vector<uint8_t>().swap(p);
 
@@ -431,6 +435,21 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
 // A title whose source gave out before its end is not ripped, though the
 // file keeps what was read: a read error was already shown by the decoder,
 // files cut short are said here.
+// Sectors skipped over read errors leave gaps in the output, which is
+// still written: said with how many and where, without failing the row.
+void EncodeDlg::reportSkippedSectors() {
+    const std::vector<SkippedSectors> skipped = engines_.source->skippedSectors();
+    if (skipped.empty()) return;
+    uint64_t sectors = 0;
+    std::string times;
+    for (const SkippedSectors& s : skipped) {
+        sectors += s.count;
+        times += (times.empty() ? "" : ", ") + hms(int(s.seconds));
+    }
+    host_.messageBox(BoxKind::Warning, text("STR_ERROR_SectorsSkipped") + " " +
+                                           std::to_string(sectors) + " (" + times + ")");
+}
+
 void EncodeDlg::noteSourceEnd() {
     const RipSource::End end = engines_.source->howEnded();
     if (end == RipSource::End::Title) return;

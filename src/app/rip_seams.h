@@ -55,6 +55,8 @@ public:
     // Why getNextFrame gave 0.
     enum class End { Title, ReadError, FilesShort };
     virtual End howEnded() const { return End::Title; }
+    // Sectors skipped over read errors in the last pass.
+    virtual std::vector<SkippedSectors> skippedSectors() const { return {}; }
     // The reader's and scan's cancel flag.
     virtual void setCancel(const CancelFlag* flag) = 0;
 };

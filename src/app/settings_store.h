@@ -72,6 +72,8 @@ struct InputSettings {
     int SourceWidth = 0;
     int SourceHeight = 0;
     int SourceAspect = 0;  // SourceFacts::aspectRatio of the opened title
+    int ChapterFrom = 0;   // chapters to rip, from 1 as players number them;
+    int ChapterTo = 0;     // 0: the whole title
     int ChromaFormat = 0;
     std::string CacheFile;  // "hdcache.dat" path for the title reader
 };

@@ -148,7 +148,7 @@ std::optional<int> decoderParams(const std::string& source, const DecodeOptions&
         return zembra::cli::kExitFailed;
     }
     if (!zembra::parseIfo(catalogue, sets.front().ifo, host)) return zembra::cli::kExitFailed;
-    in.PGC = c.title.value_or(0);
+    in.PGC = c.mainTitle ? std::max(0, zembra::mainTitleIndex(catalogue)) : c.title.value_or(0);
     std::string problem = outsideList("--title", in.PGC, catalogue.count());
     if (const zembra::TitleRecord* title = catalogue.title(in.PGC)) {
         if (problem.empty()) problem = outsideList("--audio", c.audio, title->audioCount);

@@ -15,6 +15,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/application.h"
@@ -43,6 +45,8 @@ struct RipOptions {
     zembra::AviChoices avi;
     bool twoPass = false, noVideo = false, overwrite = false, shutdown = false;
     bool save = false, quiet = false, mp3Joint = false, yes = false, no = false;
+    int chapterFrom = 0, chapterTo = 0;  // --chapters A-B, from 1
+    bool splitChapters = false;
 };
 
 // The options that only AVI output takes (the AVI tab's), and those only
@@ -58,6 +62,22 @@ void defineOptions(OptionParser& p, RipOptions& o) {
     const int any = std::numeric_limits<int>::max();
     p.operands(o.sources, 0, std::numeric_limits<size_t>::max());
     zembra::cli::addStreamOptions(p, o.choices, true);
+    p.custom("--chapters", "A-B", "only chapters A to B of the title (from 1, as players count)",
+             [&o](const std::string& v) {
+                 const size_t dash = v.find('-');
+                 auto from = zembra::cli::parseInteger(v.substr(0, dash), 1, 999);
+                 auto to = dash == std::string::npos
+                               ? from
+                               : zembra::cli::parseInteger(v.substr(dash + 1), 1, 999);
+                 if (!from || !to || *to < *from)
+                     return "--chapters needs A-B with 1 <= A <= B (or one chapter A), not '" + v +
+                            "'";
+                 o.chapterFrom = int(*from);
+                 o.chapterTo = int(*to);
+                 return std::string();
+             });
+    p.flag("--split-chapters", o.splitChapters,
+           "one file per chapter (of the --chapters range): NAME_ch01, NAME_ch02, ...");
     p.heading("Output");
     p.list("--format", o.format, zembra::cli::ListKind::Formats, "output format");
     p.text("--output-dir", o.outputDir, "DIR", "output folder (made when missing)");
@@ -186,9 +206,11 @@ bool isScannedAtRip(const zembra::EncodeDlg& dlg) {
 // the choices before it are made (the title decides the streams); what was
 // wrong, else empty.
 std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s,
-                          const zembra::cli::SettingChoices& o) {
+                          const zembra::cli::SettingChoices& o,
+                          const zembra::TitleCatalogue& catalogue) {
     std::string problem = outsideList("--title", o.title, dlg.indexList);
     if (problem.empty() && o.title) dlg.chooseIndex(*o.title);
+    if (o.mainTitle && !isScannedAtRip(dlg)) dlg.chooseIndex(zembra::mainTitleIndex(catalogue));
     if (isScannedAtRip(dlg)) {
         // The stream lists come with the scan at the start of the row's rip:
         // the choices are checked against what it lists (8 audio tracks,
@@ -210,6 +232,56 @@ std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s,
     if (problem.empty()) problem = outsideList("--angle", o.angle, dlg.angleList);
     if (problem.empty() && o.angle) dlg.chooseAngle(*o.angle);
     return problem;
+}
+
+// --chapters: the range, checked against the row's title (a VOB or MPEG
+// row's chapters, its files, are known only at its rip); what was wrong.
+std::string chooseChapters(zembra::EncodeDlg& dlg, const zembra::SettingsStore& s,
+                           const RipOptions& o, const zembra::TitleCatalogue& catalogue) {
+    if (!o.chapterFrom) return {};
+    if (!isScannedAtRip(dlg)) {
+        const zembra::TitleRecord* t = catalogue.title(s.input.PGC);
+        const int count = t ? t->chapterCount() : 0;
+        if (o.chapterTo > count)
+            return "--chapters: the title has " + std::to_string(count) + " chapter(s), not " +
+                   std::to_string(o.chapterTo);
+    }
+    if (!o.splitChapters) dlg.chooseChapters(o.chapterFrom, o.chapterTo);
+    return {};
+}
+
+// --split-chapters: one rip per chapter of each row's title (of the
+// --chapters range when given), into the row's name with "_chNN"; the
+// number of rips and of those completed.
+std::pair<int, int> ripChapterByChapter(zembra::EncodeDlg& dlg, const zembra::SettingsStore& s,
+                                        const zembra::TitleCatalogue& catalogue,
+                                        const RipOptions& o, zembra::ConsoleHost& host) {
+    int rips = 0, completed = 0;
+    const int rowCount = int(dlg.rows().size());
+    std::vector<std::string> names;
+    for (const auto& row : dlg.rows()) names.push_back(row.outputName);
+    for (int row = 0; row < rowCount && !dlg.cancelled(); ++row) {
+        dlg.selectRow(row);
+        const zembra::TitleRecord* t = isScannedAtRip(dlg) ? nullptr : catalogue.title(s.input.PGC);
+        const int first = o.chapterFrom ? o.chapterFrom : 1;
+        const int last = o.chapterTo ? o.chapterTo : t ? t->chapterCount() : 1;
+        for (int k = first; k <= last && !dlg.cancelled(); ++k) {
+            dlg.UncheckAll();
+            dlg.selectRow(row);
+            dlg.Check();
+            if (t) dlg.chooseChapters(k, k);
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "_ch%02d", k);
+            dlg.setOutputName(row, names[size_t(row)] + suffix);
+            dlg.StartRip();
+            host.finishLine();
+            ++rips;
+            completed += dlg.rowsCompleted();
+        }
+        dlg.setOutputName(row, names[size_t(row)]);
+        dlg.chooseChapters(0, 0);
+    }
+    return {rips, completed};
 }
 
 void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const RipOptions& o) {
@@ -342,7 +414,9 @@ int runRip(const std::vector<std::string>& args) {
     const int rowCount = int(dlg.rows().size());
     for (int row = 0; row < rowCount; ++row) {
         dlg.selectRow(row);
-        if (std::string problem = chooseInLists(dlg, settings, o.choices); !problem.empty()) {
+        std::string problem = chooseInLists(dlg, settings, o.choices, engines.catalogue());
+        if (problem.empty()) problem = chooseChapters(dlg, settings, o, engines.catalogue());
+        if (!problem.empty()) {
             std::fprintf(stderr, "zembra rip: %s (%s)\n", problem.c_str(),
                          dlg.rows()[size_t(row)].sourcePath.c_str());
             return 2;
@@ -365,15 +439,21 @@ int runRip(const std::vector<std::string>& args) {
     zembra::ConsoleHost::catchInterrupt();
     zembra::ConsoleHost::catchStopSignals();
     host.setInterruptHandler(onInterrupt, nullptr);
-    dlg.StartRip();
+    int checked = rowCount, completed = 0;
+    if (o.splitChapters) {
+        std::tie(checked, completed) =
+            ripChapterByChapter(dlg, settings, engines.catalogue(), o, host);
+    } else {
+        dlg.StartRip();
+        host.finishLine();
+        completed = dlg.rowsCompleted();
+    }
     const bool cancelled = dlg.cancelled();
-    host.finishLine();
     g_dlg = nullptr;
 
-    const int checked = rowCount;
     std::fprintf(stderr, "%s\n", dlg.monitorLine.c_str());
-    std::fprintf(stderr, "zembra rip: %d of %d title(s) ripped to %s\n", dlg.rowsCompleted(),
-                 checked, settings.app.OutputPath.c_str());
+    std::fprintf(stderr, "zembra rip: %d of %d title(s) ripped to %s\n", completed, checked,
+                 settings.app.OutputPath.c_str());
     if (o.save && !app.saveSettings())
         std::fprintf(stderr, "zembra rip: cannot write %s\n", app.optionsFile().c_str());
     app.ExitInstance();
@@ -381,7 +461,7 @@ int runRip(const std::vector<std::string>& args) {
     // and Ctrl-C's (answered Yes on a terminal) as if it had ended the program.
     if (const int signal = zembra::ConsoleHost::stopSignal()) return 128 + signal;
     if (cancelled) return zembra::cli::kExitInterrupted;
-    return dlg.rowsCompleted() == checked ? zembra::cli::kExitOk : zembra::cli::kExitFailed;
+    return completed == checked ? zembra::cli::kExitOk : zembra::cli::kExitFailed;
 }
 
 }  // namespace

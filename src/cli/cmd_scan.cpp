@@ -20,9 +20,9 @@
 
 namespace {
 
-void printTitle(const zembra::TitleRecord& t) {
-    std::printf("  %s  (%d cells, %d chapters)\n", t.label.c_str(), t.cellCount(),
-                t.chapterCount());
+void printTitle(const zembra::TitleRecord& t, bool main = false) {
+    std::printf("  %s  (%d cells, %d chapters)%s\n", t.label.c_str(), t.cellCount(),
+                t.chapterCount(), main ? "  main title" : "");
     for (int c = 0; c < t.cellCount(); ++c) {
         const auto& cell = t.cells[size_t(c)];
         std::printf(
@@ -143,13 +143,14 @@ std::string streamsJson(const zembra::TitleRecord& t) {
     return "\"audio\": " + audio + "], \"subtitles\": " + subtitles + "]";
 }
 
-std::string titleJson(const zembra::TitleRecord& t, int index) {
+std::string titleJson(const zembra::TitleRecord& t, int index, bool main) {
     double duration = 0;
     for (const auto& cell : t.cells)
         if (playsInFirstAngle(cell)) duration += cell.duration;
     return "{\"position\": " + std::to_string(index) + ", \"label\": " + quoted(t.label) +
-           ", \"duration\": " + seconds(duration) + ",\n       \"cells\": " + cellsJson(t) +
-           ",\n       \"chapters\": " + chaptersJson(t) + ",\n       " + streamsJson(t) + "}";
+           ", \"main\": " + (main ? "true" : "false") + ", \"duration\": " + seconds(duration) +
+           ",\n       \"cells\": " + cellsJson(t) + ",\n       \"chapters\": " + chaptersJson(t) +
+           ",\n       " + streamsJson(t) + "}";
 }
 
 std::string vobsJson(const zembra::TitleSetFiles& set) {
@@ -164,8 +165,10 @@ std::string vobsJson(const zembra::TitleSetFiles& set) {
 
 std::string titlesJson(const zembra::TitleCatalogue& catalogue) {
     std::string out = "[";
+    const int main = zembra::mainTitleIndex(catalogue);
     for (int t = 0; t < catalogue.count(); ++t)
-        out += std::string(t ? "," : "") + "\n      " + titleJson(catalogue.titles[size_t(t)], t);
+        out += std::string(t ? "," : "") + "\n      " +
+               titleJson(catalogue.titles[size_t(t)], t, t == main);
     return out + "]";
 }
 
@@ -211,7 +214,9 @@ bool printTitleSet(const zembra::TitleSetFiles& set, zembra::ConsoleHost& host) 
                     zembra::css::libraryAvailable() ? "installed" : "not installed");
     zembra::TitleCatalogue catalogue;
     if (!zembra::parseIfo(catalogue, set.ifo, host)) return false;
-    for (const auto& t : catalogue.titles) printTitle(t);
+    const int main = zembra::mainTitleIndex(catalogue);
+    for (int i = 0; i < catalogue.count(); ++i)
+        printTitle(catalogue.titles[size_t(i)], i == main && catalogue.count() > 1);
     return true;
 }
 

@@ -241,8 +241,7 @@ void OptionParser::list(std::string name, std::optional<int>& target, ListKind k
                             if (auto n = parseInteger(value, -kAny, kAny); n && !index)
                                 return rangeProblem(name, *n, 0, last);
                             if (!index) {
-                                std::string problem = name + " takes 0 to " +
-                                                      std::to_string(last) +
+                                std::string problem = name + " takes 0 to " + std::to_string(last) +
                                                       " or an entry's text, not '" + value +
                                                       "'; the list holds:";
                                 for (size_t i = 0; i < entries.size(); ++i)
@@ -373,7 +372,19 @@ void addStreamOptions(OptionParser& p, SettingChoices& c, bool withAngle) {
     // message names their range.
     const int low = std::numeric_limits<int>::min(), any = std::numeric_limits<int>::max();
     p.heading("Title and streams (positions in the window's lists)");
-    p.integer("--title", c.title, low, any, "title: its position in the Index list, from 0");
+    p.custom("--title", "N|main",
+             "title: its position in the Index list, from 0; main: the main feature",
+             [&c](const std::string& v) {
+                 if (v == "main") {
+                     c.mainTitle = true;
+                     return std::string();
+                 }
+                 auto n = parseInteger(v, std::numeric_limits<int>::min(),
+                                       std::numeric_limits<int>::max());
+                 if (!n) return "--title needs a number or main, not '" + v + "'";
+                 c.title = int(*n);
+                 return std::string();
+             });
     p.integer("--audio", c.audio, low, any, "audio track: its position in the Audio list, from 0");
     p.integer("--subtitle", c.subtitle, low, any,
               "subtitle to burn in: its position in the Subtitle list, 0 = None, 1 = the first");

@@ -119,6 +119,7 @@ struct SettingChoices {
     // Positions in the Index, Audio, Subtitle and Angle lists, as the window
     // shows them: titles and audio tracks from 0, subtitles from 1 (0 = None).
     std::optional<int> title, audio, subtitle, angle;
+    bool mainTitle = false;  // --title main: the main feature (mainTitleIndex)
     // Decoding (the Global tab).
     std::optional<int> fpsIndex, downsampling, deinterlace, idct, subColor, subOffset;
     std::optional<int> detect24, dolby;

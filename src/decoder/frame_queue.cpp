@@ -31,6 +31,7 @@ void FrameQueue::open(const FrameQueueSettings& settings, FrameQueueSource* sour
     draining_ = false;
     pausedForAudio_ = false;
     timeOffset_ = 0.0;
+    skipped_.clear();
     deinterlacer_.reset(settings_.layout, settings_.deinterlace);
     subpicture_.open(settings_.layout.width, settings_.layout.height, settings_.subpicture);
     open_ = true;
@@ -150,11 +151,16 @@ void FrameQueue::endRun() {
 }
 
 bool FrameQueue::skipAhead() {
-    uint32_t sector = source_->currentSector();
+    const uint32_t bad = source_->currentSector();
+    const double seconds = double(handedOut_) / outputFrameRate(settings_.frameRateIndex);
+    uint32_t sector = bad;
     for (int attempt = 1; attempt <= 20; ++attempt) {
         sector += 512u * uint32_t(attempt);
         clearQueue();
-        if (source_->reseekSilently(sector)) return true;
+        if (source_->reseekSilently(sector)) {
+            skipped_.push_back({bad, sector - bad, seconds});
+            return true;
+        }
     }
     return false;
 }

@@ -123,6 +123,8 @@ public:
     int queued() const { return int(queue_.size()); }
     int64_t framesHandedOut() const { return handedOut_; }
     int64_t sampleFramesHandedOut() const { return samplesOut_; }
+    // The read errors of this run that were got over by skipping sectors.
+    const std::vector<SkippedSectors>& skippedSectors() const { return skipped_; }
 
 private:
     bool sufficient() const;
@@ -152,6 +154,7 @@ private:
     double timeOffset_ = 0.0;
     int ownFault_ = 0;
 
+    std::vector<SkippedSectors> skipped_;
     std::deque<FrameRecord> queue_;
     FrameRecord last_;  // handed out again when frames are repeated
     int64_t handedOut_ = 0;

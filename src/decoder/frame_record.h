@@ -66,4 +66,12 @@ struct FrameRecord {
     bool empty() const { return !planes; }
 };
 
+// Sectors the decoding skipped after a read error (a scratched disc): where,
+// how many, and at which playing time of the output (seconds).
+struct SkippedSectors {
+    uint32_t sector = 0;
+    uint32_t count = 0;
+    double seconds = 0.0;
+};
+
 }  // namespace zembra

@@ -36,6 +36,8 @@ public:
         return queue_.peekFrame(frame, width, height);
     }
 
+    const FrameQueue& queue() const { return queue_; }
+
     // FrameQueueSource
     bool decodeOnePicture() override;
     int& faultCode() override { return decoder_.fault; }

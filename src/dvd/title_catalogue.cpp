@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <utility>
 
 #include "dvd/source_file.h"
 #include "platform/ui_host.h"
@@ -419,6 +420,80 @@ bool parseIfo(TitleCatalogue& catalogue, const std::string& path, UiHost& host) 
         host.error("STR_ERROR_53");
     }
     return ok;
+}
+
+namespace {
+
+using CellRange = std::pair<uint32_t, uint32_t>;
+
+std::vector<CellRange> cellRanges(const TitleRecord& t) {
+    std::vector<CellRange> r;
+    for (const auto& c : t.cells) r.emplace_back(c.firstSector, c.lastSector);
+    return r;
+}
+
+double playingSeconds(const TitleRecord& t) {
+    double sum = 0.0;
+    for (const auto& c : t.cells) sum += c.duration;
+    return sum;
+}
+
+// A cell played twice, or cells all played by another title that plays more
+// of the disc (or as much, in disc order where this one is not).
+bool replaysOthers(const TitleCatalogue& catalogue, size_t index) {
+    std::vector<CellRange> own = cellRanges(catalogue.titles[index]);
+    if (own.empty()) return true;
+    std::vector<CellRange> sorted = own;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return true;
+    const bool inOrder = std::is_sorted(own.begin(), own.end());
+    for (size_t k = 0; k < catalogue.titles.size(); ++k) {
+        if (k == index) continue;
+        std::vector<CellRange> other = cellRanges(catalogue.titles[k]);
+        std::sort(other.begin(), other.end());
+        other.erase(std::unique(other.begin(), other.end()), other.end());
+        if (!std::includes(other.begin(), other.end(), sorted.begin(), sorted.end())) continue;
+        if (other.size() > sorted.size()) return true;
+        // The same cells: the title that plays them in disc order is the
+        // real one; of two such, the first.
+        const std::vector<CellRange> otherOwn = cellRanges(catalogue.titles[k]);
+        const bool otherInOrder = std::is_sorted(otherOwn.begin(), otherOwn.end());
+        if (otherInOrder && (!inOrder || k < index)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int mainTitleIndex(const TitleCatalogue& catalogue) {
+    int best = -1;
+    for (int pass = 0; pass < 2 && best < 0; ++pass) {
+        for (size_t i = 0; i < catalogue.titles.size(); ++i) {
+            if (pass == 0 && replaysOthers(catalogue, i)) continue;
+            if (best < 0) {
+                best = int(i);
+                continue;
+            }
+            const TitleRecord& t = catalogue.titles[i];
+            const TitleRecord& b = catalogue.titles[size_t(best)];
+            const double longer = playingSeconds(t) - playingSeconds(b);
+            if (longer > 1.0 || (longer > -1.0 && t.chapterCount() > b.chapterCount()))
+                best = int(i);
+        }
+    }
+    return best;
+}
+
+bool keepChapters(TitleRecord& title, int from, int to) {
+    if (from < 1 || to < from || to > title.chapterCount()) return false;
+    std::vector<CellRecord> kept;
+    for (const auto& c : title.cells)
+        if (c.chapter >= from - 1 && c.chapter <= to - 1) kept.push_back(c);
+    if (kept.empty()) return false;
+    title.cells = std::move(kept);
+    title.duration = 0.0;
+    for (const auto& c : title.cells) title.duration += c.duration;
+    return true;
 }
 
 }  // namespace zembra

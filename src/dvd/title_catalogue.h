@@ -71,6 +71,19 @@ struct TitleCatalogue {
     }
 };
 
+// The title a user most likely wants, the main feature: the longest (from
+// its cells; titles within a second of it count as as long, and of those the
+// one with the most chapters wins, then the first). Titles that only replay
+// cells of another (a cell played twice, or no cell of their own: the decoys
+// of some discs) are no candidates unless nothing else is left. -1 for an
+// empty catalogue.
+int mainTitleIndex(const TitleCatalogue& catalogue);
+
+// Keeps only the cells of chapters from..to (numbered from 1, as players
+// show them; cell-accurate), and the title's duration becomes theirs. False,
+// with the title unchanged, when the range is not within the title.
+bool keepChapters(TitleRecord& title, int from, int to);
+
 // Reads an IFO (a plain file, or "<image or device>:<path on the disc>") into
 // the catalogue, replacing what it held. An empty path only clears it.
 // On failure shows STR_ERROR_52 then STR_ERROR_53, leaves the catalogue

@@ -600,6 +600,11 @@ const Entry kEntries[] = {
     {"STR_CLI_COMBO_Resize_12", "TAP BiCubic SSE"},
     {"STR_ERROR_OutputRemoved",
      "was removed, or its folder, while it was written; the rip kept nothing."},
+    {"STR_ERROR_SectorsSkipped",
+     "Unreadable sectors of the disc (scratched or damaged) were skipped; the output is written "
+     "but lacks their pictures and sound. Sectors skipped, and the playing times where:"},
+    {"STR_PROPERTY_LABEL_CHAPTERFROM", "Chapters from"},
+    {"STR_PROPERTY_LABEL_CHAPTERTO", "to"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

@@ -78,12 +78,12 @@ TEST(CliParser, ValuesOperandsAndSwitches) {
 
 TEST(CliParser, MistakesAreNamedWithWhatTheOptionTakes) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"d", "--title", "x"}, "--title needs a number, not 'x'"},
+        {{"d", "--title", "x"}, "--title needs a number or main, not 'x'"},
         {{"d", "--idct", "-1"}, "--idct takes 0 to 4, not -1"},
         {{"d", "--pieces", "0"}, "--pieces needs at least 1, not 0"},
         {{"d", "--idct", "5"}, "--idct takes 0 to 4, not 5"},
         {{"d", "--width", "99999999999"}, "--width takes 16 to 16383, not 99999999999"},
-        {{"d", "--title"}, "--title needs a value (N)"},
+        {{"d", "--title"}, "--title needs a value (N|main)"},
         {{"d", "--flag=1"}, "--flag takes no value"},
         {{"d", "--bogus"}, "unknown option --bogus"},
         {{"d", "e", "f"}, "unexpected 'f'"},

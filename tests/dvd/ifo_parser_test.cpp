@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+
 #include "dvd/title_catalogue.h"
 #include "ifo_builder.h"
 #include "support/recording_host.h"
@@ -254,6 +256,46 @@ TEST(IfoParser, LanguageTable) {
     EXPECT_STREQ(languageName('E', 'N'), "");
     EXPECT_STREQ(audioCodingName(3), "MPEG2x");
     EXPECT_EQ(audioStreamIdBase(3), 0xC8);
+}
+
+}  // namespace
+}  // namespace zembra
+
+namespace zembra {
+namespace {
+
+// A program chain of cells of one second each, given by their first sectors
+// (each cell 10 sectors), with `chapters` programs.
+IfoPgc chain(std::initializer_list<uint32_t> firsts, int chapters = 1) {
+    IfoPgc p;
+    for (uint32_t f : firsts) p.cells.push_back(cell(f, f + 9));
+    p.programMap.clear();
+    for (int k = 0; k < chapters; ++k) p.programMap.push_back(uint8_t(1 + k));
+    return p;
+}
+
+TEST(MainTitle, LongestRealTitleWinsOverShortOnesAndDecoys) {
+    IfoSpec spec;
+    // 0: a short title; 1: the feature, cells in disc order; 2: a decoy that
+    // replays the feature's cells and one of them twice (longer than it);
+    // 3: a decoy with the feature's cells out of order.
+    spec.pgcs = {chain({500, 510}), chain({0, 10, 20, 30}, 3), chain({20, 0, 10, 30, 20, 10}),
+                 chain({30, 20, 10, 0})};
+    EXPECT_EQ(mainTitleIndex(parse(spec)), 1);
+
+    // Of two titles of about the same length the one with more chapters.
+    spec.pgcs = {chain({0, 10, 20}, 1), chain({100, 110, 120}, 3)};
+    EXPECT_EQ(mainTitleIndex(parse(spec)), 1);
+    // A second longer beats chapters.
+    spec.pgcs = {chain({0, 10, 20, 30}, 1), chain({100, 110, 120}, 3)};
+    EXPECT_EQ(mainTitleIndex(parse(spec)), 0);
+    // A title that plays part of another's cells is no candidate.
+    spec.pgcs = {chain({0, 10}, 2), chain({0, 10, 20}, 1)};
+    EXPECT_EQ(mainTitleIndex(parse(spec)), 1);
+    // Only decoys: the longest of them rather than none.
+    spec.pgcs = {chain({0, 0}), chain({10, 10, 10, 10})};
+    EXPECT_EQ(mainTitleIndex(parse(spec)), 1);
+    EXPECT_EQ(mainTitleIndex(TitleCatalogue{}), -1);
 }
 
 }  // namespace

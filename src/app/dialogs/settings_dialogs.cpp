@@ -88,6 +88,8 @@ void CfTabPropertiesDlg::ok(UiHost& host, InputSettings& inputOut, OutputSetting
     outputOut.AudioBitRate = output.AudioBitRate;
     outputOut.Width = output.Width < 16 ? 16 : output.Width;
     outputOut.Height = output.Height < 16 ? 16 : output.Height;
+    inputOut.ChapterFrom = input.ChapterFrom;
+    inputOut.ChapterTo = input.ChapterTo;
 }
 
 }  // namespace zembra

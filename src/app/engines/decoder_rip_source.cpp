@@ -165,6 +165,10 @@ RipSource::End DecoderRipSource::howEnded() const {
     return reader_->endedBeforeTitleEnd() ? End::FilesShort : End::Title;
 }
 
+std::vector<SkippedSectors> DecoderRipSource::skippedSectors() const {
+    return frames_->queue().skippedSectors();
+}
+
 void DecoderRipSource::setIdleStatus(const std::string& text) { reader_->setIdleStatus(text); }
 
 void DecoderRipSource::setCancel(const CancelFlag* flag) {

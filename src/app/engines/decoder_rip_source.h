@@ -40,6 +40,7 @@ public:
     void setPrefill(int flag) override;
     int64_t getCurrentSector() const override;
     End howEnded() const override;
+    std::vector<SkippedSectors> skippedSectors() const override;
     void setIdleStatus(const std::string& text) override;
     void setCancel(const CancelFlag* flag) override;
 

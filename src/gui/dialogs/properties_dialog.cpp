@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/dialogs/ac3_chooser.h"
 #include "gui/dialogs/dialog_kit.h"
@@ -83,6 +84,15 @@ QWidget* PropertiesDialog::buildResolutionGroup(const UiHost& host, const std::s
     size->addWidget(new QLabel(QStringLiteral("x")));
     size->addWidget(height, 1);
     form->addRow(tableText(host, "STR_PROPERTY_LABEL_OUTPUTRESOLUTION"), size);
+    // The chapters to rip, numbered from 1 as players show them; 0 from and
+    // to rips the whole title.
+    chapterFrom = integerField(input_.ChapterFrom, 0, 99);
+    chapterTo = integerField(input_.ChapterTo, 0, 99);
+    auto* chapters = new QHBoxLayout;
+    chapters->addWidget(chapterFrom, 1);
+    chapters->addWidget(new QLabel(tableText(host, "STR_PROPERTY_LABEL_CHAPTERTO")));
+    chapters->addWidget(chapterTo, 1);
+    form->addRow(tableText(host, "STR_PROPERTY_LABEL_CHAPTERFROM"), chapters);
 
     const CfTabPropertiesDlg::Summary facts = model_.summary();
     auto line = [&](const char* formatKey, const QVariantList& values) {
@@ -116,6 +126,9 @@ void PropertiesDialog::accept() {
     model_.output.AudioBitRate = audioBitRate->currentIndex();
     model_.output.Width = width->value();
     model_.output.Height = height->value();
+    const int from = chapterFrom->value(), to = chapterTo->value();
+    model_.input.ChapterFrom = from > 0 ? from : 0;
+    model_.input.ChapterTo = from > 0 ? std::max(from, to) : 0;
     model_.ok(host_, input_, output_);
     QDialog::accept();
 }

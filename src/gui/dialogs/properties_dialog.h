@@ -34,6 +34,8 @@ public:
 
     InputFields fields;
     QSpinBox* videoBitRate;
+    QSpinBox* chapterFrom;  // 0: the whole title
+    QSpinBox* chapterTo;
     QComboBox* audioBitRate;
     QSpinBox *width, *height;
     QLabel *inputResolution, *inputFrameRate, *aspectRatio, *sampleFrequency;

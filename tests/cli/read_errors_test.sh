@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Read errors on a scratched disc: with the sectors 700-719 of a disc image
+# unreadable (a preloaded fault-injecting reader), the rip skips them, ends
+# with a line that says how many sectors were skipped and where in the
+# playing time, writes the file and exits 0. A whole image rips without it.
+set -euo pipefail
+zembra=$1 source=$2 build=$3
+faults=$build/test-faults/libpread_faults.so
+[ -f "$faults" ] || { echo "pread_faults not built" >&2; exit 1; }
+for tool in ffmpeg ffprobe dvdauthor genisoimage; do
+  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
+done
+disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-scratched" --seconds 8 --iso)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prog" "$work/out"
+cp -r "$source/langs" "$work/prog/"
+export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+frames() { ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
+rip() {
+  "$zembra" rip "$disc/disc.iso" --output-dir "$work/out" --yes --quiet --overwrite --format 2 \
+    --video-codec 'DIB ' --avi-audio wav --width 352 --height 288 --fps-index 2 "$@" </dev/null
+}
+
+rip --name whole >"$work/log" 2>&1 || fail "whole: $(cat "$work/log")"
+grep -q "Sectors skipped" "$work/log" && fail "whole image: $(cat "$work/log")"
+whole=$(frames "$work/out/whole.avi")
+
+# The image's sectors: the VOB starts some way in; 700-719 lie inside it.
+ZEMBRA_BAD_SECTORS=700-719 LD_PRELOAD=$faults rip --name scratched >"$work/log" 2>&1 ||
+  fail "scratched: exit $?: $(cat "$work/log")"
+grep -q "Sectors skipped, and the playing times where: [0-9][0-9]* (00:00:0[0-9]" "$work/log" ||
+  fail "no word of the skipped sectors: $(cat "$work/log")"
+[ -s "$work/out/scratched.avi" ] || fail "no file written"
+got=$(frames "$work/out/scratched.avi")
+[ "$got" -gt 0 ] && [ "$got" -le "$whole" ] || fail "scratched: $got frames of $whole"
+echo "read errors reported: $(grep -o 'where: .*' "$work/log")"
