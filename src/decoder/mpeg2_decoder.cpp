@@ -9,6 +9,7 @@
 #include "dvd/stream_format.h"
 #include "dvd/title_catalogue.h"
 #include "mpeg/scan_tables.h"
+#include "mpeg/start_codes.h"
 #include "platform/paths.h"
 #include "platform/ui_host.h"
 
@@ -593,14 +594,14 @@ int Mpeg2Decoder::getHeader() {
         nextStartCode();
         if (fault >= kFaultFatal) break;
         const uint32_t code = getBits(32);
-        if (code == 0x100) {
+        if (code == mpeg::startCode(mpeg::kPictureStart)) {
             pictureHeader();
             if (fault >= kFaultFatal) break;
             return 1;
         }
-        if (code == 0x1B3)
+        if (code == mpeg::startCode(mpeg::kSequenceHeader))
             sequenceHeader();
-        else if (code == 0x1B8)
+        else if (code == mpeg::startCode(mpeg::kGroupStart))
             gopHeader();
     }
     // An end of input, a read error or a pause for the sound keeps its own code.
@@ -655,11 +656,11 @@ void Mpeg2Decoder::extensionsAndUserData() {
         nextStartCode();
         if (fault >= kFaultFatal) return;
         const uint32_t code = showBits(32);
-        if (code == 0x1B2) {
+        if (code == mpeg::startCode(mpeg::kUserDataStart)) {
             flushBits(32);
             continue;
         }
-        if (code != 0x1B5) return;
+        if (code != mpeg::startCode(mpeg::kExtensionStart)) return;
         flushBits(32);
         switch (getBits(4)) {
             case 1:
@@ -765,13 +766,13 @@ void Mpeg2Decoder::gopHeader() {
 
 void Mpeg2Decoder::pictureHeader() {
     temporalReference = int(getBits(10));
-    pictureCodingType = int(getBits(3));
+    pictureCodingType = mpeg::PictureType(getBits(3));
     getBits(16);  // vbv_delay
-    if (pictureCodingType == 2 || pictureCodingType == 3) {
+    if (pictureCodingType == mpeg::PictureType::P || pictureCodingType == mpeg::PictureType::B) {
         fullPelForward = int(getBits(1));
         forwardFCode = int(getBits(3));
     }
-    if (pictureCodingType == 3) {
+    if (pictureCodingType == mpeg::PictureType::B) {
         fullPelBackward = int(getBits(1));
         backwardFCode = int(getBits(3));
     }
@@ -841,7 +842,7 @@ void Mpeg2Decoder::decodeFrameFromHeader() {
 int Mpeg2Decoder::decodeStep() {
     if (!opened || fault >= kFaultFatal) return 0;
     if (!getHeader()) return 0;
-    if (pictureCodingType == 1 && !secondField_) {
+    if (pictureCodingType == mpeg::PictureType::I && !secondField_) {
         anchorFrameCount = emittedFrames;
         anchorVideoPtsMs = lastVideoPtsMs;
         audio_->setAnchor(anchorFrameCount, anchorVideoPtsMs);
@@ -908,7 +909,7 @@ bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
             system = true;
             break;
         }
-        if (code == 0x1B3) break;
+        if (code == mpeg::startCode(mpeg::kSequenceHeader)) break;
         flushBits(32);
     }
     if (system) {
@@ -937,7 +938,7 @@ bool Mpeg2Decoder::findSequenceHeader() {
     while (fault < kFaultFatal) {
         nextStartCode();
         if (fault >= kFaultFatal) break;
-        if (getBits(32) == 0x1B3) {
+        if (getBits(32) == mpeg::startCode(mpeg::kSequenceHeader)) {
             sequenceHeader();
             if (frameStoreReady()) return true;
         }
@@ -960,7 +961,7 @@ void Mpeg2Decoder::filmDetection(int detect24, int force24) {
 bool Mpeg2Decoder::startDecoding() {
     do {
         if (!getHeader()) return false;
-    } while (pictureCodingType != 1);
+    } while (pictureCodingType != mpeg::PictureType::I);
     anchorFrameCount = emittedFrames;
     anchorVideoPtsMs = lastVideoPtsMs;
     audio_->setAnchor(anchorFrameCount, anchorVideoPtsMs);
@@ -970,7 +971,7 @@ bool Mpeg2Decoder::startDecoding() {
     if (fault >= kFaultFatal) return startedOnStillPicture();
     do {
         if (!getHeader()) return startedOnStillPicture();
-    } while (pictureCodingType == 3);
+    } while (pictureCodingType == mpeg::PictureType::B);
     decodeFrameFromHeader();
     return fault < kFaultFatal || fault == kFaultAudioBacklog;
 }
@@ -1159,7 +1160,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
             nextStartCode();
             if (fault >= kFaultFatal) break;
             const uint32_t code = getBits(32);
-            if (code == 0x100) {
+            if (code == mpeg::startCode(mpeg::kPictureStart)) {
                 ++pictures;
                 if (filmOpen && pictures <= 10) {
                     pictureHeader();
@@ -1175,7 +1176,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
                     host_.pumpMessages();
                     if ((cancel && *cancel) || input_->cancelRequested()) return fail(nullptr);
                 }
-            } else if (code == 0x1B3) {
+            } else if (code == mpeg::startCode(mpeg::kSequenceHeader)) {
                 sequenceHeader();
                 if (!sequence && frameStoreReady()) {
                     sequence = true;

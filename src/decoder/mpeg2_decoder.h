@@ -18,6 +18,7 @@
 
 #include "decoder/idct.h"
 #include "decoder/mc.h"
+#include "mpeg/picture_type.h"
 #include "platform/cancel_flag.h"
 
 namespace zembra {
@@ -142,7 +143,7 @@ struct DecodedPicture {
     int chromaHeight = 0;
     int chromaFormat = 1;
     uint32_t frameNumber = 0;  // decoded-frame counter, from 0
-    int pictureType = 0;       // 1 I, 2 P, 3 B
+    mpeg::PictureType pictureType{};
     bool topFieldFirst = false;
     bool repeatFirstField = false;
     bool progressiveFrame = false;
@@ -315,7 +316,7 @@ public:
 
     // Picture header and coding extension.
     int temporalReference = 0;
-    int pictureCodingType = 0;
+    mpeg::PictureType pictureCodingType{};
     int fullPelForward = 0;
     int forwardFCode = 0;
     int fullPelBackward = 0;
@@ -340,7 +341,7 @@ public:
         std::vector<uint8_t> bytes;
         uint8_t* plane[3] = {nullptr, nullptr, nullptr};
         // Of the picture decoded into it, for the frame handed out later.
-        int type = 0;
+        mpeg::PictureType type{};
         bool topFieldFirst = false, repeatFirstField = false, progressiveFrame = true;
         bool fieldPictures = false;
     };
@@ -456,7 +457,7 @@ private:
     bool secondField_ = false;
     bool pendingEmit_ = false;
     Picture* currentTarget_ = nullptr;
-    int currentType_ = 0;
+    mpeg::PictureType currentType_{};
     uint32_t framesSinceStart_ = 0;
     bool unemittedReference_ = false;
     bool inputEnded_ = false;

@@ -8,6 +8,7 @@
 #include "decoder/mpeg2_decoder.h"
 #include "decoder/mpeg2_vlc.h"
 #include "mpeg/scan_tables.h"
+#include "mpeg/start_codes.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
@@ -95,7 +96,7 @@ struct Mpeg2Decoder::SliceContext {
     Picture* cur = nullptr;
     Picture* fwd = nullptr;
     Picture* bwd = nullptr;
-    int type = 0;
+    mpeg::PictureType type{};
     int structure = 3;
     bool field = false;
     bool secondField = false;
@@ -154,7 +155,7 @@ void Mpeg2Decoder::decodePicture() {
     const bool first = !isField || !secondField_;
     Picture* target;
     if (first) {
-        if (pictureCodingType != 3) {
+        if (pictureCodingType != mpeg::PictureType::B) {
             std::swap(forward_, backward_);
             target = backward_;
         } else {
@@ -187,7 +188,7 @@ void Mpeg2Decoder::SliceDeleter::operator()(SliceContext* s) const { delete s; }
 void Mpeg2Decoder::finishFrame() {
     ++decodedFrames;
     ++framesSinceStart_;
-    if (currentType_ == 3) {
+    if (currentType_ == mpeg::PictureType::B) {
         emit(bPicture());
     } else {
         if (framesSinceStart_ > 1 && unemittedReference_) emit(forward_);
@@ -257,7 +258,7 @@ void Mpeg2Decoder::SliceContext::decode(Picture* target, bool second) {
     ops = blockOps();
     qmatScale = -1;
     complete = false;
-    if (type < 1 || type > 3) {
+    if (type < mpeg::PictureType::I || type > mpeg::PictureType::B) {
         // D-pictures and reserved types are not reconstructed.
         return;
     }
@@ -265,7 +266,7 @@ void Mpeg2Decoder::SliceContext::decode(Picture* target, bool second) {
         d.nextStartCode();
         if (d.fault >= kFaultFatal) break;
         const uint32_t code = d.showBits(32);
-        if (code < 0x101 || code > 0x1AF) {
+        if (code < mpeg::startCode(mpeg::kSliceFirst) || code > mpeg::startCode(mpeg::kSliceLast)) {
             d.fault = kFaultBadSlice;
             break;
         }
@@ -786,7 +787,7 @@ void Mpeg2Decoder::SliceContext::predictDir(int dir, bool avg, int mbx, int mby)
     // Field pictures: the second field of a P picture may predict from the
     // first field of its own frame.
     auto refFor = [&](int sel) -> const Picture* {
-        if (dir == 0 && type == 2 && secondField && sel != parity) return cur;
+        if (dir == 0 && type == mpeg::PictureType::P && secondField && sel != parity) return cur;
         return ref;
     };
     if (motionType == kMotionField) {
@@ -814,7 +815,7 @@ void Mpeg2Decoder::SliceContext::predict(int mbx, int mby) {
     const bool f = mbType & vlc::kMbForward, b = mbType & vlc::kMbBackward;
     if (f) predictDir(0, false, mbx, mby);
     if (b) predictDir(1, f, mbx, mby);
-    if (!f && !b && type == 2) {
+    if (!f && !b && type == mpeg::PictureType::P) {
         // P macroblock without motion: zero vector from the same position.
         const int saveType = motionType;
         motionType = field ? kMotionField : kMotionFrame;
@@ -829,7 +830,7 @@ void Mpeg2Decoder::SliceContext::skipped(int addr) {
     const int mbx = addr % d.mbWidth, mby = addr / d.mbWidth;
     const int dcReset = 128 << (d.mpeg2 ? d.intraDcPrecision : 0);
     dcPred[0] = dcPred[1] = dcPred[2] = dcReset;
-    if (type == 2) {
+    if (type == mpeg::PictureType::P) {
         std::memset(pmv, 0, sizeof pmv);
         std::memset(mv, 0, sizeof mv);
         mbType = vlc::kMbForward;
@@ -876,7 +877,8 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
             if (mbType & vlc::kMbForward) mpeg1Vectors(0);
             if (mbType & vlc::kMbBackward) mpeg1Vectors(1);
         }
-        if (type == 2 && !(mbType & vlc::kMbForward)) std::memset(pmv, 0, sizeof pmv);
+        if (type == mpeg::PictureType::P && !(mbType & vlc::kMbForward))
+            std::memset(pmv, 0, sizeof pmv);
     }
     if (d.fault) return;
 

@@ -87,19 +87,18 @@ const Tables& tables() {
 }  // namespace
 
 const Entry* mbaTable() { return tables().mba.data(); }
-const Entry* mbTypeTable(int pictureType) {
-    switch (pictureType) {
-        case 1:
+const Entry* mbTypeTable(mpeg::PictureType type) {
+    switch (type) {
+        case mpeg::PictureType::I:
             return tables().mbI.data();
-        case 2:
+        case mpeg::PictureType::P:
             return tables().mbP.data();
-        case 3:
+        case mpeg::PictureType::B:
             return tables().mbB.data();
-        case 4:
+        case mpeg::PictureType::D:
             return tables().mbD.data();
-        default:
-            return nullptr;
     }
+    return nullptr;
 }
 const Entry* cbpTable() { return tables().cbp.data(); }
 const Entry* motionTable() { return tables().motion.data(); }

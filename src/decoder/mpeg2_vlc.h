@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "mpeg/picture_type.h"
 #include "mpeg/vlc_codes.h"
 
 namespace zembra::vlc {
@@ -24,7 +25,7 @@ using mpeg::kMbForward;
 using mpeg::kMbIntra;
 using mpeg::kMbPattern;
 using mpeg::kMbQuant;
-const Entry* mbTypeTable(int pictureType);  // 64 entries; nullptr for other types
+const Entry* mbTypeTable(mpeg::PictureType type);  // 64 entries; nullptr for other types
 const Entry* cbpTable();                    // 9 bits, 512 entries
 const Entry* motionTable();                 // 11 bits with the sign, 2048 entries
 const Entry* dcLumaTable();                 // 10 bits

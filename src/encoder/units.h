@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "mpeg/picture_type.h"
+
 namespace zembra {
 
 // A time in the 33-bit system-clock form: bit32 is the 33rd bit, base the low
@@ -16,7 +18,7 @@ struct ClockStamp {
 
 struct VideoUnit {
     int size = 0;  // bytes in the video store that belong to this picture
-    int type = 0;  // 1 I, 2 P, 3 B
+    mpeg::PictureType type = mpeg::PictureType::I;
     ClockStamp dts;
     ClockStamp pts;
 };

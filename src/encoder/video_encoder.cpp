@@ -8,9 +8,12 @@
 
 #include "encoder/bit_writer.h"
 #include "encoder/vlc_tables.h"
+#include "mpeg/start_codes.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
+
+using mpeg::PictureType;
 
 // ---------------------------------------------------------------------------
 // Pure helpers
@@ -27,7 +30,7 @@ CodingStep codingStep(int i, int n) {
         s.display = i == 0 ? 0 : i + M - 1;
         if (n > 0 && s.display > n - 1) s.display = n - 1;
         if (i == f0) {
-            s.type = 1;
+            s.type = PictureType::I;
             s.newGop = true;
             int g = s.firstGop ? N - (M - 1) : N;
             if (n > 0 && g > n - f0) g = n - f0;
@@ -37,11 +40,11 @@ CodingStep codingStep(int i, int n) {
             s.gopB = g - s.gopP - 1;
             if (s.gopB < 0) s.gopB = 0;
         } else {
-            s.type = 2;
+            s.type = PictureType::P;
         }
     } else {
         s.anchor = false;
-        s.type = 3;
+        s.type = PictureType::B;
         s.display = i - 1;
     }
     return s;
@@ -311,7 +314,7 @@ namespace {
 void writeSequenceHeader(BitWriter& bw, const EncoderParams& p) {
     int frameRateCode = p.pulldown ? 4 : p.rate.frameRateCode;
     long long bitRateValue = static_cast<long long>(std::ceil(p.bitRate / 400.0));
-    bw.startCode(0xB3);
+    bw.startCode(mpeg::kSequenceHeader);
     bw.put(p.width & 0xFFF, 12);
     bw.put(p.height & 0xFFF, 12);
     bw.put(p.aspectRatio, 4);
@@ -325,7 +328,7 @@ void writeSequenceHeader(BitWriter& bw, const EncoderParams& p) {
     if (p.loadNonIntra)
         for (int i = 0; i < 64; ++i) bw.put(p.nonIntraMatrix[mpeg::kZigZag[i]], 8);
     if (!p.mpeg2) return;
-    bw.startCode(0xB5);
+    bw.startCode(mpeg::kExtensionStart);
     bw.put(1, 4);
     bw.put(p.profileLevel, 8);
     bw.put(p.progressiveSequence, 1);
@@ -338,7 +341,7 @@ void writeSequenceHeader(BitWriter& bw, const EncoderParams& p) {
     bw.put(p.lowDelay, 1);
     bw.put(0, 2);
     bw.put(0, 5);
-    bw.startCode(0xB5);
+    bw.startCode(mpeg::kExtensionStart);
     bw.put(2, 4);
     bw.put(p.rate.videoFormat, 3);
     bw.put(1, 1);
@@ -472,7 +475,7 @@ struct PictureCoder {
     PictureCoder(VideoEncoder::Impl& st, UiHost& h, const EncoderParams& pp,
                  const EncoderKernels& kk, BitWriter& b)
         : s(st), host(h), p(pp), k(kk), bw(b) {}
-    int type = 1;
+    PictureType type = PictureType::I;
     int fcodeF = 1, fcodeB = 1;
     int rangeF = 0, rangeB = 0;
     const Frame* cur = nullptr;     // source of this picture
@@ -869,11 +872,11 @@ struct PictureCoder {
         // The luma packed for the motion search.
         alignas(32) std::uint8_t packed[256];
         int blkSum = 0;
-        if (type != 1) {
+        if (type != PictureType::I) {
             for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
             blkSum = k.sum16(packed, 16);
         }
-        if (type == 2) {
+        if (type == PictureType::P) {
             fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
             predict(*fwdRef, mbx, mby, vf, pred);
@@ -891,7 +894,7 @@ struct PictureCoder {
                 vf = Vec{};
                 predict(*fwdRef, mbx, mby, vf, pred);
             }
-        } else if (type == 3) {
+        } else if (type == PictureType::B) {
             fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
             fullSearch(packed, blkSum, *bwdOrg, mbx * 16, mby * 16, rangeB, vb);
@@ -918,7 +921,7 @@ struct PictureCoder {
         if (first) {
             // The slice header carries this macroblock's quantiser.
             curQ = q;
-            bw.startCode(static_cast<std::uint32_t>(0x01 + (mby & 127)));
+            bw.startCode(static_cast<std::uint32_t>(mpeg::kSliceFirst + (mby & 127)));
             bw.put(q / 2, 5);
             bw.put(0, 1);
             resetDc();
@@ -934,10 +937,10 @@ struct PictureCoder {
         // Skipping.
         if (!first && !last && !intra && cbp == 0) {
             bool skip = false;
-            if (type == 2 && mode == MbMode::NoMc) {
+            if (type == PictureType::P && mode == MbMode::NoMc) {
                 skip = true;
                 pmvF = Vec{};
-            } else if (type == 3 && prevMode == mode && prevMode != MbMode::Intra) {
+            } else if (type == PictureType::B && prevMode == mode && prevMode != MbMode::Intra) {
                 bool same = true;
                 if (mode == MbMode::Forward || mode == MbMode::Interpolated)
                     same = same && vf == prevF;
@@ -958,9 +961,9 @@ struct PictureCoder {
         const bool quant = (intra || cbp) && q != curQ;
         if (quant) curQ = q;
 
-        if (type == 1) {
+        if (type == PictureType::I) {
             bw.put(quant ? 1 : 1, quant ? 2 : 1);  // '01' or '1'
-        } else if (type == 2) {
+        } else if (type == PictureType::P) {
             if (intra)
                 bw.put(quant ? 1 : 3, quant ? 6 : 5);
             else if (mode == MbMode::NoMc && cbp)
@@ -983,7 +986,7 @@ struct PictureCoder {
 
         if (intra) {
             pmvF = pmvB = Vec{};
-        } else if (type == 2) {
+        } else if (type == PictureType::P) {
             if (mode == MbMode::NoMc && cbp) {
                 pmvF = Vec{};
             } else {
@@ -1024,7 +1027,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     BitWriter& bw = s.bw;
     const int f = st.display;
     const int i = coded_;
-    const bool anchor = st.type != 3;
+    const bool anchor = st.type != PictureType::B;
 
     if (anchor) {
         std::swap(s.oldRef, s.newRef);
@@ -1054,7 +1057,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         // GOP header with the time code of its first display picture.
         const int fps = static_cast<int>(std::lround(p.rate.rate));
         const int t = st.gopStart;
-        bw.startCode(0xB8);
+        bw.startCode(mpeg::kGroupStart);
         bw.put(0, 1);
         bw.put((t / (3600 * fps)) % 24, 5);
         bw.put((t / (60 * fps)) % 60, 6);
@@ -1093,36 +1096,36 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
 
     // Picture header.
     int fF = 1, fB = 1, rangeF = 0, rangeB = 0;
-    if (st.type == 2) {
+    if (st.type == PictureType::P) {
         fF = p.pFcode;
         rangeF = p.pRange;
-    } else if (st.type == 3) {
+    } else if (st.type == PictureType::B) {
         int dist = std::clamp(f - pastAnchor_, 1, 2);
         fF = p.bForwardFcode[dist];
         rangeF = p.bForwardRange[dist];
         fB = p.bBackwardFcode;
         rangeB = p.bBackwardRange;
     }
-    bw.startCode(0x00);
+    bw.startCode(mpeg::kPictureStart);
     bw.put(temporalRef & 0x3FF, 10);
-    bw.put(st.type, 3);
+    bw.put(static_cast<std::uint32_t>(st.type), 3);
     bw.put(p.mpeg2 ? vbvField : 0xFFFF, 16);
-    if (st.type >= 2) {
+    if (st.type != PictureType::I) {
         bw.put(0, 1);
         bw.put(p.mpeg2 ? 7 : fF, 3);
     }
-    if (st.type == 3) {
+    if (st.type == PictureType::B) {
         bw.put(0, 1);
         bw.put(p.mpeg2 ? 7 : fB, 3);
     }
     bw.put(0, 1);
     if (p.mpeg2) {
-        bw.startCode(0xB5);
+        bw.startCode(mpeg::kExtensionStart);
         bw.put(8, 4);
-        bw.put(st.type >= 2 ? fF : 15, 4);
-        bw.put(st.type >= 2 ? fF : 15, 4);
-        bw.put(st.type == 3 ? fB : 15, 4);
-        bw.put(st.type == 3 ? fB : 15, 4);
+        bw.put(st.type != PictureType::I ? fF : 15, 4);
+        bw.put(st.type != PictureType::I ? fF : 15, 4);
+        bw.put(st.type == PictureType::B ? fB : 15, 4);
+        bw.put(st.type == PictureType::B ? fB : 15, 4);
         bw.put(p.intraDcPrecision, 2);
         bw.put(3, 2);
         bw.put(tff, 1);
@@ -1135,9 +1138,9 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         bw.put(p.pulldown ? 0 : p.progressiveFrame, 1);
         bw.put(p.progressiveFrame, 1);
         bw.put(0, 1);
-        if (p.svcdLayout && st.type == 1) {
+        if (p.svcdLayout && st.type == PictureType::I) {
             // Scan offsets, filled in by the multiplexer once the file is done.
-            bw.startCode(0xB2);
+            bw.startCode(mpeg::kUserDataStart);
             bw.put(0x10, 8);
             bw.put(0x0E, 8);
             for (int n = 0; n < 4; ++n) {
@@ -1152,10 +1155,10 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     const double Xi = s.Xi, Xp = s.Xp, Xb = s.Xb;
     double T;
     double* dRef;
-    if (st.type == 1) {
+    if (st.type == PictureType::I) {
         T = std::floor(s.G / (1 + s.Np * Xp / Xi + s.Nb * Xb / (1.4 * Xi)) + 0.5);
         dRef = &s.di;
-    } else if (st.type == 2) {
+    } else if (st.type == PictureType::P) {
         T = std::floor(s.G / (s.Np + 0.01 + s.Nb * Xb / (1.4 * Xp)) + 0.5);
         dRef = &s.dp;
     } else {
@@ -1203,16 +1206,16 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     const long long S = bw.bits() - unitStart;
     const int mbCount = s.mbW * s.mbH;
     double X = std::floor(S * pc.sumQ / (2.0 * mbCount) + 0.5);
-    if (st.type == 1)
+    if (st.type == PictureType::I)
         s.Xi = X;
-    else if (st.type == 2)
+    else if (st.type == PictureType::P)
         s.Xp = X;
     else
         s.Xb = X;
     *dRef += S - T;
     s.G -= S;
-    if (st.type == 2 && s.Np > 0) --s.Np;
-    if (st.type == 3 && s.Nb > 0) --s.Nb;
+    if (st.type == PictureType::P && s.Np > 0) --s.Np;
+    if (st.type == PictureType::B && s.Nb > 0) --s.Nb;
     s.avgAct = pc.sumAct / mbCount;
     if (p.mpeg2 && bw.bits() * 90000.0 / R > s.decodingTime) ++vbvUnderflows_;
 
@@ -1278,7 +1281,7 @@ bool VideoEncoder::videoCodeRest() {
         st.anchor = true;
         bool gopStart = coded_ == 0 || (coded_ + M - 1) % N == 0;
         if (gopStart) {
-            st.type = 1;
+            st.type = PictureType::I;
             st.newGop = true;
             st.gopStart = coded_;
             st.firstGop = coded_ == 0;
@@ -1286,7 +1289,7 @@ bool VideoEncoder::videoCodeRest() {
             st.gopP = left - j - 1;
             st.gopB = 0;
         } else {
-            st.type = 2;
+            st.type = PictureType::P;
             st.gopStart = gopStart_;
             st.firstGop = gopStart_ == 0;
         }
@@ -1300,7 +1303,7 @@ void VideoEncoder::videoEnd() {
     if (!impl_) return;
     Impl& s = *impl_;
     if (running_) {
-        s.bw.startCode(0xB7);
+        s.bw.startCode(mpeg::kSequenceEnd);
         std::vector<std::uint8_t>& bytes = s.bw.bytes();
         if (!s.store->append(bytes.data(), bytes.size()) && !s.storeFullShown) {
             s.storeFullShown = true;

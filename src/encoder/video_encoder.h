@@ -22,7 +22,7 @@ using VideoUnitSink = std::function<bool(const VideoUnit&)>;
 
 // One step of the coding order: the picture coded as number i of the piece.
 struct CodingStep {
-    int type = 1;      // 1 I, 2 P, 3 B
+    mpeg::PictureType type = mpeg::PictureType::I;
     int display = 0;   // f
     int gopStart = 0;  // f0
     bool anchor = true;
@@ -56,7 +56,7 @@ void decimateChroma(const std::uint8_t* in, int width, int height, bool mpeg2, s
 
 struct PictureRecord {
     int coded = 0;  // i
-    int type = 0;
+    mpeg::PictureType type = mpeg::PictureType::I;
     int display = 0;  // f
     int temporalReference = 0;
     int qStart = 0;

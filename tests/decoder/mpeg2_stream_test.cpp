@@ -231,7 +231,7 @@ TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
     std::string types;
     dec.hooks.emitFrame = [&](const DecodedPicture& p) {
         ++frames;
-        types += "?IPB"[std::clamp(p.pictureType, 0, 3)];
+        types += "?IPB"[std::clamp(int(p.pictureType), 0, 3)];
     };
     DecoderOpenParams p;
     p.files = {path};
@@ -536,7 +536,7 @@ TEST(ReseekMidStream, OutputStartsAtTheIPictureWithoutItsLeadingBPictures) {
     std::string types;
     std::vector<std::vector<uint8_t>> pictures;
     dec.hooks.emitFrame = [&](const DecodedPicture& p) {
-        types += "?IPB"[std::clamp(p.pictureType, 0, 3)];
+        types += "?IPB"[std::clamp(int(p.pictureType), 0, 3)];
         pictures.emplace_back(p.planes[0], p.planes[0] + luma);
     };
     DecoderOpenParams params;

@@ -93,7 +93,7 @@ void runMux(MuxLayout layout, int pictures, const fs::path& path, RecordingHost&
         if (type == 1) ++out.iPictures;
         VideoUnit u;
         u.size = size;
-        u.type = type;
+        u.type = mpeg::PictureType(type);
         u.dts = clockFromTicks(k * T, layout);
         u.pts = clockFromTicks((display + 1) * T, layout);
         ASSERT_TRUE(mux.pushVideoUnit(u));
@@ -250,7 +250,7 @@ TEST(Multiplexer, ShortPacketsTakeStuffingOrAPaddingPacket) {
         mux.reset(ms);
         auto pic = fakePicture(1, 0, 2294 - freeBytes, false);
         ASSERT_TRUE(mux.videoStore().append(pic.data(), pic.size()));
-        ASSERT_TRUE(mux.pushVideoUnit({static_cast<int>(pic.size()), 1, {}, {}}));
+        ASSERT_TRUE(mux.pushVideoUnit({static_cast<int>(pic.size()), mpeg::PictureType::I, {}, {}}));
         std::vector<std::uint8_t> frame(731, 0);
         frame[0] = 0xFF;
         ASSERT_TRUE(mux.audioStore().append(frame.data(), frame.size()));
@@ -283,7 +283,7 @@ TEST(Multiplexer, FailuresAreReported) {
     ms.outputPath = "/nonexistent-folder/out.mpg";
     mux.reset(ms);
     ASSERT_TRUE(mux.pushAudioUnit({731, {}}));
-    ASSERT_TRUE(mux.pushVideoUnit({100, 1, {}, {}}));
+    ASSERT_TRUE(mux.pushVideoUnit({100, mpeg::PictureType::I, {}, {}}));
     EXPECT_FALSE(mux.muxPump());
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].kind, BoxKind::Warning);
@@ -304,8 +304,8 @@ TEST(Multiplexer, FailuresAreReported) {
     EXPECT_EQ(host.boxes.back().text, host.text("STR_ERROR_344"));
 
     mux.reset(ms);
-    for (int i = 0; i < 100; ++i) ASSERT_TRUE(mux.pushVideoUnit({10, 2, {}, {}}));
-    EXPECT_FALSE(mux.pushVideoUnit({10, 2, {}, {}}));
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(mux.pushVideoUnit({10, mpeg::PictureType::P, {}, {}}));
+    EXPECT_FALSE(mux.pushVideoUnit({10, mpeg::PictureType::P, {}, {}}));
     EXPECT_EQ(host.boxes.back().text, host.text("STR_ERROR_100"));
     for (int i = 0; i < 100; ++i) ASSERT_TRUE(mux.pushAudioUnit({10, {}}));
     EXPECT_FALSE(mux.pushAudioUnit({10, {}}));

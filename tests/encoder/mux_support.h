@@ -194,7 +194,7 @@ inline VideoEs cutVideo(const std::vector<std::uint8_t>& es, double fps, MuxLayo
         VideoUnit u;
         u.size = static_cast<int>(ends[k] - prevEnd);
         prevEnd = ends[k];
-        u.type = types[k];
+        u.type = mpeg::PictureType(types[k]);
         const int display = gopBase[k] + trefs[k];
         u.dts = clockFromTicks(static_cast<double>(k) * T, layout);
         u.pts = clockFromTicks((display + 1) * T, layout);

@@ -15,7 +15,7 @@ TEST(VideoEncoderRules, CodingOrderOfTheFirstGopsWithNEqual15AndMEqual3) {
     for (int i = 0; i < 19; ++i) {
         const CodingStep s = codingStep(i, 1000);
         EXPECT_EQ(s.display, display[i]) << i;
-        EXPECT_EQ(s.type, types[i]) << i;
+        EXPECT_EQ(int(s.type), types[i]) << i;
     }
     // The first GOP holds 13 pictures and is closed; later ones hold 15 and
     // their GOP headers carry display 13, 28, ...

@@ -6,15 +6,16 @@
 #include <filesystem>
 #include <new>
 
+#include "mpeg/start_codes.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
 
 namespace {
 
-constexpr std::uint8_t kVideoId = 0xE0;
-constexpr std::uint8_t kAudioId = 0xC0;
-constexpr std::uint8_t kPaddingId = 0xBE;
+constexpr std::uint8_t kVideoId = mpeg::kVideoStreamFirst;
+constexpr std::uint8_t kAudioId = mpeg::kAudioStreamFirst;
+constexpr std::uint8_t kPaddingId = mpeg::kPaddingStream;
 constexpr int kAudioBufferSize = 32;  // units of 128 bytes
 
 const int kLayer2Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
@@ -178,7 +179,7 @@ bool Multiplexer::nextAudio() {
     audioQueue_.pop_front();
     queuedAudioBytes_ -= u.size;
     audio_.valid = true;
-    audio_.type = 0;
+    audio_.type = {};
     audio_.remaining = u.size;
     audio_.startsPacket = true;
     audio_.pts = audio_.dts = clockTicks(u.pts) + timeOffset_;
@@ -271,7 +272,7 @@ bool Multiplexer::muxDrain() {
 }
 
 void Multiplexer::packHeader(std::vector<std::uint8_t>& s) const {
-    startCode(s, 0xBA);
+    startCode(s, mpeg::kPackStart);
     const int mux = muxRateField_;
     if (isVcd()) {
         putStamp(s, 0x2, scr_);
@@ -297,7 +298,7 @@ void Multiplexer::packHeader(std::vector<std::uint8_t>& s) const {
 }
 
 void Multiplexer::systemHeader(std::vector<std::uint8_t>& s, bool audio, bool video) const {
-    startCode(s, 0xBB);
+    startCode(s, mpeg::kSystemHeader);
     const int entries = (audio ? 1 : 0) + (video ? 1 : 0);
     put16(s, 6 + 3 * entries);
     const int rb = muxRateField_;
@@ -371,7 +372,7 @@ bool Multiplexer::writeVideoSector() {
     // The unit whose stamps the header carries: the first one that starts
     // in this packet.
     bool haveStamp = false;
-    int stampType = 0;
+    mpeg::PictureType stampType{};
     double stampDts = 0, stampPts = 0;
     int stampNumber = 0;
     bool iStarts = false;
@@ -385,7 +386,7 @@ bool Multiplexer::writeVideoSector() {
                 stampPts = video_.pts;
                 stampNumber = video_.number;
             }
-            if (video_.type == 1 && data.empty()) iStarts = true;
+            if (video_.type == mpeg::PictureType::I && data.empty()) iStarts = true;
             video_.startsPacket = false;
         }
         int n = std::min(video_.remaining, pv_ - static_cast<int>(data.size()));
@@ -413,7 +414,8 @@ bool Multiplexer::writeVideoSector() {
             break;
         }
         const VideoUnit& next = videoQueue_.front();
-        if (!vcd && next.type == 1 && !data.empty() && static_cast<int>(data.size()) < pv_) {
+        if (!vcd && next.type == mpeg::PictureType::I && !data.empty() &&
+            static_cast<int>(data.size()) < pv_) {
             nextVideo();  // the I picture waits for the next packet
             break;
         }
@@ -421,7 +423,7 @@ bool Multiplexer::writeVideoSector() {
     }
 
     if (haveStamp) {
-        const bool bPicture = stampType == 3;
+        const bool bPicture = stampType == mpeg::PictureType::B;
         const double governing = bPicture ? stampPts : stampDts;
         if (governing < scr_) {
             ++videoUnderflows_;
@@ -440,7 +442,7 @@ bool Multiplexer::writeVideoSector() {
                              host_.text("STR_ERROR_364") + " " + iPictureListPath());
     }
 
-    const int stamps = haveStamp ? (stampType == 3 ? 1 : 2) : 0;
+    const int stamps = haveStamp ? (stampType == mpeg::PictureType::B ? 1 : 2) : 0;
     const int room = pv_ - static_cast<int>(data.size());
     const int extra = room > 6 ? 0 : room;
 
@@ -715,7 +717,7 @@ void Multiplexer::muxFinish() {
         } else {
             fill(s, length, 0xFF);
         }
-        startCode(s, 0xB9);
+        startCode(s, mpeg::kProgramEnd);
         if (cache_.size() + s.size() > kCacheSize) (void)flushCache();
         if (!failed_) {
             cache_.insert(cache_.end(), s.begin(), s.end());
@@ -820,7 +822,7 @@ void Multiplexer::scanOffsets() {
     };
 
     // Byte-aligned search for 00 00 01 B2 10 0E across read chunks.
-    static const std::uint8_t kPattern[6] = {0, 0, 1, 0xB2, 0x10, 0x0E};
+    static const std::uint8_t kPattern[6] = {0, 0, 1, mpeg::kUserDataStart, 0x10, 0x0E};
     long filePos = 0;  // file offset of buf[0]
     std::size_t have = 0, pos = 0;
     int matched = 0;  // bytes of the pattern matched so far

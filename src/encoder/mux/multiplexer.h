@@ -121,7 +121,7 @@ public:
 private:
     struct Current {
         bool valid = false;
-        int type = 0;  // video: 1 I, 2 P, 3 B
+        mpeg::PictureType type{};  // video only
         int remaining = 0;
         bool startsPacket = true;
         double dts = 0, pts = 0;  // 27 MHz ticks, offset included
