@@ -116,7 +116,7 @@ int benchVideo(const char* y4mPath, int kbps, int motion, const char* outPath) {
     std::FILE* out = std::fopen(outPath, "wb");
     if (!out) return 1;
     const double t0 = now();
-    if (!enc.videoStart(p, zembra::makeKernels(zembra::detectCpuLevel()), store,
+    if (!enc.videoStart(p, zembra::makeKernels(zembra::cpuLevel()), store,
                         [](const zembra::VideoUnit&) { return true; }))
         return 1;
     int fed = 0;

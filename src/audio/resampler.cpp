@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/cpu.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define ZEMBRA_RESAMPLE_SSE2 1
@@ -127,11 +129,7 @@ int16_t toSample(double v) { return int16_t(std::clamp(std::nearbyint(v), -32768
 
 bool Resampler::plainByDefault() {
 #ifdef ZEMBRA_RESAMPLE_SSE2
-    static const bool forced = [] {
-        const char* cpu = std::getenv("ZEMBRA_CPU");
-        return cpu && std::strcmp(cpu, "plain") == 0;
-    }();
-    return forced;
+    return cpuLevel() < CpuLevel::Sse2;
 #else
     return true;
 #endif

@@ -171,11 +171,11 @@ void yuvToBgrSse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_
 
 }  // namespace
 
-FrameKernels makeFrameKernels(KernelLevel level) {
+FrameKernels makeFrameKernels(CpuLevel level) {
     FrameKernels k{averageRowsPlain, luminancePlain, upsampleRowPlain, yuvToBgraPlain,
                    yuvToBgrPlain};
 #ifdef ZEMBRA_FRAME_X86
-    if (level >= KernelLevel::Sse2) {
+    if (level >= CpuLevel::Sse2) {
         k.averageRows = averageRowsSse2;
         k.luminance = luminanceSse2;
         k.upsampleRow = upsampleRowSse2;
@@ -188,18 +188,8 @@ FrameKernels makeFrameKernels(KernelLevel level) {
     return k;
 }
 
-KernelLevel detectKernelLevel() {
-    const char* forced = std::getenv("ZEMBRA_CPU");
-    if (forced && std::strcmp(forced, "plain") == 0) return KernelLevel::Plain;
-#ifdef ZEMBRA_FRAME_X86
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("sse2")) return KernelLevel::Sse2;
-#endif
-    return KernelLevel::Plain;
-}
-
 const FrameKernels& frameKernels() {
-    static const FrameKernels table = makeFrameKernels(detectKernelLevel());
+    static const FrameKernels table = makeFrameKernels(cpuLevel());
     return table;
 }
 

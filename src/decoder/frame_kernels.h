@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/cpu.h"
+
 namespace zembra {
 
 struct FrameKernels {
@@ -26,12 +28,8 @@ struct FrameKernels {
                      int yOffset);
 };
 
-enum class KernelLevel { Plain = 0, Sse2 = 1 };
-
 // The table for a given level (entries the level lacks stay plain).
-FrameKernels makeFrameKernels(KernelLevel level);
-// Highest level this CPU runs, or Plain when ZEMBRA_CPU=plain is set.
-KernelLevel detectKernelLevel();
+FrameKernels makeFrameKernels(CpuLevel level);
 // The process-wide table, chosen once.
 const FrameKernels& frameKernels();
 

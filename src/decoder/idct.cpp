@@ -30,16 +30,6 @@ bool idctVariantFromSetting(int setting, IdctVariant& variant) {
     }
 }
 
-SimdLevel detectSimdLevel() {
-    const char* forced = std::getenv("ZEMBRA_CPU");
-    if (forced && std::strcmp(forced, "plain") == 0) return SimdLevel::Plain;
-#ifdef ZEMBRA_X86
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("sse2")) return SimdLevel::Sse2;
-#endif
-    return SimdLevel::Plain;
-}
-
 namespace {
 
 // Row tables {c4, c2, c6, c1, c3, c5, c7}, each scaled for its row class:
@@ -320,10 +310,10 @@ void idctReference(int16_t* block) {
         }
 }
 
-IdctKernels makeIdctKernels(SimdLevel level) {
+IdctKernels makeIdctKernels(CpuLevel level) {
     IdctKernels k{idctAp922Plain};
 #ifdef ZEMBRA_X86
-    if (level >= SimdLevel::Sse2) k.ap922 = idctAp922Sse2;
+    if (level >= CpuLevel::Sse2) k.ap922 = idctAp922Sse2;
 #else
     (void)level;
 #endif
@@ -331,7 +321,7 @@ IdctKernels makeIdctKernels(SimdLevel level) {
 }
 
 const IdctKernels& idctKernels() {
-    static const IdctKernels k = makeIdctKernels(detectSimdLevel());
+    static const IdctKernels k = makeIdctKernels(cpuLevel());
     return k;
 }
 

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "platform/cpu.h"
+
 namespace zembra {
 
 enum class IdctVariant : int { Ap922 = 1, Ap922Shuffle = 2, FastFloat = 3, Reference = 4 };
@@ -20,15 +22,10 @@ enum class IdctVariant : int { Ap922 = 1, Ap922Shuffle = 2, FastFloat = 3, Refer
 // anything unknown), which the program refuses.
 bool idctVariantFromSetting(int setting, IdctVariant& variant);
 
-// Instruction-set level of the kernel tables.
-enum class SimdLevel : int { Plain = 0, Sse2 = 1 };
-// Highest level this CPU runs; Plain when ZEMBRA_CPU=plain is set.
-SimdLevel detectSimdLevel();
-
 struct IdctKernels {
     void (*ap922)(int16_t* block);
 };
-IdctKernels makeIdctKernels(SimdLevel level);
+IdctKernels makeIdctKernels(CpuLevel level);
 const IdctKernels& idctKernels();  // process-wide, chosen once
 
 void idctAp922Plain(int16_t* block);

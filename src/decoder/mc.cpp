@@ -125,7 +125,7 @@ void fillSse2(McKernels& k) {
 
 }  // namespace
 
-McKernels makeMcKernels(McFamily family, SimdLevel level) {
+McKernels makeMcKernels(McFamily family, CpuLevel level) {
     McKernels k{};
     const bool cascaded = family == McFamily::Cascaded;
     if (cascaded)
@@ -133,7 +133,7 @@ McKernels makeMcKernels(McFamily family, SimdLevel level) {
     else
         fillPlain<false>(k);
 #ifdef ZEMBRA_X86
-    if (level >= SimdLevel::Sse2) {
+    if (level >= CpuLevel::Sse2) {
         if (cascaded)
             fillSse2<true>(k);
         else
@@ -146,8 +146,8 @@ McKernels makeMcKernels(McFamily family, SimdLevel level) {
 }
 
 const McKernels& mcKernels(McFamily family) {
-    static const McKernels exact = makeMcKernels(McFamily::Exact, detectSimdLevel());
-    static const McKernels cascaded = makeMcKernels(McFamily::Cascaded, detectSimdLevel());
+    static const McKernels exact = makeMcKernels(McFamily::Exact, cpuLevel());
+    static const McKernels cascaded = makeMcKernels(McFamily::Cascaded, cpuLevel());
     return family == McFamily::Cascaded ? cascaded : exact;
 }
 

@@ -24,7 +24,7 @@ struct McKernels {
     McFn fn[2][2][4];
 };
 
-McKernels makeMcKernels(McFamily family, SimdLevel level);
+McKernels makeMcKernels(McFamily family, CpuLevel level);
 const McKernels& mcKernels(McFamily family);  // process-wide, chosen once
 
 // Exact family with variants 1, 3, 4; cascaded with variant 2.

@@ -61,7 +61,7 @@ const BlockOps& blockOps() {
     static const BlockOps ops = [] {
         BlockOps o{putBlockPlain, addBlockPlain};
 #ifdef ZEMBRA_X86
-        if (detectSimdLevel() >= SimdLevel::Sse2) o = {putBlockSse2, addBlockSse2};
+        if (cpuLevel() >= CpuLevel::Sse2) o = {putBlockSse2, addBlockSse2};
 #endif
         return o;
     }();

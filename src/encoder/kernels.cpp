@@ -15,16 +15,6 @@ namespace {
 void installSse2Kernels(EncoderKernels& k);
 void installAvx2Kernels(EncoderKernels& k);
 
-CpuLevel detectCpuLevel() {
-    CpuLevel level;
-    const char* force = std::getenv("ZEMBRA_CPU");
-    if (force && std::strcmp(force, "plain") == 0) return level;
-    __builtin_cpu_init();
-    level.sse2 = __builtin_cpu_supports("sse2");
-    level.avx2 = __builtin_cpu_supports("avx2");
-    return level;
-}
-
 EncoderKernels plainKernels() {
     EncoderKernels k;
     k.sad16 = sad16Body;
@@ -50,10 +40,10 @@ EncoderKernels plainKernels() {
     return k;
 }
 
-EncoderKernels makeKernels(const CpuLevel& level) {
+EncoderKernels makeKernels(CpuLevel level) {
     EncoderKernels k = plainKernels();
-    if (level.sse2) installSse2Kernels(k);
-    if (level.avx2) installAvx2Kernels(k);
+    if (level >= CpuLevel::Sse2) installSse2Kernels(k);
+    if (level >= CpuLevel::Avx2) installAvx2Kernels(k);
     return k;
 }
 

@@ -5,15 +5,9 @@
 
 #include <cstdint>
 
+#include "platform/cpu.h"
+
 namespace zembra {
-
-struct CpuLevel {
-    bool sse2 = false;
-    bool avx2 = false;
-};
-
-// The processor's level; ZEMBRA_CPU=plain forces the plain kernels.
-CpuLevel detectCpuLevel();
 
 struct EncoderKernels {
     // SAD of two 16x16 blocks with the same stride. Once the running sum
@@ -83,6 +77,6 @@ struct EncoderKernels {
 };
 
 EncoderKernels plainKernels();
-EncoderKernels makeKernels(const CpuLevel& level);
+EncoderKernels makeKernels(CpuLevel level);
 
 }  // namespace zembra

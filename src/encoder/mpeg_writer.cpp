@@ -76,7 +76,7 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
         host_.error("STR_ERROR_OutputTooLarge");
         return false;
     }
-    const CpuLevel level = detectCpuLevel();
+    const CpuLevel level = cpuLevel();
     p.cpuChoice = a.cpu;
     switch (a.cpu) {
         case 0:

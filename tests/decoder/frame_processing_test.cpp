@@ -10,6 +10,7 @@
 #include "decoder/deinterlace.h"
 #include "decoder/frame_kernels.h"
 #include "decoder/luminance.h"
+#include "support/cpu_levels.h"
 
 namespace zembra {
 namespace {
@@ -24,50 +25,54 @@ std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
 // Every SIMD entry against the plain one on random and extreme inputs, odd
 // lengths, with a guard band after the output.
 TEST(FrameKernels, SimdAgreesWithPlain) {
-    const FrameKernels plain = makeFrameKernels(KernelLevel::Plain);
-    const FrameKernels simd = makeFrameKernels(KernelLevel::Sse2);
-    for (int n : {1, 7, 8, 15, 16, 17, 33, 720, 721}) {
-        for (int pattern = 0; pattern < 3; ++pattern) {
-            std::vector<uint8_t> a = randomBytes(size_t(n), uint32_t(n * 3 + pattern));
-            std::vector<uint8_t> b = randomBytes(size_t(n), uint32_t(n * 7 + pattern));
-            std::vector<uint8_t> c = randomBytes(size_t(n), uint32_t(n * 11 + pattern));
-            if (pattern == 1) {
-                std::fill(a.begin(), a.end(), 0), std::fill(b.begin(), b.end(), 255);
-                std::fill(c.begin(), c.end(), 255);
-            }
-            if (pattern == 2) {
-                std::fill(a.begin(), a.end(), 255), std::fill(b.begin(), b.end(), 0);
-                std::fill(c.begin(), c.end(), 0);
-            }
-            const size_t pad = 16;
-            std::vector<uint8_t> o1(size_t(n) * 4 + pad, 0xA5), o2(size_t(n) * 4 + pad, 0xA5);
-
-            plain.averageRows(a.data(), b.data(), o1.data(), n);
-            simd.averageRows(a.data(), b.data(), o2.data(), n);
-            EXPECT_EQ(o1, o2) << "average n=" << n;
-
-            for (int gain : {0, 1, 127, 128, 200, 256}) {
-                for (int offset : {-600, -16, 0, 16, 300}) {
-                    plain.luminance(a.data(), o1.data(), n, gain, offset);
-                    simd.luminance(a.data(), o2.data(), n, gain, offset);
-                    ASSERT_EQ(o1, o2) << "luminance n=" << n << " g=" << gain << " o=" << offset;
+    const FrameKernels plain = makeFrameKernels(CpuLevel::Plain);
+    for (CpuLevel level : testing::simdLevels()) {
+        SCOPED_TRACE(cpuLevelName(level));
+        const FrameKernels simd = makeFrameKernels(level);
+        for (int n : {1, 7, 8, 15, 16, 17, 33, 720, 721}) {
+            for (int pattern = 0; pattern < 3; ++pattern) {
+                std::vector<uint8_t> a = randomBytes(size_t(n), uint32_t(n * 3 + pattern));
+                std::vector<uint8_t> b = randomBytes(size_t(n), uint32_t(n * 7 + pattern));
+                std::vector<uint8_t> c = randomBytes(size_t(n), uint32_t(n * 11 + pattern));
+                if (pattern == 1) {
+                    std::fill(a.begin(), a.end(), 0), std::fill(b.begin(), b.end(), 255);
+                    std::fill(c.begin(), c.end(), 255);
                 }
+                if (pattern == 2) {
+                    std::fill(a.begin(), a.end(), 255), std::fill(b.begin(), b.end(), 0);
+                    std::fill(c.begin(), c.end(), 0);
+                }
+                const size_t pad = 16;
+                std::vector<uint8_t> o1(size_t(n) * 4 + pad, 0xA5), o2(size_t(n) * 4 + pad, 0xA5);
+
+                plain.averageRows(a.data(), b.data(), o1.data(), n);
+                simd.averageRows(a.data(), b.data(), o2.data(), n);
+                EXPECT_EQ(o1, o2) << "average n=" << n;
+
+                for (int gain : {0, 1, 127, 128, 200, 256}) {
+                    for (int offset : {-600, -16, 0, 16, 300}) {
+                        plain.luminance(a.data(), o1.data(), n, gain, offset);
+                        simd.luminance(a.data(), o2.data(), n, gain, offset);
+                        ASSERT_EQ(o1, o2)
+                            << "luminance n=" << n << " g=" << gain << " o=" << offset;
+                    }
+                }
+                plain.upsampleRow(a.data(), o1.data(), n);
+                simd.upsampleRow(a.data(), o2.data(), n);
+                EXPECT_EQ(o1, o2) << "upsample n=" << n;
+                plain.upsampleRow(a.data(), o1.data(), 2 * n - 1);
+                simd.upsampleRow(a.data(), o2.data(), 2 * n - 1);
+                EXPECT_EQ(o1, o2) << "upsample n=" << n;
+                for (int yOff : {0, 16}) {
+                    plain.yuvToBgra(a.data(), b.data(), c.data(), o1.data(), n, yOff);
+                    simd.yuvToBgra(a.data(), b.data(), c.data(), o2.data(), n, yOff);
+                    EXPECT_EQ(o1, o2) << "bgra n=" << n;
+                    plain.yuvToBgr(a.data(), b.data(), c.data(), o1.data(), n, yOff);
+                    simd.yuvToBgr(a.data(), b.data(), c.data(), o2.data(), n, yOff);
+                    EXPECT_EQ(o1, o2) << "bgr n=" << n;
+                }
+                for (size_t i = size_t(n) * 4; i < o2.size(); ++i) ASSERT_EQ(o2[i], 0xA5);
             }
-            plain.upsampleRow(a.data(), o1.data(), n);
-            simd.upsampleRow(a.data(), o2.data(), n);
-            EXPECT_EQ(o1, o2) << "upsample n=" << n;
-            plain.upsampleRow(a.data(), o1.data(), 2 * n - 1);
-            simd.upsampleRow(a.data(), o2.data(), 2 * n - 1);
-            EXPECT_EQ(o1, o2) << "upsample n=" << n;
-            for (int yOff : {0, 16}) {
-                plain.yuvToBgra(a.data(), b.data(), c.data(), o1.data(), n, yOff);
-                simd.yuvToBgra(a.data(), b.data(), c.data(), o2.data(), n, yOff);
-                EXPECT_EQ(o1, o2) << "bgra n=" << n;
-                plain.yuvToBgr(a.data(), b.data(), c.data(), o1.data(), n, yOff);
-                simd.yuvToBgr(a.data(), b.data(), c.data(), o2.data(), n, yOff);
-                EXPECT_EQ(o1, o2) << "bgr n=" << n;
-            }
-            for (size_t i = size_t(n) * 4; i < o2.size(); ++i) ASSERT_EQ(o2[i], 0xA5);
         }
     }
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -20,15 +21,10 @@
 namespace zembra {
 namespace {
 
-// The table for the best level this processor has, whatever ZEMBRA_CPU says:
-// the comparison is the point here.
-CpuLevel machineLevel() {
-    CpuLevel l;
-    __builtin_cpu_init();
-    l.sse2 = __builtin_cpu_supports("sse2");
-    l.avx2 = __builtin_cpu_supports("avx2");
-    return l;
-}
+// The comparisons with the plain kernels run for every level this processor
+// has, whatever ZEMBRA_CPU says: an SSE2-only machine runs the SSE2 entries
+// that AVX2 replaces here.
+class EncoderKernelLevels : public ::testing::TestWithParam<CpuLevel> {};
 
 // A 48x48 picture area with a guard so 16x16 kernels at (16,16) and the
 // half-pel neighbours stay inside.
@@ -59,9 +55,9 @@ Area randomArea(std::mt19937& rng, int kind) {
     return a;
 }
 
-TEST(EncoderKernels, SimdDistortionMeasuresEqualThePlainOnes) {
+TEST_P(EncoderKernelLevels, SimdDistortionMeasuresEqualThePlainOnes) {
     const EncoderKernels plain = plainKernels();
-    const EncoderKernels simd = makeKernels(machineLevel());
+    const EncoderKernels simd = makeKernels(GetParam());
     std::mt19937 rng(7);
     for (int round = 0; round < 400; ++round) {
         const Area a = randomArea(rng, round % 4), b = randomArea(rng, (round / 4) % 4);
@@ -222,7 +218,7 @@ void expectIeee1180(const Accuracy& a, const char* what) {
 }
 
 TEST(EncoderKernels, IntegerForwardDctMeetsIeee1180Limits) {
-    const EncoderKernels k = makeKernels(detectCpuLevel());
+    const EncoderKernels k = makeKernels(cpuLevel());
     auto fdct = [&](const std::int16_t* in, std::int16_t* out) { k.fdctInt(in, out); };
     for (auto [low, high] : {std::pair{256, 255}, std::pair{5, 5}, std::pair{300, 300}}) {
         const Accuracy a = measure(fdct, referenceFdct, low, high, 4000, false);
@@ -231,7 +227,7 @@ TEST(EncoderKernels, IntegerForwardDctMeetsIeee1180Limits) {
 }
 
 TEST(EncoderKernels, ReconstructionIdctMeetsIeee1180Limits) {
-    const EncoderKernels k = makeKernels(detectCpuLevel());
+    const EncoderKernels k = makeKernels(cpuLevel());
     auto idct = [&](const std::int16_t* in, std::int16_t* out) {
         std::memcpy(out, in, 64 * sizeof(std::int16_t));
         k.idct(out);
@@ -243,16 +239,16 @@ TEST(EncoderKernels, ReconstructionIdctMeetsIeee1180Limits) {
 }
 
 TEST(EncoderKernels, FloatingPointDctStaysWithinOneOfTheReference) {
-    const EncoderKernels k = makeKernels(detectCpuLevel());
+    const EncoderKernels k = makeKernels(cpuLevel());
     auto fdct = [&](const std::int16_t* in, std::int16_t* out) { k.fdctFloat(in, out); };
     const Accuracy a = measure(fdct, referenceFdct, 256, 255, 2000, false);
     EXPECT_LE(a.peak, 1);
     EXPECT_LE(a.overallMse, 0.05);
 }
 
-TEST(EncoderKernels, TransformsAndQuantisersEqualThePlainOnesAndStayInTheirBlock) {
+TEST_P(EncoderKernelLevels, TransformsAndQuantisersEqualThePlainOnesAndStayInTheirBlock) {
     const EncoderKernels plain = plainKernels();
-    const EncoderKernels simd = makeKernels(machineLevel());
+    const EncoderKernels simd = makeKernels(GetParam());
     const auto intra = mpeg::kDefaultIntraMatrix;
     const auto nonIntra = defaultNonIntraMatrix();
     std::mt19937 rng(11);
@@ -369,9 +365,9 @@ TEST(EncoderKernels, QuantisersFollowTheirFormulas) {
 
 // Every int16 coefficient value through both quantisers, for matrices that
 // change from call to call (the SIMD ones keep terms of the last matrix).
-TEST(EncoderKernels, SimdQuantisersEqualThePlainOnesForEveryValueAndMatrixChange) {
+TEST_P(EncoderKernelLevels, SimdQuantisersEqualThePlainOnesForEveryValueAndMatrixChange) {
     const EncoderKernels plain = plainKernels();
-    const EncoderKernels simd = makeKernels(machineLevel());
+    const EncoderKernels simd = makeKernels(GetParam());
     std::array<std::array<std::uint8_t, 64>, 4> mats{};
     mats[0] = mpeg::kDefaultIntraMatrix;
     mats[1] = defaultNonIntraMatrix();
@@ -413,9 +409,9 @@ TEST(EncoderKernels, SimdQuantisersEqualThePlainOnesForEveryValueAndMatrixChange
 // Inverse quantisation, MPEG-1 and MPEG-2, intra and non-intra, on sparse,
 // dense and extreme levels (zero results, MPEG-1's odd values and MPEG-2's
 // mismatch control in coefficient 63 all come up).
-TEST(EncoderKernels, SimdDequantiserEqualsThePlainOne) {
+TEST_P(EncoderKernelLevels, SimdDequantiserEqualsThePlainOne) {
     const EncoderKernels plain = plainKernels();
-    const EncoderKernels simd = makeKernels(machineLevel());
+    const EncoderKernels simd = makeKernels(GetParam());
     const auto intra = mpeg::kDefaultIntraMatrix;
     const auto nonIntra = defaultNonIntraMatrix();
     std::mt19937 rng(17);
@@ -449,9 +445,9 @@ TEST(EncoderKernels, SimdDequantiserEqualsThePlainOne) {
     EXPECT_EQ(out[6], 0);
 }
 
-TEST(EncoderKernels, SimdIdctEqualsThePlainOneAtTheEdges) {
+TEST_P(EncoderKernelLevels, SimdIdctEqualsThePlainOneAtTheEdges) {
     const EncoderKernels plain = plainKernels();
-    const EncoderKernels simd = makeKernels(machineLevel());
+    const EncoderKernels simd = makeKernels(GetParam());
     std::mt19937 rng(3);
     for (int round = 0; round < 2000; ++round) {
         std::int16_t a[64] = {}, b[64];
@@ -471,9 +467,9 @@ TEST(EncoderKernels, SimdIdctEqualsThePlainOneAtTheEdges) {
     }
 }
 
-TEST(EncoderKernels, SimdPixelKernelsEqualThePlainOnes) {
+TEST_P(EncoderKernelLevels, SimdPixelKernelsEqualThePlainOnes) {
     const EncoderKernels plain = plainKernels();
-    const EncoderKernels simd = makeKernels(machineLevel());
+    const EncoderKernels simd = makeKernels(GetParam());
     std::mt19937 rng(9);
     for (int round = 0; round < 200; ++round) {
         const Area a = randomArea(rng, round % 4), b = randomArea(rng, (round / 4) % 4);
@@ -589,6 +585,9 @@ TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
         want[i / 8] = static_cast<std::uint8_t>(want[i / 8] | model[i] << (7 - i % 8));
     EXPECT_EQ(taken, want);
 }
+
+INSTANTIATE_TEST_SUITE_P(Machine, EncoderKernelLevels, ::testing::ValuesIn(machineCpuLevels()),
+                         [](const auto& info) { return std::string(cpuLevelName(info.param)); });
 
 }  // namespace
 }  // namespace zembra

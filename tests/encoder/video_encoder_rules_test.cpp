@@ -142,7 +142,7 @@ TEST(VideoEncoderRules, HeadersCarryRateCodeFlagsAndMatrix) {
     applyStreamTables(p);
     std::vector<Picture> pics;
     for (int n = 0; n < 8; ++n) pics.push_back(synthetic(176, 144, n));
-    EncodeResult r = encode(p, pics, makeKernels(detectCpuLevel()));
+    EncodeResult r = encode(p, pics, makeKernels(cpuLevel()));
     ASSERT_TRUE(r.ok);
     ASSERT_GT(r.es.size(), 100u);
     ASSERT_EQ(r.es[3], 0xB3);
@@ -179,7 +179,7 @@ TEST(VideoEncoderRules, HeadersCarryRateCodeFlagsAndMatrix) {
     p.quantMat = 1;
     p.pulldown = false;
     applyStreamTables(p);
-    EncodeResult flat = encode(p, pics, makeKernels(detectCpuLevel()));
+    EncodeResult flat = encode(p, pics, makeKernels(cpuLevel()));
     ASSERT_TRUE(flat.ok);
     EXPECT_EQ(flat.es[7] & 15, 1);
     EXPECT_EQ(flat.es[11] & 3, 0);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/geometry/scale_kernels.h"
+#include "support/cpu_levels.h"
 #include "support/recording_host.h"
 
 namespace zembra {
@@ -213,10 +214,11 @@ TEST(Geometry, PanScanTakesTheMiddleTwoThirds) {
 }
 
 TEST(ScaleKernels, SimdAgreesWithPlain) {
-    const ScaleKernels plain = makeScaleKernels(ScaleLevel::Plain);
+    const ScaleKernels plain = makeScaleKernels(CpuLevel::Plain);
     std::mt19937 rng(5);
-    for (int level = 1; level <= int(cpuScaleLevel()); ++level) {
-        const ScaleKernels simd = makeScaleKernels(ScaleLevel(level));
+    for (CpuLevel level : testing::simdLevels()) {
+        SCOPED_TRACE(cpuLevelName(level));
+        const ScaleKernels simd = makeScaleKernels(level);
         for (int n : {1, 15, 16, 17, 31, 32, 33, 48, 100, 721}) {
             std::vector<uint8_t> rows[4];
             for (auto& r : rows) {
@@ -272,9 +274,9 @@ HorizontalTaps stepTaps(int taps, int cols, int outWidth, int step) {
 }
 
 TEST(ScaleKernels, HorizontalPassSimdAgreesWithPlain) {
-    const ScaleKernels plain = makeScaleKernels(ScaleLevel::Plain);
-    if (cpuScaleLevel() < ScaleLevel::Ssse3) GTEST_SKIP() << "no SSSE3 here";
-    const ScaleKernels simd = makeScaleKernels(ScaleLevel::Ssse3);
+    const ScaleKernels plain = makeScaleKernels(CpuLevel::Plain);
+    if (machineCpuLevel() < CpuLevel::Ssse3) GTEST_SKIP() << "no SSSE3 here";
+    const ScaleKernels simd = makeScaleKernels(CpuLevel::Ssse3);
     std::mt19937 rng(9);
     // Down and up by several factors (SVCD 720 -> 480, VCD -> 352, DVD
     // 720 -> 704, 2x up, and a step too wide for a group), widths that

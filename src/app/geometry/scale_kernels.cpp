@@ -258,15 +258,15 @@ const int* bsplineWeights(int f) {
     return table.w[size_t(f & 255)].data();
 }
 
-ScaleKernels makeScaleKernels(ScaleLevel level) {
+ScaleKernels makeScaleKernels(CpuLevel level) {
     ScaleKernels k{blend2Plain, blend4Plain, horizontalPlain};
 #ifdef ZEMBRA_SCALE_X86
-    if (level >= ScaleLevel::Sse2) {
+    if (level >= CpuLevel::Sse2) {
         k.blend2 = blend2Sse2;
         k.blend4 = blend4Sse2;
     }
-    if (level >= ScaleLevel::Ssse3) k.horizontal = horizontalSsse3;
-    if (level >= ScaleLevel::Avx2) {
+    if (level >= CpuLevel::Ssse3) k.horizontal = horizontalSsse3;
+    if (level >= CpuLevel::Avx2) {
         k.blend2 = blend2Avx2;
         k.blend4 = blend4Avx2;
     }
@@ -276,22 +276,8 @@ ScaleKernels makeScaleKernels(ScaleLevel level) {
     return k;
 }
 
-ScaleLevel cpuScaleLevel() {
-#ifdef ZEMBRA_SCALE_X86
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return ScaleLevel::Avx2;
-    if (__builtin_cpu_supports("ssse3")) return ScaleLevel::Ssse3;
-    if (__builtin_cpu_supports("sse2")) return ScaleLevel::Sse2;
-#endif
-    return ScaleLevel::Plain;
-}
-
 const ScaleKernels& scaleKernels() {
-    static const ScaleKernels table = [] {
-        const char* forced = std::getenv("ZEMBRA_CPU");
-        if (forced && std::strcmp(forced, "plain") == 0) return makeScaleKernels(ScaleLevel::Plain);
-        return makeScaleKernels(cpuScaleLevel());
-    }();
+    static const ScaleKernels table = makeScaleKernels(cpuLevel());
     return table;
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/cpu.h"
+
 namespace zembra {
 
 // The horizontal pass of one plane: each output pixel weights `taps` (2 or
@@ -52,12 +54,8 @@ struct ScaleKernels {
 
 // Each level adds to the one below: SSE2 vertical passes, the SSSE3
 // horizontal pass, AVX2 vertical passes.
-enum class ScaleLevel { Plain = 0, Sse2 = 1, Ssse3 = 2, Avx2 = 3 };
-
-ScaleKernels makeScaleKernels(ScaleLevel level);
-// The highest level this processor runs (ZEMBRA_CPU aside).
-ScaleLevel cpuScaleLevel();
-const ScaleKernels& scaleKernels();  // chosen once; ZEMBRA_CPU=plain forces plain
+ScaleKernels makeScaleKernels(CpuLevel level);
+const ScaleKernels& scaleKernels();  // chosen once, for cpuLevel()
 
 // Cubic B-spline weights of the 4 taps (-1, 0, +1, +2) at a fraction f/256,
 // scaled to sum exactly 256.

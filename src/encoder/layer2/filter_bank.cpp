@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/cpu.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define ZEMBRA_LAYER2_SSE2 1
@@ -69,11 +71,7 @@ void analyseBlockFast(const AnalysisTables& t, const double* x, double* out) {
 #endif
 
 void analyseBlock(const AnalysisTables& t, const double* x, double* out) {
-    static const bool plain = [] {
-        const char* cpu = std::getenv("ZEMBRA_CPU");
-        return cpu && std::strcmp(cpu, "plain") == 0;
-    }();
-    if (plain)
+    if (cpuLevel() < CpuLevel::Sse2)
         analyseBlockPlain(t, x, out);
     else
         analyseBlockFast(t, x, out);

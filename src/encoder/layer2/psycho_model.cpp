@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/cpu.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define ZEMBRA_PSYCHO_SSE2 1
@@ -113,8 +115,7 @@ PsychoModel::PsychoModel() {
     lineEnergy_.resize(kLines + 1);
     nbLine_.resize(partitions_);
 #ifdef ZEMBRA_PSYCHO_SSE2
-    const char* cpu = std::getenv("ZEMBRA_CPU");
-    plain_ = cpu && std::strcmp(cpu, "plain") == 0;
+    plain_ = cpuLevel() < CpuLevel::Sse2;
 #else
     plain_ = true;
 #endif
