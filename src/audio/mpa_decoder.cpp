@@ -4,37 +4,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "mpeg/audio_tables.h"
+
 namespace zembra {
 
 namespace {
 
-constexpr int kBitrates[2][3][15] = {
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
-};
-constexpr int kRates[2][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}};
-
 constexpr int kWindowHalf[257] = {
 #include "audio/mpa_window.inc"
-};
-
-// Layer II quantisation classes: number of levels and whether three samples
-// share one codeword.
-struct QuantClass {
-    int levels;
-    int bits;  // per codeword (grouped) or per sample
-    bool grouped;
-};
-constexpr QuantClass kClasses[17] = {
-    {3, 5, true},       {5, 7, true},      {7, 3, false},      {9, 10, true},
-    {15, 4, false},     {31, 5, false},    {63, 6, false},     {127, 7, false},
-    {255, 8, false},    {511, 9, false},   {1023, 10, false},  {2047, 11, false},
-    {4095, 12, false},  {8191, 13, false}, {16383, 14, false}, {32767, 15, false},
-    {65535, 16, false},
 };
 
 // Allocation rows: bits of the allocation field and the class of each value.
@@ -135,8 +112,8 @@ bool parseMpaHeader(uint32_t word, MpaHeader& h) {
     h.layer = 4 - layerCode;
     h.crc = !((word >> 16) & 1);
     h.bitrateIndex = bitrateIndex;
-    h.bitrate = kBitrates[h.version - 1][h.layer - 1][bitrateIndex];
-    h.sampleRate = kRates[h.version - 1][rateCode];
+    h.bitrate = mpeg::kAudioBitrateKbps[h.version - 1][h.layer - 1][bitrateIndex];
+    h.sampleRate = mpeg::kAudioSampleRates[h.version - 1][rateCode];
     h.padding = (word >> 9) & 1;
     h.mode = (word >> 6) & 3;
     h.modeExtension = (word >> 4) & 3;
@@ -317,7 +294,8 @@ int MpaDecoder::decodeLayer2(int16_t* out) {
                     continue;
                 }
                 if (sb >= bound && ch == 1) continue;  // filled with channel 0's codes
-                const QuantClass& q = kClasses[cls[ch][sb]];
+                const mpeg::QuantClass& q =
+                    mpeg::kLayer2Classes[cls[ch][sb] + 1];  // rows count from class 1
                 int codes[3];
                 if (q.grouped) {
                     int cw = int(b.get(q.bits));

@@ -14,7 +14,6 @@
 namespace zembra {
 
 using layer2::AllocTable;
-using layer2::kClasses;
 
 namespace {
 
@@ -102,7 +101,7 @@ Layer2Encoder::Layer2Encoder(UiHost& host) : host_(host) {}
 Layer2Encoder::~Layer2Encoder() = default;
 
 int Layer2Encoder::bitrateKbps(int index) {
-    return index >= 1 && index <= 14 ? layer2::kBitrateKbps[index] : 0;
+    return index >= 1 && index <= 14 ? mpeg::kLayer2BitrateKbps[index] : 0;
 }
 
 int layer2Sblimit(int kbps) {
@@ -320,7 +319,7 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
     long available = frameBits - 32;
     for (int sb = 0; sb < sblimit; ++sb) available -= 2 * s.table.rows[sb].nbal;
     auto sampleBits = [](int cls) {
-        const auto& q = kClasses[cls];
+        const auto& q = mpeg::kLayer2Classes[cls];
         return q.grouped ? 12L * q.bits : 36L * q.bits;
     };
     auto scfBits = [&](int ch, int sb) {
@@ -343,7 +342,8 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
     int waiting = 0;
     // Ratios that are not below 1e300 (or not numbers) are never chosen.
     const auto offer = [&](int ch, int sb) {
-        const double mnr = kClasses[s.table.rows[sb].classes[s.alloc[ch][sb]]].snr - s.smr[ch][sb];
+        const double mnr =
+            layer2::kClassSnr[s.table.rows[sb].classes[s.alloc[ch][sb]]] - s.smr[ch][sb];
         if (!(mnr < 1e300)) return;
         heap[waiting++] = {mnr, ch * kSubbands + sb};
         std::push_heap(heap, heap + waiting, later);
@@ -415,7 +415,7 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
         for (int sb = 0; sb < sblimit; ++sb)
             for (int ch = 0; ch < 2; ++ch) {
                 if (!s.alloc[ch][sb]) continue;
-                const auto& q = kClasses[s.table.rows[sb].classes[s.alloc[ch][sb]]];
+                const auto& q = mpeg::kLayer2Classes[s.table.rows[sb].classes[s.alloc[ch][sb]]];
                 const double scale = scaleValue(s.scf[ch][sb][part]);
                 int code[3];
                 for (int i = 0; i < 3; ++i) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <new>
 
+#include "mpeg/audio_tables.h"
 #include "mpeg/start_codes.h"
 #include "platform/ui_host.h"
 
@@ -17,8 +18,6 @@ constexpr std::uint8_t kVideoId = mpeg::kVideoStreamFirst;
 constexpr std::uint8_t kAudioId = mpeg::kAudioStreamFirst;
 constexpr std::uint8_t kPaddingId = mpeg::kPaddingStream;
 constexpr int kAudioBufferSize = 32;  // units of 128 bytes
-
-const int kLayer2Kbps[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
 
 std::uint64_t stamp90k(double ticks) {
     if (ticks < 0) ticks = 0;
@@ -140,7 +139,7 @@ void Multiplexer::computeDerived() {
     pa_ = isVcd() ? pv_ - 15 : pv_ + 5;
     long videoRate = static_cast<long>(std::floor(settings_.videoBitRate / 8.0));
     int idx = settings_.audioBitrateIndex;
-    long audioRate = (idx >= 0 && idx < 15 ? kLayer2Kbps[idx] : 0) * 125L;
+    long audioRate = (idx >= 0 && idx < 15 ? mpeg::kLayer2BitrateKbps[idx] : 0) * 125L;
     double raw = std::ceil(static_cast<double>(videoRate + audioRate) * S / pv_);
     muxRateField_ = static_cast<int>(std::ceil(raw * settings_.muxRateFactor / 50.0));
     if (muxRateField_ < 1) muxRateField_ = 1;
