@@ -6,13 +6,14 @@
 #include <cstring>
 #include <new>
 
-#include "encoder/bit_writer.h"
 #include "encoder/vlc_tables.h"
+#include "mpeg/bit_writer.h"
 #include "mpeg/start_codes.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
 
+using mpeg::BitWriter;
 using mpeg::PictureType;
 
 // ---------------------------------------------------------------------------

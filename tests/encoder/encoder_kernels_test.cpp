@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "encoder/bit_writer.h"
 #include "encoder/encoder_params.h"
 #include "encoder/kernels.h"
+#include "mpeg/bit_writer.h"
 
 namespace zembra {
 namespace {
@@ -546,7 +546,7 @@ TEST_P(EncoderKernelLevels, SimdPixelKernelsEqualThePlainOnes) {
 // lengths 0..32, alignments, start codes and bytes taken mid-stream.
 TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
     std::mt19937 rng(21);
-    BitWriter bw;
+    mpeg::BitWriter bw;
     std::vector<int> model;  // bits
     std::vector<std::uint8_t> taken;
     auto modelPut = [&](std::uint32_t v, int n) {

@@ -9,6 +9,7 @@
 #include "encoder/layer2/filter_bank.h"
 #include "encoder/layer2/layer2_tables.h"
 #include "encoder/layer2/psycho_model.h"
+#include "mpeg/bit_writer.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -38,35 +39,6 @@ double besselI0(double x) {
     return sum;
 }
 
-class BitWriter {
-public:
-    explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
-    // The low `bits` bits of value, most significant first; as many at a
-    // time as the byte being filled has room for.
-    void put(std::uint32_t value, int bits) {
-        count_ += bits;
-        while (bits > 0) {
-            const int take = std::min(bits, 8 - fill_);
-            const std::uint32_t chunk = (value >> (bits - take)) & ((1u << take) - 1);
-            acc_ = static_cast<std::uint8_t>((acc_ << take) | chunk);
-            fill_ += take;
-            bits -= take;
-            if (fill_ == 8) {
-                out_.push_back(acc_);
-                acc_ = 0;
-                fill_ = 0;
-            }
-        }
-    }
-    long count() const { return count_; }
-
-private:
-    std::vector<std::uint8_t>& out_;
-    std::uint8_t acc_ = 0;
-    int fill_ = 0;
-    long count_ = 0;
-};
-
 }  // namespace
 
 struct Layer2Encoder::State {
@@ -94,7 +66,7 @@ struct Layer2Encoder::State {
     int scfsi[2][kSubbands]{};
     int alloc[2][kSubbands]{};
     double smr[2][kSubbands]{};
-    std::vector<std::uint8_t> frame;
+    mpeg::BitWriter frame;  // the frame being written
 };
 
 Layer2Encoder::Layer2Encoder(UiHost& host) : host_(host) {}
@@ -151,7 +123,7 @@ bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, A
     for (int k = 0; k < kSubbands; ++k)
         for (int i = 0; i < 64; ++i)
             s.tables.cosColumns[i][k] = std::cos((2 * k + 1) * (i - 16) * M_PI / 64.0);
-    s.frame.reserve(1500);
+
     return true;
 }
 
@@ -368,8 +340,8 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
     }
 
     // 9. The frame.
-    s.frame.clear();
-    BitWriter bw(s.frame);
+    mpeg::BitWriter& bw = s.frame;
+    bw.clear();
     bw.put(0xFFF, 12);
     bw.put(1, 1);  // MPEG-1
     bw.put(2, 2);  // layer II
@@ -433,16 +405,17 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
             }
     }
     // 10. Zero bits to the end of the frame.
-    while (bw.count() < frameBits) bw.put(0, std::min<long>(8, frameBits - bw.count()));
+    while (bw.bits() < frameBits) bw.put(0, int(std::min<long long>(8, frameBits - bw.bits())));
 
     // 11. Hand the frame over.
-    if (!s.store->append(s.frame.data(), s.frame.size())) {
+    const std::vector<std::uint8_t>& frame = bw.bytes();
+    if (!s.store->append(frame.data(), frame.size())) {
         host_.error("STR_ERROR_341");
         audioEnd();
         return false;
     }
     AudioUnit unit{};
-    unit.size = static_cast<int>(s.frame.size());
+    unit.size = static_cast<int>(frame.size());
     unit.pts = clockFromTicks(ticks, s.settings.layout);
     ++s.frames;
     if (s.sink && !s.sink(unit)) return false;

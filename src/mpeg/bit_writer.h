@@ -1,11 +1,12 @@
 #pragma once
-// MSB-first bit writer for the video elementary stream. Bytes collect in a
-// local buffer that the encoder hands to the stream store per picture.
+// MSB-first bit writer of the encoders (video pictures, Layer II frames).
+// Bytes collect in a local buffer that the encoder hands to the stream
+// store per picture or frame.
 
 #include <cstdint>
 #include <vector>
 
-namespace zembra {
+namespace zembra::mpeg {
 
 class BitWriter {
 public:
@@ -34,6 +35,13 @@ public:
         put(code & 0xFF, 8);
     }
     long long bits() const { return total_; }
+    // Starts again with nothing written, keeping the buffer's capacity.
+    void clear() {
+        acc_ = 0;
+        accBits_ = 0;
+        total_ = 0;
+        bytes_.clear();
+    }
     bool aligned() const { return (accBits_ & 7) == 0; }
     // Takes the complete bytes written so far.
     std::vector<std::uint8_t>& bytes() {
@@ -51,4 +59,4 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
-}  // namespace zembra
+}  // namespace zembra::mpeg
