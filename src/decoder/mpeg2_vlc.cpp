@@ -60,8 +60,8 @@ CoefficientTable buildTableZero() {
 
 CoefficientTable buildTableOne() {
     CoefficientTable t{};
-    addCoefficients(t, mpeg::kCoefficientsOneShort);
-    addCoefficients(t, std::span(mpeg::kCoefficientsZero).last(mpeg::kSharedLongCodes));
+    addCoefficients(t, mpeg::kCoefficientsOneOwn);
+    addCoefficients(t, std::span(mpeg::kCoefficientsZero).last(mpeg::kSharedCoefficientCodes));
     return t;
 }
 

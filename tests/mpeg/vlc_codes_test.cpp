@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -56,16 +57,19 @@ TEST(VlcCodes, EveryListIsAPrefixCode) {
         std::string clash;
         EXPECT_TRUE(isPrefixCode(codes, clash)) << name << ": " << clash;
     }
-    std::vector<std::string> one = bitsOf(mpeg::kCoefficientsOneShort);
-    for (const auto& c : std::span(mpeg::kCoefficientsZero).last(mpeg::kSharedLongCodes))
+    std::vector<std::string> one = bitsOf(mpeg::kCoefficientsOneOwn);
+    std::set<std::pair<int, int>> pairsOne, pairsZero;
+    for (const auto& c : mpeg::kCoefficientsOneOwn) pairsOne.insert({c.run, c.level});
+    for (const auto& c : std::span(mpeg::kCoefficientsZero).last(mpeg::kSharedCoefficientCodes)) {
         one.push_back(c.bits);
+        pairsOne.insert({c.run, c.level});
+    }
     std::string clash;
     EXPECT_TRUE(isPrefixCode(one, clash)) << "coefficients one: " << clash;
-    EXPECT_EQ(
-        std::string(
-            mpeg::kCoefficientsZero[std::size(mpeg::kCoefficientsZero) - mpeg::kSharedLongCodes]
-                .bits),
-        "00000000011111");  // (0, 16), where the shared long codes begin
+    // Both tables code the same run/level pairs, end of block and escape.
+    for (const auto& c : mpeg::kCoefficientsZero) pairsZero.insert({c.run, c.level});
+    EXPECT_EQ(pairsOne, pairsZero);
+    EXPECT_EQ(one.size(), std::size(mpeg::kCoefficientsZero));
 }
 
 // The decoder's entry for the code `c` of length `len` in a table indexed
