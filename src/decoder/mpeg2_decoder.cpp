@@ -851,14 +851,6 @@ int Mpeg2Decoder::decodeStep() {
     return fault >= kFaultFatal ? 0 : 1;
 }
 
-int Mpeg2Decoder::decodeUntilEmit() {
-    const uint32_t before = emittedFrames;
-    while (emittedFrames == before) {
-        if (!decodeStep()) return emittedFrames != before;
-    }
-    return 1;
-}
-
 // ---------------------------------------------------------------------------
 // Opening, seeking, closing
 

@@ -233,8 +233,6 @@ public:
     // getHeader, the A/V anchor at I-pictures, decodePicture. 1 when a picture
     // was decoded, 0 at the end of the input or on a fatal fault.
     int decodeStep();
-    // decodeStep until one more picture has been emitted; 1 when one was.
-    int decodeUntilEmit();
     // At the end of a stream: emits the last reference picture, which no later
     // picture will push out. Used by the decode command (the rip never shows it).
     bool flushLastReference();
@@ -377,9 +375,7 @@ private:
     void privateStream2();
     void mpegAudioPacket(int track);
     void videoPacket();
-    void copyPayload(int64_t length, const std::function<void(const uint8_t*, size_t)>& sink);
     void collectPayload(int64_t length, std::vector<uint8_t>& out);
-    int64_t readPesPts(int& headerBytesLeft, bool& hasPts);
     void exportAc3(const uint8_t* data, size_t length, bool first);
     // Whether a packet of the chosen number and this coding is the track's.
     bool takesCoding(int coding);

@@ -246,16 +246,6 @@ void ProfileFile::set(std::string_view section, std::string_view key,
     indexed_ = false;
 }
 
-void ProfileFile::removeSection(std::string_view section) {
-    auto s = findSection(section);
-    if (!s) return;
-    size_t end = *s + 1;
-    while (end < lines_.size() && lines_[end].kind != Line::Kind::Section) ++end;
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*s),
-                 lines_.begin() + static_cast<std::ptrdiff_t>(end));
-    indexed_ = false;
-}
-
 std::vector<std::string> ProfileFile::sections() const {
     std::vector<std::string> out;
     for (const auto& l : lines_) {

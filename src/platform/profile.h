@@ -31,7 +31,6 @@ public:
     // Sets a key (added at the end of its section, the section added at the
     // end of the file when missing); nullopt removes the key.
     void set(std::string_view section, std::string_view key, std::optional<std::string_view> value);
-    void removeSection(std::string_view section);
 
     // Section names in file order (each once), and the keys of one section.
     std::vector<std::string> sections() const;

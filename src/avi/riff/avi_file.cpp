@@ -80,10 +80,6 @@ bool AviFile::setFormat(int stream, const std::vector<uint8_t>& format) {
     return true;
 }
 
-uint64_t AviFile::streamLength(int stream) const {
-    return stream >= 0 && stream < int(streams_.size()) ? streams_[stream].length : 0;
-}
-
 bool AviFile::isVideo(const Stream& s) const { return s.header.fccType == tag("vids"); }
 
 bool AviFile::writeHeaders() {

@@ -75,8 +75,6 @@ public:
     uint64_t fileSize() const { return sink_.size(); }
     int riffCount() const { return riffIndex_ + 1; }
     int streamCount() const { return int(streams_.size()); }
-    // Samples written to a stream so far (frames for video).
-    uint64_t streamLength(int stream) const;
 
 private:
     struct IndexEntry {

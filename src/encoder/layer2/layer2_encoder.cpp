@@ -83,7 +83,6 @@ int layer2Sblimit(int kbps) {
     return 30;
 }
 
-int Layer2Encoder::framesCoded() const { return state_ ? state_->frames : 0; }
 int Layer2Encoder::lastPadding() const { return state_ ? state_->padding : 0; }
 
 bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, AudioUnitSink sink) {

@@ -67,7 +67,6 @@ public:
     void audioEnd();
 
     bool running() const { return state_ != nullptr; }
-    int framesCoded() const;
     // Padding bit of the most recent frame (0 or 1).
     int lastPadding() const;
     // Layer II bit rate in kbit/s of a table index (0 for an invalid one).
