@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <thread>
 
 #include "app/geometry/output_geometry.h"
 #include "app/output_options.h"
@@ -124,6 +125,7 @@ const Key kKeys[] = {
 
     ZK_TEXT(app, kAppSection, OutputPath, nullptr),
     ZK_INT(app, kAppSection, Prority, "0"),
+    ZK_INT(app, kAppSection, Threads, "0"),
 
     ZK_INT(app, kLameSection, BitRate, "192"),
     ZK_INT(app, kLameSection, Stereo, "0"),
@@ -150,6 +152,12 @@ std::string formatReal(double v) {
 bool validBlobSize(int size) { return size > 0 && size <= kMaxCompressorState; }
 
 }  // namespace
+
+int threadCount(const ApplicationSettings& app) {
+    if (app.Threads > 0) return app.Threads;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : std::min(int(cores), kMaxThreads);
+}
 
 SettingsStore::SettingsStore(std::filesystem::path optionsFile, std::string documentsDir)
     : optionsFile_(std::move(optionsFile)) {
@@ -241,6 +249,10 @@ void SettingsStore::loadFrom(const ProfileFile& file) {
 
 void SettingsStore::applyLoadRules() {
     if (app.Prority < 0 || app.Prority > 3) app.Prority = 0;
+    // A negative count means nothing: the default. A huge one would only
+    // multiply the frames in flight.
+    if (app.Threads < 0) app.Threads = 0;
+    app.Threads = std::min(app.Threads, kMaxThreads);
     // No output carries a side beyond kMaxOutputSide, and the picture
     // buffers of a larger one would not even fit in memory.
     output.Width = std::clamp(output.Width, kMinOutputSide, kMaxOutputSide);

@@ -24,6 +24,7 @@ struct ApplicationSettings {
     // Zembra_App
     std::string OutputPath;  // always ends in '/'
     int Prority = 0;         // 0 Normal, 1 Idle, 2 High, 3 RealTime
+    int Threads = 0;         // worker threads: 0 one per core, 1 a single-threaded run
     // Zembra_Lame
     int BitRate = 192;
     int Stereo = 0;
@@ -77,6 +78,12 @@ struct InputSettings {
     int ChromaFormat = 0;
     std::string CacheFile;  // "hdcache.dat" path for the title reader
 };
+
+// The most worker threads a rip asks for; more would only cost memory.
+inline constexpr int kMaxThreads = 64;
+// The number of threads `Threads` stands for on this machine (0: one per
+// core, at least 1).
+int threadCount(const ApplicationSettings& app);
 
 // Entries of the AudioBitRate list (32 ... 384 kbit/s).
 inline constexpr int kAudioBitRateCount = 14;

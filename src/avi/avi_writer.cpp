@@ -116,6 +116,7 @@ bool AviWriter::openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
         }
     }
     if (!statsFile_.empty()) compressor_->useStatsFile(statsFile_);
+    compressor_->useThreads(compressorThreads_);
     return true;
 }
 

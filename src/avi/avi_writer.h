@@ -49,6 +49,8 @@ public:
     // The two-pass statistics file the compressor of the following passes
     // uses (empty: the compressor's own choice).
     void setStatsFile(std::string path) { statsFile_ = std::move(path); }
+    // The threads the video compressor may code with (see useThreads).
+    void setCompressorThreads(int count) { compressorThreads_ = count; }
 
     // Opens the first piece. frameLimit: writeAviFrame stops once that many
     // frames were written. overwrite or passIndex > 0: never ask before
@@ -148,6 +150,7 @@ private:
     uint32_t fccType_ = 0, fccHandler_ = 0;
     std::vector<uint8_t> state_;
     std::string statsFile_;
+    int compressorThreads_ = 1;
     bool noPrompt_ = false;
     int outputRate_ = 44100;
     uint64_t riffLimit_ = riff::AviFile::kRiffLimit;

@@ -91,6 +91,7 @@ void defineOptions(OptionParser& p, DecodeOptions& o) {
     zembra::cli::addStreamOptions(p, o.choices, false);
     zembra::cli::addPictureOptions(p, o.choices);
     zembra::cli::addDecoderOptions(p, o.choices);
+    zembra::cli::addThreadOption(p, o.choices);
     p.heading("Settings");
     p.flag("--save", o.save, "keep the settings of this run in options.ini");
     p.text("--list", o.list, zembra::cli::listOptionHelp(),
@@ -389,6 +390,7 @@ int runDecode(const std::vector<std::string>& args) {
     const std::string& source = o.sources.front();
     zembra::cli::applyDecoderChoices(o.choices, settings.input);
     zembra::cli::applyPictureChoices(o.choices, settings.output);
+    zembra::cli::applyThreadChoice(o.choices, settings.app);
     if (o.choices.audio) settings.input.AudioTrack = *o.choices.audio;
     if (o.choices.subtitle) settings.input.Subtitle = *o.choices.subtitle;
     zembra::DecoderOpenParams params;

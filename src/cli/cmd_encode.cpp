@@ -170,6 +170,7 @@ void defineOptions(OptionParser& p, EncodeOptions& o) {
     p.real("--muxrate", o.muxRate, 0, 1000, "multiplex rate above the streams' rates", "PCT");
     p.flag("--overwrite", o.overwrite, "replace the output file when it exists");
     addEncoderOptions(p, o.choices);
+    addThreadOption(p, o.choices);
     p.heading("Running");
     p.flag("--quiet", o.quiet, "no progress line");
     p.flag("--save", o.save, "keep the settings of this run in options.ini");
@@ -237,6 +238,7 @@ int runEncode(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     applyEncoderChoices(eo.choices, store.output);
+    applyThreadChoice(eo.choices, store.app);
     MpegSettings s = storedMpegSettings(store);
     Y4mReader y4m;
     std::string err;

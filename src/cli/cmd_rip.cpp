@@ -97,6 +97,7 @@ void defineOptions(OptionParser& p, RipOptions& o) {
     zembra::cli::addPictureOptions(p, o.choices);
     zembra::cli::addDecoderOptions(p, o.choices);
     zembra::cli::addEncoderOptions(p, o.choices);
+    zembra::cli::addThreadOption(p, o.choices);
     p.heading("AVI output (with --format 2 or a stored AVI format)");
     p.custom("--video-codec", "NAME", "video compressor by name or FOURCC (zembra codecs)",
              [&o](const std::string& v) {
@@ -328,6 +329,7 @@ void applyGlobal(zembra::SettingsStore& s, const RipOptions& o) {
     if (o.mp3BitRate) app.BitRate = *o.mp3BitRate;
     if (o.mp3Quality) app.Quality = *o.mp3Quality;
     if (o.mp3Joint) app.Stereo = 1;
+    zembra::cli::applyThreadChoice(o.choices, app);
 }
 
 zembra::EncodeDlg* g_dlg = nullptr;

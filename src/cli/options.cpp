@@ -449,6 +449,16 @@ void addEncoderOptions(OptionParser& p, SettingChoices& c) {
     p.setter("--pulldown", c.pulldown, 1, "3:2 pulldown flags (24 fps coded for 29.97 fps)");
 }
 
+void addThreadOption(OptionParser& p, SettingChoices& c) {
+    p.heading("Threads (stored in options.ini, as the MPEG tab sets them)");
+    p.integer("--threads", c.threads, 0, kMaxThreads,
+              "worker threads: 0 one per core (the default), 1 a single-threaded run");
+}
+
+void applyThreadChoice(const SettingChoices& c, ApplicationSettings& app) {
+    if (c.threads) app.Threads = *c.threads;
+}
+
 void applyDecoderChoices(const SettingChoices& c, InputSettings& in) {
     if (c.fpsIndex) in.FrameRate = *c.fpsIndex;
     if (c.downsampling) in.DownSampling = *c.downsampling;

@@ -14,6 +14,7 @@
 #include <vector>
 
 namespace zembra {
+struct ApplicationSettings;
 struct InputSettings;
 struct OutputSettings;
 class StringTable;
@@ -130,18 +131,22 @@ struct SettingChoices {
     std::optional<std::array<double, 4>> crop;
     // The MPEG encoder (the MPEG settings dialog).
     std::optional<int> motionSearch, cpu, dct, quantMat, pulldown;
+    // Worker threads (0 one per core, 1 a single-threaded run).
+    std::optional<int> threads;
 };
 
 void addStreamOptions(OptionParser& parser, SettingChoices& choices, bool withAngle);
 void addDecoderOptions(OptionParser& parser, SettingChoices& choices);
 void addPictureOptions(OptionParser& parser, SettingChoices& choices);
 void addEncoderOptions(OptionParser& parser, SettingChoices& choices);
+void addThreadOption(OptionParser& parser, SettingChoices& choices);
 
 // The decoding and picture choices onto the settings records (the list
 // positions are the caller's: they need the title's lists).
 void applyDecoderChoices(const SettingChoices& choices, InputSettings& input);
 void applyPictureChoices(const SettingChoices& choices, OutputSettings& output);
 void applyEncoderChoices(const SettingChoices& choices, OutputSettings& output);
+void applyThreadChoice(const SettingChoices& choices, ApplicationSettings& app);
 // Whether any encoder option was given (they apply to MPEG output only).
 bool anyEncoderChoice(const SettingChoices& choices);
 

@@ -605,6 +605,7 @@ const Entry kEntries[] = {
      "but lacks their pictures and sound. Sectors skipped, and the playing times where:"},
     {"STR_PROPERTY_LABEL_CHAPTERFROM", "Chapters from"},
     {"STR_PROPERTY_LABEL_CHAPTERTO", "to"},
+    {"STR_MPEGSETTING_LABEL_THREADS", "Threads (0 = one per core)"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

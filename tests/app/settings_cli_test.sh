@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 expect() { grep -qxF "$1" "$2" || fail "expected line '$1' in $2"; }
 
 "$zembra" config > "$work/out1"
-[ "$(wc -l < "$work/out1")" -eq 74 ] || fail "expected 74 settings, got $(wc -l < "$work/out1")"
+[ "$(wc -l < "$work/out1")" -eq 75 ] || fail "expected 75 settings, got $(wc -l < "$work/out1")"
 expect "Zembra_App.OutputPath=$work/docs/" "$work/out1"
 [ -d "$work/docs" ] || fail "documents folder not created"
 expect "Zembra_OutputSettings.Width=352" "$work/out1"
@@ -29,11 +29,12 @@ shipped=$(grep -c '^STR_' "$(dirname "$zembra")/langs/English.ini")
 [ "$keys" -eq "$shipped" ] || fail "language file holds $keys keys after one run, not $shipped"
 expect "STR_ERROR_19=Halt ?" "$work/prog/langs/English.ini"
 
-printf '[Zembra_OutputSettings]\nWidth=8\nLastOutput=movie.mpg\nMPEGStream=2\n[Zembra_App]\nPrority=7\n' \
+printf '[Zembra_OutputSettings]\nWidth=8\nLastOutput=movie.mpg\nMPEGStream=2\n[Zembra_App]\nPrority=7\nThreads=999\n' \
     > "$work/prog/options.ini"
 "$zembra" config > "$work/out2"
 expect "Zembra_OutputSettings.Width=16" "$work/out2"
 expect "Zembra_App.Prority=0" "$work/out2"
+expect "Zembra_App.Threads=64" "$work/out2"
 expect "Zembra_OutputSettings.LastOutput=movie.avi" "$work/out2"
 
 "$zembra" config --set Zembra_OutputSettings.LastOutput=clip --set Zembra_OutputSettings.MPEGStream=0 \

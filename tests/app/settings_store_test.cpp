@@ -69,7 +69,7 @@ TEST(SettingsLoad, MissingFileGivesExactlyTheDefaults) {
         "Zembra_OutputSettings.AVIVideoP2Settings=\n"
         "Zembra_App.OutputPath=" +
         docs +
-        "\nZembra_App.Prority=0\n"
+        "\nZembra_App.Prority=0\nZembra_App.Threads=0\n"
         "Zembra_Lame.BitRate=192\nZembra_Lame.Stereo=0\nZembra_Lame.Quality=3\n"
         "Zembra_Lame.Lowpass=19500\nZembra_Lame.Highpass=-1\n";
     std::string got;
@@ -90,11 +90,12 @@ TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
     Fixture f;
     f.load(
         "[Zembra_OutputSettings]\nWidth=8\nHeight=-5\nLastOutput=movie.mpg\nMPEGStream=2\n"
-        "Ratio=4\nAudioBitRate=14\n[Zembra_App]\nPrority=7\nOutputPath=" +
+        "Ratio=4\nAudioBitRate=14\n[Zembra_App]\nPrority=7\nThreads=-3\nOutputPath=" +
         f.tmp.dir() + "out\n[Zembra_InputSettings]\nFrameRate=9\n");
     EXPECT_EQ(f.store.output.Width, 16);
     EXPECT_EQ(f.store.output.Height, 16);
     EXPECT_EQ(f.store.app.Prority, 0);
+    EXPECT_EQ(f.store.app.Threads, 0);
     EXPECT_EQ(f.store.output.LastOutput, "movie.avi");
     EXPECT_EQ(f.store.output.RenderSource, 1);
     EXPECT_EQ(f.store.input.FrameRate, 1);
@@ -117,6 +118,14 @@ TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
     EXPECT_DOUBLE_EQ(f.store.output.X1, 0.0);
     EXPECT_DOUBLE_EQ(f.store.output.X2, 1.0);
     EXPECT_DOUBLE_EQ(f.store.output.MuxRate, 2.5);
+    f.load("[Zembra_App]\nThreads=100000\n");
+    EXPECT_EQ(f.store.app.Threads, kMaxThreads);
+    EXPECT_EQ(threadCount(f.store.app), kMaxThreads);
+    f.load("[Zembra_App]\nThreads=3\n");
+    EXPECT_EQ(threadCount(f.store.app), 3);
+    // 0 stands for the machine's cores, never for no thread at all.
+    f.load("[Zembra_App]\nThreads=0\n");
+    EXPECT_GE(threadCount(f.store.app), 1);
 }
 
 TEST(SettingsBlobs, StateSurvivesByteForByteAndSizeZeroWritesNothing) {
@@ -168,6 +177,7 @@ TEST(SettingsSave, EveryValueRoundTripsAndForeignKeysStay) {
     f.store.output.AVIfccHandler = 0x44495658;
     f.store.app.Lowpass = -1;
     f.store.app.Prority = 2;
+    f.store.app.Threads = 1;
     ASSERT_TRUE(f.store.SaveSettings());
     auto before = f.listed();
 
@@ -181,6 +191,7 @@ TEST(SettingsSave, EveryValueRoundTripsAndForeignKeysStay) {
     EXPECT_EQ(saved.get(kInputSection, "Unknown").value_or(""), "1");
     EXPECT_EQ(saved.get(kOutputSection, "X2").value_or(""), "0.875000");
     EXPECT_EQ(saved.get(kInputSection, "AC3Gain").value_or(""), "1.500000");
+    EXPECT_EQ(saved.get(kAppSection, "Threads").value_or(""), "1");
 }
 
 TEST(SettingsLoad, HostileFileNeverCrashesAndFallsBackToDefaults) {

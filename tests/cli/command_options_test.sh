@@ -125,4 +125,19 @@ for command in rip decode encode extract scan config codecs audio-decode; do
     fail "$command --no-such-option: $rc $(cat "$work/log")"
 done
 "$zembra" decode --help | grep -q -- "--no-detect24" || fail "decode --help lacks --no-detect24"
+
+# --- --threads: the same flag in rip, decode and encode, over the stored
+# count for one run, kept with --save, refused beyond its range.
+store Zembra_App.Threads=3
+for command in rip decode encode; do
+  "$zembra" $command --help >"$work/help" || fail "$command --help: status $?"
+  grep -q -- "--threads N" "$work/help" || fail "$command --help lacks --threads"
+  rc=0
+  "$zembra" $command --threads 65 x >/dev/null 2>"$work/log" || rc=$?
+  [ "$rc" = 2 ] && grep -q -- "--threads" "$work/log" || fail "$command --threads 65: $rc"
+done
+"$zembra" decode "$disc" --threads 1 --frames 1 -o "$work/a.y4m" 2>/dev/null
+[ "$(setting Zembra_App.Threads)" = 3 ] || fail "decode --threads saved without --save"
+"$zembra" encode "$work/v.y4m" --format 14 --threads 2 --save -o "$work/t.mpg" --quiet
+[ "$(setting Zembra_App.Threads)" = 2 ] || fail "encode --save did not keep --threads"
 echo "command options: all checks passed"

@@ -42,6 +42,7 @@ OptionParser makeParser(Parsed& p, const StringTable* strings = nullptr) {
     addDecoderOptions(parser, p.choices);
     addPictureOptions(parser, p.choices);
     addEncoderOptions(parser, p.choices);
+    addThreadOption(parser, p.choices);
     parser.list("--format", p.format, ListKind::Formats, "output format");
     parser.flag("--flag", p.flag, "a switch");
     parser.integer("--pieces", p.pieces, 1, INT_MAX, "at least one");
@@ -148,7 +149,7 @@ TEST(CliParser, HelpListsEveryOption) {
           "--dolby",        "--no-dolby",      "--idct",     "--luminance",   "--sub-color",
           "--sub-offset",   "--width",         "--height",   "--zoom",        "--resize",
           "--crop",         "--motion-search", "--cpu",      "--dct",         "--quantmat",
-          "--pulldown",     "--format",        "--flag",     "--help"})
+          "--pulldown",     "--threads",       "--format",   "--flag",        "--help"})
         EXPECT_NE(help.find(std::string("  ") + name + " "), std::string::npos) << name;
     EXPECT_NE(help.find("zembra rip --list formats"), std::string::npos);
 }
@@ -165,12 +166,16 @@ TEST(CliChoices, LandInTheSettingsTheWindowSets) {
     c.width = 480;
     c.crop = std::array<double, 4>{0.1, 0.9, 0.2, 0.8};
     c.motionSearch = 3;
+    c.threads = 1;
     InputSettings in;
     OutputSettings out;
+    ApplicationSettings app;
     const InputSettings inBefore = in;
     applyDecoderChoices(c, in);
     applyPictureChoices(c, out);
     applyEncoderChoices(c, out);
+    applyThreadChoice(c, app);
+    EXPECT_EQ(app.Threads, 1);
     EXPECT_EQ(in.FrameRate, 2);
     EXPECT_EQ(in.Detect24Fps, 0);
     EXPECT_EQ(in.AC3Gain, 1.5);
@@ -187,6 +192,13 @@ TEST(CliChoices, LandInTheSettingsTheWindowSets) {
     EXPECT_EQ(in.DownSampling, inBefore.DownSampling);
     EXPECT_EQ(in.Deinterlace, inBefore.Deinterlace);
     EXPECT_EQ(out.Height, OutputSettings().Height);
+    ApplicationSettings untouched;
+    applyThreadChoice(SettingChoices(), untouched);
+    EXPECT_EQ(untouched.Threads, 0);
+    // The count applies to every output, so it is no reason to refuse AVI.
+    SettingChoices threadsOnly;
+    threadsOnly.threads = 2;
+    EXPECT_FALSE(anyEncoderChoice(threadsOnly));
     EXPECT_TRUE(anyEncoderChoice(c));
     EXPECT_FALSE(anyEncoderChoice(SettingChoices()));
 }

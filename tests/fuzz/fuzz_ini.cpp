@@ -22,6 +22,7 @@ void check(bool ok) {
 void checkLoadRules(const zembra::SettingsStore& s) {
     check(s.output.Width >= 16 && s.output.Height >= 16);
     check(s.app.Prority >= 0 && s.app.Prority <= 3);
+    check(s.app.Threads >= 0 && s.app.Threads <= zembra::kMaxThreads);
     check(s.input.FrameRate >= 0 && s.input.FrameRate < zembra::FrameRateTable::kCount);
     check(!s.app.OutputPath.empty() && s.app.OutputPath.back() == '/');
     check(s.output.AVIVideoP1Settings.size() ==

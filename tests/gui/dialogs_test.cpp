@@ -130,6 +130,7 @@ private slots:
             QCOMPARE(dialog.tabs()->tabText(1), QString("MPEG Specific"));
             dialog.globalTab()->fields.deinterlace->setCurrentIndex(3);
             dialog.mpegTab()->vbv->setValue(99);
+            dialog.mpegTab()->threads->setValue(1);
             dialog.reject();
         }
         QVERIFY(snapshot(settings) == before);
@@ -162,6 +163,9 @@ private slots:
         m->pulldown->setChecked(true);
         m->calculation->setCurrentIndex(3);
         m->dct->setCurrentIndex(2);
+        QCOMPARE(m->threads->value(), 0);  // one per core, as stored
+        QCOMPARE(m->threads->maximum(), kMaxThreads);
+        m->threads->setValue(1);
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
 
@@ -191,6 +195,7 @@ private slots:
         QCOMPARE(out.Pulldown, 1);
         QCOMPARE(out.CPU, 3);
         QCOMPARE(out.DCT, 2);
+        QCOMPARE(settings.app.Threads, 1);
         QVERIFY(host.boxes.empty());  // a large buffer on disk is no reason to warn
     }
 

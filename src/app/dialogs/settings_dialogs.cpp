@@ -1,5 +1,7 @@
 #include "app/dialogs/settings_dialogs.h"
 
+#include <algorithm>
+
 #include "app/encode_dlg.h"
 #include "platform/ui_host.h"
 
@@ -44,7 +46,8 @@ std::vector<std::string> CfAVISettingDlg::audioKeys() {
     return keys;
 }
 
-void CfMPEGSettingDlg::ok(OutputSettings& output) const {
+void CfMPEGSettingDlg::ok(OutputSettings& output, ApplicationSettings& app) const {
+    app.Threads = std::clamp(threads, 0, kMaxThreads);
     output.MotionSearch = values.MotionSearch;
     output.CPU = values.CPU;
     output.DCT = values.DCT;

@@ -42,9 +42,11 @@ public:
 // The MPEG tab.
 class CfMPEGSettingDlg {
 public:
-    explicit CfMPEGSettingDlg(const OutputSettings& output) : values(output) {}
+    CfMPEGSettingDlg(const OutputSettings& output, const ApplicationSettings& app)
+        : values(output), threads(app.Threads) {}
     OutputSettings values;
-    void ok(OutputSettings& output) const;
+    int threads;  // Zembra_App.Threads, which the tab offers beside the encoder's settings
+    void ok(OutputSettings& output, ApplicationSettings& app) const;
 };
 
 // The MP3 dialog: list positions mapped to the Zembra_Lame values.

@@ -34,6 +34,7 @@ bool AviRipWriter::open(const WriterOpen& p) {
         }
     }
     writer_->setStatsFile(p.passCount > 1 ? stats_.path() : std::string());
+    writer_->setCompressorThreads(threadCount(app));
     const std::vector<uint8_t>& state =
         p.passIndex == 0 ? out.AVIVideoP1Settings : out.AVIVideoP2Settings;
     // The frame limit is kept here so that an overlapping split can extend

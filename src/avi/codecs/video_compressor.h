@@ -41,6 +41,10 @@ public:
     // The statistics file of this two-pass run (see PrivateStatsFile); a file
     // named in the compressor's own settings still wins. Call before start().
     virtual void useStatsFile(const std::string& /*path*/) {}
+    // The threads the compressor may code with (1 by default). A compressor
+    // that splits its work among threads may then give other bytes than with
+    // one. Call before start().
+    virtual void useThreads(int /*count*/) {}
 
     // Frame rate as rate/scale frames per second and the key-frame interval
     // the caller asks for; call before start(). Without it: 25 fps, 15.

@@ -3,6 +3,7 @@
 // B-frames, so every picture handed in gives its frame at once, as the AVI
 // writer expects.
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -69,6 +70,7 @@ public:
     bool setState(const std::vector<uint8_t>& state) override { return settings_.loadState(state); }
     bool configure(const std::string& keyValues) override { return settings_.edit(keyValues); }
     void useStatsFile(const std::string& path) override { runStats_ = path; }
+    void useThreads(int count) override { threads_ = std::max(count, 1); }
 
     void framesInfo(uint32_t rate, uint32_t scale, int keyRate) override {
         if (rate > 0 && scale > 0) {
@@ -134,7 +136,9 @@ public:
         create.height = height_;
         create.num_plugins = plugins;
         create.plugins = plugins ? &plugin : nullptr;
-        create.num_threads = 1;  // several encoders may share a small machine
+        // The library splits motion search among its own threads; with more
+        // than one the frames may differ from a single-threaded run's.
+        create.num_threads = threads_;
         create.max_bframes = 0;  // one picture in, one frame out
         create.fincr = int(scale_);
         create.fbase = int(rate_);
@@ -201,6 +205,7 @@ private:
     int csp_ = 0, width_ = 0, height_ = 0, bytesPerPixel_ = 0;
     std::string statsPath_;
     std::string runStats_;
+    int threads_ = 1;
     void* handle_ = nullptr;
     std::vector<uint8_t> buffer_;
 };

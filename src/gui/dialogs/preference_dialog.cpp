@@ -24,7 +24,7 @@ PreferenceDialog::PreferenceDialog(QWidget* parent, UiHost& host, SettingsStore&
         avi_ = new AviTab(host, settings, engines.aviWriter());
         tabs_->addTab(avi_, tableText(host, "STR_PREFERENCE_TAB_AVI"));
     } else {
-        mpeg_ = new MpegTab(host, settings.output);
+        mpeg_ = new MpegTab(host, settings.output, settings.app);
         tabs_->addTab(mpeg_, tableText(host, "STR_PREFERENCE_TAB_MPEG"));
     }
     tabs_->setCurrentIndex(tab == kFormatTab && tabs_->count() > 1 ? 1 : 0);
@@ -52,7 +52,7 @@ void PreferenceDialog::chooseAc3File() {
 
 void PreferenceDialog::accept() {
     global_->commit(host_, settings_.input);
-    if (mpeg_) mpeg_->commit(settings_.output);
+    if (mpeg_) mpeg_->commit(settings_.output, settings_.app);
     if (avi_) avi_->commit(settings_.output);
     QDialog::accept();
 }

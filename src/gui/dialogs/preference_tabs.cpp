@@ -57,7 +57,8 @@ void GlobalTab::commit(UiHost& host, InputSettings& input) {
     model_.ok(host, input);
 }
 
-MpegTab::MpegTab(const UiHost& host, const OutputSettings& output) : model_(output) {
+MpegTab::MpegTab(const UiHost& host, const OutputSettings& output, const ApplicationSettings& app)
+    : model_(output, app) {
     QFormLayout* mpegForm = nullptr;
     QGroupBox* mpeg = formGroup(host, "STR_MPEGSETTING_GROUP_MPEG", mpegForm);
     motionSearch = keyedCombo(host, "STR_MPEGSETTING_COMBO_MOTIONSEARCH_", 4, output.MotionSearch);
@@ -77,6 +78,8 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output) : model_(outp
     dct = keyedCombo(host, "STR_MPEGSETTING_COMBO_IDCT_", 3, output.DCT);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_CACULATION"), calculation);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_IDCT"), dct);
+    threads = integerField(app.Threads, 0, kMaxThreads);
+    expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_THREADS"), threads);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(mpeg, 0, 0);
@@ -84,7 +87,7 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output) : model_(outp
     grid->setRowStretch(1, 1);
 }
 
-void MpegTab::commit(OutputSettings& output) {
+void MpegTab::commit(OutputSettings& output, ApplicationSettings& app) {
     model_.values.MotionSearch = motionSearch->currentIndex();
     model_.values.MuxRate = muxRate->value();
     model_.values.VBV = vbv->value();
@@ -92,7 +95,8 @@ void MpegTab::commit(OutputSettings& output) {
     model_.values.Pulldown = pulldown->isChecked();
     model_.values.CPU = calculation->currentIndex();
     model_.values.DCT = dct->currentIndex();
-    model_.ok(output);
+    model_.threads = threads->value();
+    model_.ok(output, app);
 }
 
 }  // namespace zembra::gui

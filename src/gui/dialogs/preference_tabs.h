@@ -41,12 +41,12 @@ private:
 class MpegTab : public QWidget {
     Q_OBJECT
 public:
-    MpegTab(const UiHost& host, const OutputSettings& output);
-    void commit(OutputSettings& output);
+    MpegTab(const UiHost& host, const OutputSettings& output, const ApplicationSettings& app);
+    void commit(OutputSettings& output, ApplicationSettings& app);
 
     QComboBox *motionSearch, *quantMatrix, *calculation, *dct;
     QDoubleSpinBox* muxRate;
-    QSpinBox* vbv;
+    QSpinBox *vbv, *threads;
     QCheckBox* pulldown;
 
 private:
