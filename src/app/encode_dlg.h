@@ -219,6 +219,7 @@ private:
     bool addIfoEntry(const std::string& ifo, const std::vector<std::string>* knownVobs);
     bool openTitleForRip(bool isIfo);
     bool openTitleForRipSafely(bool isIfo);
+    bool keepChaptersOfRow();
     int openDecoderOnCurrent();
     void addRow(FileRow row, std::unique_ptr<DVDProjectItem> item);
     void applyItem(int row);

@@ -219,9 +219,14 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
         items_[size_t(current_)]->setCatalogue(catalogue_);
         refillSelectionLists();
     }
-    // A chapter range reads only its chapters' cells.
-    if (TitleRecord* t = catalogue_.title(in.PGC); t && in.ChapterFrom > 0)
-        keepChapters(*t, in.ChapterFrom, in.ChapterTo);
+    // A chapter range reads only its chapters' cells. A range the title does
+    // not have (kept from another title, or a VOB row whose files are its
+    // chapters) fails the row: ripping the whole title instead would give a
+    // file the user did not ask for.
+    if (in.ChapterFrom > 0 && !keepChaptersOfRow()) {
+        decoderOpen_ = 0;
+        return false;
+    }
     resolveStreamIds(in, catalogue_);
     decoderOpen_ = openDecoderOnCurrent();
     if (!isIfo) takeSnapshot(*items_[size_t(current_)]);
@@ -235,6 +240,17 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     in.StartSector = uint32_t(startPosition_);
     if (decoderOpen_ && engines_.source) engines_.source->reseek(startPosition_);
     return decoderOpen_ != 0;
+}
+
+bool EncodeDlg::keepChaptersOfRow() {
+    const InputSettings& in = settings_.input;
+    TitleRecord* title = catalogue_.title(in.PGC);
+    if (title && keepChapters(*title, in.ChapterFrom, in.ChapterTo)) return true;
+    const int count = title ? title->chapterCount() : 0;
+    host_.messageBox(BoxKind::Error,
+                     text("STR_ERROR_ChapterRange") + " " + std::to_string(in.ChapterFrom) + "-" +
+                         std::to_string(in.ChapterTo) + " (1-" + std::to_string(count) + ")");
+    return false;
 }
 
 int EncodeDlg::RipRun() {

@@ -606,6 +606,9 @@ const Entry kEntries[] = {
     {"STR_PROPERTY_LABEL_CHAPTERFROM", "Chapters from"},
     {"STR_PROPERTY_LABEL_CHAPTERTO", "to"},
     {"STR_MPEGSETTING_LABEL_THREADS", "Threads (0 = one per core)"},
+    {"STR_ERROR_ChapterRange",
+     "The row's chapter range lies outside its title, so the row was not ripped. Range asked for "
+     "and the title's chapters:"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

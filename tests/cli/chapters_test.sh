@@ -56,4 +56,12 @@ if "$zembra" rip "$disc/VIDEO_TS" --output-dir "$work/out" --yes --quiet --chapt
   fail "--chapters 2-4 of three chapters was taken"
 fi
 grep -q "the title has 3 chapter" "$work/log" || fail "--chapters 2-4: $(cat "$work/log")"
+# A VOB file's chapters are known only when its rip scans it: a range it
+# does not have fails the row with a message instead of ripping it whole.
+if "$zembra" rip "$disc/VIDEO_TS/VTS_01_1.VOB" --output-dir "$work/out" --yes --quiet --overwrite \
+    --format 2 --video-codec 'DIB ' --avi-audio wav --name vobrange --chapters 2-2 >"$work/log" 2>&1; then
+  fail "--chapters 2-2 of a one-file VOB row was ripped: $(ls "$work/out")"
+fi
+grep -q "lies outside its title.* 2-2 (1-1)" "$work/log" || fail "VOB --chapters 2-2: $(cat "$work/log")"
+[ ! -f "$work/out/vobrange.avi" ] || fail "VOB --chapters 2-2 left vobrange.avi"
 echo "chapter ranges ripped"
