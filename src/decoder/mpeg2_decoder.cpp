@@ -395,11 +395,8 @@ void Mpeg2Decoder::privateStream1() {
     if (sub >= 0x80 && sub <= 0x87) {
         const int track = sub - 0x80;
         if (scan) {
-            if (!scanAudioFound_[size_t(track)]) {
-                scanAudioFound_[size_t(track)] = true;
-                scanAudioType_[size_t(track)] = 1;
-                scanAudioText_[size_t(track)] = format("[%02d] AC3 audio", track);
-            }
+            if (!scanAudioKnown(1, track))
+                scanAudioAdd(1, track, format("[%02d] AC3 audio", track));
         } else if (track == audioTrack && audioWanted && takesCoding(kPacketAc3)) {
             const int64_t header = std::min<int64_t>(3, remaining);
             skipBytes(header);
@@ -421,11 +418,8 @@ void Mpeg2Decoder::privateStream1() {
     } else if (sub >= 0xA0 && sub <= 0xA7) {
         const int track = sub - 0xA0;
         if (scan) {
-            if (!scanAudioFound_[size_t(track)]) {
-                scanAudioFound_[size_t(track)] = true;
-                scanAudioType_[size_t(track)] = 5;
-                scanAudioText_[size_t(track)] = format("[%02d] LPCM audio", track);
-            }
+            if (!scanAudioKnown(5, track))
+                scanAudioAdd(5, track, format("[%02d] LPCM audio", track));
         } else if (track == audioTrack) {
             trackFormat[size_t(track)] = 5;
             if (audioWanted && takesCoding(kPacketLpcm)) {
@@ -507,6 +501,46 @@ void Mpeg2Decoder::privateStream2() {
     cellNumber = cell;
 }
 
+bool Mpeg2Decoder::scanAudioKnown(int type, int track) const {
+    for (const ScanAudio& a : scanAudio_)
+        if (a.type == type && a.track == track) return true;
+    return false;
+}
+
+void Mpeg2Decoder::scanAudioAdd(int type, int track, std::string text) {
+    scanAudio_.push_back({type, track, std::move(text)});
+}
+
+// Each track keeps the slot of its number, as lists made before showed it;
+// a track whose number another coding took first goes to the first free
+// slot, with its own number, so that both can be chosen.
+void Mpeg2Decoder::listScannedAudio(TitleRecord& title) const {
+    for (int k = 0; k < 8; ++k) {
+        title.audioText[size_t(k)] = format("[%02d] Free channel", k);
+        title.audioCoding[size_t(k)] = -1;
+        title.audioStream[size_t(k)] = k;
+    }
+    std::vector<const ScanAudio*> displaced;
+    for (const ScanAudio& a : scanAudio_) {
+        const auto slot = size_t(a.track);
+        if (title.audioCoding[slot] >= 0) {
+            displaced.push_back(&a);
+            continue;
+        }
+        title.audioText[slot] = a.text;
+        title.audioCoding[slot] = a.type - 1;
+    }
+    size_t slot = 0;
+    for (const ScanAudio* a : displaced) {
+        while (slot < 8 && title.audioCoding[slot] >= 0) ++slot;
+        if (slot == 8) break;
+        title.audioText[slot] = a->text;
+        title.audioCoding[slot] = a->type - 1;
+        title.audioStream[slot] = a->track;
+    }
+    title.audioCount = 8;
+}
+
 void Mpeg2Decoder::mpegAudioPacket(int track) {
     const int64_t length = readBytes(2);
     const int64_t start = streamPos();
@@ -517,7 +551,7 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
         skipBytes(length);
         return;
     }
-    if (scan && scanAudioFound_[size_t(track)]) {
+    if (scan && scanAudioKnown(3, track)) {
         skipBytes(length);
         return;
     }
@@ -549,9 +583,7 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
         collectPayload(remaining, payload_);
         std::string text;
         if (audio_->mpaProbe(payload_.data(), payload_.size(), text)) {
-            scanAudioFound_[size_t(track)] = true;
-            scanAudioType_[size_t(track)] = 3;
-            scanAudioText_[size_t(track)] = format("[%02d] MPA (%s)", track, text.c_str());
+            scanAudioAdd(3, track, format("[%02d] MPA (%s)", track, text.c_str()));
         }
         return;
     }
@@ -1123,8 +1155,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
     catalogue_.clear();
     runMode = kRunScan;
     params_ = DecoderOpenParams{};
-    scanAudioFound_.fill(false);
-    scanAudioType_.fill(0);
+    scanAudio_.clear();
     scanSubFound_.fill(false);
     TitleRecord title;
     title.noCellFilter = true;
@@ -1204,17 +1235,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
         format("[00] Length  %02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
     title.duration = 0;
     for (const auto& c : title.cells) title.duration += c.duration;
-    for (int k = 0; k < 8; ++k) {
-        if (scanAudioFound_[size_t(k)]) {
-            title.audioText[size_t(k)] = scanAudioText_[size_t(k)];
-            title.audioCoding[size_t(k)] = scanAudioType_[size_t(k)] - 1;
-        } else {
-            title.audioText[size_t(k)] = format("[%02d] Free channel", k);
-            title.audioCoding[size_t(k)] = -1;
-        }
-        title.audioStream[size_t(k)] = k;
-    }
-    title.audioCount = 8;
+    listScannedAudio(title);
     for (int k = 0; k < 32; ++k) {
         title.subpictureText[size_t(k)] = scanSubFound_[size_t(k)]
                                               ? format("[%02d] subtitle", k)

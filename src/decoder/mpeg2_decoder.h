@@ -441,9 +441,17 @@ private:
     int pausedZeroFill_ = 0;
 
     // Scan.
-    std::array<bool, 8> scanAudioFound_{};
-    std::array<int, 8> scanAudioType_{};
-    std::array<std::string, 8> scanAudioText_{};
+    // The audio tracks a scan found, in the order found; an AC-3 and an MPEG
+    // track may share a number.
+    struct ScanAudio {
+        int type = 0;  // the title's audio coding + 1
+        int track = 0;
+        std::string text;
+    };
+    std::vector<ScanAudio> scanAudio_;
+    bool scanAudioKnown(int type, int track) const;
+    void scanAudioAdd(int type, int track, std::string text);
+    void listScannedAudio(TitleRecord& title) const;
     std::array<bool, 32> scanSubFound_{};
 
     // Frame store.

@@ -45,5 +45,9 @@ check([(s["position"], s["language"], s["streamId"]) for s in subs]
 vob = json.load(open(sys.argv[2]))
 check(vob["kind"] == "stream" and len(vob["titles"]) == 1, "a VOB file is one title: %s" % vob)
 check(vob["titles"][0]["audio"][0]["coding"] == "ac3", "the VOB file's first track is AC-3")
+# Its AC-3 and MPEG tracks share the number 0: both are listed, as the IFO lists them.
+vaudio = [(a["coding"], a["streamId"]) for a in vob["titles"][0]["audio"]
+          if a["coding"] in ("ac3", "mpeg1", "mpeg2", "lpcm")]
+check(sorted(vaudio) == [("ac3", 0x80), ("mpeg1", 0xC0)], "the VOB file's tracks: %s" % vaudio)
 PY
 echo "scan --json: all checks passed"

@@ -171,7 +171,12 @@ TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
     EXPECT_EQ(t.label, "[00] Length  00:00:04");
     EXPECT_EQ(t.audioText[0], "[00] AC3 audio");
     EXPECT_EQ(t.audioCoding[0], 0);
-    EXPECT_EQ(t.audioText[1], "[01] Free channel");
+    // The second file's MP2 track shares the number 0: it takes the first
+    // free slot with its own number.
+    EXPECT_EQ(t.audioText[1], "[00] MPA (44100Hz Mono)");
+    EXPECT_EQ(t.audioCoding[1], 2);
+    EXPECT_EQ(t.audioStream[1], 0);
+    EXPECT_EQ(t.audioText[2], "[02] Free channel");
     EXPECT_EQ(t.audioCount, 8);
     EXPECT_EQ(t.subpictureCount, 32);
     EXPECT_EQ(t.subpictureText[0], "[00] Free channel");
