@@ -24,6 +24,7 @@
 #   d1.vob           720x576 DVD-like program stream, ~6 Mbit/s (benchmark)
 #   short_ps.mpg     MPEG-2 program stream with AC-3 of 1.48 s (37 pictures)
 #   late_mpeg1.mpg   MPEG-1 system stream of 6.04 s whose first time stamp is 1.0 s
+#   ac3_44k.mpg      MPEG-2 program stream with AC-3 at 44.1 kHz (legal in A/52, not on DVD)
 #   dvb.ts           MPEG transport stream: MPEG-2 video and MP2 (a DVB recording)
 #   h264.ts          MPEG transport stream: H.264 video and AC-3 (a camcorder's)
 #   tone.mp3         MPEG audio Layer III
@@ -76,6 +77,8 @@ make_one() {
             -c:v mpeg2video -b:v 3M -bf 2 -g 12 -c:a ac3 -b:a 192k -ac 2 -f dvd "$tmp" ;;
         late_mpeg1.mpg) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=44100 -t 6.04 \
             -c:v mpeg1video -b:v 1500k -bf 2 -g 12 -c:a mp2 -b:a 192k -output_ts_offset 1 -f mpeg "$tmp" ;;
+        ac3_44k.mpg) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=1000:sample_rate=44100 -t 2 \
+            -c:v mpeg2video -b:v 3M -bf 2 -g 12 -c:a ac3 -b:a 192k -ac 2 -f vob "$tmp" ;;
         dvb.ts) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 \
             -c:v mpeg2video -b:v 3M -c:a mp2 -f mpegts "$tmp" ;;
         h264.ts) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 \

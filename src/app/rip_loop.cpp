@@ -425,7 +425,6 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
     bool decoderOk = true;
     if (aviOutput()) {
         params.audioMode = (passCount == 1 || passIndex == 1) ? out.DoAVIAudio : 0;
-        writerOk_ = engines_.avi->open(params) ? 1 : 0;
         const bool audio = params.audioMode != 0;
         int mode = 0;
         if (!out.DoAVIVideo && audio)
@@ -434,10 +433,14 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
             mode = 2;
         else if (out.DoAVIVideo && audio)
             mode = 1;
+        // Decoding starts before the writer opens: the sound's rate is known
+        // only from the stream (a 44.1 kHz stream is not resampled to 48).
         if (mode) {
             src.setRunMode(mode);
             decoderOk = src.reseek(startPosition_) != 0;
         }
+        params.audioRate = src.audioSampleRate();
+        writerOk_ = engines_.avi->open(params) ? 1 : 0;
     } else {
         writerOk_ = engines_.mpeg->open(params) ? 1 : 0;
         src.setRunMode(1);

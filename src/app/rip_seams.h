@@ -59,6 +59,9 @@ public:
     virtual std::vector<SkippedSectors> skippedSectors() const { return {}; }
     // The reader's and scan's cancel flag.
     virtual void setCancel(const CancelFlag* flag) = 0;
+    // The sample rate of the PCM getNextFrame hands out, known once decoding
+    // has begun; 0 when the source cannot say.
+    virtual int audioSampleRate() const { return 0; }
 };
 
 // Everything a writer is opened with for one pass.
@@ -71,6 +74,7 @@ struct WriterOpen {
     int passIndex = 0;
     int passCount = 1;
     int audioMode = 0;  // AVI: DoAVIAudio of this pass (0 none)
+    int audioRate = 0;  // AVI: the rate of the PCM to be written, 0 when not known
 };
 
 class RipWriter {

@@ -126,6 +126,9 @@ public:
     void resamplerFeed(const int16_t* pcm, int bytes);
     void resamplerFlush();
     bool resamplerActive() const;
+    // The rate of the PCM in the FIFO: 44100 where 48 kHz is resampled,
+    // else the stream's own (DownSampling 4 keeps a 44.1 kHz stream at 44.1).
+    int handedOutRate() const { return resamplerActive() ? 44100 : sampleRate_; }
 
     // --- A/V sync ---
     void avSyncUpdate(int sampleRate, int sampleFramesBefore);

@@ -254,7 +254,9 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
         decoder.closeDecoder();
         return 1;
     }
-    const int sampleRate = zembra::outputSampleRate(params.downSampling + 1);
+    // A first header with the mode's rate; the final one takes the stream's
+    // where it was not resampled (44.1 kHz kept with DownSampling 4).
+    int sampleRate = zembra::outputSampleRate(params.downSampling + 1);
     if (wav) writeWavHeader(wav, sampleRate, 0);
     if (y4m) {
         const zembra::FrameRateEntry& r = zembra::FrameRateTable::at(params.frameRate);
@@ -293,6 +295,7 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
         }
         ++written;
     }
+    if (pcmBytes > 0) sampleRate = audio.handedOutRate();
     decoder.closeDecoder();
     if (wav) {
         std::fseek(wav, 0, SEEK_SET);

@@ -108,7 +108,9 @@ void FrameQueue::emitFrame(const uint8_t* const planes[3], uint32_t frameNumber)
 }
 
 int FrameQueue::sampleFramesForNext() const {
-    const int a = outputSampleRate(settings_.audioMode);
+    // The stream's own rate where it is not resampled: a 44.1 kHz stream
+    // handed out as 48 kHz would run ahead of the pictures.
+    const int a = audio_.sampleRate ? audio_.sampleRate() : outputSampleRate(settings_.audioMode);
     if (settings_.frameRateIndex == 2) return a / 25;
     const double r = outputFrameRate(settings_.frameRateIndex);
     const double due = std::ceil(double(handedOut_ + 1) * a / r - 0.5);

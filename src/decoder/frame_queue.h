@@ -22,12 +22,13 @@ namespace zembra {
 class UiHost;
 
 // The audio side as the frame queue sees it: the PCM FIFO it hands out
-// from, the resampler restart for a forced FIFO level, and the appended
-// count of the drift estimate.
+// from, the resampler restart for a forced FIFO level, the appended count of
+// the drift estimate and the rate of the PCM in the FIFO.
 struct FrameQueueAudio {
     PcmFifo* fifo = nullptr;
     std::function<void()> flushAndRestartResampler;
     int64_t* appendedCount = nullptr;
+    std::function<int()> sampleRate;
 };
 
 inline FrameQueueAudio linkAudio(AudioDecoder& audio) {
@@ -36,7 +37,7 @@ inline FrameQueueAudio linkAudio(AudioDecoder& audio) {
                 audio.resamplerFlush();
                 audio.resamplerStart();
             },
-            &audio.appendedCount};
+            &audio.appendedCount, [&audio] { return audio.handedOutRate(); }};
 }
 
 // What the frame queue needs from the decoder that feeds it.

@@ -23,7 +23,11 @@ bool AviRipWriter::open(const WriterOpen& p) {
     const OutputSettings& out = *p.output;
     frameLimit_ = out.MaxFrames;
     limitReached_ = false;
-    writer_->setAudioOutputRate(in.DownSampling == 4 ? 48000 : 44100);
+    // The converter's format was chosen for the DownSampling rate; MP3 and
+    // WAV take the rate of the PCM as it comes.
+    const int modeRate = in.DownSampling == 4 ? 48000 : 44100;
+    const bool ownRate = p.audioRate > 0 && p.audioMode != avi::kAudioConverter;
+    writer_->setAudioOutputRate(ownRate ? p.audioRate : modeRate);
     if (p.audioMode == avi::kAudioMp3)
         writer_->chooseAudioCodec(avi::kAudioMp3, app.BitRate, app.Stereo, app.Quality, app.Lowpass,
                                   app.Highpass);

@@ -155,6 +155,7 @@ int DecoderRipSource::peekFrame(FrameRecord& frame, int& width, int& height) {
 
 int DecoderRipSource::currentTimeSeconds() const { return decoder_->currentTimeSeconds(); }
 void DecoderRipSource::setPrefill(int flag) { reader_->setPrefill(flag); }
+int DecoderRipSource::audioSampleRate() const { return audio_ ? audio_->handedOutRate() : 0; }
 
 int64_t DecoderRipSource::getCurrentSector() const {
     return decoder_->opened ? reader_->getCurrentSector() : -1;

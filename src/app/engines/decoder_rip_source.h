@@ -43,6 +43,7 @@ public:
     std::vector<SkippedSectors> skippedSectors() const override;
     void setIdleStatus(const std::string& text) override;
     void setCancel(const CancelFlag* flag) override;
+    int audioSampleRate() const override;
 
     // The decoder settings a title is opened with.
     static DecoderOpenParams openParams(const InputSettings& input);

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Sound at 44.1 kHz (AC-3, legal in A/52 though not on DVD, and MPEG audio)
+# keeps its rate in the AVI with DownSampling 4 ("keep 48 kHz"), where
+# nothing is resampled: the MP3 is labelled 44100 Hz and lasts as long as
+# the pictures, as with the resampling modes; the decoder's WAV likewise.
+set -euo pipefail
+zembra=$1 source=$2 build=$3
+for tool in ffmpeg ffprobe; do
+  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
+done
+streams=$build/test-streams
+"$source/tools/make-test-streams.sh" "$streams" ac3_44k.mpg late_mpeg1.mpg
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prog" "$work/out"
+cp -r "$source/langs" "$work/prog/"
+export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+probe() { ffprobe -v error -select_streams "$2" -show_entries "stream=$3" -of csv=p=0 "$1"; }
+frames() { ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
+# The MP3 stream's length from its decoded samples, not its header.
+soundSeconds() {
+  ffmpeg -nostdin -v error -i "$1" -map 0:a:0 -f s16le -ac 1 -ar 44100 - | wc -c |
+    awk '{ print $1 / 2 / 44100 }'
+}
+near() { awk -v v="$1" -v w="$2" -v d="$3" 'BEGIN { x = v - w; exit !(x <= d && x >= -d) }'; }
+
+for input in ac3_44k.mpg late_mpeg1.mpg; do
+  for ds in 4 0; do
+    name=${input%.mpg}_$ds
+    "$zembra" rip "$streams/$input" --output-dir "$work/out" --name "$name" --yes --quiet --overwrite \
+      --format 2 --video-codec 'DIB ' --avi-audio mp3 --width 352 --height 288 --fps-index 2 \
+      --downsampling $ds </dev/null >"$work/log" 2>&1 || fail "$name: $(cat "$work/log")"
+    avi=$work/out/$name.avi
+    rate=$(probe "$avi" a:0 sample_rate)
+    [ "$rate" = 44100 ] || fail "$name: the sound is labelled $rate Hz, not 44100"
+    pictures=$(awk -v n="$(frames "$avi")" 'BEGIN { print n / 25 }')
+    near "$(soundSeconds "$avi")" "$pictures" 0.1 ||
+      fail "$name: $(soundSeconds "$avi") s of sound for $pictures s of pictures"
+  done
+done
+for input in ac3_44k.mpg late_mpeg1.mpg; do
+  "$zembra" decode "$streams/$input" --audio-only --downsampling 4 -o "$work/out/sound.wav" \
+    >"$work/log" 2>&1 || fail "decode $input: $(cat "$work/log")"
+  rate=$(probe "$work/out/sound.wav" a:0 sample_rate)
+  [ "$rate" = 44100 ] || fail "decode $input: the WAV is labelled $rate Hz, not 44100"
+done
+echo "44.1 kHz sound kept at its rate"
