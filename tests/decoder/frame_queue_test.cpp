@@ -115,7 +115,7 @@ struct Harness {
         settings.audioMode = audioMode;
         settings.layout = source.layout;
     }
-    void open() { queue.open(settings, &source, FrameQueueAudio{&fifo, nullptr, nullptr}); }
+    void open() { queue.open(settings, &source, FrameQueueAudio{&fifo, nullptr, nullptr, nullptr}); }
     Output run(int limit = 100000) {
         open();
         Output r;
