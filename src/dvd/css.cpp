@@ -51,8 +51,18 @@ struct Session {
     int64_t nextBlock = -1;  // where the last read ended
 };
 
+// The open handles are closed as the program ends, so the library can let
+// go of what it holds for each disc.
+struct Sessions : std::map<std::string, Session> {
+    ~Sessions() {
+        const Api* a = api();
+        for (auto& entry : *this)
+            if (a && entry.second.handle) a->close(entry.second.handle);
+    }
+};
+
 std::map<std::string, Session>& sessions() {
-    static std::map<std::string, Session> s;
+    static Sessions s;
     return s;
 }
 

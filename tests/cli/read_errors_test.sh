@@ -6,7 +6,9 @@
 set -euo pipefail
 zembra=$1 source=$2 build=$3
 faults=$build/test-faults/libpread_faults.so
-[ -f "$faults" ] || { echo "pread_faults not built" >&2; exit 1; }
+# The sanitizer build leaves the shim out (it could not be preloaded before
+# the sanitizer's runtime); the plain build runs this test.
+[ -f "$faults" ] || { echo "pread_faults not built: skipped" >&2; exit 77; }
 for tool in ffmpeg ffprobe dvdauthor genisoimage; do
   command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
 done
