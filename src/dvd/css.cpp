@@ -49,15 +49,16 @@ const Api* api() {
 struct Session {
     DvdcssHandle handle = nullptr;
     int64_t nextBlock = -1;  // where the last read ended
+    int (*close)(DvdcssHandle) = nullptr;
 };
 
 // The open handles are closed as the program ends, so the library can let
 // go of what it holds for each disc.
 struct Sessions : std::map<std::string, Session> {
     ~Sessions() {
-        const Api* a = api();
+        // The loaded entry points may be gone by now; each session keeps its own.
         for (auto& entry : *this)
-            if (a && entry.second.handle) a->close(entry.second.handle);
+            if (entry.second.handle && entry.second.close) entry.second.close(entry.second.handle);
     }
 };
 
@@ -100,6 +101,7 @@ bool enable(const std::string& device) {
     DvdcssHandle h = a->open(device.c_str());
     if (!h) return false;
     sessions()[device].handle = h;
+    sessions()[device].close = a->close;
     return true;
 }
 
