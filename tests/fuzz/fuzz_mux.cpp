@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t k = 0;
     for (std::size_t at = 1; at + 4 <= size && k < 300 && ok; at += 4, ++k) {
         VideoUnit u;
-        u.type = 1 + data[at] % 3;
+        u.type = static_cast<mpeg::PictureType>(1 + data[at] % 3);
         u.size = (data[at + 1] << 8 | data[at + 2]) % 40000;
         const double dts = k * T + (data[at + 3] & 15) * 3000.0;
         u.dts = clockFromTicks(dts, ms.layout);
