@@ -25,6 +25,7 @@
 #   short_ps.mpg     MPEG-2 program stream with AC-3 of 1.48 s (37 pictures)
 #   late_mpeg1.mpg   MPEG-1 system stream of 6.04 s whose first time stamp is 1.0 s
 #   ac3_44k.mpg      MPEG-2 program stream with AC-3 at 44.1 kHz (legal in A/52, not on DVD)
+#   ac3_32k.mpg      the same at 32 kHz
 #   dvb.ts           MPEG transport stream: MPEG-2 video and MP2 (a DVB recording)
 #   h264.ts          MPEG transport stream: H.264 video and AC-3 (a camcorder's)
 #   tone.mp3         MPEG audio Layer III
@@ -79,6 +80,8 @@ make_one() {
             -c:v mpeg1video -b:v 1500k -bf 2 -g 12 -c:a mp2 -b:a 192k -output_ts_offset 1 -f mpeg "$tmp" ;;
         ac3_44k.mpg) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=1000:sample_rate=44100 -t 2 \
             -c:v mpeg2video -b:v 3M -bf 2 -g 12 -c:a ac3 -b:a 192k -ac 2 -f vob "$tmp" ;;
+        ac3_32k.mpg) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=1000:sample_rate=32000 -t 2 \
+            -c:v mpeg2video -b:v 3M -bf 2 -g 12 -c:a ac3 -b:a 128k -ac 2 -f vob "$tmp" ;;
         dvb.ts) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 \
             -c:v mpeg2video -b:v 3M -c:a mp2 -f mpegts "$tmp" ;;
         h264.ts) ff -f lavfi -i "$src" -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 \

@@ -179,6 +179,15 @@ void AviWriter::describeAudioCodec(int type, std::string& line1, std::string& li
 
 bool AviWriter::openAudioConverter() {
     converter_.reset();
+    // The format was chosen at the rate of that moment; the sound may come at
+    // another (DownSampling changed since, or a 44.1 kHz track kept as it
+    // is). The same converter's nearest format at the sound's own rate is
+    // taken, so that the file is labelled with the rate it holds.
+    if (chosen_ && int(chosen_->format.samplesPerSec) != outputRate_) {
+        const int kbps = int(chosen_->format.avgBytesPerSec * 8 / 1000);
+        if (auto atRate = findAudioFormat(chosen_->tagName, kbps, outputRate_))
+            chosen_ = std::move(atRate);
+    }
     if (chosen_) converter_ = openAudioConverterFor(chosen_->format, outputRate_);
     if (!converter_) {
         host_.error("STR_ERROR_313");
@@ -218,7 +227,7 @@ bool AviWriter::openAvi(const std::string& path, int frameLimit, int width, int 
         return false;
     }
     // Checked before any file is made, so the refusal leaves no empty AVI.
-    if (audioType_ == kAudioWav && outputRate_ != 44100) {
+    if (audioType_ == kAudioWav && !wavRateAllowed()) {
         host_.error("STR_ERROR_79");
         return false;
     }
@@ -285,7 +294,7 @@ bool AviWriter::openVideoStream(bool first) {
 bool AviWriter::openSound(bool first) {
     switch (audioType_) {
         case kAudioWav:
-            if (outputRate_ != 44100) {
+            if (!wavRateAllowed()) {
                 host_.error("STR_ERROR_79");
                 return false;
             }

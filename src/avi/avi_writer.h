@@ -153,6 +153,10 @@ private:
     int compressorThreads_ = 1;
     bool noPrompt_ = false;
     int outputRate_ = 44100;
+    // The WAV file refuses 48 kHz sound (the user is told to convert it to
+    // 44.1 kHz); sound that comes at another rate of its own (32 kHz AC-3 or
+    // MPEG audio, never resampled) is written at that rate, as it is.
+    bool wavRateAllowed() const { return outputRate_ != 48000; }
     uint64_t riffLimit_ = riff::AviFile::kRiffLimit;
 
     // Picture descriptions.

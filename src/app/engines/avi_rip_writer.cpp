@@ -23,11 +23,10 @@ bool AviRipWriter::open(const WriterOpen& p) {
     const OutputSettings& out = *p.output;
     frameLimit_ = out.MaxFrames;
     limitReached_ = false;
-    // The converter's format was chosen for the DownSampling rate; MP3 and
-    // WAV take the rate of the PCM as it comes.
+    // MP3, WAV and the converters take the rate of the PCM as it comes; the
+    // DownSampling rate stands in while that is not known yet.
     const int modeRate = in.DownSampling == 4 ? 48000 : 44100;
-    const bool ownRate = p.audioRate > 0 && p.audioMode != avi::kAudioConverter;
-    writer_->setAudioOutputRate(ownRate ? p.audioRate : modeRate);
+    writer_->setAudioOutputRate(p.audioRate > 0 ? p.audioRate : modeRate);
     if (p.audioMode == avi::kAudioMp3)
         writer_->chooseAudioCodec(avi::kAudioMp3, app.BitRate, app.Stereo, app.Quality, app.Lowpass,
                                   app.Highpass);
