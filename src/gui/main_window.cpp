@@ -899,7 +899,13 @@ void MainWindow::openPropertiesDialog(int row) {
     if (!item) return;
     InputSettings input = item->input;
     OutputSettings output = item->output;
-    if (PropertiesDialog::run(this, host_, input, output)) dlg_.setItemSettings(row, input, output);
+    // A VOB row's catalogue is built when it is ripped: its chapters are not
+    // known yet.
+    const TitleRecord* title =
+        item->kind == DVDProjectItem::kIfo ? item->catalogue.title(input.PGC) : nullptr;
+    const int chapterCount = title ? title->chapterCount() : 0;
+    if (PropertiesDialog::run(this, host_, input, output, {}, chapterCount))
+        dlg_.setItemSettings(row, input, output);
 }
 
 void MainWindow::openCropDialog() {

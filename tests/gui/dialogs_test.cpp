@@ -484,6 +484,27 @@ private slots:
         QCOMPARE(in.SourceWidth, 720);  // what the source is stays
     }
 
+    // The chapter fields offer the title's chapters where they are known; a
+    // range kept from a longer title is brought inside them.
+    void propertiesChaptersStopAtTheTitlesCount() {
+        InputSettings in;
+        in.ChapterFrom = 4;
+        in.ChapterTo = 9;
+        OutputSettings out;
+        {
+            PropertiesDialog unknown(nullptr, host, in, out);
+            QCOMPARE(unknown.chapterTo->maximum(), 99);
+            QCOMPARE(unknown.chapterTo->value(), 9);
+        }
+        PropertiesDialog dialog(nullptr, host, in, out, {}, 5);
+        QCOMPARE(dialog.chapterFrom->maximum(), 5);
+        QCOMPARE(dialog.chapterTo->maximum(), 5);
+        dialog.chapterTo->setValue(12);
+        dialog.accept();
+        QCOMPARE(in.ChapterFrom, 4);
+        QCOMPARE(in.ChapterTo, 5);
+    }
+
     // A refused rectangle keeps the dialog open with the message shown; a
     // good one closes it and is stored as fractions of the source.
     void cropDialogChecksAndStoresFractions() {

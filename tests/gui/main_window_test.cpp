@@ -396,6 +396,10 @@ void MainWindowTest::dialogCommandsReachTheRowAndThePreview() {
     onNextModal([&](QWidget* m) {
         auto* d = qobject_cast<PropertiesDialog*>(m);
         QVERIFY(d);
+        const DVDProjectItem* row = w.dlg().item(0);
+        if (row->kind == DVDProjectItem::kIfo)
+            QCOMPARE(d->chapterTo->maximum(),
+                     row->catalogue.title(row->input.PGC)->chapterCount());
         d->width->setValue(320);
         d->accept();
     });

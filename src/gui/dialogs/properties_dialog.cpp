@@ -33,12 +33,14 @@ QLabel* summaryLabel(const QString& text) {
 }  // namespace
 
 PropertiesDialog::PropertiesDialog(QWidget* parent, UiHost& host, InputSettings& input,
-                                   OutputSettings& output, const std::string& aspect)
+                                   OutputSettings& output, const std::string& aspect,
+                                   int chapterCount)
     : QDialog(parent),
       fields(host, kPropertyKeys, input),
       host_(host),
       input_(input),
       output_(output),
+      chapterCount_(chapterCount),
       model_(input, output) {
     setWindowTitle(tableText(host, "STR_PROPERTIES_TITLE"));
 
@@ -85,9 +87,11 @@ QWidget* PropertiesDialog::buildResolutionGroup(const UiHost& host, const std::s
     size->addWidget(height, 1);
     form->addRow(tableText(host, "STR_PROPERTY_LABEL_OUTPUTRESOLUTION"), size);
     // The chapters to rip, numbered from 1 as players show them; 0 from and
-    // to rips the whole title.
-    chapterFrom = integerField(input_.ChapterFrom, 0, 99);
-    chapterTo = integerField(input_.ChapterTo, 0, 99);
+    // to rips the whole title. A title's own count bounds them where it is
+    // known, so that a range the title does not have cannot be typed.
+    const int lastChapter = chapterCount_ > 0 ? chapterCount_ : 99;
+    chapterFrom = integerField(std::min(input_.ChapterFrom, lastChapter), 0, lastChapter);
+    chapterTo = integerField(std::min(input_.ChapterTo, lastChapter), 0, lastChapter);
     auto* chapters = new QHBoxLayout;
     chapters->addWidget(chapterFrom, 1);
     chapters->addWidget(new QLabel(tableText(host, "STR_PROPERTY_LABEL_CHAPTERTO")));
@@ -110,8 +114,8 @@ QWidget* PropertiesDialog::buildResolutionGroup(const UiHost& host, const std::s
 }
 
 bool PropertiesDialog::run(QWidget* parent, UiHost& host, InputSettings& input,
-                           OutputSettings& output, const std::string& aspect) {
-    PropertiesDialog dialog(parent, host, input, output, aspect);
+                           OutputSettings& output, const std::string& aspect, int chapterCount) {
+    PropertiesDialog dialog(parent, host, input, output, aspect, chapterCount);
     return dialog.exec() == QDialog::Accepted;
 }
 

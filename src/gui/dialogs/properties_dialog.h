@@ -25,10 +25,12 @@ namespace zembra::gui {
 class PropertiesDialog : public QDialog {
     Q_OBJECT
 public:
+    // chapterCount: the chapters of the row's title, the most the chapter
+    // fields offer (0: not known before the rip, as for VOB files).
     PropertiesDialog(QWidget* parent, UiHost& host, InputSettings& input, OutputSettings& output,
-                     const std::string& aspect = {});
+                     const std::string& aspect = {}, int chapterCount = 0);
     static bool run(QWidget* parent, UiHost& host, InputSettings& input, OutputSettings& output,
-                    const std::string& aspect = {});
+                    const std::string& aspect = {}, int chapterCount = 0);
 
     void accept() override;
 
@@ -47,6 +49,7 @@ private:
     UiHost& host_;
     InputSettings& input_;
     OutputSettings& output_;
+    int chapterCount_;
     CfTabPropertiesDlg model_;
 };
 
