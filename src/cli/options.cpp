@@ -23,8 +23,8 @@ struct ListDefinition {
     int count;
 };
 
-// The keys of the lists the window shows (the Resize kernels have no dialog
-// and their texts exist for the command line).
+// The keys of the lists the window shows (the Resize kernels' texts are the
+// MPEG tab's Resize list).
 constexpr ListDefinition kLists[] = {
     {ListKind::Formats, "STR_MAIN_COMBO_Format_", kFormatCount},
     {ListKind::Zoom, "STR_MAIN_COMBO_Zoom_", kZoomCount},

@@ -609,6 +609,8 @@ const Entry kEntries[] = {
     {"STR_ERROR_ChapterRange",
      "The row's chapter range lies outside its title, so the row was not ripped. Range asked for "
      "and the title's chapters:"},
+    {"STR_CLI_COMBO_Resize_13", "Lanczos (centred)"},
+    {"STR_MPEGSETTING_LABEL_RESIZE", "Resize"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

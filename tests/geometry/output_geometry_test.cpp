@@ -165,7 +165,7 @@ TEST(Geometry, InvalidDimensionAndHostileCrops) {
 TEST(Geometry, KernelsKeepFlatPicturesFlatAndTwoStageSizes) {
     Planes flat(720, 576, 77);
     for (int ratio : {0, 2, 3}) {
-        for (int resize = 0; resize <= 12; ++resize) {
+        for (int resize = 0; resize < kVideoResizeCount; ++resize) {
             OutputGeometry g;
             ASSERT_TRUE(g.prepare(params(ratio, resize, 352, 288)));
             Planes out(352, 288, 0);
@@ -320,6 +320,165 @@ TEST(ScaleKernels, HorizontalPassSimdAgreesWithPlain) {
     EXPECT_EQ(forms[0], 0);
     EXPECT_GT(forms[1], 0);
     EXPECT_GT(forms[2], 0);
+}
+
+// The Lanczos kernel's passes, with the taps the scaler makes, at every
+// level against the plain ones: shrinking (SVCD, VCD, a tiny output),
+// enlarging, the identity, and planes narrower than the kernel.
+TEST(ScaleKernels, SincPassesSimdAgreeWithPlain) {
+    const ScaleKernels plain = makeScaleKernels(CpuLevel::Plain);
+    std::mt19937 rng(13);
+    struct Case {
+        int size, count;
+    };
+    const Case cases[] = {{720, 480}, {720, 352}, {576, 288}, {360, 720}, {720, 720},
+                          {720, 16},  {9, 5},     {1, 3},     {17, 33}};
+    for (CpuLevel level : testing::simdLevels()) {
+        SCOPED_TRACE(cpuLevelName(level));
+        const ScaleKernels simd = makeScaleKernels(level);
+        for (const Case c : cases) {
+            const SincTaps t = lanczosTaps(c.size, 0.0, c.size, c.count);
+            // Vertical: the taps of a few output rows over random rows of
+            // widths that leave values after the last vector.
+            for (int n : {1, 7, 8, 15, 16, 17, 33, 721}) {
+                std::vector<std::vector<uint8_t>> rows(size_t(t.taps),
+                                                       std::vector<uint8_t>(size_t(n)));
+                std::vector<const uint8_t*> at;
+                for (auto& r : rows) {
+                    for (auto& b : r) b = rng() % 3 ? uint8_t(rng()) : uint8_t(rng() & 1 ? 255 : 0);
+                    at.push_back(r.data());
+                }
+                for (int o : {0, c.count / 2, c.count - 1}) {
+                    const int16_t* w = t.weight.data() + size_t(o) * size_t(t.stride);
+                    std::vector<int16_t> a(size_t(n) + 8, 0x5EED), b = a;
+                    plain.blendSinc(at.data(), w, t.taps, a.data(), n);
+                    simd.blendSinc(at.data(), w, t.taps, b.data(), n);
+                    EXPECT_EQ(a, b) << c.size << " -> " << c.count << ", row " << o << ", " << n;
+                }
+            }
+            // Horizontal: values as the vertical pass leaves them, with
+            // the overshoot of the negative lobes on either side.
+            std::vector<int16_t> tmp(size_t(c.size) + size_t(t.stride) + 8, 0);
+            for (int round = 0; round < 3; ++round) {
+                for (int i = 0; i < c.size; ++i)
+                    tmp[size_t(i)] = int16_t(round == 0   ? (i % 2 ? 20000 : -4000)
+                                             : round == 1 ? 255 * 64
+                                                          : int(rng() % 16320));
+                std::vector<uint8_t> a(size_t(c.count) + 4, 0xA5), b = a;
+                plain.horizontalSinc(tmp.data(), t, a.data());
+                simd.horizontalSinc(tmp.data(), t, b.data());
+                EXPECT_EQ(a, b) << c.size << " -> " << c.count;
+                EXPECT_EQ(b[size_t(c.count)], 0xA5);
+            }
+        }
+    }
+}
+
+// Where the taps sit: every output's weights sum to one, its window lies in
+// the source, the grid is centred (a ramp comes out at (i + 0.5) x step -
+// 0.5) and the identity passes samples through.
+TEST(ScaleKernels, LanczosTapsAreCentredAndNormalised) {
+    for (const auto& [size, count] :
+         {std::pair{720, 480}, {720, 352}, {360, 720}, {5, 9}, {720, 8}}) {
+        const SincTaps t = lanczosTaps(size, 0.0, size, count);
+        ASSERT_EQ(t.count, count);
+        EXPECT_EQ(t.stride % 8, 0);
+        for (int i = 0; i < count; ++i) {
+            const int16_t* w = t.weight.data() + size_t(i) * size_t(t.stride);
+            int sum = 0;
+            double centre = 0;
+            for (int k = 0; k < t.stride; ++k) {
+                if (k >= t.taps) {
+                    EXPECT_EQ(w[k], 0);
+                }
+                sum += w[k];
+                centre += (t.first[size_t(i)] + k) * double(w[k]) / 16384;
+            }
+            EXPECT_EQ(sum, 16384);
+            EXPECT_GE(t.first[size_t(i)], 0);
+            EXPECT_LE(t.first[size_t(i)] + t.taps, size);
+            // Away from the edges a ramp lands on the centred position.
+            const double expected = (i + 0.5) * size / count - 0.5;
+            if (expected > 3.0 * size / count + 3 && expected < size - 3.0 * size / count - 4) {
+                EXPECT_NEAR(centre, expected, 0.05) << size << " -> " << count << " at " << i;
+            }
+        }
+    }
+    const SincTaps same = lanczosTaps(64, 0.0, 64, 64);
+    for (int i = 0; i < 64; ++i) {
+        const int16_t* w = same.weight.data() + size_t(i) * size_t(same.stride);
+        for (int k = 0; k < same.taps; ++k) {
+            EXPECT_EQ(w[k], same.first[size_t(i)] + k == i ? 16384 : 0) << i << " " << k;
+        }
+    }
+}
+
+// The centred grid makes the scaler commute with mirroring, whatever the
+// zoom: a mirrored picture comes out mirrored (up to a weight's rounding),
+// which the stepped kernels, starting a pixel in, do not do.
+TEST(Geometry, LanczosIsSymmetricForEveryZoom) {
+    std::mt19937 rng(21);
+    Planes src(720, 576), mirrored(720, 576);
+    for (int r = 0; r < 576; ++r)
+        for (int x = 0; x < 720; ++x) {
+            const uint8_t v = uint8_t(128 + 100 * std::sin(x * 0.05 + r * 0.03) + rng() % 20);
+            src.p[0][size_t(r * 720 + x)] = v;
+            mirrored.p[0][size_t((575 - r) * 720 + 719 - x)] = v;
+        }
+    struct Zoom {
+        int ratio;
+        double x1, x2, y1, y2;
+    };
+    for (const Zoom z :
+         {Zoom{0, 0, 1, 0, 1}, Zoom{1, 0, 1, 0, 1}, Zoom{2, 0, 1, 0, 1}, Zoom{3, 0, 1, 0, 1},
+          Zoom{4, 0.1, 0.9, 0, 1}, Zoom{4, 0.25, 0.75, 0.25, 0.75}}) {
+        for (const auto& [w, h] : {std::pair{480, 576}, {352, 288}, {720, 480}}) {
+            GeometryParams gp = params(z.ratio, 13, w, h);
+            gp.x1 = z.x1, gp.x2 = z.x2, gp.y1 = z.y1, gp.y2 = z.y2;
+            OutputGeometry g;
+            ASSERT_TRUE(g.prepare(gp));
+            Planes a(w, h), b(w, h);
+            g.apply(src.in(), a.out());
+            g.apply(mirrored.in(), b.out());
+            // The bands' rows are truncated, so mirror within the picture.
+            const int top = g.luma().top, bottom = g.luma().bottom;
+            int worst = 0;
+            for (int r = top; r < bottom; ++r)
+                for (int x = 0; x < w; ++x)
+                    worst =
+                        std::max(worst, std::abs(a.y(x, r) - b.y(w - 1 - x, top + bottom - 1 - r)));
+            EXPECT_LE(worst, 1) << "zoom " << z.ratio << " " << w << "x" << h;
+            EXPECT_EQ(a.p[1], std::vector<uint8_t>(a.p[1].size(), 128));
+        }
+    }
+}
+
+// Banded zooms keep their bands with the Lanczos kernel, and a picture
+// shrunk by it keeps what the output can hold: a stripe pattern of period
+// 8 at 720 comes out as period ~5.3 at 480 with most of its swing.
+TEST(Geometry, LanczosKeepsBandsAndDetail) {
+    OutputGeometry g;
+    ASSERT_TRUE(g.prepare(params(0, 13, 720, 576)));
+    Planes flat(720, 576, 200), out(720, 576, 0);
+    g.apply(flat.in(), out.out());
+    EXPECT_EQ(out.y(10, 91), 16);
+    EXPECT_EQ(out.y(10, 92), 200);
+    EXPECT_EQ(out.y(700, 482), 200);
+    EXPECT_EQ(out.y(700, 483), 16);
+
+    Planes stripes(720, 576);
+    for (int r = 0; r < 576; ++r)
+        for (int x = 0; x < 720; ++x)
+            stripes.p[0][size_t(r * 720 + x)] = uint8_t(128 + 90 * std::sin(2 * M_PI * x / 8));
+    ASSERT_TRUE(g.prepare(params(3, 13, 480, 576)));
+    Planes small(480, 576);
+    g.apply(stripes.in(), small.out());
+    int low = 255, high = 0;
+    for (int x = 100; x < 380; ++x) {
+        low = std::min<int>(low, small.y(x, 300));
+        high = std::max<int>(high, small.y(x, 300));
+    }
+    EXPECT_GT(high - low, 150);
 }
 
 }  // namespace

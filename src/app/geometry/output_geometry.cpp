@@ -32,6 +32,8 @@ ScaleKernel kernelFor(int videoResize) {
         case 6:
         case 12:
             return ScaleKernel::Bicubic2;
+        case 13:
+            return ScaleKernel::Lanczos;
         default:
             return ScaleKernel::Bilinear2;  // 2, 8, and 4, 10
     }
@@ -149,7 +151,7 @@ bool OutputGeometry::prepareStages(const GeometryParams& params) {
     if (resize == 6) chromaKernel = ScaleKernel::Bilinear3;
 
     const int ratio = std::clamp(params.ratio, 0, 4);
-    if (resize >= 7) {
+    if (resize >= 7 && resize <= 12) {
         int wm = params.width + (wIn - params.width) / 2;
         if (resize == 8 || resize == 9 || resize == 12) wm &= ~3;
         if (resize == 10) wm &= ~7;
@@ -230,6 +232,21 @@ void OutputGeometry::buildStage(Stage& stage, int ratio, int inW, int inH, int o
         d.bottom = std::clamp(d.bottom, d.top, ho);
         d.hStep = std::max(d.hStep, 0);
         d.vStep = std::max(d.vStep, 0);
+        if (d.kernel == ScaleKernel::Lanczos) {
+            // The same source region as the stepped kernels' but with its
+            // edges on the outputs' edges: the banded zooms take the middle
+            // (k - 1/3) of the width, the others the whole (cropped) width;
+            // every zoom maps the rows onto [top, bottom).
+            const bool banded = ratio <= 2;
+            const double k = zoomFactor(ratio);
+            const double left = banded ? wi * (1.33333 - k) / 2 : 0.0;
+            const double span = banded ? wi * (k - 0.333333) : double(wi);
+            // A custom crop is the edge: nothing outside it is sampled.
+            const int cols = std::clamp(wi, 1, std::max(planeW - d.srcX, 1));
+            const int rows = std::clamp(hi, 1, std::max(planeH - d.srcY, 1));
+            stage.sincColumns[p] = lanczosTaps(banded ? planeW : cols, left, span, wo);
+            stage.sincRows[p] = lanczosTaps(rows, 0.0, rows, d.bottom - d.top);
+        }
 
         // Columns are kept inside the plane whatever the steps say.
         const int cols = std::max(planeW - d.srcX, 1);
@@ -278,6 +295,10 @@ void OutputGeometry::scalePlane(const Stage& stage, int p, const uint8_t* src, i
     const auto row = [&](int r) {
         return base + size_t(std::clamp(r, 0, rows - 1)) * size_t(srcWidth);
     };
+    if (d.kernel == ScaleKernel::Lanczos) {
+        scaleRowsSinc(stage, p, base, srcWidth, cols, dst + size_t(wo) * size_t(d.top));
+        return;
+    }
     const int* column = stage.column[p].data();
     const ScaleKernels& k = scaleKernels();
     // The vector kernels read 16 values from a pixel's first column.
@@ -305,6 +326,26 @@ void OutputGeometry::scalePlane(const Stage& stage, int p, const uint8_t* src, i
         }
         k.blend2(row(r), row(r + 1), fy, tmp, cols);
         k.horizontal(tmp, stage.linear[p], out);
+    }
+}
+
+// Rows [top, bottom) of a plane with the Lanczos kernel; `base` is the
+// source start, rows `srcWidth` apart, `cols` of them usable.
+void OutputGeometry::scaleRowsSinc(const Stage& stage, int p, const uint8_t* base, int srcWidth,
+                                   int cols, uint8_t* dst) const {
+    const SincTaps& v = stage.sincRows[p];
+    const SincTaps& h = stage.sincColumns[p];
+    const ScaleKernels& k = scaleKernels();
+    // The horizontal pass reads a padded window from each pixel's first
+    // column; the values past the plane meet zero weights.
+    sincTmp_.assign(size_t(cols) + size_t(h.stride) + 8, 0);
+    sincRowPointers_.resize(size_t(v.taps));
+    for (int o = 0; o < v.count; ++o) {
+        for (int t = 0; t < v.taps; ++t)
+            sincRowPointers_[size_t(t)] = base + size_t(v.first[size_t(o)] + t) * size_t(srcWidth);
+        k.blendSinc(sincRowPointers_.data(), v.weight.data() + size_t(o) * size_t(v.stride), v.taps,
+                    sincTmp_.data(), cols);
+        k.horizontalSinc(sincTmp_.data(), h, dst + size_t(o) * size_t(h.count));
     }
 }
 

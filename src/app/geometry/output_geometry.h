@@ -22,14 +22,15 @@ struct OutputSettings;
 inline constexpr int kMinOutputSide = 16;
 inline constexpr int kMaxOutputSide = kMaxMpeg2Side;
 
-// VideoResize choices: 0-6 one kernel, 7-12 the same in two stages.
-inline constexpr int kVideoResizeCount = 13;
+// VideoResize choices: 0-6 one kernel, 7-12 the same in two stages, 13 the
+// centred Lanczos kernel.
+inline constexpr int kVideoResizeCount = 14;
 
 struct GeometryParams {
     int width = 352;  // output size
     int height = 288;
     int ratio = 0;        // 0 LetterBox, 1 Medium, 2 PanScale, 3 Full, 4 Custom
-    int videoResize = 2;  // 0..12
+    int videoResize = 2;  // 0..13
     double x1 = 0.0, x2 = 1.0, y1 = 0.0, y2 = 1.0;  // crop, fractions of the source
     int sourceWidth = 720;
     int sourceHeight = 576;
@@ -48,7 +49,8 @@ enum class ScaleKernel {
     Bilinear2 = 2,
     Bilinear3 = 3,
     Bicubic = 5,
-    Bicubic2 = 6
+    Bicubic2 = 6,
+    Lanczos = 13
 };
 
 // One plane's scaler: output rows [top, bottom) carry picture, the rest is
@@ -106,12 +108,17 @@ private:
         // The same as ready-made taps (columns kept inside the plane).
         HorizontalTaps linear[2];
         HorizontalTaps cubic[2];
+        // The Lanczos kernel's taps, on a grid centred on the picture.
+        SincTaps sincColumns[2];
+        SincTaps sincRows[2];
     };
     bool prepareStages(const GeometryParams& params);
     void buildStage(Stage& stage, int ratio, int inW, int inH, int outW, int outH, int x1, int x2,
                     int y1, int y2, ScaleKernel lumaKernel, ScaleKernel chromaKernel);
     void scalePlane(const Stage& stage, int p, const uint8_t* src, int srcWidth, int srcHeight,
                     uint8_t* dst, uint8_t band) const;
+    void scaleRowsSinc(const Stage& stage, int p, const uint8_t* base, int srcWidth, int cols,
+                       uint8_t* dst) const;
 
     GeometryParams params_;
     bool ready_ = false;
@@ -120,6 +127,8 @@ private:
     std::vector<Stage> stages_;
     mutable std::vector<uint8_t> mid_;  // planes between the two stages
     mutable std::vector<uint16_t> tmp_;
+    mutable std::vector<int16_t> sincTmp_;
+    mutable std::vector<const uint8_t*> sincRowPointers_;
 };
 
 }  // namespace zembra

@@ -54,6 +54,37 @@ void horizontalPlain(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out)
     horizontalPixels(tmp, h, 0, h.width, out);
 }
 
+// Values [from, to) of the sinc kernel's vertical pass.
+void blendSincValues(const uint8_t* const* rows, const int16_t* w, int taps, int16_t* tmp, int from,
+                     int to) {
+    for (int i = from; i < to; ++i) {
+        int v = 0;
+        for (int k = 0; k < taps; ++k) v += rows[k][i] * w[k];
+        tmp[i] = int16_t((v + 128) >> 8);
+    }
+}
+
+void blendSincPlain(const uint8_t* const* rows, const int16_t* w, int taps, int16_t* tmp, int n) {
+    blendSincValues(rows, w, taps, tmp, 0, n);
+}
+
+inline uint8_t sincPixel(int sum) { return uint8_t(std::clamp((sum + (1 << 19)) >> 20, 0, 255)); }
+
+// Pixels [from, to) of the sinc kernel's horizontal pass.
+void horizontalSincPixels(const int16_t* tmp, const SincTaps& h, int from, int to, uint8_t* out) {
+    for (int x = from; x < to; ++x) {
+        const int16_t* s = tmp + h.first[size_t(x)];
+        const int16_t* w = h.weight.data() + size_t(x) * size_t(h.stride);
+        int v = 0;
+        for (int k = 0; k < h.taps; ++k) v += s[k] * w[k];
+        out[x] = sincPixel(v);
+    }
+}
+
+void horizontalSincPlain(const int16_t* tmp, const SincTaps& h, uint8_t* out) {
+    horizontalSincPixels(tmp, h, 0, h.count, out);
+}
+
 #ifdef ZEMBRA_SCALE_X86
 // Four pixels a step: two loads cover the group's columns, byte shuffles put
 // each pixel's values beside its weights and pmaddwd sums them. pmaddwd
@@ -183,6 +214,91 @@ __attribute__((target("avx2"))) void blend4Avx2(const uint8_t* const rows[4], co
     const uint8_t* rest[4] = {rows[0] + i, rows[1] + i, rows[2] + i, rows[3] + i};
     blend4Plain(rest, w, tmp + i, n - i);
 }
+
+// The sinc kernel's vertical pass, rows taken in pairs so that pmaddwd
+// weighs two rows at once; an odd last row pairs with a zero weight. The
+// 32-bit sums and the arithmetic shift are the plain path's exactly.
+inline __m128i rowPairWeights(const int16_t* w, int k, int taps) {
+    const int16_t second = k + 1 < taps ? w[k + 1] : int16_t(0);
+    return _mm_set1_epi32(int32_t(uint32_t(uint16_t(w[k])) | (uint32_t(uint16_t(second)) << 16)));
+}
+
+void blendSincSse2(const uint8_t* const* rows, const int16_t* w, int taps, int16_t* tmp, int n) {
+    const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi32(128);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m128i lo = round, hi = round;
+        for (int k = 0; k < taps; k += 2) {
+            const uint8_t* b = rows[k + 1 < taps ? k + 1 : k];
+            const __m128i va = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[k] + i)), zero);
+            const __m128i vb =
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + i)), zero);
+            const __m128i pw = rowPairWeights(w, k, taps);
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(va, vb), pw));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(va, vb), pw));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(tmp + i),
+                         _mm_packs_epi32(_mm_srai_epi32(lo, 8), _mm_srai_epi32(hi, 8)));
+    }
+    blendSincValues(rows, w, taps, tmp, i, n);
+}
+
+// Four pixels a step, eight taps a load; the four pixels' partial sums are
+// folded together at the end.
+void horizontalSincSse2(const int16_t* tmp, const SincTaps& h, uint8_t* out) {
+    const int quads = h.count / 4;
+    const __m128i round = _mm_set1_epi32(1 << 19);
+    for (int q = 0; q < quads; ++q) {
+        __m128i acc[4];
+        for (int j = 0; j < 4; ++j) {
+            const int x = 4 * q + j;
+            const int16_t* s = tmp + h.first[size_t(x)];
+            const int16_t* w = h.weight.data() + size_t(x) * size_t(h.stride);
+            __m128i a = _mm_setzero_si128();
+            for (int k = 0; k < h.stride; k += 8)
+                a = _mm_add_epi32(
+                    a, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k))));
+            acc[j] = a;
+        }
+        const __m128i s01 =
+            _mm_add_epi32(_mm_unpacklo_epi32(acc[0], acc[1]), _mm_unpackhi_epi32(acc[0], acc[1]));
+        const __m128i s23 =
+            _mm_add_epi32(_mm_unpacklo_epi32(acc[2], acc[3]), _mm_unpackhi_epi32(acc[2], acc[3]));
+        __m128i sum = _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23));
+        sum = _mm_srai_epi32(_mm_add_epi32(sum, round), 20);
+        const __m128i words = _mm_packs_epi32(sum, sum);
+        const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(out + 4 * q, &four, 4);
+    }
+    horizontalSincPixels(tmp, h, 4 * quads, h.count, out);
+}
+
+__attribute__((target("avx2"))) void blendSincAvx2(const uint8_t* const* rows, const int16_t* w,
+                                                   int taps, int16_t* tmp, int n) {
+    const __m256i round = _mm256_set1_epi32(128);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i lo = round, hi = round;
+        for (int k = 0; k < taps; k += 2) {
+            const uint8_t* b = rows[k + 1 < taps ? k + 1 : k];
+            const __m256i va = _mm256_cvtepu8_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i)));
+            const __m256i vb =
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
+            const __m256i pw = _mm256_broadcastsi128_si256(rowPairWeights(w, k, taps));
+            // Within each 128-bit lane: pixels 0-3 (lo) and 4-7 (hi), which
+            // the lane-wise pack below puts back in order.
+            lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(va, vb), pw));
+            hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(va, vb), pw));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(tmp + i),
+                            _mm256_packs_epi32(_mm256_srai_epi32(lo, 8), _mm256_srai_epi32(hi, 8)));
+    }
+    _mm256_zeroupper();
+    blendSincValues(rows, w, taps, tmp, i, n);
+}
 #endif
 
 struct BsplineTable {
@@ -253,22 +369,86 @@ void HorizontalTaps::build(int tapsPerPixel, int outWidth, std::vector<int> colu
     }
 }
 
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kLobes = 3.0;
+
+double lanczos(double x) {
+    x = std::fabs(x);
+    if (x < 1e-9) return 1.0;
+    if (x >= kLobes) return 0.0;
+    const double px = kPi * x;
+    return kLobes * std::sin(px) * std::sin(px / kLobes) / (px * px);
+}
+
+// Rounds weights summing to 1 to 14 bits summing to exactly 16384; the
+// remainder goes to the largest weight, where it matters least.
+void quantiseWeights(const std::vector<double>& w, int16_t* out) {
+    int sum = 0;
+    size_t largest = 0;
+    for (size_t k = 0; k < w.size(); ++k) {
+        out[k] = int16_t(std::lround(w[k] * 16384.0));
+        sum += out[k];
+        if (w[k] > w[largest]) largest = k;
+    }
+    out[largest] = int16_t(out[largest] + 16384 - sum);
+}
+
+}  // namespace
+
+SincTaps lanczosTaps(int size, double start, double span, int count) {
+    SincTaps t;
+    if (size <= 0 || count <= 0) return t;
+    const double scale = std::max(span, 1e-6) / count;
+    const double widen = std::max(scale, 1.0);
+    const double radius = kLobes * widen;
+    // The ideal window of a sample; it is moved inside the source and the
+    // weights of samples beyond an edge fold onto that edge's sample.
+    const int ideal = int(std::ceil(2 * radius)) + 2;
+    t.taps = std::min(ideal, size);
+    t.stride = (t.taps + 7) / 8 * 8;
+    t.count = count;
+    t.first.resize(size_t(count));
+    t.weight.assign(size_t(count) * size_t(t.stride), 0);
+    std::vector<double> w(size_t(t.taps));
+    for (int i = 0; i < count; ++i) {
+        const double centre = start + (i + 0.5) * scale - 0.5;
+        const int from = int(std::floor(centre - radius));
+        const int first = std::clamp(from, 0, size - t.taps);
+        std::fill(w.begin(), w.end(), 0.0);
+        double total = 0;
+        for (int j = from; j < from + ideal; ++j) {
+            const double v = lanczos((j - centre) / widen);
+            w[size_t(std::clamp(j, 0, size - 1) - first)] += v;
+            total += v;
+        }
+        for (double& v : w) v /= total;
+        t.first[size_t(i)] = first;
+        quantiseWeights(w, t.weight.data() + size_t(i) * size_t(t.stride));
+    }
+    return t;
+}
+
 const int* bsplineWeights(int f) {
     static const BsplineTable table;
     return table.w[size_t(f & 255)].data();
 }
 
 ScaleKernels makeScaleKernels(CpuLevel level) {
-    ScaleKernels k{blend2Plain, blend4Plain, horizontalPlain};
+    ScaleKernels k{blend2Plain, blend4Plain, horizontalPlain, blendSincPlain, horizontalSincPlain};
 #ifdef ZEMBRA_SCALE_X86
     if (level >= CpuLevel::Sse2) {
         k.blend2 = blend2Sse2;
         k.blend4 = blend4Sse2;
+        k.blendSinc = blendSincSse2;
+        k.horizontalSinc = horizontalSincSse2;
     }
     if (level >= CpuLevel::Ssse3) k.horizontal = horizontalSsse3;
     if (level >= CpuLevel::Avx2) {
         k.blend2 = blend2Avx2;
         k.blend4 = blend4Avx2;
+        k.blendSinc = blendSincAvx2;
     }
 #else
     (void)level;

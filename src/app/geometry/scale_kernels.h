@@ -42,6 +42,28 @@ struct HorizontalTaps {
                std::vector<int16_t> weights);
 };
 
+// The windowed-sinc kernel, in its own integer scale since some of its
+// weights are negative: each output sample weights `taps` consecutive source
+// samples from first[i] with 14-bit weights summing to 16384. The vertical
+// pass keeps 64 x the pixel scale in signed 16-bit values,
+//   tmp[x] = (sum of rows[k][x] * weight[i][k] + 128) >> 8,
+// and the horizontal pass rounds from 2^20 scale and clamps:
+//   out[x] = clamp((sum of tmp[first[x] + k] * weight[x][k] + 2^19) >> 20, 0, 255).
+struct SincTaps {
+    int taps = 0;                 // source samples an output sample weights
+    int stride = 0;               // weights stored per output sample: taps padded to 8
+    int count = 0;                // output samples
+    std::vector<int> first;       // first source sample of each output sample
+    std::vector<int16_t> weight;  // count * stride, the padding zero
+};
+
+// 3-lobe Lanczos taps for `count` output samples over `size` source samples:
+// output i is centred on source position start + (i + 0.5) * span / count
+// - 0.5, so the span's edges meet the outputs' edges. When shrinking, the
+// kernel widens by the factor so that it filters what the output cannot
+// hold. Samples outside the source take the nearest edge sample's place.
+SincTaps lanczosTaps(int size, double start, double span, int count);
+
 struct ScaleKernels {
     // tmp[i] = a[i] * (256 - f) + b[i] * f
     void (*blend2)(const uint8_t* a, const uint8_t* b, int f, uint16_t* tmp, int n);
@@ -50,10 +72,14 @@ struct ScaleKernels {
     // The horizontal pass; tmp holds at least 16 values from the last
     // column any pixel uses.
     void (*horizontal)(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out);
+    // The sinc kernel's vertical pass over `taps` rows, and its horizontal
+    // pass; tmp holds h.stride readable values past the last first[x].
+    void (*blendSinc)(const uint8_t* const* rows, const int16_t* w, int taps, int16_t* tmp, int n);
+    void (*horizontalSinc)(const int16_t* tmp, const SincTaps& h, uint8_t* out);
 };
 
-// Each level adds to the one below: SSE2 vertical passes, the SSSE3
-// horizontal pass, AVX2 vertical passes.
+// Each level adds to the one below: SSE2 vertical passes and the sinc
+// horizontal pass, the SSSE3 horizontal pass, AVX2 vertical passes.
 ScaleKernels makeScaleKernels(CpuLevel level);
 const ScaleKernels& scaleKernels();  // chosen once, for cpuLevel()
 

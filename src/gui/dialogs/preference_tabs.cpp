@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QSpinBox>
 
+#include "app/geometry/output_geometry.h"
 #include "gui/dialogs/dialog_kit.h"
 
 namespace zembra::gui {
@@ -78,6 +79,10 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output, const Applica
     dct = keyedCombo(host, "STR_MPEGSETTING_COMBO_IDCT_", 3, output.DCT);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_CACULATION"), calculation);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_IDCT"), dct);
+    // The resampling kernel of every rip (the AVI ones too); it lives here
+    // beside the encoder's other picture-quality choices.
+    resize = keyedCombo(host, "STR_CLI_COMBO_Resize_", kVideoResizeCount, output.VideoResize);
+    expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_RESIZE"), resize);
     threads = integerField(app.Threads, 0, kMaxThreads);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_THREADS"), threads);
 
@@ -95,6 +100,7 @@ void MpegTab::commit(OutputSettings& output, ApplicationSettings& app) {
     model_.values.Pulldown = pulldown->isChecked();
     model_.values.CPU = calculation->currentIndex();
     model_.values.DCT = dct->currentIndex();
+    model_.values.VideoResize = resize->currentIndex();
     model_.threads = threads->value();
     model_.ok(output, app);
 }
