@@ -133,7 +133,7 @@ TEST(CliParser, ListsTakeAPositionOrTheEntryTextOfTheCurrentLanguage) {
     const auto formats = listEntries(ListKind::Formats, builtIn);
     ASSERT_EQ(formats.size(), 15u);
     EXPECT_EQ(formats[2], "AVI (DivX, XviD, MP43, YUV,...)");
-    EXPECT_EQ(listEntries(ListKind::Resize, builtIn).size(), 13u);
+    EXPECT_EQ(listEntries(ListKind::Resize, builtIn).size(), 14u);
     for (const auto& [name, kind] : listNames())
         for (const auto& entry : listEntries(kind, builtIn))
             EXPECT_FALSE(entry.empty() || entry.rfind("STR_", 0) == 0) << name << ": " << entry;

@@ -79,7 +79,7 @@ refused "--audio takes 0 to 0, not 99" --audio 99
 refused "--subtitle takes 0 to 1, not -1" --subtitle -1
 refused "--fps-index takes 0 to 4, not 99" --fps-index 99
 refused "--zoom takes 0 to 4, not 5" --zoom 5
-refused "--resize takes 0 to 12, not 13" --resize 13
+refused "--resize takes 0 to 13, not 14" --resize 14
 
 # --- a name is a file name in the output folder, never a way out of it.
 refused "--name takes a file name without a folder, not '../../x'" --name ../../x
