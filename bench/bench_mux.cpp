@@ -76,6 +76,12 @@ void y4mSize(const std::string& header, int& w, int& h) {
     }
 }
 
+// The video encoder's threads, from THREADS (default 1: no workers).
+int threadsWanted() {
+    const char* t = std::getenv("THREADS");
+    return t ? std::max(1, std::atoi(t)) : 1;
+}
+
 // The pictures alone through the video encoder at the SVCD settings (MPEG-2,
 // VBV 112, N = 15, M = 3), fed as the MPEG writer feeds them.
 int benchVideo(const char* y4mPath, int kbps, int motion, const char* outPath) {
@@ -109,6 +115,7 @@ int benchVideo(const char* y4mPath, int kbps, int motion, const char* outPath) {
     // QM=1 picks the flat non-intra matrix (the one ffmpeg uses).
     p.quantMat = std::getenv("QM") ? std::atoi(std::getenv("QM")) : 0;
     p.motionSearch = motion;
+    p.threads = threadsWanted();
     zembra::applyStreamTables(p);
     BenchHost host;
     zembra::EsStore store;
@@ -172,6 +179,7 @@ int benchSvcd(const char* y4mPath, const char* wavPath, const char* outPath) {
     a.maxVideoKbps = 2600;
     a.overwrite = true;
     a.cpu = 0;
+    a.threads = threadsWanted();
     if (!writer.openMpeg(a)) return 1;
     std::vector<std::uint8_t> frame(static_cast<std::size_t>(w * h * 3 / 2));
     std::string tag;
@@ -204,6 +212,7 @@ int main(int argc, char** argv) {
         return benchVideo(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
     std::fprintf(stderr,
                  "usage: bench_mux layer2 SECONDS | svcd IN.y4m IN.wav OUT.mpg |\n"
-                 "       video IN.y4m KBPS MOTION OUT.m2v\n");
+                 "       video IN.y4m KBPS MOTION OUT.m2v\n"
+                 "THREADS=N sets the video encoder's threads (default 1).\n");
     return 2;
 }

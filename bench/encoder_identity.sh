@@ -20,7 +20,9 @@
 # again with ZEMBRA_CPU=plain (plain kernels, thinned search); and
 # bench_mux video (SVCD settings) at 720x576 and 480x576 with QM=0 and 1.
 # Inputs are made with ffmpeg once and kept in $ENCID_DIR (default
-# /tmp/zembra-encid). FRAMES (default 34) sets the clip length.
+# /tmp/zembra-encid). FRAMES (default 34) sets the clip length. THREADS=N
+# runs zembra with --threads N and bench_mux with N threads (unset: zembra at
+# its default, bench_mux at one thread); the lines must not depend on it.
 set -euo pipefail
 build=${1:-build}
 dir=${ENCID_DIR:-/tmp/zembra-encid}
@@ -53,13 +55,14 @@ for format in 14 13 12 7; do
                     qm=$(((motion + dct) % 2))
                     o="$out/f$format-$source-m$motion-c$cpu-d$dct-q$qm.mpg"
                     "$zembra" encode "$in" --format "$format" -o "$o" --motion-search "$motion" \
-                        --cpu "$cpu" --dct "$dct" --quantmat "$qm" --overwrite --quiet
+                        --cpu "$cpu" --dct "$dct" --quantmat "$qm" --overwrite --quiet \
+                        ${THREADS:+--threads "$THREADS"}
                     echo "encode format $format $source motion $motion cpu $cpu dct $dct qm $qm $(sum "$o")"
                 done
             done
             o="$out/plain.mpg"
             ZEMBRA_CPU=plain "$zembra" encode "$in" --format "$format" -o "$o" \
-                --motion-search "$motion" --cpu 0 --overwrite --quiet
+                --motion-search "$motion" --cpu 0 --overwrite --quiet ${THREADS:+--threads "$THREADS"}
             echo "encode format $format $source motion $motion cpu 0 ZEMBRA_CPU=plain $(sum "$o")"
         done
     done

@@ -1,5 +1,6 @@
 #include "app/mpeg_rip_writer.h"
 
+#include "app/settings_store.h"
 #include "encoder/mpeg_writer.h"
 
 namespace zembra {
@@ -30,6 +31,7 @@ MpegOpenArgs MpegRipWriter::openArgs(const WriterOpen& p) {
     a.overwrite = out.OverWrite != 0;
     a.pulldown = out.Pulldown != 0;
     a.quantMat = out.QuantMat;
+    a.threads = p.app ? threadCount(*p.app) : 1;
     return a;
 }
 

@@ -290,6 +290,7 @@ int runEncode(const std::vector<std::string>& args) {
     o.overwrite = overwrite;
     o.pulldown = s.pulldown != 0;
     o.quantMat = s.quantMat;
+    o.threads = threadCount(store.app);
     if (!writer.openMpeg(o)) return 1;
 
     const int w = s.width, h = s.height;

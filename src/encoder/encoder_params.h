@@ -46,6 +46,7 @@ struct EncoderParams {
     int cpuChoice = 3;   // 0 MMX, 1 3DNow, 2 SSE2, 3 plain
     bool simd = false;
     int dctChoice = 0;  // 0, 1 integer; 2 floating point
+    int threads = 1;    // the video encoder's threads (1: none beside the caller)
 
     // Video sequence.
     int streamKind = 1;  // 1 MPEG-1, 3 MPEG-2

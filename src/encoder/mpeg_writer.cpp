@@ -97,6 +97,7 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     p.maxBitRate = a.maxVideoKbps * 1000.0;
     p.audioBitrateIndex = layer2IndexOfListEntry(a.audioBitRate);
     p.dctChoice = a.dct;
+    p.threads = a.threads < 1 ? 1 : a.threads;
     p.quantMat = a.quantMat;
     if (!matchFrameRate(a.frameRate, p.rate)) {
         host_.error("STR_ERROR_352");

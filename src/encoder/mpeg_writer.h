@@ -39,6 +39,7 @@ struct MpegOpenArgs {
     bool overwrite = false;
     bool pulldown = false;
     int quantMat = 0;
+    int threads = 1;  // the video encoder's threads; the stream is the same at any count
 };
 
 // What the Layer II encoder of a piece is started with.

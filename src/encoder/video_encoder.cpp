@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <system_error>
 
+#include "encoder/row_pool.h"
 #include "encoder/vlc_tables.h"
 #include "mpeg/bit_writer.h"
 #include "mpeg/start_codes.h"
@@ -274,6 +277,17 @@ struct Vec {
     bool operator==(const Vec& o) const { return x == o.x && y == o.y; }
 };
 
+// What the estimate stage hands the coding stage for one macroblock.
+struct MbEstimate {
+    MbMode mode = MbMode::Intra;
+    Vec vf, vb;
+    double act = 0;
+    alignas(32) std::uint8_t pred[384];  // 256 luma + 64 + 64 chroma (unused for intra)
+    // Forward DCT of the six blocks: of the source for intra, of source
+    // minus prediction otherwise.
+    alignas(32) std::int16_t coef[6][64];
+};
+
 }  // namespace
 
 struct VideoEncoder::Impl {
@@ -305,6 +319,11 @@ struct VideoEncoder::Impl {
 
     long long unitStartBits = 0;
     long long sequenceHeaders = 0;
+
+    // The estimate stage's results for every macroblock of the picture, and
+    // the threads that share its rows (none for a single thread).
+    std::vector<MbEstimate> estimates;
+    std::unique_ptr<RowPool> pool;
 };
 
 VideoEncoder::VideoEncoder(UiHost& host) : host_(host) {}
@@ -392,6 +411,7 @@ bool VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels&
         }
     }
     try {
+        s.estimates.resize(static_cast<std::size_t>(s.mbW) * s.mbH);
         s.ring.resize(kAnchorDistance);
         for (Frame& f : s.ring) {
             if (!f.alloc(W, s.codedH)) throw std::bad_alloc();
@@ -405,6 +425,15 @@ bool VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels&
         delete impl_;
         impl_ = nullptr;
         return false;
+    }
+    // Threads only share out the estimate stage; an encoder that cannot
+    // start them runs alone and writes the same stream.
+    if (p.threads > 1) {
+        try {
+            s.pool = std::make_unique<RowPool>(std::min(p.threads, s.mbH));
+        } catch (const std::system_error&) {
+            s.pool.reset();
+        }
     }
 
     // Rate control.
@@ -463,57 +492,62 @@ bool VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb, const
 }
 
 // ---------------------------------------------------------------------------
-// Picture coding
+// Picture coding, in two stages.
+//
+// The estimate stage (MotionEstimator) settles what rate control has no part
+// in: the motion vectors, the macroblock's prediction mode and prediction,
+// its activity and the forward transform of its blocks. It reads only the
+// picture's source, the sources of the references (the integer search) and
+// the reconstructed references with their half-pel planes (complete before
+// the picture starts), and writes only its own macroblock's MbEstimate, so
+// the macroblock rows run on any thread in any order. Another motion search
+// plugs in here.
+//
+// The coding stage (PictureCoder) then runs the macroblocks in order: TM5's
+// quantiser (it follows the bits written so far), quantisation, skipping,
+// the variable-length codes and the reconstruction. The vector and DC
+// predictions belong to it as they follow the macroblocks coded before, so
+// the stream does not depend on how the rows were shared out.
 
 namespace {
 
-struct PictureCoder {
-    VideoEncoder::Impl& s;
-    UiHost& host;
+void blockOffsets(int b, int mbx, int mby, int& comp, int& x, int& y) {
+    if (b < 4) {
+        comp = 0;
+        x = mbx * 16 + (b & 1) * 8;
+        y = mby * 16 + (b >> 1) * 8;
+    } else {
+        comp = b - 3;
+        x = mbx * 8;
+        y = mby * 8;
+    }
+}
+
+// The prediction block b reads from a 384-byte prediction, and its stride.
+const std::uint8_t* predOfBlock(const std::uint8_t* pred, int b, int& stride) {
+    stride = b < 4 ? 16 : 8;
+    return b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8 : pred + 256 + (b - 4) * 64;
+}
+
+struct MotionEstimator {
     const EncoderParams& p;
     const EncoderKernels& k;
-    BitWriter& bw;
-    PictureCoder(VideoEncoder::Impl& st, UiHost& h, const EncoderParams& pp,
-                 const EncoderKernels& kk, BitWriter& b)
-        : s(st), host(h), p(pp), k(kk), bw(b) {}
     PictureType type = PictureType::I;
-    int fcodeF = 1, fcodeB = 1;
     int rangeF = 0, rangeB = 0;
     const Frame* cur = nullptr;     // source of this picture
     const Frame* fwdOrg = nullptr;  // sources of the references (integer search)
     const Frame* bwdOrg = nullptr;
     const Frame* fwdRef = nullptr;  // reconstructed references
     const Frame* bwdRef = nullptr;
-    Frame* recon = nullptr;  // null: no reconstruction wanted
     bool thinned = false;
 
-    // Per-slice state.
-    int dcPred[3] = {0, 0, 0};
-    Vec pmvF, pmvB;
-    int curQ = 0;
-    // Previous macroblock (B skipping).
-    MbMode prevMode = MbMode::Intra;
-    Vec prevF, prevB;
-    int pendingSkip = 0;  // increment to the next coded macroblock
-
-    // Rate control within the picture.
-    double T = 0, d = 0;
-    int qStart = 2;
-    long long picStartBits = 0;
-    double sumQ = 0, sumAct = 0;
-
-    void resetDc() {
-        int v = 1 << (7 + p.intraDcPrecision);
-        dcPred[0] = dcPred[1] = dcPred[2] = v;
-    }
-
     // --- motion estimation -------------------------------------------------
-    // `blk` is the macroblock's luma packed 16x16 (see codeMacroblock).
+    // `blk` is the macroblock's luma packed 16x16 (see estimate).
     // `sums` the block sums of the reference (Frame::sums), `blkSum` that of
     // the macroblock: a candidate whose sums differ by more than the best SAD
     // cannot beat it, and is passed over as its SAD would have been.
     int fullSearch(const std::uint8_t* blk, int blkSum, const Frame& refFrame, int x0, int y0,
-                   int range, Vec& best) {
+                   int range, Vec& best) const {
         const Plane& ref = refFrame.p[0];
         const int W = ref.w, H = ref.h;
         const std::uint16_t* sums = refFrame.sums.data();
@@ -567,7 +601,7 @@ struct PictureCoder {
     // The interpolated samples are those of the rounded averages, taken
     // from the reference's half-pel planes; a candidate stops being summed
     // once it cannot beat the best.
-    void halfPel(const std::uint8_t* blk, const Frame& ref, int x0, int y0, Vec& v) {
+    void halfPel(const std::uint8_t* blk, const Frame& ref, int x0, int y0, Vec& v) const {
         const int W = ref.p[0].w, H = ref.p[0].h;
         int ix = x0 + v.x / 2, iy = y0 + v.y / 2;  // integer vector here
         int best = k.sad16Packed(blk, ref.at(2 * ix, 2 * iy), W, 1 << 30);
@@ -616,7 +650,7 @@ struct PictureCoder {
     static Vec chromaVec(Vec v) { return {v.x / 2, v.y / 2}; }
 
     // pred: 256 luma + 64 + 64 chroma bytes.
-    void predict(const Frame& ref, int mbx, int mby, Vec v, std::uint8_t* pred) {
+    void predict(const Frame& ref, int mbx, int mby, Vec v, std::uint8_t* pred) const {
         if (!ref.half[0].empty()) {
             // Luma from the reference's half-pel planes: the same averages.
             const int W = ref.p[0].w;
@@ -631,6 +665,144 @@ struct PictureCoder {
             static_cast<std::size_t>(mby * 8 + (c.y >> 1)) * cw + mbx * 8 + (c.x >> 1);
         k.predict8(ref.p[1].px.data() + off, cw, c.x & 1, c.y & 1, pred + 256, 8);
         k.predict8(ref.p[2].px.data() + off, cw, c.x & 1, c.y & 1, pred + 320, 8);
+    }
+
+    // --- rate control's measure and the transform ---------------------------
+    // 1 + the smallest variance of the luma's 8x8 blocks (frame and field).
+    double activity(int mbx, int mby) const {
+        const Plane& y = cur->p[0];
+        const std::uint8_t* base = y.row(mby * 16) + mbx * 16;
+        const int st = y.w;
+        double m = k.variance8(base, st);
+        m = std::min(m, k.variance8(base + 8, st));
+        m = std::min(m, k.variance8(base + 8 * st, st));
+        m = std::min(m, k.variance8(base + 8 * st + 8, st));
+        if (!p.progressiveSequence) {
+            m = std::min(m, k.variance8(base, 2 * st));
+            m = std::min(m, k.variance8(base + 8, 2 * st));
+            m = std::min(m, k.variance8(base + st, 2 * st));
+            m = std::min(m, k.variance8(base + st + 8, 2 * st));
+        }
+        return 1 + m;
+    }
+
+    void fdct(const std::int16_t* in, std::int16_t* out) const {
+        if (p.dctChoice == 2)
+            k.fdctFloat(in, out);
+        else
+            k.fdctInt(in, out);
+    }
+
+    void forwardTransform(int mbx, int mby, MbEstimate& e) const {
+        const bool intra = e.mode == MbMode::Intra;
+        alignas(32) std::int16_t diff[64];
+        for (int b = 0; b < 6; ++b) {
+            int comp, x, y, ps;
+            blockOffsets(b, mbx, mby, comp, x, y);
+            const Plane& src = cur->p[comp];
+            const std::uint8_t* pr = predOfBlock(e.pred, b, ps);
+            k.blockIn(src.row(y) + x, src.w, intra ? nullptr : pr, ps, diff);
+            fdct(diff, e.coef[b]);
+        }
+    }
+
+    // --- one macroblock ---------------------------------------------------
+    // Search, mode decision (the measures of the decide functions), the
+    // prediction of the chosen mode, activity and transform.
+    void estimate(int mbx, int mby, MbEstimate& e) const {
+        const int W = cur->p[0].w;
+        const std::uint8_t* blk = cur->p[0].row(mby * 16) + mbx * 16;
+        std::uint8_t* pred = e.pred;
+        alignas(32) std::uint8_t predB[384];
+        MbMode mode = MbMode::Intra;
+        Vec vf, vb;
+
+        // The luma packed for the motion search.
+        alignas(32) std::uint8_t packed[256];
+        int blkSum = 0;
+        if (type != PictureType::I) {
+            for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
+            blkSum = k.sum16(packed, 16);
+        }
+        if (type == PictureType::P) {
+            fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
+            halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
+            predict(*fwdRef, mbx, mby, vf, pred);
+            int vmc = k.ssd16(blk, W, pred);
+            int var = k.variance16(blk, W);
+            if (vf == Vec{}) {
+                mode = decideP(vmc, var, vmc);
+            } else {
+                alignas(32) std::uint8_t zero[384];
+                predictBlock(fwdRef->p[0], mbx * 16, mby * 16, 16, Vec{}, zero, 16);
+                int vz = k.ssd16(blk, W, zero);
+                mode = decideP(vmc, var, vz);
+            }
+            if (mode == MbMode::NoMc) {
+                vf = Vec{};
+                predict(*fwdRef, mbx, mby, vf, pred);
+            }
+        } else if (type == PictureType::B) {
+            fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
+            halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
+            fullSearch(packed, blkSum, *bwdOrg, mbx * 16, mby * 16, rangeB, vb);
+            halfPel(packed, *bwdRef, mbx * 16, mby * 16, vb);
+            predict(*fwdRef, mbx, mby, vf, pred);
+            predict(*bwdRef, mbx, mby, vb, predB);
+            alignas(32) std::uint8_t predI[384];
+            k.average(pred, predB, predI, 384);
+            int vmcf = k.ssd16(blk, W, pred);
+            int vmcr = k.ssd16(blk, W, predB);
+            int vmci = k.ssd16(blk, W, predI);
+            int var = k.variance16(blk, W);
+            mode = decideB(vmcf, vmcr, vmci, var);
+            if (mode == MbMode::Backward)
+                std::memcpy(pred, predB, 384);
+            else if (mode == MbMode::Interpolated)
+                std::memcpy(pred, predI, 384);
+        }
+        e.mode = mode;
+        e.vf = vf;
+        e.vb = vb;
+        e.act = activity(mbx, mby);
+        forwardTransform(mbx, mby, e);
+    }
+    void estimateRow(int mby, int mbW, MbEstimate* row) const {
+        for (int mbx = 0; mbx < mbW; ++mbx) estimate(mbx, mby, row[mbx]);
+    }
+};
+
+struct PictureCoder {
+    VideoEncoder::Impl& s;
+    UiHost& host;
+    const EncoderParams& p;
+    const EncoderKernels& k;
+    BitWriter& bw;
+    PictureCoder(VideoEncoder::Impl& st, UiHost& h, const EncoderParams& pp,
+                 const EncoderKernels& kk, BitWriter& b)
+        : s(st), host(h), p(pp), k(kk), bw(b) {}
+    PictureType type = PictureType::I;
+    int fcodeF = 1, fcodeB = 1;
+    Frame* recon = nullptr;  // null: no reconstruction wanted
+
+    // Per-slice state.
+    int dcPred[3] = {0, 0, 0};
+    Vec pmvF, pmvB;
+    int curQ = 0;
+    // Previous macroblock (B skipping).
+    MbMode prevMode = MbMode::Intra;
+    Vec prevF, prevB;
+    int pendingSkip = 0;  // increment to the next coded macroblock
+
+    // Rate control within the picture.
+    double T = 0, d = 0;
+    int qStart = 2;
+    long long picStartBits = 0;
+    double sumQ = 0, sumAct = 0;
+
+    void resetDc() {
+        int v = 1 << (7 + p.intraDcPrecision);
+        dcPred[0] = dcPred[1] = dcPred[2] = v;
     }
 
     // --- bit writing ---------------------------------------------------------
@@ -742,14 +914,6 @@ struct PictureCoder {
         return true;
     }
 
-    // --- transform -----------------------------------------------------------
-    void fdct(const std::int16_t* in, std::int16_t* out) {
-        if (p.dctChoice == 2)
-            k.fdctFloat(in, out);
-        else
-            k.fdctInt(in, out);
-    }
-
     void dequant(const std::int16_t* q, std::int16_t* out, bool intra, int qs) {
         const std::uint8_t* w = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
         k.dequant(q, out, w, qs, intra, p.mpeg2, 8 >> p.intraDcPrecision);
@@ -757,47 +921,26 @@ struct PictureCoder {
 
     // --- one macroblock ---------------------------------------------------
     struct Blocks {
-        alignas(32) std::int16_t coef[6][64];
         alignas(32) std::int16_t level[6][64];
     };
 
-    static void blockOffsets(int b, int mbx, int mby, int& comp, int& x, int& y) {
-        if (b < 4) {
-            comp = 0;
-            x = mbx * 16 + (b & 1) * 8;
-            y = mby * 16 + (b >> 1) * 8;
-        } else {
-            comp = b - 3;
-            x = mbx * 8;
-            y = mby * 8;
-        }
-    }
-
-    // Quantises the macroblock; returns the coded block pattern (intra: 63).
-    int transform(int mbx, int mby, bool intra, const std::uint8_t* pred, int q, Blocks& bl) {
+    // Quantises the macroblock's transformed blocks; returns the coded block
+    // pattern (intra: 63).
+    int quantise(const MbEstimate& e, bool intra, int q, Blocks& bl) {
         int cbp = 0;
-        alignas(32) std::int16_t diff[64];
         for (int b = 0; b < 6; ++b) {
-            int comp, x, y;
-            blockOffsets(b, mbx, mby, comp, x, y);
-            const Plane& src = cur->p[comp];
-            const std::uint8_t* pr =
-                b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8 : pred + 256 + (b - 4) * 64;
-            const int ps = b < 4 ? 16 : 8;
-            k.blockIn(src.row(y) + x, src.w, intra ? nullptr : pr, ps, diff);
-            fdct(diff, bl.coef[b]);
+            const std::int16_t* coef = e.coef[b];
             if (intra) {
                 const int dd = 8 >> p.intraDcPrecision;
-                int x0 = bl.coef[b][0];
+                int x0 = coef[0];
                 int dc = x0 >= 0 ? (x0 + dd / 2) / dd : -((dd / 2 - x0) / dd);
                 int maxDc = (1 << (8 + p.intraDcPrecision)) - 1;
                 dc = dc < 0 ? 0 : dc > maxDc ? maxDc : dc;
-                k.quantIntraAc(bl.coef[b], bl.level[b], p.intraMatrix.data(), q,
-                               p.mpeg2 ? 2047 : 255);
+                k.quantIntraAc(coef, bl.level[b], p.intraMatrix.data(), q, p.mpeg2 ? 2047 : 255);
                 bl.level[b][0] = static_cast<std::int16_t>(dc);
                 cbp |= 1 << (5 - b);
             } else {
-                if (k.quantNonIntra(bl.coef[b], bl.level[b], p.nonIntraMatrix.data(), q,
+                if (k.quantNonIntra(coef, bl.level[b], p.nonIntraMatrix.data(), q,
                                     p.mpeg2 ? 2047 : 255))
                     cbp |= 1 << (5 - b);
             }
@@ -812,9 +955,8 @@ struct PictureCoder {
             int comp, x, y;
             blockOffsets(b, mbx, mby, comp, x, y);
             Plane& dst = recon->p[comp];
-            const std::uint8_t* pr =
-                b < 4 ? pred + (b >> 1) * 8 * 16 + (b & 1) * 8 : pred + 256 + (b - 4) * 64;
-            const int ps = b < 4 ? 16 : 8;
+            int ps;
+            const std::uint8_t* pr = predOfBlock(pred, b, ps);
             bool coded = cbp & (1 << (5 - b));
             if (coded) {
                 dequant(bl.level[b], blk, intra, q);
@@ -834,23 +976,6 @@ struct PictureCoder {
         }
     }
 
-    double activity(int mbx, int mby) {
-        const Plane& y = cur->p[0];
-        const std::uint8_t* base = y.row(mby * 16) + mbx * 16;
-        const int st = y.w;
-        double m = k.variance8(base, st);
-        m = std::min(m, k.variance8(base + 8, st));
-        m = std::min(m, k.variance8(base + 8 * st, st));
-        m = std::min(m, k.variance8(base + 8 * st + 8, st));
-        if (!p.progressiveSequence) {
-            m = std::min(m, k.variance8(base, 2 * st));
-            m = std::min(m, k.variance8(base + 8, 2 * st));
-            m = std::min(m, k.variance8(base + st, 2 * st));
-            m = std::min(m, k.variance8(base + st + 8, 2 * st));
-        }
-        return 1 + m;
-    }
-
     int mbQuant(int j, double act) {
         const int mbCount = s.mbW * s.mbH;
         double dj = static_cast<double>(bw.bits() - picStartBits) + d - j * T / mbCount;
@@ -861,62 +986,14 @@ struct PictureCoder {
         return stickToStartQ(q, qStart);
     }
 
-    bool codeMacroblock(int mbx, int mby, int j) {
-        const int W = cur->p[0].w;
-        const std::uint8_t* blk = cur->p[0].row(mby * 16) + mbx * 16;
+    bool codeMacroblock(int mbx, int mby, int j, const MbEstimate& e) {
         const bool first = mbx == 0, last = mbx == s.mbW - 1;
-        alignas(32) std::uint8_t pred[384];
-        alignas(32) std::uint8_t predB[384];
-        MbMode mode = MbMode::Intra;
-        Vec vf, vb;
-
-        // The luma packed for the motion search.
-        alignas(32) std::uint8_t packed[256];
-        int blkSum = 0;
-        if (type != PictureType::I) {
-            for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
-            blkSum = k.sum16(packed, 16);
-        }
-        if (type == PictureType::P) {
-            fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
-            halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
-            predict(*fwdRef, mbx, mby, vf, pred);
-            int vmc = k.ssd16(blk, W, pred);
-            int var = k.variance16(blk, W);
-            if (vf == Vec{}) {
-                mode = decideP(vmc, var, vmc);
-            } else {
-                alignas(32) std::uint8_t zero[384];
-                predictBlock(fwdRef->p[0], mbx * 16, mby * 16, 16, Vec{}, zero, 16);
-                int vz = k.ssd16(blk, W, zero);
-                mode = decideP(vmc, var, vz);
-            }
-            if (mode == MbMode::NoMc) {
-                vf = Vec{};
-                predict(*fwdRef, mbx, mby, vf, pred);
-            }
-        } else if (type == PictureType::B) {
-            fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
-            halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
-            fullSearch(packed, blkSum, *bwdOrg, mbx * 16, mby * 16, rangeB, vb);
-            halfPel(packed, *bwdRef, mbx * 16, mby * 16, vb);
-            predict(*fwdRef, mbx, mby, vf, pred);
-            predict(*bwdRef, mbx, mby, vb, predB);
-            alignas(32) std::uint8_t predI[384];
-            k.average(pred, predB, predI, 384);
-            int vmcf = k.ssd16(blk, W, pred);
-            int vmcr = k.ssd16(blk, W, predB);
-            int vmci = k.ssd16(blk, W, predI);
-            int var = k.variance16(blk, W);
-            mode = decideB(vmcf, vmcr, vmci, var);
-            if (mode == MbMode::Backward)
-                std::memcpy(pred, predB, 384);
-            else if (mode == MbMode::Interpolated)
-                std::memcpy(pred, predI, 384);
-        }
+        const MbMode mode = e.mode;
+        const Vec vf = e.vf, vb = e.vb;
+        const std::uint8_t* pred = e.pred;
         const bool intra = mode == MbMode::Intra;
 
-        double act = activity(mbx, mby);
+        const double act = e.act;
         sumAct += act;
         int q = mbQuant(j, act);
         if (first) {
@@ -932,7 +1009,7 @@ struct PictureCoder {
         sumQ += q;
 
         Blocks bl;
-        int cbp = transform(mbx, mby, intra, pred, q, bl);
+        int cbp = quantise(e, intra, q, bl);
         if (!intra && cbp == 0) q = curQ;  // nothing coded: no quantiser change
 
         // Skipping.
@@ -1169,28 +1246,46 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     T = std::min(T, s.upperBound);
     T = std::max(T, s.lowerBound);
 
+    MotionEstimator me{p, s.k};
+    me.type = st.type;
+    me.rangeF = rangeF;
+    me.rangeB = rangeB;
+    me.cur = anchor ? &s.newOrg : &s.auxOrg;
+    me.fwdOrg = &s.oldOrg;
+    me.bwdOrg = &s.newOrg;
+    me.fwdRef = &s.oldRef;
+    me.bwdRef = &s.newRef;
+    me.thinned = p.simd;
+
     PictureCoder pc(s, host_, p, s.k, bw);
     pc.type = st.type;
     pc.fcodeF = fF;
     pc.fcodeB = fB;
-    pc.rangeF = rangeF;
-    pc.rangeB = rangeB;
-    pc.cur = anchor ? &s.newOrg : &s.auxOrg;
-    pc.fwdOrg = &s.oldOrg;
-    pc.bwdOrg = &s.newOrg;
-    pc.fwdRef = &s.oldRef;
-    pc.bwdRef = &s.newRef;
     pc.recon = anchor ? &s.newRef : (onReconstructed ? &s.aux : nullptr);
-    pc.thinned = p.simd;
     pc.T = T;
     pc.d = *dRef;
     pc.qStart = std::clamp(2 * static_cast<int>(std::floor(pc.d * 31.0 / s.r + 0.5)), 2, 62);
     pc.picStartBits = bw.bits();
 
+    // The estimate of each row runs ahead on the pool (or here, just before
+    // the row, without one); the coding follows row by row in order.
+    MbEstimate* est = s.estimates.data();
+    const auto estimateRow = [&](int mby) {
+        me.estimateRow(mby, s.mbW, est + static_cast<std::size_t>(mby) * s.mbW);
+    };
+    if (s.pool) s.pool->start(s.mbH, estimateRow);
     bool ok = true;
     int j = 0;
-    for (int mby = 0; mby < s.mbH && ok; ++mby)
-        for (int mbx = 0; mbx < s.mbW && ok; ++mbx, ++j) ok = pc.codeMacroblock(mbx, mby, j);
+    for (int mby = 0; mby < s.mbH && ok; ++mby) {
+        if (s.pool)
+            s.pool->waitRow(mby);
+        else
+            estimateRow(mby);
+        for (int mbx = 0; mbx < s.mbW && ok; ++mbx, ++j)
+            ok = pc.codeMacroblock(mbx, mby, j, est[j]);
+    }
+    // The rows still running use this picture's frames: they end here.
+    if (s.pool) s.pool->finish();
     if (!ok) {
         char buf[32];
         std::snprintf(buf, sizeof buf, " %d.", f);

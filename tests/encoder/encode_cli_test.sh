@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # zembra encode end to end: raw pictures and a WAV file become VCD and SVCD
 # program streams that ffprobe reads as MPEG video plus 44.1 kHz mp2; a
-# non-MPEG format is refused; Ctrl-C leaves a complete, readable file.
+# non-MPEG format is refused; the thread count changes no byte; Ctrl-C
+# leaves a complete, readable file.
 set -euo pipefail
 zembra=$1
 for tool in ffmpeg ffprobe; do
@@ -49,6 +50,15 @@ check() {
 check "$work/vcd.mpg" mpeg1video 50
 "$zembra" encode "$work/v.y4m" "$work/a.wav" --format 13 -o "$work/svcd.mpg" --vbv 112 --quiet
 check "$work/svcd.mpg" mpeg2video 50
+# The encoder's threads change no byte of the program stream.
+for format in 13 14; do
+    for threads in 1 4; do
+        "$zembra" encode "$work/v.y4m" "$work/a.wav" --format "$format" --motion-search 2 \
+            --threads "$threads" -o "$work/f$format-t$threads.mpg" --quiet
+    done
+    cmp -s "$work/f$format-t1.mpg" "$work/f$format-t4.mpg" ||
+        fail "format $format: --threads 4 wrote other bytes than --threads 1"
+done
 # Without a WAV file the sound is silence, still a whole program stream.
 "$zembra" encode "$work/v.y4m" --format 0 -o "$work/silent.mpg" --quiet
 check "$work/silent.mpg" mpeg1video 50
