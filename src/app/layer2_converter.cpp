@@ -9,6 +9,7 @@
 
 #include "encoder/layer2/layer2_encoder.h"
 #include "encoder/mux/es_store.h"
+#include "platform/byte_order.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -37,15 +38,6 @@ public:
     void setStatus(const std::string&) override {}
     void setProgress(int, int) override {}
 };
-
-void putLe16(std::vector<uint8_t>& v, std::size_t at, uint32_t x) {
-    v[at] = uint8_t(x);
-    v[at + 1] = uint8_t(x >> 8);
-}
-void putLe32(std::vector<uint8_t>& v, std::size_t at, uint32_t x) {
-    putLe16(v, at, x & 0xFFFF);
-    putLe16(v, at + 2, x >> 16);
-}
 
 class Layer2Converter : public avi::AudioConverter {
 public:
@@ -121,12 +113,12 @@ avi::WaveFormat layer2WaveFormat(int kbps) {
     // MPEG1WAVEFORMAT: layer, bit rate, mode, mode extension, emphasis,
     // flags, PTS low and high.
     w.extra.assign(22, 0);
-    putLe16(w.extra, 0, 2);                      // ACM_MPEG_LAYER2
-    putLe32(w.extra, 2, uint32_t(kbps) * 1000);  // dwHeadBitrate
-    putLe16(w.extra, 6, 1);                      // ACM_MPEG_STEREO
-    putLe16(w.extra, 8, 0);                      // fwHeadModeExt
-    putLe16(w.extra, 10, 1);                     // no emphasis
-    putLe16(w.extra, 12, 0x10);                  // ACM_MPEG_ID_MPEG1
+    writeLe16(w.extra.data() + 0, 2);                      // ACM_MPEG_LAYER2
+    writeLe32(w.extra.data() + 2, uint32_t(kbps) * 1000);  // dwHeadBitrate
+    writeLe16(w.extra.data() + 6, 1);                      // ACM_MPEG_STEREO
+    writeLe16(w.extra.data() + 8, 0);                      // fwHeadModeExt
+    writeLe16(w.extra.data() + 10, 1);                     // no emphasis
+    writeLe16(w.extra.data() + 12, 0x10);                  // ACM_MPEG_ID_MPEG1
     return w;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -214,8 +215,8 @@ void AudioDecoder::lpcmPayload(const uint8_t* data, size_t length) {
         if (lpcmCarryBytes_ < 4) break;
         std::memcpy(pair, lpcmCarry_, 4);
         lpcmCarryBytes_ = 0;
-        packetPcm_.push_back(int16_t(uint16_t(pair[0] << 8 | pair[1])));
-        packetPcm_.push_back(int16_t(uint16_t(pair[2] << 8 | pair[3])));
+        packetPcm_.push_back(int16_t(readBe16(pair)));
+        packetPcm_.push_back(int16_t(readBe16(pair + 2)));
     }
     if (!packetPcm_.empty()) appendWithDelay(packetPcm_.data(), int(packetPcm_.size() * 2));
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "audio/audio_decoder.h"
+#include "mpeg/timestamps.h"
+#include "platform/byte_order.h"
 
 namespace zembra {
 
@@ -54,17 +56,14 @@ void decodeProgramStreamAudio(const std::vector<uint8_t>& in, int track, AudioDe
             pos += 4;
             continue;
         }
-        const size_t end = std::min(n, pos + 6 + (size_t(in[pos + 4]) << 8 | in[pos + 5]));
+        const size_t end = std::min(n, pos + 6 + size_t(readBe16(&in[pos + 4])));
         size_t p = pos + 6;
         int64_t ptsMs = -1;
         const bool pes = code == 0xBD || (code >= 0xC0 && code <= 0xEF);
         if (pes && p + 3 <= end && (in[p] & 0xC0) == 0x80) {
             const int flags = in[p + 1], headerLength = in[p + 2];
             if ((flags & 0x80) && p + 8 <= end) {
-                int64_t pts = (int64_t(in[p + 3] >> 1) & 7) << 30 | int64_t(in[p + 4]) << 22 |
-                              int64_t(in[p + 5] >> 1) << 15 | int64_t(in[p + 6]) << 7 |
-                              (in[p + 7] >> 1);
-                ptsMs = pts / 90;
+                ptsMs = mpeg::timestampToMs(mpeg::readTimestamp(&in[p + 3]));
             }
             p += 3 + size_t(headerLength);
         } else if (pes) {  // MPEG-1 packet header

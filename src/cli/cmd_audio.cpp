@@ -16,6 +16,7 @@
 #include "audio/stream_extract.h"
 #include "cli/command.h"
 #include "cli/options.h"
+#include "platform/byte_order.h"
 #include "platform/console_host.h"
 
 namespace zembra::cli {
@@ -57,13 +58,11 @@ bool holdsLayer3(const std::vector<uint8_t>& in) {
     const size_t end = std::min<size_t>(in.size(), 65536);
     for (size_t i = 0; i + 4 <= end; ++i) {
         MpaHeader first, second;
-        const uint32_t word = uint32_t(in[i]) << 24 | uint32_t(in[i + 1]) << 16 |
-                              uint32_t(in[i + 2]) << 8 | in[i + 3];
+        const uint32_t word = readBe32(&in[i]);
         if (!parseMpaHeader(word, first) || first.layer != 3 || first.frameBytes() <= 0) continue;
         const size_t next = i + size_t(first.frameBytes());
         if (next + 4 > in.size()) continue;
-        const uint32_t word2 = uint32_t(in[next]) << 24 | uint32_t(in[next + 1]) << 16 |
-                               uint32_t(in[next + 2]) << 8 | in[next + 3];
+        const uint32_t word2 = readBe32(&in[next]);
         if (parseMpaHeader(word2, second) && second.layer == 3) return true;
     }
     return false;

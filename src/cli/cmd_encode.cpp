@@ -16,6 +16,7 @@
 #include "cli/options.h"
 #include "encoder/mpeg_writer.h"
 #include "encoder/presets.h"
+#include "platform/byte_order.h"
 #include "platform/console_host.h"
 
 namespace zembra::cli {
@@ -102,8 +103,8 @@ bool readWav(const std::string& path, std::vector<std::int16_t>& stereo, std::st
         err = path + " is not a WAV file";
         return false;
     }
-    auto u16 = [&](std::size_t o) { return d[o] | d[o + 1] << 8; };
-    auto u32 = [&](std::size_t o) { return static_cast<std::uint32_t>(u16(o) | u16(o + 2) << 16); };
+    auto u16 = [&](std::size_t o) { return readLe16(&d[o]); };
+    auto u32 = [&](std::size_t o) { return readLe32(&d[o]); };
     int channels = 0, rate = 0, bits = 0;
     for (std::size_t pos = 12; pos + 8 <= d.size();) {
         std::uint32_t len = u32(pos + 4);

@@ -10,6 +10,8 @@
 #include "dvd/title_catalogue.h"
 #include "mpeg/scan_tables.h"
 #include "mpeg/start_codes.h"
+#include "mpeg/timestamps.h"
+#include "platform/byte_order.h"
 #include "platform/paths.h"
 #include "platform/ui_host.h"
 
@@ -194,8 +196,7 @@ void Mpeg2Decoder::updateVideoEnd() {
 void Mpeg2Decoder::refillWindow() {
     while (windowBits_ < 32) {
         if (videoEnd_ - readPtr_ >= 4) {
-            const uint32_t v = (uint32_t(readPtr_[0]) << 24) | (uint32_t(readPtr_[1]) << 16) |
-                               (uint32_t(readPtr_[2]) << 8) | readPtr_[3];
+            const uint32_t v = readBe32(readPtr_);
             readPtr_ += 4;
             window_ |= uint64_t(v) << (32 - windowBits_);
             windowBits_ += 32;
@@ -341,10 +342,7 @@ void Mpeg2Decoder::videoPacket() {
         if ((flags & 0x80) && headerLength >= 5) {
             uint8_t p[5];
             for (auto& x : p) x = uint8_t(readByte());
-            lastVideoPtsMs = int64_t(((uint64_t(p[0] & 0x0E) << 29) | (uint64_t(p[1]) << 22) |
-                                      (uint64_t(p[2] & 0xFE) << 14) | (uint64_t(p[3]) << 7) |
-                                      (uint64_t(p[4]) >> 1)) /
-                                     90);
+            lastVideoPtsMs = mpeg::timestampToMs(mpeg::readTimestamp(p));
             if (!audioWanted) videoStartPtsMs = lastVideoPtsMs;
             left -= 5;
         }
@@ -364,14 +362,6 @@ void Mpeg2Decoder::videoPacket() {
     payloadEnd_ = streamPos() + std::max<int64_t>(0, payload);
 }
 
-namespace {
-int64_t ptsMs(const uint8_t* p) {
-    return int64_t(((uint64_t(p[0] & 0x0E) << 29) | (uint64_t(p[1]) << 22) |
-                    (uint64_t(p[2] & 0xFE) << 14) | (uint64_t(p[3]) << 7) | (uint64_t(p[4]) >> 1)) /
-                   90);
-}
-}  // namespace
-
 void Mpeg2Decoder::privateStream1() {
     const int64_t length = readBytes(2);
     const int64_t start = streamPos();
@@ -382,7 +372,7 @@ void Mpeg2Decoder::privateStream1() {
     if (flags >= 0x80 && headerLength >= 5) {
         uint8_t p[5];
         for (auto& x : p) x = uint8_t(readByte());
-        const int64_t ms = ptsMs(p);
+        const int64_t ms = mpeg::timestampToMs(mpeg::readTimestamp(p));
         notePts(ms);
         lastSubPtsMs = ms;
         left -= 5;
@@ -563,7 +553,7 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
         if ((flags & 0x80) && headerLength >= 5) {
             uint8_t p[5];
             for (auto& x : p) x = uint8_t(readByte());
-            notePts(ptsMs(p));
+            notePts(mpeg::timestampToMs(mpeg::readTimestamp(p)));
             left -= 5;
         }
         skipBytes(left);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace zembra {
 namespace {
-
-inline unsigned be16(const uint8_t* p) { return unsigned(p[0]) << 8 | p[1]; }
 
 // Reads the run-length data nibble by nibble; past `limit` it yields nothing
 // and remembers that the data ran out.
@@ -56,7 +56,7 @@ void Subpicture::subpictureAddPayload(const uint8_t* data, size_t count, double 
     if (!data || count == 0) return;
     assembly_.insert(assembly_.end(), data, data + count);
     while (assembly_.size() >= 2) {
-        const size_t total = be16(assembly_.data());
+        const size_t total = readBe16(assembly_.data());
         if (total < 4) {
             // Not the start of a unit (damaged stream): nothing to resync on.
             assembly_.clear();
@@ -70,7 +70,7 @@ void Subpicture::subpictureAddPayload(const uint8_t* data, size_t count, double 
 }
 
 void Subpicture::decodeUnit(const uint8_t* unit, size_t size, double timeBase) {
-    const size_t control = be16(unit + 2);
+    const size_t control = readBe16(unit + 2);
     if (control < 4 || control + 4 > size) return;
 
     size_t fieldOffset[2] = {0, 0};
@@ -78,8 +78,8 @@ void Subpicture::decodeUnit(const uint8_t* unit, size_t size, double timeBase) {
     bool haveEnd = false;
     size_t seq = control;
     for (bool first = true;; first = false) {
-        const unsigned delay = be16(unit + seq);
-        const size_t next = be16(unit + seq + 2);
+        const unsigned delay = readBe16(unit + seq);
+        const size_t next = readBe16(unit + seq + 2);
         if (first) {
             start_ = timeBase + delay / 88.0;
         } else {
@@ -108,14 +108,14 @@ void Subpicture::decodeUnit(const uint8_t* unit, size_t size, double timeBase) {
                 p += 6;
             } else if (cmd == 6) {
                 if (p + 4 > size) break;
-                fieldOffset[0] = be16(unit + p);
-                fieldOffset[1] = be16(unit + p + 2);
+                fieldOffset[0] = readBe16(unit + p);
+                fieldOffset[1] = readBe16(unit + p + 2);
                 haveFields = true;
                 p += 4;
             } else if (cmd == 7) {
                 // Colour/contrast change table: skipped whole by its own length.
                 if (p + 2 > size) break;
-                p += std::max<size_t>(be16(unit + p), 2);
+                p += std::max<size_t>(readBe16(unit + p), 2);
             }
             // Other commands (forced start, start, stop) carry no data.
         }

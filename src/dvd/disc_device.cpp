@@ -9,6 +9,8 @@
 #include <cctype>
 #include <cerrno>
 
+#include "platform/byte_order.h"
+
 namespace zembra {
 
 namespace {
@@ -27,17 +29,12 @@ constexpr uint8_t kFileTypeDirectory = 4;
 constexpr uint32_t kMaxSequenceBlocks = 256;
 constexpr uint32_t kMaxDirectoryBlocks = 512;
 
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 int g_references = 0;
 bool g_available = true;
 
 struct Block {
     uint8_t data[DiscDevice::kBlockSize];
-    uint16_t tag() const { return le16(data); }
+    uint16_t tag() const { return readLe16(data); }
 };
 
 bool readBlock(DiscDevice& device, uint64_t block, Block& out) {
@@ -54,14 +51,14 @@ struct EntryExtent {
 
 std::optional<EntryExtent> entryExtent(const Block& entry) {
     const uint8_t* e = entry.data;
-    uint32_t adLength = le32(e + 172);
-    uint32_t eaLength = le32(e + 168);
+    uint32_t adLength = readLe32(e + 172);
+    uint32_t eaLength = readLe32(e + 168);
     if (adLength == 0) return std::nullopt;
     // The first allocation descriptor must lie inside the block.
     if (eaLength > DiscDevice::kBlockSize - 176 - 16) return std::nullopt;
     size_t ad = 176 + size_t(eaLength);
     size_t locationAt;
-    switch (le16(e + 34) & 0x07) {
+    switch (readLe16(e + 34) & 0x07) {
         case 0:
         case 1:
             locationAt = ad + 4;
@@ -73,9 +70,9 @@ std::optional<EntryExtent> entryExtent(const Block& entry) {
             return std::nullopt;
     }
     EntryExtent x;
-    x.length = le32(e + ad) & 0x3FFFFFFF;
-    x.location = le32(e + locationAt);
-    x.infoLength = le32(e + 56);
+    x.length = readLe32(e + ad) & 0x3FFFFFFF;
+    x.location = readLe32(e + locationAt);
+    x.infoLength = readLe32(e + 56);
     if (x.length == 0) return std::nullopt;
     return x;
 }
@@ -107,15 +104,15 @@ std::vector<UdfEntry> walkDirectory(DiscDevice& device, uint32_t partitionStart,
     size_t pos = 0;
     while (pos + 38 <= total) {
         const uint8_t* f = dir.data() + pos;
-        if (le16(f) != kTagFileIdentifier) break;
-        size_t iuLength = le16(f + 36);
+        if (readLe16(f) != kTagFileIdentifier) break;
+        size_t iuLength = readLe16(f + 36);
         size_t idLength = f[19];
         size_t length = 38 + iuLength + idLength;
         if (length > total - pos) break;
         UdfEntry e;
         uint8_t characteristics = f[18];
         e.directory = (characteristics & 0x02) != 0;
-        e.icbLocation = le32(f + 24);
+        e.icbLocation = readLe32(f + 24);
         if (!(characteristics & 0x08)) {
             e.name = udfDecodeDString(f + 38 + iuLength, idLength);
             entries.push_back(std::move(e));
@@ -147,9 +144,9 @@ bool openRoot(DiscDevice& device, UdfVolume& volume, Block& root) {
     volume = *v;
     Block fsd;
     if (!readBlock(device, uint64_t(volume.partitionStart) + volume.fileSetLocation, fsd) ||
-        fsd.tag() != kTagFileSet || le16(fsd.data + 408) != 0)
+        fsd.tag() != kTagFileSet || readLe16(fsd.data + 408) != 0)
         return false;
-    uint32_t rootLocation = le32(fsd.data + 404);
+    uint32_t rootLocation = readLe32(fsd.data + 404);
     return readDirectoryEntry(device, uint64_t(volume.partitionStart) + rootLocation, root);
 }
 
@@ -259,8 +256,8 @@ std::optional<UdfVolume> udfOpenVolume(DiscDevice& device) {
     struct Sequence {
         uint32_t length, location;
     };
-    Sequence sequences[2] = {{le32(anchor.data + 16), le32(anchor.data + 20)},
-                             {le32(anchor.data + 24), le32(anchor.data + 28)}};
+    Sequence sequences[2] = {{readLe32(anchor.data + 16), readLe32(anchor.data + 20)},
+                             {readLe32(anchor.data + 24), readLe32(anchor.data + 28)}};
 
     UdfVolume volume;
     bool havePartition = false, haveVolume = false;
@@ -273,15 +270,16 @@ std::optional<UdfVolume> udfOpenVolume(DiscDevice& device) {
             Block b;
             uint16_t tag = readBlock(device, uint64_t(seq.location) + i, b) ? b.tag() : 0;
             if (tag == kTagTerminating) break;
-            if (tag == kTagPartition && le16(b.data + 22) == 0) {
-                volume.partitionStart = le32(b.data + 188);
+            if (tag == kTagPartition && readLe16(b.data + 22) == 0) {
+                volume.partitionStart = readLe32(b.data + 188);
                 havePartition = true;
-            } else if (tag == kTagLogicalVolume && le32(b.data + 212) == DiscDevice::kBlockSize &&
-                       le16(b.data + 256) == 0) {
+            } else if (tag == kTagLogicalVolume &&
+                       readLe32(b.data + 212) == DiscDevice::kBlockSize &&
+                       readLe16(b.data + 256) == 0) {
                 // A fixed d-string field keeps its used length in its last byte.
                 size_t used = b.data[84 + 127];
                 volume.volumeId = udfDecodeDString(b.data + 84, used < 128 ? used : 127);
-                volume.fileSetLocation = le32(b.data + 252);
+                volume.fileSetLocation = readLe32(b.data + 252);
                 haveVolume = true;
             }
         }

@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mpeg/timestamps.h"
+#include "platform/byte_order.h"
+
 namespace zembra::ps {
 
 inline constexpr int kSectorSize = 2048;
@@ -88,17 +91,8 @@ inline constexpr uint8_t kNavDsi = 0x01;
 inline constexpr int kDsiVobIdOffset = 25;
 inline constexpr int kDsiCellIdOffset = 28;
 
-// 33-bit PTS/DTS from its 5 bytes (marker bits dropped); 90 kHz units.
-inline constexpr uint64_t readTimestamp(const uint8_t* p) {
-    return (uint64_t(p[0] & 0x0E) << 29) | (uint64_t(p[1]) << 22) | (uint64_t(p[2] & 0xFE) << 14) |
-           (uint64_t(p[3]) << 7) | (uint64_t(p[4]) >> 1);
-}
-inline constexpr int64_t timestampToMs(uint64_t pts) { return int64_t(pts / 90); }
-
-inline constexpr uint32_t readBe32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline constexpr uint16_t readBe16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+using mpeg::readTimestamp;
+using mpeg::timestampToMs;
 
 // One packet found inside a pack.
 struct PacketView {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "dvd/source_file.h"
+#include "platform/byte_order.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -176,10 +177,6 @@ constexpr size_t kHeaderBytes = 2048;
 constexpr size_t kPgcFixedBytes = 0xEC;  // up to and including the cell position offset
 constexpr size_t kMaxIfoBytes = 64u << 20;
 
-uint32_t be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-uint16_t be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 int bcd(uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
 
 // A byte range of the IFO copy that refuses reads outside it.
@@ -199,7 +196,7 @@ bool buildTitle(TitleRecord& title, int index, const Range& header, const Range&
     // a number marked twice counts once and keeps the later attribute. The
     // number is per coding (AC-3 0 is 0x80, MPEG 0 is 0xC0), so tracks of
     // different codings that share a number are both kept.
-    int audioAttrCount = be16(header.data + 0x202);
+    int audioAttrCount = readBe16(header.data + 0x202);
     if (audioAttrCount > 8) audioAttrCount = 8;
     struct Marked {
         int stream, base, attr;
@@ -246,7 +243,7 @@ bool buildTitle(TitleRecord& title, int index, const Range& header, const Range&
     // so a 16:9 title set overlays the wide number and a 4:3 one the 4:3
     // number. Listing every number apart showed a stream twice on discs
     // whose wide and 4:3 numbers differ.
-    int subAttrCount = be16(header.data + 0x254);
+    int subAttrCount = readBe16(header.data + 0x254);
     if (subAttrCount > 32) subAttrCount = 32;
     const bool wide = ((header.data[0x200] >> 2) & 0x03) == 3;
     struct Listed {
@@ -291,9 +288,9 @@ bool buildTitle(TitleRecord& title, int index, const Range& header, const Range&
     title.label = label;
 
     if (cellCount == 0) return true;
-    size_t mapOffset = be16(p + 0xE6);
-    size_t playbackOffset = be16(p + 0xE8);
-    size_t positionOffset = be16(p + 0xEA);
+    size_t mapOffset = readBe16(p + 0xE6);
+    size_t playbackOffset = readBe16(p + 0xE8);
+    size_t positionOffset = readBe16(p + 0xEA);
     if (playbackOffset == 0 || positionOffset == 0) return false;
     if (!pgc.has(playbackOffset, 24 * size_t(cellCount)) ||
         !pgc.has(positionOffset, 4 * size_t(cellCount)))
@@ -307,9 +304,9 @@ bool buildTitle(TitleRecord& title, int index, const Range& header, const Range&
         const uint8_t* play = p + playbackOffset + 24 * c;
         const uint8_t* pos = p + positionOffset + 4 * c;
         CellRecord& cell = title.cells[size_t(c)];
-        cell.firstSector = be32(play + 8);
-        cell.lastSector = be32(play + 20);
-        cell.vobId = be16(pos);
+        cell.firstSector = readBe32(play + 8);
+        cell.lastSector = readBe32(play + 20);
+        cell.vobId = readBe16(pos);
         cell.cellId = pos[3];
         cell.duration = decodePlaybackTime(play + 4);
         switch (play[0] >> 6) {
@@ -380,20 +377,20 @@ bool parseIfoBytes(TitleCatalogue& catalogue, const uint8_t* data, size_t size) 
     catalogue.clear();
     if (size < kHeaderBytes || std::memcmp(data, "DVDVIDEO-VTS", 12) != 0) return false;
     Range header{data, kHeaderBytes};
-    uint64_t tableSector = be32(data + 0xCC);
+    uint64_t tableSector = readBe32(data + 0xCC);
     if (tableSector == 0) return false;
     uint64_t tableOffset = tableSector * 2048;
     if (tableOffset >= size || size - tableOffset < 8) return false;
     Range all{data + tableOffset, size_t(size - tableOffset)};
-    uint64_t tableLength = uint64_t(be32(all.data + 4)) + 1;
+    uint64_t tableLength = uint64_t(readBe32(all.data + 4)) + 1;
     if (tableLength < 8 || tableLength > all.size) return false;
     Range table{all.data, size_t(tableLength)};
 
-    int count = be16(table.data);
+    int count = readBe16(table.data);
     if (!table.has(8, 8 * size_t(count))) return false;
     std::vector<TitleRecord> titles(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        size_t offset = be32(table.data + 12 + 8 * i);
+        size_t offset = readBe32(table.data + 12 + 8 * i);
         if (offset < 8 || offset >= table.size) return false;
         Range pgc{table.data + offset, table.size - offset};
         if (!buildTitle(titles[size_t(i)], i, header, pgc)) return false;

@@ -5,16 +5,11 @@
 #include <cstdint>
 
 #include "mpeg/picture_type.h"
+#include "mpeg/timestamps.h"
 
 namespace zembra {
 
-// A time in the 33-bit system-clock form: bit32 is the 33rd bit, base the low
-// 32 bits of the 90 kHz count, ext the 27 MHz remainder (0..299).
-struct ClockStamp {
-    int bit32 = 0;
-    std::uint32_t base = 0;
-    int ext = 0;
-};
+using mpeg::ClockStamp;
 
 struct VideoUnit {
     int size = 0;  // bytes in the video store that belong to this picture

@@ -99,20 +99,6 @@ double presentTicks(int f, double frameRate, bool pulldown) {
     return (f + 1) * (1.0 / frameRate) * 27000000.0;
 }
 
-ClockStamp toClockStamp(double x, bool withExtension) {
-    ClockStamp c;
-    double b = std::floor(x / 300.0);
-    if (b > 4294967295.0) {
-        c.bit32 = 1;
-        c.base = static_cast<std::uint32_t>(b - 4294967296.0);
-    } else {
-        c.bit32 = 0;
-        c.base = static_cast<std::uint32_t>(b);
-    }
-    c.ext = withExtension ? static_cast<int>(std::fmod(std::floor(x), 300.0)) : 0;
-    return c;
-}
-
 void pulldownFlags(int f, int& tff, int& rff) {
     static const int kTff[4] = {1, 0, 0, 1};
     static const int kRff[4] = {1, 0, 1, 0};
@@ -1326,8 +1312,8 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     unit.type = st.type;
     double dts = decodeTicks(i, p.rate.rate, p.pulldown);
     double pts = presentTicks(f, p.rate.rate, p.pulldown);
-    unit.dts = toClockStamp(dts, p.svcdLayout);
-    unit.pts = toClockStamp(pts, p.svcdLayout);
+    unit.dts = mpeg::toClockStamp(dts, p.svcdLayout);
+    unit.pts = mpeg::toClockStamp(pts, p.svcdLayout);
     bytes.clear();
     s.unitStartBits = bw.bits();
     totalBits_ = bw.bits();

@@ -46,7 +46,6 @@ int stickToStartQ(int q, int qStart);
 // Time stamps in 27 MHz ticks.
 double decodeTicks(int i, double frameRate, bool pulldown);
 double presentTicks(int f, double frameRate, bool pulldown);
-ClockStamp toClockStamp(double ticks, bool withExtension);
 
 // Pull-down flags by display number: top_field_first, repeat_first_field.
 void pulldownFlags(int f, int& topFieldFirst, int& repeatFirstField);

@@ -72,15 +72,6 @@ TEST(VideoEncoderRules, TimeStampsWithAndWithoutPulldown) {
     }
 }
 
-TEST(VideoEncoderRules, ClockStampsCarryTheExtensionOnlyWhenAsked) {
-    const double x = 300.0 * 4294967296.0 + 300.0 * 5 + 123.7;
-    ClockStamp c = toClockStamp(x, true);
-    EXPECT_EQ(c.bit32, 1);
-    EXPECT_EQ(c.base, 5u);
-    EXPECT_EQ(c.ext, 123);
-    EXPECT_EQ(toClockStamp(x, false).ext, 0);
-}
-
 TEST(VideoEncoderRules, QuantiserAndMacroblockModeDecisions) {
     EXPECT_EQ(stickToStartQ(23, 20), 20);
     EXPECT_EQ(stickToStartQ(25, 20), 25);

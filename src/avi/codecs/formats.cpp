@@ -2,22 +2,9 @@
 
 #include <cstdlib>
 
+#include "platform/byte_order.h"
+
 namespace zembra::avi {
-
-namespace {
-
-void put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-void put32(std::vector<uint8_t>& b, uint32_t v) {
-    put16(b, v & 0xffff);
-    put16(b, v >> 16);
-}
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t get32(const uint8_t* p) { return uint32_t(get16(p)) | uint32_t(get16(p + 2)) << 16; }
-
-}  // namespace
 
 std::string fourccText(uint32_t code) {
     std::string s;
@@ -31,34 +18,34 @@ std::string fourccText(uint32_t code) {
 std::vector<uint8_t> BitmapInfoHeader::bytes() const {
     std::vector<uint8_t> b;
     b.reserve(40);
-    put32(b, size);
-    put32(b, uint32_t(width));
-    put32(b, uint32_t(height));
-    put16(b, planes);
-    put16(b, bitCount);
-    put32(b, compression);
-    put32(b, sizeImage);
-    put32(b, uint32_t(xPelsPerMeter));
-    put32(b, uint32_t(yPelsPerMeter));
-    put32(b, clrUsed);
-    put32(b, clrImportant);
+    appendLe32(b, size);
+    appendLe32(b, uint32_t(width));
+    appendLe32(b, uint32_t(height));
+    appendLe16(b, planes);
+    appendLe16(b, bitCount);
+    appendLe32(b, compression);
+    appendLe32(b, sizeImage);
+    appendLe32(b, uint32_t(xPelsPerMeter));
+    appendLe32(b, uint32_t(yPelsPerMeter));
+    appendLe32(b, clrUsed);
+    appendLe32(b, clrImportant);
     return b;
 }
 
 std::optional<BitmapInfoHeader> BitmapInfoHeader::fromBytes(const uint8_t* p, size_t n) {
-    if (p == nullptr || n < 40 || get32(p) < 40) return std::nullopt;
+    if (p == nullptr || n < 40 || readLe32(p) < 40) return std::nullopt;
     BitmapInfoHeader h;
-    h.size = get32(p);
-    h.width = int32_t(get32(p + 4));
-    h.height = int32_t(get32(p + 8));
-    h.planes = get16(p + 12);
-    h.bitCount = get16(p + 14);
-    h.compression = get32(p + 16);
-    h.sizeImage = get32(p + 20);
-    h.xPelsPerMeter = int32_t(get32(p + 24));
-    h.yPelsPerMeter = int32_t(get32(p + 28));
-    h.clrUsed = get32(p + 32);
-    h.clrImportant = get32(p + 36);
+    h.size = readLe32(p);
+    h.width = int32_t(readLe32(p + 4));
+    h.height = int32_t(readLe32(p + 8));
+    h.planes = readLe16(p + 12);
+    h.bitCount = readLe16(p + 14);
+    h.compression = readLe32(p + 16);
+    h.sizeImage = readLe32(p + 20);
+    h.xPelsPerMeter = int32_t(readLe32(p + 24));
+    h.yPelsPerMeter = int32_t(readLe32(p + 28));
+    h.clrUsed = readLe32(p + 32);
+    h.clrImportant = readLe32(p + 36);
     return h;
 }
 
@@ -85,13 +72,13 @@ BitmapInfoHeader yuy2Header(int width, int height) {
 std::vector<uint8_t> WaveFormat::bytes() const {
     std::vector<uint8_t> b;
     b.reserve(18 + extra.size());
-    put16(b, formatTag);
-    put16(b, channels);
-    put32(b, samplesPerSec);
-    put32(b, avgBytesPerSec);
-    put16(b, blockAlign);
-    put16(b, bitsPerSample);
-    put16(b, uint32_t(extra.size()));
+    appendLe16(b, formatTag);
+    appendLe16(b, channels);
+    appendLe32(b, samplesPerSec);
+    appendLe32(b, avgBytesPerSec);
+    appendLe16(b, blockAlign);
+    appendLe16(b, bitsPerSample);
+    appendLe16(b, uint32_t(extra.size()));
     b.insert(b.end(), extra.begin(), extra.end());
     return b;
 }
@@ -99,14 +86,14 @@ std::vector<uint8_t> WaveFormat::bytes() const {
 std::optional<WaveFormat> WaveFormat::fromBytes(const uint8_t* p, size_t n) {
     if (p == nullptr || n < 16) return std::nullopt;
     WaveFormat w;
-    w.formatTag = get16(p);
-    w.channels = get16(p + 2);
-    w.samplesPerSec = get32(p + 4);
-    w.avgBytesPerSec = get32(p + 8);
-    w.blockAlign = get16(p + 12);
-    w.bitsPerSample = get16(p + 14);
+    w.formatTag = readLe16(p);
+    w.channels = readLe16(p + 2);
+    w.samplesPerSec = readLe32(p + 4);
+    w.avgBytesPerSec = readLe32(p + 8);
+    w.blockAlign = readLe16(p + 12);
+    w.bitsPerSample = readLe16(p + 14);
     if (n >= 18) {
-        size_t extraSize = get16(p + 16);
+        size_t extraSize = readLe16(p + 16);
         if (18 + extraSize > n) return std::nullopt;
         w.extra.assign(p + 18, p + 18 + extraSize);
     }

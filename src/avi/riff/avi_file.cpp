@@ -31,8 +31,7 @@ uint32_t streamCode(int n, char a, char b, bool numberFirst) {
         s[2] = d1;
         s[3] = d0;
     }
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
+    return tag(s);
 }
 
 }  // namespace
@@ -341,13 +340,9 @@ std::vector<uint8_t> AviFile::avihBytes(bool indexed) const {
         usPerFrame = uint32_t(std::lround(1e6 * video->header.scale / video->header.rate));
         if (seconds > 0) maxBytesPerSec = clamp32(uint64_t(double(totalBytes) / seconds));
         if (video->format.size() >= 12) {
-            auto rd = [&](size_t at) {
-                return int32_t(uint32_t(video->format[at]) | uint32_t(video->format[at + 1]) << 8 |
-                               uint32_t(video->format[at + 2]) << 16 |
-                               uint32_t(video->format[at + 3]) << 24);
-            };
-            width = uint32_t(std::abs(rd(4)));
-            height = uint32_t(std::abs(rd(8)));
+            const uint8_t* format = video->format.data();
+            width = uint32_t(std::abs(int32_t(readLe32(format + 4))));
+            height = uint32_t(std::abs(int32_t(readLe32(format + 8))));
         }
     }
     LeBuffer b;
@@ -371,9 +366,8 @@ std::vector<uint8_t> AviFile::strhBytes(const Stream& s) const {
     const StreamHeader& h = s.header;
     int16_t frame[4] = {h.frame[0], h.frame[1], h.frame[2], h.frame[3]};
     if (isVideo(s) && frame[2] == 0 && frame[3] == 0 && s.format.size() >= 12) {
-        frame[2] = int16_t(uint32_t(s.format[4]) | uint32_t(s.format[5]) << 8);
-        int32_t height = int32_t(uint32_t(s.format[8]) | uint32_t(s.format[9]) << 8 |
-                                 uint32_t(s.format[10]) << 16 | uint32_t(s.format[11]) << 24);
+        frame[2] = int16_t(readLe16(s.format.data() + 4));
+        int32_t height = int32_t(readLe32(s.format.data() + 8));
         frame[3] = int16_t(std::abs(height));
     }
     LeBuffer b;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_order.h"
+
 namespace zembra::avi::riff {
 
 // A four-character code as the 32-bit number it is stored as.
@@ -17,14 +19,8 @@ constexpr uint32_t tag(const char (&s)[5]) {
 class LeBuffer {
 public:
     void u8(uint8_t v) { bytes_.push_back(v); }
-    void u16(uint16_t v) {
-        u8(uint8_t(v));
-        u8(uint8_t(v >> 8));
-    }
-    void u32(uint32_t v) {
-        u16(uint16_t(v));
-        u16(uint16_t(v >> 16));
-    }
+    void u16(uint16_t v) { appendLe16(bytes_, v); }
+    void u32(uint32_t v) { appendLe32(bytes_, v); }
     void u64(uint64_t v) {
         u32(uint32_t(v));
         u32(uint32_t(v >> 32));
@@ -40,9 +36,7 @@ public:
     void pad() {
         if (bytes_.size() & 1) u8(0);
     }
-    void put32(size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes_[at + i] = uint8_t(v >> (8 * i));
-    }
+    void put32(size_t at, uint32_t v) { writeLe32(&bytes_[at], v); }
 
     size_t size() const { return bytes_.size(); }
     const uint8_t* data() const { return bytes_.data(); }

@@ -8,6 +8,7 @@
 
 #include "mpeg/audio_tables.h"
 #include "mpeg/start_codes.h"
+#include "platform/byte_order.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -53,25 +54,7 @@ std::uint8_t bcd(int v) { return static_cast<std::uint8_t>(((v / 10) << 4) | (v 
 }  // namespace
 
 ClockStamp clockFromTicks(double ticks, MuxLayout layout) {
-    ClockStamp c{};
-    if (ticks < 0) ticks = 0;
-    double b = std::floor(ticks / 300.0);
-    if (b > 4294967295.0) {
-        c.bit32 = 1;
-        c.base = static_cast<std::uint32_t>(b - 4294967296.0);
-    } else {
-        c.bit32 = 0;
-        c.base = static_cast<std::uint32_t>(b);
-    }
-    c.ext = layout == MuxLayout::Svcd
-                ? static_cast<int>(static_cast<std::uint64_t>(std::floor(ticks)) % 300)
-                : 0;
-    return c;
-}
-
-double clockTicks(const ClockStamp& c) {
-    return (static_cast<double>(c.bit32) * 4294967296.0 + static_cast<double>(c.base)) * 300.0 +
-           c.ext;
+    return mpeg::toClockStamp(ticks, layout == MuxLayout::Svcd);
 }
 
 Multiplexer::Multiplexer(UiHost& host) : host_(host) {}
@@ -772,9 +755,7 @@ void Multiplexer::scanOffsets() {
             std::fclose(list);
             return;
         }
-        for (std::size_t i = 0; i + 4 <= raw.size(); i += 4)
-            sectors.push_back(raw[i] | raw[i + 1] << 8 | raw[i + 2] << 16 |
-                              static_cast<std::uint32_t>(raw[i + 3]) << 24);
+        for (std::size_t i = 0; i + 4 <= raw.size(); i += 4) sectors.push_back(readLe32(&raw[i]));
     }
     std::fclose(list);
 

@@ -21,9 +21,8 @@ class UiHost;
 
 enum class MuxLayout { Vcd, Svcd };
 
-// Time stamps in the 33-bit system-clock form.
+// A time stamp in the form the layout's packets carry.
 ClockStamp clockFromTicks(double ticks27MHz, MuxLayout layout);
-double clockTicks(const ClockStamp& stamp);
 
 struct MuxSettings {
     MuxLayout layout = MuxLayout::Vcd;
