@@ -6,7 +6,24 @@ include(GNUInstallDirs)
 
 install(TARGETS zembra RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/langs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/zembra/langs)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/zembra.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Man pages and the changelog are installed compressed, as man and Debian
+# expect; gzip -n keeps the files the same from build to build.
+find_program(ZEMBRA_GZIP gzip REQUIRED)
+set(zembra_gzipped)
+foreach(doc docs/zembra.1 docs/zembra-gui.1 packaging/changelog)
+  get_filename_component(doc_name ${doc} NAME)
+  set(gz ${PROJECT_BINARY_DIR}/docs/${doc_name}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/docs
+    COMMAND ${ZEMBRA_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/${doc} > ${gz}
+    DEPENDS ${PROJECT_SOURCE_DIR}/${doc} VERBATIM)
+  list(APPEND zembra_gzipped ${gz})
+endforeach()
+add_custom_target(zembra_docs ALL DEPENDS ${zembra_gzipped})
+install(FILES ${PROJECT_BINARY_DIR}/docs/zembra.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_BINARY_DIR}/docs/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zembra.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zembra)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -16,6 +33,7 @@ if(TARGET zembra-gui)
   install(FILES ${PROJECT_SOURCE_DIR}/share/applications/zembra.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/share/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+  install(FILES ${PROJECT_BINARY_DIR}/docs/zembra-gui.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # The Debian package. Its Depends come from the programs' own library needs

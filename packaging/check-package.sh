@@ -3,8 +3,8 @@
 # (never a -dev package), the installed zembra runs from a folder it cannot
 # write (as "nobody" when run as root), keeps its settings under
 # $XDG_CONFIG_HOME/zembra/, finds its language files in /usr/share/zembra,
-# scans and rips the sample disc, its man page renders, and dpkg -r removes
-# every file it installed.
+# scans and rips the sample disc, its man pages render, lintian finds nothing
+# to object to, and dpkg -r removes every file it installed.
 #   packaging/check-package.sh zembra_VERSION_ARCH.deb
 set -euo pipefail
 deb=$(realpath "$1")
@@ -14,6 +14,15 @@ sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || { echo "check-package: run as root or install sudo" >&2; exit 1; }
   sudo_cmd=(sudo)
+fi
+
+# Debian's own package checker, every error and warning. The maintainer
+# address is a placeholder until the project has a real one.
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning --suppress-tags bogus-mail-host,bogus-mail-host-in-debian-changelog "$deb" ||
+    fail "lintian found errors or warnings"
+elif [ -n "${CI:-}" ]; then
+  fail "lintian is missing"
 fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -64,6 +73,11 @@ printf '[Zembra]\nLanguageFile=Deutsch.ini\n' >"$work/run/config/zembra/config.i
 run zembra rip --list formats | grep -qx " 0  Eigenes MPEG1" || fail "the German texts are not used"
 
 MANPAGER=cat MANWIDTH=80 man zembra 2>/dev/null | grep -q "EXIT STATUS" || fail "man zembra does not render"
+if [ -x /usr/bin/zembra-gui ]; then
+  MANPAGER=cat MANWIDTH=80 man zembra-gui 2>/dev/null | grep -q "SEE ALSO" ||
+    fail "man zembra-gui does not render"
+fi
+[ -f /usr/share/doc/zembra/copyright ] || fail "no copyright file"
 [ -f /usr/share/bash-completion/completions/zembra ] || fail "no bash completion"
 
 "${sudo_cmd[@]}" dpkg -r zembra >/dev/null

@@ -18,9 +18,9 @@ packages=(
   # oracles and fixture makers of the tests; bc for the benchmark scripts;
   # python3 reads zembra scan --json back; lsdvd is the IFO parser's oracle
   ffmpeg dvdauthor mjpegtools genisoimage vcdimager twolame bc python3 lsdvd
-  # the Debian package: its dependencies worked out (dpkg-shlibdeps) and its
-  # man page read once installed
-  dpkg-dev man-db
+  # the Debian package: its dependencies worked out (dpkg-shlibdeps), Debian's
+  # checker run over it, and its man pages read once installed
+  dpkg-dev lintian man-db
 )
 missing=()
 for p in "${packages[@]}"; do
