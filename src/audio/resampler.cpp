@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/bessel.h"
 #include "platform/cpu.h"
 
 #if defined(__SSE2__)
@@ -21,16 +22,6 @@ constexpr int64_t kOutStep = 160;  // grid steps per output frame (44100 Hz)
 constexpr double kGrid = 7056000.0;
 // Silent frames before the first input, so that early windows need no test.
 constexpr int64_t kPad = 256;
-
-double besselI0(double x) {
-    double sum = 1.0, term = 1.0;
-    for (int k = 1;; ++k) {
-        term *= (x / 2) / k;
-        if (term <= 1e-10) break;
-        sum += term * term;
-    }
-    return sum;
-}
 
 }  // namespace
 

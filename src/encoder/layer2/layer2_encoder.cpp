@@ -10,6 +10,7 @@
 #include "encoder/layer2/layer2_tables.h"
 #include "encoder/layer2/psycho_model.h"
 #include "mpeg/bit_writer.h"
+#include "platform/bessel.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -29,15 +30,6 @@ constexpr int kHistory = 512;
 constexpr double kKaiserBeta = 10.9;
 constexpr double kCutoff = 0.0561763;
 constexpr double kPrototypeGain = 2.0;
-
-double besselI0(double x) {
-    double sum = 1, term = 1;
-    for (int k = 1; k < 60; ++k) {
-        term *= (x / (2 * k)) * (x / (2 * k));
-        sum += term;
-    }
-    return sum;
-}
 
 }  // namespace
 
