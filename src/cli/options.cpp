@@ -441,8 +441,21 @@ void addPictureOptions(OptionParser& p, SettingChoices& c) {
 
 void addEncoderOptions(OptionParser& p, SettingChoices& c) {
     p.heading("MPEG encoder (stored in options.ini, as the MPEG settings set them)");
-    p.integer("--motion-search", c.motionSearch, 0, 3,
-              "motion search: 0 normal (fast), 1 good, 2 high (slow), 3 very high");
+    p.custom("--motion-search", "N|best",
+             "motion search: 0 normal (fast), 1 good, 2 high (slow), 3 very high, 4 best",
+             [&c](const std::string& v) {
+                 if (strcasecmp(v.c_str(), "best") == 0) {
+                     c.motionSearch = kBestMotionSearch;
+                     return std::string();
+                 }
+                 constexpr long long kAny = std::numeric_limits<long long>::max();
+                 const auto n = parseInteger(v, -kAny, kAny);
+                 if (!n) return "--motion-search needs a number or best, not '" + v + "'";
+                 if (*n < 0 || *n >= kMotionSearchLevels)
+                     return rangeProblem("--motion-search", *n, 0, kMotionSearchLevels - 1);
+                 c.motionSearch = int(*n);
+                 return std::string();
+             });
     p.integer("--cpu", c.cpu, 0, 3, "calculation: 0 MMX, 1 3DNow, 2 SSE2, 3 normal");
     p.integer("--dct", c.dct, 0, 2, "forward DCT: 0 MMX, 1 SSE2, 2 FPU (best quality)");
     p.integer("--quantmat", c.quantMat, 0, 1, "quantiser matrices: 0 default, 1 standard");

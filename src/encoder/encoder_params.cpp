@@ -87,7 +87,10 @@ void applyStreamTables(EncoderParams& p) {
         p.loadNonIntra = false;
     }
     const int M = kAnchorDistance;
-    p.searchRange = 3 * p.motionSearch + 3;
+    // Best searches from predicted vectors, so a wide range costs it little
+    // time; it needs the range for motion of a pixel or two per picture
+    // beyond what level 3's window finds.
+    p.searchRange = p.motionSearch == kBestMotionSearch ? 16 : 3 * p.motionSearch + 3;
     p.pRange = M * p.searchRange;
     p.bForwardRange[0] = 0;
     p.bForwardRange[1] = p.searchRange;

@@ -12,6 +12,11 @@ namespace zembra {
 
 constexpr int kGopSize = 15;        // N
 constexpr int kAnchorDistance = 3;  // M
+// MotionSearch levels: 0-3 search fixed windows growing with the level; 4
+// ("Best") searches from predicted vectors over the f_code's whole range and
+// decides the macroblock modes by their rate.
+constexpr int kBestMotionSearch = 4;
+constexpr int kMotionSearchLevels = 5;
 
 // The largest picture side a stream can state: 12 bits in the MPEG-1
 // sequence header, 14 with the MPEG-2 sequence extension.
@@ -73,7 +78,10 @@ struct EncoderParams {
 
     // Motion search.
     int motionSearch = 0;
-    int searchRange = 3;  // r = 3*s + 3 pels per picture distance
+    int searchRange = 3;  // r = 3*s + 3 pels per picture distance (16 for Best)
+    // Best only: how far the quantiser follows the macroblocks' activity,
+    // 0 (one quantiser for the picture) to 1 (as far as TM5 does).
+    double adaptiveQuant = 0.0;
     int pRange = 9;
     int bForwardRange[3] = {0, 3, 6};  // by distance k = 1, 2
     int bBackwardRange = 2;

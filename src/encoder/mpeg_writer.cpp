@@ -1,5 +1,6 @@
 #include "encoder/mpeg_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -57,7 +58,7 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     p.width = a.width;
     p.height = a.height;
     p.chromaCode = a.chromaCode;
-    p.motionSearch = a.motionSearch < 0 ? 0 : a.motionSearch > 3 ? 3 : a.motionSearch;
+    p.motionSearch = std::clamp(a.motionSearch, 0, kMotionSearchLevels - 1);
     p.paddMin = a.paddMin;
     p.paddMax = a.paddMax;
     p.muxRateFactor = a.muxRateFactor;

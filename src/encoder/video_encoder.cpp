@@ -1,13 +1,16 @@
 #include "encoder/video_encoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <system_error>
+#include <thread>
 
+#include "encoder/motion_best.h"
 #include "encoder/row_pool.h"
 #include "encoder/vlc_tables.h"
 #include "mpeg/bit_writer.h"
@@ -310,6 +313,13 @@ struct VideoEncoder::Impl {
     // the threads that share its rows (none for a single thread).
     std::vector<MbEstimate> estimates;
     std::unique_ptr<RowPool> pool;
+
+    // Best search: the vectors found in the picture being estimated, by
+    // macroblock, and the forward vectors of the last anchor picture (zero
+    // for an I picture), where the next pictures look for the motion at the
+    // same place.
+    std::vector<HalfPelVector> fieldF, fieldB, anchorField;
+    std::unique_ptr<std::atomic<int>[]> rowProgress;
 };
 
 VideoEncoder::VideoEncoder(UiHost& host) : host_(host) {}
@@ -526,6 +536,16 @@ struct MotionEstimator {
     const Frame* fwdRef = nullptr;  // reconstructed references
     const Frame* bwdRef = nullptr;
     bool thinned = false;
+    // Best search: the f_codes, the price of a bit, the distance of a B
+    // picture from its past anchor, and the vector fields (see Impl).
+    int fcodeF = 1, fcodeB = 1;
+    int lambda = 1;
+    int pastDistance = 1;
+    int mbW = 0;
+    HalfPelVector* fieldF = nullptr;
+    HalfPelVector* fieldB = nullptr;
+    const HalfPelVector* anchorField = nullptr;  // null: none yet
+    std::atomic<int>* rowProgress = nullptr;     // macroblocks done in each row
 
     // --- motion estimation -------------------------------------------------
     // `blk` is the macroblock's luma packed 16x16 (see estimate).
@@ -692,6 +712,119 @@ struct MotionEstimator {
         }
     }
 
+    // --- Best motion search ---------------------------------------------------
+    static HalfPelVector half(Vec v) { return {v.x, v.y}; }
+    static Vec vec(HalfPelVector v) { return {v.x, v.y}; }
+
+    static SearchReference searchIn(const Frame& org, const Frame& rec) {
+        SearchReference r;
+        r.source = org.p[0].px.data();
+        r.recon = rec.p[0].px.data();
+        for (int i = 0; i < 3; ++i) r.half[i] = rec.half[i].data();
+        r.width = rec.p[0].w;
+        r.height = rec.p[0].h;
+        return r;
+    }
+
+    // Candidates: the vectors of the left, above and above-right neighbours
+    // and their median (see waitForAbove), and the last anchor's motion at
+    // this place and its four neighbours', scaled by `scale` /
+    // kAnchorDistance, with the median of three of them.
+    int candidates(const HalfPelVector* field, int mbx, int mby, int scale,
+                   HalfPelVector* out) const {
+        int n = 0;
+        HalfPelVector left;
+        const auto here = [&](int x, int y) {
+            return field[static_cast<std::size_t>(y) * mbW + x];
+        };
+        HalfPelVector above, aboveRight;
+        if (mbx > 0) out[n++] = left = here(mbx - 1, mby);
+        if (mby > 0) {
+            out[n++] = above = here(mbx, mby - 1);
+            if (mbx + 1 < mbW) out[n++] = aboveRight = here(mbx + 1, mby - 1);
+            out[n++] = medianVector(left, above, aboveRight);
+        }
+        if (!anchorField) return n;
+        const int rows = cur->p[0].h / 16;
+        const auto at = [&](int x, int y) {
+            const HalfPelVector c = anchorField[static_cast<std::size_t>(y) * mbW + x];
+            return HalfPelVector{c.x * scale / kAnchorDistance, c.y * scale / kAnchorDistance};
+        };
+        const HalfPelVector right = at(std::min(mbx + 1, mbW - 1), mby);
+        const HalfPelVector below = at(mbx, std::min(mby + 1, rows - 1));
+        out[n++] = at(mbx, mby);
+        out[n++] = right;
+        out[n++] = below;
+        out[n++] = at(mbx, std::max(mby - 1, 0));
+        out[n++] = at(std::max(mbx - 1, 0), mby);
+        out[n++] = medianVector(left, right, below);
+        return n;
+    }
+
+    // The vector the coding stage will most likely code this one against:
+    // the left neighbour's (a row is a slice, which starts from zero).
+    static HalfPelVector predictedFrom(const HalfPelVector* field, int mbx, int mby, int mbW) {
+        return mbx > 0 ? field[static_cast<std::size_t>(mby) * mbW + mbx - 1] : HalfPelVector{};
+    }
+
+    // Searches the directions the picture type allows and decides the mode
+    // by SAD + lambda x vector bits; intra where even the best prediction
+    // leaves more than the block's own variance (as TM5 decides).
+    MbMode decideBest(int mbx, int mby, const std::uint8_t* packed, std::uint8_t* pred, Vec& vf,
+                      Vec& vb) const {
+        const int W = cur->p[0].w;
+        const std::uint8_t* blk = cur->p[0].row(mby * 16) + mbx * 16;
+        const std::size_t j = static_cast<std::size_t>(mby) * mbW + mbx;
+        HalfPelVector cand[16];
+        const BestMotionSearch forward(k, lambda, fcodeF);
+        const HalfPelVector pmvF = predictedFrom(fieldF, mbx, mby, mbW);
+        const int nf = candidates(fieldF, mbx, mby,
+                                  type == PictureType::P ? kAnchorDistance : pastDistance, cand);
+        const MotionChoice f =
+            forward.search(packed, searchIn(*fwdOrg, *fwdRef), mbx * 16, mby * 16, cand, nf, pmvF);
+        fieldF[j] = f.vector;
+        vf = vec(f.vector);
+        MbMode mode = MbMode::Forward;
+        if (type == PictureType::P) {
+            predict(*fwdRef, mbx, mby, Vec{}, pred);
+            // No vector to code, and a skipped macroblock when nothing is.
+            if (k.sad16Packed(packed, pred, 16, 1 << 30) <= f.cost) {
+                mode = MbMode::NoMc;
+                vf = Vec{};
+            } else {
+                predict(*fwdRef, mbx, mby, vf, pred);
+            }
+        } else {
+            const BestMotionSearch backward(k, lambda, fcodeB);
+            const HalfPelVector pmvB = predictedFrom(fieldB, mbx, mby, mbW);
+            const int nb = candidates(fieldB, mbx, mby, pastDistance - kAnchorDistance, cand);
+            const MotionChoice b = backward.search(packed, searchIn(*bwdOrg, *bwdRef), mbx * 16,
+                                                   mby * 16, cand, nb, pmvB);
+            fieldB[j] = b.vector;
+            vb = vec(b.vector);
+            alignas(32) std::uint8_t predB[384], predI[384];
+            predict(*fwdRef, mbx, mby, vf, pred);
+            predict(*bwdRef, mbx, mby, vb, predB);
+            k.average(pred, predB, predI, 384);
+            const int both = k.sad16Packed(packed, predI, 16, 1 << 30) +
+                             forward.vectorCost(f.vector, pmvF) +
+                             backward.vectorCost(b.vector, pmvB);
+            int cost = f.cost;
+            if (b.cost < cost) {
+                mode = MbMode::Backward;
+                cost = b.cost;
+            }
+            if (both < cost) mode = MbMode::Interpolated;
+            if (mode == MbMode::Backward)
+                std::memcpy(pred, predB, 384);
+            else if (mode == MbMode::Interpolated)
+                std::memcpy(pred, predI, 384);
+        }
+        const int vmc = k.ssd16(blk, W, pred);
+        if (vmc > k.variance16(blk, W) && vmc >= 2304) return MbMode::Intra;
+        return mode;
+    }
+
     // --- one macroblock ---------------------------------------------------
     // Search, mode decision (the measures of the decide functions), the
     // prediction of the chosen mode, activity and transform.
@@ -710,7 +843,9 @@ struct MotionEstimator {
             for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
             blkSum = k.sum16(packed, 16);
         }
-        if (type == PictureType::P) {
+        if (type != PictureType::I && p.motionSearch == kBestMotionSearch) {
+            mode = decideBest(mbx, mby, packed, pred, vf, vb);
+        } else if (type == PictureType::P) {
             fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
             predict(*fwdRef, mbx, mby, vf, pred);
@@ -754,7 +889,21 @@ struct MotionEstimator {
         forwardTransform(mbx, mby, e);
     }
     void estimateRow(int mby, int mbW, MbEstimate* row) const {
-        for (int mbx = 0; mbx < mbW; ++mbx) estimate(mbx, mby, row[mbx]);
+        for (int mbx = 0; mbx < mbW; ++mbx) {
+            if (rowProgress && mby > 0) waitForAbove(mby, mbx);
+            estimate(mbx, mby, row[mbx]);
+            if (rowProgress) rowProgress[mby].store(mbx + 1, std::memory_order_release);
+        }
+    }
+
+    // Best takes candidates from the row above, so a row runs a macroblock
+    // and a half behind the one above it, on whichever threads they are:
+    // the candidates, and so the stream, are the same at any thread count.
+    // The pool hands out rows in order, so the row above has a thread.
+    void waitForAbove(int mby, int mbx) const {
+        const int needed = std::min(mbx + 2, mbW);
+        while (rowProgress[mby - 1].load(std::memory_order_acquire) < needed)
+            std::this_thread::yield();
     }
 };
 
@@ -783,6 +932,7 @@ struct PictureCoder {
     // Rate control within the picture.
     double T = 0, d = 0;
     int qStart = 2;
+    int qModel = 2;  // Best: the quantiser the complexity model gives the picture
     long long picStartBits = 0;
     double sumQ = 0, sumAct = 0;
 
@@ -967,9 +1117,23 @@ struct PictureCoder {
         double dj = static_cast<double>(bw.bits() - picStartBits) + d - j * T / mbCount;
         double Qj = dj * 31.0 / s.r;
         double N = (2 * act + s.avgAct) / (act + 2 * s.avgAct);
+        if (p.motionSearch == kBestMotionSearch) return boundedQuant(Qj, N);
         int q = 2 * static_cast<int>(std::floor(Qj * N + 0.5));
         q = std::clamp(q, 2, 62);
         return stickToStartQ(q, qStart);
+    }
+
+    // Best: the picture keeps near the quantiser its complexity model asks
+    // for to meet its budget (X / T). TM5 swings the quantiser with each
+    // macroblock's share of the budget and with its activity, which spends
+    // the bits unevenly: at the same size a picture coded at one quantiser
+    // has less error. The virtual buffer still moves it within a quarter
+    // either way when the picture runs over or under its budget.
+    int boundedQuant(double Qj, double N) const {
+        const double masked = Qj * (1 + p.adaptiveQuant * (N - 1));
+        const int swing = std::max(2, qModel / 4);
+        const int q = 2 * static_cast<int>(std::floor(masked + 0.5));
+        return std::clamp(std::clamp(q, qModel - swing, qModel + swing) & ~1, 2, 62);
     }
 
     bool codeMacroblock(int mbx, int mby, int j, const MbEstimate& e) {
@@ -1242,6 +1406,28 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     me.fwdRef = &s.oldRef;
     me.bwdRef = &s.newRef;
     me.thinned = p.simd;
+    // The picture's quantiser as the complexity model sees it: Best's
+    // in-picture quantiser keeps near it, and its price of a vector bit
+    // follows it.
+    const double Xpic = st.type == PictureType::I ? Xi : st.type == PictureType::P ? Xp : Xb;
+    const int qModel =
+        std::clamp(2 * static_cast<int>(std::floor(Xpic / std::max(T, 1.0) + 0.5)), 2, 62);
+    if (p.motionSearch == kBestMotionSearch) {
+        const std::size_t mbs = static_cast<std::size_t>(s.mbW) * s.mbH;
+        s.fieldF.assign(mbs, HalfPelVector{});
+        s.fieldB.assign(mbs, HalfPelVector{});
+        me.fcodeF = fF;
+        me.fcodeB = fB;
+        me.lambda = std::max(1, qModel / 2);
+        me.pastDistance = std::clamp(f - pastAnchor_, 1, kAnchorDistance - 1);
+        me.mbW = s.mbW;
+        me.fieldF = s.fieldF.data();
+        me.fieldB = s.fieldB.data();
+        me.anchorField = s.anchorField.size() == mbs ? s.anchorField.data() : nullptr;
+        if (!s.rowProgress) s.rowProgress = std::make_unique<std::atomic<int>[]>(s.mbH);
+        for (int r = 0; r < s.mbH; ++r) s.rowProgress[r].store(0, std::memory_order_relaxed);
+        me.rowProgress = s.rowProgress.get();
+    }
 
     PictureCoder pc(s, host_, p, s.k, bw);
     pc.type = st.type;
@@ -1252,6 +1438,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     pc.d = *dRef;
     pc.qStart = std::clamp(2 * static_cast<int>(std::floor(pc.d * 31.0 / s.r + 0.5)), 2, 62);
     pc.picStartBits = bw.bits();
+    pc.qModel = qModel;
 
     // The estimate of each row runs ahead on the pool (or here, just before
     // the row, without one); the coding follows row by row in order.
@@ -1280,6 +1467,12 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     }
 
     if (anchor) s.newRef.interpolate(s.k);
+    if (anchor && p.motionSearch == kBestMotionSearch) {
+        if (st.type == PictureType::P)
+            s.anchorField.swap(s.fieldF);
+        else
+            s.anchorField.assign(static_cast<std::size_t>(s.mbW) * s.mbH, HalfPelVector{});
+    }
 
     // Picture end: stuffing up to the lower bound, then the model update.
     bw.align();

@@ -611,6 +611,7 @@ const Entry kEntries[] = {
      "and the title's chapters:"},
     {"STR_CLI_COMBO_Resize_13", "Lanczos (centred)"},
     {"STR_MPEGSETTING_LABEL_RESIZE", "Resize"},
+    {"STR_MPEGSETTING_COMBO_MOTIONSEARCH_4", "Best"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

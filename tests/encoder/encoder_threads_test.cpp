@@ -80,6 +80,10 @@ const Case kCases[] = {
     {"MPEG-2 NTSC search 2", true, 176, 112, 29.97, 2, true, 10},
     {"MPEG-2 PAL search 3 plain", true, 208, 144, 25, 3, false, 8},
     {"MPEG-2 PAL search 3 thinned", true, 240, 176, 25, 3, true, 7},
+    // Best takes candidates from the previous anchor's vectors: 16 pictures
+    // reach a second P picture and the B pictures after it.
+    {"MPEG-2 PAL search 4", true, 240, 176, 25, kBestMotionSearch, true, 16},
+    {"MPEG-1 NTSC search 4 plain", false, 176, 112, 29.97, kBestMotionSearch, false, 16},
 };
 
 TEST(ThreadedVideoEncoder, SameStreamAtAnyThreadCount) {

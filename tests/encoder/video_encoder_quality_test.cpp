@@ -45,6 +45,7 @@ struct DriftCase {
     bool mpeg2;
     int dct;
     const char* name;
+    int motionSearch = 0;
 };
 
 void PrintTo(const DriftCase& c, std::ostream* os) { *os << c.name; }
@@ -56,6 +57,7 @@ TEST_P(Drift, OurDecoderMatchesTheReconstruction) {
     const int w = 352, h = 288, n = 31;
     EncoderParams p = params(c.mpeg2, w, h, 25, c.mpeg2 ? 2500 : 1150, n);
     p.dctChoice = c.dct;
+    p.motionSearch = c.motionSearch;
     applyStreamTables(p);
     std::vector<Picture> pics;
     for (int i = 0; i < n; ++i) pics.push_back(synthetic(w, h, i));
@@ -107,13 +109,16 @@ TEST_P(Drift, OurDecoderMatchesTheReconstruction) {
 INSTANTIATE_TEST_SUITE_P(Encoders, Drift,
                          ::testing::Values(DriftCase{false, 0, "mpeg1_int"},
                                            DriftCase{true, 0, "mpeg2_int"},
-                                           DriftCase{true, 2, "mpeg2_float"}),
+                                           DriftCase{true, 2, "mpeg2_float"},
+                                           DriftCase{true, 0, "mpeg2_best", kBestMotionSearch},
+                                           DriftCase{false, 0, "mpeg1_best", kBestMotionSearch}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct RateCase {
     const char* name;
     bool mpeg2;
     int w, h, kbps, vbv;
+    int motionSearch = 0;
 };
 
 // Average bit rate over `seconds` of moving pictures and the VBV model's
@@ -122,6 +127,7 @@ void checkRate(const RateCase& c, int seconds) {
     const int n = 25 * seconds;
     EncoderParams p = params(c.mpeg2, c.w, c.h, 25, c.kbps, n);
     p.vbvSize = c.vbv;
+    p.motionSearch = c.motionSearch;
     applyStreamTables(p);
     testing::RecordingHost host;
     EsStore store;
@@ -162,6 +168,13 @@ const RateCase kRateCases[] = {{"vcd", false, 352, 288, 1150, 20},
 TEST(RateControl, MeetsTheBitRateOfTheVcdPresetOver6Seconds) { checkRate(kRateCases[0], 6); }
 
 TEST(RateControl, MeetsTheBitRateOfTheSvcdPresetOver6Seconds) { checkRate(kRateCases[1], 6); }
+
+// The Best level holds its quantiser near the picture's: the rate and the
+// VBV buffer still hold, for MPEG-1 and MPEG-2.
+TEST(RateControl, BestMotionSearchMeetsTheVcdAndSvcdRates) {
+    checkRate({"vcd_best", false, 352, 288, 1150, 20, kBestMotionSearch}, 6);
+    checkRate({"svcd_best", true, 480, 576, 2350, 112, kBestMotionSearch}, 6);
+}
 
 TEST(RateControl, MeetsEveryPresetsBitRateOver30Seconds) {
     if (!std::getenv("ZEMBRA_LONG_TESTS")) GTEST_SKIP() << "set ZEMBRA_LONG_TESTS";

@@ -191,6 +191,12 @@ TEST(VideoEncoderRules, MotionRangesAndFcodesFollowTheSearchSetting) {
         EXPECT_EQ(p.bForwardRange[2], 6 * s + 6);
         EXPECT_EQ(p.bBackwardRange, ((3 * s + 3) / 2) * 2);
     }
+    EncoderParams best = params(true, 352, 288, 25, 2000, 10);
+    best.motionSearch = kBestMotionSearch;
+    applyStreamTables(best);
+    EXPECT_EQ(best.pRange, 48);
+    EXPECT_EQ(best.pFcode, 4);
+    EXPECT_EQ(best.bForwardRange[2], 32);
     EXPECT_EQ(fCodeFor(63, false, false), 4);
     EXPECT_EQ(fCodeFor(200, false, false), 4);
     EXPECT_EQ(fCodeFor(200, true, false), 6);

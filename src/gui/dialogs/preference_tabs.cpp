@@ -62,7 +62,8 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output, const Applica
     : model_(output, app) {
     QFormLayout* mpegForm = nullptr;
     QGroupBox* mpeg = formGroup(host, "STR_MPEGSETTING_GROUP_MPEG", mpegForm);
-    motionSearch = keyedCombo(host, "STR_MPEGSETTING_COMBO_MOTIONSEARCH_", 4, output.MotionSearch);
+    motionSearch = keyedCombo(host, "STR_MPEGSETTING_COMBO_MOTIONSEARCH_", kMotionSearchLevels,
+                              output.MotionSearch);
     muxRate = decimalField(output.MuxRate, 2, 0.0, 1000.0);
     vbv = integerField(output.VBV, 0);
     quantMatrix = keyedCombo(host, "STR_MPEGSETTING_COMBO_QUANT_", 2, output.QuantMat);

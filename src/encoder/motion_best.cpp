@@ -1,0 +1,114 @@
+#include "encoder/motion_best.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+namespace zembra {
+
+int motionComponentBits(int delta, int fcode) {
+    // Lengths of the motion_code words, sign included, by |motion_code|.
+    static constexpr int kLength[17] = {1, 3, 4, 5, 7, 8, 8, 8, 10, 10, 10, 11, 11, 11, 11, 11, 11};
+    const int rSize = fcode - 1;
+    const int span = 32 << rSize;
+    // Differences wrap around the range, as the decoder adds them.
+    delta = ((delta + span / 2) % span + span) % span - span / 2;
+    if (delta == 0) return 1;
+    const int code = ((std::abs(delta) - 1) >> rSize) + 1;
+    return kLength[std::min(code, 16)] + rSize;
+}
+
+HalfPelVector medianVector(HalfPelVector a, HalfPelVector b, HalfPelVector c) {
+    const auto mid = [](int x, int y, int z) {
+        return std::max(std::min(x, y), std::min(std::max(x, y), z));
+    };
+    return {mid(a.x, b.x, c.x), mid(a.y, b.y, c.y)};
+}
+
+const std::uint8_t* SearchReference::reconAt(int hx, int hy) const {
+    const std::size_t off = static_cast<std::size_t>(hy >> 1) * width + (hx >> 1);
+    const int kind = (hx & 1) | (hy & 1) << 1;
+    return kind == 0 ? recon + off : half[kind - 1] + off;
+}
+
+BestMotionSearch::BestMotionSearch(const EncoderKernels& kernels, int lambda, int fcode)
+    : k_(kernels), lambda_(lambda), fcode_(fcode) {
+    high_ = (16 << (fcode - 1)) - 1;
+    low_ = -(16 << (fcode - 1));
+}
+
+int BestMotionSearch::vectorCost(HalfPelVector v, HalfPelVector pmv) const {
+    return lambda_ *
+           (motionComponentBits(v.x - pmv.x, fcode_) + motionComponentBits(v.y - pmv.y, fcode_));
+}
+
+MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchReference& ref, int x0,
+                                      int y0, const HalfPelVector* candidates, int count,
+                                      HalfPelVector pmv) const {
+    const int W = ref.width, H = ref.height;
+    // Integer offsets whose block lies in the picture and whose vector,
+    // with the half-pel step after it, the f_code can still carry.
+    const int xmin = std::max(-x0, (low_ + 1) / 2), xmax = std::min(W - 16 - x0, (high_ - 1) / 2);
+    const int ymin = std::max(-y0, (low_ + 1) / 2), ymax = std::min(H - 16 - y0, (high_ - 1) / 2);
+
+    int bx = 0, by = 0;
+    int best = k_.sad16Packed(blk, ref.source + static_cast<std::size_t>(y0) * W + x0, W, INT_MAX) +
+               vectorCost({}, pmv);
+    const auto tryAt = [&](int dx, int dy) {
+        if (dx < xmin || dx > xmax || dy < ymin || dy > ymax || (dx == bx && dy == by))
+            return false;
+        const int bits = vectorCost({2 * dx, 2 * dy}, pmv);
+        if (bits >= best) return false;
+        const int sad = k_.sad16Packed(
+            blk, ref.source + static_cast<std::size_t>(y0 + dy) * W + x0 + dx, W, best - bits);
+        if (sad + bits >= best) return false;
+        best = sad + bits;
+        bx = dx;
+        by = dy;
+        return true;
+    };
+    for (int i = 0; i < count; ++i) tryAt(candidates[i].x >> 1, candidates[i].y >> 1);
+
+    // Large diamond steps while the centre moves, then small ones.
+    static constexpr int kLarge[8][2] = {{0, -2}, {-1, -1}, {1, -1}, {-2, 0},
+                                         {2, 0},  {-1, 1},  {1, 1},  {0, 2}};
+    static constexpr int kSmall[4][2] = {{0, -1}, {-1, 0}, {1, 0}, {0, 1}};
+    for (int scale : {4, 2, 1}) {
+        for (int step = 0; step < 64; ++step) {
+            const int cx = bx, cy = by;
+            for (const auto& d : kLarge) tryAt(cx + scale * d[0], cy + scale * d[1]);
+            if (bx == cx && by == cy) break;
+        }
+    }
+    for (int step = 0; step < 16; ++step) {
+        const int cx = bx, cy = by;
+        for (const auto& d : kSmall) tryAt(cx + d[0], cy + d[1]);
+        if (bx == cx && by == cy) break;
+    }
+
+    // Half pels around it, on the reconstruction the decoder predicts from.
+    MotionChoice c;
+    const int hx0 = 2 * (x0 + bx), hy0 = 2 * (y0 + by);
+    c.vector = {2 * bx, 2 * by};
+    c.sad = k_.sad16Packed(blk, ref.reconAt(hx0, hy0), W, INT_MAX);
+    c.cost = c.sad + vectorCost(c.vector, pmv);
+    for (int hy = hy0 - 1; hy <= hy0 + 1; ++hy) {
+        for (int hx = hx0 - 1; hx <= hx0 + 1; ++hx) {
+            if (hx == hx0 && hy == hy0) continue;
+            if (hx < 0 || hy < 0 || hx > 2 * (W - 16) || hy > 2 * (H - 16)) continue;
+            const HalfPelVector v{hx - 2 * x0, hy - 2 * y0};
+            if (v.x < low_ || v.x > high_ || v.y < low_ || v.y > high_) continue;
+            const int bits = vectorCost(v, pmv);
+            if (bits >= c.cost) continue;
+            const int sad = k_.sad16Packed(blk, ref.reconAt(hx, hy), W, c.cost - bits);
+            if (sad + bits < c.cost) {
+                c.cost = sad + bits;
+                c.sad = sad;
+                c.vector = v;
+            }
+        }
+    }
+    return c;
+}
+
+}  // namespace zembra

@@ -1,0 +1,68 @@
+#pragma once
+// The "Best" motion search (MotionSearch 4): instead of a fixed window it
+// tries the vectors that motion around a macroblock suggests (its
+// neighbours', their median, the previous picture's at the same place,
+// zero), walks from the best of them by diamond steps as far as the f_code
+// allows, and refines to half pels on the reconstruction. Every position is
+// priced as SAD + lambda x the bits of its vector, so that a vector is only
+// changed where the change pays for itself.
+
+#include <cstdint>
+
+#include "encoder/kernels.h"
+
+namespace zembra {
+
+struct HalfPelVector {
+    int x = 0, y = 0;  // half pels
+    bool operator==(const HalfPelVector& o) const { return x == o.x && y == o.y; }
+};
+
+// Bits of one component of a vector difference coded with `fcode`
+// (motion_code with its sign, and the residual).
+int motionComponentBits(int delta, int fcode);
+
+// The median of three vectors, component by component.
+HalfPelVector medianVector(HalfPelVector a, HalfPelVector b, HalfPelVector c);
+
+// A reference picture as the search sees it: the integer stage looks into
+// its source (the picture before coding), the half-pel stage into its
+// reconstruction and the half-pel planes made from it (right, below,
+// diagonal), all with the same stride `width`.
+struct SearchReference {
+    const std::uint8_t* source = nullptr;
+    const std::uint8_t* recon = nullptr;
+    const std::uint8_t* half[3] = {nullptr, nullptr, nullptr};
+    int width = 0, height = 0;
+    // The reconstruction's 16x16 block at half-pel position (hx, hy).
+    const std::uint8_t* reconAt(int hx, int hy) const;
+};
+
+struct MotionChoice {
+    HalfPelVector vector;
+    int sad = 0;   // against the reconstruction
+    int cost = 0;  // sad + lambda x vector bits
+};
+
+class BestMotionSearch {
+public:
+    // `lambda` in SAD units per bit; `fcode` bounds the vectors.
+    BestMotionSearch(const EncoderKernels& kernels, int lambda, int fcode);
+
+    // The block `blk` (packed 16x16) at luma position (x0, y0): the best
+    // vector among `candidates` and what the steps from there find; `pmv`
+    // is the vector the difference is coded against.
+    MotionChoice search(const std::uint8_t* blk, const SearchReference& ref, int x0, int y0,
+                        const HalfPelVector* candidates, int count, HalfPelVector pmv) const;
+
+    // The price of a vector's bits against `pmv`, in SAD units.
+    int vectorCost(HalfPelVector v, HalfPelVector pmv) const;
+
+private:
+    const EncoderKernels& k_;
+    int lambda_;
+    int fcode_;
+    int low_, high_;  // the vectors' range in half pels, [low, high]
+};
+
+}  // namespace zembra
