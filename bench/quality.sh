@@ -22,7 +22,8 @@
 # encode took (single thread).
 #
 # Whole rip: the SVCD and VCD PAL rips of a DVD title (`zembra rip --format
-# 13|14 --zoom 3 --resize 2|13`) and ffmpeg's `-target pal-svcd|pal-vcd` of the same
+# 13|14 --zoom 3 --resize 2|13`, at MotionSearch 0, and Resize 13 at 4) and
+# ffmpeg's `-target pal-svcd|pal-vcd` of the same
 # VOB, each decoded and scaled back to 720x576 by the same ffmpeg bicubic,
 # against the title's decoded pictures.
 #
@@ -153,23 +154,27 @@ done
 
 echo
 echo "Whole rip against the title (scaled back to 720x576 by ffmpeg's bicubic, $seconds s)"
-printf '%-10s %-22s %8s %7s\n' rip maker "PSNR-Y" "SSIM-Y"
+printf '%-10s %-28s %8s %7s\n' rip maker "PSNR-Y" "SSIM-Y"
 vob="$work/disc-pal/VIDEO_TS/VTS_01_1.VOB"
 title="$work/dvd-pal.y4m"
 rips=("13 SVCD-PAL pal-svcd" "14 VCD-PAL pal-vcd")
 [ "$quick" = 1 ] && rips=("13 SVCD-PAL pal-svcd")
 for r in "${rips[@]}"; do
     read -r format name target <<<"$r"
-    for resize in 2 13; do
+    # Resize 2 and 13 at the default motion search, 13 at the best level.
+    for choice in "2 0" "13 0" "13 4"; do
+        read -r resize m <<<"$choice"
+        case " $motions " in *" $m "*) ;; *) continue ;; esac
         out="$work/rip"
         rm -rf "$out"
         "$zembra" rip "$work/disc-pal/VIDEO_TS" --format "$format" --zoom 3 --resize "$resize" \
-            --output-dir "$out" --name rip --yes --quiet --overwrite >/dev/null 2>&1 || true
+            --motion-search "$m" --output-dir "$out" --name rip --yes --quiet --overwrite \
+            >/dev/null 2>&1 || true
         file=$(find "$out" -name '*.mpg' | head -1)
         read -r psnr ssim <<<"$(measure "$file" "$title" 720x576)"
-        printf '%-10s %-22s %8.2f %7.4f\n' "$name" "zembra --resize $resize" "$psnr" "$ssim"
+        printf '%-10s %-28s %8.2f %7.4f\n' "$name" "zembra --resize $resize --ms $m" "$psnr" "$ssim"
     done
     ffmpeg -nostdin -v error -i "$vob" -target "$target" -y "$work/target.mpg"
     read -r psnr ssim <<<"$(measure "$work/target.mpg" "$title" 720x576)"
-    printf '%-10s %-22s %8.2f %7.4f\n' "$name" "ffmpeg -target $target" "$psnr" "$ssim"
+    printf '%-10s %-28s %8.2f %7.4f\n' "$name" "ffmpeg -target $target" "$psnr" "$ssim"
 done
