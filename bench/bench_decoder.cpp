@@ -13,22 +13,7 @@
 #include "dvd/source_reader.h"
 #include "dvd/title_catalogue.h"
 #include "dvd/title_set.h"
-#include "platform/ui_host.h"
-
-namespace {
-
-class QuietHost : public zembra::UiHost {
-public:
-    zembra::BoxAnswer messageBox(zembra::BoxKind, const std::string& text) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        return zembra::BoxAnswer::No;
-    }
-    void pumpMessages() override {}
-    void setStatus(const std::string&) override {}
-    void setProgress(int, int) override {}
-};
-
-}  // namespace
+#include "support/quiet_host.h"
 
 int main(int argc, char** argv) {
     std::string source;
@@ -47,7 +32,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_decoder SOURCE [--title N] [--idct S] [--repeats R]\n");
         return 2;
     }
-    QuietHost host;
+    zembra::testing::QuietHost host(zembra::BoxAnswer::No, true);
     zembra::TitleCatalogue catalogue;
     zembra::DecoderOpenParams params;
     params.idct = idct;

@@ -14,6 +14,8 @@
 #include <iterator>
 #include <vector>
 
+#include "support/tools.h"
+
 namespace zembra {
 namespace {
 
@@ -90,10 +92,7 @@ TEST(Layer2Converter, CodesWholeFramesThatDecodeBackToTheInput) {
     EXPECT_EQ(pos, out.size());
     EXPECT_EQ(seen, frames);
 
-    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) {
-        if (std::getenv("CI")) FAIL() << "ffmpeg is missing";
-        GTEST_SKIP() << "ffmpeg is missing";
-    }
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     const fs::path dir = fs::path(ZEMBRA_BINARY_DIR) / "fixtures" / "layer2_converter";
     fs::create_directories(dir);
     {

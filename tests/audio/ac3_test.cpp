@@ -119,7 +119,7 @@ TEST(Ac3Stream, FrameSizesAndCrc) {
 }
 
 TEST(Ac3Oracle, StereoMatchesFfmpegAtUnityGain) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string src = stereoFixture();
     ASSERT_FALSE(src.empty());
     std::string clean = testing::fixturePath("stereo448_nodither.ac3");
@@ -143,7 +143,7 @@ TEST(Ac3Oracle, StereoMatchesFfmpegAtUnityGain) {
 }
 
 TEST(Ac3Oracle, CoupledAndRematrixedStereoMatchesFfmpeg) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     // Nearly equal channels at a low rate: the encoder couples the high band
     // and rematrixes the low ones.
     std::string src =
@@ -263,19 +263,19 @@ void checkDownmix(const std::string& name, const std::string& layout, int acmod,
 }
 
 TEST(Ac3Oracle, FivePointOneDownmixFollowsTheTable) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     // ffmpeg's 5.1(side) order: FL FR FC LFE SL SR.
     checkDownmix("s51", "5.1", 7, {0, 2, 1, 4, 5, 3});
 }
 
 TEST(Ac3Oracle, ThreeOneDownmixUsesOneCentreForBoth) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     // 4.0 is FL FR FC BC: coded as 3/1.
     checkDownmix("s31", "4.0", 5, {0, 2, 1, 3});
 }
 
 TEST(Ac3Oracle, OtherLayoutsFollowTheTable) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     checkDownmix("s10", "mono", 1, {0});
     checkDownmix("s30", "3.0", 3, {0, 2, 1});              // FL FR FC
     checkDownmix("s21", "3.0(back)", 4, {0, 1, 2});        // FL FR BC
@@ -284,7 +284,7 @@ TEST(Ac3Oracle, OtherLayoutsFollowTheTable) {
 }
 
 TEST(Ac3Oracle, ChannelsMatchFfmpegBeforeTheDownmix) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string clean = makeMultichannel("s51", "5.1");
     ASSERT_FALSE(clean.empty());
     auto ref = ffmpegFloat(clean, "s51_ref.f32");
@@ -306,7 +306,7 @@ TEST(Ac3Oracle, ChannelsMatchFfmpegBeforeTheDownmix) {
 }
 
 TEST(Ac3Decode, GainScalesAndClamps) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string src = ffmpegFixture("loud.ac3",
                                     "-f lavfi -i 'aevalsrc=0.8*sin(2*PI*1000*t):d=1:s=48000' -ac 2 "
                                     "-c:a ac3 -b:a 192k");
@@ -331,7 +331,7 @@ TEST(Ac3Decode, GainScalesAndClamps) {
 }
 
 TEST(Ac3Decode, RestartGivesTheSameDither) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string src = stereoFixture();
     ASSERT_FALSE(src.empty());
     auto bytes = readBytes(src);
@@ -340,7 +340,7 @@ TEST(Ac3Decode, RestartGivesTheSameDither) {
 }
 
 TEST(Ac3Damage, BadFramesAreDroppedSilently) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string src = stereoFixture();
     ASSERT_FALSE(src.empty());
     auto good = readBytes(src);
@@ -389,7 +389,7 @@ TEST(Ac3Damage, BadFramesAreDroppedSilently) {
 }
 
 TEST(Ac3Damage, CorruptPayloadWithValidCrcNeverCrashes) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string src = makeMultichannel("s51", "5.1");
     ASSERT_FALSE(src.empty());
     auto good = readBytes(src);

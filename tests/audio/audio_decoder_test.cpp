@@ -205,7 +205,7 @@ TEST(Lpcm, EarlyAudioDropsItsFirstBytes) {
 }
 
 TEST(LpcmOracle, ProgramStreamIsBitExact) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string raw = testing::ffmpegFixture(
         "lpcm_src.s16", "-f lavfi -i anoisesrc=d=2:a=0.5:c=white:r=48000 -ac 2 -f s16le");
     std::string vob = testing::ffmpegFixture(
@@ -223,7 +223,7 @@ TEST(LpcmOracle, ProgramStreamIsBitExact) {
 }
 
 TEST(AudioDecoderOracle, Ac3ThroughTheResamplerKeepsTheLength) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string vob = testing::ffmpegFixture(
         "ac3_video.vob",
         "-f lavfi -i testsrc=d=4:s=352x288:r=25 -f lavfi -i anoisesrc=d=4:a=0.3:c=pink:r=48000 "
@@ -251,7 +251,7 @@ TEST(AudioDecoderOracle, Ac3ThroughTheResamplerKeepsTheLength) {
 }
 
 TEST(AudioDecoderOracle, MpegAudioReportsItsRateAndSkipsTheResampler) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string mp2 =
         testing::ffmpegFixture("mpa44.mp2", "-f lavfi -i sine=f=440:d=1 -ar 44100 -ac 2 -c:a mp2");
     ASSERT_FALSE(mp2.empty());
@@ -270,7 +270,7 @@ TEST(AudioDecoderOracle, MpegAudioReportsItsRateAndSkipsTheResampler) {
 // were 48 kHz (a 1 kHz tone then played at 1088 Hz). Every mode gives
 // ffmpeg's decoding.
 TEST(AudioDecoderOracle, Ac3At44100KeepsItsRateInEveryMode) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     const std::string args = "-f lavfi -i sine=f=1000:d=2:r=44100 -ac 2 -c:a ac3 -b:a 192k";
     std::string ac3 = testing::ffmpegFixture("ac3_44k.ac3", args);
     ASSERT_FALSE(ac3.empty());

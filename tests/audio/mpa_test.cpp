@@ -98,7 +98,7 @@ TEST(MpaProbe, FirstValidHeaderText) {
 }
 
 TEST(MpaOracle, LayerTwoStereoMatchesFfmpeg) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     // Each allocation table: high rate at 48 and 44.1 kHz, low rate at 48 and
     // 32 kHz, and the half-rate extension.
     struct Case {
@@ -119,7 +119,7 @@ TEST(MpaOracle, LayerTwoStereoMatchesFfmpeg) {
 }
 
 TEST(MpaOracle, MonoGoesToBothChannels) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string in = mp2Fixture(1, 48000, "192k");
     ASSERT_FALSE(in.empty());
     MpaDecoded ours = decodeMpa(readBytes(in));
@@ -136,7 +136,7 @@ TEST(MpaOracle, MonoGoesToBothChannels) {
 }
 
 TEST(MpaOracle, LayerThreeGivesNoSamples) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string in = ffmpegFixture(
         "layer3.mp3", "-f lavfi -i sine=f=440:d=2 -ar 48000 -c:a libmp3lame -b:a 128k");
     if (in.empty()) GTEST_SKIP() << "no MP3 encoder in this ffmpeg";
@@ -166,7 +166,7 @@ TEST(MpaLayerOne, SilentFramesDecodeTo384Samples) {
 }
 
 TEST(MpaDamage, GarbageNeverCrashes) {
-    ZEMBRA_REQUIRE_FFMPEG();
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     std::string in = mp2Fixture(2, 48000, "384k");
     ASSERT_FALSE(in.empty());
     auto good = readBytes(in);

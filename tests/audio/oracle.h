@@ -16,20 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "support/tools.h"
+
 namespace zembra::testing {
-
-inline bool haveFfmpeg() {
-    static const bool have = std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
-    return have;
-}
-
-#define ZEMBRA_REQUIRE_FFMPEG()                                   \
-    do {                                                          \
-        if (!::zembra::testing::haveFfmpeg()) {                   \
-            if (std::getenv("CI")) FAIL() << "ffmpeg is missing"; \
-            GTEST_SKIP() << "ffmpeg missing";                     \
-        }                                                         \
-    } while (0)
 
 inline std::string fixturePath(const std::string& name) {
     auto dir = std::filesystem::path(ZEMBRA_BINARY_DIR) / "test-fixtures" / "audio";

@@ -127,7 +127,8 @@ TEST(AviWriter, ThirdPieceAndItsWavAreNumbered) {
 }
 
 TEST(AviWriter, WavExportReadsBackInFfprobe) {
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     TempDir dir;
     RecordingHost host;
     AviWriter w(host);
@@ -264,7 +265,8 @@ TEST(AviWriter, OverwriteQuestion) {
 }
 
 TEST(AviWriter, RgbAndPcmReadBackAtTheirRates) {
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     TempDir dir;
     RecordingHost host;
     AviWriter w(host);
@@ -300,7 +302,8 @@ TEST(AviWriter, RgbAndPcmReadBackAtTheirRates) {
 }
 
 TEST(AviWriter, Yuy2ExportThroughTheSequentialPath) {
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     TempDir dir;
     RecordingHost host;
     AviWriter w(host);
@@ -318,7 +321,8 @@ TEST(AviWriter, Yuy2ExportThroughTheSequentialPath) {
 }
 
 TEST(AviWriter, Mp3SoundIsFlushedAtTheEndOfEveryPiece) {
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     REQUIRE_MP3();
     TempDir dir;
     RecordingHost host;
@@ -364,7 +368,8 @@ TEST(AviWriter, Mp3SoundIsFlushedAtTheEndOfEveryPiece) {
 }
 
 TEST(AviWriter, Mp3ThroughTheAudioConverterAndOpenDml) {
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     REQUIRE_MP3();
     TempDir dir;
     RecordingHost host;
@@ -530,7 +535,8 @@ TEST(AviWriter, CompressorListAndConfiguration) {
 }
 
 TEST(AviWriter, XvidKeyFramesComeFromTheCompressor) {
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     auto installed = installedVideoCompressors();
     if (std::none_of(installed.begin(), installed.end(),
                      [](const CompressorInfo& c) { return c.fccHandler == kHandlerXvid; })) {
@@ -620,7 +626,8 @@ TEST(AviWriter, WavWriteFailureStopsCleanly) {
 // Uncompressed 720x576 RGB24 past 1.2 GiB: OpenDML keeps it whole.
 TEST(AviWriterLong, OpenDmlPieceOver1_2GiB) {
     if (!std::getenv("ZEMBRA_LONG_TESTS")) GTEST_SKIP() << "set ZEMBRA_LONG_TESTS to run";
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     TempDir dir;
     RecordingHost host;
     AviWriter w(host);

@@ -14,13 +14,9 @@
 
 #include "avi/codecs/mp3_library.h"
 #include "avi/codecs/video_compressor.h"
+#include "support/tools.h"
 
 namespace zembra::testing {
-
-inline bool codecToolPresent(const char* tool) {
-    std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
 
 inline std::string codecRun(const std::string& cmd, int* status = nullptr) {
     std::string out;
@@ -41,11 +37,10 @@ inline void writeBytes(const std::string& path, const std::vector<uint8_t>& byte
 
 }  // namespace zembra::testing
 
-#define CODECS_REQUIRE_FFMPEG()                               \
-    do {                                                      \
-        if (!::zembra::testing::codecToolPresent("ffmpeg") || \
-            !::zembra::testing::codecToolPresent("ffprobe"))  \
-            GTEST_SKIP() << "ffmpeg/ffprobe not installed";   \
+#define CODECS_REQUIRE_FFMPEG()                                                                \
+    do {                                                                                       \
+        if (!::zembra::testing::haveTool("ffmpeg") || !::zembra::testing::haveTool("ffprobe")) \
+            GTEST_SKIP() << "ffmpeg/ffprobe not installed";                                    \
     } while (0)
 #define CODECS_REQUIRE_XVID()                                                      \
     do {                                                                           \

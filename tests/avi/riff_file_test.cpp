@@ -146,7 +146,8 @@ TEST(RiffFile, PlainAviHasHeadersAndIndexOfEveryChunk) {
 }
 
 TEST(RiffFile, PlainAviDecodesWithFfmpeg) {
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     TempDir dir;
     std::string path = (dir / "plain.avi").string();
     AviFile f;
@@ -266,7 +267,8 @@ TEST(RiffFile, OpenDmlPastTheRiffLimit) {
 }
 
 TEST(RiffFile, OpenDmlReadsWholeInFfmpeg) {
-    ZEMBRA_REQUIRE_FFPROBE();
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     TempDir dir;
     std::string path = (dir / "big.avi").string();
     AviFile f(200 * 1024);

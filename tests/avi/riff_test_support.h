@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "support/tools.h"
+
 namespace zembra::testing {
 
 // A file-size limit as `ulimit -f` sets it, for this process only.
@@ -32,20 +34,6 @@ public:
 private:
     rlimit saved_{};
 };
-
-inline bool haveTool(const char* tool) {
-    std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
-
-// Skips the test when ffprobe/ffmpeg are missing; in CI that is a failure.
-#define ZEMBRA_REQUIRE_FFPROBE()                                                                 \
-    do {                                                                                         \
-        if (!::zembra::testing::haveTool("ffprobe") || !::zembra::testing::haveTool("ffmpeg")) { \
-            if (std::getenv("CI")) FAIL() << "ffprobe/ffmpeg missing";                           \
-            GTEST_SKIP() << "ffprobe/ffmpeg missing";                                            \
-        }                                                                                        \
-    } while (0)
 
 // Runs a shell command; its standard output (and error when merged by the
 // command) as text.

@@ -17,12 +17,9 @@
 #include "decoder/mpeg2_decoder.h"
 #include "dvd/title_catalogue.h"
 #include "support/recording_host.h"
+#include "support/tools.h"
 
 namespace zembra::testing {
-
-inline bool haveTool(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 inline std::string streamDir() { return std::string(ZEMBRA_BINARY_DIR) + "/test-streams"; }
 

@@ -18,14 +18,13 @@
 #include <vector>
 
 #include "support/tone.h"
+#include "support/tools.h"
 
 namespace zembra::testing {
 
 inline bool toolsMissing(std::initializer_list<const char*> tools) {
-    for (const char* t : tools) {
-        std::string cmd = std::string("command -v ") + t + " >/dev/null 2>&1";
-        if (std::system(cmd.c_str()) != 0) return true;
-    }
+    for (const char* t : tools)
+        if (!haveTool(t)) return true;
     return false;
 }
 

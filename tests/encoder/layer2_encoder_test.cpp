@@ -182,8 +182,8 @@ TEST(Layer2Encoder, AllocationTableFollowsTheBitRate) {
 // Decoded by ffmpeg, our frames give back the signal; the quality is
 // compared with twolame at the same bit rate.
 TEST(Layer2Encoder, FfmpegDecodesAndQualityMatchesTwolame) {
-    MUX_REQUIRE_TOOL("ffmpeg");
-    MUX_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
     const auto dir = muxtest::workDir("layer2");
     const auto pcm = muxtest::musicSignal(6);
     RecordingHost host;
@@ -237,7 +237,7 @@ namespace {
 // back clean at a high rate: the analysis window must match the decoders'
 // synthesis window for the aliasing between neighbours to cancel.
 TEST(Layer2Encoder, FilterBankRebuildsTonesAtBandEdges) {
-    MUX_REQUIRE_TOOL("ffmpeg");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     const auto dir = muxtest::workDir("layer2");
     for (double f : {1000.0, 5000.0, 8300.0}) {
         std::vector<std::int16_t> pcm(2 * 44100 * 2);

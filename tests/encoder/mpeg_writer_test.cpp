@@ -208,7 +208,7 @@ TEST(MpegWriterPieces, MorePicturesThanAnnouncedStop) {
 }
 
 TEST(MpegWriterPieces, SplitsIntoNumberedPiecesThatAllDecode) {
-    VENC_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
     fs::path dir = workDir("split");
     fs::remove(dir / "film_02.mpg");
     testing::RecordingHost host;

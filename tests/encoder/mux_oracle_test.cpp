@@ -104,8 +104,8 @@ fs::path makeFile(const Preset& p, RecordingHost& host, int seconds, std::size_t
 class MuxOracle : public ::testing::TestWithParam<Preset> {};
 
 TEST_P(MuxOracle, ToolsAcceptTheStream) {
-    MUX_REQUIRE_TOOL("ffmpeg");
-    MUX_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
     const Preset& p = GetParam();
     RecordingHost host;
     std::size_t audioBytes = 0;
@@ -171,8 +171,8 @@ TEST_P(MuxOracle, ToolsAcceptTheStream) {
 }
 
 TEST_P(MuxOracle, VcdimagerBuildsAnImage) {
-    MUX_REQUIRE_TOOL("ffmpeg");
-    MUX_REQUIRE_TOOL("vcdimager");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
+    ZEMBRA_REQUIRE_TOOL("vcdimager");
     const Preset& p = GetParam();
     RecordingHost host;
     const fs::path file = makeFile(p, host, 6, nullptr, nullptr, "image");

@@ -19,23 +19,13 @@
 #include "encoder/layer2/layer2_encoder.h"
 #include "encoder/mux/multiplexer.h"
 #include "encoder/units.h"
+#include "support/tools.h"
 
 namespace zembra::muxtest {
 
 namespace fs = std::filesystem;
 
-inline bool haveTool(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Skips the test when a tool is missing, fails in CI.
-#define MUX_REQUIRE_TOOL(tool)                                      \
-    do {                                                            \
-        if (!::zembra::muxtest::haveTool(tool)) {                   \
-            if (std::getenv("CI")) FAIL() << tool << " is missing"; \
-            GTEST_SKIP() << tool << " is missing";                  \
-        }                                                           \
-    } while (0)
+using ::zembra::testing::haveTool;
 
 inline fs::path workDir(const std::string& name) {
     fs::path p = fs::path(ZEMBRA_BINARY_DIR) / "fixtures" / "mux" / name;

@@ -82,10 +82,10 @@ std::vector<fs::path> encode(const WriterCase& c, int frames, RecordingHost& hos
 class MuxWriter : public ::testing::TestWithParam<WriterCase> {};
 
 TEST_P(MuxWriter, PresetOutputPassesEveryCheck) {
-    MUX_REQUIRE_TOOL("ffmpeg");
-    MUX_REQUIRE_TOOL("ffprobe");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
+    ZEMBRA_REQUIRE_TOOL("ffprobe");
     const WriterCase& c = GetParam();
-    if (c.vcdimagerType) MUX_REQUIRE_TOOL("vcdimager");
+    if (c.vcdimagerType) ZEMBRA_REQUIRE_TOOL("vcdimager");
     RecordingHost host;
     const auto pieces = encode(c, 75, host);
     ASSERT_EQ(pieces.size(), 1u);
@@ -130,7 +130,7 @@ TEST_P(MuxWriter, PresetOutputPassesEveryCheck) {
 }
 
 TEST_P(MuxWriter, EverySplitPieceIsACompleteStream) {
-    MUX_REQUIRE_TOOL("ffmpeg");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     const WriterCase& c = GetParam();
     RecordingHost host;
     const auto pieces = encode(c, 50, host, 20);

@@ -18,22 +18,13 @@
 #include "encoder/kernels.h"
 #include "encoder/video_encoder.h"
 #include "support/recording_host.h"
+#include "support/tools.h"
 
 namespace zembra::venctest {
 
 namespace fs = std::filesystem;
 
-inline bool haveTool(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-#define VENC_REQUIRE_TOOL(tool)                                     \
-    do {                                                            \
-        if (!::zembra::venctest::haveTool(tool)) {                  \
-            if (std::getenv("CI")) FAIL() << tool << " is missing"; \
-            GTEST_SKIP() << tool << " is missing";                  \
-        }                                                           \
-    } while (0)
+using ::zembra::testing::haveTool;
 
 inline fs::path workDir(const std::string& name) {
     fs::path p = fs::path(ZEMBRA_BINARY_DIR) / "fixtures" / "venc" / name;

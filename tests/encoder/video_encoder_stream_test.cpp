@@ -25,7 +25,7 @@ void PrintTo(const StreamCase& c, std::ostream* os) {
 class StreamTest : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(StreamTest, DecodesEveryPictureInOrder) {
-    VENC_REQUIRE_TOOL("ffmpeg");
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
     const StreamCase c = GetParam();
     EncoderParams p = params(c.mpeg2, c.w, c.h, c.fps, c.kbps, c.frames);
     p.dctChoice = c.dct;

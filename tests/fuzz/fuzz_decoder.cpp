@@ -8,19 +8,9 @@
 
 #include "decoder/mpeg2_decoder.h"
 #include "dvd/title_catalogue.h"
-#include "platform/ui_host.h"
+#include "support/quiet_host.h"
 
 namespace {
-
-class QuietHost : public zembra::UiHost {
-public:
-    zembra::BoxAnswer messageBox(zembra::BoxKind, const std::string&) override {
-        return zembra::BoxAnswer::No;
-    }
-    void pumpMessages() override {}
-    void setStatus(const std::string&) override {}
-    void setProgress(int, int) override {}
-};
 
 // Bytes in memory as the decoder's input; reads copy out of an exact-size
 // buffer so any over-read is caught.
@@ -65,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bytes.assign(pack, pack + sizeof pack);
     }
     bytes.insert(bytes.end(), data + 1, data + size);
-    QuietHost host;
+    zembra::testing::QuietHost host;
     zembra::TitleCatalogue catalogue;
     zembra::Mpeg2Decoder decoder(host, catalogue);
     MemoryInput input(std::move(bytes));

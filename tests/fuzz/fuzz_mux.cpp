@@ -11,26 +11,12 @@
 #include <vector>
 
 #include "encoder/mux/multiplexer.h"
-#include "platform/ui_host.h"
-
-namespace {
-
-class QuietHost : public zembra::UiHost {
-public:
-    zembra::BoxAnswer messageBox(zembra::BoxKind, const std::string&) override {
-        return zembra::BoxAnswer::Ok;
-    }
-    void pumpMessages() override {}
-    void setStatus(const std::string&) override {}
-    void setProgress(int, int) override {}
-};
-
-}  // namespace
+#include "support/quiet_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace zembra;
     if (size < 1) return 0;
-    QuietHost host;
+    zembra::testing::QuietHost host(zembra::BoxAnswer::Ok);
     Multiplexer mux(host);
     MuxSettings ms;
     ms.layout = data[0] & 1 ? MuxLayout::Svcd : MuxLayout::Vcd;

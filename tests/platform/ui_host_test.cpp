@@ -5,21 +5,14 @@
 
 #include "platform/console_host.h"
 #include "platform/string_table.h"
+#include "support/quiet_host.h"
 #include "support/recording_host.h"
 
 namespace zembra {
 namespace {
 
-class SilentHost : public UiHost {
-public:
-    BoxAnswer messageBox(BoxKind, const std::string&) override { return BoxAnswer::Ok; }
-    void pumpMessages() override {}
-    void setStatus(const std::string&) override {}
-    void setProgress(int, int) override {}
-};
-
 TEST(UiHost, UnknownKeyFallsBackToTheKeyItself) {
-    SilentHost host;
+    testing::QuietHost host;
     EXPECT_EQ(host.text("STR_NO_SUCH_KEY"), "STR_NO_SUCH_KEY");
 }
 
@@ -35,7 +28,7 @@ TEST(UiHost, ShorthandsShowTheTextOfTheKeyInTheCurrentLanguage) {
     EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(host.boxes[0].text, "Unable to parse as an IFO-File.");
     EXPECT_EQ(host.boxes[1].text, "Halt ?");
-    SilentHost bare;
+    testing::QuietHost bare;
     EXPECT_EQ(bare.text("STR_ERROR_28"), "Stop encoder before exiting.");
 }
 
