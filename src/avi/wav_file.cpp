@@ -1,7 +1,9 @@
 #include "avi/wav_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
+#include <vector>
 
 #include "avi/riff/le_buffer.h"
 
@@ -38,6 +40,22 @@ bool WavFile::write(const void* data, size_t size) {
     if (!sink_.append(data, size)) return false;
     dataBytes_ += size;
     return true;
+}
+
+bool WavFile::writeSamples(const int16_t* samples, size_t count) {
+    if constexpr (std::endian::native == std::endian::little)
+        return write(samples, count * sizeof(int16_t));
+    std::vector<uint8_t> bytes;
+    bytes.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) appendLe16(bytes, uint16_t(samples[i]));
+    return write(bytes.data(), bytes.size());
+}
+
+bool WavFile::setSampleRate(int sampleRate) {
+    LeBuffer rates;
+    rates.u32(uint32_t(sampleRate));
+    rates.u32(uint32_t(sampleRate) * 4);
+    return sink_.patch(24, rates.data(), rates.size());
 }
 
 bool WavFile::close() {

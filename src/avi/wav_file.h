@@ -16,6 +16,11 @@ public:
     // Creates the file with a header for 16-bit stereo at this rate.
     [[nodiscard]] bool open(const std::string& path, int sampleRate);
     [[nodiscard]] bool write(const void* data, size_t size);
+    // 16-bit samples held in the host's byte order, stored little-endian.
+    [[nodiscard]] bool writeSamples(const int16_t* samples, size_t count);
+    // Restates the rate (and the byte rate with it) when the sound turned out
+    // to have another one than the file was opened with.
+    [[nodiscard]] bool setSampleRate(int sampleRate);
     // Fills in the sizes (offset 4: data + 36, offset 40: data) and closes.
     bool close();
 

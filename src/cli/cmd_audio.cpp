@@ -14,6 +14,7 @@
 #include "audio/audio_decoder.h"
 #include "audio/mpa_decoder.h"
 #include "audio/stream_extract.h"
+#include "avi/wav_file.h"
 #include "cli/command.h"
 #include "cli/options.h"
 #include "platform/byte_order.h"
@@ -29,27 +30,11 @@ bool endsWith(std::string s, const char* suffix) {
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
-
 bool writeWav(const std::string& path, const std::vector<int16_t>& pcm, int rate) {
-    std::vector<uint8_t> h;
-    uint32_t data = uint32_t(pcm.size() * 2);
-    h.insert(h.end(), {'R', 'I', 'F', 'F'});
-    put32(h, 36 + data);
-    h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put32(h, 16);
-    put32(h, 1 | (2 << 16));  // PCM, 2 channels
-    put32(h, uint32_t(rate));
-    put32(h, uint32_t(rate * 4));
-    put32(h, 4 | (16 << 16));  // block align 4, 16 bits
-    h.insert(h.end(), {'d', 'a', 't', 'a'});
-    put32(h, data);
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(h.data()), std::streamsize(h.size()));
-    out.write(reinterpret_cast<const char*>(pcm.data()), std::streamsize(data));
-    return bool(out);
+    avi::WavFile wav;
+    if (!wav.open(path, rate)) return false;
+    const bool written = wav.writeSamples(pcm.data(), pcm.size());
+    return wav.close() && written;
 }
 
 // True when the bytes hold MPEG audio Layer III frames: two frame headers

@@ -17,6 +17,7 @@
 #include "app/geometry/output_geometry.h"
 #include "app/source_kind.h"
 #include "audio/audio_decoder.h"
+#include "avi/wav_file.h"
 #include "cli/command.h"
 #include "cli/options.h"
 #include "decoder/colour_convert.h"
@@ -44,20 +45,6 @@ void rateFraction(double rate, int& num, int& den) {
         }
     num = int(std::lround(rate * 1000));
     den = 1000;
-}
-
-void putLe(std::FILE* f, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) std::fputc(int((v >> (8 * i)) & 255), f);
-}
-
-void writeWavHeader(std::FILE* f, int rate, uint32_t dataBytes) {
-    std::fputs("RIFF", f);
-    putLe(f, 36 + dataBytes, 4);
-    std::fputs("WAVEfmt ", f);
-    putLe(f, 16, 4), putLe(f, 1, 2), putLe(f, 2, 2), putLe(f, uint32_t(rate), 4);
-    putLe(f, uint32_t(rate) * 4, 4), putLe(f, 4, 2), putLe(f, 16, 2);
-    std::fputs("data", f);
-    putLe(f, dataBytes, 4);
 }
 
 using zembra::cli::OptionParser;
@@ -235,11 +222,11 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
                              planes.data() + size_t(ow) * size_t(oh) + size_t(ocw) * size_t(och)};
 
     std::FILE* y4m = nullptr;
-    std::FILE* wav = nullptr;
+    zembra::avi::WavFile wavFile;
+    zembra::avi::WavFile* wav = nullptr;
     std::FILE* dump = nullptr;
     auto closeAll = [&] {
         if (y4m && y4m != stdout) std::fclose(y4m);
-        if (wav) std::fclose(wav);
         if (dump) std::fclose(dump);
     };
     if (!output.empty() && !(y4m = output == "-" ? stdout : std::fopen(output.c_str(), "wb"))) {
@@ -247,17 +234,17 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
         decoder.closeDecoder();
         return 1;
     }
-    if ((!wavPath.empty() && !(wav = std::fopen(wavPath.c_str(), "wb"))) ||
+    // A first header with the mode's rate; the final one takes the stream's
+    // where it was not resampled (44.1 kHz kept with DownSampling 4).
+    int sampleRate = zembra::outputSampleRate(params.downSampling + 1);
+    if (!wavPath.empty() && wavFile.open(wavPath, sampleRate)) wav = &wavFile;
+    if ((!wavPath.empty() && !wav) ||
         (!dumpPath.empty() && !(dump = std::fopen(dumpPath.c_str(), "wb")))) {
         std::fprintf(stderr, "zembra decode: cannot write the output files\n");
         closeAll();
         decoder.closeDecoder();
         return 1;
     }
-    // A first header with the mode's rate; the final one takes the stream's
-    // where it was not resampled (44.1 kHz kept with DownSampling 4).
-    int sampleRate = zembra::outputSampleRate(params.downSampling + 1);
-    if (wav) writeWavHeader(wav, sampleRate, 0);
     if (y4m) {
         const zembra::FrameRateEntry& r = zembra::FrameRateTable::at(params.frameRate);
         const char* c = chroma == 1 ? "420jpeg" : chroma == 2 ? "422" : "444";
@@ -268,6 +255,7 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     const int frames = o.frames.value_or(-1);
     int written = 0;
     uint64_t pcmBytes = 0;
+    bool wavFailed = false;
     zembra::FrameRecord frame;
     int fw = 0, fh = 0, pcmCount = 0;
     const int16_t* pcm = nullptr;
@@ -289,22 +277,22 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
             }
         }
         if (wav && pcmCount > 0) {
-            // The FIFO holds native-endian 16-bit values; WAV wants little-endian.
-            for (int i = 0; i < pcmCount; ++i) putLe(wav, uint16_t(pcm[i]), 2);
+            if (!wav->writeSamples(pcm, size_t(pcmCount))) {
+                wavFailed = true;
+                break;
+            }
             pcmBytes += uint64_t(pcmCount) * 2;
         }
         ++written;
     }
     if (pcmBytes > 0) sampleRate = audio.handedOutRate();
     decoder.closeDecoder();
-    if (wav) {
-        std::fseek(wav, 0, SEEK_SET);
-        writeWavHeader(wav, sampleRate, uint32_t(pcmBytes));
-    }
+    if (wav && !(wav->setSampleRate(sampleRate) && wav->close())) wavFailed = true;
+    if (wavFailed) std::fprintf(stderr, "zembra decode: cannot write %s\n", wavPath.c_str());
     closeAll();
     std::fprintf(stderr, "%d frames, %dx%d, source %.3f fps, %llu sample frames\n", written, ow, oh,
                  rate, static_cast<unsigned long long>(pcmBytes / 4));
-    return written > 0 ? 0 : 1;
+    return written > 0 && !wavFailed ? 0 : 1;
 }
 
 int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& params, bool titleSet,
