@@ -6,27 +6,18 @@
 # The audio converters take the sound's rate too, whenever DownSampling was
 # set, and 32 kHz sound is written to its WAV file at 32 kHz.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg ffprobe; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg ffprobe
 streams=$build/test-streams
 "$source/tools/make-test-streams.sh" "$streams" ac3_44k.mpg late_mpeg1.mpg ac3_32k.mpg
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+make_workspace
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 probe() { ffprobe -v error -select_streams "$2" -show_entries "stream=$3" -of csv=p=0 "$1"; }
-frames() { ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
 # The MP3 stream's length from its decoded samples, not its header.
 soundSeconds() {
   ffmpeg -nostdin -v error -i "$1" -map 0:a:0 -f s16le -ac 1 -ar 44100 - | wc -c |
     awk '{ print $1 / 2 / 44100 }'
 }
-near() { awk -v v="$1" -v w="$2" -v d="$3" 'BEGIN { x = v - w; exit !(x <= d && x >= -d) }'; }
 
 for input in ac3_44k.mpg late_mpeg1.mpg; do
   for ds in 4 0; do

@@ -4,22 +4,13 @@
 # --split-chapters writes three files whose lengths add up to the title's;
 # both to AVI and to MPEG.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg ffprobe dvdauthor; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg ffprobe dvdauthor
 disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-3ch" --seconds 7.2 --no-bframes \
   --chapters 0,0:02.4,0:04.8)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+make_workspace
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-frames() { ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
 seconds() { ffprobe -v error -select_streams "$2" -show_entries stream=duration -of csv=p=0 "$1"; }
-near() { awk -v v="$1" -v w="$2" -v d="$3" 'BEGIN { x = v - w; exit !(x <= d && x >= -d) }'; }
 
 avi() {
   "$zembra" rip "$disc/VIDEO_TS" --output-dir "$work/out" --yes --quiet --overwrite --format 2 \

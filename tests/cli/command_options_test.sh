@@ -6,18 +6,11 @@
 # fix; --list prints a list in the current language, whose texts the list
 # options take; every command refuses a mistake with status 2.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg ffprobe dvdauthor spumux; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg ffprobe dvdauthor spumux
 disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-subs" --pal --subs 2 --seconds 3)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+make_workspace
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 setting() { "$zembra" config | grep -x "$1=.*" | cut -d= -f2-; }
 store() { for s in "$@"; do "$zembra" config --set "$s" >/dev/null; done; }
 y4m_rate() { head -n 1 "$1" | tr ' ' '\n' | grep '^F'; }

@@ -4,21 +4,13 @@
 # program stream of 1.48 s and an MPEG-1 file of 6.04 s whose first time
 # stamp is 1.0 s, each ripped at 25 frames a second to AVI and WAV.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg ffprobe dvdauthor; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg ffprobe dvdauthor
 disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-2.52s" --seconds 2.52 --no-bframes)
 streams=$build/test-streams
 "$source/tools/make-test-streams.sh" "$streams" short_ps.mpg late_mpeg1.mpg
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+make_workspace
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-frames() { ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
 seconds() { ffprobe -v error -show_entries format=duration -of csv=p=0 "$1"; }
 near() { awk -v v="$1" -v w="$2" 'BEGIN { d = v - w; exit !(d < 0.021 && d > -0.021) }'; }
 

@@ -4,16 +4,9 @@
 # 23.976 fps with every DownSampling that resamples or keeps the rate, the
 # title comes out whole, with no message about too much sound.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg ffprobe mpeg2enc mplex dvdauthor; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg ffprobe mpeg2enc mplex dvdauthor
+make_workspace
 
 ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=720x480:rate=24000/1001 -t 6 \
   -pix_fmt yuv420p -f yuv4mpegpipe - | mpeg2enc -v 0 -f 8 -a 2 -F 1 -p -o "$work/film.m2v" 2>/dev/null

@@ -4,19 +4,12 @@
 # H.264 video) given to scan, decode and rip, and an MP3 file given to
 # audio-decode (which wrote an empty WAV and exited 0).
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg
 streams=$build/test-streams
 "$source/tools/make-test-streams.sh" "$streams" dvb.ts h264.ts tone.mp3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+make_workspace
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 # refused WHAT COMMAND...: non-zero exit, the message names WHAT, nothing written.
 refused() {
   local what=$1

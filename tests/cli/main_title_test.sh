@@ -3,19 +3,11 @@
 # the long one "main title", a rip with --title main rips it, and a rip
 # without --title takes it too (the window selects it after Open DVD).
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg ffprobe dvdauthor; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg ffprobe dvdauthor
 disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-short-long" --two-pgc --seconds 2 --seconds2 4)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+make_workspace
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-frames() { ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
 
 "$zembra" scan "$disc" >"$work/scan" || fail "scan: $(cat "$work/scan")"
 grep -q '^  \[01\] Length:00:00:04 .*main title' "$work/scan" || fail "scan: $(cat "$work/scan")"

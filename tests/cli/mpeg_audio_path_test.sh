@@ -5,16 +5,9 @@
 # samples as its elementary stream decoded alone; only where it starts
 # differs (the sound is cut to the first picture).
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg dvdauthor; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
-fail() { echo "FAIL: $*" >&2; exit 1; }
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg dvdauthor
+make_workspace
 
 ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=352x288:rate=25:duration=4 \
   -f lavfi -i sine=frequency=440:sample_rate=48000:duration=4 \

@@ -3,17 +3,11 @@
 # no carriage return or escape code, the last state printed at the end; a
 # rip stopped by Ctrl-C ends with status 130.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg dvdauthor; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
-work=$(mktemp -d)
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg dvdauthor
+make_workspace
 pid=
 trap '[ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-mkdir -p "$work/prog"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$zembra" rip "$source/samples/VIDEO_TS" --format 14 --output-dir "$work/out" --yes \
   </dev/null >"$work/out.txt" 2>"$work/log" || fail "rip: $(cat "$work/log")"

@@ -4,23 +4,15 @@
 # with a line that says how many sectors were skipped and where in the
 # playing time, writes the file and exits 0. A whole image rips without it.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
+. "$(dirname "$0")/common.sh"
 faults=$build/test-faults/libpread_faults.so
 # The sanitizer build leaves the shim out (it could not be preloaded before
 # the sanitizer's runtime); the plain build runs this test.
 [ -f "$faults" ] || { echo "pread_faults not built: skipped" >&2; exit 77; }
-for tool in ffmpeg ffprobe dvdauthor genisoimage; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+require_tools ffmpeg ffprobe dvdauthor genisoimage
 disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-scratched" --seconds 8 --iso)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+make_workspace
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-frames() { ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$1"; }
 rip() {
   "$zembra" rip "$disc/disc.iso" --output-dir "$work/out" --yes --quiet --overwrite --format 2 \
     --video-codec 'DIB ' --avi-audio wav --width 352 --height 288 --fps-index 2 "$@" </dev/null

@@ -4,16 +4,11 @@
 # row fails (exit 1, not "1 of 1 title(s) ripped"), and the file ends with
 # the last whole sector that reached the disk, readable by ffprobe.
 set -euo pipefail
-zembra=$1 source=$2
-command -v ffprobe >/dev/null || { [ -n "${CI:-}" ] && { echo "ffprobe missing" >&2; exit 1; }; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+. "$(dirname "$0")/common.sh"
+require_tools ffprobe
+make_workspace
 disc=$source/samples/VIDEO_TS
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # rip LIMIT_KB FORMAT [OPTIONS...]: exit status of the rip under the limit
 # (0: none); its messages in $work/log.

@@ -3,19 +3,12 @@
 # message (exit 1) and the first, held still meanwhile, goes on to write a
 # whole file of its own, for MPEG and AVI output alike.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg ffprobe dvdauthor; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg ffprobe dvdauthor
 disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-20s" --seconds 20 --bitrate 1500k)
-work=$(mktemp -d)
+make_workspace
 pid=
 trap '[ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 rip() {
   exec "$zembra" rip "$disc/VIDEO_TS" --output-dir "$work/out" --name x --yes --quiet --overwrite "$@" \

@@ -3,15 +3,10 @@
 # before anything is written, with the range that is allowed, and absurd
 # values stored in options.ini are brought back to sane ones when loaded.
 set -euo pipefail
-zembra=$1 source=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+. "$(dirname "$0")/common.sh"
+make_workspace
 disc=$source/samples/VIDEO_TS
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # rip OPTIONS...: a VCD rip of the sample into an empty output folder; the
 # exit status, with the messages in $work/log.

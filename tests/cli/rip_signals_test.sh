@@ -5,19 +5,12 @@
 # index and frame count), the next row never starts, and the status is
 # 128 + the signal.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg ffprobe dvdauthor; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg ffprobe dvdauthor
 disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-20s" --seconds 20 --bitrate 1500k)
-work=$(mktemp -d)
+make_workspace
 pid=
 trap '[ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # stop SIGNAL FILE OPTIONS...: rips the disc twice (two rows) and sends
 # SIGNAL once FILE holds a few megabytes; the rip's exit status.

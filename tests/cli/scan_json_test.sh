@@ -3,14 +3,11 @@
 # chapters, durations and streams agree with what the disc was made with,
 # counted as the window's lists count them; a VOB file as one scanned title.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-for tool in ffmpeg dvdauthor spumux python3; do
-  command -v $tool >/dev/null || { [ -n "${CI:-}" ] && { echo "$tool missing" >&2; exit 1; }; exit 77; }
-done
+. "$(dirname "$0")/common.sh"
+require_tools ffmpeg dvdauthor spumux python3
 disc=$("$source/tools/make-test-disc.sh" --out "$build/test-discs/cli-json" --pal \
   --audio ac3-51:en --audio mp2:de --subs 2 --chapters 0,0:01 --seconds 2)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+make_workspace
 
 "$zembra" scan --json "$disc" >"$work/disc.json"
 "$zembra" scan --json "$disc/VIDEO_TS/VTS_01_1.VOB" >"$work/vob.json" 2>/dev/null
