@@ -23,4 +23,4 @@ test: build
 	tools/run-tests.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz $(BUILD)-debug $(BUILD)-release $(BUILD)-clang-release
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz $(BUILD)-debug $(BUILD)-release $(BUILD)-clang-release

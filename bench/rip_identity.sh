@@ -10,6 +10,8 @@
 #   DISC30     a 30-second 720x576 title (tools/make-test-disc.sh --seconds 30
 #              --bitrate 6000k); default BUILD_DIR/test-discs/identity-30s
 # The short discs are made (cached) in BUILD_DIR/test-discs/identity-*.
+# THREADS=N in the environment stores Threads=N first, as --threads N would:
+# the sums must be the same at every N.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
@@ -29,6 +31,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/prog"
 cp -r langs "$work/prog/"
+[ -z "${THREADS:-}" ] || printf '[Zembra_App]\nThreads=%s\n' "$THREADS" >"$work/prog/options.ini"
 export ZEMBRA_PROGRAM_DIR=$work/prog ZEMBRA_SHUTDOWN_COMMAND=true
 
 # rip NAME DISC OPTIONS...: md5 of every file the rip writes.

@@ -2,7 +2,7 @@
 # The whole test suite: unit and oracle tests, the kernel tests again with the
 # plain kernels forced, then the fuzz targets over their corpus (clang build).
 # In CI (CI set) the suite also runs once under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the programs are built as Debug, Release and
+# UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, the programs are built as Debug, Release and
 # clang Release, and the Release build becomes a Debian package that is
 # installed, used and removed. Each phase prints how long it took.
 set -euo pipefail
@@ -24,6 +24,15 @@ suite_targets() {
     if [ -f "$1/build.ninja" ]; then
         local targets
         targets=$(ninja -C "$1" -t targets all | grep -E '^(test_[a-z0-9_]+|zembra): phony' |
+            cut -d: -f1 | tr '\n' ' ')
+        [ -z "$targets" ] || echo "--target $targets"
+    fi
+}
+# The program and the test executables that hold threaded tests.
+thread_test_targets() {
+    if [ -f "$1/build.ninja" ]; then
+        local targets
+        targets=$(ninja -C "$1" -t targets all | grep -E '^(test_(app|encoder|avi)|zembra): phony' |
             cut -d: -f1 | tr '\n' ' ')
         [ -z "$targets" ] || echo "--target $targets"
     fi
@@ -69,6 +78,20 @@ if [ -n "${CI:-}" ]; then
     cmake --build "$build-asan" -j"$jobs" $(suite_targets "$build-asan")
     phase "sanitizer tests"
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest "$build-asan"
+fi
+
+if [ -n "${CI:-}" ]; then
+    phase "thread sanitizer build"
+    # Only the tests of the threads (their names say "Thread") and the
+    # program they run; the window is left out.
+    # shellcheck disable=SC2046
+    env "${compilers[@]}" cmake -S . -B "$build-tsan" $(generator "$build-tsan") \
+        -DZEMBRA_TSAN=ON -DZEMBRA_GUI=OFF -DZEMBRA_WERROR=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    # shellcheck disable=SC2046
+    cmake --build "$build-tsan" -j"$jobs" $(thread_test_targets "$build-tsan")
+    phase "thread sanitizer tests"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest "$build-tsan" -R '[Tt]hread'
 fi
 
 if [ -n "${CI:-}" ]; then

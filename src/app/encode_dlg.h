@@ -5,6 +5,7 @@
 // the command line, the tests) shows this state and calls the commands.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -24,6 +25,7 @@ namespace zembra {
 
 class UiHost;
 class OutputGeometry;
+class FrameFeed;
 
 // The VOB files of an IFO ("VTS_01_0.IFO" -> VTS_01_1.VOB, VTS_01_2.VOB, ...
 // up to the first number missing), matched without regard to case.
@@ -240,6 +242,9 @@ private:
     bool openPass(int passIndex, int passCount);
     bool prepareGeometry();
     void runPasses(RipWriter& w, int passCount, bool drawsPictures, int& total);
+    void runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, bool drawsPictures,
+                 int& total, int& passFrames);
+    int feedDepth() const;
     void closeAfterFailure(RipWriter& w);
     void checkOutputKept();
     void noteSourceEnd();
@@ -275,6 +280,7 @@ private:
     int decoderOpen_ = 0;
     int writerOk_ = 0;
     int64_t startPosition_ = 0;
+    int64_t pieceStart_ = 0;  // where the source was sought for the piece being written
     uint32_t startTick_ = 0;
     int updateInterval_ = 5;
     std::string outputFile_;
@@ -283,6 +289,11 @@ private:
     int rowsCompleted_ = 0;
     int rowsAttempted_ = 0;
     bool runFailed_ = false;
+    // The frames of the pass now running, when they are made ahead.
+    FrameFeed* feed_ = nullptr;
+    // Of the sectors skipped over read errors, how many a rip that stopped
+    // taking frames early had reached (the rest lie beyond its output).
+    size_t skippedReached_ = SIZE_MAX;
 };
 
 }  // namespace zembra

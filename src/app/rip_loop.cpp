@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/encode_dlg.h"
+#include "app/frame_feed.h"
 #include "app/geometry/output_geometry.h"
 #include "app/output_options.h"
 #include "platform/paths.h"
@@ -345,46 +346,79 @@ bool EncodeDlg::prepareGeometry() {
     return geometry_->prepare(gp, &host_);
 }
 
-void EncodeDlg::runPasses(RipWriter& w, int passCount, bool drawsPictures, int& total) {
+// Frames made ahead on a producer thread when Threads allows more than one.
+// Not when an overlapping split may seek the source back at the frame where
+// a piece fills: that seek must find the source just past that frame.
+int EncodeDlg::feedDepth() const {
+    constexpr int kFramesAhead = 6;
     const OutputSettings& out = settings_.output;
+    const bool seeksBack = out.SplitMode != 0 && settings_.input.OverLapped != 0;
+    if (threadCount(settings_.app) <= 1 || seeksBack || !engines_.source->relay()) return 0;
+    return kFramesAhead;
+}
+
+void EncodeDlg::runPasses(RipWriter& w, int passCount, bool drawsPictures, int& total) {
     bool passOpenFailed = false;
     for (int pass = 0; pass < passCount && !passOpenFailed; ++pass) {
         int passFrames = 0;
+        skippedReached_ = SIZE_MAX;
         if (!openPass(pass, passCount)) {
             passOpenFailed = true;
             runFailed_ = true;
         }
-        while (decoderOpen_ && writerOk_) {
-            FrameRecord frame;
-            int width = 0, height = 0, pcmValues = 0;
-            const int16_t* pcm = nullptr;
-            decoderOpen_ = engines_.source->getNextFrame(frame, width, height, pcm, pcmValues);
-            if (!decoderOpen_) {
-                if (!cancelled()) noteSourceEnd();
-                break;
+        if (decoderOpen_ && writerOk_) {
+            // A writer stops at the title's frame count: the frame after it
+            // is the last the loop takes, so the source goes no further.
+            const int maxFrames = settings_.output.MaxFrames;
+            const int64_t cap = maxFrames > 0 ? int64_t(maxFrames) + 1 : FrameFeed::kUnlimited;
+            FrameFeed feed(*engines_.source, engines_.source->relay(), feedDepth(), cap);
+            feed_ = &feed;
+            try {
+                runPass(w, feed, pass, passCount, drawsPictures, total, passFrames);
+            } catch (...) {
+                feed_ = nullptr;
+                throw;
             }
-            const bool audioOnly = engines_.source->getRunMode() == 3;
-            uint8_t* dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
-            const bool drawn = drawsPictures && !audioOnly && !frame.empty();
-            if (drawn) {
-                const uint8_t* src[3] = {frame.y, frame.cb, frame.cr};
-                geometry_->apply(src, dst);
-            }
-            const uint8_t* const cdst[3] = {dst[0], dst[1], dst[2]};
-            writerOk_ = w.writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
-            if (!writerOk_ && !w.frameLimitReached()) runFailed_ = true;
-            if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
-            ProgressMonitor(total, passFrames, pass, passCount);
-            if (drawn) drawRipFrame(cdst, total);
-            if (total % updateInterval_ == 0) host_.pumpMessages();
-            ++total;
-            ++passFrames;
+            feed_ = nullptr;
+            feed.stop();
+            if (feed.runsAhead()) skippedReached_ = feed.skippedSectorsTaken();
         }
         if (cancelled()) runFailed_ = true;
         if (writerOk_ && !w.close()) runFailed_ = true;
         // A row that failed already said why (and its writer may have
         // removed a stub it made).
         if (pass == passCount - 1 && passFrames > 0 && !runFailed_) checkOutputKept();
+    }
+}
+
+void EncodeDlg::runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, bool drawsPictures,
+                        int& total, int& passFrames) {
+    const OutputSettings& out = settings_.output;
+    const bool audioOnly = engines_.source->getRunMode() == 3;
+    while (decoderOpen_ && writerOk_) {
+        FrameRecord frame;
+        int width = 0, height = 0, pcmValues = 0;
+        const int16_t* pcm = nullptr;
+        decoderOpen_ = feed.next(frame, width, height, pcm, pcmValues);
+        if (!decoderOpen_) {
+            if (!cancelled()) noteSourceEnd();
+            break;
+        }
+        uint8_t* dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
+        const bool drawn = drawsPictures && !audioOnly && !frame.empty();
+        if (drawn) {
+            const uint8_t* src[3] = {frame.y, frame.cb, frame.cr};
+            geometry_->apply(src, dst);
+        }
+        const uint8_t* const cdst[3] = {dst[0], dst[1], dst[2]};
+        writerOk_ = w.writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
+        if (!writerOk_ && !w.frameLimitReached()) runFailed_ = true;
+        if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
+        ProgressMonitor(total, passFrames, pass, passCount);
+        if (drawn) drawRipFrame(cdst, total);
+        if (total % updateInterval_ == 0) host_.pumpMessages();
+        ++total;
+        ++passFrames;
     }
 }
 
@@ -447,6 +481,7 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
         decoderOk = src.reseek(startPosition_) != 0;
     }
     src.setPrefill(1);
+    pieceStart_ = startPosition_;
     decoderOpen_ = decoderOk ? 1 : 0;
     return writerOk_ && decoderOk;
 }
@@ -457,7 +492,8 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
 // Sectors skipped over read errors leave gaps in the output, which is
 // still written: said with how many and where, without failing the row.
 void EncodeDlg::reportSkippedSectors() {
-    const std::vector<SkippedSectors> skipped = engines_.source->skippedSectors();
+    std::vector<SkippedSectors> skipped = engines_.source->skippedSectors();
+    if (skipped.size() > skippedReached_) skipped.resize(skippedReached_);
     if (skipped.empty()) return;
     uint64_t sectors = 0;
     std::string times;
@@ -493,8 +529,11 @@ void EncodeDlg::SplitCheck(int limitMB) {
     int t = src.currentTimeSeconds();
     if (t <= 0) return;
     int64_t back = int64_t(double(position) / t * (in.OverLapped + 2));
-    if (position - back > 0) {
+    // A piece shorter than the overlap would start each next piece at or
+    // before its own start: the rip would write pieces without end.
+    if (position - back > 0 && startPosition_ + position - back > pieceStart_) {
         if (src.reseek(startPosition_ + position - back)) {
+            pieceStart_ = startPosition_ + position - back;
             src.setPrefill(1);
             // The frames the new piece repeats must not count toward the
             // frame limit, or the title's last seconds would be cut off.
@@ -526,7 +565,10 @@ void EncodeDlg::ProgressMonitor(int total, int, int, int passCount) {
     line += part;
     monitorLine = line;
     // Buffering shows its own line for a while, then puts this one back.
-    engines_.source->setIdleStatus(monitorLine);
+    if (feed_)
+        feed_->setIdleStatus(monitorLine);
+    else
+        engines_.source->setIdleStatus(monitorLine);
     if (out.MaxFrames != 0)
         progress = int(int64_t(total) * 100 / (int64_t(passCount) * out.MaxFrames));
     host_.setStatus(monitorLine);

@@ -15,6 +15,8 @@
 
 namespace zembra {
 
+class HostRelay;
+
 // What openDecoder reports about the opened title.
 struct SourceFacts {
     double frameRate = 0.0;
@@ -62,6 +64,11 @@ public:
     // The sample rate of the PCM getNextFrame hands out, known once decoding
     // has begun; 0 when the source cannot say.
     virtual int audioSampleRate() const { return 0; }
+    // The host the source's engines talk through, when getNextFrame may run
+    // on a thread of its own while the rip thread writes (between reseek
+    // and the end of the pass no other call is made then); null when it
+    // must run on the rip thread.
+    virtual HostRelay* relay() { return nullptr; }
 };
 
 // Everything a writer is opened with for one pass.

@@ -1,5 +1,6 @@
 #include "app/engines/decoder_rip_source.h"
 
+#include "app/frame_feed.h"
 #include "audio/audio_decoder.h"
 #include "decoder/frame_queue.h"
 #include "decoder/frame_source.h"
@@ -43,11 +44,12 @@ private:
 };
 
 DecoderRipSource::DecoderRipSource(UiHost& host, TitleCatalogue& catalogue)
-    : reader_(std::make_unique<SourceReader>(host, catalogue)),
-      decoder_(std::make_unique<Mpeg2Decoder>(host, catalogue)),
+    : relay_(std::make_unique<HostRelay>(host)),
+      reader_(std::make_unique<SourceReader>(*relay_, catalogue)),
+      decoder_(std::make_unique<Mpeg2Decoder>(*relay_, catalogue)),
       input_(std::make_unique<CancellableInput>(*reader_)),
-      audio_(std::make_unique<AudioDecoder>(host)),
-      queue_(std::make_unique<FrameQueue>(host)),
+      audio_(std::make_unique<AudioDecoder>(*relay_)),
+      queue_(std::make_unique<FrameQueue>(*relay_)),
       frames_(std::make_unique<DecoderFrameSource>(*decoder_, *queue_, audio_.get())),
       lastParams_(std::make_unique<DecoderOpenParams>()) {
     decoder_->setInput(input_.get());

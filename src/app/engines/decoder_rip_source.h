@@ -44,6 +44,7 @@ public:
     void setIdleStatus(const std::string& text) override;
     void setCancel(const CancelFlag* flag) override;
     int audioSampleRate() const override;
+    HostRelay* relay() override { return relay_.get(); }
 
     // The decoder settings a title is opened with.
     static DecoderOpenParams openParams(const InputSettings& input);
@@ -51,6 +52,8 @@ public:
 private:
     class CancellableInput;
 
+    // First member: the engines below are built on it and talk through it.
+    std::unique_ptr<HostRelay> relay_;
     std::unique_ptr<SourceReader> reader_;
     std::unique_ptr<Mpeg2Decoder> decoder_;
     std::unique_ptr<CancellableInput> input_;
