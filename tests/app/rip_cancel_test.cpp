@@ -50,13 +50,19 @@ protected:
                 "--yes",
                 "--shutdown"};
     }
+    void interruptMidRip(const std::string& threads);
 };
 
-TEST_F(RipStop, InterruptLeavesAWholeFileAndSkipsTheRest) {
+// Ctrl-C once the first row has written a few frames: a whole file of what
+// was written, the second row never started, no shutdown. With threads the
+// source is stopped too, and the run ends as soon after the press.
+void RipStop::interruptMidRip(const std::string& threads) {
     const std::string disc = longDisc();
     ZEMBRA_REQUIRE_DISC(disc);
     RipSandbox box;
-    ZembraProcess zembra(box, twoRows(box, disc));
+    std::vector<std::string> args = twoRows(box, disc);
+    args.insert(args.end(), {"--threads", threads});
+    ZembraProcess zembra(box, args);
     // Wait until the first row has written a few frames (176 x 144 x 3 each).
     const auto avi = box.outDir() / "Title_0.avi";
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -66,8 +72,13 @@ TEST_F(RipStop, InterruptLeavesAWholeFileAndSkipsTheRest) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(zembra.running()) << "the rip ended before it could be stopped\n"
                                   << zembra.output();
+    const auto pressed = std::chrono::steady_clock::now();
     zembra.interrupt();
     const int status = zembra.wait(60);
+    const auto stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - pressed)
+                            .count();
+    RecordProperty("stop_ms", int(stopMs));
     const std::string output = zembra.output();
     EXPECT_NE(status, 0) << output;
     EXPECT_NE(status, -1) << "stopped by the signal itself, not by the rip\n" << output;
@@ -86,6 +97,10 @@ TEST_F(RipStop, InterruptLeavesAWholeFileAndSkipsTheRest) {
     EXPECT_NEAR(samples / 44100.0, frames / 24.0, 1.0 / 24.0 + 1e-9);
     EXPECT_EQ(box.shutdownCalls(), 0);
 }
+
+TEST_F(RipStop, InterruptLeavesAWholeFileAndSkipsTheRest) { interruptMidRip("1"); }
+
+TEST_F(RipStop, InterruptOfAThreadedRipLeavesAWholeFileAndSkipsTheRest) { interruptMidRip("4"); }
 
 // Every row ripped, then one shutdown: not one after each row.
 TEST_F(RipStop, NormalEndShutsDownOnce) {

@@ -113,6 +113,22 @@ TEST_F(RipSplit, PiecesHoldEveryFrameOnce) {
     EXPECT_EQ(joined, whole);
 }
 
+// An overlap longer than a piece: seeking back would start every piece
+// before the last one began, without end. Such a piece is followed by the
+// next without going back, so the rip ends, and still with the title's end.
+TEST_F(RipSplit, AnOverlapLongerThanAPieceStillEnds) {
+    const auto& whole = reference();
+    ASSERT_GT(whole.size(), 700u);
+    RipSandbox box;
+    Pieces p = rip(box, {"--split-size", "2", "--overlap", "10"});
+    ASSERT_GE(p.names.size(), 3u);
+    EXPECT_LE(p.names.size(), 8u);
+    expectPieceSizes(box, p);
+    std::set<std::string> seen;
+    for (const auto& f : p.frames) seen.insert(f.begin(), f.end());
+    EXPECT_TRUE(seen.count(whole.back()));
+}
+
 TEST_F(RipSplit, OverlapRepeatsAboutThreeSecondsAndKeepsTheEnd) {
     const auto& whole = reference();
     ASSERT_GT(whole.size(), 700u);
