@@ -364,8 +364,13 @@ bool AviWriter::writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count
         closeAvi();
         return false;
     }
-    if (videoOn_ && !writeVideo(bits)) return false;
-    if (count > 0 && pcm && !writeSound(pcm, count)) return false;
+    const bool sound = count > 0 && pcm;
+    if (soundThread_ && videoOn_ && sound && audioType_ == kAudioMp3) {
+        if (!writeVideoBesideMp3(bits, pcm, count)) return false;
+    } else {
+        if (videoOn_ && !writeVideo(bits)) return false;
+        if (sound && !writeSound(pcm, count)) return false;
+    }
     ++framesWritten_;
     ++videoPosition_;
     return true;
@@ -373,8 +378,17 @@ bool AviWriter::writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count
 
 bool AviWriter::writeVideo(const uint8_t* bits) {
     bool key = false;
+    const bool compressed = compressVideo(bits, key);
+    return storeVideo(compressed, key);
+}
+
+bool AviWriter::compressVideo(const uint8_t* bits, bool& key) {
     compressed_.clear();
-    if (!bits || !compressor_->compress(bits, compressed_, key))
+    return bits && compressor_->compress(bits, compressed_, key);
+}
+
+bool AviWriter::storeVideo(bool compressed, bool key) {
+    if (!compressed)
         return failWarning(exportFormat_ == kExportYuy2 ? "STR_ERROR_307" : "STR_ERROR_309");
     if (!file_->write(videoStream_, compressed_.data(), compressed_.size(), 1, key))
         return failWarning("STR_ERROR_309");
@@ -397,7 +411,17 @@ bool AviWriter::writeSound(const int16_t* pcm, int count) {
     }
 }
 
+void AviWriter::setSoundThread(bool on) {
+    if (on && !soundThread_) soundThread_ = std::make_unique<SideThread>();
+    if (!on) soundThread_.reset();
+}
+
 bool AviWriter::writeMp3(const int16_t* pcm, int count) {
+    splitChannels(pcm, count);
+    return storeMp3(encodeMp3());
+}
+
+void AviWriter::splitChannels(const int16_t* pcm, int count) {
     int n = count / 2;
     left_.resize(size_t(n));
     right_.resize(size_t(n));
@@ -408,12 +432,32 @@ bool AviWriter::writeMp3(const int16_t* pcm, int count) {
     // LAME needs room for 1.25 x the samples + 7200 bytes; a frame's worth
     // stays inside the usual 16 KiB, a long one gets more.
     soundOut_.resize(std::max(kStagingBytes, size_t(n) * 5 / 4 + 7200));
-    int bytes =
-        encoder_->encode(left_.data(), right_.data(), n, soundOut_.data(), int(soundOut_.size()));
+}
+
+int AviWriter::encodeMp3() {
+    return encoder_->encode(left_.data(), right_.data(), int(left_.size()), soundOut_.data(),
+                            int(soundOut_.size()));
+}
+
+bool AviWriter::storeMp3(int bytes) {
     if (bytes < 0) return failError("STR_ERROR_40");
     if (bytes > 0 && !writeAudioChunk(soundOut_.data(), size_t(bytes), uint32_t(bytes)))
         return failWarning("STR_ERROR_309");
     return true;
+}
+
+// The video chunk is written before the sound's, as without the side thread.
+// The encoder and the sound buffers belong to the side thread until it is
+// waited for, before the chunk is written and before anything can close the
+// piece.
+bool AviWriter::writeVideoBesideMp3(const uint8_t* bits, const int16_t* pcm, int count) {
+    splitChannels(pcm, count);
+    int bytes = 0;
+    soundThread_->run([this, &bytes] { bytes = encodeMp3(); });
+    bool key = false;
+    const bool compressed = compressVideo(bits, key);
+    soundThread_->wait();
+    return storeVideo(compressed, key) && storeMp3(bytes);
 }
 
 bool AviWriter::writeConverted(const int16_t* pcm, int count) {

@@ -18,6 +18,7 @@
 #include "avi/codecs/formats.h"
 #include "avi/codecs/video_compressor.h"
 #include "avi/riff/avi_file.h"
+#include "avi/side_thread.h"
 #include "avi/wav_file.h"
 #include "platform/cancel_flag.h"
 
@@ -51,6 +52,9 @@ public:
     void setStatsFile(std::string path) { statsFile_ = std::move(path); }
     // The threads the video compressor may code with (see useThreads).
     void setCompressorThreads(int count) { compressorThreads_ = count; }
+    // MP3 sound encoded on a thread of its own while the picture of the same
+    // frame is compressed; the file gets the same chunks in the same order.
+    void setSoundThread(bool on);
 
     // Opens the first piece. frameLimit: writeAviFrame stops once that many
     // frames were written. overwrite or passIndex > 0: never ask before
@@ -124,8 +128,17 @@ private:
     bool openSound(bool first);
     bool createAudioStream();
     bool writeVideo(const uint8_t* bits);
+    bool compressVideo(const uint8_t* bits, bool& key);
+    bool storeVideo(bool compressed, bool key);
     bool writeSound(const int16_t* pcm, int count);
     bool writeMp3(const int16_t* pcm, int count);
+    // writeMp3's steps: the PCM split into the encoder's two channels, the
+    // encoding (the part that can run beside the picture), and the chunk.
+    void splitChannels(const int16_t* pcm, int count);
+    int encodeMp3();
+    bool storeMp3(int bytes);
+    // The picture and, on the side thread, its MP3 sound.
+    bool writeVideoBesideMp3(const uint8_t* bits, const int16_t* pcm, int count);
     bool writeConverted(const int16_t* pcm, int count);
     bool writeAudioChunk(const uint8_t* data, size_t size, uint32_t samples);
     // Writes what the MP3 encoder or the converter still holds.
@@ -183,6 +196,7 @@ private:
     std::vector<uint8_t> compressed_;
     std::vector<int16_t> left_, right_;
     std::vector<uint8_t> soundOut_;
+    std::unique_ptr<SideThread> soundThread_;
 
     // Counters.
     int framesWritten_ = 0;

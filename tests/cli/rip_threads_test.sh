@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The same rip at any thread count. VCD, SVCD and DVD (whole, in pieces, in
-# overlapping pieces) and AVI with uncompressed video and WAV sound give the
+# overlapping pieces) and AVI with uncompressed video and WAV or MP3 sound give the
 # same bytes at --threads 1, 2, 4 and the default; a scratched disc and a
 # full disk in the middle of a rip end at 2 threads with the messages, exit
 # status and files of a one-thread rip.
@@ -58,6 +58,13 @@ same_at_every_count "SVCD PAL, overlapping 1 MB pieces" "$sample" --format 13 --
 same_at_every_count "AVI uncompressed + WAV" "$sample" --format 2 --video-codec 'DIB ' \
   --avi-audio wav --width 352 --height 288
 [ "$(wc -l <"$work/sums")" = 2 ] || fail "AVI: not one AVI and one WAV file: $(cat "$work/sums")"
+# MP3 sound is encoded beside the picture with threads: the same chunks.
+if "$zembra" codecs | grep -q "MP3 library: Lame MP3 "; then
+  same_at_every_count "AVI uncompressed + MP3" "$sample" --format 2 --video-codec 'DIB ' \
+    --avi-audio mp3 --width 352 --height 288
+elif [ -n "${CI:-}" ]; then
+  fail "no MP3 library"
+fi
 
 # same_end WHAT LIMIT_KB DISC OPTIONS...: 2 threads end as 1 does.
 same_end() {

@@ -43,6 +43,7 @@ bool AviRipWriter::open(const WriterOpen& p) {
     // on a two-core machine). So they are used only when asked for by
     // number, not by the one-per-core default.
     writer_->setCompressorThreads(app.Threads > 1 ? app.Threads : 1);
+    writer_->setSoundThread(threadCount(app) > 1);
     const std::vector<uint8_t>& state =
         p.passIndex == 0 ? out.AVIVideoP1Settings : out.AVIVideoP2Settings;
     // The frame limit is kept here so that an overlapping split can extend
