@@ -5,16 +5,10 @@
 # full disk in the middle of a rip end at 2 threads with the messages, exit
 # status and files of a one-thread rip.
 set -euo pipefail
-zembra=$1 source=$2 build=$3
-command -v ffprobe >/dev/null || { [ -n "${CI:-}" ] && { echo "ffprobe missing" >&2; exit 1; }; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/out"
-cp -r "$source/langs" "$work/prog/"
-export ZEMBRA_PROGRAM_DIR=$work/prog XDG_DOCUMENTS_DIR=$work/docs ZEMBRA_SHUTDOWN_COMMAND=true
+. "$(dirname "$0")/common.sh"
+require_tools ffprobe
+make_workspace
 sample=$source/samples/VIDEO_TS
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # rip THREADS LIMIT_KB DISC OPTIONS...: the rip's exit status, its messages
 # in $work/log (the encoding time left out: it is the one thing threads are
