@@ -35,13 +35,20 @@ else
   ffxvid=(-c:v mpeg4 -vtag XVID)
 fi
 
-# timed LABEL COMMAND...: one run; appends "wall_seconds peak_kb" to $work/LABEL.
+# timed LABEL MAKER ARGS...: one run of the command MAKER ARGS puts in $cmd;
+# appends "wall_seconds peak_kb" to $work/LABEL.
 timed() {
   local label=$1
   shift
-  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" ||
+  "$@"
+  /usr/bin/time -f '%e %M' -o "$work/time" "${cmd[@]}" >/dev/null 2>"$work/err" ||
     { echo "threads: $label failed: $(cat "$work/err")" >&2; exit 1; }
   cat "$work/time" >>"$work/$label"
+}
+# run MAKER ARGS...: the command once, untimed.
+run() {
+  "$@"
+  "${cmd[@]}" >/dev/null 2>&1
 }
 median() {  # column of $work/LABEL
   awk -v c="$2" '{print $c}' "$work/$1" | sort -g |
@@ -49,38 +56,61 @@ median() {  # column of $work/LABEL
 }
 frames_of() {
   ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets \
-    -of csv=p=0 "$1" | head -1
+    -of default=nw=1:nk=1 "$1" | head -1
 }
 
 ours_a() {
-  "$zembra" rip "$disc/VIDEO_TS" --format 2 --fps-index 2 --zoom 3 --width 352 --height 288 \
-    --video-codec XVID --codec-opt bitrate=900 --avi-audio mp3 --mp3-bitrate 128 --split 0 \
-    --output-dir "$work/out" --name a --overwrite --yes --quiet "$@"
+  cmd=("$zembra" rip "$disc/VIDEO_TS" --format 2 --fps-index 2 --zoom 3 --width 352 --height 288
+    --video-codec XVID --codec-opt bitrate=900 --avi-audio mp3 --mp3-bitrate 128 --split 0
+    --output-dir "$work/out" --name a --overwrite --yes --quiet "$@")
 }
 ours_b() {
-  "$zembra" rip "$disc/VIDEO_TS" --format 13 --split 0 --output-dir "$work/out" --name b \
-    --overwrite --yes --quiet "$@"
+  cmd=("$zembra" rip "$disc/VIDEO_TS" --format 13 --split 0 --output-dir "$work/out" --name b
+    --overwrite --yes --quiet "$@")
 }
 ours_c() {
-  "$zembra" rip "$disc/VIDEO_TS" --format 12 --motion-search 2 --split 0 \
-    --output-dir "$work/out" --name c --overwrite --yes --quiet "$@"
+  cmd=("$zembra" rip "$disc/VIDEO_TS" --format 12 --motion-search 2 --split 0
+    --output-dir "$work/out" --name c --overwrite --yes --quiet "$@")
 }
-ours_d() { "$zembra" decode "$disc/VIDEO_TS/VTS_01_1.VOB" -o /dev/null "$@"; }
+ours_d() { cmd=("$zembra" decode "$disc/VIDEO_TS/VTS_01_1.VOB" -o /dev/null "$@"); }
+# ff_X [1]: ffmpeg at its defaults, or with 1 at one thread for decoding,
+# filtering and encoding.
+one_thread() { [ "${1:-}" = 1 ] && echo "-threads 1" || true; }
 ff_a() {
-  ffmpeg -nostdin -v error "$@" -i "concat:$vobs" -map 0:v:0 -map 0:a:0 -vf scale=352:288 \
-    "${ffxvid[@]}" -b:v 900k -c:a libmp3lame -b:a 128k -ar 44100 -y "$work/ff-a.avi"
+  local t
+  t=$(one_thread "$@")
+  # shellcheck disable=SC2086
+  cmd=(ffmpeg -nostdin -v error ${t:+-filter_threads 1} $t -i "concat:$vobs" -map 0:v:0 -map 0:a:0
+    -vf scale=352:288 "${ffxvid[@]}" -b:v 900k -c:a libmp3lame -b:a 128k -ar 44100 $t
+    -y "$work/ff-a.avi")
 }
-ff_b() { ffmpeg -nostdin -v error "$@" -i "concat:$vobs" -target pal-svcd -y "$work/ff-b.mpg"; }
-ff_c() { ffmpeg -nostdin -v error "$@" -i "concat:$vobs" -target pal-dvd -y "$work/ff-c.mpg"; }
-ff_d() { ffmpeg -nostdin -v error "$@" -i "$disc/VIDEO_TS/VTS_01_1.VOB" -f yuv4mpegpipe -y /dev/null; }
+ff_b() {
+  local t
+  t=$(one_thread "$@")
+  # shellcheck disable=SC2086
+  cmd=(ffmpeg -nostdin -v error ${t:+-filter_threads 1} $t -i "concat:$vobs" -target pal-svcd $t
+    -y "$work/ff-b.mpg")
+}
+ff_c() {
+  local t
+  t=$(one_thread "$@")
+  # shellcheck disable=SC2086
+  cmd=(ffmpeg -nostdin -v error ${t:+-filter_threads 1} $t -i "concat:$vobs" -target pal-dvd $t
+    -y "$work/ff-c.mpg")
+}
+ff_d() {
+  local t
+  t=$(one_thread "$@")
+  # shellcheck disable=SC2086
+  cmd=(ffmpeg -nostdin -v error $t -i "$disc/VIDEO_TS/VTS_01_1.VOB" -f yuv4mpegpipe -y /dev/null)
+}
 
 # bench CASE TITLE FRAMES: the four commands of a case in turn, RUNS rounds.
 bench() {
   local case=$1 title=$2 frames=$3
   for _ in $(seq "$runs"); do
-    # ffmpeg's one-thread run: decoding, filters and encoding on one thread.
     timed "$case-ours1" "ours_$case" --threads 1
-    timed "$case-ff1" "ff_$case" -threads 1 -filter_threads 1
+    timed "$case-ff1" "ff_$case" 1
     timed "$case-ours" "ours_$case" --threads 0
     timed "$case-ff" "ff_$case"
   done
@@ -98,11 +128,11 @@ bench() {
 }
 
 echo "$(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg); $runs rounds; medians"
-ours_a --threads 1 >/dev/null 2>&1
+run ours_a --threads 1
 bench a "AVI MPEG-4 (Xvid) 352x288 900 kbit/s + MP3 128 kbit/s" "$(frames_of "$work/out/a.avi")"
-ours_b --threads 1 >/dev/null 2>&1
+run ours_b --threads 1
 bench b "SVCD PAL" "$(frames_of "$work/out/b.mpg")"
-ours_c --threads 1 >/dev/null 2>&1
+run ours_c --threads 1
 bench c "DVD PAL High Quality, MotionSearch 2" "$(frames_of "$work/out/c.mpg")"
 bench d "decoding alone" "$(frames_of "$disc/VIDEO_TS/VTS_01_1.VOB")"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -110,7 +140,7 @@ echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "md5 of the MPEG outputs by thread count (must not differ):"
 for case in b c; do
   for threads in 1 2 4; do
-    "ours_$case" --threads $threads >/dev/null 2>&1
+    run "ours_$case" --threads $threads
     echo "    $(md5sum <"$work/out/$case.mpg" | cut -d' ' -f1)  ($case) --threads $threads"
   done
 done
