@@ -133,6 +133,8 @@ Layer2Settings layer2SettingsOf(const EncoderParams& p) {
     // The sound's time stamps take the form the video's have: with the
     // 27 MHz remainder in the SVCD layout.
     ls.layout = p.svcdLayout ? MuxLayout::Svcd : MuxLayout::Vcd;
+    // With threads to spare the sound is coded beside the pictures.
+    ls.ownThread = p.threads > 1;
     return ls;
 }
 
@@ -165,12 +167,11 @@ bool MpegWriter::finishEngines() {
     // Pictures still waiting for their B-picture partners are coded too,
     // so every picture fed ends up in the piece.
     if (video_->running() && !videoFailed_ && !video_->videoCodeRest()) ok = false;
-    while (audio_->running() && pcm_->size() > 2304) {
-        if (!audio_->audioEncodeFrame(*pcm_)) {
-            ok = false;
-            break;
-        }
-    }
+    // Frames handed to the sound's coder come first, then the rest.
+    bool audioOk = !audio_->running() || audio_->audioCollect();
+    while (audioOk && audio_->running() && pcm_->size() > 2304)
+        audioOk = audio_->audioEncodeFrame(*pcm_);
+    if (!audioOk) ok = false;
     // The rest, less than a frame, becomes a last frame padded with silence,
     // so the piece's sound lasts as long as its pictures.
     if (ok && audio_->running() && pcm_->size() > 0 && !audio_->audioEncodeFrame(*pcm_, true))
@@ -218,6 +219,12 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
     }
     ++fedTotal_;
     ++fedPiece_;
+    // The sound's frames go to its coder before the pictures are coded, so
+    // that on a thread of its own it codes them meanwhile; they reach the
+    // multiplexer after the pictures, as they always have.
+    while (pcm_->size() > 2304) {
+        if (!audio_->audioSubmitFrame(*pcm_)) return fail();
+    }
     if (fedPiece_ == 1) {
         if (!video_->videoCodeNext()) videoFailed_ = true;
     } else if ((fedPiece_ - 1) % kAnchorDistance == 0) {
@@ -227,9 +234,7 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
         }
     }
     if (videoFailed_ || (cancel_ && *cancel_)) return fail();
-    while (pcm_->size() > 2304) {
-        if (!audio_->audioEncodeFrame(*pcm_)) return fail();
-    }
+    if (!audio_->audioCollect()) return fail();
     if (!mux_->muxPump()) return fail();
     return true;
 }

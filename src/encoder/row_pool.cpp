@@ -62,8 +62,15 @@ void RowPool::workerLoop() {
 void RowPool::waitRow(int row) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (row < 0 || row >= rows_) return;
-    while (next_ <= row) runNext(lock);
-    rowDone_.wait(lock, [&] { return done_[static_cast<std::size_t>(row)] != 0; });
+    // Rows nobody has taken run here instead of being waited for: those up
+    // to `row` first, then later ones while another thread ends `row`, so
+    // the caller works whenever it would otherwise idle.
+    while (!done_[static_cast<std::size_t>(row)]) {
+        if (next_ < rows_)
+            runNext(lock);
+        else
+            rowDone_.wait(lock);
+    }
 }
 
 void RowPool::finish() {

@@ -25,8 +25,8 @@ public:
     // Starts `job` over rows 0..rows-1; the workers begin at once. The job
     // must not throw. A running batch is finished first.
     void start(int rows, std::function<void(int)> job);
-    // Returns once `row` is done, running rows nobody has taken yet (those
-    // up to `row`) on the calling thread.
+    // Returns once `row` is done, running rows nobody has taken yet on the
+    // calling thread meanwhile.
     void waitRow(int row);
     // Returns once every row of the batch is done.
     void finish();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -191,28 +192,43 @@ struct Plane {
     const std::uint8_t* row(int y) const { return px.data() + static_cast<std::size_t>(y) * w; }
 };
 
+// Runs job(first, end) over bands of a plane's rows; on the pool, when
+// there is one, as the bands do not depend on each other.
+void forBands(RowPool* pool, int rows, const std::function<void(int, int)>& job) {
+    constexpr int kBand = 32;
+    const int bands = (rows + kBand - 1) / kBand;
+    const auto band = [&](int b) { job(b * kBand, std::min(rows, (b + 1) * kBand)); };
+    if (pool) {
+        pool->run(bands, band);
+    } else {
+        for (int b = 0; b < bands; ++b) band(b);
+    }
+}
+
 struct Frame {
     Plane p[3];
     // Luma at the half-pel positions right, below and diagonal of each
     // sample, made once per reference picture for the half-pel search.
     std::vector<std::uint8_t> half[3];
 
-    void interpolate(const EncoderKernels& k) {
+    void interpolate(const EncoderKernels& k, RowPool* pool) {
         const Plane& y = p[0];
         const int w = y.w, h = y.h;
         for (auto& v : half) v.resize(static_cast<std::size_t>(w) * h);
-        for (int r = 0; r < h; ++r) {
-            const std::size_t off = static_cast<std::size_t>(r) * w;
-            k.halfPelRow(y.row(r), y.row(r + 1 < h ? r + 1 : r), w, half[0].data() + off,
-                         half[1].data() + off, half[2].data() + off);
-        }
+        forBands(pool, h, [&](int first, int end) {
+            for (int r = first; r < end; ++r) {
+                const std::size_t off = static_cast<std::size_t>(r) * w;
+                k.halfPelRow(y.row(r), y.row(r + 1 < h ? r + 1 : r), w, half[0].data() + off,
+                             half[1].data() + off, half[2].data() + off);
+            }
+        });
     }
     // Sums of the luma's 16x16 blocks at every integer position (x <= w - 16,
     // y <= h - 16; stride w - 15), for a source picture the motion search
     // looks into: |sum(block) - sum(candidate)| is a lower bound of the SAD.
     std::vector<std::uint16_t> sums;
 
-    void makeBlockSums(const EncoderKernels& k) {
+    void makeBlockSums(const EncoderKernels& k, RowPool* pool) {
         const Plane& y = p[0];
         const int w = y.w, h = y.h;
         if (w < 16 || h < 16) {
@@ -221,20 +237,23 @@ struct Frame {
         }
         const int sw = w - 15;
         sums.resize(static_cast<std::size_t>(sw) * (h - 15));
-        // Column sums of 16 rows, slid down a row at a time; every sum fits
-        // 16 bits (16 * 255, 256 * 255), so the wrapping steps are exact.
-        std::vector<std::uint16_t> col(static_cast<std::size_t>(w), 0);
-        for (int r = 0; r < 16; ++r) {
-            const std::uint8_t* a = y.row(r);
-            for (int x = 0; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + a[x]);
-        }
-        for (int r = 0; r + 16 <= h; ++r) {
-            std::uint16_t* o = sums.data() + static_cast<std::size_t>(r) * sw;
-            if (r > 0)
-                k.blockSumsRow(col.data(), y.row(r + 15), y.row(r - 1), w, o);
-            else
-                k.blockSumsRow(col.data(), nullptr, nullptr, w, o);
-        }
+        // Column sums of 16 rows, slid down a row at a time (each band of
+        // rows starts its own); every sum fits 16 bits (16 * 255,
+        // 256 * 255), so the wrapping steps are exact.
+        forBands(pool, h - 15, [&](int first, int end) {
+            std::vector<std::uint16_t> col(static_cast<std::size_t>(w), 0);
+            for (int r = first; r < first + 16; ++r) {
+                const std::uint8_t* a = y.row(r);
+                for (int x = 0; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + a[x]);
+            }
+            for (int r = first; r < end; ++r) {
+                std::uint16_t* o = sums.data() + static_cast<std::size_t>(r) * sw;
+                if (r > first)
+                    k.blockSumsRow(col.data(), y.row(r + 15), y.row(r - 1), w, o);
+                else
+                    k.blockSumsRow(col.data(), nullptr, nullptr, w, o);
+            }
+        });
     }
 
     // The block at half-pel position (hx, hy), counted in half pels.
@@ -1261,7 +1280,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         std::swap(s.oldRef, s.newRef);
         std::swap(s.oldOrg, s.newOrg);
         std::swap(s.newOrg, s.ring[slot]);
-        s.newOrg.makeBlockSums(s.k);
+        s.newOrg.makeBlockSums(s.k, s.pool.get());
         pastAnchor_ = futureAnchor_;
         futureAnchor_ = f;
     } else {
@@ -1466,7 +1485,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         return false;
     }
 
-    if (anchor) s.newRef.interpolate(s.k);
+    if (anchor) s.newRef.interpolate(s.k, s.pool.get());
     if (anchor && p.motionSearch == kBestMotionSearch) {
         if (st.type == PictureType::P)
             s.anchorField.swap(s.fieldF);

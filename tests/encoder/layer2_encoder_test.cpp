@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <memory>
 #include <random>
 
@@ -27,11 +30,12 @@ struct Coded {
 // Codes the whole PCM through the encoder; a short tail becomes a last
 // zero-padded frame.
 void encodeAll(const std::vector<std::int16_t>& pcm, int bitrateIndex, Coded& out,
-               RecordingHost& host, double fps = 25.0) {
+               RecordingHost& host, double fps = 25.0, bool ownThread = false) {
     Layer2Encoder enc(host);
     Layer2Settings settings;
     settings.bitrateIndex = bitrateIndex;
     settings.frameRate = fps;
+    settings.ownThread = ownThread;
     ASSERT_TRUE(enc.audioStart(settings, out.store, [&](const AudioUnit& u) {
         out.units.push_back(u);
         return true;
@@ -164,10 +168,70 @@ TEST(Layer2Encoder, RefusedUnitOrFullStoreStopsTheEncoder) {
     std::vector<std::uint8_t> big(EsStore::kCapacity + 1);
     EXPECT_FALSE(full.append(big.data(), big.size()));
     ASSERT_TRUE(enc.audioStart({}, full, [](const AudioUnit&) { return true; }));
+    // More than a frame waits: the failed store is not offered the rest,
+    // and the error is shown once.
     ASSERT_TRUE(pcm.append(frame.data(), frame.size()));
+    ASSERT_TRUE(pcm.append(frame.data(), 100));
     EXPECT_FALSE(enc.audioEncodeFrame(pcm));
-    EXPECT_TRUE(host.sawText(host.text("STR_ERROR_341")));
+    EXPECT_EQ(std::count_if(host.boxes.begin(), host.boxes.end(),
+                            [&](const auto& b) { return b.text == host.text("STR_ERROR_341"); }),
+              1);
     EXPECT_FALSE(enc.running());
+}
+
+long threadsOfProcess() {
+    namespace fs = std::filesystem;
+    return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator{});
+}
+
+// On its own thread the encoder codes the same frames in the same order,
+// however many are handed over before they are collected.
+TEST(Layer2Encoder, OwnThreadCodesTheSameFrames) {
+    const std::vector<std::int16_t> music = muxtest::musicSignal(3);
+    RecordingHost host;
+    Coded alone, beside;
+    encodeAll(music, 10, alone, host);
+    encodeAll(music, 10, beside, host, 25.0, true);
+    EXPECT_TRUE(host.boxes.empty());
+    ASSERT_EQ(beside.units.size(), alone.units.size());
+    EXPECT_EQ(beside.padding, alone.padding);
+    ASSERT_EQ(beside.store.size(), alone.store.size());
+    EXPECT_EQ(std::memcmp(beside.store.data(), alone.store.data(), alone.store.size()), 0);
+
+    // Batches larger than the queue, then a drop with frames still queued.
+    const int before = threadsOfProcess();
+    EsStore es;
+    std::vector<AudioUnit> units;
+    Layer2Settings settings;
+    settings.bitrateIndex = 10;
+    settings.ownThread = true;
+    {
+        Layer2Encoder enc(host);
+        ASSERT_TRUE(enc.audioStart(settings, es, [&](const AudioUnit& u) {
+            units.push_back(u);
+            return true;
+        }));
+        EXPECT_EQ(threadsOfProcess(), before + 1);
+        PcmStore pcm;
+        std::size_t at = 0;
+        for (int batch : {1, 3, Layer2Encoder::kQueuedFrames + 5}) {
+            const std::size_t n = static_cast<std::size_t>(batch) * Layer2Encoder::kFrameValues;
+            ASSERT_TRUE(pcm.append(music.data() + at, n));
+            at += n;
+            for (int f = 0; f < batch; ++f) ASSERT_TRUE(enc.audioSubmitFrame(pcm));
+            ASSERT_TRUE(enc.audioCollect());
+            EXPECT_EQ(enc.lastPadding(), alone.padding[units.size() - 1]);
+        }
+        ASSERT_EQ(units.size(), 1u + 3u + Layer2Encoder::kQueuedFrames + 5u);
+        for (std::size_t u = 0; u < units.size(); ++u) {
+            EXPECT_EQ(units[u].size, alone.units[u].size);
+            EXPECT_EQ(units[u].pts.base, alone.units[u].pts.base);
+        }
+        EXPECT_EQ(std::memcmp(es.data(), alone.store.data(), es.size()), 0);
+        ASSERT_TRUE(pcm.append(music.data() + at, 4 * Layer2Encoder::kFrameValues));
+        for (int f = 0; f < 4; ++f) ASSERT_TRUE(enc.audioSubmitFrame(pcm));
+    }
+    EXPECT_EQ(threadsOfProcess(), before);
 }
 
 TEST(Layer2Encoder, AllocationTableFollowsTheBitRate) {

@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "encoder/layer2/filter_bank.h"
 #include "encoder/layer2/layer2_tables.h"
@@ -30,6 +35,17 @@ constexpr int kHistory = 512;
 constexpr double kKaiserBeta = 10.9;
 constexpr double kCutoff = 0.0561763;
 constexpr double kPrototypeGain = 2.0;
+
+// One frame's samples as taken from the PCM store, completed with silence.
+struct FrameJob {
+    std::array<std::int16_t, Layer2Encoder::kFrameValues> pcm{};
+};
+
+struct CodedFrame {
+    std::vector<std::uint8_t> bytes;
+    double ticks = 0;
+    int padding = 0;
+};
 
 }  // namespace
 
@@ -59,7 +75,51 @@ struct Layer2Encoder::State {
     int alloc[2][kSubbands]{};
     double smr[2][kSubbands]{};
     mpeg::BitWriter frame;  // the frame being written
+    int deliveredPadding = 0;
+
+    // Everything above the queues from `table` on belongs to the coding
+    // (the worker while there is one); the caller's side only reads the
+    // settings and hands frames over here.
+    std::mutex mutex;
+    std::condition_variable jobReady, frameReady, room;
+    std::deque<FrameJob> jobs;     // waiting to be coded, in order
+    std::deque<CodedFrame> coded;  // coded, waiting to be delivered
+    int inFlight = 0;              // submitted and not yet delivered
+    int framesTaken = 0;
+    bool stopping = false;
+    std::thread worker;
+
+    ~State() { stopWorker(); }
+
+    CodedFrame codeFrame(const FrameJob& job);
+    void workerLoop();
+    // Ends the thread; frames it had not coded yet are dropped.
+    void stopWorker() {
+        if (!worker.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        jobReady.notify_all();
+        worker.join();
+    }
 };
+
+void Layer2Encoder::State::workerLoop() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        jobReady.wait(lock, [this] { return stopping || !jobs.empty(); });
+        if (stopping) return;
+        const FrameJob job = jobs.front();
+        jobs.pop_front();
+        room.notify_all();
+        lock.unlock();
+        CodedFrame f = codeFrame(job);
+        lock.lock();
+        coded.push_back(std::move(f));
+        frameReady.notify_all();
+    }
+}
 
 Layer2Encoder::Layer2Encoder(UiHost& host) : host_(host) {}
 Layer2Encoder::~Layer2Encoder() = default;
@@ -75,7 +135,7 @@ int layer2Sblimit(int kbps) {
     return 30;
 }
 
-int Layer2Encoder::lastPadding() const { return state_ ? state_->padding : 0; }
+int Layer2Encoder::lastPadding() const { return state_ ? state_->deliveredPadding : 0; }
 
 bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, AudioUnitSink sink) {
     state_.reset();
@@ -98,6 +158,7 @@ bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, A
     s.slotsRest = num % s.slotsDen;
     s.lag = -s.slotsRest;
     s.frames = 0;
+    s.deliveredPadding = 0;
 
     for (int n = 0; n < 512; ++n) {
         double h = 0;
@@ -115,6 +176,14 @@ bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, A
         for (int i = 0; i < 64; ++i)
             s.tables.cosColumns[i][k] = std::cos((2 * k + 1) * (i - 16) * M_PI / 64.0);
 
+    // Without a thread of its own (or when none can be started) the encoder
+    // codes each frame as it is submitted; the frames are the same.
+    if (settings.ownThread) {
+        try {
+            s.worker = std::thread([&s] { s.workerLoop(); });
+        } catch (const std::system_error&) {
+        }
+    }
     return true;
 }
 
@@ -122,12 +191,22 @@ void Layer2Encoder::audioEnd() {
     // The samples left over at the end of a piece (less than a frame) are
     // coded as a last frame completed with silence; dropping them would make
     // the sound of every piece up to a frame shorter than its pictures.
-    if (state_ && state_->lastPcm && !state_->ending) {
+    // Frames already handed over come first.
+    if (state_ && !state_->ending) {
         state_->ending = true;
-        while (state_ && state_->lastPcm->size() > 0)
-            if (!audioEncodeFrame(*state_->lastPcm, true)) break;
+        if (audioCollect() && state_) {
+            state_->stopWorker();
+            while (state_ && state_->lastPcm && state_->lastPcm->size() > 0)
+                if (!audioEncodeFrame(*state_->lastPcm, true)) break;
+        }
     }
     state_.reset();
+}
+
+bool Layer2Encoder::failDelivery() {
+    host_.error("STR_ERROR_341");
+    state_.reset();
+    return false;
 }
 
 namespace {
@@ -169,6 +248,10 @@ constexpr int kPattern[5][5] = {
 }  // namespace
 
 bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
+    return audioSubmitFrame(pcm, last) && audioCollect();
+}
+
+bool Layer2Encoder::audioSubmitFrame(PcmStore& pcm, bool last) {
     if (!state_) return false;
     State& s = *state_;
     s.lastPcm = &pcm;
@@ -176,27 +259,64 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
     if (pcm.size() < need && !last) {
         host_.messageBox(BoxKind::Warning,
                          host_.text("STR_ERROR_355") + " " +
-                             std::to_string(static_cast<long>(s.frames) * kFrameSamples));
-        return false;
-    }
-    if (s.store->overflowed()) {
-        host_.error("STR_ERROR_341");
-        audioEnd();
+                             std::to_string(static_cast<long>(s.framesTaken) * kFrameSamples));
         return false;
     }
 
     // 1. Take the frame's samples; a short store (the last frame of a piece)
     // is completed with silence.
+    FrameJob job;
     const std::size_t take = std::min(need, pcm.size());
+    std::copy(pcm.values.begin(), pcm.values.begin() + static_cast<std::ptrdiff_t>(take),
+              job.pcm.begin());
+    pcm.values.erase(pcm.values.begin(), pcm.values.begin() + static_cast<std::ptrdiff_t>(take));
+
+    ++s.framesTaken;
+    ++s.inFlight;
+    if (!s.worker.joinable()) {
+        s.coded.push_back(s.codeFrame(job));
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(s.mutex);
+    s.room.wait(lock, [&s] { return static_cast<int>(s.jobs.size()) < kQueuedFrames; });
+    s.jobs.push_back(job);
+    s.jobReady.notify_one();
+    return true;
+}
+
+bool Layer2Encoder::audioCollect() {
+    while (state_ && state_->inFlight > 0) {
+        State& s = *state_;
+        CodedFrame f;
+        {
+            std::unique_lock<std::mutex> lock(s.mutex);
+            s.frameReady.wait(lock, [&s] { return !s.coded.empty(); });
+            f = std::move(s.coded.front());
+            s.coded.pop_front();
+        }
+        --s.inFlight;
+        // 2. and 11. Into the store (refused once it has overflowed) and
+        // to the multiplexer.
+        if (s.store->overflowed() || !s.store->append(f.bytes.data(), f.bytes.size()))
+            return failDelivery();
+        s.deliveredPadding = f.padding;
+        AudioUnit unit{};
+        unit.size = static_cast<int>(f.bytes.size());
+        unit.pts = clockFromTicks(f.ticks, s.settings.layout);
+        if (s.sink && !s.sink(unit)) return false;
+    }
+    return state_ != nullptr;
+}
+
+CodedFrame Layer2Encoder::State::codeFrame(const FrameJob& job) {
+    State& s = *this;
     for (int ch = 0; ch < 2; ++ch)
         std::memmove(s.input[ch].data(), s.input[ch].data() + kFrameSamples,
                      sizeof(double) * kFrameSamples);
     for (int i = 0; i < kFrameSamples; ++i) {
-        const std::size_t at = 2 * static_cast<std::size_t>(i);
-        s.input[0][kFrameSamples + i] = at < take ? pcm.values[at] / 32768.0 : 0.0;
-        s.input[1][kFrameSamples + i] = at + 1 < take ? pcm.values[at + 1] / 32768.0 : 0.0;
+        s.input[0][kFrameSamples + i] = job.pcm[2 * static_cast<std::size_t>(i)] / 32768.0;
+        s.input[1][kFrameSamples + i] = job.pcm[2 * static_cast<std::size_t>(i) + 1] / 32768.0;
     }
-    pcm.values.erase(pcm.values.begin(), pcm.values.begin() + static_cast<std::ptrdiff_t>(take));
 
     // 3. Time stamp: the audio starts one video frame period in.
     const double ticks = s.frames * (kFrameSamples / 44.1) * 27000.0 +
@@ -398,19 +518,12 @@ bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
     // 10. Zero bits to the end of the frame.
     while (bw.bits() < frameBits) bw.put(0, int(std::min<long long>(8, frameBits - bw.bits())));
 
-    // 11. Hand the frame over.
-    const std::vector<std::uint8_t>& frame = bw.bytes();
-    if (!s.store->append(frame.data(), frame.size())) {
-        host_.error("STR_ERROR_341");
-        audioEnd();
-        return false;
-    }
-    AudioUnit unit{};
-    unit.size = static_cast<int>(frame.size());
-    unit.pts = clockFromTicks(ticks, s.settings.layout);
+    CodedFrame out;
+    out.bytes = bw.bytes();
+    out.ticks = ticks;
+    out.padding = s.padding;
     ++s.frames;
-    if (s.sink && !s.sink(unit)) return false;
-    return true;
+    return out;
 }
 
 }  // namespace zembra

@@ -37,6 +37,9 @@ struct Layer2Settings {
     int bitrateIndex = 11;              // Layer II table index: 10 = 192, 11 = 224 kbit/s
     double frameRate = 25.0;            // video frame rate: the audio starts one period in
     MuxLayout layout = MuxLayout::Vcd;  // form of the time stamps
+    // Code the frames on a thread of the encoder's own, beside the caller
+    // (the frames and their order are the same).
+    bool ownThread = false;
 };
 
 // Receives each finished frame; false stops the encoder.
@@ -60,14 +63,24 @@ public:
     // Codes one frame from the front of `pcm`. With `last` set a store holding
     // less than a frame is accepted and the frame is completed with silence
     // (the close of a piece); otherwise such a store is an error.
+    // audioSubmitFrame + audioCollect.
     [[nodiscard]] bool audioEncodeFrame(PcmStore& pcm, bool last = false);
-    // Codes what is left in the PCM store last passed to audioEncodeFrame as
-    // a final frame completed with silence, then releases the encoder. That
-    // store must still exist.
+    // Takes one frame's samples from the front of `pcm` and starts coding
+    // it: on the encoder's thread when it has one, otherwise at once. The
+    // frame reaches the store and the sink at the next audioCollect. At most
+    // kQueuedFrames wait for the thread; more make the caller wait.
+    [[nodiscard]] bool audioSubmitFrame(PcmStore& pcm, bool last = false);
+    // Hands every submitted frame, in order, to the store and the sink.
+    [[nodiscard]] bool audioCollect();
+    static constexpr int kQueuedFrames = 8;
+    // Delivers the submitted frames, codes what is left in the PCM store last
+    // passed to audioSubmitFrame as a final frame completed with silence,
+    // then releases the encoder (its thread ends). That store must still
+    // exist.
     void audioEnd();
 
     bool running() const { return state_ != nullptr; }
-    // Padding bit of the most recent frame (0 or 1).
+    // Padding bit of the most recently delivered frame (0 or 1).
     int lastPadding() const;
     // Layer II bit rate in kbit/s of a table index (0 for an invalid one).
     static int bitrateKbps(int index);
@@ -75,6 +88,10 @@ public:
     struct State;
 
 private:
+    // A delivery failed: the error was shown; the encoder is released
+    // without coding more into the failed store.
+    bool failDelivery();
+
     UiHost& host_;
     std::unique_ptr<State> state_;
 };
