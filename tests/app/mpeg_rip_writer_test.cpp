@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/dialogs/settings_dialogs.h"
+#include "app/settings_store.h"
 #include "encoder/mpeg_writer.h"
 #include "support/recording_host.h"
 
@@ -99,6 +100,41 @@ TEST(MpegRipWriter, WritesAndCancelsIntoCompleteFiles) {
         EXPECT_EQ(bytes[bytes.size() - 1], 0xB9);
         EXPECT_TRUE(host.boxes.empty());
     }
+}
+
+// The Threads setting reaches the encoder and changes no byte of the file.
+TEST(MpegRipWriter, WritesTheSameBytesAtAnyThreadCount) {
+    const fs::path dir = fs::path(ZEMBRA_BINARY_DIR) / "fixtures" / "mpeg_rip_writer";
+    fs::create_directories(dir);
+    std::vector<unsigned char> first;
+    for (int threads : {1, 4, 0}) {
+        SCOPED_TRACE(threads);
+        const fs::path file = dir / ("threads" + std::to_string(threads) + ".mpg");
+        VcdPass pass(file);
+        pass.app.Threads = threads;
+        EXPECT_EQ(MpegRipWriter::openArgs(pass.open).threads, threadCount(pass.app));
+        testing::RecordingHost host;
+        MpegRipWriter w(host);
+        ASSERT_TRUE(w.open(pass.open));
+        std::vector<uint8_t> y(352 * 288), c(352 * 288 / 4, 128);
+        const uint8_t* planes[3] = {y.data(), c.data(), c.data()};
+        std::vector<int16_t> pcm(3528);
+        for (int f = 0; f < 40; ++f) {
+            for (size_t i = 0; i < y.size(); ++i)
+                y[i] = static_cast<uint8_t>((i % 352 + 3 * f) ^ (i / 352 + f));
+            for (size_t i = 0; i < pcm.size(); ++i)
+                pcm[i] =
+                    static_cast<int16_t>((static_cast<int>(i) * 37 + f * 1000) % 20000 - 10000);
+            ASSERT_TRUE(w.writeFrame(planes, pcm.data(), static_cast<int>(pcm.size())));
+        }
+        ASSERT_TRUE(w.close());
+        const auto bytes = readAll(file);
+        if (first.empty())
+            first = bytes;
+        else
+            EXPECT_TRUE(bytes == first);
+    }
+    EXPECT_GT(first.size(), 2324u);
 }
 
 // bitrate_index of the first Layer II frame of a program stream: the first
