@@ -1495,11 +1495,16 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
 
     // Picture end: stuffing up to the lower bound, then the model update.
     bw.align();
+    const long long coded = bw.bits() - unitStart;
     while (bw.bits() - unitStart < s.lowerBound) bw.put(0, 32);
     bw.align();
     const long long S = bw.bits() - unitStart;
     const int mbCount = s.mbW * s.mbH;
-    double X = std::floor(S * pc.sumQ / (2.0 * mbCount) + 0.5);
+    // Best sets its quantiser from X: stuffing says nothing of the picture's
+    // complexity, and counted in, it raises the quantiser of a picture that
+    // already fell short of its budget (at high rates, over and over).
+    const long long complexityBits = p.motionSearch == kBestMotionSearch ? coded : S;
+    double X = std::floor(complexityBits * pc.sumQ / (2.0 * mbCount) + 0.5);
     if (st.type == PictureType::I)
         s.Xi = X;
     else if (st.type == PictureType::P)
