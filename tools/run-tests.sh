@@ -91,7 +91,10 @@ if [ -n "${CI:-}" ]; then
     # shellcheck disable=SC2046
     cmake --build "$build-tsan" -j"$jobs" $(thread_test_targets "$build-tsan")
     phase "thread sanitizer tests"
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest "$build-tsan" -R '[Tt]hread'
+    # Not the tests that count the process's threads: the sanitizer's
+    # runtime keeps a thread of its own.
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest "$build-tsan" -R '[Tt]hread' \
+        -E 'NoThreadBehind'
 fi
 
 if [ -n "${CI:-}" ]; then
