@@ -18,25 +18,19 @@ run_ctest() {
 generator() {
     if [ ! -f "$1/CMakeCache.txt" ] && command -v ninja >/dev/null; then echo "-G Ninja"; fi
 }
-# The test executables and the program they call, without the benchmarks
-# (a Ninja tree; otherwise everything).
-suite_targets() {
+# "--target ..." for the targets of a Ninja tree whose names match a pattern
+# (nothing for another generator: everything is built then).
+ninja_targets() {
     if [ -f "$1/build.ninja" ]; then
         local targets
-        targets=$(ninja -C "$1" -t targets all | grep -E '^(test_[a-z0-9_]+|zembra): phony' |
-            cut -d: -f1 | tr '\n' ' ')
+        targets=$(ninja -C "$1" -t targets all | grep -E "^($2): phony" | cut -d: -f1 | tr '\n' ' ')
         [ -z "$targets" ] || echo "--target $targets"
     fi
 }
+# The test executables and the program they call, without the benchmarks.
+suite_targets() { ninja_targets "$1" 'test_[a-z0-9_]+|zembra'; }
 # The program and the test executables that hold threaded tests.
-thread_test_targets() {
-    if [ -f "$1/build.ninja" ]; then
-        local targets
-        targets=$(ninja -C "$1" -t targets all | grep -E '^(test_(app|encoder|avi)|zembra): phony' |
-            cut -d: -f1 | tr '\n' ' ')
-        [ -z "$targets" ] || echo "--target $targets"
-    fi
-}
+thread_test_targets() { ninja_targets "$1" 'test_(app|encoder|avi)|zembra'; }
 phase_start=$SECONDS
 phase() {
     echo "== $1 (previous phase: $((SECONDS - phase_start)) s)"
