@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         while (decoder.decodeStep()) {
         }
         decoder.flushLastReference();
-        frames = decoder.emittedFrames;
+        frames = decoder.timing().emittedFrames;
         decoder.closeDecoder();
         best = std::min(best, double(std::clock() - t0) / CLOCKS_PER_SEC);
     }

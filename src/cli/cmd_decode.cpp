@@ -318,13 +318,13 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
     bool headerDone = false;
     decoder.hooks.emitFrame = [&](const zembra::DecodedPicture& p) {
         if (frames >= 0 && written >= frames) return;
-        const int w = std::min(decoder.horizontalSize, p.width);
-        const int h = std::min(decoder.verticalSize, p.height);
+        const int w = std::min(decoder.sequence().horizontalSize, p.width);
+        const int h = std::min(decoder.sequence().verticalSize, p.height);
         const int cw = p.chromaFormat == 3 ? w : (w + 1) / 2;
         const int ch = p.chromaFormat == 1 ? (h + 1) / 2 : h;
         if (!headerDone) {
             int num, den;
-            rateFraction(decoder.frameRate, num, den);
+            rateFraction(decoder.sequence().frameRate, num, den);
             const char* c = p.chromaFormat == 1 ? "420jpeg" : p.chromaFormat == 2 ? "422" : "444";
             std::fprintf(out, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", w, h, num, den, c);
             headerDone = true;

@@ -18,7 +18,7 @@ DecoderFrameSource::DecoderFrameSource(Mpeg2Decoder& decoder, FrameQueue& queue,
     decoder_.hooks.subpicturePayload = [this](const uint8_t* data, size_t size) {
         if (queue_.isOpen() && queue_.settings().subtitles)
             queue_.subpicture().subpictureAddPayload(
-                data, size, cellSumSeconds() + double(decoder_.lastSubPtsMs) / 1000.0);
+                data, size, cellSumSeconds() + double(decoder_.timing().lastSubPtsMs) / 1000.0);
     };
     // Called by openDecoder once the sequence header is known, and by reseek.
     decoder_.hooks.subpictureReset = [this] {
@@ -43,12 +43,13 @@ void DecoderFrameSource::openQueue() {
     s.runMode = decoder_.getRunMode();
     s.exportAudio = params_.downSampling == 2;
     s.frameRateIndex = params_.frameRate;
-    s.sourceRate = decoder_.frameRate;
+    s.sourceRate = decoder_.sequence().frameRate;
     s.audioMode = params_.downSampling + 1;
-    s.layout = PlaneLayout::make(decoder_.codedWidth, decoder_.codedHeight, decoder_.chromaFormat);
+    s.layout = PlaneLayout::make(decoder_.sequence().codedWidth, decoder_.sequence().codedHeight,
+                                 decoder_.sequence().chromaFormat);
     s.deinterlace = params_.deinterlace;
     s.luminance = {params_.luminanceFilter != 0, params_.luminanceGain, params_.luminanceOffset};
-    s.subtitles = decoder_.subtitleStream >= 0;
+    s.subtitles = decoder_.routing().subtitleStream >= 0;
     s.subpicture.subOffset = params_.subOffset;
     s.subpicture.subColor = params_.subColor != 0;
     const TitleRecord* title = decoder_.catalogue().title(params_.title);
@@ -84,7 +85,7 @@ int DecoderFrameSource::reseek(int64_t sector, bool report) {
 int DecoderFrameSource::getNextFrame(FrameRecord& frame, int& width, int& height,
                                      const int16_t*& pcm, int& pcmValueCount) {
     const int r = queue_.getNextFrame(frame, width, height, pcm, pcmValueCount);
-    decoder_.outputFrames = uint32_t(queue_.framesHandedOut());
+    decoder_.setOutputFrames(uint32_t(queue_.framesHandedOut()));
     return r;
 }
 
@@ -105,7 +106,7 @@ bool DecoderFrameSource::decodeOnePicture() {
 }
 
 uint32_t DecoderFrameSource::currentSector() {
-    return decoder_.opened ? uint32_t(decoder_.input().currentSector()) : 0;
+    return decoder_.isOpen() ? uint32_t(decoder_.input().currentSector()) : 0;
 }
 
 bool DecoderFrameSource::reseekSilently(uint32_t sector) {
@@ -122,7 +123,7 @@ double DecoderFrameSource::cellSumSeconds() const {
             if (int(c.vobId) - 1 < index) sum += c.duration;
     } else {
         for (const auto& c : t->cells)
-            if (int(c.vobId) < decoder_.vobNumber) sum += c.duration;
+            if (int(c.vobId) < decoder_.vobClock().vobNumber) sum += c.duration;
     }
     return sum;
 }

@@ -46,8 +46,8 @@ public:
     void resumeAfterAudioPause() override { decoder_.resumeAfterAudioPause(); }
     void closeDecoder() override { decoder_.closeDecoder(); }
     double cellSumSeconds() const override;
-    int64_t anchorVideoPtsMs() const override { return decoder_.anchorVideoPtsMs; }
-    uint32_t anchorFrameCount() const override { return decoder_.anchorFrameCount; }
+    int64_t anchorVideoPtsMs() const override { return decoder_.timing().anchorVideoPtsMs; }
+    uint32_t anchorFrameCount() const override { return decoder_.timing().anchorFrameCount; }
 
 private:
     void openQueue();

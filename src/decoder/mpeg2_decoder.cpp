@@ -143,7 +143,6 @@ bool Mpeg2Decoder::fillBuffer() {
     bufferLength_ = 0;
     if (inputEnded_) return false;
     const int r = input_->read(buffer_, kReadSize);
-    lastRead = r;
     if (r <= 0) {
         inputEnded_ = true;
         endFault_ = r == 0 ? kFaultEndOfInput : kFaultReadError;
@@ -186,7 +185,7 @@ void Mpeg2Decoder::collectPayload(int64_t n, std::vector<uint8_t>& out) {
 
 void Mpeg2Decoder::updateVideoEnd() {
     const uint8_t* end = buffer_ + bufferLength_;
-    if (systemStream) {
+    if (systemStream_) {
         const int64_t left = payloadEnd_ - streamPos();
         if (left < end - readPtr_) end = readPtr_ + std::max<int64_t>(0, left);
     }
@@ -218,7 +217,7 @@ void Mpeg2Decoder::refillSlow() {
         }
         if (readPtr_ >= buffer_ + bufferLength_) {
             if (!fillBuffer()) continue;
-        } else if (systemStream && streamPos() >= payloadEnd_) {
+        } else if (systemStream_ && streamPos() >= payloadEnd_) {
             if (!demux()) continue;
         }
         updateVideoEnd();
@@ -278,18 +277,18 @@ void Mpeg2Decoder::resumeAfterAudioPause() {
 }
 
 void Mpeg2Decoder::notePts(int64_t ms) {
-    lastAudioPtsMs = ms;
-    if (rebasePending_) {
-        ptsOffsetMs -= ms;
-        rebasePending_ = false;
-    } else if (ptsOffsetMs == 0) {
-        ptsOffsetMs = -ms;
+    timing_.lastAudioPtsMs = ms;
+    if (timing_.rebasePending) {
+        clock_.ptsOffsetMs -= ms;
+        timing_.rebasePending = false;
+    } else if (clock_.ptsOffsetMs == 0) {
+        clock_.ptsOffsetMs = -ms;
     }
 }
 
 bool Mpeg2Decoder::demux() {
     while (fault < kFaultFatal && !inputEnded_) {
-        if (audioWanted && audio_->backlogged()) {
+        if (routing_.flow.audioWanted && audio_->backlogged()) {
             pauseForAudio();
             return false;
         }
@@ -342,8 +341,8 @@ void Mpeg2Decoder::videoPacket() {
         if ((flags & 0x80) && headerLength >= 5) {
             uint8_t p[5];
             for (auto& x : p) x = uint8_t(readByte());
-            lastVideoPtsMs = mpeg::timestampToMs(mpeg::readTimestamp(p));
-            if (!audioWanted) videoStartPtsMs = lastVideoPtsMs;
+            timing_.lastVideoPtsMs = mpeg::timestampToMs(mpeg::readTimestamp(p));
+            if (!routing_.flow.audioWanted) timing_.videoStartPtsMs = timing_.lastVideoPtsMs;
             left -= 5;
         }
         skipBytes(left);
@@ -374,55 +373,54 @@ void Mpeg2Decoder::privateStream1() {
         for (auto& x : p) x = uint8_t(readByte());
         const int64_t ms = mpeg::timestampToMs(mpeg::readTimestamp(p));
         notePts(ms);
-        lastSubPtsMs = ms;
+        timing_.lastSubPtsMs = ms;
         left -= 5;
     }
     skipBytes(left);
     const int sub = readByte();
     int64_t remaining = std::max<int64_t>(0, length - (streamPos() - start));
-    const bool scan = runMode == kRunScan;
+    const bool scan = runMode_ == kRunScan;
 
     if (sub >= 0x80 && sub <= 0x87) {
         const int track = sub - 0x80;
         if (scan) {
             if (!scanAudioKnown(1, track))
                 scanAudioAdd(1, track, format("[%02d] AC3 audio", track));
-        } else if (track == audioTrack && audioWanted && takesCoding(kPacketAc3)) {
+        } else if (track == routing_.audioTrack && routing_.flow.audioWanted &&
+                   takesCoding(kPacketAc3)) {
             const int64_t header = std::min<int64_t>(3, remaining);
             skipBytes(header);
             remaining -= header;
             collectPayload(remaining, payload_);
             remaining = 0;
-            audio_->setSyncInputs(lastAudioPtsMs, videoStartPtsMs, frameRate, mpeg2);
-            const bool first = !trackSeen[size_t(track)];
-            trackSeen[size_t(track)] = true;
-            if (audioPath == 2) {
+            audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs,
+                                  sequence_.frameRate, sequence_.mpeg2);
+            const bool first = !routing_.flow.ac3Seen[size_t(track)];
+            routing_.flow.ac3Seen[size_t(track)] = true;
+            if (routing_.audioPath == 2) {
                 if (first) audio_->ac3Start();
                 audio_->ac3Payload(payload_.data(), payload_.size());
             } else {
                 exportAc3(payload_.data(), payload_.size(), first);
             }
         }
-    } else if (sub >= 0x88 && sub <= 0x8F) {
-        if (sub == 0x88 + audioTrack) trackFormat[size_t(audioTrack)] = 6;
     } else if (sub >= 0xA0 && sub <= 0xA7) {
         const int track = sub - 0xA0;
         if (scan) {
             if (!scanAudioKnown(5, track))
                 scanAudioAdd(5, track, format("[%02d] LPCM audio", track));
-        } else if (track == audioTrack) {
-            trackFormat[size_t(track)] = 5;
-            if (audioWanted && takesCoding(kPacketLpcm)) {
-                collectPayload(remaining, payload_);
-                remaining = 0;
-                audio_->setSyncInputs(lastAudioPtsMs, videoStartPtsMs, frameRate, mpeg2);
-                audio_->lpcmPayload(payload_.data(), payload_.size());
-            }
+        } else if (track == routing_.audioTrack && routing_.flow.audioWanted &&
+                   takesCoding(kPacketLpcm)) {
+            collectPayload(remaining, payload_);
+            remaining = 0;
+            audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs,
+                                  sequence_.frameRate, sequence_.mpeg2);
+            audio_->lpcmPayload(payload_.data(), payload_.size());
         }
     } else if (sub >= 0x20 && sub <= 0x3F) {
         if (scan) {
             scanSubFound_[size_t(sub - 0x20)] = true;
-        } else if (subtitleStream >= 0 && sub == 0x20 + subtitleStream) {
+        } else if (routing_.subtitleStream >= 0 && sub == 0x20 + routing_.subtitleStream) {
             collectPayload(remaining, payload_);
             remaining = 0;
             if (hooks.subpicturePayload) hooks.subpicturePayload(payload_.data(), payload_.size());
@@ -452,18 +450,18 @@ int packetCodingOf(int titleCoding) {
 // Without the title's word on the coding, the first coding the number comes
 // with during decoding is the track's.
 bool Mpeg2Decoder::takesCoding(int coding) {
-    if (audioFormat == kPacketAny) audioFormat = coding;
-    return audioFormat == coding;
+    if (routing_.audioFormat == kPacketAny) routing_.audioFormat = coding;
+    return routing_.audioFormat == coding;
 }
 
 void Mpeg2Decoder::exportAc3(const uint8_t* data, size_t length, bool first) {
-    if (ac3File.empty()) return;
+    if (routing_.ac3File.empty()) return;
     size_t from = 0;
     if (first) {
         while (from + 1 < length && !(data[from] == 0x0B && data[from + 1] == 0x77)) ++from;
         if (from + 1 >= length) return;
     }
-    std::FILE* f = std::fopen(ac3File.c_str(), first ? "wb" : "ab");
+    std::FILE* f = std::fopen(routing_.ac3File.c_str(), first ? "wb" : "ab");
     if (!f) return;
     std::fwrite(data + from, 1, length - from, f);
     std::fclose(f);
@@ -479,16 +477,16 @@ void Mpeg2Decoder::privateStream2() {
     const int vob = int(readBytes(2));
     const int cell = int(readBytes(2));
     skipBytes(length - 29);
-    if (baseVobNumber < 0) {
-        baseVobNumber = vob;
-    } else if (vob != vobNumber) {
+    if (clock_.baseVobNumber < 0) {
+        clock_.baseVobNumber = vob;
+    } else if (vob != clock_.vobNumber) {
         // A new VOB restarts its time stamps: carry the elapsed time over and
         // rebase on the next audio time stamp.
-        ptsOffsetMs += lastAudioPtsMs;
-        rebasePending_ = true;
+        clock_.ptsOffsetMs += timing_.lastAudioPtsMs;
+        timing_.rebasePending = true;
     }
-    vobNumber = vob;
-    cellNumber = cell;
+    clock_.vobNumber = vob;
+    clock_.cellNumber = cell;
 }
 
 bool Mpeg2Decoder::scanAudioKnown(int type, int track) const {
@@ -534,10 +532,10 @@ void Mpeg2Decoder::listScannedAudio(TitleRecord& title) const {
 void Mpeg2Decoder::mpegAudioPacket(int track) {
     const int64_t length = readBytes(2);
     const int64_t start = streamPos();
-    const bool scan = runMode == kRunScan;
+    const bool scan = runMode_ == kRunScan;
     // Another coding's track of the same number is not ours, time stamps included.
-    if (!scan &&
-        (track != audioTrack || (audioFormat != kPacketAny && audioFormat != kPacketMpeg))) {
+    if (!scan && (track != routing_.audioTrack ||
+                  (routing_.audioFormat != kPacketAny && routing_.audioFormat != kPacketMpeg))) {
         skipBytes(length);
         return;
     }
@@ -577,13 +575,14 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
         }
         return;
     }
-    if (audioWanted && takesCoding(kPacketMpeg)) {
-        if (!mpaStarted[size_t(track)]) {
-            mpaStarted[size_t(track)] = true;
+    if (routing_.flow.audioWanted && takesCoding(kPacketMpeg)) {
+        if (!routing_.flow.mpaStarted[size_t(track)]) {
+            routing_.flow.mpaStarted[size_t(track)] = true;
             audio_->mpaStart();
         }
         collectPayload(remaining, payload_);
-        audio_->setSyncInputs(lastAudioPtsMs, videoStartPtsMs, frameRate, mpeg2);
+        audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs, sequence_.frameRate,
+                              sequence_.mpeg2);
         audio_->mpaPayload(payload_.data(), payload_.size());
         return;
     }
@@ -642,32 +641,34 @@ void Mpeg2Decoder::loadMatrix(uint8_t* matrix) {
 double Mpeg2Decoder::frameRateFromCode() const {
     static const double kRates[9] = {0,  24000.0 / 1001, 24, 25, 30000.0 / 1001, 30,
                                      50, 60000.0 / 1001, 60};
-    return frameRateCode >= 1 && frameRateCode <= 8 ? kRates[frameRateCode] : -1.0;
+    return sequence_.frameRateCode >= 1 && sequence_.frameRateCode <= 8
+               ? kRates[sequence_.frameRateCode]
+               : -1.0;
 }
 
 void Mpeg2Decoder::sequenceHeader() {
-    horizontalSize = int(getBits(12));
-    verticalSize = int(getBits(12));
-    aspectRatio = int(getBits(4));
-    frameRateCode = int(getBits(4));
+    sequence_.horizontalSize = int(getBits(12));
+    sequence_.verticalSize = int(getBits(12));
+    sequence_.aspectRatio = int(getBits(4));
+    sequence_.frameRateCode = int(getBits(4));
     getBits(18);  // bit_rate
     getBits(1);
     getBits(10);  // vbv_buffer_size
     getBits(1);   // constrained_parameters_flag
     if (getBits(1)) {
-        loadMatrix(intraMatrix);
+        loadMatrix(sequence_.intraMatrix);
     } else {
-        std::memcpy(intraMatrix, mpeg::kDefaultIntraMatrix.data(), 64);
+        std::memcpy(sequence_.intraMatrix, mpeg::kDefaultIntraMatrix.data(), 64);
     }
     if (getBits(1)) {
-        loadMatrix(nonIntraMatrix);
+        loadMatrix(sequence_.nonIntraMatrix);
     } else {
-        std::memset(nonIntraMatrix, 16, 64);
+        std::memset(sequence_.nonIntraMatrix, 16, 64);
     }
-    std::memcpy(chromaIntraMatrix, intraMatrix, 64);
-    std::memcpy(chromaNonIntraMatrix, nonIntraMatrix, 64);
-    mpeg2 = false;
-    sequenceFrameRate = frameRateFromCode();
+    std::memcpy(sequence_.chromaIntraMatrix, sequence_.intraMatrix, 64);
+    std::memcpy(sequence_.chromaNonIntraMatrix, sequence_.nonIntraMatrix, 64);
+    sequence_.mpeg2 = false;
+    sequence_.sequenceFrameRate = frameRateFromCode();
     extensionsAndUserData();
     headerSeen_ = true;
     if (!frameStoreReady()) setupFrameStore();
@@ -711,45 +712,45 @@ void Mpeg2Decoder::extensionsAndUserData() {
 }
 
 void Mpeg2Decoder::sequenceExtension() {
-    mpeg2 = true;
+    sequence_.mpeg2 = true;
     getBits(8);  // profile and level
-    progressiveSequence = getBits(1) != 0;
+    sequence_.progressiveSequence = getBits(1) != 0;
     int format = int(getBits(2));
     if (format == 0) format = 1;
     // The frame store keeps the layout of the first sequence header; a later
     // header cannot change how its planes are addressed.
-    if (!frameStoreReady()) chromaFormat = format;
-    horizontalSize = (horizontalSize & 0xFFF) | int(getBits(2) << 12);
-    verticalSize = (verticalSize & 0xFFF) | int(getBits(2) << 12);
+    if (!frameStoreReady()) sequence_.chromaFormat = format;
+    sequence_.horizontalSize = (sequence_.horizontalSize & 0xFFF) | int(getBits(2) << 12);
+    sequence_.verticalSize = (sequence_.verticalSize & 0xFFF) | int(getBits(2) << 12);
     getBits(12);  // bit_rate_extension
     getBits(1);
     getBits(8);  // vbv_buffer_size_extension
     getBits(1);  // low_delay
     const int n = int(getBits(2)), d = int(getBits(5));
-    sequenceFrameRate = frameRateFromCode() * (n + 1) / (d + 1);
+    sequence_.sequenceFrameRate = frameRateFromCode() * (n + 1) / (d + 1);
 }
 
 void Mpeg2Decoder::quantMatrixExtension() {
     if (getBits(1)) {
-        loadMatrix(intraMatrix);
-        std::memcpy(chromaIntraMatrix, intraMatrix, 64);
+        loadMatrix(sequence_.intraMatrix);
+        std::memcpy(sequence_.chromaIntraMatrix, sequence_.intraMatrix, 64);
     }
     if (getBits(1)) {
-        loadMatrix(nonIntraMatrix);
-        std::memcpy(chromaNonIntraMatrix, nonIntraMatrix, 64);
+        loadMatrix(sequence_.nonIntraMatrix);
+        std::memcpy(sequence_.chromaNonIntraMatrix, sequence_.nonIntraMatrix, 64);
     }
-    if (getBits(1)) loadMatrix(chromaIntraMatrix);
-    if (getBits(1)) loadMatrix(chromaNonIntraMatrix);
+    if (getBits(1)) loadMatrix(sequence_.chromaIntraMatrix);
+    if (getBits(1)) loadMatrix(sequence_.chromaNonIntraMatrix);
 }
 
 void Mpeg2Decoder::pictureDisplayExtension() {
     int count;
-    if (progressiveSequence)
-        count = repeatFirstField ? (topFieldFirst ? 3 : 2) : 1;
-    else if (pictureStructure != 3)
+    if (sequence_.progressiveSequence)
+        count = picture_.repeatFirstField ? (picture_.topFieldFirst ? 3 : 2) : 1;
+    else if (picture_.pictureStructure != 3)
         count = 1;
     else
-        count = repeatFirstField ? 3 : 2;
+        count = picture_.repeatFirstField ? 3 : 2;
     for (int i = 0; i < count; ++i) {
         getBits(16);
         getBits(1);
@@ -759,22 +760,22 @@ void Mpeg2Decoder::pictureDisplayExtension() {
 }
 
 void Mpeg2Decoder::pictureCodingExtension() {
-    fCode[0][0] = int(getBits(4));
-    fCode[0][1] = int(getBits(4));
-    fCode[1][0] = int(getBits(4));
-    fCode[1][1] = int(getBits(4));
-    intraDcPrecision = int(getBits(2));
-    pictureStructure = int(getBits(2));
-    if (pictureStructure == 0) pictureStructure = 3;
-    topFieldFirst = int(getBits(1));
-    framePredFrameDct = int(getBits(1));
-    concealmentMotionVectors = int(getBits(1));
-    qScaleType = int(getBits(1));
-    intraVlcFormat = int(getBits(1));
-    alternateScan = int(getBits(1));
-    repeatFirstField = int(getBits(1));
+    picture_.fCode[0][0] = int(getBits(4));
+    picture_.fCode[0][1] = int(getBits(4));
+    picture_.fCode[1][0] = int(getBits(4));
+    picture_.fCode[1][1] = int(getBits(4));
+    picture_.intraDcPrecision = int(getBits(2));
+    picture_.pictureStructure = int(getBits(2));
+    if (picture_.pictureStructure == 0) picture_.pictureStructure = 3;
+    picture_.topFieldFirst = getBits(1) != 0;
+    picture_.framePredFrameDct = getBits(1) != 0;
+    picture_.concealmentMotionVectors = getBits(1) != 0;
+    picture_.qScaleType = getBits(1) != 0;
+    picture_.intraVlcFormat = getBits(1) != 0;
+    picture_.alternateScan = getBits(1) != 0;
+    picture_.repeatFirstField = getBits(1) != 0;
     getBits(1);  // chroma_420_type
-    progressiveFrame = int(getBits(1));
+    picture_.progressiveFrame = getBits(1) != 0;
     if (getBits(1)) getBits(20);  // composite display
 }
 
@@ -787,48 +788,51 @@ void Mpeg2Decoder::gopHeader() {
 }
 
 void Mpeg2Decoder::pictureHeader() {
-    temporalReference = int(getBits(10));
-    pictureCodingType = mpeg::PictureType(getBits(3));
+    picture_.temporalReference = int(getBits(10));
+    picture_.pictureCodingType = mpeg::PictureType(getBits(3));
     getBits(16);  // vbv_delay
-    if (pictureCodingType == mpeg::PictureType::P || pictureCodingType == mpeg::PictureType::B) {
-        fullPelForward = int(getBits(1));
-        forwardFCode = int(getBits(3));
+    if (picture_.pictureCodingType == mpeg::PictureType::P ||
+        picture_.pictureCodingType == mpeg::PictureType::B) {
+        picture_.fullPelForward = getBits(1) != 0;
+        picture_.forwardFCode = int(getBits(3));
     }
-    if (pictureCodingType == mpeg::PictureType::B) {
-        fullPelBackward = int(getBits(1));
-        backwardFCode = int(getBits(3));
+    if (picture_.pictureCodingType == mpeg::PictureType::B) {
+        picture_.fullPelBackward = getBits(1) != 0;
+        picture_.backwardFCode = int(getBits(3));
     }
     while (getBits(1) && fault < kFaultFatal) getBits(8);
-    if (!mpeg2) {
-        intraDcPrecision = 0;
-        pictureStructure = 3;
-        topFieldFirst = 0;
-        framePredFrameDct = 1;
-        concealmentMotionVectors = 0;
-        qScaleType = 0;
-        intraVlcFormat = 0;
-        alternateScan = 0;
-        repeatFirstField = 0;
-        progressiveFrame = 1;
+    if (!sequence_.mpeg2) {
+        picture_.intraDcPrecision = 0;
+        picture_.pictureStructure = 3;
+        picture_.topFieldFirst = false;
+        picture_.framePredFrameDct = true;
+        picture_.concealmentMotionVectors = false;
+        picture_.qScaleType = false;
+        picture_.intraVlcFormat = false;
+        picture_.alternateScan = false;
+        picture_.repeatFirstField = false;
+        picture_.progressiveFrame = true;
     }
     extensionsAndUserData();
-    ++picturesSeen;
 }
 
 void Mpeg2Decoder::setupFrameStore() {
-    if (horizontalSize <= 0 || verticalSize <= 0 || horizontalSize > kMaxDimension ||
-        verticalSize > kMaxDimension)
+    if (sequence_.horizontalSize <= 0 || sequence_.verticalSize <= 0 ||
+        sequence_.horizontalSize > kMaxDimension || sequence_.verticalSize > kMaxDimension)
         return;
-    mbWidth = (horizontalSize + 15) / 16;
-    mbHeight =
-        (mpeg2 && !progressiveSequence) ? 2 * ((verticalSize + 31) / 32) : (verticalSize + 15) / 16;
-    codedWidth = mbWidth * 16;
-    codedHeight = mbHeight * 16;
-    chromaWidth = chromaFormat == 3 ? codedWidth : codedWidth / 2;
-    chromaHeight = chromaFormat == 1 ? codedHeight / 2 : codedHeight;
-    blockCount = chromaFormat == 1 ? 6 : chromaFormat == 2 ? 8 : 12;
-    const size_t luma = size_t(codedWidth) * codedHeight;
-    const size_t chroma = size_t(chromaWidth) * chromaHeight;
+    sequence_.mbWidth = (sequence_.horizontalSize + 15) / 16;
+    sequence_.mbHeight = (sequence_.mpeg2 && !sequence_.progressiveSequence)
+                             ? 2 * ((sequence_.verticalSize + 31) / 32)
+                             : (sequence_.verticalSize + 15) / 16;
+    sequence_.codedWidth = sequence_.mbWidth * 16;
+    sequence_.codedHeight = sequence_.mbHeight * 16;
+    sequence_.chromaWidth =
+        sequence_.chromaFormat == 3 ? sequence_.codedWidth : sequence_.codedWidth / 2;
+    sequence_.chromaHeight =
+        sequence_.chromaFormat == 1 ? sequence_.codedHeight / 2 : sequence_.codedHeight;
+    sequence_.blockCount = sequence_.chromaFormat == 1 ? 6 : sequence_.chromaFormat == 2 ? 8 : 12;
+    const size_t luma = size_t(sequence_.codedWidth) * sequence_.codedHeight;
+    const size_t chroma = size_t(sequence_.chromaWidth) * sequence_.chromaHeight;
     for (auto& p : store_) {
         p.bytes.assign(luma + 2 * chroma, 128);
         std::memset(p.bytes.data(), 16, luma);
@@ -855,19 +859,19 @@ void Mpeg2Decoder::freeFrameStore() {
 
 void Mpeg2Decoder::decodeFrameFromHeader() {
     decodePicture();
-    while (secondField_ && fault < kFaultFatal) {
+    while (progress_.secondField && fault < kFaultFatal) {
         if (!getHeader()) return;
         decodePicture();
     }
 }
 
 int Mpeg2Decoder::decodeStep() {
-    if (!opened || fault >= kFaultFatal) return 0;
+    if (!opened_ || fault >= kFaultFatal) return 0;
     if (!getHeader()) return 0;
-    if (pictureCodingType == mpeg::PictureType::I && !secondField_) {
-        anchorFrameCount = emittedFrames;
-        anchorVideoPtsMs = lastVideoPtsMs;
-        audio_->setAnchor(anchorFrameCount, anchorVideoPtsMs);
+    if (picture_.pictureCodingType == mpeg::PictureType::I && !progress_.secondField) {
+        timing_.anchorFrameCount = timing_.emittedFrames;
+        timing_.anchorVideoPtsMs = timing_.lastVideoPtsMs;
+        audio_->setAnchor(timing_.anchorFrameCount, timing_.anchorVideoPtsMs);
     }
     decodePicture();
     return fault >= kFaultFatal ? 0 : 1;
@@ -885,32 +889,18 @@ int64_t Mpeg2Decoder::firstSector() const {
 
 void Mpeg2Decoder::resetState() {
     fault = 0;
-    lastRead = 0;
-    systemStream = false;
-    audioWanted = false;
-    trackSeen.fill(false);
-    trackFormat.fill(0);
-    mpaStarted.fill(false);
-    lastVideoPtsMs = lastAudioPtsMs = lastSubPtsMs = videoStartPtsMs = 0;
-    ptsOffsetMs = 0;
-    baseVobNumber = -1;
-    vobNumber = cellNumber = 0;
-    anchorFrameCount = 0;
-    anchorVideoPtsMs = 0;
-    outputFrames = 0;
-    decodedFrames = emittedFrames = 0;
-    framesSinceStart_ = 0;
-    unemittedReference_ = false;
-    secondField_ = pendingEmit_ = false;
-    rebasePending_ = false;
-    picturesSeen = 0;
-    pictureStructure = 3;
+    systemStream_ = false;
+    routing_ = {};
+    timing_ = {};
+    clock_ = {};
+    progress_ = {};
+    picture_ = {};
 }
 
 // Looks from the start for a pack header (a system stream) or a sequence
 // header (a raw video stream), then restarts the input in the right mode.
 bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
-    systemStream = false;
+    systemStream_ = false;
     fault = 0;
     if (input_->seek(sector) < 0) return false;
     resetBitReader();
@@ -929,7 +919,7 @@ bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
     if (system) {
         fault = 0;
         if (input_->seek(sector) < 0) return false;
-        systemStream = true;
+        systemStream_ = true;
         resetBitReader();
     }
     return true;
@@ -961,31 +951,31 @@ bool Mpeg2Decoder::findSequenceHeader() {
 }
 
 void Mpeg2Decoder::filmDetection(int detect24, int force24) {
-    frameRate = sequenceFrameRate;
-    if (!(std::fabs(frameRate - 29.97) < 0.01 && detect24)) return;
+    sequence_.frameRate = sequence_.sequenceFrameRate;
+    if (!(std::fabs(sequence_.frameRate - 29.97) < 0.01 && detect24)) return;
     filmFlag_ = force24 != 0;
     for (int i = 0; i < 11 && !filmFlag_; ++i) {
         if (!getHeader()) break;
-        if (i < 10) filmFlag_ = repeatFirstField != 0;
+        if (i < 10) filmFlag_ = picture_.repeatFirstField != 0;
     }
-    if (filmFlag_) frameRate = 24000.0 / 1001.0;
+    if (filmFlag_) sequence_.frameRate = 24000.0 / 1001.0;
     if (fault >= kFaultFatal) fault = 0;
 }
 
 bool Mpeg2Decoder::startDecoding() {
     do {
         if (!getHeader()) return false;
-    } while (pictureCodingType != mpeg::PictureType::I);
-    anchorFrameCount = emittedFrames;
-    anchorVideoPtsMs = lastVideoPtsMs;
-    audio_->setAnchor(anchorFrameCount, anchorVideoPtsMs);
-    audioWanted = runMode != kRunVideoOnly || audioMode == 3;
-    audio_->setAudioWanted(audioWanted);
+    } while (picture_.pictureCodingType != mpeg::PictureType::I);
+    timing_.anchorFrameCount = timing_.emittedFrames;
+    timing_.anchorVideoPtsMs = timing_.lastVideoPtsMs;
+    audio_->setAnchor(timing_.anchorFrameCount, timing_.anchorVideoPtsMs);
+    routing_.flow.audioWanted = runMode_ != kRunVideoOnly || routing_.audioMode == 3;
+    audio_->setAudioWanted(routing_.flow.audioWanted);
     decodeFrameFromHeader();
     if (fault >= kFaultFatal) return startedOnStillPicture();
     do {
         if (!getHeader()) return startedOnStillPicture();
-    } while (pictureCodingType == mpeg::PictureType::B);
+    } while (picture_.pictureCodingType == mpeg::PictureType::B);
     decodeFrameFromHeader();
     return fault < kFaultFatal || fault == kFaultAudioBacklog;
 }
@@ -1007,29 +997,30 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
     closeDecoder();
     params_ = p;
     resetState();
-    ac3File = p.ac3File;
+    routing_.ac3File = p.ac3File;
     // "none.ac3" is the setting's way of saying no export file was chosen;
     // writing it would leave a stray file in whatever folder we run in.
-    if (equalsNoCase(std::filesystem::path(ac3File).filename().string(), "none.ac3"))
-        ac3File.clear();
-    if (!idctVariantFromSetting(p.idct, idctVariant)) {
+    if (equalsNoCase(std::filesystem::path(routing_.ac3File).filename().string(), "none.ac3"))
+        routing_.ac3File.clear();
+    if (!idctVariantFromSetting(p.idct, idctVariant_)) {
         host_.error("STR_ERROR_500");
         return 0;
     }
-    audioMode = p.downSampling + 1;
-    audioPath = p.downSampling == 2 ? 1 : 2;
-    audioTrack = std::clamp(p.audioTrack, 0, 7);
+    routing_.audioMode = p.downSampling + 1;
+    routing_.audioPath = p.downSampling == 2 ? 1 : 2;
+    routing_.audioTrack = std::clamp(p.audioTrack, 0, 7);
     const int code = p.audioFormat;
-    audioFormat = packetCodingOf(code);
-    if (audioPath == 1 && code != 0) {
+    routing_.audioFormat = packetCodingOf(code);
+    if (routing_.audioPath == 1 && code != 0) {
         host_.error("STR_ERROR_501");
         return 0;
     }
-    subtitleStream = p.subtitleStream >= 0 && p.subtitleStream < 32 ? p.subtitleStream : -1;
+    routing_.subtitleStream =
+        p.subtitleStream >= 0 && p.subtitleStream < 32 ? p.subtitleStream : -1;
     if (!input_->open(p.files, p.useAspi != 0, p.angle, p.title, p.saveBufferSize,
                       p.saveBufferLocation == 1, p.tempPath))
         return 0;
-    opened = true;
+    opened_ = true;
     if (p.title < 0 && p.files.size() == 1 && refusedAsTransportStream(p.files.front())) {
         closeDecoder();
         return 0;
@@ -1040,7 +1031,7 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
         return 0;
     }
     filmDetection(p.detect24Fps, p.force24);
-    audio_->open(audioMode, p.ac3Gain, p.dolby != 0, p.avSynch != 0);
+    audio_->open(routing_.audioMode, p.ac3Gain, p.dolby != 0, p.avSynch != 0);
     if (hooks.subpictureReset) hooks.subpictureReset();
     fault = 0;
     if (input_->seek(firstSector()) < 0) {
@@ -1054,33 +1045,24 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
         closeDecoder();
         return 0;
     }
-    rateOut = frameRate;
-    chromaOut = chromaFormat;
-    widthOut = codedWidth;
-    heightOut = codedHeight;
+    rateOut = sequence_.frameRate;
+    chromaOut = sequence_.chromaFormat;
+    widthOut = sequence_.codedWidth;
+    heightOut = sequence_.codedHeight;
     return 1;
 }
 
 int Mpeg2Decoder::reseek(int64_t sector, bool report) {
-    if (!opened) return 0;
+    if (!opened_) return 0;
     fault = 0;
-    trackSeen.fill(false);
-    mpaStarted.fill(false);
-    lastVideoPtsMs = lastAudioPtsMs = lastSubPtsMs = videoStartPtsMs = 0;
-    anchorFrameCount = 0;
-    anchorVideoPtsMs = 0;
-    decodedFrames = emittedFrames = 0;
-    outputFrames = 0;
-    framesSinceStart_ = 0;
-    unemittedReference_ = false;
-    secondField_ = pendingEmit_ = false;
-    rebasePending_ = false;
-    audioWanted = false;
+    routing_.flow = {};
+    timing_ = {};
+    progress_ = {};
     audio_->setAudioWanted(false);
     audio_->reseek();
     if (hooks.subpictureReset) hooks.subpictureReset();
     const TitleRecord* t = currentTitle();
-    if (sector == 0 && t && t->noCellFilter) ptsOffsetMs = 0;
+    if (sector == 0 && t && t->noCellFilter) clock_.ptsOffsetMs = 0;
     if (input_->seek(sector) < 0) {
         if (report) host_.error("STR_ERROR_504");
         return 0;
@@ -1103,25 +1085,26 @@ int Mpeg2Decoder::currentTimeSeconds() const {
                 if (int(c.vobId) - 1 < index) cellSum += c.duration;
         } else {
             for (const auto& c : t->cells)
-                if (int(c.vobId) < vobNumber) cellSum += c.duration;
+                if (int(c.vobId) < clock_.vobNumber) cellSum += c.duration;
         }
     }
     double seconds;
-    if (mpeg2) {
+    if (sequence_.mpeg2) {
         if (t && t->noCellFilter)
-            seconds = double(lastAudioPtsMs + ptsOffsetMs) / 1000.0;
+            seconds = double(timing_.lastAudioPtsMs + clock_.ptsOffsetMs) / 1000.0;
         else
-            seconds = cellSum + double(lastAudioPtsMs) / 1000.0;
+            seconds = cellSum + double(timing_.lastAudioPtsMs) / 1000.0;
     } else {
-        seconds = cellSum + (frameRate > 0 ? outputFrames / frameRate : 0.0);
+        seconds =
+            cellSum + (sequence_.frameRate > 0 ? timing_.outputFrames / sequence_.frameRate : 0.0);
     }
     return int(seconds);
 }
 
 void Mpeg2Decoder::closeDecoder() {
-    const bool wasOpen = opened || frameStoreReady();
-    if (opened) input_->close();
-    opened = false;
+    const bool wasOpen = opened_ || frameStoreReady();
+    if (opened_) input_->close();
+    opened_ = false;
     freeFrameStore();
     sequenceSeen_ = false;
     if (wasOpen && hooks.closed) hooks.closed();
@@ -1129,7 +1112,7 @@ void Mpeg2Decoder::closeDecoder() {
 
 int Mpeg2Decoder::reopenDecoder() {
     if (!input_->reopen()) return 0;
-    opened = true;
+    opened_ = true;
     if (!frameStoreReady()) setupFrameStore();
     return frameStoreReady() ? 1 : 0;
 }
@@ -1143,7 +1126,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
                                const CancelFlag* cancel) {
     closeDecoder();
     catalogue_.clear();
-    runMode = kRunScan;
+    runMode_ = kRunScan;
     params_ = DecoderOpenParams{};
     scanAudio_.clear();
     scanSubFound_.fill(false);
@@ -1160,8 +1143,8 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
     };
     for (size_t i = 0; i < files.size(); ++i) {
         resetState();
-        audioTrack = 255;
-        subtitleStream = -1;
+        routing_.audioTrack = 255;
+        routing_.subtitleStream = -1;
         if (!input_->open({files[i]}, false, 0, -1, 1, false, {})) return fail(nullptr);
         if (refusedAsTransportStream(files[i])) return fail(nullptr);
         if (!detectSystemStream(0)) return fail("STR_ERROR_505");
@@ -1177,7 +1160,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
                 ++pictures;
                 if (filmOpen && pictures <= 10) {
                     pictureHeader();
-                    film = repeatFirstField != 0;
+                    film = picture_.repeatFirstField != 0;
                     if (film) filmOpen = false;
                 }
                 if (pictures % 50 == 0) {
@@ -1193,7 +1176,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
                 sequenceHeader();
                 if (!sequence && frameStoreReady()) {
                     sequence = true;
-                    rate = sequenceFrameRate;
+                    rate = sequence_.sequenceFrameRate;
                     if (std::fabs(rate - 29.97) < 0.01 && detect24) {
                         film = force24 != 0;
                         filmOpen = !film;
@@ -1204,7 +1187,7 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
         if (!sequence) return fail("STR_ERROR_505");
         if (pictures == 0) return fail("STR_ERROR_506");
         if (film) rate = 24000.0 / 1001.0;
-        if (i == 0) frameRate = rate;
+        if (i == 0) sequence_.frameRate = rate;
         const int64_t size = input_->fileSectors(0);
         CellRecord cell;
         cell.firstSector = uint32_t(sectorBase);

@@ -206,8 +206,8 @@ public:
     void setAudio(AudioRoute* audio);
     DecoderHooks hooks;
 
-    void setRunMode(int mode) { runMode = mode; }
-    int getRunMode() const { return runMode; }
+    void setRunMode(int mode) { runMode_ = mode; }
+    int getRunMode() const { return runMode_; }
 
     // 1 on success with the source rate (after film detection), chroma format
     // and coded size; 0 on failure (message shown, decoder closed).
@@ -258,80 +258,105 @@ public:
     // Resets the bit reader at the current input position.
     void resetBitReader();
 
-    // --- State (plain and public, as the rest of the engine reads it) ---
+    // --- State, grouped by how long it lives ---
+
+    // Of the sequence header and its extension: kept from one sequence header
+    // to the next (the frame store keeps the layout of the first).
+    struct SequenceState {
+        int horizontalSize = 0;
+        int verticalSize = 0;
+        int aspectRatio = 0;
+        int frameRateCode = 0;
+        bool mpeg2 = false;
+        bool progressiveSequence = false;
+        int chromaFormat = 1;
+        uint8_t intraMatrix[64]{};  // natural order
+        uint8_t nonIntraMatrix[64]{};
+        uint8_t chromaIntraMatrix[64]{};
+        uint8_t chromaNonIntraMatrix[64]{};
+        int mbWidth = 0;
+        int mbHeight = 0;
+        int codedWidth = 0;
+        int codedHeight = 0;
+        int chromaWidth = 0;
+        int chromaHeight = 0;
+        int blockCount = 6;
+        double sequenceFrameRate = 0.0;
+        double frameRate = 0.0;  // after film detection
+    };
+    // Of the picture header and its coding extension: one picture long.
+    struct PictureState {
+        int temporalReference = 0;
+        mpeg::PictureType pictureCodingType{};
+        bool fullPelForward = false;
+        int forwardFCode = 0;
+        bool fullPelBackward = false;
+        int backwardFCode = 0;
+        int fCode[2][2]{};
+        int intraDcPrecision = 0;
+        int pictureStructure = 3;
+        bool topFieldFirst = false;
+        bool framePredFrameDct = true;
+        bool concealmentMotionVectors = false;
+        bool qScaleType = false;
+        bool intraVlcFormat = false;
+        bool alternateScan = false;
+        bool repeatFirstField = false;
+        bool progressiveFrame = true;
+    };
+    // Time stamps (ms) and picture counts of the run since the last open or
+    // reseek.
+    struct TimingState {
+        int64_t lastVideoPtsMs = 0;
+        int64_t lastAudioPtsMs = 0;
+        int64_t lastSubPtsMs = 0;
+        int64_t videoStartPtsMs = 0;
+        uint32_t anchorFrameCount = 0;
+        int64_t anchorVideoPtsMs = 0;
+        uint32_t outputFrames = 0;   // handed out by the frame queue (MPEG-1 timing)
+        uint32_t decodedFrames = 0;  // frames counted (field pairs once)
+        uint32_t emittedFrames = 0;
+        // A new VOB restarted its time stamps: the next audio PTS rebases
+        // the VOB clock's offset.
+        bool rebasePending = false;
+    };
+    // Where in the title's VOBs the time stamps are: kept over a reseek, so
+    // that the elapsed time carries across VOB boundaries.
+    struct VobClock {
+        int64_t ptsOffsetMs = 0;
+        int baseVobNumber = -1;
+        int vobNumber = 0;
+        int cellNumber = 0;
+    };
+    // The chosen audio track and sub-picture stream, and what the packets of
+    // each track number have shown so far.
+    struct AudioRouting {
+        int audioTrack = 0;
+        int audioFormat = kPacketAny;  // PacketCoding of the chosen track
+        int audioMode = 1;
+        int audioPath = 2;  // 2 decode to PCM, 1 export raw AC-3
+        int subtitleStream = -1;
+        std::string ac3File;
+        // What went to the audio side since the last open or reseek.
+        struct Flow {
+            bool audioWanted = false;  // decoding has started: payloads go out
+            std::array<bool, 8> ac3Seen{};
+            std::array<bool, 8> mpaStarted{};
+        };
+        Flow flow;
+    };
+
+    const SequenceState& sequence() const { return sequence_; }
+    const PictureState& picture() const { return picture_; }
+    const TimingState& timing() const { return timing_; }
+    const VobClock& vobClock() const { return clock_; }
+    const AudioRouting& routing() const { return routing_; }
+    bool isOpen() const { return opened_; }
+    bool isSystemStream() const { return systemStream_; }
+    // The frame queue's count of frames handed out, which MPEG-1 timing uses.
+    void setOutputFrames(uint32_t frames) { timing_.outputFrames = frames; }
+
     int fault = 0;
-    int lastRead = 0;
-    int runMode = kRunVideoAudio;
-    bool systemStream = false;
-    bool opened = false;
-
-    // Audio routing.
-    int audioTrack = 0;
-    int audioFormat = kPacketAny;  // PacketCoding of the chosen track
-    int audioMode = 1;
-    bool audioWanted = false;
-    int audioPath = 2;  // 2 decode to PCM, 1 export raw AC-3
-    int subtitleStream = -1;
-    std::string ac3File;
-    std::array<bool, 8> trackSeen{};
-    std::array<int, 8> trackFormat{};
-    std::array<bool, 8> mpaStarted{};
-
-    // Timing (ms).
-    int64_t lastVideoPtsMs = 0;
-    int64_t lastAudioPtsMs = 0;
-    int64_t lastSubPtsMs = 0;
-    int64_t videoStartPtsMs = 0;
-    int64_t ptsOffsetMs = 0;
-    int baseVobNumber = -1;
-    int vobNumber = 0;
-    int cellNumber = 0;
-    uint32_t anchorFrameCount = 0;
-    int64_t anchorVideoPtsMs = 0;
-    uint32_t outputFrames = 0;  // handed out by the frame queue (MPEG-1 timing)
-
-    // Sequence state.
-    int horizontalSize = 0;
-    int verticalSize = 0;
-    int aspectRatio = 0;
-    int frameRateCode = 0;
-    bool mpeg2 = false;
-    bool progressiveSequence = false;
-    int chromaFormat = 1;
-    uint8_t intraMatrix[64]{};  // natural order
-    uint8_t nonIntraMatrix[64]{};
-    uint8_t chromaIntraMatrix[64]{};
-    uint8_t chromaNonIntraMatrix[64]{};
-    int mbWidth = 0;
-    int mbHeight = 0;
-    int codedWidth = 0;
-    int codedHeight = 0;
-    int chromaWidth = 0;
-    int chromaHeight = 0;
-    int blockCount = 6;
-    double sequenceFrameRate = 0.0;
-    double frameRate = 0.0;  // after film detection
-
-    // Picture header and coding extension.
-    int temporalReference = 0;
-    mpeg::PictureType pictureCodingType{};
-    int fullPelForward = 0;
-    int forwardFCode = 0;
-    int fullPelBackward = 0;
-    int backwardFCode = 0;
-    int fCode[2][2]{};
-    int intraDcPrecision = 0;
-    int pictureStructure = 3;
-    int topFieldFirst = 0;
-    int framePredFrameDct = 1;
-    int concealmentMotionVectors = 0;
-    int qScaleType = 0;
-    int intraVlcFormat = 0;
-    int alternateScan = 0;
-    int repeatFirstField = 0;
-    int progressiveFrame = 1;
-
-    IdctVariant idctVariant = IdctVariant::Ap922;
 
     // Frame store: the forward (older) and backward (newer) references and the
     // B-picture buffer; each three planes, rows packed at the plane width.
@@ -347,10 +372,6 @@ public:
     Picture* backwardRef() { return backward_; }
     Picture* bPicture() { return &store_[2]; }
     bool frameStoreReady() const { return !store_[0].bytes.empty(); }
-
-    uint32_t decodedFrames = 0;  // frames counted (field pairs once)
-    uint32_t emittedFrames = 0;
-    int picturesSeen = 0;  // picture start codes (scan)
 
     UiHost& host() { return host_; }
     TitleCatalogue& catalogue() { return catalogue_; }
@@ -414,6 +435,15 @@ private:
 
     UiHost& host_;
     TitleCatalogue& catalogue_;
+    bool opened_ = false;
+    bool systemStream_ = false;
+    int runMode_ = kRunVideoAudio;
+    SequenceState sequence_;
+    PictureState picture_;
+    TimingState timing_;
+    VobClock clock_;
+    AudioRouting routing_;
+    IdctVariant idctVariant_ = IdctVariant::Ap922;
     std::unique_ptr<PlainFileInput> plainInput_;
     DecoderInput* input_ = nullptr;
     AudioRoute defaultAudio_;
@@ -458,15 +488,18 @@ private:
     std::array<Picture, 3> store_;
     Picture* forward_ = nullptr;
     Picture* backward_ = nullptr;
-    bool secondField_ = false;
-    bool pendingEmit_ = false;
+    // Where the frame store is in the run since the last open or reseek.
+    struct StoreProgress {
+        uint32_t framesSinceStart = 0;
+        bool unemittedReference = false;
+        bool secondField = false;  // the first field of a frame is decoded
+        bool pendingEmit = false;  // the frame of that field waits to be emitted
+    };
+    StoreProgress progress_;
     Picture* currentTarget_ = nullptr;
     mpeg::PictureType currentType_{};
-    uint32_t framesSinceStart_ = 0;
-    bool unemittedReference_ = false;
     bool inputEnded_ = false;
     int endFault_ = kFaultEndOfInput;
-    bool rebasePending_ = false;
     std::vector<uint8_t> payload_;
     int firstFieldType_ = 0;
     bool haveReference_ = false;

@@ -143,30 +143,30 @@ struct Mpeg2Decoder::SliceContext {
 
 void Mpeg2Decoder::decodePicture() {
     if (!frameStoreReady() || fault >= kFaultFatal) return;
-    const bool isField = pictureStructure != 3;
-    if (!isField && secondField_) {
+    const bool isField = picture_.pictureStructure != 3;
+    if (!isField && progress_.secondField) {
         // A lone first field: the frame ends here with what it has.
-        secondField_ = false;
-        if (pendingEmit_) {
-            pendingEmit_ = false;
+        progress_.secondField = false;
+        if (progress_.pendingEmit) {
+            progress_.pendingEmit = false;
             finishFrame();
         }
     }
-    const bool first = !isField || !secondField_;
+    const bool first = !isField || !progress_.secondField;
     Picture* target;
     if (first) {
-        if (pictureCodingType != mpeg::PictureType::B) {
+        if (picture_.pictureCodingType != mpeg::PictureType::B) {
             std::swap(forward_, backward_);
             target = backward_;
         } else {
             target = bPicture();
         }
         currentTarget_ = target;
-        currentType_ = pictureCodingType;
-        target->type = pictureCodingType;
-        target->topFieldFirst = topFieldFirst != 0;
-        target->repeatFirstField = repeatFirstField != 0;
-        target->progressiveFrame = progressiveFrame != 0;
+        currentType_ = picture_.pictureCodingType;
+        target->type = picture_.pictureCodingType;
+        target->topFieldFirst = picture_.topFieldFirst != 0;
+        target->repeatFirstField = picture_.repeatFirstField != 0;
+        target->progressiveFrame = picture_.progressiveFrame != 0;
         target->fieldPictures = isField;
     } else {
         target = currentTarget_;
@@ -174,46 +174,47 @@ void Mpeg2Decoder::decodePicture() {
     if (!slice_) slice_.reset(new SliceContext(*this));
     slice_->decode(target, !first);
     if (isField && first) {
-        secondField_ = true;
-        pendingEmit_ = true;
+        progress_.secondField = true;
+        progress_.pendingEmit = true;
         return;
     }
-    secondField_ = false;
-    pendingEmit_ = false;
+    progress_.secondField = false;
+    progress_.pendingEmit = false;
     finishFrame();
 }
 
 void Mpeg2Decoder::SliceDeleter::operator()(SliceContext* s) const { delete s; }
 
 void Mpeg2Decoder::finishFrame() {
-    ++decodedFrames;
-    ++framesSinceStart_;
+    ++timing_.decodedFrames;
+    ++progress_.framesSinceStart;
     if (currentType_ == mpeg::PictureType::B) {
         emit(bPicture());
     } else {
-        if (framesSinceStart_ > 1 && unemittedReference_) emit(forward_);
-        unemittedReference_ = true;
+        if (progress_.framesSinceStart > 1 && progress_.unemittedReference) emit(forward_);
+        progress_.unemittedReference = true;
     }
 }
 
 bool Mpeg2Decoder::flushLastReference() {
-    if (!frameStoreReady() || !unemittedReference_ || framesSinceStart_ == 0) return false;
-    unemittedReference_ = false;
+    if (!frameStoreReady() || !progress_.unemittedReference || progress_.framesSinceStart == 0)
+        return false;
+    progress_.unemittedReference = false;
     emit(backward_);
     return true;
 }
 
 void Mpeg2Decoder::emit(const Picture* picture) {
-    if (picture == forward_) unemittedReference_ = false;
+    if (picture == forward_) progress_.unemittedReference = false;
     if (fault > 0 && fault < kFaultFatal) fault = 0;
     DecodedPicture p;
     for (int i = 0; i < 3; ++i) p.planes[i] = picture->plane[i];
-    p.width = codedWidth;
-    p.height = codedHeight;
-    p.chromaWidth = chromaWidth;
-    p.chromaHeight = chromaHeight;
-    p.chromaFormat = chromaFormat;
-    p.frameNumber = emittedFrames++;
+    p.width = sequence_.codedWidth;
+    p.height = sequence_.codedHeight;
+    p.chromaWidth = sequence_.chromaWidth;
+    p.chromaHeight = sequence_.chromaHeight;
+    p.chromaFormat = sequence_.chromaFormat;
+    p.frameNumber = timing_.emittedFrames++;
     // The flags of the picture shown, not of the one just decoded (a reference
     // is shown one picture later).
     p.pictureType = picture->type;
@@ -235,25 +236,26 @@ void Mpeg2Decoder::SliceContext::decode(Picture* target, bool second) {
     cur = target;
     fwd = d.forward_;
     bwd = d.backward_;
-    type = d.pictureCodingType;
-    structure = d.pictureStructure;
+    type = d.picture_.pictureCodingType;
+    structure = d.picture_.pictureStructure;
     field = structure != 3;
     parity = structure == 2 ? 1 : 0;
     secondField = second;
-    W = d.codedWidth;
-    H = d.codedHeight;
-    CW = d.chromaWidth;
-    CH = d.chromaHeight;
-    fmt = d.chromaFormat;
+    W = d.sequence_.codedWidth;
+    H = d.sequence_.codedHeight;
+    CW = d.sequence_.chromaWidth;
+    CH = d.sequence_.chromaHeight;
+    fmt = d.sequence_.chromaFormat;
     lumaStride = field ? 2 * W : W;
     chromaStride = field ? 2 * CW : CW;
     cmbW = fmt == 3 ? 16 : 8;
     cmbH = fmt == 1 ? 8 : 16;
-    mbCount = d.mbWidth * (field ? d.mbHeight / 2 : d.mbHeight);
-    intraTable = &vlc::coefficientTable(d.intraVlcFormat && d.mpeg2 ? 1 : 0);
+    mbCount = d.sequence_.mbWidth * (field ? d.sequence_.mbHeight / 2 : d.sequence_.mbHeight);
+    intraTable = &vlc::coefficientTable(d.picture_.intraVlcFormat && d.sequence_.mpeg2 ? 1 : 0);
     interTable = &vlc::coefficientTable(0);
-    scan = d.alternateScan && d.mpeg2 ? mpeg::kAlternateScan.data() : mpeg::kZigZag.data();
-    mc = &mcKernels(mcFamilyFor(d.idctVariant));
+    scan = d.picture_.alternateScan && d.sequence_.mpeg2 ? mpeg::kAlternateScan.data()
+                                                         : mpeg::kZigZag.data();
+    mc = &mcKernels(mcFamilyFor(d.idctVariant_));
     idct = idctKernels();
     ops = blockOps();
     qmatScale = -1;
@@ -280,24 +282,24 @@ void Mpeg2Decoder::SliceContext::updateQuant() {
     if (qmatScale == qscale) return;
     qmatScale = qscale;
     for (int i = 0; i < 64; ++i) {
-        qmat[0][i] = qscale * d.intraMatrix[i];
-        qmat[1][i] = qscale * d.nonIntraMatrix[i];
-        qmat[2][i] = qscale * d.chromaIntraMatrix[i];
-        qmat[3][i] = qscale * d.chromaNonIntraMatrix[i];
+        qmat[0][i] = qscale * d.sequence_.intraMatrix[i];
+        qmat[1][i] = qscale * d.sequence_.nonIntraMatrix[i];
+        qmat[2][i] = qscale * d.sequence_.chromaIntraMatrix[i];
+        qmat[3][i] = qscale * d.sequence_.chromaNonIntraMatrix[i];
     }
 }
 
 void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
     int row = int(code & 0xFF);
-    if (d.mpeg2 && d.verticalSize > 2800) row += int(d.getBits(3)) << 7;
+    if (d.sequence_.mpeg2 && d.sequence_.verticalSize > 2800) row += int(d.getBits(3)) << 7;
     qscaleCode = int(d.getBits(5));
-    qscale = !d.mpeg2       ? qscaleCode
-             : d.qScaleType ? mpeg::kNonLinearQuant[qscaleCode]
-                            : 2 * qscaleCode;
-    if (d.mpeg2 && d.showBits(1)) d.flushBits(9);
+    qscale = !d.sequence_.mpeg2      ? qscaleCode
+             : d.picture_.qScaleType ? mpeg::kNonLinearQuant[qscaleCode]
+                                     : 2 * qscaleCode;
+    if (d.sequence_.mpeg2 && d.showBits(1)) d.flushBits(9);
     while (d.getBit() && d.fault < kFaultFatal) d.flushBits(8);
 
-    const int dcReset = 128 << (d.mpeg2 ? d.intraDcPrecision : 0);
+    const int dcReset = 128 << (d.sequence_.mpeg2 ? d.picture_.intraDcPrecision : 0);
     dcPred[0] = dcPred[1] = dcPred[2] = dcReset;
     std::memset(pmv, 0, sizeof pmv);
 
@@ -318,7 +320,7 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
         inc += e.value;
         break;
     }
-    int addr = (row - 1) * d.mbWidth + inc - 1;
+    int addr = (row - 1) * d.sequence_.mbWidth + inc - 1;
     if (row < 1 || addr < 0 || addr >= mbCount) return;  // slice outside the picture
 
     for (;;) {
@@ -384,7 +386,7 @@ int Mpeg2Decoder::SliceContext::wrapVector(int v, int fcode) {
 // of a frame picture, whose vertical predictor is kept in frame units.
 void Mpeg2Decoder::SliceContext::motionVector(int r, int s, bool dmv, bool fieldInFrame) {
     for (int t = 0; t < 2; ++t) {
-        const int fcode = std::clamp(d.fCode[s][t], 1, 15);
+        const int fcode = std::clamp(d.picture_.fCode[s][t], 1, 15);
         const int delta = motionDelta(fcode);
         if (dmv) {
             const uint32_t b = d.showBits(2);
@@ -440,8 +442,9 @@ void Mpeg2Decoder::SliceContext::motionVectors(int s) {
 }
 
 void Mpeg2Decoder::SliceContext::mpeg1Vectors(int s) {
-    const int fcode = std::clamp(s == 0 ? d.forwardFCode : d.backwardFCode, 1, 15);
-    const bool fullPel = (s == 0 ? d.fullPelForward : d.fullPelBackward) != 0;
+    const int fcode =
+        std::clamp(s == 0 ? d.picture_.forwardFCode : d.picture_.backwardFCode, 1, 15);
+    const bool fullPel = (s == 0 ? d.picture_.fullPelForward : d.picture_.fullPelBackward) != 0;
     for (int t = 0; t < 2; ++t) {
         const int delta = motionDelta(fcode);
         const int v = wrapVector(pmv[0][s][t] + delta, fcode);
@@ -459,9 +462,10 @@ bool Mpeg2Decoder::SliceContext::modes() {
     }
     d.flushBits(e.length);
     mbType = e.value;
-    if (d.mpeg2) {
+    if (d.sequence_.mpeg2) {
         if (mbType & (vlc::kMbForward | vlc::kMbBackward)) {
-            motionType = (!field && d.framePredFrameDct) ? kMotionFrame : int(d.getBits(2));
+            motionType =
+                (!field && d.picture_.framePredFrameDct) ? kMotionFrame : int(d.getBits(2));
             if (motionType == 0) {
                 d.fault = kFaultBadMacroblockType;
                 return false;
@@ -469,7 +473,8 @@ bool Mpeg2Decoder::SliceContext::modes() {
         } else if (mbType & vlc::kMbIntra) {
             motionType = field ? kMotionField : kMotionFrame;  // concealment vectors
         }
-        dctType = (!field && !d.framePredFrameDct && (mbType & (vlc::kMbIntra | vlc::kMbPattern)))
+        dctType = (!field && !d.picture_.framePredFrameDct &&
+                   (mbType & (vlc::kMbIntra | vlc::kMbPattern)))
                       ? int(d.getBit())
                       : 0;
     } else {
@@ -490,7 +495,7 @@ void Mpeg2Decoder::SliceContext::intraBlock(int16_t* blk, int cc, const int* q) 
     }
     dcPred[cc] += diff;
     // Centred on zero: the put adds the 128 back.
-    blk[0] = int16_t((dcPred[cc] << (3 - d.intraDcPrecision)) - 1024);
+    blk[0] = int16_t((dcPred[cc] << (3 - d.picture_.intraDcPrecision)) - 1024);
     const vlc::CoefficientTable& table = *intraTable;
     int i = 0;
     for (;;) {
@@ -775,7 +780,7 @@ void Mpeg2Decoder::SliceContext::predictDir(int dir, bool avg, int mbx, int mby)
         } else {  // dual prime, forward only
             const int mx = mv[0][0][0], my = mv[0][0][1];
             for (int p = 0; p < 2; ++p) {
-                int m = d.topFieldFirst ? (p == 0 ? 1 : 3) : (p == 0 ? 3 : 1);
+                int m = d.picture_.topFieldFirst ? (p == 0 ? 1 : 3) : (p == 0 ? 3 : 1);
                 const int dmx = ((mx * m + (mx > 0)) >> 1) + dmvector[0];
                 const int dmy = ((my * m + (my > 0)) >> 1) + dmvector[1] + (p == 0 ? -1 : 1);
                 mcPlanes(ref, p, p, mbx * 16, mby * 8, 8, mx, my, false, mbx, mby, 0, true);
@@ -827,8 +832,8 @@ void Mpeg2Decoder::SliceContext::predict(int mbx, int mby) {
 }
 
 void Mpeg2Decoder::SliceContext::skipped(int addr) {
-    const int mbx = addr % d.mbWidth, mby = addr / d.mbWidth;
-    const int dcReset = 128 << (d.mpeg2 ? d.intraDcPrecision : 0);
+    const int mbx = addr % d.sequence_.mbWidth, mby = addr / d.sequence_.mbWidth;
+    const int dcReset = 128 << (d.sequence_.mpeg2 ? d.picture_.intraDcPrecision : 0);
     dcPred[0] = dcPred[1] = dcPred[2] = dcReset;
     if (type == mpeg::PictureType::P) {
         std::memset(pmv, 0, sizeof pmv);
@@ -851,26 +856,26 @@ void Mpeg2Decoder::SliceContext::skipped(int addr) {
 }
 
 void Mpeg2Decoder::SliceContext::macroblock(int addr) {
-    const int mbx = addr % d.mbWidth, mby = addr / d.mbWidth;
+    const int mbx = addr % d.sequence_.mbWidth, mby = addr / d.sequence_.mbWidth;
     if (!modes()) return;
     if (mbType & vlc::kMbQuant) {
         qscaleCode = int(d.getBits(5));
-        qscale = !d.mpeg2       ? qscaleCode
-                 : d.qScaleType ? mpeg::kNonLinearQuant[qscaleCode]
-                                : 2 * qscaleCode;
+        qscale = !d.sequence_.mpeg2      ? qscaleCode
+                 : d.picture_.qScaleType ? mpeg::kNonLinearQuant[qscaleCode]
+                                         : 2 * qscaleCode;
     }
     const bool intra = mbType & vlc::kMbIntra;
     if (intra) {
-        if (d.mpeg2 && d.concealmentMotionVectors) {
+        if (d.sequence_.mpeg2 && d.picture_.concealmentMotionVectors) {
             motionVectors(0);
             d.flushBits(1);  // marker
         } else {
             std::memset(pmv, 0, sizeof pmv);
         }
     } else {
-        const int dcReset = 128 << (d.mpeg2 ? d.intraDcPrecision : 0);
+        const int dcReset = 128 << (d.sequence_.mpeg2 ? d.picture_.intraDcPrecision : 0);
         dcPred[0] = dcPred[1] = dcPred[2] = dcReset;
-        if (d.mpeg2) {
+        if (d.sequence_.mpeg2) {
             if (mbType & vlc::kMbForward) motionVectors(0);
             if (mbType & vlc::kMbBackward) motionVectors(1);
         } else {
@@ -882,13 +887,13 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
     }
     if (d.fault) return;
 
-    const int nb = d.blockCount;
+    const int nb = d.sequence_.blockCount;
     int cbp;
     if (intra) {
         cbp = (1 << nb) - 1;
     } else if (mbType & vlc::kMbPattern) {
         const vlc::Entry e = vlc::cbpTable()[d.showBits(9)];
-        if (e.length == 0 || (!d.mpeg2 && e.value == 0)) {
+        if (e.length == 0 || (!d.sequence_.mpeg2 && e.value == 0)) {
             d.fault = kFaultBadBlockPattern;
             return;
         }
@@ -911,7 +916,7 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
         int16_t* blk = blocks[b];
         const bool chroma = b >= 4;
         const int* q = qmat[(chroma && fmt != 1 ? 2 : 0) + (intra ? 0 : 1)];
-        if (d.mpeg2) {
+        if (d.sequence_.mpeg2) {
             if (intra)
                 intraBlock(blk, chroma ? 1 + ((b - 4) & 1) : 0, q);
             else
@@ -931,7 +936,7 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
     for (int b = 0; b < nb; ++b) {
         if (!(cbp & (1 << (nb - 1 - b)))) continue;
         int16_t* blk = blocks[b];
-        inverseTransform(d.idctVariant, blk, idct);
+        inverseTransform(d.idctVariant_, blk, idct);
         uint8_t* dst;
         int stride;
         if (b < 4) {

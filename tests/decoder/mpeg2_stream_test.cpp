@@ -243,7 +243,7 @@ TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
     double rate;
     int cf, w, h;
     ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
-    EXPECT_FALSE(dec.systemStream);
+    EXPECT_FALSE(dec.isSystemStream());
     EXPECT_EQ(w, 352);
     EXPECT_EQ(h, 288);
     EXPECT_EQ(cf, 1);
@@ -291,14 +291,14 @@ TEST(ProgramStream, RoutesTheChosenAc3TrackAndReseeks) {
     double rate;
     int cf, w, h;
     ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
-    EXPECT_TRUE(dec.systemStream);
-    EXPECT_TRUE(dec.mpeg2);
+    EXPECT_TRUE(dec.isSystemStream());
+    EXPECT_TRUE(dec.sequence().mpeg2);
     while (dec.decodeStep()) {
     }
     EXPECT_EQ(audio.starts, 1);
     EXPECT_GT(audio.bytes, 40000u);  // 2 s at 192 kbit/s
-    EXPECT_GE(dec.lastVideoPtsMs, 1500);
-    EXPECT_EQ(dec.currentTimeSeconds(), int(dec.lastAudioPtsMs / 1000));
+    EXPECT_GE(dec.timing().lastVideoPtsMs, 1500);
+    EXPECT_EQ(dec.currentTimeSeconds(), int(dec.timing().lastAudioPtsMs / 1000));
     const int before = frames;
     ASSERT_EQ(dec.reseek(0), 1);
     EXPECT_GT(frames, before);
@@ -416,7 +416,7 @@ TEST(DvdTitle, SampleDiscTitleMatchesFfmpeg) {
         "[ psnr     ] sample disc    iDCT setting 0: %zu frames, worst %.2f dB, mean %.2f dB\n",
         psnrs.size(), worst, sum / double(psnrs.size()));
     EXPECT_GE(sum / double(psnrs.size()), 45.0);
-    EXPECT_GT(dec.vobNumber, 0);  // read from the navigation packets
+    EXPECT_GT(dec.vobClock().vobNumber, 0);  // read from the navigation packets
 }
 
 }  // namespace
@@ -592,7 +592,7 @@ TEST(ScannedTitle, PlayingTimeCountsFromTheFirstAudioTimeStamp) {
     ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
     while (dec.decodeStep()) {
     }
-    EXPECT_GT(dec.lastAudioPtsMs, 2400);
+    EXPECT_GT(dec.timing().lastAudioPtsMs, 2400);
     EXPECT_EQ(dec.currentTimeSeconds(), 1);
     // A re-seek to the start begins the count again.
     ASSERT_EQ(dec.reseek(0), 1);

@@ -74,8 +74,8 @@ inline DecodedStream decodeFile(const std::string& path, int idctSetting, int ma
     Mpeg2Decoder dec(host, catalogue);
     DecodedStream out;
     dec.hooks.emitFrame = [&](const DecodedPicture& p) {
-        const int w = std::min(dec.horizontalSize, p.width),
-                  h = std::min(dec.verticalSize, p.height);
+        const int w = std::min(dec.sequence().horizontalSize, p.width),
+                  h = std::min(dec.sequence().verticalSize, p.height);
         out.width = w;
         out.height = h;
         out.chromaFormat = p.chromaFormat;

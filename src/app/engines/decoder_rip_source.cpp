@@ -121,11 +121,13 @@ int DecoderRipSource::openDecoder(const InputSettings& input, const TitleCatalog
     hasParams_ = true;
     const int ok = frames_->openDecoder(*lastParams_, facts.frameRate, facts.chromaFormat,
                                         facts.width, facts.height);
-    if (ok) facts.aspectRatio = displayAspect(decoder_->mpeg2, decoder_->aspectRatio);
+    if (ok)
+        facts.aspectRatio =
+            displayAspect(decoder_->sequence().mpeg2, decoder_->sequence().aspectRatio);
     return ok;
 }
 
-bool DecoderRipSource::isOpen() const { return decoder_->opened; }
+bool DecoderRipSource::isOpen() const { return decoder_->isOpen(); }
 
 void DecoderRipSource::closeDecoder() { decoder_->closeDecoder(); }
 
@@ -160,7 +162,7 @@ void DecoderRipSource::setPrefill(int flag) { reader_->setPrefill(flag); }
 int DecoderRipSource::audioSampleRate() const { return audio_ ? audio_->handedOutRate() : 0; }
 
 int64_t DecoderRipSource::getCurrentSector() const {
-    return decoder_->opened ? reader_->getCurrentSector() : -1;
+    return decoder_->isOpen() ? reader_->getCurrentSector() : -1;
 }
 
 RipSource::End DecoderRipSource::howEnded() const {
