@@ -87,19 +87,29 @@ inline void blockSumsRowBody(std::uint16_t* col, const std::uint8_t* add, const 
     if (add)
         for (int x = 0; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + add[x] - sub[x]);
     std::uint16_t t = 0;
-    for (int x = 0; x < 16; ++x) t = static_cast<std::uint16_t>(t + col[x]);
+    for (int x = 0; x < 8; ++x) t = static_cast<std::uint16_t>(t + col[x]);
     out[0] = t;
-    for (int x = 1; x + 16 <= w; ++x) {
-        t = static_cast<std::uint16_t>(t + col[x + 15] - col[x - 1]);
+    for (int x = 1; x + 8 <= w; ++x) {
+        t = static_cast<std::uint16_t>(t + col[x + 7] - col[x - 1]);
         out[x] = t;
     }
 }
 
-inline int sum16Body(const std::uint8_t* a, int stride) {
+inline int sum8Body(const std::uint8_t* a, int stride) {
     int s = 0;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) s += a[y * stride + x];
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) s += a[y * stride + x];
     return s;
+}
+
+inline void quarterBoundsBody(const std::uint16_t* sums, int stride, const int* quarters, int n,
+                              std::uint16_t* out) {
+    const std::uint16_t* at[4] = {sums, sums + 8, sums + 8 * stride, sums + 8 * stride + 8};
+    for (int i = 0; i < n; ++i) {
+        int bound = 0;
+        for (int q = 0; q < 4; ++q) bound += std::abs(quarters[q] - at[q][i]);
+        out[i] = static_cast<std::uint16_t>(bound);
+    }
 }
 
 inline int variance16Body(const std::uint8_t* a, int stride) {

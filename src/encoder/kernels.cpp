@@ -21,7 +21,8 @@ EncoderKernels plainKernels() {
     k.sad16Packed = sad16PackedBody;
     k.sad16Half = sad16HalfBody;
     k.ssd16 = ssd16Body;
-    k.sum16 = sum16Body;
+    k.sum8 = sum8Body;
+    k.quarterBounds = quarterBoundsBody;
     k.blockSumsRow = blockSumsRowBody;
     k.variance16 = variance16Body;
     k.variance8 = variance8Body;

@@ -22,13 +22,20 @@ struct EncoderKernels {
     // Sum of squared differences between a block (stride) and a packed
     // 16x16 prediction.
     int (*ssd16)(const std::uint8_t* a, int stride, const std::uint8_t* pred);
-    // One row step of the 16x16 block sums: col[x] += add[x] - sub[x] for
+    // One row step of the 8x8 block sums: col[x] += add[x] - sub[x] for
     // x < width (both null: no step), then out[x] = col[x] + ... +
-    // col[x + 15] for x <= width - 16; all modulo 2^16.
+    // col[x + 7] for x <= width - 8; all modulo 2^16.
     void (*blockSumsRow)(std::uint16_t* col, const std::uint8_t* add, const std::uint8_t* sub,
                          int width, std::uint16_t* out);
-    // Sum of the samples of a 16x16 block.
-    int (*sum16)(const std::uint8_t* a, int stride);
+    // Sum of the samples of an 8x8 block.
+    int (*sum8)(const std::uint8_t* a, int stride);
+    // Lower bounds of the SAD of a 16x16 block whose four 8x8 quarters sum
+    // to quarters[0..3] (left to right, top to bottom) against the blocks at
+    // `sums` + i, i < n, where `sums` holds 8x8 block sums with `stride`:
+    // out[i] = sum over q of |quarters[q] - sum of the candidate's quarter q|.
+    // The SIMD versions read and write up to 15 entries past n.
+    void (*quarterBounds)(const std::uint16_t* sums, int stride, const int* quarters, int n,
+                          std::uint16_t* out);
     // s2 - s*s/256 over a 16x16 block.
     int (*variance16)(const std::uint8_t* a, int stride);
     // s2/64 - (s/64)^2 of an 8x8 block, for activity.

@@ -66,6 +66,24 @@ int sad16PackedAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int stride
     return total(acc);
 }
 
+// Sixteen positions a step, as quarterBoundsSse2.
+void quarterBoundsAvx2(const std::uint16_t* sums, int stride, const int* quarters, int n,
+                       std::uint16_t* out) {
+    const std::uint16_t* at[4] = {sums, sums + 8, sums + 8 * stride, sums + 8 * stride + 8};
+    __m256i q[4];
+    for (int i = 0; i < 4; ++i) q[i] = _mm256_set1_epi16(static_cast<short>(quarters[i]));
+    for (int i = 0; i < n; i += 16) {
+        __m256i bound = _mm256_setzero_si256();
+        for (int j = 0; j < 4; ++j) {
+            const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at[j] + i));
+            const __m256i d =
+                _mm256_or_si256(_mm256_subs_epu16(s, q[j]), _mm256_subs_epu16(q[j], s));
+            bound = _mm256_add_epi16(bound, d);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bound);
+    }
+}
+
 // The SSE2 quantisers' method (see kernels_sse2.cpp), eight lanes at a
 // time: exact floor(n / d) for 0 <= n < 2^21, 1 <= d < 2^15 from a float
 // estimate within one, mended one step each way.
@@ -292,6 +310,7 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.quantNonIntra = quantNonIntraAvx2;
     k.sad16 = sad16Avx2;
     k.sad16Packed = sad16PackedAvx2;
+    k.quarterBounds = quarterBoundsAvx2;
     k.fdctFloat = fdctFloatBody;
 }
 

@@ -119,26 +119,47 @@ void blockSumsRowSse2(std::uint16_t* col, const std::uint8_t* add, const std::ui
         }
         for (; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + add[x] - sub[x]);
     }
-    // Eight sums at a time, from sixteen loads shifted by one.
-    const int n = w - 15;  // outputs
+    // Eight sums at a time, from eight loads shifted by one.
+    const int n = w - 7;  // outputs
     x = 0;
     for (; x + 8 <= n; x += 8) {
         __m128i s = at(x);
-        for (int i = 1; i < 16; ++i) s = _mm_add_epi16(s, at(x + i));
+        for (int i = 1; i < 8; ++i) s = _mm_add_epi16(s, at(x + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), s);
     }
     for (; x < n; ++x) {
         std::uint16_t t = 0;
-        for (int i = 0; i < 16; ++i) t = static_cast<std::uint16_t>(t + col[x + i]);
+        for (int i = 0; i < 8; ++i) t = static_cast<std::uint16_t>(t + col[x + i]);
         out[x] = t;
     }
 }
 
-int sum16Sse2(const std::uint8_t* a, int stride) {
+int sum8Sse2(const std::uint8_t* a, int stride) {
     const __m128i zero = _mm_setzero_si128();
     __m128i s = _mm_setzero_si128();
-    for (int y = 0; y < 16; ++y) s = _mm_add_epi64(s, _mm_sad_epu8(load16(a + y * stride), zero));
-    return hsum64(s);
+    for (int y = 0; y < 8; ++y)
+        s = _mm_add_epi64(
+            s,
+            _mm_sad_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + y * stride)), zero));
+    return _mm_cvtsi128_si32(s);
+}
+
+// Eight positions a step. A quarter's sum is at most 64 * 255, so the four
+// distances add up without overflowing 16 bits.
+void quarterBoundsSse2(const std::uint16_t* sums, int stride, const int* quarters, int n,
+                       std::uint16_t* out) {
+    const std::uint16_t* at[4] = {sums, sums + 8, sums + 8 * stride, sums + 8 * stride + 8};
+    __m128i q[4];
+    for (int i = 0; i < 4; ++i) q[i] = _mm_set1_epi16(static_cast<short>(quarters[i]));
+    for (int i = 0; i < n; i += 8) {
+        __m128i bound = _mm_setzero_si128();
+        for (int j = 0; j < 4; ++j) {
+            const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[j] + i));
+            const __m128i d = _mm_or_si128(_mm_subs_epu16(s, q[j]), _mm_subs_epu16(q[j], s));
+            bound = _mm_add_epi16(bound, d);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bound);
+    }
 }
 
 int variance16Sse2(const std::uint8_t* a, int stride) {
@@ -503,7 +524,8 @@ void installSse2Kernels(EncoderKernels& k) {
     k.sad16Half = sad16HalfSse2;
     k.ssd16 = ssd16Sse2;
     k.variance16 = variance16Sse2;
-    k.sum16 = sum16Sse2;
+    k.sum8 = sum8Sse2;
+    k.quarterBounds = quarterBoundsSse2;
     k.blockSumsRow = blockSumsRowSse2;
 }
 

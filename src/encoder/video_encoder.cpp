@@ -223,9 +223,11 @@ struct Frame {
             }
         });
     }
-    // Sums of the luma's 16x16 blocks at every integer position (x <= w - 16,
-    // y <= h - 16; stride w - 15), for a source picture the motion search
-    // looks into: |sum(block) - sum(candidate)| is a lower bound of the SAD.
+    // Sums of the luma's 8x8 blocks at every integer position (x <= w - 8,
+    // y <= h - 8; stride w, with room past the end for the SIMD bound
+    // kernels' reads), for a source picture the motion search looks into:
+    // the distances between a block's quarter sums and a candidate's bound
+    // their SAD from below.
     std::vector<std::uint16_t> sums;
 
     void makeBlockSums(const EncoderKernels& k, RowPool* pool) {
@@ -235,26 +237,26 @@ struct Frame {
             sums.clear();
             return;
         }
-        const int sw = w - 15;
-        sums.resize(static_cast<std::size_t>(sw) * (h - 15));
-        // Column sums of 16 rows, slid down a row at a time (each band of
-        // rows starts its own); every sum fits 16 bits (16 * 255,
-        // 256 * 255), so the wrapping steps are exact.
-        forBands(pool, h - 15, [&](int first, int end) {
+        sums.resize(static_cast<std::size_t>(w) * (h - 7) + kSumsSlack);
+        // Column sums of 8 rows, slid down a row at a time (each band of
+        // rows starts its own); every sum fits 16 bits (8 * 255, 64 * 255),
+        // so the wrapping steps are exact.
+        forBands(pool, h - 7, [&](int first, int end) {
             std::vector<std::uint16_t> col(static_cast<std::size_t>(w), 0);
-            for (int r = first; r < first + 16; ++r) {
+            for (int r = first; r < first + 8; ++r) {
                 const std::uint8_t* a = y.row(r);
                 for (int x = 0; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + a[x]);
             }
             for (int r = first; r < end; ++r) {
-                std::uint16_t* o = sums.data() + static_cast<std::size_t>(r) * sw;
+                std::uint16_t* o = sums.data() + static_cast<std::size_t>(r) * w;
                 if (r > first)
-                    k.blockSumsRow(col.data(), y.row(r + 15), y.row(r - 1), w, o);
+                    k.blockSumsRow(col.data(), y.row(r + 7), y.row(r - 1), w, o);
                 else
                     k.blockSumsRow(col.data(), nullptr, nullptr, w, o);
             }
         });
     }
+    static constexpr std::size_t kSumsSlack = 32;
 
     // The block at half-pel position (hx, hy), counted in half pels.
     const std::uint8_t* at(int hx, int hy) const {
@@ -567,16 +569,16 @@ struct MotionEstimator {
     std::atomic<int>* rowProgress = nullptr;     // macroblocks done in each row
 
     // --- motion estimation -------------------------------------------------
-    // `blk` is the macroblock's luma packed 16x16 (see estimate).
-    // `sums` the block sums of the reference (Frame::sums), `blkSum` that of
-    // the macroblock: a candidate whose sums differ by more than the best SAD
-    // cannot beat it, and is passed over as its SAD would have been.
-    int fullSearch(const std::uint8_t* blk, int blkSum, const Frame& refFrame, int x0, int y0,
-                   int range, Vec& best) const {
+    // `blk` is the macroblock's luma packed 16x16 (see estimate), `quarters`
+    // the sums of its four 8x8 blocks. With the sums of the reference's 8x8
+    // blocks (Frame::sums) they bound each candidate's SAD from below: a
+    // candidate whose bound exceeds the best SAD cannot beat it, and is
+    // passed over as its SAD would have been.
+    int fullSearch(const std::uint8_t* blk, const int* quarters, const Frame& refFrame, int x0,
+                   int y0, int range, Vec& best) const {
         const Plane& ref = refFrame.p[0];
         const int W = ref.w, H = ref.h;
         const std::uint16_t* sums = refFrame.sums.data();
-        const int sw = W - 15;
         const int stride = W;
         int xmin = std::max(0, x0 - range), xmax = std::min(W - 16, x0 + range);
         int ymin = std::max(0, y0 - range), ymax = std::min(H - 16, y0 + range);
@@ -584,9 +586,8 @@ struct MotionEstimator {
         int bestSad = k.sad16Packed(blk, ref.row(y0) + x0, stride, 1 << 30);
         if (bestSad != 0) {
             int bestDist = 0;
-            auto visit = [&](int x, int y) {
-                if (std::abs(blkSum - sums[static_cast<std::size_t>(y) * sw + x]) > bestSad)
-                    return false;
+            auto visit = [&](int x, int y, int bound) {
+                if (bound > bestSad) return false;
                 int sad = k.sad16Packed(blk, ref.row(y) + x, stride, bestSad);
                 if (sad > bestSad) return false;
                 int dist = (x - x0) * (x - x0) + (y - y0) * (y - y0);
@@ -598,24 +599,41 @@ struct MotionEstimator {
                 }
                 return bestSad == 0;
             };
+            // The candidates of row y from xmin, `step` apart, their bounds
+            // made a chunk of positions at a time.
+            auto visitRow = [&](int y, int step) {
+                constexpr int kChunk = 64;  // even: a chunk keeps the step's parity
+                alignas(32) std::uint16_t bound[kChunk + 16];
+                const std::uint16_t* line = sums + static_cast<std::size_t>(y) * W;
+                for (int cx = xmin; cx <= xmax; cx += kChunk) {
+                    const int n = std::min(kChunk, xmax - cx + 1);
+                    k.quarterBounds(line + cx, W, quarters, n, bound);
+                    for (int i = 0; i < n; i += step)
+                        if (visit(cx + i, y, bound[i])) return true;
+                }
+                return false;
+            };
+            auto visitOne = [&](int x, int y) {
+                alignas(32) std::uint16_t bound[16];
+                k.quarterBounds(sums + static_cast<std::size_t>(y) * W + x, W, quarters, 1, bound);
+                return visit(x, y, bound[0]);
+            };
             bool inside = xmin > 0 && xmax < W - 16 && ymin > 0 && ymax < H - 16;
             if (thinned && inside) {
                 bool done = false;
-                for (int y = ymin; y <= ymax && !done; y += 2)
-                    for (int x = xmin; x <= xmax && !done; x += 2) done = visit(x, y);
+                for (int y = ymin; y <= ymax && !done; y += 2) done = visitRow(y, 2);
                 if (!done) {
                     int cx = bx, cy = by;
                     for (int y = cy - 1; y <= cy + 1 && !done; ++y)
                         for (int x = cx - 1; x <= cx + 1 && !done; ++x) {
                             if (x < xmin || x > xmax || y < ymin || y > ymax) continue;
                             if (x == cx && y == cy) continue;
-                            done = visit(x, y);
+                            done = visitOne(x, y);
                         }
                 }
             } else {
                 bool done = false;
-                for (int y = ymin; y <= ymax && !done; ++y)
-                    for (int x = xmin; x <= xmax && !done; ++x) done = visit(x, y);
+                for (int y = ymin; y <= ymax && !done; ++y) done = visitRow(y, 1);
             }
         }
         best.x = 2 * (bx - x0);
@@ -857,15 +875,16 @@ struct MotionEstimator {
 
         // The luma packed for the motion search.
         alignas(32) std::uint8_t packed[256];
-        int blkSum = 0;
+        int quarters[4] = {};
         if (type != PictureType::I) {
             for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
-            blkSum = k.sum16(packed, 16);
+            for (int q = 0; q < 4; ++q)
+                quarters[q] = k.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
         }
         if (type != PictureType::I && p.motionSearch == kBestMotionSearch) {
             mode = decideBest(mbx, mby, packed, pred, vf, vb);
         } else if (type == PictureType::P) {
-            fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
+            fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
             predict(*fwdRef, mbx, mby, vf, pred);
             int vmc = k.ssd16(blk, W, pred);
@@ -883,9 +902,9 @@ struct MotionEstimator {
                 predict(*fwdRef, mbx, mby, vf, pred);
             }
         } else if (type == PictureType::B) {
-            fullSearch(packed, blkSum, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
+            fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
-            fullSearch(packed, blkSum, *bwdOrg, mbx * 16, mby * 16, rangeB, vb);
+            fullSearch(packed, quarters, *bwdOrg, mbx * 16, mby * 16, rangeB, vb);
             halfPel(packed, *bwdRef, mbx * 16, mby * 16, vb);
             predict(*fwdRef, mbx, mby, vf, pred);
             predict(*bwdRef, mbx, mby, vb, predB);

@@ -103,9 +103,9 @@ TEST_P(EncoderKernelLevels, SimdDistortionMeasuresEqualThePlainOnes) {
         EXPECT_EQ(simd.ssd16(pa, Area::kStride, pred.data()),
                   plain.ssd16(pa, Area::kStride, pred.data()));
         EXPECT_EQ(simd.variance16(pa, Area::kStride), plain.variance16(pa, Area::kStride));
-        EXPECT_EQ(simd.sum16(pa, Area::kStride), plain.sum16(pa, Area::kStride));
+        EXPECT_EQ(simd.sum8(pa, Area::kStride), plain.sum8(pa, Area::kStride));
         if (round % 4 == 2) {  // all 255: no variance, however bright
-            EXPECT_EQ(simd.sum16(pa, Area::kStride), 256 * 255);
+            EXPECT_EQ(simd.sum8(pa, Area::kStride), 64 * 255);
             EXPECT_EQ(plain.variance16(pa, Area::kStride), 0);
             EXPECT_EQ(simd.variance16(pa, Area::kStride), 0);
         }
@@ -483,9 +483,9 @@ TEST_P(EncoderKernelLevels, SimdPixelKernelsEqualThePlainOnes) {
                         pb.data() + 2 * Area::kStride);
         EXPECT_EQ(pa, pb) << width;
 
-        // Block sum rows: the column step and the sixteen-wide sums, for
+        // Block sum rows: the column step and the eight-wide sums, for
         // every width up to the area's (the tails after eight or sixteen).
-        if (width >= 16) {
+        if (width >= 8) {
             std::array<std::uint16_t, Area::kStride> colA{}, colB{}, outA{}, outB{};
             for (int x = 0; x < width; ++x)
                 colA[x] = colB[x] = static_cast<std::uint16_t>(rng() % (15 * 255 + 1));
@@ -497,7 +497,7 @@ TEST_P(EncoderKernelLevels, SimdPixelKernelsEqualThePlainOnes) {
             simd.blockSumsRow(colB.data(), nullptr, nullptr, width, outB.data());
             EXPECT_EQ(outA, outB) << width;
             int want = 0;
-            for (int x = 0; x < 16; ++x) want += colA[x];
+            for (int x = 0; x < 8; ++x) want += colA[x];
             EXPECT_EQ(outA[0], want & 0xFFFF);
         }
 
@@ -584,6 +584,46 @@ TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
     for (std::size_t i = 0; i < model.size(); ++i)
         want[i / 8] = static_cast<std::uint8_t>(want[i / 8] | model[i] << (7 - i % 8));
     EXPECT_EQ(taken, want);
+}
+
+// The motion search passes over a candidate whose quarter bound exceeds the
+// best SAD; that is only exact while the bound never exceeds the SAD itself.
+TEST_P(EncoderKernelLevels, QuarterBoundsEqualThePlainOnesAndNeverExceedTheSad) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(GetParam());
+    constexpr int kPositions = Area::kStride - 8 + 1;
+    std::mt19937 rng(11);
+    for (int round = 0; round < 48; ++round) {
+        const Area ref = randomArea(rng, round % 4), cur = randomArea(rng, (round / 4) % 4);
+        // 8x8 sums at every position, with the slack the SIMD reads need.
+        std::vector<std::uint16_t> sums(Area::kStride * kPositions + 32, 0);
+        for (int y = 0; y < kPositions; ++y)
+            for (int x = 0; x < kPositions; ++x)
+                sums[y * Area::kStride + x] =
+                    static_cast<std::uint16_t>(plain.sum8(ref.at(x, y), Area::kStride));
+        alignas(32) std::uint8_t packed[256];
+        const int bx = static_cast<int>(rng() % 33), by = static_cast<int>(rng() % 33);
+        for (int y = 0; y < 16; ++y) std::memcpy(packed + 16 * y, cur.at(bx, by + y), 16);
+        int quarters[4];
+        for (int q = 0; q < 4; ++q)
+            quarters[q] = plain.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
+        for (int y = 0; y + 16 <= Area::kStride; ++y) {
+            const int n = 1 + (round + y) % (Area::kStride - 15);
+            std::array<std::uint16_t, 64> a{}, b{};
+            plain.quarterBounds(&sums[y * Area::kStride], Area::kStride, quarters, n, a.data());
+            simd.quarterBounds(&sums[y * Area::kStride], Area::kStride, quarters, n, b.data());
+            for (int x = 0; x < n; ++x) {
+                ASSERT_EQ(a[x], b[x]) << x << "," << y;
+                ASSERT_LE(a[x], plain.sad16Packed(packed, ref.at(x, y), Area::kStride, 1 << 30))
+                    << x << "," << y;
+            }
+        }
+        if (round % 4 == 1 && (round / 4) % 4 == 2) {  // all 255 against all 0
+            std::array<std::uint16_t, 64> a{};
+            simd.quarterBounds(sums.data(), Area::kStride, quarters, 1, a.data());
+            EXPECT_EQ(a[0], 256 * 255);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Machine, EncoderKernelLevels, ::testing::ValuesIn(machineCpuLevels()),
