@@ -26,6 +26,7 @@ namespace zembra {
 class UiHost;
 class OutputGeometry;
 class FrameFeed;
+struct PictureStage;
 
 // The VOB files of an IFO ("VTS_01_0.IFO" -> VTS_01_1.VOB, VTS_01_2.VOB, ...
 // up to the first number missing), matched without regard to case.
@@ -245,6 +246,8 @@ private:
     void runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, bool drawsPictures,
                  int& total, int& passFrames);
     int feedDepth() const;
+    bool drawPicture(const FrameRecord& frame, uint8_t* const planes[3]) const;
+    PictureStage pictureStage(bool drawsPictures) const;
     void closeAfterFailure(RipWriter& w);
     void checkOutputKept();
     void noteSourceEnd();

@@ -61,8 +61,13 @@ void HostRelay::replay(const HostEvent& event) {
 
 // ------------------------------------------------------------------- feed
 
-FrameFeed::FrameFeed(RipSource& source, HostRelay* relay, int depth, int64_t frameCap)
-    : source_(source), relay_(relay), depth_(relay ? depth : 0), frameCap_(frameCap) {
+FrameFeed::FrameFeed(RipSource& source, HostRelay* relay, int depth, int64_t frameCap,
+                     PictureStage pictures)
+    : source_(source),
+      relay_(relay),
+      depth_(relay ? depth : 0),
+      frameCap_(frameCap),
+      pictures_(std::move(pictures)) {
     if (depth_ > 0 && frameCap_ > 0) producer_ = std::thread([this] { produce(); });
 }
 
@@ -127,12 +132,46 @@ FrameFeed::Item FrameFeed::makeItem() {
         item.hasPcm = pcm != nullptr;
         if (pcm && values > 0) item.pcm.assign(pcm, pcm + values);
         item.skipped = source_.skippedSectors().size();
+        if (item.result && pictures_.make) makePicture(item);
     } catch (...) {
         item = Item{};
         item.thrown = std::current_exception();
     }
     item.events = std::exchange(pending_, {});
     return item;
+}
+
+// Into planes the loop handed back when there are some: a few pictures
+// circulate between the producer and the loop.
+void FrameFeed::makePicture(Item& item) {
+    {
+        std::lock_guard lock(mutex_);
+        for (int i = 0; i < 3; ++i) {
+            if (spare_[i].empty()) continue;
+            item.picture[i] = std::move(spare_[i].back());
+            spare_[i].pop_back();
+        }
+    }
+    uint8_t* planes[3];
+    for (int i = 0; i < 3; ++i) {
+        if (item.picture[i].size() < pictures_.planeSize[i])
+            item.picture[i].resize(pictures_.planeSize[i]);
+        planes[i] = item.picture[i].data();
+    }
+    item.hasPicture = pictures_.make(item.frame, planes);
+}
+
+void FrameFeed::recycle(Planes& planes) {
+    std::lock_guard lock(mutex_);
+    for (int i = 0; i < 3; ++i)
+        if (!planes[i].empty()) spare_[i].push_back(std::move(planes[i]));
+}
+
+bool FrameFeed::takePicture(Planes& planes) {
+    if (!pictureReady_) return false;
+    for (int i = 0; i < 3; ++i) planes[i].swap(current_.picture[i]);
+    pictureReady_ = false;
+    return true;
 }
 
 // Frames wait for room; a question goes in at once, since its answer is
@@ -192,8 +231,11 @@ int FrameFeed::next(FrameRecord& frame, int& width, int& height, const int16_t*&
                     int& pcmValues) {
     pcm = nullptr;
     pcmValues = 0;
+    pictureReady_ = false;
     if (ended_) return 0;
     if (!producer_.joinable()) return direct(frame, width, height, pcm, pcmValues);
+    // The planes the loop gave for the last picture are free from here on.
+    recycle(current_.picture);
     for (;;) {
         Item item;
         if (!pop(item)) {
@@ -218,6 +260,7 @@ int FrameFeed::next(FrameRecord& frame, int& width, int& height, const int16_t*&
             std::rethrow_exception(item.thrown);
         }
         current_ = std::move(item);
+        pictureReady_ = current_.hasPicture;
         skippedTaken_ = current_.skipped;
         if (!current_.result) {
             ended_ = true;

@@ -8,6 +8,10 @@
 // make, in the same order, so every frame, every sample and every decision
 // of the frame queue is the same at any thread count.
 //
+// The producer can also make each frame's output picture (the rip's output
+// geometry), so that work runs beside the encoder too; the loop takes the
+// picture in exchange for the planes it holds.
+//
 // What the source says to the user on the producer thread (errors, status,
 // questions, message pumps) travels with the frames and reaches the real
 // host on the rip thread, at the point of the run where a one-thread rip
@@ -18,6 +22,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -68,16 +73,29 @@ private:
     UiHost& target_;
 };
 
+// Draws a frame's output picture into three planes; false when the frame has
+// none (the output repeats the last picture then).
+using PictureMaker = std::function<bool(const FrameRecord& frame, uint8_t* const planes[3])>;
+
+// The picture stage a producer runs: the maker and the size of each plane.
+struct PictureStage {
+    PictureMaker make;
+    size_t planeSize[3] = {0, 0, 0};
+};
+
 class FrameFeed : private HostDeferral {
 public:
     static constexpr int64_t kUnlimited = std::numeric_limits<int64_t>::max();
+    using Planes = std::vector<uint8_t>[3];
 
     // `depth` frames are made ahead on a producer thread; 0 makes them on
     // the calling thread. The producer makes at most `frameCap` frames (the
     // loop never takes more when a writer stops at the title's frame count,
     // and the source must not run past where a one-thread rip leaves it);
     // later frames come from the source on the calling thread.
-    FrameFeed(RipSource& source, HostRelay* relay, int depth, int64_t frameCap = kUnlimited);
+    // With a picture stage the producer also makes the frames' pictures.
+    FrameFeed(RipSource& source, HostRelay* relay, int depth, int64_t frameCap = kUnlimited,
+              PictureStage pictures = {});
     ~FrameFeed() override;
     FrameFeed(const FrameFeed&) = delete;
     FrameFeed& operator=(const FrameFeed&) = delete;
@@ -87,6 +105,11 @@ public:
     // have been shown.
     [[nodiscard]] int next(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
                            int& pcmValues);
+    // The picture the producer made of the frame next() gave last: swaps it
+    // into `planes` (whose buffers the producer reuses) and returns true.
+    // False when the caller is to draw it itself: no producer made it, or
+    // the frame has none.
+    [[nodiscard]] bool takePicture(Planes& planes);
     // Stops the producer and waits for it; what it made beyond the frames
     // taken is dropped. Safe to call twice.
     void stop();
@@ -109,6 +132,8 @@ private:
         std::vector<int16_t> pcm;
         bool hasPcm = false;
         size_t skipped = 0;
+        Planes picture;
+        bool hasPicture = false;
         // What getNextFrame threw (out of memory), thrown again on the rip
         // thread as a one-thread rip would see it.
         std::exception_ptr thrown;
@@ -119,6 +144,8 @@ private:
     void push(Item item, bool overBound);
     bool pop(Item& item);
     void replay(const std::vector<HostEvent>& events);
+    void makePicture(Item& item);
+    void recycle(Planes& planes);
     int direct(FrameRecord& frame, int& width, int& height, const int16_t*& pcm, int& pcmValues);
 
     // HostDeferral, on the producer thread.
@@ -129,6 +156,7 @@ private:
     HostRelay* relay_;
     const int depth_;
     const int64_t frameCap_;
+    const PictureStage pictures_;
 
     std::thread producer_;
     std::mutex mutex_;
@@ -141,9 +169,12 @@ private:
     BoxAnswer answer_ = BoxAnswer::No;
     std::string idleStatus_;
     bool idleStatusNew_ = false;
+    // Picture planes handed back by the loop, for the producer to reuse.
+    std::vector<std::vector<uint8_t>> spare_[3];
 
     std::vector<HostEvent> pending_;  // producer thread only
     Item current_;                    // the frame handed out last
+    bool pictureReady_ = false;       // current_ holds the picture of that frame
     size_t skippedTaken_ = 0;
     bool ended_ = false;
 };

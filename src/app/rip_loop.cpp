@@ -357,6 +357,30 @@ int EncodeDlg::feedDepth() const {
     return kFramesAhead;
 }
 
+// The output picture of a frame, through the geometry; a frame without one
+// leaves the last picture in place.
+bool EncodeDlg::drawPicture(const FrameRecord& frame, uint8_t* const planes[3]) const {
+    if (frame.empty()) return false;
+    const uint8_t* src[3] = {frame.y, frame.cb, frame.cr};
+    geometry_->apply(src, planes);
+    return true;
+}
+
+// A producer that runs ahead draws the pictures too, so the geometry's work
+// runs beside the encoder's.
+PictureStage EncodeDlg::pictureStage(bool drawsPictures) const {
+    PictureStage stage;
+    if (!drawsPictures || engines_.source->getRunMode() == 3) return stage;
+    const OutputSettings& out = settings_.output;
+    stage.make = [this](const FrameRecord& frame, uint8_t* const planes[3]) {
+        return drawPicture(frame, planes);
+    };
+    stage.planeSize[0] = size_t(out.Width) * size_t(out.Height);
+    stage.planeSize[1] = stage.planeSize[2] =
+        size_t(geometry_->chromaWidth(out.Width)) * size_t(geometry_->chromaHeight(out.Height));
+    return stage;
+}
+
 void EncodeDlg::runPasses(RipWriter& w, int passCount, bool drawsPictures, int& total) {
     bool passOpenFailed = false;
     for (int pass = 0; pass < passCount && !passOpenFailed; ++pass) {
@@ -371,7 +395,8 @@ void EncodeDlg::runPasses(RipWriter& w, int passCount, bool drawsPictures, int& 
             // is the last the loop takes, so the source goes no further.
             const int maxFrames = settings_.output.MaxFrames;
             const int64_t cap = maxFrames > 0 ? int64_t(maxFrames) + 1 : FrameFeed::kUnlimited;
-            FrameFeed feed(*engines_.source, engines_.source->relay(), feedDepth(), cap);
+            FrameFeed feed(*engines_.source, engines_.source->relay(), feedDepth(), cap,
+                           pictureStage(drawsPictures));
             feed_ = &feed;
             try {
                 runPass(w, feed, pass, passCount, drawsPictures, total, passFrames);
@@ -404,13 +429,12 @@ void EncodeDlg::runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, 
             if (!cancelled()) noteSourceEnd();
             break;
         }
-        uint8_t* dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
         const bool drawn = drawsPictures && !audioOnly && !frame.empty();
-        if (drawn) {
-            const uint8_t* src[3] = {frame.y, frame.cb, frame.cr};
-            geometry_->apply(src, dst);
+        if (drawn && !feed.takePicture(planes_)) {
+            uint8_t* const dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
+            drawPicture(frame, dst);
         }
-        const uint8_t* const cdst[3] = {dst[0], dst[1], dst[2]};
+        const uint8_t* const cdst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
         writerOk_ = w.writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
         if (!writerOk_ && !w.frameLimitReached()) runFailed_ = true;
         if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));

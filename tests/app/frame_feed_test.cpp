@@ -3,7 +3,7 @@
 // the source's messages shown on the loop's thread at the same points; a
 // question waits for the loop's answer; a stop drops what the loop never
 // took; past its cap the source is the loop's again; out of memory on the
-// producer reaches the loop.
+// producer reaches the loop; pictures drawn ahead reach the loop in order.
 
 #include "app/frame_feed.h"
 
@@ -147,6 +147,70 @@ TEST(FrameFeedThreads, MadeAheadTheFramesSoundAndMessagesComeAsFromOneThread) {
     EXPECT_EQ(asked.lines, drain(0, 8, FrameFeed::kUnlimited, 5).lines);
     EXPECT_NE(std::find(asked.lines.begin(), asked.lines.end(), "took 1005 16x16 pcm buffer 1 = 5"),
               asked.lines.end());
+}
+
+// Pictures: the loop's planes after each frame, as a one-thread loop that
+// draws them itself sees them; every fifth frame has no picture and keeps
+// the last one. Returns the picture numbers in order.
+std::vector<int> drawPictures(int depth, int count, int64_t cap, std::vector<bool>* onProducer,
+                              size_t* buffers) {
+    RecordingHost host;
+    NumberSource source(host, count);
+    const std::thread::id loop = std::this_thread::get_id();
+    PictureStage stage;
+    stage.planeSize[0] = 4;
+    stage.planeSize[1] = stage.planeSize[2] = 1;
+    stage.make = [&](const FrameRecord& frame, uint8_t* const planes[3]) {
+        if (frame.frameNumber % 5 == 0) return false;
+        if (onProducer) onProducer->push_back(std::this_thread::get_id() != loop);
+        planes[0][0] = uint8_t(frame.frameNumber);
+        planes[0][3] = uint8_t(frame.frameNumber + 1);
+        planes[2][0] = uint8_t(frame.frameNumber + 2);
+        return true;
+    };
+    FrameFeed feed(source, source.relay(), depth, cap, stage);
+    FrameFeed::Planes planes;
+    for (auto& p : planes) p.assign(4, 0);
+    std::vector<const uint8_t*> seen;
+    FrameRecord frame;
+    int width, height, values;
+    const int16_t* pcm;
+    std::vector<int> pictures;
+    while (feed.next(frame, width, height, pcm, values)) {
+        if (!feed.takePicture(planes)) {
+            uint8_t* const dst[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
+            (void)stage.make(frame, dst);
+        }
+        EXPECT_EQ(planes[0][3], uint8_t(planes[0][0] + (planes[0][0] ? 1 : 0)));
+        EXPECT_EQ(planes[2][0], uint8_t(planes[0][0] + (planes[0][0] ? 2 : 0)));
+        pictures.push_back(planes[0][0]);
+        if (std::find(seen.begin(), seen.end(), planes[0].data()) == seen.end())
+            seen.push_back(planes[0].data());
+    }
+    if (buffers) *buffers = seen.size();
+    return pictures;
+}
+
+TEST(FrameFeedThreads, PicturesMadeAheadReachTheLoopInOrderInAFewReusedBuffers) {
+    const std::vector<int> one = drawPictures(0, 40, FrameFeed::kUnlimited, nullptr, nullptr);
+    ASSERT_EQ(one.size(), 40u);
+    EXPECT_EQ(one[4], 4);  // frame 5 has none: frame 4's stays
+    EXPECT_EQ(one[5], 6);
+    for (int depth : {1, 3, 6}) {
+        std::vector<bool> onProducer;
+        size_t buffers = 0;
+        EXPECT_EQ(drawPictures(depth, 40, FrameFeed::kUnlimited, &onProducer, &buffers), one)
+            << "depth " << depth;
+        EXPECT_EQ(std::count(onProducer.begin(), onProducer.end(), false), 0);
+        // The queue, the frame being made, the loop's and the one it holds.
+        EXPECT_LE(buffers, size_t(depth) + 3) << "depth " << depth;
+    }
+    // Past the cap the loop draws the pictures itself.
+    std::vector<bool> onProducer;
+    EXPECT_EQ(drawPictures(2, 40, 10, &onProducer, nullptr), one);
+    ASSERT_EQ(onProducer.size(), 32u);
+    EXPECT_TRUE(onProducer[7]);
+    EXPECT_FALSE(onProducer[8]);
 }
 
 TEST(FrameFeedThreads, TheHostIsOnlyCalledOnTheLoopThread) {
