@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/geometry/output_geometry.h"
 #include "decoder/colour_convert.h"
+#include "geometry/output_geometry.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/geometry/output_geometry.h"
-#include "app/geometry/preview.h"
 #include "app/output_options.h"
 #include "dvd/title_set.h"
+#include "geometry/output_geometry.h"
+#include "geometry/preview.h"
 #include "platform/paths.h"
 #include "platform/priority.h"
 #include "platform/shutdown.h"

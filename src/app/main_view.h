@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/geometry/preview.h"
+#include "geometry/preview.h"
 
 namespace zembra {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/geometry/output_geometry.h"
+#include "geometry/output_geometry.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -119,6 +119,25 @@ int splitLimitMB(const OutputSettings& output) {
         default:
             return 0;
     }
+}
+
+GeometryParams geometryParams(const InputSettings& input, const OutputSettings& output) {
+    GeometryParams g;
+    g.width = output.Width;
+    g.height = output.Height;
+    g.ratio = output.Ratio;
+    g.videoResize = output.VideoResize;
+    g.x1 = output.X1;
+    g.x2 = output.X2;
+    g.y1 = output.Y1;
+    g.y2 = output.Y2;
+    g.sourceWidth = input.SourceWidth;
+    g.sourceHeight = input.SourceHeight;
+    g.chromaFormat = input.ChromaFormat ? input.ChromaFormat : 1;
+    g.luminanceFilter = input.LuminanceFilter != 0;
+    g.luminanceGain = input.LuminanceGain;
+    g.luminanceOffset = input.LuminanceOffset;
+    return g;
 }
 
 CropPixels cropToPixels(const OutputSettings& output, int ws, int hs) {

@@ -11,6 +11,7 @@
 namespace zembra {
 
 class UiHost;
+struct GeometryParams;
 
 inline constexpr int kFormatCount = 15;
 inline constexpr int kFormatAvi = 2;  // "AVI (DivX, XviD, MP43, YUV,...)"
@@ -49,6 +50,9 @@ struct CropPixels {
 };
 CropPixels cropToPixels(const OutputSettings& output, int sourceWidth, int sourceHeight);
 
+// What the output-geometry step needs of the settings.
+GeometryParams geometryParams(const InputSettings& input, const OutputSettings& output);
+
 // Adjust Output Resolution: the proposed size, asked with
 // "%s (%d,%d)\n%s" before it is applied. Returns true when applied.
 enum class AdjustMode { Correct43, Selection, PreserveRatio };
@@ -57,7 +61,7 @@ struct ProposedSize {
 };
 ProposedSize proposeOutputSize(AdjustMode mode, const OutputSettings& output, int sourceWidth,
                                int sourceHeight);
-bool adjustOutputResolution(UiHost& host, AdjustMode mode, OutputSettings& output,
-                            int sourceWidth, int sourceHeight);
+bool adjustOutputResolution(UiHost& host, AdjustMode mode, OutputSettings& output, int sourceWidth,
+                            int sourceHeight);
 
 }  // namespace zembra

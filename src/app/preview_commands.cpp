@@ -8,9 +8,9 @@
 #include <algorithm>
 
 #include "app/encode_dlg.h"
-#include "app/geometry/output_geometry.h"
-#include "app/geometry/preview.h"
 #include "app/output_options.h"
+#include "geometry/output_geometry.h"
+#include "geometry/preview.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -60,7 +60,7 @@ bool EncodeDlg::previewOf(const FrameRecord& source, PreviewFrame& frame) {
         if (out.ShowResolution) frame.label = cropLabel(crop.x1, crop.y1, crop.x2, crop.y2);
         return true;
     }
-    GeometryParams params = GeometryParams::fromSettings(settings_.input, out);
+    GeometryParams params = geometryParams(settings_.input, out);
     params.sourceWidth = layout.width;
     params.sourceHeight = layout.height;
     params.chromaFormat = layout.chromaFormat;

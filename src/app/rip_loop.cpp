@@ -8,8 +8,8 @@
 
 #include "app/encode_dlg.h"
 #include "app/frame_feed.h"
-#include "app/geometry/output_geometry.h"
 #include "app/output_options.h"
+#include "geometry/output_geometry.h"
 #include "platform/paths.h"
 #include "platform/ui_host.h"
 
@@ -339,7 +339,7 @@ int EncodeDlg::RipRun() {
 }
 
 bool EncodeDlg::prepareGeometry() {
-    GeometryParams gp = GeometryParams::fromSettings(settings_.input, settings_.output);
+    GeometryParams gp = geometryParams(settings_.input, settings_.output);
     gp.sourceWidth = facts_.width;
     gp.sourceHeight = facts_.height;
     gp.chromaFormat = facts_.chromaFormat;

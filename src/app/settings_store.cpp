@@ -7,8 +7,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/geometry/output_geometry.h"
 #include "app/output_options.h"
+#include "geometry/output_geometry.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 

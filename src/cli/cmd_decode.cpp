@@ -14,7 +14,7 @@
 #include "app/application.h"
 #include "app/encode_dlg.h"
 #include "app/engines/decoder_rip_source.h"
-#include "app/geometry/output_geometry.h"
+#include "app/output_options.h"
 #include "app/source_kind.h"
 #include "audio/audio_decoder.h"
 #include "avi/wav_file.h"
@@ -26,6 +26,7 @@
 #include "dvd/source_reader.h"
 #include "dvd/title_catalogue.h"
 #include "dvd/title_set.h"
+#include "geometry/output_geometry.h"
 #include "platform/console_host.h"
 
 namespace {
@@ -200,8 +201,7 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
 
     // The stored size belongs to the stored format; decode has none, so the
     // picture keeps the source's size unless --width or --height is given.
-    zembra::GeometryParams geo =
-        zembra::GeometryParams::fromSettings(settings.input, settings.output);
+    zembra::GeometryParams geo = zembra::geometryParams(settings.input, settings.output);
     geo.width = o.choices.width.value_or(codedWidth);
     geo.height = o.choices.height.value_or(codedHeight);
     geo.sourceWidth = codedWidth;

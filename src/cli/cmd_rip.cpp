@@ -22,11 +22,11 @@
 #include "app/application.h"
 #include "app/encode_dlg.h"
 #include "app/engines/engine_set.h"
-#include "app/geometry/output_geometry.h"
 #include "app/output_options.h"
 #include "app/source_kind.h"
 #include "cli/command.h"
 #include "cli/options.h"
+#include "geometry/output_geometry.h"
 #include "platform/console_host.h"
 #include "platform/paths.h"
 

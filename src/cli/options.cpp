@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <limits>
 
-#include "app/geometry/output_geometry.h"
 #include "app/output_options.h"
 #include "app/settings_store.h"
+#include "geometry/output_geometry.h"
 #include "platform/string_table.h"
 
 namespace zembra::cli {

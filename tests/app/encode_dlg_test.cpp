@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "app/engines/engine_set.h"
-#include "app/geometry/output_geometry.h"
+#include "geometry/output_geometry.h"
 #include "platform/string_table.h"
 #include "rip_support.h"
 #include "support/recording_host.h"

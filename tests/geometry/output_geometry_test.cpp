@@ -1,7 +1,7 @@
 // Output geometry: crop to pixels, zoom bands, copy path, kernels and their
 // agreement, and hostile crops.
 
-#include "app/geometry/output_geometry.h"
+#include "geometry/output_geometry.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "app/geometry/scale_kernels.h"
+#include "geometry/scale_kernels.h"
 #include "support/cpu_levels.h"
 #include "support/recording_host.h"
 

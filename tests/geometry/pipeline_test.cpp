@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "app/geometry/output_geometry.h"
 #include "audio/audio_decoder.h"
 #include "decoder/frame_source.h"
 #include "dvd/source_reader.h"
 #include "dvd/title_catalogue.h"
 #include "dvd/title_set.h"
+#include "geometry/output_geometry.h"
 #include "support/recording_host.h"
 
 namespace zembra {

@@ -1,6 +1,6 @@
 // Preview: which picture is drawn when, the source view's rules and label.
 
-#include "app/geometry/preview.h"
+#include "geometry/preview.h"
 
 #include <gtest/gtest.h>
 

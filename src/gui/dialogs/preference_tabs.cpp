@@ -8,7 +8,7 @@
 #include <QGroupBox>
 #include <QSpinBox>
 
-#include "app/geometry/output_geometry.h"
+#include "geometry/output_geometry.h"
 #include "gui/dialogs/dialog_kit.h"
 
 namespace zembra::gui {

@@ -1,12 +1,11 @@
-#include "app/geometry/output_geometry.h"
+#include "geometry/output_geometry.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 
-#include "app/geometry/scale_kernels.h"
-#include "app/settings_store.h"
+#include "geometry/scale_kernels.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -40,26 +39,6 @@ ScaleKernel kernelFor(int videoResize) {
 }
 
 }  // namespace
-
-GeometryParams GeometryParams::fromSettings(const InputSettings& input,
-                                            const OutputSettings& output) {
-    GeometryParams g;
-    g.width = output.Width;
-    g.height = output.Height;
-    g.ratio = output.Ratio;
-    g.videoResize = output.VideoResize;
-    g.x1 = output.X1;
-    g.x2 = output.X2;
-    g.y1 = output.Y1;
-    g.y2 = output.Y2;
-    g.sourceWidth = input.SourceWidth;
-    g.sourceHeight = input.SourceHeight;
-    g.chromaFormat = input.ChromaFormat ? input.ChromaFormat : 1;
-    g.luminanceFilter = input.LuminanceFilter != 0;
-    g.luminanceGain = input.LuminanceGain;
-    g.luminanceOffset = input.LuminanceOffset;
-    return g;
-}
 
 // A crop fraction from options.ini can be anything; outside a few picture
 // sizes either way it means nothing more, and converting it to int unclamped

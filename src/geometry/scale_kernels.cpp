@@ -1,4 +1,4 @@
-#include "app/geometry/scale_kernels.h"
+#include "geometry/scale_kernels.h"
 
 #include <algorithm>
 #include <array>

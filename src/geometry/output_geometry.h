@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/geometry/scale_kernels.h"
 #include "encoder/encoder_params.h"
+#include "geometry/scale_kernels.h"
 
 namespace zembra {
 
 class UiHost;
-struct InputSettings;
-struct OutputSettings;
 
 // The output sizes the program works with: at least one macroblock, at most
 // what an MPEG-2 sequence header can state (no output format carries more;
@@ -38,8 +36,6 @@ struct GeometryParams {
     bool luminanceFilter = false;
     int luminanceGain = 128;
     int luminanceOffset = 0;
-
-    static GeometryParams fromSettings(const InputSettings& input, const OutputSettings& output);
 };
 
 // Resampling kernels (what the VideoResize values select).

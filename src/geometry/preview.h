@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/geometry/output_geometry.h"
+#include "geometry/output_geometry.h"
 
 namespace zembra {
 

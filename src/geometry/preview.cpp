@@ -1,4 +1,4 @@
-#include "app/geometry/preview.h"
+#include "geometry/preview.h"
 
 #include <algorithm>
 #include <cstdio>
