@@ -151,8 +151,8 @@ bool MpegWriter::startEngines() {
     mux_->reset(ms);
     videoFailed_ = false;
     Multiplexer* mux = mux_.get();
-    if (!video_->videoStart(p, kernels_, mux->videoStore(),
-                            [mux](const VideoUnit& u) { return mux->pushVideoUnit(u); }))
+    if (!shown(video_->videoStart(p, kernels_, mux->videoStore(),
+                                  [mux](const VideoUnit& u) { return mux->pushVideoUnit(u); })))
         return false;
     if (!audio_->audioStart(layer2SettingsOf(p), mux->audioStore(),
                             [mux](const AudioUnit& u) { return mux->pushAudioUnit(u); })) {
@@ -166,7 +166,7 @@ bool MpegWriter::finishEngines() {
     bool ok = true;
     // Pictures still waiting for their B-picture partners are coded too,
     // so every picture fed ends up in the piece.
-    if (video_->running() && !videoFailed_ && !video_->videoCodeRest()) ok = false;
+    if (video_->running() && !videoFailed_ && !shown(video_->videoCodeRest())) ok = false;
     // Frames handed to the sound's coder come first, then the rest.
     bool audioOk = !audio_->running() || audio_->audioCollect();
     while (audioOk && audio_->running() && pcm_->size() > 2304)
@@ -187,6 +187,11 @@ bool MpegWriter::finishEngines() {
     }
     pcm_->clear();
     return ok;
+}
+
+bool MpegWriter::shown(const Status& status) {
+    host_.show(status);
+    return status.ok();
 }
 
 bool MpegWriter::fail() {
@@ -213,7 +218,7 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
         host_.error("STR_ERROR_354");
         return fail();
     }
-    if (!video_->videoPut(y, cb, cr)) {
+    if (!shown(video_->videoPut(y, cb, cr))) {
         videoFailed_ = true;
         return fail();
     }
@@ -226,11 +231,11 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
         if (!audio_->audioSubmitFrame(*pcm_)) return fail();
     }
     if (fedPiece_ == 1) {
-        if (!video_->videoCodeNext()) videoFailed_ = true;
+        if (!shown(video_->videoCodeNext())) videoFailed_ = true;
     } else if ((fedPiece_ - 1) % kAnchorDistance == 0) {
         for (int m = 0; m < kAnchorDistance && !videoFailed_; ++m) {
             if (m > 0) host_.pumpMessages();
-            if (!video_->videoCodeNext()) videoFailed_ = true;
+            if (!shown(video_->videoCodeNext())) videoFailed_ = true;
         }
     }
     if (videoFailed_ || (cancel_ && *cancel_)) return fail();

@@ -9,6 +9,7 @@
 #include "encoder/encoder_params.h"
 #include "encoder/kernels.h"
 #include "platform/cancel_flag.h"
+#include "platform/status.h"
 
 namespace zembra {
 
@@ -89,6 +90,8 @@ private:
     // Codes what is left, ends the encoders and closes the piece's file.
     bool finishEngines();
     bool fail();
+    // Shows what the status has to say; true when it is done.
+    bool shown(const Status& status);
 
     UiHost& host_;
     const CancelFlag* cancel_;

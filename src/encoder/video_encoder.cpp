@@ -16,7 +16,7 @@
 #include "encoder/vlc_tables.h"
 #include "mpeg/bit_writer.h"
 #include "mpeg/start_codes.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra {
 
@@ -343,7 +343,7 @@ struct VideoEncoder::Impl {
     std::unique_ptr<std::atomic<int>[]> rowProgress;
 };
 
-VideoEncoder::VideoEncoder(UiHost& host) : host_(host) {}
+VideoEncoder::VideoEncoder(JobReporter& reporter) : reporter_(reporter) {}
 VideoEncoder::~VideoEncoder() { delete impl_; }
 
 namespace {
@@ -392,14 +392,11 @@ void writeSequenceHeader(BitWriter& bw, const EncoderParams& p) {
 
 }  // namespace
 
-bool VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels& kernels,
-                              EsStore& store, VideoUnitSink sink) {
+Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels& kernels,
+                                EsStore& store, VideoUnitSink sink) {
     delete impl_;
     impl_ = new (std::nothrow) Impl;
-    if (!impl_) {
-        host_.error("STR_ERROR_332");
-        return false;
-    }
+    if (!impl_) return Status::error("STR_ERROR_332");
     Impl& s = *impl_;
     s.p = params;
     s.k = kernels;
@@ -421,10 +418,9 @@ bool VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels&
                             {&s.oldOrg, "STR_ERROR_324"}, {&s.auxOrg, "STR_ERROR_325"}};
     for (const Alloc& a : allocs) {
         if (!a.f->alloc(W, s.codedH)) {
-            host_.error(a.key);
             delete impl_;
             impl_ = nullptr;
-            return false;
+            return Status::error(a.key);
         }
     }
     try {
@@ -438,10 +434,9 @@ bool VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels&
             s.v422.resize(static_cast<std::size_t>(p.width) * p.height);
         }
     } catch (const std::bad_alloc&) {
-        host_.error("STR_ERROR_326");
         delete impl_;
         impl_ = nullptr;
-        return false;
+        return Status::error("STR_ERROR_326");
     }
     // Threads only share out the estimate stage; an encoder that cannot
     // start them runs alone and writes the same stream.
@@ -478,16 +473,14 @@ bool VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels&
 
     writeSequenceHeader(s.bw, p);
     running_ = true;
-    return true;
+    return {};
 }
 
-bool VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr) {
-    if (!impl_) return false;
+Status VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb,
+                              const std::uint8_t* cr) {
+    if (!impl_) return Status::failed();
     Impl& s = *impl_;
-    if (fill_ >= kAnchorDistance) {
-        host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_402") + std::to_string(fill_));
-        return false;
-    }
+    if (fill_ >= kAnchorDistance) return Status::error("STR_ERROR_402", std::to_string(fill_));
     Frame& f = s.ring[fill_];
     const int w = s.p.width, h = s.p.height;
     for (int row = 0; row < s.codedH; ++row)
@@ -505,7 +498,7 @@ bool VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb, const
                         src + static_cast<std::size_t>(std::min(row, h / 2 - 1)) * (w / 2), w / 2);
     }
     ++fill_;
-    return true;
+    return {};
 }
 
 // ---------------------------------------------------------------------------
@@ -947,13 +940,13 @@ struct MotionEstimator {
 
 struct PictureCoder {
     VideoEncoder::Impl& s;
-    UiHost& host;
+    JobReporter& reporter;
     const EncoderParams& p;
     const EncoderKernels& k;
     BitWriter& bw;
-    PictureCoder(VideoEncoder::Impl& st, UiHost& h, const EncoderParams& pp,
+    PictureCoder(VideoEncoder::Impl& st, JobReporter& r, const EncoderParams& pp,
                  const EncoderKernels& kk, BitWriter& b)
-        : s(st), host(h), p(pp), k(kk), bw(b) {}
+        : s(st), reporter(r), p(pp), k(kk), bw(b) {}
     PictureType type = PictureType::I;
     int fcodeF = 1, fcodeB = 1;
     Frame* recon = nullptr;  // null: no reconstruction wanted
@@ -1017,7 +1010,7 @@ struct PictureCoder {
         dcPred[comp] = value;
         int limit = p.mpeg2 ? 2048 : 256;
         if (std::abs(diff) >= limit) {
-            host.messageBox(BoxKind::Warning, host.text("STR_ERROR_400") + std::to_string(diff));
+            reporter.notice(Status::warning("STR_ERROR_400", std::to_string(diff)));
         }
         int a = std::abs(diff), size = 0;
         while (a) {
@@ -1061,7 +1054,8 @@ struct PictureCoder {
             if (run < 0 || run > 63 || std::abs(level) > clip) {
                 char buf[64];
                 std::snprintf(buf, sizeof buf, "(run=%d, signed_level=%d)\n", run, level);
-                host.messageBox(BoxKind::Error, host.text("STR_ERROR_401") + buf);
+                // The picture fails with its own message after this one.
+                reporter.notice(Status::error("STR_ERROR_401", buf));
                 return false;
             }
             vlc::Code c;
@@ -1287,7 +1281,7 @@ struct PictureCoder {
 
 }  // namespace
 
-bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
+Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     Impl& s = *impl_;
     const EncoderParams& p = s.p;
     BitWriter& bw = s.bw;
@@ -1467,7 +1461,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
         me.rowProgress = s.rowProgress.get();
     }
 
-    PictureCoder pc(s, host_, p, s.k, bw);
+    PictureCoder pc(s, reporter_, p, s.k, bw);
     pc.type = st.type;
     pc.fcodeF = fF;
     pc.fcodeB = fB;
@@ -1500,8 +1494,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     if (!ok) {
         char buf[32];
         std::snprintf(buf, sizeof buf, " %d.", f);
-        host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_330") + buf);
-        return false;
+        return Status::error("STR_ERROR_330", buf);
     }
 
     if (anchor) s.newRef.interpolate(s.k, s.pool.get());
@@ -1541,7 +1534,7 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     std::vector<std::uint8_t>& bytes = bw.bytes();
     if (!s.store->append(bytes.data(), bytes.size()) && !s.storeFullShown) {
         s.storeFullShown = true;
-        host_.error("STR_ERROR_333");
+        reporter_.notice(Status::error("STR_ERROR_333"));
     }
     VideoUnit unit;
     unit.size = static_cast<int>(bytes.size());
@@ -1572,24 +1565,24 @@ bool VideoEncoder::codePicture(const CodingStep& st, int slot) {
     if (onReconstructed && pc.recon)
         onReconstructed(f, pc.recon->p[0].px.data(), pc.recon->p[1].px.data(),
                         pc.recon->p[2].px.data());
-    if (s.sink && !s.sink(unit)) return false;
-    return true;
+    if (s.sink && !s.sink(unit)) return Status::failed();
+    return {};
 }
 
-bool VideoEncoder::videoCodeNext() {
-    if (!impl_ || !running_) return false;
+Status VideoEncoder::videoCodeNext() {
+    if (!impl_ || !running_) return Status::failed();
     CodingStep st = codingStep(coded_, impl_->p.frameCount);
     int slot = ringSlot(st.display);
-    bool ok = codePicture(st, slot);
+    Status done = codePicture(st, slot);
     if (slot == kAnchorDistance - 1)
         fill_ = 0;
     else if (coded_ == 1)
         fill_ = fill_ > 0 ? fill_ - 1 : 0;
-    return ok;
+    return done;
 }
 
-bool VideoEncoder::videoCodeRest() {
-    if (!impl_ || !running_) return false;
+Status VideoEncoder::videoCodeRest() {
+    if (!impl_ || !running_) return Status::failed();
     const int N = kGopSize, M = kAnchorDistance;
     const int left = fill_;
     for (int j = 0; j < left; ++j) {
@@ -1611,10 +1604,10 @@ bool VideoEncoder::videoCodeRest() {
             st.gopStart = gopStart_;
             st.firstGop = gopStart_ == 0;
         }
-        if (!codePicture(st, j)) return false;
+        if (Status done = codePicture(st, j); !done) return done;
     }
     fill_ = 0;
-    return true;
+    return {};
 }
 
 void VideoEncoder::videoEnd() {
@@ -1625,7 +1618,7 @@ void VideoEncoder::videoEnd() {
         std::vector<std::uint8_t>& bytes = s.bw.bytes();
         if (!s.store->append(bytes.data(), bytes.size()) && !s.storeFullShown) {
             s.storeFullShown = true;
-            host_.error("STR_ERROR_333");
+            reporter_.notice(Status::error("STR_ERROR_333"));
         }
         bytes.clear();
         totalBits_ = s.bw.bits();

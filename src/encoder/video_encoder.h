@@ -13,10 +13,11 @@
 #include "encoder/kernels.h"
 #include "encoder/mux/es_store.h"
 #include "encoder/units.h"
+#include "platform/status.h"
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 
 using VideoUnitSink = std::function<bool(const VideoUnit&)>;
 
@@ -67,21 +68,24 @@ struct PictureRecord {
 
 class VideoEncoder {
 public:
-    explicit VideoEncoder(UiHost& host);
+    // Failures come back as the returned statuses; `reporter` hears only
+    // what cannot wait: a warning in the middle of a picture, a full store.
+    explicit VideoEncoder(JobReporter& reporter);
     ~VideoEncoder();
     VideoEncoder(const VideoEncoder&) = delete;
     VideoEncoder& operator=(const VideoEncoder&) = delete;
 
     // Allocates, builds the matrices, starts rate control and writes the
     // sequence header. `kernels` selects the arithmetic.
-    [[nodiscard]] bool videoStart(const EncoderParams& params, const EncoderKernels& kernels,
-                                  EsStore& store, VideoUnitSink sink);
-    [[nodiscard]] bool videoPut(const std::uint8_t* y, const std::uint8_t* cb,
-                                const std::uint8_t* cr);
-    [[nodiscard]] bool videoCodeNext();
+    Status videoStart(const EncoderParams& params, const EncoderKernels& kernels, EsStore& store,
+                      VideoUnitSink sink);
+    Status videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr);
+    // A sink that refuses the picture's unit fails the call with no message
+    // of its own (the sink has told).
+    Status videoCodeNext();
     // Codes the pictures still waiting in the ring as anchors, in display
     // order, so nothing fed is lost when a piece ends.
-    [[nodiscard]] bool videoCodeRest();
+    Status videoCodeRest();
     void videoEnd();
 
     bool running() const { return running_; }
@@ -101,9 +105,9 @@ public:
     struct Impl;
 
 private:
-    bool codePicture(const CodingStep& step, int slot);
+    Status codePicture(const CodingStep& step, int slot);
 
-    UiHost& host_;
+    JobReporter& reporter_;
     Impl* impl_ = nullptr;
     int gopStart_ = 0;
     int pastAnchor_ = 0, futureAnchor_ = 0;

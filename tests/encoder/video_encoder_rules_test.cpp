@@ -124,6 +124,33 @@ TEST(VideoEncoderRules, StillSceneStopsTheSearchAtTheFirstZeroSad) {
     EXPECT_LE(g_sadCalls.load(), 10 * searches);
 }
 
+// Failures come back to the caller with their key and detail; the encoder
+// shows nothing itself.
+TEST(VideoEncoderRules, FailuresAreReturnedNotShown) {
+    testing::RecordingHost host;
+    EsStore store;
+    VideoEncoder enc(host);
+    const Picture pic = synthetic(176, 128, 0);
+    const EncoderParams p = params(true, 176, 128, 25, 2000, 8);
+    int units = 0;
+    ASSERT_TRUE(enc.videoStart(p, plainKernels(), store, [&](const VideoUnit&) {
+        return ++units < 2;  // the second picture's unit is refused
+    }));
+    for (int n = 0; n < kAnchorDistance; ++n)
+        ASSERT_TRUE(enc.videoPut(pic.y.data(), pic.u.data(), pic.v.data()));
+    const Status full = enc.videoPut(pic.y.data(), pic.u.data(), pic.v.data());
+    EXPECT_FALSE(full.ok());
+    EXPECT_EQ(full.kind(), BoxKind::Error);
+    EXPECT_EQ(full.key(), "STR_ERROR_402");
+    EXPECT_EQ(full.detail(), "3");
+    EXPECT_TRUE(enc.videoCodeNext().ok());
+    const Status refused = enc.videoCodeNext();
+    EXPECT_FALSE(refused.ok());
+    EXPECT_FALSE(refused.hasMessage());
+    enc.videoEnd();
+    EXPECT_TRUE(host.boxes.empty());
+}
+
 // Header fields: frame_rate_code 4 and the repeat_first_field pattern with
 // pull-down; the "Default" non-intra matrix in zigzag order.
 TEST(VideoEncoderRules, HeadersCarryRateCodeFlagsAndMatrix) {

@@ -32,6 +32,31 @@ TEST(UiHost, ShorthandsShowTheTextOfTheKeyInTheCurrentLanguage) {
     EXPECT_EQ(bare.text("STR_ERROR_28"), "Stop encoder before exiting.");
 }
 
+TEST(UiHost, ShowsWhatAStatusHasToSayInTheBoxOfItsKind) {
+    StringTable strings;
+    strings.setText("STR_ERROR_19", "Halt ?");
+    testing::RecordingHost host(&strings);
+    // Done, and failed with the message already given: no box.
+    EXPECT_EQ(host.show(Status{}), BoxAnswer::Ok);
+    EXPECT_EQ(host.show(Status::failed()), BoxAnswer::Ok);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_FALSE(Status::failed().ok());
+    EXPECT_FALSE(Status::warning("STR_ERROR_28").ok());
+
+    host.show(Status::error("STR_ERROR_52", " 7."));
+    host.notice(Status::warning("STR_ERROR_28").leadBy("a.mpg "));
+    host.answers.push_back(BoxAnswer::Yes);
+    EXPECT_TRUE(host.confirm(Status::question("STR_ERROR_19")));
+    EXPECT_FALSE(host.confirm(Status::question("STR_ERROR_19")));
+    ASSERT_EQ(host.boxes.size(), 4u);
+    EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(host.boxes[0].text, "Unable to parse as an IFO-File. 7.");
+    EXPECT_EQ(host.boxes[1].kind, BoxKind::Warning);
+    EXPECT_EQ(host.boxes[1].text, "a.mpg Stop encoder before exiting.");
+    EXPECT_EQ(host.boxes[2].kind, BoxKind::Question);
+    EXPECT_EQ(host.boxes[3].text, "Halt ?");
+}
+
 TEST(ConsoleHost, QuestionPolicyFromArguments) {
     std::vector<std::string> args{"rip", "--yes", "x", "--no", "--yes"};
     EXPECT_EQ(takeQuestionPolicy(args), QuestionPolicy::AlwaysYes);

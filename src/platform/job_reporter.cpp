@@ -1,10 +1,10 @@
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 #include "platform/string_table.h"
 
 namespace zembra {
 
-std::string UiHost::text(std::string_view key) const {
+std::string JobReporter::text(std::string_view key) const {
     if (strings_) return strings_->text(key);
     std::string_view fallback = StringTable::defaultText(key);
     return std::string(fallback.empty() ? key : fallback);
