@@ -364,237 +364,45 @@ void Ac3Decoder::allocate(const int* exps, int start, int end, int fgain, int sn
     } while (end > lastbin);
 }
 
-bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
-    const Tables& t = tables();
-    const int nf = nfchans_;
-    Channel& lfe = ch_[nf];
+// Grouped exponents: `groups` 7-bit codes of three differentials, each
+// applying to `size` bins from `first`, starting from `value`.
+bool Ac3Decoder::unpackExponents(Bits& b, int groups, int size, int value, int* exps, int first,
+                                 int end) {
+    int bin = first;
+    for (int g = 0; g < groups; ++g) {
+        int code = int(b.get(7));
+        if (code >= 125) return false;
+        int d[3] = {code / 25 - 2, (code % 25) / 5 - 2, code % 5 - 2};
+        for (int i = 0; i < 3; ++i) {
+            value += d[i];
+            // Padding differentials past the last bin may stray; ignore them.
+            if ((value < 0 || value > 24) && bin < end) return false;
+            for (int k = 0; k < size && bin < 256; ++k) exps[bin++] = std::clamp(value, 0, 24);
+        }
+    }
+    return true;
+}
 
-    // Grouped exponents: `groups` 7-bit codes of three differentials, each
-    // applying to `size` bins from `first`, starting from `value`.
-    auto unpackExponents = [](Bits& b, int groups, int size, int value, int* exps, int first,
-                              int end) {
-        int bin = first;
-        for (int g = 0; g < groups; ++g) {
-            int code = int(b.get(7));
-            if (code >= 125) return false;
-            int d[3] = {code / 25 - 2, (code % 25) / 5 - 2, code % 5 - 2};
-            for (int i = 0; i < 3; ++i) {
-                value += d[i];
-                // Padding differentials past the last bin may stray; ignore them.
-                if ((value < 0 || value > 24) && bin < end) return false;
-                for (int k = 0; k < size && bin < 256; ++k) exps[bin++] = std::clamp(value, 0, 24);
-            }
-        }
-        return true;
-    };
+void Ac3Decoder::readDeltaSegments(Bits& b, int& nseg, int* offst, int* len, int* ba) {
+    nseg = int(b.get(3));
+    for (int s = 0; s <= nseg; ++s) {
+        offst[s] = int(b.get(5));
+        len[s] = int(b.get(4));
+        ba[s] = int(b.get(3));
+    }
+}
 
-    for (int c = 0; c < nf; ++c) ch_[c].blksw = b.get(1);
-    for (int c = 0; c < nf; ++c) {
-        if (ditherFlagBits) ditherFlagBits->push_back(b.pos);
-        ch_[c].dithflag = b.get(1);
-    }
-    if (b.get(1)) b.skip(8);  // dynrng: parsed, not applied
-    if (acmod_ == 0 && b.get(1)) b.skip(8);
+// Mantissas of bap 1, 2 and 4 come in grouped codes, which carry over from
+// one channel to the next within a block.
+struct Ac3Decoder::MantissaReader {
+    explicit MantissaReader(Bits& bits) : b(bits) {}
 
-    // Bit allocation is redone only for what changed since the last block.
-    bool paramsChanged = blk == 0;
-
-    // Coupling strategy.
-    if (b.get(1)) {
-        paramsChanged = true;
-        cplinu_ = b.get(1);
-        if (cplinu_) {
-            for (int c = 0; c < nf; ++c) ch_[c].chincpl = b.get(1);
-            phsflginu_ = acmod_ == 2 ? int(b.get(1)) : 0;
-            cplbegf_ = int(b.get(4));
-            cplendf_ = int(b.get(4));
-            ncplsubnd_ = 3 + cplendf_ - cplbegf_;
-            if (ncplsubnd_ < 1) return false;
-            ncplbnd_ = ncplsubnd_;
-            cplbndOf_[0] = 0;
-            for (int s = 1; s < ncplsubnd_; ++s) {
-                cplbndstrc_[s] = int(b.get(1));
-                ncplbnd_ -= cplbndstrc_[s];
-                cplbndOf_[s] = cplbndOf_[s - 1] + (cplbndstrc_[s] ? 0 : 1);
-            }
-            cplstrtmant_ = cplbegf_ * 12 + 37;
-            cplendmant_ = (cplendf_ + 3) * 12 + 37;
-            std::memset(phsflg_, 0, sizeof(phsflg_));
-        } else {
-            for (int c = 0; c < nf; ++c) ch_[c].chincpl = false;
-        }
-    } else if (blk == 0) {
-        return false;
-    }
-
-    if (cplinu_) {
-        bool anyNew = false;
-        for (int c = 0; c < nf; ++c) {
-            if (!ch_[c].chincpl) continue;
-            if (b.get(1)) {
-                anyNew = true;
-                int mstrcplco = int(b.get(2));
-                for (int bnd = 0; bnd < ncplbnd_; ++bnd) {
-                    int e = int(b.get(4)), m = int(b.get(4));
-                    double mant = e == 15 ? m / 16.0 : (m + 16) / 32.0;
-                    cplco_[c][bnd] = mant * std::ldexp(1.0, -(e + 3 * mstrcplco));
-                }
-            }
-        }
-        if (acmod_ == 2 && phsflginu_ && anyNew)
-            for (int bnd = 0; bnd < ncplbnd_; ++bnd) phsflg_[bnd] = b.get(1);
-    }
-
-    int nrematbd = 0;
-    if (acmod_ == 2) {
-        nrematbd = !cplinu_ || cplbegf_ > 2 ? 4 : cplbegf_ > 0 ? 3 : 2;
-        if (b.get(1))
-            for (int r = 0; r < nrematbd; ++r) rematflg_[r] = b.get(1);
-    }
-
-    // Exponent strategies.
-    int cplexpstr = cplinu_ ? int(b.get(2)) : 0;
-    for (int c = 0; c < nf; ++c) ch_[c].chexpstr = int(b.get(2));
-    lfe.chexpstr = lfeon_ ? int(b.get(1)) : 0;
-    for (int c = 0; c < nf; ++c) {
-        Channel& ch = ch_[c];
-        if (ch.chexpstr != 0 && !ch.chincpl) {
-            int chbwcod = int(b.get(6));
-            if (chbwcod > 60) return false;
-            ch.chbwcod = chbwcod;
-        }
-        int endmant = ch.chincpl ? cplstrtmant_ : 37 + 3 * (ch.chbwcod + 12);
-        // Reused exponents must cover the same bins as before.
-        if (ch.chexpstr == 0 && endmant != ch.endmant) return false;
-        ch.endmant = endmant;
-    }
-
-    // Exponents.
-    if (cplinu_ && cplexpstr != 0) {
-        int size = 1 << (cplexpstr - 1);
-        int groups = (cplendmant_ - cplstrtmant_) / (3 * size);
-        int absexp = int(b.get(4)) << 1;
-        if (!unpackExponents(b, groups, size, absexp, cplexps_, cplstrtmant_, cplendmant_))
-            return false;
-    } else if (cplinu_ && blk == 0) {
-        return false;
-    }
-    for (int c = 0; c < nf; ++c) {
-        Channel& ch = ch_[c];
-        if (ch.chexpstr == 0) {
-            if (blk == 0) return false;
-            continue;
-        }
-        int size = 1 << (ch.chexpstr - 1);
-        int groups = (ch.endmant - 1 + 3 * size - 3) / (3 * size);
-        ch.exps[0] = int(b.get(4));
-        if (!unpackExponents(b, groups, size, ch.exps[0], ch.exps, 1, ch.endmant)) return false;
-        b.skip(2);  // gainrng
-    }
-    if (lfeon_) {
-        if (lfe.chexpstr) {
-            lfe.exps[0] = int(b.get(4));
-            if (!unpackExponents(b, 2, 1, lfe.exps[0], lfe.exps, 1, 7)) return false;
-        } else if (blk == 0) {
-            return false;
-        }
-        lfe.endmant = 7;
-    }
-
-    // Bit allocation parameters.
-    if (b.get(1)) {
-        paramsChanged = true;
-        sdcycod_ = int(b.get(2));
-        fdcycod_ = int(b.get(2));
-        sgaincod_ = int(b.get(2));
-        dbpbcod_ = int(b.get(2));
-        floorcod_ = int(b.get(3));
-    } else if (blk == 0) {
-        return false;
-    }
-    if (b.get(1)) {
-        paramsChanged = true;
-        csnroffst_ = int(b.get(6));
-        if (cplinu_) {
-            cplfsnroffst_ = int(b.get(4));
-            cplfgaincod_ = int(b.get(3));
-        }
-        for (int c = 0; c < nf; ++c) {
-            ch_[c].fsnroffst = int(b.get(4));
-            ch_[c].fgaincod = int(b.get(3));
-        }
-        if (lfeon_) {
-            lfe.fsnroffst = int(b.get(4));
-            lfe.fgaincod = int(b.get(3));
-        }
-    } else if (blk == 0) {
-        return false;
-    }
-    if (cplinu_ && b.get(1)) {
-        paramsChanged = true;
-        cplfleak_ = int(b.get(3));
-        cplsleak_ = int(b.get(3));
-    }
-    auto readDelta = [&](int& nseg, int* offst, int* len, int* ba) {
-        nseg = int(b.get(3));
-        for (int s = 0; s <= nseg; ++s) {
-            offst[s] = int(b.get(5));
-            len[s] = int(b.get(4));
-            ba[s] = int(b.get(3));
-        }
-    };
-    if (b.get(1)) {
-        paramsChanged = true;
-        int cplbae = cplinu_ ? int(b.get(2)) : 0;
-        int bae[5];
-        for (int c = 0; c < nf; ++c) bae[c] = int(b.get(2));
-        if (cplbae == 3) return false;
-        if (cplbae) cplDeltaOn_ = cplbae == 1;
-        if (cplbae == 1) readDelta(cpldeltnseg_, cpldeltoffst_, cpldeltlen_, cpldeltba_);
-        for (int c = 0; c < nf; ++c) {
-            if (bae[c] == 3) return false;
-            if (bae[c]) ch_[c].deltaOn = bae[c] == 1;
-            if (bae[c] == 1)
-                readDelta(ch_[c].deltnseg, ch_[c].deltoffst, ch_[c].deltlen, ch_[c].deltba);
-        }
-    } else if (blk == 0) {
-        cplDeltaOn_ = false;
-        for (int c = 0; c < nf; ++c) ch_[c].deltaOn = false;
-    }
-    if (b.get(1)) b.skip(int(b.get(9)) * 8);  // skip field
-    if (b.overrun) return false;
-
-    // Bit allocation.
-    bool silent =
-        csnroffst_ == 0 && (!cplinu_ || cplfsnroffst_ == 0) && (!lfeon_ || lfe.fsnroffst == 0);
-    for (int c = 0; c < nf; ++c) silent = silent && ch_[c].fsnroffst == 0;
-    auto snr = [&](int fine) { return (((csnroffst_ - 15) << 4) + fine) << 2; };
-    if (silent || silentBefore_) paramsChanged = true;
-    silentBefore_ = silent;
-    if (silent) {
-        for (int c = 0; c <= nf; ++c) std::fill(std::begin(ch_[c].bap), std::end(ch_[c].bap), 0);
-        std::fill(std::begin(cplbap_), std::end(cplbap_), 0);
-    } else {
-        for (int c = 0; c < nf; ++c) {
-            Channel& ch = ch_[c];
-            if (!paramsChanged && ch.chexpstr == 0) continue;
-            allocate(ch.exps, 0, ch.endmant, kFastGain[ch.fgaincod], snr(ch.fsnroffst), 0, 0,
-                     ch.deltaOn, ch.deltnseg, ch.deltoffst, ch.deltlen, ch.deltba, ch.bap);
-        }
-        if (cplinu_ && (paramsChanged || cplexpstr != 0))
-            allocate(cplexps_, cplstrtmant_, cplendmant_, kFastGain[cplfgaincod_],
-                     snr(cplfsnroffst_), (cplfleak_ << 8) + 768, (cplsleak_ << 8) + 768,
-                     cplDeltaOn_, cpldeltnseg_, cpldeltoffst_, cpldeltlen_, cpldeltba_, cplbap_);
-        if (lfeon_ && (paramsChanged || lfe.chexpstr != 0))
-            allocate(lfe.exps, 0, 7, kFastGain[lfe.fgaincod], snr(lfe.fsnroffst), 0, 0, false, 0,
-                     nullptr, nullptr, nullptr, lfe.bap);
-    }
-
-    // Mantissas. Grouped codes carry over from one channel to the next.
+    Bits& b;
     int group1[3], group2[3], group4[2];
     int left1 = 0, left2 = 0, left4 = 0;
     bool bad = false;
-    auto mantissa = [&](int bap) -> double {
+
+    double read(int bap) {
         switch (bap) {
             case 1: {
                 if (left1 == 0) {
@@ -634,73 +442,330 @@ bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
                 return std::ldexp(double(v), 1 - bits);
             }
         }
-    };
-    auto dither = [&]() {
-        int d = int(nextDither() * 46340 / 32767) - 23170;
-        return d / 32768.0;
-    };
+    }
+};
 
-    double cplmant[256];
-    bool cplZero[256];
+// The coupling channel's mantissas, read once with the first coupled
+// channel and spread over every coupled channel afterwards.
+struct Ac3Decoder::CouplingMantissas {
+    double mant[256];
+    bool zero[256];
+};
+
+bool Ac3Decoder::decodeBlock(Bits& b, int blk, int16_t* out) {
+    readBlockFlags(b);
+    // Bit allocation is redone only for what changed since the last block.
+    BlockPlan plan;
+    plan.paramsChanged = blk == 0;
+    if (!readCouplingStrategy(b, blk, plan)) return false;
+    if (cplinu_) readCouplingCoordinates(b);
+    plan.nrematbd = readRematrixFlags(b);
+    if (!readExponentStrategies(b, plan)) return false;
+    if (!readExponents(b, blk, plan)) return false;
+    if (!readAllocationParams(b, blk, plan)) return false;
+    if (!readDeltaAllocation(b, blk, plan)) return false;
+    if (b.get(1)) b.skip(int(b.get(9)) * 8);  // skip field
+    if (b.overrun) return false;
+
+    allocateBits(plan);
+    CouplingMantissas cpl;
+    if (!readMantissas(b, cpl)) return false;
+    if (cplinu_) decouple(cpl);
+    if (acmod_ == 2) rematrix(plan.nrematbd);
+    synthesize(out);
+    return true;
+}
+
+void Ac3Decoder::readBlockFlags(Bits& b) {
+    for (int c = 0; c < nfchans_; ++c) ch_[c].blksw = b.get(1);
+    for (int c = 0; c < nfchans_; ++c) {
+        if (ditherFlagBits) ditherFlagBits->push_back(b.pos);
+        ch_[c].dithflag = b.get(1);
+    }
+    if (b.get(1)) b.skip(8);  // dynrng: parsed, not applied
+    if (acmod_ == 0 && b.get(1)) b.skip(8);
+}
+
+bool Ac3Decoder::readCouplingStrategy(Bits& b, int blk, BlockPlan& plan) {
+    const int nf = nfchans_;
+    if (!b.get(1)) return blk != 0;
+    plan.paramsChanged = true;
+    cplinu_ = b.get(1);
+    if (!cplinu_) {
+        for (int c = 0; c < nf; ++c) ch_[c].chincpl = false;
+        return true;
+    }
+    for (int c = 0; c < nf; ++c) ch_[c].chincpl = b.get(1);
+    phsflginu_ = acmod_ == 2 ? int(b.get(1)) : 0;
+    cplbegf_ = int(b.get(4));
+    cplendf_ = int(b.get(4));
+    ncplsubnd_ = 3 + cplendf_ - cplbegf_;
+    if (ncplsubnd_ < 1) return false;
+    ncplbnd_ = ncplsubnd_;
+    cplbndOf_[0] = 0;
+    for (int s = 1; s < ncplsubnd_; ++s) {
+        cplbndstrc_[s] = int(b.get(1));
+        ncplbnd_ -= cplbndstrc_[s];
+        cplbndOf_[s] = cplbndOf_[s - 1] + (cplbndstrc_[s] ? 0 : 1);
+    }
+    cplstrtmant_ = cplbegf_ * 12 + 37;
+    cplendmant_ = (cplendf_ + 3) * 12 + 37;
+    std::memset(phsflg_, 0, sizeof(phsflg_));
+    return true;
+}
+
+void Ac3Decoder::readCouplingCoordinates(Bits& b) {
+    bool anyNew = false;
+    for (int c = 0; c < nfchans_; ++c) {
+        if (!ch_[c].chincpl) continue;
+        if (b.get(1)) {
+            anyNew = true;
+            int mstrcplco = int(b.get(2));
+            for (int bnd = 0; bnd < ncplbnd_; ++bnd) {
+                int e = int(b.get(4)), m = int(b.get(4));
+                double mant = e == 15 ? m / 16.0 : (m + 16) / 32.0;
+                cplco_[c][bnd] = mant * std::ldexp(1.0, -(e + 3 * mstrcplco));
+            }
+        }
+    }
+    if (acmod_ == 2 && phsflginu_ && anyNew)
+        for (int bnd = 0; bnd < ncplbnd_; ++bnd) phsflg_[bnd] = b.get(1);
+}
+
+int Ac3Decoder::readRematrixFlags(Bits& b) {
+    if (acmod_ != 2) return 0;
+    int nrematbd = !cplinu_ || cplbegf_ > 2 ? 4 : cplbegf_ > 0 ? 3 : 2;
+    if (b.get(1))
+        for (int r = 0; r < nrematbd; ++r) rematflg_[r] = b.get(1);
+    return nrematbd;
+}
+
+bool Ac3Decoder::readExponentStrategies(Bits& b, BlockPlan& plan) {
+    const int nf = nfchans_;
+    plan.cplexpstr = cplinu_ ? int(b.get(2)) : 0;
+    for (int c = 0; c < nf; ++c) ch_[c].chexpstr = int(b.get(2));
+    ch_[nf].chexpstr = lfeon_ ? int(b.get(1)) : 0;
+    for (int c = 0; c < nf; ++c) {
+        Channel& ch = ch_[c];
+        if (ch.chexpstr != 0 && !ch.chincpl) {
+            int chbwcod = int(b.get(6));
+            if (chbwcod > 60) return false;
+            ch.chbwcod = chbwcod;
+        }
+        int endmant = ch.chincpl ? cplstrtmant_ : 37 + 3 * (ch.chbwcod + 12);
+        // Reused exponents must cover the same bins as before.
+        if (ch.chexpstr == 0 && endmant != ch.endmant) return false;
+        ch.endmant = endmant;
+    }
+    return true;
+}
+
+// A block that reuses exponents needs a block before it: the first block of
+// a frame must send them all.
+bool Ac3Decoder::readExponents(Bits& b, int blk, const BlockPlan& plan) {
+    const int nf = nfchans_;
+    if (cplinu_ && plan.cplexpstr != 0) {
+        int size = 1 << (plan.cplexpstr - 1);
+        int groups = (cplendmant_ - cplstrtmant_) / (3 * size);
+        int absexp = int(b.get(4)) << 1;
+        if (!unpackExponents(b, groups, size, absexp, cplexps_, cplstrtmant_, cplendmant_))
+            return false;
+    } else if (cplinu_ && blk == 0) {
+        return false;
+    }
+    for (int c = 0; c < nf; ++c) {
+        Channel& ch = ch_[c];
+        if (ch.chexpstr == 0) {
+            if (blk == 0) return false;
+            continue;
+        }
+        int size = 1 << (ch.chexpstr - 1);
+        int groups = (ch.endmant - 1 + 3 * size - 3) / (3 * size);
+        ch.exps[0] = int(b.get(4));
+        if (!unpackExponents(b, groups, size, ch.exps[0], ch.exps, 1, ch.endmant)) return false;
+        b.skip(2);  // gainrng
+    }
+    if (lfeon_) {
+        Channel& lfe = ch_[nf];
+        if (lfe.chexpstr) {
+            lfe.exps[0] = int(b.get(4));
+            if (!unpackExponents(b, 2, 1, lfe.exps[0], lfe.exps, 1, 7)) return false;
+        } else if (blk == 0) {
+            return false;
+        }
+        lfe.endmant = 7;
+    }
+    return true;
+}
+
+// The parametric allocation, the SNR offsets and the coupling leak; the
+// first block of a frame must send the first two.
+bool Ac3Decoder::readAllocationParams(Bits& b, int blk, BlockPlan& plan) {
+    const int nf = nfchans_;
+    if (b.get(1)) {
+        plan.paramsChanged = true;
+        sdcycod_ = int(b.get(2));
+        fdcycod_ = int(b.get(2));
+        sgaincod_ = int(b.get(2));
+        dbpbcod_ = int(b.get(2));
+        floorcod_ = int(b.get(3));
+    } else if (blk == 0) {
+        return false;
+    }
+    if (b.get(1)) {
+        plan.paramsChanged = true;
+        csnroffst_ = int(b.get(6));
+        if (cplinu_) {
+            cplfsnroffst_ = int(b.get(4));
+            cplfgaincod_ = int(b.get(3));
+        }
+        for (int c = 0; c < nf; ++c) {
+            ch_[c].fsnroffst = int(b.get(4));
+            ch_[c].fgaincod = int(b.get(3));
+        }
+        if (lfeon_) {
+            ch_[nf].fsnroffst = int(b.get(4));
+            ch_[nf].fgaincod = int(b.get(3));
+        }
+    } else if (blk == 0) {
+        return false;
+    }
+    if (cplinu_ && b.get(1)) {
+        plan.paramsChanged = true;
+        cplfleak_ = int(b.get(3));
+        cplsleak_ = int(b.get(3));
+    }
+    return true;
+}
+
+bool Ac3Decoder::readDeltaAllocation(Bits& b, int blk, BlockPlan& plan) {
+    const int nf = nfchans_;
+    if (!b.get(1)) {
+        if (blk == 0) {
+            cplDeltaOn_ = false;
+            for (int c = 0; c < nf; ++c) ch_[c].deltaOn = false;
+        }
+        return true;
+    }
+    plan.paramsChanged = true;
+    int cplbae = cplinu_ ? int(b.get(2)) : 0;
+    int bae[5];
+    for (int c = 0; c < nf; ++c) bae[c] = int(b.get(2));
+    if (cplbae == 3) return false;
+    if (cplbae) cplDeltaOn_ = cplbae == 1;
+    if (cplbae == 1) readDeltaSegments(b, cpldeltnseg_, cpldeltoffst_, cpldeltlen_, cpldeltba_);
+    for (int c = 0; c < nf; ++c) {
+        Channel& ch = ch_[c];
+        if (bae[c] == 3) return false;
+        if (bae[c]) ch.deltaOn = bae[c] == 1;
+        if (bae[c] == 1) readDeltaSegments(b, ch.deltnseg, ch.deltoffst, ch.deltlen, ch.deltba);
+    }
+    return true;
+}
+
+int Ac3Decoder::snrOffset(int fine) const { return (((csnroffst_ - 15) << 4) + fine) << 2; }
+
+void Ac3Decoder::allocateBits(BlockPlan& plan) {
+    const int nf = nfchans_;
+    Channel& lfe = ch_[nf];
+    bool silent =
+        csnroffst_ == 0 && (!cplinu_ || cplfsnroffst_ == 0) && (!lfeon_ || lfe.fsnroffst == 0);
+    for (int c = 0; c < nf; ++c) silent = silent && ch_[c].fsnroffst == 0;
+    if (silent || silentBefore_) plan.paramsChanged = true;
+    silentBefore_ = silent;
+    if (silent) {
+        for (int c = 0; c <= nf; ++c) std::fill(std::begin(ch_[c].bap), std::end(ch_[c].bap), 0);
+        std::fill(std::begin(cplbap_), std::end(cplbap_), 0);
+        return;
+    }
+    for (int c = 0; c < nf; ++c) {
+        Channel& ch = ch_[c];
+        if (!plan.paramsChanged && ch.chexpstr == 0) continue;
+        allocate(ch.exps, 0, ch.endmant, kFastGain[ch.fgaincod], snrOffset(ch.fsnroffst), 0, 0,
+                 ch.deltaOn, ch.deltnseg, ch.deltoffst, ch.deltlen, ch.deltba, ch.bap);
+    }
+    if (cplinu_ && (plan.paramsChanged || plan.cplexpstr != 0))
+        allocate(cplexps_, cplstrtmant_, cplendmant_, kFastGain[cplfgaincod_],
+                 snrOffset(cplfsnroffst_), (cplfleak_ << 8) + 768, (cplsleak_ << 8) + 768,
+                 cplDeltaOn_, cpldeltnseg_, cpldeltoffst_, cpldeltlen_, cpldeltba_, cplbap_);
+    if (lfeon_ && (plan.paramsChanged || lfe.chexpstr != 0))
+        allocate(lfe.exps, 0, 7, kFastGain[lfe.fgaincod], snrOffset(lfe.fsnroffst), 0, 0, false, 0,
+                 nullptr, nullptr, nullptr, lfe.bap);
+}
+
+double Ac3Decoder::ditherValue() {
+    int d = int(nextDither() * 46340 / 32767) - 23170;
+    return d / 32768.0;
+}
+
+bool Ac3Decoder::readMantissas(Bits& b, CouplingMantissas& cpl) {
+    const Tables& t = tables();
+    const int nf = nfchans_;
+    MantissaReader mantissas(b);
     bool cplDone = false;
     for (int c = 0; c < nf; ++c) {
         Channel& ch = ch_[c];
         for (int bin = 0; bin < ch.endmant; ++bin) {
-            double m = ch.bap[bin] ? mantissa(ch.bap[bin]) : ch.dithflag ? dither() : 0.0;
+            double m = ch.bap[bin]   ? mantissas.read(ch.bap[bin])
+                       : ch.dithflag ? ditherValue()
+                                     : 0.0;
             ch.coef[bin] = m * t.pow2neg[ch.exps[bin]];
         }
         std::fill(ch.coef + ch.endmant, ch.coef + 256, 0.0);
         if (ch.chincpl && !cplDone) {
             cplDone = true;
             for (int bin = cplstrtmant_; bin < cplendmant_; ++bin) {
-                cplZero[bin] = cplbap_[bin] == 0;
-                cplmant[bin] = cplZero[bin] ? 0.0 : mantissa(cplbap_[bin]);
+                cpl.zero[bin] = cplbap_[bin] == 0;
+                cpl.mant[bin] = cpl.zero[bin] ? 0.0 : mantissas.read(cplbap_[bin]);
             }
         }
     }
     if (lfeon_) {
+        Channel& lfe = ch_[nf];
         for (int bin = 0; bin < 7; ++bin)
-            lfe.coef[bin] = lfe.bap[bin] ? mantissa(lfe.bap[bin]) * t.pow2neg[lfe.exps[bin]] : 0.0;
+            lfe.coef[bin] =
+                lfe.bap[bin] ? mantissas.read(lfe.bap[bin]) * t.pow2neg[lfe.exps[bin]] : 0.0;
         std::fill(lfe.coef + 7, lfe.coef + 256, 0.0);
     }
-    if (bad || b.overrun) return false;
+    return !mantissas.bad && !b.overrun;
+}
 
-    // Decoupling.
-    if (cplinu_) {
-        for (int c = 0; c < nf; ++c) {
-            Channel& ch = ch_[c];
-            if (!ch.chincpl) continue;
-            for (int bin = cplstrtmant_; bin < cplendmant_; ++bin) {
-                int bnd = cplbndOf_[(bin - 37) / 12 - cplbegf_];
-                double co = cplco_[c][bnd] * 8.0;
-                if (acmod_ == 2 && c == 1 && phsflginu_ && phsflg_[bnd]) co = -co;
-                double m = cplZero[bin] ? (ch.dithflag ? dither() : 0.0) : cplmant[bin];
-                ch.coef[bin] = m * t.pow2neg[cplexps_[bin]] * co;
-            }
+void Ac3Decoder::decouple(const CouplingMantissas& cpl) {
+    const Tables& t = tables();
+    for (int c = 0; c < nfchans_; ++c) {
+        Channel& ch = ch_[c];
+        if (!ch.chincpl) continue;
+        for (int bin = cplstrtmant_; bin < cplendmant_; ++bin) {
+            int bnd = cplbndOf_[(bin - 37) / 12 - cplbegf_];
+            double co = cplco_[c][bnd] * 8.0;
+            if (acmod_ == 2 && c == 1 && phsflginu_ && phsflg_[bnd]) co = -co;
+            double m = cpl.zero[bin] ? (ch.dithflag ? ditherValue() : 0.0) : cpl.mant[bin];
+            ch.coef[bin] = m * t.pow2neg[cplexps_[bin]] * co;
         }
     }
+}
 
-    // Rematrixing.
-    if (acmod_ == 2) {
-        int limit = std::min(ch_[0].endmant, ch_[1].endmant);
-        if (cplinu_) limit = std::min(limit, cplstrtmant_);
-        for (int r = 0; r < nrematbd; ++r) {
-            if (!rematflg_[r]) continue;
-            for (int bin = kRematBands[r]; bin < std::min(kRematBands[r + 1], limit); ++bin) {
-                double l = ch_[0].coef[bin], rr = ch_[1].coef[bin];
-                ch_[0].coef[bin] = l + rr;
-                ch_[1].coef[bin] = l - rr;
-            }
+void Ac3Decoder::rematrix(int nrematbd) {
+    int limit = std::min(ch_[0].endmant, ch_[1].endmant);
+    if (cplinu_) limit = std::min(limit, cplstrtmant_);
+    for (int r = 0; r < nrematbd; ++r) {
+        if (!rematflg_[r]) continue;
+        for (int bin = kRematBands[r]; bin < std::min(kRematBands[r + 1], limit); ++bin) {
+            double l = ch_[0].coef[bin], rr = ch_[1].coef[bin];
+            ch_[0].coef[bin] = l + rr;
+            ch_[1].coef[bin] = l - rr;
         }
     }
+}
 
+void Ac3Decoder::synthesize(int16_t* out) {
+    const int nf = nfchans_;
     double pcm[6][256];
     for (int c = 0; c < nf; ++c) inverseTransform(ch_[c], ch_[c].blksw, pcm[c]);
-    if (lfeon_) inverseTransform(lfe, false, pcm[nf]);
+    if (lfeon_) inverseTransform(ch_[nf], false, pcm[nf]);
     if (channelTap)
         channelTap->insert(channelTap->end(), &pcm[0][0], &pcm[0][0] + 256 * (nf + lfeon_));
     downmix(pcm, out);
-    return true;
 }
 
 void ac3WindowedImdct(const double* coef, bool shortBlocks, double* out) {

@@ -60,6 +60,33 @@ private:
     struct Channel;
     bool decodeFrame(int16_t* out);
     bool decodeBlock(Bits& bits, int blk, int16_t* out);
+    // One audio block, step by step in stream order; the readers return
+    // false for a block that cannot be decoded.
+    struct BlockPlan {
+        bool paramsChanged = false;  // bit allocation is redone for every channel
+        int cplexpstr = 0;
+        int nrematbd = 0;
+    };
+    struct MantissaReader;
+    struct CouplingMantissas;
+    void readBlockFlags(Bits& b);
+    bool readCouplingStrategy(Bits& b, int blk, BlockPlan& plan);
+    void readCouplingCoordinates(Bits& b);
+    int readRematrixFlags(Bits& b);
+    bool readExponentStrategies(Bits& b, BlockPlan& plan);
+    bool readExponents(Bits& b, int blk, const BlockPlan& plan);
+    bool readAllocationParams(Bits& b, int blk, BlockPlan& plan);
+    bool readDeltaAllocation(Bits& b, int blk, BlockPlan& plan);
+    void allocateBits(BlockPlan& plan);
+    bool readMantissas(Bits& b, CouplingMantissas& cpl);
+    void decouple(const CouplingMantissas& cpl);
+    void rematrix(int nrematbd);
+    void synthesize(int16_t* out);
+    static bool unpackExponents(Bits& b, int groups, int size, int value, int* exps, int first,
+                                int end);
+    static void readDeltaSegments(Bits& b, int& nseg, int* offst, int* len, int* ba);
+    int snrOffset(int fine) const;
+    double ditherValue();
     void allocate(const int* exps, int start, int end, int fgain, int snroffset, int fastleak,
                   int slowleak, bool delta, int nseg, const int* offst, const int* len,
                   const int* ba, int* bap) const;

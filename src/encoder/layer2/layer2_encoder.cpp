@@ -92,6 +92,18 @@ struct Layer2Encoder::State {
     ~State() { stopWorker(); }
 
     CodedFrame codeFrame(const FrameJob& job);
+    // The steps of codeFrame, in order.
+    void takeSamples(const FrameJob& job);
+    double frameTicks() const;
+    long nextFrameBits();
+    void analyse();
+    void chooseScaleFactors();
+    void modelMasking();
+    void allocateBits(long frameBits);
+    void writeFrame(long frameBits);
+    void writeHeader();
+    void writeSideInfo();
+    void writeSamples();
     void workerLoop();
     // Ends the thread; frames it had not coded yet are dropped.
     void stopWorker() {
@@ -309,111 +321,139 @@ bool Layer2Encoder::audioCollect() {
 }
 
 CodedFrame Layer2Encoder::State::codeFrame(const FrameJob& job) {
-    State& s = *this;
+    takeSamples(job);
+    const double ticks = frameTicks();
+    const long frameBits = nextFrameBits();
+    analyse();
+    chooseScaleFactors();
+    modelMasking();
+    allocateBits(frameBits);
+    writeFrame(frameBits);
+
+    CodedFrame out;
+    out.bytes = frame.bytes();
+    out.ticks = ticks;
+    out.padding = padding;
+    ++frames;
+    return out;
+}
+
+// The model looks back into the previous frame, so the input keeps two.
+void Layer2Encoder::State::takeSamples(const FrameJob& job) {
     for (int ch = 0; ch < 2; ++ch)
-        std::memmove(s.input[ch].data(), s.input[ch].data() + kFrameSamples,
+        std::memmove(input[ch].data(), input[ch].data() + kFrameSamples,
                      sizeof(double) * kFrameSamples);
     for (int i = 0; i < kFrameSamples; ++i) {
-        s.input[0][kFrameSamples + i] = job.pcm[2 * static_cast<std::size_t>(i)] / 32768.0;
-        s.input[1][kFrameSamples + i] = job.pcm[2 * static_cast<std::size_t>(i) + 1] / 32768.0;
+        input[0][kFrameSamples + i] = job.pcm[2 * static_cast<std::size_t>(i)] / 32768.0;
+        input[1][kFrameSamples + i] = job.pcm[2 * static_cast<std::size_t>(i) + 1] / 32768.0;
     }
+}
 
-    // 3. Time stamp: the audio starts one video frame period in.
-    const double ticks = s.frames * (kFrameSamples / 44.1) * 27000.0 +
-                         27000000.0 / (s.settings.frameRate > 0 ? s.settings.frameRate : 25.0);
+// The audio starts one video frame period in.
+double Layer2Encoder::State::frameTicks() const {
+    return frames * (kFrameSamples / 44.1) * 27000.0 +
+           27000000.0 / (settings.frameRate > 0 ? settings.frameRate : 25.0);
+}
 
-    // 4. Padding slot.
-    s.padding = 0;
-    if (s.slotsRest != 0) {
-        if (s.slotsRest - s.slotsDen < s.lag) {
-            s.lag -= s.slotsRest;
+// Sets the padding slot where the whole slots have fallen a slot behind the
+// rate, and returns the frame's length in bits.
+long Layer2Encoder::State::nextFrameBits() {
+    padding = 0;
+    if (slotsRest != 0) {
+        if (slotsRest - slotsDen < lag) {
+            lag -= slotsRest;
         } else {
-            s.padding = 1;
-            s.lag += s.slotsDen - s.slotsRest;
+            padding = 1;
+            lag += slotsDen - slotsRest;
         }
     }
-    const long frameBits = (s.slotsWhole + s.padding) * 8;
+    return (slotsWhole + padding) * 8;
+}
 
-    // 5. Analysis filter bank.
+void Layer2Encoder::State::analyse() {
     for (int ch = 0; ch < 2; ++ch) {
-        auto& hist = s.history[ch];
-        int pos = s.historyPos;
+        auto& hist = history[ch];
+        int pos = historyPos;
         for (int blk = 0; blk < kBlocks; ++blk) {
             // The newest sample sits at hist[pos]; the buffer is kept twice
             // so that 512 values from pos are always contiguous.
             for (int i = 0; i < 32; ++i) {
                 pos = (pos + kHistory - 1) % kHistory;
-                const double v = s.input[ch][kFrameSamples + blk * 32 + i];
+                const double v = input[ch][kFrameSamples + blk * 32 + i];
                 hist[pos] = v;
                 hist[pos + kHistory] = v;
             }
-            layer2::analyseBlock(s.tables, hist.data() + pos, s.sample[ch][blk]);
+            layer2::analyseBlock(tables, hist.data() + pos, sample[ch][blk]);
         }
-        if (ch == 1) s.historyPos = pos;
+        if (ch == 1) historyPos = pos;
     }
+}
 
-    const int sblimit = s.table.sblimit;
-
-    // 6. Scale factors and their transmission patterns.
+// Scale factors of the three parts of each subband and their transmission
+// pattern.
+void Layer2Encoder::State::chooseScaleFactors() {
     for (int ch = 0; ch < 2; ++ch) {
         for (int sb = 0; sb < kSubbands; ++sb) {
             for (int part = 0; part < 3; ++part) {
                 double peak = 0;
                 for (int b = part * 12; b < part * 12 + 12; ++b)
-                    peak = std::max(peak, std::fabs(s.sample[ch][b][sb]));
-                s.scf[ch][sb][part] = scaleIndex(peak);
+                    peak = std::max(peak, std::fabs(sample[ch][b][sb]));
+                scf[ch][sb][part] = scaleIndex(peak);
             }
-            int* f = s.scf[ch][sb];
+            int* f = scf[ch][sb];
             const int pattern = kPattern[classOf(f[0] - f[1])][classOf(f[1] - f[2])];
             // A shared factor is the largest of the parts it serves, so no
             // sample is clipped.
             switch (pattern) {
                 case 0:
-                    s.scfsi[ch][sb] = 0;
+                    scfsi[ch][sb] = 0;
                     break;
                 case 1:
                 case 2:
                     f[1] = f[2] = std::min(f[1], f[2]);
-                    s.scfsi[ch][sb] = 3;
+                    scfsi[ch][sb] = 3;
                     break;
                 case 3:
                     f[0] = f[1] = std::min(f[0], f[1]);
-                    s.scfsi[ch][sb] = 1;
+                    scfsi[ch][sb] = 1;
                     break;
                 default: {
                     const int m = std::min({f[0], f[1], f[2]});
                     f[0] = f[1] = f[2] = m;
-                    s.scfsi[ch][sb] = 2;
+                    scfsi[ch][sb] = 2;
                 }
             }
         }
     }
+}
 
-    // 7. Psychoacoustic model: a 1024-sample window centred on the samples
-    // the subband values of this frame stand for (the filter bank delays by
-    // 256 samples).
+// A 1024-sample window centred on the samples the subband values of this
+// frame stand for (the filter bank delays by 256 samples).
+void Layer2Encoder::State::modelMasking() {
     for (int ch = 0; ch < 2; ++ch) {
-        std::array<double, 32> smr{};
-        s.psycho[ch].analyse(s.input[ch].data() + kFrameSamples - 192, smr);
-        for (int sb = 0; sb < kSubbands; ++sb) s.smr[ch][sb] = smr[sb];
+        std::array<double, 32> ratios{};
+        psycho[ch].analyse(input[ch].data() + kFrameSamples - 192, ratios);
+        for (int sb = 0; sb < kSubbands; ++sb) smr[ch][sb] = ratios[sb];
     }
+}
 
-    // 8. Iterative bit allocation.
+// Each step raises the allocation of the subband with the smallest
+// mask-to-noise ratio (among equal ones the first in channel, subband order)
+// while its cost fits; a subband whose step does not fit, or that is at its
+// top class, drops out. The candidates wait in a heap instead of being
+// searched anew at every step; the order is the same.
+void Layer2Encoder::State::allocateBits(long frameBits) {
+    const int sblimit = table.sblimit;
     long available = frameBits - 32;
-    for (int sb = 0; sb < sblimit; ++sb) available -= 2 * s.table.rows[sb].nbal;
+    for (int sb = 0; sb < sblimit; ++sb) available -= 2 * table.rows[sb].nbal;
     auto sampleBits = [](int cls) {
         const auto& q = mpeg::kLayer2Classes[cls];
         return q.grouped ? 12L * q.bits : 36L * q.bits;
     };
     auto scfBits = [&](int ch, int sb) {
         static const int kCount[4] = {3, 2, 1, 2};
-        return 2L + 6L * kCount[s.scfsi[ch][sb]];
+        return 2L + 6L * kCount[scfsi[ch][sb]];
     };
-    // Each step raises the allocation of the subband with the smallest
-    // mask-to-noise ratio (among equal ones the first in channel, subband
-    // order) while its cost fits; a subband whose step does not fit, or
-    // that is at its top class, drops out. The candidates wait in a heap
-    // instead of being searched anew at every step; the order is the same.
     struct Candidate {
         double mnr;
         int index;  // ch * kSubbands + sb
@@ -425,22 +465,21 @@ CodedFrame Layer2Encoder::State::codeFrame(const FrameJob& job) {
     int waiting = 0;
     // Ratios that are not below 1e300 (or not numbers) are never chosen.
     const auto offer = [&](int ch, int sb) {
-        const double mnr =
-            layer2::kClassSnr[s.table.rows[sb].classes[s.alloc[ch][sb]]] - s.smr[ch][sb];
+        const double mnr = layer2::kClassSnr[table.rows[sb].classes[alloc[ch][sb]]] - smr[ch][sb];
         if (!(mnr < 1e300)) return;
         heap[waiting++] = {mnr, ch * kSubbands + sb};
         std::push_heap(heap, heap + waiting, later);
     };
     for (int ch = 0; ch < 2; ++ch)
-        for (int sb = 0; sb < kSubbands; ++sb) s.alloc[ch][sb] = 0;
+        for (int sb = 0; sb < kSubbands; ++sb) alloc[ch][sb] = 0;
     for (int ch = 0; ch < 2; ++ch)
         for (int sb = 0; sb < sblimit; ++sb) offer(ch, sb);
     while (waiting > 0) {
         std::pop_heap(heap, heap + waiting, later);
         const int bestCh = heap[--waiting].index / kSubbands;
         const int bestSb = heap[waiting].index % kSubbands;
-        const auto& row = s.table.rows[bestSb];
-        int& a = s.alloc[bestCh][bestSb];
+        const auto& row = table.rows[bestSb];
+        int& a = alloc[bestCh][bestSb];
         const long cost = sampleBits(row.classes[a + 1]) - sampleBits(row.classes[a]) +
                           (a == 0 ? scfBits(bestCh, bestSb) : 0);
         if (cost <= available) {
@@ -449,35 +488,52 @@ CodedFrame Layer2Encoder::State::codeFrame(const FrameJob& job) {
             if (a + 1 < (1 << row.nbal)) offer(bestCh, bestSb);
         }
     }
+}
 
-    // 9. The frame.
-    mpeg::BitWriter& bw = s.frame;
-    bw.clear();
+void Layer2Encoder::State::writeFrame(long frameBits) {
+    frame.clear();
+    writeHeader();
+    writeSideInfo();
+    writeSamples();
+    // Zero bits to the end of the frame.
+    while (frame.bits() < frameBits)
+        frame.put(0, int(std::min<long long>(8, frameBits - frame.bits())));
+}
+
+void Layer2Encoder::State::writeHeader() {
+    mpeg::BitWriter& bw = frame;
     bw.put(0xFFF, 12);
     bw.put(1, 1);  // MPEG-1
     bw.put(2, 2);  // layer II
     bw.put(1, 1);  // no CRC
-    bw.put(static_cast<std::uint32_t>(s.settings.bitrateIndex >= 1 && s.settings.bitrateIndex <= 14
-                                          ? s.settings.bitrateIndex
+    bw.put(static_cast<std::uint32_t>(settings.bitrateIndex >= 1 && settings.bitrateIndex <= 14
+                                          ? settings.bitrateIndex
                                           : 11),
            4);
     bw.put(0, 2);  // 44.1 kHz
-    bw.put(static_cast<std::uint32_t>(s.padding), 1);
+    bw.put(static_cast<std::uint32_t>(padding), 1);
     bw.put(0, 1);  // private
     bw.put(0, 2);  // stereo
     bw.put(0, 2);  // mode extension
     bw.put(0, 4);  // copyright, original, emphasis
+}
+
+// Allocations, scale-factor patterns and the scale factors the patterns
+// leave to send.
+void Layer2Encoder::State::writeSideInfo() {
+    mpeg::BitWriter& bw = frame;
+    const int sblimit = table.sblimit;
     for (int sb = 0; sb < sblimit; ++sb)
         for (int ch = 0; ch < 2; ++ch)
-            bw.put(static_cast<std::uint32_t>(s.alloc[ch][sb]), s.table.rows[sb].nbal);
+            bw.put(static_cast<std::uint32_t>(alloc[ch][sb]), table.rows[sb].nbal);
     for (int sb = 0; sb < sblimit; ++sb)
         for (int ch = 0; ch < 2; ++ch)
-            if (s.alloc[ch][sb]) bw.put(static_cast<std::uint32_t>(s.scfsi[ch][sb]), 2);
+            if (alloc[ch][sb]) bw.put(static_cast<std::uint32_t>(scfsi[ch][sb]), 2);
     for (int sb = 0; sb < sblimit; ++sb)
         for (int ch = 0; ch < 2; ++ch) {
-            if (!s.alloc[ch][sb]) continue;
-            const int* f = s.scf[ch][sb];
-            switch (s.scfsi[ch][sb]) {
+            if (!alloc[ch][sb]) continue;
+            const int* f = scf[ch][sb];
+            switch (scfsi[ch][sb]) {
                 case 0:
                     for (int p = 0; p < 3; ++p) bw.put(static_cast<std::uint32_t>(f[p]), 6);
                     break;
@@ -493,16 +549,23 @@ CodedFrame Layer2Encoder::State::codeFrame(const FrameJob& job) {
                     bw.put(static_cast<std::uint32_t>(f[1]), 6);
             }
         }
+}
+
+// Twelve granules of three samples per subband, quantised against their
+// part's scale factor; three codes of a grouped class go as one.
+void Layer2Encoder::State::writeSamples() {
+    mpeg::BitWriter& bw = frame;
+    const int sblimit = table.sblimit;
     for (int gr = 0; gr < 12; ++gr) {
         const int part = gr / 4;
         for (int sb = 0; sb < sblimit; ++sb)
             for (int ch = 0; ch < 2; ++ch) {
-                if (!s.alloc[ch][sb]) continue;
-                const auto& q = mpeg::kLayer2Classes[s.table.rows[sb].classes[s.alloc[ch][sb]]];
-                const double scale = scaleValue(s.scf[ch][sb][part]);
+                if (!alloc[ch][sb]) continue;
+                const auto& q = mpeg::kLayer2Classes[table.rows[sb].classes[alloc[ch][sb]]];
+                const double scale = scaleValue(scf[ch][sb][part]);
                 int code[3];
                 for (int i = 0; i < 3; ++i) {
-                    const double x = s.sample[ch][gr * 3 + i][sb] / scale;
+                    const double x = sample[ch][gr * 3 + i][sb] / scale;
                     const int c = static_cast<int>(std::floor((x + 1.0) * q.levels / 2.0));
                     code[i] = std::clamp(c, 0, q.levels - 1);
                 }
@@ -515,15 +578,6 @@ CodedFrame Layer2Encoder::State::codeFrame(const FrameJob& job) {
                 }
             }
     }
-    // 10. Zero bits to the end of the frame.
-    while (bw.bits() < frameBits) bw.put(0, int(std::min<long long>(8, frameBits - bw.bits())));
-
-    CodedFrame out;
-    out.bytes = bw.bytes();
-    out.ticks = ticks;
-    out.padding = s.padding;
-    ++s.frames;
-    return out;
 }
 
 }  // namespace zembra
