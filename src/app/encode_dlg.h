@@ -19,7 +19,7 @@
 #include "app/rip_seams.h"
 #include "app/settings_store.h"
 #include "dvd/title_catalogue.h"
-#include "platform/cancel_flag.h"
+#include "platform/cancel_token.h"
 
 namespace zembra {
 
@@ -205,9 +205,21 @@ public:
     // Rows that were ripped to the end in the last StartRip (no failure, no cancel).
     int rowsCompleted() const { return rowsCompleted_; }
     int rowsAttempted() const { return rowsAttempted_; }
-    // The three cancel flags: MPEG writer, AVI writer, reader and scan.
-    CancelFlag cancelMpeg{0}, cancelAvi{0}, cancelReader{0};
-    bool cancelled() const { return cancelMpeg || cancelAvi || cancelReader; }
+    // The three cancel tokens: MPEG writer, AVI writer, reader and scan.
+    CancelToken cancelMpeg, cancelAvi, cancelReader;
+    bool cancelled() const {
+        return cancelMpeg.requested() || cancelAvi.requested() || cancelReader.requested();
+    }
+    void requestCancels() {
+        cancelReader.request();
+        cancelAvi.request();
+        cancelMpeg.request();
+    }
+    void clearCancels() {
+        cancelReader.clear();
+        cancelAvi.clear();
+        cancelMpeg.clear();
+    }
 
     // The stream ids and coding the decoder is opened with, from the chosen
     // title's Audio and Subtitle list positions (zembra decode opens its own).

@@ -23,7 +23,7 @@ public:
     double sizeMB() override;
     bool nextPiece() override;
     bool close() override;
-    void setCancel(const CancelFlag* flag) override { cancel_ = flag; }
+    void setCancel(const CancelToken* flag) override { cancel_ = flag; }
     void extendFrameLimit(int frames) override;
     bool frameLimitReached() const override;
 
@@ -32,7 +32,7 @@ public:
 
 private:
     UiHost& host_;
-    const CancelFlag* cancel_ = nullptr;
+    const CancelToken* cancel_ = nullptr;
     std::unique_ptr<MpegWriter> writer_;
 };
 

@@ -94,7 +94,7 @@ bool EncodeDlg::prepareRip() {
     settings_.app.OutputPath = folder;
     outputFolder = folder;
     // A stop asked for in an earlier run must not end this one's scan.
-    cancelMpeg = cancelAvi = cancelReader = 0;
+    clearCancels();
     shutdownDue_ = false;
     closingLineShown_ = false;
     running_ = true;
@@ -169,7 +169,7 @@ bool EncodeDlg::finishRip() {
 }
 
 void EncodeDlg::raiseCancel() {
-    cancelMpeg = cancelAvi = cancelReader = 1;
+    requestCancels();
     ripping_ = 0;
 }
 
@@ -286,7 +286,7 @@ int EncodeDlg::RipRun() {
     // Within a rip the flags were cleared by prepareRip and are raised only
     // by a stop, which must hold: clearing them here could lose a press
     // made while this title was being opened.
-    if (!running_) cancelMpeg = cancelAvi = cancelReader = 0;
+    if (!running_) clearCancels();
     std::error_code ec;
     fs::path folder = fs::path(outputFile_).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);

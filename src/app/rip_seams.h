@@ -11,7 +11,7 @@
 #include "app/settings_store.h"
 #include "decoder/frame_record.h"
 #include "dvd/title_catalogue.h"
-#include "platform/cancel_flag.h"
+#include "platform/cancel_token.h"
 
 namespace zembra {
 
@@ -41,7 +41,7 @@ public:
     virtual int reopenDecoder() = 0;
     // Builds a one-title catalogue from plain VOB/MPEG files; 1 on success.
     virtual int scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
-                             TitleCatalogue& catalogue, const CancelFlag* cancel) = 0;
+                             TitleCatalogue& catalogue, const CancelToken* cancel) = 0;
     virtual void setRunMode(int mode) = 0;
     virtual int getRunMode() const = 0;
     virtual int reseek(int64_t sector) = 0;
@@ -60,7 +60,7 @@ public:
     // Sectors skipped over read errors in the last pass.
     virtual std::vector<SkippedSectors> skippedSectors() const { return {}; }
     // The reader's and scan's cancel flag.
-    virtual void setCancel(const CancelFlag* flag) = 0;
+    virtual void setCancel(const CancelToken* flag) = 0;
     // The sample rate of the PCM getNextFrame hands out, known once decoding
     // has begun; 0 when the source cannot say.
     virtual int audioSampleRate() const { return 0; }
@@ -97,7 +97,7 @@ public:
     // The title's last pass is over, however it ended: what the run kept
     // between its passes goes.
     virtual void endRun() {}
-    virtual void setCancel(const CancelFlag* flag) = 0;
+    virtual void setCancel(const CancelToken* flag) = 0;
     // Frames that an overlapping piece repeats are added to the frame limit.
     virtual void extendFrameLimit(int /*frames*/) {}
     // True once writeFrame refused a frame because the title's expected

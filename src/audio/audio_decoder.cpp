@@ -15,7 +15,7 @@ AudioDecoder::AudioDecoder(UiHost& host) : host_(host) {}
 void AudioDecoder::open(const AudioSettings& settings) {
     settings_ = settings;
     fifo.clear();
-    ownFault_ = 0;
+    overflowed_ = false;
     audioWanted_ = true;
     sampleRate_ = 48000;
     delay_ = 0;
@@ -44,11 +44,17 @@ void AudioDecoder::reseek() {
 
 // --- PCM output -------------------------------------------------------------
 
-void AudioDecoder::pcmAppend(const int16_t* values, int count) {
-    if (!audioWanted_ || *fault_ >= 50 || count <= 0) return;
+DecodeStatus AudioDecoder::pcmAppend(const int16_t* values, int count) {
+    beginAppends();
+    appendValues(values, count);
+    return appendStatus();
+}
+
+void AudioDecoder::appendValues(const int16_t* values, int count) {
+    if (!audioWanted_ || overflowed_ || count <= 0) return;
     if (!fifo.append(values, count)) {
         host_.error("STR_ERROR_70");
-        *fault_ = 101;
+        overflowed_ = true;
     }
 }
 
@@ -57,18 +63,24 @@ bool AudioDecoder::resamplerActive() const { return resampler_.active() && sampl
 void AudioDecoder::appendRaw(const int16_t* pcm, int frames) {
     if (frames <= 0) return;
     if (resamplerActive()) {
-        resamplerFeed(pcm, frames * 4);
+        feed(pcm, frames * 4);
     } else {
-        pcmAppend(pcm, frames * 2);
+        appendValues(pcm, frames * 2);
     }
 }
 
-void AudioDecoder::appendWithDelay(const int16_t* pcm, int bytes) {
+DecodeStatus AudioDecoder::appendWithDelay(const int16_t* pcm, int bytes) {
+    beginAppends();
+    appendDelayed(pcm, bytes);
+    return appendStatus();
+}
+
+void AudioDecoder::appendDelayed(const int16_t* pcm, int bytes) {
     if (delay_ > 0) {
         static const int16_t kSilence[2048] = {};
         int64_t frames = delay_ / 4;
         appendedCount += frames;
-        while (frames > 0 && *fault_ < 50) {
+        while (frames > 0 && !overflowed_) {
             int n = int(std::min<int64_t>(frames, 1024));
             appendRaw(kSilence, n);
             frames -= n;
@@ -92,16 +104,24 @@ void AudioDecoder::resamplerStart() {
     resampler_.start(Resampler::halfLengthFor(mode), Resampler::cutoffFor(mode));
 }
 
-void AudioDecoder::resamplerFeed(const int16_t* pcm, int bytes) {
-    resampled_.clear();
-    resampler_.feed(pcm, bytes / 4, resampled_);
-    pcmAppend(resampled_.data(), int(resampled_.size()));
+DecodeStatus AudioDecoder::resamplerFeed(const int16_t* pcm, int bytes) {
+    beginAppends();
+    feed(pcm, bytes);
+    return appendStatus();
 }
 
-void AudioDecoder::resamplerFlush() {
+void AudioDecoder::feed(const int16_t* pcm, int bytes) {
+    resampled_.clear();
+    resampler_.feed(pcm, bytes / 4, resampled_);
+    appendValues(resampled_.data(), int(resampled_.size()));
+}
+
+DecodeStatus AudioDecoder::resamplerFlush() {
+    beginAppends();
     resampled_.clear();
     resampler_.flush(resampled_);
-    pcmAppend(resampled_.data(), int(resampled_.size()));
+    appendValues(resampled_.data(), int(resampled_.size()));
+    return appendStatus();
 }
 
 // --- A/V sync -----------------------------------------------------------------
@@ -149,9 +169,11 @@ int AudioDecoder::ac3DecodePayload(const uint8_t* data, size_t length) {
     return int(packetPcm_.size() * 2);
 }
 
-void AudioDecoder::ac3Payload(const uint8_t* data, size_t length) {
+DecodeStatus AudioDecoder::ac3Payload(const uint8_t* data, size_t length) {
+    beginAppends();
     int bytes = ac3DecodePayload(data, length);
-    if (bytes > 0) appendWithDelay(packetPcm_.data(), bytes);
+    if (bytes > 0) appendDelayed(packetPcm_.data(), bytes);
+    return appendStatus();
 }
 
 // --- MPEG audio ---------------------------------------------------------------------
@@ -172,10 +194,12 @@ int AudioDecoder::mpaDecodePayload(const uint8_t* data, size_t length, int& samp
     return int(packetPcm_.size() * 2);
 }
 
-void AudioDecoder::mpaPayload(const uint8_t* data, size_t length) {
+DecodeStatus AudioDecoder::mpaPayload(const uint8_t* data, size_t length) {
+    beginAppends();
     int rate = sampleRate_;
     int bytes = mpaDecodePayload(data, length, rate);
-    if (bytes > 0) appendWithDelay(packetPcm_.data(), bytes);
+    if (bytes > 0) appendDelayed(packetPcm_.data(), bytes);
+    return appendStatus();
 }
 
 bool AudioDecoder::mpaProbe(const uint8_t* data, size_t length, std::string& text) {
@@ -196,8 +220,9 @@ bool AudioDecoder::mpaProbe(const uint8_t* data, size_t length, std::string& tex
 
 // --- LPCM ---------------------------------------------------------------------------------
 
-void AudioDecoder::lpcmPayload(const uint8_t* data, size_t length) {
-    if (!audioWanted_ || length <= 6) return;
+DecodeStatus AudioDecoder::lpcmPayload(const uint8_t* data, size_t length) {
+    beginAppends();
+    if (!audioWanted_ || length <= 6) return appendStatus();
     data += 6;
     length -= 6;
     sampleRate_ = 48000;  // taken as 16-bit stereo at 48 kHz whatever the header says
@@ -218,7 +243,8 @@ void AudioDecoder::lpcmPayload(const uint8_t* data, size_t length) {
         packetPcm_.push_back(int16_t(readBe16(pair)));
         packetPcm_.push_back(int16_t(readBe16(pair + 2)));
     }
-    if (!packetPcm_.empty()) appendWithDelay(packetPcm_.data(), int(packetPcm_.size() * 2));
+    if (!packetPcm_.empty()) appendDelayed(packetPcm_.data(), int(packetPcm_.size() * 2));
+    return appendStatus();
 }
 
 }  // namespace zembra

@@ -26,6 +26,7 @@
 #include "audio/mpa_decoder.h"
 #include "audio/pcm_fifo.h"
 #include "audio/resampler.h"
+#include "mpeg/decode_status.h"
 
 namespace zembra {
 
@@ -66,11 +67,10 @@ public:
     // FIFO is left to the caller.
     void reseek();
 
-    // The decoder's fault code: an overflowing append sets it to 101 (end of
-    // decoding); appends are refused while it is 50 or more. By default the
-    // AudioDecoder keeps its own; the video decoder binds its own code here.
-    void bindFault(int* faultCode) { fault_ = faultCode ? faultCode : &ownFault_; }
-    int fault() const { return *fault_; }
+    // Every call that appends PCM returns DecodeStatus::EndOfInput when the
+    // FIFO overflowed (the message is shown, the rest of that call's sound is
+    // dropped, and decoding is to end), else DecodeStatus::Ok.
+
     // 0 until decoding starts; appends are dropped while it is false.
     void setAudioWanted(bool wanted) { audioWanted_ = wanted; }
     bool audioWanted() const { return audioWanted_; }
@@ -91,7 +91,7 @@ public:
     int ac3DecodePayload(const uint8_t* data, size_t length);
     const int16_t* ac3Output() const { return packetPcm_.data(); }
     // ac3DecodePayload, then the delay and the append.
-    void ac3Payload(const uint8_t* data, size_t length);
+    [[nodiscard]] DecodeStatus ac3Payload(const uint8_t* data, size_t length);
 
     // --- MPEG audio ---
     void mpaStart();
@@ -100,14 +100,14 @@ public:
     // no frame was decoded).
     int mpaDecodePayload(const uint8_t* data, size_t length, int& sampleRate);
     const int16_t* mpaOutput() const { return packetPcm_.data(); }
-    void mpaPayload(const uint8_t* data, size_t length);
+    [[nodiscard]] DecodeStatus mpaPayload(const uint8_t* data, size_t length);
     // "%dHz %s" ("Mono"/"Stereo") of the first valid frame header in the bytes.
     static bool mpaProbe(const uint8_t* data, size_t length, std::string& text);
 
     // --- LPCM --- the bytes after the substream id; the 6 LPCM header bytes
     // are skipped here. The first packet after open applies the initial delay
     // from sync.lastAudioPtsMs - sync.videoStartPtsMs.
-    void lpcmPayload(const uint8_t* data, size_t length);
+    [[nodiscard]] DecodeStatus lpcmPayload(const uint8_t* data, size_t length);
 
     // Sampling rate of the audio as decoded (48000 for AC-3 and LPCM).
     int sampleRate() const { return sampleRate_; }
@@ -116,15 +116,15 @@ public:
     PcmFifo fifo;
     // Appends to the FIFO (or through the resampler when it is active) with
     // the pending delay applied, counting sample frames.
-    void appendWithDelay(const int16_t* pcm, int bytes);
-    // Plain append of interleaved values; shows the overflow message and sets
-    // fault 101 when the FIFO would pass its capacity.
-    void pcmAppend(const int16_t* values, int count);
+    [[nodiscard]] DecodeStatus appendWithDelay(const int16_t* pcm, int bytes);
+    // Plain append of interleaved values; shows the overflow message when the
+    // FIFO would pass its capacity.
+    [[nodiscard]] DecodeStatus pcmAppend(const int16_t* values, int count);
 
     // --- Resampler (48000 -> 44100) ---
     void resamplerStart();
-    void resamplerFeed(const int16_t* pcm, int bytes);
-    void resamplerFlush();
+    [[nodiscard]] DecodeStatus resamplerFeed(const int16_t* pcm, int bytes);
+    [[nodiscard]] DecodeStatus resamplerFlush();
     bool resamplerActive() const;
     // The rate of the PCM in the FIFO: 44100 where 48 kHz is resampled,
     // else the stream's own (DownSampling 4 keeps a 44.1 kHz stream at 44.1).
@@ -138,12 +138,21 @@ public:
     int64_t appendedCount = 0;
 
 private:
+    // The bodies of the calls above; after an overflow they append nothing
+    // more until the next call starts.
+    void appendValues(const int16_t* values, int count);
     void appendRaw(const int16_t* pcm, int frames);
+    void appendDelayed(const int16_t* pcm, int bytes);
+    void feed(const int16_t* pcm, int bytes);
+    // Starts a call that appends; its status once done.
+    void beginAppends() { overflowed_ = false; }
+    DecodeStatus appendStatus() const {
+        return overflowed_ ? DecodeStatus::EndOfInput : DecodeStatus::Ok;
+    }
 
     UiHost& host_;
     AudioSettings settings_;
-    int ownFault_ = 0;
-    int* fault_ = &ownFault_;
+    bool overflowed_ = false;
     bool audioWanted_ = true;
     int sampleRate_ = 48000;
     int64_t delay_ = 0;

@@ -23,14 +23,13 @@ void decodeElementaryStream(const std::vector<uint8_t>& in, ExtractKind kind, Au
     dec.setAnchor(0, 0);
     for (size_t p = 0; p < in.size(); p += kPacket) {
         size_t n = std::min(kPacket, in.size() - p);
-        if (kind == ExtractKind::Ac3)
-            dec.ac3Payload(&in[p], n);
-        else
-            dec.mpaPayload(&in[p], n);
+        const DecodeStatus status =
+            kind == ExtractKind::Ac3 ? dec.ac3Payload(&in[p], n) : dec.mpaPayload(&in[p], n);
         drain(dec, out);
+        // The FIFO overflowed (the message is out): the sound ends there.
+        if (status != DecodeStatus::Ok) return;
     }
-    dec.resamplerFlush();
-    drain(dec, out);
+    if (dec.resamplerFlush() == DecodeStatus::Ok) drain(dec, out);
 }
 
 void decodeProgramStreamAudio(const std::vector<uint8_t>& in, int track, AudioDecoder& dec,
@@ -97,23 +96,24 @@ void decodeProgramStreamAudio(const std::vector<uint8_t>& in, int track, AudioDe
                                : in[p] == 0xA0 + track ? 0xA0
                                                        : 0;
             if (trackCoding == 0) trackCoding = coding;
+            DecodeStatus status = DecodeStatus::Ok;
             if (coding == 0 || coding != trackCoding) {
                 // another track, a sub-picture or navigation data
             } else if (coding == 0xC0) {
                 if (!mpaStarted) dec.mpaStart(), mpaStarted = true;
-                dec.mpaPayload(&in[p], end - p);
+                status = dec.mpaPayload(&in[p], end - p);
             } else if (coding == 0x80 && p + 4 <= end) {
                 if (!ac3Started) dec.ac3Start(), ac3Started = true;
-                dec.ac3Payload(&in[p + 4], end - p - 4);
+                status = dec.ac3Payload(&in[p + 4], end - p - 4);
             } else if (coding == 0xA0) {
-                dec.lpcmPayload(&in[p + 1], end - p - 1);
+                status = dec.lpcmPayload(&in[p + 1], end - p - 1);
             }
             drain(dec, out);
+            if (status != DecodeStatus::Ok) return;
         }
         pos = std::max(end, pos + 4);
     }
-    dec.resamplerFlush();
-    drain(dec, out);
+    if (dec.resamplerFlush() == DecodeStatus::Ok) drain(dec, out);
 }
 
 }  // namespace zembra

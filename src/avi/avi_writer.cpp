@@ -360,7 +360,7 @@ bool AviWriter::createAudioStream() {
 
 bool AviWriter::writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count) {
     if (!open_) return false;
-    if (framesWritten_ >= frameLimit_ || (cancel_ && *cancel_)) {
+    if (framesWritten_ >= frameLimit_ || (cancel_ && cancel_->requested())) {
         closeAvi();
         return false;
     }

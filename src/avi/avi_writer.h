@@ -20,7 +20,7 @@
 #include "avi/riff/avi_file.h"
 #include "avi/side_thread.h"
 #include "avi/wav_file.h"
-#include "platform/cancel_flag.h"
+#include "platform/cancel_token.h"
 
 namespace zembra {
 class UiHost;
@@ -44,8 +44,8 @@ public:
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
 
-    // The job's cancel flag (may be null); any non-zero value stops writing.
-    void setCancelFlag(const CancelFlag* cancel) { cancel_ = cancel; }
+    // The job's cancel token (may be null); a request stops writing.
+    void setCancelFlag(const CancelToken* cancel) { cancel_ = cancel; }
 
     // The two-pass statistics file the compressor of the following passes
     // uses (empty: the compressor's own choice).
@@ -150,7 +150,7 @@ private:
 
     UiHost& host_;
     Mp3Library& mp3_;
-    const CancelFlag* cancel_ = nullptr;
+    const CancelToken* cancel_ = nullptr;
 
     // Arguments of openAvi, kept for the following pieces.
     std::string base_;

@@ -317,7 +317,7 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
     int written = 0;
     bool headerDone = false;
     decoder.hooks.emitFrame = [&](const zembra::DecodedPicture& p) {
-        if (frames >= 0 && written >= frames) return;
+        if (frames >= 0 && written >= frames) return zembra::DecodeStatus::Ok;
         const int w = std::min(decoder.sequence().horizontalSize, p.width);
         const int h = std::min(decoder.sequence().verticalSize, p.height);
         const int cw = p.chromaFormat == 3 ? w : (w + 1) / 2;
@@ -336,6 +336,7 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
             for (int y = 0; y < ch; ++y)
                 std::fwrite(p.planes[k] + size_t(y) * p.chromaWidth, 1, size_t(cw), out);
         ++written;
+        return zembra::DecodeStatus::Ok;
     };
     decoder.setRunMode(zembra::kRunVideoOnly);
     double rate;

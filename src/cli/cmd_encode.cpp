@@ -265,10 +265,11 @@ int runEncode(const std::vector<std::string>& args) {
     ConsoleHost host(nullptr, overwrite ? QuestionPolicy::AlwaysYes : QuestionPolicy::Ask);
     host.setQuiet(quiet);
     ConsoleHost::catchInterrupt();
-    CancelFlag cancel{0};
+    CancelToken cancel;
     // The writer pumps messages between the pictures of a batch, and the pump
     // takes the Ctrl-C: it must reach the cancel flag from there too.
-    host.setInterruptHandler([](void* flag) { static_cast<CancelFlag*>(flag)->store(1); }, &cancel);
+    host.setInterruptHandler([](void* flag) { static_cast<CancelToken*>(flag)->request(); },
+                             &cancel);
     MpegWriter writer(host, &cancel);
     MpegOpenArgs o;
     o.outputPath = out;
@@ -324,7 +325,7 @@ int runEncode(const std::vector<std::string>& args) {
         ok = writer.writeMpegFrame(py.data(), pu.data(), pv.data(), samples,
                                    static_cast<int>(b - a));
         ++n;
-        if (ConsoleHost::interruptPending()) cancel = 1;
+        if (ConsoleHost::interruptPending()) cancel.request();
         if (n % 25 == 0) {
             char line[128];
             std::snprintf(line, sizeof line, "%d / %d pictures, %.1f MB", n, o.frameCount,
@@ -334,10 +335,10 @@ int runEncode(const std::vector<std::string>& args) {
     }
     if (ok) ok = writer.closeMpeg();
     host.finishLine();
-    if (!ok || cancel) {
+    if (!ok || cancel.requested()) {
         std::fprintf(stderr, "zembra encode: stopped after %d pictures\n", n);
         // Stopped by Ctrl-C: the status of a program ended by SIGINT.
-        return cancel ? kExitInterrupted : kExitFailed;
+        return cancel.requested() ? kExitInterrupted : kExitFailed;
     }
     if (!quiet) std::printf("%s: %d pictures\n", out.c_str(), n);
     if (eo.save) {

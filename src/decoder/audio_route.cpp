@@ -2,10 +2,7 @@
 
 namespace zembra {
 
-void AudioDecoderRoute::attach(Mpeg2Decoder& decoder) {
-    audio_.bindFault(&decoder.fault);
-    decoder.setAudio(this);
-}
+void AudioDecoderRoute::attach(Mpeg2Decoder& decoder) { decoder.setAudio(this); }
 
 void AudioDecoderRoute::open(int audioMode, double gain, bool dolby, bool avSynch) {
     AudioSettings s;

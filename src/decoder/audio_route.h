@@ -11,8 +11,8 @@ namespace zembra {
 class AudioDecoderRoute : public AudioRoute {
 public:
     explicit AudioDecoderRoute(AudioDecoder& audio) : audio_(audio) {}
-    // Binds the audio side's fault code to the decoder's (a FIFO overflow
-    // ends decoding) and plugs this route into the decoder.
+    // Plugs this route into the decoder; a FIFO overflow comes back as the
+    // payload calls' status and ends decoding.
     void attach(Mpeg2Decoder& decoder);
 
     void open(int audioMode, double gain, bool dolby, bool avSynch) override;
@@ -24,15 +24,15 @@ public:
         audio_.setAnchor(frameCount, videoPtsMs);
     }
     void ac3Start() override { audio_.ac3Start(); }
-    void ac3Payload(const uint8_t* data, size_t length) override {
-        audio_.ac3Payload(data, length);
+    DecodeStatus ac3Payload(const uint8_t* data, size_t length) override {
+        return audio_.ac3Payload(data, length);
     }
     void mpaStart() override { audio_.mpaStart(); }
-    void mpaPayload(const uint8_t* data, size_t length) override {
-        audio_.mpaPayload(data, length);
+    DecodeStatus mpaPayload(const uint8_t* data, size_t length) override {
+        return audio_.mpaPayload(data, length);
     }
-    void lpcmPayload(const uint8_t* data, size_t length) override {
-        audio_.lpcmPayload(data, length);
+    DecodeStatus lpcmPayload(const uint8_t* data, size_t length) override {
+        return audio_.lpcmPayload(data, length);
     }
     bool mpaProbe(const uint8_t* data, size_t length, std::string& text) override {
         return AudioDecoder::mpaProbe(data, length, text);

@@ -54,19 +54,20 @@ void FrameQueue::clearQueue() {
     subpicture_.reset();
 }
 
-void FrameQueue::emitFrame(const uint8_t* const planes[3], uint32_t frameNumber) {
-    if (!open_) return;
-    int& fault = source_ ? source_->faultCode() : ownFault_;
-    if (fault >= 50) return;  // the fill that called us ends the run
-    fault = 0;
+DecodeStatus FrameQueue::emitFrame(const uint8_t* const planes[3], uint32_t frameNumber,
+                                   bool afterStop) {
+    if (!open_) return DecodeStatus::Ok;
+    // The fill that called us ends the run.
+    if (source_ && isFatal(source_->status()) && !afterStop) return DecodeStatus::Ok;
     // Audio only: nobody takes the pictures, so they are not kept.
-    if (settings_.runMode == 3) return;
+    if (settings_.runMode == 3) return DecodeStatus::Ok;
 
+    DecodeStatus status = DecodeStatus::Ok;
     const double rate = settings_.sourceRate;
     if (queue_.size() > 48 && audio_.fifo) {
         // The audio is starving the consumer: let silence stand in for it so
         // the queued frames can go.
-        if (audio_.flushAndRestartResampler) audio_.flushAndRestartResampler();
+        if (audio_.flushAndRestartResampler) status = audio_.flushAndRestartResampler();
         int target = int(double(queue_.size() + 1) * (44100.0 / rate) * 2.0);
         target &= ~1;
         const int change = audio_.fifo->force(target);
@@ -74,8 +75,7 @@ void FrameQueue::emitFrame(const uint8_t* const planes[3], uint32_t frameNumber)
     }
     if (queue_.size() >= size_t(kCapacity)) {
         host_.error("STR_ERROR_507");
-        fault = 100;
-        return;
+        return DecodeStatus::NoPicture;
     }
 
     auto buffer = std::make_shared<PlaneBuffer>(settings_.layout);
@@ -105,6 +105,7 @@ void FrameQueue::emitFrame(const uint8_t* const planes[3], uint32_t frameNumber)
     record.time = timeOffset_ + frameNumber / rate;
     record.planes = std::move(buffer);
     queue_.push_back(std::move(record));
+    return status;
 }
 
 int FrameQueue::sampleFramesForNext() const {
@@ -132,14 +133,13 @@ bool FrameQueue::sufficient() const {
 
 void FrameQueue::fillQueue(bool pumpEachPicture) {
     if (!open_ || !source_) return;
-    int& fault = source_->faultCode();
     // Paused for the sound: what was handed out since made room, so go on
     // (the decoder pauses again at once when it did not).
-    if (fault == kFaultAudioBacklog) source_->resumeAfterAudioPause();
-    while (fault < 50 && !sufficient()) {
+    if (source_->status() == DecodeStatus::AudioBacklog) source_->resumeAfterAudioPause();
+    while (!isFatal(source_->status()) && !sufficient()) {
         if (pumpEachPicture || handedOut_ % 5 == 0) host_.pumpMessages();
         if (!source_->decodeOnePicture()) {
-            if (fault < 50) fault = 101;
+            if (!isFatal(source_->status())) source_->stop(DecodeStatus::EndOfInput);
             break;
         }
         if (!open_) return;  // closed from inside (a message ended the run)
@@ -167,12 +167,12 @@ bool FrameQueue::skipAhead() {
     return false;
 }
 
-int FrameQueue::checkFault() {
+int FrameQueue::checkStatus() {
     for (;;) {
         if (!open_ || !source_) return 0;
-        const int fault = source_->faultCode();
-        if (fault < 50) return 1;
-        if (fault == kFaultAudioBacklog) {
+        const DecodeStatus status = source_->status();
+        if (!isFatal(status)) return 1;
+        if (status == DecodeStatus::AudioBacklog) {
             pausedForAudio_ = true;
             return 1;
         }
@@ -182,15 +182,15 @@ int FrameQueue::checkFault() {
         const bool soundLeft = audio_.fifo && audio_.fifo->fill > 0;
         const bool left =
             settings_.runMode == 3 ? soundLeft : !queue_.empty() || (showsStill() && soundLeft);
-        if ((fault == 101 || fault == 102) && left) {
+        if ((status == DecodeStatus::EndOfInput || status == DecodeStatus::ReadError) && left) {
             draining_ = true;
             return 1;
         }
-        if (fault == 101) {
+        if (status == DecodeStatus::EndOfInput) {
             endRun();
             return 0;
         }
-        if (fault == 102 && skipAhead()) {
+        if (status == DecodeStatus::ReadError && skipAhead()) {
             fillQueue(true);
             continue;
         }
@@ -212,7 +212,7 @@ int FrameQueue::getNextFrame(FrameRecord& frame, int& width, int& height, const 
     pcmValueCount = 0;
     if (!open_ || !source_) return 0;
     fillQueue(true);
-    if (!checkFault()) return 0;
+    if (!checkStatus()) return 0;
 
     width = settings_.layout.width;
     height = settings_.layout.height;
@@ -239,10 +239,10 @@ int FrameQueue::getNextFrame(FrameRecord& frame, int& width, int& height, const 
             // while decoding waits for the sound to be handed out: it is all
             // there is to show meanwhile.
             while (queue_.front().time + 1.0 / s <= due &&
-                   !(queue_.size() == 1 && source_->faultCode() == kFaultAudioBacklog)) {
+                   !(queue_.size() == 1 && source_->status() == DecodeStatus::AudioBacklog)) {
                 queue_.pop_front();
                 fillQueue(true);
-                if (!checkFault()) return 0;
+                if (!checkStatus()) return 0;
                 if (queue_.empty()) {
                     if (showsStill()) break;
                     endRun();
@@ -277,8 +277,8 @@ int FrameQueue::getNextFrame(FrameRecord& frame, int& width, int& height, const 
 
 bool FrameQueue::showsStill() const {
     if (!queue_.empty() || last_.empty() || !pausedForAudio_ || !source_) return false;
-    const int fault = source_->faultCode();
-    return fault == kFaultAudioBacklog || fault == kFaultEndOfInput;
+    const DecodeStatus status = source_->status();
+    return status == DecodeStatus::AudioBacklog || status == DecodeStatus::EndOfInput;
 }
 
 int FrameQueue::peekFrame(FrameRecord& frame, int& width, int& height) const {

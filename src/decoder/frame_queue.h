@@ -16,6 +16,7 @@
 #include "decoder/frame_record.h"
 #include "decoder/luminance.h"
 #include "decoder/subpicture.h"
+#include "mpeg/decode_status.h"
 
 namespace zembra {
 
@@ -26,7 +27,7 @@ class UiHost;
 // the drift estimate and the rate of the PCM in the FIFO.
 struct FrameQueueAudio {
     PcmFifo* fifo = nullptr;
-    std::function<void()> flushAndRestartResampler;
+    std::function<DecodeStatus()> flushAndRestartResampler;
     int64_t* appendedCount = nullptr;
     std::function<int()> sampleRate;
 };
@@ -34,8 +35,9 @@ struct FrameQueueAudio {
 inline FrameQueueAudio linkAudio(AudioDecoder& audio) {
     return {&audio.fifo,
             [&audio] {
-                audio.resamplerFlush();
+                const DecodeStatus flushed = audio.resamplerFlush();
                 audio.resamplerStart();
+                return flushed;
             },
             &audio.appendedCount, [&audio] { return audio.handedOutRate(); }};
 }
@@ -46,18 +48,19 @@ public:
     virtual ~FrameQueueSource() = default;
     // Decodes one more picture (getHeader, the sync anchor at an I-picture,
     // decodePicture), emitting any finished display-order frame through
-    // FrameQueue::emitFrame. False when decoding has ended; faultCode() then
-    // says why (a fault below 50 is taken as the end of input).
+    // FrameQueue::emitFrame. False when decoding has ended; status() then
+    // says why (a status short of fatal is taken as the end of input).
     virtual bool decodeOnePicture() = 0;
-    // The decoder's fault code: 0 none, 1-49 recoverable, 100 no picture or
-    // too many frames, 101 end of input, 102 read error, 103 paused until
-    // the sound waiting in the FIFO has been handed out.
-    virtual int& faultCode() = 0;
+    // The decoder's status: damage it got over, or why decoding stopped
+    // (AudioBacklog: paused until the sound waiting in the FIFO is handed out).
+    virtual DecodeStatus status() const = 0;
+    // Ends decoding for a reason the queue found.
+    virtual void stop(DecodeStatus why) = 0;
     // Title reader position (getCurrentSector).
     virtual uint32_t currentSector() = 0;
     // reseek without a message box; true when decoding restarted there.
     virtual bool reseekSilently(uint32_t sector) = 0;
-    // After fault 103: decoding goes on where it paused.
+    // After AudioBacklog: decoding goes on where it paused.
     virtual void resumeAfterAudioPause() {}
     // closeDecoder: frees everything (it calls FrameQueue::close()).
     virtual void closeDecoder() = 0;
@@ -103,8 +106,12 @@ public:
     // After a seek: drops the queued frames and any subtitle in assembly.
     void clearQueue();
 
-    // A picture in display order with its decoded-frame number.
-    void emitFrame(const uint8_t* const planes[3], uint32_t frameNumber);
+    // A picture in display order with its decoded-frame number. Once the
+    // source has stopped, only a picture flushed after the stop (afterStop) is
+    // taken. NoPicture when the queue is full (the picture is not taken),
+    // EndOfInput when the sound overflowed, else Ok.
+    [[nodiscard]] DecodeStatus emitFrame(const uint8_t* const planes[3], uint32_t frameNumber,
+                                         bool afterStop = false);
 
     // One output frame and its PCM: 1, or 0 at the end of the title or on a
     // fatal error (the message has been shown and the decoder closed).
@@ -132,7 +139,7 @@ private:
     int sampleFramesForNext() const;
     void fillQueue(bool pumpEachPicture);
     // After a fill: 1 to go on, 0 when the run ended (message shown, closed).
-    int checkFault();
+    int checkStatus();
     bool skipAhead();
     void endRun();
     FrameRecord pop();
@@ -153,7 +160,6 @@ private:
     // Display time of frame number 0: a seek restarts the decoder's frame
     // numbers, so the frames after it are timed from the frames handed out.
     double timeOffset_ = 0.0;
-    int ownFault_ = 0;
 
     std::vector<SkippedSectors> skipped_;
     std::deque<FrameRecord> queue_;

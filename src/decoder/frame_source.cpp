@@ -10,10 +10,10 @@ DecoderFrameSource::DecoderFrameSource(Mpeg2Decoder& decoder, FrameQueue& queue,
     if (audio_) {
         route_ = std::make_unique<AudioDecoderRoute>(*audio_);
         decoder_.setAudio(route_.get());
-        audio_->bindFault(&decoder_.fault);
     }
     decoder_.hooks.emitFrame = [this](const DecodedPicture& p) {
-        if (queue_.isOpen()) queue_.emitFrame(p.planes, p.frameNumber);
+        if (!queue_.isOpen()) return DecodeStatus::Ok;
+        return queue_.emitFrame(p.planes, p.frameNumber, p.afterStop);
     };
     decoder_.hooks.subpicturePayload = [this](const uint8_t* data, size_t size) {
         if (queue_.isOpen() && queue_.settings().subtitles)
@@ -34,7 +34,6 @@ DecoderFrameSource::~DecoderFrameSource() {
     decoder_.hooks = DecoderHooks{};
     if (audio_) {
         decoder_.setAudio(nullptr);
-        audio_->bindFault(nullptr);
     }
 }
 
@@ -94,15 +93,13 @@ bool DecoderFrameSource::decodeOnePicture() {
     // At the end of the input the last reference picture is still in the
     // frame store and no later picture pushes it out: emit it, or every
     // title would lose its last picture.
-    const int fault = decoder_.fault;
+    const DecodeStatus status = decoder_.status();
     // Paused for the sound with nothing queued: the picture waiting for its
     // successor is the one to show meanwhile (a still or a slide).
-    const bool paused = fault == kFaultAudioBacklog && queue_.queued() == 0;
-    if (fault != kFaultEndOfInput && fault != kFaultNoPicture && !paused) return false;
-    decoder_.fault = 0;
-    const bool emitted = decoder_.flushLastReference();
-    decoder_.fault = fault;
-    return emitted;
+    const bool paused = status == DecodeStatus::AudioBacklog && queue_.queued() == 0;
+    if (status != DecodeStatus::EndOfInput && status != DecodeStatus::NoPicture && !paused)
+        return false;
+    return decoder_.flushLastReference();
 }
 
 uint32_t DecoderFrameSource::currentSector() {

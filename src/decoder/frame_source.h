@@ -40,7 +40,8 @@ public:
 
     // FrameQueueSource
     bool decodeOnePicture() override;
-    int& faultCode() override { return decoder_.fault; }
+    DecodeStatus status() const override { return decoder_.status(); }
+    void stop(DecodeStatus why) override { decoder_.stop(why); }
     uint32_t currentSector() override;
     bool reseekSilently(uint32_t sector) override;
     void resumeAfterAudioPause() override { decoder_.resumeAfterAudioPause(); }

@@ -145,7 +145,7 @@ bool Mpeg2Decoder::fillBuffer() {
     const int r = input_->read(buffer_, kReadSize);
     if (r <= 0) {
         inputEnded_ = true;
-        endFault_ = r == 0 ? kFaultEndOfInput : kFaultReadError;
+        endStatus_ = r == 0 ? DecodeStatus::EndOfInput : DecodeStatus::ReadError;
         return false;
     }
     bufferLength_ = r;
@@ -207,12 +207,12 @@ void Mpeg2Decoder::refillWindow() {
 
 // One more byte of video: across buffer refills and, in system streams, on
 // to the next video packet. Past the end of the input zero bytes come, and
-// once the real bits are used up the end (or read error) becomes the fault.
+// once the real bits are used up the end (or read error) becomes the status.
 void Mpeg2Decoder::refillSlow() {
     while (readPtr_ >= videoEnd_) {
-        if (fault >= kFaultFatal || inputEnded_) {
+        if (isFatal(status_) || inputEnded_) {
             windowBits_ += 8;
-            if (++zeroFill_ >= 8 && fault < kFaultFatal) fault = endFault_;
+            if (++zeroFill_ >= 8 && !isFatal(status_)) status_ = endStatus_;
             return;
         }
         if (readPtr_ >= buffer_ + bufferLength_) {
@@ -241,7 +241,7 @@ void Mpeg2Decoder::resetBitReader() {
 
 void Mpeg2Decoder::nextStartCode() {
     flushBits(windowBits_ & 7);
-    while (fault < kFaultFatal && showBits(24) != 1) {
+    while (!isFatal(status_) && showBits(24) != 1) {
         // Skip fast over bytes that cannot start a start code.
         if ((showBits(8)) > 1) {
             flushBits(8);
@@ -261,15 +261,15 @@ void Mpeg2Decoder::nextStartCode() {
 // (the end of a picture's data, skipped on the way to the next start code)
 // and then the packets from where the demultiplexer stopped.
 void Mpeg2Decoder::pauseForAudio() {
-    fault = kFaultAudioBacklog;
+    status_ = DecodeStatus::AudioBacklog;
     pausedWindow_ = window_;
     pausedWindowBits_ = windowBits_;
     pausedZeroFill_ = zeroFill_;
 }
 
 void Mpeg2Decoder::resumeAfterAudioPause() {
-    if (fault != kFaultAudioBacklog) return;
-    fault = 0;
+    if (status_ != DecodeStatus::AudioBacklog) return;
+    status_ = DecodeStatus::Ok;
     window_ = pausedWindow_;
     windowBits_ = pausedWindowBits_;
     zeroFill_ = pausedZeroFill_;
@@ -287,7 +287,7 @@ void Mpeg2Decoder::notePts(int64_t ms) {
 }
 
 bool Mpeg2Decoder::demux() {
-    while (fault < kFaultFatal && !inputEnded_) {
+    while (!isFatal(status_) && !inputEnded_) {
         if (routing_.flow.audioWanted && audio_->backlogged()) {
             pauseForAudio();
             return false;
@@ -399,7 +399,7 @@ void Mpeg2Decoder::privateStream1() {
             routing_.flow.ac3Seen[size_t(track)] = true;
             if (routing_.audioPath == 2) {
                 if (first) audio_->ac3Start();
-                audio_->ac3Payload(payload_.data(), payload_.size());
+                absorb(audio_->ac3Payload(payload_.data(), payload_.size()));
             } else {
                 exportAc3(payload_.data(), payload_.size(), first);
             }
@@ -415,7 +415,7 @@ void Mpeg2Decoder::privateStream1() {
             remaining = 0;
             audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs,
                                   sequence_.frameRate, sequence_.mpeg2);
-            audio_->lpcmPayload(payload_.data(), payload_.size());
+            absorb(audio_->lpcmPayload(payload_.data(), payload_.size()));
         }
     } else if (sub >= 0x20 && sub <= 0x3F) {
         if (scan) {
@@ -583,7 +583,7 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
         collectPayload(remaining, payload_);
         audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs, sequence_.frameRate,
                               sequence_.mpeg2);
-        audio_->mpaPayload(payload_.data(), payload_.size());
+        absorb(audio_->mpaPayload(payload_.data(), payload_.size()));
         return;
     }
     skipBytes(remaining);
@@ -613,11 +613,11 @@ bool AudioRoute::mpaProbe(const uint8_t* data, size_t length, std::string& text)
 int Mpeg2Decoder::getHeader() {
     for (int i = 0; i < 1000; ++i) {
         nextStartCode();
-        if (fault >= kFaultFatal) break;
+        if (isFatal(status_)) break;
         const uint32_t code = getBits(32);
         if (code == mpeg::startCode(mpeg::kPictureStart)) {
             pictureHeader();
-            if (fault >= kFaultFatal) break;
+            if (isFatal(status_)) break;
             return 1;
         }
         if (code == mpeg::startCode(mpeg::kSequenceHeader))
@@ -626,8 +626,9 @@ int Mpeg2Decoder::getHeader() {
             gopHeader();
     }
     // An end of input, a read error or a pause for the sound keeps its own code.
-    if (fault != kFaultEndOfInput && fault != kFaultReadError && fault != kFaultAudioBacklog)
-        fault = kFaultNoPicture;
+    if (status_ != DecodeStatus::EndOfInput && status_ != DecodeStatus::ReadError &&
+        status_ != DecodeStatus::AudioBacklog)
+        status_ = DecodeStatus::NoPicture;
     return 0;
 }
 
@@ -677,7 +678,7 @@ void Mpeg2Decoder::sequenceHeader() {
 void Mpeg2Decoder::extensionsAndUserData() {
     for (;;) {
         nextStartCode();
-        if (fault >= kFaultFatal) return;
+        if (isFatal(status_)) return;
         const uint32_t code = showBits(32);
         if (code == mpeg::startCode(mpeg::kUserDataStart)) {
             flushBits(32);
@@ -800,7 +801,7 @@ void Mpeg2Decoder::pictureHeader() {
         picture_.fullPelBackward = getBits(1) != 0;
         picture_.backwardFCode = int(getBits(3));
     }
-    while (getBits(1) && fault < kFaultFatal) getBits(8);
+    while (getBits(1) && !isFatal(status_)) getBits(8);
     if (!sequence_.mpeg2) {
         picture_.intraDcPrecision = 0;
         picture_.pictureStructure = 3;
@@ -859,14 +860,14 @@ void Mpeg2Decoder::freeFrameStore() {
 
 void Mpeg2Decoder::decodeFrameFromHeader() {
     decodePicture();
-    while (progress_.secondField && fault < kFaultFatal) {
+    while (progress_.secondField && !isFatal(status_)) {
         if (!getHeader()) return;
         decodePicture();
     }
 }
 
 int Mpeg2Decoder::decodeStep() {
-    if (!opened_ || fault >= kFaultFatal) return 0;
+    if (!opened_ || isFatal(status_)) return 0;
     if (!getHeader()) return 0;
     if (picture_.pictureCodingType == mpeg::PictureType::I && !progress_.secondField) {
         timing_.anchorFrameCount = timing_.emittedFrames;
@@ -874,7 +875,7 @@ int Mpeg2Decoder::decodeStep() {
         audio_->setAnchor(timing_.anchorFrameCount, timing_.anchorVideoPtsMs);
     }
     decodePicture();
-    return fault >= kFaultFatal ? 0 : 1;
+    return isFatal(status_) ? 0 : 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -888,7 +889,7 @@ int64_t Mpeg2Decoder::firstSector() const {
 }
 
 void Mpeg2Decoder::resetState() {
-    fault = 0;
+    status_ = DecodeStatus::Ok;
     systemStream_ = false;
     routing_ = {};
     timing_ = {};
@@ -901,13 +902,13 @@ void Mpeg2Decoder::resetState() {
 // header (a raw video stream), then restarts the input in the right mode.
 bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
     systemStream_ = false;
-    fault = 0;
+    status_ = DecodeStatus::Ok;
     if (input_->seek(sector) < 0) return false;
     resetBitReader();
     bool system = false;
     for (int i = 0; i < 100000; ++i) {
         nextStartCode();
-        if (fault >= kFaultFatal) return false;
+        if (isFatal(status_)) return false;
         const uint32_t code = showBits(32);
         if (code == 0x1BA) {
             system = true;
@@ -917,7 +918,7 @@ bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
         flushBits(32);
     }
     if (system) {
-        fault = 0;
+        status_ = DecodeStatus::Ok;
         if (input_->seek(sector) < 0) return false;
         systemStream_ = true;
         resetBitReader();
@@ -929,7 +930,7 @@ bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
 // decoded to garbage (its packet headers cut into the pictures): it is
 // refused with a message that says what the file is and what is read.
 bool Mpeg2Decoder::refusedAsTransportStream(const std::string& name) {
-    fault = 0;
+    status_ = DecodeStatus::Ok;
     if (input_->seek(0) < 0) return false;
     resetBitReader();
     if (!ps::looksLikeTransportStream(buffer_, size_t(bufferLength_))) return false;
@@ -939,9 +940,9 @@ bool Mpeg2Decoder::refusedAsTransportStream(const std::string& name) {
 
 bool Mpeg2Decoder::findSequenceHeader() {
     if (!detectSystemStream(firstSector())) return false;
-    while (fault < kFaultFatal) {
+    while (!isFatal(status_)) {
         nextStartCode();
-        if (fault >= kFaultFatal) break;
+        if (isFatal(status_)) break;
         if (getBits(32) == mpeg::startCode(mpeg::kSequenceHeader)) {
             sequenceHeader();
             if (frameStoreReady()) return true;
@@ -959,7 +960,7 @@ void Mpeg2Decoder::filmDetection(int detect24, int force24) {
         if (i < 10) filmFlag_ = picture_.repeatFirstField != 0;
     }
     if (filmFlag_) sequence_.frameRate = 24000.0 / 1001.0;
-    if (fault >= kFaultFatal) fault = 0;
+    if (isFatal(status_)) status_ = DecodeStatus::Ok;
 }
 
 bool Mpeg2Decoder::startDecoding() {
@@ -972,23 +973,21 @@ bool Mpeg2Decoder::startDecoding() {
     routing_.flow.audioWanted = runMode_ != kRunVideoOnly || routing_.audioMode == 3;
     audio_->setAudioWanted(routing_.flow.audioWanted);
     decodeFrameFromHeader();
-    if (fault >= kFaultFatal) return startedOnStillPicture();
+    if (isFatal(status_)) return startedOnStillPicture();
     do {
         if (!getHeader()) return startedOnStillPicture();
     } while (picture_.pictureCodingType == mpeg::PictureType::B);
     decodeFrameFromHeader();
-    return fault < kFaultFatal || fault == kFaultAudioBacklog;
+    return !isFatal(status_) || status_ == DecodeStatus::AudioBacklog;
 }
 
 // No second picture follows the I-picture before the input ends or the sound
 // fills the FIFO: a still picture (a menu, a slide, an audio-only title). It
 // is shown for the whole title; the end or the pause stays for the queue.
 bool Mpeg2Decoder::startedOnStillPicture() {
-    const int stopped = fault;
-    if (stopped != kFaultEndOfInput && stopped != kFaultAudioBacklog) return false;
-    fault = 0;
+    const DecodeStatus stopped = status_;
+    if (stopped != DecodeStatus::EndOfInput && stopped != DecodeStatus::AudioBacklog) return false;
     flushLastReference();
-    fault = stopped;
     return true;
 }
 
@@ -1033,7 +1032,7 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
     filmDetection(p.detect24Fps, p.force24);
     audio_->open(routing_.audioMode, p.ac3Gain, p.dolby != 0, p.avSynch != 0);
     if (hooks.subpictureReset) hooks.subpictureReset();
-    fault = 0;
+    status_ = DecodeStatus::Ok;
     if (input_->seek(firstSector()) < 0) {
         host_.error("STR_ERROR_502");
         closeDecoder();
@@ -1054,7 +1053,7 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
 
 int Mpeg2Decoder::reseek(int64_t sector, bool report) {
     if (!opened_) return 0;
-    fault = 0;
+    status_ = DecodeStatus::Ok;
     routing_.flow = {};
     timing_ = {};
     progress_ = {};
@@ -1123,7 +1122,7 @@ int Mpeg2Decoder::getAudioSampleRate() const { return audio_->sampleRate(); }
 // Scan of plain VOB/MPEG files
 
 int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                               const CancelFlag* cancel) {
+                               const CancelToken* cancel) {
     closeDecoder();
     catalogue_.clear();
     runMode_ = kRunScan;
@@ -1152,9 +1151,9 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
         bool sequence = false;
         bool film = false, filmOpen = false;
         double rate = 0;
-        while (fault < kFaultFatal) {
+        while (!isFatal(status_)) {
             nextStartCode();
-            if (fault >= kFaultFatal) break;
+            if (isFatal(status_)) break;
             const uint32_t code = getBits(32);
             if (code == mpeg::startCode(mpeg::kPictureStart)) {
                 ++pictures;
@@ -1170,7 +1169,8 @@ int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect
                     host_.setProgress(size > 0 ? int(input_->currentSector() * 100 / size) : 0,
                                       100);
                     host_.pumpMessages();
-                    if ((cancel && *cancel) || input_->cancelRequested()) return fail(nullptr);
+                    if ((cancel && cancel->requested()) || input_->cancelRequested())
+                        return fail(nullptr);
                 }
             } else if (code == mpeg::startCode(mpeg::kSequenceHeader)) {
                 sequenceHeader();

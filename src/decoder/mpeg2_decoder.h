@@ -18,32 +18,15 @@
 
 #include "decoder/idct.h"
 #include "decoder/mc.h"
+#include "mpeg/decode_status.h"
 #include "mpeg/picture_type.h"
-#include "platform/cancel_flag.h"
+#include "platform/cancel_token.h"
 
 namespace zembra {
 
 class UiHost;
 struct TitleCatalogue;
 struct TitleRecord;
-
-// Fault codes: 1-49 damage inside a picture (recoverable), 50 and up stop decoding.
-enum DecoderFault : int {
-    kFaultNone = 0,
-    kFaultBadCoefficient = 1,
-    kFaultBadMacroblockType = 2,
-    kFaultBadBlockPattern = 3,
-    kFaultBadAddressIncrement = 4,
-    kFaultBadSlice = 10,
-    kFaultFatal = 50,
-    kFaultNoPicture = 100,
-    kFaultEndOfInput = 101,
-    kFaultReadError = 102,
-    // The sound waiting to be handed out fills the PCM FIFO while no picture
-    // comes (a still picture with sound): decoding pauses between pictures
-    // until the frame queue has taken some of it, then goes on where it was.
-    kFaultAudioBacklog = 103,
-};
 
 // The coding of the chosen audio track as the demultiplexer matches packets
 // against it (the decoder's audioFormat).
@@ -119,10 +102,16 @@ public:
                                double /*sourceRate*/, bool /*mpeg2*/) {}
     virtual void setAnchor(uint32_t /*frameCount*/, int64_t /*videoPtsMs*/) {}
     virtual void ac3Start() {}
-    virtual void ac3Payload(const uint8_t* /*data*/, size_t /*length*/) {}
+    [[nodiscard]] virtual DecodeStatus ac3Payload(const uint8_t* /*data*/, size_t /*length*/) {
+        return DecodeStatus::Ok;
+    }
     virtual void mpaStart() {}
-    virtual void mpaPayload(const uint8_t* /*data*/, size_t /*length*/) {}
-    virtual void lpcmPayload(const uint8_t* /*data*/, size_t /*length*/) {}
+    [[nodiscard]] virtual DecodeStatus mpaPayload(const uint8_t* /*data*/, size_t /*length*/) {
+        return DecodeStatus::Ok;
+    }
+    [[nodiscard]] virtual DecodeStatus lpcmPayload(const uint8_t* /*data*/, size_t /*length*/) {
+        return DecodeStatus::Ok;
+    }
     // "%dHz %s" of the first valid MPEG audio frame header in the bytes.
     // The default reads the header itself, so a scan names MPEG audio tracks
     // even without the audio module.
@@ -148,6 +137,9 @@ struct DecodedPicture {
     bool repeatFirstField = false;
     bool progressiveFrame = false;
     bool fieldPictures = false;  // made of two field pictures
+    // The last reference picture, emitted after decoding stopped (the end of
+    // the input, a pause for the sound): it is still to be shown.
+    bool afterStop = false;
 };
 
 // Everything openDecoder takes, in the order of the settings it comes from.
@@ -180,8 +172,9 @@ struct DecoderOpenParams {
 };
 
 struct DecoderHooks {
-    // A picture is complete in display order.
-    std::function<void(const DecodedPicture&)> emitFrame;
+    // A picture is complete in display order. A fatal status stops decoding
+    // (the queue is full, the sound overflowed).
+    std::function<DecodeStatus(const DecodedPicture&)> emitFrame;
     // A payload of the chosen sub-picture stream (its PTS is in lastSubPtsMs).
     std::function<void(const uint8_t*, size_t)> subpicturePayload;
     // Sub-picture state reset (open, reseek).
@@ -218,7 +211,7 @@ public:
     int currentTimeSeconds() const;
     // Builds a one-title catalogue from plain VOB/MPEG files; 1 on success.
     int scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                     const CancelFlag* cancel = nullptr);
+                     const CancelToken* cancel = nullptr);
     void closeDecoder();
     int reopenDecoder();
     int getAudioSampleRate() const;
@@ -236,7 +229,7 @@ public:
     // At the end of a stream: emits the last reference picture, which no later
     // picture will push out. Used by the decode command (the rip never shows it).
     bool flushLastReference();
-    // Goes on after a pause for the sound (fault 103) where it stopped.
+    // Goes on after a pause for the sound (AudioBacklog) where it stopped.
     void resumeAfterAudioPause();
 
     // --- Bit reader (video elementary stream) ---
@@ -356,7 +349,11 @@ public:
     // The frame queue's count of frames handed out, which MPEG-1 timing uses.
     void setOutputFrames(uint32_t frames) { timing_.outputFrames = frames; }
 
-    int fault = 0;
+    // How decoding stands: damage in the last picture, or why it stopped.
+    DecodeStatus status() const { return status_; }
+    // Ends decoding for a reason found outside the decoder (nothing more came
+    // when the frame queue asked for a picture).
+    void stop(DecodeStatus why) { status_ = why; }
 
     // Frame store: the forward (older) and backward (newer) references and the
     // B-picture buffer; each three planes, rows packed at the plane width.
@@ -424,7 +421,12 @@ private:
     bool skippedScrambledPacket();
     void resetState();
     void freeFrameStore();
-    void emit(const Picture* picture);
+    void emit(const Picture* picture, bool afterStop = false);
+    // Takes a fatal status of the audio side or the frame sink as decoding's
+    // own, unless decoding has already stopped for another reason.
+    void absorb(DecodeStatus s) {
+        if (isFatal(s) && !isFatal(status_)) status_ = s;
+    }
     void finishFrame();
     bool detectSystemStream(int64_t firstSector);
     int64_t firstSector() const;
@@ -435,6 +437,7 @@ private:
 
     UiHost& host_;
     TitleCatalogue& catalogue_;
+    DecodeStatus status_ = DecodeStatus::Ok;
     bool opened_ = false;
     bool systemStream_ = false;
     int runMode_ = kRunVideoAudio;
@@ -499,7 +502,7 @@ private:
     Picture* currentTarget_ = nullptr;
     mpeg::PictureType currentType_{};
     bool inputEnded_ = false;
-    int endFault_ = kFaultEndOfInput;
+    DecodeStatus endStatus_ = DecodeStatus::EndOfInput;
     std::vector<uint8_t> payload_;
     int firstFieldType_ = 0;
     bool haveReference_ = false;

@@ -19,8 +19,6 @@ namespace zembra {
 
 namespace {
 
-constexpr int kFaultBadMotionCode = 5;
-
 inline uint8_t clampPixel(int v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 void putBlockPlain(const int16_t* b, uint8_t* dst, int stride) {
@@ -142,7 +140,7 @@ struct Mpeg2Decoder::SliceContext {
 };
 
 void Mpeg2Decoder::decodePicture() {
-    if (!frameStoreReady() || fault >= kFaultFatal) return;
+    if (!frameStoreReady() || isFatal(status_)) return;
     const bool isField = picture_.pictureStructure != 3;
     if (!isField && progress_.secondField) {
         // A lone first field: the frame ends here with what it has.
@@ -200,13 +198,13 @@ bool Mpeg2Decoder::flushLastReference() {
     if (!frameStoreReady() || !progress_.unemittedReference || progress_.framesSinceStart == 0)
         return false;
     progress_.unemittedReference = false;
-    emit(backward_);
+    emit(backward_, true);
     return true;
 }
 
-void Mpeg2Decoder::emit(const Picture* picture) {
+void Mpeg2Decoder::emit(const Picture* picture, bool afterStop) {
     if (picture == forward_) progress_.unemittedReference = false;
-    if (fault > 0 && fault < kFaultFatal) fault = 0;
+    if (isDamage(status_)) status_ = DecodeStatus::Ok;
     DecodedPicture p;
     for (int i = 0; i < 3; ++i) p.planes[i] = picture->plane[i];
     p.width = sequence_.codedWidth;
@@ -222,7 +220,8 @@ void Mpeg2Decoder::emit(const Picture* picture) {
     p.repeatFirstField = picture->repeatFirstField;
     p.progressiveFrame = picture->progressiveFrame;
     p.fieldPictures = picture->fieldPictures;
-    if (hooks.emitFrame) hooks.emitFrame(p);
+    p.afterStop = afterStop;
+    if (hooks.emitFrame) absorb(hooks.emitFrame(p));
 }
 
 uint8_t* Mpeg2Decoder::SliceContext::dest(int plane, int mbx, int mby) const {
@@ -264,17 +263,17 @@ void Mpeg2Decoder::SliceContext::decode(Picture* target, bool second) {
         // D-pictures and reserved types are not reconstructed.
         return;
     }
-    while (!complete && d.fault < kFaultFatal) {
+    while (!complete && !isFatal(d.status_)) {
         d.nextStartCode();
-        if (d.fault >= kFaultFatal) break;
+        if (isFatal(d.status_)) break;
         const uint32_t code = d.showBits(32);
         if (code < mpeg::startCode(mpeg::kSliceFirst) || code > mpeg::startCode(mpeg::kSliceLast)) {
-            d.fault = kFaultBadSlice;
+            d.status_ = DecodeStatus::BadSlice;
             break;
         }
         d.flushBits(32);
         slice(code);
-        if (d.fault > 0 && d.fault < kFaultFatal) d.fault = 0;
+        if (isDamage(d.status_)) d.status_ = DecodeStatus::Ok;
     }
 }
 
@@ -297,7 +296,7 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
              : d.picture_.qScaleType ? mpeg::kNonLinearQuant[qscaleCode]
                                      : 2 * qscaleCode;
     if (d.sequence_.mpeg2 && d.showBits(1)) d.flushBits(9);
-    while (d.getBit() && d.fault < kFaultFatal) d.flushBits(8);
+    while (d.getBit() && !isFatal(d.status_)) d.flushBits(8);
 
     const int dcReset = 128 << (d.sequence_.mpeg2 ? d.picture_.intraDcPrecision : 0);
     dcPred[0] = dcPred[1] = dcPred[2] = dcReset;
@@ -308,7 +307,7 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
     for (;;) {
         const vlc::Entry e = vlc::mbaTable()[d.showBits(11)];
         if (e.length == 0) {
-            d.fault = kFaultBadAddressIncrement;
+            d.status_ = DecodeStatus::BadAddressIncrement;
             return;
         }
         d.flushBits(e.length);
@@ -325,7 +324,7 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
 
     for (;;) {
         macroblock(addr);
-        if (d.fault) return;
+        if (d.status_ != DecodeStatus::Ok) return;
         if (++addr >= mbCount) {
             complete = true;
             return;
@@ -335,7 +334,7 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
         for (;;) {
             const vlc::Entry e = vlc::mbaTable()[d.showBits(11)];
             if (e.length == 0) {
-                d.fault = kFaultBadAddressIncrement;
+                d.status_ = DecodeStatus::BadAddressIncrement;
                 return;
             }
             d.flushBits(e.length);
@@ -360,7 +359,7 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
 int Mpeg2Decoder::SliceContext::motionDelta(int fcode) {
     const vlc::Entry e = vlc::motionTable()[d.showBits(11)];
     if (e.length == 0) {
-        d.fault = kFaultBadMotionCode;
+        d.status_ = DecodeStatus::BadMotionCode;
         return 0;
     }
     d.flushBits(e.length);
@@ -457,7 +456,7 @@ bool Mpeg2Decoder::SliceContext::modes() {
     const vlc::Entry* table = vlc::mbTypeTable(type);
     const vlc::Entry e = table[d.showBits(6)];
     if (e.length == 0) {
-        d.fault = kFaultBadMacroblockType;
+        d.status_ = DecodeStatus::BadMacroblockType;
         return false;
     }
     d.flushBits(e.length);
@@ -467,7 +466,7 @@ bool Mpeg2Decoder::SliceContext::modes() {
             motionType =
                 (!field && d.picture_.framePredFrameDct) ? kMotionFrame : int(d.getBits(2));
             if (motionType == 0) {
-                d.fault = kFaultBadMacroblockType;
+                d.status_ = DecodeStatus::BadMacroblockType;
                 return false;
             }
         } else if (mbType & vlc::kMbIntra) {
@@ -511,7 +510,7 @@ void Mpeg2Decoder::SliceContext::intraBlock(int16_t* blk, int cc, const int* q) 
             i += int((bits >> 20) & 63) + 1;
             level = int((bits >> 8) & 0xFFF);
             if ((level & 0x7FF) == 0 || i > 63) {
-                d.fault = kFaultBadCoefficient;
+                d.status_ = DecodeStatus::BadCoefficient;
                 return;
             }
             negative = level >= 2048;
@@ -520,14 +519,14 @@ void Mpeg2Decoder::SliceContext::intraBlock(int16_t* blk, int cc, const int* q) 
         } else if (c.length) {
             i += c.run + 1;
             if (i > 63) {
-                d.fault = kFaultBadCoefficient;
+                d.status_ = DecodeStatus::BadCoefficient;
                 return;
             }
             level = c.level;
             negative = (bits >> (31 - c.length)) & 1;
             d.flushBits(c.length + 1);
         } else {
-            d.fault = kFaultBadCoefficient;
+            d.status_ = DecodeStatus::BadCoefficient;
             return;
         }
         const int pos = scan[i];
@@ -560,7 +559,7 @@ void Mpeg2Decoder::SliceContext::interBlock(int16_t* blk, const int* q) {
                 i += int((bits >> 20) & 63) + 1;
                 level = int((bits >> 8) & 0xFFF);
                 if ((level & 0x7FF) == 0 || i > 63) {
-                    d.fault = kFaultBadCoefficient;
+                    d.status_ = DecodeStatus::BadCoefficient;
                     return;
                 }
                 negative = level >= 2048;
@@ -569,14 +568,14 @@ void Mpeg2Decoder::SliceContext::interBlock(int16_t* blk, const int* q) {
             } else if (c.length) {
                 i += c.run + 1;
                 if (i > 63) {
-                    d.fault = kFaultBadCoefficient;
+                    d.status_ = DecodeStatus::BadCoefficient;
                     return;
                 }
                 level = c.level;
                 negative = (bits >> (31 - c.length)) & 1;
                 d.flushBits(c.length + 1);
             } else {
-                d.fault = kFaultBadCoefficient;
+                d.status_ = DecodeStatus::BadCoefficient;
                 return;
             }
         }
@@ -637,20 +636,20 @@ void Mpeg2Decoder::SliceContext::mpeg1IntraBlock(int16_t* blk, int cc, const int
         bool negative;
         if (c.run == vlc::kEscape) {
             if (!mpeg1Escape(d, i, level, negative)) {
-                d.fault = kFaultBadCoefficient;
+                d.status_ = DecodeStatus::BadCoefficient;
                 return;
             }
         } else if (c.length) {
             i += c.run + 1;
             if (i > 63) {
-                d.fault = kFaultBadCoefficient;
+                d.status_ = DecodeStatus::BadCoefficient;
                 return;
             }
             level = c.level;
             negative = (bits >> (31 - c.length)) & 1;
             d.flushBits(c.length + 1);
         } else {
-            d.fault = kFaultBadCoefficient;
+            d.status_ = DecodeStatus::BadCoefficient;
             return;
         }
         const int pos = scan[i];
@@ -679,20 +678,20 @@ void Mpeg2Decoder::SliceContext::mpeg1InterBlock(int16_t* blk, const int* q) {
             }
             if (c.run == vlc::kEscape) {
                 if (!mpeg1Escape(d, i, level, negative)) {
-                    d.fault = kFaultBadCoefficient;
+                    d.status_ = DecodeStatus::BadCoefficient;
                     return;
                 }
             } else if (c.length) {
                 i += c.run + 1;
                 if (i > 63) {
-                    d.fault = kFaultBadCoefficient;
+                    d.status_ = DecodeStatus::BadCoefficient;
                     return;
                 }
                 level = c.level;
                 negative = (bits >> (31 - c.length)) & 1;
                 d.flushBits(c.length + 1);
             } else {
-                d.fault = kFaultBadCoefficient;
+                d.status_ = DecodeStatus::BadCoefficient;
                 return;
             }
         }
@@ -885,7 +884,7 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
         if (type == mpeg::PictureType::P && !(mbType & vlc::kMbForward))
             std::memset(pmv, 0, sizeof pmv);
     }
-    if (d.fault) return;
+    if (d.status_ != DecodeStatus::Ok) return;
 
     const int nb = d.sequence_.blockCount;
     int cbp;
@@ -894,7 +893,7 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
     } else if (mbType & vlc::kMbPattern) {
         const vlc::Entry e = vlc::cbpTable()[d.showBits(9)];
         if (e.length == 0 || (!d.sequence_.mpeg2 && e.value == 0)) {
-            d.fault = kFaultBadBlockPattern;
+            d.status_ = DecodeStatus::BadBlockPattern;
             return;
         }
         d.flushBits(e.length);
@@ -927,7 +926,7 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
             else
                 mpeg1InterBlock(blk, q);
         }
-        if (d.fault) {
+        if (d.status_ != DecodeStatus::Ok) {
             for (int k = 0; k < nb; ++k) std::memset(blocks[k], 0, sizeof blocks[k]);
             return;
         }

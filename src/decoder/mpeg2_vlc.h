@@ -26,10 +26,10 @@ using mpeg::kMbIntra;
 using mpeg::kMbPattern;
 using mpeg::kMbQuant;
 const Entry* mbTypeTable(mpeg::PictureType type);  // 64 entries; nullptr for other types
-const Entry* cbpTable();                    // 9 bits, 512 entries
-const Entry* motionTable();                 // 11 bits with the sign, 2048 entries
-const Entry* dcLumaTable();                 // 10 bits
-const Entry* dcChromaTable();               // 10 bits
+const Entry* cbpTable();                           // 9 bits, 512 entries
+const Entry* motionTable();                        // 11 bits with the sign, 2048 entries
+const Entry* dcLumaTable();                        // 10 bits
+const Entry* dcChromaTable();                      // 10 bits
 
 // DCT coefficients: codes whose first six bits are not all zero are found
 // by the next 8 bits (table `shortCodes`); the others by bits 6..15 of the

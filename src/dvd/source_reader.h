@@ -13,7 +13,7 @@
 
 #include "dvd/source_file.h"
 #include "dvd/title_catalogue.h"
-#include "platform/cancel_flag.h"
+#include "platform/cancel_token.h"
 
 namespace zembra {
 
@@ -59,7 +59,7 @@ public:
     void setCancel(int flag) { cancel_ = flag; }
     // A stop flag another thread may raise (may be null): seen like the
     // request above, also between the steps of a prefill.
-    void setCancelFlag(const CancelFlag* flag) { stopFlag_ = flag; }
+    void setCancelFlag(const CancelToken* flag) { stopFlag_ = flag; }
     int cancelRequested() const { return stopping() ? 1 : 0; }
     // Status text put back after a buffering caption.
     void setIdleStatus(const std::string& text) { idleStatus_ = text; }
@@ -119,8 +119,8 @@ private:
 
     bool prefill_ = false;
     int cancel_ = 0;
-    const CancelFlag* stopFlag_ = nullptr;
-    bool stopping() const { return cancel_ || (stopFlag_ && *stopFlag_); }
+    const CancelToken* stopFlag_ = nullptr;
+    bool stopping() const { return cancel_ || (stopFlag_ && stopFlag_->requested()); }
     int64_t stopSector_ = 0;
     bool stopPending_ = false;  // a load stopped on a read error; its good part is being read
     bool endedShort_ = false;

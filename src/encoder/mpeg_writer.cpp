@@ -11,7 +11,7 @@
 
 namespace zembra {
 
-MpegWriter::MpegWriter(UiHost& host, const CancelFlag* cancel)
+MpegWriter::MpegWriter(UiHost& host, const CancelToken* cancel)
     : host_(host),
       cancel_(cancel),
       video_(std::make_unique<VideoEncoder>(host)),
@@ -238,7 +238,7 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
             if (!shown(video_->videoCodeNext())) videoFailed_ = true;
         }
     }
-    if (videoFailed_ || (cancel_ && *cancel_)) return fail();
+    if (videoFailed_ || (cancel_ && cancel_->requested())) return fail();
     if (!audio_->audioCollect()) return fail();
     if (!mux_->muxPump()) return fail();
     return true;

@@ -8,7 +8,7 @@
 
 #include "encoder/encoder_params.h"
 #include "encoder/kernels.h"
-#include "platform/cancel_flag.h"
+#include "platform/cancel_token.h"
 #include "platform/status.h"
 
 namespace zembra {
@@ -49,7 +49,7 @@ Layer2Settings layer2SettingsOf(const EncoderParams& params);
 class MpegWriter {
 public:
     // `cancel` (may be null) is the flag the user interface sets to stop.
-    MpegWriter(UiHost& host, const CancelFlag* cancel = nullptr);
+    MpegWriter(UiHost& host, const CancelToken* cancel = nullptr);
     ~MpegWriter();
     MpegWriter(const MpegWriter&) = delete;
     MpegWriter& operator=(const MpegWriter&) = delete;
@@ -94,7 +94,7 @@ private:
     bool shown(const Status& status);
 
     UiHost& host_;
-    const CancelFlag* cancel_;
+    const CancelToken* cancel_;
     EncoderParams params_;
     EncoderKernels kernels_{};
     std::unique_ptr<VideoEncoder> video_;

@@ -534,7 +534,7 @@ public:
     bool nextPiece() override { return inner_.nextPiece(); }
     bool close() override { return inner_.close(); }
     void endRun() override { inner_.endRun(); }
-    void setCancel(const CancelFlag* flag) override { inner_.setCancel(flag); }
+    void setCancel(const CancelToken* flag) override { inner_.setCancel(flag); }
     void extendFrameLimit(int frames) override { inner_.extendFrameLimit(frames); }
     bool frameLimitReached() const override { return inner_.frameLimitReached(); }
 

@@ -74,7 +74,7 @@ public:
     void closeDecoder() override {}
     int reopenDecoder() override { return 1; }
     int scanVobFiles(const std::vector<std::string>&, const InputSettings&, TitleCatalogue&,
-                     const CancelFlag*) override {
+                     const CancelToken*) override {
         return 1;
     }
     void setRunMode(int) override {}
@@ -84,7 +84,7 @@ public:
     int currentTimeSeconds() const override { return 0; }
     void setPrefill(int) override {}
     int64_t getCurrentSector() const override { return -1; }
-    void setCancel(const CancelFlag*) override {}
+    void setCancel(const CancelToken*) override {}
 
 private:
     HostRelay relay_;

@@ -76,7 +76,7 @@ TEST(MpegRipWriter, WritesAndCancelsIntoCompleteFiles) {
         VcdPass pass(file);
         testing::RecordingHost host;
         MpegRipWriter w(host);
-        CancelFlag cancel{0};
+        CancelToken cancel;
         w.setCancel(&cancel);
         ASSERT_TRUE(w.open(pass.open));
         std::vector<uint8_t> y(352 * 288, 90), c(352 * 288 / 4, 128);
@@ -84,7 +84,7 @@ TEST(MpegRipWriter, WritesAndCancelsIntoCompleteFiles) {
         std::vector<int16_t> pcm(3528, 0);
         bool ok = true;
         for (int f = 0; f < 30 && ok; ++f) {
-            if (cancelled && f == 20) cancel = 1;
+            if (cancelled && f == 20) cancel.request();
             y[static_cast<size_t>(f) * 100] = 200;
             ok = w.writeFrame(planes, pcm.data(), static_cast<int>(pcm.size()));
         }

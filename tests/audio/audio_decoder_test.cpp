@@ -47,29 +47,32 @@ TEST(PcmFifo, AppendTakeAndForce) {
     EXPECT_EQ(f.fill, PcmFifo::kCapacity);
 }
 
-TEST(PcmAppend, OverflowShowsTheMessageAndEndsDecoding) {
+TEST(PcmAppend, OverflowShowsTheMessageOnceACallAndEndsDecoding) {
     RecordingHost host;
     AudioDecoder dec(host);
     dec.open(mode(5));
-    int fault = 0;
-    dec.bindFault(&fault);
     std::vector<int16_t> block(20000, 7);
-    for (int i = 0; i < 10; ++i) dec.pcmAppend(block.data(), 20000);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(dec.pcmAppend(block.data(), 20000), DecodeStatus::Ok);
     EXPECT_TRUE(host.boxes.empty());
-    EXPECT_EQ(fault, 0);
-    dec.pcmAppend(block.data(), 2);
+    EXPECT_EQ(dec.pcmAppend(block.data(), 2), DecodeStatus::EndOfInput);
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(host.boxes[0].text, host.text("STR_ERROR_70"));
-    EXPECT_EQ(fault, 101);
+    EXPECT_EQ(dec.fifo.fill, PcmFifo::kCapacity);
+
+    // A long run of silence stops at the first block that does not fit: the
+    // rest of the call appends nothing and says so once.
     dec.fifo.clear();
-    dec.pcmAppend(block.data(), 2);  // refused while the fault stands
-    EXPECT_EQ(dec.fifo.fill, 0);
-    EXPECT_EQ(host.boxes.size(), 1u);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(dec.pcmAppend(block.data(), 20000), DecodeStatus::Ok);
+    dec.setPendingDelayBytes(4 * 20000);
+    EXPECT_EQ(dec.appendWithDelay(block.data(), 400), DecodeStatus::EndOfInput);
+    EXPECT_EQ(host.boxes.size(), 2u);
+    EXPECT_LE(dec.fifo.fill, PcmFifo::kCapacity);
+
+    // Nothing is appended, and nothing overflows, before decoding starts.
     dec.setAudioWanted(false);
-    fault = 0;
-    dec.pcmAppend(block.data(), 2);
-    EXPECT_EQ(dec.fifo.fill, 0);
+    EXPECT_EQ(dec.pcmAppend(block.data(), 2), DecodeStatus::Ok);
+    EXPECT_EQ(host.boxes.size(), 2u);
 }
 
 TEST(AppendWithDelay, SilenceFirstThenDropAcrossBlocks) {
@@ -78,7 +81,7 @@ TEST(AppendWithDelay, SilenceFirstThenDropAcrossBlocks) {
     dec.open(mode(5));
     auto block = ramp(100);
     dec.setPendingDelayBytes(40);  // ten silent frames
-    dec.appendWithDelay(block.data(), 400);
+    EXPECT_EQ(dec.appendWithDelay(block.data(), 400), DecodeStatus::Ok);
     ASSERT_EQ(dec.fifo.fill, 220);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(dec.fifo.data[size_t(i)], 0);
     EXPECT_EQ(dec.fifo.data[20], 1);
@@ -86,10 +89,10 @@ TEST(AppendWithDelay, SilenceFirstThenDropAcrossBlocks) {
 
     dec.fifo.clear();
     dec.setPendingDelayBytes(-600);  // drop 150 frames: the whole next block and half of one
-    dec.appendWithDelay(block.data(), 400);
+    EXPECT_EQ(dec.appendWithDelay(block.data(), 400), DecodeStatus::Ok);
     EXPECT_EQ(dec.fifo.fill, 0);
     EXPECT_EQ(dec.pendingDelayBytes(), -200);
-    dec.appendWithDelay(block.data(), 400);
+    EXPECT_EQ(dec.appendWithDelay(block.data(), 400), DecodeStatus::Ok);
     ASSERT_EQ(dec.fifo.fill, 100);
     EXPECT_EQ(dec.fifo.data[0], 51);
     EXPECT_EQ(dec.pendingDelayBytes(), 0);
@@ -161,14 +164,14 @@ TEST(Lpcm, SwapsBytesSkipsHeaderAndDelaysTheFirstPacket) {
     dec.sync.videoStartPtsMs = 1000;
     dec.sync.lastAudioPtsMs = 1001;  // 1 ms late: 48 silent frames
     std::vector<uint8_t> packet = {9, 9, 9, 9, 9, 9, 0x12, 0x34, 0xAB, 0xCD, 0x00};
-    dec.lpcmPayload(packet.data(), packet.size());
+    EXPECT_EQ(dec.lpcmPayload(packet.data(), packet.size()), DecodeStatus::Ok);
     ASSERT_EQ(dec.fifo.fill, 96 + 2);
     EXPECT_EQ(dec.fifo.data[95], 0);
     EXPECT_EQ(uint16_t(dec.fifo.data[96]), 0x1234);
     EXPECT_EQ(uint16_t(dec.fifo.data[97]), 0xABCD);
     // The odd byte waits for the rest of its frame in the next packet.
     std::vector<uint8_t> next = {9, 9, 9, 9, 9, 9, 0x01, 0x02, 0x03};
-    dec.lpcmPayload(next.data(), next.size());
+    EXPECT_EQ(dec.lpcmPayload(next.data(), next.size()), DecodeStatus::Ok);
     ASSERT_EQ(dec.fifo.fill, 100);
     EXPECT_EQ(uint16_t(dec.fifo.data[98]), 0x0001);
     EXPECT_EQ(uint16_t(dec.fifo.data[99]), 0x0203);
@@ -182,12 +185,12 @@ TEST(Lpcm, ReseekAppliesTheFirstPacketDelayAgain) {
     dec.sync.videoStartPtsMs = 1000;
     dec.sync.lastAudioPtsMs = 1001;
     std::vector<uint8_t> packet = {9, 9, 9, 9, 9, 9, 0x12, 0x34, 0xAB, 0xCD};
-    dec.lpcmPayload(packet.data(), packet.size());
-    dec.lpcmPayload(packet.data(), packet.size());
+    EXPECT_EQ(dec.lpcmPayload(packet.data(), packet.size()), DecodeStatus::Ok);
+    EXPECT_EQ(dec.lpcmPayload(packet.data(), packet.size()), DecodeStatus::Ok);
     EXPECT_EQ(dec.fifo.fill, 96 + 4);  // the delay once only
     dec.fifo.clear();
     dec.reseek();
-    dec.lpcmPayload(packet.data(), packet.size());
+    EXPECT_EQ(dec.lpcmPayload(packet.data(), packet.size()), DecodeStatus::Ok);
     EXPECT_EQ(dec.fifo.fill, 96 + 2);
 }
 
@@ -199,7 +202,7 @@ TEST(Lpcm, EarlyAudioDropsItsFirstBytes) {
     dec.sync.lastAudioPtsMs = 1000;  // 1 ms early: 192 bytes go
     std::vector<uint8_t> packet(6 + 400);
     for (size_t i = 6; i < packet.size(); ++i) packet[i] = uint8_t(i - 6);
-    dec.lpcmPayload(packet.data(), packet.size());
+    EXPECT_EQ(dec.lpcmPayload(packet.data(), packet.size()), DecodeStatus::Ok);
     ASSERT_EQ(dec.fifo.fill, (400 - 192) / 2);
     EXPECT_EQ(uint16_t(dec.fifo.data[0]), 192 << 8 | 193);
 }

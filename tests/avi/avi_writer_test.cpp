@@ -170,11 +170,11 @@ TEST(AviWriter, FrameLimitAndCancelCloseThePiece) {
     EXPECT_EQ(readRiff(path).children.at(0).first("strh")->u32(32), 100u);
     EXPECT_TRUE(host.boxes.empty());
 
-    CancelFlag cancel{0};
+    CancelToken cancel;
     w.setCancelFlag(&cancel);
     ASSERT_TRUE(openRgb(w, (dir / "cancel.avi").string(), kAudioNone));
     ASSERT_TRUE(writeFrames(w, 0, 7));
-    cancel = 1;
+    cancel.request();
     EXPECT_FALSE(writeFrames(w, 7, 1));
     EXPECT_FALSE(w.isOpen());
     EXPECT_EQ(readRiff((dir / "cancel.avi").string()).children.at(0).first("avih")->u32(16), 7u);
@@ -191,14 +191,14 @@ TEST(AviWriter, PieceWithoutFramesLeavesNoFiles) {
     TempDir dir;
     RecordingHost host;
     AviWriter w(host);
-    CancelFlag cancel{1};
+    CancelToken cancel{true};
     w.setCancelFlag(&cancel);
     ASSERT_TRUE(openRgb(w, (dir / "stopped.avi").string(), kAudioWav));
     EXPECT_FALSE(writeFrames(w, 0, 1));
     EXPECT_FALSE(std::filesystem::exists(dir / "stopped.avi"));
     EXPECT_FALSE(std::filesystem::exists(dir / "stopped.wav"));
 
-    cancel = 0;
+    cancel.clear();
     ASSERT_TRUE(openRgb(w, (dir / "split.avi").string(), kAudioWav));
     ASSERT_TRUE(writeFrames(w, 0, 3));
     ASSERT_TRUE(w.nextAviPiece());  // the title ends just as piece 2 begins

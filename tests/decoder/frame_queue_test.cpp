@@ -31,18 +31,19 @@ public:
         ++decodeCalls;
         if (readErrorAt >= 0 && int(next) == readErrorAt) {
             readErrorAt = -1;
-            fault = 102;
+            state = DecodeStatus::ReadError;
             return false;
         }
         if (int(next) >= pictures) {
             // Sound muxed after the last picture arrives with the end.
             if (fifo && audioPresent && audioLag > 0) appendAudioUpTo(pictures);
-            fault = 101;
+            state = DecodeStatus::EndOfInput;
             return false;
         }
         std::fill(buffer.bytes.begin(), buffer.bytes.end(), uint8_t(next));
         const uint8_t* planes[3] = {buffer.plane(0), buffer.plane(1), buffer.plane(2)};
-        queue.emitFrame(planes, next - numberBase);
+        const DecodeStatus taken = queue.emitFrame(planes, next - numberBase);
+        if (isFatal(taken)) state = taken;
         if (fifo && audioPresent) appendAudioUpTo(int(next) + 1 - audioLag);
         ++next;
         return true;
@@ -55,12 +56,13 @@ public:
         EXPECT_TRUE(fifo->append(pcm.data(), int(pcm.size())));
         appended = due;
     }
-    int& faultCode() override { return fault; }
+    DecodeStatus status() const override { return state; }
+    void stop(DecodeStatus why) override { state = why; }
     uint32_t currentSector() override { return 1000; }
     bool reseekSilently(uint32_t sector) override {
         seeks.push_back(sector);
         if (int(seeks.size()) < seekSucceedsAt || seekSucceedsAt < 0) return false;
-        fault = 0;
+        state = DecodeStatus::Ok;
         next += 10;  // decoding picks up further on
         return true;
     }
@@ -80,7 +82,7 @@ public:
     PlaneLayout layout;
     PlaneBuffer buffer;
     uint32_t next = 0;
-    int fault = 0;
+    DecodeStatus state = DecodeStatus::Ok;
     int64_t appended = 0;
     bool audioPresent = true;
     uint32_t numberBase = 0;      // a seek restarts the frame numbers here
@@ -115,7 +117,9 @@ struct Harness {
         settings.audioMode = audioMode;
         settings.layout = source.layout;
     }
-    void open() { queue.open(settings, &source, FrameQueueAudio{&fifo, nullptr, nullptr, nullptr}); }
+    void open() {
+        queue.open(settings, &source, FrameQueueAudio{&fifo, nullptr, nullptr, nullptr});
+    }
     Output run(int limit = 100000) {
         open();
         Output r;
@@ -250,13 +254,11 @@ TEST(FramePacing, TooManyFramesWhenNothingTakesThem) {
     h.open();
     const uint8_t* planes[3] = {h.source.buffer.plane(0), h.source.buffer.plane(1),
                                 h.source.buffer.plane(2)};
-    for (uint32_t n = 0; n < 50; ++n) h.queue.emitFrame(planes, n);
+    for (uint32_t n = 0; n < 50; ++n) EXPECT_EQ(h.queue.emitFrame(planes, n), DecodeStatus::Ok);
     EXPECT_EQ(h.queue.queued(), 50);
-    EXPECT_EQ(h.source.fault, 0);
     // Past 48 the FIFO was forced to the queue's worth of silence.
     EXPECT_EQ(h.fifo.fill, int(50 * (44100.0 / 25.0) * 2));
-    h.queue.emitFrame(planes, 50);
-    EXPECT_EQ(h.source.fault, 100);
+    EXPECT_EQ(h.queue.emitFrame(planes, 50), DecodeStatus::NoPicture);
     EXPECT_TRUE(h.host.sawText("MPEG2Dec: too many frames."));
     EXPECT_EQ(h.queue.queued(), 50);
 }

@@ -78,6 +78,7 @@ TEST(HostileVectors, PredictionFromFarOutsideReadsTheNearestEdge) {
             all.insert(all.end(), p.planes[1], p.planes[1] + 16 * 16);
             all.insert(all.end(), p.planes[2], p.planes[2] + 16 * 16);
             pictures.push_back(all);
+            return DecodeStatus::Ok;
         };
         DecoderOpenParams params;
         params.files = {path};

@@ -200,8 +200,8 @@ TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
     RecordingHost host3;
     TitleCatalogue cat3;
     Mpeg2Decoder dec3(host3, cat3);
-    CancelFlag cancel{0};
-    host3.onPump = [&] { cancel = 1; };
+    CancelToken cancel;
+    host3.onPump = [&] { cancel.request(); };
     EXPECT_EQ(dec3.scanVobFiles({vob, mpg}, 1, 0, &cancel), 0);
     EXPECT_EQ(cat3.count(), 0);
     EXPECT_TRUE(host3.boxes.empty());
@@ -228,8 +228,14 @@ TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
     Mpeg2Decoder dec(host, catalogue);
     struct CountingAudio : AudioRoute {
         int payloads = 0;
-        void ac3Payload(const uint8_t*, size_t) override { ++payloads; }
-        void mpaPayload(const uint8_t*, size_t) override { ++payloads; }
+        DecodeStatus ac3Payload(const uint8_t*, size_t) override {
+            ++payloads;
+            return DecodeStatus::Ok;
+        }
+        DecodeStatus mpaPayload(const uint8_t*, size_t) override {
+            ++payloads;
+            return DecodeStatus::Ok;
+        }
     } audio;
     dec.setAudio(&audio);
     int frames = 0;
@@ -237,6 +243,7 @@ TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
     dec.hooks.emitFrame = [&](const DecodedPicture& p) {
         ++frames;
         types += "?IPB"[std::clamp(int(p.pictureType), 0, 3)];
+        return DecodeStatus::Ok;
     };
     DecoderOpenParams p;
     p.files = {path};
@@ -249,7 +256,7 @@ TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
     EXPECT_EQ(cf, 1);
     while (dec.decodeStep()) {
     }
-    EXPECT_EQ(dec.fault, kFaultEndOfInput);
+    EXPECT_EQ(dec.status(), DecodeStatus::EndOfInput);
     EXPECT_EQ(frames, 49);  // the last reference waits for a successor that never comes
     EXPECT_EQ(audio.payloads, 0);
     // Each picture handed out carries its own coding type, in display order.
@@ -278,14 +285,18 @@ TEST(ProgramStream, RoutesTheChosenAc3TrackAndReseeks) {
         size_t bytes = 0;
         bool syncAtStart = false;
         void ac3Start() override { ++starts; }
-        void ac3Payload(const uint8_t* d, size_t n) override {
+        DecodeStatus ac3Payload(const uint8_t* d, size_t n) override {
             if (payloads++ == 0) syncAtStart = n >= 2 && d[0] == 0x0B && d[1] == 0x77;
             bytes += n;
+            return DecodeStatus::Ok;
         }
     } audio;
     dec.setAudio(&audio);
     int frames = 0;
-    dec.hooks.emitFrame = [&](const DecodedPicture&) { ++frames; };
+    dec.hooks.emitFrame = [&](const DecodedPicture&) {
+        ++frames;
+        return DecodeStatus::Ok;
+    };
     DecoderOpenParams p;
     p.files = {path};
     double rate;
@@ -388,6 +399,7 @@ TEST(DvdTitle, SampleDiscTitleMatchesFfmpeg) {
         if ((frame + 1) * size <= reference.size())
             psnrs.push_back(psnr(p.planes[0], reference.data() + frame * size, luma));
         ++frame;
+        return DecodeStatus::Ok;
     };
     DecoderOpenParams params;
     params.files = sets.front().vobs;
@@ -403,7 +415,7 @@ TEST(DvdTitle, SampleDiscTitleMatchesFfmpeg) {
     while (dec.decodeStep()) {
     }
     dec.flushLastReference();
-    EXPECT_EQ(dec.fault, kFaultEndOfInput);
+    EXPECT_EQ(dec.status(), DecodeStatus::EndOfInput);
     EXPECT_EQ(frame, reference.size() / (720 * 576 * 3 / 2));
     double sum = 0, worst = 99;
     for (double v : psnrs) {
@@ -435,6 +447,7 @@ TEST(Reopen, CloseReopenAndReseekDecodeTheSamePictures) {
     std::vector<std::vector<uint8_t>> pictures;
     dec.hooks.emitFrame = [&](const DecodedPicture& p) {
         pictures.emplace_back(p.planes[0], p.planes[0] + size_t(p.width) * p.height);
+        return DecodeStatus::Ok;
     };
     DecoderOpenParams params;
     params.files = {path};
@@ -543,6 +556,7 @@ TEST(ReseekMidStream, OutputStartsAtTheIPictureWithoutItsLeadingBPictures) {
     dec.hooks.emitFrame = [&](const DecodedPicture& p) {
         types += "?IPB"[std::clamp(int(p.pictureType), 0, 3)];
         pictures.emplace_back(p.planes[0], p.planes[0] + luma);
+        return DecodeStatus::Ok;
     };
     DecoderOpenParams params;
     params.files = {path};

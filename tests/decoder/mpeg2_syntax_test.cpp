@@ -32,6 +32,7 @@ std::vector<Planes> decodeAll(const std::string& path, int idct) {
         out.push_back({std::vector<uint8_t>(p.planes[0], p.planes[0] + luma),
                        std::vector<uint8_t>(p.planes[1], p.planes[1] + chroma),
                        std::vector<uint8_t>(p.planes[2], p.planes[2] + chroma)});
+        return DecodeStatus::Ok;
     };
     DecoderOpenParams params;
     params.files = {path};

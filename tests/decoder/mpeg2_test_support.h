@@ -83,6 +83,7 @@ inline DecodedStream decodeFile(const std::string& path, int idctSetting, int ma
         for (int r = 0; r < h; ++r)
             std::copy_n(p.planes[0] + size_t(r) * p.width, w, y.begin() + size_t(r) * w);
         out.luma.push_back(std::move(y));
+        return DecodeStatus::Ok;
     };
     dec.setRunMode(kRunVideoOnly);
     DecoderOpenParams params;

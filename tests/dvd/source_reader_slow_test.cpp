@@ -61,7 +61,7 @@ TEST(SourceReaderSlow, StopDuringAPrefillComesWithin100ms) {
     catalogue.titles = {title};
     RecordingHost host;
     SourceReader reader(host, catalogue);
-    CancelFlag stop{0};
+    CancelToken stop;
     reader.setCancelFlag(&stop);
     ASSERT_EQ(reader.openSource({vob}, false, 0, 0, 24, false), 1);
     reader.setPrefill(1);
@@ -72,7 +72,7 @@ TEST(SourceReaderSlow, StopDuringAPrefillComesWithin100ms) {
     std::thread user([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         stoppedAt = Clock::now();
-        stop = 1;
+        stop.request();
     });
     std::vector<uint8_t> buffer(4096);
     const int result = reader.readSource(buffer.data(), 4096);

@@ -161,7 +161,7 @@ TEST(ThreadedMpegWriter, ClosedMidwayLeavesNoThreadBehind) {
     const fs::path dir = workDir("threads");
     const int before = threadsOfProcess();
     testing::RecordingHost host;
-    CancelFlag cancel{0};
+    CancelToken cancel;
     {
         MpegWriter w(host, &cancel);
         MpegOpenArgs a;
@@ -181,11 +181,11 @@ TEST(ThreadedMpegWriter, ClosedMidwayLeavesNoThreadBehind) {
         for (int n = 0; n < 5; ++n)
             ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
         // The cancel press: the next picture ends the piece.
-        cancel.store(1);
+        cancel.request();
         EXPECT_FALSE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
         EXPECT_EQ(threadsOfProcess(), before);
         // Opened again and dropped without a close.
-        cancel.store(0);
+        cancel.clear();
         ASSERT_TRUE(w.openMpeg(a));
         ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
     }

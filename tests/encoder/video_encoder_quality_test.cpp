@@ -25,6 +25,7 @@ std::vector<std::vector<std::uint8_t>> decodeWithOurs(const fs::path& es, int id
             std::copy_n(p.planes[0] + static_cast<std::size_t>(r) * p.width, w,
                         y.begin() + static_cast<std::ptrdiff_t>(r) * w);
         out.push_back(std::move(y));
+        return DecodeStatus::Ok;
     };
     dec.setRunMode(kRunVideoOnly);
     DecoderOpenParams params;

@@ -63,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t checksum = 0;
     decoder.hooks.emitFrame = [&](const zembra::DecodedPicture& p) {
         checksum += p.planes[0][size_t(p.width) * p.height - 1];
+        return zembra::DecodeStatus::Ok;
     };
     decoder.hooks.subpicturePayload = [&](const uint8_t* d, size_t n) {
         checksum += n ? d[n - 1] : 0;

@@ -14,7 +14,7 @@ AviRipWriter::AviRipWriter(UiHost& host)
 
 AviRipWriter::~AviRipWriter() { writer_->closeAvi(); }
 
-void AviRipWriter::setCancel(const CancelFlag* flag) { writer_->setCancelFlag(flag); }
+void AviRipWriter::setCancel(const CancelToken* flag) { writer_->setCancelFlag(flag); }
 
 bool AviRipWriter::open(const WriterOpen& p) {
     params_ = p;

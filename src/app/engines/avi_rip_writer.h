@@ -28,7 +28,7 @@ public:
     bool nextPiece() override;
     bool close() override;
     void endRun() override;
-    void setCancel(const CancelFlag* flag) override;
+    void setCancel(const CancelToken* flag) override;
     void extendFrameLimit(int frames) override;
     bool frameLimitReached() const override { return limitReached_; }
 

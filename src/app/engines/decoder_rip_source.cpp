@@ -24,7 +24,7 @@ public:
     int reopen() override { return inner_->reopen(); }
     int seek(int64_t sector) override { return inner_->seek(sector); }
     int read(uint8_t* destination, int length) override {
-        if (cancel_ && *cancel_) reader_.setCancel(1);
+        if (cancel_ && cancel_->requested()) reader_.setCancel(1);
         return inner_->read(destination, length);
     }
     int close() override { return inner_->close(); }
@@ -33,14 +33,14 @@ public:
     int64_t fileSectors(int index) const override { return inner_->fileSectors(index); }
     int fileIndex() const override { return inner_->fileIndex(); }
     bool cancelRequested() const override {
-        return (cancel_ && *cancel_) || inner_->cancelRequested();
+        return (cancel_ && cancel_->requested()) || inner_->cancelRequested();
     }
-    void setCancel(const CancelFlag* flag) { cancel_ = flag; }
+    void setCancel(const CancelToken* flag) { cancel_ = flag; }
 
 private:
     SourceReader& reader_;
     std::unique_ptr<DecoderInput> inner_;
-    const CancelFlag* cancel_ = nullptr;
+    const CancelToken* cancel_ = nullptr;
 };
 
 DecoderRipSource::DecoderRipSource(UiHost& host, TitleCatalogue& catalogue)
@@ -140,7 +140,7 @@ int DecoderRipSource::reopenDecoder() {
 
 int DecoderRipSource::scanVobFiles(const std::vector<std::string>& files,
                                    const InputSettings& input, TitleCatalogue&,
-                                   const CancelFlag* cancel) {
+                                   const CancelToken* cancel) {
     return decoder_->scanVobFiles(files, input.Detect24Fps, input.Force24, cancel);
 }
 
@@ -166,7 +166,7 @@ int64_t DecoderRipSource::getCurrentSector() const {
 }
 
 RipSource::End DecoderRipSource::howEnded() const {
-    if (decoder_->fault == kFaultReadError) return End::ReadError;
+    if (decoder_->status() == DecodeStatus::ReadError) return End::ReadError;
     return reader_->endedBeforeTitleEnd() ? End::FilesShort : End::Title;
 }
 
@@ -176,7 +176,7 @@ std::vector<SkippedSectors> DecoderRipSource::skippedSectors() const {
 
 void DecoderRipSource::setIdleStatus(const std::string& text) { reader_->setIdleStatus(text); }
 
-void DecoderRipSource::setCancel(const CancelFlag* flag) {
+void DecoderRipSource::setCancel(const CancelToken* flag) {
     input_->setCancel(flag);
     reader_->setCancelFlag(flag);
 }

@@ -29,7 +29,7 @@ public:
     void closeDecoder() override;
     int reopenDecoder() override;
     int scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
-                     TitleCatalogue& catalogue, const CancelFlag* cancel) override;
+                     TitleCatalogue& catalogue, const CancelToken* cancel) override;
     void setRunMode(int mode) override;
     int getRunMode() const override;
     int reseek(int64_t sector) override;
@@ -42,7 +42,7 @@ public:
     End howEnded() const override;
     std::vector<SkippedSectors> skippedSectors() const override;
     void setIdleStatus(const std::string& text) override;
-    void setCancel(const CancelFlag* flag) override;
+    void setCancel(const CancelToken* flag) override;
     int audioSampleRate() const override;
     HostRelay* relay() override { return relay_.get(); }
 
