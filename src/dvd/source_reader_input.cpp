@@ -1,6 +1,6 @@
 // The title reader as the decoder's input.
 
-#include "decoder/mpeg2_decoder.h"
+#include "dvd/decoder_input.h"
 #include "dvd/source_reader.h"
 
 namespace zembra {
