@@ -270,9 +270,13 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
             }
             if (dump) {
                 std::vector<uint8_t> pixels;
-                if (!zembra::convertForExport(dumpFormat, outPlanes[0], outPlanes[1], outPlanes[2],
-                                              ow, oh, 1, chroma, host, pixels))
+                const zembra::Status converted =
+                    zembra::convertForExport(dumpFormat, outPlanes[0], outPlanes[1], outPlanes[2],
+                                             ow, oh, 1, chroma, pixels);
+                if (!converted) {
+                    host.show(converted);
                     break;
+                }
                 std::fwrite(pixels.data(), 1, pixels.size(), dump);
             }
         }

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "decoder/frame_kernels.h"
-#include "platform/ui_host.h"
 
 namespace zembra {
 namespace {
@@ -168,25 +167,24 @@ std::vector<uint8_t> convertToYuy2(const uint8_t* y, const uint8_t* cb, const ui
     return out;
 }
 
-bool convertForExport(ExportFormat format, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
-                      int width, int height, int idctVariant, int chromaFormat, UiHost& host,
-                      std::vector<uint8_t>& out) {
+Status convertForExport(ExportFormat format, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                        int width, int height, int idctVariant, int chromaFormat,
+                        std::vector<uint8_t>& out) {
     switch (format) {
         case ExportFormat::Rgb32:
             out = convertToRgb32(y, cb, cr, width, height, chromaFormat);
-            return true;
+            return {};
         case ExportFormat::Rgb24:
             out = convertToRgb24(y, cb, cr, width, height, chromaFormat);
-            return true;
+            return {};
         case ExportFormat::Yuy2:
             out = convertToYuy2(y, cb, cr, width, height, idctVariant, chromaFormat);
-            return true;
+            return {};
         case ExportFormat::Yv12:
             break;
     }
     out.clear();
-    host.error("STR_ERROR_508");
-    return false;
+    return Status::error("STR_ERROR_508");
 }
 
 }  // namespace zembra

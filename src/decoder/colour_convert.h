@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace zembra {
+#include "platform/status.h"
 
-class UiHost;
+namespace zembra {
 
 enum class ExportFormat { Rgb32, Rgb24, Yuy2, Yv12 };
 
@@ -27,11 +27,11 @@ std::vector<uint8_t> convertToYuy2(const uint8_t* y, const uint8_t* cb, const ui
                                    int width, int height, int idctVariant = 1,
                                    int chromaFormat = 1);
 
-// The conversion for the chosen export format; YV12 is refused with its
-// message and an empty buffer.
-[[nodiscard]] bool convertForExport(ExportFormat format, const uint8_t* y, const uint8_t* cb,
-                                    const uint8_t* cr, int width, int height, int idctVariant,
-                                    int chromaFormat, UiHost& host, std::vector<uint8_t>& out);
+// The conversion for the chosen export format; YV12 is refused (its
+// message in the status) with an empty buffer.
+Status convertForExport(ExportFormat format, const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                        int width, int height, int idctVariant, int chromaFormat,
+                        std::vector<uint8_t>& out);
 
 // Full-size chroma plane from a subsampled one, as the RGB conversions use it.
 std::vector<uint8_t> upsampleChroma(const uint8_t* c, int width, int height, int chromaFormat);

@@ -121,16 +121,17 @@ TEST(ColourConvert, Yuy2LayoutAndRowRounding) {
 }
 
 TEST(ColourConvert, Yv12IsRefused) {
-    testing::RecordingHost host;
     Flat f(8, 2, 16, 128, 128);
     std::vector<uint8_t> out{1, 2, 3};
-    EXPECT_FALSE(convertForExport(ExportFormat::Yv12, f.y.data(), f.cb.data(), f.cr.data(), 8, 2, 1,
-                                  1, host, out));
+    const Status refused =
+        convertForExport(ExportFormat::Yv12, f.y.data(), f.cb.data(), f.cr.data(), 8, 2, 1, 1, out);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_EQ(refused.kind(), BoxKind::Error);
+    EXPECT_EQ(refused.key(), "STR_ERROR_508");
     EXPECT_TRUE(out.empty());
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].text, "YV12 not supported yet.");
-    EXPECT_TRUE(convertForExport(ExportFormat::Rgb24, f.y.data(), f.cb.data(), f.cr.data(), 8, 2, 1,
-                                 1, host, out));
+    EXPECT_TRUE(
+        convertForExport(ExportFormat::Rgb24, f.y.data(), f.cb.data(), f.cr.data(), 8, 2, 1, 1, out)
+            .ok());
     EXPECT_EQ(out.size(), 8u * 2 * 3 + 4);
 }
 

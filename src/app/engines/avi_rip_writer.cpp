@@ -72,8 +72,11 @@ bool AviRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm
         const ExportFormat format = kFormats[out.ExportYUV & 3];
         IdctVariant variant = IdctVariant::Ap922;
         (void)idctVariantFromSetting(params_.input->iDCT, variant);
-        if (!convertForExport(format, planes[0], planes[1], planes[2], out.Width, out.Height,
-                              int(variant), params_.chromaFormat, host_, picture_)) {
+        const Status converted =
+            convertForExport(format, planes[0], planes[1], planes[2], out.Width, out.Height,
+                             int(variant), params_.chromaFormat, picture_);
+        if (!converted) {
+            host_.show(converted);
             (void)close();
             return false;
         }
