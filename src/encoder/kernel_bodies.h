@@ -102,14 +102,17 @@ inline int sum8Body(const std::uint8_t* a, int stride) {
     return s;
 }
 
-inline void quarterBoundsBody(const std::uint16_t* sums, int stride, const int* quarters, int n,
-                              std::uint16_t* out) {
+inline std::uint64_t quarterBoundsBody(const std::uint16_t* sums, int stride, const int* quarters,
+                                       int n, int limit, std::uint16_t* out) {
     const std::uint16_t* at[4] = {sums, sums + 8, sums + 8 * stride, sums + 8 * stride + 8};
+    std::uint64_t within = 0;
     for (int i = 0; i < n; ++i) {
         int bound = 0;
         for (int q = 0; q < 4; ++q) bound += std::abs(quarters[q] - at[q][i]);
         out[i] = static_cast<std::uint16_t>(bound);
+        if (bound <= limit) within |= std::uint64_t{1} << i;
     }
+    return within;
 }
 
 inline int variance16Body(const std::uint8_t* a, int stride) {

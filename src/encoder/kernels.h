@@ -31,11 +31,12 @@ struct EncoderKernels {
     int (*sum8)(const std::uint8_t* a, int stride);
     // Lower bounds of the SAD of a 16x16 block whose four 8x8 quarters sum
     // to quarters[0..3] (left to right, top to bottom) against the blocks at
-    // `sums` + i, i < n, where `sums` holds 8x8 block sums with `stride`:
-    // out[i] = sum over q of |quarters[q] - sum of the candidate's quarter q|.
-    // The SIMD versions read and write up to 15 entries past n.
-    void (*quarterBounds)(const std::uint16_t* sums, int stride, const int* quarters, int n,
-                          std::uint16_t* out);
+    // `sums` + i, i < n <= 64, where `sums` holds 8x8 block sums with
+    // `stride`: out[i] = sum over q of |quarters[q] - sum of the candidate's
+    // quarter q|. Returns a mask with bit i set where out[i] <= limit. The
+    // SIMD versions read and write up to 15 entries past n.
+    std::uint64_t (*quarterBounds)(const std::uint16_t* sums, int stride, const int* quarters,
+                                   int n, int limit, std::uint16_t* out);
     // s2 - s*s/256 over a 16x16 block.
     int (*variance16)(const std::uint8_t* a, int stride);
     // s2/64 - (s/64)^2 of an 8x8 block, for activity.

@@ -2,6 +2,7 @@
 // (see CMakeLists.txt); integer and float results equal the plain build.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -67,11 +68,14 @@ int sad16PackedAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int stride
 }
 
 // Sixteen positions a step, as quarterBoundsSse2.
-void quarterBoundsAvx2(const std::uint16_t* sums, int stride, const int* quarters, int n,
-                       std::uint16_t* out) {
+std::uint64_t quarterBoundsAvx2(const std::uint16_t* sums, int stride, const int* quarters, int n,
+                                int limit, std::uint16_t* out) {
     const std::uint16_t* at[4] = {sums, sums + 8, sums + 8 * stride, sums + 8 * stride + 8};
     __m256i q[4];
     for (int i = 0; i < 4; ++i) q[i] = _mm256_set1_epi16(static_cast<short>(quarters[i]));
+    const __m256i lim = _mm256_set1_epi16(static_cast<short>(std::clamp(limit, -1, 65535)));
+    const __m256i zero = _mm256_setzero_si256();
+    std::uint64_t within = 0;
     for (int i = 0; i < n; i += 16) {
         __m256i bound = _mm256_setzero_si256();
         for (int j = 0; j < 4; ++j) {
@@ -81,7 +85,13 @@ void quarterBoundsAvx2(const std::uint16_t* sums, int stride, const int* quarter
             bound = _mm256_add_epi16(bound, d);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bound);
+        // Bytes 0-7 and 16-23 of the pack hold the two halves' flags.
+        const __m256i below = _mm256_cmpeq_epi16(_mm256_subs_epu16(bound, lim), zero);
+        const auto bytes =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(below, zero)));
+        within |= static_cast<std::uint64_t>((bytes & 0xFF) | ((bytes >> 8) & 0xFF00)) << i;
     }
+    return limit < 0 ? 0 : n < 64 ? within & ((std::uint64_t{1} << n) - 1) : within;
 }
 
 // The SSE2 quantisers' method (see kernels_sse2.cpp), eight lanes at a

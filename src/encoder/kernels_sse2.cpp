@@ -1,6 +1,7 @@
 // SSE2 versions of the block distortion kernels.
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -146,11 +147,14 @@ int sum8Sse2(const std::uint8_t* a, int stride) {
 
 // Eight positions a step. A quarter's sum is at most 64 * 255, so the four
 // distances add up without overflowing 16 bits.
-void quarterBoundsSse2(const std::uint16_t* sums, int stride, const int* quarters, int n,
-                       std::uint16_t* out) {
+std::uint64_t quarterBoundsSse2(const std::uint16_t* sums, int stride, const int* quarters, int n,
+                                int limit, std::uint16_t* out) {
     const std::uint16_t* at[4] = {sums, sums + 8, sums + 8 * stride, sums + 8 * stride + 8};
     __m128i q[4];
     for (int i = 0; i < 4; ++i) q[i] = _mm_set1_epi16(static_cast<short>(quarters[i]));
+    const __m128i lim = _mm_set1_epi16(static_cast<short>(std::clamp(limit, -1, 65535)));
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t within = 0;
     for (int i = 0; i < n; i += 8) {
         __m128i bound = _mm_setzero_si128();
         for (int j = 0; j < 4; ++j) {
@@ -159,7 +163,13 @@ void quarterBoundsSse2(const std::uint16_t* sums, int stride, const int* quarter
             bound = _mm_add_epi16(bound, d);
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bound);
+        // bound <= limit where nothing is left of bound - limit.
+        const __m128i below = _mm_cmpeq_epi16(_mm_subs_epu16(bound, lim), zero);
+        const auto bits =
+            static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(below, zero)));
+        within |= bits << i;
     }
+    return limit < 0 ? 0 : n < 64 ? within & ((std::uint64_t{1} << n) - 1) : within;
 }
 
 int variance16Sse2(const std::uint8_t* a, int stride) {

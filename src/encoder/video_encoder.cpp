@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -592,29 +593,35 @@ struct MotionEstimator {
                 }
                 return bestSad == 0;
             };
-            // The candidates of row y from xmin, `step` apart, their bounds
-            // made a chunk of positions at a time.
-            auto visitRow = [&](int y, int step) {
-                constexpr int kChunk = 64;  // even: a chunk keeps the step's parity
+            // The candidates of row y from xmin, every one or every other,
+            // their bounds made a chunk of positions at a time; only those
+            // within the best SAD as the chunk starts are visited.
+            auto visitRow = [&](int y, bool everyOther) {
+                constexpr int kChunk = 64;  // even: a chunk keeps the grid's parity
+                const std::uint64_t grid = everyOther ? 0x5555555555555555u : ~std::uint64_t{0};
                 alignas(32) std::uint16_t bound[kChunk + 16];
                 const std::uint16_t* line = sums + static_cast<std::size_t>(y) * W;
                 for (int cx = xmin; cx <= xmax; cx += kChunk) {
                     const int n = std::min(kChunk, xmax - cx + 1);
-                    k.quarterBounds(line + cx, W, quarters, n, bound);
-                    for (int i = 0; i < n; i += step)
+                    std::uint64_t open =
+                        k.quarterBounds(line + cx, W, quarters, n, bestSad, bound) & grid;
+                    for (; open; open &= open - 1) {
+                        const int i = std::countr_zero(open);
                         if (visit(cx + i, y, bound[i])) return true;
+                    }
                 }
                 return false;
             };
             auto visitOne = [&](int x, int y) {
                 alignas(32) std::uint16_t bound[16];
-                k.quarterBounds(sums + static_cast<std::size_t>(y) * W + x, W, quarters, 1, bound);
+                k.quarterBounds(sums + static_cast<std::size_t>(y) * W + x, W, quarters, 1, bestSad,
+                                bound);
                 return visit(x, y, bound[0]);
             };
             bool inside = xmin > 0 && xmax < W - 16 && ymin > 0 && ymax < H - 16;
             if (thinned && inside) {
                 bool done = false;
-                for (int y = ymin; y <= ymax && !done; y += 2) done = visitRow(y, 2);
+                for (int y = ymin; y <= ymax && !done; y += 2) done = visitRow(y, true);
                 if (!done) {
                     int cx = bx, cy = by;
                     for (int y = cy - 1; y <= cy + 1 && !done; ++y)
@@ -626,7 +633,7 @@ struct MotionEstimator {
                 }
             } else {
                 bool done = false;
-                for (int y = ymin; y <= ymax && !done; ++y) done = visitRow(y, 1);
+                for (int y = ymin; y <= ymax && !done; ++y) done = visitRow(y, false);
             }
         }
         best.x = 2 * (bx - x0);

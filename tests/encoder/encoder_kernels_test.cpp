@@ -609,18 +609,26 @@ TEST_P(EncoderKernelLevels, QuarterBoundsEqualThePlainOnesAndNeverExceedTheSad) 
             quarters[q] = plain.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
         for (int y = 0; y + 16 <= Area::kStride; ++y) {
             const int n = 1 + (round + y) % (Area::kStride - 15);
-            std::array<std::uint16_t, 64> a{}, b{};
-            plain.quarterBounds(&sums[y * Area::kStride], Area::kStride, quarters, n, a.data());
-            simd.quarterBounds(&sums[y * Area::kStride], Area::kStride, quarters, n, b.data());
+            // Limits below, at and above the bounds, and none at all.
+            const int limit = y % 4 == 0 ? -1 : y % 4 == 1 ? 65535 : static_cast<int>(rng() % 3000);
+            std::array<std::uint16_t, 80> a{}, b{};
+            const std::uint64_t ma = plain.quarterBounds(&sums[y * Area::kStride], Area::kStride,
+                                                         quarters, n, limit, a.data());
+            const std::uint64_t mb = simd.quarterBounds(&sums[y * Area::kStride], Area::kStride,
+                                                        quarters, n, limit, b.data());
+            ASSERT_EQ(ma, mb) << y;
             for (int x = 0; x < n; ++x) {
                 ASSERT_EQ(a[x], b[x]) << x << "," << y;
+                ASSERT_EQ((ma >> x) & 1, a[x] <= limit ? 1u : 0u) << x << "," << y;
                 ASSERT_LE(a[x], plain.sad16Packed(packed, ref.at(x, y), Area::kStride, 1 << 30))
                     << x << "," << y;
             }
+            ASSERT_EQ(n < 64 ? ma >> n : 0u, 0u) << "no bits past n";
         }
         if (round % 4 == 1 && (round / 4) % 4 == 2) {  // all 255 against all 0
-            std::array<std::uint16_t, 64> a{};
-            simd.quarterBounds(sums.data(), Area::kStride, quarters, 1, a.data());
+            std::array<std::uint16_t, 16> a{};
+            EXPECT_EQ(simd.quarterBounds(sums.data(), Area::kStride, quarters, 1, 65280, a.data()),
+                      1u);
             EXPECT_EQ(a[0], 256 * 255);
         }
     }
