@@ -44,7 +44,8 @@ int benchLayer2(int seconds) {
     BenchHost host;
     zembra::EsStore es;
     zembra::Layer2Encoder enc(host);
-    if (!enc.audioStart({}, es, [](const zembra::AudioUnit&) { return true; })) return 1;
+    if (!enc.audioStart({}, es, [](const zembra::AudioUnit&) { return zembra::Status{}; }))
+        return 1;
     std::vector<std::int16_t> chunk(3528);
     zembra::PcmStore pcm;
     const double t0 = now();
@@ -124,7 +125,7 @@ int benchVideo(const char* y4mPath, int kbps, int motion, const char* outPath) {
     if (!out) return 1;
     const double t0 = now();
     if (!enc.videoStart(p, zembra::makeKernels(zembra::cpuLevel()), store,
-                        [](const zembra::VideoUnit&) { return true; }))
+                        [](const zembra::VideoUnit&) { return zembra::Status{}; }))
         return 1;
     int fed = 0;
     auto drain = [&] {

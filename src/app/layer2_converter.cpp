@@ -46,7 +46,7 @@ public:
     bool start() {
         Layer2Settings s;
         s.bitrateIndex = index_;
-        return encoder_.audioStart(s, store_, [](const AudioUnit&) { return true; });
+        return encoder_.audioStart(s, store_, [](const AudioUnit&) { return Status{}; }).ok();
     }
 
     bool convert(const uint8_t* src, size_t srcLen, std::vector<uint8_t>& out,
@@ -73,7 +73,7 @@ public:
     bool flush(std::vector<uint8_t>& out) override {
         if (!encoder_.running()) return false;
         bool ok = true;
-        if (pcm_.size() > 0) ok = encoder_.audioEncodeFrame(pcm_, true);
+        if (pcm_.size() > 0) ok = encoder_.audioEncodeFrame(pcm_, true).ok();
         take(out);
         encoder_.audioEnd();
         return ok;

@@ -2,6 +2,7 @@
 
 #include "app/settings_store.h"
 #include "encoder/mpeg_writer.h"
+#include "platform/ui_host.h"
 
 namespace zembra {
 
@@ -38,7 +39,9 @@ MpegOpenArgs MpegRipWriter::openArgs(const WriterOpen& p) {
 bool MpegRipWriter::open(const WriterOpen& params) {
     // A fresh writer per pass, so it reads the cancel flag in force now.
     writer_ = std::make_unique<MpegWriter>(host_, cancel_);
-    return writer_->openMpeg(openArgs(params));
+    const Status opened = writer_->openMpeg(openArgs(params));
+    host_.show(opened);
+    return opened.ok();
 }
 
 bool MpegRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) {

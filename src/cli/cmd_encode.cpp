@@ -293,7 +293,10 @@ int runEncode(const std::vector<std::string>& args) {
     o.pulldown = s.pulldown != 0;
     o.quantMat = s.quantMat;
     o.threads = threadCount(store.app);
-    if (!writer.openMpeg(o)) return 1;
+    if (const Status opened = writer.openMpeg(o); !opened) {
+        host.show(opened);
+        return 1;
+    }
 
     const int w = s.width, h = s.height;
     const int cw = o.chromaCode == 3 ? w : w / 2, ch = o.chromaCode == 3 ? h : h / 2;

@@ -7,16 +7,16 @@
 #include "encoder/layer2/layer2_encoder.h"
 #include "encoder/mux/multiplexer.h"
 #include "encoder/video_encoder.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra {
 
-MpegWriter::MpegWriter(UiHost& host, const CancelToken* cancel)
-    : host_(host),
+MpegWriter::MpegWriter(JobReporter& reporter, const CancelToken* cancel)
+    : reporter_(reporter),
       cancel_(cancel),
-      video_(std::make_unique<VideoEncoder>(host)),
-      audio_(std::make_unique<Layer2Encoder>(host)),
-      mux_(std::make_unique<Multiplexer>(host)),
+      video_(std::make_unique<VideoEncoder>(reporter)),
+      audio_(std::make_unique<Layer2Encoder>(reporter)),
+      mux_(std::make_unique<Multiplexer>(reporter)),
       pcm_(std::make_unique<PcmStore>()) {}
 
 MpegWriter::~MpegWriter() {
@@ -43,14 +43,12 @@ static bool fileExists(const std::string& path) {
     return std::filesystem::exists(path, ec);
 }
 
-bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
+Status MpegWriter::openMpeg(const MpegOpenArgs& a) {
     if (open_) closeMpeg();
     EncoderParams p;
-    if (!a.overwrite && fileExists(a.outputPath)) {
-        if (host_.messageBox(BoxKind::Question, a.outputPath + " " + host_.text("STR_ERROR_406")) !=
-            BoxAnswer::Yes)
-            return false;
-    }
+    if (!a.overwrite && fileExists(a.outputPath) &&
+        !reporter_.confirm(Status::question("STR_ERROR_406").leadBy(a.outputPath + " ")))
+        return Status::failed();
     p.outputPath = a.outputPath;
     p.basePath = a.outputPath;
     p.overwrite = a.overwrite;
@@ -62,21 +60,13 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     p.paddMin = a.paddMin;
     p.paddMax = a.paddMax;
     p.muxRateFactor = a.muxRateFactor;
-    if (a.chromaCode != 1 && a.chromaCode != 3) {
-        host_.error("STR_ERROR_348");
-        return false;
-    }
-    if (a.width <= 0 || a.height <= 0 || a.width % 16 || a.height % 16) {
-        host_.error("STR_ERROR_349");
-        return false;
-    }
+    if (a.chromaCode != 1 && a.chromaCode != 3) return Status::error("STR_ERROR_348");
+    if (a.width <= 0 || a.height <= 0 || a.width % 16 || a.height % 16)
+        return Status::error("STR_ERROR_349");
     // A larger side would not fit its field in the sequence header: the
     // stream would state another size than it holds.
     const int maxSide = a.mpegStream == 1 ? kMaxMpeg2Side : kMaxMpeg1Side;
-    if (a.width > maxSide || a.height > maxSide) {
-        host_.error("STR_ERROR_OutputTooLarge");
-        return false;
-    }
+    if (a.width > maxSide || a.height > maxSide) return Status::error("STR_ERROR_OutputTooLarge");
     const CpuLevel level = cpuLevel();
     p.cpuChoice = a.cpu;
     switch (a.cpu) {
@@ -84,11 +74,9 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
             kernels_ = makeKernels(level);
             break;
         case 1:  // no x86-64 processor reports 3DNow
-            host_.error("STR_ERROR_350");
-            return false;
+            return Status::error("STR_ERROR_350");
         case 2:
-            host_.error("STR_ERROR_351");
-            return false;
+            return Status::error("STR_ERROR_351");
         default:
             kernels_ = plainKernels();
             break;
@@ -100,10 +88,7 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     p.dctChoice = a.dct;
     p.threads = a.threads < 1 ? 1 : a.threads;
     p.quantMat = a.quantMat;
-    if (!matchFrameRate(a.frameRate, p.rate)) {
-        host_.error("STR_ERROR_352");
-        return false;
-    }
+    if (!matchFrameRate(a.frameRate, p.rate)) return Status::error("STR_ERROR_352");
     p.frameRate = a.frameRate;
     p.pieceNumber = 1;
     pcm_->clear();
@@ -111,19 +96,18 @@ bool MpegWriter::openMpeg(const MpegOpenArgs& a) {
     countReached_ = false;
     p.pulldown = a.pulldown;
     if (p.pulldown && p.rate.frameRateCode != 1) {
-        host_.error("STR_ERROR_353");
+        reporter_.notice(Status::error("STR_ERROR_353"));
         p.pulldown = false;
     }
     p.streamKind = a.mpegStream == 1 ? 3 : 1;
     p.vbvSize = a.vbv;
-    if (p.streamKind == 1 && a.vbv != 20) {
-        if (!host_.ask("STR_ERROR_102")) return false;
-    }
+    if (p.streamKind == 1 && a.vbv != 20 && !reporter_.confirm(Status::question("STR_ERROR_102")))
+        return Status::failed();
     applyStreamTables(p);
     params_ = p;
-    if (!startEngines()) return false;
+    if (Status started = startEngines(); !started) return started;
     open_ = true;
-    return true;
+    return {};
 }
 
 Layer2Settings layer2SettingsOf(const EncoderParams& p) {
@@ -138,7 +122,7 @@ Layer2Settings layer2SettingsOf(const EncoderParams& p) {
     return ls;
 }
 
-bool MpegWriter::startEngines() {
+Status MpegWriter::startEngines() {
     const EncoderParams& p = params_;
     MuxSettings ms;
     ms.layout = p.svcdLayout ? MuxLayout::Svcd : MuxLayout::Vcd;
@@ -151,30 +135,36 @@ bool MpegWriter::startEngines() {
     mux_->reset(ms);
     videoFailed_ = false;
     Multiplexer* mux = mux_.get();
-    if (!shown(video_->videoStart(p, kernels_, mux->videoStore(),
-                                  [mux](const VideoUnit& u) { return mux->pushVideoUnit(u); })))
-        return false;
-    if (!audio_->audioStart(layer2SettingsOf(p), mux->audioStore(),
-                            [mux](const AudioUnit& u) { return mux->pushAudioUnit(u); })) {
+    if (Status started =
+            video_->videoStart(p, kernels_, mux->videoStore(),
+                               [mux](const VideoUnit& u) { return mux->pushVideoUnit(u); });
+        !started)
+        return started;
+    if (Status started =
+            audio_->audioStart(layer2SettingsOf(p), mux->audioStore(),
+                               [mux](const AudioUnit& u) { return mux->pushAudioUnit(u); });
+        !started) {
+        // Its message first: ending the video encoder may have its own.
+        reporter_.notice(started);
         video_->videoEnd();
-        return false;
+        return Status::failed();
     }
-    return true;
+    return {};
 }
 
 bool MpegWriter::finishEngines() {
     bool ok = true;
     // Pictures still waiting for their B-picture partners are coded too,
     // so every picture fed ends up in the piece.
-    if (video_->running() && !videoFailed_ && !shown(video_->videoCodeRest())) ok = false;
+    if (video_->running() && !videoFailed_ && !told(video_->videoCodeRest())) ok = false;
     // Frames handed to the sound's coder come first, then the rest.
-    bool audioOk = !audio_->running() || audio_->audioCollect();
+    bool audioOk = !audio_->running() || told(audio_->audioCollect());
     while (audioOk && audio_->running() && pcm_->size() > 2304)
-        audioOk = audio_->audioEncodeFrame(*pcm_);
+        audioOk = told(audio_->audioEncodeFrame(*pcm_));
     if (!audioOk) ok = false;
     // The rest, less than a frame, becomes a last frame padded with silence,
     // so the piece's sound lasts as long as its pictures.
-    if (ok && audio_->running() && pcm_->size() > 0 && !audio_->audioEncodeFrame(*pcm_, true))
+    if (ok && audio_->running() && pcm_->size() > 0 && !told(audio_->audioEncodeFrame(*pcm_, true)))
         ok = false;
     audio_->audioEnd();
     video_->videoEnd();
@@ -182,15 +172,15 @@ bool MpegWriter::finishEngines() {
     // has no units to start a file with: it leaves no file and no message.
     if (fedPiece_ == 0 && !mux_->started()) {
         mux_->reset(MuxSettings{});
-    } else if (!mux_->muxDrain()) {
+    } else if (!told(mux_->muxDrain())) {
         ok = false;
     }
     pcm_->clear();
     return ok;
 }
 
-bool MpegWriter::shown(const Status& status) {
-    host_.show(status);
+bool MpegWriter::told(const Status& status) {
+    reporter_.notice(status);
     return status.ok();
 }
 
@@ -215,10 +205,10 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
         return false;
     }
     if (sampleCount > 0 && !pcm_->append(pcm, static_cast<std::size_t>(sampleCount))) {
-        host_.error("STR_ERROR_354");
+        reporter_.notice(Status::error("STR_ERROR_354"));
         return fail();
     }
-    if (!shown(video_->videoPut(y, cb, cr))) {
+    if (!told(video_->videoPut(y, cb, cr))) {
         videoFailed_ = true;
         return fail();
     }
@@ -228,19 +218,19 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
     // that on a thread of its own it codes them meanwhile; they reach the
     // multiplexer after the pictures, as they always have.
     while (pcm_->size() > 2304) {
-        if (!audio_->audioSubmitFrame(*pcm_)) return fail();
+        if (!told(audio_->audioSubmitFrame(*pcm_))) return fail();
     }
     if (fedPiece_ == 1) {
-        if (!shown(video_->videoCodeNext())) videoFailed_ = true;
+        if (!told(video_->videoCodeNext())) videoFailed_ = true;
     } else if ((fedPiece_ - 1) % kAnchorDistance == 0) {
         for (int m = 0; m < kAnchorDistance && !videoFailed_; ++m) {
-            if (m > 0) host_.pumpMessages();
-            if (!shown(video_->videoCodeNext())) videoFailed_ = true;
+            if (m > 0) reporter_.pumpMessages();
+            if (!told(video_->videoCodeNext())) videoFailed_ = true;
         }
     }
     if (videoFailed_ || (cancel_ && cancel_->requested())) return fail();
-    if (!audio_->audioCollect()) return fail();
-    if (!mux_->muxPump()) return fail();
+    if (!told(audio_->audioCollect())) return fail();
+    if (!told(mux_->muxPump())) return fail();
     return true;
 }
 
@@ -257,16 +247,14 @@ bool MpegWriter::nextMpegPiece() {
     }
     ++params_.pieceNumber;
     params_.outputPath = pieceName(params_.basePath, params_.pieceNumber);
-    if (!params_.overwrite && fileExists(params_.outputPath)) {
-        if (host_.messageBox(BoxKind::Question, params_.outputPath + host_.text("STR_ERROR_406")) !=
-            BoxAnswer::Yes) {
-            open_ = false;
-            return false;
-        }
+    if (!params_.overwrite && fileExists(params_.outputPath) &&
+        !reporter_.confirm(Status::question("STR_ERROR_406").leadBy(params_.outputPath))) {
+        open_ = false;
+        return false;
     }
     pcm_->clear();
     fedPiece_ = 0;
-    if (!startEngines()) {
+    if (!told(startEngines())) {
         open_ = false;
         return false;
     }

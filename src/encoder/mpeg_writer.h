@@ -13,7 +13,7 @@
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 class VideoEncoder;
 class Layer2Encoder;
 struct Layer2Settings;
@@ -49,12 +49,14 @@ Layer2Settings layer2SettingsOf(const EncoderParams& params);
 class MpegWriter {
 public:
     // `cancel` (may be null) is the flag the user interface sets to stop.
-    MpegWriter(UiHost& host, const CancelToken* cancel = nullptr);
+    // What the engines say in the middle of a piece goes to `reporter` as it
+    // comes up; openMpeg returns its own failures.
+    MpegWriter(JobReporter& reporter, const CancelToken* cancel = nullptr);
     ~MpegWriter();
     MpegWriter(const MpegWriter&) = delete;
     MpegWriter& operator=(const MpegWriter&) = delete;
 
-    [[nodiscard]] bool openMpeg(const MpegOpenArgs& args);
+    Status openMpeg(const MpegOpenArgs& args);
     // One picture in display order with the 44.1 kHz stereo samples that
     // belong to it (sampleCount counts 16-bit values). False means stop; the
     // writer has already finished the piece.
@@ -86,14 +88,14 @@ public:
     static std::string pieceName(const std::string& base, int n);
 
 private:
-    bool startEngines();
+    Status startEngines();
     // Codes what is left, ends the encoders and closes the piece's file.
     bool finishEngines();
     bool fail();
-    // Shows what the status has to say; true when it is done.
-    bool shown(const Status& status);
+    // Passes on what the status has to say; true when it is done.
+    bool told(const Status& status);
 
-    UiHost& host_;
+    JobReporter& reporter_;
     const CancelToken* cancel_;
     EncoderParams params_;
     EncoderKernels kernels_{};

@@ -1572,7 +1572,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     if (onReconstructed && pc.recon)
         onReconstructed(f, pc.recon->p[0].px.data(), pc.recon->p[1].px.data(),
                         pc.recon->p[2].px.data());
-    if (s.sink && !s.sink(unit)) return Status::failed();
+    if (s.sink) return s.sink(unit);
     return {};
 }
 

@@ -19,7 +19,8 @@ namespace zembra {
 
 class JobReporter;
 
-using VideoUnitSink = std::function<bool(const VideoUnit&)>;
+// Receives each coded picture; a status that is not done stops the encoder.
+using VideoUnitSink = std::function<Status(const VideoUnit&)>;
 
 // One step of the coding order: the picture coded as number i of the piece.
 struct CodingStep {
@@ -80,8 +81,8 @@ public:
     Status videoStart(const EncoderParams& params, const EncoderKernels& kernels, EsStore& store,
                       VideoUnitSink sink);
     Status videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr);
-    // A sink that refuses the picture's unit fails the call with no message
-    // of its own (the sink has told).
+    // A sink that refuses the picture's unit fails the call with the sink's
+    // status.
     Status videoCodeNext();
     // Codes the pictures still waiting in the ring as anchors, in display
     // order, so nothing fed is lost when a piece ends.

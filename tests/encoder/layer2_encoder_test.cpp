@@ -38,7 +38,7 @@ void encodeAll(const std::vector<std::int16_t>& pcm, int bitrateIndex, Coded& ou
     settings.ownThread = ownThread;
     ASSERT_TRUE(enc.audioStart(settings, out.store, [&](const AudioUnit& u) {
         out.units.push_back(u);
-        return true;
+        return Status{};
     }));
     PcmStore store;
     std::size_t at = 0;
@@ -118,14 +118,15 @@ TEST(Layer2Encoder, ShortStoreWarnsUnlessItIsTheLastFrame) {
     EsStore es;
     Layer2Encoder enc(host);
     int units = 0;
-    ASSERT_TRUE(enc.audioStart({}, es, [&](const AudioUnit&) { return ++units, true; }));
+    ASSERT_TRUE(enc.audioStart({}, es, [&](const AudioUnit&) { return ++units, Status{}; }));
     PcmStore pcm;
     std::vector<std::int16_t> some(1000, 100);
     ASSERT_TRUE(pcm.append(some.data(), some.size()));
-    EXPECT_FALSE(enc.audioEncodeFrame(pcm));
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].kind, BoxKind::Warning);
-    EXPECT_EQ(host.boxes[0].text.rfind(host.text("STR_ERROR_355"), 0), 0u);
+    const Status shortStore = enc.audioEncodeFrame(pcm);
+    EXPECT_FALSE(shortStore.ok());
+    EXPECT_EQ(shortStore.kind(), BoxKind::Warning);
+    EXPECT_EQ(shortStore.key(), "STR_ERROR_355");
+    EXPECT_EQ(shortStore.detail(), " 0");
     // At the close of a piece the rest is coded, completed with silence.
     EXPECT_TRUE(enc.audioEncodeFrame(pcm, true));
     EXPECT_EQ(pcm.size(), 0u);
@@ -140,7 +141,7 @@ TEST(Layer2Encoder, EndCodesTheLeftOverSamples) {
     EsStore es;
     Layer2Encoder enc(host);
     int units = 0;
-    ASSERT_TRUE(enc.audioStart({}, es, [&](const AudioUnit&) { return ++units, true; }));
+    ASSERT_TRUE(enc.audioStart({}, es, [&](const AudioUnit&) { return ++units, Status{}; }));
     PcmStore pcm;
     std::vector<std::int16_t> samples(2304 + 1000, 300);
     ASSERT_TRUE(pcm.append(samples.data(), samples.size()));
@@ -157,26 +158,28 @@ TEST(Layer2Encoder, RefusedUnitOrFullStoreStopsTheEncoder) {
     RecordingHost host;
     EsStore es;
     Layer2Encoder enc(host);
-    ASSERT_TRUE(enc.audioStart({}, es, [](const AudioUnit&) { return false; }));
+    ASSERT_TRUE(
+        enc.audioStart({}, es, [](const AudioUnit&) { return Status::warning("STR_ERROR_101"); }));
     PcmStore pcm;
     std::vector<std::int16_t> frame(2304, 0);
     ASSERT_TRUE(pcm.append(frame.data(), frame.size()));
-    EXPECT_FALSE(enc.audioEncodeFrame(pcm));
+    EXPECT_EQ(enc.audioEncodeFrame(pcm).key(), "STR_ERROR_101");
 
     // A store that has overflowed takes no more audio.
     EsStore full;
     std::vector<std::uint8_t> big(EsStore::kCapacity + 1);
     EXPECT_FALSE(full.append(big.data(), big.size()));
-    ASSERT_TRUE(enc.audioStart({}, full, [](const AudioUnit&) { return true; }));
+    ASSERT_TRUE(enc.audioStart({}, full, [](const AudioUnit&) { return Status{}; }));
     // More than a frame waits: the failed store is not offered the rest,
-    // and the error is shown once.
+    // and the error is told once.
     ASSERT_TRUE(pcm.append(frame.data(), frame.size()));
     ASSERT_TRUE(pcm.append(frame.data(), 100));
-    EXPECT_FALSE(enc.audioEncodeFrame(pcm));
-    EXPECT_EQ(std::count_if(host.boxes.begin(), host.boxes.end(),
-                            [&](const auto& b) { return b.text == host.text("STR_ERROR_341"); }),
-              1);
+    EXPECT_EQ(enc.audioEncodeFrame(pcm).key(), "STR_ERROR_341");
     EXPECT_FALSE(enc.running());
+    const Status again = enc.audioEncodeFrame(pcm);
+    EXPECT_FALSE(again.ok());
+    EXPECT_FALSE(again.hasMessage());
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 long threadsOfProcess() {
@@ -209,7 +212,7 @@ TEST(Layer2Encoder, OwnThreadCodesTheSameFrames) {
         Layer2Encoder enc(host);
         ASSERT_TRUE(enc.audioStart(settings, es, [&](const AudioUnit& u) {
             units.push_back(u);
-            return true;
+            return Status{};
         }));
         EXPECT_EQ(threadsOfProcess(), before + 1);
         PcmStore pcm;

@@ -124,7 +124,7 @@ inline EncodeResult encode(const EncoderParams& p, const std::vector<Picture>& p
     VideoEncoder enc(host);
     if (!enc.videoStart(p, k, store, [&](const VideoUnit& u) {
             res.units.push_back(u);
-            return true;
+            return Status{};
         })) {
         res.ok = false;
         return res;

@@ -73,8 +73,8 @@ TEST_P(Drift, OurDecoderMatchesTheReconstruction) {
         // Working frames are as wide as the picture (a multiple of 16).
         recon[f].assign(y, y + static_cast<std::size_t>(w) * h);
     };
-    ASSERT_TRUE(
-        enc.videoStart(p, makeKernels(cpuLevel()), store, [](const VideoUnit&) { return true; }));
+    ASSERT_TRUE(enc.videoStart(p, makeKernels(cpuLevel()), store,
+                               [](const VideoUnit&) { return Status{}; }));
     int fed = 0;
     for (const Picture& pic : pics) {
         ASSERT_TRUE(enc.videoPut(pic.y.data(), pic.u.data(), pic.v.data()));
@@ -133,8 +133,8 @@ void checkRate(const RateCase& c, int seconds) {
     testing::RecordingHost host;
     EsStore store;
     VideoEncoder enc(host);
-    ASSERT_TRUE(
-        enc.videoStart(p, makeKernels(cpuLevel()), store, [](const VideoUnit&) { return true; }));
+    ASSERT_TRUE(enc.videoStart(p, makeKernels(cpuLevel()), store,
+                               [](const VideoUnit&) { return Status{}; }));
     for (int i = 0; i < n; ++i) {
         // A slow pan over the synthetic scene, with a scene cut every 4 s.
         const Picture pic = synthetic(c.w, c.h, i, 1 + static_cast<unsigned>(i / 100));

@@ -49,9 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             audioBytes += 731;
             ++audioFrames;
         }
-        ok = mux.muxPump();
+        ok = mux.muxPump().ok();
     }
-    if (ok) ok = mux.muxDrain();
+    if (ok) ok = mux.muxDrain().ok();
     if (ok) {
         std::FILE* f = std::fopen(ms.outputPath.c_str(), "rb");
         if (f) {

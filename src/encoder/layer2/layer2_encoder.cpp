@@ -16,7 +16,7 @@
 #include "encoder/layer2/psycho_model.h"
 #include "mpeg/bit_writer.h"
 #include "platform/bessel.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra {
 
@@ -133,7 +133,7 @@ void Layer2Encoder::State::workerLoop() {
     }
 }
 
-Layer2Encoder::Layer2Encoder(UiHost& host) : host_(host) {}
+Layer2Encoder::Layer2Encoder(JobReporter& reporter) : reporter_(reporter) {}
 Layer2Encoder::~Layer2Encoder() = default;
 
 int Layer2Encoder::bitrateKbps(int index) {
@@ -149,13 +149,13 @@ int layer2Sblimit(int kbps) {
 
 int Layer2Encoder::lastPadding() const { return state_ ? state_->deliveredPadding : 0; }
 
-bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, AudioUnitSink sink) {
+Status Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store,
+                                 AudioUnitSink sink) {
     state_.reset();
     try {
         state_ = std::make_unique<State>();
     } catch (const std::bad_alloc&) {
-        host_.error("STR_ERROR_340");
-        return false;
+        return Status::error("STR_ERROR_340");
     }
     State& s = *state_;
     s.settings = settings;
@@ -196,7 +196,7 @@ bool Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store, A
         } catch (const std::system_error&) {
         }
     }
-    return true;
+    return {};
 }
 
 void Layer2Encoder::audioEnd() {
@@ -206,19 +206,23 @@ void Layer2Encoder::audioEnd() {
     // Frames already handed over come first.
     if (state_ && !state_->ending) {
         state_->ending = true;
-        if (audioCollect() && state_) {
+        const Status collected = audioCollect();
+        reporter_.notice(collected);
+        if (collected && state_) {
             state_->stopWorker();
-            while (state_ && state_->lastPcm && state_->lastPcm->size() > 0)
-                if (!audioEncodeFrame(*state_->lastPcm, true)) break;
+            while (state_ && state_->lastPcm && state_->lastPcm->size() > 0) {
+                const Status coded = audioEncodeFrame(*state_->lastPcm, true);
+                reporter_.notice(coded);
+                if (!coded) break;
+            }
         }
     }
     state_.reset();
 }
 
-bool Layer2Encoder::failDelivery() {
-    host_.error("STR_ERROR_341");
+Status Layer2Encoder::failDelivery() {
     state_.reset();
-    return false;
+    return Status::error("STR_ERROR_341");
 }
 
 namespace {
@@ -259,20 +263,20 @@ constexpr int kPattern[5][5] = {
 
 }  // namespace
 
-bool Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
-    return audioSubmitFrame(pcm, last) && audioCollect();
+Status Layer2Encoder::audioEncodeFrame(PcmStore& pcm, bool last) {
+    if (Status submitted = audioSubmitFrame(pcm, last); !submitted) return submitted;
+    return audioCollect();
 }
 
-bool Layer2Encoder::audioSubmitFrame(PcmStore& pcm, bool last) {
-    if (!state_) return false;
+Status Layer2Encoder::audioSubmitFrame(PcmStore& pcm, bool last) {
+    if (!state_) return Status::failed();
     State& s = *state_;
     s.lastPcm = &pcm;
     const std::size_t need = kFrameValues;
     if (pcm.size() < need && !last) {
-        host_.messageBox(BoxKind::Warning,
-                         host_.text("STR_ERROR_355") + " " +
-                             std::to_string(static_cast<long>(s.framesTaken) * kFrameSamples));
-        return false;
+        return Status::warning(
+            "STR_ERROR_355",
+            " " + std::to_string(static_cast<long>(s.framesTaken) * kFrameSamples));
     }
 
     // 1. Take the frame's samples; a short store (the last frame of a piece)
@@ -287,16 +291,16 @@ bool Layer2Encoder::audioSubmitFrame(PcmStore& pcm, bool last) {
     ++s.inFlight;
     if (!s.worker.joinable()) {
         s.coded.push_back(s.codeFrame(job));
-        return true;
+        return {};
     }
     std::unique_lock<std::mutex> lock(s.mutex);
     s.room.wait(lock, [&s] { return static_cast<int>(s.jobs.size()) < kQueuedFrames; });
     s.jobs.push_back(job);
     s.jobReady.notify_one();
-    return true;
+    return {};
 }
 
-bool Layer2Encoder::audioCollect() {
+Status Layer2Encoder::audioCollect() {
     while (state_ && state_->inFlight > 0) {
         State& s = *state_;
         CodedFrame f;
@@ -315,9 +319,11 @@ bool Layer2Encoder::audioCollect() {
         AudioUnit unit{};
         unit.size = static_cast<int>(f.bytes.size());
         unit.pts = clockFromTicks(f.ticks, s.settings.layout);
-        if (s.sink && !s.sink(unit)) return false;
+        if (s.sink) {
+            if (Status taken = s.sink(unit); !taken) return taken;
+        }
     }
-    return state_ != nullptr;
+    return state_ ? Status{} : Status::failed();
 }
 
 CodedFrame Layer2Encoder::State::codeFrame(const FrameJob& job) {

@@ -12,10 +12,11 @@
 #include "encoder/mux/es_store.h"
 #include "encoder/mux/multiplexer.h"
 #include "encoder/units.h"
+#include "platform/status.h"
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 
 // Interleaved 16-bit stereo PCM waiting to be coded (filled by the MPEG
 // writer, emptied from the front by the encoder).
@@ -42,15 +43,17 @@ struct Layer2Settings {
     bool ownThread = false;
 };
 
-// Receives each finished frame; false stops the encoder.
-using AudioUnitSink = std::function<bool(const AudioUnit&)>;
+// Receives each finished frame; a status that is not done stops the encoder.
+using AudioUnitSink = std::function<Status(const AudioUnit&)>;
 
 class Layer2Encoder {
 public:
     static constexpr int kFrameSamples = 1152;              // per channel
     static constexpr int kFrameValues = 2 * kFrameSamples;  // interleaved values
 
-    explicit Layer2Encoder(UiHost& host);
+    // Failures come back as the returned statuses; `reporter` hears the one
+    // that comes up while audioEnd releases the encoder.
+    explicit Layer2Encoder(JobReporter& reporter);
     ~Layer2Encoder();
     Layer2Encoder(const Layer2Encoder&) = delete;
     Layer2Encoder& operator=(const Layer2Encoder&) = delete;
@@ -58,20 +61,19 @@ public:
     // Fresh encoder for a new piece: filter and model state cleared, table
     // chosen, frame counter and slot lag reset. The bytes go to `store`, the
     // units to `sink`.
-    [[nodiscard]] bool audioStart(const Layer2Settings& settings, EsStore& store,
-                                  AudioUnitSink sink);
+    Status audioStart(const Layer2Settings& settings, EsStore& store, AudioUnitSink sink);
     // Codes one frame from the front of `pcm`. With `last` set a store holding
     // less than a frame is accepted and the frame is completed with silence
     // (the close of a piece); otherwise such a store is an error.
     // audioSubmitFrame + audioCollect.
-    [[nodiscard]] bool audioEncodeFrame(PcmStore& pcm, bool last = false);
+    Status audioEncodeFrame(PcmStore& pcm, bool last = false);
     // Takes one frame's samples from the front of `pcm` and starts coding
     // it: on the encoder's thread when it has one, otherwise at once. The
     // frame reaches the store and the sink at the next audioCollect. At most
     // kQueuedFrames wait for the thread; more make the caller wait.
-    [[nodiscard]] bool audioSubmitFrame(PcmStore& pcm, bool last = false);
+    Status audioSubmitFrame(PcmStore& pcm, bool last = false);
     // Hands every submitted frame, in order, to the store and the sink.
-    [[nodiscard]] bool audioCollect();
+    Status audioCollect();
     static constexpr int kQueuedFrames = 8;
     // Delivers the submitted frames, codes what is left in the PCM store last
     // passed to audioSubmitFrame as a final frame completed with silence,
@@ -88,11 +90,11 @@ public:
     struct State;
 
 private:
-    // A delivery failed: the error was shown; the encoder is released
-    // without coding more into the failed store.
-    bool failDelivery();
+    // A delivery failed: the encoder is released without coding more into
+    // the failed store.
+    Status failDelivery();
 
-    UiHost& host_;
+    JobReporter& reporter_;
     std::unique_ptr<State> state_;
 };
 

@@ -9,7 +9,7 @@
 #include "mpeg/audio_tables.h"
 #include "mpeg/start_codes.h"
 #include "platform/byte_order.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra {
 
@@ -57,7 +57,7 @@ ClockStamp clockFromTicks(double ticks, MuxLayout layout) {
     return mpeg::toClockStamp(ticks, layout == MuxLayout::Svcd);
 }
 
-Multiplexer::Multiplexer(UiHost& host) : host_(host) {}
+Multiplexer::Multiplexer(JobReporter& reporter) : reporter_(reporter) {}
 
 Multiplexer::~Multiplexer() { closeFiles(); }
 
@@ -77,6 +77,7 @@ void Multiplexer::reset(const MuxSettings& settings) {
     videoPictures_ = 0;
     videoUnderflows_ = audioUnderflows_ = 0;
     started_ = finished_ = failed_ = endOfData_ = false;
+    failure_ = {};
     cache_.clear();
     bytesWritten_ = 0;
     diag_.clear();
@@ -94,26 +95,34 @@ void Multiplexer::diag(const char* fmt, ...) {
     diag_ += '\n';
 }
 
-bool Multiplexer::pushVideoUnit(const VideoUnit& unit) {
-    if (videoQueue_.size() >= kQueueLimit) {
-        host_.warning("STR_ERROR_100");
-        return false;
-    }
+void Multiplexer::fail(Status why) {
+    failed_ = true;
+    failure_ = std::move(why);
+}
+
+Status Multiplexer::outcome() {
+    if (!failed_) return {};
+    Status told = std::move(failure_);
+    failure_ = Status::failed();
+    return told;
+}
+
+void Multiplexer::tellFailure() { reporter_.notice(outcome()); }
+
+Status Multiplexer::pushVideoUnit(const VideoUnit& unit) {
+    if (videoQueue_.size() >= kQueueLimit) return Status::warning("STR_ERROR_100");
     videoQueue_.push_back(unit);
     if (videoQueue_.back().size < 0) videoQueue_.back().size = 0;
     queuedVideoBytes_ += videoQueue_.back().size;
-    return true;
+    return {};
 }
 
-bool Multiplexer::pushAudioUnit(const AudioUnit& unit) {
-    if (audioQueue_.size() >= kQueueLimit) {
-        host_.warning("STR_ERROR_101");
-        return false;
-    }
+Status Multiplexer::pushAudioUnit(const AudioUnit& unit) {
+    if (audioQueue_.size() >= kQueueLimit) return Status::warning("STR_ERROR_101");
     audioQueue_.push_back(unit);
     if (audioQueue_.back().size < 0) audioQueue_.back().size = 0;
     queuedAudioBytes_ += audioQueue_.back().size;
-    return true;
+    return {};
 }
 
 void Multiplexer::computeDerived() {
@@ -168,8 +177,8 @@ bool Multiplexer::nextAudio() {
     return true;
 }
 
-bool Multiplexer::muxStart() {
-    if (started_) return true;
+Status Multiplexer::muxStart() {
+    if (started_) return {};
     started_ = true;
     sectorCount_ = 0;
     videoUnderflows_ = audioUnderflows_ = 0;
@@ -189,68 +198,65 @@ bool Multiplexer::muxStart() {
     const bool pieceOpen = out_.open(settings_.outputPath);
     pieceMade_ = pieceOpen;
     if (!pieceOpen && out_.lockedByAnother()) {
-        host_.messageBox(BoxKind::Warning,
-                         settings_.outputPath + " " + host_.text("STR_ERROR_OutputBusy"));
-        failed_ = true;
-        return false;
+        fail(Status::warning("STR_ERROR_OutputBusy").leadBy(settings_.outputPath + " "));
+        return outcome();
     }
     if (!isVcd()) {
         list_ = std::fopen(iPictureListPath().c_str(), "wb");
         if (!list_) {
-            host_.messageBox(BoxKind::Warning,
-                             host_.text("STR_ERROR_356") + " " + iPictureListPath());
             closeFiles();
-            failed_ = true;
-            return false;
+            fail(Status::warning("STR_ERROR_356", " " + iPictureListPath()));
+            return outcome();
         }
     }
     if (!pieceOpen) {
-        host_.messageBox(BoxKind::Warning,
-                         host_.text("STR_ERROR_357") + " " + settings_.outputPath);
         closeFiles();
-        failed_ = true;
-        return false;
+        fail(Status::warning("STR_ERROR_357", " " + settings_.outputPath));
+        return outcome();
     }
     if (!nextAudio()) {
-        host_.error("STR_ERROR_343");
         closeFiles();
-        failed_ = true;
-        return false;
+        fail(Status::error("STR_ERROR_343"));
+        return outcome();
     }
     if (!nextVideo()) {
-        host_.error("STR_ERROR_344");
         closeFiles();
-        failed_ = true;
-        return false;
+        fail(Status::error("STR_ERROR_344"));
+        return outcome();
     }
-    return true;
+    return {};
 }
 
-bool Multiplexer::muxPump() {
-    if (failed_) return false;
-    if (finished_) return true;
-    if (!started_ && !muxStart()) return false;
+Status Multiplexer::muxPump() {
+    if (failed_) return outcome();
+    if (finished_) return {};
+    if (!started_) {
+        if (Status started = muxStart(); !started) return started;
+    }
     while (queuedVideoBytes_ > pv_ && queuedAudioBytes_ > pa_) {
-        if (!muxSector()) return !failed_;
+        if (!muxSector()) return outcome();
     }
     // The sectors of each picture go to the file at once: a full disk is
     // then noticed at the picture that met it, while the rip can still
     // stop, rather than when the piece is closed.
-    return flushCache();
+    (void)flushCache();
+    return outcome();
 }
 
-bool Multiplexer::muxDrain() {
+Status Multiplexer::muxDrain() {
     if (failed_) {
         cache_.clear();
         closeFiles();
-        return false;
+        return outcome();
     }
-    if (finished_) return true;
-    if (!started_ && !muxStart()) return false;
+    if (finished_) return {};
+    if (!started_) {
+        if (Status started = muxStart(); !started) return started;
+    }
     while (muxSector()) {
     }
     if (!finished_) muxFinish();
-    return !failed_;
+    return outcome();
 }
 
 void Multiplexer::packHeader(std::vector<std::uint8_t>& s) const {
@@ -420,8 +426,7 @@ bool Multiplexer::writeVideoSector() {
         std::uint32_t sn = static_cast<std::uint32_t>(sectorCount_);
         for (int i = 0; i < 4; ++i) le[i] = static_cast<std::uint8_t>((sn >> (8 * i)) & 0xFF);
         if (std::fwrite(le, 1, 4, list_) != 4)
-            host_.messageBox(BoxKind::Warning,
-                             host_.text("STR_ERROR_364") + " " + iPictureListPath());
+            reporter_.notice(Status::warning("STR_ERROR_364", " " + iPictureListPath()));
     }
 
     const int stamps = haveStamp ? (stampType == mpeg::PictureType::B ? 1 : 2) : 0;
@@ -604,8 +609,7 @@ bool Multiplexer::muxSector() {
         }
         ok = chooseAndWrite(videoUrgent, audioUrgent, closedToVideo);
     } catch (const std::bad_alloc&) {
-        host_.error("STR_ERROR_342");
-        failed_ = true;
+        fail(Status::error("STR_ERROR_342"));
         return false;
     }
     ++sectorCount_;
@@ -646,8 +650,7 @@ bool Multiplexer::flushCache() {
     if (cache_.empty()) return true;
     if (!out_.append(cache_.data(), cache_.size())) {
         keepWholeSectors();
-        host_.error("STR_ERROR_346");
-        failed_ = true;
+        fail(Status::error("STR_ERROR_346"));
         return false;
     }
     cache_.clear();
@@ -685,6 +688,8 @@ void Multiplexer::closeFiles() {
 void Multiplexer::muxFinish() {
     if (finished_ || !started_) return;
     finished_ = true;
+    // What stopped the piece comes before what its close has to say.
+    tellFailure();
     if (out_.isOpen() && !failed_) {
         scr_ += sectorTicks_;
         std::vector<std::uint8_t> s;
@@ -700,30 +705,28 @@ void Multiplexer::muxFinish() {
             fill(s, length, 0xFF);
         }
         startCode(s, mpeg::kProgramEnd);
-        if (cache_.size() + s.size() > kCacheSize) (void)flushCache();
+        if (cache_.size() + s.size() > kCacheSize && !flushCache()) tellFailure();
         if (!failed_) {
             cache_.insert(cache_.end(), s.begin(), s.end());
             bytesWritten_ += s.size();
             ++sectorCount_;
             if (!out_.append(cache_.data(), cache_.size())) {
                 keepWholeSectors();
-                host_.messageBox(BoxKind::Warning,
-                                 host_.text("STR_ERROR_358") + " " + settings_.outputPath);
-                failed_ = true;
+                reporter_.notice(Status::warning("STR_ERROR_358", " " + settings_.outputPath));
+                fail(Status::failed());
             }
         }
         cache_.clear();
     }
     if (list_ && std::fflush(list_) != 0)
-        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_364") + " " + iPictureListPath());
+        reporter_.notice(Status::warning("STR_ERROR_364", " " + iPictureListPath()));
     // The scan runs while the piece is still held open (and locked), so no
     // other rip can take the file between its last sector and its offsets.
     if (!isVcd() && out_.isOpen() && list_ && !failed_) scanOffsets();
     const bool wasOpen = out_.isOpen();
     if (!out_.close() && wasOpen && !failed_) {
-        host_.messageBox(BoxKind::Warning,
-                         host_.text("STR_ERROR_359") + " " + settings_.outputPath);
-        failed_ = true;
+        reporter_.notice(Status::warning("STR_ERROR_359", " " + settings_.outputPath));
+        fail(Status::failed());
     }
     closeFiles();
     if (videoUnderflows_) diag(" %u video underflows", videoUnderflows_);
@@ -734,15 +737,15 @@ void Multiplexer::muxFinish() {
 void Multiplexer::scanOffsets() {
     const std::string listPath = iPictureListPath();
     const std::string& path = settings_.outputPath;
-    host_.setStatus(host_.text("STR_ERROR_363"));
+    reporter_.setStatus(reporter_.text("STR_ERROR_363"));
     std::FILE* list = std::fopen(listPath.c_str(), "rb");
     if (!list) {
-        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_357") + " " + listPath);
+        reporter_.notice(Status::warning("STR_ERROR_357", " " + listPath));
         return;
     }
     std::vector<std::uint32_t> sectors;
     if (std::fseek(list, 0, SEEK_END) != 0) {
-        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_361") + " " + listPath);
+        reporter_.notice(Status::warning("STR_ERROR_361", " " + listPath));
         std::fclose(list);
         return;
     }
@@ -751,7 +754,7 @@ void Multiplexer::scanOffsets() {
     if (listSize > 0) {
         std::vector<std::uint8_t> raw(static_cast<std::size_t>(listSize));
         if (std::fread(raw.data(), 1, raw.size(), list) != raw.size()) {
-            host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_362") + " " + listPath);
+            reporter_.notice(Status::warning("STR_ERROR_362", " " + listPath));
             std::fclose(list);
             return;
         }
@@ -761,14 +764,14 @@ void Multiplexer::scanOffsets() {
 
     std::FILE* f = std::fopen(path.c_str(), "r+b");
     if (!f) {
-        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_334") + " " + path + ".");
+        reporter_.notice(Status::warning("STR_ERROR_334", " " + path + "."));
         return;
     }
     std::vector<std::uint8_t> buf;
     try {
         buf.resize(kCacheSize);
     } catch (const std::bad_alloc&) {
-        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_333") + " " + path + ".");
+        reporter_.notice(Status::warning("STR_ERROR_333", " " + path + "."));
         std::fclose(f);
         return;
     }
@@ -816,15 +819,14 @@ void Multiplexer::scanOffsets() {
                 if (eof) break;
                 filePos += static_cast<long>(have);
                 if (std::fseek(f, filePos, SEEK_SET) != 0) {
-                    host_.error("STR_ERROR_345");
+                    reporter_.notice(Status::error("STR_ERROR_345"));
                     std::fclose(f);
                     return;
                 }
                 have = std::fread(buf.data(), 1, buf.size(), f);
                 if (have < buf.size()) {
                     if (std::ferror(f)) {
-                        host_.messageBox(BoxKind::Warning,
-                                         host_.text("STR_ERROR_336") + " " + path);
+                        reporter_.notice(Status::warning("STR_ERROR_336", " " + path));
                         std::fclose(f);
                         return;
                     }
@@ -860,12 +862,12 @@ void Multiplexer::scanOffsets() {
         diag("    Back I Offset: %02X:%02X:%02X", data[6], data[7] & 0x7F, data[8] & 0x7F);
         diag("    Forw I Offset: %02X:%02X:%02X", data[9], data[10] & 0x7F, data[11] & 0x7F);
         if (std::fseek(f, found, SEEK_SET) != 0) {
-            host_.error("STR_ERROR_345");
+            reporter_.notice(Status::error("STR_ERROR_345"));
             std::fclose(f);
             return;
         }
         if (std::fwrite(data, 1, 12, f) != 12) {
-            host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_358") + " " + path);
+            reporter_.notice(Status::warning("STR_ERROR_358", " " + path));
             std::fclose(f);
             return;
         }
@@ -880,16 +882,16 @@ void Multiplexer::scanOffsets() {
             lastPercent = percent;
             char pct[16];
             std::snprintf(pct, sizeof pct, "%3d %%", percent);
-            host_.setStatus(host_.text("STR_ERROR_403") + pct);
-            host_.setProgress(percent, 100);
+            reporter_.setStatus(reporter_.text("STR_ERROR_403") + pct);
+            reporter_.setProgress(percent, 100);
         }
-        if (q % 10 == 0) host_.pumpMessages();
+        if (q % 10 == 0) reporter_.pumpMessages();
     }
     if (q < n) {
-        host_.messageBox(BoxKind::Warning, host_.text("STR_ERROR_404") + std::to_string(q) +
-                                               host_.text("STR_ERROR_405") + " " + path);
+        reporter_.notice(Status::warning(
+            "STR_ERROR_404", std::to_string(q) + reporter_.text("STR_ERROR_405") + " " + path));
     } else {
-        host_.setStatus(host_.text("STR_MAIN_LABEL_MONITOR_ScanOffsetDone"));
+        reporter_.setStatus(reporter_.text("STR_MAIN_LABEL_MONITOR_ScanOffsetDone"));
     }
     std::fclose(f);
 }

@@ -14,10 +14,11 @@
 #include "encoder/mux/es_store.h"
 #include "encoder/units.h"
 #include "platform/file_sink.h"
+#include "platform/status.h"
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 
 enum class MuxLayout { Vcd, Svcd };
 
@@ -71,7 +72,10 @@ public:
     static constexpr std::size_t kQueueLimit = 100;
     static constexpr std::size_t kCacheSize = 1048576;
 
-    explicit Multiplexer(UiHost& host);
+    // The calls return what went wrong; `reporter` hears what comes up while
+    // a piece is finished (its last sector, the scan offsets and their
+    // progress), where one call meets several things to tell.
+    explicit Multiplexer(JobReporter& reporter);
     ~Multiplexer();
     Multiplexer(const Multiplexer&) = delete;
     Multiplexer& operator=(const Multiplexer&) = delete;
@@ -80,23 +84,25 @@ public:
     // is created by muxStart on the first pump.
     void reset(const MuxSettings& settings);
 
-    // Called by the encoders for each finished unit; false when the queue is
-    // full (the warning has been shown).
-    [[nodiscard]] bool pushVideoUnit(const VideoUnit& unit);
-    [[nodiscard]] bool pushAudioUnit(const AudioUnit& unit);
+    // Called by the encoders for each finished unit; a warning when the
+    // queue is full.
+    Status pushVideoUnit(const VideoUnit& unit);
+    Status pushAudioUnit(const AudioUnit& unit);
     EsStore& videoStore() { return videoStore_; }
     EsStore& audioStore() { return audioStore_; }
 
-    [[nodiscard]] bool muxStart();
+    // A failure is told by the call it happens in; later calls of a failed
+    // multiplexer return Status::failed().
+    Status muxStart();
     // After every picture: starts once, then writes sectors while the queued
     // units hold more than one payload of each stream.
-    [[nodiscard]] bool muxPump();
+    Status muxPump();
     // Writes everything that is left, the last sector and closes the piece.
     // After a failed write the piece is closed as it stands: it ends with the
     // last whole sector that reached the file.
-    [[nodiscard]] bool muxDrain();
+    Status muxDrain();
     // One sector; false at the end of data (the piece is then finished) or on
-    // a failure (failed() tells which).
+    // a failure (failed() tells which; the next call above tells why).
     [[nodiscard]] bool muxSector();
     void muxFinish();
 
@@ -143,8 +149,14 @@ private:
     void closeFiles();
     void scanOffsets();
     void diag(const char* fmt, ...);
+    // Marks the piece failed; the reason waits for outcome() to hand it out.
+    void fail(Status why);
+    // Done, or the failure not yet told (once; after that failed()).
+    Status outcome();
+    // Tells a failure not yet told before what comes next.
+    void tellFailure();
 
-    UiHost& host_;
+    JobReporter& reporter_;
     MuxSettings settings_;
     EsStore videoStore_, audioStore_;
     std::deque<VideoUnit> videoQueue_;
@@ -163,6 +175,7 @@ private:
     unsigned videoUnderflows_ = 0, audioUnderflows_ = 0;
 
     bool started_ = false, finished_ = false, failed_ = false, endOfData_ = false;
+    Status failure_;
     FileSink out_;
     std::FILE* list_ = nullptr;
     std::vector<std::uint8_t> cache_;
