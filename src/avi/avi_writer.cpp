@@ -6,7 +6,7 @@
 
 #include "avi/codecs/mp3_library.h"
 #include "platform/file_sink.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra::avi {
 
@@ -33,9 +33,9 @@ void removeFile(const std::string& path) {
 
 }  // namespace
 
-AviWriter::AviWriter(UiHost& host) : AviWriter(host, Mp3Library::instance()) {}
+AviWriter::AviWriter(JobReporter& reporter) : AviWriter(reporter, Mp3Library::instance()) {}
 
-AviWriter::AviWriter(UiHost& host, Mp3Library& mp3) : host_(host), mp3_(mp3) {}
+AviWriter::AviWriter(JobReporter& reporter, Mp3Library& mp3) : reporter_(reporter), mp3_(mp3) {}
 
 AviWriter::~AviWriter() {
     if (open_) closeAvi();
@@ -98,18 +98,18 @@ bool AviWriter::openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
     compressorStarted_ = false;
     stateLoaded_ = false;
     if (!compressor_) {
-        host_.error("STR_ERROR_38");
+        reporter_.notice(Status::error("STR_ERROR_38"));
         return false;
     }
     if (!compressor_->queryInput(input_)) {
         compressor_.reset();
-        host_.error("STR_ERROR_86");
+        reporter_.notice(Status::error("STR_ERROR_86"));
         return false;
     }
     if (!state.empty()) {
         if (state.size() == compressor_->stateSize() && compressor_->setState(state)) {
             stateLoaded_ = true;
-        } else if (!host_.ask("STR_ERROR_87")) {
+        } else if (!reporter_.confirm(Status::question("STR_ERROR_87"))) {
             // Yes goes on with the compressor's own settings.
             compressor_.reset();
             return false;
@@ -147,7 +147,7 @@ void AviWriter::describeAudioCodec(int type, std::string& line1, std::string& li
     char buf[160];
     switch (type) {
         case kAudioNone:
-            line1 = host_.text("STR_ERROR_41");
+            line1 = reporter_.text("STR_ERROR_41");
             break;
         case kAudioWav:
             line1 = "WAV Export (not compressed)";
@@ -190,7 +190,7 @@ bool AviWriter::openAudioConverter() {
     }
     if (chosen_) converter_ = openAudioConverterFor(chosen_->format, outputRate_);
     if (!converter_) {
-        host_.error("STR_ERROR_313");
+        reporter_.notice(Status::error("STR_ERROR_313"));
         return false;
     }
     size_t size = converter_->destinationSize(kStagingBytes);
@@ -223,12 +223,12 @@ bool AviWriter::openAvi(const std::string& path, int frameLimit, int width, int 
     framesWritten_ = 0;
     videoPosition_ = audioPosition_ = videoBytes_ = audioBytes_ = 0;
     if (audioType_ == kAudioConverter && !chosen_) {
-        host_.warning("STR_ERROR_37");
+        reporter_.notice(Status::warning("STR_ERROR_37"));
         return false;
     }
     // Checked before any file is made, so the refusal leaves no empty AVI.
     if (audioType_ == kAudioWav && !wavRateAllowed()) {
-        host_.error("STR_ERROR_79");
+        reporter_.notice(Status::error("STR_ERROR_79"));
         return false;
     }
     return openPiece(true);
@@ -236,8 +236,7 @@ bool AviWriter::openAvi(const std::string& path, int frameLimit, int width, int 
 
 bool AviWriter::askOverwrite(const std::string& path) {
     if (noPrompt_ || !fileExists(path)) return true;
-    return host_.messageBox(BoxKind::Question, path + " " + host_.text("STR_ERROR_33")) ==
-           BoxAnswer::Yes;
+    return reporter_.confirm(Status::question("STR_ERROR_33").leadBy(path + " "));
 }
 
 bool AviWriter::openPiece(bool first) {
@@ -295,7 +294,7 @@ bool AviWriter::openSound(bool first) {
     switch (audioType_) {
         case kAudioWav:
             if (!wavRateAllowed()) {
-                host_.error("STR_ERROR_79");
+                reporter_.notice(Status::error("STR_ERROR_79"));
                 return false;
             }
             wavPath_ = pieceName(base_, piece_, "wav");
@@ -314,14 +313,14 @@ bool AviWriter::openSound(bool first) {
             if (!mp3_.loaded()) {
                 failureShown_ = true;
                 closeAvi();
-                host_.error("STR_ERROR_42");
+                reporter_.notice(Status::error("STR_ERROR_42"));
                 return false;
             }
-            encoder_ = mp3_.newEncoder(outputRate_, host_);
+            encoder_ = mp3_.newEncoder(outputRate_, reporter_);
             if (!encoder_) {
                 failureShown_ = true;
                 closeAvi();
-                host_.error("STR_ERROR_35");
+                reporter_.notice(Status::error("STR_ERROR_35"));
                 return false;
             }
             soundOut_.resize(kStagingBytes);
@@ -332,9 +331,9 @@ bool AviWriter::openSound(bool first) {
                 failureShown_ = true;
                 closeAvi();
                 if (first)
-                    host_.error("STR_ERROR_36");
+                    reporter_.notice(Status::error("STR_ERROR_36"));
                 else
-                    host_.warning("STR_ERROR_36");
+                    reporter_.notice(Status::warning("STR_ERROR_36"));
                 return false;
             }
             if (first) audioFormat_ = chosen_->format;
@@ -475,7 +474,7 @@ bool AviWriter::writeConverted(const int16_t* pcm, int count) {
     }
     if (!writeAudioChunk(soundOut_.data(), soundOut_.size(), blocks))
         return failWarning("STR_ERROR_309");
-    if (used < given && !host_.ask("STR_ERROR_310")) return false;
+    if (used < given && !reporter_.confirm(Status::question("STR_ERROR_310"))) return false;
     return true;
 }
 
@@ -512,9 +511,9 @@ bool AviWriter::closeAvi() {
     // Writing the index of a long piece takes a while, and a kill now would
     // leave a file without one: the status line says so, not only
     // "Releasing AVI file." (the first words of the longer text).
-    host_.setStatus(host_.text("STR_ERROR_312"));
-    host_.setProgress(100, 100);
-    host_.pumpMessages();
+    reporter_.setStatus(reporter_.text("STR_ERROR_312"));
+    reporter_.setProgress(100, 100);
+    reporter_.pumpMessages();
     bool ok = flushSound();
     converter_.reset();
     encoder_.reset();
@@ -526,8 +525,8 @@ bool AviWriter::closeAvi() {
     compressor_.reset();
     videoStream_ = audioStream_ = -1;
     removeEmptyPiece();
-    if (!ok && !failureShown_) host_.warning("STR_ERROR_309");
-    host_.setStatus("");
+    if (!ok && !failureShown_) reporter_.notice(Status::warning("STR_ERROR_309"));
+    reporter_.setStatus("");
     return ok;
 }
 
@@ -554,21 +553,21 @@ double AviWriter::getAviSizeMB() const { return double(videoBytes_ + audioBytes_
 
 bool AviWriter::failBusy(const std::string& path) {
     failureShown_ = true;
-    host_.messageBox(BoxKind::Warning, path + " " + host_.text("STR_ERROR_OutputBusy"));
+    reporter_.notice(Status::warning("STR_ERROR_OutputBusy").leadBy(path + " "));
     closeAvi();
     return false;
 }
 
 bool AviWriter::failWarning(const char* key) {
     failureShown_ = true;
-    host_.warning(key);
+    reporter_.notice(Status::warning(key));
     closeAvi();
     return false;
 }
 
 bool AviWriter::failError(const char* key) {
     failureShown_ = true;
-    host_.error(key);
+    reporter_.notice(Status::error(key));
     closeAvi();
     return false;
 }

@@ -5,7 +5,7 @@
 //
 // Pieces: "<base>.avi", then "<base>_02.avi", "<base>_03.avi", ... (base = the
 // output path cut at its last '.'); the WAV export names its files the same
-// way with ".wav". Failures are shown through UiHost as they happen and
+// way with ".wav". Failures go to the job reporter as they happen and
 // every later failure closes the piece, so what was written stays readable.
 
 #include <cstdint>
@@ -23,7 +23,7 @@
 #include "platform/cancel_token.h"
 
 namespace zembra {
-class UiHost;
+class JobReporter;
 }
 
 namespace zembra::avi {
@@ -38,8 +38,8 @@ enum ExportFormat : int { kExportRgb32 = 0, kExportRgb24 = 1, kExportYuy2 = 3 };
 
 class AviWriter {
 public:
-    explicit AviWriter(UiHost& host);
-    AviWriter(UiHost& host, Mp3Library& mp3);
+    explicit AviWriter(JobReporter& reporter);
+    AviWriter(JobReporter& reporter, Mp3Library& mp3);
     ~AviWriter();
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
@@ -148,7 +148,7 @@ private:
     bool failBusy(const std::string& path);
     bool failError(const char* key);
 
-    UiHost& host_;
+    JobReporter& reporter_;
     Mp3Library& mp3_;
     const CancelToken* cancel_ = nullptr;
 

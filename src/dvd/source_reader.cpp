@@ -5,7 +5,7 @@
 #include <new>
 
 #include "dvd/css.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra {
 
@@ -22,8 +22,8 @@ constexpr int kScrambleProbeSectors = 32;
 std::string quoted(const std::string& name) { return "\"" + name + "\""; }
 }  // namespace
 
-SourceReader::SourceReader(UiHost& host, TitleCatalogue& catalogue)
-    : host_(host), catalogue_(catalogue) {}
+SourceReader::SourceReader(JobReporter& reporter, TitleCatalogue& catalogue)
+    : reporter_(reporter), catalogue_(catalogue) {}
 
 SourceReader::~SourceReader() { closeSource(); }
 
@@ -38,7 +38,7 @@ int SourceReader::allocateBuffers() {
     buffer_.reset(new (std::nothrow) uint8_t[size_t(capacity_)]);
     if (!buffer_) {
         capacity_ = 0;
-        host_.error("STR_ERROR_55");
+        reporter_.notice(Status::error("STR_ERROR_55"));
         return 0;
     }
     valid_ = 0;
@@ -49,7 +49,7 @@ int SourceReader::allocateBuffers() {
         if (!temp_) {
             buffer_.reset();
             capacity_ = 0;
-            host_.error("STR_ERROR_54");
+            reporter_.notice(Status::error("STR_ERROR_54"));
             return 0;
         }
         tempContent_ = 0;
@@ -106,14 +106,14 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
         auto size = SourceFile::fileSize(name, useDiscLayer_);
         if (!size) {
             // Named, so the user knows which of the set's files is missing.
-            host_.messageBox(BoxKind::Error, "fio_open Fail!\r\n " + quoted(name));
+            reporter_.notice(Status::plain(BoxKind::Error, "fio_open Fail!\r\n " + quoted(name)));
             releaseBuffers();
             return 0;
         }
         fileSectors_.push_back(int64_t(*size >> 11));
     }
     if (files_.empty()) {
-        host_.messageBox(BoxKind::Error, "fio_open Fail!");
+        reporter_.notice(Status::plain(BoxKind::Error, "fio_open Fail!"));
         releaseBuffers();
         return 0;
     }
@@ -122,7 +122,7 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
     TitleRecord* chosen = title_ >= 0 ? catalogue_.title(title_) : nullptr;
     if (title_ >= 0 && !chosen) {
         // A title the catalogue does not have would silently read the whole set.
-        host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_51") + "\r\n " + quoted(files_[0]));
+        reporter_.notice(Status::error("STR_ERROR_51", "\r\n " + quoted(files_[0])));
         releaseBuffers();
         return 0;
     }
@@ -182,9 +182,9 @@ bool SourceReader::readableUnscrambled(int64_t start) {
         drive && css::enable(drive->device) && !scrambledAt(start))
         return true;
     const TitleRecord* chosen = title_ >= 0 ? catalogue_.title(title_) : nullptr;
-    host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_CssScrambled") + "\r\n " +
-                                         (chosen ? chosen->label + "  " : std::string()) +
-                                         quoted(files_.front()));
+    reporter_.notice(Status::error(
+        "STR_ERROR_CssScrambled",
+        "\r\n " + (chosen ? chosen->label + "  " : std::string()) + quoted(files_.front())));
     return false;
 }
 
@@ -196,8 +196,9 @@ int SourceReader::reopenSource() {
             discLayerLoaded_ = true;
             useDiscLayer_ = true;
         } else {
-            std::string question = host_.text("STR_ERROR_47") + "\r\n" + host_.text("STR_ERROR_30");
-            if (host_.messageBox(BoxKind::Question, question) != BoxAnswer::Yes) return 0;
+            const Status question =
+                Status::question("STR_ERROR_47", "\r\n" + reporter_.text("STR_ERROR_30"));
+            if (!reporter_.confirm(question)) return 0;
             useDiscLayerWanted_ = false;
             useDiscLayer_ = false;
         }
@@ -245,8 +246,7 @@ bool SourceReader::positionAt(int64_t sector, int& blockResult) {
     if (index < 0 || !file_) return false;
     if (files_.size() > 1 && file_->currentIndex() != index) {
         if (!file_->openListEntry(index)) {
-            host_.messageBox(BoxKind::Error,
-                             host_.text("STR_ERROR_50") + " " + quoted(files_[size_t(index)]));
+            reporter_.notice(Status::error("STR_ERROR_50", " " + quoted(files_[size_t(index)])));
             return false;
         }
     }
@@ -262,13 +262,13 @@ int SourceReader::seekSource(int64_t sector) {
         file_ = SourceFile::open(combinedName_, useDiscLayer_);
         std::string shown = files_.size() == 1 ? combinedName_ : files_.empty() ? "" : files_[0];
         if (!file_) {
-            host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_51") + "\r\n " + quoted(shown));
+            reporter_.notice(Status::error("STR_ERROR_51", "\r\n " + quoted(shown)));
             return -1;
         }
         SourceFile::Chunk first = file_->takeChunk(SourceFile::kChunkBytes);
         if (first.length < SourceFile::kChunkBytes) {
             file_.reset();
-            host_.messageBox(BoxKind::Error, host_.text("STR_ERROR_50") + "\r\n " + quoted(shown));
+            reporter_.notice(Status::error("STR_ERROR_50", "\r\n " + quoted(shown)));
             return -1;
         }
     }
@@ -364,7 +364,7 @@ void SourceReader::updateCurrentFromFile() {
 }
 
 void SourceReader::restoreStatus(bool shown) {
-    if (shown) host_.setStatus(idleStatus_);
+    if (shown) reporter_.setStatus(idleStatus_);
 }
 
 int SourceReader::readSource(uint8_t* destination, int length) {
@@ -465,8 +465,8 @@ int SourceReader::readSectors(int64_t n) {
     bool showProgress = n > kProgressThreshold;
     std::string caption;
     if (showProgress) {
-        caption = host_.text(toDisk ? "STR_ERROR_314" : "STR_ERROR_315");
-        host_.setStatus(caption);
+        caption = reporter_.text(toDisk ? "STR_ERROR_314" : "STR_ERROR_315");
+        reporter_.setStatus(caption);
     }
     int64_t count = 0;
     bool ended = false;
@@ -491,8 +491,7 @@ int SourceReader::readSectors(int64_t n) {
                     stopSector_ = int64_t(cell.firstSector) + consumedInCell_;
                     return int(count);
                 }
-                host_.messageBox(BoxKind::Error,
-                                 host_.text("STR_ERROR_50") + " " + quoted(file_->currentName()));
+                reporter_.notice(Status::error("STR_ERROR_50", " " + quoted(file_->currentName())));
                 valid_ = 0;  // the read fails as a whole, once
                 return 0;
             }
@@ -503,7 +502,7 @@ int SourceReader::readSectors(int64_t n) {
             }
             if (toDisk) {
                 if (std::fwrite(c.data, 1, size_t(c.length), temp_) != size_t(c.length)) {
-                    host_.error("STR_ERROR_56");
+                    reporter_.notice(Status::error("STR_ERROR_56"));
                     restoreStatus(showProgress);
                     return 0;
                 }
@@ -517,9 +516,9 @@ int SourceReader::readSectors(int64_t n) {
                 char status[512];
                 std::snprintf(status, sizeof status, "%s [%d MB]", caption.c_str(),
                               int(stored / kMegabyte));
-                host_.setStatus(status);
-                host_.setProgress(int(count * 100 / n), 100);
-                host_.pumpMessages();
+                reporter_.setStatus(status);
+                reporter_.setProgress(int(count * 100 / n), 100);
+                reporter_.pumpMessages();
                 if (stopping()) {
                     restoreStatus(showProgress);
                     return 0;

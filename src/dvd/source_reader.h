@@ -17,7 +17,7 @@
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 
 class SourceReader {
 public:
@@ -26,7 +26,7 @@ public:
     static constexpr int64_t kPlainRefillBytes = 524288;
     static constexpr int kTitleRefillSectors = 16;
 
-    SourceReader(UiHost& host, TitleCatalogue& catalogue);
+    SourceReader(JobReporter& reporter, TitleCatalogue& catalogue);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;
@@ -89,7 +89,7 @@ private:
     void restoreStatus(bool shown);
     const TitleRecord* chosenTitle() const;
 
-    UiHost& host_;
+    JobReporter& reporter_;
     TitleCatalogue& catalogue_;
 
     bool useDiscLayer_ = false;

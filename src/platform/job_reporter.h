@@ -40,7 +40,8 @@ public:
     std::string text(std::string_view key) const;
     // The whole text of a status: lead, the key's text, detail.
     std::string message(const Status& status) const {
-        return status.lead() + text(status.key()) + status.detail();
+        const std::string keyText = status.key().empty() ? std::string() : text(status.key());
+        return status.lead() + keyText + status.detail();
     }
 
     void setStrings(const StringTable* strings) { strings_ = strings; }

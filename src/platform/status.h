@@ -34,6 +34,10 @@ public:
     static Status question(std::string_view key, std::string detail = {}) {
         return Status(BoxKind::Question, key, std::move(detail));
     }
+    // A message with no entry in the string table (a library's own words).
+    static Status plain(BoxKind kind, std::string text) {
+        return Status(kind, {}, std::move(text));
+    }
     // Text shown before the key's text (a file name that opens the message).
     Status&& leadBy(std::string lead) && {
         lead_ = std::move(lead);
@@ -42,7 +46,7 @@ public:
 
     bool ok() const { return !failed_; }
     // Something for the user to read (a failed() status has nothing).
-    bool hasMessage() const { return !key_.empty(); }
+    bool hasMessage() const { return !key_.empty() || !lead_.empty() || !detail_.empty(); }
     explicit operator bool() const { return ok(); }
     BoxKind kind() const { return kind_; }
     const std::string& key() const { return key_; }

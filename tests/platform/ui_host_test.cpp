@@ -48,7 +48,10 @@ TEST(UiHost, ShowsWhatAStatusHasToSayInTheBoxOfItsKind) {
     host.answers.push_back(BoxAnswer::Yes);
     EXPECT_TRUE(host.confirm(Status::question("STR_ERROR_19")));
     EXPECT_FALSE(host.confirm(Status::question("STR_ERROR_19")));
-    ASSERT_EQ(host.boxes.size(), 4u);
+    // A library's own words, with no key.
+    host.notice(Status::plain(BoxKind::Error, "fio_open Fail!"));
+    ASSERT_EQ(host.boxes.size(), 5u);
+    EXPECT_EQ(host.boxes[4].text, "fio_open Fail!");
     EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(host.boxes[0].text, "Unable to parse as an IFO-File. 7.");
     EXPECT_EQ(host.boxes[1].kind, BoxKind::Warning);

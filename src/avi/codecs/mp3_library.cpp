@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "avi/codecs/lame_api.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra::avi {
 
@@ -45,22 +45,22 @@ namespace {
 constexpr int kMaxMessage = 132;
 
 // LAME's report callbacks carry no context; everything runs on one thread,
-// so the host of the encoder being set up or used takes the messages.
-UiHost* g_messageHost = nullptr;
+// so the reporter of the encoder being set up or used takes the messages.
+JobReporter* g_messageReporter = nullptr;
 
 void showLameError(const char* format, va_list args) {
-    if (g_messageHost == nullptr) return;
+    if (g_messageReporter == nullptr) return;
     char text[kMaxMessage + 1];
     std::vsnprintf(text, sizeof text, format, args);
-    g_messageHost->messageBox(BoxKind::Warning, text);
+    g_messageReporter->notice(Status::plain(BoxKind::Warning, text));
 }
 
 void ignoreLameMessage(const char*, va_list) {}
 
 }  // namespace
 
-Mp3Encoder::Mp3Encoder(const LameApi& api, void* handle, UiHost* host)
-    : api_(api), handle_(handle), host_(host) {
+Mp3Encoder::Mp3Encoder(const LameApi& api, void* handle, JobReporter* reporter)
+    : api_(api), handle_(handle), reporter_(reporter) {
     api_.setErrorf(handle_, showLameError);
     api_.setDebugf(handle_, ignoreLameMessage);
     api_.setMsgf(handle_, ignoreLameMessage);
@@ -69,7 +69,7 @@ Mp3Encoder::Mp3Encoder(const LameApi& api, void* handle, UiHost* host)
 }
 
 Mp3Encoder::~Mp3Encoder() {
-    g_messageHost = nullptr;  // the host may go before its last encoder
+    g_messageReporter = nullptr;  // the reporter may go before its last encoder
     api_.close(handle_);
 }
 
@@ -140,28 +140,28 @@ bool Mp3Encoder::setVar(int key, int value) {
 }
 
 bool Mp3Encoder::initParams() {
-    g_messageHost = host_;
+    g_messageReporter = reporter_;
     return api_.initParams(handle_) >= 0;
 }
 
 int Mp3Encoder::encode(const int16_t* left, const int16_t* right, int n, uint8_t* out, int cap) {
     if (n < 0 || out == nullptr || cap <= 0) return -1;
     if (n == 0) return 0;
-    g_messageHost = host_;
+    g_messageReporter = reporter_;
     return api_.encodeBuffer(handle_, left, right, n, out, cap);
 }
 
 int Mp3Encoder::encodeInterleaved(const int16_t* pcm, int n, uint8_t* out, int cap) {
     if (n < 0 || out == nullptr || cap <= 0) return -1;
     if (n == 0) return 0;
-    g_messageHost = host_;
+    g_messageReporter = reporter_;
     // LAME takes the buffer as non-const but only reads it in stereo mode.
     return api_.encodeInterleaved(handle_, const_cast<short*>(pcm), n, out, cap);
 }
 
 int Mp3Encoder::flush(uint8_t* out, int cap) {
     if (out == nullptr || cap <= 0) return -1;
-    g_messageHost = host_;
+    g_messageReporter = reporter_;
     return api_.flush(handle_, out, cap);
 }
 
@@ -187,17 +187,17 @@ std::string Mp3Library::versionText() const {
     return v != nullptr ? v : "";
 }
 
-std::unique_ptr<Mp3Encoder> Mp3Library::newEncoder(int sampleRate, UiHost& host) const {
-    return newEncoder(values_, sampleRate, &host);
+std::unique_ptr<Mp3Encoder> Mp3Library::newEncoder(int sampleRate, JobReporter& reporter) const {
+    return newEncoder(values_, sampleRate, &reporter);
 }
 
 std::unique_ptr<Mp3Encoder> Mp3Library::newEncoder(const Values& v, int sampleRate,
-                                                   UiHost* host) const {
+                                                   JobReporter* reporter) const {
     const LameApi* a = lameApi();
     if (a == nullptr) return nullptr;
     void* handle = a->init();
     if (handle == nullptr) return nullptr;
-    auto encoder = std::make_unique<Mp3Encoder>(*a, handle, host);
+    auto encoder = std::make_unique<Mp3Encoder>(*a, handle, reporter);
     const int settings[][2] = {
         {0, v.bitRate},  {1, v.quality},  {2, sampleRate}, {3, v.stereo},    {4, 2},
         {5, sampleRate}, {6, 98},         {7, 0},          {8, 0},           {9, 0},

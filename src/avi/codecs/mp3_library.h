@@ -10,7 +10,7 @@
 #include "avi/codecs/formats.h"
 
 namespace zembra {
-class UiHost;
+class JobReporter;
 }
 
 namespace zembra::avi {
@@ -24,7 +24,7 @@ public:
     // The output buffer a flush may need at most.
     static constexpr int kFlushBytes = 7200;
 
-    Mp3Encoder(const LameApi& api, void* handle, UiHost* host);
+    Mp3Encoder(const LameApi& api, void* handle, JobReporter* reporter);
     ~Mp3Encoder();
     Mp3Encoder(const Mp3Encoder&) = delete;
     Mp3Encoder& operator=(const Mp3Encoder&) = delete;
@@ -51,7 +51,7 @@ public:
 private:
     const LameApi& api_;
     void* handle_;
-    UiHost* host_;
+    JobReporter* reporter_;
 };
 
 class Mp3Library {
@@ -78,10 +78,10 @@ public:
 
     // A new encoder with the stored settings at this output rate (44100 or
     // 48000); nullptr when the library is missing or LAME refuses the
-    // settings. LAME's own error messages go to `host` as warning boxes.
-    std::unique_ptr<Mp3Encoder> newEncoder(int sampleRate, UiHost& host) const;
+    // settings. LAME's own error messages go to `reporter` as warnings.
+    std::unique_ptr<Mp3Encoder> newEncoder(int sampleRate, JobReporter& reporter) const;
     std::unique_ptr<Mp3Encoder> newEncoder(const Values& values, int sampleRate,
-                                           UiHost* host) const;
+                                           JobReporter* reporter) const;
 
     // The shared object loaded ("libmp3lame.so.0", or the ZEMBRA_LAME_LIBRARY
     // environment variable); setting it forgets the loaded one, load() tries
