@@ -9,17 +9,17 @@
 
 namespace zembra::avi {
 
+using riff::fourcc;
 using riff::LeBuffer;
-using riff::tag;
 
 bool WavFile::open(const std::string& path, int sampleRate) {
     dataBytes_ = 0;
     if (!sink_.open(path)) return false;
     LeBuffer b;
-    b.fcc(tag("RIFF"));
+    b.fcc(fourcc("RIFF"));
     b.u32(0);
-    b.fcc(tag("WAVE"));
-    b.fcc(tag("fmt "));
+    b.fcc(fourcc("WAVE"));
+    b.fcc(fourcc("fmt "));
     b.u32(16);
     b.u16(1);  // PCM
     b.u16(2);
@@ -27,7 +27,7 @@ bool WavFile::open(const std::string& path, int sampleRate) {
     b.u32(uint32_t(sampleRate) * 4);
     b.u16(4);
     b.u16(16);
-    b.fcc(tag("data"));
+    b.fcc(fourcc("data"));
     b.u32(0);
     if (!sink_.append(b.data(), b.size())) {
         (void)sink_.close();

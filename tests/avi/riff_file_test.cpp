@@ -57,13 +57,13 @@ struct TestMovie {
     bool open(AviFile& f, const std::string& path) {
         if (!f.open(path)) return false;
         StreamHeader v;
-        v.fccType = tag("vids");
-        v.fccHandler = tag("DIB ");
+        v.fccType = fourcc("vids");
+        v.fccHandler = fourcc("DIB ");
         v.scale = 1000;
         v.rate = 25000;
         video = f.createStream(v);
         StreamHeader a;
-        a.fccType = tag("auds");
+        a.fccType = fourcc("auds");
         a.scale = 4;
         a.rate = 176400;
         a.sampleSize = 4;

@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "avi/riff/le_buffer.h"
+
 namespace zembra::avi {
 
-// Four characters as the 32-bit little-endian code AVI files store.
-constexpr uint32_t fourcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
+using riff::fourcc;
 // "XVID" back from the code; non-printable bytes become '?'.
 std::string fourccText(uint32_t code);
 

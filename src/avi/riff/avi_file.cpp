@@ -31,7 +31,7 @@ uint32_t streamCode(int n, char a, char b, bool numberFirst) {
         s[2] = d1;
         s[3] = d0;
     }
-    return tag(s);
+    return fourcc(s);
 }
 
 }  // namespace
@@ -58,8 +58,8 @@ int AviFile::createStream(const StreamHeader& header) {
     Stream s;
     s.header = header;
     int n = int(streams_.size());
-    bool video = header.fccType == tag("vids");
-    bool audio = header.fccType == tag("auds");
+    bool video = header.fccType == fourcc("vids");
+    bool audio = header.fccType == fourcc("auds");
     s.chunkId = streamCode(n,
                            video   ? 'd'
                            : audio ? 'w'
@@ -79,32 +79,32 @@ bool AviFile::setFormat(int stream, const std::vector<uint8_t>& format) {
     return true;
 }
 
-bool AviFile::isVideo(const Stream& s) const { return s.header.fccType == tag("vids"); }
+bool AviFile::isVideo(const Stream& s) const { return s.header.fccType == fourcc("vids"); }
 
 bool AviFile::writeHeaders() {
     LeBuffer b;
-    b.fcc(tag("RIFF"));
+    b.fcc(fourcc("RIFF"));
     b.u32(0);
-    b.fcc(tag("AVI "));
-    b.fcc(tag("LIST"));
+    b.fcc(fourcc("AVI "));
+    b.fcc(fourcc("LIST"));
     size_t hdrlSizeAt = b.size();
     b.u32(0);
-    b.fcc(tag("hdrl"));
+    b.fcc(fourcc("hdrl"));
     avihAt_ = b.size();
     b.append(avihBytes(false));
     for (Stream& s : streams_) {
-        b.fcc(tag("LIST"));
+        b.fcc(fourcc("LIST"));
         size_t strlSizeAt = b.size();
         b.u32(0);
-        b.fcc(tag("strl"));
+        b.fcc(fourcc("strl"));
         s.strhAt = b.size();
         b.append(strhBytes(s));
-        b.fcc(tag("strf"));
+        b.fcc(fourcc("strf"));
         b.u32(uint32_t(s.format.size()));
         b.append(s.format);
         b.pad();
         if (!s.header.name.empty()) {
-            b.fcc(tag("strn"));
+            b.fcc(fourcc("strn"));
             b.u32(uint32_t(s.header.name.size() + 1));
             b.append(s.header.name.data(), s.header.name.size());
             b.u8(0);
@@ -112,20 +112,20 @@ bool AviFile::writeHeaders() {
         }
         // Room for the super index, kept as JUNK while the file is AVI 1.0.
         s.indxAt = b.size();
-        b.fcc(tag("JUNK"));
+        b.fcc(fourcc("JUNK"));
         b.u32(uint32_t(24 + 16 * superEntries_));
         b.zeros(24 + 16 * size_t(superEntries_));
         b.put32(strlSizeAt, uint32_t(b.size() - strlSizeAt - 4));
     }
     odmlAt_ = b.size();
-    b.fcc(tag("JUNK"));
+    b.fcc(fourcc("JUNK"));
     b.u32(uint32_t(kOdmlListPayload));
     b.zeros(kOdmlListPayload);
     b.put32(hdrlSizeAt, uint32_t(b.size() - hdrlSizeAt - 4));
     moviStart_ = b.size();
-    b.fcc(tag("LIST"));
+    b.fcc(fourcc("LIST"));
     b.u32(0);
-    b.fcc(tag("movi"));
+    b.fcc(fourcc("movi"));
     riffStart_ = 0;
     if (!sink_.append(b.data(), b.size())) return false;
     headersWritten_ = true;
@@ -192,12 +192,12 @@ bool AviFile::startNextRiff() {
     bool idx1Written = false;
     if (!finishRiff(true, idx1Written)) return false;
     LeBuffer b;
-    b.fcc(tag("RIFF"));
+    b.fcc(fourcc("RIFF"));
     b.u32(0);
-    b.fcc(tag("AVIX"));
-    b.fcc(tag("LIST"));
+    b.fcc(fourcc("AVIX"));
+    b.fcc(fourcc("LIST"));
     b.u32(0);
-    b.fcc(tag("movi"));
+    b.fcc(fourcc("movi"));
     uint64_t at = sink_.size();
     if (!sink_.append(b.data(), b.size())) return false;
     ++riffIndex_;
@@ -249,7 +249,7 @@ bool AviFile::finishRiff(bool standardIndexes, bool& idx1Written) {
     }
     if (riffIndex_ == 0) {
         LeBuffer b;
-        b.fcc(tag("idx1"));
+        b.fcc(fourcc("idx1"));
         b.u32(uint32_t(16 * idx1_.size()));
         for (const Idx1Entry& e : idx1_) {
             b.fcc(e.id);
@@ -346,7 +346,7 @@ std::vector<uint8_t> AviFile::avihBytes(bool indexed) const {
         }
     }
     LeBuffer b;
-    b.fcc(tag("avih"));
+    b.fcc(fourcc("avih"));
     b.u32(56);
     b.u32(usPerFrame);
     b.u32(maxBytesPerSec);
@@ -371,7 +371,7 @@ std::vector<uint8_t> AviFile::strhBytes(const Stream& s) const {
         frame[3] = int16_t(std::abs(height));
     }
     LeBuffer b;
-    b.fcc(tag("strh"));
+    b.fcc(fourcc("strh"));
     b.u32(56);
     b.fcc(h.fccType);
     b.fcc(h.fccHandler);
@@ -392,7 +392,7 @@ std::vector<uint8_t> AviFile::strhBytes(const Stream& s) const {
 
 std::vector<uint8_t> AviFile::indxBytes(const Stream& s) const {
     LeBuffer b;
-    b.fcc(tag("indx"));
+    b.fcc(fourcc("indx"));
     b.u32(uint32_t(24 + 16 * superEntries_));
     b.u16(4);  // longs per entry
     b.u8(0);   // index sub type
@@ -417,10 +417,10 @@ std::vector<uint8_t> AviFile::odmlBytes() const {
             break;
         }
     LeBuffer b;
-    b.fcc(tag("LIST"));
+    b.fcc(fourcc("LIST"));
     b.u32(uint32_t(kOdmlListPayload));
-    b.fcc(tag("odml"));
-    b.fcc(tag("dmlh"));
+    b.fcc(fourcc("odml"));
+    b.fcc(fourcc("dmlh"));
     b.u32(uint32_t(kDmlhSize));
     b.u32(clamp32(frames));
     b.zeros(kDmlhSize - 4);

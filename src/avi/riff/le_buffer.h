@@ -11,7 +11,7 @@
 namespace zembra::avi::riff {
 
 // A four-character code as the 32-bit number it is stored as.
-constexpr uint32_t tag(const char (&s)[5]) {
+constexpr uint32_t fourcc(const char (&s)[5]) {
     return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
            uint32_t(uint8_t(s[3])) << 24;
 }
