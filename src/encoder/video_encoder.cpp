@@ -342,6 +342,11 @@ struct VideoEncoder::Impl {
     // same place.
     std::vector<HalfPelVector> fieldF, fieldB, anchorField;
     std::unique_ptr<std::atomic<int>[]> rowProgress;
+    // Best: whether a picture of each type (I, P, B) has been coded, so
+    // that its complexity is measured rather than the starting guess; and
+    // where the first of each type is coded once to measure it.
+    bool complexityMeasured[3] = {false, false, false};
+    BitWriter trialBw;
 };
 
 VideoEncoder::VideoEncoder(JobReporter& reporter) : reporter_(reporter) {}
@@ -1487,6 +1492,26 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     };
     if (s.pool) s.pool->start(s.mbH, estimateRow);
     bool ok = true;
+    const int typeIndex = static_cast<int>(st.type) - 1;
+    // The starting guesses of the complexity are TM5's, made for its
+    // reactive quantiser; Best holds the picture near its model's
+    // quantiser, so the first picture of each type is coded once into a
+    // scratch buffer to measure it (at high rates the guess is several
+    // times too coarse).
+    const bool measureFirst =
+        p.motionSearch == kBestMotionSearch && !s.complexityMeasured[typeIndex];
+    PictureCoder trial(s, reporter_, p, s.k, s.trialBw);
+    if (measureFirst) {
+        trial.type = pc.type;
+        trial.fcodeF = fF;
+        trial.fcodeB = fB;
+        trial.T = T;
+        trial.d = pc.d;
+        trial.qStart = pc.qStart;
+        trial.qModel = qModel;
+        s.trialBw.clear();
+    }
+    PictureCoder& first = measureFirst ? trial : pc;
     int j = 0;
     for (int mby = 0; mby < s.mbH && ok; ++mby) {
         if (s.pool)
@@ -1494,10 +1519,18 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
         else
             estimateRow(mby);
         for (int mbx = 0; mbx < s.mbW && ok; ++mbx, ++j)
-            ok = pc.codeMacroblock(mbx, mby, j, est[j]);
+            ok = first.codeMacroblock(mbx, mby, j, est[j]);
     }
     // The rows still running use this picture's frames: they end here.
     if (s.pool) s.pool->finish();
+    if (measureFirst && ok) {
+        const int mbs = s.mbW * s.mbH;
+        const double measured = s.trialBw.bits() * trial.sumQ / (2.0 * mbs);
+        pc.qModel = std::clamp(2 * static_cast<int>(std::floor(measured / std::max(T, 1.0) + 0.5)),
+                               2, 62);
+        for (j = 0; j < mbs && ok; ++j) ok = pc.codeMacroblock(j % s.mbW, j / s.mbW, j, est[j]);
+    }
+    s.complexityMeasured[typeIndex] = true;
     if (!ok) {
         char buf[32];
         std::snprintf(buf, sizeof buf, " %d.", f);
