@@ -12,7 +12,9 @@
 #include <system_error>
 #include <thread>
 
+#include "encoder/level_trim.h"
 #include "encoder/motion_best.h"
+#include "encoder/quantiser_scale.h"
 #include "encoder/row_pool.h"
 #include "encoder/vlc_tables.h"
 #include "mpeg/bit_writer.h"
@@ -975,7 +977,8 @@ struct PictureCoder {
     // Rate control within the picture.
     double T = 0, d = 0;
     int qStart = 2;
-    int qModel = 2;  // Best: the quantiser the complexity model gives the picture
+    int qModel = 2;          // Best: the quantiser the complexity model gives the picture
+    bool nonLinear = false;  // q_scale_type 1: the scales of the non-linear table
     long long picStartBits = 0;
     double sumQ = 0, sumAct = 0;
 
@@ -1117,15 +1120,32 @@ struct PictureCoder {
                 int maxDc = (1 << (8 + p.intraDcPrecision)) - 1;
                 dc = dc < 0 ? 0 : dc > maxDc ? maxDc : dc;
                 k.quantIntraAc(coef, bl.level[b], p.intraMatrix.data(), q, p.mpeg2 ? 2047 : 255);
+                if (trimming()) trim(coef, bl.level[b], true, q);
                 bl.level[b][0] = static_cast<std::int16_t>(dc);
                 cbp |= 1 << (5 - b);
             } else {
-                if (k.quantNonIntra(coef, bl.level[b], p.nonIntraMatrix.data(), q,
-                                    p.mpeg2 ? 2047 : 255))
-                    cbp |= 1 << (5 - b);
+                bool any = k.quantNonIntra(coef, bl.level[b], p.nonIntraMatrix.data(), q,
+                                           p.mpeg2 ? 2047 : 255);
+                if (any && trimming()) any = trim(coef, bl.level[b], false, q);
+                if (any) cbp |= 1 << (5 - b);
             }
         }
         return cbp;
+    }
+
+    // Best weighs each level's bits against its error; the other levels
+    // keep the quantiser's levels as they are.
+    bool trimming() const { return p.motionSearch == kBestMotionSearch && qModel > 2; }
+    bool trim(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
+        // Squared error per bit, by the square of the scale: lower and the
+        // trim gives up little, higher and it takes detail worth its bits.
+        constexpr double kTrimWeight = 0.15;
+        TrimQuant tq;
+        tq.matrix = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
+        tq.quantiserScale = q;
+        tq.intra = intra;
+        tq.mpeg2 = p.mpeg2;
+        return trimLevels(coef, level, tq, kTrimWeight * q * q);
     }
 
     void reconstruct(int mbx, int mby, bool intra, const std::uint8_t* pred, int cbp, int q,
@@ -1176,6 +1196,9 @@ struct PictureCoder {
     int boundedQuant(double Qj, double N) const {
         const double masked = Qj * (1 + p.adaptiveQuant * (N - 1));
         const int swing = std::max(2, qModel / 4);
+        if (nonLinear)
+            return nearestQuantiserScale(
+                std::clamp(2 * masked, 1.0 * qModel - swing, 1.0 * qModel + swing), true);
         const int q = 2 * static_cast<int>(std::floor(masked + 0.5));
         return std::clamp(std::clamp(q, qModel - swing, qModel + swing) & ~1, 2, 62);
     }
@@ -1194,7 +1217,7 @@ struct PictureCoder {
             // The slice header carries this macroblock's quantiser.
             curQ = q;
             bw.startCode(static_cast<std::uint32_t>(mpeg::kSliceFirst + (mby & 127)));
-            bw.put(q / 2, 5);
+            bw.put(quantiserScaleCode(q, nonLinear), 5);
             bw.put(0, 1);
             resetDc();
             pmvF = pmvB = Vec{};
@@ -1254,7 +1277,7 @@ struct PictureCoder {
             else
                 bw.put(cbp ? (quant ? 3 : 3) : 2, cbp && quant ? 6 : 4);
         }
-        if (quant) bw.put(q / 2, 5);
+        if (quant) bw.put(quantiserScaleCode(q, nonLinear), 5);
 
         if (intra) {
             pmvF = pmvB = Vec{};
@@ -1366,6 +1389,10 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
         std::max(0.0, 8 * std::floor((((vbvDelay - B * 90000.0 / R) / 90000.0 + 0.1) * R + 7) / 8));
     s.upperBound = 8 * std::floor((s.decodingTime * R / 90000.0 - bw.bits()) / 8) - 200;
 
+    // Best codes MPEG-2 with the non-linear scales: their finer low end
+    // spends the bits of high rates where the linear ones cannot go below 2.
+    const bool nonLinearQuant = p.mpeg2 && p.motionSearch == kBestMotionSearch;
+
     // Picture header.
     int fF = 1, fB = 1, rangeF = 0, rangeB = 0;
     if (st.type == PictureType::P) {
@@ -1403,7 +1430,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
         bw.put(tff, 1);
         bw.put(1, 1);  // frame_pred_frame_dct
         bw.put(0, 1);
-        bw.put(0, 1);  // q_scale_type
+        bw.put(nonLinearQuant ? 1 : 0, 1);  // q_scale_type
         bw.put(0, 1);
         bw.put(0, 1);
         bw.put(rff, 1);
@@ -1454,8 +1481,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     // in-picture quantiser keeps near it, and its price of a vector bit
     // follows it.
     const double Xpic = st.type == PictureType::I ? Xi : st.type == PictureType::P ? Xp : Xb;
-    const int qModel =
-        std::clamp(2 * static_cast<int>(std::floor(Xpic / std::max(T, 1.0) + 0.5)), 2, 62);
+    const int qModel = nearestQuantiserScale(2 * Xpic / std::max(T, 1.0), nonLinearQuant);
     if (p.motionSearch == kBestMotionSearch) {
         const std::size_t mbs = static_cast<std::size_t>(s.mbW) * s.mbH;
         s.fieldF.assign(mbs, HalfPelVector{});
@@ -1483,6 +1509,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     pc.qStart = std::clamp(2 * static_cast<int>(std::floor(pc.d * 31.0 / s.r + 0.5)), 2, 62);
     pc.picStartBits = bw.bits();
     pc.qModel = qModel;
+    pc.nonLinear = nonLinearQuant;
 
     // The estimate of each row runs ahead on the pool (or here, just before
     // the row, without one); the coding follows row by row in order.
@@ -1511,6 +1538,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
         trial.qModel = qModel;
         s.trialBw.clear();
     }
+    trial.nonLinear = nonLinearQuant;
     PictureCoder& first = measureFirst ? trial : pc;
     int j = 0;
     for (int mby = 0; mby < s.mbH && ok; ++mby) {
@@ -1526,8 +1554,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     if (measureFirst && ok) {
         const int mbs = s.mbW * s.mbH;
         const double measured = s.trialBw.bits() * trial.sumQ / (2.0 * mbs);
-        pc.qModel = std::clamp(2 * static_cast<int>(std::floor(measured / std::max(T, 1.0) + 0.5)),
-                               2, 62);
+        pc.qModel = nearestQuantiserScale(2 * measured / std::max(T, 1.0), nonLinearQuant);
         for (j = 0; j < mbs && ok; ++j) ok = pc.codeMacroblock(j % s.mbW, j / s.mbW, j, est[j]);
     }
     s.complexityMeasured[typeIndex] = true;

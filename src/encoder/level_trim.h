@@ -1,0 +1,28 @@
+#pragma once
+// Rate-distortion trimming of a quantised block: the quantiser rounds each
+// coefficient on its own, but a small level late in the scan costs a whole
+// run/level code for little picture. Each non-zero level, from the last in
+// scan order back, is lowered by one where the error it adds is worth less
+// than the bits it saves at `lambda` (squared error per bit; the transform
+// keeps energy, so coefficient error is picture error).
+
+#include <cstdint>
+
+namespace zembra {
+
+struct TrimQuant {
+    const std::uint8_t* matrix = nullptr;  // weights, natural order
+    int quantiserScale = 2;
+    bool intra = false;  // intra: the DC term (coded apart) is left alone
+    bool mpeg2 = true;   // the escape's length
+};
+
+// Bits of one run/level pair with its sign (escape included); `first`: the
+// first coefficient of a non-intra block, whose level 1 has a short code.
+int runLevelBits(int run, int level, bool first, bool mpeg2);
+
+// Lowers levels of `level` (natural order, quantised from `coef`) where it
+// pays. Returns whether a non-zero AC level (or any, for non-intra) is left.
+bool trimLevels(const std::int16_t* coef, std::int16_t* level, const TrimQuant& tq, double lambda);
+
+}  // namespace zembra

@@ -1,0 +1,16 @@
+#pragma once
+// The quantiser scales a picture may use: the linear ones (2, 4 .. 62, coded
+// as half their value) or, for MPEG-2 with q_scale_type 1, the non-linear
+// table's (1 .. 112), finer at the low end where high bit rates live.
+
+namespace zembra {
+
+// The quantiser_scale_code that carries `scale` (a scale of the kind).
+int quantiserScaleCode(int scale, bool nonLinear);
+
+// The usable scale nearest to `scale`. The non-linear table's 1 is left
+// out: at rates that reach it, pictures coded that fine take bits from the
+// next ones, and the sequence as a whole comes out worse.
+int nearestQuantiserScale(double scale, bool nonLinear);
+
+}  // namespace zembra
