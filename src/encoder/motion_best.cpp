@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <vector>
 
 namespace zembra {
 
@@ -16,6 +17,32 @@ int motionComponentBits(int delta, int fcode) {
     if (delta == 0) return 1;
     const int code = ((std::abs(delta) - 1) >> rSize) + 1;
     return kLength[std::min(code, 16)] + rSize;
+}
+
+int nextFcode(int largest, int ceiling) {
+    if (largest < 0) return ceiling;
+    const int needed = largest + largest / 2 + 4;
+    int fcode = 1;
+    while (fcode < ceiling && (16 << (fcode - 1)) - 1 < needed) ++fcode;
+    return fcode;
+}
+
+int largestComponent(const HalfPelVector* v, std::size_t count) {
+    // A few macroblocks of flat or noisy content take any vector; they
+    // would hold the f_code up for nothing, so the largest is that of all
+    // but the top share.
+    constexpr double kShare = 0.02;
+    constexpr int kCap = 1024;
+    std::vector<int> count_(kCap + 1, 0);
+    for (std::size_t i = 0; i < count; ++i)
+        ++count_[std::min(kCap, std::max(std::abs(v[i].x), std::abs(v[i].y)))];
+    std::size_t above = 0;
+    const std::size_t allowed = static_cast<std::size_t>(count * kShare);
+    for (int m = kCap; m > 0; --m) {
+        above += count_[m];
+        if (above > allowed) return m;
+    }
+    return 0;
 }
 
 HalfPelVector medianVector(HalfPelVector a, HalfPelVector b, HalfPelVector c) {

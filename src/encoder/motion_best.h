@@ -7,6 +7,7 @@
 // priced as SAD + lambda x the bits of its vector, so that a vector is only
 // changed where the change pays for itself.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "encoder/kernels.h"
@@ -21,6 +22,15 @@ struct HalfPelVector {
 // Bits of one component of a vector difference coded with `fcode`
 // (motion_code with its sign, and the residual).
 int motionComponentBits(int delta, int fcode);
+
+// The f_code of the next picture of a kind whose last picture's vectors
+// reached `largest` half pels (-1: none coded yet, take `ceiling`): room
+// for half as much motion again, and never above `ceiling`. A smaller
+// f_code spends fewer residual bits on every vector.
+int nextFcode(int largest, int ceiling);
+
+// The largest component, in half pels, of `count` vectors.
+int largestComponent(const HalfPelVector* v, std::size_t count);
 
 // The median of three vectors, component by component.
 HalfPelVector medianVector(HalfPelVector a, HalfPelVector b, HalfPelVector c);

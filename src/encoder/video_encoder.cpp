@@ -348,6 +348,9 @@ struct VideoEncoder::Impl {
     // that its complexity is measured rather than the starting guess; and
     // where the first of each type is coded once to measure it.
     bool complexityMeasured[3] = {false, false, false};
+    // Best: the largest vector component the last picture of each kind
+    // found (P; B forward at distance 1 and 2; B backward), -1 before one.
+    int largestVector[4] = {-1, -1, -1, -1};
     BitWriter trialBw;
 };
 
@@ -1405,6 +1408,13 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
         fB = p.bBackwardFcode;
         rangeB = p.bBackwardRange;
     }
+    // Best sizes each picture's f_code to the motion the last picture of its
+    // kind found; the parameters' are the ceiling.
+    const int kindF = st.type == PictureType::P ? 0 : std::clamp(f - pastAnchor_, 1, 2);
+    if (p.motionSearch == kBestMotionSearch && st.type != PictureType::I) {
+        fF = nextFcode(s.largestVector[kindF], fF);
+        if (st.type == PictureType::B) fB = nextFcode(s.largestVector[3], fB);
+    }
     bw.startCode(mpeg::kPictureStart);
     bw.put(temporalRef & 0x3FF, 10);
     bw.put(static_cast<std::uint32_t>(st.type), 3);
@@ -1565,6 +1575,11 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     }
 
     if (anchor) s.newRef.interpolate(s.k, s.pool.get());
+    if (p.motionSearch == kBestMotionSearch && st.type != PictureType::I) {
+        s.largestVector[kindF] = largestComponent(s.fieldF.data(), s.fieldF.size());
+        if (st.type == PictureType::B)
+            s.largestVector[3] = largestComponent(s.fieldB.data(), s.fieldB.size());
+    }
     if (anchor && p.motionSearch == kBestMotionSearch) {
         if (st.type == PictureType::P)
             s.anchorField.swap(s.fieldF);

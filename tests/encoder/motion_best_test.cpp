@@ -28,6 +28,27 @@ TEST(MotionBest, VectorBitsFollowTheMotionCodeTable) {
     EXPECT_EQ(m, (HalfPelVector{3, 4}));
 }
 
+// The f_code follows the motion the last picture of the kind found, with
+// room for half as much again, within the ceiling; a few stray vectors
+// (flat areas take any) do not hold it up.
+TEST(MotionBest, FcodeFollowsTheMotionFound) {
+    EXPECT_EQ(nextFcode(-1, 4), 4);  // nothing found yet: the ceiling
+    EXPECT_EQ(nextFcode(0, 4), 1);
+    EXPECT_EQ(nextFcode(7, 4), 1);   // 7 + 3 + 4 = 14 half pels: f_code 1 reaches 15
+    EXPECT_EQ(nextFcode(8, 4), 2);   // 16 needed
+    EXPECT_EQ(nextFcode(39, 4), 3);  // 62 needed: f_code 3 reaches 63
+    EXPECT_EQ(nextFcode(40, 4), 4);
+    EXPECT_EQ(nextFcode(500, 3), 3);
+
+    std::vector<HalfPelVector> field(200, HalfPelVector{2, -6});
+    EXPECT_EQ(largestComponent(field.data(), field.size()), 6);
+    field[17] = {90, 0};
+    field[60] = {0, -70};
+    EXPECT_EQ(largestComponent(field.data(), field.size()), 6);
+    for (int i = 0; i < 10; ++i) field[100 + i] = {30, 1};
+    EXPECT_EQ(largestComponent(field.data(), field.size()), 30);
+}
+
 // A textured picture and the same moved by (dx, dy) half pels: the plain
 // picture at even positions of a twice-as-large one, so the half-pel
 // planes are exact samples.
