@@ -1,6 +1,7 @@
 #include "encoder/motion_best.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <vector>
@@ -58,15 +59,46 @@ const std::uint8_t* SearchReference::reconAt(int hx, int hy) const {
     return kind == 0 ? recon + off : half[kind - 1] + off;
 }
 
+namespace {
+
+// motionComponentBits of every difference two vectors of an f_code's range
+// can have, for the f_codes a stream can state: the search prices every
+// position it tries.
+constexpr int kLargestFcode = 9;
+
+const std::uint8_t* componentBitsTable(int fcode) {
+    static const std::array<std::vector<std::uint8_t>, kLargestFcode + 1> tables = [] {
+        std::array<std::vector<std::uint8_t>, kLargestFcode + 1> t;
+        for (int f = 1; f <= kLargestFcode; ++f) {
+            const int span = 32 << (f - 1);
+            t[f].resize(2 * span + 1);
+            for (int d = -span; d <= span; ++d)
+                t[f][d + span] = static_cast<std::uint8_t>(motionComponentBits(d, f));
+        }
+        return t;
+    }();
+    return tables[fcode].data() + (32 << (fcode - 1));
+}
+
+}  // namespace
+
 BestMotionSearch::BestMotionSearch(const EncoderKernels& kernels, int lambda, int fcode)
-    : k_(kernels), lambda_(lambda), fcode_(fcode) {
+    : k_(kernels),
+      lambda_(lambda),
+      fcode_(fcode),
+      span_(fcode <= kLargestFcode ? 32 << (fcode - 1) : -1),
+      bits_(fcode <= kLargestFcode ? componentBitsTable(fcode) : nullptr) {
     high_ = (16 << (fcode - 1)) - 1;
     low_ = -(16 << (fcode - 1));
 }
 
+int BestMotionSearch::componentBits(int delta) const {
+    if (delta >= -span_ && delta <= span_) return bits_[delta];
+    return motionComponentBits(delta, fcode_);
+}
+
 int BestMotionSearch::vectorCost(HalfPelVector v, HalfPelVector pmv) const {
-    return lambda_ *
-           (motionComponentBits(v.x - pmv.x, fcode_) + motionComponentBits(v.y - pmv.y, fcode_));
+    return lambda_ * (componentBits(v.x - pmv.x) + componentBits(v.y - pmv.y));
 }
 
 MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchReference& ref, int x0,

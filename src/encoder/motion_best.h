@@ -69,10 +69,14 @@ public:
     int vectorCost(HalfPelVector v, HalfPelVector pmv) const;
 
 private:
+    int componentBits(int delta) const;
+
     const EncoderKernels& k_;
     int lambda_;
     int fcode_;
-    int low_, high_;  // the vectors' range in half pels, [low, high]
+    int span_;                  // differences in [-span, span] are in the table
+    const std::uint8_t* bits_;  // motionComponentBits by difference, at its centre
+    int low_, high_;            // the vectors' range in half pels, [low, high]
 };
 
 }  // namespace zembra

@@ -17,12 +17,14 @@ int quantiserScaleCode(int scale, bool nonLinear) {
 
 int nearestQuantiserScale(double scale, bool nonLinear) {
     if (!nonLinear) return std::clamp(2 * static_cast<int>(std::floor(scale / 2 + 0.5)), 2, 62);
-    int best = mpeg::kNonLinearQuant[2];
-    for (int code = 3; code < 32; ++code) {
-        const int s = mpeg::kNonLinearQuant[code];
-        if (std::abs(s - scale) < std::abs(best - scale)) best = s;
-    }
-    return best;
+    // The table rises: the nearest is the first at or above, or the one
+    // before it.
+    const auto* first = mpeg::kNonLinearQuant.begin() + 2;
+    const auto* above = std::lower_bound(first, mpeg::kNonLinearQuant.end(), scale,
+                                         [](int s, double v) { return s < v; });
+    if (above == mpeg::kNonLinearQuant.end()) return mpeg::kNonLinearQuant.back();
+    if (above == first) return *first;
+    return scale - above[-1] <= *above - scale ? above[-1] : *above;
 }
 
 }  // namespace zembra
