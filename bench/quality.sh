@@ -39,11 +39,15 @@ seconds=${2:-10}
 quantmat=${QUANTMAT:-0}
 quick=${QUICK:-0}
 [ "$quick" = 1 ] && seconds=2
-zembra="$(cd "$build" && pwd)/src/cli/zembra"
-[ -x "$zembra" ] || { echo "quality: $zembra not built" >&2; exit 2; }
+built="$(cd "$build" && pwd)/src/cli/zembra"
+[ -x "$built" ] || { echo "quality: $built not built" >&2; exit 2; }
 here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A full run takes most of an hour: a copy of the program keeps a rebuild
+# meanwhile from changing (or, while it links, removing) the one measured.
+zembra=$work/zembra
+cp "$built" "$zembra"
 mkdir -p "$work/prog"
 cp -r "$here/langs" "$work/prog/"
 export ZEMBRA_PROGRAM_DIR=$work/prog ZEMBRA_SHUTDOWN_COMMAND=true
@@ -169,8 +173,14 @@ for r in "${rips[@]}"; do
         rm -rf "$out"
         "$zembra" rip "$work/disc-pal/VIDEO_TS" --format "$format" --zoom 3 --resize "$resize" \
             --motion-search "$m" --output-dir "$out" --name rip --yes --quiet --overwrite \
-            >/dev/null 2>&1 || true
+            </dev/null >"$work/rip.log" 2>&1 || true
         file=$(find "$out" -name '*.mpg' | head -1)
+        if [ -z "$file" ]; then
+            # Say so, with the rip's own words, rather than measure nothing.
+            printf '%-10s %-28s %s\n' "$name" "zembra --resize $resize --ms $m" "no file:"
+            sed 's/^/    /' "$work/rip.log"
+            continue
+        fi
         read -r psnr ssim <<<"$(measure "$file" "$title" 720x576)"
         printf '%-10s %-28s %8.2f %7.4f\n' "$name" "zembra --resize $resize --ms $m" "$psnr" "$ssim"
     done
