@@ -18,6 +18,7 @@ MpegOpenArgs MpegRipWriter::openArgs(const WriterOpen& p) {
     a.width = out.Width;
     a.height = out.Height;
     a.motionSearch = out.MotionSearch;
+    a.adaptiveQuant = out.AdaptiveQuant;
     a.cpu = out.CPU;
     a.dct = out.DCT;
     a.vbv = out.VBV;

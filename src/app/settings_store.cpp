@@ -110,6 +110,7 @@ const Key kKeys[] = {
     OUT_INT(UseVcdWizard, "0"),
     OUT_INT(QuantMat, "0"),
     OUT_INT(Enable2Pass, "0"),
+    OUT_INT(AdaptiveQuant, "0"),
     OUT_REAL(MuxRate, "1.4"),
     OUT_REAL(X1, "0.0"),
     OUT_REAL(X2, "1.0"),

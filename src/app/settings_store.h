@@ -100,6 +100,7 @@ struct OutputSettings {
     int MaxVideoBitRate = 2600;
     int AudioBitRate = 11;  // entry of 32, 48, ... 384 kbit/s (kAudioBitRateCount entries)
     int MotionSearch = 0;
+    int AdaptiveQuant = 0;  // the Best level's adaptive quantisation, 0..kAdaptiveQuantLevels - 1
     int SplitMode = 5;
     int Volume = 730;
     int Ratio = 0;

@@ -202,6 +202,7 @@ MpegSettings storedMpegSettings(const SettingsStore& store) {
     s.maxVideoKbps = out.MaxVideoBitRate;
     s.audioBitRate = out.AudioBitRate;
     s.motionSearch = out.MotionSearch;
+    s.adaptiveQuant = out.AdaptiveQuant;
     s.cpu = out.CPU;
     s.dct = out.DCT;
     s.vbv = out.VBV;
@@ -283,6 +284,7 @@ int runEncode(const std::vector<std::string>& args) {
     o.width = s.width;
     o.height = s.height;
     o.motionSearch = s.motionSearch;
+    o.adaptiveQuant = s.adaptiveQuant;
     o.cpu = s.cpu;
     o.dct = s.dct;
     o.vbv = s.vbv;

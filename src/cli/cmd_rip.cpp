@@ -55,8 +55,8 @@ struct RipOptions {
 constexpr const char* kAviOnly[] = {"--video-codec", "--codec-opt",   "--avi-audio",
                                     "--mp3-bitrate", "--mp3-quality", "--mp3-joint",
                                     "--export",      "--no-video",    "--two-pass"};
-constexpr const char* kMpegOnly[] = {"--motion-search", "--cpu", "--dct", "--quantmat",
-                                     "--pulldown"};
+constexpr const char* kMpegOnly[] = {"--motion-search", "--adaptive-quant", "--cpu",
+                                     "--dct",           "--quantmat",       "--pulldown"};
 
 void defineOptions(OptionParser& p, RipOptions& o) {
     const int any = std::numeric_limits<int>::max();

@@ -456,6 +456,9 @@ void addEncoderOptions(OptionParser& p, SettingChoices& c) {
                  c.motionSearch = int(*n);
                  return std::string();
              });
+    p.integer("--adaptive-quant", c.adaptiveQuant, 0, kAdaptiveQuantLevels - 1,
+              "motion search best: how far the quantiser follows each macroblock's detail, "
+              "0 none (one quantiser a picture) to 4 as far as levels 0-3 do");
     p.integer("--cpu", c.cpu, 0, 3, "calculation: 0 MMX, 1 3DNow, 2 SSE2, 3 normal");
     p.integer("--dct", c.dct, 0, 2, "forward DCT: 0 MMX, 1 SSE2, 2 FPU (best quality)");
     p.integer("--quantmat", c.quantMat, 0, 1, "quantiser matrices: 0 default, 1 standard");
@@ -504,6 +507,7 @@ void applyPictureChoices(const SettingChoices& c, OutputSettings& out) {
 
 void applyEncoderChoices(const SettingChoices& c, OutputSettings& out) {
     if (c.motionSearch) out.MotionSearch = *c.motionSearch;
+    if (c.adaptiveQuant) out.AdaptiveQuant = *c.adaptiveQuant;
     if (c.cpu) out.CPU = *c.cpu;
     if (c.dct) out.DCT = *c.dct;
     if (c.quantMat) out.QuantMat = *c.quantMat;
@@ -511,7 +515,7 @@ void applyEncoderChoices(const SettingChoices& c, OutputSettings& out) {
 }
 
 bool anyEncoderChoice(const SettingChoices& c) {
-    return c.motionSearch || c.cpu || c.dct || c.quantMat || c.pulldown;
+    return c.motionSearch || c.adaptiveQuant || c.cpu || c.dct || c.quantMat || c.pulldown;
 }
 
 }  // namespace zembra::cli

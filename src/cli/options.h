@@ -130,7 +130,7 @@ struct SettingChoices {
     std::optional<int> zoom, resize, width, height;
     std::optional<std::array<double, 4>> crop;
     // The MPEG encoder (the MPEG settings dialog).
-    std::optional<int> motionSearch, cpu, dct, quantMat, pulldown;
+    std::optional<int> motionSearch, adaptiveQuant, cpu, dct, quantMat, pulldown;
     // Worker threads (0 one per core, 1 a single-threaded run).
     std::optional<int> threads;
 };

@@ -17,6 +17,9 @@ constexpr int kAnchorDistance = 3;  // M
 // decides the macroblock modes by their rate.
 constexpr int kBestMotionSearch = 4;
 constexpr int kMotionSearchLevels = 5;
+// Steps of the Best level's adaptive quantisation, 0 (none) to as far as
+// TM5 goes (the last).
+constexpr int kAdaptiveQuantLevels = 5;
 
 // The largest picture side a stream can state: 12 bits in the MPEG-1
 // sequence header, 14 with the MPEG-2 sequence extension.

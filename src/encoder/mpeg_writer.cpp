@@ -57,6 +57,8 @@ Status MpegWriter::openMpeg(const MpegOpenArgs& a) {
     p.height = a.height;
     p.chromaCode = a.chromaCode;
     p.motionSearch = std::clamp(a.motionSearch, 0, kMotionSearchLevels - 1);
+    p.adaptiveQuant = std::clamp(a.adaptiveQuant, 0, kAdaptiveQuantLevels - 1) /
+                      static_cast<double>(kAdaptiveQuantLevels - 1);
     p.paddMin = a.paddMin;
     p.paddMax = a.paddMax;
     p.muxRateFactor = a.muxRateFactor;

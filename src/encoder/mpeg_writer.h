@@ -27,6 +27,7 @@ struct MpegOpenArgs {
     int frameCount = 0;  // "MaxFrames"
     int width = 352, height = 288;
     int motionSearch = 0;     // "MotionSearch"
+    int adaptiveQuant = 0;    // "AdaptiveQuant": a step of kAdaptiveQuantLevels
     int cpu = 0;              // "CPU": 0 MMX, 1 3DNow, 2 SSE2, 3 plain
     int dct = 0;              // "DCT"
     int vbv = 20;             // "VBV"

@@ -19,6 +19,7 @@ struct MpegSettings {
     int maxVideoKbps = 2600;
     int audioBitRate = 11;  // entry of the AudioBitRate list (10 = 224 kbit/s)
     int motionSearch = 0;
+    int adaptiveQuant = 0;
     int cpu = 0;
     int dct = 0;
     int vbv = 20;

@@ -612,6 +612,12 @@ const Entry kEntries[] = {
     {"STR_CLI_COMBO_Resize_13", "Lanczos (centred)"},
     {"STR_MPEGSETTING_LABEL_RESIZE", "Resize"},
     {"STR_MPEGSETTING_COMBO_MOTIONSEARCH_4", "Best"},
+    {"STR_MPEGSETTING_LABEL_ADAPTIVEQUANT", "Adaptive Quantization"},
+    {"STR_MPEGSETTING_COMBO_ADAPTIVEQUANT_0", "None"},
+    {"STR_MPEGSETTING_COMBO_ADAPTIVEQUANT_1", "Weak"},
+    {"STR_MPEGSETTING_COMBO_ADAPTIVEQUANT_2", "Medium"},
+    {"STR_MPEGSETTING_COMBO_ADAPTIVEQUANT_3", "Strong"},
+    {"STR_MPEGSETTING_COMBO_ADAPTIVEQUANT_4", "Full"},
 };
 
 constexpr size_t kEntryCount = sizeof(kEntries) / sizeof(kEntries[0]);

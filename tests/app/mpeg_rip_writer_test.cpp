@@ -53,6 +53,7 @@ TEST(MpegRipWriter, PassesTheSettingsAsOpenMpegTakesThem) {
     VcdPass pass("/tmp/x.mpg");
     pass.output.Pulldown = 1;
     pass.output.QuantMat = 1;
+    pass.output.AdaptiveQuant = 3;
     pass.input.FrameRate = 0;
     const MpegOpenArgs a = MpegRipWriter::openArgs(pass.open);
     EXPECT_EQ(a.outputPath, "/tmp/x.mpg");
@@ -63,6 +64,7 @@ TEST(MpegRipWriter, PassesTheSettingsAsOpenMpegTakesThem) {
     EXPECT_EQ(a.audioBitRate, 11);
     EXPECT_TRUE(a.pulldown);
     EXPECT_EQ(a.quantMat, 1);
+    EXPECT_EQ(a.adaptiveQuant, 3);
     EXPECT_TRUE(a.overwrite);
 }
 

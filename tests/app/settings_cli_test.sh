@@ -13,11 +13,12 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 expect() { grep -qxF "$1" "$2" || fail "expected line '$1' in $2"; }
 
 "$zembra" config > "$work/out1"
-[ "$(wc -l < "$work/out1")" -eq 75 ] || fail "expected 75 settings, got $(wc -l < "$work/out1")"
+[ "$(wc -l < "$work/out1")" -eq 76 ] || fail "expected 76 settings, got $(wc -l < "$work/out1")"
 expect "Zembra_App.OutputPath=$work/docs/" "$work/out1"
 [ -d "$work/docs" ] || fail "documents folder not created"
 expect "Zembra_OutputSettings.Width=352" "$work/out1"
 expect "Zembra_OutputSettings.MuxRate=1.400000" "$work/out1"
+expect "Zembra_OutputSettings.AdaptiveQuant=0" "$work/out1"
 expect "Zembra_Lame.Highpass=-1" "$work/out1"
 expect "Zembra_InputSettings.AC3Gain=3.000000" "$work/out1"
 [ ! -e "$work/prog/options.ini" ] || fail "options.ini written without --set"

@@ -144,12 +144,13 @@ TEST(CliParser, HelpListsEveryOption) {
     OptionParser parser = makeParser(p);
     const std::string help = parser.help();
     for (const char* name :
-         {"--title",        "--audio",         "--subtitle", "--angle",       "--fps-index",
-          "--downsampling", "--deinterlace",   "--detect24", "--no-detect24", "--ac3-gain",
-          "--dolby",        "--no-dolby",      "--idct",     "--luminance",   "--sub-color",
-          "--sub-offset",   "--width",         "--height",   "--zoom",        "--resize",
-          "--crop",         "--motion-search", "--cpu",      "--dct",         "--quantmat",
-          "--pulldown",     "--threads",       "--format",   "--flag",        "--help"})
+         {"--title",        "--audio",         "--subtitle",       "--angle",       "--fps-index",
+          "--downsampling", "--deinterlace",   "--detect24",       "--no-detect24", "--ac3-gain",
+          "--dolby",        "--no-dolby",      "--idct",           "--luminance",   "--sub-color",
+          "--sub-offset",   "--width",         "--height",         "--zoom",        "--resize",
+          "--crop",         "--motion-search", "--adaptive-quant", "--cpu",         "--dct",
+          "--quantmat",     "--pulldown",      "--threads",        "--format",      "--flag",
+          "--help"})
         EXPECT_NE(help.find(std::string("  ") + name + " "), std::string::npos) << name;
     EXPECT_NE(help.find("zembra rip --list formats"), std::string::npos);
 }
@@ -166,6 +167,7 @@ TEST(CliChoices, LandInTheSettingsTheWindowSets) {
     c.width = 480;
     c.crop = std::array<double, 4>{0.1, 0.9, 0.2, 0.8};
     c.motionSearch = 3;
+    c.adaptiveQuant = 2;
     c.threads = 1;
     InputSettings in;
     OutputSettings out;
@@ -188,6 +190,7 @@ TEST(CliChoices, LandInTheSettingsTheWindowSets) {
     EXPECT_EQ(out.Width, 480);
     EXPECT_EQ(out.X1, 0.1);
     EXPECT_EQ(out.MotionSearch, 3);
+    EXPECT_EQ(out.AdaptiveQuant, 2);
     // What was not given keeps its stored value.
     EXPECT_EQ(in.DownSampling, inBefore.DownSampling);
     EXPECT_EQ(in.Deinterlace, inBefore.Deinterlace);

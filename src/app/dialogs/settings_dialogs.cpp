@@ -49,6 +49,7 @@ std::vector<std::string> CfAVISettingDlg::audioKeys() {
 void CfMPEGSettingDlg::ok(OutputSettings& output, ApplicationSettings& app) const {
     app.Threads = std::clamp(threads, 0, kMaxThreads);
     output.MotionSearch = values.MotionSearch;
+    output.AdaptiveQuant = values.AdaptiveQuant;
     output.VideoResize = values.VideoResize;
     output.CPU = values.CPU;
     output.DCT = values.DCT;

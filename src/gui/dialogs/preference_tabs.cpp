@@ -69,6 +69,10 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output, const Applica
     quantMatrix = keyedCombo(host, "STR_MPEGSETTING_COMBO_QUANT_", 2, output.QuantMat);
     pulldown = checkBox(host, "STR_MPEGSETTING_CHECK_PULLDOWN", output.Pulldown);
     mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_MOTIONSEARCH"), motionSearch);
+    // Only the Best level reads it; levels 0-3 keep their own rate control.
+    adaptiveQuant = keyedCombo(host, "STR_MPEGSETTING_COMBO_ADAPTIVEQUANT_", kAdaptiveQuantLevels,
+                               output.AdaptiveQuant);
+    mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_ADAPTIVEQUANT"), adaptiveQuant);
     mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_MUXRATE"), muxRate);
     mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_VBVBUFFER"), vbv);
     mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_QUANT"), quantMatrix);
@@ -95,6 +99,7 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output, const Applica
 
 void MpegTab::commit(OutputSettings& output, ApplicationSettings& app) {
     model_.values.MotionSearch = motionSearch->currentIndex();
+    model_.values.AdaptiveQuant = adaptiveQuant->currentIndex();
     model_.values.MuxRate = muxRate->value();
     model_.values.VBV = vbv->value();
     model_.values.QuantMat = quantMatrix->currentIndex();

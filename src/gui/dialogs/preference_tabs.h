@@ -44,7 +44,7 @@ public:
     MpegTab(const UiHost& host, const OutputSettings& output, const ApplicationSettings& app);
     void commit(OutputSettings& output, ApplicationSettings& app);
 
-    QComboBox *motionSearch, *quantMatrix, *calculation, *dct, *resize;
+    QComboBox *motionSearch, *adaptiveQuant, *quantMatrix, *calculation, *dct, *resize;
     QDoubleSpinBox* muxRate;
     QSpinBox *vbv, *threads;
     QCheckBox* pulldown;
