@@ -101,7 +101,7 @@ void Resampler::feed(const int16_t* pcm, int frames, std::vector<int16_t>& out) 
         pcm += size_t(take) * 2;
         frames -= take;
         filled_ += take;
-        if (filled_ % kHalfFrames == 0) runHalf(out);
+        if (filled_ % kHalfFrames == 0) (this->*kernels_.runHalf)(out);
     }
 }
 
@@ -118,12 +118,19 @@ int16_t toSample(double v) { return int16_t(std::clamp(std::nearbyint(v), -32768
 
 }  // namespace
 
-bool Resampler::plainByDefault() {
+Resampler::Kernels Resampler::makeKernels(CpuLevel level) {
+    Kernels k{&Resampler::runHalfPlain};
 #ifdef ZEMBRA_RESAMPLE_SSE2
-    return cpuLevel() < CpuLevel::Sse2;
+    if (level >= CpuLevel::Sse2) k.runHalf = &Resampler::runHalfSse2;
 #else
-    return true;
+    (void)level;
 #endif
+    return k;
+}
+
+const Resampler::Kernels& Resampler::processKernels() {
+    static const Kernels kernels = makeKernels(cpuLevel());
+    return kernels;
 }
 
 void Resampler::step() {
@@ -132,16 +139,6 @@ void Resampler::step() {
     posInt_ += 1;
     phase_ += int(kOutStep - kInStep);
     if (phase_ >= kInStep) phase_ -= int(kInStep), posInt_ += 1;
-}
-
-void Resampler::runHalf(std::vector<int16_t>& out) {
-#ifdef ZEMBRA_RESAMPLE_SSE2
-    if (!plain_) {
-        runHalfSse2(out);
-        return;
-    }
-#endif
-    runHalfPlain(out);
 }
 
 void Resampler::runHalfPlain(std::vector<int16_t>& out) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/cpu.h"
+
 namespace zembra {
 
 class Resampler {
@@ -28,16 +30,18 @@ public:
     // Zero-fills the rest of the current half and filters it.
     void flush(std::vector<int16_t>& out);
 
-    // The filter loop: one output frame at a time in plain C++, or four at a
-    // time in SSE2 registers (each sum still adds its products in tap order,
-    // so both give the same samples). A new resampler takes the vector loop
-    // where the build has it, unless ZEMBRA_CPU=plain is set.
-    void setPlain(bool plain) { plain_ = plain; }
-    bool plain() const { return plain_; }
-    static bool plainByDefault();
+    // The filter loop of a half by CPU level: one output frame at a time in
+    // plain C++, or several at a time in SSE2 registers (each sum still adds
+    // its products in tap order, so every level gives the same samples).
+    struct Kernels {
+        void (Resampler::*runHalf)(std::vector<int16_t>& out);
+    };
+    static Kernels makeKernels(CpuLevel level);
+    // A new resampler takes the table of cpuLevel().
+    void setKernels(const Kernels& kernels) { kernels_ = kernels; }
 
 private:
-    void runHalf(std::vector<int16_t>& out);
+    static const Kernels& processKernels();
     void runHalfPlain(std::vector<int16_t>& out);
     void runHalfSse2(std::vector<int16_t>& out);
     // Moves posInt_ and phase_ on by one output frame.
@@ -56,7 +60,7 @@ private:
     int64_t outIndex_ = 0;  // next output frame number
     int64_t posInt_ = 0;    // input position of the next output: posInt_ + phase_/147
     int phase_ = 0;
-    bool plain_ = plainByDefault();
+    Kernels kernels_ = processKernels();
 };
 
 }  // namespace zembra

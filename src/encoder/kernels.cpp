@@ -8,7 +8,7 @@
 namespace zembra {
 
 namespace {
-#include "encoder/kernel_bodies.h"
+#include "encoder/kernel_bodies.inc"
 }  // namespace
 
 // Defined in kernels_sse2.cpp and kernels_avx2.cpp.

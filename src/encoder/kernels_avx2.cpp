@@ -13,8 +13,8 @@
 namespace zembra {
 
 namespace {
-#include "encoder/kernel_bodies.h"
-#include "encoder/sse2_transpose.h"
+#include "encoder/kernel_bodies.inc"
+#include "encoder/sse2_transpose.inc"
 
 // Rows p and p + stride (16 bytes each) in one register.
 inline __m256i twoRows(const std::uint8_t* p, int stride) {

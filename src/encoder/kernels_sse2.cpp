@@ -12,8 +12,8 @@
 namespace zembra {
 
 namespace {
-#include "encoder/kernel_bodies.h"
-#include "encoder/sse2_transpose.h"
+#include "encoder/kernel_bodies.inc"
+#include "encoder/sse2_transpose.inc"
 
 inline __m128i load16(const std::uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "support/cpu_levels.h"
+
 namespace zembra {
 namespace {
 
@@ -19,9 +21,9 @@ std::vector<int16_t> sine(int frames, double freq, double amplitude, int rate = 
 }
 
 std::vector<int16_t> resample(int audioMode, const std::vector<int16_t>& in, int piece = 1000,
-                              bool plain = Resampler::plainByDefault()) {
+                              CpuLevel level = cpuLevel()) {
     Resampler r;
-    r.setPlain(plain);
+    r.setKernels(Resampler::makeKernels(level));
     r.start(Resampler::halfLengthFor(audioMode), Resampler::cutoffFor(audioMode));
     std::vector<int16_t> out;
     int frames = int(in.size() / 2);
@@ -116,11 +118,11 @@ TEST(ResamplerQuality, FullScaleSquareClampsWithoutWrapping) {
     EXPECT_GT(high, 0);
 }
 
-// The vector loop sums the same products in the same order as the plain
+// Every level's loop sums the same products in the same order as the plain
 // one: the samples are the same bits for every mode, for noise and for a
 // clipping square, whatever the feed sizes (which move where a half ends
 // within a group of four outputs).
-TEST(ResamplerKernel, VectorLoopGivesThePlainSamples) {
+TEST(ResamplerKernel, EveryLevelGivesThePlainSamples) {
     std::vector<int16_t> noise(2 * 70001);
     uint32_t seed = 12345;
     for (auto& v : noise) {
@@ -129,14 +131,16 @@ TEST(ResamplerKernel, VectorLoopGivesThePlainSamples) {
     }
     std::vector<int16_t> square(2 * 20000);
     for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 94) % 2 ? 32767 : -32768;
-    for (int mode : {1, 2, 4})
-        for (const auto* in : {&noise, &square})
-            for (int piece : {4096, 333}) {
-                const auto plain = resample(mode, *in, piece, true);
-                const auto vector = resample(mode, *in, piece, false);
-                ASSERT_FALSE(plain.empty());
-                EXPECT_EQ(plain, vector) << "mode " << mode << ", pieces of " << piece;
-            }
+    for (CpuLevel level : testing::simdLevels())
+        for (int mode : {1, 2, 4})
+            for (const auto* in : {&noise, &square})
+                for (int piece : {4096, 333}) {
+                    const auto plain = resample(mode, *in, piece, CpuLevel::Plain);
+                    const auto simd = resample(mode, *in, piece, level);
+                    ASSERT_FALSE(plain.empty());
+                    EXPECT_EQ(plain, simd)
+                        << cpuLevelName(level) << ", mode " << mode << ", pieces of " << piece;
+                }
 }
 
 }  // namespace

@@ -10,10 +10,11 @@
 #include <memory>
 #include <random>
 
-#include "encoder/layer2/filter_bank.h"
+#include "encoder/layer2/layer2_kernels.h"
 #include "encoder/layer2/psycho_model.h"
 #include "encoder/mux/multiplexer.h"
 #include "mux_support.h"
+#include "support/cpu_levels.h"
 #include "support/recording_host.h"
 
 namespace zembra {
@@ -324,66 +325,76 @@ TEST(Layer2Encoder, FilterBankRebuildsTonesAtBandEdges) {
     }
 }
 
-// The vector filter bank gives the plain one's bits, for random values
+// Every level's filter bank gives the plain one's bits, for random values
 // (signs, tiny and huge magnitudes) and for the real tables on a tone.
-TEST(Layer2FilterBankKernel, VectorFormGivesThePlainBits) {
-    auto t = std::make_unique<layer2::AnalysisTables>();
-    std::mt19937_64 rng(11);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    std::vector<double> x(512);
-    double a[32], b[32];
-    for (int round = 0; round < 200; ++round) {
-        const double scale = std::ldexp(1.0, int(rng() % 80) - 40);
-        for (double& w : t->window) w = unit(rng);
-        for (auto& column : t->cosColumns)
-            for (double& c : column) c = unit(rng);
-        for (double& v : x) v = unit(rng) * scale;
-        layer2::analyseBlockPlain(*t, x.data(), a);
-        layer2::analyseBlockFast(*t, x.data(), b);
-        ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << "round " << round;
+TEST(Layer2FilterBankKernel, EveryLevelGivesThePlainBits) {
+    const layer2::Layer2Kernels plain = layer2::makeLayer2Kernels(CpuLevel::Plain);
+    for (CpuLevel level : testing::simdLevels()) {
+        SCOPED_TRACE(cpuLevelName(level));
+        const layer2::Layer2Kernels simd = layer2::makeLayer2Kernels(level);
+        auto t = std::make_unique<layer2::AnalysisTables>();
+        std::mt19937_64 rng(11);
+        std::uniform_real_distribution<double> unit(-1.0, 1.0);
+        std::vector<double> x(512);
+        double a[32], b[32];
+        for (int round = 0; round < 200; ++round) {
+            const double scale = std::ldexp(1.0, int(rng() % 80) - 40);
+            for (double& w : t->window) w = unit(rng);
+            for (auto& column : t->cosColumns)
+                for (double& c : column) c = unit(rng);
+            for (double& v : x) v = unit(rng) * scale;
+            plain.analyseBlock(*t, x.data(), a);
+            simd.analyseBlock(*t, x.data(), b);
+            ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << "round " << round;
+        }
+        for (int n = 0; n < 512; ++n) t->window[n] = std::sin(0.0061 * n) * ((n / 64) & 1 ? -1 : 1);
+        for (int i = 0; i < 64; ++i)
+            for (int k = 0; k < 32; ++k)
+                t->cosColumns[i][k] = std::cos((2 * k + 1) * (i - 16) * M_PI / 64.0);
+        for (int i = 0; i < 512; ++i) x[size_t(i)] = 0.8 * std::sin(0.37 * i);
+        plain.analyseBlock(*t, x.data(), a);
+        simd.analyseBlock(*t, x.data(), b);
+        EXPECT_EQ(std::memcmp(a, b, sizeof a), 0);
     }
-    for (int n = 0; n < 512; ++n) t->window[n] = std::sin(0.0061 * n) * ((n / 64) & 1 ? -1 : 1);
-    for (int i = 0; i < 64; ++i)
-        for (int k = 0; k < 32; ++k)
-            t->cosColumns[i][k] = std::cos((2 * k + 1) * (i - 16) * M_PI / 64.0);
-    for (int i = 0; i < 512; ++i) x[size_t(i)] = 0.8 * std::sin(0.37 * i);
-    layer2::analyseBlockPlain(*t, x.data(), a);
-    layer2::analyseBlockFast(*t, x.data(), b);
-    EXPECT_EQ(std::memcmp(a, b, sizeof a), 0);
 }
 
-// The model's vector butterflies give the plain ones' bits: the same SMRs
-// frame after frame (the tonality uses the two previous spectra too), for
-// noise, a tone, silence and a loud square.
-TEST(Layer2FilterBankKernel, PsychoModelVectorSpectrumGivesThePlainSmr) {
-    auto plain = std::make_unique<layer2::PsychoModel>();
-    auto vector = std::make_unique<layer2::PsychoModel>();
-    plain->setPlain(true);
-    vector->setPlain(false);
-    std::mt19937_64 rng(4);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    std::vector<double> x(1024);
-    for (int frame = 0; frame < 24; ++frame) {
-        for (int i = 0; i < 1024; ++i) {
-            const double t = frame * 1152 + i;
-            switch (frame % 4) {
-                case 0:
-                    x[size_t(i)] = unit(rng) * 0.3;
-                    break;
-                case 1:
-                    x[size_t(i)] = 0.7 * std::sin(0.0713 * t) + 0.01 * unit(rng);
-                    break;
-                case 2:
-                    x[size_t(i)] = 0;
-                    break;
-                default:
-                    x[size_t(i)] = (i / 37) % 2 ? 0.999 : -1.0;
+// Every level's spectrum gives the plain one's bits: the same SMRs frame
+// after frame (the tonality uses the two previous spectra too), for noise,
+// a tone, silence and a loud square.
+TEST(Layer2FilterBankKernel, PsychoModelGivesThePlainSmrAtEveryLevel) {
+    const layer2::Layer2Kernels plainKernels = layer2::makeLayer2Kernels(CpuLevel::Plain);
+    for (CpuLevel level : testing::simdLevels()) {
+        SCOPED_TRACE(cpuLevelName(level));
+        const layer2::Layer2Kernels simdKernels = layer2::makeLayer2Kernels(level);
+        auto plain = std::make_unique<layer2::PsychoModel>();
+        auto simd = std::make_unique<layer2::PsychoModel>();
+        plain->setKernels(plainKernels);
+        simd->setKernels(simdKernels);
+        std::mt19937_64 rng(4);
+        std::uniform_real_distribution<double> unit(-1.0, 1.0);
+        std::vector<double> x(1024);
+        for (int frame = 0; frame < 24; ++frame) {
+            for (int i = 0; i < 1024; ++i) {
+                const double t = frame * 1152 + i;
+                switch (frame % 4) {
+                    case 0:
+                        x[size_t(i)] = unit(rng) * 0.3;
+                        break;
+                    case 1:
+                        x[size_t(i)] = 0.7 * std::sin(0.0713 * t) + 0.01 * unit(rng);
+                        break;
+                    case 2:
+                        x[size_t(i)] = 0;
+                        break;
+                    default:
+                        x[size_t(i)] = (i / 37) % 2 ? 0.999 : -1.0;
+                }
             }
+            std::array<double, 32> a{}, b{};
+            plain->analyse(x.data(), a);
+            simd->analyse(x.data(), b);
+            ASSERT_EQ(std::memcmp(a.data(), b.data(), sizeof(double) * 32), 0) << "frame " << frame;
         }
-        std::array<double, 32> a{}, b{};
-        plain->analyse(x.data(), a);
-        vector->analyse(x.data(), b);
-        ASSERT_EQ(std::memcmp(a.data(), b.data(), sizeof(double) * 32), 0) << "frame " << frame;
     }
 }
 

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "encoder/layer2/filter_bank.h"
+#include "encoder/layer2/layer2_kernels.h"
 #include "encoder/layer2/layer2_tables.h"
 #include "encoder/layer2/psycho_model.h"
 #include "mpeg/bit_writer.h"
@@ -63,6 +63,7 @@ struct Layer2Encoder::State {
     PcmStore* lastPcm = nullptr;  // coded to its end by audioEnd
     bool ending = false;
 
+    const layer2::Layer2Kernels& kernels = layer2::layer2Kernels();
     layer2::AnalysisTables tables{};
     std::array<std::array<double, 2 * kHistory>, 2> history{};  // analysis input, twice over
     int historyPos = 0;
@@ -389,7 +390,7 @@ void Layer2Encoder::State::analyse() {
                 hist[pos] = v;
                 hist[pos + kHistory] = v;
             }
-            layer2::analyseBlock(tables, hist.data() + pos, sample[ch][blk]);
+            kernels.analyseBlock(tables, hist.data() + pos, sample[ch][blk]);
         }
         if (ch == 1) historyPos = pos;
     }

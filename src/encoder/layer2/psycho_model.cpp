@@ -5,12 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/cpu.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define ZEMBRA_PSYCHO_SSE2 1
-#endif
+#include "encoder/layer2/layer2_kernels.h"
 
 namespace zembra::layer2 {
 
@@ -114,11 +109,6 @@ PsychoModel::PsychoModel() {
     weighted_.resize(partitions_);
     lineEnergy_.resize(kLines + 1);
     nbLine_.resize(partitions_);
-#ifdef ZEMBRA_PSYCHO_SSE2
-    plain_ = cpuLevel() < CpuLevel::Sse2;
-#else
-    plain_ = true;
-#endif
     reset();
 }
 
@@ -207,42 +197,10 @@ void PsychoModel::analyse(const double* samples, std::array<double, 32>& smr) {
 // In-place radix-2 FFT of re_ + i im_ (input in bit-reversed order).
 void PsychoModel::transform() {
     const int N = kFftSize;
-    double* re = re_.data();
-    double* im = im_.data();
     for (int len = 2; len <= N; len <<= 1) {
         const int half = len >> 1;
-        const double* cs = passCos_.data() + (half - 1);
-        const double* sn = passSin_.data() + (half - 1);
-#ifdef ZEMBRA_PSYCHO_SSE2
-        if (!plain_ && half >= 2) {
-            for (int i = 0; i < N; i += len)
-                for (int k = 0; k < half; k += 2) {
-                    const int a = i + k, b = a + half;
-                    const __m128d c = _mm_loadu_pd(cs + k), s = _mm_loadu_pd(sn + k);
-                    const __m128d rb = _mm_loadu_pd(re + b), ib = _mm_loadu_pd(im + b);
-                    const __m128d ra = _mm_loadu_pd(re + a), ia = _mm_loadu_pd(im + a);
-                    const __m128d tr = _mm_sub_pd(_mm_mul_pd(rb, c), _mm_mul_pd(ib, s));
-                    const __m128d ti = _mm_add_pd(_mm_mul_pd(rb, s), _mm_mul_pd(ib, c));
-                    _mm_storeu_pd(re + b, _mm_sub_pd(ra, tr));
-                    _mm_storeu_pd(im + b, _mm_sub_pd(ia, ti));
-                    _mm_storeu_pd(re + a, _mm_add_pd(ra, tr));
-                    _mm_storeu_pd(im + a, _mm_add_pd(ia, ti));
-                }
-            continue;
-        }
-#endif
-        for (int i = 0; i < N; i += len) {
-            for (int k = 0; k < half; ++k) {
-                const double c = cs[k], s = sn[k];
-                const int a = i + k, b = a + half;
-                const double tr = re[b] * c - im[b] * s;
-                const double ti = re[b] * s + im[b] * c;
-                re[b] = re[a] - tr;
-                im[b] = im[a] - ti;
-                re[a] += tr;
-                im[a] += ti;
-            }
-        }
+        kernels_->fftPass(re_.data(), im_.data(), N, half, passCos_.data() + (half - 1),
+                          passSin_.data() + (half - 1));
     }
 }
 

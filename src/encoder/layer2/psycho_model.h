@@ -8,6 +8,8 @@
 #include <array>
 #include <vector>
 
+#include "encoder/layer2/layer2_kernels.h"
+
 namespace zembra::layer2 {
 
 class PsychoModel {
@@ -19,10 +21,9 @@ public:
     // samples: 1024 values (full scale = 1.0) centred on the frame's subband
     // samples. Writes the SMR in dB of each subband.
     void analyse(const double* samples, std::array<double, 32>& smr);
-    // The spectrum's butterflies two at a time in SSE2 registers (the same
-    // operations on each, so the same bits) unless plain is set; a new model
-    // is plain only with ZEMBRA_CPU=plain or where the build has no SSE2.
-    void setPlain(bool plain) { plain_ = plain; }
+    // The spectrum's passes come from this table (every level gives the same
+    // bits); a new model takes the process-wide one.
+    void setKernels(const Layer2Kernels& kernels) { kernels_ = &kernels; }
 
 private:
     int partitions_ = 0;
@@ -43,7 +44,7 @@ private:
     std::vector<int> bitrev_;
     // Scratch of analyse().
     std::vector<double> energy_, weighted_, lineEnergy_, nbLine_;
-    bool plain_ = false;
+    const Layer2Kernels* kernels_ = &layer2Kernels();
 
     void transform();
 };

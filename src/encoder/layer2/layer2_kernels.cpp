@@ -1,4 +1,4 @@
-#include "encoder/layer2/filter_bank.h"
+#include "encoder/layer2/layer2_kernels.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +11,8 @@
 #endif
 
 namespace zembra::layer2 {
+
+namespace {
 
 void analyseBlockPlain(const AnalysisTables& t, const double* x, double* out) {
     // Each sum starts at 0 and adds its products in the order j (window
@@ -28,7 +30,7 @@ void analyseBlockPlain(const AnalysisTables& t, const double* x, double* out) {
 }
 
 #ifdef ZEMBRA_LAYER2_SSE2
-void analyseBlockFast(const AnalysisTables& t, const double* x, double* out) {
+void analyseBlockSse2(const AnalysisTables& t, const double* x, double* out) {
     alignas(16) double y[64];
     for (int i = 0; i < 64; i += 2) {
         __m128d sum = _mm_setzero_pd();
@@ -64,17 +66,67 @@ void analyseBlockFast(const AnalysisTables& t, const double* x, double* out) {
         _mm_storeu_pd(o + 14, a7);
     }
 }
-#else
-void analyseBlockFast(const AnalysisTables& t, const double* x, double* out) {
-    analyseBlockPlain(t, x, out);
+#endif
+
+void fftPassPlain(double* re, double* im, int n, int half, const double* cs, const double* sn) {
+    const int len = 2 * half;
+    for (int i = 0; i < n; i += len) {
+        for (int k = 0; k < half; ++k) {
+            const double c = cs[k], s = sn[k];
+            const int a = i + k, b = a + half;
+            const double tr = re[b] * c - im[b] * s;
+            const double ti = re[b] * s + im[b] * c;
+            re[b] = re[a] - tr;
+            im[b] = im[a] - ti;
+            re[a] += tr;
+            im[a] += ti;
+        }
+    }
+}
+
+#ifdef ZEMBRA_LAYER2_SSE2
+// Two butterflies at a time; a pass of span 1 has only one per group and
+// stays plain.
+void fftPassSse2(double* re, double* im, int n, int half, const double* cs, const double* sn) {
+    if (half < 2) {
+        fftPassPlain(re, im, n, half, cs, sn);
+        return;
+    }
+    const int len = 2 * half;
+    for (int i = 0; i < n; i += len)
+        for (int k = 0; k < half; k += 2) {
+            const int a = i + k, b = a + half;
+            const __m128d c = _mm_loadu_pd(cs + k), s = _mm_loadu_pd(sn + k);
+            const __m128d rb = _mm_loadu_pd(re + b), ib = _mm_loadu_pd(im + b);
+            const __m128d ra = _mm_loadu_pd(re + a), ia = _mm_loadu_pd(im + a);
+            const __m128d tr = _mm_sub_pd(_mm_mul_pd(rb, c), _mm_mul_pd(ib, s));
+            const __m128d ti = _mm_add_pd(_mm_mul_pd(rb, s), _mm_mul_pd(ib, c));
+            _mm_storeu_pd(re + b, _mm_sub_pd(ra, tr));
+            _mm_storeu_pd(im + b, _mm_sub_pd(ia, ti));
+            _mm_storeu_pd(re + a, _mm_add_pd(ra, tr));
+            _mm_storeu_pd(im + a, _mm_add_pd(ia, ti));
+        }
 }
 #endif
 
-void analyseBlock(const AnalysisTables& t, const double* x, double* out) {
-    if (cpuLevel() < CpuLevel::Sse2)
-        analyseBlockPlain(t, x, out);
-    else
-        analyseBlockFast(t, x, out);
+}  // namespace
+
+Layer2Kernels makeLayer2Kernels(CpuLevel level) {
+    Layer2Kernels k{analyseBlockPlain, fftPassPlain};
+#ifdef ZEMBRA_LAYER2_SSE2
+    if (level >= CpuLevel::Sse2) {
+        k.analyseBlock = analyseBlockSse2;
+        k.fftPass = fftPassSse2;
+    }
+#else
+    (void)level;
+#endif
+    return k;
+}
+
+const Layer2Kernels& layer2Kernels() {
+    static const Layer2Kernels kernels = makeLayer2Kernels(cpuLevel());
+    return kernels;
 }
 
 }  // namespace zembra::layer2
