@@ -246,7 +246,7 @@ bool SourceReader::positionAt(int64_t sector, int& blockResult) {
     if (index < 0 || !file_) return false;
     if (files_.size() > 1 && file_->currentIndex() != index) {
         if (!file_->openListEntry(index)) {
-            reporter_.notice(Status::error("STR_ERROR_50", " " + quoted(files_[size_t(index)])));
+            reporter_.notice(Status::error("STR_ERROR_50", spaced(quoted(files_[size_t(index)]))));
             return false;
         }
     }
@@ -491,7 +491,7 @@ int SourceReader::readSectors(int64_t n) {
                     stopSector_ = int64_t(cell.firstSector) + consumedInCell_;
                     return int(count);
                 }
-                reporter_.notice(Status::error("STR_ERROR_50", " " + quoted(file_->currentName())));
+                reporter_.notice(Status::error("STR_ERROR_50", spaced(quoted(file_->currentName()))));
                 valid_ = 0;  // the read fails as a whole, once
                 return 0;
             }

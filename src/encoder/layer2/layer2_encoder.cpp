@@ -277,7 +277,7 @@ Status Layer2Encoder::audioSubmitFrame(PcmStore& pcm, bool last) {
     if (pcm.size() < need && !last) {
         return Status::warning(
             "STR_ERROR_355",
-            " " + std::to_string(static_cast<long>(s.framesTaken) * kFrameSamples));
+            spaced(std::to_string(static_cast<long>(s.framesTaken) * kFrameSamples)));
     }
 
     // 1. Take the frame's samples; a short store (the last frame of a piece)

@@ -205,7 +205,7 @@ Status Multiplexer::muxStart() {
         list_ = std::fopen(iPictureListPath().c_str(), "wb");
         if (!list_) {
             closeFiles();
-            fail(Status::warning("STR_ERROR_356", " " + iPictureListPath()));
+            fail(Status::warning("STR_ERROR_356", spaced(iPictureListPath())));
             return outcome();
         }
     }
@@ -426,7 +426,7 @@ bool Multiplexer::writeVideoSector() {
         std::uint32_t sn = static_cast<std::uint32_t>(sectorCount_);
         for (int i = 0; i < 4; ++i) le[i] = static_cast<std::uint8_t>((sn >> (8 * i)) & 0xFF);
         if (std::fwrite(le, 1, 4, list_) != 4)
-            reporter_.notice(Status::warning("STR_ERROR_364", " " + iPictureListPath()));
+            reporter_.notice(Status::warning("STR_ERROR_364", spaced(iPictureListPath())));
     }
 
     const int stamps = haveStamp ? (stampType == mpeg::PictureType::B ? 1 : 2) : 0;
@@ -719,7 +719,7 @@ void Multiplexer::muxFinish() {
         cache_.clear();
     }
     if (list_ && std::fflush(list_) != 0)
-        reporter_.notice(Status::warning("STR_ERROR_364", " " + iPictureListPath()));
+        reporter_.notice(Status::warning("STR_ERROR_364", spaced(iPictureListPath())));
     // The scan runs while the piece is still held open (and locked), so no
     // other rip can take the file between its last sector and its offsets.
     if (!isVcd() && out_.isOpen() && list_ && !failed_) scanOffsets();
