@@ -178,7 +178,9 @@ int scanStreamFile(const std::string& path, zembra::ConsoleHost& host, bool json
     host.setQuiet(true);  // no progress lines among the listing
     zembra::TitleCatalogue catalogue;
     zembra::Mpeg2Decoder decoder(host, catalogue);
-    if (!decoder.scanVobFiles({path}, 0, 0, nullptr)) return zembra::cli::kExitFailed;
+    zembra::VobScan found;
+    if (!decoder.scanVobFiles({path}, 0, 0, found)) return zembra::cli::kExitFailed;
+    zembra::setScannedTitle(catalogue, found);
     if (json) {
         std::printf("{\"source\": %s, \"kind\": \"stream\", \"titles\": %s}\n",
                     quoted(path).c_str(), titlesJson(catalogue).c_str());

@@ -293,8 +293,7 @@ void Mpeg2Decoder::privateStream1() {
     if (sub >= 0x80 && sub <= 0x87) {
         const int track = sub - 0x80;
         if (scan) {
-            if (!scanAudioKnown(1, track))
-                scanAudioAdd(1, track, format("[%02d] AC3 audio", track));
+            if (!scan_->hasAudio(0, track)) scan_->audio.push_back({0, track, {}});
         } else if (track == routing_.audioTrack && routing_.flow.audioWanted &&
                    takesCoding(kPacketAc3)) {
             const int64_t header = std::min<int64_t>(3, remaining);
@@ -316,8 +315,7 @@ void Mpeg2Decoder::privateStream1() {
     } else if (sub >= 0xA0 && sub <= 0xA7) {
         const int track = sub - 0xA0;
         if (scan) {
-            if (!scanAudioKnown(5, track))
-                scanAudioAdd(5, track, format("[%02d] LPCM audio", track));
+            if (!scan_->hasAudio(4, track)) scan_->audio.push_back({4, track, {}});
         } else if (track == routing_.audioTrack && routing_.flow.audioWanted &&
                    takesCoding(kPacketLpcm)) {
             collectPayload(remaining, payload_);
@@ -328,7 +326,7 @@ void Mpeg2Decoder::privateStream1() {
         }
     } else if (sub >= 0x20 && sub <= 0x3F) {
         if (scan) {
-            scanSubFound_[size_t(sub - 0x20)] = true;
+            scan_->subpictures[size_t(sub - 0x20)] = true;
         } else if (routing_.subtitleStream >= 0 && sub == 0x20 + routing_.subtitleStream) {
             collectPayload(remaining, payload_);
             remaining = 0;
@@ -398,46 +396,6 @@ void Mpeg2Decoder::privateStream2() {
     clock_.cellNumber = cell;
 }
 
-bool Mpeg2Decoder::scanAudioKnown(int type, int track) const {
-    for (const ScanAudio& a : scanAudio_)
-        if (a.type == type && a.track == track) return true;
-    return false;
-}
-
-void Mpeg2Decoder::scanAudioAdd(int type, int track, std::string text) {
-    scanAudio_.push_back({type, track, std::move(text)});
-}
-
-// Each track keeps the slot of its number, as lists made before showed it;
-// a track whose number another coding took first goes to the first free
-// slot, with its own number, so that both can be chosen.
-void Mpeg2Decoder::listScannedAudio(TitleRecord& title) const {
-    for (int k = 0; k < 8; ++k) {
-        title.audioText[size_t(k)] = format("[%02d] Free channel", k);
-        title.audioCoding[size_t(k)] = -1;
-        title.audioStream[size_t(k)] = k;
-    }
-    std::vector<const ScanAudio*> displaced;
-    for (const ScanAudio& a : scanAudio_) {
-        const auto slot = size_t(a.track);
-        if (title.audioCoding[slot] >= 0) {
-            displaced.push_back(&a);
-            continue;
-        }
-        title.audioText[slot] = a.text;
-        title.audioCoding[slot] = a.type - 1;
-    }
-    size_t slot = 0;
-    for (const ScanAudio* a : displaced) {
-        while (slot < 8 && title.audioCoding[slot] >= 0) ++slot;
-        if (slot == 8) break;
-        title.audioText[slot] = a->text;
-        title.audioCoding[slot] = a->type - 1;
-        title.audioStream[slot] = a->track;
-    }
-    title.audioCount = 8;
-}
-
 void Mpeg2Decoder::mpegAudioPacket(int track) {
     const int64_t length = readBytes(2);
     const int64_t start = streamPos();
@@ -448,7 +406,7 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
         skipBytes(length);
         return;
     }
-    if (scan && scanAudioKnown(3, track)) {
+    if (scan && scan_->hasAudio(2, track)) {
         skipBytes(length);
         return;
     }
@@ -479,9 +437,8 @@ void Mpeg2Decoder::mpegAudioPacket(int track) {
     if (scan) {
         collectPayload(remaining, payload_);
         std::string text;
-        if (audio_->mpaProbe(payload_.data(), payload_.size(), text)) {
-            scanAudioAdd(3, track, format("[%02d] MPA (%s)", track, text.c_str()));
-        }
+        if (audio_->mpaProbe(payload_.data(), payload_.size(), text))
+            scan_->audio.push_back({2, track, std::move(text)});
         return;
     }
     if (routing_.flow.audioWanted && takesCoding(kPacketMpeg)) {
@@ -1030,106 +987,79 @@ int Mpeg2Decoder::getAudioSampleRate() const { return audio_->sampleRate(); }
 // ---------------------------------------------------------------------------
 // Scan of plain VOB/MPEG files
 
-int Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                               const CancelToken* cancel) {
+bool Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
+                                VobScan& found, const CancelToken* cancel) {
     closeDecoder();
-    catalogue_.clear();
     runMode_ = kRunScan;
     params_ = DecoderOpenParams{};
-    scanAudio_.clear();
-    scanSubFound_.fill(false);
-    TitleRecord title;
-    title.noCellFilter = true;
-    int64_t sectorBase = 0;
-    double wholeSeconds = 0;
-    const std::string prefix = host_.text("STR_ERROR_71");
+    found = {};
+    scan_ = &found;
+    bool ok = true;
+    for (size_t i = 0; i < files.size() && ok; ++i)
+        ok = scanOneFile(files[i], i, files.size(), detect24, force24, cancel, found);
+    scan_ = nullptr;
+    return ok;
+}
+
+bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t count, int detect24,
+                               int force24, const CancelToken* cancel, VobScan& found) {
     auto fail = [&](const char* key) {
         if (key) host_.error(key);
         input_->close();
         freeFrameStore();
-        return 0;
+        return false;
     };
-    for (size_t i = 0; i < files.size(); ++i) {
-        resetState();
-        routing_.audioTrack = 255;
-        routing_.subtitleStream = -1;
-        if (!input_->open({files[i]}, false, 0, -1, 1, false, {})) return fail(nullptr);
-        if (refusedAsTransportStream(files[i])) return fail(nullptr);
-        if (!detectSystemStream(0)) return fail("STR_ERROR_505");
-        int pictures = 0;
-        bool sequence = false;
-        bool film = false, filmOpen = false;
-        double rate = 0;
-        while (!isFatal(status_)) {
-            nextStartCode();
-            if (isFatal(status_)) break;
-            const uint32_t code = getBits(32);
-            if (code == mpeg::startCode(mpeg::kPictureStart)) {
-                ++pictures;
-                if (filmOpen && pictures <= 10) {
-                    pictureHeader();
-                    film = picture_.repeatFirstField != 0;
-                    if (film) filmOpen = false;
-                }
-                if (pictures % 50 == 0) {
-                    host_.setStatus(format("%s %d/%d %s [%d]", prefix.c_str(), int(i + 1),
-                                           int(files.size()), files[i].c_str(), pictures));
-                    const int64_t size = input_->fileSectors(0);
-                    host_.setProgress(size > 0 ? int(input_->currentSector() * 100 / size) : 0,
-                                      100);
-                    host_.pumpMessages();
-                    if ((cancel && cancel->requested()) || input_->cancelRequested())
-                        return fail(nullptr);
-                }
-            } else if (code == mpeg::startCode(mpeg::kSequenceHeader)) {
-                sequenceHeader();
-                if (!sequence && frameStoreReady()) {
-                    sequence = true;
-                    rate = sequence_.sequenceFrameRate;
-                    if (std::fabs(rate - 29.97) < 0.01 && detect24) {
-                        film = force24 != 0;
-                        filmOpen = !film;
-                    }
+    resetState();
+    routing_.audioTrack = 255;
+    routing_.subtitleStream = -1;
+    if (!input_->open({file}, false, 0, -1, 1, false, {})) return fail(nullptr);
+    if (refusedAsTransportStream(file)) return fail(nullptr);
+    if (!detectSystemStream(0)) return fail("STR_ERROR_505");
+    const std::string prefix = host_.text("STR_ERROR_71");
+    int pictures = 0;
+    bool sequence = false;
+    bool film = false, filmOpen = false;
+    double rate = 0;
+    while (!isFatal(status_)) {
+        nextStartCode();
+        if (isFatal(status_)) break;
+        const uint32_t code = getBits(32);
+        if (code == mpeg::startCode(mpeg::kPictureStart)) {
+            ++pictures;
+            if (filmOpen && pictures <= 10) {
+                pictureHeader();
+                film = picture_.repeatFirstField != 0;
+                if (film) filmOpen = false;
+            }
+            if (pictures % 50 == 0) {
+                host_.setStatus(format("%s %d/%d %s [%d]", prefix.c_str(), int(index + 1),
+                                       int(count), file.c_str(), pictures));
+                const int64_t size = input_->fileSectors(0);
+                host_.setProgress(size > 0 ? int(input_->currentSector() * 100 / size) : 0, 100);
+                host_.pumpMessages();
+                if ((cancel && cancel->requested()) || input_->cancelRequested())
+                    return fail(nullptr);
+            }
+        } else if (code == mpeg::startCode(mpeg::kSequenceHeader)) {
+            sequenceHeader();
+            if (!sequence && frameStoreReady()) {
+                sequence = true;
+                rate = sequence_.sequenceFrameRate;
+                if (std::fabs(rate - 29.97) < 0.01 && detect24) {
+                    film = force24 != 0;
+                    filmOpen = !film;
                 }
             }
         }
-        if (!sequence) return fail("STR_ERROR_505");
-        if (pictures == 0) return fail("STR_ERROR_506");
-        if (film) rate = 24000.0 / 1001.0;
-        if (i == 0) sequence_.frameRate = rate;
-        const int64_t size = input_->fileSectors(0);
-        CellRecord cell;
-        cell.firstSector = uint32_t(sectorBase);
-        cell.lastSector = uint32_t(sectorBase + size - 1);
-        cell.vobId = uint16_t(i + 1);
-        cell.cellId = uint8_t(i + 1);
-        cell.angle = 1;
-        cell.chapter = int32_t(i);
-        cell.duration = rate > 0 ? pictures / rate : 0.0;
-        wholeSeconds += std::floor(cell.duration);
-        title.cells.push_back(cell);
-        sectorBase += size;
-        input_->close();
-        freeFrameStore();
     }
-    const int total = int(wholeSeconds);
-    title.label =
-        format("[00] Length  %02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
-    title.duration = 0;
-    for (const auto& c : title.cells) title.duration += c.duration;
-    listScannedAudio(title);
-    for (int k = 0; k < 32; ++k) {
-        title.subpictureText[size_t(k)] = scanSubFound_[size_t(k)]
-                                              ? format("[%02d] subtitle", k)
-                                              : format("[%02d] Free channel", k);
-        title.subpictureStream[size_t(k)] = k;
-    }
-    title.subpictureCount = 32;
-    title.palette[0] = {0, 128, 128};
-    for (int k = 1; k < 16; ++k) title.palette[size_t(k)] = {255, 128, 128};
-    title.hasPalette = true;
-    catalogue_.titles.push_back(std::move(title));
-    return 1;
+    if (!sequence) return fail("STR_ERROR_505");
+    if (pictures == 0) return fail("STR_ERROR_506");
+    if (film) rate = 24000.0 / 1001.0;
+    if (index == 0) sequence_.frameRate = rate;
+    found.files.push_back({input_->fileSectors(0), pictures, rate});
+    input_->close();
+    freeFrameStore();
+    return true;
 }
 
 }  // namespace zembra

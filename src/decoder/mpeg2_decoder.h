@@ -28,6 +28,7 @@ namespace zembra {
 class UiHost;
 struct TitleCatalogue;
 struct TitleRecord;
+struct VobScan;
 
 // The coding of the chosen audio track as the demultiplexer matches packets
 // against it (the decoder's audioFormat).
@@ -164,9 +165,12 @@ public:
     // Restarts decoding at a sector of the file set; 1 on success.
     int reseek(int64_t sector, bool report = true);
     int currentTimeSeconds() const;
-    // Builds a one-title catalogue from plain VOB/MPEG files; 1 on success.
-    int scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                     const CancelToken* cancel = nullptr);
+    // Reads plain VOB/MPEG files through for what their title needs: each
+    // file's picture count, rate and size, the audio tracks and sub-picture
+    // streams (setScannedTitle makes the title of it). False when a file has
+    // no video or the scan was cancelled.
+    bool scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
+                      VobScan& found, const CancelToken* cancel = nullptr);
     void closeDecoder();
     int reopenDecoder();
     int getAudioSampleRate() const;
@@ -428,19 +432,10 @@ private:
     int pausedWindowBits_ = 0;
     int pausedZeroFill_ = 0;
 
-    // Scan.
-    // The audio tracks a scan found, in the order found; an AC-3 and an MPEG
-    // track may share a number.
-    struct ScanAudio {
-        int type = 0;  // the title's audio coding + 1
-        int track = 0;
-        std::string text;
-    };
-    std::vector<ScanAudio> scanAudio_;
-    bool scanAudioKnown(int type, int track) const;
-    void scanAudioAdd(int type, int track, std::string text);
-    void listScannedAudio(TitleRecord& title) const;
-    std::array<bool, 32> scanSubFound_{};
+    // What the running scan found so far.
+    VobScan* scan_ = nullptr;
+    bool scanOneFile(const std::string& file, size_t index, size_t count, int detect24, int force24,
+                     const CancelToken* cancel, VobScan& found);
 
     // Frame store.
     std::array<Picture, 3> store_;

@@ -1,6 +1,7 @@
 #include "dvd/title_catalogue.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -491,6 +492,107 @@ bool keepChapters(TitleRecord& title, int from, int to) {
     title.duration = 0.0;
     for (const auto& c : title.cells) title.duration += c.duration;
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// The title of a scan of plain files
+
+namespace {
+
+template <typename... Args>
+std::string printed(const char* fmt, Args... args) {
+    char text[256];
+    std::snprintf(text, sizeof text, fmt, args...);
+    return text;
+}
+
+std::string scannedAudioText(const VobScan::Audio& a) {
+    switch (a.coding) {
+        case 0:
+            return printed("[%02d] AC3 audio", a.track);
+        case 4:
+            return printed("[%02d] LPCM audio", a.track);
+        default:
+            return printed("[%02d] MPA (%s)", a.track, a.detail.c_str());
+    }
+}
+
+// Each track keeps the slot of its number, as lists made before showed it;
+// a track whose number another coding took first goes to the first free
+// slot, with its own number, so that both can be chosen.
+void listScannedAudio(TitleRecord& title, const VobScan& scan) {
+    for (int k = 0; k < 8; ++k) {
+        title.audioText[size_t(k)] = printed("[%02d] Free channel", k);
+        title.audioCoding[size_t(k)] = -1;
+        title.audioStream[size_t(k)] = k;
+    }
+    std::vector<const VobScan::Audio*> displaced;
+    for (const VobScan::Audio& a : scan.audio) {
+        const auto slot = size_t(a.track);
+        if (title.audioCoding[slot] >= 0) {
+            displaced.push_back(&a);
+            continue;
+        }
+        title.audioText[slot] = scannedAudioText(a);
+        title.audioCoding[slot] = a.coding;
+    }
+    size_t slot = 0;
+    for (const VobScan::Audio* a : displaced) {
+        while (slot < 8 && title.audioCoding[slot] >= 0) ++slot;
+        if (slot == 8) break;
+        title.audioText[slot] = scannedAudioText(*a);
+        title.audioCoding[slot] = a->coding;
+        title.audioStream[slot] = a->track;
+    }
+    title.audioCount = 8;
+}
+
+}  // namespace
+
+bool VobScan::hasAudio(int coding, int track) const {
+    for (const Audio& a : audio)
+        if (a.coding == coding && a.track == track) return true;
+    return false;
+}
+
+void setScannedTitle(TitleCatalogue& catalogue, const VobScan& scan) {
+    TitleRecord title;
+    title.noCellFilter = true;
+    int64_t sectorBase = 0;
+    double wholeSeconds = 0;
+    for (size_t i = 0; i < scan.files.size(); ++i) {
+        const VobScan::File& file = scan.files[i];
+        CellRecord cell;
+        cell.firstSector = uint32_t(sectorBase);
+        cell.lastSector = uint32_t(sectorBase + file.sectors - 1);
+        cell.vobId = uint16_t(i + 1);
+        cell.cellId = uint8_t(i + 1);
+        cell.angle = 1;
+        cell.chapter = int32_t(i);
+        cell.duration = file.frameRate > 0 ? file.pictures / file.frameRate : 0.0;
+        // The label adds whole seconds per file, as the lengths were always shown.
+        wholeSeconds += std::floor(cell.duration);
+        title.cells.push_back(cell);
+        sectorBase += file.sectors;
+    }
+    const int total = int(wholeSeconds);
+    title.label =
+        printed("[00] Length  %02d:%02d:%02d", total / 3600, (total / 60) % 60, total % 60);
+    title.duration = 0;
+    for (const auto& c : title.cells) title.duration += c.duration;
+    listScannedAudio(title, scan);
+    for (int k = 0; k < kMaxSubpictureSlots; ++k) {
+        title.subpictureText[size_t(k)] = scan.subpictures[size_t(k)]
+                                              ? printed("[%02d] subtitle", k)
+                                              : printed("[%02d] Free channel", k);
+        title.subpictureStream[size_t(k)] = k;
+    }
+    title.subpictureCount = kMaxSubpictureSlots;
+    title.palette[0] = {0, 128, 128};
+    for (int k = 1; k < 16; ++k) title.palette[size_t(k)] = {255, 128, 128};
+    title.hasPalette = true;
+    catalogue.titles.clear();
+    catalogue.titles.push_back(std::move(title));
 }
 
 }  // namespace zembra

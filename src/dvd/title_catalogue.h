@@ -1,8 +1,9 @@
 #pragma once
 // The titles of one opened title set: one TitleRecord per program chain of
 // VTS_xx_0.IFO with its cells, chapters, streams and sub-picture palette.
-// parseIfo fills it from an IFO file; the decoder's scan of plain VOB files
-// fills a one-title catalogue by hand, so every field is plain and public.
+// parseIfo fills it from an IFO file; setScannedTitle makes a one-title
+// catalogue from what the video decoder's scan of plain VOB/MPEG files found,
+// so every field is plain and public.
 
 #include <array>
 #include <cstddef>
@@ -83,6 +84,32 @@ int mainTitleIndex(const TitleCatalogue& catalogue);
 // show them; cell-accurate), and the title's duration becomes theirs. False,
 // with the title unchanged, when the range is not within the title.
 bool keepChapters(TitleRecord& title, int from, int to);
+
+// What a scan of plain VOB/MPEG files found, for the one title they make.
+struct VobScan {
+    struct File {
+        int64_t sectors = 0;
+        int pictures = 0;
+        double frameRate = 0.0;  // after film detection
+    };
+    // An audio track as first met: the title's audio coding (0 AC-3,
+    // 2 MPEG-1, 4 LPCM), its stream number within that coding and, for MPEG
+    // audio, "<rate>Hz Mono|Stereo" of its first frame header.
+    struct Audio {
+        int coding = 0;
+        int track = 0;
+        std::string detail;
+    };
+    std::vector<File> files;
+    std::vector<Audio> audio;  // in the order found; one entry per coding and number
+    std::array<bool, kMaxSubpictureSlots> subpictures{};
+
+    bool hasAudio(int coding, int track) const;
+};
+
+// Replaces the catalogue's titles by the one title of the scanned files: a
+// cell per file, its length and stream texts.
+void setScannedTitle(TitleCatalogue& catalogue, const VobScan& scan);
 
 // Reads an IFO (a plain file, or "<image or device>:<path on the disc>") into
 // the catalogue, replacing what it held. An empty path only clears it.

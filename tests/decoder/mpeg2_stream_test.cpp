@@ -154,7 +154,7 @@ TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
     RecordingHost host;
     TitleCatalogue catalogue;
     Mpeg2Decoder dec(host, catalogue);
-    ASSERT_EQ(dec.scanVobFiles({vob, mpg}, 1, 0), 1)
+    ASSERT_TRUE(scanInto(dec, catalogue, {vob, mpg}, 1, 0))
         << (host.boxes.empty() ? "" : host.boxes[0].text);
     ASSERT_EQ(catalogue.count(), 1);
     const TitleRecord& t = catalogue.titles[0];
@@ -186,7 +186,7 @@ TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
     RecordingHost host2;
     TitleCatalogue cat2;
     Mpeg2Decoder dec2(host2, cat2);
-    ASSERT_EQ(dec2.scanVobFiles({mpg}, 1, 0), 1);
+    ASSERT_TRUE(scanInto(dec2, cat2, {mpg}, 1, 0));
     EXPECT_EQ(cat2.titles[0].audioText[0], "[00] MPA (44100Hz Mono)");
     EXPECT_EQ(cat2.titles[0].audioCoding[0], 2);
     // Progress every 50 pictures: prefix, file number of count, name, pictures.
@@ -202,7 +202,7 @@ TEST(Scan, PlainFilesBecomeOneTitleWithStreamsAndDurations) {
     Mpeg2Decoder dec3(host3, cat3);
     CancelToken cancel;
     host3.onPump = [&] { cancel.request(); };
-    EXPECT_EQ(dec3.scanVobFiles({vob, mpg}, 1, 0, &cancel), 0);
+    EXPECT_FALSE(scanInto(dec3, cat3, {vob, mpg}, 1, 0, &cancel));
     EXPECT_EQ(cat3.count(), 0);
     EXPECT_TRUE(host3.boxes.empty());
 }
@@ -217,7 +217,7 @@ TEST(Scan, FileWithoutVideoFailsWithItsMessage) {
     RecordingHost host;
     TitleCatalogue catalogue;
     Mpeg2Decoder dec(host, catalogue);
-    EXPECT_EQ(dec.scanVobFiles({path}, 1, 0), 0);
+    EXPECT_FALSE(scanInto(dec, catalogue, {path}, 1, 0));
     EXPECT_TRUE(host.sawText("Failed to parse file, no sequence header found."));
 }
 
@@ -596,7 +596,7 @@ TEST(ScannedTitle, PlayingTimeCountsFromTheFirstAudioTimeStamp) {
     RecordingHost host;
     TitleCatalogue catalogue;
     Mpeg2Decoder dec(host, catalogue);
-    ASSERT_EQ(dec.scanVobFiles({vob}, 1, 0), 1);
+    ASSERT_TRUE(scanInto(dec, catalogue, {vob}, 1, 0));
     DecoderOpenParams p;
     p.files = {vob};
     p.title = 0;

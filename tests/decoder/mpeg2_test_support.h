@@ -21,6 +21,17 @@
 
 namespace zembra::testing {
 
+// The scan of plain files into a one-title catalogue, as the rip does it.
+inline bool scanInto(Mpeg2Decoder& dec, TitleCatalogue& catalogue,
+                     const std::vector<std::string>& files, int detect24, int force24,
+                     const CancelToken* cancel = nullptr) {
+    catalogue.clear();
+    VobScan found;
+    if (!dec.scanVobFiles(files, detect24, force24, found, cancel)) return false;
+    setScannedTitle(catalogue, found);
+    return true;
+}
+
 inline std::string streamDir() { return std::string(ZEMBRA_BINARY_DIR) + "/test-streams"; }
 
 // Path of a test stream, made on first use; empty when the tools are missing.

@@ -298,5 +298,40 @@ TEST(MainTitle, LongestRealTitleWinsOverShortOnesAndDecoys) {
     EXPECT_EQ(mainTitleIndex(TitleCatalogue{}), -1);
 }
 
+// The one title of scanned files: the label adds each file's whole seconds
+// (1.9 s + 1.9 s shows as 00:00:02, not 3), cells follow each other by
+// sector, and a track whose number another coding took first moves to the
+// first free slot with its own number.
+TEST(ScannedTitle, CellsLengthAndStreamSlots) {
+    VobScan scan;
+    scan.files = {{100, 57, 30.0}, {40, 95, 50.0}};
+    scan.audio = {{0, 1, {}}, {2, 1, "48000Hz Stereo"}, {4, 0, {}}};
+    scan.subpictures[3] = true;
+    TitleCatalogue cat;
+    cat.titles.resize(3);  // whatever was open before goes
+    setScannedTitle(cat, scan);
+    ASSERT_EQ(cat.count(), 1);
+    const TitleRecord& t = cat.titles[0];
+    EXPECT_TRUE(t.noCellFilter);
+    ASSERT_EQ(t.cells.size(), 2u);
+    EXPECT_EQ(t.cells[0].lastSector, 99u);
+    EXPECT_EQ(t.cells[1].firstSector, 100u);
+    EXPECT_EQ(t.cells[1].lastSector, 139u);
+    EXPECT_EQ(t.cells[1].vobId, 2);
+    EXPECT_EQ(t.chapterCount(), 2);
+    EXPECT_NEAR(t.duration, 1.9 + 1.9, 1e-9);
+    EXPECT_EQ(t.label, "[00] Length  00:00:02");
+    EXPECT_EQ(t.audioText[0], "[00] LPCM audio");
+    EXPECT_EQ(t.audioText[1], "[01] AC3 audio");
+    EXPECT_EQ(t.audioText[2], "[01] MPA (48000Hz Stereo)");
+    EXPECT_EQ(t.audioCoding[2], 2);
+    EXPECT_EQ(t.audioStream[2], 1);
+    EXPECT_EQ(t.audioText[3], "[03] Free channel");
+    EXPECT_EQ(t.audioCoding[3], -1);
+    EXPECT_EQ(t.subpictureText[3], "[03] subtitle");
+    EXPECT_EQ(t.subpictureText[4], "[04] Free channel");
+    EXPECT_EQ(t.subpictureCount, 32);
+}
+
 }  // namespace
 }  // namespace zembra

@@ -6,6 +6,7 @@
 #include "decoder/frame_source.h"
 #include "decoder/mpeg2_decoder.h"
 #include "dvd/source_reader.h"
+#include "dvd/title_catalogue.h"
 #include "platform/ui_host.h"
 
 namespace zembra {
@@ -139,9 +140,15 @@ int DecoderRipSource::reopenDecoder() {
 }
 
 int DecoderRipSource::scanVobFiles(const std::vector<std::string>& files,
-                                   const InputSettings& input, TitleCatalogue&,
+                                   const InputSettings& input, TitleCatalogue& catalogue,
                                    const CancelToken* cancel) {
-    return decoder_->scanVobFiles(files, input.Detect24Fps, input.Force24, cancel);
+    // The old titles go first: while the scan runs, and after it failed,
+    // nothing may be chosen from them.
+    catalogue.clear();
+    VobScan found;
+    if (!decoder_->scanVobFiles(files, input.Detect24Fps, input.Force24, found, cancel)) return 0;
+    setScannedTitle(catalogue, found);
+    return 1;
 }
 
 void DecoderRipSource::setRunMode(int mode) { decoder_->setRunMode(mode); }
