@@ -36,7 +36,9 @@ bool FileSink::open(const std::string& path) {
     error_ = 0;
     size_ = 0;
     // Emptied only once the lock is held: another rip's file stays whole.
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno == EACCES)
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(fd_, 0) == 0) return true;
     error_ = errno;
     if (fd_ >= 0) ::close(fd_);
@@ -114,6 +116,28 @@ bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
     }
     iovec part{const_cast<void*>(data), size};
     return writeAt(offset, &part, 1);
+}
+
+std::optional<size_t> FileSink::read(uint64_t offset, void* data, size_t size) {
+    if (fd_ < 0) {
+        error_ = EBADF;
+        return std::nullopt;
+    }
+    // Only what the file holds for the writer: never a tail a failed append
+    // left behind.
+    size = offset >= size_ ? 0 : size_t(std::min<uint64_t>(size, size_ - offset));
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = ::pread(fd_, static_cast<char*>(data) + got, size - got, off_t(offset + got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error_ = errno;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    return got;
 }
 
 bool FileSink::truncate(uint64_t size) {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace zembra {
@@ -32,6 +33,10 @@ public:
     [[nodiscard]] bool append(const void* data, size_t size);
     // Overwrites bytes already in the file.
     [[nodiscard]] bool patch(uint64_t offset, const void* data, size_t size);
+    // Reads back up to `size` bytes of what the file holds from `offset`:
+    // the count read (short only at the end), nothing on a failure. A file
+    // the user may write but not read opens all the same; reading it fails.
+    [[nodiscard]] std::optional<size_t> read(uint64_t offset, void* data, size_t size);
     // Cuts the file back to `size` bytes (never grows it).
     [[nodiscard]] bool truncate(uint64_t size);
     [[nodiscard]] bool close();

@@ -37,5 +37,30 @@ TEST(FileSink, SecondWriterOfAFileBeingWrittenIsRefusedUntilTheFirstCloses) {
     EXPECT_FALSE(FileSink::busy((dir / "missing").string()));
 }
 
+// The multiplexer reads its finished piece back through the sink and patches
+// offsets into it: a read sees exactly what the sink wrote, stops at the end
+// of the whole pieces and sees patches at once.
+TEST(FileSink, ReadsBackWhatItHoldsIncludingPatches) {
+    TempDir dir;
+    const std::string path = (dir / "piece.mpg").string();
+    FileSink sink;
+    ASSERT_TRUE(sink.open(path));
+    ASSERT_TRUE(sink.append("0123456789", 10));
+    ASSERT_TRUE(sink.patch(2, "ab", 2));
+    char back[16] = {};
+    EXPECT_EQ(sink.read(0, back, sizeof back), std::optional<size_t>(10));
+    EXPECT_EQ(std::string(back, 10), "01ab456789");
+    EXPECT_EQ(sink.read(8, back, 4), std::optional<size_t>(2)) << "a read past the end is short";
+    EXPECT_EQ(std::string(back, 2), "89");
+    EXPECT_EQ(sink.read(10, back, 4), std::optional<size_t>(0));
+    EXPECT_EQ(sink.read(99, back, 4), std::optional<size_t>(0));
+    EXPECT_FALSE(sink.patch(9, "xy", 2)) << "a patch may not grow the file";
+    ASSERT_TRUE(sink.truncate(4));
+    EXPECT_EQ(sink.read(0, back, sizeof back), std::optional<size_t>(4));
+    ASSERT_TRUE(sink.close());
+    EXPECT_FALSE(sink.read(0, back, 4)) << "a closed sink reads nothing";
+    EXPECT_EQ(TempDir::read(path), "01ab");
+}
+
 }  // namespace
 }  // namespace zembra

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <optional>
 
 #include "mpeg/audio_tables.h"
 #include "mpeg/start_codes.h"
@@ -202,8 +203,7 @@ Status Multiplexer::muxStart() {
         return outcome();
     }
     if (!isVcd()) {
-        list_ = std::fopen(iPictureListPath().c_str(), "wb");
-        if (!list_) {
+        if (!list_.open(iPictureListPath())) {
             closeFiles();
             fail(Status::warning("STR_ERROR_356", spaced(iPictureListPath())));
             return outcome();
@@ -421,11 +421,10 @@ bool Multiplexer::writeVideoSector() {
                  stampNumber);
         }
     }
-    if (!vcd && iStarts && list_) {
+    if (!vcd && iStarts && list_.isOpen()) {
         std::uint8_t le[4];
-        std::uint32_t sn = static_cast<std::uint32_t>(sectorCount_);
-        for (int i = 0; i < 4; ++i) le[i] = static_cast<std::uint8_t>((sn >> (8 * i)) & 0xFF);
-        if (std::fwrite(le, 1, 4, list_) != 4)
+        writeLe32(le, static_cast<std::uint32_t>(sectorCount_));
+        if (!list_.append(le, sizeof le))
             reporter_.notice(Status::warning("STR_ERROR_364", spaced(iPictureListPath())));
     }
 
@@ -676,9 +675,8 @@ void Multiplexer::closeFiles() {
         std::filesystem::remove(settings_.outputPath, ec);
     }
     pieceMade_ = false;
-    if (list_) {
-        std::fclose(list_);
-        list_ = nullptr;
+    if (list_.isOpen()) {
+        (void)list_.close();
         // The I-picture list only serves the scan of a finished piece.
         std::error_code ec;
         std::filesystem::remove(iPictureListPath(), ec);
@@ -718,11 +716,9 @@ void Multiplexer::muxFinish() {
         }
         cache_.clear();
     }
-    if (list_ && std::fflush(list_) != 0)
-        reporter_.notice(Status::warning("STR_ERROR_364", spaced(iPictureListPath())));
     // The scan runs while the piece is still held open (and locked), so no
     // other rip can take the file between its last sector and its offsets.
-    if (!isVcd() && out_.isOpen() && list_ && !failed_) scanOffsets();
+    if (!isVcd() && out_.isOpen() && list_.isOpen() && !failed_) scanOffsets();
     const bool wasOpen = out_.isOpen();
     if (!out_.close() && wasOpen && !failed_) {
         reporter_.notice(Status::warning("STR_ERROR_359", " " + settings_.outputPath));
@@ -738,41 +734,18 @@ void Multiplexer::scanOffsets() {
     const std::string listPath = iPictureListPath();
     const std::string& path = settings_.outputPath;
     reporter_.setStatus(reporter_.text("STR_ERROR_363"));
-    std::FILE* list = std::fopen(listPath.c_str(), "rb");
-    if (!list) {
-        reporter_.notice(Status::warning("STR_ERROR_357", " " + listPath));
-        return;
-    }
     std::vector<std::uint32_t> sectors;
-    if (std::fseek(list, 0, SEEK_END) != 0) {
-        reporter_.notice(Status::warning("STR_ERROR_361", " " + listPath));
-        std::fclose(list);
-        return;
-    }
-    long listSize = std::ftell(list);
-    std::rewind(list);
-    if (listSize > 0) {
-        std::vector<std::uint8_t> raw(static_cast<std::size_t>(listSize));
-        if (std::fread(raw.data(), 1, raw.size(), list) != raw.size()) {
+    std::vector<std::uint8_t> buf;
+    try {
+        std::vector<std::uint8_t> raw(static_cast<std::size_t>(list_.size()));
+        if (list_.read(0, raw.data(), raw.size()) != raw.size()) {
             reporter_.notice(Status::warning("STR_ERROR_362", " " + listPath));
-            std::fclose(list);
             return;
         }
         for (std::size_t i = 0; i + 4 <= raw.size(); i += 4) sectors.push_back(readLe32(&raw[i]));
-    }
-    std::fclose(list);
-
-    std::FILE* f = std::fopen(path.c_str(), "r+b");
-    if (!f) {
-        reporter_.notice(Status::warning("STR_ERROR_334", " " + path + "."));
-        return;
-    }
-    std::vector<std::uint8_t> buf;
-    try {
         buf.resize(kCacheSize);
     } catch (const std::bad_alloc&) {
         reporter_.notice(Status::warning("STR_ERROR_333", " " + path + "."));
-        std::fclose(f);
         return;
     }
 
@@ -818,20 +791,14 @@ void Multiplexer::scanOffsets() {
             if (pos >= have) {
                 if (eof) break;
                 filePos += static_cast<long>(have);
-                if (std::fseek(f, filePos, SEEK_SET) != 0) {
-                    reporter_.notice(Status::error("STR_ERROR_345"));
-                    std::fclose(f);
+                const std::optional<std::size_t> got =
+                    out_.read(static_cast<std::uint64_t>(filePos), buf.data(), buf.size());
+                if (!got) {
+                    reporter_.notice(Status::warning("STR_ERROR_336", " " + path));
                     return;
                 }
-                have = std::fread(buf.data(), 1, buf.size(), f);
-                if (have < buf.size()) {
-                    if (std::ferror(f)) {
-                        reporter_.notice(Status::warning("STR_ERROR_336", " " + path));
-                        std::fclose(f);
-                        return;
-                    }
-                    eof = true;
-                }
+                have = *got;
+                eof = have < buf.size();
                 pos = 0;
                 if (have == 0) break;
             }
@@ -861,14 +828,8 @@ void Multiplexer::scanOffsets() {
         diag("    Next I Offset: %02X:%02X:%02X", data[3], data[4] & 0x7F, data[5] & 0x7F);
         diag("    Back I Offset: %02X:%02X:%02X", data[6], data[7] & 0x7F, data[8] & 0x7F);
         diag("    Forw I Offset: %02X:%02X:%02X", data[9], data[10] & 0x7F, data[11] & 0x7F);
-        if (std::fseek(f, found, SEEK_SET) != 0) {
-            reporter_.notice(Status::error("STR_ERROR_345"));
-            std::fclose(f);
-            return;
-        }
-        if (std::fwrite(data, 1, 12, f) != 12) {
+        if (!out_.patch(static_cast<std::uint64_t>(found), data, sizeof data)) {
             reporter_.notice(Status::warning("STR_ERROR_358", " " + path));
-            std::fclose(f);
             return;
         }
         // Keep the read buffer in step with what was just written.
@@ -893,7 +854,6 @@ void Multiplexer::scanOffsets() {
     } else {
         reporter_.setStatus(reporter_.text("STR_MAIN_LABEL_MONITOR_ScanOffsetDone"));
     }
-    std::fclose(f);
 }
 
 }  // namespace zembra

@@ -6,7 +6,6 @@
 // of every I picture once the file is complete.
 
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
@@ -177,7 +176,7 @@ private:
     bool started_ = false, finished_ = false, failed_ = false, endOfData_ = false;
     Status failure_;
     FileSink out_;
-    std::FILE* list_ = nullptr;
+    FileSink list_;  // SVCD: the sector number of each I picture, 32-bit LE
     std::vector<std::uint8_t> cache_;
     std::uint64_t bytesWritten_ = 0;
     // The piece file this multiplexer created (not one another rip holds),
