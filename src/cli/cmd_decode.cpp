@@ -19,6 +19,7 @@
 #include "audio/audio_decoder.h"
 #include "avi/wav_file.h"
 #include "cli/command.h"
+#include "cli/open_source.h"
 #include "cli/options.h"
 #include "decoder/colour_convert.h"
 #include "decoder/frame_source.h"
@@ -28,6 +29,7 @@
 #include "dvd/title_set.h"
 #include "geometry/output_geometry.h"
 #include "platform/console_host.h"
+#include "platform/file_sink.h"
 
 namespace {
 
@@ -48,7 +50,30 @@ void rateFraction(double rate, int& num, int& den) {
     den = 1000;
 }
 
+// A picture output: the file, or standard output for "-".
+bool openOutput(zembra::FileSink& sink, const std::string& path) {
+    return path == "-" ? sink.openStandardOutput() : sink.open(path);
+}
+
+std::string y4mHeader(int width, int height, int rateNum, int rateDen, int chroma) {
+    const char* c = chroma == 1 ? "420jpeg" : chroma == 2 ? "422" : "444";
+    char line[96];
+    std::snprintf(line, sizeof line, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", width, height,
+                  rateNum, rateDen, c);
+    return line;
+}
+
+bool appendText(zembra::FileSink& sink, const std::string& text) {
+    return sink.append(text.data(), text.size());
+}
+
+constexpr char kFrameTag[] = "FRAME\n";
+
+// A piece of a gathered write (the sink only reads it).
+iovec part(const void* data, size_t size) { return {const_cast<void*>(data), size}; }
+
 using zembra::cli::OptionParser;
+using zembra::cli::outsideList;
 
 struct DecodeOptions {
     std::vector<std::string> sources;
@@ -94,14 +119,6 @@ void defineOptions(OptionParser& p, DecodeOptions& o) {
         "Exit status: 0 frames written, 1 none or an error, 2 a usage error.\n");
 }
 
-// A list position the list does not have: what is wrong, else empty.
-std::string outsideList(const char* option, const std::optional<int>& position, int count) {
-    if (!position || (*position >= 0 && *position < count)) return {};
-    const std::string given = ", not " + std::to_string(*position);
-    if (count == 0) return std::string(option) + ": the list is empty" + given;
-    return std::string(option) + " takes 0 to " + std::to_string(count - 1) + given;
-}
-
 // The decoder's settings for the source: the stored settings with the
 // options applied, the title and streams chosen by their list positions as
 // the window lists them. Nothing when it can go on, else the exit status.
@@ -119,10 +136,7 @@ std::optional<int> decoderParams(const std::string& source, const DecodeOptions&
         // number, as the scan at the start of its rip lists them.
         std::string problem = outsideList("--audio", in.AudioTrack, 8);
         if (problem.empty()) problem = outsideList("--subtitle", in.Subtitle, 33);
-        if (!problem.empty()) {
-            std::fprintf(stderr, "zembra decode: %s (%s)\n", problem.c_str(), source.c_str());
-            return zembra::cli::kExitUsage;
-        }
+        if (!problem.empty()) return zembra::cli::refuseChoice("decode", problem, source);
         in.PGC = -1;
         in.VobFiles = {source};
         params = zembra::DecoderRipSource::openParams(in);
@@ -131,12 +145,9 @@ std::optional<int> decoderParams(const std::string& source, const DecodeOptions&
         params.subtitleStream = in.Subtitle > 0 ? in.Subtitle - 1 : -1;
         return std::nullopt;
     }
-    auto sets = zembra::findTitleSets(source);
-    if (sets.empty()) {
-        std::fprintf(stderr, "zembra decode: no title set found in %s\n", source.c_str());
-        return zembra::cli::kExitFailed;
-    }
-    if (!zembra::parseIfo(catalogue, sets.front().ifo, host)) return zembra::cli::kExitFailed;
+    zembra::TitleSetFiles set;
+    if (auto status = zembra::cli::openTitleSet(source, std::nullopt, catalogue, host, set))
+        return status;
     in.PGC = c.mainTitle ? std::max(0, zembra::mainTitleIndex(catalogue)) : c.title.value_or(0);
     std::string problem = outsideList("--title", in.PGC, catalogue.count());
     if (const zembra::TitleRecord* title = catalogue.title(in.PGC)) {
@@ -144,11 +155,8 @@ std::optional<int> decoderParams(const std::string& source, const DecodeOptions&
         if (problem.empty())
             problem = outsideList("--subtitle", c.subtitle, title->subpictureCount + 1);
     }
-    if (!problem.empty()) {
-        std::fprintf(stderr, "zembra decode: %s (%s)\n", problem.c_str(), source.c_str());
-        return zembra::cli::kExitUsage;
-    }
-    in.VobFiles = sets.front().vobs;
+    if (!problem.empty()) return zembra::cli::refuseChoice("decode", problem, source);
+    in.VobFiles = set.vobs;
     zembra::EncodeDlg::resolveStreamIds(in, catalogue);
     params = zembra::DecoderRipSource::openParams(in);
     return std::nullopt;
@@ -221,15 +229,10 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     uint8_t* outPlanes[3] = {planes.data(), planes.data() + size_t(ow) * size_t(oh),
                              planes.data() + size_t(ow) * size_t(oh) + size_t(ocw) * size_t(och)};
 
-    std::FILE* y4m = nullptr;
+    zembra::FileSink y4m, dump;
     zembra::avi::WavFile wavFile;
     zembra::avi::WavFile* wav = nullptr;
-    std::FILE* dump = nullptr;
-    auto closeAll = [&] {
-        if (y4m && y4m != stdout) std::fclose(y4m);
-        if (dump) std::fclose(dump);
-    };
-    if (!output.empty() && !(y4m = output == "-" ? stdout : std::fopen(output.c_str(), "wb"))) {
+    if (!output.empty() && !openOutput(y4m, output)) {
         std::fprintf(stderr, "zembra decode: cannot write %s\n", output.c_str());
         decoder.closeDecoder();
         return 1;
@@ -238,18 +241,17 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     // where it was not resampled (44.1 kHz kept with DownSampling 4).
     int sampleRate = zembra::outputSampleRate(params.downSampling + 1);
     if (!wavPath.empty() && wavFile.open(wavPath, sampleRate)) wav = &wavFile;
-    if ((!wavPath.empty() && !wav) ||
-        (!dumpPath.empty() && !(dump = std::fopen(dumpPath.c_str(), "wb")))) {
+    if ((!wavPath.empty() && !wav) || (!dumpPath.empty() && !dump.open(dumpPath))) {
         std::fprintf(stderr, "zembra decode: cannot write the output files\n");
-        closeAll();
         decoder.closeDecoder();
         return 1;
     }
-    if (y4m) {
+    // A picture output that fails ends the run as a failure, naming the file.
+    std::string failedPath;
+    if (y4m.isOpen()) {
         const zembra::FrameRateEntry& r = zembra::FrameRateTable::at(params.frameRate);
-        const char* c = chroma == 1 ? "420jpeg" : chroma == 2 ? "422" : "444";
-        std::fprintf(y4m, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", ow, oh, r.numerator,
-                     r.denominator, c);
+        if (!appendText(y4m, y4mHeader(ow, oh, r.numerator, r.denominator, chroma)))
+            failedPath = output;
     }
 
     const int frames = o.frames.value_or(-1);
@@ -259,16 +261,20 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     zembra::FrameRecord frame;
     int fw = 0, fh = 0, pcmCount = 0;
     const int16_t* pcm = nullptr;
-    while ((frames < 0 || written < frames) &&
+    while (failedPath.empty() && (frames < 0 || written < frames) &&
            frameSource.getNextFrame(frame, fw, fh, pcm, pcmCount) == 1) {
         if (!frame.empty()) {
             const uint8_t* in[3] = {frame.y, frame.cb, frame.cr};
             geometry.apply(in, outPlanes);
-            if (y4m) {
-                std::fputs("FRAME\n", y4m);
-                std::fwrite(planes.data(), 1, planes.size(), y4m);
+            if (y4m.isOpen()) {
+                const iovec parts[] = {part(kFrameTag, sizeof kFrameTag - 1),
+                                       part(planes.data(), planes.size())};
+                if (!y4m.append(parts, 2)) {
+                    failedPath = output;
+                    break;
+                }
             }
-            if (dump) {
+            if (dump.isOpen()) {
                 std::vector<uint8_t> pixels;
                 const zembra::Status converted =
                     zembra::convertForExport(dumpFormat, outPlanes[0], outPlanes[1], outPlanes[2],
@@ -277,7 +283,10 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
                     host.show(converted);
                     break;
                 }
-                std::fwrite(pixels.data(), 1, pixels.size(), dump);
+                if (!dump.append(pixels.data(), pixels.size())) {
+                    failedPath = dumpPath;
+                    break;
+                }
             }
         }
         if (wav && pcmCount > 0) {
@@ -293,10 +302,13 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     decoder.closeDecoder();
     if (wav && !(wav->setSampleRate(sampleRate) && wav->close())) wavFailed = true;
     if (wavFailed) std::fprintf(stderr, "zembra decode: cannot write %s\n", wavPath.c_str());
-    closeAll();
+    if (!y4m.close() && failedPath.empty()) failedPath = output;
+    if (!dump.close() && failedPath.empty()) failedPath = dumpPath;
+    if (!failedPath.empty())
+        std::fprintf(stderr, "zembra decode: cannot write %s\n", failedPath.c_str());
     std::fprintf(stderr, "%d frames, %dx%d, source %.3f fps, %llu sample frames\n", written, ow, oh,
                  rate, static_cast<unsigned long long>(pcmBytes / 4));
-    return written > 0 && !wavFailed ? 0 : 1;
+    return written > 0 && !wavFailed && failedPath.empty() ? 0 : 1;
 }
 
 int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& params, bool titleSet,
@@ -312,16 +324,17 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
     zembra::Mpeg2Decoder decoder(host, catalogue);
     if (titleSet) decoder.setInput(readerInput.get());
 
-    std::FILE* out = output == "-" ? stdout : std::fopen(output.c_str(), "wb");
-    if (!out) {
+    zembra::FileSink out;
+    if (!openOutput(out, output)) {
         std::fprintf(stderr, "zembra decode: cannot write %s\n", output.c_str());
         return 1;
     }
     const int frames = o.frames.value_or(-1);
     int written = 0;
-    bool headerDone = false;
+    bool headerDone = false, writeFailed = false;
+    std::vector<iovec> rows;
     decoder.hooks.emitFrame = [&](const zembra::DecodedPicture& p) {
-        if (frames >= 0 && written >= frames) return zembra::DecodeStatus::Ok;
+        if (writeFailed || (frames >= 0 && written >= frames)) return zembra::DecodeStatus::Ok;
         const int w = std::min(decoder.sequence().horizontalSize, p.width);
         const int h = std::min(decoder.sequence().verticalSize, p.height);
         const int cw = p.chromaFormat == 3 ? w : (w + 1) / 2;
@@ -329,16 +342,20 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
         if (!headerDone) {
             int num, den;
             rateFraction(decoder.sequence().frameRate, num, den);
-            const char* c = p.chromaFormat == 1 ? "420jpeg" : p.chromaFormat == 2 ? "422" : "444";
-            std::fprintf(out, "YUV4MPEG2 W%d H%d F%d:%d Ip A1:1 C%s\n", w, h, num, den, c);
+            writeFailed = !appendText(out, y4mHeader(w, h, num, den, p.chromaFormat));
             headerDone = true;
         }
-        std::fputs("FRAME\n", out);
+        // The rows inside the coded picture's padding, gathered into one write.
+        rows.assign(1, part(kFrameTag, sizeof kFrameTag - 1));
         for (int y = 0; y < h; ++y)
-            std::fwrite(p.planes[0] + size_t(y) * p.width, 1, size_t(w), out);
+            rows.push_back(part(p.planes[0] + size_t(y) * p.width, size_t(w)));
         for (int k = 1; k < 3; ++k)
             for (int y = 0; y < ch; ++y)
-                std::fwrite(p.planes[k] + size_t(y) * p.chromaWidth, 1, size_t(cw), out);
+                rows.push_back(part(p.planes[k] + size_t(y) * p.chromaWidth, size_t(cw)));
+        if (writeFailed || !out.append(rows.data(), int(rows.size()))) {
+            writeFailed = true;
+            return zembra::DecodeStatus::Ok;
+        }
         ++written;
         return zembra::DecodeStatus::Ok;
     };
@@ -347,19 +364,20 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
     int chroma, width, height;
     if (!decoder.openDecoder(params, rate, chroma, width, height)) {
         // Nothing was decoded: leave no empty file behind.
-        if (out != stdout) {
-            std::fclose(out);
+        if (output != "-") {
+            (void)out.close();
             std::remove(output.c_str());
         }
         return 1;
     }
-    while ((frames < 0 || written < frames) && decoder.decodeStep()) {
+    while (!writeFailed && (frames < 0 || written < frames) && decoder.decodeStep()) {
     }
-    if (frames < 0 || written < frames) decoder.flushLastReference();
+    if (!writeFailed && (frames < 0 || written < frames)) decoder.flushLastReference();
     decoder.closeDecoder();
-    if (out != stdout) std::fclose(out);
+    if (!out.close()) writeFailed = true;
+    if (writeFailed) std::fprintf(stderr, "zembra decode: cannot write %s\n", output.c_str());
     std::fprintf(stderr, "%d frames, %dx%d, %.3f fps\n", written, width, height, rate);
-    return written > 0 ? 0 : 1;
+    return written > 0 && !writeFailed ? 0 : 1;
 }
 
 int runDecode(const std::vector<std::string>& args) {

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/open_source.h"
 #include "cli/options.h"
 #include "dvd/source_reader.h"
 #include "dvd/title_catalogue.h"
 #include "dvd/title_set.h"
 #include "platform/console_host.h"
+#include "platform/file_sink.h"
 #include "platform/string_table.h"
 
 namespace {
@@ -43,33 +45,21 @@ int runExtract(const std::vector<std::string>& args) {
 
     zembra::StringTable strings;
     zembra::ConsoleHost host(&strings, zembra::QuestionPolicy::AlwaysNo);
-    auto sets = zembra::findTitleSets(source);
-    const zembra::TitleSetFiles* set = nullptr;
-    for (const auto& s : sets)
-        if (!setNumber || s.number == *setNumber) {
-            set = &s;
-            break;
-        }
-    if (!set) {
-        std::fprintf(stderr, "%s: %s\n", host.text("STR_ERROR_25").c_str(), source.c_str());
-        return 1;
-    }
     zembra::TitleCatalogue catalogue;
-    if (!zembra::parseIfo(catalogue, set->ifo, host)) return 1;
+    zembra::TitleSetFiles set;
+    if (auto status = zembra::cli::openTitleSet(source, setNumber, catalogue, host, set))
+        return *status;
     // As rip and decode refuse a position the Index list does not have.
-    if (*title >= catalogue.count()) {
-        std::fprintf(stderr, "zembra extract: --title takes 0 to %d, not %d (%s)\n",
-                     catalogue.count() - 1, *title, set->ifo.c_str());
-        return zembra::cli::kExitUsage;
-    }
-    if (set->vobs.empty()) {
+    const std::string problem = zembra::cli::outsideList("--title", title, catalogue.count());
+    if (!problem.empty()) return zembra::cli::refuseChoice("extract", problem, source);
+    if (set.vobs.empty()) {
         std::fprintf(stderr, "%s\n", host.text("STR_ERROR_211").c_str());
         return 1;
     }
 
     zembra::SourceReader reader(host, catalogue);
     const bool onDisk = diskBuffer.has_value();
-    if (!reader.openSource(set->vobs, true, angle.value_or(0), *title, bufferMb.value_or(8), onDisk,
+    if (!reader.openSource(set.vobs, true, angle.value_or(0), *title, bufferMb.value_or(8), onDisk,
                            diskBuffer.value_or("")))
         return 1;
     reader.setPrefill(1);
@@ -77,18 +67,34 @@ int runExtract(const std::vector<std::string>& args) {
     host.setInterruptHandler([](void* r) { static_cast<zembra::SourceReader*>(r)->setCancel(1); },
                              &reader);
 
-    std::FILE* out = std::fopen(output->c_str(), "wb");
-    if (!out) {
+    zembra::FileSink out;
+    if (!out.open(*output)) {
         std::fprintf(stderr, "%s \"%s\"\n", host.text("STR_ERROR_75").c_str(), output->c_str());
         reader.closeSource();
         return 1;
     }
-    // Sector by sector, so a title of an odd number of sectors comes out whole.
-    std::vector<uint8_t> sector(2048);
+    // Read sector by sector, so a title of an odd number of sectors comes out
+    // whole, and written a batch at a time.
+    constexpr size_t kSector = 2048, kBatch = 512;
+    std::vector<uint8_t> batch(kSector * kBatch);
+    size_t held = 0;
     int result = 0;
     unsigned long long sectors = 0;
+    auto writeHeld = [&] {
+        if (held == 0 || out.append(batch.data(), held * kSector)) {
+            held = 0;
+            return true;
+        }
+        // A full disk: the sectors that still fit are kept one by one.
+        for (size_t i = 0; i < held; ++i)
+            if (!out.append(batch.data() + i * kSector, kSector)) break;
+        std::fprintf(stderr, "%s \"%s\"\n", host.text("STR_ERROR_75").c_str(), output->c_str());
+        held = 0;
+        result = 1;
+        return false;
+    };
     for (;;) {
-        int r = reader.readSource(sector.data(), int(sector.size()));
+        int r = reader.readSource(batch.data() + held * kSector, int(kSector));
         if (r == -1) {
             std::fprintf(stderr, "%s \"%s\" (sector %lld)\n", host.text("STR_ERROR_50").c_str(),
                          source.c_str(), static_cast<long long>(reader.getStopSector()));
@@ -96,15 +102,13 @@ int runExtract(const std::vector<std::string>& args) {
             break;
         }
         if (r == 0) break;
-        if (std::fwrite(sector.data(), 1, sector.size(), out) != sector.size()) {
-            std::fprintf(stderr, "%s \"%s\"\n", host.text("STR_ERROR_75").c_str(), output->c_str());
-            result = 1;
-            break;
-        }
         ++sectors;
+        if (++held == kBatch && !writeHeld()) break;
     }
+    // What was read before a read error is kept, as it was read.
+    (void)writeHeld();
     if (reader.cancelRequested()) result = 1;
-    if (std::fclose(out) != 0) result = 1;
+    if (!out.close()) result = 1;
     reader.closeSource();
     host.finishLine();
     if (result == 0)

@@ -25,6 +25,7 @@
 #include "app/output_options.h"
 #include "app/source_kind.h"
 #include "cli/command.h"
+#include "cli/open_source.h"
 #include "cli/options.h"
 #include "geometry/output_geometry.h"
 #include "platform/console_host.h"
@@ -188,11 +189,7 @@ void openSource(zembra::EncodeDlg& dlg, const std::string& source) {
 // A list position the row's list does not have: what is wrong, else empty.
 std::string outsideList(const char* option, const std::optional<int>& position,
                         const zembra::ChoiceList& list) {
-    const int count = int(list.entries.size());
-    if (!position || (*position >= 0 && *position < count)) return {};
-    const std::string given = ", not " + std::to_string(*position);
-    if (count == 0) return std::string(option) + ": the list is empty" + given;
-    return std::string(option) + " takes 0 to " + std::to_string(count - 1) + given;
+    return zembra::cli::outsideList(option, position, int(list.entries.size()));
 }
 
 // A VOB or MPEG row: its title and streams are known only once its rip

@@ -35,6 +35,7 @@ bool FileSink::open(const std::string& path) {
     if (fd_ >= 0) (void)close();
     error_ = 0;
     size_ = 0;
+    stream_ = false;
     // Emptied only once the lock is held: another rip's file stays whole.
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno == EACCES)
@@ -43,6 +44,18 @@ bool FileSink::open(const std::string& path) {
     error_ = errno;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    return false;
+}
+
+bool FileSink::openStandardOutput() {
+    ignoreFileSizeSignal();
+    if (fd_ >= 0) (void)close();
+    error_ = 0;
+    size_ = 0;
+    stream_ = true;
+    fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd_ >= 0) return true;
+    error_ = errno;
     return false;
 }
 
@@ -67,7 +80,8 @@ bool FileSink::writeAt(uint64_t offset, const iovec* parts, int count) {
             continue;
         }
         int n = int(std::min<size_t>(left.size() - first, IOV_MAX));
-        ssize_t done = ::pwritev(fd_, &left[first], n, off_t(offset));
+        ssize_t done = stream_ ? ::writev(fd_, &left[first], n)
+                               : ::pwritev(fd_, &left[first], n, off_t(offset));
         if (done < 0) {
             if (errno == EINTR) continue;
             error_ = errno;
@@ -95,7 +109,7 @@ bool FileSink::append(const iovec* parts, int count) {
     for (int i = 0; i < count; ++i) total += parts[i].iov_len;
     if (!writeAt(size_, parts, count)) {
         // Keep only complete pieces: a partial tail would confuse readers.
-        if (fd_ >= 0 && ::ftruncate(fd_, off_t(size_)) != 0) {
+        if (fd_ >= 0 && !stream_ && ::ftruncate(fd_, off_t(size_)) != 0) {
             // The tail stays; size_ still marks where the good data ends.
         }
         return false;
@@ -110,6 +124,10 @@ bool FileSink::append(const void* data, size_t size) {
 }
 
 bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
+    if (stream_) {
+        error_ = ESPIPE;
+        return false;
+    }
     if (offset + size > size_) {
         error_ = EINVAL;
         return false;
@@ -119,8 +137,8 @@ bool FileSink::patch(uint64_t offset, const void* data, size_t size) {
 }
 
 std::optional<size_t> FileSink::read(uint64_t offset, void* data, size_t size) {
-    if (fd_ < 0) {
-        error_ = EBADF;
+    if (fd_ < 0 || stream_) {
+        error_ = fd_ < 0 ? EBADF : ESPIPE;
         return std::nullopt;
     }
     // Only what the file holds for the writer: never a tail a failed append
@@ -141,7 +159,7 @@ std::optional<size_t> FileSink::read(uint64_t offset, void* data, size_t size) {
 }
 
 bool FileSink::truncate(uint64_t size) {
-    if (fd_ < 0 || size > size_) {
+    if (fd_ < 0 || stream_ || size > size_) {
         error_ = EINVAL;
         return false;
     }
@@ -156,7 +174,7 @@ bool FileSink::truncate(uint64_t size) {
 bool FileSink::close() {
     if (fd_ < 0) return true;
     // Drops a partial tail a failed append could not take back at once.
-    bool ok = ::ftruncate(fd_, off_t(size_)) == 0;
+    bool ok = stream_ || ::ftruncate(fd_, off_t(size_)) == 0;
     if (!ok) error_ = errno;
     int rc = ::close(fd_);
     fd_ = -1;

@@ -25,6 +25,10 @@ public:
     // holds it, open fails with lastError() == EWOULDBLOCK and leaves the
     // file as it is.
     [[nodiscard]] bool open(const std::string& path);
+    // Standard output as the sink, for a pipe or whatever the caller made of
+    // it: appends go out in order, but one that fails cannot be taken back,
+    // and nothing can be patched, read or cut.
+    [[nodiscard]] bool openStandardOutput();
     // True when another writer holds the lock of this existing file.
     static bool busy(const std::string& path);
     // Writes the pieces one after the other at the end of the file. On
@@ -51,6 +55,7 @@ private:
     bool writeAt(uint64_t offset, const iovec* parts, int count);
 
     int fd_ = -1;
+    bool stream_ = false;  // standard output: no offsets to write at
     uint64_t size_ = 0;
     int error_ = 0;
 };

@@ -1,0 +1,35 @@
+#include "cli/open_source.h"
+
+#include <cstdio>
+
+#include "cli/options.h"
+#include "dvd/title_catalogue.h"
+#include "platform/ui_host.h"
+
+namespace zembra::cli {
+
+std::string outsideList(const char* option, const std::optional<int>& position, int count) {
+    if (!position || (*position >= 0 && *position < count)) return {};
+    const std::string given = ", not " + std::to_string(*position);
+    if (count == 0) return std::string(option) + ": the list is empty" + given;
+    return std::string(option) + " takes 0 to " + std::to_string(count - 1) + given;
+}
+
+int refuseChoice(const char* command, const std::string& problem, const std::string& source) {
+    std::fprintf(stderr, "zembra %s: %s (%s)\n", command, problem.c_str(), source.c_str());
+    return kExitUsage;
+}
+
+std::optional<int> openTitleSet(const std::string& source, std::optional<int> setNumber,
+                                TitleCatalogue& catalogue, UiHost& host, TitleSetFiles& set) {
+    for (TitleSetFiles& found : findTitleSets(source))
+        if (!setNumber || found.number == *setNumber) {
+            set = std::move(found);
+            if (!parseIfo(catalogue, set.ifo, host)) return kExitFailed;
+            return std::nullopt;
+        }
+    std::fprintf(stderr, "%s: %s\n", host.text("STR_ERROR_25").c_str(), source.c_str());
+    return kExitFailed;
+}
+
+}  // namespace zembra::cli

@@ -1,0 +1,32 @@
+#pragma once
+// The start the commands that work on one title of a DVD source share: the
+// title set found, its titles read from its IFO file, and the list
+// positions the user gave checked against what the set has.
+
+#include <optional>
+#include <string>
+
+#include "dvd/title_set.h"
+
+namespace zembra {
+class TitleCatalogue;
+class UiHost;
+}  // namespace zembra
+
+namespace zembra::cli {
+
+// What is wrong with a list position, as every command words it ("--title
+// takes 0 to 3, not 7"); empty when the list has it or none was given.
+std::string outsideList(const char* option, const std::optional<int>& position, int count);
+
+// Refuses the command line over a problem outsideList found, naming the
+// source; returns the usage exit status.
+int refuseChoice(const char* command, const std::string& problem, const std::string& source);
+
+// The title set of a DVD source: the one numbered `setNumber`, else the
+// first, with `catalogue` read from its IFO file. Nothing when it can go on;
+// else the exit status, what went wrong already told.
+std::optional<int> openTitleSet(const std::string& source, std::optional<int> setNumber,
+                                TitleCatalogue& catalogue, UiHost& host, TitleSetFiles& set);
+
+}  // namespace zembra::cli
