@@ -15,6 +15,25 @@ constexpr std::uint64_t readTimestamp(const std::uint8_t* p) {
            (std::uint64_t(p[2] & 0xFE) << 14) | (std::uint64_t(p[3]) << 7) |
            (std::uint64_t(p[4]) >> 1);
 }
+// The prefixes of the 5-byte field: a PTS alone, a PTS before a DTS, that
+// DTS. An MPEG-1 pack header carries its SCR in the same form with '0010'.
+inline constexpr int kPtsOnly = 0x2, kPtsBeforeDts = 0x3, kDtsAfterPts = 0x1;
+
+// Writes a 33-bit PTS/DTS (higher bits dropped) as its 5 bytes.
+constexpr void writeTimestamp(std::uint8_t* p, int prefix, std::uint64_t t) {
+    p[0] = static_cast<std::uint8_t>((prefix << 4) | ((t >> 29) & 0x0E) | 1);
+    p[1] = static_cast<std::uint8_t>((t >> 22) & 0xFF);
+    p[2] = static_cast<std::uint8_t>(((t >> 14) & 0xFE) | 1);
+    p[3] = static_cast<std::uint8_t>((t >> 7) & 0xFF);
+    p[4] = static_cast<std::uint8_t>(((t << 1) & 0xFE) | 1);
+}
+
+// A 27 MHz time as whole 90 kHz units in 33 bits; times before zero are zero.
+inline std::uint64_t timestamp90kHz(double ticks27MHz) {
+    if (ticks27MHz < 0) ticks27MHz = 0;
+    return static_cast<std::uint64_t>(std::floor(ticks27MHz / 300.0)) & 0x1FFFFFFFFull;
+}
+
 constexpr std::int64_t timestampToMs(std::uint64_t pts) { return std::int64_t(pts / 90); }
 
 // A time in the 33-bit system-clock form: bit32 is the 33rd bit, base the low

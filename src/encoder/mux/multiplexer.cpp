@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 #include "mpeg/audio_tables.h"
 #include "mpeg/start_codes.h"
+#include "mpeg/timestamps.h"
 #include "platform/byte_order.h"
 #include "platform/job_reporter.h"
 
@@ -20,11 +22,6 @@ constexpr std::uint8_t kVideoId = mpeg::kVideoStreamFirst;
 constexpr std::uint8_t kAudioId = mpeg::kAudioStreamFirst;
 constexpr std::uint8_t kPaddingId = mpeg::kPaddingStream;
 constexpr int kAudioBufferSize = 32;  // units of 128 bytes
-
-std::uint64_t stamp90k(double ticks) {
-    if (ticks < 0) ticks = 0;
-    return static_cast<std::uint64_t>(std::floor(ticks / 300.0)) & 0x1FFFFFFFFull;
-}
 
 void put16(std::vector<std::uint8_t>& s, int v) {
     s.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
@@ -38,14 +35,11 @@ void startCode(std::vector<std::uint8_t>& s, std::uint8_t id) {
     s.push_back(id);
 }
 
-// PTS or DTS in the 5-byte form shared by both layouts.
+// A PTS or DTS field (or an MPEG-1 pack's SCR) for a 27 MHz time.
 void putStamp(std::vector<std::uint8_t>& s, int prefix, double ticks) {
-    std::uint64_t t = stamp90k(ticks);
-    s.push_back(static_cast<std::uint8_t>((prefix << 4) | ((t >> 29) & 0x0E) | 1));
-    s.push_back(static_cast<std::uint8_t>((t >> 22) & 0xFF));
-    s.push_back(static_cast<std::uint8_t>(((t >> 14) & 0xFE) | 1));
-    s.push_back(static_cast<std::uint8_t>((t >> 7) & 0xFF));
-    s.push_back(static_cast<std::uint8_t>(((t << 1) & 0xFE) | 1));
+    std::uint8_t field[5];
+    mpeg::writeTimestamp(field, prefix, mpeg::timestamp90kHz(ticks));
+    s.insert(s.end(), field, field + 5);
 }
 
 void fill(std::vector<std::uint8_t>& s, std::size_t n, std::uint8_t v) { s.insert(s.end(), n, v); }
@@ -263,14 +257,14 @@ void Multiplexer::packHeader(std::vector<std::uint8_t>& s) const {
     startCode(s, mpeg::kPackStart);
     const int mux = muxRateField_;
     if (isVcd()) {
-        putStamp(s, 0x2, scr_);
+        putStamp(s, mpeg::kPtsOnly, scr_);
         s.push_back(static_cast<std::uint8_t>(0x80 | ((mux >> 15) & 0x7F)));
         s.push_back(static_cast<std::uint8_t>((mux >> 7) & 0xFF));
         s.push_back(static_cast<std::uint8_t>(((mux & 0x7F) << 1) | 1));
         return;
     }
     double t = scr_ < 0 ? 0 : scr_;
-    std::uint64_t base = stamp90k(t);
+    std::uint64_t base = mpeg::timestamp90kHz(t);
     int ext = static_cast<int>(static_cast<std::uint64_t>(std::floor(t)) % 300);
     s.push_back(
         static_cast<std::uint8_t>(0x40 | ((base >> 27) & 0x38) | 0x04 | ((base >> 28) & 0x03)));
@@ -314,22 +308,15 @@ void Multiplexer::writeFirstSector() {
     std::vector<std::uint8_t> s;
     s.reserve(kSectorSize);
     packHeader(s);
-    int padLength;
     if (isVcd()) {
+        // The first sector announces the video stream, the second the audio.
         const bool first = sectorCount_ == 0;
         systemHeader(s, !first, first);
-        padLength = first ? 2291 : 2271;
-        startCode(s, kPaddingId);
-        put16(s, padLength);
-        s.push_back(0x0F);
-        fill(s, padLength - 1, 0xFF);
+        paddingPacket(s, first ? 2291 : 2271);
         if (!first) fill(s, 20, 0);
     } else {
         systemHeader(s, true, true);
-        padLength = 2286;
-        startCode(s, kPaddingId);
-        put16(s, padLength);
-        fill(s, padLength, 0xFF);
+        paddingPacket(s, 2286);
     }
     --firstSectorsLeft_;
     emit(s);
@@ -339,254 +326,178 @@ void Multiplexer::writePaddingSector() {
     std::vector<std::uint8_t> s;
     s.reserve(kSectorSize);
     packHeader(s);
-    const int length = isVcd() ? pv_ + 12 : pv_ + 16;
+    paddingPacket(s, isVcd() ? pv_ + 12 : pv_ + 16);
+    emit(s);
+}
+
+void Multiplexer::paddingPacket(std::vector<std::uint8_t>& s, int length) const {
     startCode(s, kPaddingId);
     put16(s, length);
+    // An MPEG-1 packet states that it carries no time stamp.
     if (isVcd()) {
         s.push_back(0x0F);
         fill(s, length - 1, 0xFF);
     } else {
         fill(s, length, 0xFF);
     }
-    emit(s);
 }
 
-// One packet of a stream. The unit bookkeeping is shared by video and audio;
-// audio has no DTS and no I pictures.
-bool Multiplexer::writeVideoSector() {
-    const bool vcd = isVcd();
-    std::vector<std::uint8_t> data;
-    data.reserve(pv_);
-    // The unit whose stamps the header carries: the first one that starts
-    // in this packet.
-    bool haveStamp = false;
-    mpeg::PictureType stampType{};
-    double stampDts = 0, stampPts = 0;
-    int stampNumber = 0;
-    bool iStarts = false;
+Multiplexer::StreamPackets Multiplexer::videoPackets() const {
+    return {kVideoId, pv_, 2, 1, isVcd() ? 46 : 230, 0};
+}
+
+Multiplexer::StreamPackets Multiplexer::audioPackets() const {
+    return {kAudioId, pa_, 1, 0, kAudioBufferSize, isVcd() ? 20 : 0};
+}
+
+// The payload of one packet from a stream's units: the bytes of the current
+// unit and of those after it while they fit, the stamps of the first unit
+// that starts in the packet. A unit cut short by a store that ran dry ends
+// where the store did.
+template <class Unit>
+void Multiplexer::gather(Current& current, std::deque<Unit>& queue, EsStore& store,
+                         BufferModel& model, int payload, bool (Multiplexer::*next)(),
+                         Payload& out) {
+    out = Payload{};
+    out.data.reserve(static_cast<std::size_t>(payload));
     bool tailTaken = false;
-    while (static_cast<int>(data.size()) < pv_ && video_.valid) {
-        if (video_.startsPacket) {
-            if (!haveStamp) {
-                haveStamp = true;
-                stampType = video_.type;
-                stampDts = video_.dts;
-                stampPts = video_.pts;
-                stampNumber = video_.number;
+    while (static_cast<int>(out.data.size()) < payload && current.valid) {
+        if (current.startsPacket) {
+            if (!out.haveStamp) {
+                out.haveStamp = true;
+                out.stamp = current;
             }
-            if (video_.type == mpeg::PictureType::I && data.empty()) iStarts = true;
-            video_.startsPacket = false;
+            if (current.type == mpeg::PictureType::I && out.data.empty()) out.iStarts = true;
+            current.startsPacket = false;
         }
-        int n = std::min(video_.remaining, pv_ - static_cast<int>(data.size()));
-        std::size_t at = data.size();
-        data.resize(at + n);
-        n = static_cast<int>(videoStore_.take(data.data() + at, n));
-        data.resize(at + n);
-        videoModel_.add(n, video_.dts);
-        video_.remaining -= n;
-        if (video_.remaining > 0) {
+        int n = std::min(current.remaining, payload - static_cast<int>(out.data.size()));
+        std::size_t at = out.data.size();
+        out.data.resize(at + n);
+        n = static_cast<int>(store.take(out.data.data() + at, n));
+        out.data.resize(at + n);
+        model.add(n, current.dts);
+        current.remaining -= n;
+        if (current.remaining > 0) {
             if (n == 0)
-                video_.remaining = 0;  // store ran dry: the unit was cut
+                current.remaining = 0;  // store ran dry: the unit was cut
             else
                 break;
         }
-        if (videoQueue_.empty()) {
+        if (queue.empty()) {
             // The sequence end code follows the last picture without a unit
             // of its own: it goes out with that picture.
-            if (!tailTaken && videoStore_.size() > 0) {
+            if (!tailTaken && store.size() > 0) {
                 tailTaken = true;
-                video_.remaining = static_cast<int>(videoStore_.size());
+                current.remaining = static_cast<int>(store.size());
                 continue;
             }
-            video_.valid = false;
+            current.valid = false;
             break;
         }
-        const VideoUnit& next = videoQueue_.front();
-        if (!vcd && next.type == mpeg::PictureType::I && !data.empty() &&
-            static_cast<int>(data.size()) < pv_) {
-            nextVideo();  // the I picture waits for the next packet
-            break;
+        if constexpr (std::is_same_v<Unit, VideoUnit>) {
+            if (!isVcd() && queue.front().type == mpeg::PictureType::I && !out.data.empty() &&
+                static_cast<int>(out.data.size()) < payload) {
+                (this->*next)();  // the I picture waits for the next packet
+                break;
+            }
         }
-        nextVideo();
+        (this->*next)();
     }
+}
 
-    if (haveStamp) {
-        const bool bPicture = stampType == mpeg::PictureType::B;
-        const double governing = bPicture ? stampPts : stampDts;
+// One packet with its header in the layout's form: MPEG-1 with its STD
+// buffer field in every packet, MPEG-2 with a PES header whose extension
+// states the buffer in the stream's first packet. Both keep room for every
+// stamp the stream can carry and stuff what a packet does not use; a payload
+// short by more than a padding packet's header ends in one.
+bool Multiplexer::writePacket(const StreamPackets& stream, const Payload& payload, int stamps,
+                              bool& firstPes) {
+    const int size = static_cast<int>(payload.data.size());
+    const int room = stream.payload - size;
+    const int extra = room > 6 ? 0 : room;
+    const int stampRoom = 5 * stream.maxStamps;
+    const std::uint8_t buffer[2] = {static_cast<std::uint8_t>(0x40 | (stream.bufferScale << 5) |
+                                                              ((stream.bufferSize >> 8) & 0x1F)),
+                                    static_cast<std::uint8_t>(stream.bufferSize & 0xFF)};
+    auto putStamps = [&](std::vector<std::uint8_t>& s) {
+        if (stamps == 2) {
+            putStamp(s, mpeg::kPtsBeforeDts, payload.stamp.pts);
+            putStamp(s, mpeg::kDtsAfterPts, payload.stamp.dts);
+        } else if (stamps == 1) {
+            putStamp(s, mpeg::kPtsOnly, payload.stamp.pts);
+        }
+    };
+
+    std::vector<std::uint8_t> s;
+    s.reserve(kSectorSize);
+    packHeader(s);
+    startCode(s, stream.id);
+    if (isVcd()) {
+        const int stampBytes = stamps > 0 ? 5 * stamps : 1;  // or the '0000 1111' byte
+        const int stuffing = stampRoom - stampBytes + extra;
+        put16(s, size + stuffing + 2 + stampBytes);
+        fill(s, stuffing, 0xFF);
+        s.insert(s.end(), buffer, buffer + 2);
+        putStamps(s);
+        if (stamps == 0) s.push_back(0x0F);
+    } else {
+        const bool ext = firstPes;
+        firstPes = false;
+        const int stuffing = stampRoom - 5 * stamps + (ext ? 0 : 3) + extra;
+        const int headerLength = stampRoom + 3 + extra;
+        const int flags = stamps == 2 ? 3 : stamps == 1 ? 2 : 0;
+        put16(s, 3 + headerLength + size);
+        s.push_back(0x81);
+        s.push_back(static_cast<std::uint8_t>(flags << 6 | (ext ? 1 : 0)));
+        s.push_back(static_cast<std::uint8_t>(headerLength));
+        putStamps(s);
+        if (ext) {
+            s.push_back(0x1E);
+            s.insert(s.end(), buffer, buffer + 2);
+        }
+        fill(s, stuffing, 0xFF);
+    }
+    s.insert(s.end(), payload.data.begin(), payload.data.end());
+    if (room > 6) paddingPacket(s, room - 6);
+    fill(s, static_cast<std::size_t>(stream.trailingZeros), 0);
+    return emit(s);
+}
+
+bool Multiplexer::writeVideoSector() {
+    Payload p;
+    gather(video_, videoQueue_, videoStore_, videoModel_, pv_, &Multiplexer::nextVideo, p);
+    const bool bPicture = p.stamp.type == mpeg::PictureType::B;
+    if (p.haveStamp) {
+        const double governing = bPicture ? p.stamp.pts : p.stamp.dts;
         if (governing < scr_) {
             ++videoUnderflows_;
             diag(bPicture ? "video PTS underflow at pack %u diff=%d fr=%d"
                           : "video DTS underflow at pack %u diff=%d fr=%d",
                  static_cast<unsigned>(sectorCount_), static_cast<int>(governing - scr_),
-                 stampNumber);
+                 p.stamp.number);
         }
     }
-    if (!vcd && iStarts && list_.isOpen()) {
+    if (!isVcd() && p.iStarts && list_.isOpen()) {
         std::uint8_t le[4];
         writeLe32(le, static_cast<std::uint32_t>(sectorCount_));
         if (!list_.append(le, sizeof le))
             reporter_.notice(Status::warning("STR_ERROR_364", spaced(iPictureListPath())));
     }
-
-    const int stamps = haveStamp ? (stampType == mpeg::PictureType::B ? 1 : 2) : 0;
-    const int room = pv_ - static_cast<int>(data.size());
-    const int extra = room > 6 ? 0 : room;
-
-    std::vector<std::uint8_t> s;
-    s.reserve(kSectorSize);
-    packHeader(s);
-    const int vsize = vcd ? 46 : 230;
-    if (vcd) {
-        const int stuffing = (stamps == 2 ? 0 : stamps == 1 ? 5 : 9) + extra;
-        const int stampBytes = stamps == 2 ? 10 : stamps == 1 ? 5 : 1;
-        startCode(s, kVideoId);
-        put16(s, static_cast<int>(data.size()) + stuffing + 2 + stampBytes);
-        fill(s, stuffing, 0xFF);
-        s.push_back(static_cast<std::uint8_t>(0x40 | (1 << 5) | ((vsize >> 8) & 0x1F)));
-        s.push_back(static_cast<std::uint8_t>(vsize & 0xFF));
-        if (stamps == 2) {
-            putStamp(s, 0x3, stampPts);
-            putStamp(s, 0x1, stampDts);
-        } else if (stamps == 1) {
-            putStamp(s, 0x2, stampPts);
-        } else {
-            s.push_back(0x0F);
-        }
-    } else {
-        const bool ext = firstVideoPes_;
-        firstVideoPes_ = false;
-        const int stuffing = (stamps == 2 ? 0 : stamps == 1 ? 5 : 10) + (ext ? 0 : 3) + extra;
-        const int headerLength = 13 + extra;
-        startCode(s, kVideoId);
-        put16(s, 3 + headerLength + static_cast<int>(data.size()));
-        s.push_back(0x81);
-        s.push_back(static_cast<std::uint8_t>((stamps == 2   ? 3
-                                               : stamps == 1 ? 2
-                                                             : 0)
-                                                  << 6 |
-                                              (ext ? 1 : 0)));
-        s.push_back(static_cast<std::uint8_t>(headerLength));
-        if (stamps == 2) {
-            putStamp(s, 0x3, stampPts);
-            putStamp(s, 0x1, stampDts);
-        } else if (stamps == 1) {
-            putStamp(s, 0x2, stampPts);
-        }
-        if (ext) {
-            s.push_back(0x1E);
-            s.push_back(static_cast<std::uint8_t>(0x40 | (1 << 5) | ((vsize >> 8) & 0x1F)));
-            s.push_back(static_cast<std::uint8_t>(vsize & 0xFF));
-        }
-        fill(s, stuffing, 0xFF);
-    }
-    s.insert(s.end(), data.begin(), data.end());
-    if (room > 6) {
-        startCode(s, kPaddingId);
-        put16(s, room - 6);
-        if (vcd) {
-            s.push_back(0x0F);
-            fill(s, room - 7, 0xFF);
-        } else {
-            fill(s, room - 6, 0xFF);
-        }
-    }
-    if (!emit(s)) return false;
+    // A B picture is shown as it is decoded: its DTS would equal its PTS.
+    const int stamps = p.haveStamp ? (bPicture ? 1 : 2) : 0;
+    if (!writePacket(videoPackets(), p, stamps, firstVideoPes_)) return false;
     if (firstVideoEnd_ == 0) firstVideoEnd_ = bytesWritten_;
     return true;
 }
 
 bool Multiplexer::writeAudioSector() {
-    const bool vcd = isVcd();
-    std::vector<std::uint8_t> data;
-    data.reserve(pa_);
-    bool haveStamp = false;
-    double stampPts = 0;
-    bool tailTaken = false;
-    while (static_cast<int>(data.size()) < pa_ && audio_.valid) {
-        if (audio_.startsPacket) {
-            if (!haveStamp) {
-                haveStamp = true;
-                stampPts = audio_.pts;
-            }
-            audio_.startsPacket = false;
-        }
-        int n = std::min(audio_.remaining, pa_ - static_cast<int>(data.size()));
-        std::size_t at = data.size();
-        data.resize(at + n);
-        n = static_cast<int>(audioStore_.take(data.data() + at, n));
-        data.resize(at + n);
-        audioModel_.add(n, audio_.pts);
-        audio_.remaining -= n;
-        if (audio_.remaining > 0) {
-            if (n == 0)
-                audio_.remaining = 0;
-            else
-                break;
-        }
-        if (audioQueue_.empty()) {
-            if (!tailTaken && audioStore_.size() > 0) {
-                tailTaken = true;
-                audio_.remaining = static_cast<int>(audioStore_.size());
-                continue;
-            }
-            audio_.valid = false;
-            break;
-        }
-        nextAudio();
-    }
-    if (haveStamp && stampPts < scr_) {
+    Payload p;
+    gather(audio_, audioQueue_, audioStore_, audioModel_, pa_, &Multiplexer::nextAudio, p);
+    if (p.haveStamp && p.stamp.pts < scr_) {
         ++audioUnderflows_;
         diag("audio PTS underflow at pack %u", static_cast<unsigned>(sectorCount_));
     }
-
-    const int room = pa_ - static_cast<int>(data.size());
-    const int extra = room > 6 ? 0 : room;
-    std::vector<std::uint8_t> s;
-    s.reserve(kSectorSize);
-    packHeader(s);
-    if (vcd) {
-        const int stuffing = (haveStamp ? 0 : 4) + extra;
-        const int stampBytes = haveStamp ? 5 : 1;
-        startCode(s, kAudioId);
-        put16(s, static_cast<int>(data.size()) + stuffing + 2 + stampBytes);
-        fill(s, stuffing, 0xFF);
-        s.push_back(static_cast<std::uint8_t>(0x40 | ((kAudioBufferSize >> 8) & 0x1F)));
-        s.push_back(static_cast<std::uint8_t>(kAudioBufferSize & 0xFF));
-        if (haveStamp)
-            putStamp(s, 0x2, stampPts);
-        else
-            s.push_back(0x0F);
-    } else {
-        const bool ext = firstAudioPes_;
-        firstAudioPes_ = false;
-        const int stuffing = (haveStamp ? 0 : 5) + (ext ? 0 : 3) + extra;
-        const int headerLength = 8 + extra;
-        startCode(s, kAudioId);
-        put16(s, 3 + headerLength + static_cast<int>(data.size()));
-        s.push_back(0x81);
-        s.push_back(static_cast<std::uint8_t>((haveStamp ? 2 : 0) << 6 | (ext ? 1 : 0)));
-        s.push_back(static_cast<std::uint8_t>(headerLength));
-        if (haveStamp) putStamp(s, 0x2, stampPts);
-        if (ext) {
-            s.push_back(0x1E);
-            s.push_back(static_cast<std::uint8_t>(0x40 | ((kAudioBufferSize >> 8) & 0x1F)));
-            s.push_back(static_cast<std::uint8_t>(kAudioBufferSize & 0xFF));
-        }
-        fill(s, stuffing, 0xFF);
-    }
-    s.insert(s.end(), data.begin(), data.end());
-    if (room > 6) {
-        startCode(s, kPaddingId);
-        put16(s, room - 6);
-        if (vcd) {
-            s.push_back(0x0F);
-            fill(s, room - 7, 0xFF);
-        } else {
-            fill(s, room - 6, 0xFF);
-        }
-    }
-    if (vcd) fill(s, 20, 0);
-    return emit(s);
+    return writePacket(audioPackets(), p, p.haveStamp ? 1 : 0, firstAudioPes_);
 }
 
 bool Multiplexer::muxSector() {
@@ -693,15 +604,7 @@ void Multiplexer::muxFinish() {
         std::vector<std::uint8_t> s;
         s.reserve(kSectorSize);
         packHeader(s);
-        const int length = isVcd() ? pv_ + 8 : pv_ + 12;
-        startCode(s, kPaddingId);
-        put16(s, length);
-        if (isVcd()) {
-            s.push_back(0x0F);
-            fill(s, length - 1, 0xFF);
-        } else {
-            fill(s, length, 0xFF);
-        }
+        paddingPacket(s, isVcd() ? pv_ + 8 : pv_ + 12);
         startCode(s, mpeg::kProgramEnd);
         if (cache_.size() + s.size() > kCacheSize && !flushCache()) tellFailure();
         if (!failed_) {

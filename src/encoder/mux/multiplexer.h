@@ -136,8 +136,32 @@ private:
     bool nextVideo();
     bool nextAudio();
     bool chooseAndWrite(bool videoUrgent, bool audioUrgent, bool closedToVideo);
+    // What the packets of one stream state besides their payload.
+    struct StreamPackets {
+        std::uint8_t id;
+        int payload;      // bytes of a full packet
+        int maxStamps;    // 2: PTS and DTS, 1: PTS
+        int bufferScale;  // the STD buffer: 1024 or 128 byte units
+        int bufferSize;
+        int trailingZeros;  // bytes after the packet that fill the sector
+    };
+    // One packet's payload and the stamps of the unit it carries first.
+    struct Payload {
+        std::vector<std::uint8_t> data;
+        bool haveStamp = false;
+        Current stamp;
+        bool iStarts = false;  // an I picture starts the payload
+    };
+    StreamPackets videoPackets() const;
+    StreamPackets audioPackets() const;
+    template <class Unit>
+    void gather(Current& current, std::deque<Unit>& queue, EsStore& store, BufferModel& model,
+                int payload, bool (Multiplexer::*next)(), Payload& out);
+    bool writePacket(const StreamPackets& stream, const Payload& payload, int stamps,
+                     bool& firstPes);
     bool writeVideoSector();
     bool writeAudioSector();
+    void paddingPacket(std::vector<std::uint8_t>& s, int length) const;
     void writePaddingSector();
     void writeFirstSector();
     void packHeader(std::vector<std::uint8_t>& s) const;
