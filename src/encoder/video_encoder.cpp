@@ -12,10 +12,13 @@
 #include <system_error>
 #include <thread>
 
+#include "encoder/headers.h"
 #include "encoder/level_trim.h"
 #include "encoder/motion_best.h"
 #include "encoder/quantiser_scale.h"
+#include "encoder/rate_control.h"
 #include "encoder/row_pool.h"
+#include "encoder/vbv_model.h"
 #include "encoder/vlc_tables.h"
 #include "mpeg/bit_writer.h"
 #include "mpeg/start_codes.h"
@@ -317,18 +320,8 @@ struct VideoEncoder::Impl {
     std::vector<std::uint8_t> u422, v422;
     int oldAnchorDisplay = 0;
 
-    // Rate control.
-    double R = 0, F = 0;
-    double r = 0;
-    double Xi = 0, Xp = 0, Xb = 0, di = 0, dp = 0, db = 0;
-    double avgAct = 400;
-    double G = 0;
-    int Np = 0, Nb = 0;
-    double lowerBound = 0, upperBound = 999999999;
-    // VBV.
-    double decodingTime = 0;
-    double nextAnchorPeriod = 0;
-    bool firstPicture = true;
+    RateControl rc;
+    VbvModel vbv;
 
     long long unitStartBits = 0;
     long long sequenceHeaders = 0;
@@ -356,52 +349,6 @@ struct VideoEncoder::Impl {
 
 VideoEncoder::VideoEncoder(JobReporter& reporter) : reporter_(reporter) {}
 VideoEncoder::~VideoEncoder() { delete impl_; }
-
-namespace {
-
-void writeSequenceHeader(BitWriter& bw, const EncoderParams& p) {
-    int frameRateCode = p.pulldown ? 4 : p.rate.frameRateCode;
-    long long bitRateValue = static_cast<long long>(std::ceil(p.bitRate / 400.0));
-    bw.startCode(mpeg::kSequenceHeader);
-    bw.put(p.width & 0xFFF, 12);
-    bw.put(p.height & 0xFFF, 12);
-    bw.put(p.aspectRatio, 4);
-    bw.put(frameRateCode, 4);
-    bw.put(static_cast<std::uint32_t>(bitRateValue & 0x3FFFF), 18);
-    bw.put(1, 1);
-    bw.put(p.vbvSize & 0x3FF, 10);
-    bw.put(p.constrainedParameters, 1);
-    bw.put(0, 1);  // default intra matrix
-    bw.put(p.loadNonIntra ? 1 : 0, 1);
-    if (p.loadNonIntra)
-        for (int i = 0; i < 64; ++i) bw.put(p.nonIntraMatrix[mpeg::kZigZag[i]], 8);
-    if (!p.mpeg2) return;
-    bw.startCode(mpeg::kExtensionStart);
-    bw.put(1, 4);
-    bw.put(p.profileLevel, 8);
-    bw.put(p.progressiveSequence, 1);
-    bw.put(p.chromaFormat, 2);
-    bw.put((p.width >> 12) & 3, 2);
-    bw.put((p.height >> 12) & 3, 2);
-    bw.put(static_cast<std::uint32_t>((bitRateValue >> 18) & 0xFFF), 12);
-    bw.put(1, 1);
-    bw.put((p.vbvSize >> 10) & 0xFF, 8);
-    bw.put(p.lowDelay, 1);
-    bw.put(0, 2);
-    bw.put(0, 5);
-    bw.startCode(mpeg::kExtensionStart);
-    bw.put(2, 4);
-    bw.put(p.rate.videoFormat, 3);
-    bw.put(1, 1);
-    bw.put(p.rate.colourPrimaries, 8);
-    bw.put(p.rate.colourPrimaries, 8);
-    bw.put(p.matrixCoefficients, 8);
-    bw.put(p.width & 0x3FFF, 14);
-    bw.put(1, 1);
-    bw.put(p.height & 0x3FFF, 14);
-}
-
-}  // namespace
 
 Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels& kernels,
                                 EsStore& store, VideoUnitSink sink) {
@@ -460,20 +407,8 @@ Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernel
     }
 
     // Rate control.
-    s.R = p.bitRate;
-    s.F = p.frameRate > 0 ? p.rate.rate : 25.0;
-    s.r = std::floor(2 * s.R / s.F + 0.5);
-    s.Xi = std::floor(140 * s.R / 115 + 0.5);
-    s.Xp = std::floor(66 * s.R / 115 + 0.5);
-    s.Xb = std::floor(46 * s.R / 115 + 0.5);
-    s.di = std::floor(10 * s.r / 31 + 0.5);
-    s.dp = std::floor(10 * s.r / 31 + 0.5);
-    s.db = std::floor(14 * s.r / 31 + 0.5);
-    s.avgAct = 400;
-    s.G = 0;
-    s.lowerBound = 0;
-    s.upperBound = 999999999;
-    s.firstPicture = true;
+    s.rc.start(p.bitRate, p.frameRate > 0 ? p.rate.rate : 25.0);
+    s.vbv.start(p.vbvSize * 16384.0, p.bitRate, p.mpeg2);
 
     fill_ = 0;
     coded_ = 0;
@@ -1182,8 +1117,9 @@ struct PictureCoder {
     int mbQuant(int j, double act) {
         const int mbCount = s.mbW * s.mbH;
         double dj = static_cast<double>(bw.bits() - picStartBits) + d - j * T / mbCount;
-        double Qj = dj * 31.0 / s.r;
-        double N = (2 * act + s.avgAct) / (act + 2 * s.avgAct);
+        double Qj = dj * 31.0 / s.rc.reaction();
+        const double avgAct = s.rc.averageActivity();
+        double N = (2 * act + avgAct) / (act + 2 * avgAct);
         if (p.motionSearch == kBestMotionSearch) return boundedQuant(Qj, N);
         int q = 2 * static_cast<int>(std::floor(Qj * N + 0.5));
         q = std::clamp(q, 2, 62);
@@ -1317,6 +1253,163 @@ struct PictureCoder {
     }
 };
 
+// Best: the vector fields of the picture and the anchor's, the f_codes,
+// the price of a vector bit and the rows' progress for the estimate.
+void prepareBestSearch(VideoEncoder::Impl& s, MotionEstimator& me, int fcodeF, int fcodeB,
+                       int qModel, int pastDistance) {
+    const std::size_t mbs = static_cast<std::size_t>(s.mbW) * s.mbH;
+    s.fieldF.assign(mbs, HalfPelVector{});
+    s.fieldB.assign(mbs, HalfPelVector{});
+    me.fcodeF = fcodeF;
+    me.fcodeB = fcodeB;
+    me.lambda = std::max(1, qModel / 2);
+    me.pastDistance = pastDistance;
+    me.mbW = s.mbW;
+    me.fieldF = s.fieldF.data();
+    me.fieldB = s.fieldB.data();
+    me.anchorField = s.anchorField.size() == mbs ? s.anchorField.data() : nullptr;
+    if (!s.rowProgress) s.rowProgress = std::make_unique<std::atomic<int>[]>(s.mbH);
+    for (int r = 0; r < s.mbH; ++r) s.rowProgress[r].store(0, std::memory_order_relaxed);
+    me.rowProgress = s.rowProgress.get();
+}
+
+// Best, after the estimate: the motion each kind of picture found (for the
+// next one's f_code) and, for an anchor, its field for the pictures after.
+void keepBestFields(VideoEncoder::Impl& s, PictureType type, int kindF) {
+    if (type != PictureType::I) {
+        s.largestVector[kindF] = largestComponent(s.fieldF.data(), s.fieldF.size());
+        if (type == PictureType::B)
+            s.largestVector[3] = largestComponent(s.fieldB.data(), s.fieldB.size());
+    }
+    if (type == PictureType::P)
+        s.anchorField.swap(s.fieldF);
+    else if (type == PictureType::I)
+        s.anchorField.assign(static_cast<std::size_t>(s.mbW) * s.mbH, HalfPelVector{});
+}
+
+// Estimates the picture's macroblocks and codes them with `pc`; false when
+// a macroblock could not be coded.
+bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator& me, PictureCoder& pc,
+                     JobReporter& reporter) {
+    // The estimate of each row runs ahead on the pool (or here, just before
+    // the row, without one); the coding follows row by row in order.
+    MbEstimate* est = s.estimates.data();
+    const auto estimateRow = [&](int mby) {
+        me.estimateRow(mby, s.mbW, est + static_cast<std::size_t>(mby) * s.mbW);
+    };
+    if (s.pool) s.pool->start(s.mbH, estimateRow);
+    bool ok = true;
+    const int typeIndex = static_cast<int>(pc.type) - 1;
+    // The starting guesses of the complexity are TM5's, made for its
+    // reactive quantiser; Best holds the picture near its model's
+    // quantiser, so the first picture of each type is coded once into a
+    // scratch buffer to measure it (at high rates the guess is several
+    // times too coarse).
+    const bool measureFirst =
+        s.p.motionSearch == kBestMotionSearch && !s.complexityMeasured[typeIndex];
+    PictureCoder trial(s, reporter, s.p, s.k, s.trialBw);
+    if (measureFirst) {
+        trial.type = pc.type;
+        trial.fcodeF = pc.fcodeF;
+        trial.fcodeB = pc.fcodeB;
+        trial.T = pc.T;
+        trial.d = pc.d;
+        trial.qStart = pc.qStart;
+        trial.qModel = pc.qModel;
+        s.trialBw.clear();
+    }
+    trial.nonLinear = pc.nonLinear;
+    PictureCoder& first = measureFirst ? trial : pc;
+    int j = 0;
+    for (int mby = 0; mby < s.mbH && ok; ++mby) {
+        if (s.pool)
+            s.pool->waitRow(mby);
+        else
+            estimateRow(mby);
+        for (int mbx = 0; mbx < s.mbW && ok; ++mbx, ++j)
+            ok = first.codeMacroblock(mbx, mby, j, est[j]);
+    }
+    // The rows still running use this picture's frames: they end here.
+    if (s.pool) s.pool->finish();
+    if (measureFirst && ok) {
+        const int mbs = s.mbW * s.mbH;
+        const double measured = s.trialBw.bits() * trial.sumQ / (2.0 * mbs);
+        pc.qModel = nearestQuantiserScale(2 * measured / std::max(pc.T, 1.0), pc.nonLinear);
+        for (j = 0; j < mbs && ok; ++j) ok = pc.codeMacroblock(j % s.mbW, j / s.mbW, j, est[j]);
+    }
+    s.complexityMeasured[typeIndex] = true;
+    return ok;
+}
+
+// The f_codes and search ranges of a picture `pastDistance` pictures after
+// its past anchor, and which kind of forward vector field it searches (P, or
+// B one or two pictures after the anchor).
+struct PictureMotion {
+    int fcodeF = 1, fcodeB = 1;
+    int rangeF = 0, rangeB = 0;
+    int kindF = 0;
+};
+
+PictureMotion pictureMotion(const VideoEncoder::Impl& s, PictureType type, int pastDistance) {
+    const EncoderParams& p = s.p;
+    PictureMotion m;
+    const int dist = std::clamp(pastDistance, 1, 2);
+    if (type == PictureType::P) {
+        m.fcodeF = p.pFcode;
+        m.rangeF = p.pRange;
+    } else if (type == PictureType::B) {
+        m.fcodeF = p.bForwardFcode[dist];
+        m.rangeF = p.bForwardRange[dist];
+        m.fcodeB = p.bBackwardFcode;
+        m.rangeB = p.bBackwardRange;
+    }
+    m.kindF = type == PictureType::P ? 0 : dist;
+    // Best sizes each picture's f_code to the motion the last picture of its
+    // kind found; the parameters' are the ceiling.
+    if (p.motionSearch == kBestMotionSearch && type != PictureType::I) {
+        m.fcodeF = nextFcode(s.largestVector[m.kindF], m.fcodeF);
+        if (type == PictureType::B) m.fcodeB = nextFcode(s.largestVector[3], m.fcodeB);
+    }
+    return m;
+}
+
+// Picture end: stuffing up to the VBV's lower bound, then the rate
+// control's and the VBV's models learn the picture. Returns its bits.
+long long endPicture(VideoEncoder::Impl& s, const PictureCoder& pc, long long unitStart,
+                     double lowerBound) {
+    BitWriter& bw = s.bw;
+    bw.align();
+    const long long coded = bw.bits() - unitStart;
+    while (bw.bits() - unitStart < lowerBound) bw.put(0, 32);
+    bw.align();
+    const long long S = bw.bits() - unitStart;
+    // Best sets its quantiser from X: stuffing says nothing of the picture's
+    // complexity, and counted in, it raises the quantiser of a picture that
+    // already fell short of its budget (at high rates, over and over).
+    const long long complexityBits = s.p.motionSearch == kBestMotionSearch ? coded : S;
+    s.rc.pictureDone(pc.type, S, complexityBits, pc.sumQ, pc.sumAct, s.mbW * s.mbH, pc.T);
+    s.vbv.pictureEnd(bw.bits());
+    return S;
+}
+
+// The picture's bytes to the stream store; its unit for the multiplexer.
+VideoUnit storePicture(VideoEncoder::Impl& s, JobReporter& reporter, PictureType type, double dts,
+                       double pts) {
+    std::vector<std::uint8_t>& bytes = s.bw.bytes();
+    if (!s.store->append(bytes.data(), bytes.size()) && !s.storeFullShown) {
+        s.storeFullShown = true;
+        reporter.notice(Status::error("STR_ERROR_333"));
+    }
+    VideoUnit unit;
+    unit.size = static_cast<int>(bytes.size());
+    unit.type = type;
+    unit.dts = mpeg::toClockStamp(dts, s.p.svcdLayout);
+    unit.pts = mpeg::toClockStamp(pts, s.p.svcdLayout);
+    bytes.clear();
+    s.unitStartBits = s.bw.bits();
+    return unit;
+}
+
 }  // namespace
 
 Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
@@ -1341,146 +1434,46 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     // Headers before the picture: the unit starts where the previous ended.
     const long long unitStart = s.unitStartBits;
     if (st.newGop) {
-        if (f != 0 || i != 0) {
-            if (i != 0) writeSequenceHeader(bw, p);
-        }
+        // The first sequence header went out with the stream's start.
+        if (i != 0) writeSequenceHeader(bw, p);
         gopStart_ = st.gopStart;
-        // Rate control: a new GOP.
-        if (s.G > 0) s.G = 0;
-        s.G += std::floor((st.gopP + st.gopB + 1) * s.R / s.F + 0.5);
-        s.Np = st.gopP;
-        s.Nb = st.gopB;
-        s.dp = 0;
-        s.db = 0;
-        // GOP header with the time code of its first display picture.
-        const int fps = static_cast<int>(std::lround(p.rate.rate));
-        const int t = st.gopStart;
-        bw.startCode(mpeg::kGroupStart);
-        bw.put(0, 1);
-        bw.put((t / (3600 * fps)) % 24, 5);
-        bw.put((t / (60 * fps)) % 60, 6);
-        bw.put(1, 1);
-        bw.put((t / fps) % 60, 6);
-        bw.put(t % fps, 6);
-        bw.put(st.firstGop ? 1 : 0, 1);
-        bw.put(0, 1);
+        s.rc.startGop(st.gopP, st.gopB);
+        writeGopHeader(bw, p, st.gopStart, st.firstGop);
     }
     const int temporalRef = f - gopStart_;
 
     // VBV: decoding time and delay of this picture.
     int tff = 0, rff = 0;
     if (p.pulldown) pulldownFlags(f, tff, rff);
-    const double vbvRate = p.pulldown ? 30000.0 / 1001 : s.F;
+    const double vbvRate = p.pulldown ? 30000.0 / 1001 : s.rc.frameRate();
     double period = 90000.0 / vbvRate;
     if (rff) period *= 1.5;
-    double delayPeriod = period;
-    if (anchor) {
-        delayPeriod = s.firstPicture ? period : s.nextAnchorPeriod;
-        s.nextAnchorPeriod = period;
-    }
-    const double B = p.vbvSize * 16384.0;
-    const double R = s.R;
-    if (s.firstPicture)
-        s.decodingTime = 7.0 / 8.0 * B * 90000.0 / R;
-    else
-        s.decodingTime += delayPeriod;
-    s.firstPicture = false;
-    double vbvDelay = s.decodingTime - bw.bits() * 90000.0 / R;
-    if (p.mpeg2 && (vbvDelay > B * 90000.0 / R || vbvDelay > 65535)) ++vbvOverflows_;
-    int vbvField = static_cast<int>(std::clamp(vbvDelay, 0.0, 65535.0));
-    s.lowerBound =
-        std::max(0.0, 8 * std::floor((((vbvDelay - B * 90000.0 / R) / 90000.0 + 0.1) * R + 7) / 8));
-    s.upperBound = 8 * std::floor((s.decodingTime * R / 90000.0 - bw.bits()) / 8) - 200;
+    const VbvPicture vbv = s.vbv.next(anchor, period, bw.bits());
+    vbvOverflows_ = s.vbv.overflows();
 
     // Best codes MPEG-2 with the non-linear scales: their finer low end
     // spends the bits of high rates where the linear ones cannot go below 2.
     const bool nonLinearQuant = p.mpeg2 && p.motionSearch == kBestMotionSearch;
 
-    // Picture header.
-    int fF = 1, fB = 1, rangeF = 0, rangeB = 0;
-    if (st.type == PictureType::P) {
-        fF = p.pFcode;
-        rangeF = p.pRange;
-    } else if (st.type == PictureType::B) {
-        int dist = std::clamp(f - pastAnchor_, 1, 2);
-        fF = p.bForwardFcode[dist];
-        rangeF = p.bForwardRange[dist];
-        fB = p.bBackwardFcode;
-        rangeB = p.bBackwardRange;
-    }
-    // Best sizes each picture's f_code to the motion the last picture of its
-    // kind found; the parameters' are the ceiling.
-    const int kindF = st.type == PictureType::P ? 0 : std::clamp(f - pastAnchor_, 1, 2);
-    if (p.motionSearch == kBestMotionSearch && st.type != PictureType::I) {
-        fF = nextFcode(s.largestVector[kindF], fF);
-        if (st.type == PictureType::B) fB = nextFcode(s.largestVector[3], fB);
-    }
-    bw.startCode(mpeg::kPictureStart);
-    bw.put(temporalRef & 0x3FF, 10);
-    bw.put(static_cast<std::uint32_t>(st.type), 3);
-    bw.put(p.mpeg2 ? vbvField : 0xFFFF, 16);
-    if (st.type != PictureType::I) {
-        bw.put(0, 1);
-        bw.put(p.mpeg2 ? 7 : fF, 3);
-    }
-    if (st.type == PictureType::B) {
-        bw.put(0, 1);
-        bw.put(p.mpeg2 ? 7 : fB, 3);
-    }
-    bw.put(0, 1);
-    if (p.mpeg2) {
-        bw.startCode(mpeg::kExtensionStart);
-        bw.put(8, 4);
-        bw.put(st.type != PictureType::I ? fF : 15, 4);
-        bw.put(st.type != PictureType::I ? fF : 15, 4);
-        bw.put(st.type == PictureType::B ? fB : 15, 4);
-        bw.put(st.type == PictureType::B ? fB : 15, 4);
-        bw.put(p.intraDcPrecision, 2);
-        bw.put(3, 2);
-        bw.put(tff, 1);
-        bw.put(1, 1);  // frame_pred_frame_dct
-        bw.put(0, 1);
-        bw.put(nonLinearQuant ? 1 : 0, 1);  // q_scale_type
-        bw.put(0, 1);
-        bw.put(0, 1);
-        bw.put(rff, 1);
-        bw.put(p.pulldown ? 0 : p.progressiveFrame, 1);
-        bw.put(p.progressiveFrame, 1);
-        bw.put(0, 1);
-        if (p.svcdLayout && st.type == PictureType::I) {
-            // Scan offsets, filled in by the multiplexer once the file is done.
-            bw.startCode(mpeg::kUserDataStart);
-            bw.put(0x10, 8);
-            bw.put(0x0E, 8);
-            for (int n = 0; n < 4; ++n) {
-                bw.put(0x00, 8);
-                bw.put(0x80, 8);
-                bw.put(0x80, 8);
-            }
-        }
-    }
+    const PictureMotion motion = pictureMotion(s, st.type, f - pastAnchor_);
+    const int fF = motion.fcodeF, fB = motion.fcodeB, kindF = motion.kindF;
+    PictureHeader header;
+    header.type = st.type;
+    header.temporalReference = temporalRef;
+    header.vbvDelay = vbv.field;
+    header.fcodeF = fF;
+    header.fcodeB = fB;
+    header.topFieldFirst = tff;
+    header.repeatFirstField = rff;
+    header.nonLinearQuant = nonLinearQuant;
+    writePictureHeader(bw, p, header);
 
-    // Rate control: picture start.
-    const double Xi = s.Xi, Xp = s.Xp, Xb = s.Xb;
-    double T;
-    double* dRef;
-    if (st.type == PictureType::I) {
-        T = std::floor(s.G / (1 + s.Np * Xp / Xi + s.Nb * Xb / (1.4 * Xi)) + 0.5);
-        dRef = &s.di;
-    } else if (st.type == PictureType::P) {
-        T = std::floor(s.G / (s.Np + 0.01 + s.Nb * Xb / (1.4 * Xp)) + 0.5);
-        dRef = &s.dp;
-    } else {
-        T = std::floor(s.G / (s.Nb + 0.01 + 1.4 * s.Np * Xp / Xb) + 0.5);
-        dRef = &s.db;
-    }
-    T = std::min(T, s.upperBound);
-    T = std::max(T, s.lowerBound);
+    const double T = s.rc.target(st.type, vbv.lowerBound, vbv.upperBound);
 
     MotionEstimator me{p, s.k};
     me.type = st.type;
-    me.rangeF = rangeF;
-    me.rangeB = rangeB;
+    me.rangeF = motion.rangeF;
+    me.rangeB = motion.rangeB;
     me.cur = anchor ? &s.newOrg : &s.auxOrg;
     me.fwdOrg = &s.oldOrg;
     me.bwdOrg = &s.newOrg;
@@ -1490,24 +1483,11 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     // The picture's quantiser as the complexity model sees it: Best's
     // in-picture quantiser keeps near it, and its price of a vector bit
     // follows it.
-    const double Xpic = st.type == PictureType::I ? Xi : st.type == PictureType::P ? Xp : Xb;
+    const double Xpic = s.rc.complexity(st.type);
     const int qModel = nearestQuantiserScale(2 * Xpic / std::max(T, 1.0), nonLinearQuant);
-    if (p.motionSearch == kBestMotionSearch) {
-        const std::size_t mbs = static_cast<std::size_t>(s.mbW) * s.mbH;
-        s.fieldF.assign(mbs, HalfPelVector{});
-        s.fieldB.assign(mbs, HalfPelVector{});
-        me.fcodeF = fF;
-        me.fcodeB = fB;
-        me.lambda = std::max(1, qModel / 2);
-        me.pastDistance = std::clamp(f - pastAnchor_, 1, kAnchorDistance - 1);
-        me.mbW = s.mbW;
-        me.fieldF = s.fieldF.data();
-        me.fieldB = s.fieldB.data();
-        me.anchorField = s.anchorField.size() == mbs ? s.anchorField.data() : nullptr;
-        if (!s.rowProgress) s.rowProgress = std::make_unique<std::atomic<int>[]>(s.mbH);
-        for (int r = 0; r < s.mbH; ++r) s.rowProgress[r].store(0, std::memory_order_relaxed);
-        me.rowProgress = s.rowProgress.get();
-    }
+    if (p.motionSearch == kBestMotionSearch)
+        prepareBestSearch(s, me, fF, fB, qModel,
+                          std::clamp(f - pastAnchor_, 1, kAnchorDistance - 1));
 
     PictureCoder pc(s, reporter_, p, s.k, bw);
     pc.type = st.type;
@@ -1515,59 +1495,14 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     pc.fcodeB = fB;
     pc.recon = anchor ? &s.newRef : (onReconstructed ? &s.aux : nullptr);
     pc.T = T;
-    pc.d = *dRef;
-    pc.qStart = std::clamp(2 * static_cast<int>(std::floor(pc.d * 31.0 / s.r + 0.5)), 2, 62);
+    pc.d = s.rc.fullness(st.type);
+    pc.qStart =
+        std::clamp(2 * static_cast<int>(std::floor(pc.d * 31.0 / s.rc.reaction() + 0.5)), 2, 62);
     pc.picStartBits = bw.bits();
     pc.qModel = qModel;
     pc.nonLinear = nonLinearQuant;
 
-    // The estimate of each row runs ahead on the pool (or here, just before
-    // the row, without one); the coding follows row by row in order.
-    MbEstimate* est = s.estimates.data();
-    const auto estimateRow = [&](int mby) {
-        me.estimateRow(mby, s.mbW, est + static_cast<std::size_t>(mby) * s.mbW);
-    };
-    if (s.pool) s.pool->start(s.mbH, estimateRow);
-    bool ok = true;
-    const int typeIndex = static_cast<int>(st.type) - 1;
-    // The starting guesses of the complexity are TM5's, made for its
-    // reactive quantiser; Best holds the picture near its model's
-    // quantiser, so the first picture of each type is coded once into a
-    // scratch buffer to measure it (at high rates the guess is several
-    // times too coarse).
-    const bool measureFirst =
-        p.motionSearch == kBestMotionSearch && !s.complexityMeasured[typeIndex];
-    PictureCoder trial(s, reporter_, p, s.k, s.trialBw);
-    if (measureFirst) {
-        trial.type = pc.type;
-        trial.fcodeF = fF;
-        trial.fcodeB = fB;
-        trial.T = T;
-        trial.d = pc.d;
-        trial.qStart = pc.qStart;
-        trial.qModel = qModel;
-        s.trialBw.clear();
-    }
-    trial.nonLinear = nonLinearQuant;
-    PictureCoder& first = measureFirst ? trial : pc;
-    int j = 0;
-    for (int mby = 0; mby < s.mbH && ok; ++mby) {
-        if (s.pool)
-            s.pool->waitRow(mby);
-        else
-            estimateRow(mby);
-        for (int mbx = 0; mbx < s.mbW && ok; ++mbx, ++j)
-            ok = first.codeMacroblock(mbx, mby, j, est[j]);
-    }
-    // The rows still running use this picture's frames: they end here.
-    if (s.pool) s.pool->finish();
-    if (measureFirst && ok) {
-        const int mbs = s.mbW * s.mbH;
-        const double measured = s.trialBw.bits() * trial.sumQ / (2.0 * mbs);
-        pc.qModel = nearestQuantiserScale(2 * measured / std::max(T, 1.0), nonLinearQuant);
-        for (j = 0; j < mbs && ok; ++j) ok = pc.codeMacroblock(j % s.mbW, j / s.mbW, j, est[j]);
-    }
-    s.complexityMeasured[typeIndex] = true;
+    const bool ok = estimateAndCode(s, me, pc, reporter_);
     if (!ok) {
         char buf[32];
         std::snprintf(buf, sizeof buf, " %d.", f);
@@ -1575,58 +1510,15 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     }
 
     if (anchor) s.newRef.interpolate(s.k, s.pool.get());
-    if (p.motionSearch == kBestMotionSearch && st.type != PictureType::I) {
-        s.largestVector[kindF] = largestComponent(s.fieldF.data(), s.fieldF.size());
-        if (st.type == PictureType::B)
-            s.largestVector[3] = largestComponent(s.fieldB.data(), s.fieldB.size());
-    }
-    if (anchor && p.motionSearch == kBestMotionSearch) {
-        if (st.type == PictureType::P)
-            s.anchorField.swap(s.fieldF);
-        else
-            s.anchorField.assign(static_cast<std::size_t>(s.mbW) * s.mbH, HalfPelVector{});
-    }
+    if (p.motionSearch == kBestMotionSearch) keepBestFields(s, st.type, kindF);
 
-    // Picture end: stuffing up to the lower bound, then the model update.
-    bw.align();
-    const long long coded = bw.bits() - unitStart;
-    while (bw.bits() - unitStart < s.lowerBound) bw.put(0, 32);
-    bw.align();
-    const long long S = bw.bits() - unitStart;
-    const int mbCount = s.mbW * s.mbH;
-    // Best sets its quantiser from X: stuffing says nothing of the picture's
-    // complexity, and counted in, it raises the quantiser of a picture that
-    // already fell short of its budget (at high rates, over and over).
-    const long long complexityBits = p.motionSearch == kBestMotionSearch ? coded : S;
-    double X = std::floor(complexityBits * pc.sumQ / (2.0 * mbCount) + 0.5);
-    if (st.type == PictureType::I)
-        s.Xi = X;
-    else if (st.type == PictureType::P)
-        s.Xp = X;
-    else
-        s.Xb = X;
-    *dRef += S - T;
-    s.G -= S;
-    if (st.type == PictureType::P && s.Np > 0) --s.Np;
-    if (st.type == PictureType::B && s.Nb > 0) --s.Nb;
-    s.avgAct = pc.sumAct / mbCount;
-    if (p.mpeg2 && bw.bits() * 90000.0 / R > s.decodingTime) ++vbvUnderflows_;
+    const long long S = endPicture(s, pc, unitStart, vbv.lowerBound);
+    vbvOverflows_ = s.vbv.overflows();
+    vbvUnderflows_ = s.vbv.underflows();
 
-    // Hand the picture to the stream store and the multiplexer.
-    std::vector<std::uint8_t>& bytes = bw.bytes();
-    if (!s.store->append(bytes.data(), bytes.size()) && !s.storeFullShown) {
-        s.storeFullShown = true;
-        reporter_.notice(Status::error("STR_ERROR_333"));
-    }
-    VideoUnit unit;
-    unit.size = static_cast<int>(bytes.size());
-    unit.type = st.type;
-    double dts = decodeTicks(i, p.rate.rate, p.pulldown);
-    double pts = presentTicks(f, p.rate.rate, p.pulldown);
-    unit.dts = mpeg::toClockStamp(dts, p.svcdLayout);
-    unit.pts = mpeg::toClockStamp(pts, p.svcdLayout);
-    bytes.clear();
-    s.unitStartBits = bw.bits();
+    const double dts = decodeTicks(i, p.rate.rate, p.pulldown);
+    const double pts = presentTicks(f, p.rate.rate, p.pulldown);
+    const VideoUnit unit = storePicture(s, reporter_, st.type, dts, pts);
     totalBits_ = bw.bits();
 
     PictureRecord rec;
@@ -1636,7 +1528,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     rec.temporalReference = temporalRef;
     rec.qStart = pc.qStart;
     rec.bits = S;
-    rec.vbvDelay = static_cast<int>(vbvDelay);
+    rec.vbvDelay = static_cast<int>(vbv.delay);
     rec.dts = dts;
     rec.pts = pts;
     rec.topFieldFirst = tff;
