@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "audio/audio_decoder.h"
+#include "dvd/program_stream_demux.h"
 #include "mpeg/timestamps.h"
-#include "platform/byte_order.h"
 
 namespace zembra {
 
@@ -32,88 +32,127 @@ void decodeElementaryStream(const std::vector<uint8_t>& in, ExtractKind kind, Au
     if (dec.resamplerFlush() == DecodeStatus::Ok) drain(dec, out);
 }
 
+namespace {
+
+// A whole file in memory as the demultiplexer's input.
+class MemoryInput : public DecoderInput {
+public:
+    explicit MemoryInput(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    int open(const std::vector<std::string>&, bool, int, int, int, bool,
+             const std::string&) override {
+        return 1;
+    }
+    int reopen() override { return 1; }
+    int seek(int64_t sector) override {
+        position_ = std::min(bytes_.size(), size_t(sector) * ps::kSectorSize);
+        return 0;
+    }
+    int read(uint8_t* destination, int length) override {
+        const size_t n = std::min(size_t(length), bytes_.size() - position_);
+        std::copy_n(bytes_.data() + position_, n, destination);
+        position_ += n;
+        return int(n);
+    }
+    int close() override { return 0; }
+    int64_t currentSector() const override { return int64_t(position_ / ps::kSectorSize); }
+    int64_t sectorsBefore() const override { return 0; }
+    int64_t fileSectors(int) const override {
+        return int64_t((bytes_.size() + ps::kSectorSize - 1) / ps::kSectorSize);
+    }
+    int fileIndex() const override { return 0; }
+
+private:
+    const std::vector<uint8_t>& bytes_;
+    size_t position_ = 0;
+};
+
+// One audio track of the packets into the decoder. The first video time
+// stamp (or, without video, the first audio one) starts the clock.
+class TrackSink : public PacketSink {
+public:
+    TrackSink(int track, AudioDecoder& dec, std::vector<int16_t>& out)
+        : track_(track), mpaId_(uint8_t(ps::kMpegAudioFirst + track)), dec_(dec), out_(out) {}
+    bool stopped() const { return stopped_; }
+
+    bool goOn() override { return !stopped_; }
+    bool wantsStream(uint8_t id) override {
+        return ps::isVideoStream(id) || id == ps::kPrivateStream1 || id == mpaId_;
+    }
+    Take take(const DemuxPacket& packet) override {
+        // Only the MPEG-2 header's time stamps count, as in the video decoder.
+        const bool pts = packet.header.hasPts && !packet.header.mpeg1;
+        const int64_t ms = pts ? mpeg::timestampToMs(packet.header.pts) : -1;
+        if (ps::isVideoStream(packet.streamId)) {
+            if (pts && !anchored_) {
+                dec_.sync.videoStartPtsMs = ms;
+                anchorAt(ms);
+            }
+            return Take::Skip;
+        }
+        if (pts) {
+            dec_.sync.lastAudioPtsMs = ms;
+            if (!anchored_) {  // no video: the audio starts the clock
+                dec_.sync.videoStartPtsMs = ms;
+                anchorAt(ms);
+            }
+        }
+        // Each coding numbers its tracks from 0: the first coding met with
+        // this number is the track's, the others are not mixed in.
+        const uint8_t coding = codingOf(packet);
+        if (trackCoding_ == 0) trackCoding_ = coding;
+        return coding != 0 && coding == trackCoding_ ? Take::Payload : Take::Skip;
+    }
+    void payload(const DemuxPacket& packet, const uint8_t* data, size_t length) override {
+        DecodeStatus status = DecodeStatus::Ok;
+        const uint8_t coding = codingOf(packet);
+        if (coding == ps::kMpegAudioFirst) {
+            if (!mpaStarted_) dec_.mpaStart(), mpaStarted_ = true;
+            status = dec_.mpaPayload(data, length);
+        } else if (coding == ps::kAc3First && length >= 3) {
+            // The frame count and first-access-unit pointer come first.
+            if (!ac3Started_) dec_.ac3Start(), ac3Started_ = true;
+            status = dec_.ac3Payload(data + 3, length - 3);
+        } else if (coding == ps::kLpcmFirst) {
+            status = dec_.lpcmPayload(data, length);
+        }
+        drain(dec_, out_);
+        // The FIFO overflowed (the message is out): the sound ends there.
+        if (status != DecodeStatus::Ok) stopped_ = true;
+    }
+
+private:
+    // The first id of the packet's coding when it is of the track's number.
+    uint8_t codingOf(const DemuxPacket& packet) const {
+        if (packet.streamId == mpaId_) return ps::kMpegAudioFirst;
+        if (packet.subStream == ps::kAc3First + track_) return ps::kAc3First;
+        if (packet.subStream == ps::kLpcmFirst + track_) return ps::kLpcmFirst;
+        return 0;
+    }
+    void anchorAt(int64_t ms) {
+        dec_.setAnchor(0, ms);
+        anchored_ = true;
+    }
+
+    int track_;
+    uint8_t mpaId_;
+    AudioDecoder& dec_;
+    std::vector<int16_t>& out_;
+    uint8_t trackCoding_ = 0;
+    bool ac3Started_ = false, mpaStarted_ = false, anchored_ = false, stopped_ = false;
+};
+
+}  // namespace
+
 void decodeProgramStreamAudio(const std::vector<uint8_t>& in, int track, AudioDecoder& dec,
                               std::vector<int16_t>& out) {
-    bool ac3Started = false, mpaStarted = false, anchored = false;
-    int trackCoding = 0;  // stream id base of the track's coding once known
-    size_t pos = 0;
-    const size_t n = in.size();
-    while (pos + 6 <= n) {
-        if (!(in[pos] == 0 && in[pos + 1] == 0 && in[pos + 2] == 1)) {
-            ++pos;
-            continue;
-        }
-        const int code = in[pos + 3];
-        if (code == 0xBA) {  // pack header, MPEG-2 or MPEG-1 form
-            if ((in[pos + 4] & 0xC0) == 0x40)
-                pos += 14 + (pos + 13 < n ? (in[pos + 13] & 7) : 0);
-            else
-                pos += 12;
-            continue;
-        }
-        if (code < 0xBB) {
-            pos += 4;
-            continue;
-        }
-        const size_t end = std::min(n, pos + 6 + size_t(readBe16(&in[pos + 4])));
-        size_t p = pos + 6;
-        int64_t ptsMs = -1;
-        const bool pes = code == 0xBD || (code >= 0xC0 && code <= 0xEF);
-        if (pes && p + 3 <= end && (in[p] & 0xC0) == 0x80) {
-            const int flags = in[p + 1], headerLength = in[p + 2];
-            if ((flags & 0x80) && p + 8 <= end) {
-                ptsMs = mpeg::timestampToMs(mpeg::readTimestamp(&in[p + 3]));
-            }
-            p += 3 + size_t(headerLength);
-        } else if (pes) {  // MPEG-1 packet header
-            while (p < end && in[p] == 0xFF) ++p;
-            if (p < end && (in[p] & 0xC0) == 0x40) p += 2;
-            if (p < end && (in[p] & 0xF0) == 0x20)
-                p += 5;
-            else if (p < end && (in[p] & 0xF0) == 0x30)
-                p += 10;
-            else
-                ++p;
-        }
-        if (code >= 0xE0 && code <= 0xEF && ptsMs >= 0 && !anchored) {
-            dec.sync.videoStartPtsMs = ptsMs;
-            dec.setAnchor(0, ptsMs);
-            anchored = true;
-        }
-        const bool audio = code == 0xBD || code == 0xC0 + track;
-        if (audio && p < end) {
-            if (ptsMs >= 0) dec.sync.lastAudioPtsMs = ptsMs;
-            if (!anchored && ptsMs >= 0) {
-                // No video: the audio starts the clock.
-                dec.sync.videoStartPtsMs = ptsMs;
-                dec.setAnchor(0, ptsMs);
-                anchored = true;
-            }
-            // Each coding numbers its tracks from 0: the first coding met
-            // with this number is the track's, the others are not mixed in.
-            const int coding = code == 0xC0 + track    ? 0xC0
-                               : in[p] == 0x80 + track ? 0x80
-                               : in[p] == 0xA0 + track ? 0xA0
-                                                       : 0;
-            if (trackCoding == 0) trackCoding = coding;
-            DecodeStatus status = DecodeStatus::Ok;
-            if (coding == 0 || coding != trackCoding) {
-                // another track, a sub-picture or navigation data
-            } else if (coding == 0xC0) {
-                if (!mpaStarted) dec.mpaStart(), mpaStarted = true;
-                status = dec.mpaPayload(&in[p], end - p);
-            } else if (coding == 0x80 && p + 4 <= end) {
-                if (!ac3Started) dec.ac3Start(), ac3Started = true;
-                status = dec.ac3Payload(&in[p + 4], end - p - 4);
-            } else if (coding == 0xA0) {
-                status = dec.lpcmPayload(&in[p + 1], end - p - 1);
-            }
-            drain(dec, out);
-            if (status != DecodeStatus::Ok) return;
-        }
-        pos = std::max(end, pos + 4);
-    }
-    if (dec.resamplerFlush() == DecodeStatus::Ok) drain(dec, out);
+    MemoryInput input(in);
+    TrackSink sink(track, dec, out);
+    ProgramStreamDemux demux(sink);
+    demux.setInput(&input);
+    demux.setSystemStream(true);
+    demux.restart();
+    demux.walk();
+    if (!sink.stopped() && dec.resamplerFlush() == DecodeStatus::Ok) drain(dec, out);
 }
 
 }  // namespace zembra

@@ -35,77 +35,25 @@ std::string format(const char* fmt, auto... args) {
 Mpeg2Decoder::Mpeg2Decoder(UiHost& host, TitleCatalogue& catalogue)
     : host_(host), catalogue_(catalogue), plainInput_(std::make_unique<PlainFileInput>()) {
     input_ = plainInput_.get();
-    payload_.reserve(65536);
+    demux_.setInput(input_);
 }
 
 Mpeg2Decoder::~Mpeg2Decoder() { closeDecoder(); }
 
-void Mpeg2Decoder::setInput(DecoderInput* input) { input_ = input ? input : plainInput_.get(); }
+void Mpeg2Decoder::setInput(DecoderInput* input) {
+    input_ = input ? input : plainInput_.get();
+    demux_.setInput(input_);
+}
 void Mpeg2Decoder::setAudio(AudioRoute* audio) { audio_ = audio ? audio : &defaultAudio_; }
 
 // ---------------------------------------------------------------------------
 // Read buffer and bit reader
 
-bool Mpeg2Decoder::fillBuffer() {
-    bufferBase_ += bufferLength_;
-    readPtr_ = videoEnd_ = buffer_;
-    bufferLength_ = 0;
-    if (inputEnded_) return false;
-    const int r = input_->read(buffer_, kReadSize);
-    if (r <= 0) {
-        inputEnded_ = true;
-        endStatus_ = r == 0 ? DecodeStatus::EndOfInput : DecodeStatus::ReadError;
-        return false;
-    }
-    bufferLength_ = r;
-    return true;
-}
-
-int Mpeg2Decoder::readByte() {
-    if (readPtr_ >= buffer_ + bufferLength_ && !fillBuffer()) return 0;
-    return *readPtr_++;
-}
-
-uint32_t Mpeg2Decoder::readBytes(int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i) v = (v << 8) | uint32_t(readByte());
-    return v;
-}
-
-void Mpeg2Decoder::skipBytes(int64_t n) {
-    while (n > 0) {
-        if (readPtr_ >= buffer_ + bufferLength_ && !fillBuffer()) return;
-        const int64_t step = std::min<int64_t>(n, buffer_ + bufferLength_ - readPtr_);
-        readPtr_ += step;
-        n -= step;
-    }
-}
-
-void Mpeg2Decoder::collectPayload(int64_t n, std::vector<uint8_t>& out) {
-    out.clear();
-    while (n > 0) {
-        if (readPtr_ >= buffer_ + bufferLength_ && !fillBuffer()) return;
-        const int64_t step = std::min<int64_t>(n, buffer_ + bufferLength_ - readPtr_);
-        out.insert(out.end(), readPtr_, readPtr_ + step);
-        readPtr_ += step;
-        n -= step;
-    }
-}
-
-void Mpeg2Decoder::updateVideoEnd() {
-    const uint8_t* end = buffer_ + bufferLength_;
-    if (systemStream_) {
-        const int64_t left = payloadEnd_ - streamPos();
-        if (left < end - readPtr_) end = readPtr_ + std::max<int64_t>(0, left);
-    }
-    videoEnd_ = end;
-}
-
 void Mpeg2Decoder::refillWindow() {
     while (windowBits_ < 32) {
-        if (videoEnd_ - readPtr_ >= 4) {
-            const uint32_t v = readBe32(readPtr_);
-            readPtr_ += 4;
+        if (demux_.videoEnd - demux_.cursor >= 4) {
+            const uint32_t v = readBe32(demux_.cursor);
+            demux_.cursor += 4;
             window_ |= uint64_t(v) << (32 - windowBits_);
             windowBits_ += 32;
         } else {
@@ -114,24 +62,15 @@ void Mpeg2Decoder::refillWindow() {
     }
 }
 
-// One more byte of video: across buffer refills and, in system streams, on
-// to the next video packet. Past the end of the input zero bytes come, and
+// One more byte of video. Past the end of the input zero bytes come, and
 // once the real bits are used up the end (or read error) becomes the status.
 void Mpeg2Decoder::refillSlow() {
-    while (readPtr_ >= videoEnd_) {
-        if (isFatal(status_) || inputEnded_) {
-            windowBits_ += 8;
-            if (++zeroFill_ >= 8 && !isFatal(status_)) status_ = endStatus_;
-            return;
-        }
-        if (readPtr_ >= buffer_ + bufferLength_) {
-            if (!fillBuffer()) continue;
-        } else if (systemStream_ && streamPos() >= payloadEnd_) {
-            if (!demux()) continue;
-        }
-        updateVideoEnd();
+    if (demux_.cursor >= demux_.videoEnd && (isFatal(status_) || !demux_.moreVideo())) {
+        windowBits_ += 8;
+        if (++zeroFill_ >= 8 && !isFatal(status_)) status_ = demux_.endStatus();
+        return;
     }
-    window_ |= uint64_t(*readPtr_++) << (56 - windowBits_);
+    window_ |= uint64_t(*demux_.cursor++) << (56 - windowBits_);
     windowBits_ += 8;
 }
 
@@ -139,12 +78,7 @@ void Mpeg2Decoder::resetBitReader() {
     window_ = 0;
     windowBits_ = 0;
     zeroFill_ = 0;
-    bufferBase_ = 0;
-    bufferLength_ = 0;
-    readPtr_ = videoEnd_ = buffer_;
-    payloadEnd_ = 0;
-    inputEnded_ = false;
-    privateStream2Count_ = 0;
+    demux_.restart();
     refillWindow();
 }
 
@@ -195,145 +129,126 @@ void Mpeg2Decoder::notePts(int64_t ms) {
     }
 }
 
-bool Mpeg2Decoder::demux() {
-    while (!isFatal(status_) && !inputEnded_) {
-        if (routing_.flow.audioWanted && audio_->backlogged()) {
-            pauseForAudio();
-            return false;
-        }
-        uint32_t code = readBytes(4);
-        while ((code & 0xFFFFFF00u) != 0x100u) {
-            if (inputEnded_) return false;
-            code = (code << 8) | uint32_t(readByte());
-        }
-        if (inputEnded_) return false;
-        if (code == 0x1BA) {
-            skipBytes(8);
-            privateStream2Count_ = 0;
-        } else if (code == 0x1BD) {
-            if (!skippedScrambledPacket()) privateStream1();
-        } else if (code == 0x1BF) {
-            privateStream2();
-        } else if (code >= 0x1C0 && code <= 0x1C7) {
-            if (!skippedScrambledPacket()) mpegAudioPacket(int(code - 0x1C0));
-        } else if (code == 0x1E0) {
-            if (skippedScrambledPacket()) continue;
-            videoPacket();
-            if (payloadEnd_ > streamPos()) return true;
-        } else if (code > 0x1BA) {
-            skipBytes(readBytes(2));
-        }
+bool Mpeg2Decoder::goOn() {
+    if (isFatal(status_)) return false;
+    if (routing_.flow.audioWanted && audio_->backlogged()) {
+        pauseForAudio();
+        return false;
     }
-    return false;
-}
-
-// A packet with its PES scrambling bits set holds CSS-scrambled bytes, which
-// are no MPEG data: it is skipped whole rather than decoded as garbage (the
-// title reader refuses scrambled titles it cannot unscramble; this keeps
-// stray scrambled packs out too).
-bool Mpeg2Decoder::skippedScrambledPacket() {
-    if (buffer_ + bufferLength_ - readPtr_ < 3) return false;
-    const uint8_t flags = readPtr_[2];
-    if ((flags & 0xC0) != 0x80 || (flags & 0x30) == 0) return false;
-    skipBytes(readBytes(2));
     return true;
 }
 
-void Mpeg2Decoder::videoPacket() {
-    const int64_t length = readBytes(2);
-    const int64_t start = streamPos();
-    int b = readByte();
-    if ((b & 0xC0) == 0x80) {
-        const int flags = readByte();
-        const int headerLength = readByte();
-        int left = headerLength;
-        if ((flags & 0x80) && headerLength >= 5) {
-            uint8_t p[5];
-            for (auto& x : p) x = uint8_t(readByte());
-            timing_.lastVideoPtsMs = mpeg::timestampToMs(mpeg::readTimestamp(p));
-            if (!routing_.flow.audioWanted) timing_.videoStartPtsMs = timing_.lastVideoPtsMs;
-            left -= 5;
-        }
-        skipBytes(left);
-    } else {
-        for (int n = 0; b == 0xFF && n < 16; ++n) b = readByte();
-        if ((b & 0xC0) == 0x40) {
-            readByte();
-            b = readByte();
-        }
-        if ((b & 0xF0) == 0x20)
-            skipBytes(4);
-        else if ((b & 0xF0) == 0x30)
-            skipBytes(9);
-    }
-    const int64_t payload = length - (streamPos() - start);
-    payloadEnd_ = streamPos() + std::max<int64_t>(0, payload);
+// The video of stream 0 and the MPEG audio tracks 0-7; of MPEG audio only the
+// chosen track, or while scanning the tracks not yet found. Another coding's
+// track of the same number is not ours, time stamps included.
+bool Mpeg2Decoder::wantsStream(uint8_t id) {
+    if (id == ps::kVideoFirst || id == ps::kPrivateStream1) return true;
+    if (id < ps::kMpegAudioFirst || id > ps::kMpegAudioFirst + 7) return false;
+    const int track = id - ps::kMpegAudioFirst;
+    if (runMode_ == kRunScan) return !scan_.hasAudio(2, track);
+    return track == routing_.audioTrack &&
+           (routing_.audioFormat == kPacketAny || routing_.audioFormat == kPacketMpeg);
 }
 
-void Mpeg2Decoder::privateStream1() {
-    const int64_t length = readBytes(2);
-    const int64_t start = streamPos();
-    readByte();
-    const int flags = readByte();
-    const int headerLength = readByte();
-    int left = headerLength;
-    if (flags >= 0x80 && headerLength >= 5) {
-        uint8_t p[5];
-        for (auto& x : p) x = uint8_t(readByte());
-        const int64_t ms = mpeg::timestampToMs(mpeg::readTimestamp(p));
+// MPEG-1 system streams are timed by their picture count and their sound's
+// sample count (see currentTimeSeconds), so only the time stamps of the
+// MPEG-2 packet header are used.
+PacketSink::Take Mpeg2Decoder::take(const DemuxPacket& packet) {
+    if (packet.streamId == ps::kPrivateStream1) return takePrivateStream1(packet);
+    if (packet.streamId != ps::kVideoFirst) return takeMpegAudio(packet);
+    if (packet.header.hasPts && !packet.header.mpeg1) {
+        timing_.lastVideoPtsMs = mpeg::timestampToMs(packet.header.pts);
+        if (!routing_.flow.audioWanted) timing_.videoStartPtsMs = timing_.lastVideoPtsMs;
+    }
+    return Take::Video;
+}
+
+Mpeg2Decoder::Take Mpeg2Decoder::takePrivateStream1(const DemuxPacket& packet) {
+    if (packet.header.hasPts && !packet.header.mpeg1) {
+        const int64_t ms = mpeg::timestampToMs(packet.header.pts);
         notePts(ms);
         timing_.lastSubPtsMs = ms;
-        left -= 5;
     }
-    skipBytes(left);
-    const int sub = readByte();
-    int64_t remaining = std::max<int64_t>(0, length - (streamPos() - start));
+    const uint8_t sub = packet.subStream;
     const bool scan = runMode_ == kRunScan;
-
-    if (sub >= 0x80 && sub <= 0x87) {
-        const int track = sub - 0x80;
+    if (ps::isAc3(sub)) {
+        const int track = sub - ps::kAc3First;
         if (scan) {
-            if (!scan_->hasAudio(0, track)) scan_->audio.push_back({0, track, {}});
+            if (!scan_.hasAudio(0, track)) scan_.audio.push_back({0, track, {}});
         } else if (track == routing_.audioTrack && routing_.flow.audioWanted &&
                    takesCoding(kPacketAc3)) {
-            const int64_t header = std::min<int64_t>(3, remaining);
-            skipBytes(header);
-            remaining -= header;
-            collectPayload(remaining, payload_);
-            remaining = 0;
-            audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs,
-                                  sequence_.frameRate, sequence_.mpeg2);
-            const bool first = !routing_.flow.ac3Seen[size_t(track)];
-            routing_.flow.ac3Seen[size_t(track)] = true;
-            if (routing_.audioPath == 2) {
-                if (first) audio_->ac3Start();
-                absorb(audio_->ac3Payload(payload_.data(), payload_.size()));
-            } else {
-                exportAc3(payload_.data(), payload_.size(), first);
-            }
+            return Take::Payload;
         }
-    } else if (sub >= 0xA0 && sub <= 0xA7) {
-        const int track = sub - 0xA0;
+    } else if (ps::isLpcm(sub)) {
+        const int track = sub - ps::kLpcmFirst;
         if (scan) {
-            if (!scan_->hasAudio(4, track)) scan_->audio.push_back({4, track, {}});
+            if (!scan_.hasAudio(4, track)) scan_.audio.push_back({4, track, {}});
         } else if (track == routing_.audioTrack && routing_.flow.audioWanted &&
                    takesCoding(kPacketLpcm)) {
-            collectPayload(remaining, payload_);
-            remaining = 0;
-            audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs,
-                                  sequence_.frameRate, sequence_.mpeg2);
-            absorb(audio_->lpcmPayload(payload_.data(), payload_.size()));
+            return Take::Payload;
         }
-    } else if (sub >= 0x20 && sub <= 0x3F) {
+    } else if (ps::isSubpicture(sub)) {
+        const int stream = sub - ps::kSubpictureFirst;
         if (scan) {
-            scan_->subpictures[size_t(sub - 0x20)] = true;
-        } else if (routing_.subtitleStream >= 0 && sub == 0x20 + routing_.subtitleStream) {
-            collectPayload(remaining, payload_);
-            remaining = 0;
-            if (hooks.subpicturePayload) hooks.subpicturePayload(payload_.data(), payload_.size());
+            scan_.subpictures[size_t(stream)] = true;
+        } else if (stream == routing_.subtitleStream) {
+            return Take::Payload;
         }
     }
-    skipBytes(remaining);
+    return Take::Skip;
+}
+
+Mpeg2Decoder::Take Mpeg2Decoder::takeMpegAudio(const DemuxPacket& packet) {
+    if (packet.header.hasPts && !packet.header.mpeg1)
+        notePts(mpeg::timestampToMs(packet.header.pts));
+    if (runMode_ == kRunScan) return Take::Payload;
+    if (!routing_.flow.audioWanted || !takesCoding(kPacketMpeg)) return Take::Skip;
+    const auto track = size_t(packet.streamId - ps::kMpegAudioFirst);
+    if (!routing_.flow.mpaStarted[track]) {
+        routing_.flow.mpaStarted[track] = true;
+        audio_->mpaStart();
+    }
+    return Take::Payload;
+}
+
+void Mpeg2Decoder::payload(const DemuxPacket& packet, const uint8_t* data, size_t length) {
+    if (packet.streamId != ps::kPrivateStream1) {
+        const int track = packet.streamId - ps::kMpegAudioFirst;
+        if (runMode_ == kRunScan) {
+            std::string text;
+            if (audio_->mpaProbe(data, length, text))
+                scan_.audio.push_back({2, track, std::move(text)});
+            return;
+        }
+        audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs, sequence_.frameRate,
+                              sequence_.mpeg2);
+        absorb(audio_->mpaPayload(data, length));
+        return;
+    }
+    const uint8_t sub = packet.subStream;
+    if (ps::isSubpicture(sub)) {
+        if (hooks.subpicturePayload) hooks.subpicturePayload(data, length);
+        return;
+    }
+    audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs, sequence_.frameRate,
+                          sequence_.mpeg2);
+    if (ps::isLpcm(sub)) {
+        absorb(audio_->lpcmPayload(data, length));
+        return;
+    }
+    // AC-3: the frame count and first-access-unit pointer come first.
+    const size_t skip = std::min<size_t>(3, length);
+    data += skip;
+    length -= skip;
+    const auto track = size_t(sub - ps::kAc3First);
+    const bool first = !routing_.flow.ac3Seen[track];
+    routing_.flow.ac3Seen[track] = true;
+    if (routing_.audioPath == 2) {
+        if (first) audio_->ac3Start();
+        absorb(audio_->ac3Payload(data, length));
+    } else {
+        exportAc3(data, length, first);
+    }
 }
 
 int packetCodingOf(int titleCoding) {
@@ -374,16 +289,7 @@ void Mpeg2Decoder::exportAc3(const uint8_t* data, size_t length, bool first) {
     std::fclose(f);
 }
 
-void Mpeg2Decoder::privateStream2() {
-    const int64_t length = readBytes(2);
-    if (++privateStream2Count_ != 2 || length < 29) {
-        skipBytes(length);
-        return;
-    }
-    skipBytes(25);
-    const int vob = int(readBytes(2));
-    const int cell = int(readBytes(2));
-    skipBytes(length - 29);
+void Mpeg2Decoder::navigation(int vob, int cell) {
     if (clock_.baseVobNumber < 0) {
         clock_.baseVobNumber = vob;
     } else if (vob != clock_.vobNumber) {
@@ -394,65 +300,6 @@ void Mpeg2Decoder::privateStream2() {
     }
     clock_.vobNumber = vob;
     clock_.cellNumber = cell;
-}
-
-void Mpeg2Decoder::mpegAudioPacket(int track) {
-    const int64_t length = readBytes(2);
-    const int64_t start = streamPos();
-    const bool scan = runMode_ == kRunScan;
-    // Another coding's track of the same number is not ours, time stamps included.
-    if (!scan && (track != routing_.audioTrack ||
-                  (routing_.audioFormat != kPacketAny && routing_.audioFormat != kPacketMpeg))) {
-        skipBytes(length);
-        return;
-    }
-    if (scan && scan_->hasAudio(2, track)) {
-        skipBytes(length);
-        return;
-    }
-    int b = readByte();
-    if ((b & 0xC0) == 0x80) {
-        const int flags = readByte();
-        const int headerLength = readByte();
-        int left = headerLength;
-        if ((flags & 0x80) && headerLength >= 5) {
-            uint8_t p[5];
-            for (auto& x : p) x = uint8_t(readByte());
-            notePts(mpeg::timestampToMs(mpeg::readTimestamp(p)));
-            left -= 5;
-        }
-        skipBytes(left);
-    } else {
-        for (int n = 0; b == 0xFF && n < 16; ++n) b = readByte();
-        if ((b & 0xC0) == 0x40) {
-            readByte();
-            b = readByte();
-        }
-        if ((b & 0xF0) == 0x20)
-            skipBytes(4);
-        else if ((b & 0xF0) == 0x30)
-            skipBytes(9);
-    }
-    int64_t remaining = std::max<int64_t>(0, length - (streamPos() - start));
-    if (scan) {
-        collectPayload(remaining, payload_);
-        std::string text;
-        if (audio_->mpaProbe(payload_.data(), payload_.size(), text))
-            scan_->audio.push_back({2, track, std::move(text)});
-        return;
-    }
-    if (routing_.flow.audioWanted && takesCoding(kPacketMpeg)) {
-        if (!routing_.flow.mpaStarted[size_t(track)]) {
-            routing_.flow.mpaStarted[size_t(track)] = true;
-            audio_->mpaStart();
-        }
-        collectPayload(remaining, payload_);
-        audio_->setSyncInputs(timing_.lastAudioPtsMs, timing_.videoStartPtsMs, sequence_.frameRate,
-                              sequence_.mpeg2);
-        absorb(audio_->mpaPayload(payload_.data(), payload_.size()));
-        return;
-    }
-    skipBytes(remaining);
 }
 
 bool AudioRoute::mpaProbe(const uint8_t* data, size_t length, std::string& text) {
@@ -756,7 +603,7 @@ int64_t Mpeg2Decoder::firstSector() const {
 
 void Mpeg2Decoder::resetState() {
     status_ = DecodeStatus::Ok;
-    systemStream_ = false;
+    demux_.setSystemStream(false);
     routing_ = {};
     timing_ = {};
     clock_ = {};
@@ -767,7 +614,7 @@ void Mpeg2Decoder::resetState() {
 // Looks from the start for a pack header (a system stream) or a sequence
 // header (a raw video stream), then restarts the input in the right mode.
 bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
-    systemStream_ = false;
+    demux_.setSystemStream(false);
     status_ = DecodeStatus::Ok;
     if (input_->seek(sector) < 0) return false;
     resetBitReader();
@@ -786,7 +633,7 @@ bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
     if (system) {
         status_ = DecodeStatus::Ok;
         if (input_->seek(sector) < 0) return false;
-        systemStream_ = true;
+        demux_.setSystemStream(true);
         resetBitReader();
     }
     return true;
@@ -799,7 +646,7 @@ bool Mpeg2Decoder::refusedAsTransportStream(const std::string& name) {
     status_ = DecodeStatus::Ok;
     if (input_->seek(0) < 0) return false;
     resetBitReader();
-    if (!ps::looksLikeTransportStream(buffer_, size_t(bufferLength_))) return false;
+    if (!ps::looksLikeTransportStream(demux_.buffered(), demux_.bufferedLength())) return false;
     host_.messageBox(BoxKind::Error, "\"" + name + "\" " + host_.text("STR_ERROR_TransportStream"));
     return true;
 }
@@ -992,17 +839,16 @@ bool Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detec
     closeDecoder();
     runMode_ = kRunScan;
     params_ = DecoderOpenParams{};
-    found = {};
-    scan_ = &found;
+    scan_ = {};
     bool ok = true;
     for (size_t i = 0; i < files.size() && ok; ++i)
-        ok = scanOneFile(files[i], i, files.size(), detect24, force24, cancel, found);
-    scan_ = nullptr;
+        ok = scanOneFile(files[i], i, files.size(), detect24, force24, cancel);
+    found = scan_;
     return ok;
 }
 
 bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t count, int detect24,
-                               int force24, const CancelToken* cancel, VobScan& found) {
+                               int force24, const CancelToken* cancel) {
     auto fail = [&](const char* key) {
         if (key) host_.error(key);
         input_->close();
@@ -1056,7 +902,7 @@ bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t cou
     if (pictures == 0) return fail("STR_ERROR_506");
     if (film) rate = 24000.0 / 1001.0;
     if (index == 0) sequence_.frameRate = rate;
-    found.files.push_back({input_->fileSectors(0), pictures, rate});
+    scan_.files.push_back({input_->fileSectors(0), pictures, rate});
     input_->close();
     freeFrameStore();
     return true;

@@ -1,9 +1,8 @@
 #pragma once
-// The MPEG-1/MPEG-2 video decoder: reads the title's bytes 4096 at a time,
-// demultiplexes program and system streams on the fly (video to the bit
-// reader, the chosen audio track and subtitle stream to their consumers),
-// parses the headers, reconstructs pictures into a three-buffer frame store
-// and hands each picture, in display order, to the frame sink.
+// The MPEG-1/MPEG-2 video decoder: reads the title's bytes through the
+// program-stream demultiplexer (video to the bit reader, the chosen audio
+// track and subtitle stream to their consumers), parses the headers, reconstructs pictures into a
+// three-buffer frame store and hands each picture, in display order, to the frame sink.
 //
 // There is one decoder per process; it runs on the user-interface thread only.
 // The frame queue drives it one picture at a time through decodeStep().
@@ -19,6 +18,8 @@
 #include "decoder/idct.h"
 #include "decoder/mc.h"
 #include "dvd/decoder_input.h"
+#include "dvd/program_stream_demux.h"
+#include "dvd/title_catalogue.h"
 #include "mpeg/decode_status.h"
 #include "mpeg/picture_type.h"
 #include "platform/cancel_token.h"
@@ -26,9 +27,6 @@
 namespace zembra {
 
 class UiHost;
-struct TitleCatalogue;
-struct TitleRecord;
-struct VobScan;
 
 // The coding of the chosen audio track as the demultiplexer matches packets
 // against it (the decoder's audioFormat).
@@ -139,12 +137,10 @@ struct DecoderHooks {
     std::function<void()> closed;
 };
 
-class Mpeg2Decoder {
+class Mpeg2Decoder : private PacketSink {
 public:
-    static constexpr int kReadSize = 4096;
-
     Mpeg2Decoder(UiHost& host, TitleCatalogue& catalogue);
-    ~Mpeg2Decoder();
+    ~Mpeg2Decoder() override;
     Mpeg2Decoder(const Mpeg2Decoder&) = delete;
     Mpeg2Decoder& operator=(const Mpeg2Decoder&) = delete;
 
@@ -304,7 +300,7 @@ public:
     const VobClock& vobClock() const { return clock_; }
     const AudioRouting& routing() const { return routing_; }
     bool isOpen() const { return opened_; }
-    bool isSystemStream() const { return systemStream_; }
+    bool isSystemStream() const { return demux_.systemStream(); }
     // The frame queue's count of frames handed out, which MPEG-1 timing uses.
     void setOutputFrames(uint32_t frames) { timing_.outputFrames = frames; }
 
@@ -338,21 +334,16 @@ public:
 private:
     friend struct SliceContext;
 
-    // Input and demultiplexer.
-    bool fillBuffer();
-    int readByte();
-    uint32_t readBytes(int n);
-    void skipBytes(int64_t n);
+    // What the demultiplexer hands over.
+    bool goOn() override;
+    bool wantsStream(uint8_t streamId) override;
+    Take take(const DemuxPacket& packet) override;
+    void payload(const DemuxPacket& packet, const uint8_t* data, size_t length) override;
+    void navigation(int vobId, int cellId) override;
+    Take takePrivateStream1(const DemuxPacket& packet);
+    Take takeMpegAudio(const DemuxPacket& packet);
     void refillWindow();
     void refillSlow();
-    void updateVideoEnd();
-    // Finds the next video payload; false when the input has ended.
-    bool demux();
-    void privateStream1();
-    void privateStream2();
-    void mpegAudioPacket(int track);
-    void videoPacket();
-    void collectPayload(int64_t length, std::vector<uint8_t>& out);
     void exportAc3(const uint8_t* data, size_t length, bool first);
     // Whether a packet of the chosen number and this coding is the track's.
     bool takesCoding(int coding);
@@ -377,7 +368,6 @@ private:
     bool startDecoding();
     bool startedOnStillPicture();
     void pauseForAudio();
-    bool skippedScrambledPacket();
     void resetState();
     void freeFrameStore();
     void emit(const Picture* picture, bool afterStop = false);
@@ -389,7 +379,6 @@ private:
     void finishFrame();
     bool detectSystemStream(int64_t firstSector);
     int64_t firstSector() const;
-    int64_t streamPos() const { return bufferBase_ + (readPtr_ - buffer_); }
     void notePts(int64_t ms);
     void decodeFrameFromHeader();
     const TitleRecord* currentTitle() const;
@@ -398,7 +387,6 @@ private:
     TitleCatalogue& catalogue_;
     DecodeStatus status_ = DecodeStatus::Ok;
     bool opened_ = false;
-    bool systemStream_ = false;
     int runMode_ = kRunVideoAudio;
     SequenceState sequence_;
     PictureState picture_;
@@ -416,14 +404,7 @@ private:
     bool headerSeen_ = false;
     bool sequenceSeen_ = false;
 
-    // Read buffer.
-    alignas(16) uint8_t buffer_[kReadSize + 16]{};
-    int bufferLength_ = 0;
-    const uint8_t* readPtr_ = buffer_;
-    const uint8_t* videoEnd_ = buffer_;
-    int64_t bufferBase_ = 0;  // stream offset of buffer_[0]
-    int64_t payloadEnd_ = 0;  // stream offset of the end of the video payload
-    int privateStream2Count_ = 0;
+    ProgramStreamDemux demux_{*this};
     uint64_t window_ = 0;
     int windowBits_ = 0;
     int zeroFill_ = 0;  // bytes fed past the end of the input
@@ -432,10 +413,10 @@ private:
     int pausedWindowBits_ = 0;
     int pausedZeroFill_ = 0;
 
-    // What the running scan found so far.
-    VobScan* scan_ = nullptr;
+    // What the scan found so far (the packets of run mode kRunScan go here).
+    VobScan scan_;
     bool scanOneFile(const std::string& file, size_t index, size_t count, int detect24, int force24,
-                     const CancelToken* cancel, VobScan& found);
+                     const CancelToken* cancel);
 
     // Frame store.
     std::array<Picture, 3> store_;
@@ -451,9 +432,6 @@ private:
     StoreProgress progress_;
     Picture* currentTarget_ = nullptr;
     mpeg::PictureType currentType_{};
-    bool inputEnded_ = false;
-    DecodeStatus endStatus_ = DecodeStatus::EndOfInput;
-    std::vector<uint8_t> payload_;
     int firstFieldType_ = 0;
     bool haveReference_ = false;
     struct SliceDeleter {

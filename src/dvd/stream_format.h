@@ -94,6 +94,57 @@ inline constexpr int kDsiCellIdOffset = 28;
 using mpeg::readTimestamp;
 using mpeg::timestampToMs;
 
+// The PES header after a packet's length field, in either form: MPEG-2
+// (two flag bytes, the header data length, then the fields) or MPEG-1 (up to
+// 16 stuffing bytes 0xFF, an optional STD buffer field 01xx, then the
+// time stamps 0010 (PTS) or 0011 (PTS and DTS), or one byte 0000 1111).
+struct PesHeader {
+    size_t length = 0;  // bytes from the first flags byte to the payload
+    bool mpeg1 = false;
+    bool hasPts = false;
+    uint64_t pts = 0;
+};
+
+// How many bytes the header takes, as far as the `have` bytes at p tell:
+// while the answer is larger than `have`, read that many and ask again.
+// Needs at least one byte to answer more than 1.
+inline constexpr size_t pesHeaderNeeds(const uint8_t* p, size_t have) {
+    if (have < 1) return 1;
+    if ((p[0] & 0xC0) == 0x80) return have < kPesFixedLength ? kPesFixedLength : 3 + size_t(p[2]);
+    size_t i = 0;
+    while (p[i] == 0xFF && i < 16)
+        if (++i >= have) return i + 1;
+    if ((p[i] & 0xC0) == 0x40) {  // STD buffer scale and size
+        i += 2;
+        if (i >= have) return i + 1;
+    }
+    if ((p[i] & 0xF0) == 0x20) return i + 5;
+    if ((p[i] & 0xF0) == 0x30) return i + 10;
+    return i + 1;
+}
+
+// The header whose bytes (pesHeaderNeeds of them) are at p.
+inline constexpr PesHeader readPesHeader(const uint8_t* p, size_t size) {
+    PesHeader h;
+    h.length = size;
+    if ((p[0] & 0xC0) == 0x80) {
+        if (size >= 8 && (p[1] & kPesPtsFlag) && p[2] >= 5) {
+            h.hasPts = true;
+            h.pts = readTimestamp(p + 3);
+        }
+        return h;
+    }
+    h.mpeg1 = true;
+    size_t i = 0;
+    while (i < size && p[i] == 0xFF && i < 16) ++i;
+    if (i < size && (p[i] & 0xC0) == 0x40) i += 2;
+    if (i + 5 <= size && (p[i] & 0xE0) == 0x20) {  // 0010 or 0011: the PTS comes first
+        h.hasPts = true;
+        h.pts = readTimestamp(p + i);
+    }
+    return h;
+}
+
 // One packet found inside a pack.
 struct PacketView {
     uint8_t streamId = 0;
@@ -137,15 +188,15 @@ bool forEachPacket(const uint8_t* data, size_t size, Visit&& visit) {
         PacketView packet;
         packet.streamId = uint8_t(code & 0xFF);
         const uint8_t* body = data + pos + 6;
-        if (hasPesHeader(packet.streamId) && length >= 3 && (body[0] & 0xC0) == 0x80) {
-            size_t headerLength = body[2];
-            if (3 + headerLength > length) return false;
-            if ((body[1] & kPesPtsFlag) && headerLength >= 5) {
-                packet.hasPts = true;
-                packet.pts = readTimestamp(body + 3);
-            }
-            packet.payload = body + 3 + headerLength;
-            packet.payloadLength = length - 3 - headerLength;
+        if (hasPesHeader(packet.streamId) && length >= 1) {
+            size_t have = 1, need;
+            while ((need = pesHeaderNeeds(body, have)) > have && need <= length) have = need;
+            if (need > length) return false;
+            const PesHeader header = readPesHeader(body, need);
+            packet.hasPts = header.hasPts;
+            packet.pts = header.pts;
+            packet.payload = body + need;
+            packet.payloadLength = length - need;
         } else {
             packet.payload = body;
             packet.payloadLength = length;
