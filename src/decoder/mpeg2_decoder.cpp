@@ -276,17 +276,21 @@ bool Mpeg2Decoder::takesCoding(int coding) {
     return routing_.audioFormat == coding;
 }
 
+// The track goes to its file from its first sync word on. The file starts
+// again with the track's first packet after an open or reseek, as the
+// decoded sound does; until a sync word comes nothing is written, so a
+// file left from before is never continued.
 void Mpeg2Decoder::exportAc3(const uint8_t* data, size_t length, bool first) {
     if (routing_.ac3File.empty()) return;
+    if (first && ac3Export_.isOpen()) (void)ac3Export_.close();
     size_t from = 0;
-    if (first) {
+    if (!ac3Export_.isOpen()) {
         while (from + 1 < length && !(data[from] == 0x0B && data[from + 1] == 0x77)) ++from;
-        if (from + 1 >= length) return;
+        if (from + 1 >= length || !ac3Export_.open(routing_.ac3File)) return;
     }
-    std::FILE* f = std::fopen(routing_.ac3File.c_str(), first ? "wb" : "ab");
-    if (!f) return;
-    std::fwrite(data + from, 1, length - from, f);
-    std::fclose(f);
+    // A write that fails (a full disk) takes its packet back; the picture
+    // goes on, the export being a by-product of decoding.
+    (void)ac3Export_.append(data + from, length - from);
 }
 
 void Mpeg2Decoder::navigation(int vob, int cell) {
@@ -817,6 +821,7 @@ void Mpeg2Decoder::closeDecoder() {
     const bool wasOpen = opened_ || frameStoreReady();
     if (opened_) input_->close();
     opened_ = false;
+    if (ac3Export_.isOpen()) (void)ac3Export_.close();
     freeFrameStore();
     sequenceSeen_ = false;
     if (wasOpen && hooks.closed) hooks.closed();

@@ -23,6 +23,7 @@
 #include "mpeg/decode_status.h"
 #include "mpeg/picture_type.h"
 #include "platform/cancel_token.h"
+#include "platform/file_sink.h"
 
 namespace zembra {
 
@@ -405,6 +406,8 @@ private:
     bool sequenceSeen_ = false;
 
     ProgramStreamDemux demux_{*this};
+    // The raw AC-3 track's file while it is exported (audioPath 1).
+    FileSink ac3Export_;
     uint64_t window_ = 0;
     int windowBits_ = 0;
     int zeroFill_ = 0;  // bytes fed past the end of the input
