@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "platform/byte_order.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra {
 
-AudioDecoder::AudioDecoder(UiHost& host) : host_(host) {}
+AudioDecoder::AudioDecoder(JobReporter& reporter) : reporter_(reporter) {}
 
 void AudioDecoder::open(const AudioSettings& settings) {
     settings_ = settings;
@@ -53,7 +53,7 @@ DecodeStatus AudioDecoder::pcmAppend(const int16_t* values, int count) {
 void AudioDecoder::appendValues(const int16_t* values, int count) {
     if (!audioWanted_ || overflowed_ || count <= 0) return;
     if (!fifo.append(values, count)) {
-        host_.error("STR_ERROR_70");
+        reporter_.notice(Status::error("STR_ERROR_70"));
         overflowed_ = true;
     }
 }

@@ -30,7 +30,7 @@
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 
 struct AudioSettings {
     int audioMode = 1;     // DownSampling + 1: 1, 2, 4 resample to 44100; 3 export; 5 keep 48000
@@ -56,7 +56,7 @@ class AudioDecoder {
 public:
     static constexpr int kAc3FrameBytes = 6144;  // 1536 stereo sample frames
 
-    explicit AudioDecoder(UiHost& host);
+    explicit AudioDecoder(JobReporter& reporter);
 
     // Resets everything (FIFO, delay, counters, decoders) and starts the
     // resampler for the given output mode.
@@ -150,7 +150,7 @@ private:
         return overflowed_ ? DecodeStatus::EndOfInput : DecodeStatus::Ok;
     }
 
-    UiHost& host_;
+    JobReporter& reporter_;
     AudioSettings settings_;
     bool overflowed_ = false;
     bool audioWanted_ = true;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "decoder/mpeg2_decoder.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra {
 
@@ -74,7 +74,7 @@ DecodeStatus FrameQueue::emitFrame(const uint8_t* const planes[3], uint32_t fram
         if (audio_.appendedCount) *audio_.appendedCount += change / 2;
     }
     if (queue_.size() >= size_t(kCapacity)) {
-        host_.error("STR_ERROR_507");
+        reporter_.notice(Status::error("STR_ERROR_507"));
         return DecodeStatus::NoPicture;
     }
 
@@ -137,7 +137,7 @@ void FrameQueue::fillQueue(bool pumpEachPicture) {
     // (the decoder pauses again at once when it did not).
     if (source_->status() == DecodeStatus::AudioBacklog) source_->resumeAfterAudioPause();
     while (!isFatal(source_->status()) && !sufficient()) {
-        if (pumpEachPicture || handedOut_ % 5 == 0) host_.pumpMessages();
+        if (pumpEachPicture || handedOut_ % 5 == 0) reporter_.pumpMessages();
         if (!source_->decodeOnePicture()) {
             if (!isFatal(source_->status())) source_->stop(DecodeStatus::EndOfInput);
             break;
@@ -194,7 +194,7 @@ int FrameQueue::checkStatus() {
             fillQueue(true);
             continue;
         }
-        host_.error("STR_ERROR_503");
+        reporter_.notice(Status::error("STR_ERROR_503"));
         endRun();
         return 0;
     }

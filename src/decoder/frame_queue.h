@@ -20,7 +20,7 @@
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 
 // The audio side as the frame queue sees it: the PCM FIFO it hands out
 // from, the resampler restart for a forced FIFO level, the appended count of
@@ -93,7 +93,7 @@ class FrameQueue {
 public:
     static constexpr int kCapacity = 50;
 
-    explicit FrameQueue(UiHost& host) : host_(host) {}
+    explicit FrameQueue(JobReporter& reporter) : reporter_(reporter) {}
 
     // Starts a run: empties the queue and counters, sets up the frame
     // processing. Without a FIFO in `audio` no PCM is handed out.
@@ -146,7 +146,7 @@ private:
     // The queue is empty while the sound goes on without pictures.
     bool showsStill() const;
 
-    UiHost& host_;
+    JobReporter& reporter_;
     FrameQueueSettings settings_;
     FrameQueueSource* source_ = nullptr;
     FrameQueueAudio audio_;

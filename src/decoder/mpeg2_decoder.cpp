@@ -12,8 +12,8 @@
 #include "mpeg/start_codes.h"
 #include "mpeg/timestamps.h"
 #include "platform/byte_order.h"
+#include "platform/job_reporter.h"
 #include "platform/paths.h"
-#include "platform/ui_host.h"
 
 namespace zembra {
 
@@ -32,8 +32,8 @@ std::string format(const char* fmt, auto... args) {
 // ---------------------------------------------------------------------------
 // Construction
 
-Mpeg2Decoder::Mpeg2Decoder(UiHost& host, TitleCatalogue& catalogue)
-    : host_(host), catalogue_(catalogue), plainInput_(std::make_unique<PlainFileInput>()) {
+Mpeg2Decoder::Mpeg2Decoder(JobReporter& reporter, TitleCatalogue& catalogue)
+    : reporter_(reporter), catalogue_(catalogue), plainInput_(std::make_unique<PlainFileInput>()) {
     input_ = plainInput_.get();
     demux_.setInput(input_);
 }
@@ -651,7 +651,7 @@ bool Mpeg2Decoder::refusedAsTransportStream(const std::string& name) {
     if (input_->seek(0) < 0) return false;
     resetBitReader();
     if (!ps::looksLikeTransportStream(demux_.buffered(), demux_.bufferedLength())) return false;
-    host_.messageBox(BoxKind::Error, "\"" + name + "\" " + host_.text("STR_ERROR_TransportStream"));
+    reporter_.notice(Status::error("STR_ERROR_TransportStream").leadBy("\"" + name + "\" "));
     return true;
 }
 
@@ -719,7 +719,7 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
     if (equalsNoCase(std::filesystem::path(routing_.ac3File).filename().string(), "none.ac3"))
         routing_.ac3File.clear();
     if (!idctVariantFromSetting(p.idct, idctVariant_)) {
-        host_.error("STR_ERROR_500");
+        reporter_.notice(Status::error("STR_ERROR_500"));
         return 0;
     }
     routing_.audioMode = p.downSampling + 1;
@@ -728,7 +728,7 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
     const int code = p.audioFormat;
     routing_.audioFormat = packetCodingOf(code);
     if (routing_.audioPath == 1 && code != 0) {
-        host_.error("STR_ERROR_501");
+        reporter_.notice(Status::error("STR_ERROR_501"));
         return 0;
     }
     routing_.subtitleStream =
@@ -742,7 +742,7 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
         return 0;
     }
     if (!findSequenceHeader()) {
-        host_.error("STR_ERROR_502");
+        reporter_.notice(Status::error("STR_ERROR_502"));
         closeDecoder();
         return 0;
     }
@@ -751,13 +751,13 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
     if (hooks.subpictureReset) hooks.subpictureReset();
     status_ = DecodeStatus::Ok;
     if (input_->seek(firstSector()) < 0) {
-        host_.error("STR_ERROR_502");
+        reporter_.notice(Status::error("STR_ERROR_502"));
         closeDecoder();
         return 0;
     }
     resetBitReader();
     if (!startDecoding()) {
-        host_.error("STR_ERROR_502");
+        reporter_.notice(Status::error("STR_ERROR_502"));
         closeDecoder();
         return 0;
     }
@@ -780,12 +780,12 @@ int Mpeg2Decoder::reseek(int64_t sector, bool report) {
     const TitleRecord* t = currentTitle();
     if (sector == 0 && t && t->noCellFilter) clock_.ptsOffsetMs = 0;
     if (input_->seek(sector) < 0) {
-        if (report) host_.error("STR_ERROR_504");
+        if (report) reporter_.notice(Status::error("STR_ERROR_504"));
         return 0;
     }
     resetBitReader();
     if (!startDecoding()) {
-        if (report) host_.error("STR_ERROR_504");
+        if (report) reporter_.notice(Status::error("STR_ERROR_504"));
         return 0;
     }
     return 1;
@@ -855,7 +855,7 @@ bool Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detec
 bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t count, int detect24,
                                int force24, const CancelToken* cancel) {
     auto fail = [&](const char* key) {
-        if (key) host_.error(key);
+        if (key) reporter_.notice(Status::error(key));
         input_->close();
         freeFrameStore();
         return false;
@@ -866,7 +866,7 @@ bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t cou
     if (!input_->open({file}, false, 0, -1, 1, false, {})) return fail(nullptr);
     if (refusedAsTransportStream(file)) return fail(nullptr);
     if (!detectSystemStream(0)) return fail("STR_ERROR_505");
-    const std::string prefix = host_.text("STR_ERROR_71");
+    const std::string prefix = reporter_.text("STR_ERROR_71");
     int pictures = 0;
     bool sequence = false;
     bool film = false, filmOpen = false;
@@ -883,11 +883,12 @@ bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t cou
                 if (film) filmOpen = false;
             }
             if (pictures % 50 == 0) {
-                host_.setStatus(format("%s %d/%d %s [%d]", prefix.c_str(), int(index + 1),
-                                       int(count), file.c_str(), pictures));
+                reporter_.setStatus(format("%s %d/%d %s [%d]", prefix.c_str(), int(index + 1),
+                                           int(count), file.c_str(), pictures));
                 const int64_t size = input_->fileSectors(0);
-                host_.setProgress(size > 0 ? int(input_->currentSector() * 100 / size) : 0, 100);
-                host_.pumpMessages();
+                reporter_.setProgress(size > 0 ? int(input_->currentSector() * 100 / size) : 0,
+                                      100);
+                reporter_.pumpMessages();
                 if ((cancel && cancel->requested()) || input_->cancelRequested())
                     return fail(nullptr);
             }

@@ -27,7 +27,7 @@
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 
 // The coding of the chosen audio track as the demultiplexer matches packets
 // against it (the decoder's audioFormat).
@@ -140,7 +140,8 @@ struct DecoderHooks {
 
 class Mpeg2Decoder : private PacketSink {
 public:
-    Mpeg2Decoder(UiHost& host, TitleCatalogue& catalogue);
+    // Messages, the scan's progress and pumps go to the reporter as they come up.
+    Mpeg2Decoder(JobReporter& reporter, TitleCatalogue& catalogue);
     ~Mpeg2Decoder() override;
     Mpeg2Decoder(const Mpeg2Decoder&) = delete;
     Mpeg2Decoder& operator=(const Mpeg2Decoder&) = delete;
@@ -326,7 +327,6 @@ public:
     Picture* bPicture() { return &store_[2]; }
     bool frameStoreReady() const { return !store_[0].bytes.empty(); }
 
-    UiHost& host() { return host_; }
     TitleCatalogue& catalogue() { return catalogue_; }
 
     // Slice-level work of the picture reconstruction (mpeg2_slice.cpp).
@@ -384,7 +384,7 @@ private:
     void decodeFrameFromHeader();
     const TitleRecord* currentTitle() const;
 
-    UiHost& host_;
+    JobReporter& reporter_;
     TitleCatalogue& catalogue_;
     DecodeStatus status_ = DecodeStatus::Ok;
     bool opened_ = false;

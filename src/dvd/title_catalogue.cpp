@@ -10,7 +10,7 @@
 
 #include "dvd/source_file.h"
 #include "platform/byte_order.h"
-#include "platform/ui_host.h"
+#include "platform/job_reporter.h"
 
 namespace zembra {
 
@@ -400,7 +400,7 @@ bool parseIfoBytes(TitleCatalogue& catalogue, const uint8_t* data, size_t size) 
     return true;
 }
 
-bool parseIfo(TitleCatalogue& catalogue, const std::string& path, UiHost& host) {
+bool parseIfo(TitleCatalogue& catalogue, const std::string& path, JobReporter& reporter) {
     catalogue.clear();
     if (path.empty()) return true;
     bool ok = false;
@@ -414,8 +414,8 @@ bool parseIfo(TitleCatalogue& catalogue, const std::string& path, UiHost& host) 
     }
     if (!ok) {
         catalogue.clear();
-        host.error("STR_ERROR_52");
-        host.error("STR_ERROR_53");
+        reporter.notice(Status::error("STR_ERROR_52"));
+        reporter.notice(Status::error("STR_ERROR_53"));
     }
     return ok;
 }

@@ -13,7 +13,7 @@
 
 namespace zembra {
 
-class UiHost;
+class JobReporter;
 
 struct CellRecord {
     uint32_t firstSector = 0;  // absolute over the title set's VOB files
@@ -115,7 +115,8 @@ void setScannedTitle(TitleCatalogue& catalogue, const VobScan& scan);
 // the catalogue, replacing what it held. An empty path only clears it.
 // On failure shows STR_ERROR_52 then STR_ERROR_53, leaves the catalogue
 // empty and returns false.
-[[nodiscard]] bool parseIfo(TitleCatalogue& catalogue, const std::string& path, UiHost& host);
+[[nodiscard]] bool parseIfo(TitleCatalogue& catalogue, const std::string& path,
+                            JobReporter& reporter);
 
 // The same over bytes already in memory (no boxes); false when they are not a
 // readable title set IFO. Used by parseIfo and by the fuzz target.
