@@ -14,6 +14,7 @@
 
 #include "encoder/headers.h"
 #include "encoder/level_trim.h"
+#include "encoder/mode_cost.h"
 #include "encoder/motion_best.h"
 #include "encoder/quantiser_scale.h"
 #include "encoder/rate_control.h"
@@ -500,6 +501,7 @@ struct MotionEstimator {
     // picture from its past anchor, and the vector fields (see Impl).
     int fcodeF = 1, fcodeB = 1;
     int lambda = 1;
+    ModeCostParams modeCost{};  // the picture's quantiser, for the choice of a mode
     int pastDistance = 1;
     int mbW = 0;
     HalfPelVector* fieldF = nullptr;
@@ -682,15 +684,20 @@ struct MotionEstimator {
     }
 
     void forwardTransform(int mbx, int mby, MbEstimate& e) const {
-        const bool intra = e.mode == MbMode::Intra;
+        transform(mbx, mby, e.mode == MbMode::Intra ? nullptr : e.pred, e.coef);
+    }
+
+    // The six blocks of the source minus `pred` (null: the source itself).
+    void transform(int mbx, int mby, const std::uint8_t* pred, std::int16_t (*coef)[64]) const {
         alignas(32) std::int16_t diff[64];
         for (int b = 0; b < 6; ++b) {
             int comp, x, y, ps;
             blockOffsets(b, mbx, mby, comp, x, y);
             const Plane& src = cur->p[comp];
-            const std::uint8_t* pr = predOfBlock(e.pred, b, ps);
-            k.blockIn(src.row(y) + x, src.w, intra ? nullptr : pr, ps, diff);
-            fdct(diff, e.coef[b]);
+            const std::uint8_t* pr = pred ? predOfBlock(pred, b, ps) : nullptr;
+            if (!pr) ps = 0;
+            k.blockIn(src.row(y) + x, src.w, pr, ps, diff);
+            fdct(diff, coef[b]);
         }
     }
 
@@ -749,13 +756,44 @@ struct MotionEstimator {
         return mbx > 0 ? field[static_cast<std::size_t>(mby) * mbW + mbx - 1] : HalfPelVector{};
     }
 
-    // Searches the directions the picture type allows and decides the mode
-    // by SAD + lambda x vector bits; intra where even the best prediction
-    // leaves more than the block's own variance (as TM5 decides).
+    // Bits of a vector against the one it is coded after.
+    static int vectorBits(HalfPelVector v, HalfPelVector pmv, int fcode) {
+        return motionComponentBits(v.x - pmv.x, fcode) + motionComponentBits(v.y - pmv.y, fcode);
+    }
+
+    // The candidate modes of a macroblock, each coded at the picture's
+    // quantiser as the coder would: the one with the least error + price x
+    // bits wins, its prediction and blocks left in `pred` and `coef`.
+    struct ModeChoice {
+        const EncoderKernels& k;
+        const ModeCostParams& mp;
+        std::uint8_t* pred;
+        std::int16_t (*coef)[64];
+        MbMode mode = MbMode::Intra;
+        double best = 0;
+        bool any = false;
+        // `typeBits` of the macroblock type: [not coded, coded]; a P
+        // macroblock without motion and blocks is skipped (no bits).
+        void offer(MbMode m, const std::uint8_t* candidate, const std::int16_t (*c)[64],
+                   const int typeBits[2], int vectorBits) {
+            BlocksCost bc = candidate ? nonIntraBlocksCost(mp, c) : intraBlocksCost(mp, c);
+            int bits = bc.bits + vectorBits + typeBits[bc.cbp != 0];
+            if (candidate && bc.cbp) bits += vlc::kCodedBlockPattern[bc.cbp].length;
+            const double cost = bc.distortion + bitPrice(mp.quantiserScale) * bits;
+            if (any && cost >= best) return;
+            any = true;
+            best = cost;
+            mode = m;
+            if (candidate && candidate != pred) std::memcpy(pred, candidate, 384);
+            if (c != coef) std::memcpy(coef, c, sizeof(std::int16_t) * 6 * 64);
+        }
+    };
+
+    // Searches the directions the picture type allows and weighs the
+    // modes with their coded bits and error (see ModeChoice); the vectors
+    // are found by SAD + lambda x vector bits.
     MbMode decideBest(int mbx, int mby, const std::uint8_t* packed, std::uint8_t* pred, Vec& vf,
-                      Vec& vb) const {
-        const int W = cur->p[0].w;
-        const std::uint8_t* blk = cur->p[0].row(mby * 16) + mbx * 16;
+                      Vec& vb, std::int16_t (*coef)[64]) const {
         const std::size_t j = static_cast<std::size_t>(mby) * mbW + mbx;
         HalfPelVector cand[16];
         const BestMotionSearch forward(k, lambda, fcodeF);
@@ -766,16 +804,28 @@ struct MotionEstimator {
             forward.search(packed, searchIn(*fwdOrg, *fwdRef), mbx * 16, mby * 16, cand, nf, pmvF);
         fieldF[j] = f.vector;
         vf = vec(f.vector);
-        MbMode mode = MbMode::Forward;
+
+        // The inter modes by SAD + lambda x vector bits, with what coding
+        // each costs in bits besides its blocks.
+        struct Inter {
+            MbMode mode;
+            const std::uint8_t* pred;
+            int typeBits[2];  // the macroblock type's bits: [not coded, coded]
+            int vectorBits;
+            int cost;
+        };
+        Inter inter[3];
+        int n = 0;
+        alignas(32) std::uint8_t predF[384], predB[384], predI[384];
+        predict(*fwdRef, mbx, mby, vf, predF);
         if (type == PictureType::P) {
-            predict(*fwdRef, mbx, mby, Vec{}, pred);
             // No vector to code, and a skipped macroblock when nothing is.
-            if (k.sad16Packed(packed, pred, 16, 1 << 30) <= f.cost) {
-                mode = MbMode::NoMc;
-                vf = Vec{};
-            } else {
-                predict(*fwdRef, mbx, mby, vf, pred);
-            }
+            predict(*fwdRef, mbx, mby, Vec{}, predB);
+            inter[n++] = {
+                MbMode::NoMc, predB, {0, 2}, 0, k.sad16Packed(packed, predB, 16, 1 << 30)};
+            if (!(vf == Vec{}))
+                inter[n++] = {
+                    MbMode::Forward, predF, {3, 1}, vectorBits(f.vector, pmvF, fcodeF), f.cost};
         } else {
             const BestMotionSearch backward(k, lambda, fcodeB);
             const HalfPelVector pmvB = predictedFrom(fieldB, mbx, mby, mbW);
@@ -784,27 +834,53 @@ struct MotionEstimator {
                                                    mby * 16, cand, nb, pmvB);
             fieldB[j] = b.vector;
             vb = vec(b.vector);
-            alignas(32) std::uint8_t predB[384], predI[384];
-            predict(*fwdRef, mbx, mby, vf, pred);
             predict(*bwdRef, mbx, mby, vb, predB);
-            k.average(pred, predB, predI, 384);
-            const int both = k.sad16Packed(packed, predI, 16, 1 << 30) +
-                             forward.vectorCost(f.vector, pmvF) +
-                             backward.vectorCost(b.vector, pmvB);
-            int cost = f.cost;
-            if (b.cost < cost) {
-                mode = MbMode::Backward;
-                cost = b.cost;
-            }
-            if (both < cost) mode = MbMode::Interpolated;
-            if (mode == MbMode::Backward)
-                std::memcpy(pred, predB, 384);
-            else if (mode == MbMode::Interpolated)
-                std::memcpy(pred, predI, 384);
+            k.average(predF, predB, predI, 384);
+            const int bitsF = vectorBits(f.vector, pmvF, fcodeF);
+            const int bitsB = vectorBits(b.vector, pmvB, fcodeB);
+            inter[n++] = {MbMode::Forward, predF, {4, 4}, bitsF, f.cost};
+            inter[n++] = {MbMode::Backward, predB, {3, 3}, bitsB, b.cost};
+            inter[n++] = {MbMode::Interpolated,
+                          predI,
+                          {2, 2},
+                          bitsF + bitsB,
+                          k.sad16Packed(packed, predI, 16, 1 << 30) +
+                              forward.vectorCost(f.vector, pmvF) +
+                              backward.vectorCost(b.vector, pmvB)};
         }
-        const int vmc = k.ssd16(blk, W, pred);
-        if (vmc > k.variance16(blk, W) && vmc >= 2304) return MbMode::Intra;
-        return mode;
+        const Inter* best = inter;
+        for (int i = 1; i < n; ++i)
+            if (inter[i].cost < best->cost) best = inter + i;
+
+        // Coding a mode costs a transform of its blocks and more: only the
+        // modes near the best by SAD are weighed by their coded bits, and
+        // intra only where the prediction leaves much of the block's own
+        // variance.
+        const int W = cur->p[0].w;
+        const std::uint8_t* blk = cur->p[0].row(mby * 16) + mbx * 16;
+        const bool intraToo = 2 * k.ssd16(blk, W, best->pred) > k.variance16(blk, W);
+        int near = 0;
+        for (int i = 0; i < n; ++i) near += 8 * inter[i].cost <= 9 * best->cost;
+        if (near == 1 && !intraToo) {
+            std::memcpy(pred, best->pred, 384);
+            transform(mbx, mby, pred, coef);
+            if (best->mode == MbMode::NoMc) vf = Vec{};
+            return best->mode;
+        }
+        ModeChoice choice{k, modeCost, pred, coef};
+        alignas(32) std::int16_t c[6][64];
+        for (int i = 0; i < n; ++i) {
+            if (8 * inter[i].cost > 9 * best->cost) continue;
+            transform(mbx, mby, inter[i].pred, c);
+            choice.offer(inter[i].mode, inter[i].pred, c, inter[i].typeBits, inter[i].vectorBits);
+        }
+        if (intraToo) {
+            static constexpr int kIntraBits[2] = {5, 5};
+            transform(mbx, mby, nullptr, c);
+            choice.offer(MbMode::Intra, nullptr, c, kIntraBits, 0);
+        }
+        if (choice.mode == MbMode::NoMc) vf = Vec{};
+        return choice.mode;
     }
 
     // --- one macroblock ---------------------------------------------------
@@ -826,8 +902,10 @@ struct MotionEstimator {
             for (int q = 0; q < 4; ++q)
                 quarters[q] = k.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
         }
+        bool transformed = false;
         if (type != PictureType::I && p.motionSearch == kBestMotionSearch) {
-            mode = decideBest(mbx, mby, packed, pred, vf, vb);
+            mode = decideBest(mbx, mby, packed, pred, vf, vb, e.coef);
+            transformed = true;
         } else if (type == PictureType::P) {
             fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
@@ -869,7 +947,7 @@ struct MotionEstimator {
         e.vf = vf;
         e.vb = vb;
         e.act = activity(mbx, mby);
-        forwardTransform(mbx, mby, e);
+        if (!transformed) forwardTransform(mbx, mby, e);
     }
     void estimateRow(int mby, int mbW, MbEstimate* row) const {
         for (int mbx = 0; mbx < mbW; ++mbx) {
@@ -1075,15 +1153,12 @@ struct PictureCoder {
     // keep the quantiser's levels as they are.
     bool trimming() const { return p.motionSearch == kBestMotionSearch && qModel > 2; }
     bool trim(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
-        // Squared error per bit, by the square of the scale: lower and the
-        // trim gives up little, higher and it takes detail worth its bits.
-        constexpr double kTrimWeight = 0.15;
         TrimQuant tq;
         tq.matrix = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
         tq.quantiserScale = q;
         tq.intra = intra;
         tq.mpeg2 = p.mpeg2;
-        return trimLevels(coef, level, tq, kTrimWeight * q * q);
+        return trimLevels(coef, level, tq, bitPrice(q));
     }
 
     void reconstruct(int mbx, int mby, bool intra, const std::uint8_t* pred, int cbp, int q,
@@ -1263,6 +1338,12 @@ void prepareBestSearch(VideoEncoder::Impl& s, MotionEstimator& me, int fcodeF, i
     me.fcodeF = fcodeF;
     me.fcodeB = fcodeB;
     me.lambda = std::max(1, qModel / 2);
+    me.modeCost.kernels = &s.k;
+    me.modeCost.intraMatrix = s.p.intraMatrix.data();
+    me.modeCost.nonIntraMatrix = s.p.nonIntraMatrix.data();
+    me.modeCost.quantiserScale = qModel;
+    me.modeCost.intraDcPrecision = s.p.intraDcPrecision;
+    me.modeCost.mpeg2 = s.p.mpeg2;
     me.pastDistance = pastDistance;
     me.mbW = s.mbW;
     me.fieldF = s.fieldF.data();

@@ -1,0 +1,123 @@
+#include "encoder/mode_cost.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "encoder/level_trim.h"
+#include "encoder/vlc_tables.h"
+#include "mpeg/scan_tables.h"
+
+namespace zembra {
+
+double bitPrice(int q) {
+    // Lower and the trim gives up little and the modes chase error; higher
+    // and both give away detail worth its bits.
+    constexpr double kWeight = 0.15;
+    return kWeight * q * q;
+}
+
+namespace {
+
+// Scan position of each coefficient (natural order).
+const std::uint8_t* scanPositions() {
+    static const struct Inverse {
+        std::uint8_t t[64];
+        Inverse() : t{} {
+            for (int n = 0; n < 64; ++n) t[mpeg::kZigZag[n]] = static_cast<std::uint8_t>(n);
+        }
+    } inverse;
+    return inverse.t;
+}
+
+int energy(const std::int16_t* coef, int from) {
+    int e = 0;
+    for (int i = from; i < 64; ++i) e += coef[i] * coef[i];
+    return e;
+}
+
+// The bits of a block's levels from scan position `start` on, its end of
+// block included, and their squared error as the decoder rebuilds them
+// (non-intra (2l+1) w q / 32, intra l w q / 16) beside the coefficients
+// the levels leave at zero. `nonIntra`: its first level 1 has a short code.
+void levelCost(const EncoderKernels& k, const std::int16_t* coef, const std::int16_t* level,
+               const std::uint8_t* w, int q, bool intra, bool mpeg2, BlocksCost& c) {
+    const int start = intra ? 1 : 0;
+    const std::uint8_t* scan = scanPositions();
+    std::uint64_t m = 0;
+    for (std::uint64_t nat = k.nonZeroMask(level); nat; nat &= nat - 1)
+        m |= std::uint64_t{1} << scan[__builtin_ctzll(nat)];
+    if (intra) m &= ~std::uint64_t{1};
+    double e = energy(coef, start);
+    int bits = 2;  // end of block
+    int last = start - 1;
+    bool first = !intra;
+    for (; m; m &= m - 1) {
+        const int n = __builtin_ctzll(m);
+        const int at = mpeg::kZigZag[n];
+        const int l = std::abs(level[at]);
+        bits += runLevelBits(n - last - 1, l, first, mpeg2);
+        first = false;
+        last = n;
+        const double x = std::abs(coef[at]);
+        const double r = (intra ? l : l + 0.5) * w[at] * q / 16.0;
+        e += (x - r) * (x - r) - x * x;
+    }
+    c.bits += bits;
+    c.distortion += e;
+}
+
+int dcSizeBits(int diff, bool luma) {
+    int a = std::abs(diff), size = 0;
+    while (a) {
+        ++size;
+        a >>= 1;
+    }
+    return (luma ? vlc::kDcSizeLuma[size] : vlc::kDcSizeChroma[size]).length + size;
+}
+
+}  // namespace
+
+BlocksCost nonIntraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64]) {
+    const EncoderKernels& k = *mp.kernels;
+    const int q = mp.quantiserScale;
+    const int clip = mp.mpeg2 ? 2047 : 255;
+    BlocksCost c;
+    alignas(32) std::int16_t level[64];
+    for (int b = 0; b < 6; ++b) {
+        bool any = k.quantNonIntra(coef[b], level, mp.nonIntraMatrix, q, clip);
+        if (!any) {
+            c.distortion += energy(coef[b], 0);
+            continue;
+        }
+        c.cbp |= 1 << (5 - b);
+        levelCost(k, coef[b], level, mp.nonIntraMatrix, q, false, mp.mpeg2, c);
+    }
+    return c;
+}
+
+BlocksCost intraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64]) {
+    const EncoderKernels& k = *mp.kernels;
+    const int q = mp.quantiserScale;
+    const int clip = mp.mpeg2 ? 2047 : 255;
+    const int dd = 8 >> mp.intraDcPrecision;
+    const int maxDc = (1 << (8 + mp.intraDcPrecision)) - 1;
+    const int grey = 1 << (7 + mp.intraDcPrecision);
+    int prevLuma = grey;
+    BlocksCost c;
+    c.cbp = 63;
+    alignas(32) std::int16_t level[64];
+    for (int b = 0; b < 6; ++b) {
+        const int x0 = coef[b][0];
+        const int dc = std::clamp(x0 >= 0 ? (x0 + dd / 2) / dd : -((dd / 2 - x0) / dd), 0, maxDc);
+        const bool luma = b < 4;
+        c.bits += dcSizeBits(dc - (luma ? prevLuma : grey), luma);
+        if (luma) prevLuma = dc;
+        c.distortion += (x0 - dc * dd) * (x0 - dc * dd);
+        k.quantIntraAc(coef[b], level, mp.intraMatrix, q, clip);
+        level[0] = 0;
+        levelCost(k, coef[b], level, mp.intraMatrix, q, true, mp.mpeg2, c);
+    }
+    return c;
+}
+
+}  // namespace zembra
