@@ -20,6 +20,10 @@
 #   ff-best   ff-vbv with its best settings (`-trellis 2 -mbd rd -cmp rd
 #             -subcmp rd -dia_size 2 -last_pred 2 -mepre 2`; -mepre is what
 #             older ffmpeg called -preme)
+# The "dvd" input was made by ffmpeg's mpeg2video (at the disc maker's
+# 8000k ceiling): at the high rates ffmpeg re-hits its own quantisation grid
+# on it, which favours ffmpeg's rows there; testsrc2 and mandelbrot favour
+# no encoder.
 # Columns: luma PSNR and SSIM (ffmpeg's psnr and ssim filters) against the
 # pictures fed, the video bit rate from the stream's packets, the error lines
 # of ffmpeg decoding the stream (0 for a clean stream) and the seconds the
@@ -37,16 +41,11 @@
 #                    4 when the encoder offers it)
 #   QUANTMAT=1       the flat non-intra matrix (ffmpeg's); 0 (default) ours
 #   QUICK=1          a smoke run: 2 seconds, SVCD PAL only, the DVD input only
-#   DISC_RATE=8000k  the rate of the DVD title the "dvd" input is decoded from;
-#                    ffmpeg's mpeg2video made it, and at high output rates
-#                    ffmpeg re-hits its quantisation grid: a title near
-#                    lossless (say 15000k) favours no encoder
 set -euo pipefail
 build=${1:-build}
 seconds=${2:-10}
 quantmat=${QUANTMAT:-0}
 quick=${QUICK:-0}
-disc_rate=${DISC_RATE:-8000k}
 [ "$quick" = 1 ] && seconds=2
 built="$(cd "$build" && pwd)/src/cli/zembra"
 [ -x "$built" ] || { echo "quality: $built not built" >&2; exit 2; }
@@ -97,7 +96,7 @@ make_inputs() {
     local std=$1 size=$2 rate=$3 disc_opt=$4
     local disc="$work/disc-$std"
     "$here/tools/make-test-disc.sh" --out "$disc" $disc_opt --seconds "$seconds" \
-        --bitrate "$disc_rate" >/dev/null
+        --bitrate 8000k >/dev/null
     ffmpeg -nostdin -v error -i "$disc/VIDEO_TS/VTS_01_1.VOB" -an -pix_fmt yuv420p \
         "$work/dvd-$std.y4m"
     [ "$quick" = 1 ] && return
