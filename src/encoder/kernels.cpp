@@ -27,6 +27,7 @@ EncoderKernels plainKernels() {
     k.variance16 = variance16Body;
     k.variance8 = variance8Body;
     k.fdctInt = fdctIntBody;
+    k.fdctIntBlocks = fdctIntBlocksBody;
     k.fdctFloat = fdctFloatBody;
     k.idct = idctBody;
     k.quantIntraAc = quantIntraAcBody;

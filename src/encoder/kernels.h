@@ -43,6 +43,8 @@ struct EncoderKernels {
     double (*variance8)(const std::uint8_t* a, int stride);
     // Integer forward DCT (IEEE 1180 accurate), in natural order.
     void (*fdctInt)(const std::int16_t* in, std::int16_t* out);
+    // fdctInt of `n` consecutive blocks: in + 64 i to out + 64 i.
+    void (*fdctIntBlocks)(const std::int16_t* in, std::int16_t* out, int n);
     // Scaled floating-point forward DCT.
     void (*fdctFloat)(const std::int16_t* in, std::int16_t* out);
     // Inverse DCT in place, for the reconstruction.

@@ -277,6 +277,83 @@ void fdctIntAvx2(const std::int16_t* in, std::int16_t* out) {
     for (int v = 0; v < 8; ++v) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * v), d[v]);
 }
 
+// transpose8 on two blocks at once: the unpacks work within each 128-bit
+// half, so the low half holds one block's rows and the high half the other's.
+inline void transpose8x2(__m256i r[8]) {
+    const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpackhi_epi16(r[0], r[1]);
+    const __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]), a3 = _mm256_unpackhi_epi16(r[2], r[3]);
+    const __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]), a5 = _mm256_unpackhi_epi16(r[4], r[5]);
+    const __m256i a6 = _mm256_unpacklo_epi16(r[6], r[7]), a7 = _mm256_unpackhi_epi16(r[6], r[7]);
+    const __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
+    const __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
+    const __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
+    const __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
+    r[0] = _mm256_unpacklo_epi64(b0, b4);
+    r[1] = _mm256_unpackhi_epi64(b0, b4);
+    r[2] = _mm256_unpacklo_epi64(b1, b5);
+    r[3] = _mm256_unpackhi_epi64(b1, b5);
+    r[4] = _mm256_unpacklo_epi64(b2, b6);
+    r[5] = _mm256_unpackhi_epi64(b2, b6);
+    r[6] = _mm256_unpacklo_epi64(b3, b7);
+    r[7] = _mm256_unpackhi_epi64(b3, b7);
+}
+
+// fdctPass on two blocks (one per 128-bit half): the same 16-bit halves,
+// 32-bit four-term sums, rounding, shift and saturating pack, lane for lane.
+// The unpacks split each half's eight lines into lines 0-3 and 4-7, and the
+// pack joins them again in order, so no lane crosses between the blocks.
+inline void fdctPassX2(const __m256i v[8], const std::int32_t (&ci)[8][8], int shift,
+                       __m256i out[8]) {
+    const __m256i round = _mm256_set1_epi32(1 << (shift - 1));
+    __m256i e[4], o[4];
+    for (int k = 0; k < 4; ++k) {
+        e[k] = _mm256_add_epi16(v[k], v[7 - k]);
+        o[k] = _mm256_sub_epi16(v[k], v[7 - k]);
+    }
+    const __m256i e01[2] = {_mm256_unpacklo_epi16(e[0], e[1]), _mm256_unpackhi_epi16(e[0], e[1])};
+    const __m256i e23[2] = {_mm256_unpacklo_epi16(e[2], e[3]), _mm256_unpackhi_epi16(e[2], e[3])};
+    const __m256i o01[2] = {_mm256_unpacklo_epi16(o[0], o[1]), _mm256_unpackhi_epi16(o[0], o[1])};
+    const __m256i o23[2] = {_mm256_unpacklo_epi16(o[2], o[3]), _mm256_unpackhi_epi16(o[2], o[3])};
+    const auto sum = [&](const __m256i* x01, const __m256i* x23, const std::int32_t* c) {
+        const __m256i c01 = coefPair(c[0], c[1]), c23 = coefPair(c[2], c[3]);
+        __m256i s[2];
+        for (int h = 0; h < 2; ++h) {
+            s[h] = _mm256_add_epi32(_mm256_madd_epi16(x01[h], c01), _mm256_madd_epi16(x23[h], c23));
+            s[h] = _mm256_srai_epi32(_mm256_add_epi32(s[h], round), shift);
+        }
+        return _mm256_packs_epi32(s[0], s[1]);
+    };
+    for (int u = 0; u < 8; u += 2) {
+        out[u] = sum(e01, e23, ci[u]);
+        out[u + 1] = sum(o01, o23, ci[u + 1]);
+    }
+}
+
+// fdctIntAvx2 on two consecutive blocks at a time (a last odd one alone).
+void fdctIntBlocksAvx2(const std::int16_t* in, std::int16_t* out, int n) {
+    const DctTables& t = dctTables();
+    for (; n >= 2; n -= 2, in += 128, out += 128) {
+        __m256i r[8];
+        for (int i = 0; i < 8; ++i)
+            r[i] = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8 * i))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 64 + 8 * i)), 1);
+        transpose8x2(r);
+        __m256i c[8];
+        fdctPassX2(r, t.ci, 10, c);
+        transpose8x2(c);
+        __m256i d[8];
+        fdctPassX2(c, t.ci, 18, d);
+        for (int v = 0; v < 8; ++v) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * v), _mm256_castsi256_si128(d[v]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64 + 8 * v),
+                             _mm256_extracti128_si256(d[v], 1));
+        }
+    }
+    if (n == 1) fdctIntAvx2(in, out);
+}
+
 // floor((floor((32 |x| + w / 2) / w) + round) / (2 q)) for coefficients 1-63,
 // as the plain kernel; coefficient 0 (DC) is left as it is.
 int quantIntraAcAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
@@ -316,6 +393,7 @@ int quantIntraAcAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8
 void installAvx2Kernels(EncoderKernels& k) {
     k.quantIntraAc = quantIntraAcAvx2;
     k.fdctInt = fdctIntAvx2;
+    k.fdctIntBlocks = fdctIntBlocksAvx2;
     k.dequant = dequantAvx2;
     k.quantNonIntra = quantNonIntraAvx2;
     k.sad16 = sad16Avx2;

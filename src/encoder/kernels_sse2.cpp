@@ -515,6 +515,10 @@ std::uint64_t nonZeroMaskSse2(const std::int16_t* block) {
     return m;
 }
 
+void fdctIntBlocksSse2(const std::int16_t* in, std::int16_t* out, int n) {
+    for (int b = 0; b < n; ++b) fdctIntSse2(in + 64 * b, out + 64 * b);
+}
+
 }  // namespace
 
 void installSse2Kernels(EncoderKernels& k) {
@@ -528,6 +532,7 @@ void installSse2Kernels(EncoderKernels& k) {
     k.quantNonIntra = quantNonIntraSse2;
     k.quantIntraAc = quantIntraAcSse2;
     k.fdctInt = fdctIntSse2;
+    k.fdctIntBlocks = fdctIntBlocksSse2;
     k.variance8 = variance8Sse2;
     k.sad16 = sad16Sse2;
     k.sad16Packed = sad16PackedSse2;

@@ -676,28 +676,27 @@ struct MotionEstimator {
         return 1 + m;
     }
 
-    void fdct(const std::int16_t* in, std::int16_t* out) const {
-        if (p.dctChoice == 2)
-            k.fdctFloat(in, out);
-        else
-            k.fdctInt(in, out);
-    }
-
     void forwardTransform(int mbx, int mby, MbEstimate& e) const {
         transform(mbx, mby, e.mode == MbMode::Intra ? nullptr : e.pred, e.coef);
     }
 
     // The six blocks of the source minus `pred` (null: the source itself).
+    // They are gathered first: the integer transform takes them together,
+    // which its vector versions do two at a time.
     void transform(int mbx, int mby, const std::uint8_t* pred, std::int16_t (*coef)[64]) const {
-        alignas(32) std::int16_t diff[64];
+        alignas(32) std::int16_t diff[6][64];
         for (int b = 0; b < 6; ++b) {
             int comp, x, y, ps;
             blockOffsets(b, mbx, mby, comp, x, y);
             const Plane& src = cur->p[comp];
             const std::uint8_t* pr = pred ? predOfBlock(pred, b, ps) : nullptr;
             if (!pr) ps = 0;
-            k.blockIn(src.row(y) + x, src.w, pr, ps, diff);
-            fdct(diff, coef[b]);
+            k.blockIn(src.row(y) + x, src.w, pr, ps, diff[b]);
+        }
+        if (p.dctChoice == 2) {
+            for (int b = 0; b < 6; ++b) k.fdctFloat(diff[b], coef[b]);
+        } else {
+            k.fdctIntBlocks(diff[0], coef[0], 6);
         }
     }
 

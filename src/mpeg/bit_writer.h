@@ -3,6 +3,7 @@
 // Bytes collect in a local buffer that the encoder hands to the stream
 // store per picture or frame.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -20,10 +21,15 @@ public:
         if (accBits_ >= 32) {
             accBits_ -= 32;
             const std::uint32_t word = static_cast<std::uint32_t>(acc_ >> accBits_);
-            const std::uint8_t b[4] = {
-                static_cast<std::uint8_t>(word >> 24), static_cast<std::uint8_t>(word >> 16),
-                static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
-            bytes_.insert(bytes_.end(), b, b + 4);
+            // Grown and stored in place: a range insert of four bytes went
+            // through a library call for every word of the coding loop.
+            const std::size_t n = bytes_.size();
+            bytes_.resize(n + 4);
+            std::uint8_t* b = bytes_.data() + n;
+            b[0] = static_cast<std::uint8_t>(word >> 24);
+            b[1] = static_cast<std::uint8_t>(word >> 16);
+            b[2] = static_cast<std::uint8_t>(word >> 8);
+            b[3] = static_cast<std::uint8_t>(word);
         }
     }
     void align() {

@@ -313,6 +313,34 @@ TEST_P(EncoderKernelLevels, TransformsAndQuantisersEqualThePlainOnesAndStayInThe
 }
 
 // The quantiser formulas on hand-picked values.
+// The encoder transforms a macroblock's six blocks in one call; the vector
+// versions pair them up, so odd counts and blocks that differ in each half
+// (one at the extremes, one random) must each come out as alone.
+TEST_P(EncoderKernelLevels, TransformOfSeveralBlocksEqualsEachBlockAlone) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(GetParam());
+    std::mt19937 rng(23);
+    constexpr int kMax = 7;
+    for (int round = 0; round < 60; ++round) {
+        std::vector<std::int16_t> in(64 * kMax);
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const bool extreme = (i / 64 + round) % 2 == 0 && round % 3 == 0;
+            in[i] = static_cast<std::int16_t>(extreme ? ((rng() & 1) ? 255 : -256)
+                                                      : static_cast<int>(rng() % 511) - 256);
+        }
+        for (int n = 1; n <= kMax; ++n) {
+            // One block more than asked for, to see that it stays untouched.
+            std::vector<std::int16_t> got(64 * (n + 1), 0x5A5A), want(64 * n);
+            simd.fdctIntBlocks(in.data(), got.data(), n);
+            for (int b = 0; b < n; ++b) plain.fdctInt(in.data() + 64 * b, want.data() + 64 * b);
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << n << " blocks";
+            EXPECT_TRUE(std::all_of(got.begin() + 64 * n, got.end(),
+                                    [](std::int16_t v) { return v == 0x5A5A; }))
+                << n << " blocks";
+        }
+    }
+}
+
 TEST(EncoderKernels, QuantisersFollowTheirFormulas) {
     const EncoderKernels k = plainKernels();
     std::int16_t in[64] = {}, out[64];
