@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace zembra {
@@ -36,10 +38,31 @@ struct PlaneLayout {
     bool operator==(const PlaneLayout&) const = default;
 };
 
-// Storage for the three planes of one picture, one allocation.
+// An allocator that leaves new elements uninitialised: a picture buffer is
+// written whole right after it is made, and zeroing it first cost as much
+// as a copy of every frame.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    using std::allocator<T>::allocator;
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+// Storage for the three planes of one picture, one allocation, its bytes
+// left as they come: whoever makes one writes every plane.
 struct PlaneBuffer {
     PlaneLayout layout;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t, UninitialisedAllocator<uint8_t>> bytes;
 
     explicit PlaneBuffer(const PlaneLayout& l) : layout(l), bytes(l.totalSize()) {}
     uint8_t* plane(int i) {
