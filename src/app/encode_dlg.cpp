@@ -122,8 +122,8 @@ EncodeDlg::EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& cata
         if (w) w->setCancel(w == engines_.avi ? &cancelAvi : &cancelMpeg);
     if (engines_.source) engines_.source->setCancel(&cancelReader);
     catalogue_.clear();
-    outputFolder = settings_.app.OutputPath;
-    priorityChecked = settings_.app.Prority;
+    outputFolder = settings_.app.outputPath;
+    priorityChecked = settings_.app.priority;
     fillStaticLists();
     refillSelectionLists();
     setIdleState();
@@ -147,12 +147,12 @@ void EncodeDlg::fillStaticLists() {
         for (int i = 0; i < count; ++i) list.entries.push_back(host_.text(key(i)));
         list.selected = (selected >= 0 && selected < count) ? selected : 0;
     };
-    fill(formatList, kFormatCount, formatKey, settings_.output.StreamTypeSelected);
-    fill(zoomList, kZoomCount, zoomKey, settings_.output.Ratio);
-    fill(splitList, kSplitCount, splitKey, settings_.output.SplitMode);
+    fill(formatList, kFormatCount, formatKey, settings_.output.formatIndex);
+    fill(zoomList, kZoomCount, zoomKey, settings_.output.zoomMode);
+    fill(splitList, kSplitCount, splitKey, settings_.output.splitMode);
     angleList.entries = {text("STR_MAIN_COMBO_Angle_All")};
     for (int i = 1; i <= 16; ++i) angleList.entries.push_back(std::to_string(i));
-    angleList.selected = std::clamp(settings_.input.Angle, 0, 16);
+    angleList.selected = std::clamp(settings_.input.angle, 0, 16);
 }
 
 void EncodeDlg::retranslate() {
@@ -190,16 +190,16 @@ void EncodeDlg::refillSelectionLists() {
         indexList.entries.push_back(text("STR_MAIN_COMBO_Index_None"));
         indexList.selected = 0;
     } else {
-        if (settings_.input.PGC < 0 || settings_.input.PGC >= catalogue_.count())
-            settings_.input.PGC = 0;
-        indexList.selected = settings_.input.PGC;
+        if (settings_.input.titleIndex < 0 || settings_.input.titleIndex >= catalogue_.count())
+            settings_.input.titleIndex = 0;
+        indexList.selected = settings_.input.titleIndex;
     }
     refillStreamLists();
-    angleList.selected = std::clamp(settings_.input.Angle, 0, 16);
+    angleList.selected = std::clamp(settings_.input.angle, 0, 16);
 }
 
 void EncodeDlg::refillStreamLists() {
-    const TitleRecord* title = catalogue_.title(settings_.input.PGC);
+    const TitleRecord* title = catalogue_.title(settings_.input.titleIndex);
     audioList.entries.clear();
     subtitleList.entries = {text("STR_MAIN_COMBO_Subtitle_None")};
     if (title) {
@@ -212,30 +212,30 @@ void EncodeDlg::refillStreamLists() {
         audioList.entries.push_back(text("STR_MAIN_COMBO_Audio_None"));
         audioList.selected = 0;
     } else {
-        audioList.selected = settings_.input.AudioTrack >= 0 &&
-                                     settings_.input.AudioTrack < int(audioList.entries.size())
-                                 ? settings_.input.AudioTrack
+        audioList.selected = settings_.input.audioTrack >= 0 &&
+                                     settings_.input.audioTrack < int(audioList.entries.size())
+                                 ? settings_.input.audioTrack
                                  : 0;
     }
-    subtitleList.selected = settings_.input.Subtitle < int(subtitleList.entries.size())
-                                ? std::max(settings_.input.Subtitle, 0)
+    subtitleList.selected = settings_.input.subtitle < int(subtitleList.entries.size())
+                                ? std::max(settings_.input.subtitle, 0)
                                 : 0;
 }
 
 void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalogue) {
-    const TitleRecord* title = catalogue.title(in.PGC);
-    in.AudioId = -1;
-    in.AudioFormat = 0;
-    in.SubtitleId = 255;
+    const TitleRecord* title = catalogue.title(in.titleIndex);
+    in.audioId = -1;
+    in.audioFormat = 0;
+    in.subtitleId = 255;
     if (!title) return;
-    if (in.AudioTrack >= 0 && in.AudioTrack < title->audioCount && in.AudioTrack < kMaxAudioSlots) {
-        int coding = title->audioCoding[size_t(in.AudioTrack)];
-        in.AudioId = audioStreamIdBase(coding) + title->audioStream[size_t(in.AudioTrack)];
-        in.AudioFormat = coding;
+    if (in.audioTrack >= 0 && in.audioTrack < title->audioCount && in.audioTrack < kMaxAudioSlots) {
+        int coding = title->audioCoding[size_t(in.audioTrack)];
+        in.audioId = audioStreamIdBase(coding) + title->audioStream[size_t(in.audioTrack)];
+        in.audioFormat = coding;
     }
-    if (in.Subtitle > 0 && in.Subtitle - 1 < title->subpictureCount &&
-        in.Subtitle - 1 < kMaxSubpictureSlots)
-        in.SubtitleId = 0x20 + title->subpictureStream[size_t(in.Subtitle - 1)];
+    if (in.subtitle > 0 && in.subtitle - 1 < title->subpictureCount &&
+        in.subtitle - 1 < kMaxSubpictureSlots)
+        in.subtitleId = 0x20 + title->subpictureStream[size_t(in.subtitle - 1)];
 }
 
 // ---------------------------------------------------------------- sources
@@ -322,7 +322,7 @@ void EncodeDlg::openIfoList(const std::vector<std::string>& ifos,
 
 bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::string>* knownVobs) {
     InputSettings& in = settings_.input;
-    in.SourcePath = ifo;
+    in.sourcePath = ifo;
     if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
     if (!parseIfo(catalogue_, ifo, host_)) return false;
 
@@ -331,16 +331,16 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
         host_.error("STR_ERROR_211");
         return false;
     }
-    in.VobFiles = vobs;
+    in.vobFiles = vobs;
     // A newly opened title set shows its main feature, the title a user
     // most likely wants, rather than whichever title was chosen last.
-    in.PGC = std::max(0, mainTitleIndex(catalogue_));
-    in.ChapterFrom = in.ChapterTo = 0;  // and its whole title
+    in.titleIndex = std::max(0, mainTitleIndex(catalogue_));
+    in.chapterFrom = in.chapterTo = 0;  // and its whole title
     resolveStreamIds(in, catalogue_);
     decoderOpen_ = openDecoderOnCurrent();
-    const TitleRecord* title = catalogue_.title(in.PGC);
-    in.Duration = title ? title->duration : 0.0;
-    in.StartSector = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
+    const TitleRecord* title = catalogue_.title(in.titleIndex);
+    in.duration = title ? title->duration : 0.0;
+    in.startSector = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
     monitorLine = decoderOpen_ ? text("STR_MAIN_LABEL_MONITOR_ReadyToEncode") : "";
     if (!decoderOpen_) return false;
 
@@ -367,11 +367,11 @@ int EncodeDlg::openDecoderOnCurrent() {
     int ok = engines_.source->openDecoder(settings_.input, catalogue_, facts);
     if (ok) {
         facts_ = facts;
-        settings_.input.SourceFrameRate = facts.frameRate;
-        settings_.input.ChromaFormat = facts.chromaFormat;
-        settings_.input.SourceWidth = facts.width;
-        settings_.input.SourceHeight = facts.height;
-        settings_.input.SourceAspect = facts.aspectRatio;
+        settings_.input.sourceFrameRate = facts.frameRate;
+        settings_.input.chromaFormat = facts.chromaFormat;
+        settings_.input.sourceWidth = facts.width;
+        settings_.input.sourceHeight = facts.height;
+        settings_.input.sourceAspect = facts.aspectRatio;
     }
     return ok;
 }
@@ -383,7 +383,7 @@ void EncodeDlg::openVobFiles(const std::vector<std::string>& files) {
         row.outputName = text("STR_MAIN_LISTVIEW_Title") + "_" + std::to_string(rows_.size());
         row.sourcePath = file;
         InputSettings input = settings_.input;
-        input.ChapterFrom = input.ChapterTo = 0;  // a new row rips its whole title
+        input.chapterFrom = input.chapterTo = 0;  // a new row rips its whole title
         auto item = std::make_unique<DVDProjectItem>(DVDProjectItem::kVobFile, int(rows_.size()),
                                                      input, settings_.output, nullptr);
         addRow(std::move(row), std::move(item));
@@ -428,9 +428,9 @@ void EncodeDlg::applyItem(int row) {
     settings_.output = it.output;
     it.copyCatalogueTo(catalogue_);
     refillSelectionLists();
-    formatList.selected = settings_.output.StreamTypeSelected;
-    zoomList.selected = settings_.output.Ratio;
-    splitList.selected = settings_.output.SplitMode;
+    formatList.selected = settings_.output.formatIndex;
+    zoomList.selected = settings_.output.zoomMode;
+    splitList.selected = settings_.output.splitMode;
     applyingItem_ = false;
     redrawPreview();
 }
@@ -543,8 +543,8 @@ void EncodeDlg::chooseIndex(int index) {
     if (busy()) return;
     if (index < 0 || index >= int(indexList.entries.size()) || catalogue_.count() == 0) return;
     indexList.selected = index;
-    settings_.input.PGC = index;
-    if (current_ >= 0) items_[size_t(current_)]->input.PGC = index;
+    settings_.input.titleIndex = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.titleIndex = index;
     refillStreamLists();
     showTitleOfIndex();
     notify();
@@ -569,8 +569,8 @@ void EncodeDlg::chooseAudio(int index) {
     if (busy()) return;
     if (index < 0 || index >= int(audioList.entries.size())) return;
     audioList.selected = index;
-    settings_.input.AudioTrack = index;
-    if (current_ >= 0) items_[size_t(current_)]->input.AudioTrack = index;
+    settings_.input.audioTrack = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.audioTrack = index;
     notify();
 }
 
@@ -578,8 +578,8 @@ void EncodeDlg::chooseSubtitle(int index) {
     if (busy()) return;
     if (index < 0 || index >= int(subtitleList.entries.size())) return;
     subtitleList.selected = index;
-    settings_.input.Subtitle = index;
-    if (current_ >= 0) items_[size_t(current_)]->input.Subtitle = index;
+    settings_.input.subtitle = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.subtitle = index;
     notify();
 }
 
@@ -587,18 +587,18 @@ void EncodeDlg::chooseAngle(int index) {
     if (busy()) return;
     if (index < 0 || index >= int(angleList.entries.size())) return;
     angleList.selected = index;
-    settings_.input.Angle = index;
-    if (current_ >= 0) items_[size_t(current_)]->input.Angle = index;
+    settings_.input.angle = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.angle = index;
     notify();
 }
 
 void EncodeDlg::chooseChapters(int from, int to) {
     if (busy()) return;
-    settings_.input.ChapterFrom = from;
-    settings_.input.ChapterTo = to;
+    settings_.input.chapterFrom = from;
+    settings_.input.chapterTo = to;
     if (current_ >= 0) {
-        items_[size_t(current_)]->input.ChapterFrom = from;
-        items_[size_t(current_)]->input.ChapterTo = to;
+        items_[size_t(current_)]->input.chapterFrom = from;
+        items_[size_t(current_)]->input.chapterTo = to;
     }
     notify();
 }
@@ -628,8 +628,8 @@ void EncodeDlg::chooseSplit(int index) {
     if (busy()) return;
     if (index < 0 || index >= kSplitCount) return;
     splitList.selected = index;
-    settings_.output.SplitMode = index;
-    if (current_ >= 0) items_[size_t(current_)]->output.SplitMode = index;
+    settings_.output.splitMode = index;
+    if (current_ >= 0) items_[size_t(current_)]->output.splitMode = index;
     splitSettingEnabled = index == kSplitCustom;
     notify();
 }
@@ -641,18 +641,18 @@ void EncodeDlg::Browse() {
     auto folder = view_->chooseFolder(text("STR_ERROR_201"));
     if (!folder) return;
     outputFolder = withTrailingSlash(*folder);
-    settings_.app.OutputPath = outputFolder;
-    settings_.input.CacheFile = outputFolder + "hdcache.dat";
+    settings_.app.outputPath = outputFolder;
+    settings_.input.cacheFile = outputFolder + "hdcache.dat";
     notify();
 }
 
 void EncodeDlg::setOutputFolderText(const std::string& typed) {
     if (busy()) return;
     outputFolder = withTrailingSlash(typed);
-    settings_.app.OutputPath = outputFolder;
+    settings_.app.outputPath = outputFolder;
     std::error_code ec;
     if (fs::is_directory(outputFolder, ec))
-        settings_.input.CacheFile = outputFolder + "hdcache.dat";
+        settings_.input.cacheFile = outputFolder + "hdcache.dat";
     notify();
 }
 
@@ -668,7 +668,7 @@ void EncodeDlg::setPriorityCommand(int choice) {
         return;
     }
     priorityChecked = choice;
-    settings_.app.Prority = choice;
+    settings_.app.priority = choice;
     notify();
 }
 

@@ -265,7 +265,7 @@ private:
     void noteSourceEnd();
     void reportSkippedSectors();
     RipWriter* writer() const;
-    bool aviOutput() const { return settings_.output.MPEGStream >= 2; }
+    bool aviOutput() const { return settings_.output.mpegStream >= 2; }
     std::string text(const char* key) const;
 
     UiHost& host_;

@@ -66,46 +66,46 @@ std::optional<int> findFormat(const UiHost& host, const std::string& indexOrText
 // The title's whole length, its last fraction of a second included: the
 // output holds every picture and all the sound of the title.
 int computeMaxFrames(const InputSettings& input) {
-    return static_cast<int>(std::llround(input.Duration * FrameRateTable::fps(input.FrameRate)));
+    return static_cast<int>(std::llround(input.duration * FrameRateTable::fps(input.frameRate)));
 }
 
 void applyFormat(int index, InputSettings& input, OutputSettings& output) {
     if (index < 0 || index >= kFormatCount) return;
     const FormatPreset& p = kPresets[index];
-    output.StreamTypeSelected = index;
-    output.MPEGStream = p.mpegStream;
-    if (p.downSampling >= 0) input.DownSampling = p.downSampling;
-    if (p.frameRate >= 0) input.FrameRate = p.frameRate;
+    output.formatIndex = index;
+    output.mpegStream = p.mpegStream;
+    if (p.downSampling >= 0) input.downSampling = p.downSampling;
+    if (p.frameRate >= 0) input.frameRate = p.frameRate;
     if (p.width) {
-        output.Width = p.width;
-        output.Height = p.height;
+        output.width = p.width;
+        output.height = p.height;
     } else if (index <= 1) {
         // The custom entries follow the frame rate: NTSC rates give the
         // 240/480-line size, 25 fps the PAL one, 24 and 30 keep the size.
-        int fr = input.FrameRate;
+        int fr = input.frameRate;
         if (fr == 0 || fr == 3) {
-            output.Width = index == 0 ? 352 : 480;
-            output.Height = index == 0 ? 240 : 480;
+            output.width = index == 0 ? 352 : 480;
+            output.height = index == 0 ? 240 : 480;
         } else if (fr == 2) {
-            output.Width = index == 0 ? 352 : 480;
-            output.Height = index == 0 ? 288 : 576;
+            output.width = index == 0 ? 352 : 480;
+            output.height = index == 0 ? 288 : 576;
         }
-        output.VBV = index == 0 ? 20 : 112;
-        output.MuxRate = index == 0 ? 1.4 : 5.6;
+        output.vbvBufferSize = index == 0 ? 20 : 112;
+        output.muxRate = index == 0 ? 1.4 : 5.6;
     }
-    if (p.videoBitRate) output.VideoBitRate = p.videoBitRate;
-    if (index != kFormatAvi) output.AudioBitRate = 10;
-    output.MaxFrames = computeMaxFrames(input);
+    if (p.videoBitRate) output.videoBitRate = p.videoBitRate;
+    if (index != kFormatAvi) output.audioBitRate = 10;
+    output.maxFrames = computeMaxFrames(input);
 }
 
 void applyZoom(int ratio, OutputSettings& output) {
     if (ratio < 0 || ratio >= kZoomCount) return;
-    output.Ratio = ratio;
-    output.RenderSource = ratio == kZoomCustom ? 1 : 0;
+    output.zoomMode = ratio;
+    output.renderSource = ratio == kZoomCustom ? 1 : 0;
 }
 
 int splitLimitMB(const OutputSettings& output) {
-    switch (output.SplitMode) {
+    switch (output.splitMode) {
         case 1:
             return 730;
         case 2:
@@ -115,7 +115,7 @@ int splitLimitMB(const OutputSettings& output) {
         case 4:
             return 700;
         case 5:
-            return output.Volume;
+            return output.splitSizeMB;
         default:
             return 0;
     }
@@ -123,43 +123,43 @@ int splitLimitMB(const OutputSettings& output) {
 
 GeometryParams geometryParams(const InputSettings& input, const OutputSettings& output) {
     GeometryParams g;
-    g.width = output.Width;
-    g.height = output.Height;
-    g.ratio = output.Ratio;
-    g.videoResize = output.VideoResize;
-    g.x1 = output.X1;
-    g.x2 = output.X2;
-    g.y1 = output.Y1;
-    g.y2 = output.Y2;
-    g.sourceWidth = input.SourceWidth;
-    g.sourceHeight = input.SourceHeight;
-    g.chromaFormat = input.ChromaFormat ? input.ChromaFormat : 1;
-    g.luminanceFilter = input.LuminanceFilter != 0;
-    g.luminanceGain = input.LuminanceGain;
-    g.luminanceOffset = input.LuminanceOffset;
+    g.width = output.width;
+    g.height = output.height;
+    g.ratio = output.zoomMode;
+    g.videoResize = output.videoResize;
+    g.x1 = output.cropLeft;
+    g.x2 = output.cropRight;
+    g.y1 = output.cropTop;
+    g.y2 = output.cropBottom;
+    g.sourceWidth = input.sourceWidth;
+    g.sourceHeight = input.sourceHeight;
+    g.chromaFormat = input.chromaFormat ? input.chromaFormat : 1;
+    g.luminanceFilter = input.luminanceFilter != 0;
+    g.luminanceGain = input.luminanceGain;
+    g.luminanceOffset = input.luminanceOffset;
     return g;
 }
 
 CropPixels cropToPixels(const OutputSettings& output, int ws, int hs) {
-    return {cropToPixelsX(ws, output.X1), cropToPixelsX(ws, output.X2),
-            cropToPixelsY(hs, output.Y1), cropToPixelsY(hs, output.Y2)};
+    return {cropToPixelsX(ws, output.cropLeft), cropToPixelsX(ws, output.cropRight),
+            cropToPixelsY(hs, output.cropTop), cropToPixelsY(hs, output.cropBottom)};
 }
 
 ProposedSize proposeOutputSize(AdjustMode mode, const OutputSettings& output, int ws, int hs) {
     CropPixels crop = cropToPixels(output, ws, hs);
     switch (mode) {
         case AdjustMode::Correct43:
-            return {output.Width, roundDownEven(static_cast<int>(crop.height() *
+            return {output.width, roundDownEven(static_cast<int>(crop.height() *
                                                                  (ws / 1.7777777777777777 / hs)))};
         case AdjustMode::Selection:
             return {crop.width() & ~7, roundDownEven(crop.height())};
         case AdjustMode::PreserveRatio:
         default:
-            return {output.Width,
+            return {output.width,
                     crop.width() > 0
                         ? roundDownEven(static_cast<int>(static_cast<double>(crop.height()) *
-                                                         output.Width / crop.width()))
-                        : output.Height};
+                                                         output.width / crop.width()))
+                        : output.height};
     }
 }
 
@@ -170,8 +170,8 @@ bool adjustOutputResolution(UiHost& host, AdjustMode mode, OutputSettings& outpu
                   size.width, size.height, host.text("STR_ERROR_30").c_str());
     if (host.messageBox(BoxKind::Question, buffer) != BoxAnswer::Yes) return false;
     if (size.width < 16 || size.height < 16) return false;  // nothing sensible to apply
-    output.Width = size.width;
-    output.Height = size.height;
+    output.width = size.width;
+    output.height = size.height;
     return true;
 }
 

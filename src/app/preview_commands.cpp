@@ -43,21 +43,21 @@ bool EncodeDlg::previewOf(const FrameRecord& source, PreviewFrame& frame) {
     if (source.empty()) return false;
     const PlaneLayout& layout = source.planes->layout;
     OutputSettings& out = settings_.output;
-    bool renderSource = out.RenderSource != 0;
-    const bool sourceView = useSourceView(out.Ratio, renderSource);
-    out.RenderSource = renderSource ? 1 : 0;
+    bool renderSource = out.renderSource != 0;
+    const bool sourceView = useSourceView(out.zoomMode, renderSource);
+    out.renderSource = renderSource ? 1 : 0;
     if (sourceView) {
         frame.sourceView = true;
         frame.image = copyOfSource(source);
-        const int areaWidth = previewAreaWidth_ > 0 ? previewAreaWidth_ : out.Width;
-        const int areaHeight = previewAreaHeight_ > 0 ? previewAreaHeight_ : out.Height;
-        frame.area = sourceViewRect(areaWidth, areaHeight, out.Correct43 != 0, out.PreviewAspect);
+        const int areaWidth = previewAreaWidth_ > 0 ? previewAreaWidth_ : out.width;
+        const int areaHeight = previewAreaHeight_ > 0 ? previewAreaHeight_ : out.height;
+        frame.area = sourceViewRect(areaWidth, areaHeight, out.correct43 != 0, out.previewAspect);
         const CropPixels crop = cropToPixels(out, layout.width, layout.height);
         frame.cropX1 = crop.x1;
         frame.cropY1 = crop.y1;
         frame.cropX2 = crop.x2;
         frame.cropY2 = crop.y2;
-        if (out.ShowResolution) frame.label = cropLabel(crop.x1, crop.y1, crop.x2, crop.y2);
+        if (out.showResolution) frame.label = cropLabel(crop.x1, crop.y1, crop.x2, crop.y2);
         return true;
     }
     GeometryParams params = geometryParams(settings_.input, out);
@@ -79,19 +79,19 @@ void EncodeDlg::redrawPreview() {
 // Called by the rip with the planes just produced by the frame geometry.
 void EncodeDlg::drawRipFrame(const uint8_t* const planes[3], int total) {
     const OutputSettings& out = settings_.output;
-    if (!view_ || out.Render == 0) return;
+    if (!view_ || out.renderInterval == 0) return;
     PreviewState state;
     state.decoderOpen = true;
     state.ripping = true;
     state.ripFrame = total;
-    state.render = out.Render;
+    state.render = out.renderInterval;
     if (choosePreviewPicture(state) != PreviewPicture::RipFrame) return;
     PreviewFrame frame;
     PreviewImage& image = frame.image;
-    image.width = out.Width;
-    image.height = out.Height;
-    image.chromaWidth = geometry_->chromaWidth(out.Width);
-    image.chromaHeight = geometry_->chromaHeight(out.Height);
+    image.width = out.width;
+    image.height = out.height;
+    image.chromaWidth = geometry_->chromaWidth(out.width);
+    image.chromaHeight = geometry_->chromaHeight(out.height);
     const size_t luma = size_t(image.width) * size_t(image.height);
     const size_t chroma = size_t(image.chromaWidth) * size_t(image.chromaHeight);
     image.y.assign(planes[0], planes[0] + luma);
@@ -106,7 +106,7 @@ void EncodeDlg::storeOutputInCurrent() {
 
 void EncodeDlg::toggleCorrect43() {
     if (busy()) return;
-    settings_.output.Correct43 = !settings_.output.Correct43;
+    settings_.output.correct43 = !settings_.output.correct43;
     storeOutputInCurrent();
     redrawPreview();
     notify();
@@ -114,7 +114,7 @@ void EncodeDlg::toggleCorrect43() {
 
 void EncodeDlg::toggleShowResolution() {
     if (busy()) return;
-    settings_.output.ShowResolution = !settings_.output.ShowResolution;
+    settings_.output.showResolution = !settings_.output.showResolution;
     storeOutputInCurrent();
     redrawPreview();
     notify();
@@ -122,7 +122,7 @@ void EncodeDlg::toggleShowResolution() {
 
 void EncodeDlg::setRenderSource(bool source) {
     if (busy()) return;
-    settings_.output.RenderSource = source && settings_.output.Ratio == kZoomCustom ? 1 : 0;
+    settings_.output.renderSource = source && settings_.output.zoomMode == kZoomCustom ? 1 : 0;
     storeOutputInCurrent();
     redrawPreview();
     notify();
@@ -130,8 +130,8 @@ void EncodeDlg::setRenderSource(bool source) {
 
 bool EncodeDlg::adjustOutputResolution(int mode) {
     if (busy() || mode < 0 || mode > 2) return false;
-    const int sourceWidth = settings_.input.SourceWidth;
-    const int sourceHeight = settings_.input.SourceHeight;
+    const int sourceWidth = settings_.input.sourceWidth;
+    const int sourceHeight = settings_.input.sourceHeight;
     // The proposals are made from the source size: nothing to propose
     // before a title was opened.
     if (sourceWidth <= 0 || sourceHeight <= 0) {

@@ -41,7 +41,7 @@ void EncodeDlg::setIdleState() {
     for (ChoiceList* l :
          {&indexList, &audioList, &subtitleList, &angleList, &formatList, &zoomList, &splitList})
         l->enabled = true;
-    splitSettingEnabled = settings_.output.SplitMode == kSplitCustom;
+    splitSettingEnabled = settings_.output.splitMode == kSplitCustom;
     removeEnabled = !rows_.empty();
     ripEnabled = !rows_.empty();
     ripButtonText = text("STR_MAIN_BUTTON_Rip");
@@ -91,7 +91,7 @@ bool EncodeDlg::prepareRip() {
         host_.messageBox(BoxKind::Error, folder + text("STR_ERROR_106"));
         return false;
     }
-    settings_.app.OutputPath = folder;
+    settings_.app.outputPath = folder;
     outputFolder = folder;
     // A stop asked for in an earlier run must not end this one's scan.
     clearCancels();
@@ -114,17 +114,17 @@ void EncodeDlg::runRip() {
         // The row takes the current output choices but keeps its own size,
         // format and split values.
         OutputSettings merged = chosen;
-        merged.Width = it.output.Width;
-        merged.Height = it.output.Height;
-        merged.MPEGStream = it.output.MPEGStream;
-        merged.VideoBitRate = it.output.VideoBitRate;
-        merged.AudioBitRate = it.output.AudioBitRate;
-        merged.Ratio = it.output.Ratio;
-        merged.VBV = it.output.VBV;
-        merged.MuxRate = it.output.MuxRate;
-        merged.Volume = it.output.Volume;
-        merged.SplitMode = it.output.SplitMode;
-        merged.StreamTypeSelected = it.output.StreamTypeSelected;
+        merged.width = it.output.width;
+        merged.height = it.output.height;
+        merged.mpegStream = it.output.mpegStream;
+        merged.videoBitRate = it.output.videoBitRate;
+        merged.audioBitRate = it.output.audioBitRate;
+        merged.zoomMode = it.output.zoomMode;
+        merged.vbvBufferSize = it.output.vbvBufferSize;
+        merged.muxRate = it.output.muxRate;
+        merged.splitSizeMB = it.output.splitSizeMB;
+        merged.splitMode = it.output.splitMode;
+        merged.formatIndex = it.output.formatIndex;
         it.output = merged;
         if (isIfo && engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
         settings_.input = it.input;
@@ -136,8 +136,8 @@ void EncodeDlg::runRip() {
             runFailed_ = true;
             continue;
         }
-        outputFile_ = settings_.app.OutputPath + rows_[size_t(row)].outputName;
-        settings_.output.MaxFrames = computeMaxFrames(settings_.input);
+        outputFile_ = settings_.app.outputPath + rows_[size_t(row)].outputName;
+        settings_.output.maxFrames = computeMaxFrames(settings_.input);
         if (!ripping_) break;
         outputFile_ += aviOutput() ? ".avi" : ".mpg";
         runFailed_ = false;
@@ -151,7 +151,7 @@ void EncodeDlg::runRip() {
     // Switched off once, after the last row: shutting down after the first
     // one would leave the others unripped.
     const bool cancelledRun = cancelled() || !ripping_;
-    shutdownDue_ = settings_.input.ShutDown && !cancelledRun && rowsAttempted_ > 0;
+    shutdownDue_ = settings_.input.shutDown && !cancelledRun && rowsAttempted_ > 0;
     if (cancelledRun && !closingLineShown_) monitorLine.clear();
     // Still busy: the controls come back with finishRip, once this thread
     // has really let go of the engines.
@@ -204,9 +204,9 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     if (!isIfo) {
         // A VOB or MPEG file is scanned into a one-title catalogue now.
         if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
-        std::vector<std::string> files{in.SourcePath.empty() ? rows_[size_t(current_)].sourcePath
-                                                             : in.SourcePath};
-        if (in.SourcePath.empty()) files = {rows_[size_t(current_)].sourcePath};
+        std::vector<std::string> files{in.sourcePath.empty() ? rows_[size_t(current_)].sourcePath
+                                                             : in.sourcePath};
+        if (in.sourcePath.empty()) files = {rows_[size_t(current_)].sourcePath};
         monitorLine = text("STR_MAIN_LABEL_MONITOR_ScaningInputStream");
         notify();
         if (!engines_.source ||
@@ -214,9 +214,9 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
             decoderOpen_ = 0;
             return false;
         }
-        in.SourcePath.clear();
-        in.VobFiles = files;
-        in.PGC = 0;
+        in.sourcePath.clear();
+        in.vobFiles = files;
+        in.titleIndex = 0;
         items_[size_t(current_)]->setCatalogue(catalogue_);
         refillSelectionLists();
     }
@@ -224,33 +224,33 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     // not have (kept from another title, or a VOB row whose files are its
     // chapters) fails the row: ripping the whole title instead would give a
     // file the user did not ask for.
-    if (in.ChapterFrom > 0 && !keepChaptersOfRow()) {
+    if (in.chapterFrom > 0 && !keepChaptersOfRow()) {
         decoderOpen_ = 0;
         return false;
     }
     resolveStreamIds(in, catalogue_);
     decoderOpen_ = openDecoderOnCurrent();
     if (!isIfo) takeSnapshot(*items_[size_t(current_)]);
-    settings_.output.Width &= ~15;
-    settings_.output.Height &= ~15;
-    if (settings_.output.Width < 16) settings_.output.Width = 16;
-    if (settings_.output.Height < 16) settings_.output.Height = 16;
-    const TitleRecord* title = catalogue_.title(in.PGC);
-    in.Duration = title ? title->duration : 0.0;
+    settings_.output.width &= ~15;
+    settings_.output.height &= ~15;
+    if (settings_.output.width < 16) settings_.output.width = 16;
+    if (settings_.output.height < 16) settings_.output.height = 16;
+    const TitleRecord* title = catalogue_.title(in.titleIndex);
+    in.duration = title ? title->duration : 0.0;
     startPosition_ = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
-    in.StartSector = uint32_t(startPosition_);
+    in.startSector = uint32_t(startPosition_);
     if (decoderOpen_ && engines_.source) engines_.source->reseek(startPosition_);
     return decoderOpen_ != 0;
 }
 
 bool EncodeDlg::keepChaptersOfRow() {
     const InputSettings& in = settings_.input;
-    TitleRecord* title = catalogue_.title(in.PGC);
-    if (title && keepChapters(*title, in.ChapterFrom, in.ChapterTo)) return true;
+    TitleRecord* title = catalogue_.title(in.titleIndex);
+    if (title && keepChapters(*title, in.chapterFrom, in.chapterTo)) return true;
     const int count = title ? title->chapterCount() : 0;
     host_.messageBox(BoxKind::Error,
-                     text("STR_ERROR_ChapterRange") + " " + std::to_string(in.ChapterFrom) + "-" +
-                         std::to_string(in.ChapterTo) + " (1-" + std::to_string(count) + ")");
+                     text("STR_ERROR_ChapterRange") + " " + std::to_string(in.chapterFrom) + "-" +
+                         std::to_string(in.chapterTo) + " (1-" + std::to_string(count) + ")");
     return false;
 }
 
@@ -271,14 +271,14 @@ int EncodeDlg::RipRun() {
         runFailed_ = true;
         return 0;
     };
-    if (in.DownSampling == 2 && mpeg) return refuse("STR_ERROR_20");
-    if (in.DownSampling == 2 && !mpeg && out.DoAVIAudio) return refuse("STR_ERROR_21");
-    if (in.DownSampling == 4 && mpeg) return refuse("STR_ERROR_78");
+    if (in.downSampling == 2 && mpeg) return refuse("STR_ERROR_20");
+    if (in.downSampling == 2 && !mpeg && out.aviAudio) return refuse("STR_ERROR_21");
+    if (in.downSampling == 4 && mpeg) return refuse("STR_ERROR_78");
     if (!decoderOpen_ || !engines_.source) return refuse("STR_ERROR_23");
-    if (out.SplitMode >= 1 && out.SplitMode <= 5 && out.Enable2Pass && !mpeg)
+    if (out.splitMode >= 1 && out.splitMode <= 5 && out.twoPass && !mpeg)
         return refuse("STR_ERROR_82");
     // YU12 has no conversion for the AVI compressors.
-    if (!mpeg && out.DoAVIVideo && out.ExportYUV == 2) return refuse("STR_ERROR_44");
+    if (!mpeg && out.aviVideo && out.exportYuv == 2) return refuse("STR_ERROR_44");
     RipWriter* w = writer();
     if (!w) return refuse(mpeg ? "STR_ERROR_1002" : "STR_ERROR_34");
 
@@ -291,7 +291,7 @@ int EncodeDlg::RipRun() {
     fs::path folder = fs::path(outputFile_).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);
 
-    const int passCount = (!mpeg && out.DoAVIVideo) ? out.Enable2Pass + 1 : 1;
+    const int passCount = (!mpeg && out.aviVideo) ? out.twoPass + 1 : 1;
     startTick_ = engines_.tick();
     updateInterval_ = 5;
     int total = 0;
@@ -299,9 +299,9 @@ int EncodeDlg::RipRun() {
     try {
         // Only pictures the geometry made are written: grey pictures in
         // their place would pass for a rip.
-        const bool drawsPictures = mpeg || out.DoAVIVideo;
+        const bool drawsPictures = mpeg || out.aviVideo;
         if (!drawsPictures || prepareGeometry()) {
-            const size_t lumaSize = size_t(out.Width) * size_t(out.Height);
+            const size_t lumaSize = size_t(out.width) * size_t(out.height);
             for (auto& p : planes_) p.assign(lumaSize, 0);
             runPasses(*w, passCount, drawsPictures, total);
         } else {
@@ -327,9 +327,9 @@ int EncodeDlg::RipRun() {
     uint32_t elapsedMs = engines_.tick() - startTick_;
     monitorLine = std::string(line) + text("STR_MAIN_LABEL_MONITOR_TotalEncodingTime") +
                   hms(int(elapsedMs / 1000));
-    if (out.MaxFrames != 0) progress = int(int64_t(perPass) * 100 / out.MaxFrames);
+    if (out.maxFrames != 0) progress = int(int64_t(perPass) * 100 / out.maxFrames);
     host_.setStatus(monitorLine);
-    if (out.MaxFrames != 0) host_.setProgress(progress, 100);
+    if (out.maxFrames != 0) host_.setProgress(progress, 100);
     closingLineShown_ = true;
 
     writerOk_ = 0;
@@ -352,7 +352,7 @@ bool EncodeDlg::prepareGeometry() {
 int EncodeDlg::feedDepth() const {
     constexpr int kFramesAhead = 6;
     const OutputSettings& out = settings_.output;
-    const bool seeksBack = out.SplitMode != 0 && settings_.input.OverLapped != 0;
+    const bool seeksBack = out.splitMode != 0 && settings_.input.splitOverlap != 0;
     if (threadCount(settings_.app) <= 1 || seeksBack || !engines_.source->relay()) return 0;
     return kFramesAhead;
 }
@@ -375,9 +375,9 @@ PictureStage EncodeDlg::pictureStage(bool drawsPictures) const {
     stage.make = [this](const FrameRecord& frame, uint8_t* const planes[3]) {
         return drawPicture(frame, planes);
     };
-    stage.planeSize[0] = size_t(out.Width) * size_t(out.Height);
+    stage.planeSize[0] = size_t(out.width) * size_t(out.height);
     stage.planeSize[1] = stage.planeSize[2] =
-        size_t(geometry_->chromaWidth(out.Width)) * size_t(geometry_->chromaHeight(out.Height));
+        size_t(geometry_->chromaWidth(out.width)) * size_t(geometry_->chromaHeight(out.height));
     return stage;
 }
 
@@ -393,7 +393,7 @@ void EncodeDlg::runPasses(RipWriter& w, int passCount, bool drawsPictures, int& 
         if (decoderOpen_ && writerOk_) {
             // A writer stops at the title's frame count: the frame after it
             // is the last the loop takes, so the source goes no further.
-            const int maxFrames = settings_.output.MaxFrames;
+            const int maxFrames = settings_.output.maxFrames;
             const int64_t cap = maxFrames > 0 ? int64_t(maxFrames) + 1 : FrameFeed::kUnlimited;
             FrameFeed feed(*engines_.source, engines_.source->relay(), feedDepth(), cap,
                            pictureStage(drawsPictures));
@@ -437,7 +437,7 @@ void EncodeDlg::runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, 
         const uint8_t* const cdst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
         writerOk_ = w.writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
         if (!writerOk_ && !w.frameLimitReached()) runFailed_ = true;
-        if (out.SplitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
+        if (out.splitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
         ProgressMonitor(total, passFrames, pass, passCount);
         if (drawn) drawRipFrame(cdst, total);
         if (total % updateInterval_ == 0) host_.pumpMessages();
@@ -482,14 +482,14 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
     params.passCount = passCount;
     bool decoderOk = true;
     if (aviOutput()) {
-        params.audioMode = (passCount == 1 || passIndex == 1) ? out.DoAVIAudio : 0;
+        params.audioMode = (passCount == 1 || passIndex == 1) ? out.aviAudio : 0;
         const bool audio = params.audioMode != 0;
         int mode = 0;
-        if (!out.DoAVIVideo && audio)
+        if (!out.aviVideo && audio)
             mode = 3;
-        else if (out.DoAVIVideo && !audio)
+        else if (out.aviVideo && !audio)
             mode = 2;
-        else if (out.DoAVIVideo && audio)
+        else if (out.aviVideo && audio)
             mode = 1;
         // Decoding starts before the writer opens: the sound's rate is known
         // only from the stream (a 44.1 kHz stream is not resampled to 48).
@@ -545,14 +545,14 @@ void EncodeDlg::SplitCheck(int limitMB) {
         if (!writerOk_) runFailed_ = true;
     }
     const InputSettings& in = settings_.input;
-    if (in.OverLapped == 0 || !writerOk_ || limitMB - 0.1 >= size) return;
+    if (in.splitOverlap == 0 || !writerOk_ || limitMB - 0.1 >= size) return;
     RipSource& src = *engines_.source;
     int64_t sector = src.getCurrentSector();
     if (sector == -1) return;
     int64_t position = sector - startPosition_;
     int t = src.currentTimeSeconds();
     if (t <= 0) return;
-    int64_t back = int64_t(double(position) / t * (in.OverLapped + 2));
+    int64_t back = int64_t(double(position) / t * (in.splitOverlap + 2));
     // A piece shorter than the overlap would start each next piece at or
     // before its own start: the rip would write pieces without end.
     if (position - back > 0 && startPosition_ + position - back > pieceStart_) {
@@ -561,8 +561,8 @@ void EncodeDlg::SplitCheck(int limitMB) {
             src.setPrefill(1);
             // The frames the new piece repeats must not count toward the
             // frame limit, or the title's last seconds would be cut off.
-            double fps = FrameRateTable::fps(in.FrameRate);
-            w->extendFrameLimit(int(std::ceil((in.OverLapped + 3) * fps)));
+            double fps = FrameRateTable::fps(in.frameRate);
+            w->extendFrameLimit(int(std::ceil((in.splitOverlap + 3) * fps)));
         }
     }
 }
@@ -574,7 +574,7 @@ void EncodeDlg::ProgressMonitor(int total, int, int, int passCount) {
     uint32_t elapsed = engines_.tick() - startTick_;
     double fps = elapsed ? total * 1000.0 / elapsed : 0.0;
     if (total != 0) updateInterval_ = std::max(5, int(2 * fps));
-    int remaining = fps > 0 ? int((double(passCount) * out.MaxFrames - total) / fps) : 0;
+    int remaining = fps > 0 ? int((double(passCount) * out.maxFrames - total) / fps) : 0;
     int size = int(writer()->sizeMB());
     char part[128];
     std::string line = text("STR_MAIN_LABEL_MONITOR_UsedSize");
@@ -593,8 +593,8 @@ void EncodeDlg::ProgressMonitor(int total, int, int, int passCount) {
         feed_->setIdleStatus(monitorLine);
     else
         engines_.source->setIdleStatus(monitorLine);
-    if (out.MaxFrames != 0)
-        progress = int(int64_t(total) * 100 / (int64_t(passCount) * out.MaxFrames));
+    if (out.maxFrames != 0)
+        progress = int(int64_t(total) * 100 / (int64_t(passCount) * out.maxFrames));
     host_.setStatus(monitorLine);
     host_.setProgress(progress, 100);
     notify();

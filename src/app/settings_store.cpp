@@ -27,112 +27,106 @@ struct Key {
     int* (*blobSize)(SettingsStore&);  // blobs only: their size key
 };
 
-#define ZK_INT(rec, sec, name, def)                                                         \
-    {                                                                                       \
-        sec, #name, Kind::Int, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, \
-            nullptr                                                                         \
+// One row of the key table: the INI section and key as the file spells them,
+// and the field that holds the value.
+#define ZK_FIELD(rec, sec, key, kind, field, def)                                             \
+    {                                                                                         \
+        sec, key, kind, def, +[](SettingsStore& s) -> void* { return &s.rec.field; }, nullptr \
     }
-#define ZK_REAL(rec, sec, name, def)                                                         \
-    {                                                                                        \
-        sec, #name, Kind::Real, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, \
-            nullptr                                                                          \
-    }
-#define ZK_TEXT(rec, sec, name, def)                                                         \
-    {                                                                                        \
-        sec, #name, Kind::Text, def, +[](SettingsStore& s) -> void* { return &s.rec.name; }, \
-            nullptr                                                                          \
-    }
-#define ZK_BLOB(rec, sec, name)                                                                  \
-    {                                                                                            \
-        sec, #name, Kind::Blob, nullptr, +[](SettingsStore& s) -> void* { return &s.rec.name; }, \
-            +[](SettingsStore& s) -> int* { return &s.rec.name##_Size; }                         \
+#define ZK_INT(rec, sec, key, field, def) ZK_FIELD(rec, sec, key, Kind::Int, field, def)
+#define ZK_REAL(rec, sec, key, field, def) ZK_FIELD(rec, sec, key, Kind::Real, field, def)
+#define ZK_TEXT(rec, sec, key, field, def) ZK_FIELD(rec, sec, key, Kind::Text, field, def)
+#define ZK_BLOB(rec, sec, key, field, sizeField)                                                \
+    {                                                                                           \
+        sec, key, Kind::Blob, nullptr, +[](SettingsStore& s) -> void* { return &s.rec.field; }, \
+            +[](SettingsStore& s) -> int* { return &s.rec.sizeField; }                          \
     }
 
-#define IN_INT(name, def) ZK_INT(input, kInputSection, name, def)
-#define OUT_INT(name, def) ZK_INT(output, kOutputSection, name, def)
-#define OUT_REAL(name, def) ZK_REAL(output, kOutputSection, name, def)
+#define IN_INT(key, field, def) ZK_INT(input, kInputSection, key, field, def)
+#define OUT_INT(key, field, def) ZK_INT(output, kOutputSection, key, field, def)
+#define OUT_REAL(key, field, def) ZK_REAL(output, kOutputSection, key, field, def)
 
 // Load and save order: input, output, application, MP3.
 const Key kKeys[] = {
-    IN_INT(AudioTrack, "0"),
-    IN_INT(Subtitle, "0"),
-    IN_INT(DownSampling, "0"),
-    IN_INT(UseASPI, "1"),
-    IN_INT(FrameRate, "1"),
-    IN_INT(SubOffset, "0"),
-    IN_INT(Detect24Fps, "1"),
-    IN_INT(Force24, "1"),
-    IN_INT(PGC, "0"),
-    IN_INT(Angle, "1"),
-    IN_INT(iDCT, "0"),
-    IN_INT(SubColor, "1"),
-    IN_INT(OverLapped, "0"),
-    IN_INT(ShutDown, "0"),
-    IN_INT(LuminanceFilter, "0"),
-    IN_INT(LuminanceGain, "128"),
-    IN_INT(LuminanceOffset, "0"),
-    IN_INT(AVSynch, "0"),
-    IN_INT(Deinterlace, "0"),
-    IN_INT(Dolby, "1"),
-    IN_INT(SaveBufferLocation, "0"),
-    IN_INT(SaveBufferSize, "10"),
-    ZK_TEXT(input, kInputSection, AC3File, "none.ac3"),
-    ZK_REAL(input, kInputSection, AC3Gain, "3.0"),
-    IN_INT(Volume, "0"),
-    IN_INT(RenderMode, "0"),
+    IN_INT("AudioTrack", audioTrack, "0"),
+    IN_INT("Subtitle", subtitle, "0"),
+    IN_INT("DownSampling", downSampling, "0"),
+    IN_INT("UseASPI", useAspi, "1"),
+    IN_INT("FrameRate", frameRate, "1"),
+    IN_INT("SubOffset", subtitleOffset, "0"),
+    IN_INT("Detect24Fps", detect24Fps, "1"),
+    IN_INT("Force24", force24Fps, "1"),
+    IN_INT("PGC", titleIndex, "0"),
+    IN_INT("Angle", angle, "1"),
+    IN_INT("iDCT", idct, "0"),
+    IN_INT("SubColor", subtitleColors, "1"),
+    IN_INT("OverLapped", splitOverlap, "0"),
+    IN_INT("ShutDown", shutDown, "0"),
+    IN_INT("LuminanceFilter", luminanceFilter, "0"),
+    IN_INT("LuminanceGain", luminanceGain, "128"),
+    IN_INT("LuminanceOffset", luminanceOffset, "0"),
+    IN_INT("AVSynch", avSync, "0"),
+    IN_INT("Deinterlace", deinterlace, "0"),
+    IN_INT("Dolby", dolby, "1"),
+    IN_INT("SaveBufferLocation", saveBufferLocation, "0"),
+    IN_INT("SaveBufferSize", saveBufferSize, "10"),
+    ZK_TEXT(input, kInputSection, "AC3File", ac3File, "none.ac3"),
+    ZK_REAL(input, kInputSection, "AC3Gain", ac3Gain, "3.0"),
+    IN_INT("Volume", volume, "0"),
+    IN_INT("RenderMode", renderMode, "0"),
 
-    ZK_TEXT(output, kOutputSection, LastOutput, "none"),
-    OUT_INT(MPEGStream, "0"),
-    OUT_INT(StreamTypeSelected, "0"),
-    OUT_INT(Width, "352"),
-    OUT_INT(Height, "288"),
-    OUT_INT(MaxFrames, "10000"),
-    OUT_INT(CPU, "0"),
-    OUT_INT(VideoBitRate, "150"),
-    OUT_INT(MaxVideoBitRate, "2600"),
-    OUT_INT(AudioBitRate, "11"),
-    OUT_INT(MotionSearch, "0"),
-    OUT_INT(SplitMode, "5"),
-    OUT_INT(Volume, "730"),
-    OUT_INT(Ratio, "0"),
-    OUT_INT(VideoResize, "2"),
-    OUT_INT(Render, "25"),
-    OUT_INT(PaddMin, "30"),
-    OUT_INT(PaddMax, "90"),
-    OUT_INT(OverWrite, "0"),
-    OUT_INT(DCT, "0"),
-    OUT_INT(VBV, "20"),
-    OUT_INT(MultiPass, "0"),
-    OUT_INT(DoAVIAudio, "2"),
-    OUT_INT(DoAVIVideo, "1"),
-    OUT_INT(Pulldown, "0"),
-    OUT_INT(ExportYUV, "1"),
-    OUT_INT(UseVcdWizard, "0"),
-    OUT_INT(QuantMat, "0"),
-    OUT_INT(Enable2Pass, "0"),
-    OUT_INT(AdaptiveQuant, "0"),
-    OUT_REAL(MuxRate, "1.4"),
-    OUT_REAL(X1, "0.0"),
-    OUT_REAL(X2, "1.0"),
-    OUT_REAL(Y1, "0.0"),
-    OUT_REAL(Y2, "1.0"),
-    ZK_TEXT(output, kOutputSection, AVIVideoC1, "None"),
-    OUT_INT(AVIfccHandler, "0"),
-    OUT_INT(AVIfccType, "0"),
-    OUT_INT(AVIVideoP1Settings_Size, "0"),
-    ZK_BLOB(output, kOutputSection, AVIVideoP1Settings),
-    OUT_INT(AVIVideoP2Settings_Size, "0"),
-    ZK_BLOB(output, kOutputSection, AVIVideoP2Settings),
+    ZK_TEXT(output, kOutputSection, "LastOutput", outputName, "none"),
+    OUT_INT("MPEGStream", mpegStream, "0"),
+    OUT_INT("StreamTypeSelected", formatIndex, "0"),
+    OUT_INT("Width", width, "352"),
+    OUT_INT("Height", height, "288"),
+    OUT_INT("MaxFrames", maxFrames, "10000"),
+    OUT_INT("CPU", cpu, "0"),
+    OUT_INT("VideoBitRate", videoBitRate, "150"),
+    OUT_INT("MaxVideoBitRate", maxVideoBitRate, "2600"),
+    OUT_INT("AudioBitRate", audioBitRate, "11"),
+    OUT_INT("MotionSearch", motionSearch, "0"),
+    OUT_INT("SplitMode", splitMode, "5"),
+    OUT_INT("Volume", splitSizeMB, "730"),
+    OUT_INT("Ratio", zoomMode, "0"),
+    OUT_INT("VideoResize", videoResize, "2"),
+    OUT_INT("Render", renderInterval, "25"),
+    OUT_INT("PaddMin", paddingMin, "30"),
+    OUT_INT("PaddMax", paddingMax, "90"),
+    OUT_INT("OverWrite", overwrite, "0"),
+    OUT_INT("DCT", dct, "0"),
+    OUT_INT("VBV", vbvBufferSize, "20"),
+    OUT_INT("MultiPass", multiPass, "0"),
+    OUT_INT("DoAVIAudio", aviAudio, "2"),
+    OUT_INT("DoAVIVideo", aviVideo, "1"),
+    OUT_INT("Pulldown", pulldown, "0"),
+    OUT_INT("ExportYUV", exportYuv, "1"),
+    OUT_INT("UseVcdWizard", useVcdWizard, "0"),
+    OUT_INT("QuantMat", quantMatrix, "0"),
+    OUT_INT("Enable2Pass", twoPass, "0"),
+    OUT_INT("AdaptiveQuant", adaptiveQuant, "0"),
+    OUT_REAL("MuxRate", muxRate, "1.4"),
+    OUT_REAL("X1", cropLeft, "0.0"),
+    OUT_REAL("X2", cropRight, "1.0"),
+    OUT_REAL("Y1", cropTop, "0.0"),
+    OUT_REAL("Y2", cropBottom, "1.0"),
+    ZK_TEXT(output, kOutputSection, "AVIVideoC1", compressorName, "None"),
+    OUT_INT("AVIfccHandler", compressorHandler, "0"),
+    OUT_INT("AVIfccType", compressorType, "0"),
+    OUT_INT("AVIVideoP1Settings_Size", pass1StateSize, "0"),
+    ZK_BLOB(output, kOutputSection, "AVIVideoP1Settings", pass1State, pass1StateSize),
+    OUT_INT("AVIVideoP2Settings_Size", pass2StateSize, "0"),
+    ZK_BLOB(output, kOutputSection, "AVIVideoP2Settings", pass2State, pass2StateSize),
 
-    ZK_TEXT(app, kAppSection, OutputPath, nullptr),
-    ZK_INT(app, kAppSection, Prority, "0"),
-    ZK_INT(app, kAppSection, Threads, "0"),
+    ZK_TEXT(app, kAppSection, "OutputPath", outputPath, nullptr),
+    ZK_INT(app, kAppSection, "Prority", priority, "0"),
+    ZK_INT(app, kAppSection, "Threads", threads, "0"),
 
-    ZK_INT(app, kLameSection, BitRate, "192"),
-    ZK_INT(app, kLameSection, Stereo, "0"),
-    ZK_INT(app, kLameSection, Quality, "3"),
-    ZK_INT(app, kLameSection, Lowpass, "19500"),
-    ZK_INT(app, kLameSection, Highpass, "-1"),
+    ZK_INT(app, kLameSection, "BitRate", mp3BitRate, "192"),
+    ZK_INT(app, kLameSection, "Stereo", mp3ChannelMode, "0"),
+    ZK_INT(app, kLameSection, "Quality", mp3Quality, "3"),
+    ZK_INT(app, kLameSection, "Lowpass", mp3Lowpass, "19500"),
+    ZK_INT(app, kLameSection, "Highpass", mp3Highpass, "-1"),
 };
 
 // A standard decimal-to-double conversion; a value that is not a finite
@@ -155,7 +149,7 @@ bool validBlobSize(int size) { return size > 0 && size <= kMaxCompressorState; }
 }  // namespace
 
 int threadCount(const ApplicationSettings& app) {
-    if (app.Threads > 0) return app.Threads;
+    if (app.threads > 0) return app.threads;
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : std::min(int(cores), kMaxThreads);
 }
@@ -238,44 +232,44 @@ void SettingsStore::loadFrom(const ProfileFile& file) {
         }
     }
     applyLoadRules();
-    output.Correct43 = 0;
-    output.RenderSource = output.Ratio == 4 ? 1 : 0;
-    output.ShowResolution = 1;
-    output.PreviewAspect = 1.12;
-    input.Duration = 0.0;
-    input.AudioId = -1;
-    input.SubtitleId = 255;
-    input.CacheFile = cacheFilePath();
+    output.correct43 = 0;
+    output.renderSource = output.zoomMode == 4 ? 1 : 0;
+    output.showResolution = 1;
+    output.previewAspect = 1.12;
+    input.duration = 0.0;
+    input.audioId = -1;
+    input.subtitleId = 255;
+    input.cacheFile = cacheFilePath();
 }
 
 void SettingsStore::applyLoadRules() {
-    if (app.Prority < 0 || app.Prority > 3) app.Prority = 0;
+    if (app.priority < 0 || app.priority > 3) app.priority = 0;
     // A negative count means nothing: the default. A huge one would only
     // multiply the frames in flight.
-    if (app.Threads < 0) app.Threads = 0;
-    app.Threads = std::min(app.Threads, kMaxThreads);
+    if (app.threads < 0) app.threads = 0;
+    app.threads = std::min(app.threads, kMaxThreads);
     // No output carries a side beyond kMaxOutputSide, and the picture
     // buffers of a larger one would not even fit in memory.
-    output.Width = std::clamp(output.Width, kMinOutputSide, kMaxOutputSide);
-    output.Height = std::clamp(output.Height, kMinOutputSide, kMaxOutputSide);
+    output.width = std::clamp(output.width, kMinOutputSide, kMaxOutputSide);
+    output.height = std::clamp(output.height, kMinOutputSide, kMaxOutputSide);
     // The index selects a table entry; one outside the table would read past it.
-    if (input.FrameRate < 0 || input.FrameRate >= FrameRateTable::kCount) input.FrameRate = 1;
+    if (input.frameRate < 0 || input.frameRate >= FrameRateTable::kCount) input.frameRate = 1;
     // Outside the Split list, or a custom size below 1 MB, the rip would
     // start a new piece after every frame: such values get their defaults.
-    if (output.SplitMode < 0 || output.SplitMode >= kSplitCount) output.SplitMode = kSplitCustom;
-    if (output.Volume < 1) output.Volume = 730;
+    if (output.splitMode < 0 || output.splitMode >= kSplitCount) output.splitMode = kSplitCustom;
+    if (output.splitSizeMB < 1) output.splitSizeMB = 730;
     // Past the list's end the Layer II encoder and the multiplexer would
     // each fall back to a rate of their own.
-    if (output.AudioBitRate < 0 || output.AudioBitRate >= kAudioBitRateCount)
-        output.AudioBitRate = 11;
-    output.LastOutput = withOutputExtension(output.LastOutput, output.MPEGStream);
-    if (!app.OutputPath.empty()) app.OutputPath = withTrailingSlash(app.OutputPath);
+    if (output.audioBitRate < 0 || output.audioBitRate >= kAudioBitRateCount)
+        output.audioBitRate = 11;
+    output.outputName = withOutputExtension(output.outputName, output.mpegStream);
+    if (!app.outputPath.empty()) app.outputPath = withTrailingSlash(app.outputPath);
 }
 
 std::string SettingsStore::cacheFilePath() const {
     std::error_code ec;
-    if (!app.OutputPath.empty() && std::filesystem::is_directory(app.OutputPath, ec))
-        return withTrailingSlash(app.OutputPath) + "hdcache.dat";
+    if (!app.outputPath.empty() && std::filesystem::is_directory(app.outputPath, ec))
+        return withTrailingSlash(app.outputPath) + "hdcache.dat";
     std::string docs = documentsDir_.empty() ? zembra::documentsFolder() : documentsDir_;
     return docs + "hdcache.dat";
 }
@@ -382,8 +376,8 @@ std::string SettingsStore::set(std::string_view sectionDotKey, std::string_view 
             }
         }
         applyLoadRules();
-        if (equalsNoCase(name, "Ratio")) output.RenderSource = output.Ratio == 4 ? 1 : 0;
-        if (equalsNoCase(name, "OutputPath")) input.CacheFile = cacheFilePath();
+        if (equalsNoCase(name, "Ratio")) output.renderSource = output.zoomMode == 4 ? 1 : 0;
+        if (equalsNoCase(name, "OutputPath")) input.cacheFile = cacheFilePath();
         return {};
     }
     return "no such setting";

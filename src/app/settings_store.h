@@ -1,8 +1,9 @@
 #pragma once
 // The three process-wide settings records and their INI file "options.ini".
-// Field names are the INI key names, so `output.VideoBitRate` is the value of
-// key "VideoBitRate" of section Zembra_OutputSettings. A default-constructed
-// record holds the defaults of the key tables.
+// Each field is named for what it holds; the key table in settings_store.cpp
+// pairs it with its INI key, whose spelling ("Prority", "PaddMin", "X1" ...)
+// the stored files fix. A default-constructed record holds the defaults of
+// the key table.
 
 #include <cstdint>
 #include <filesystem>
@@ -22,61 +23,61 @@ inline constexpr const char* kOutputSection = "Zembra_OutputSettings";
 
 struct ApplicationSettings {
     // Zembra_App
-    std::string OutputPath;  // always ends in '/'
-    int Prority = 0;         // 0 Normal, 1 Idle, 2 High, 3 RealTime
-    int Threads = 0;         // worker threads: 0 one per core, 1 a single-threaded run
+    std::string outputPath;  // always ends in '/'
+    int priority = 0;        // 0 Normal, 1 Idle, 2 High, 3 RealTime
+    int threads = 0;         // worker threads: 0 one per core, 1 a single-threaded run
     // Zembra_Lame
-    int BitRate = 192;
-    int Stereo = 0;
-    int Quality = 3;
-    int Lowpass = 19500;
-    int Highpass = -1;
+    int mp3BitRate = 192;
+    int mp3ChannelMode = 0;
+    int mp3Quality = 3;
+    int mp3Lowpass = 19500;
+    int mp3Highpass = -1;
 };
 
 struct InputSettings {
-    int AudioTrack = 0;
-    int Subtitle = 0;
-    int DownSampling = 0;
-    int UseASPI = 1;
-    int FrameRate = 1;
-    int SubOffset = 0;
-    int Detect24Fps = 1;
-    int Force24 = 1;
-    int PGC = 0;
-    int Angle = 1;
-    int iDCT = 0;
-    int SubColor = 1;
-    int OverLapped = 0;
-    int ShutDown = 0;
-    int LuminanceFilter = 0;
-    int LuminanceGain = 128;
-    int LuminanceOffset = 0;
-    int AVSynch = 0;
-    int Deinterlace = 0;
-    int Dolby = 1;
-    int SaveBufferLocation = 0;
-    int SaveBufferSize = 10;
-    std::string AC3File = "none.ac3";
-    double AC3Gain = 3.0;  // AC-3 output gain handed to the decoder
-    int Volume = 0;        // stored and restored only
-    int RenderMode = 0;    // stored and restored only
+    int audioTrack = 0;
+    int subtitle = 0;
+    int downSampling = 0;
+    int useAspi = 1;
+    int frameRate = 1;
+    int subtitleOffset = 0;
+    int detect24Fps = 1;
+    int force24Fps = 1;
+    int titleIndex = 0;
+    int angle = 1;
+    int idct = 0;
+    int subtitleColors = 1;
+    int splitOverlap = 0;
+    int shutDown = 0;
+    int luminanceFilter = 0;
+    int luminanceGain = 128;
+    int luminanceOffset = 0;
+    int avSync = 0;
+    int deinterlace = 0;
+    int dolby = 1;
+    int saveBufferLocation = 0;
+    int saveBufferSize = 10;
+    std::string ac3File = "none.ac3";
+    double ac3Gain = 3.0;  // AC-3 output gain handed to the decoder
+    int volume = 0;        // stored and restored only
+    int renderMode = 0;    // stored and restored only
 
     // Run-time fields, never stored.
-    std::string SourcePath;             // IFO (or VOB) path of the current source
-    std::vector<std::string> VobFiles;  // VOB file list of the current source
-    int AudioId = -1;                   // selected audio stream id, -1 none
-    int AudioFormat = 0;                // its format byte
-    int SubtitleId = 255;               // selected subtitle stream id, 255 none
-    uint32_t StartSector = 0;           // first sector of the title's first cell
-    double Duration = 0.0;              // title duration in seconds, fraction kept
-    double SourceFrameRate = 0.0;
-    int SourceWidth = 0;
-    int SourceHeight = 0;
-    int SourceAspect = 0;  // SourceFacts::aspectRatio of the opened title
-    int ChapterFrom = 0;   // chapters to rip, from 1 as players number them;
-    int ChapterTo = 0;     // 0: the whole title
-    int ChromaFormat = 0;
-    std::string CacheFile;  // "hdcache.dat" path for the title reader
+    std::string sourcePath;             // IFO (or VOB) path of the current source
+    std::vector<std::string> vobFiles;  // VOB file list of the current source
+    int audioId = -1;                   // selected audio stream id, -1 none
+    int audioFormat = 0;                // its format byte
+    int subtitleId = 255;               // selected subtitle stream id, 255 none
+    uint32_t startSector = 0;           // first sector of the title's first cell
+    double duration = 0.0;              // title duration in seconds, fraction kept
+    double sourceFrameRate = 0.0;
+    int sourceWidth = 0;
+    int sourceHeight = 0;
+    int sourceAspect = 0;  // SourceFacts::aspectRatio of the opened title
+    int chapterFrom = 0;   // chapters to rip, from 1 as players number them;
+    int chapterTo = 0;     // 0: the whole title
+    int chromaFormat = 0;
+    std::string cacheFile;  // "hdcache.dat" path for the title reader
 };
 
 // The most worker threads a rip asks for; more would only cost memory.
@@ -89,57 +90,57 @@ int threadCount(const ApplicationSettings& app);
 inline constexpr int kAudioBitRateCount = 14;
 
 struct OutputSettings {
-    std::string LastOutput = "none";
-    int MPEGStream = 0;  // 0 MPEG-1, 1 MPEG-2, 2 and above AVI
-    int StreamTypeSelected = 0;
-    int Width = 352;
-    int Height = 288;
-    int MaxFrames = 10000;
-    int CPU = 0;
-    int VideoBitRate = 150;
-    int MaxVideoBitRate = 2600;
-    int AudioBitRate = 11;  // entry of 32, 48, ... 384 kbit/s (kAudioBitRateCount entries)
-    int MotionSearch = 0;
-    int AdaptiveQuant = 0;  // the Best level's adaptive quantisation, 0..kAdaptiveQuantLevels - 1
-    int SplitMode = 5;
-    int Volume = 730;
-    int Ratio = 0;
-    int VideoResize = 2;
-    int Render = 25;
-    int PaddMin = 30;
-    int PaddMax = 90;
-    int OverWrite = 0;
-    int DCT = 0;
-    int VBV = 20;
-    int MultiPass = 0;
-    int DoAVIAudio = 2;
-    int DoAVIVideo = 1;
-    int Pulldown = 0;
-    int ExportYUV = 1;
-    int UseVcdWizard = 0;
-    int QuantMat = 0;
-    int Enable2Pass = 0;
-    double MuxRate = 1.4;
-    double X1 = 0.0;
-    double X2 = 1.0;
-    double Y1 = 0.0;
-    double Y2 = 1.0;
-    std::string AVIVideoC1 = "None";
-    int AVIfccHandler = 0;
-    int AVIfccType = 0;
-    int AVIVideoP1Settings_Size = 0;
-    std::vector<uint8_t> AVIVideoP1Settings;  // compressor state, pass 1
-    int AVIVideoP2Settings_Size = 0;
-    std::vector<uint8_t> AVIVideoP2Settings;  // compressor state, pass 2
+    std::string outputName = "none";
+    int mpegStream = 0;  // 0 MPEG-1, 1 MPEG-2, 2 and above AVI
+    int formatIndex = 0;
+    int width = 352;
+    int height = 288;
+    int maxFrames = 10000;
+    int cpu = 0;
+    int videoBitRate = 150;
+    int maxVideoBitRate = 2600;
+    int audioBitRate = 11;  // entry of 32, 48, ... 384 kbit/s (kAudioBitRateCount entries)
+    int motionSearch = 0;
+    int adaptiveQuant = 0;  // the Best level's adaptive quantisation, 0..kAdaptiveQuantLevels - 1
+    int splitMode = 5;
+    int splitSizeMB = 730;
+    int zoomMode = 0;
+    int videoResize = 2;
+    int renderInterval = 25;
+    int paddingMin = 30;
+    int paddingMax = 90;
+    int overwrite = 0;
+    int dct = 0;
+    int vbvBufferSize = 20;
+    int multiPass = 0;
+    int aviAudio = 2;
+    int aviVideo = 1;
+    int pulldown = 0;
+    int exportYuv = 1;
+    int useVcdWizard = 0;
+    int quantMatrix = 0;
+    int twoPass = 0;
+    double muxRate = 1.4;
+    double cropLeft = 0.0;
+    double cropRight = 1.0;
+    double cropTop = 0.0;
+    double cropBottom = 1.0;
+    std::string compressorName = "None";
+    int compressorHandler = 0;
+    int compressorType = 0;
+    int pass1StateSize = 0;
+    std::vector<uint8_t> pass1State;  // compressor state, pass 1
+    int pass2StateSize = 0;
+    std::vector<uint8_t> pass2State;  // compressor state, pass 2
 
     // Run-time fields, never stored.
-    int Correct43 = 0;     // 4:3 correction of the preview (display only)
-    int RenderSource = 0;  // preview shows the source with the crop rectangle
-    int ShowResolution = 1;
-    double PreviewAspect = 1.12;  // stands for "4/3"
+    int correct43 = 0;     // 4:3 correction of the preview (display only)
+    int renderSource = 0;  // preview shows the source with the crop rectangle
+    int showResolution = 1;
+    double previewAspect = 1.12;  // stands for "4/3"
 };
 
-// Output frame rates selected by InputSettings::FrameRate.
+// Output frame rates selected by InputSettings::frameRate.
 struct FrameRateEntry {
     int numerator;
     int denominator;

@@ -134,29 +134,30 @@ std::optional<int> decoderParams(const std::string& source, const DecodeOptions&
         }
         // A single file has no title lists: its tracks count by stream
         // number, as the scan at the start of its rip lists them.
-        std::string problem = outsideList("--audio", in.AudioTrack, 8);
-        if (problem.empty()) problem = outsideList("--subtitle", in.Subtitle, 33);
+        std::string problem = outsideList("--audio", in.audioTrack, 8);
+        if (problem.empty()) problem = outsideList("--subtitle", in.subtitle, 33);
         if (!problem.empty()) return zembra::cli::refuseChoice("decode", problem, source);
-        in.PGC = -1;
-        in.VobFiles = {source};
+        in.titleIndex = -1;
+        in.vobFiles = {source};
         params = zembra::DecoderRipSource::openParams(in);
-        params.audioTrack = in.AudioTrack;
+        params.audioTrack = in.audioTrack;
         params.audioFormat = 1;  // whatever the track carries
-        params.subtitleStream = in.Subtitle > 0 ? in.Subtitle - 1 : -1;
+        params.subtitleStream = in.subtitle > 0 ? in.subtitle - 1 : -1;
         return std::nullopt;
     }
     zembra::TitleSetFiles set;
     if (auto status = zembra::cli::openTitleSet(source, std::nullopt, catalogue, host, set))
         return status;
-    in.PGC = c.mainTitle ? std::max(0, zembra::mainTitleIndex(catalogue)) : c.title.value_or(0);
-    std::string problem = outsideList("--title", in.PGC, catalogue.count());
-    if (const zembra::TitleRecord* title = catalogue.title(in.PGC)) {
+    in.titleIndex =
+        c.mainTitle ? std::max(0, zembra::mainTitleIndex(catalogue)) : c.title.value_or(0);
+    std::string problem = outsideList("--title", in.titleIndex, catalogue.count());
+    if (const zembra::TitleRecord* title = catalogue.title(in.titleIndex)) {
         if (problem.empty()) problem = outsideList("--audio", c.audio, title->audioCount);
         if (problem.empty())
             problem = outsideList("--subtitle", c.subtitle, title->subpictureCount + 1);
     }
     if (!problem.empty()) return zembra::cli::refuseChoice("decode", problem, source);
-    in.VobFiles = set.vobs;
+    in.vobFiles = set.vobs;
     zembra::EncodeDlg::resolveStreamIds(in, catalogue);
     params = zembra::DecoderRipSource::openParams(in);
     return std::nullopt;
@@ -405,8 +406,8 @@ int runDecode(const std::vector<std::string>& args) {
     zembra::cli::applyDecoderChoices(o.choices, settings.input);
     zembra::cli::applyPictureChoices(o.choices, settings.output);
     zembra::cli::applyThreadChoice(o.choices, settings.app);
-    if (o.choices.audio) settings.input.AudioTrack = *o.choices.audio;
-    if (o.choices.subtitle) settings.input.Subtitle = *o.choices.subtitle;
+    if (o.choices.audio) settings.input.audioTrack = *o.choices.audio;
+    if (o.choices.subtitle) settings.input.subtitle = *o.choices.subtitle;
     zembra::DecoderOpenParams params;
     if (auto status = decoderParams(source, o, settings.input, catalogue, host, params))
         return *status;

@@ -193,25 +193,25 @@ void defineOptions(OptionParser& p, EncodeOptions& o) {
 MpegSettings storedMpegSettings(const SettingsStore& store) {
     const OutputSettings& out = store.output;
     MpegSettings s;
-    s.streamTypeSelected = out.StreamTypeSelected;
-    s.mpegStream = out.MPEGStream;
-    s.width = out.Width;
-    s.height = out.Height;
-    s.frameRateIndex = store.input.FrameRate;
-    s.videoKbps = out.VideoBitRate;
-    s.maxVideoKbps = out.MaxVideoBitRate;
-    s.audioBitRate = out.AudioBitRate;
-    s.motionSearch = out.MotionSearch;
-    s.adaptiveQuant = out.AdaptiveQuant;
-    s.cpu = out.CPU;
-    s.dct = out.DCT;
-    s.vbv = out.VBV;
-    s.pulldown = out.Pulldown;
-    s.quantMat = out.QuantMat;
-    s.muxRate = out.MuxRate;
-    s.paddMin = out.PaddMin;
-    s.paddMax = out.PaddMax;
-    s.downSampling = store.input.DownSampling;
+    s.streamTypeSelected = out.formatIndex;
+    s.mpegStream = out.mpegStream;
+    s.width = out.width;
+    s.height = out.height;
+    s.frameRateIndex = store.input.frameRate;
+    s.videoKbps = out.videoBitRate;
+    s.maxVideoKbps = out.maxVideoBitRate;
+    s.audioBitRate = out.audioBitRate;
+    s.motionSearch = out.motionSearch;
+    s.adaptiveQuant = out.adaptiveQuant;
+    s.cpu = out.cpu;
+    s.dct = out.dct;
+    s.vbv = out.vbvBufferSize;
+    s.pulldown = out.pulldown;
+    s.quantMat = out.quantMatrix;
+    s.muxRate = out.muxRate;
+    s.paddMin = out.paddingMin;
+    s.paddMax = out.paddingMax;
+    s.downSampling = store.input.downSampling;
     return s;
 }
 
@@ -236,7 +236,7 @@ int runEncode(const std::vector<std::string>& args) {
     const std::string in = eo.inputs[0], wav = eo.inputs.size() > 1 ? eo.inputs[1] : "";
     const std::string out = *eo.output;
     const bool overwrite = eo.overwrite, quiet = eo.quiet;
-    const int fmt = eo.format.value_or(store.output.StreamTypeSelected);
+    const int fmt = eo.format.value_or(store.output.formatIndex);
     if (fmt < 0 || fmt >= kFormatCount || formatPreset(fmt).mpegStream > 1) {
         std::fprintf(stderr,
                      "zembra encode: '%s' is not an MPEG format; choose one with --format "
@@ -353,11 +353,11 @@ int runEncode(const std::vector<std::string>& args) {
     if (!quiet) std::printf("%s: %d pictures\n", out.c_str(), n);
     if (eo.save) {
         // What the options changed, as the MPEG settings dialog would keep it.
-        store.output.StreamTypeSelected = fmt;
-        store.output.MPEGStream = s.mpegStream;
-        if (eo.bitrate) store.output.VideoBitRate = s.videoKbps;
-        if (eo.vbv) store.output.VBV = s.vbv;
-        if (eo.muxRate) store.output.MuxRate = s.muxRate;
+        store.output.formatIndex = fmt;
+        store.output.mpegStream = s.mpegStream;
+        if (eo.bitrate) store.output.videoBitRate = s.videoKbps;
+        if (eo.vbv) store.output.vbvBufferSize = s.vbv;
+        if (eo.muxRate) store.output.muxRate = s.muxRate;
         if (!app.saveSettings())
             std::fprintf(stderr, "zembra encode: cannot write %s\n", app.optionsFile().c_str());
     }

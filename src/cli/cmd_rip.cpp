@@ -218,9 +218,9 @@ std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s,
         audio.entries.resize(8);
         subtitles.entries.resize(33);
         if (problem.empty()) problem = outsideList("--audio", o.audio, audio);
-        if (problem.empty() && o.audio) s.input.AudioTrack = *o.audio;
+        if (problem.empty() && o.audio) s.input.audioTrack = *o.audio;
         if (problem.empty()) problem = outsideList("--subtitle", o.subtitle, subtitles);
-        if (problem.empty() && o.subtitle) s.input.Subtitle = *o.subtitle;
+        if (problem.empty() && o.subtitle) s.input.subtitle = *o.subtitle;
     } else {
         if (problem.empty()) problem = outsideList("--audio", o.audio, dlg.audioList);
         if (problem.empty() && o.audio) dlg.chooseAudio(*o.audio);
@@ -238,7 +238,7 @@ std::string chooseChapters(zembra::EncodeDlg& dlg, const zembra::SettingsStore& 
                            const RipOptions& o, const zembra::TitleCatalogue& catalogue) {
     if (!o.chapterFrom) return {};
     if (!isScannedAtRip(dlg)) {
-        const zembra::TitleRecord* t = catalogue.title(s.input.PGC);
+        const zembra::TitleRecord* t = catalogue.title(s.input.titleIndex);
         const int count = t ? t->chapterCount() : 0;
         if (o.chapterTo > count)
             return "--chapters: the title has " + std::to_string(count) + " chapter(s), not " +
@@ -260,7 +260,8 @@ std::pair<int, int> ripChapterByChapter(zembra::EncodeDlg& dlg, const zembra::Se
     for (const auto& row : dlg.rows()) names.push_back(row.outputName);
     for (int row = 0; row < rowCount && !dlg.cancelled(); ++row) {
         dlg.selectRow(row);
-        const zembra::TitleRecord* t = isScannedAtRip(dlg) ? nullptr : catalogue.title(s.input.PGC);
+        const zembra::TitleRecord* t =
+            isScannedAtRip(dlg) ? nullptr : catalogue.title(s.input.titleIndex);
         const int first = o.chapterFrom ? o.chapterFrom : 1;
         const int last = o.chapterTo ? o.chapterTo : t ? t->chapterCount() : 1;
         for (int k = first; k <= last && !dlg.cancelled(); ++k) {
@@ -289,8 +290,8 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
     zembra::InputSettings& in = s.input;
     zembra::OutputSettings& out = s.output;
     const zembra::cli::SettingChoices& c = o.choices;
-    if (c.fpsIndex) in.FrameRate = *c.fpsIndex;
-    if (c.downsampling) in.DownSampling = *c.downsampling;
+    if (c.fpsIndex) in.frameRate = *c.fpsIndex;
+    if (c.downsampling) in.downSampling = *c.downsampling;
     if (o.format) dlg.chooseFormat(*o.format);
     if (c.zoom) dlg.chooseZoom(*c.zoom);
     if (o.split) dlg.chooseSplit(*o.split);
@@ -300,7 +301,7 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
         dlg.chooseSplit(0);
     if (o.splitSize) {
         dlg.chooseSplit(zembra::kSplitCustom);
-        out.Volume = *o.splitSize;
+        out.splitSizeMB = *o.splitSize;
     }
     zembra::cli::applyPictureChoices(c, out);
     // The rates were set before the format, which may impose its own.
@@ -309,8 +310,8 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
     decoding.downsampling.reset();
     zembra::cli::applyDecoderChoices(decoding, in);
     zembra::cli::applyEncoderChoices(c, out);
-    if (o.overlap) in.OverLapped = *o.overlap;
-    if (o.shutdown) in.ShutDown = 1;
+    if (o.overlap) in.splitOverlap = *o.overlap;
+    if (o.shutdown) in.shutDown = 1;
     dlg.settingsChanged();
 }
 
@@ -318,14 +319,14 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
 void applyGlobal(zembra::SettingsStore& s, const RipOptions& o) {
     zembra::OutputSettings& out = s.output;
     zembra::ApplicationSettings& app = s.app;
-    if (o.twoPass) out.Enable2Pass = 1;
-    if (o.noVideo) out.DoAVIVideo = 0;
-    if (o.exportFormat) out.ExportYUV = *o.exportFormat;
-    if (o.aviAudio) out.DoAVIAudio = *o.aviAudio;
-    if (o.overwrite) out.OverWrite = 1;
-    if (o.mp3BitRate) app.BitRate = *o.mp3BitRate;
-    if (o.mp3Quality) app.Quality = *o.mp3Quality;
-    if (o.mp3Joint) app.Stereo = 1;
+    if (o.twoPass) out.twoPass = 1;
+    if (o.noVideo) out.aviVideo = 0;
+    if (o.exportFormat) out.exportYuv = *o.exportFormat;
+    if (o.aviAudio) out.aviAudio = *o.aviAudio;
+    if (o.overwrite) out.overwrite = 1;
+    if (o.mp3BitRate) app.mp3BitRate = *o.mp3BitRate;
+    if (o.mp3Quality) app.mp3Quality = *o.mp3Quality;
+    if (o.mp3Joint) app.mp3ChannelMode = 1;
     zembra::cli::applyThreadChoice(o.choices, app);
 }
 
@@ -374,8 +375,7 @@ int runRip(const std::vector<std::string>& args) {
     if (settings.optionsUnreadable())
         std::fprintf(stderr, "zembra rip: cannot read %s; the default settings are used\n",
                      app.optionsFile().c_str());
-    const bool aviOutput =
-        o.format.value_or(settings.output.StreamTypeSelected) == zembra::kFormatAvi;
+    const bool aviOutput = o.format.value_or(settings.output.formatIndex) == zembra::kFormatAvi;
     if (std::string problem = optionForOtherOutput(parser, aviOutput); !problem.empty()) {
         std::fprintf(stderr, "zembra rip: %s\n", problem.c_str());
         return zembra::cli::kExitUsage;
@@ -425,13 +425,13 @@ int runRip(const std::vector<std::string>& args) {
             dlg.setOutputName(row, rowCount == 1 ? *o.name : *o.name + "_" + std::to_string(row));
     }
     // The AVI tab's choices hold for every row, whatever row was applied last.
-    settings.output.DoAVIAudio = globalOutput.DoAVIAudio;
-    settings.output.DoAVIVideo = globalOutput.DoAVIVideo;
-    settings.output.Enable2Pass = globalOutput.Enable2Pass;
+    settings.output.aviAudio = globalOutput.aviAudio;
+    settings.output.aviVideo = globalOutput.aviVideo;
+    settings.output.twoPass = globalOutput.twoPass;
     dlg.CheckAll();
 
     const zembra::OutputSettings& chosen = settings.output;
-    if (chosen.MPEGStream >= 2 && chosen.DoAVIVideo && chosen.AVIfccHandler == 0)
+    if (chosen.mpegStream >= 2 && chosen.aviVideo && chosen.compressorHandler == 0)
         std::fprintf(stderr,
                      "zembra rip: no video compressor chosen yet; pick one with --video-codec "
                      "(zembra codecs lists them)\n");
@@ -452,7 +452,7 @@ int runRip(const std::vector<std::string>& args) {
 
     std::fprintf(stderr, "%s\n", dlg.monitorLine.c_str());
     std::fprintf(stderr, "zembra rip: %d of %d title(s) ripped to %s\n", completed, checked,
-                 settings.app.OutputPath.c_str());
+                 settings.app.outputPath.c_str());
     if (o.save && !app.saveSettings())
         std::fprintf(stderr, "zembra rip: cannot write %s\n", app.optionsFile().c_str());
     app.ExitInstance();

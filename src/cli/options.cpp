@@ -472,46 +472,46 @@ void addThreadOption(OptionParser& p, SettingChoices& c) {
 }
 
 void applyThreadChoice(const SettingChoices& c, ApplicationSettings& app) {
-    if (c.threads) app.Threads = *c.threads;
+    if (c.threads) app.threads = *c.threads;
 }
 
 void applyDecoderChoices(const SettingChoices& c, InputSettings& in) {
-    if (c.fpsIndex) in.FrameRate = *c.fpsIndex;
-    if (c.downsampling) in.DownSampling = *c.downsampling;
-    if (c.deinterlace) in.Deinterlace = *c.deinterlace;
-    if (c.detect24) in.Detect24Fps = *c.detect24;
-    if (c.ac3Gain) in.AC3Gain = *c.ac3Gain;
-    if (c.dolby) in.Dolby = *c.dolby;
-    if (c.idct) in.iDCT = *c.idct;
-    if (c.subColor) in.SubColor = *c.subColor;
-    if (c.subOffset) in.SubOffset = *c.subOffset;
+    if (c.fpsIndex) in.frameRate = *c.fpsIndex;
+    if (c.downsampling) in.downSampling = *c.downsampling;
+    if (c.deinterlace) in.deinterlace = *c.deinterlace;
+    if (c.detect24) in.detect24Fps = *c.detect24;
+    if (c.ac3Gain) in.ac3Gain = *c.ac3Gain;
+    if (c.dolby) in.dolby = *c.dolby;
+    if (c.idct) in.idct = *c.idct;
+    if (c.subColor) in.subtitleColors = *c.subColor;
+    if (c.subOffset) in.subtitleOffset = *c.subOffset;
     if (c.luminance) {
-        in.LuminanceFilter = 1;
-        in.LuminanceGain = c.luminance->first;
-        in.LuminanceOffset = c.luminance->second;
+        in.luminanceFilter = 1;
+        in.luminanceGain = c.luminance->first;
+        in.luminanceOffset = c.luminance->second;
     }
 }
 
 void applyPictureChoices(const SettingChoices& c, OutputSettings& out) {
     if (c.zoom) applyZoom(*c.zoom, out);
-    if (c.width) out.Width = *c.width;
-    if (c.height) out.Height = *c.height;
-    if (c.resize) out.VideoResize = *c.resize;
+    if (c.width) out.width = *c.width;
+    if (c.height) out.height = *c.height;
+    if (c.resize) out.videoResize = *c.resize;
     if (c.crop) {
-        out.X1 = (*c.crop)[0];
-        out.X2 = (*c.crop)[1];
-        out.Y1 = (*c.crop)[2];
-        out.Y2 = (*c.crop)[3];
+        out.cropLeft = (*c.crop)[0];
+        out.cropRight = (*c.crop)[1];
+        out.cropTop = (*c.crop)[2];
+        out.cropBottom = (*c.crop)[3];
     }
 }
 
 void applyEncoderChoices(const SettingChoices& c, OutputSettings& out) {
-    if (c.motionSearch) out.MotionSearch = *c.motionSearch;
-    if (c.adaptiveQuant) out.AdaptiveQuant = *c.adaptiveQuant;
-    if (c.cpu) out.CPU = *c.cpu;
-    if (c.dct) out.DCT = *c.dct;
-    if (c.quantMat) out.QuantMat = *c.quantMat;
-    if (c.pulldown) out.Pulldown = *c.pulldown;
+    if (c.motionSearch) out.motionSearch = *c.motionSearch;
+    if (c.adaptiveQuant) out.adaptiveQuant = *c.adaptiveQuant;
+    if (c.cpu) out.cpu = *c.cpu;
+    if (c.dct) out.dct = *c.dct;
+    if (c.quantMat) out.quantMatrix = *c.quantMat;
+    if (c.pulldown) out.pulldown = *c.pulldown;
 }
 
 bool anyEncoderChoice(const SettingChoices& c) {

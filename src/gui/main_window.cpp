@@ -456,7 +456,7 @@ void MainWindow::buildMenus() {
     settingMenu_->addSeparator();
     shutDownAction_ = idle(action("STR_MAIN_MENU_SETTING_ShutDown", [this] {
         SettingsStore& settings = app_.settings();
-        settings.input.ShutDown = shutDownAction_->isChecked() ? 1 : 0;
+        settings.input.shutDown = shutDownAction_->isChecked() ? 1 : 0;
         dlg_.settingsChanged();
     }));
     shutDownAction_->setCheckable(true);
@@ -902,7 +902,7 @@ void MainWindow::openPropertiesDialog(int row) {
     // A VOB row's catalogue is built when it is ripped: its chapters are not
     // known yet.
     const TitleRecord* title =
-        item->kind == DVDProjectItem::kIfo ? item->catalogue.title(input.PGC) : nullptr;
+        item->kind == DVDProjectItem::kIfo ? item->catalogue.title(input.titleIndex) : nullptr;
     const int chapterCount = title ? title->chapterCount() : 0;
     if (PropertiesDialog::run(this, host_, input, output, {}, chapterCount))
         dlg_.setItemSettings(row, input, output);
@@ -910,8 +910,8 @@ void MainWindow::openPropertiesDialog(int row) {
 
 void MainWindow::openCropDialog() {
     SettingsStore& settings = app_.settings();
-    if (!CropDialog::run(this, host_, settings.output, settings.input.SourceWidth,
-                         settings.input.SourceHeight, sourceFrame()))
+    if (!CropDialog::run(this, host_, settings.output, settings.input.sourceWidth,
+                         settings.input.sourceHeight, sourceFrame()))
         return;
     dlg_.settingsChanged();
     dlg_.redrawPreview();

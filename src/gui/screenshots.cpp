@@ -65,8 +65,8 @@ std::vector<Shot> dialogShots() {
             // The second tab follows the format.
             c.settings = s.app().settings();
             if (avi) {
-                c.settings.output.MPEGStream = 2;
-                c.settings.output.StreamTypeSelected = kFormatAvi;
+                c.settings.output.mpegStream = 2;
+                c.settings.output.formatIndex = kFormatAvi;
             }
             return std::make_unique<PreferenceDialog>(&s.window(), s.host(), c.settings,
                                                       s.engines(), tab);
@@ -90,8 +90,8 @@ std::vector<Shot> dialogShots() {
              s.controller().chooseZoom(kZoomCustom);
              c.output = s.app().settings().output;
              const InputSettings& in = s.app().settings().input;
-             return std::make_unique<CropDialog>(&s.window(), s.host(), c.output, in.SourceWidth,
-                                                 in.SourceHeight, s.window().sourceFrame());
+             return std::make_unique<CropDialog>(&s.window(), s.host(), c.output, in.sourceWidth,
+                                                 in.sourceHeight, s.window().sourceFrame());
          }},
         {"size",
          [](Session& s, Copies& c) -> std::unique_ptr<QWidget> {

@@ -29,11 +29,11 @@ ViewState captureViewState(const EncodeDlg& dlg, const SettingsStore& settings) 
     s.currentItem = dlg.currentItem();
     s.priorityChecked = dlg.priorityChecked;
     const OutputSettings& out = settings.output;
-    s.correct43 = out.Correct43 != 0;
-    s.showResolution = out.ShowResolution != 0;
-    s.renderSource = out.RenderSource != 0;
-    s.customZoom = out.Ratio == kZoomCustom;
-    s.shutDown = settings.input.ShutDown != 0;
+    s.correct43 = out.correct43 != 0;
+    s.showResolution = out.showResolution != 0;
+    s.renderSource = out.renderSource != 0;
+    s.customZoom = out.zoomMode == kZoomCustom;
+    s.shutDown = settings.input.shutDown != 0;
     return s;
 }
 

@@ -91,10 +91,10 @@ struct Window {
     void smallAvi() {
         dlg->chooseFormat(2);
         dlg->chooseSplit(0);
-        settings.output.Width = 64;
-        settings.output.Height = 48;
-        settings.output.DoAVIAudio = 0;
-        settings.output.ExportYUV = 1;
+        settings.output.width = 64;
+        settings.output.height = 48;
+        settings.output.aviAudio = 0;
+        settings.output.exportYuv = 1;
         dlg->settingsChanged();
         ASSERT_EQ(engines.applyAviChoices({"DIB ", {}, ""}), "");
     }
@@ -161,10 +161,10 @@ TEST(EncodeDlgBusy, ControlsStayOffUntilFinishRip) {
     EXPECT_FALSE(w.dlg->ripping());
     EXPECT_FALSE(w.dlg->controlsEnabled);
     EXPECT_FALSE(w.dlg->ripEnabled);
-    const int format = w.settings.output.StreamTypeSelected;
+    const int format = w.settings.output.formatIndex;
     w.dlg->chooseFormat(14);
     w.dlg->setRowChecked(0, false);
-    EXPECT_EQ(w.settings.output.StreamTypeSelected, format);
+    EXPECT_EQ(w.settings.output.formatIndex, format);
     EXPECT_TRUE(w.dlg->rows()[0].checked);
     EXPECT_FALSE(w.dlg->requestCancel()) << "nothing left to stop";
     EXPECT_EQ(w.dlg->closeWindow(), CloseResult::Ripping);
@@ -203,12 +203,12 @@ TEST(EncodeDlgCancel, AnswerNoLeavesTheRunningRowsFormat) {
     w.host.onPump = nullptr;
     ASSERT_EQ(w.host.boxes.size(), 2u);
     const OutputSettings& after = w.dlg->item(0)->output;
-    EXPECT_EQ(after.StreamTypeSelected, 13);
-    EXPECT_EQ(after.MPEGStream, before.MPEGStream);
-    EXPECT_EQ(after.Width, 480);
-    EXPECT_EQ(after.Height, 576);
-    EXPECT_EQ(after.VideoBitRate, before.VideoBitRate);
-    EXPECT_EQ(w.dlg->item(1)->output.StreamTypeSelected, 14);
+    EXPECT_EQ(after.formatIndex, 13);
+    EXPECT_EQ(after.mpegStream, before.mpegStream);
+    EXPECT_EQ(after.width, 480);
+    EXPECT_EQ(after.height, 576);
+    EXPECT_EQ(after.videoBitRate, before.videoBitRate);
+    EXPECT_EQ(w.dlg->item(1)->output.formatIndex, 14);
 }
 
 // A press while a VOB row is scanned is the cancel request like any other:
@@ -288,10 +288,10 @@ TEST(EncodeDlgCancel, RunOnAWorkerStopsPromptly) {
     ASSERT_EQ(dlg.rows().size(), 1u);
     dlg.chooseFormat(2);
     dlg.chooseSplit(0);
-    settings.output.Width = 64;
-    settings.output.Height = 48;
-    settings.output.DoAVIAudio = 0;
-    settings.output.ExportYUV = 1;
+    settings.output.width = 64;
+    settings.output.height = 48;
+    settings.output.aviAudio = 0;
+    settings.output.exportYuv = 1;
     dlg.settingsChanged();
     ASSERT_EQ(engines.applyAviChoices({"DIB ", {}, ""}), "");
 
@@ -351,32 +351,32 @@ TEST(EncodeDlgRows, RefillsKeepTheRowsOwnValues) {
     w.dlg->openVobFiles({"/a/one.vob", "/a/two.vob"});
     w.dlg->selectRow(0);
     w.dlg->chooseFormat(14);
-    w.settings.output.Width = 176;
-    w.settings.output.Height = 144;
+    w.settings.output.width = 176;
+    w.settings.output.height = 144;
     w.dlg->settingsChanged();
     w.dlg->selectRow(1);
     w.dlg->chooseFormat(13);
     w.dlg->selectRow(0);
     EXPECT_EQ(w.dlg->formatList.selected, 14);
-    EXPECT_EQ(w.settings.output.Width, 176);
+    EXPECT_EQ(w.settings.output.width, 176);
     w.dlg->retranslate();
-    EXPECT_EQ(w.settings.output.Width, 176);
+    EXPECT_EQ(w.settings.output.width, 176);
     EXPECT_EQ(w.dlg->formatList.selected, 14);
 
     // Properties OK on the current row: the global records follow.
     InputSettings in = w.dlg->item(0)->input;
     OutputSettings out = w.dlg->item(0)->output;
-    out.Width = 320;
-    in.Angle = 3;
+    out.width = 320;
+    in.angle = 3;
     w.dlg->setItemSettings(0, in, out);
-    EXPECT_EQ(w.settings.output.Width, 320);
+    EXPECT_EQ(w.settings.output.width, 320);
     EXPECT_EQ(w.dlg->angleList.selected, 3);
     EXPECT_EQ(w.dlg->formatList.selected, 14);
     // On another row: only that row's item.
-    out.Width = 240;
+    out.width = 240;
     w.dlg->setItemSettings(1, in, out);
-    EXPECT_EQ(w.dlg->item(1)->output.Width, 240);
-    EXPECT_EQ(w.settings.output.Width, 320);
+    EXPECT_EQ(w.dlg->item(1)->output.width, 240);
+    EXPECT_EQ(w.settings.output.width, 320);
 }
 
 // A language switch re-labels the lists and the button; every selection stays.
@@ -409,7 +409,7 @@ TEST(EncodeDlgRows, LanguageSwitchKeepsSelections) {
     EXPECT_EQ(dlg.splitList.selected, 2);
     EXPECT_EQ(dlg.angleList.selected, 2);
     EXPECT_EQ(dlg.indexList.selected, 0);
-    EXPECT_EQ(settings.output.StreamTypeSelected, 13);
+    EXPECT_EQ(settings.output.formatIndex, 13);
 }
 
 // ---------------------------------------------------------------- closing
@@ -439,8 +439,8 @@ TEST(EncodeDlgPreview, DrawnOnOpenAndChangedByACrop) {
     ASSERT_GT(w.view.draws, 0);
     const PreviewFrame opened = w.view.last;
     EXPECT_FALSE(opened.sourceView);
-    EXPECT_EQ(opened.image.width, w.settings.output.Width);
-    EXPECT_EQ(opened.image.height, w.settings.output.Height);
+    EXPECT_EQ(opened.image.width, w.settings.output.width);
+    EXPECT_EQ(opened.image.height, w.settings.output.height);
     ASSERT_EQ(opened.image.y.size(), size_t(opened.image.width) * size_t(opened.image.height));
     const auto [lo, hi] = std::minmax_element(opened.image.y.begin(), opened.image.y.end());
     EXPECT_GT(*hi - *lo, 32) << "a flat picture";
@@ -451,8 +451,8 @@ TEST(EncodeDlgPreview, DrawnOnOpenAndChangedByACrop) {
     EXPECT_FALSE(w.view.last.sourceView);
     const std::vector<uint8_t> uncropped = w.view.last.image.y;
     const int draws = w.view.draws;
-    w.settings.output.X1 = 0.25;
-    w.settings.output.X2 = 0.75;
+    w.settings.output.cropLeft = 0.25;
+    w.settings.output.cropRight = 0.75;
     w.dlg->settingsChanged();
     EXPECT_EQ(w.view.draws, draws + 1);
     EXPECT_NE(w.view.last.image.y, uncropped);
@@ -460,10 +460,10 @@ TEST(EncodeDlgPreview, DrawnOnOpenAndChangedByACrop) {
     w.dlg->setRenderSource(true);
     const PreviewFrame& source = w.view.last;
     EXPECT_TRUE(source.sourceView);
-    EXPECT_EQ(source.image.width, w.settings.input.SourceWidth);
-    EXPECT_EQ(source.image.height, w.settings.input.SourceHeight);
-    EXPECT_EQ(source.cropX1, w.settings.input.SourceWidth / 4);
-    EXPECT_EQ(source.cropX2, w.settings.input.SourceWidth * 3 / 4);
+    EXPECT_EQ(source.image.width, w.settings.input.sourceWidth);
+    EXPECT_EQ(source.image.height, w.settings.input.sourceHeight);
+    EXPECT_EQ(source.cropX1, w.settings.input.sourceWidth / 4);
+    EXPECT_EQ(source.cropX2, w.settings.input.sourceWidth * 3 / 4);
     EXPECT_EQ(source.label.substr(0, 1), "(");
     w.dlg->toggleShowResolution();
     EXPECT_EQ(w.view.last.label, "");
@@ -501,12 +501,12 @@ TEST(EncodeDlgPreview, EveryRenderthFrameOfARip) {
         Window w;
         w.openSample();
         w.smallAvi();
-        w.settings.output.Render = render;
+        w.settings.output.renderInterval = render;
         w.dlg->settingsChanged();
         w.dlg->StartRip();
         ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->monitorLine;
         const int ripDraws = w.view.ripDraws;
-        const int frames = w.settings.output.MaxFrames;
+        const int frames = w.settings.output.maxFrames;
         if (render) {
             EXPECT_GE(ripDraws, (frames + render - 1) / render);
             EXPECT_LE(ripDraws, frames / render + 1);
@@ -578,7 +578,7 @@ TEST(EncodeDlgRowFailure, SizeTheGeometryCannotMakeWritesNothing) {
     Window w;
     w.openSample();
     w.smallAvi();
-    w.settings.output.Width = kMaxOutputSide + 16;
+    w.settings.output.width = kMaxOutputSide + 16;
     w.dlg->settingsChanged();
     w.dlg->StartRip();
     EXPECT_EQ(w.dlg->rowsCompleted(), 0);
@@ -623,7 +623,7 @@ TEST(EncodeDlgPriority, RefusedRaiseIsReported) {
     EXPECT_EQ(w.host.boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_PriorityRefused"));
     EXPECT_EQ(w.dlg->priorityChecked, 1);
-    EXPECT_EQ(w.settings.app.Prority, 1);
+    EXPECT_EQ(w.settings.app.priority, 1);
 }
 
 // ---------------------------------------------------------------- opening
@@ -651,7 +651,7 @@ TEST(EncodeDlgOpen, IfoFilesShowTheirProgress) {
     EXPECT_EQ(progress, (std::vector<int>{0, 50, 100}));
     EXPECT_LT(twice, 2 * once + std::chrono::milliseconds(300)) << "a pause per file";
     ASSERT_EQ(w.dlg->rows().size(), 2u);
-    EXPECT_EQ(aspectRatioText(w.dlg->item(1)->input.SourceAspect), "4:3");
+    EXPECT_EQ(aspectRatioText(w.dlg->item(1)->input.sourceAspect), "4:3");
     EXPECT_EQ(aspectRatioText(0), "");
 }
 

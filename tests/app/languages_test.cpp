@@ -51,7 +51,7 @@ TEST(Application, StartsInEnglishAndWritesEveryKeyBackAtExit) {
         EXPECT_EQ(app.optionsFile(), f.tmp.dir() + "options.ini");
         EXPECT_EQ(app.strings().text("STR_ERROR_19"), "Stop process ?");
         app.loadSettings();
-        EXPECT_EQ(app.settings().app.OutputPath, f.tmp.dir() + "docs/");
+        EXPECT_EQ(app.settings().app.outputPath, f.tmp.dir() + "docs/");
     }  // the destructor ends the application
     EXPECT_EQ(profile::getString("Zembra", "LanguageFile", "", f.tmp / "config.ini"),
               "English.ini");

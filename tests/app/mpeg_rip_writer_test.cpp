@@ -25,17 +25,17 @@ struct VcdPass {
     OutputSettings output;
     WriterOpen open;
     explicit VcdPass(const fs::path& file) {
-        input.FrameRate = 2;  // 25 fps
-        output.MPEGStream = 0;
-        output.Width = 352;
-        output.Height = 288;
-        output.MaxFrames = 40;
-        output.VideoBitRate = 1150;
-        output.AudioBitRate = 11;
-        output.VBV = 20;
-        output.MuxRate = 1.4;
-        output.OverWrite = 1;
-        output.CPU = 3;
+        input.frameRate = 2;  // 25 fps
+        output.mpegStream = 0;
+        output.width = 352;
+        output.height = 288;
+        output.maxFrames = 40;
+        output.videoBitRate = 1150;
+        output.audioBitRate = 11;
+        output.vbvBufferSize = 20;
+        output.muxRate = 1.4;
+        output.overwrite = 1;
+        output.cpu = 3;
         open.fileName = file.string();
         open.app = &app;
         open.input = &input;
@@ -51,10 +51,10 @@ std::vector<unsigned char> readAll(const fs::path& p) {
 
 TEST(MpegRipWriter, PassesTheSettingsAsOpenMpegTakesThem) {
     VcdPass pass("/tmp/x.mpg");
-    pass.output.Pulldown = 1;
-    pass.output.QuantMat = 1;
-    pass.output.AdaptiveQuant = 3;
-    pass.input.FrameRate = 0;
+    pass.output.pulldown = 1;
+    pass.output.quantMatrix = 1;
+    pass.output.adaptiveQuant = 3;
+    pass.input.frameRate = 0;
     const MpegOpenArgs a = MpegRipWriter::openArgs(pass.open);
     EXPECT_EQ(a.outputPath, "/tmp/x.mpg");
     EXPECT_DOUBLE_EQ(a.muxRateFactor, 1.014);
@@ -113,7 +113,7 @@ TEST(MpegRipWriter, WritesTheSameBytesAtAnyThreadCount) {
         SCOPED_TRACE(threads);
         const fs::path file = dir / ("threads" + std::to_string(threads) + ".mpg");
         VcdPass pass(file);
-        pass.app.Threads = threads;
+        pass.app.threads = threads;
         EXPECT_EQ(MpegRipWriter::openArgs(pass.open).threads, threadCount(pass.app));
         testing::RecordingHost host;
         MpegRipWriter w(host);
@@ -159,8 +159,8 @@ TEST(MpegRipWriter, WritesTheSoundAtTheRateTheListShows) {
     for (int entry : {0, 9, 10, 13}) {
         const fs::path file = dir / ("rate" + std::to_string(entry) + ".mpg");
         VcdPass pass(file);
-        pass.output.AudioBitRate = entry;
-        pass.output.MaxFrames = 5;
+        pass.output.audioBitRate = entry;
+        pass.output.maxFrames = 5;
         testing::RecordingHost host;
         MpegRipWriter w(host);
         ASSERT_TRUE(w.open(pass.open));
@@ -181,7 +181,7 @@ TEST(MpegRipWriter, RaisedFrameLimitTakesTheRepeatedFrames) {
     const fs::path dir = fs::path(ZEMBRA_BINARY_DIR) / "fixtures" / "mpeg_rip_writer";
     fs::create_directories(dir);
     VcdPass pass(dir / "overlap.mpg");
-    pass.output.MaxFrames = 10;
+    pass.output.maxFrames = 10;
     testing::RecordingHost host;
     MpegRipWriter w(host);
     ASSERT_TRUE(w.open(pass.open));

@@ -166,14 +166,14 @@ TEST(RipCancel, NoGoesOnYesStopsAndSkipsTheRest) {
         dlg.selectRow(row);
         dlg.chooseFormat(2);
         dlg.chooseSplit(0);
-        settings.output.Width = 64;
-        settings.output.Height = 48;
-        settings.input.ShutDown = 1;
+        settings.output.width = 64;
+        settings.output.height = 48;
+        settings.input.shutDown = 1;
         dlg.settingsChanged();
     }
     ASSERT_EQ(engines.applyAviChoices({"DIB ", {}, ""}), "");
-    settings.output.ExportYUV = 1;
-    settings.output.DoAVIAudio = 0;
+    settings.output.exportYuv = 1;
+    settings.output.aviAudio = 0;
     host.boxes.clear();
 
     // Press Cancel at the 20th pump of the rip (answer No) and at the 40th (Yes).

@@ -83,29 +83,29 @@ TEST(RipRefusal, CombinationsThatCannotWork) {
         const char* message;
     };
     const Case cases[] = {
-        {"AC3 export with MPEG output", 0, [](SettingsStore& s) { s.input.DownSampling = 2; },
+        {"AC3 export with MPEG output", 0, [](SettingsStore& s) { s.input.downSampling = 2; },
          "Internal encoder cannot multiplex AC3. "},
         {"AC3 export with AVI sound", 2,
          [](SettingsStore& s) {
-             s.input.DownSampling = 2;
-             s.output.DoAVIAudio = 1;
+             s.input.downSampling = 2;
+             s.output.aviAudio = 1;
          },
          "Disable audio (output setting) if you want to export AC3 sound and do avi video."},
-        {"48 kHz with MPEG output", 0, [](SettingsStore& s) { s.input.DownSampling = 4; },
+        {"48 kHz with MPEG output", 0, [](SettingsStore& s) { s.input.downSampling = 4; },
          "Cannot encode MPEG1/2 or Premiere file with 48KHz sound. (Use 44.1KHz conversion)."},
         {"size split with two-pass AVI", 2,
          [](SettingsStore& s) {
-             s.output.Enable2Pass = 1;
-             s.output.SplitMode = 5;
+             s.output.twoPass = 1;
+             s.output.splitMode = 5;
          },
          "Size splitting doesn't work in '2 pass AVI' mode. "},
         {"74 Min VCD split with two-pass AVI", 2,
          [](SettingsStore& s) {
-             s.output.Enable2Pass = 1;
-             s.output.SplitMode = 1;
+             s.output.twoPass = 1;
+             s.output.splitMode = 1;
          },
          "Size splitting doesn't work in '2 pass AVI' mode. "},
-        {"YU12 export for AVI", 2, [](SettingsStore& s) { s.output.ExportYUV = 2; },
+        {"YU12 export for AVI", 2, [](SettingsStore& s) { s.output.exportYuv = 2; },
          "Only RGB or YUY2 for AVI coding supported."},
     };
     for (const Case& c : cases) {
@@ -114,7 +114,7 @@ TEST(RipRefusal, CombinationsThatCannotWork) {
         w.openSample();
         w.dlg->chooseFormat(c.format);
         c.set(w.settings);
-        w.dlg->chooseSplit(w.settings.output.SplitMode);
+        w.dlg->chooseSplit(w.settings.output.splitMode);
         w.changed();
         auto boxes = w.rip();
         EXPECT_ONE_BOX(boxes, Error, c.message);
@@ -233,9 +233,9 @@ TEST(OpenSource, ListWithoutSelectionKeepsTheStoredValue) {
     w.dlg->chooseAudio(-1);
     w.dlg->chooseSubtitle(-1);
     w.dlg->chooseIndex(-1);
-    EXPECT_EQ(w.settings.input.AudioTrack, 0);
-    EXPECT_EQ(w.settings.input.Subtitle, 1);
-    EXPECT_EQ(w.settings.input.PGC, 0);
+    EXPECT_EQ(w.settings.input.audioTrack, 0);
+    EXPECT_EQ(w.settings.input.subtitle, 1);
+    EXPECT_EQ(w.settings.input.titleIndex, 0);
     EXPECT_EQ(w.dlg->subtitleList.selected, 1);
 }
 

@@ -47,18 +47,18 @@ TEST(RipTwoPass, SoundOnlyInTheSecondPassAndOneProgressRun) {
     host.boxes.clear();
     dlg.chooseFormat(2);
     dlg.chooseSplit(0);
-    settings.output.Width = 352;
-    settings.output.Height = 288;
-    settings.output.Enable2Pass = 1;
-    settings.output.DoAVIAudio = 1;
-    settings.output.OverWrite = 1;
+    settings.output.width = 352;
+    settings.output.height = 288;
+    settings.output.twoPass = 1;
+    settings.output.aviAudio = 1;
+    settings.output.overwrite = 1;
     // Pass 1 writes the statistics that pass 2 spends its bits by.
     const std::string stats = "stats=" + (dir / "xvid.stats").string();
     ASSERT_EQ(engines.applyAviChoices({"XVID", {"bitrate=900", "pass=1", stats}, ""}), "");
-    const auto pass1 = settings.output.AVIVideoP1Settings;
+    const auto pass1 = settings.output.pass1State;
     ASSERT_EQ(engines.applyAviChoices({"XVID", {"pass=2"}, ""}), "");
-    settings.output.AVIVideoP1Settings = pass1;
-    settings.output.AVIVideoP1Settings_Size = int(pass1.size());
+    settings.output.pass1State = pass1;
+    settings.output.pass1StateSize = int(pass1.size());
     dlg.settingsChanged();
 
     std::vector<Sample> seen;
@@ -148,11 +148,11 @@ TEST(RipTwoPass, StatisticsArePrivateToTheRunAndRemoved) {
     ASSERT_EQ(dlg.rows().size(), 1u);
     dlg.chooseFormat(2);
     dlg.chooseSplit(0);
-    settings.output.Width = 352;
-    settings.output.Height = 288;
-    settings.output.Enable2Pass = 1;
-    settings.output.DoAVIAudio = 0;
-    settings.output.OverWrite = 1;
+    settings.output.width = 352;
+    settings.output.height = 288;
+    settings.output.twoPass = 1;
+    settings.output.aviAudio = 0;
+    settings.output.overwrite = 1;
     ASSERT_EQ(engines.applyAviChoices({"XVID", {"bitrate=900"}, "", 128, true}), "");
     dlg.settingsChanged();
     host.boxes.clear();

@@ -78,13 +78,13 @@ TEST(SettingsLoad, MissingFileGivesExactlyTheDefaults) {
     EXPECT_EQ(got, expected);
 
     // Run-time fields.
-    EXPECT_EQ(f.store.output.RenderSource, 0);
-    EXPECT_EQ(f.store.output.ShowResolution, 1);
-    EXPECT_EQ(f.store.output.Correct43, 0);
-    EXPECT_DOUBLE_EQ(f.store.output.PreviewAspect, 1.12);
-    EXPECT_EQ(f.store.input.AudioId, -1);
-    EXPECT_EQ(f.store.input.SubtitleId, 255);
-    EXPECT_EQ(f.store.input.CacheFile, docs + "hdcache.dat");
+    EXPECT_EQ(f.store.output.renderSource, 0);
+    EXPECT_EQ(f.store.output.showResolution, 1);
+    EXPECT_EQ(f.store.output.correct43, 0);
+    EXPECT_DOUBLE_EQ(f.store.output.previewAspect, 1.12);
+    EXPECT_EQ(f.store.input.audioId, -1);
+    EXPECT_EQ(f.store.input.subtitleId, 255);
+    EXPECT_EQ(f.store.input.cacheFile, docs + "hdcache.dat");
 }
 
 TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
@@ -93,34 +93,34 @@ TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
         "[Zembra_OutputSettings]\nWidth=8\nHeight=-5\nLastOutput=movie.mpg\nMPEGStream=2\n"
         "Ratio=4\nAudioBitRate=14\n[Zembra_App]\nPrority=7\nThreads=-3\nOutputPath=" +
         f.tmp.dir() + "out\n[Zembra_InputSettings]\nFrameRate=9\n");
-    EXPECT_EQ(f.store.output.Width, 16);
-    EXPECT_EQ(f.store.output.Height, 16);
-    EXPECT_EQ(f.store.app.Prority, 0);
-    EXPECT_EQ(f.store.app.Threads, 0);
-    EXPECT_EQ(f.store.output.LastOutput, "movie.avi");
-    EXPECT_EQ(f.store.output.RenderSource, 1);
-    EXPECT_EQ(f.store.input.FrameRate, 1);
-    EXPECT_EQ(f.store.output.AudioBitRate, 11);
-    EXPECT_EQ(f.store.app.OutputPath, f.tmp.dir() + "out/");
+    EXPECT_EQ(f.store.output.width, 16);
+    EXPECT_EQ(f.store.output.height, 16);
+    EXPECT_EQ(f.store.app.priority, 0);
+    EXPECT_EQ(f.store.app.threads, 0);
+    EXPECT_EQ(f.store.output.outputName, "movie.avi");
+    EXPECT_EQ(f.store.output.renderSource, 1);
+    EXPECT_EQ(f.store.input.frameRate, 1);
+    EXPECT_EQ(f.store.output.audioBitRate, 11);
+    EXPECT_EQ(f.store.app.outputPath, f.tmp.dir() + "out/");
     // The output folder does not exist: the read buffer goes to the documents folder.
-    EXPECT_EQ(f.store.input.CacheFile, f.tmp.dir() + "Documents/hdcache.dat");
+    EXPECT_EQ(f.store.input.cacheFile, f.tmp.dir() + "Documents/hdcache.dat");
     std::filesystem::create_directories(f.tmp / "out");
     EXPECT_EQ(f.store.cacheFilePath(), f.tmp.dir() + "out/hdcache.dat");
 
     f.load("[Zembra_OutputSettings]\nLastOutput=clip\nMPEGStream=0\n");
-    EXPECT_EQ(f.store.output.LastOutput, "clip.mpg");
+    EXPECT_EQ(f.store.output.outputName, "clip.mpg");
     f.load("[Zembra_OutputSettings]\nLastOutput=a.b.avi\nMPEGStream=1\n");
-    EXPECT_EQ(f.store.output.LastOutput, "a.b.mpg");
+    EXPECT_EQ(f.store.output.outputName, "a.b.mpg");
     f.load("[Zembra_OutputSettings]\nLastOutput=dir.d/clip\nMPEGStream=2\n");
-    EXPECT_EQ(f.store.output.LastOutput, "dir.d/clip.avi");
+    EXPECT_EQ(f.store.output.outputName, "dir.d/clip.avi");
     f.load("[Zembra_OutputSettings]\nLastOutput=none.mpg\nMPEGStream=3\n");
-    EXPECT_EQ(f.store.output.LastOutput, "none.mpg");
+    EXPECT_EQ(f.store.output.outputName, "none.mpg");
     f.load("[Zembra_OutputSettings]\nX1=nan\nX2=inf\nMuxRate=2.5\n");
-    EXPECT_DOUBLE_EQ(f.store.output.X1, 0.0);
-    EXPECT_DOUBLE_EQ(f.store.output.X2, 1.0);
-    EXPECT_DOUBLE_EQ(f.store.output.MuxRate, 2.5);
+    EXPECT_DOUBLE_EQ(f.store.output.cropLeft, 0.0);
+    EXPECT_DOUBLE_EQ(f.store.output.cropRight, 1.0);
+    EXPECT_DOUBLE_EQ(f.store.output.muxRate, 2.5);
     f.load("[Zembra_App]\nThreads=100000\n");
-    EXPECT_EQ(f.store.app.Threads, kMaxThreads);
+    EXPECT_EQ(f.store.app.threads, kMaxThreads);
     EXPECT_EQ(threadCount(f.store.app), kMaxThreads);
     f.load("[Zembra_App]\nThreads=3\n");
     EXPECT_EQ(threadCount(f.store.app), 3);
@@ -135,9 +135,9 @@ TEST(SettingsBlobs, StateSurvivesByteForByteAndSizeZeroWritesNothing) {
     ASSERT_TRUE(profile::writeString(kOutputSection, "AVIVideoP1Settings_Size", "5", f.options()));
     ASSERT_TRUE(profile::writeStruct(kOutputSection, "AVIVideoP1Settings", state, 5, f.options()));
     f.store.LoadSettings();
-    ASSERT_EQ(f.store.output.AVIVideoP1Settings.size(), 5u);
-    EXPECT_TRUE(std::equal(state, state + 5, f.store.output.AVIVideoP1Settings.begin()));
-    EXPECT_TRUE(f.store.output.AVIVideoP2Settings.empty());
+    ASSERT_EQ(f.store.output.pass1State.size(), 5u);
+    EXPECT_TRUE(std::equal(state, state + 5, f.store.output.pass1State.begin()));
+    EXPECT_TRUE(f.store.output.pass2State.empty());
 
     TempDir other;
     SettingsStore copy(other / "options.ini", other.dir());
@@ -156,29 +156,29 @@ TEST(SettingsBlobs, BadStateReadsAsZeroesAndHostileSizesAsNone) {
     f.load(
         "[Zembra_OutputSettings]\nAVIVideoP1Settings_Size=4\nAVIVideoP1Settings=0102\n"
         "AVIVideoP2Settings_Size=2000000000\nAVIVideoP2Settings=00\n");
-    EXPECT_EQ(f.store.output.AVIVideoP1Settings, std::vector<uint8_t>(4, 0));
-    EXPECT_EQ(f.store.output.AVIVideoP2Settings_Size, 0);
-    EXPECT_TRUE(f.store.output.AVIVideoP2Settings.empty());
+    EXPECT_EQ(f.store.output.pass1State, std::vector<uint8_t>(4, 0));
+    EXPECT_EQ(f.store.output.pass2StateSize, 0);
+    EXPECT_TRUE(f.store.output.pass2State.empty());
     f.load("[Zembra_OutputSettings]\nAVIVideoP1Settings_Size=-3\n");
-    EXPECT_EQ(f.store.output.AVIVideoP1Settings_Size, 0);
-    EXPECT_TRUE(f.store.output.AVIVideoP1Settings.empty());
+    EXPECT_EQ(f.store.output.pass1StateSize, 0);
+    EXPECT_TRUE(f.store.output.pass1State.empty());
 }
 
 TEST(SettingsSave, EveryValueRoundTripsAndForeignKeysStay) {
     Fixture f;
     f.tmp.write("options.ini", "[Mine]\nKeep=yes\n[Zembra_InputSettings]\nUnknown=1\n");
     f.store.LoadSettings();
-    f.store.input.AudioTrack = 3;
-    f.store.input.AC3File = "/tmp/out.ac3";
-    f.store.input.AC3Gain = 1.5;
-    f.store.output.LastOutput = "film.avi";
-    f.store.output.MPEGStream = 2;
-    f.store.output.X2 = 0.875;
-    f.store.output.AVIVideoC1 = "XviD MPEG-4 Codec";
-    f.store.output.AVIfccHandler = 0x44495658;
-    f.store.app.Lowpass = -1;
-    f.store.app.Prority = 2;
-    f.store.app.Threads = 1;
+    f.store.input.audioTrack = 3;
+    f.store.input.ac3File = "/tmp/out.ac3";
+    f.store.input.ac3Gain = 1.5;
+    f.store.output.outputName = "film.avi";
+    f.store.output.mpegStream = 2;
+    f.store.output.cropRight = 0.875;
+    f.store.output.compressorName = "XviD MPEG-4 Codec";
+    f.store.output.compressorHandler = 0x44495658;
+    f.store.app.mp3Lowpass = -1;
+    f.store.app.priority = 2;
+    f.store.app.threads = 1;
     ASSERT_TRUE(f.store.SaveSettings());
     auto before = f.listed();
 
@@ -209,18 +209,18 @@ TEST(SettingsLoad, HostileFileNeverCrashesAndFallsBackToDefaults) {
     content += "AVIVideoP2Settings_Size=3\nAVIVideoP2Settings=zz\n";
     content += "X1=\nY2=garbage\nMuxRate=1e999\n[Zembra_App\nPrority=2\n[]\n=x\n";
     f.load(content);
-    EXPECT_EQ(f.store.output.Width, 352);
-    EXPECT_EQ(f.store.output.Height, 576);  // the first of duplicate keys
-    EXPECT_EQ(f.store.output.AVIVideoC1.size(), 100u * 1024);
-    EXPECT_EQ(f.store.output.VideoBitRate, 12);
-    EXPECT_EQ(f.store.output.MaxFrames, 10000);
-    EXPECT_EQ(f.store.output.AVIVideoP1Settings, std::vector<uint8_t>(5, 0));
-    EXPECT_EQ(f.store.output.AVIVideoP2Settings, std::vector<uint8_t>(3, 0));
-    EXPECT_DOUBLE_EQ(f.store.output.X1, 0.0);
-    EXPECT_DOUBLE_EQ(f.store.output.Y2, 0.0);  // a standard conversion of "garbage"
-    EXPECT_DOUBLE_EQ(f.store.output.MuxRate, 1.4);
+    EXPECT_EQ(f.store.output.width, 352);
+    EXPECT_EQ(f.store.output.height, 576);  // the first of duplicate keys
+    EXPECT_EQ(f.store.output.compressorName.size(), 100u * 1024);
+    EXPECT_EQ(f.store.output.videoBitRate, 12);
+    EXPECT_EQ(f.store.output.maxFrames, 10000);
+    EXPECT_EQ(f.store.output.pass1State, std::vector<uint8_t>(5, 0));
+    EXPECT_EQ(f.store.output.pass2State, std::vector<uint8_t>(3, 0));
+    EXPECT_DOUBLE_EQ(f.store.output.cropLeft, 0.0);
+    EXPECT_DOUBLE_EQ(f.store.output.cropBottom, 0.0);  // a standard conversion of "garbage"
+    EXPECT_DOUBLE_EQ(f.store.output.muxRate, 1.4);
     // An unclosed header still names its section.
-    EXPECT_EQ(f.store.app.Prority, 2);
+    EXPECT_EQ(f.store.app.priority, 2);
     // Saving keeps what it cannot parse and reads back the same.
     auto before = f.listed();
     ASSERT_TRUE(f.store.SaveSettings());
@@ -232,25 +232,25 @@ TEST(SettingsLoad, HostileFileNeverCrashesAndFallsBackToDefaults) {
 TEST(SettingsSave, TextsWithBlanksOrQuotesSurvive) {
     Fixture f;
     f.store.LoadSettings();
-    f.store.output.AVIVideoC1 = " Codec with blanks ";
-    f.store.input.AC3File = "\"quoted.ac3\"";
-    f.store.app.OutputPath = "/media/my films /";
+    f.store.output.compressorName = " Codec with blanks ";
+    f.store.input.ac3File = "\"quoted.ac3\"";
+    f.store.app.outputPath = "/media/my films /";
     ASSERT_TRUE(f.store.SaveSettings());
     f.store.LoadSettings();
-    EXPECT_EQ(f.store.output.AVIVideoC1, " Codec with blanks ");
-    EXPECT_EQ(f.store.input.AC3File, "\"quoted.ac3\"");
-    EXPECT_EQ(f.store.app.OutputPath, "/media/my films /");
+    EXPECT_EQ(f.store.output.compressorName, " Codec with blanks ");
+    EXPECT_EQ(f.store.input.ac3File, "\"quoted.ac3\"");
+    EXPECT_EQ(f.store.app.outputPath, "/media/my films /");
 }
 
 TEST(SettingsSet, ByNameWithTheLoadRules) {
     Fixture f;
     f.store.LoadSettings();
     EXPECT_EQ(f.store.set("zembra_outputsettings.width", "8"), "");
-    EXPECT_EQ(f.store.output.Width, 16);
+    EXPECT_EQ(f.store.output.width, 16);
     EXPECT_EQ(f.store.set("Zembra_OutputSettings.Ratio", "4"), "");
-    EXPECT_EQ(f.store.output.RenderSource, 1);
+    EXPECT_EQ(f.store.output.renderSource, 1);
     EXPECT_EQ(f.store.set("Zembra_OutputSettings.AVIVideoP2Settings", "0102AB00FFAD"), "");
-    EXPECT_EQ(f.store.output.AVIVideoP2Settings_Size, 5);
+    EXPECT_EQ(f.store.output.pass2StateSize, 5);
     EXPECT_NE(f.store.set("Zembra_OutputSettings.AVIVideoP2Settings", "0102"), "");
     EXPECT_NE(f.store.set("Zembra_OutputSettings.NoSuchKey", "1"), "");
     EXPECT_NE(f.store.set("Width", "1"), "");

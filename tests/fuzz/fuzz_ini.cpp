@@ -20,15 +20,13 @@ void check(bool ok) {
 }
 
 void checkLoadRules(const zembra::SettingsStore& s) {
-    check(s.output.Width >= 16 && s.output.Height >= 16);
-    check(s.app.Prority >= 0 && s.app.Prority <= 3);
-    check(s.app.Threads >= 0 && s.app.Threads <= zembra::kMaxThreads);
-    check(s.input.FrameRate >= 0 && s.input.FrameRate < zembra::FrameRateTable::kCount);
-    check(!s.app.OutputPath.empty() && s.app.OutputPath.back() == '/');
-    check(s.output.AVIVideoP1Settings.size() ==
-          static_cast<size_t>(s.output.AVIVideoP1Settings_Size));
-    check(s.output.AVIVideoP2Settings.size() ==
-          static_cast<size_t>(s.output.AVIVideoP2Settings_Size));
+    check(s.output.width >= 16 && s.output.height >= 16);
+    check(s.app.priority >= 0 && s.app.priority <= 3);
+    check(s.app.threads >= 0 && s.app.threads <= zembra::kMaxThreads);
+    check(s.input.frameRate >= 0 && s.input.frameRate < zembra::FrameRateTable::kCount);
+    check(!s.app.outputPath.empty() && s.app.outputPath.back() == '/');
+    check(s.output.pass1State.size() == static_cast<size_t>(s.output.pass1StateSize));
+    check(s.output.pass2State.size() == static_cast<size_t>(s.output.pass2StateSize));
 }
 
 zembra::ProfileFile reparsed(const zembra::ProfileFile& file) {

@@ -96,10 +96,10 @@ const QString kUncompressedYuy2 = "Full frames (uncompressed YUY2)";
 const QString kXvid = "Xvid MPEG-4 ASP (libxvidcore)";
 
 void aviOutput(SettingsStore& settings) {
-    settings.output.MPEGStream = 2;
-    settings.output.Width = 640;
-    settings.output.Height = 480;
-    settings.output.ExportYUV = 1;  // RGB24
+    settings.output.mpegStream = 2;
+    settings.output.width = 640;
+    settings.output.height = 480;
+    settings.output.exportYuv = 1;  // RGB24
 }
 
 }  // namespace
@@ -120,7 +120,7 @@ private slots:
 
     void globalAndMpegTabsWriteOnOkOnly() {
         SettingsStore settings;
-        settings.output.MPEGStream = 1;
+        settings.output.mpegStream = 1;
         EngineSet engines(host, settings);
         const auto before = snapshot(settings);
         {
@@ -170,32 +170,32 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
 
         const InputSettings& in = settings.input;
-        QCOMPARE(in.Deinterlace, 3);
-        QCOMPARE(in.FrameRate, 4);
-        QCOMPARE(in.Detect24Fps, 0);
-        QCOMPARE(in.Force24, 0);
-        QCOMPARE(in.iDCT, 2);
-        QCOMPARE(in.DownSampling, 4);
-        QCOMPARE(in.AC3Gain, 1.75);
-        QCOMPARE(in.Dolby, 0);
-        QCOMPARE(in.AVSynch, 1);
-        QCOMPARE(in.LuminanceFilter, 1);
-        QCOMPARE(in.LuminanceGain, 140);
-        QCOMPARE(in.LuminanceOffset, -5);
-        QCOMPARE(in.SubOffset, 7);
-        QCOMPARE(in.SubColor, 0);
-        QCOMPARE(in.SaveBufferLocation, 1);
-        QCOMPARE(in.SaveBufferSize, 64);
-        QCOMPARE(in.UseASPI, 0);
+        QCOMPARE(in.deinterlace, 3);
+        QCOMPARE(in.frameRate, 4);
+        QCOMPARE(in.detect24Fps, 0);
+        QCOMPARE(in.force24Fps, 0);
+        QCOMPARE(in.idct, 2);
+        QCOMPARE(in.downSampling, 4);
+        QCOMPARE(in.ac3Gain, 1.75);
+        QCOMPARE(in.dolby, 0);
+        QCOMPARE(in.avSync, 1);
+        QCOMPARE(in.luminanceFilter, 1);
+        QCOMPARE(in.luminanceGain, 140);
+        QCOMPARE(in.luminanceOffset, -5);
+        QCOMPARE(in.subtitleOffset, 7);
+        QCOMPARE(in.subtitleColors, 0);
+        QCOMPARE(in.saveBufferLocation, 1);
+        QCOMPARE(in.saveBufferSize, 64);
+        QCOMPARE(in.useAspi, 0);
         const OutputSettings& out = settings.output;
-        QCOMPARE(out.MotionSearch, 3);
-        QCOMPARE(out.MuxRate, 2.5);
-        QCOMPARE(out.VBV, 230);
-        QCOMPARE(out.QuantMat, 1);
-        QCOMPARE(out.Pulldown, 1);
-        QCOMPARE(out.CPU, 3);
-        QCOMPARE(out.DCT, 2);
-        QCOMPARE(settings.app.Threads, 1);
+        QCOMPARE(out.motionSearch, 3);
+        QCOMPARE(out.muxRate, 2.5);
+        QCOMPARE(out.vbvBufferSize, 230);
+        QCOMPARE(out.quantMatrix, 1);
+        QCOMPARE(out.pulldown, 1);
+        QCOMPARE(out.cpu, 3);
+        QCOMPARE(out.dct, 2);
+        QCOMPARE(settings.app.threads, 1);
         QVERIFY(host.boxes.empty());  // a large buffer on disk is no reason to warn
     }
 
@@ -209,14 +209,14 @@ private slots:
         QCOMPARE(host.boxes.size(), size_t(1));
         QCOMPARE(int(host.boxes[0].kind), int(BoxKind::Warning));
         QCOMPARE(host.boxes[0].text, strings.text("STR_ERROR_2"));
-        QCOMPARE(settings.input.SaveBufferSize, 21);
+        QCOMPARE(settings.input.saveBufferSize, 21);
 
         host.boxes.clear();
         PreferenceDialog again(nullptr, host, settings, engines, 0);
         again.globalTab()->bufferSize->setValue(0);
         again.accept();
         QVERIFY(host.boxes.empty());
-        QCOMPARE(settings.input.SaveBufferSize, 1);
+        QCOMPARE(settings.input.saveBufferSize, 1);
     }
 
     // The AC-3 chooser: its title names the current file, it opens in that
@@ -224,8 +224,8 @@ private slots:
     void ac3OutSelectChoosesTheExportFile() {
         TempDir tmp;
         SettingsStore settings;
-        settings.output.MPEGStream = 0;
-        settings.input.AC3File = (tmp / "old.ac3").string();
+        settings.output.mpegStream = 0;
+        settings.input.ac3File = (tmp / "old.ac3").string();
         EngineSet engines(host, settings);
         PreferenceDialog dialog(nullptr, host, settings, engines, 0);
         QString title, folder, suffix;
@@ -239,12 +239,12 @@ private slots:
             QMetaObject::invokeMethod(chooser, "accept");
         });
         buttonWithText(&dialog, "AC3 Out Select")->click();
-        QCOMPARE(title, QString::fromStdString("Current AC3 : " + settings.input.AC3File));
+        QCOMPARE(title, QString::fromStdString("Current AC3 : " + settings.input.ac3File));
         QCOMPARE(folder, QString::fromStdString(tmp.path().string()));
         QCOMPARE(suffix, QString("AC3"));
-        QCOMPARE(settings.input.AC3File, (tmp / "old.ac3").string());  // not before OK
+        QCOMPARE(settings.input.ac3File, (tmp / "old.ac3").string());  // not before OK
         dialog.accept();
-        QCOMPARE(settings.input.AC3File, (tmp / "film.AC3").string());
+        QCOMPARE(settings.input.ac3File, (tmp / "film.AC3").string());
     }
 
     // The compressors offered are those that take the export format; YU12
@@ -281,11 +281,11 @@ private slots:
         avi->pass1->setChecked(false);
         avi->audioMode->setCurrentIndex(1);
         again.accept();
-        QCOMPARE(settings.output.ExportYUV, 3);
-        QCOMPARE(settings.output.AVIfccHandler, int(avi::kHandlerYuy2));
-        QCOMPARE(settings.output.AVIVideoC1, std::string("Uncompressed YUY2"));
-        QCOMPARE(settings.output.DoAVIVideo, 0);  // "Enable Pass 1" off: no video
-        QCOMPARE(settings.output.DoAVIAudio, 1);
+        QCOMPARE(settings.output.exportYuv, 3);
+        QCOMPARE(settings.output.compressorHandler, int(avi::kHandlerYuy2));
+        QCOMPARE(settings.output.compressorName, std::string("Uncompressed YUY2"));
+        QCOMPARE(settings.output.aviVideo, 0);  // "Enable Pass 1" off: no video
+        QCOMPARE(settings.output.aviAudio, 1);
         QVERIFY(host.boxes.empty());
     }
 
@@ -327,14 +327,14 @@ private slots:
         dialog.accept();
 
         const OutputSettings& out = settings.output;
-        QCOMPARE(out.AVIfccHandler, int(avi::kHandlerXvid));
-        QCOMPARE(out.AVIfccType, int(avi::kTypeVideo));
-        QCOMPARE(out.Enable2Pass, 1);
-        QCOMPARE(out.AVIVideoP1Settings_Size, int(out.AVIVideoP1Settings.size()));
-        QCOMPARE(out.AVIVideoP2Settings_Size, int(out.AVIVideoP2Settings.size()));
+        QCOMPARE(out.compressorHandler, int(avi::kHandlerXvid));
+        QCOMPARE(out.compressorType, int(avi::kTypeVideo));
+        QCOMPARE(out.twoPass, 1);
+        QCOMPARE(out.pass1StateSize, int(out.pass1State.size()));
+        QCOMPARE(out.pass2StateSize, int(out.pass2State.size()));
         avi::XvidSettings p1, p2;
-        QVERIFY(p1.loadState(out.AVIVideoP1Settings));
-        QVERIFY(p2.loadState(out.AVIVideoP2Settings));
+        QVERIFY(p1.loadState(out.pass1State));
+        QVERIFY(p2.loadState(out.pass2State));
         QCOMPARE(p1.bitrate, 900);
         QCOMPARE(p1.quality, 5);
         QCOMPARE(p1.keyint, 50);
@@ -343,15 +343,15 @@ private slots:
         QCOMPARE(p2.keyint, 50);
         QCOMPARE(p2.pass, 2);
         auto compressor = avi::openVideoCompressorDriver(avi::kTypeVideo, avi::kHandlerXvid);
-        QVERIFY(compressor && compressor->setState(out.AVIVideoP1Settings));
-        QVERIFY(compressor->setState(out.AVIVideoP2Settings));
+        QVERIFY(compressor && compressor->setState(out.pass1State));
+        QVERIFY(compressor->setState(out.pass2State));
 
         // Back to one pass: the first pass codes the whole film again.
         PreferenceDialog onePass(nullptr, host, settings, engines, PreferenceDialog::kFormatTab);
         QCOMPARE(onePass.aviTab()->videoCodec->currentText(), kXvid);
         onePass.aviTab()->pass2->setChecked(false);
         onePass.accept();
-        QVERIFY(p1.loadState(settings.output.AVIVideoP1Settings));
+        QVERIFY(p1.loadState(settings.output.pass1State));
         QCOMPARE(p1.pass, 0);
         QCOMPARE(p1.bitrate, 900);
         QVERIFY(host.boxes.empty());
@@ -397,13 +397,13 @@ private slots:
             lame->accept();
         });
         avi->audioCodecButton->click();
-        QCOMPARE(settings.app.BitRate, 320);
+        QCOMPARE(settings.app.mp3BitRate, 320);
         if (avi::Mp3Library::instance().loaded())
             QVERIFY(avi->audioCodecInfo->text().startsWith("320 Kb/s"));
         else
             QCOMPARE(avi->audioCodecName->text(), QString("Lame library not loaded"));
         dialog.accept();
-        QCOMPARE(settings.output.DoAVIAudio, 2);
+        QCOMPARE(settings.output.aviAudio, 2);
     }
 
     void sizeAndLameDialogsWriteOnOkOnly() {
@@ -414,11 +414,11 @@ private slots:
             dialog.volume->setValue(100);
             dialog.reject();
         }
-        QCOMPARE(out.Volume, 730);
+        QCOMPARE(out.splitSizeMB, 730);
         SizeDialog size(nullptr, host, out);
         size.volume->setValue(0);
         size.accept();
-        QCOMPARE(out.Volume, 1);
+        QCOMPARE(out.splitSizeMB, 1);
 
         ApplicationSettings app;
         {
@@ -428,7 +428,7 @@ private slots:
             dialog.bitRate->setCurrentIndex(0);
             dialog.reject();
         }
-        QCOMPARE(app.BitRate, 192);
+        QCOMPARE(app.mp3BitRate, 192);
         LameDialog lame(nullptr, host, app);
         lame.bitRate->setCurrentIndex(8);
         lame.channel->setCurrentIndex(1);
@@ -436,19 +436,19 @@ private slots:
         lame.lowpass->setValue(-1);
         lame.highpass->setValue(80);
         lame.accept();
-        QCOMPARE(app.BitRate, 320);
-        QCOMPARE(app.Stereo, 1);
-        QCOMPARE(app.Quality, 1);
-        QCOMPARE(app.Lowpass, -1);
-        QCOMPARE(app.Highpass, 80);
+        QCOMPARE(app.mp3BitRate, 320);
+        QCOMPARE(app.mp3ChannelMode, 1);
+        QCOMPARE(app.mp3Quality, 1);
+        QCOMPARE(app.mp3Lowpass, -1);
+        QCOMPARE(app.mp3Highpass, 80);
     }
 
     void propertiesEditTheRowsCopies() {
         InputSettings in;
-        in.SourceWidth = 720;
-        in.SourceHeight = 576;
-        in.SourceFrameRate = 25.0;
-        in.SourceAspect = 2;  // 4:3
+        in.sourceWidth = 720;
+        in.sourceHeight = 576;
+        in.sourceFrameRate = 25.0;
+        in.sourceAspect = 2;  // 4:3
         OutputSettings out;
         const InputSettings inBefore = in;
         {
@@ -463,8 +463,8 @@ private slots:
             dialog.fields.subOffset->setValue(3);
             dialog.reject();
         }
-        QCOMPARE(out.Width, 352);
-        QCOMPARE(in.SubOffset, inBefore.SubOffset);
+        QCOMPARE(out.width, 352);
+        QCOMPARE(in.subtitleOffset, inBefore.subtitleOffset);
 
         PropertiesDialog dialog(nullptr, host, in, out);
         QCOMPARE(dialog.aspectRatio->text(), QString("4:3"));  // the source's own
@@ -475,21 +475,21 @@ private slots:
         dialog.fields.subOffset->setValue(3);
         dialog.fields.downSampling->setCurrentIndex(1);
         dialog.accept();
-        QCOMPARE(out.Width, 16);
-        QCOMPARE(out.Height, 480);
-        QCOMPARE(out.VideoBitRate, 3000);
-        QCOMPARE(out.AudioBitRate, 13);
-        QCOMPARE(in.SubOffset, 3);
-        QCOMPARE(in.DownSampling, 1);
-        QCOMPARE(in.SourceWidth, 720);  // what the source is stays
+        QCOMPARE(out.width, 16);
+        QCOMPARE(out.height, 480);
+        QCOMPARE(out.videoBitRate, 3000);
+        QCOMPARE(out.audioBitRate, 13);
+        QCOMPARE(in.subtitleOffset, 3);
+        QCOMPARE(in.downSampling, 1);
+        QCOMPARE(in.sourceWidth, 720);  // what the source is stays
     }
 
     // The chapter fields offer the title's chapters where they are known; a
     // range kept from a longer title is brought inside them.
     void propertiesChaptersStopAtTheTitlesCount() {
         InputSettings in;
-        in.ChapterFrom = 4;
-        in.ChapterTo = 9;
+        in.chapterFrom = 4;
+        in.chapterTo = 9;
         OutputSettings out;
         {
             PropertiesDialog unknown(nullptr, host, in, out);
@@ -501,8 +501,8 @@ private slots:
         QCOMPARE(dialog.chapterTo->maximum(), 5);
         dialog.chapterTo->setValue(12);
         dialog.accept();
-        QCOMPARE(in.ChapterFrom, 4);
-        QCOMPARE(in.ChapterTo, 5);
+        QCOMPARE(in.chapterFrom, 4);
+        QCOMPARE(in.chapterTo, 5);
     }
 
     // A refused rectangle keeps the dialog open with the message shown; a
@@ -531,10 +531,10 @@ private slots:
         QCOMPARE(boxesAfterFirst, size_t(1));
         QCOMPARE(host.boxes[0].text, strings.text("STR_ERROR_13"));
         QCOMPARE(host.boxes.size(), size_t(1));
-        QCOMPARE(out.X1, 8.0 / 720);
-        QCOMPARE(out.X2, 24.0 / 720);
-        QCOMPARE(out.Y1, -22.0 / 576);  // a negative edge goes 2 further
-        QCOMPARE(out.Y2, 500.0 / 576);
+        QCOMPARE(out.cropLeft, 8.0 / 720);
+        QCOMPARE(out.cropRight, 24.0 / 720);
+        QCOMPARE(out.cropTop, -22.0 / 576);  // a negative edge goes 2 further
+        QCOMPARE(out.cropBottom, 500.0 / 576);
 
         host.boxes.clear();
         QVERIFY(!CropDialog::run(nullptr, host, untouched, 0, 0, QImage()));  // no source size
@@ -546,7 +546,7 @@ private slots:
         QCOMPARE(cancelled.x2->value(), 720);
         cancelled.x1->setValue(100);
         cancelled.reject();
-        QCOMPARE(untouched.X1, 0.0);
+        QCOMPARE(untouched.cropLeft, 0.0);
     }
 
     // Dragging over the picture sets the four fields, snapped to 4 across
@@ -596,7 +596,7 @@ private slots:
             return text;
         };
         SettingsStore settings;
-        settings.output.MPEGStream = 0;
+        settings.output.mpegStream = 0;
         EngineSet engines(host, settings);
         PreferenceDialog preference(nullptr, host, settings, engines, 0);
         QCOMPARE(preference.windowTitle(), german("STR_PREFERENCE_TITLE"));
@@ -640,19 +640,19 @@ private slots:
         SettingsStore settings;
         EngineSet engines(host, settings);
         for (int tab : {0, 1}) {
-            settings.output.MPEGStream = 1;
+            settings.output.mpegStream = 1;
             PreferenceDialog dialog(nullptr, host, settings, engines, tab);
             save(dialog, tab == 0 ? "preference_global" : "preference_mpeg");
         }
-        settings.output.MPEGStream = 2;
-        settings.output.Width = 640;
-        settings.output.Height = 480;
+        settings.output.mpegStream = 2;
+        settings.output.width = 640;
+        settings.output.height = 480;
         PreferenceDialog avi(nullptr, host, settings, engines, 1);
         save(avi, "preference_avi");
         InputSettings in;
-        in.SourceWidth = 720;
-        in.SourceHeight = 576;
-        in.SourceFrameRate = 25.0;
+        in.sourceWidth = 720;
+        in.sourceHeight = 576;
+        in.sourceFrameRate = 25.0;
         PropertiesDialog properties(nullptr, host, in, settings.output, "4:3");
         save(properties, "properties");
         LameDialog lame(nullptr, host, settings.app);
@@ -665,8 +665,8 @@ private slots:
         for (int y = 0; y < frame.height(); ++y)
             for (int x = 0; x < frame.width(); ++x)
                 frame.setPixel(x, y, qRgb(x * 255 / 720, y * 255 / 576, 128));
-        settings.output.X1 = 0.1;
-        settings.output.Y1 = 0.125;
+        settings.output.cropLeft = 0.1;
+        settings.output.cropTop = 0.125;
         CropDialog crop(nullptr, host, settings.output, 720, 576, frame);
         save(crop, "crop");
         avi::CompressorInfo xvid{avi::kTypeVideo, avi::kHandlerXvid, "Xvid MPEG-4", ""};

@@ -220,50 +220,50 @@ void MainWindowTest::listsWriteSettingsWithoutReapplyingPresets() {
     w.openDvd(sampleDisc());
     SettingsStore& settings = w.session.app().settings();
     w.choose("formatList", 14);  // VCD PAL
-    QCOMPARE(settings.output.StreamTypeSelected, 14);
-    QCOMPARE(settings.output.Width, 352);
-    QCOMPARE(settings.output.Height, 288);
-    QCOMPARE(w.dlg().item(0)->output.Width, 352);
+    QCOMPARE(settings.output.formatIndex, 14);
+    QCOMPARE(settings.output.width, 352);
+    QCOMPARE(settings.output.height, 288);
+    QCOMPARE(w.dlg().item(0)->output.width, 352);
     // A size set elsewhere (a dialog) survives every refill of the lists:
     // a row switch, a refresh and a language switch select entries without
     // applying them.
-    settings.output.Width = 320;
+    settings.output.width = 320;
     w.dlg().settingsChanged();
     w.openDvd(sampleDisc());
     w.fileList()->topLevelItem(1)->setSelected(false);
     w.fileList()->topLevelItem(0)->setSelected(true);
     QCOMPARE(w.list("formatList")->currentIndex(), 14);
-    QCOMPARE(settings.output.Width, 320);
+    QCOMPARE(settings.output.width, 320);
     w.choose("zoomList", kZoomCustom);
-    QCOMPARE(settings.output.Ratio, kZoomCustom);
-    QCOMPARE(w.dlg().item(0)->output.Ratio, kZoomCustom);
-    QCOMPARE(settings.output.Width, 320);
+    QCOMPARE(settings.output.zoomMode, kZoomCustom);
+    QCOMPARE(w.dlg().item(0)->output.zoomMode, kZoomCustom);
+    QCOMPARE(settings.output.width, 320);
     // Split: only Custom Size enables its Setting... button.
     auto* splitSetting = w.child<QPushButton>("splitSettingButton");
     w.choose("splitList", 0);
-    QCOMPARE(settings.output.SplitMode, 0);
+    QCOMPARE(settings.output.splitMode, 0);
     QVERIFY(!splitSetting->isEnabled());
     w.choose("splitList", kSplitCustom);
-    QCOMPARE(settings.output.SplitMode, kSplitCustom);
+    QCOMPARE(settings.output.splitMode, kSplitCustom);
     QVERIFY(splitSetting->isEnabled());
     // Index, audio, subtitle and angle write the row's input settings.
     w.choose("audioList", 0);
-    QCOMPARE(settings.input.AudioTrack, 0);
+    QCOMPARE(settings.input.audioTrack, 0);
     w.choose("angleList", 1);
-    QCOMPARE(settings.input.Angle, 1);
-    QCOMPARE(w.dlg().item(0)->input.Angle, 1);
+    QCOMPARE(settings.input.angle, 1);
+    QCOMPARE(w.dlg().item(0)->input.angle, 1);
     w.choose("subtitleList", 0);
-    QCOMPARE(settings.input.Subtitle, 0);
+    QCOMPARE(settings.input.subtitle, 0);
     w.choose("indexList", 0);
-    QCOMPARE(settings.input.PGC, 0);
-    QCOMPARE(settings.output.Width, 320);
+    QCOMPARE(settings.input.titleIndex, 0);
+    QCOMPARE(settings.output.width, 320);
     // The output folder field is written when it is left.
     auto* folder = w.child<QLineEdit>("outputFolder");
     const std::string other = box.root() + "elsewhere";
     std::filesystem::create_directories(other);
     folder->setText(QString::fromStdString(other));
     emit folder->editingFinished();
-    QCOMPARE(settings.app.OutputPath, other + "/");
+    QCOMPARE(settings.app.outputPath, other + "/");
     QCOMPARE(folder->text(), QString::fromStdString(other + "/"));
 }
 
@@ -327,7 +327,7 @@ void MainWindowTest::languageSwitchRelabelsAndKeepsSelections() {
     for (QAction* a : languageMenu->actions())
         if (a->isChecked()) checked << a->text();
     QCOMPARE(checked, QStringList{QStringLiteral("Deutsch")});
-    QCOMPARE(w.session.app().settings().output.StreamTypeSelected, 13);
+    QCOMPARE(w.session.app().settings().output.formatIndex, 13);
     pick(QStringLiteral("English"));
     QCOMPARE(w.ripButton()->text(), QStringLiteral("Rip Now"));
     QCOMPARE(w.fileList()->headerItem()->text(3), QStringLiteral("Time"));
@@ -380,8 +380,8 @@ void MainWindowTest::dialogCommandsReachTheRowAndThePreview() {
     });
     trigger("STR_MAIN_MENU_SETTING_SettingDlg");
     QCOMPARE(tab, 0);
-    QCOMPARE(settings.input.SaveBufferSize, 12);
-    QCOMPARE(w.dlg().item(0)->input.SaveBufferSize, 12);
+    QCOMPARE(settings.input.saveBufferSize, 12);
+    QCOMPARE(w.dlg().item(0)->input.saveBufferSize, 12);
     onNextModal([&](QWidget* m) {
         auto* d = qobject_cast<PreferenceDialog*>(m);
         QVERIFY(d);
@@ -391,7 +391,7 @@ void MainWindowTest::dialogCommandsReachTheRowAndThePreview() {
     });
     w.child<QPushButton>("configureButton")->click();
     QCOMPARE(tab, 1);
-    QCOMPARE(settings.output.VBV, 20);
+    QCOMPARE(settings.output.vbvBufferSize, 20);
 
     onNextModal([&](QWidget* m) {
         auto* d = qobject_cast<PropertiesDialog*>(m);
@@ -399,12 +399,12 @@ void MainWindowTest::dialogCommandsReachTheRowAndThePreview() {
         const DVDProjectItem* row = w.dlg().item(0);
         if (row->kind == DVDProjectItem::kIfo)
             QCOMPARE(d->chapterTo->maximum(),
-                     row->catalogue.title(row->input.PGC)->chapterCount());
+                     row->catalogue.title(row->input.titleIndex)->chapterCount());
         d->width->setValue(320);
         d->accept();
     });
     emit w.fileList()->itemDoubleClicked(w.fileList()->topLevelItem(0), 1);
-    QCOMPARE(w.dlg().item(0)->output.Width, 320);
+    QCOMPARE(w.dlg().item(0)->output.width, 320);
 
     w.choose("splitList", kSplitCustom);
     onNextModal([&](QWidget* m) {
@@ -414,8 +414,8 @@ void MainWindowTest::dialogCommandsReachTheRowAndThePreview() {
         d->accept();
     });
     w.child<QPushButton>("splitSettingButton")->click();
-    QCOMPARE(settings.output.Volume, 650);
-    QCOMPARE(w.dlg().item(0)->output.Volume, 650);
+    QCOMPARE(settings.output.splitSizeMB, 650);
+    QCOMPARE(w.dlg().item(0)->output.splitSizeMB, 650);
 
     // The crop counts with the Custom zoom: in the output picture, and as the
     // rectangle over the source view.
@@ -430,7 +430,7 @@ void MainWindowTest::dialogCommandsReachTheRowAndThePreview() {
         d->accept();
     });
     trigger("STR_MAIN_MENU_SETTING_CROP_EditCoordinate");
-    QVERIFY(settings.output.X1 > 0.4);
+    QVERIFY(settings.output.cropLeft > 0.4);
     QTRY_VERIFY(w.window().preview()->picture() != before);
     trigger("STR_MAIN_MENU_SETTING_CROP_RenderSource");
     QTRY_VERIFY(w.window().preview()->frame().sourceView);

@@ -140,7 +140,7 @@ void RipWindowTest::ripAviUncompressedWritesTheTitle() {
     const std::string refused = w.session.engines().applyAviChoices(choices);
     QVERIFY2(refused.empty(), refused.c_str());
     const OutputSettings& out = w.session.app().settings().output;
-    const QString size = QStringLiteral("%1,%2").arg(out.Width).arg(out.Height);
+    const QString size = QStringLiteral("%1,%2").arg(out.width).arg(out.height);
     QVERIFY(w.ripAndWait());
     QCOMPARE(w.dlg().rowsCompleted(), 1);
     const QString frames = titleFrames(sampleDisc() + "/VTS_01_1.VOB");
@@ -169,13 +169,13 @@ void RipWindowTest::cancelAnsweredNoRipsOnWithTheRowUnchanged() {
     QCOMPARE(question, QStringLiteral("Stop process ?"));
     QCOMPARE(w.dlg().rowsCompleted(), 1);
     const OutputSettings& after = w.dlg().item(0)->output;
-    QCOMPARE(after.StreamTypeSelected, kDvdPalHigh);
-    QCOMPARE(after.MPEGStream, before.MPEGStream);
-    QCOMPARE(after.Width, before.Width);
-    QCOMPARE(after.Height, before.Height);
-    QCOMPARE(after.VideoBitRate, before.VideoBitRate);
+    QCOMPARE(after.formatIndex, kDvdPalHigh);
+    QCOMPARE(after.mpegStream, before.mpegStream);
+    QCOMPARE(after.width, before.width);
+    QCOMPARE(after.height, before.height);
+    QCOMPARE(after.videoBitRate, before.videoBitRate);
     QCOMPARE(probeVideo(QString::fromStdString(box.outDir() + "Title_0.mpg")),
-             QStringLiteral("mpeg2video,%1,%2,").arg(before.Width).arg(before.Height) +
+             QStringLiteral("mpeg2video,%1,%2,").arg(before.width).arg(before.height) +
                  titleFrames(disc + "/VTS_01_1.VOB"));
     QVERIFY2(watch.sawText(QStringLiteral("^Used Size: ")),
              qPrintable(watch.texts.join(QLatin1Char('|'))));
@@ -269,8 +269,8 @@ void RipWindowTest::switchingOffWhenDoneAsksFirst() {
     QAction* switchOff = w.child<QAction>("STR_MAIN_MENU_SETTING_ShutDown");
     QVERIFY(!switchOff->isChecked());
     switchOff->trigger();
-    QCOMPARE(w.session.app().settings().input.ShutDown, 1);
-    QCOMPARE(w.dlg().item(0)->input.ShutDown, 1);
+    QCOMPARE(w.session.app().settings().input.shutDown, 1);
+    QCOMPARE(w.dlg().item(0)->input.shutDown, 1);
     for (bool now : {false, true}) {
         bool asked = false;
         onNextModal([&](QWidget* m) {
@@ -294,7 +294,7 @@ void RipWindowTest::windowAnswersWhileRipping() {
     Window w(box);
     w.openDvd(sampleDisc());
     w.choose("formatList", kDvdPalHigh);
-    QCOMPARE(w.session.app().settings().output.MotionSearch, 3);
+    QCOMPARE(w.session.app().settings().output.motionSearch, 3);
     QElapsedTimer clock;
     qint64 last = -1, longest = 0;
     int ticks = 0;

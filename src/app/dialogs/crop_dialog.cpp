@@ -46,10 +46,10 @@ bool SCropDlg::ok(UiHost& host, OutputSettings& output) {
     if (std::abs(y2 - y1) <= 15) return refuse("STR_ERROR_15", false);
     if (y1 < 0) y1 -= 2;
     if (y2 < 0) y2 -= 2;
-    output.X1 = static_cast<double>(x1) / ws_;
-    output.X2 = static_cast<double>(x2) / ws_;
-    output.Y1 = static_cast<double>(y1) / hs_;
-    output.Y2 = static_cast<double>(y2) / hs_;
+    output.cropLeft = static_cast<double>(x1) / ws_;
+    output.cropRight = static_cast<double>(x2) / ws_;
+    output.cropTop = static_cast<double>(y1) / hs_;
+    output.cropBottom = static_cast<double>(y2) / hs_;
     return true;
 }
 

@@ -8,28 +8,28 @@
 namespace zembra {
 
 void CfGlobalDlg::ok(UiHost& host, InputSettings& input) {
-    if (values.SaveBufferSize < 1) values.SaveBufferSize = 1;
-    if (values.SaveBufferLocation == 0 && values.SaveBufferSize > 20) host.warning("STR_ERROR_2");
+    if (values.saveBufferSize < 1) values.saveBufferSize = 1;
+    if (values.saveBufferLocation == 0 && values.saveBufferSize > 20) host.warning("STR_ERROR_2");
     // The run-time fields of the record are not the dialog's to change.
     InputSettings edited = input;
-    edited.Deinterlace = values.Deinterlace;
-    edited.DownSampling = values.DownSampling;
-    edited.LuminanceGain = values.LuminanceGain;
-    edited.iDCT = values.iDCT;
-    edited.SaveBufferLocation = values.SaveBufferLocation;
-    edited.LuminanceOffset = values.LuminanceOffset;
-    edited.FrameRate = values.FrameRate;
-    edited.SaveBufferSize = values.SaveBufferSize;
-    edited.SubOffset = values.SubOffset;
-    edited.AC3Gain = values.AC3Gain;
-    edited.AVSynch = values.AVSynch;
-    edited.Detect24Fps = values.Detect24Fps;
-    edited.Dolby = values.Dolby;
-    edited.LuminanceFilter = values.LuminanceFilter;
-    edited.Force24 = values.Force24;
-    edited.SubColor = values.SubColor;
-    edited.UseASPI = values.UseASPI;
-    edited.AC3File = values.AC3File;
+    edited.deinterlace = values.deinterlace;
+    edited.downSampling = values.downSampling;
+    edited.luminanceGain = values.luminanceGain;
+    edited.idct = values.idct;
+    edited.saveBufferLocation = values.saveBufferLocation;
+    edited.luminanceOffset = values.luminanceOffset;
+    edited.frameRate = values.frameRate;
+    edited.saveBufferSize = values.saveBufferSize;
+    edited.subtitleOffset = values.subtitleOffset;
+    edited.ac3Gain = values.ac3Gain;
+    edited.avSync = values.avSync;
+    edited.detect24Fps = values.detect24Fps;
+    edited.dolby = values.dolby;
+    edited.luminanceFilter = values.luminanceFilter;
+    edited.force24Fps = values.force24Fps;
+    edited.subtitleColors = values.subtitleColors;
+    edited.useAspi = values.useAspi;
+    edited.ac3File = values.ac3File;
     input = edited;
 }
 
@@ -47,26 +47,26 @@ std::vector<std::string> CfAVISettingDlg::audioKeys() {
 }
 
 void CfMPEGSettingDlg::ok(OutputSettings& output, ApplicationSettings& app) const {
-    app.Threads = std::clamp(threads, 0, kMaxThreads);
-    output.MotionSearch = values.MotionSearch;
-    output.AdaptiveQuant = values.AdaptiveQuant;
-    output.VideoResize = values.VideoResize;
-    output.CPU = values.CPU;
-    output.DCT = values.DCT;
-    output.MuxRate = values.MuxRate;
-    output.VBV = values.VBV;
-    output.QuantMat = values.QuantMat;
-    output.Pulldown = values.Pulldown;
+    app.threads = std::clamp(threads, 0, kMaxThreads);
+    output.motionSearch = values.motionSearch;
+    output.adaptiveQuant = values.adaptiveQuant;
+    output.videoResize = values.videoResize;
+    output.cpu = values.cpu;
+    output.dct = values.dct;
+    output.muxRate = values.muxRate;
+    output.vbvBufferSize = values.vbvBufferSize;
+    output.quantMatrix = values.quantMatrix;
+    output.pulldown = values.pulldown;
 }
 
 CLameDlg::CLameDlg(const ApplicationSettings& app)
     : bitRateIndex(8),
-      stereo(app.Stereo),
-      qualityIndex(app.Quality - 1),
-      lowpass(app.Lowpass),
-      highpass(app.Highpass) {
+      stereo(app.mp3ChannelMode),
+      qualityIndex(app.mp3Quality - 1),
+      lowpass(app.mp3Lowpass),
+      highpass(app.mp3Highpass) {
     for (int i = 0; i < 9; ++i)
-        if (kBitRates[i] >= app.BitRate) {
+        if (kBitRates[i] >= app.mp3BitRate) {
             bitRateIndex = i;
             break;
         }
@@ -74,27 +74,27 @@ CLameDlg::CLameDlg(const ApplicationSettings& app)
 }
 
 void CLameDlg::ok(ApplicationSettings& app) const {
-    app.BitRate = kBitRates[bitRateIndex >= 0 && bitRateIndex < 9 ? bitRateIndex : 5];
-    app.Stereo = stereo;
-    app.Quality = qualityIndex + 1;
-    app.Lowpass = lowpass;
-    app.Highpass = highpass;
+    app.mp3BitRate = kBitRates[bitRateIndex >= 0 && bitRateIndex < 9 ? bitRateIndex : 5];
+    app.mp3ChannelMode = stereo;
+    app.mp3Quality = qualityIndex + 1;
+    app.mp3Lowpass = lowpass;
+    app.mp3Highpass = highpass;
 }
 
 CfTabPropertiesDlg::Summary CfTabPropertiesDlg::summary() const {
-    return {input.SourceWidth, input.SourceHeight, input.SourceFrameRate,
-            aspectRatioText(input.SourceAspect), input.DownSampling == 4 ? 48000 : 44100};
+    return {input.sourceWidth, input.sourceHeight, input.sourceFrameRate,
+            aspectRatioText(input.sourceAspect), input.downSampling == 4 ? 48000 : 44100};
 }
 
 void CfTabPropertiesDlg::ok(UiHost& host, InputSettings& inputOut, OutputSettings& outputOut) {
     CfGlobalDlg global(input);
     global.ok(host, inputOut);
-    outputOut.VideoBitRate = output.VideoBitRate;
-    outputOut.AudioBitRate = output.AudioBitRate;
-    outputOut.Width = output.Width < 16 ? 16 : output.Width;
-    outputOut.Height = output.Height < 16 ? 16 : output.Height;
-    inputOut.ChapterFrom = input.ChapterFrom;
-    inputOut.ChapterTo = input.ChapterTo;
+    outputOut.videoBitRate = output.videoBitRate;
+    outputOut.audioBitRate = output.audioBitRate;
+    outputOut.width = output.width < 16 ? 16 : output.width;
+    outputOut.height = output.height < 16 ? 16 : output.height;
+    inputOut.chapterFrom = input.chapterFrom;
+    inputOut.chapterTo = input.chapterTo;
 }
 
 }  // namespace zembra

@@ -14,9 +14,9 @@ class UiHost;
 // Custom split size ("Volume", MB).
 class SizeDlg {
 public:
-    explicit SizeDlg(const OutputSettings& output) : volume(output.Volume) {}
+    explicit SizeDlg(const OutputSettings& output) : volume(output.splitSizeMB) {}
     int volume;
-    void ok(OutputSettings& output) const { output.Volume = volume < 1 ? 1 : volume; }
+    void ok(OutputSettings& output) const { output.splitSizeMB = volume < 1 ? 1 : volume; }
 };
 
 // The Global tab edits the input settings.
@@ -43,9 +43,9 @@ public:
 class CfMPEGSettingDlg {
 public:
     CfMPEGSettingDlg(const OutputSettings& output, const ApplicationSettings& app)
-        : values(output), threads(app.Threads) {}
+        : values(output), threads(app.threads) {}
     OutputSettings values;
-    int threads;  // Zembra_App.Threads, which the tab offers beside the encoder's settings
+    int threads;  // Zembra_App.threads, which the tab offers beside the encoder's settings
     void ok(OutputSettings& output, ApplicationSettings& app) const;
 };
 

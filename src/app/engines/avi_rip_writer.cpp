@@ -21,15 +21,15 @@ bool AviRipWriter::open(const WriterOpen& p) {
     const ApplicationSettings& app = *p.app;
     const InputSettings& in = *p.input;
     const OutputSettings& out = *p.output;
-    frameLimit_ = out.MaxFrames;
+    frameLimit_ = out.maxFrames;
     limitReached_ = false;
     // MP3, WAV and the converters take the rate of the PCM as it comes; the
     // DownSampling rate stands in while that is not known yet.
-    const int modeRate = in.DownSampling == 4 ? 48000 : 44100;
+    const int modeRate = in.downSampling == 4 ? 48000 : 44100;
     writer_->setAudioOutputRate(p.audioRate > 0 ? p.audioRate : modeRate);
     if (p.audioMode == avi::kAudioMp3)
-        writer_->chooseAudioCodec(avi::kAudioMp3, app.BitRate, app.Stereo, app.Quality, app.Lowpass,
-                                  app.Highpass);
+        writer_->chooseAudioCodec(avi::kAudioMp3, app.mp3BitRate, app.mp3ChannelMode,
+                                  app.mp3Quality, app.mp3Lowpass, app.mp3Highpass);
     if (p.passCount > 1 && p.passIndex == 0) {
         if (!stats_.create()) {
             host_.error("STR_ERROR_54");
@@ -42,16 +42,15 @@ bool AviRipWriter::open(const WriterOpen& p) {
     // 352x288 and at 720x576 ripped 5 to 7 % slower with two than with one
     // on a two-core machine). So they are used only when asked for by
     // number, not by the one-per-core default.
-    writer_->setCompressorThreads(app.Threads > 1 ? app.Threads : 1);
+    writer_->setCompressorThreads(app.threads > 1 ? app.threads : 1);
     writer_->setSoundThread(threadCount(app) > 1);
-    const std::vector<uint8_t>& state =
-        p.passIndex == 0 ? out.AVIVideoP1Settings : out.AVIVideoP2Settings;
+    const std::vector<uint8_t>& state = p.passIndex == 0 ? out.pass1State : out.pass2State;
     // The frame limit is kept here so that an overlapping split can extend
     // it after the writer was opened.
-    open_ = writer_->openAvi(p.fileName, INT_MAX, out.Width, out.Height,
-                             FrameRateTable::fps(in.FrameRate), out.OverWrite != 0, p.audioMode,
-                             out.DoAVIVideo != 0, out.ExportYUV, p.passIndex,
-                             uint32_t(out.AVIfccType), uint32_t(out.AVIfccHandler), state);
+    open_ = writer_->openAvi(p.fileName, INT_MAX, out.width, out.height,
+                             FrameRateTable::fps(in.frameRate), out.overwrite != 0, p.audioMode,
+                             out.aviVideo != 0, out.exportYuv, p.passIndex,
+                             uint32_t(out.compressorType), uint32_t(out.compressorHandler), state);
     return open_;
 }
 
@@ -66,14 +65,14 @@ bool AviRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm
     }
     const OutputSettings& out = *params_.output;
     const uint8_t* bits = nullptr;
-    if (out.DoAVIVideo) {
+    if (out.aviVideo) {
         static const ExportFormat kFormats[4] = {ExportFormat::Rgb32, ExportFormat::Rgb24,
                                                  ExportFormat::Yv12, ExportFormat::Yuy2};
-        const ExportFormat format = kFormats[out.ExportYUV & 3];
+        const ExportFormat format = kFormats[out.exportYuv & 3];
         IdctVariant variant = IdctVariant::Ap922;
-        (void)idctVariantFromSetting(params_.input->iDCT, variant);
+        (void)idctVariantFromSetting(params_.input->idct, variant);
         const Status converted =
-            convertForExport(format, planes[0], planes[1], planes[2], out.Width, out.Height,
+            convertForExport(format, planes[0], planes[1], planes[2], out.width, out.height,
                              int(variant), params_.chromaFormat, picture_);
         if (!converted) {
             host_.show(converted);

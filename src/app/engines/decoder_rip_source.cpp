@@ -63,33 +63,33 @@ DecoderRipSource::~DecoderRipSource() {
 
 DecoderOpenParams DecoderRipSource::openParams(const InputSettings& in) {
     DecoderOpenParams p;
-    p.files = in.VobFiles;
+    p.files = in.vobFiles;
     // The decoder takes the stream number within its coding and the title's
     // coding code; the ids were resolved from the catalogue by the window.
-    p.audioTrack = in.AudioId >= 0 ? (in.AudioId & 7) : 0;
-    p.audioFormat = in.AudioFormat;
-    p.subtitleStream = in.SubtitleId != 255 ? in.SubtitleId - 0x20 : -1;
-    p.subOffset = in.SubOffset;
-    p.subColor = in.SubColor;
-    p.useAspi = in.UseASPI;
-    p.downSampling = in.DownSampling;
-    p.frameRate = in.FrameRate;
-    p.detect24Fps = in.Detect24Fps;
-    p.force24 = in.Force24;
-    p.ac3Gain = in.AC3Gain;
-    p.title = in.PGC;
-    p.angle = in.Angle;
-    p.idct = in.iDCT;
-    p.luminanceFilter = in.LuminanceFilter;
-    p.luminanceGain = in.LuminanceGain;
-    p.luminanceOffset = in.LuminanceOffset;
-    p.avSynch = in.AVSynch;
-    p.deinterlace = in.Deinterlace;
-    p.dolby = in.Dolby;
-    p.saveBufferSize = in.SaveBufferSize;
-    p.saveBufferLocation = in.SaveBufferLocation;
-    p.ac3File = in.AC3File;
-    p.tempPath = in.CacheFile;
+    p.audioTrack = in.audioId >= 0 ? (in.audioId & 7) : 0;
+    p.audioFormat = in.audioFormat;
+    p.subtitleStream = in.subtitleId != 255 ? in.subtitleId - 0x20 : -1;
+    p.subOffset = in.subtitleOffset;
+    p.subColor = in.subtitleColors;
+    p.useAspi = in.useAspi;
+    p.downSampling = in.downSampling;
+    p.frameRate = in.frameRate;
+    p.detect24Fps = in.detect24Fps;
+    p.force24 = in.force24Fps;
+    p.ac3Gain = in.ac3Gain;
+    p.title = in.titleIndex;
+    p.angle = in.angle;
+    p.idct = in.idct;
+    p.luminanceFilter = in.luminanceFilter;
+    p.luminanceGain = in.luminanceGain;
+    p.luminanceOffset = in.luminanceOffset;
+    p.avSynch = in.avSync;
+    p.deinterlace = in.deinterlace;
+    p.dolby = in.dolby;
+    p.saveBufferSize = in.saveBufferSize;
+    p.saveBufferLocation = in.saveBufferLocation;
+    p.ac3File = in.ac3File;
+    p.tempPath = in.cacheFile;
     return p;
 }
 
@@ -146,7 +146,8 @@ int DecoderRipSource::scanVobFiles(const std::vector<std::string>& files,
     // nothing may be chosen from them.
     catalogue.clear();
     VobScan found;
-    if (!decoder_->scanVobFiles(files, input.Detect24Fps, input.Force24, found, cancel)) return 0;
+    if (!decoder_->scanVobFiles(files, input.detect24Fps, input.force24Fps, found, cancel))
+        return 0;
     setScannedTitle(catalogue, found);
     return 1;
 }

@@ -21,7 +21,8 @@ EngineSet::EngineSet(UiHost& host, SettingsStore& settings)
       mpeg_(std::make_unique<MpegRipWriter>(host)) {
     // The MP3 library is looked for once, at start-up, with the stored values.
     const ApplicationSettings& a = settings.app;
-    avi::Mp3Library::instance().load(a.BitRate, a.Stereo, a.Quality, a.Lowpass, a.Highpass);
+    avi::Mp3Library::instance().load(a.mp3BitRate, a.mp3ChannelMode, a.mp3Quality, a.mp3Lowpass,
+                                     a.mp3Highpass);
     registerLayer2Converter();
 }
 
@@ -81,32 +82,31 @@ std::string EngineSet::applyAviChoices(const AviChoices& choices) {
             }
         } else {
             for (const auto& c : list)
-                if (c.fccHandler == uint32_t(out.AVIfccHandler)) info = &c;
+                if (c.fccHandler == uint32_t(out.compressorHandler)) info = &c;
             if (!info) return "no video compressor chosen (--video-codec)";
         }
         auto compressor = avi::openVideoCompressorDriver(info->fccType, info->fccHandler);
         if (!compressor) return "cannot open the video compressor " + info->name;
-        const bool sameCodec = uint32_t(out.AVIfccHandler) == info->fccHandler;
-        if (sameCodec && !out.AVIVideoP1Settings.empty())
-            (void)compressor->setState(out.AVIVideoP1Settings);
+        const bool sameCodec = uint32_t(out.compressorHandler) == info->fccHandler;
+        if (sameCodec && !out.pass1State.empty()) (void)compressor->setState(out.pass1State);
         if (!choices.codecOptions.empty() &&
             !compressor->configure(joinLines(choices.codecOptions)))
             return "the video compressor " + info->name + " refuses the options given";
-        out.AVIVideoC1 = info->name;
-        out.AVIfccType = int(info->fccType);
-        out.AVIfccHandler = int(info->fccHandler);
+        out.compressorName = info->name;
+        out.compressorType = int(info->fccType);
+        out.compressorHandler = int(info->fccHandler);
         // The pass-1 and pass-2 states differ only in the pass they code; a
         // compressor without two-pass settings keeps one state for both.
-        const bool twoPass = out.Enable2Pass != 0;
+        const bool twoPass = out.twoPass != 0;
         (void)compressor->configure(twoPass ? "pass=1" : "pass=0");
-        out.AVIVideoP1Settings = compressor->getState();
+        out.pass1State = compressor->getState();
         if (twoPass) (void)compressor->configure("pass=2");
-        out.AVIVideoP2Settings = compressor->getState();
-        out.AVIVideoP1Settings_Size = int(out.AVIVideoP1Settings.size());
-        out.AVIVideoP2Settings_Size = int(out.AVIVideoP2Settings.size());
+        out.pass2State = compressor->getState();
+        out.pass1StateSize = int(out.pass1State.size());
+        out.pass2StateSize = int(out.pass2State.size());
     }
     if (!choices.audioConverter.empty()) {
-        const int rate = settings_.input.DownSampling == 4 ? 48000 : 44100;
+        const int rate = settings_.input.downSampling == 4 ? 48000 : 44100;
         avi_->writer().setAudioOutputRate(rate);
         if (!avi_->writer().chooseAudioCodec(avi::kAudioConverter, choices.audioConverter,
                                              choices.audioKbps))

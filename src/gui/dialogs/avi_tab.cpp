@@ -52,10 +52,10 @@ QWidget* AviTab::buildAviGroup() {
     QGroupBox* group = formGroup(host_, "STR_AVISETTING_GROUP_AVI", form);
     videoCodec = new QComboBox;
     videoCodec->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    exportFormat = keyedCombo(host_, "STR_AVISETTING_COMBO_EXPORT_", 4, model_.values.ExportYUV);
+    exportFormat = keyedCombo(host_, "STR_AVISETTING_COMBO_EXPORT_", 4, model_.values.exportYuv);
     if (auto* items = qobject_cast<QStandardItemModel*>(exportFormat->model()))
         items->item(kExportYu12)->setEnabled(false);
-    audioMode = keyedCombo(host_, "STR_AVISETTING_COMBO_AUDIOCODEC_", 4, model_.values.DoAVIAudio);
+    audioMode = keyedCombo(host_, "STR_AVISETTING_COMBO_AUDIOCODEC_", 4, model_.values.aviAudio);
     audioCodecButton = new QPushButton(tableText(host_, "STR_AVISETTING_BUTTON_AUDIOCODEC"));
     audioCodecName = descriptionLine();
     audioCodecInfo = descriptionLine();
@@ -71,12 +71,12 @@ QWidget* AviTab::buildAviGroup() {
 
     connect(videoCodec, &QComboBox::currentIndexChanged, this, &AviTab::compressorChosen);
     connect(exportFormat, &QComboBox::currentIndexChanged, this, [this](int index) {
-        model_.values.ExportYUV = index;
+        model_.values.exportYuv = index;
         listCompressors();
         updateEnabled();
     });
     connect(audioMode, &QComboBox::currentIndexChanged, this, [this](int index) {
-        model_.values.DoAVIAudio = index;
+        model_.values.aviAudio = index;
         describeAudio();
         updateEnabled();
     });
@@ -88,8 +88,8 @@ QWidget* AviTab::buildExpertGroup() {
     auto* group = new QGroupBox(tableText(host_, "STR_AVISETTING_GROUP_EXPERTSETTING"));
     pass1 = new QCheckBox(tableText(host_, "STR_AVISETTING_CHECK_ENABLEPASS1"));
     pass2 = new QCheckBox(tableText(host_, "STR_AVISETTING_CHECK_ENABLEPASS2"));
-    pass1->setChecked(model_.values.DoAVIVideo != 0);
-    pass2->setChecked(model_.values.Enable2Pass != 0);
+    pass1->setChecked(model_.values.aviVideo != 0);
+    pass2->setChecked(model_.values.twoPass != 0);
     pass1Button = new QPushButton(tableText(host_, "STR_AVISETTING_BUTTON_PASS1SETTING"));
     pass2Button = new QPushButton(tableText(host_, "STR_AVISETTING_BUTTON_PASS2SETTING"));
     auto* grid = new QGridLayout(group);
@@ -100,11 +100,11 @@ QWidget* AviTab::buildExpertGroup() {
     grid->setColumnStretch(0, 1);
 
     connect(pass1, &QCheckBox::toggled, this, [this](bool on) {
-        model_.values.DoAVIVideo = on;
+        model_.values.aviVideo = on;
         updateEnabled();
     });
     connect(pass2, &QCheckBox::toggled, this, [this](bool on) {
-        model_.values.Enable2Pass = on;
+        model_.values.twoPass = on;
         updateEnabled();
     });
     connect(pass1Button, &QPushButton::clicked, this, [this] { editPass(1); });
@@ -114,7 +114,7 @@ QWidget* AviTab::buildExpertGroup() {
 
 void AviTab::listCompressors() {
     const OutputSettings& v = model_.values;
-    writer_.listVideoCompressors(v.Width, v.Height, v.ExportYUV, compressors_);
+    writer_.listVideoCompressors(v.width, v.height, v.exportYuv, compressors_);
     // Refilling the list is not a choice of the user's.
     const QSignalBlocker quiet(videoCodec);
     videoCodec->clear();
@@ -122,7 +122,8 @@ void AviTab::listCompressors() {
     for (size_t i = 0; i < compressors_.size(); ++i) {
         const avi::CompressorInfo& c = compressors_[i];
         videoCodec->addItem(qtText(c.description));
-        if (c.fccType == uint32_t(v.AVIfccType) && c.fccHandler == uint32_t(v.AVIfccHandler))
+        if (c.fccType == uint32_t(v.compressorType) &&
+            c.fccHandler == uint32_t(v.compressorHandler))
             chosen = int(i);
     }
     // A stored compressor that does not take this size or format is not
@@ -149,15 +150,15 @@ void AviTab::compressorChosen(int index) {
     const avi::CompressorInfo& c = compressors_[size_t(index)];
     OutputSettings& v = model_.values;
     const bool same =
-        c.fccType == uint32_t(v.AVIfccType) && c.fccHandler == uint32_t(v.AVIfccHandler);
-    v.AVIVideoC1 = c.name;
-    v.AVIfccType = int(c.fccType);
-    v.AVIfccHandler = int(c.fccHandler);
+        c.fccType == uint32_t(v.compressorType) && c.fccHandler == uint32_t(v.compressorHandler);
+    v.compressorName = c.name;
+    v.compressorType = int(c.fccType);
+    v.compressorHandler = int(c.fccHandler);
     // Another compressor's settings mean nothing to this one: start from its
     // defaults. The second pass starts from the first until it is edited.
     if (!same) {
-        v.AVIVideoP1Settings = configured({}, "");
-        v.AVIVideoP2Settings.clear();
+        v.pass1State = configured({}, "");
+        v.pass2State.clear();
     }
     updateEnabled();
 }
@@ -172,9 +173,8 @@ void AviTab::editPass(int pass) {
         return;
     }
     OutputSettings& v = model_.values;
-    std::vector<uint8_t>& state = pass == 1 ? v.AVIVideoP1Settings : v.AVIVideoP2Settings;
-    const std::vector<uint8_t>& shown =
-        pass == 2 && v.AVIVideoP2Settings.empty() ? v.AVIVideoP1Settings : state;
+    std::vector<uint8_t>& state = pass == 1 ? v.pass1State : v.pass2State;
+    const std::vector<uint8_t>& shown = pass == 2 && v.pass2State.empty() ? v.pass1State : state;
     CodecSettingsDialog form(this, host_, *c, shown, pass);
     if (form.exec() != QDialog::Accepted) return;
     std::vector<uint8_t> edited = shown;
@@ -197,11 +197,11 @@ void AviTab::chooseAudioCodec() {
     ApplicationSettings& app = settings_.app;
     if (mode == avi::kAudioMp3) {
         if (!LameDialog::run(this, host_, app)) return;
-        writer_.chooseAudioCodec(avi::kAudioMp3, app.BitRate, app.Stereo, app.Quality, app.Lowpass,
-                                 app.Highpass);
+        writer_.chooseAudioCodec(avi::kAudioMp3, app.mp3BitRate, app.mp3ChannelMode, app.mp3Quality,
+                                 app.mp3Lowpass, app.mp3Highpass);
     } else if (mode == avi::kAudioConverter) {
         // The formats offered depend on the rate the sound is written at.
-        writer_.setAudioOutputRate(settings_.input.DownSampling == 4 ? 48000 : 44100);
+        writer_.setAudioOutputRate(settings_.input.downSampling == 4 ? 48000 : 44100);
         AudioFormatDialog chooser(this, host_, writer_.audioOutputRate());
         if (chooser.exec() != QDialog::Accepted) return;
         const AudioFormatDialog::Choice choice = chooser.choice();
@@ -223,21 +223,19 @@ void AviTab::updateEnabled() {
 
 void AviTab::commit(OutputSettings& output) {
     OutputSettings& v = model_.values;
-    v.ExportYUV = exportFormat->currentIndex();
-    v.DoAVIAudio = audioMode->currentIndex();
-    v.DoAVIVideo = pass1->isChecked();
-    v.Enable2Pass = pass2->isChecked();
+    v.exportYuv = exportFormat->currentIndex();
+    v.aviAudio = audioMode->currentIndex();
+    v.aviVideo = pass1->isChecked();
+    v.twoPass = pass2->isChecked();
     if (chosenCompressor()) {
         // The passes differ in the pass their state codes: one pass, or the
         // first pass writing the statistics the second one reads.
-        v.AVIVideoP1Settings = configured(v.AVIVideoP1Settings, twoPass() ? "pass=1" : "pass=0");
+        v.pass1State = configured(v.pass1State, twoPass() ? "pass=1" : "pass=0");
         if (twoPass())
-            v.AVIVideoP2Settings = configured(
-                v.AVIVideoP2Settings.empty() ? v.AVIVideoP1Settings : v.AVIVideoP2Settings,
-                "pass=2");
+            v.pass2State = configured(v.pass2State.empty() ? v.pass1State : v.pass2State, "pass=2");
     }
-    v.AVIVideoP1Settings_Size = int(v.AVIVideoP1Settings.size());
-    v.AVIVideoP2Settings_Size = int(v.AVIVideoP2Settings.size());
+    v.pass1StateSize = int(v.pass1State.size());
+    v.pass2StateSize = int(v.pass2State.size());
     model_.ok(output);
 }
 

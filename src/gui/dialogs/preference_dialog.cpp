@@ -20,7 +20,7 @@ PreferenceDialog::PreferenceDialog(QWidget* parent, UiHost& host, SettingsStore&
     tabs_ = new QTabWidget;
     global_ = new GlobalTab(host, settings.input);
     tabs_->addTab(global_, tableText(host, "STR_PREFERENCE_TAB_GLOBAL"));
-    if (settings.output.MPEGStream >= 2) {
+    if (settings.output.mpegStream >= 2) {
         avi_ = new AviTab(host, settings, engines.aviWriter());
         tabs_->addTab(avi_, tableText(host, "STR_PREFERENCE_TAB_AVI"));
     } else {

@@ -27,15 +27,15 @@ QCheckBox* checkBox(const UiHost& host, const char* key, int value) {
 
 GlobalTab::GlobalTab(const UiHost& host, const InputSettings& input)
     : fields(host, kGlobalKeys, input), model_(input) {
-    idct = keyedCombo(host, "STR_GLOBAL_COMBO_IDCT_", 5, input.iDCT);
+    idct = keyedCombo(host, "STR_GLOBAL_COMBO_IDCT_", 5, input.idct);
     fields.videoForm->insertRow(2, tableText(host, "STR_GLOBAL_LABEL_IDCT"), idct);
 
     QFormLayout* bufferForm = nullptr;
     QGroupBox* buffer = formGroup(host, "STR_GLOBAL_GROUP_SAVEDVDDRIVER", bufferForm);
-    bufferLocation = keyedCombo(host, "STR_GLOBAL_COMBO_LOCATION_", 2, input.SaveBufferLocation);
-    bufferSize = integerField(input.SaveBufferSize);
+    bufferLocation = keyedCombo(host, "STR_GLOBAL_COMBO_LOCATION_", 2, input.saveBufferLocation);
+    bufferSize = integerField(input.saveBufferSize);
     bufferSize->setSuffix(QStringLiteral(" MB"));
-    useAspi = checkBox(host, "STR_GLOBAL_CHECK_USEASPI", input.UseASPI);
+    useAspi = checkBox(host, "STR_GLOBAL_CHECK_USEASPI", input.useAspi);
     bufferForm->addRow(tableText(host, "STR_GLOBAL_LABEL_LOCATION"), bufferLocation);
     bufferForm->addRow(tableText(host, "STR_GLOBAL_LABEL_SIZE"), bufferSize);
     bufferForm->addRow(useAspi);
@@ -51,10 +51,10 @@ GlobalTab::GlobalTab(const UiHost& host, const InputSettings& input)
 
 void GlobalTab::commit(UiHost& host, InputSettings& input) {
     fields.store(model_.values);
-    model_.values.iDCT = idct->currentIndex();
-    model_.values.SaveBufferLocation = bufferLocation->currentIndex();
-    model_.values.SaveBufferSize = bufferSize->value();
-    model_.values.UseASPI = useAspi->isChecked();
+    model_.values.idct = idct->currentIndex();
+    model_.values.saveBufferLocation = bufferLocation->currentIndex();
+    model_.values.saveBufferSize = bufferSize->value();
+    model_.values.useAspi = useAspi->isChecked();
     model_.ok(host, input);
 }
 
@@ -63,15 +63,15 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output, const Applica
     QFormLayout* mpegForm = nullptr;
     QGroupBox* mpeg = formGroup(host, "STR_MPEGSETTING_GROUP_MPEG", mpegForm);
     motionSearch = keyedCombo(host, "STR_MPEGSETTING_COMBO_MOTIONSEARCH_", kMotionSearchLevels,
-                              output.MotionSearch);
-    muxRate = decimalField(output.MuxRate, 2, 0.0, 1000.0);
-    vbv = integerField(output.VBV, 0);
-    quantMatrix = keyedCombo(host, "STR_MPEGSETTING_COMBO_QUANT_", 2, output.QuantMat);
-    pulldown = checkBox(host, "STR_MPEGSETTING_CHECK_PULLDOWN", output.Pulldown);
+                              output.motionSearch);
+    muxRate = decimalField(output.muxRate, 2, 0.0, 1000.0);
+    vbv = integerField(output.vbvBufferSize, 0);
+    quantMatrix = keyedCombo(host, "STR_MPEGSETTING_COMBO_QUANT_", 2, output.quantMatrix);
+    pulldown = checkBox(host, "STR_MPEGSETTING_CHECK_PULLDOWN", output.pulldown);
     mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_MOTIONSEARCH"), motionSearch);
     // Only the Best level reads it; levels 0-3 keep their own rate control.
     adaptiveQuant = keyedCombo(host, "STR_MPEGSETTING_COMBO_ADAPTIVEQUANT_", kAdaptiveQuantLevels,
-                               output.AdaptiveQuant);
+                               output.adaptiveQuant);
     mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_ADAPTIVEQUANT"), adaptiveQuant);
     mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_MUXRATE"), muxRate);
     mpegForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_VBVBUFFER"), vbv);
@@ -80,15 +80,15 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output, const Applica
 
     QFormLayout* expertForm = nullptr;
     QGroupBox* expert = formGroup(host, "STR_MPEGSETTING_GROUP_EXPERTSETTING", expertForm);
-    calculation = keyedCombo(host, "STR_MPEGSETTING_COMBO_CACULATION_", 4, output.CPU);
-    dct = keyedCombo(host, "STR_MPEGSETTING_COMBO_IDCT_", 3, output.DCT);
+    calculation = keyedCombo(host, "STR_MPEGSETTING_COMBO_CACULATION_", 4, output.cpu);
+    dct = keyedCombo(host, "STR_MPEGSETTING_COMBO_IDCT_", 3, output.dct);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_CACULATION"), calculation);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_IDCT"), dct);
     // The resampling kernel of every rip (the AVI ones too); it lives here
     // beside the encoder's other picture-quality choices.
-    resize = keyedCombo(host, "STR_CLI_COMBO_Resize_", kVideoResizeCount, output.VideoResize);
+    resize = keyedCombo(host, "STR_CLI_COMBO_Resize_", kVideoResizeCount, output.videoResize);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_RESIZE"), resize);
-    threads = integerField(app.Threads, 0, kMaxThreads);
+    threads = integerField(app.threads, 0, kMaxThreads);
     expertForm->addRow(tableText(host, "STR_MPEGSETTING_LABEL_THREADS"), threads);
 
     auto* grid = new QGridLayout(this);
@@ -98,15 +98,15 @@ MpegTab::MpegTab(const UiHost& host, const OutputSettings& output, const Applica
 }
 
 void MpegTab::commit(OutputSettings& output, ApplicationSettings& app) {
-    model_.values.MotionSearch = motionSearch->currentIndex();
-    model_.values.AdaptiveQuant = adaptiveQuant->currentIndex();
-    model_.values.MuxRate = muxRate->value();
-    model_.values.VBV = vbv->value();
-    model_.values.QuantMat = quantMatrix->currentIndex();
-    model_.values.Pulldown = pulldown->isChecked();
-    model_.values.CPU = calculation->currentIndex();
-    model_.values.DCT = dct->currentIndex();
-    model_.values.VideoResize = resize->currentIndex();
+    model_.values.motionSearch = motionSearch->currentIndex();
+    model_.values.adaptiveQuant = adaptiveQuant->currentIndex();
+    model_.values.muxRate = muxRate->value();
+    model_.values.vbvBufferSize = vbv->value();
+    model_.values.quantMatrix = quantMatrix->currentIndex();
+    model_.values.pulldown = pulldown->isChecked();
+    model_.values.cpu = calculation->currentIndex();
+    model_.values.dct = dct->currentIndex();
+    model_.values.videoResize = resize->currentIndex();
     model_.threads = threads->value();
     model_.ok(output, app);
 }

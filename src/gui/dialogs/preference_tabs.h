@@ -21,8 +21,8 @@ public:
     GlobalTab(const UiHost& host, const InputSettings& input);
 
     // The file "AC3 Out Select" chose; written with the other fields.
-    void setAc3File(const std::string& path) { model_.values.AC3File = path; }
-    const std::string& ac3File() const { return model_.values.AC3File; }
+    void setAc3File(const std::string& path) { model_.values.ac3File = path; }
+    const std::string& ac3File() const { return model_.values.ac3File; }
 
     // The fields into the record (the buffer size floored, a large RAM buffer
     // warned about through `host`).

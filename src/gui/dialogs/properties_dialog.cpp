@@ -44,13 +44,13 @@ PropertiesDialog::PropertiesDialog(QWidget* parent, UiHost& host, InputSettings&
       model_(input, output) {
     setWindowTitle(tableText(host, "STR_PROPERTIES_TITLE"));
 
-    videoBitRate = integerField(output.VideoBitRate, 0);
+    videoBitRate = integerField(output.videoBitRate, 0);
     fields.videoForm->addRow(tableText(host, "STR_PROPERTY_LABEL_VIDEOBITRATE"), videoBitRate);
     audioBitRate = new QComboBox;
     const QString rateFormat = tableText(host, "STR_PROPERTY_COMBO_AUDIOBITRATE");
     for (int rate : CfTabPropertiesDlg::kAudioBitRates)
         audioBitRate->addItem(formatText(rateFormat, {rate}));
-    selectClamped(audioBitRate, output.AudioBitRate);
+    selectClamped(audioBitRate, output.audioBitRate);
     fields.audioForm->insertRow(2, tableText(host, "STR_PROPERTY_LABEL_AUDIOBITRATE"),
                                 audioBitRate);
 
@@ -79,8 +79,8 @@ PropertiesDialog::PropertiesDialog(QWidget* parent, UiHost& host, InputSettings&
 QWidget* PropertiesDialog::buildResolutionGroup(const UiHost& host, const std::string& aspect) {
     QFormLayout* form = nullptr;
     QGroupBox* group = formGroup(host, "STR_PROPERTY_GROUP_RESOLUTION", form);
-    width = integerField(output_.Width, 0, 9999);
-    height = integerField(output_.Height, 0, 9999);
+    width = integerField(output_.width, 0, 9999);
+    height = integerField(output_.height, 0, 9999);
     auto* size = new QHBoxLayout;
     size->addWidget(width, 1);
     size->addWidget(new QLabel(QStringLiteral("x")));
@@ -90,8 +90,8 @@ QWidget* PropertiesDialog::buildResolutionGroup(const UiHost& host, const std::s
     // to rips the whole title. A title's own count bounds them where it is
     // known, so that a range the title does not have cannot be typed.
     const int lastChapter = chapterCount_ > 0 ? chapterCount_ : 99;
-    chapterFrom = integerField(std::min(input_.ChapterFrom, lastChapter), 0, lastChapter);
-    chapterTo = integerField(std::min(input_.ChapterTo, lastChapter), 0, lastChapter);
+    chapterFrom = integerField(std::min(input_.chapterFrom, lastChapter), 0, lastChapter);
+    chapterTo = integerField(std::min(input_.chapterTo, lastChapter), 0, lastChapter);
     auto* chapters = new QHBoxLayout;
     chapters->addWidget(chapterFrom, 1);
     chapters->addWidget(new QLabel(tableText(host, "STR_PROPERTY_LABEL_CHAPTERTO")));
@@ -120,19 +120,19 @@ bool PropertiesDialog::run(QWidget* parent, UiHost& host, InputSettings& input,
 }
 
 void PropertiesDialog::chooseAc3File() {
-    if (auto path = gui::chooseAc3File(this, host_, model_.input.AC3File))
-        model_.input.AC3File = *path;
+    if (auto path = gui::chooseAc3File(this, host_, model_.input.ac3File))
+        model_.input.ac3File = *path;
 }
 
 void PropertiesDialog::accept() {
     fields.store(model_.input);
-    model_.output.VideoBitRate = videoBitRate->value();
-    model_.output.AudioBitRate = audioBitRate->currentIndex();
-    model_.output.Width = width->value();
-    model_.output.Height = height->value();
+    model_.output.videoBitRate = videoBitRate->value();
+    model_.output.audioBitRate = audioBitRate->currentIndex();
+    model_.output.width = width->value();
+    model_.output.height = height->value();
     const int from = chapterFrom->value(), to = chapterTo->value();
-    model_.input.ChapterFrom = from > 0 ? from : 0;
-    model_.input.ChapterTo = from > 0 ? std::max(from, to) : 0;
+    model_.input.chapterFrom = from > 0 ? from : 0;
+    model_.input.chapterTo = from > 0 ? std::max(from, to) : 0;
     model_.ok(host_, input_, output_);
     QDialog::accept();
 }

@@ -8,7 +8,7 @@
 //                              OutputSettings& output, const std::string& aspect = {});
 // `input` and `output` are copies of the row's item; after true the caller
 // calls EncodeDlg::setItemSettings(row, input, output). The aspect ratio
-// shown is the source's (input.SourceAspect) unless `aspect` names another.
+// shown is the source's (input.sourceAspect) unless `aspect` names another.
 
 #include <QDialog>
 #include <string>
