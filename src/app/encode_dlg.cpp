@@ -240,20 +240,20 @@ void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalo
 
 // ---------------------------------------------------------------- sources
 
-void EncodeDlg::OpenDvd() {
+void EncodeDlg::openDvd() {
     if (!view_ || busy()) return;
     auto folder = view_->chooseFolder(text("STR_ERROR_202"));
     if (folder) runOpen([this, chosen = *folder] { openDvdFolder(chosen); });
 }
 
-void EncodeDlg::OpenIfo() {
+void EncodeDlg::openIfo() {
     if (!view_ || busy()) return;
     auto files = view_->chooseFiles(text("STR_MAIN_DLG_OpenIFOTitle"),
                                     text("STR_MAIN_DLG_OpenIFOFilter"), ".IFO");
     if (!files.empty()) runOpen([this, files] { openIfoFiles(files); });
 }
 
-void EncodeDlg::OpenVob() {
+void EncodeDlg::openVob() {
     if (!view_ || busy()) return;
     auto files = view_->chooseFiles(text("STR_MAIN_DLG_OpenVOBTitle"),
                                     text("STR_MAIN_DLG_OpenVOBFilter"), ".VOB");
@@ -453,7 +453,7 @@ void EncodeDlg::setItemSettings(int row, const InputSettings& input, const Outpu
     notify();
 }
 
-void EncodeDlg::Remove() {
+void EncodeDlg::removeSelected() {
     if (busy()) return;
     int last = -1;
     for (int r = int(rows_.size()) - 1; r >= 0; --r) {
@@ -467,7 +467,7 @@ void EncodeDlg::Remove() {
     afterRowsRemoved(last);
 }
 
-void EncodeDlg::RemoveAll() {
+void EncodeDlg::removeAll() {
     if (busy()) return;
     rows_.clear();
     items_.clear();
@@ -493,7 +493,7 @@ void EncodeDlg::afterRowsRemoved(int nearest) {
     selectRow(std::min(nearest, int(rows_.size()) - 1));
 }
 
-void EncodeDlg::Check() {
+void EncodeDlg::checkSelected() {
     if (busy()) return;
     for (auto& r : rows_)
         if (r.selected) {
@@ -503,7 +503,7 @@ void EncodeDlg::Check() {
     notify();
 }
 
-void EncodeDlg::Uncheck() {
+void EncodeDlg::uncheckSelected() {
     if (busy()) return;
     for (auto& r : rows_)
         if (r.selected) {
@@ -513,13 +513,13 @@ void EncodeDlg::Uncheck() {
     notify();
 }
 
-void EncodeDlg::CheckAll() {
+void EncodeDlg::checkAll() {
     if (busy()) return;
     for (auto& r : rows_) r.checked = true;
     notify();
 }
 
-void EncodeDlg::UncheckAll() {
+void EncodeDlg::uncheckAll() {
     if (busy()) return;
     for (auto& r : rows_) r.checked = false;
     notify();
@@ -636,7 +636,7 @@ void EncodeDlg::chooseSplit(int index) {
 
 // ---------------------------------------------------------------- output folder
 
-void EncodeDlg::Browse() {
+void EncodeDlg::browseOutputFolder() {
     if (!view_ || busy()) return;
     auto folder = view_->chooseFolder(text("STR_ERROR_201"));
     if (!folder) return;
@@ -658,7 +658,7 @@ void EncodeDlg::setOutputFolderText(const std::string& typed) {
 
 // ---------------------------------------------------------------- settings menu
 
-void EncodeDlg::setPriorityCommand(int choice) {
+void EncodeDlg::choosePriority(int choice) {
     if (busy() || choice < 0 || choice > 3) return;
     if (!engines_.setPriority(choice)) {
         // The program goes on at its old priority: the check mark (and the

@@ -76,6 +76,11 @@ std::string aspectRatioText(int aspectRatio);
 // Why the window may or may not close.
 enum class CloseResult { Closed, Ripping, SaveFailed };
 
+// The main window's logic, without a toolkit: the window, the command line and
+// the tests call its commands. Commands are verbs in lower camel case
+// (openDvd, removeSelected, choosePriority); the rip loop's StartRip, RipRun,
+// ProgressMonitor, SplitCheck and Shutdown keep the names the program's
+// documents have always used for them.
 class EncodeDlg {
 public:
     EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& catalogue, RipEngines engines,
@@ -83,9 +88,9 @@ public:
     ~EncodeDlg();
 
     // --- Opening sources ---
-    void OpenDvd();                                 // folder chooser, one row per IFO
-    void OpenIfo();                                 // file chooser
-    void OpenVob();                                 // file chooser
+    void openDvd();                                 // folder chooser, one row per IFO
+    void openIfo();                                 // file chooser
+    void openVob();                                 // file chooser
     void openDvdFolder(const std::string& folder);  // Open DVD with a chosen folder
     void openIfoFiles(const std::vector<std::string>& ifos);
     void openVobFiles(const std::vector<std::string>& files);
@@ -98,12 +103,12 @@ public:
     // --- File list ---
     void selectRows(const std::vector<int>& rows);
     void selectRow(int row) { selectRows({row}); }
-    void Remove();
-    void RemoveAll();
-    void Check();
-    void Uncheck();
-    void CheckAll();
-    void UncheckAll();
+    void removeSelected();
+    void removeAll();
+    void checkSelected();
+    void uncheckSelected();
+    void checkAll();
+    void uncheckAll();
     void setOutputName(int row, const std::string& name);
     void setRowChecked(int row, bool checked);  // the row's check box
     // Properties OK: the row's own settings. For the current row the global
@@ -122,11 +127,11 @@ public:
     void chooseSplit(int index);
 
     // --- Output folder ---
-    void Browse();
+    void browseOutputFolder();
     void setOutputFolderText(const std::string& text);  // typed, then the field is left
 
     // --- Settings menu ---
-    void setPriorityCommand(int choice);  // 0 Normal .. 3 RealTime
+    void choosePriority(int choice);  // 0 Normal .. 3 RealTime
     // Copies the current item back after a dialog changed the global records.
     void settingsChanged();
     // After a language switch: the lists' texts, the "None" entries and the

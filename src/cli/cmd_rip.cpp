@@ -265,9 +265,9 @@ std::pair<int, int> ripChapterByChapter(zembra::EncodeDlg& dlg, const zembra::Se
         const int first = o.chapterFrom ? o.chapterFrom : 1;
         const int last = o.chapterTo ? o.chapterTo : t ? t->chapterCount() : 1;
         for (int k = first; k <= last && !dlg.cancelled(); ++k) {
-            dlg.UncheckAll();
+            dlg.uncheckAll();
             dlg.selectRow(row);
-            dlg.Check();
+            dlg.checkSelected();
             if (t) dlg.chooseChapters(k, k);
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, "_ch%02d", k);
@@ -395,7 +395,7 @@ int runRip(const std::vector<std::string>& args) {
         fs::create_directories(*o.outputDir, ec);
         dlg.setOutputFolderText(fs::absolute(*o.outputDir, ec).string());
     }
-    if (o.priority) dlg.setPriorityCommand(*o.priority);
+    if (o.priority) dlg.choosePriority(*o.priority);
     applyGlobal(settings, o);
     o.avi.twoPass = o.twoPass;
     if (o.mp3BitRate) o.avi.audioKbps = *o.mp3BitRate;
@@ -428,7 +428,7 @@ int runRip(const std::vector<std::string>& args) {
     settings.output.aviAudio = globalOutput.aviAudio;
     settings.output.aviVideo = globalOutput.aviVideo;
     settings.output.twoPass = globalOutput.twoPass;
-    dlg.CheckAll();
+    dlg.checkAll();
 
     const zembra::OutputSettings& chosen = settings.output;
     if (chosen.mpegStream >= 2 && chosen.aviVideo && chosen.compressorHandler == 0)

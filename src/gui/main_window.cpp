@@ -206,10 +206,11 @@ QWidget* MainWindow::buildSourceButtons() {
     auto* box = new QWidget;
     auto* column = new QVBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
-    openDvdButton_ = button("STR_MAIN_BUTTON_OpenDVD", "openDvdButton", [this] { dlg_.OpenDvd(); });
-    openIfoButton_ = button("STR_MAIN_BUTTON_OpenIFO", "openIfoButton", [this] { dlg_.OpenIfo(); });
-    openVobButton_ = button("STR_MAIN_BUTTON_OpenVOB", "openVobButton", [this] { dlg_.OpenVob(); });
-    removeButton_ = button("STR_MAIN_BUTTON_Remove", "removeButton", [this] { dlg_.Remove(); });
+    openDvdButton_ = button("STR_MAIN_BUTTON_OpenDVD", "openDvdButton", [this] { dlg_.openDvd(); });
+    openIfoButton_ = button("STR_MAIN_BUTTON_OpenIFO", "openIfoButton", [this] { dlg_.openIfo(); });
+    openVobButton_ = button("STR_MAIN_BUTTON_OpenVOB", "openVobButton", [this] { dlg_.openVob(); });
+    removeButton_ =
+        button("STR_MAIN_BUTTON_Remove", "removeButton", [this] { dlg_.removeSelected(); });
     settingButton_ =
         button("STR_MAIN_BUTTON_Setting", "settingButton", [this] { settingDialog(0); });
     for (QPushButton* b :
@@ -260,7 +261,8 @@ QWidget* MainWindow::buildChoiceGrid() {
     outputFolder_ = new QLineEdit;
     outputFolder_->setObjectName(QStringLiteral("outputFolder"));
     connect(outputFolder_, &QLineEdit::editingFinished, this, &MainWindow::onOutputFolderEdited);
-    browseButton_ = button("STR_MAIN_BUTTON_Browse", "browseButton", [this] { dlg_.Browse(); });
+    browseButton_ =
+        button("STR_MAIN_BUTTON_Browse", "browseButton", [this] { dlg_.browseOutputFolder(); });
 
     auto* angle = new QHBoxLayout;
     angle->addWidget(label("STR_MAIN_LABEL_Angle", angle_));
@@ -329,15 +331,17 @@ void MainWindow::buildActions() {
     };
     const ListCommand listCommands[] = {
         {"STR_MAIN_MENU_EDIT_Uncheck", QKeySequence(Qt::CTRL | Qt::Key_U),
-         [this] { dlg_.Uncheck(); }},
+         [this] { dlg_.uncheckSelected(); }},
         {"STR_MAIN_MENU_EDIT_UncheckAll", QKeySequence(Qt::SHIFT | Qt::Key_U),
-         [this] { dlg_.UncheckAll(); }},
-        {"STR_MAIN_MENU_EDIT_Check", QKeySequence(Qt::CTRL | Qt::Key_C), [this] { dlg_.Check(); }},
+         [this] { dlg_.uncheckAll(); }},
+        {"STR_MAIN_MENU_EDIT_Check", QKeySequence(Qt::CTRL | Qt::Key_C),
+         [this] { dlg_.checkSelected(); }},
         {"STR_MAIN_MENU_EDIT_CheckAll", QKeySequence(Qt::SHIFT | Qt::Key_C),
-         [this] { dlg_.CheckAll(); }},
-        {"STR_MAIN_MENU_EDIT_Remove", QKeySequence(Qt::Key_Delete), [this] { dlg_.Remove(); }},
+         [this] { dlg_.checkAll(); }},
+        {"STR_MAIN_MENU_EDIT_Remove", QKeySequence(Qt::Key_Delete),
+         [this] { dlg_.removeSelected(); }},
         {"STR_MAIN_MENU_EDIT_RemoveAll", QKeySequence(Qt::SHIFT | Qt::Key_Delete),
-         [this] { dlg_.RemoveAll(); }},
+         [this] { dlg_.removeAll(); }},
         {"STR_MAIN_MENU_EDIT_Rename", QKeySequence(), [this] { renameCurrentRow(); }},
         {"STR_MAIN_MENU_EDIT_Properties", QKeySequence(), [this] { properties(); }},
     };
@@ -353,9 +357,9 @@ void MainWindow::buildActions() {
     }
     // Open commands on the list's own keys (Ctrl+V opens VOB files only there).
     const std::pair<QKeySequence, std::function<void()>> openKeys[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_D), [this] { dlg_.OpenDvd(); }},
-        {QKeySequence(Qt::CTRL | Qt::Key_I), [this] { dlg_.OpenIfo(); }},
-        {QKeySequence(Qt::CTRL | Qt::Key_V), [this] { dlg_.OpenVob(); }},
+        {QKeySequence(Qt::CTRL | Qt::Key_D), [this] { dlg_.openDvd(); }},
+        {QKeySequence(Qt::CTRL | Qt::Key_I), [this] { dlg_.openIfo(); }},
+        {QKeySequence(Qt::CTRL | Qt::Key_V), [this] { dlg_.openVob(); }},
     };
     for (const auto& open : openKeys) {
         auto* a = new QAction(files_);
@@ -383,11 +387,11 @@ void MainWindow::buildMenus() {
     };
 
     fileMenu_ = menu("STR_MAIN_MENUBAR_File", nullptr);
-    QAction* openDvd = idle(action("STR_MAIN_MENU_FILE_OpenDVD", [this] { dlg_.OpenDvd(); }));
+    QAction* openDvd = idle(action("STR_MAIN_MENU_FILE_OpenDVD", [this] { dlg_.openDvd(); }));
     openDvd->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     fileMenu_->addAction(openDvd);
-    fileMenu_->addAction(idle(action("STR_MAIN_MENU_FILE_OpenIFO", [this] { dlg_.OpenIfo(); })));
-    fileMenu_->addAction(idle(action("STR_MAIN_MENU_FILE_OpenVOB", [this] { dlg_.OpenVob(); })));
+    fileMenu_->addAction(idle(action("STR_MAIN_MENU_FILE_OpenIFO", [this] { dlg_.openIfo(); })));
+    fileMenu_->addAction(idle(action("STR_MAIN_MENU_FILE_OpenVOB", [this] { dlg_.openVob(); })));
     // A folder chooser cannot pick an image file.
     fileMenu_->addAction(idle(action("STR_DESKTOP_OpenDiscImage", [this] { openDiscImage(); })));
     fileMenu_->addSeparator();
@@ -446,7 +450,7 @@ void MainWindow::buildMenus() {
         "STR_MAIN_MENU_SETTING_Priority_High", "STR_MAIN_MENU_SETTING_PRIORITY_RealTime"};
     for (int choice = 0; choice < 4; ++choice) {
         QAction* a =
-            idle(action(priorityKeys[choice], [this, choice] { dlg_.setPriorityCommand(choice); }));
+            idle(action(priorityKeys[choice], [this, choice] { dlg_.choosePriority(choice); }));
         a->setCheckable(true);
         priorityGroup_->addAction(a);
         priorityMenu_->addAction(a);
@@ -465,10 +469,11 @@ void MainWindow::buildMenus() {
     buildLanguageMenu();
 
     toolsMenu_ = menu("STR_MAIN_MENUBAR_Tools", nullptr);
-    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenDVD", [this] { dlg_.OpenDvd(); })));
-    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenIFO", [this] { dlg_.OpenIfo(); })));
-    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenVOB", [this] { dlg_.OpenVob(); })));
-    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_Remove", [this] { dlg_.Remove(); })));
+    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenDVD", [this] { dlg_.openDvd(); })));
+    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenIFO", [this] { dlg_.openIfo(); })));
+    toolsMenu_->addAction(idle(action("STR_MAIN_MENU_TOOL_OpenVOB", [this] { dlg_.openVob(); })));
+    toolsMenu_->addAction(
+        idle(action("STR_MAIN_MENU_TOOL_Remove", [this] { dlg_.removeSelected(); })));
     toolsMenu_->addSeparator();
     toolsMenu_->addAction(
         idle(action("STR_MAIN_MENU_TOOL_SettingDlg", [this] { settingDialog(0); })));

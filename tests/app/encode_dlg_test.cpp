@@ -472,7 +472,7 @@ TEST(EncodeDlgPreview, DrawnOnOpenAndChangedByACrop) {
     EXPECT_FALSE(w.view.last.sourceView);
 
     // Emptied, the list shows the logo.
-    w.dlg->RemoveAll();
+    w.dlg->removeAll();
     EXPECT_EQ(w.view.logos, 1);
 }
 
@@ -615,10 +615,10 @@ TEST(EncodeDlgPriority, RefusedRaiseIsReported) {
     RipEngines refusing;
     refusing.setPriority = [](int choice) { return choice <= 1; };
     Window w(refusing);
-    w.dlg->setPriorityCommand(1);
+    w.dlg->choosePriority(1);
     EXPECT_EQ(w.dlg->priorityChecked, 1);
     EXPECT_TRUE(w.host.boxes.empty());
-    w.dlg->setPriorityCommand(2);
+    w.dlg->choosePriority(2);
     ASSERT_EQ(w.host.boxes.size(), 1u);
     EXPECT_EQ(w.host.boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_PriorityRefused"));

@@ -347,7 +347,7 @@ void MainWindowTest::previewShowsFramesAndLogo() {
     QCOMPARE(picture.size(), QSize(352, 288));
     QVERIFY(picture.pixel(176, 144) != picture.pixel(10, 10) ||
             picture.pixel(300, 200) != picture.pixel(10, 10));
-    w.dlg().RemoveAll();
+    w.dlg().removeAll();
     QVERIFY(w.window().preview()->showsLogo());
 }
 
