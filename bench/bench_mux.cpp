@@ -198,7 +198,7 @@ int benchSvcd(const char* y4mPath, const char* wavPath, const char* outPath) {
         at += n;
         ++frames;
     }
-    writer.closeMpeg();
+    (void)writer.closeMpeg();
     const double dt = now() - t0;
     std::printf("svcd %.3f s %.2f fps (%d frames)\n", dt, frames / dt, frames);
     return 0;

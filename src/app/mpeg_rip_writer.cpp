@@ -46,12 +46,17 @@ bool MpegRipWriter::open(const WriterOpen& params) {
 }
 
 bool MpegRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) {
-    return writer_ && writer_->writeMpegFrame(planes[0], planes[1], planes[2], pcm, pcmValues);
+    return writer_ && writer_->writeMpegFrame(planes[0], planes[1], planes[2], pcm, pcmValues).ok();
 }
 
 double MpegRipWriter::sizeMB() { return writer_ ? writer_->getMpegSizeMB() : 0.0; }
 
-bool MpegRipWriter::nextPiece() { return writer_ && writer_->nextMpegPiece(); }
+bool MpegRipWriter::nextPiece() {
+    if (!writer_) return false;
+    const Status next = writer_->nextMpegPiece();
+    host_.show(next);
+    return next.ok();
+}
 
 void MpegRipWriter::extendFrameLimit(int frames) {
     if (writer_) writer_->extendFrameCount(frames);
@@ -59,6 +64,6 @@ void MpegRipWriter::extendFrameLimit(int frames) {
 
 bool MpegRipWriter::frameLimitReached() const { return writer_ && writer_->frameCountReached(); }
 
-bool MpegRipWriter::close() { return !writer_ || writer_->closeMpeg(); }
+bool MpegRipWriter::close() { return !writer_ || writer_->closeMpeg().ok(); }
 
 }  // namespace zembra

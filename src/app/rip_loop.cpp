@@ -343,7 +343,9 @@ bool EncodeDlg::prepareGeometry() {
     gp.sourceWidth = facts_.width;
     gp.sourceHeight = facts_.height;
     gp.chromaFormat = facts_.chromaFormat;
-    return geometry_->prepare(gp, &host_);
+    const Status prepared = geometry_->prepare(gp);
+    host_.show(prepared);
+    return prepared.ok();
 }
 
 // Frames made ahead on a producer thread when Threads allows more than one.

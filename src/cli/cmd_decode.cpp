@@ -220,7 +220,8 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     geo.luminanceGain = params.luminanceGain;
     geo.luminanceOffset = params.luminanceOffset;
     zembra::OutputGeometry geometry;
-    if (!geometry.prepare(geo, &host)) {
+    if (const zembra::Status prepared = geometry.prepare(geo); !prepared) {
+        host.show(prepared);
         decoder.closeDecoder();
         return 1;
     }

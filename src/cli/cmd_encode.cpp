@@ -332,8 +332,9 @@ int runEncode(const std::vector<std::string>& args) {
             silence.assign(b - a, 0);
             samples = silence.data();
         }
-        ok = writer.writeMpegFrame(py.data(), pu.data(), pv.data(), samples,
-                                   static_cast<int>(b - a));
+        ok =
+            writer.writeMpegFrame(py.data(), pu.data(), pv.data(), samples, static_cast<int>(b - a))
+                .ok();
         ++n;
         if (ConsoleHost::interruptPending()) cancel.request();
         if (n % 25 == 0) {
@@ -343,7 +344,7 @@ int runEncode(const std::vector<std::string>& args) {
             host.setStatus(line);
         }
     }
-    if (ok) ok = writer.closeMpeg();
+    if (ok) ok = writer.closeMpeg().ok();
     host.finishLine();
     if (!ok || cancel.requested()) {
         std::fprintf(stderr, "zembra encode: stopped after %d pictures\n", n);

@@ -20,7 +20,7 @@ MpegWriter::MpegWriter(JobReporter& reporter, const CancelToken* cancel)
       pcm_(std::make_unique<PcmStore>()) {}
 
 MpegWriter::~MpegWriter() {
-    if (open_) closeMpeg();
+    if (open_) (void)closeMpeg();
 }
 
 std::string MpegWriter::pieceName(const std::string& base, int n) {
@@ -44,7 +44,7 @@ static bool fileExists(const std::string& path) {
 }
 
 Status MpegWriter::openMpeg(const MpegOpenArgs& a) {
-    if (open_) closeMpeg();
+    if (open_) (void)closeMpeg();
     EncoderParams p;
     if (!a.overwrite && fileExists(a.outputPath) &&
         !reporter_.confirm(Status::question("STR_ERROR_406").leadBy(a.outputPath + " ")))
@@ -186,15 +186,16 @@ bool MpegWriter::told(const Status& status) {
     return status.ok();
 }
 
-bool MpegWriter::fail() {
+Status MpegWriter::fail() {
     finishEngines();
     open_ = false;
-    return false;
+    return Status::failed();
 }
 
-bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
-                                const std::uint8_t* cr, const std::int16_t* pcm, int sampleCount) {
-    if (!open_) return false;
+Status MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
+                                  const std::uint8_t* cr, const std::int16_t* pcm,
+                                  int sampleCount) {
+    if (!open_) return Status::failed();
     // A write that failed (full disk, file-size limit) ends the piece even
     // when the encoders could go on.
     if (mux_->failed()) return fail();
@@ -203,8 +204,8 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
     if (params_.frameCount > 0 && fedTotal_ >= params_.frameCount) {
         // The title's end, a normal stop, provided the piece could be
         // completed (its last sectors are written now).
-        countReached_ = closeMpeg();
-        return false;
+        countReached_ = closeMpeg().ok();
+        return Status::failed();
     }
     if (sampleCount > 0 && !pcm_->append(pcm, static_cast<std::size_t>(sampleCount))) {
         reporter_.notice(Status::error("STR_ERROR_354"));
@@ -233,41 +234,38 @@ bool MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
     if (videoFailed_ || (cancel_ && cancel_->requested())) return fail();
     if (!told(audio_->audioCollect())) return fail();
     if (!told(mux_->muxPump())) return fail();
-    return true;
+    return {};
 }
 
 double MpegWriter::getMpegSizeMB() const {
     return static_cast<double>(mux_->bytesWritten()) / 1048576.0;
 }
 
-bool MpegWriter::nextMpegPiece() {
-    if (!open_) return false;
-    bool ok = finishEngines();
-    if (!ok) {
+Status MpegWriter::nextMpegPiece() {
+    if (!open_) return Status::failed();
+    if (!finishEngines()) {
         open_ = false;
-        return false;
+        return Status::failed();
     }
     ++params_.pieceNumber;
     params_.outputPath = pieceName(params_.basePath, params_.pieceNumber);
     if (!params_.overwrite && fileExists(params_.outputPath) &&
         !reporter_.confirm(Status::question("STR_ERROR_406").leadBy(params_.outputPath))) {
         open_ = false;
-        return false;
+        return Status::failed();
     }
     pcm_->clear();
     fedPiece_ = 0;
-    if (!told(startEngines())) {
-        open_ = false;
-        return false;
-    }
-    return true;
+    Status started = startEngines();
+    if (!started) open_ = false;
+    return started;
 }
 
-bool MpegWriter::closeMpeg() {
-    if (!open_) return true;
+Status MpegWriter::closeMpeg() {
+    if (!open_) return {};
     const bool ok = finishEngines();
     open_ = false;
-    return ok;
+    return ok ? Status{} : Status::failed();
 }
 
 }  // namespace zembra

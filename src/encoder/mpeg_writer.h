@@ -59,16 +59,19 @@ public:
 
     Status openMpeg(const MpegOpenArgs& args);
     // One picture in display order with the 44.1 kHz stereo samples that
-    // belong to it (sampleCount counts 16-bit values). False means stop; the
-    // writer has already finished the piece.
-    [[nodiscard]] bool writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
-                                      const std::uint8_t* cr, const std::int16_t* pcm,
-                                      int sampleCount);
+    // belong to it (sampleCount counts 16-bit values). Not done means stop;
+    // the writer has already finished the piece, and what stopped it was told
+    // to the reporter before what finishing it had to say.
+    Status writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                          const std::int16_t* pcm, int sampleCount);
     double getMpegSizeMB() const;
-    [[nodiscard]] bool nextMpegPiece();
-    // False when the piece could not be completed (its last writes failed);
-    // the file then ends with its last whole sector.
-    bool closeMpeg();
+    // Finishes the piece and starts the next one; not done, with why when
+    // its engines could not start (the rest was told as it came up).
+    Status nextMpegPiece();
+    // Not done when the piece could not be completed (its last writes
+    // failed, told as they came up); the file then ends with its last whole
+    // sector.
+    Status closeMpeg();
 
     // Pictures an overlapping new piece repeats come on top of the announced
     // count, so the title's end is not refused.
@@ -92,7 +95,7 @@ private:
     Status startEngines();
     // Codes what is left, ends the encoders and closes the piece's file.
     bool finishEngines();
-    bool fail();
+    Status fail();
     // Passes on what the status has to say; true when it is done.
     bool told(const Status& status);
 

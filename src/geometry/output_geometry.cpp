@@ -6,7 +6,6 @@
 #include <new>
 
 #include "geometry/scale_kernels.h"
-#include "platform/ui_host.h"
 
 namespace zembra {
 namespace {
@@ -78,26 +77,22 @@ int OutputGeometry::chromaHeight(int height) const {
     return params_.chromaFormat == 1 ? (height + 1) / 2 : height;
 }
 
-bool OutputGeometry::prepare(const GeometryParams& params, UiHost* host) {
+Status OutputGeometry::prepare(const GeometryParams& params) {
     params_ = params;
     ready_ = false;
     copy_ = false;
     stages_.clear();
     if (params.width <= 0 || params.height <= 0 || params.width > kMaxOutputSide ||
-        params.height > kMaxOutputSide) {
-        if (host) host->error("STR_ERROR_9");
-        return false;
-    }
+        params.height > kMaxOutputSide)
+        return Status::error("STR_ERROR_9");
     try {
         // A source too small to scale from (no picture seen yet, or a
         // broken header) leaves nothing to draw either.
-        if (prepareStages(params)) return true;
-        if (host) host->error("STR_ERROR_9");
-        return false;
+        if (prepareStages(params)) return {};
+        return Status::error("STR_ERROR_9");
     } catch (const std::bad_alloc&) {
         stages_.clear();
-        if (host) host->error("STR_ERROR_55");
-        return false;
+        return Status::error("STR_ERROR_55");
     }
 }
 

@@ -9,10 +9,9 @@
 
 #include "encoder/encoder_params.h"
 #include "geometry/scale_kernels.h"
+#include "platform/status.h"
 
 namespace zembra {
-
-class UiHost;
 
 // The output sizes the program works with: at least one macroblock, at most
 // what an MPEG-2 sequence header can state (no output format carries more;
@@ -70,11 +69,11 @@ uint8_t bandLuma(bool filterOn, int gain, int offset);
 
 class OutputGeometry {
 public:
-    // Geometry preparation. False (with "Invalid output Dimension." shown
-    // when a host is given) for an output size of 0 or above kMaxOutputSide,
-    // and with a message too when the scaler's tables cannot be allocated;
-    // no scaler is built then.
-    [[nodiscard]] bool prepare(const GeometryParams& params, UiHost* host = nullptr);
+    // Geometry preparation. Not done ("Invalid output Dimension.") for an
+    // output size of 0 or above kMaxOutputSide or a source too small to
+    // scale from, nor (out of memory) when the scaler's tables cannot be
+    // allocated; no scaler is built then.
+    Status prepare(const GeometryParams& params);
     bool ready() const { return ready_; }
     bool copyPath() const { return copy_; }
     int stageCount() const { return int(stages_.size()); }

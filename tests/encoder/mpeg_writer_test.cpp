@@ -79,9 +79,9 @@ TEST(MpegWriterOpen, AcceptsSizesAndAsksAboutVbvAndOverwrite) {
         MpegWriter w(host);
         EXPECT_TRUE(w.openMpeg(args(dir / "a.mpg", 0, 352, 240, 29.97, 1150, 10)));
         EXPECT_TRUE(host.boxes.empty());
-        w.closeMpeg();
+        (void)w.closeMpeg();
         EXPECT_TRUE(w.openMpeg(args(dir / "b.mpg", 1, 720, 576, 25, 6000, 10)));
-        w.closeMpeg();
+        (void)w.closeMpeg();
     }
     {
         // MPEG-1 with another VBV size asks; No fails, Yes keeps the size.
@@ -96,7 +96,7 @@ TEST(MpegWriterOpen, AcceptsSizesAndAsksAboutVbvAndOverwrite) {
         host.answers.push_back(BoxAnswer::Yes);
         EXPECT_TRUE(w.openMpeg(a));
         EXPECT_EQ(w.params().vbvSize, 40);
-        w.closeMpeg();
+        (void)w.closeMpeg();
     }
     {
         // An existing file without overwrite asks first.
@@ -125,11 +125,11 @@ TEST(MpegWriterOpen, PulldownOnlyAt23976) {
     EXPECT_EQ(host.boxes[0].text, host.text("STR_ERROR_353"));
     EXPECT_FALSE(w.params().pulldown);
     EXPECT_EQ(w.params().rate.frameRateCode, 3);
-    w.closeMpeg();
+    (void)w.closeMpeg();
     a.frameRate = 23.976;
     EXPECT_TRUE(w.openMpeg(a));
     EXPECT_TRUE(w.params().pulldown);
-    w.closeMpeg();
+    (void)w.closeMpeg();
 }
 
 // The sound follows the stream's layout and the AudioBitRate list: the
@@ -144,7 +144,7 @@ TEST(MpegWriterOpen, SoundSettingsFollowTheLayoutAndTheRateList) {
         const Layer2Settings ls = layer2SettingsOf(w.params());
         EXPECT_EQ(ls.layout, mpegStream ? MuxLayout::Svcd : MuxLayout::Vcd);
         EXPECT_EQ(Layer2Encoder::bitrateKbps(ls.bitrateIndex), 224);
-        w.closeMpeg();
+        (void)w.closeMpeg();
     }
 }
 
@@ -170,7 +170,7 @@ TEST(MpegWriterPieces, EveryFedPictureIsCoded) {
             Picture p = synthetic(176, 144, i);
             ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
         }
-        w.closeMpeg();
+        (void)w.closeMpeg();
         EXPECT_EQ(static_cast<int>(w.video().pictures().size()), n);
         if (haveTool("ffprobe")) {
             std::string count = runOutput(
@@ -199,7 +199,7 @@ TEST(MpegWriterPieces, MorePicturesThanAnnouncedStop) {
     EXPECT_FALSE(w.frameCountReached());
     for (int i = 0; i < 6; ++i)
         ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
-    w.closeMpeg();
+    (void)w.closeMpeg();
     EXPECT_EQ(static_cast<int>(w.video().pictures().size()), 6);
     // Too many samples for one picture stop too.
     ASSERT_TRUE(w.openMpeg(args(dir / "l.mpg", 0, 176, 144, 25, 600, 4)));
@@ -223,7 +223,7 @@ TEST(MpegWriterPieces, SplitsIntoNumberedPiecesThatAllDecode) {
             ASSERT_TRUE(w.nextMpegPiece());
         }
     }
-    w.closeMpeg();
+    (void)w.closeMpeg();
     auto frames = [&](const fs::path& f) {
         return std::atoi(runOutput("ffprobe -v error -select_streams v -count_frames "
                                    "-show_entries stream=nb_read_frames -of csv=p=0 '" +
@@ -248,7 +248,7 @@ TEST(MpegWriterPieces, PieceWithoutPicturesLeavesNoFile) {
         ASSERT_TRUE(w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528));
     }
     ASSERT_TRUE(w.nextMpegPiece());
-    w.closeMpeg();
+    (void)w.closeMpeg();
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_FALSE(fs::exists(dir / "e_02.mpg"));
     const auto bytes = readFile(dir / "e.mpg");

@@ -75,7 +75,7 @@ std::vector<fs::path> encode(const WriterCase& c, int frames, RecordingHost& hos
             pieces.push_back(writer.params().outputPath);
         }
     }
-    writer.closeMpeg();
+    (void)writer.closeMpeg();
     return pieces;
 }
 

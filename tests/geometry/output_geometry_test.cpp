@@ -134,19 +134,24 @@ TEST(Geometry, CopyPathAndCustomTopBand) {
 TEST(Geometry, InvalidDimensionAndHostileCrops) {
     testing::RecordingHost host;
     OutputGeometry g;
-    EXPECT_FALSE(g.prepare(params(0, 2, 0, 288), &host));
+    const Status zero = g.prepare(params(0, 2, 0, 288));
+    EXPECT_FALSE(zero);
+    host.show(zero);
     ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(host.boxes[0].text.rfind("Invalid output Dimension. ", 0), 0u);
     EXPECT_FALSE(g.ready());
     // Sides no output carries are refused before any table is allocated
     // (2147483647 used to end the program with std::bad_alloc).
     for (int side : {kMaxOutputSide + 1, 65536, 2147483647}) {
-        EXPECT_FALSE(g.prepare(params(0, 2, side, 288), &host)) << side;
-        EXPECT_FALSE(g.prepare(params(3, 9, 352, side), &host)) << side;
+        EXPECT_EQ(g.prepare(params(0, 2, side, 288)).key(), "STR_ERROR_9") << side;
+        EXPECT_EQ(g.prepare(params(3, 9, 352, side)).key(), "STR_ERROR_9") << side;
         EXPECT_FALSE(g.ready());
     }
-    EXPECT_EQ(host.boxes.size(), 7u);
-    EXPECT_TRUE(g.prepare(params(0, 2, kMaxOutputSide / 16 * 16, 288), &host));
+    GeometryParams tiny = params(0, 2, 352, 288);
+    tiny.sourceWidth = 4;  // no picture to scale from
+    EXPECT_EQ(g.prepare(tiny).key(), "STR_ERROR_9");
+    EXPECT_TRUE(g.prepare(params(0, 2, kMaxOutputSide / 16 * 16, 288)));
 
     const Planes src = gradient(720, 576);
     const double crops[][4] = {{-5, 7, -3, 9}, {0.9, 0.1, 0.8, 0.2}, {0, 1, 1.5, 3},
