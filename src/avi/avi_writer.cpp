@@ -202,10 +202,10 @@ bool AviWriter::openAudioConverter() {
     return true;
 }
 
-bool AviWriter::openAvi(const std::string& path, int frameLimit, int width, int height, double fps,
-                        bool overwrite, int audioType, bool videoOn, int exportFormat,
-                        int passIndex, uint32_t fccType, uint32_t fccHandler,
-                        const std::vector<uint8_t>& state) {
+Status AviWriter::openAvi(const std::string& path, int frameLimit, int width, int height,
+                          double fps, bool overwrite, int audioType, bool videoOn, int exportFormat,
+                          int passIndex, uint32_t fccType, uint32_t fccHandler,
+                          const std::vector<uint8_t>& state) {
     if (open_) closeAvi();
     base_ = baseName(path);
     frameLimit_ = frameLimit;
@@ -222,16 +222,10 @@ bool AviWriter::openAvi(const std::string& path, int frameLimit, int width, int 
     piece_ = 1;
     framesWritten_ = 0;
     videoPosition_ = audioPosition_ = videoBytes_ = audioBytes_ = 0;
-    if (audioType_ == kAudioConverter && !chosen_) {
-        reporter_.notice(Status::warning("STR_ERROR_37"));
-        return false;
-    }
+    if (audioType_ == kAudioConverter && !chosen_) return Status::warning("STR_ERROR_37");
     // Checked before any file is made, so the refusal leaves no empty AVI.
-    if (audioType_ == kAudioWav && !wavRateAllowed()) {
-        reporter_.notice(Status::error("STR_ERROR_79"));
-        return false;
-    }
-    return openPiece(true);
+    if (audioType_ == kAudioWav && !wavRateAllowed()) return Status::error("STR_ERROR_79");
+    return openPiece(true) ? Status{} : Status::failed();
 }
 
 bool AviWriter::askOverwrite(const std::string& path) {

@@ -21,6 +21,7 @@
 #include "avi/side_thread.h"
 #include "avi/wav_file.h"
 #include "platform/cancel_token.h"
+#include "platform/status.h"
 
 namespace zembra {
 class JobReporter;
@@ -59,10 +60,11 @@ public:
     // Opens the first piece. frameLimit: writeAviFrame stops once that many
     // frames were written. overwrite or passIndex > 0: never ask before
     // replacing a file. state: the compressor's stored settings (may be empty).
-    [[nodiscard]] bool openAvi(const std::string& path, int frameLimit, int width, int height,
-                               double fps, bool overwrite, int audioType, bool videoOn,
-                               int exportFormat, int passIndex, uint32_t fccType,
-                               uint32_t fccHandler, const std::vector<uint8_t>& state);
+    // A setting the writer refuses before it makes a file comes back for the
+    // caller to show; what opening the piece meets is told as it comes up.
+    Status openAvi(const std::string& path, int frameLimit, int width, int height, double fps,
+                   bool overwrite, int audioType, bool videoOn, int exportFormat, int passIndex,
+                   uint32_t fccType, uint32_t fccHandler, const std::vector<uint8_t>& state);
     // One picture (export format, bottom-up for RGB) and the sound that
     // belongs to it (count 16-bit values, interleaved stereo). False: stop
     // (frame limit, cancel or failure; the piece is closed except where a

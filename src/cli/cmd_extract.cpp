@@ -62,10 +62,10 @@ int runExtract(const std::vector<std::string>& args) {
     if (!reader.openSource(set.vobs, true, angle.value_or(0), *title, bufferMb.value_or(8), onDisk,
                            diskBuffer.value_or("")))
         return 1;
-    reader.setPrefill(1);
+    reader.setPrefill(true);
     zembra::ConsoleHost::catchInterrupt();
-    host.setInterruptHandler([](void* r) { static_cast<zembra::SourceReader*>(r)->setCancel(1); },
-                             &reader);
+    host.setInterruptHandler(
+        [](void* r) { static_cast<zembra::SourceReader*>(r)->setCancel(true); }, &reader);
 
     zembra::FileSink out;
     if (!out.open(*output)) {

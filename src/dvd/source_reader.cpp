@@ -98,7 +98,7 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
     tempPath_ = tempPath.empty() ? kDefaultTempPath : tempPath;
     if (!allocateBuffers()) return 0;
 
-    cancel_ = 0;
+    cancel_ = false;
     stopSector_ = 0;
     endedShort_ = false;
     fileSectors_.clear();

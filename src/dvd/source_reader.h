@@ -44,7 +44,7 @@ public:
     int readSource(uint8_t* destination, int length);
     int closeSource();
 
-    void setPrefill(int flag) { prefill_ = flag != 0; }
+    void setPrefill(bool on) { prefill_ = on; }
     int64_t getCurrentSector() const { return currentSector_; }
     int64_t getStopSector() const { return stopSector_; }
     // True once the files gave out before the title's last sector (a VOB cut
@@ -56,11 +56,11 @@ public:
     int getFileIndex() const;
 
     // Cancel request of the running job; cleared by openSource.
-    void setCancel(int flag) { cancel_ = flag; }
+    void setCancel(bool requested) { cancel_ = requested; }
     // A stop flag another thread may raise (may be null): seen like the
     // request above, also between the steps of a prefill.
     void setCancelFlag(const CancelToken* flag) { stopFlag_ = flag; }
-    int cancelRequested() const { return stopping() ? 1 : 0; }
+    bool cancelRequested() const { return stopping(); }
     // Status text put back after a buffering caption.
     void setIdleStatus(const std::string& text) { idleStatus_ = text; }
 
@@ -118,7 +118,7 @@ private:
     int64_t tempReadBack_ = 0;
 
     bool prefill_ = false;
-    int cancel_ = 0;
+    bool cancel_ = false;
     const CancelToken* stopFlag_ = nullptr;
     bool stopping() const { return cancel_ || (stopFlag_ && stopFlag_->requested()); }
     int64_t stopSector_ = 0;

@@ -46,8 +46,8 @@ bool mp3Available() {
     } while (0)
 
 // Opens with the built-in uncompressed RGB compressor.
-bool openRgb(AviWriter& w, const std::string& path, int audioType, int frameLimit = 10000,
-             double fps = 25.0, bool overwrite = false, int passIndex = 0) {
+Status openRgb(AviWriter& w, const std::string& path, int audioType, int frameLimit = 10000,
+               double fps = 25.0, bool overwrite = false, int passIndex = 0) {
     return w.openAvi(path, frameLimit, kW, kH, fps, overwrite, audioType, true, kExportRgb24,
                      passIndex, kTypeVideo, kHandlerDib, {});
 }
@@ -148,7 +148,10 @@ TEST(AviWriter, WavExportRefuses48kHz) {
     RecordingHost host;
     AviWriter w(host);
     w.setAudioOutputRate(48000);
-    EXPECT_FALSE(openRgb(w, (dir / "movie.avi").string(), kAudioWav));
+    const Status refused = openRgb(w, (dir / "movie.avi").string(), kAudioWav);
+    EXPECT_FALSE(refused);
+    EXPECT_TRUE(host.boxes.empty()) << "the refusal is the caller's to show";
+    host.show(refused);
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(host.boxes[0].text, "Cannot output 48KHz wave file. (Use 44.1KHz conversion).");
@@ -460,8 +463,9 @@ TEST(AviWriter, CodecMessages) {
     {
         RecordingHost host;
         AviWriter w(host);
-        EXPECT_FALSE(w.openAvi(path, 10, kW, kH, 25, true, kAudioConverter, true, kExportRgb24, 0,
-                               kTypeVideo, kHandlerDib, {}));
+        host.show(w.openAvi(path, 10, kW, kH, 25, true, kAudioConverter, true, kExportRgb24, 0,
+                            kTypeVideo, kHandlerDib, {}));
+        EXPECT_FALSE(w.isOpen());
         ASSERT_EQ(host.boxes.size(), 1u);
         EXPECT_EQ(host.boxes[0].kind, BoxKind::Warning);
         EXPECT_EQ(host.boxes[0].text, "Audio codec not selected.");
@@ -490,7 +494,8 @@ TEST(AviWriter, CodecMessages) {
         host.answers = {answer};
         AviWriter w(host);
         bool opened = w.openAvi(path, 10, kW, kH, 25, true, kAudioNone, true, kExportRgb24, 0,
-                                kTypeVideo, kHandlerDib, {1, 2, 3});
+                                kTypeVideo, kHandlerDib, {1, 2, 3})
+                          .ok();
         EXPECT_EQ(opened, answer == BoxAnswer::Yes);
         ASSERT_EQ(host.boxes.size(), 1u);
         EXPECT_EQ(host.boxes[0].kind, BoxKind::Question);

@@ -47,10 +47,12 @@ bool AviRipWriter::open(const WriterOpen& p) {
     const std::vector<uint8_t>& state = p.passIndex == 0 ? out.pass1State : out.pass2State;
     // The frame limit is kept here so that an overlapping split can extend
     // it after the writer was opened.
-    open_ = writer_->openAvi(p.fileName, INT_MAX, out.width, out.height,
-                             FrameRateTable::fps(in.frameRate), out.overwrite != 0, p.audioMode,
-                             out.aviVideo != 0, out.exportYuv, p.passIndex,
-                             uint32_t(out.compressorType), uint32_t(out.compressorHandler), state);
+    const Status opened = writer_->openAvi(
+        p.fileName, INT_MAX, out.width, out.height, FrameRateTable::fps(in.frameRate),
+        out.overwrite != 0, p.audioMode, out.aviVideo != 0, out.exportYuv, p.passIndex,
+        uint32_t(out.compressorType), uint32_t(out.compressorHandler), state);
+    host_.show(opened);
+    open_ = opened.ok();
     return open_;
 }
 
