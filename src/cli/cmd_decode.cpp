@@ -50,11 +50,6 @@ void rateFraction(double rate, int& num, int& den) {
     den = 1000;
 }
 
-// A picture output: the file, or standard output for "-".
-bool openOutput(zembra::FileSink& sink, const std::string& path) {
-    return path == "-" ? sink.openStandardOutput() : sink.open(path);
-}
-
 std::string y4mHeader(int width, int height, int rateNum, int rateDen, int chroma) {
     const char* c = chroma == 1 ? "420jpeg" : chroma == 2 ? "422" : "444";
     char line[96];
@@ -72,6 +67,7 @@ constexpr char kFrameTag[] = "FRAME\n";
 // A piece of a gathered write (the sink only reads it).
 iovec part(const void* data, size_t size) { return {const_cast<void*>(data), size}; }
 
+using zembra::cli::openOutput;
 using zembra::cli::OptionParser;
 using zembra::cli::outsideList;
 
@@ -243,7 +239,7 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     // where it was not resampled (44.1 kHz kept with DownSampling 4).
     int sampleRate = zembra::outputSampleRate(params.downSampling + 1);
     if (!wavPath.empty() && wavFile.open(wavPath, sampleRate)) wav = &wavFile;
-    if ((!wavPath.empty() && !wav) || (!dumpPath.empty() && !dump.open(dumpPath))) {
+    if ((!wavPath.empty() && !wav) || (!dumpPath.empty() && !openOutput(dump, dumpPath))) {
         std::fprintf(stderr, "zembra decode: cannot write the output files\n");
         decoder.closeDecoder();
         return 1;
@@ -365,8 +361,9 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
     double rate;
     int chroma, width, height;
     if (!decoder.openDecoder(params, rate, chroma, width, height)) {
-        // Nothing was decoded: leave no empty file behind.
-        if (output != "-") {
+        // Nothing was decoded: leave no empty file behind (but never take
+        // away a device or pipe the output was sent to).
+        if (!out.isStream()) {
             (void)out.close();
             std::remove(output.c_str());
         }

@@ -68,7 +68,7 @@ int runExtract(const std::vector<std::string>& args) {
         [](void* r) { static_cast<zembra::SourceReader*>(r)->setCancel(true); }, &reader);
 
     zembra::FileSink out;
-    if (!out.open(*output)) {
+    if (!zembra::cli::openOutput(out, *output)) {
         std::fprintf(stderr, "%s \"%s\"\n", host.text("STR_ERROR_75").c_str(), output->c_str());
         reader.closeSource();
         return 1;

@@ -1,9 +1,12 @@
 #include "cli/open_source.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "cli/options.h"
 #include "dvd/title_catalogue.h"
+#include "platform/file_sink.h"
 #include "platform/ui_host.h"
 
 namespace zembra::cli {
@@ -30,6 +33,14 @@ std::optional<int> openTitleSet(const std::string& source, std::optional<int> se
         }
     std::fprintf(stderr, "%s: %s\n", host.text("STR_ERROR_25").c_str(), source.c_str());
     return kExitFailed;
+}
+
+bool openOutput(FileSink& sink, const std::string& path) {
+    if (path == "-") return sink.openStandardOutput();
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return sink.openStream(path);
+    return sink.open(path);
 }
 
 }  // namespace zembra::cli

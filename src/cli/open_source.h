@@ -1,7 +1,8 @@
 #pragma once
 // The start the commands that work on one title of a DVD source share: the
 // title set found, its titles read from its IFO file, and the list
-// positions the user gave checked against what the set has.
+// positions the user gave checked against what the set has; and where their
+// output goes.
 
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 #include "dvd/title_set.h"
 
 namespace zembra {
+class FileSink;
 class TitleCatalogue;
 class UiHost;
 }  // namespace zembra
@@ -28,5 +30,9 @@ int refuseChoice(const char* command, const std::string& problem, const std::str
 // else the exit status, what went wrong already told.
 std::optional<int> openTitleSet(const std::string& source, std::optional<int> setNumber,
                                 TitleCatalogue& catalogue, UiHost& host, TitleSetFiles& set);
+
+// Opens a command's output: standard output for "-", a device or pipe
+// (/dev/null, a FIFO) as a stream, else the file, created or emptied.
+[[nodiscard]] bool openOutput(FileSink& sink, const std::string& path);
 
 }  // namespace zembra::cli

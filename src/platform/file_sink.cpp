@@ -59,6 +59,20 @@ bool FileSink::openStandardOutput() {
     return false;
 }
 
+bool FileSink::openStream(const std::string& path) {
+    ignoreFileSizeSignal();
+    if (fd_ >= 0) (void)close();
+    error_ = 0;
+    size_ = 0;
+    stream_ = true;
+    // Read-write opens a FIFO without waiting for its reader.
+    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0 && errno == EACCES) fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ >= 0) return true;
+    error_ = errno;
+    return false;
+}
+
 bool FileSink::busy(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;

@@ -29,6 +29,9 @@ public:
     // it: appends go out in order, but one that fails cannot be taken back,
     // and nothing can be patched, read or cut.
     [[nodiscard]] bool openStandardOutput();
+    // The same for a device or pipe that exists under `path` (/dev/null, a
+    // FIFO): written as it is, neither locked nor emptied.
+    [[nodiscard]] bool openStream(const std::string& path);
     // True when another writer holds the lock of this existing file.
     static bool busy(const std::string& path);
     // Writes the pieces one after the other at the end of the file. On
@@ -46,6 +49,8 @@ public:
     [[nodiscard]] bool close();
 
     bool isOpen() const { return fd_ >= 0; }
+    // Opened as a stream: standard output, a device or a pipe.
+    bool isStream() const { return stream_; }
     uint64_t size() const { return size_; }
     // errno of the last failure, 0 when none.
     int lastError() const { return error_; }

@@ -24,6 +24,15 @@ cmp -s "$work/out/a.y4m" "$work/out/b.y4m" || fail "the pictures on standard out
   --paced --frames 3 -o "$work/out/c.y4m" 2>/dev/null && cat "$work/out/c.y4m") ||
   fail "the paced frames on standard output differ from the file"
 
+# A device or a pipe is written as it is, and a failed decode leaves it be.
+"$zembra" decode "$disc" --frames 2 -o /dev/null 2>/dev/null || fail "decode -o /dev/null failed"
+"$zembra" extract "$disc" --title 0 -o /dev/null >/dev/null 2>&1 || fail "extract -o /dev/null failed"
+mkfifo "$work/out/pipe"
+head -c 100000 /dev/urandom >"$work/out/noise.vob"
+! "$zembra" decode "$work/out/noise.vob" -o "$work/out/pipe" >/dev/null 2>&1 ||
+  fail "decode of noise succeeded"
+[ -p "$work/out/pipe" ] || fail "a failed decode removed the pipe it was given as output"
+
 rc=0
 limited 100 "$zembra" decode "$disc" --frames 20 -o "$work/out/d.y4m" || rc=$?
 [ "$rc" = 1 ] || fail "decode past the limit: exit $rc, not 1: $(cat "$work/log")"
