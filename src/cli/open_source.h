@@ -11,7 +11,7 @@
 
 namespace zembra {
 class FileSink;
-class TitleCatalogue;
+struct TitleCatalogue;
 class UiHost;
 }  // namespace zembra
 
