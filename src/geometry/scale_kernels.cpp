@@ -100,105 +100,39 @@ __attribute__((target("ssse3"))) inline __m128i pickAndWeigh(__m128i lo, __m128i
     return _mm_madd_epi16(_mm_xor_si128(m, _mm_set1_epi16(int16_t(-32768))), at(gr.weight[v]));
 }
 
-// The group's four pixels from their summed products: the bias, the shift
-// and the saturating packs of the plain path's rounding and clipping.
-__attribute__((target("ssse3"))) inline __m128i groupPixels(__m128i sum) {
-    sum = _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(256 * 32768 + 32768)), 16);
-    const __m128i words = _mm_packs_epi32(sum, sum);
-    return _mm_packus_epi16(words, words);
-}
-
-// One group of four pixels; the plain path where its columns spread wider.
-__attribute__((target("ssse3"))) inline void horizontalGroupSsse3(const uint16_t* tmp,
-                                                                  const HorizontalTaps& h, int g,
-                                                                  uint8_t* out) {
-    const HorizontalTaps::Group& gr = h.groups[size_t(g)];
-    if (!gr.fits) {
-        horizontalPixels(tmp, h, 4 * g, 4 * g + 4, out);
-        return;
-    }
-    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base));
-    __m128i sum;
-    if (gr.fits == 2) {
-        // All columns among the first 8 values: one shuffle does.
-        const __m128i m =
-            _mm_shuffle_epi8(lo, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gr.low[0])));
-        sum = _mm_madd_epi16(_mm_xor_si128(m, _mm_set1_epi16(int16_t(-32768))),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(gr.weight[0])));
-    } else if (const __m128i hi =
-                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base + 8));
-               h.taps == 2) {
-        sum = pickAndWeigh(lo, hi, gr, 0);
-    } else {
-        // Pairs (0 1) (2 3) of each pixel: add the even and odd words.
-        const __m128 p0 = _mm_castsi128_ps(pickAndWeigh(lo, hi, gr, 0));
-        const __m128 p1 = _mm_castsi128_ps(pickAndWeigh(lo, hi, gr, 1));
-        sum = _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0))),
-                            _mm_castps_si128(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1))));
-    }
-    const int32_t four = _mm_cvtsi128_si32(groupPixels(sum));
-    std::memcpy(out + 4 * g, &four, 4);
-}
-
 __attribute__((target("ssse3"))) void horizontalSsse3(const uint16_t* tmp, const HorizontalTaps& h,
                                                       uint8_t* out) {
+    const __m128i bias = _mm_set1_epi32(256 * 32768 + 32768);
     const int groups = int(h.groups.size());
-    for (int g = 0; g < groups; ++g) horizontalGroupSsse3(tmp, h, g, out);
-    horizontalPixels(tmp, h, 4 * groups, h.width, out);
-}
-
-// 16 bytes from each of a and b, a in the low half.
-__attribute__((target("avx2"))) inline __m256i bothHalves(const void* a, const void* b) {
-    return _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(a))),
-        _mm_loadu_si128(static_cast<const __m128i*>(b)), 1);
-}
-
-// pickAndWeigh for groups a (low half) and b (high half).
-__attribute__((target("avx2"))) inline __m256i pickAndWeighTwo(__m256i lo, __m256i hi,
-                                                               const HorizontalTaps::Group& a,
-                                                               const HorizontalTaps::Group& b,
-                                                               int v) {
-    const __m256i m = _mm256_or_si256(_mm256_shuffle_epi8(lo, bothHalves(a.low[v], b.low[v])),
-                                      _mm256_shuffle_epi8(hi, bothHalves(a.high[v], b.high[v])));
-    return _mm256_madd_epi16(_mm256_xor_si256(m, _mm256_set1_epi16(int16_t(-32768))),
-                             bothHalves(a.weight[v], b.weight[v]));
-}
-
-// Two groups a step, one in each 128-bit half: the byte shuffles, pmaddwd
-// and the packs all work within a half, so each half does what the SSSE3
-// kernel does for its group. A group whose columns spread wider, and one
-// without a partner that fits, go one at a time.
-__attribute__((target("avx2"))) void horizontalAvx2(const uint16_t* tmp, const HorizontalTaps& h,
-                                                    uint8_t* out) {
-    const int groups = int(h.groups.size());
-    int g = 0;
-    while (g < groups) {
-        const HorizontalTaps::Group& a = h.groups[size_t(g)];
-        if (g + 1 == groups || !a.fits || !h.groups[size_t(g) + 1].fits) {
-            horizontalGroupSsse3(tmp, h, g++, out);
+    for (int g = 0; g < groups; ++g) {
+        const HorizontalTaps::Group& gr = h.groups[size_t(g)];
+        if (!gr.fits) {
+            horizontalPixels(tmp, h, 4 * g, 4 * g + 4, out);
             continue;
         }
-        const HorizontalTaps::Group& b = h.groups[size_t(g) + 1];
-        // The high values are read for the two-value form too: its high
-        // shuffle takes nothing from them, and the row has 16 values of room.
-        const __m256i lo = bothHalves(tmp + a.base, tmp + b.base);
-        const __m256i hi = bothHalves(tmp + a.base + 8, tmp + b.base + 8);
-        __m256i sum;
-        if (h.taps == 2) {
-            sum = pickAndWeighTwo(lo, hi, a, b, 0);
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base));
+        __m128i sum;
+        if (gr.fits == 2) {
+            // All columns among the first 8 values: one shuffle does.
+            const __m128i m =
+                _mm_shuffle_epi8(lo, _mm_loadu_si128(reinterpret_cast<const __m128i*>(gr.low[0])));
+            sum = _mm_madd_epi16(_mm_xor_si128(m, _mm_set1_epi16(int16_t(-32768))),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(gr.weight[0])));
+        } else if (const __m128i hi =
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(tmp + gr.base + 8));
+                   h.taps == 2) {
+            sum = pickAndWeigh(lo, hi, gr, 0);
         } else {
-            const __m256 p0 = _mm256_castsi256_ps(pickAndWeighTwo(lo, hi, a, b, 0));
-            const __m256 p1 = _mm256_castsi256_ps(pickAndWeighTwo(lo, hi, a, b, 1));
-            sum = _mm256_add_epi32(
-                _mm256_castps_si256(_mm256_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0))),
-                _mm256_castps_si256(_mm256_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1))));
+            // Pairs (0 1) (2 3) of each pixel: add the even and odd words.
+            const __m128 p0 = _mm_castsi128_ps(pickAndWeigh(lo, hi, gr, 0));
+            const __m128 p1 = _mm_castsi128_ps(pickAndWeigh(lo, hi, gr, 1));
+            sum = _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(2, 0, 2, 0))),
+                                _mm_castps_si128(_mm_shuffle_ps(p0, p1, _MM_SHUFFLE(3, 1, 3, 1))));
         }
-        const int32_t first = _mm_cvtsi128_si32(groupPixels(_mm256_castsi256_si128(sum)));
-        const int32_t second = _mm_cvtsi128_si32(groupPixels(_mm256_extracti128_si256(sum, 1)));
-        std::memcpy(out + 4 * g, &first, 4);
-        std::memcpy(out + 4 * g + 4, &second, 4);
-        g += 2;
+        sum = _mm_srai_epi32(_mm_add_epi32(sum, bias), 16);
+        const __m128i words = _mm_packs_epi32(sum, sum);
+        const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+        std::memcpy(out + 4 * g, &four, 4);
     }
     horizontalPixels(tmp, h, 4 * groups, h.width, out);
 }
@@ -515,7 +449,6 @@ ScaleKernels makeScaleKernels(CpuLevel level) {
         k.blend2 = blend2Avx2;
         k.blend4 = blend4Avx2;
         k.blendSinc = blendSincAvx2;
-        k.horizontal = horizontalAvx2;
     }
 #else
     (void)level;
