@@ -18,17 +18,6 @@ double bitPrice(int q) {
 
 namespace {
 
-// Scan position of each coefficient (natural order).
-const std::uint8_t* scanPositions() {
-    static const struct Inverse {
-        std::uint8_t t[64];
-        Inverse() : t{} {
-            for (int n = 0; n < 64; ++n) t[mpeg::kZigZag[n]] = static_cast<std::uint8_t>(n);
-        }
-    } inverse;
-    return inverse.t;
-}
-
 int energy(const std::int16_t* coef, int from) {
     int e = 0;
     for (int i = from; i < 64; ++i) e += coef[i] * coef[i];
@@ -42,7 +31,7 @@ int energy(const std::int16_t* coef, int from) {
 void levelCost(const EncoderKernels& k, const std::int16_t* coef, const std::int16_t* level,
                const std::uint8_t* w, int q, bool intra, bool mpeg2, BlocksCost& c) {
     const int start = intra ? 1 : 0;
-    const std::uint8_t* scan = scanPositions();
+    const std::uint8_t* scan = mpeg::kZigZagPosition.data();
     std::uint64_t m = 0;
     for (std::uint64_t nat = k.nonZeroMask(level); nat; nat &= nat - 1)
         m |= std::uint64_t{1} << scan[__builtin_ctzll(nat)];

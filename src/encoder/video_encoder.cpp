@@ -1054,21 +1054,10 @@ struct PictureCoder {
         }
     }
 
-    // Scan position of each coefficient (natural order).
-    static const std::uint8_t* scanOf() {
-        static const struct Inverse {
-            std::uint8_t t[64];
-            Inverse() : t{} {
-                for (int n = 0; n < 64; ++n) t[mpeg::kZigZag[n]] = static_cast<std::uint8_t>(n);
-            }
-        } inv;
-        return inv.t;
-    }
-
     bool putAc(const std::int16_t* q, bool intra) {
         const int clip = p.mpeg2 ? 2047 : 255;
         // The non-zero levels in scan order, visited one set bit at a time.
-        const std::uint8_t* scan = scanOf();
+        const std::uint8_t* scan = mpeg::kZigZagPosition.data();
         std::uint64_t m = 0;
         for (std::uint64_t nat = k.nonZeroMask(q); nat; nat &= nat - 1)
             m |= std::uint64_t{1} << scan[__builtin_ctzll(nat)];

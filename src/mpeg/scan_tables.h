@@ -14,6 +14,12 @@ inline constexpr Table64 kZigZag = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 
                                     12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
                                     35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                     58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+// Natural index -> scan position: the inverse of kZigZag.
+inline constexpr Table64 kZigZagPosition = [] {
+    Table64 t{};
+    for (int n = 0; n < 64; ++n) t[kZigZag[n]] = static_cast<std::uint8_t>(n);
+    return t;
+}();
 inline constexpr Table64 kAlternateScan = {
     0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
     4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
