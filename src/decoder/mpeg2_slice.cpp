@@ -125,10 +125,9 @@ struct Mpeg2Decoder::SliceContext {
     void motionVectors(int s);
     void mpeg1Vectors(int s);
     void updateQuant();
-    void intraBlock(int16_t* blk, int cc, const int* q);
-    void interBlock(int16_t* blk, const int* q);
-    void mpeg1IntraBlock(int16_t* blk, int cc, const int* q);
-    void mpeg1InterBlock(int16_t* blk, const int* q);
+    void intraDc(int16_t* blk, int cc, int precision);
+    template <bool Intra, bool Mpeg1>
+    void coefficients(int16_t* blk, const int* q, const vlc::CoefficientTable& table);
     void predict(int mbx, int mby);
     void predictDir(int dir, bool avg, int mbx, int mby);
     void mcPlanes(const Picture* ref, int refParity, int dstParityRow, int lx, int ly, int lh,
@@ -483,109 +482,6 @@ bool Mpeg2Decoder::SliceContext::modes() {
     return true;
 }
 
-void Mpeg2Decoder::SliceContext::intraBlock(int16_t* blk, int cc, const int* q) {
-    const vlc::Entry e = (cc == 0 ? vlc::dcLumaTable() : vlc::dcChromaTable())[d.showBits(10)];
-    d.flushBits(e.length);
-    const int size = e.value;
-    int diff = 0;
-    if (size) {
-        diff = int(d.getBits(size));
-        if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
-    }
-    dcPred[cc] += diff;
-    // Centred on zero: the put adds the 128 back.
-    blk[0] = int16_t((dcPred[cc] << (3 - d.picture_.intraDcPrecision)) - 1024);
-    const vlc::CoefficientTable& table = *intraTable;
-    int i = 0;
-    for (;;) {
-        const uint32_t bits = d.showBits(32);
-        const vlc::Coefficient& c = table.lookup(bits >> 16);
-        if (c.run == vlc::kEob) {
-            d.flushBits(c.length);
-            return;
-        }
-        int level;
-        bool negative;
-        if (c.run == vlc::kEscape) {
-            i += int((bits >> 20) & 63) + 1;
-            level = int((bits >> 8) & 0xFFF);
-            if ((level & 0x7FF) == 0 || i > 63) {
-                d.status_ = DecodeStatus::BadCoefficient;
-                return;
-            }
-            negative = level >= 2048;
-            if (negative) level = 4096 - level;
-            d.flushBits(24);
-        } else if (c.length) {
-            i += c.run + 1;
-            if (i > 63) {
-                d.status_ = DecodeStatus::BadCoefficient;
-                return;
-            }
-            level = c.level;
-            negative = (bits >> (31 - c.length)) & 1;
-            d.flushBits(c.length + 1);
-        } else {
-            d.status_ = DecodeStatus::BadCoefficient;
-            return;
-        }
-        const int pos = scan[i];
-        const int v = (level * q[pos]) >> 4;
-        blk[pos] = int16_t(negative ? -v : v);
-    }
-}
-
-void Mpeg2Decoder::SliceContext::interBlock(int16_t* blk, const int* q) {
-    const vlc::CoefficientTable& table = *interTable;
-    int i = -1;
-    bool firstCoefficient = true;
-    for (;;) {
-        const uint32_t bits = d.showBits(32);
-        int level;
-        bool negative;
-        if (firstCoefficient && (bits >> 31)) {
-            // "1s": the short form of (0, 1) for the first coefficient.
-            i = 0;
-            level = 1;
-            negative = (bits >> 30) & 1;
-            d.flushBits(2);
-        } else {
-            const vlc::Coefficient& c = table.lookup(bits >> 16);
-            if (c.run == vlc::kEob) {
-                d.flushBits(c.length);
-                return;
-            }
-            if (c.run == vlc::kEscape) {
-                i += int((bits >> 20) & 63) + 1;
-                level = int((bits >> 8) & 0xFFF);
-                if ((level & 0x7FF) == 0 || i > 63) {
-                    d.status_ = DecodeStatus::BadCoefficient;
-                    return;
-                }
-                negative = level >= 2048;
-                if (negative) level = 4096 - level;
-                d.flushBits(24);
-            } else if (c.length) {
-                i += c.run + 1;
-                if (i > 63) {
-                    d.status_ = DecodeStatus::BadCoefficient;
-                    return;
-                }
-                level = c.level;
-                negative = (bits >> (31 - c.length)) & 1;
-                d.flushBits(c.length + 1);
-            } else {
-                d.status_ = DecodeStatus::BadCoefficient;
-                return;
-            }
-        }
-        firstCoefficient = false;
-        const int pos = scan[i];
-        const int v = ((2 * level + 1) * q[pos]) >> 5;
-        blk[pos] = int16_t(negative ? -v : v);
-    }
-}
-
 namespace {
 // MPEG-1 escape: 6-bit run, then an 8-bit level, extended to 16 bits for
 // magnitudes of 128 and more.
@@ -605,14 +501,33 @@ inline bool mpeg1Escape(Mpeg2Decoder& d, int& i, int& level, bool& negative) {
     level = negative ? -l : l;
     return true;
 }
-inline int16_t mpeg1Value(int v, bool negative) {
-    if (v) v = (v - 1) | 1;
-    if (negative) return int16_t(v > 2048 ? -2048 : -v);
-    return int16_t(v > 2047 ? 2047 : v);
+
+// MPEG-2 escape: 6-bit run, 12-bit signed level in one piece.
+inline bool mpeg2Escape(Mpeg2Decoder& d, uint32_t bits, int& i, int& level, bool& negative) {
+    i += int((bits >> 20) & 63) + 1;
+    level = int((bits >> 8) & 0xFFF);
+    if ((level & 0x7FF) == 0 || i > 63) return false;
+    negative = level >= 2048;
+    if (negative) level = 4096 - level;
+    d.flushBits(24);
+    return true;
+}
+
+// MPEG-1 reconstruction makes every value odd and clamps it to 12 bits;
+// MPEG-2 leaves both to the mismatch-free transform.
+template <bool Mpeg1>
+inline int16_t dequantised(int level, int q, bool negative, int shift) {
+    int v = (level * q) >> shift;
+    if constexpr (Mpeg1) {
+        if (v) v = (v - 1) | 1;
+        if (negative) return int16_t(v > 2048 ? -2048 : -v);
+        return int16_t(v > 2047 ? 2047 : v);
+    }
+    return int16_t(negative ? -v : v);
 }
 }  // namespace
 
-void Mpeg2Decoder::SliceContext::mpeg1IntraBlock(int16_t* blk, int cc, const int* q) {
+void Mpeg2Decoder::SliceContext::intraDc(int16_t* blk, int cc, int precision) {
     const vlc::Entry e = (cc == 0 ? vlc::dcLumaTable() : vlc::dcChromaTable())[d.showBits(10)];
     d.flushBits(e.length);
     const int size = e.value;
@@ -622,50 +537,27 @@ void Mpeg2Decoder::SliceContext::mpeg1IntraBlock(int16_t* blk, int cc, const int
         if (diff < (1 << (size - 1))) diff -= (1 << size) - 1;
     }
     dcPred[cc] += diff;
-    blk[0] = int16_t((dcPred[cc] << 3) - 1024);
-    const vlc::CoefficientTable& table = vlc::coefficientTable(0);
-    int i = 0;
-    for (;;) {
-        const uint32_t bits = d.showBits(32);
-        const vlc::Coefficient& c = table.lookup(bits >> 16);
-        if (c.run == vlc::kEob) {
-            d.flushBits(c.length);
-            return;
-        }
-        int level;
-        bool negative;
-        if (c.run == vlc::kEscape) {
-            if (!mpeg1Escape(d, i, level, negative)) {
-                d.status_ = DecodeStatus::BadCoefficient;
-                return;
-            }
-        } else if (c.length) {
-            i += c.run + 1;
-            if (i > 63) {
-                d.status_ = DecodeStatus::BadCoefficient;
-                return;
-            }
-            level = c.level;
-            negative = (bits >> (31 - c.length)) & 1;
-            d.flushBits(c.length + 1);
-        } else {
-            d.status_ = DecodeStatus::BadCoefficient;
-            return;
-        }
-        const int pos = scan[i];
-        blk[pos] = mpeg1Value((level * q[pos]) >> 3, negative);
-    }
+    // Centred on zero: the put adds the 128 back.
+    blk[0] = int16_t((dcPred[cc] << (3 - precision)) - 1024);
 }
 
-void Mpeg2Decoder::SliceContext::mpeg1InterBlock(int16_t* blk, const int* q) {
-    const vlc::CoefficientTable& table = vlc::coefficientTable(0);
-    int i = -1;
-    bool firstCoefficient = true;
+// The AC coefficients of an intra block, or every coefficient of a
+// non-intra one, up to the end of block. Each of the four instances is a
+// loop of its own: the first-coefficient short code, the escape layout and
+// the scaling are settled at compile time.
+template <bool Intra, bool Mpeg1>
+void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
+                                              const vlc::CoefficientTable& table) {
+    // Intra: level x q / 16 (MPEG-2) or / 8 (MPEG-1); non-intra: (2 level + 1) x q / 32 or / 16.
+    constexpr int shift = (Intra ? 3 : 4) + (Mpeg1 ? 0 : 1);
+    int i = Intra ? 0 : -1;
+    bool firstCoefficient = !Intra;
     for (;;) {
         const uint32_t bits = d.showBits(32);
         int level;
         bool negative;
-        if (firstCoefficient && (bits >> 31)) {
+        if (!Intra && firstCoefficient && (bits >> 31)) {
+            // "1s": the short form of (0, 1) for the first coefficient.
             i = 0;
             level = 1;
             negative = (bits >> 30) & 1;
@@ -676,28 +568,27 @@ void Mpeg2Decoder::SliceContext::mpeg1InterBlock(int16_t* blk, const int* q) {
                 d.flushBits(c.length);
                 return;
             }
+            bool ok;
             if (c.run == vlc::kEscape) {
-                if (!mpeg1Escape(d, i, level, negative)) {
-                    d.status_ = DecodeStatus::BadCoefficient;
-                    return;
-                }
-            } else if (c.length) {
+                if constexpr (Mpeg1)
+                    ok = mpeg1Escape(d, i, level, negative);
+                else
+                    ok = mpeg2Escape(d, bits, i, level, negative);
+            } else {
                 i += c.run + 1;
-                if (i > 63) {
-                    d.status_ = DecodeStatus::BadCoefficient;
-                    return;
-                }
+                ok = c.length && i <= 63;
                 level = c.level;
                 negative = (bits >> (31 - c.length)) & 1;
-                d.flushBits(c.length + 1);
-            } else {
+                if (ok) d.flushBits(c.length + 1);
+            }
+            if (!ok) {
                 d.status_ = DecodeStatus::BadCoefficient;
                 return;
             }
         }
         firstCoefficient = false;
         const int pos = scan[i];
-        blk[pos] = mpeg1Value(((2 * level + 1) * q[pos]) >> 4, negative);
+        blk[pos] = dequantised<Mpeg1>(Intra ? level : 2 * level + 1, q[pos], negative, shift);
     }
 }
 
@@ -910,21 +801,23 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
     if (cbp == 0) return;
 
     updateQuant();
+    const int dcPrecision = d.sequence_.mpeg2 ? d.picture_.intraDcPrecision : 0;
     for (int b = 0; b < nb; ++b) {
         if (!(cbp & (1 << (nb - 1 - b)))) continue;
         int16_t* blk = blocks[b];
         const bool chroma = b >= 4;
         const int* q = qmat[(chroma && fmt != 1 ? 2 : 0) + (intra ? 0 : 1)];
+        if (intra) intraDc(blk, chroma ? 1 + ((b - 4) & 1) : 0, dcPrecision);
         if (d.sequence_.mpeg2) {
             if (intra)
-                intraBlock(blk, chroma ? 1 + ((b - 4) & 1) : 0, q);
+                coefficients<true, false>(blk, q, *intraTable);
             else
-                interBlock(blk, q);
+                coefficients<false, false>(blk, q, *interTable);
         } else {
             if (intra)
-                mpeg1IntraBlock(blk, chroma ? 1 + ((b - 4) & 1) : 0, q);
+                coefficients<true, true>(blk, q, *intraTable);
             else
-                mpeg1InterBlock(blk, q);
+                coefficients<false, true>(blk, q, *interTable);
         }
         if (d.status_ != DecodeStatus::Ok) {
             for (int k = 0; k < nb; ++k) std::memset(blocks[k], 0, sizeof blocks[k]);
