@@ -515,30 +515,61 @@ struct MotionEstimator {
     // blocks (Frame::sums) they bound each candidate's SAD from below: a
     // candidate whose bound exceeds the best SAD cannot beat it, and is
     // passed over as its SAD would have been.
+    //
+    // The scan's winner is its least SAD, then the least distance from the
+    // zero vector, then the earliest in the scan; the first SAD of 0 ends
+    // the scan. `seed` (the offset the search found for the macroblock on
+    // the left; it gets this one's) is tried before the scan, so that the
+    // bar is low from the start and far fewer candidates need their SAD:
+    // until another candidate beats it, those the scan meets before the
+    // seed's own place win its ties, and the winner is the one the plain
+    // scan finds.
     int fullSearch(const std::uint8_t* blk, const int* quarters, const Frame& refFrame, int x0,
-                   int y0, int range, Vec& best) const {
+                   int y0, int range, Vec& best, Vec& seed) const {
         const Plane& ref = refFrame.p[0];
         const int W = ref.w, H = ref.h;
         const std::uint16_t* sums = refFrame.sums.data();
         const int stride = W;
         int xmin = std::max(0, x0 - range), xmax = std::min(W - 16, x0 + range);
         int ymin = std::max(0, y0 - range), ymax = std::min(H - 16, y0 + range);
+        const bool inside = xmin > 0 && xmax < W - 16 && ymin > 0 && ymax < H - 16;
+        const bool onGrid = thinned && inside;  // every other row and column first
         int bx = x0, by = y0;
         int bestSad = k.sad16Packed(blk, ref.row(y0) + x0, stride, 1 << 30);
         if (bestSad != 0) {
             int bestDist = 0;
+            bool bestIsSeed = false;
+            int seedX = std::clamp(x0 + seed.x, xmin, xmax);
+            int seedY = std::clamp(y0 + seed.y, ymin, ymax);
+            if (onGrid) {
+                seedX = xmin + ((seedX - xmin) & ~1);
+                seedY = ymin + ((seedY - ymin) & ~1);
+            }
+            auto distance = [&](int x, int y) { return (x - x0) * (x - x0) + (y - y0) * (y - y0); };
+            auto take = [&](int x, int y, int sad, int dist, bool isSeed) {
+                bestSad = sad;
+                bestDist = dist;
+                bx = x;
+                by = y;
+                bestIsSeed = isSeed;
+            };
+            if (seedX != x0 || seedY != y0) {
+                const int sad = k.sad16Packed(blk, ref.row(seedY) + seedX, stride, bestSad);
+                if (sad < bestSad) take(seedX, seedY, sad, distance(seedX, seedY), true);
+            }
             auto visit = [&](int x, int y, int bound) {
                 if (bound > bestSad) return false;
                 int sad = k.sad16Packed(blk, ref.row(y) + x, stride, bestSad);
                 if (sad > bestSad) return false;
-                int dist = (x - x0) * (x - x0) + (y - y0) * (y - y0);
-                if (sad < bestSad || dist < bestDist) {
-                    bestSad = sad;
-                    bestDist = dist;
-                    bx = x;
-                    by = y;
+                if (sad == 0) {
+                    take(x, y, sad, distance(x, y), false);
+                    return true;
                 }
-                return bestSad == 0;
+                const int dist = distance(x, y);
+                const bool beforeSeed = bestIsSeed && (y < seedY || (y == seedY && x < seedX));
+                if (sad < bestSad || dist < bestDist || (dist == bestDist && beforeSeed))
+                    take(x, y, sad, dist, false);
+                return false;
             };
             // The candidates of row y from xmin, every one or every other,
             // their bounds made a chunk of positions at a time; only those
@@ -565,11 +596,12 @@ struct MotionEstimator {
                                 bound);
                 return visit(x, y, bound[0]);
             };
-            bool inside = xmin > 0 && xmax < W - 16 && ymin > 0 && ymax < H - 16;
-            if (thinned && inside) {
+            if (onGrid) {
                 bool done = false;
                 for (int y = ymin; y <= ymax && !done; y += 2) done = visitRow(y, true);
                 if (!done) {
+                    // The neighbours come after the whole grid.
+                    bestIsSeed = false;
                     int cx = bx, cy = by;
                     for (int y = cy - 1; y <= cy + 1 && !done; ++y)
                         for (int x = cx - 1; x <= cx + 1 && !done; ++x) {
@@ -583,6 +615,7 @@ struct MotionEstimator {
                 for (int y = ymin; y <= ymax && !done; ++y) done = visitRow(y, false);
             }
         }
+        seed = {bx - x0, by - y0};
         best.x = 2 * (bx - x0);
         best.y = 2 * (by - y0);
         return bestSad;
@@ -885,7 +918,9 @@ struct MotionEstimator {
     // --- one macroblock ---------------------------------------------------
     // Search, mode decision (the measures of the decide functions), the
     // prediction of the chosen mode, activity and transform.
-    void estimate(int mbx, int mby, MbEstimate& e) const {
+    // `seeds`: the integer offsets found for the macroblock on the left,
+    // forward and backward, where the searches start (see fullSearch).
+    void estimate(int mbx, int mby, MbEstimate& e, Vec (&seeds)[2]) const {
         const int W = cur->p[0].w;
         const std::uint8_t* blk = cur->p[0].row(mby * 16) + mbx * 16;
         std::uint8_t* pred = e.pred;
@@ -906,7 +941,7 @@ struct MotionEstimator {
             mode = decideBest(mbx, mby, packed, pred, vf, vb, e.coef);
             transformed = true;
         } else if (type == PictureType::P) {
-            fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
+            fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf, seeds[0]);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
             predict(*fwdRef, mbx, mby, vf, pred);
             int vmc = k.ssd16(blk, W, pred);
@@ -924,9 +959,9 @@ struct MotionEstimator {
                 predict(*fwdRef, mbx, mby, vf, pred);
             }
         } else if (type == PictureType::B) {
-            fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf);
+            fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf, seeds[0]);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
-            fullSearch(packed, quarters, *bwdOrg, mbx * 16, mby * 16, rangeB, vb);
+            fullSearch(packed, quarters, *bwdOrg, mbx * 16, mby * 16, rangeB, vb, seeds[1]);
             halfPel(packed, *bwdRef, mbx * 16, mby * 16, vb);
             predict(*fwdRef, mbx, mby, vf, pred);
             predict(*bwdRef, mbx, mby, vb, predB);
@@ -949,9 +984,10 @@ struct MotionEstimator {
         if (!transformed) forwardTransform(mbx, mby, e);
     }
     void estimateRow(int mby, int mbW, MbEstimate* row) const {
+        Vec seeds[2];
         for (int mbx = 0; mbx < mbW; ++mbx) {
             if (rowProgress && mby > 0) waitForAbove(mby, mbx);
-            estimate(mbx, mby, row[mbx]);
+            estimate(mbx, mby, row[mbx], seeds);
             if (rowProgress) rowProgress[mby].store(mbx + 1, std::memory_order_release);
         }
     }

@@ -3,7 +3,9 @@
 // search on a still scene and the header fields the parameters select.
 
 #include <atomic>
+#include <cstdint>
 
+#include "platform/cpu.h"
 #include "venc_support.h"
 
 namespace zembra::venctest {
@@ -122,6 +124,63 @@ TEST(VideoEncoderRules, StillSceneStopsTheSearchAtTheFirstZeroSad) {
     const int searches = mbs * (1 + 2 * 2);
     EXPECT_GE(g_sadCalls.load(), 2 * searches);
     EXPECT_LE(g_sadCalls.load(), 10 * searches);
+}
+
+// A texture that repeats every 6 columns and 4 lines and moves: every
+// candidate a whole number of periods from the true vector has the same SAD,
+// so the search's ties decide nearly every vector: the first SAD of 0 in the
+// scan (the still shade), or else the nearer vector, then the earlier in the
+// scan (a shade lighter each picture: no SAD is 0). The streams' checksums
+// are those of the plain scan from the top-left corner, whatever order the
+// search tries candidates in.
+std::uint64_t fnv1a(const std::vector<std::uint8_t>& bytes) {
+    std::uint64_t h = 14695981039346656037u;
+    for (std::uint8_t b : bytes) h = (h ^ b) * 1099511628211u;
+    return h;
+}
+
+std::vector<Picture> periodicTexture(int w, int h, int frames, int shadeStep) {
+    std::vector<Picture> pics;
+    for (int n = 0; n < frames; ++n) {
+        Picture pic{w, h, std::vector<std::uint8_t>(w * h),
+                    std::vector<std::uint8_t>(w * h / 4, 128),
+                    std::vector<std::uint8_t>(w * h / 4, 128)};
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                pic.y[y * w + x] = static_cast<std::uint8_t>(40 + 20 * ((x + 3 * n) % 6) +
+                                                             7 * ((y + 2 * n) % 4) + shadeStep * n);
+        pics.push_back(std::move(pic));
+    }
+    return pics;
+}
+
+TEST(VideoEncoderRules, TiedCandidatesGoToTheFirstZeroOrTheNearestThenTheFirstScanned) {
+    const int w = 176, h = 128;
+    // By shade step (0, 3), thinned (no, yes) and motion search 0-3.
+    const std::uint64_t expected[2][2][4] = {
+        {{18251160394934082701u, 4422946718756687073u, 7215297393223875175u, 3673039878576419575u},
+         {18330470273696259308u, 1716449170707514680u, 8152646192584727578u,
+          16991815788714896861u}},
+        {{2282148309758112168u, 18008548190960858146u, 862197529422175861u, 10685801598982067588u},
+         {2282148309758112168u, 12087406709447896012u, 17621372165310390544u,
+          9631681842474139049u}},
+    };
+    for (int shade = 0; shade < 2; ++shade) {
+        const std::vector<Picture> pics = periodicTexture(w, h, 7, 3 * shade);
+        for (int thinned = 0; thinned < 2; ++thinned)
+            for (int search = 0; search < 4; ++search) {
+                EncoderParams p = params(true, w, h, 25, 1500, 7);
+                p.simd = thinned == 1;
+                p.motionSearch = search;
+                applyStreamTables(p);
+                for (const EncoderKernels& k : {plainKernels(), makeKernels(cpuLevel())}) {
+                    const EncodeResult r = encode(p, pics, k);
+                    ASSERT_TRUE(r.ok);
+                    EXPECT_EQ(fnv1a(r.es), expected[shade][thinned][search])
+                        << "shade " << shade << ", thinned " << thinned << ", search " << search;
+                }
+            }
+    }
 }
 
 // Failures come back to the caller with their key and detail (a refused
