@@ -38,7 +38,7 @@ AviWriter::AviWriter(JobReporter& reporter) : AviWriter(reporter, Mp3Library::in
 AviWriter::AviWriter(JobReporter& reporter, Mp3Library& mp3) : reporter_(reporter), mp3_(mp3) {}
 
 AviWriter::~AviWriter() {
-    if (open_) closeAvi();
+    if (open_) (void)closeAvi();
 }
 
 std::string AviWriter::baseName(const std::string& path) {
@@ -92,19 +92,15 @@ bool AviWriter::configureVideoCompressor(uint32_t fccType, uint32_t fccHandler,
     return true;
 }
 
-bool AviWriter::openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
-                                    const std::vector<uint8_t>& state) {
+Status AviWriter::openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
+                                      const std::vector<uint8_t>& state) {
     compressor_ = openVideoCompressorDriver(fccType, fccHandler);
     compressorStarted_ = false;
     stateLoaded_ = false;
-    if (!compressor_) {
-        reporter_.notice(Status::error("STR_ERROR_38"));
-        return false;
-    }
+    if (!compressor_) return Status::error("STR_ERROR_38");
     if (!compressor_->queryInput(input_)) {
         compressor_.reset();
-        reporter_.notice(Status::error("STR_ERROR_86"));
-        return false;
+        return Status::error("STR_ERROR_86");
     }
     if (!state.empty()) {
         if (state.size() == compressor_->stateSize() && compressor_->setState(state)) {
@@ -112,12 +108,12 @@ bool AviWriter::openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
         } else if (!reporter_.confirm(Status::question("STR_ERROR_87"))) {
             // Yes goes on with the compressor's own settings.
             compressor_.reset();
-            return false;
+            return Status::failed();
         }
     }
     if (!statsFile_.empty()) compressor_->useStatsFile(statsFile_);
     compressor_->useThreads(compressorThreads_);
-    return true;
+    return {};
 }
 
 void AviWriter::chooseAudioCodec(int type, int bitRate, int stereo, int quality, int lowpass,
@@ -177,7 +173,7 @@ void AviWriter::describeAudioCodec(int type, std::string& line1, std::string& li
     }
 }
 
-bool AviWriter::openAudioConverter() {
+Status AviWriter::openAudioConverter() {
     converter_.reset();
     // The format was chosen at the rate of that moment; the sound may come at
     // another (DownSampling changed since, or a 44.1 kHz track kept as it
@@ -189,24 +185,21 @@ bool AviWriter::openAudioConverter() {
             chosen_ = std::move(atRate);
     }
     if (chosen_) converter_ = openAudioConverterFor(chosen_->format, outputRate_);
-    if (!converter_) {
-        reporter_.notice(Status::error("STR_ERROR_313"));
-        return false;
-    }
+    if (!converter_) return Status::error("STR_ERROR_313");
     size_t size = converter_->destinationSize(kStagingBytes);
     if (size == 0) {
         converter_.reset();
-        return false;
+        return Status::failed();
     }
     soundOut_.reserve(size);
-    return true;
+    return {};
 }
 
 Status AviWriter::openAvi(const std::string& path, int frameLimit, int width, int height,
                           double fps, bool overwrite, int audioType, bool videoOn, int exportFormat,
                           int passIndex, uint32_t fccType, uint32_t fccHandler,
                           const std::vector<uint8_t>& state) {
-    if (open_) closeAvi();
+    if (open_) (void)closeAvi();
     base_ = baseName(path);
     frameLimit_ = frameLimit;
     width_ = width;
@@ -225,7 +218,7 @@ Status AviWriter::openAvi(const std::string& path, int frameLimit, int width, in
     if (audioType_ == kAudioConverter && !chosen_) return Status::warning("STR_ERROR_37");
     // Checked before any file is made, so the refusal leaves no empty AVI.
     if (audioType_ == kAudioWav && !wavRateAllowed()) return Status::error("STR_ERROR_79");
-    return openPiece(true) ? Status{} : Status::failed();
+    return openPiece(true);
 }
 
 bool AviWriter::askOverwrite(const std::string& path) {
@@ -233,31 +226,31 @@ bool AviWriter::askOverwrite(const std::string& path) {
     return reporter_.confirm(Status::question("STR_ERROR_33").leadBy(path + " "));
 }
 
-bool AviWriter::openPiece(bool first) {
+Status AviWriter::openPiece(bool first) {
     failureShown_ = false;
     aviPath_ = pieceName(base_, piece_, "avi");
     wavPath_.clear();
     aviMade_ = wavMade_ = false;
-    if (!askOverwrite(aviPath_)) return false;
+    if (!askOverwrite(aviPath_)) return Status::failed();
     removeFile(aviPath_);
     file_ = std::make_unique<riff::AviFile>(riffLimit_);
     open_ = true;
     if (!file_->open(aviPath_)) {
-        if (file_->lockedByAnother()) return failBusy(aviPath_);
-        return failWarning("STR_ERROR_34");
+        if (file_->lockedByAnother())
+            return stopPiece(Status::warning("STR_ERROR_OutputBusy").leadBy(aviPath_ + " "));
+        return stopPiece(Status::warning("STR_ERROR_34"));
     }
     aviMade_ = true;
-    if (videoOn_ && !openVideoStream(first)) return false;
+    if (videoOn_) {
+        if (Status video = openVideoStream(first); !video) return video;
+    }
     return openSound(first);
 }
 
-bool AviWriter::openVideoStream(bool first) {
+Status AviWriter::openVideoStream(bool first) {
     if (first) setVideoInput(width_, height_, exportFormat_);
-    if (!openVideoCompressor(fccType_, fccHandler_, state_)) {
-        failureShown_ = true;
-        closeAvi();
-        return false;
-    }
+    if (Status compressor = openVideoCompressor(fccType_, fccHandler_, state_); !compressor)
+        return stopPiece(compressor);
     if (first) {
         videoHeader_ = riff::StreamHeader{};
         videoHeader_.fccType = fourcc("vids");
@@ -271,73 +264,75 @@ bool AviWriter::openVideoStream(bool first) {
     }
     compressor_->framesInfo(videoHeader_.rate, kStreamScale, kKeyFrameEvery);
     videoStream_ = file_->createStream(videoHeader_);
-    if (videoStream_ < 0) return failWarning("STR_ERROR_302");
+    if (videoStream_ < 0) return stopPiece(Status::warning("STR_ERROR_302"));
     if (!file_->setFormat(videoStream_, compressor_->outputFormat(input_).bytes()))
-        return failWarning(first ? "STR_ERROR_305" : "STR_ERROR_300");
+        return stopPiece(Status::warning(first ? "STR_ERROR_305" : "STR_ERROR_300"));
     if (!compressor_->start(input_)) {
         if (exportFormat_ == kExportYuy2)
-            return failWarning(first ? "STR_ERROR_306" : "STR_ERROR_301");
+            return stopPiece(Status::warning(first ? "STR_ERROR_306" : "STR_ERROR_301"));
         // The compressed-stream path starts the compressor when its format is set.
-        return failWarning(first ? "STR_ERROR_305" : "STR_ERROR_300");
+        return stopPiece(Status::warning(first ? "STR_ERROR_305" : "STR_ERROR_300"));
     }
     compressorStarted_ = true;
-    return true;
+    return {};
 }
 
-bool AviWriter::openSound(bool first) {
+// The refusals below come after the piece is closed, so they are returned
+// for the caller to show; what comes up before the closing is told first.
+Status AviWriter::openSound(bool first) {
     switch (audioType_) {
         case kAudioWav:
-            if (!wavRateAllowed()) {
-                reporter_.notice(Status::error("STR_ERROR_79"));
-                return false;
-            }
-            wavPath_ = pieceName(base_, piece_, "wav");
-            if (!askOverwrite(wavPath_)) {
-                failureShown_ = true;
-                closeAvi();
-                return false;
-            }
-            removeFile(wavPath_);
-            if (wav_.open(wavPath_, outputRate_)) {
-                wavMade_ = true;
-                return true;
-            }
-            return wav_.lockedByAnother() ? failBusy(wavPath_) : false;
-        case kAudioMp3:
-            if (!mp3_.loaded()) {
-                failureShown_ = true;
-                closeAvi();
-                reporter_.notice(Status::error("STR_ERROR_42"));
-                return false;
-            }
-            encoder_ = mp3_.newEncoder(outputRate_, reporter_);
-            if (!encoder_) {
-                failureShown_ = true;
-                closeAvi();
-                reporter_.notice(Status::error("STR_ERROR_35"));
-                return false;
-            }
+            return openWav();
+        case kAudioMp3: {
+            if (!mp3_.loaded()) return closeThen(Status::error("STR_ERROR_42"));
+            std::vector<std::string> lameSaid;
+            encoder_ = mp3_.newEncoder(outputRate_, &lameSaid);
+            tellLame(lameSaid);
+            if (!encoder_) return closeThen(Status::error("STR_ERROR_35"));
             soundOut_.resize(kStagingBytes);
             if (first) audioFormat_ = mp3WaveFormat(mp3_.values().bitRate, outputRate_);
             return createAudioStream();
+        }
         case kAudioConverter:
-            if (!openAudioConverter()) {
-                failureShown_ = true;
-                closeAvi();
-                if (first)
-                    reporter_.notice(Status::error("STR_ERROR_36"));
-                else
-                    reporter_.notice(Status::warning("STR_ERROR_36"));
-                return false;
+            // The converter's own complaint (no converter for the format)
+            // comes first, then the writer's, once the piece is closed.
+            if (Status converter = openAudioConverter(); !converter) {
+                if (converter.hasMessage()) reporter_.notice(converter);
+                return closeThen(first ? Status::error("STR_ERROR_36")
+                                       : Status::warning("STR_ERROR_36"));
             }
             if (first) audioFormat_ = chosen_->format;
             return createAudioStream();
         default:
-            return true;
+            return {};
     }
 }
 
-bool AviWriter::createAudioStream() {
+Status AviWriter::openWav() {
+    // Refused before the first piece is made (openAvi); a later piece keeps
+    // the rate of the first.
+    if (!wavRateAllowed()) return Status::error("STR_ERROR_79");
+    wavPath_ = pieceName(base_, piece_, "wav");
+    if (!askOverwrite(wavPath_)) return closeThen(Status::failed());
+    removeFile(wavPath_);
+    if (wav_.open(wavPath_, outputRate_)) {
+        wavMade_ = true;
+        return {};
+    }
+    if (wav_.lockedByAnother())
+        return stopPiece(Status::warning("STR_ERROR_OutputBusy").leadBy(wavPath_ + " "));
+    return Status::failed();
+}
+
+void AviWriter::tellLame(const std::vector<std::string>& said) {
+    for (const std::string& text : said) reporter_.notice(Status::plain(BoxKind::Warning, text));
+}
+
+void AviWriter::tellLame() {
+    if (encoder_) tellLame(encoder_->takeMessages());
+}
+
+Status AviWriter::createAudioStream() {
     riff::StreamHeader h;
     h.fccType = fourcc("auds");
     h.scale = std::max<uint32_t>(audioFormat_.blockAlign, 1);
@@ -346,30 +341,35 @@ bool AviWriter::createAudioStream() {
     h.sampleSize = audioFormat_.blockAlign;
     h.name = "Audio Stream";
     audioStream_ = file_->createStream(h);
-    if (audioStream_ < 0) return failWarning("STR_ERROR_302");
-    if (!file_->setFormat(audioStream_, audioFormat_.bytes())) return failWarning("STR_ERROR_303");
-    return true;
+    if (audioStream_ < 0) return stopPiece(Status::warning("STR_ERROR_302"));
+    if (!file_->setFormat(audioStream_, audioFormat_.bytes()))
+        return stopPiece(Status::warning("STR_ERROR_303"));
+    return {};
 }
 
-bool AviWriter::writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count) {
-    if (!open_) return false;
+Status AviWriter::writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count) {
+    if (!open_) return Status::failed();
     if (framesWritten_ >= frameLimit_ || (cancel_ && cancel_->requested())) {
-        closeAvi();
-        return false;
+        (void)closeAvi();
+        return Status::failed();
     }
     const bool sound = count > 0 && pcm;
     if (soundThread_ && videoOn_ && sound && audioType_ == kAudioMp3) {
-        if (!writeVideoBesideMp3(bits, pcm, count)) return false;
+        if (Status written = writeVideoBesideMp3(bits, pcm, count); !written) return written;
     } else {
-        if (videoOn_ && !writeVideo(bits)) return false;
-        if (sound && !writeSound(pcm, count)) return false;
+        if (videoOn_) {
+            if (Status video = writeVideo(bits); !video) return video;
+        }
+        if (sound) {
+            if (Status written = writeSound(pcm, count); !written) return written;
+        }
     }
     ++framesWritten_;
     ++videoPosition_;
-    return true;
+    return {};
 }
 
-bool AviWriter::writeVideo(const uint8_t* bits) {
+Status AviWriter::writeVideo(const uint8_t* bits) {
     bool key = false;
     const bool compressed = compressVideo(bits, key);
     return storeVideo(compressed, key);
@@ -380,27 +380,29 @@ bool AviWriter::compressVideo(const uint8_t* bits, bool& key) {
     return bits && compressor_->compress(bits, compressed_, key);
 }
 
-bool AviWriter::storeVideo(bool compressed, bool key) {
+Status AviWriter::storeVideo(bool compressed, bool key) {
     if (!compressed)
-        return failWarning(exportFormat_ == kExportYuy2 ? "STR_ERROR_307" : "STR_ERROR_309");
+        return stopPiece(
+            Status::warning(exportFormat_ == kExportYuy2 ? "STR_ERROR_307" : "STR_ERROR_309"));
     if (!file_->write(videoStream_, compressed_.data(), compressed_.size(), 1, key))
-        return failWarning("STR_ERROR_309");
+        return stopPiece(Status::warning("STR_ERROR_309"));
     videoBytes_ += compressed_.size();
-    return true;
+    return {};
 }
 
-bool AviWriter::writeSound(const int16_t* pcm, int count) {
+Status AviWriter::writeSound(const int16_t* pcm, int count) {
     switch (audioType_) {
         case kAudioWav:
-            if (!wav_.write(pcm, size_t(count) * 2)) return failWarning("STR_ERROR_309");
+            if (!wav_.write(pcm, size_t(count) * 2))
+                return stopPiece(Status::warning("STR_ERROR_309"));
             audioBytes_ += uint64_t(count) * 2;
-            return true;
+            return {};
         case kAudioMp3:
             return writeMp3(pcm, count);
         case kAudioConverter:
             return writeConverted(pcm, count);
         default:
-            return true;
+            return {};
     }
 }
 
@@ -409,9 +411,11 @@ void AviWriter::setSoundThread(bool on) {
     if (!on) soundThread_.reset();
 }
 
-bool AviWriter::writeMp3(const int16_t* pcm, int count) {
+Status AviWriter::writeMp3(const int16_t* pcm, int count) {
     splitChannels(pcm, count);
-    return storeMp3(encodeMp3());
+    const int bytes = encodeMp3();
+    tellLame();
+    return storeMp3(bytes);
 }
 
 void AviWriter::splitChannels(const int16_t* pcm, int count) {
@@ -432,28 +436,31 @@ int AviWriter::encodeMp3() {
                             int(soundOut_.size()));
 }
 
-bool AviWriter::storeMp3(int bytes) {
-    if (bytes < 0) return failError("STR_ERROR_40");
+Status AviWriter::storeMp3(int bytes) {
+    if (bytes < 0) return stopPiece(Status::error("STR_ERROR_40"));
     if (bytes > 0 && !writeAudioChunk(soundOut_.data(), size_t(bytes), uint32_t(bytes)))
-        return failWarning("STR_ERROR_309");
-    return true;
+        return stopPiece(Status::warning("STR_ERROR_309"));
+    return {};
 }
 
 // The video chunk is written before the sound's, as without the side thread.
 // The encoder and the sound buffers belong to the side thread until it is
 // waited for, before the chunk is written and before anything can close the
-// piece.
-bool AviWriter::writeVideoBesideMp3(const uint8_t* bits, const int16_t* pcm, int count) {
+// piece. What LAME said while encoding is told once the thread is back, on
+// this thread, before the picture is stored.
+Status AviWriter::writeVideoBesideMp3(const uint8_t* bits, const int16_t* pcm, int count) {
     splitChannels(pcm, count);
     int bytes = 0;
     soundThread_->run([this, &bytes] { bytes = encodeMp3(); });
     bool key = false;
     const bool compressed = compressVideo(bits, key);
     soundThread_->wait();
-    return storeVideo(compressed, key) && storeMp3(bytes);
+    tellLame();
+    if (Status video = storeVideo(compressed, key); !video) return video;
+    return storeMp3(bytes);
 }
 
-bool AviWriter::writeConverted(const int16_t* pcm, int count) {
+Status AviWriter::writeConverted(const int16_t* pcm, int count) {
     int n = count / 2;
     const WaveFormat& f = audioFormat_;
     uint32_t perBlock = f.blockAlign ? f.avgBytesPerSec / f.blockAlign : 0;
@@ -461,15 +468,15 @@ bool AviWriter::writeConverted(const int16_t* pcm, int count) {
     size_t given = size_t(count) * 2;
     size_t used = 0;
     soundOut_.clear();
-    if (!converter_->convert(reinterpret_cast<const uint8_t*>(pcm), given, soundOut_, used)) {
-        failureShown_ = true;
-        closeAvi();
-        return false;
-    }
+    if (!converter_->convert(reinterpret_cast<const uint8_t*>(pcm), given, soundOut_, used))
+        return closeThen(Status::failed());
     if (!writeAudioChunk(soundOut_.data(), soundOut_.size(), blocks))
-        return failWarning("STR_ERROR_309");
-    if (used < given && !reporter_.confirm(Status::question("STR_ERROR_310"))) return false;
-    return true;
+        return stopPiece(Status::warning("STR_ERROR_309"));
+    // Asked while the piece is open: No stops the rip with the piece left
+    // for the caller to close.
+    if (used < given && !reporter_.confirm(Status::question("STR_ERROR_310")))
+        return Status::failed();
+    return {};
 }
 
 bool AviWriter::writeAudioChunk(const uint8_t* data, size_t size, uint32_t samples) {
@@ -486,6 +493,7 @@ bool AviWriter::flushSound() {
         // every piece's sound would be lost.
         soundOut_.resize(std::max<size_t>(soundOut_.size(), Mp3Encoder::kFlushBytes));
         int bytes = encoder_->flush(soundOut_.data(), int(soundOut_.size()));
+        tellLame();
         if (bytes < 0) return false;
         if (bytes > 0) return writeAudioChunk(soundOut_.data(), size_t(bytes), uint32_t(bytes));
     } else if (audioType_ == kAudioConverter && converter_) {
@@ -499,8 +507,11 @@ bool AviWriter::flushSound() {
     return true;
 }
 
-bool AviWriter::closeAvi() {
-    if (!open_) return true;
+// A piece that could not be completed is told here, before the status line
+// of the closing is cleared, as the user has always seen it; the call then
+// returns failed() with nothing more to tell.
+Status AviWriter::closeAvi() {
+    if (!open_) return {};
     open_ = false;  // a message pumped below must not write into the closing piece
     // Writing the index of a long piece takes a while, and a kill now would
     // leave a file without one: the status line says so, not only
@@ -521,7 +532,7 @@ bool AviWriter::closeAvi() {
     removeEmptyPiece();
     if (!ok && !failureShown_) reporter_.notice(Status::warning("STR_ERROR_309"));
     reporter_.setStatus("");
-    return ok;
+    return ok ? Status{} : Status::failed();
 }
 
 // A piece that got neither a picture nor sound (the rip failed or stopped
@@ -535,9 +546,9 @@ void AviWriter::removeEmptyPiece() {
     aviMade_ = wavMade_ = false;
 }
 
-bool AviWriter::nextAviPiece() {
-    if (!open_) return false;
-    if (!closeAvi()) return false;
+Status AviWriter::nextAviPiece() {
+    if (!open_) return Status::failed();
+    if (Status closed = closeAvi(); !closed) return closed;
     ++piece_;
     videoPosition_ = audioPosition_ = videoBytes_ = audioBytes_ = 0;
     return openPiece(false);
@@ -545,25 +556,23 @@ bool AviWriter::nextAviPiece() {
 
 double AviWriter::getAviSizeMB() const { return double(videoBytes_ + audioBytes_) / 1048576.0; }
 
-bool AviWriter::failBusy(const std::string& path) {
+// What stops a piece in its middle is told before the piece is closed: the
+// user reads it while the closing's status line and progress are still to
+// come and before an empty piece's files go, so it cannot wait for the call
+// to return.
+Status AviWriter::stopPiece(const Status& why) {
     failureShown_ = true;
-    reporter_.notice(Status::warning("STR_ERROR_OutputBusy").leadBy(path + " "));
-    closeAvi();
-    return false;
+    if (why.hasMessage()) reporter_.notice(why);
+    (void)closeAvi();
+    return Status::failed();
 }
 
-bool AviWriter::failWarning(const char* key) {
+// The piece is closed first and `then` goes back to the caller to show: no
+// failure of the piece is told on top of it.
+Status AviWriter::closeThen(Status then) {
     failureShown_ = true;
-    reporter_.notice(Status::warning(key));
-    closeAvi();
-    return false;
-}
-
-bool AviWriter::failError(const char* key) {
-    failureShown_ = true;
-    reporter_.notice(Status::error(key));
-    closeAvi();
-    return false;
+    (void)closeAvi();
+    return then;
 }
 
 }  // namespace zembra::avi

@@ -5,8 +5,11 @@
 //
 // Pieces: "<base>.avi", then "<base>_02.avi", "<base>_03.avi", ... (base = the
 // output path cut at its last '.'); the WAV export names its files the same
-// way with ".wav". Failures go to the job reporter as they happen and
-// every later failure closes the piece, so what was written stays readable.
+// way with ".wav". A failure closes the piece, so what was written stays
+// readable. What stops a piece in its middle is told to the job reporter
+// before the piece is closed (the user reads it before the closing's status
+// line); what is only known once the piece is closed, or before a file is
+// made, comes back as the call's Status for the caller to show.
 
 #include <cstdint>
 #include <memory>
@@ -60,21 +63,24 @@ public:
     // Opens the first piece. frameLimit: writeAviFrame stops once that many
     // frames were written. overwrite or passIndex > 0: never ask before
     // replacing a file. state: the compressor's stored settings (may be empty).
-    // A setting the writer refuses before it makes a file comes back for the
-    // caller to show; what opening the piece meets is told as it comes up.
+    // A setting the writer refuses before it makes a file, and a sound
+    // encoder or converter that cannot start (told once the piece is
+    // closed), come back for the caller to show; what opening the piece
+    // meets before that is told as it comes up.
     Status openAvi(const std::string& path, int frameLimit, int width, int height, double fps,
                    bool overwrite, int audioType, bool videoOn, int exportFormat, int passIndex,
                    uint32_t fccType, uint32_t fccHandler, const std::vector<uint8_t>& state);
     // One picture (export format, bottom-up for RGB) and the sound that
-    // belongs to it (count 16-bit values, interleaved stereo). False: stop
-    // (frame limit, cancel or failure; the piece is closed except where a
-    // question was answered No).
-    [[nodiscard]] bool writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count);
-    // Closes the current piece and opens the next numbered one.
-    [[nodiscard]] bool nextAviPiece();
-    // Finishes and releases everything; safe when nothing is open. False
-    // when the piece could not be completed (already shown to the user).
-    bool closeAvi();
+    // belongs to it (count 16-bit values, interleaved stereo). Not done:
+    // stop (frame limit, cancel or failure, already told; the piece is
+    // closed except where a question was answered No).
+    Status writeAviFrame(const uint8_t* bits, const int16_t* pcm, int count);
+    // Closes the current piece and opens the next numbered one; not done
+    // as openAvi.
+    Status nextAviPiece();
+    // Finishes and releases everything; safe when nothing is open. Not done
+    // when the piece could not be completed (already told to the user).
+    Status closeAvi();
     // Video and audio bytes of the current piece in MiB.
     double getAviSizeMB() const;
     // 44100 or 48000: the rate of the PCM handed in.
@@ -92,9 +98,11 @@ public:
     // size is dropped). False when the compressor is missing or refuses.
     bool configureVideoCompressor(uint32_t fccType, uint32_t fccHandler,
                                   std::vector<uint8_t>& state, const std::string& keyValues);
-    // Opens the compressor for the current input format and loads the state.
-    [[nodiscard]] bool openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
-                                           const std::vector<uint8_t>& state);
+    // Opens the compressor for the current input format and loads the state
+    // (a stored state that does not fit is a question: Yes goes on with the
+    // compressor's own settings).
+    Status openVideoCompressor(uint32_t fccType, uint32_t fccHandler,
+                               const std::vector<uint8_t>& state);
 
     // Forgets any chosen converter format; type 2 stores the MP3 settings.
     void chooseAudioCodec(int type, int bitRate, int stereo, int quality, int lowpass,
@@ -104,7 +112,7 @@ public:
     // chooser). False: nothing of that name, no format chosen.
     bool chooseAudioCodec(int type, const std::string& name, int kbps);
     void describeAudioCodec(int type, std::string& line1, std::string& line2) const;
-    [[nodiscard]] bool openAudioConverter();
+    Status openAudioConverter();
     const std::optional<AudioFormatChoice>& chosenAudioFormat() const { return chosen_; }
 
     bool isOpen() const { return open_; }
@@ -123,32 +131,36 @@ public:
     void setRiffLimit(uint64_t bytes) { riffLimit_ = bytes; }
 
 private:
-    bool openPiece(bool first);
+    Status openPiece(bool first);
     bool askOverwrite(const std::string& path);
     void removeEmptyPiece();
-    bool openVideoStream(bool first);
-    bool openSound(bool first);
-    bool createAudioStream();
-    bool writeVideo(const uint8_t* bits);
+    Status openVideoStream(bool first);
+    Status openSound(bool first);
+    Status openWav();
+    Status createAudioStream();
+    Status writeVideo(const uint8_t* bits);
     bool compressVideo(const uint8_t* bits, bool& key);
-    bool storeVideo(bool compressed, bool key);
-    bool writeSound(const int16_t* pcm, int count);
-    bool writeMp3(const int16_t* pcm, int count);
+    Status storeVideo(bool compressed, bool key);
+    Status writeSound(const int16_t* pcm, int count);
+    Status writeMp3(const int16_t* pcm, int count);
     // writeMp3's steps: the PCM split into the encoder's two channels, the
     // encoding (the part that can run beside the picture), and the chunk.
     void splitChannels(const int16_t* pcm, int count);
     int encodeMp3();
-    bool storeMp3(int bytes);
+    Status storeMp3(int bytes);
     // The picture and, on the side thread, its MP3 sound.
-    bool writeVideoBesideMp3(const uint8_t* bits, const int16_t* pcm, int count);
-    bool writeConverted(const int16_t* pcm, int count);
+    Status writeVideoBesideMp3(const uint8_t* bits, const int16_t* pcm, int count);
+    Status writeConverted(const int16_t* pcm, int count);
     bool writeAudioChunk(const uint8_t* data, size_t size, uint32_t samples);
     // Writes what the MP3 encoder or the converter still holds.
     bool flushSound();
-    // Shows a warning (first failure of a piece only), closes, false.
-    bool failWarning(const char* key);
-    bool failBusy(const std::string& path);
-    bool failError(const char* key);
+    // LAME's own words, as warnings, where they came up.
+    void tellLame(const std::vector<std::string>& said);
+    void tellLame();
+    // Tells why (when it says anything) and closes the piece: failed().
+    Status stopPiece(const Status& why);
+    // Closes the piece with no failure of its own told and returns `then`.
+    Status closeThen(Status then);
 
     JobReporter& reporter_;
     Mp3Library& mp3_;

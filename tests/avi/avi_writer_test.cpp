@@ -157,7 +157,7 @@ TEST(AviWriter, WavExportRefuses48kHz) {
     EXPECT_EQ(host.boxes[0].text, "Cannot output 48KHz wave file. (Use 44.1KHz conversion).");
     EXPECT_FALSE(std::filesystem::exists(dir / "movie.wav"));
     EXPECT_FALSE(std::filesystem::exists(dir / "movie.avi"));  // no empty AVI left behind
-    w.closeAvi();
+    (void)w.closeAvi();
 }
 
 TEST(AviWriter, FrameLimitAndCancelCloseThePiece) {
@@ -339,7 +339,7 @@ TEST(AviWriter, Mp3SoundIsFlushedAtTheEndOfEveryPiece) {
     ASSERT_TRUE(w.closeAvi());
     EXPECT_TRUE(host.boxes.empty());
 
-    long delay = Mp3Library::instance().newEncoder(44100, host)->encoderDelay();
+    long delay = Mp3Library::instance().newEncoder(44100)->encoderDelay();
     const char* names[] = {"mp3.avi", "mp3_02.avi"};
     for (int i = 0; i < 2; ++i) {
         std::string path = (dir / names[i]).string();
@@ -448,13 +448,106 @@ TEST(AviWriter, Mp3WithoutTheLibrary) {
     w.describeAudioCodec(kAudioMp3, a, b);
     EXPECT_EQ(a, "Lame library not loaded");
     EXPECT_EQ(b, "");
-    EXPECT_FALSE(openRgb(w, (dir / "x.avi").string(), kAudioMp3));
+    const Status opened = openRgb(w, (dir / "x.avi").string(), kAudioMp3);
     lib.setLibraryName("libmp3lame.so.0");
     lib.load(v.bitRate, v.stereo, v.quality, v.lowpass, v.highpass);
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(w.isOpen());
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.avi"));
+    EXPECT_TRUE(host.boxes.empty()) << "told once the piece is closed, by the caller";
+    host.show(opened);
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(host.boxes[0].text, "Lame library not loaded.");
-    EXPECT_FALSE(w.isOpen());
+}
+
+// Boxes and status lines in the one order the user meets them.
+class EventHost : public RecordingHost {
+public:
+    BoxAnswer messageBox(BoxKind kind, const std::string& text) override {
+        events.push_back("box " + text);
+        return RecordingHost::messageBox(kind, text);
+    }
+    void setStatus(const std::string& text) override {
+        events.push_back("status " + text);
+        RecordingHost::setStatus(text);
+    }
+    std::vector<std::string> events;
+};
+
+const std::string kReleasing =
+    "status Releasing AVI file. Please wait and do not kill the application....";
+
+// A LAME that fails (a stand-in library): its own words come as warnings
+// where it said them, then the writer's message. A refusal at the start is
+// returned once the piece (empty, so removed) is closed; a failure in the
+// middle of a piece is told before the piece closes, which keeps what was
+// written, and the same with the sound encoded beside the picture.
+TEST(AviWriter, Mp3LibraryThatFails) {
+    auto& lib = Mp3Library::instance();
+    const Mp3Library::Values kept = lib.values();
+    lib.setLibraryName(ZEMBRA_FAKE_LAME);
+    auto useBitRate = [&](int kbps) {
+        lib.load(kbps, kept.stereo, kept.quality, kept.lowpass, kept.highpass);
+    };
+    TempDir dir;
+    {
+        useBitRate(8);
+        ASSERT_TRUE(lib.loaded());
+        EventHost host;
+        AviWriter w(host);
+        const Status opened = openRgb(w, (dir / "refused.avi").string(), kAudioMp3);
+        EXPECT_FALSE(w.isOpen());
+        EXPECT_FALSE(std::filesystem::exists(dir / "refused.avi"));
+        host.show(opened);
+        EXPECT_EQ(host.events,
+                  (std::vector<std::string>{"box fake lame: 8 kbps refused", kReleasing, "status ",
+                                            "box Failed to initialize Lame."}));
+        EXPECT_EQ(host.boxes.at(0).kind, BoxKind::Warning);
+        EXPECT_EQ(host.boxes.at(1).kind, BoxKind::Error);
+    }
+    {
+        useBitRate(16);  // complains, then works
+        EventHost host;
+        AviWriter w(host);
+        const std::string path = (dir / "low.avi").string();
+        ASSERT_TRUE(openRgb(w, path, kAudioMp3));
+        EXPECT_EQ(host.events, (std::vector<std::string>{"box fake lame: 16 kbps is low"}));
+        ASSERT_TRUE(writeFrames(w, 0, 3));
+        EXPECT_TRUE(w.closeAvi());
+        EXPECT_EQ(readRiff(path).children.at(0).first("avih")->u32(16), 3u);
+    }
+    for (bool beside : {false, true}) {
+        SCOPED_TRACE(beside ? "sound thread" : "one thread");
+        useBitRate(24);  // every encode fails
+        EventHost host;
+        AviWriter w(host);
+        w.setSoundThread(beside);
+        const std::string path = (dir / (beside ? "beside.avi" : "inline.avi")).string();
+        ASSERT_TRUE(openRgb(w, path, kAudioMp3));
+        EXPECT_FALSE(writeFrames(w, 0, 1));
+        EXPECT_FALSE(w.isOpen());
+        EXPECT_EQ(host.events,
+                  (std::vector<std::string>{"box fake lame: cannot encode 1764 samples",
+                                            "box Lame internal error.", kReleasing, "status "}));
+        EXPECT_EQ(host.boxes.at(1).kind, BoxKind::Error);
+        // The picture went in before its sound failed, and stays.
+        EXPECT_EQ(readRiff(path).children.at(0).first("avih")->u32(16), 1u);
+    }
+    {
+        useBitRate(32);  // the flush at the piece's end fails
+        EventHost host;
+        AviWriter w(host);
+        const std::string path = (dir / "flush.avi").string();
+        ASSERT_TRUE(openRgb(w, path, kAudioMp3));
+        ASSERT_TRUE(writeFrames(w, 0, 2));
+        EXPECT_FALSE(w.closeAvi());
+        EXPECT_EQ(host.events, (std::vector<std::string>{kReleasing, "box fake lame: flush failed",
+                                                         "box AVIStreamWrite failed.", "status "}));
+        EXPECT_EQ(readRiff(path).children.at(0).first("avih")->u32(16), 2u);
+    }
+    lib.setLibraryName("");
+    lib.load(kept.bitRate, kept.stereo, kept.quality, kept.lowpass, kept.highpass);
 }
 
 TEST(AviWriter, CodecMessages) {
@@ -502,7 +595,7 @@ TEST(AviWriter, CodecMessages) {
         EXPECT_EQ(host.boxes[0].text,
                   "Wrong settings block for AVI video codec. \r\nThis happens when you don't "
                   "configure the video codec. \r\nContinue ?");
-        w.closeAvi();
+        (void)w.closeAvi();
     }
     {
         RecordingHost host;

@@ -12,7 +12,7 @@ namespace zembra {
 AviRipWriter::AviRipWriter(UiHost& host)
     : host_(host), writer_(std::make_unique<avi::AviWriter>(host)) {}
 
-AviRipWriter::~AviRipWriter() { writer_->closeAvi(); }
+AviRipWriter::~AviRipWriter() { (void)writer_->closeAvi(); }
 
 void AviRipWriter::setCancel(const CancelToken* flag) { writer_->setCancelFlag(flag); }
 
@@ -83,20 +83,24 @@ bool AviRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm
         }
         bits = picture_.data();
     }
-    open_ = writer_->writeAviFrame(bits, pcm, pcmValues);
+    const Status written = writer_->writeAviFrame(bits, pcm, pcmValues);
+    host_.show(written);
+    open_ = written.ok();
     return open_;
 }
 
 double AviRipWriter::sizeMB() { return writer_->getAviSizeMB(); }
 
 bool AviRipWriter::nextPiece() {
-    open_ = writer_->nextAviPiece();
+    const Status next = writer_->nextAviPiece();
+    host_.show(next);
+    open_ = next.ok();
     return open_;
 }
 
 bool AviRipWriter::close() {
     bool ok = true;
-    if (open_ || writer_->isOpen()) ok = writer_->closeAvi();
+    if (open_ || writer_->isOpen()) ok = writer_->closeAvi().ok();
     open_ = false;
     return ok;
 }

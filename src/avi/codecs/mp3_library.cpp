@@ -1,9 +1,9 @@
 #include "avi/codecs/mp3_library.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "avi/codecs/lame_api.h"
-#include "platform/job_reporter.h"
 
 namespace zembra::avi {
 
@@ -44,34 +44,47 @@ namespace {
 
 constexpr int kMaxMessage = 132;
 
-// LAME's report callbacks carry no context; everything runs on one thread,
-// so the reporter of the encoder being set up or used takes the messages.
-JobReporter* g_messageReporter = nullptr;
+// LAME's report callbacks carry no context. A call into LAME runs on the
+// caller's thread (the AVI writer encodes beside the picture on a thread of
+// its own), so the encoder making the call points this thread's collector
+// at its message list for the length of the call.
+thread_local std::vector<std::string>* t_messages = nullptr;
 
-void showLameError(const char* format, va_list args) {
-    if (g_messageReporter == nullptr) return;
+class CollectMessages {
+public:
+    explicit CollectMessages(std::vector<std::string>& into) : saved_(t_messages) {
+        t_messages = &into;
+    }
+    ~CollectMessages() { t_messages = saved_; }
+    CollectMessages(const CollectMessages&) = delete;
+    CollectMessages& operator=(const CollectMessages&) = delete;
+
+private:
+    std::vector<std::string>* saved_;
+};
+
+void keepLameError(const char* format, va_list args) {
+    if (t_messages == nullptr) return;
     char text[kMaxMessage + 1];
     std::vsnprintf(text, sizeof text, format, args);
-    g_messageReporter->notice(Status::plain(BoxKind::Warning, text));
+    t_messages->emplace_back(text);
 }
 
 void ignoreLameMessage(const char*, va_list) {}
 
 }  // namespace
 
-Mp3Encoder::Mp3Encoder(const LameApi& api, void* handle, JobReporter* reporter)
-    : api_(api), handle_(handle), reporter_(reporter) {
-    api_.setErrorf(handle_, showLameError);
+Mp3Encoder::Mp3Encoder(const LameApi& api, void* handle) : api_(api), handle_(handle) {
+    api_.setErrorf(handle_, keepLameError);
     api_.setDebugf(handle_, ignoreLameMessage);
     api_.setMsgf(handle_, ignoreLameMessage);
     api_.setVbrTag(handle_, 0);
     api_.setId3Automatic(handle_, 0);
 }
 
-Mp3Encoder::~Mp3Encoder() {
-    g_messageReporter = nullptr;  // the reporter may go before its last encoder
-    api_.close(handle_);
-}
+Mp3Encoder::~Mp3Encoder() { api_.close(handle_); }
+
+std::vector<std::string> Mp3Encoder::takeMessages() { return std::exchange(messages_, {}); }
 
 bool Mp3Encoder::setVar(int key, int value) {
     LameApi::SetInt set = nullptr;
@@ -140,28 +153,28 @@ bool Mp3Encoder::setVar(int key, int value) {
 }
 
 bool Mp3Encoder::initParams() {
-    g_messageReporter = reporter_;
+    CollectMessages collect(messages_);
     return api_.initParams(handle_) >= 0;
 }
 
 int Mp3Encoder::encode(const int16_t* left, const int16_t* right, int n, uint8_t* out, int cap) {
     if (n < 0 || out == nullptr || cap <= 0) return -1;
     if (n == 0) return 0;
-    g_messageReporter = reporter_;
+    CollectMessages collect(messages_);
     return api_.encodeBuffer(handle_, left, right, n, out, cap);
 }
 
 int Mp3Encoder::encodeInterleaved(const int16_t* pcm, int n, uint8_t* out, int cap) {
     if (n < 0 || out == nullptr || cap <= 0) return -1;
     if (n == 0) return 0;
-    g_messageReporter = reporter_;
+    CollectMessages collect(messages_);
     // LAME takes the buffer as non-const but only reads it in stereo mode.
     return api_.encodeInterleaved(handle_, const_cast<short*>(pcm), n, out, cap);
 }
 
 int Mp3Encoder::flush(uint8_t* out, int cap) {
     if (out == nullptr || cap <= 0) return -1;
-    g_messageReporter = reporter_;
+    CollectMessages collect(messages_);
     return api_.flush(handle_, out, cap);
 }
 
@@ -187,17 +200,18 @@ std::string Mp3Library::versionText() const {
     return v != nullptr ? v : "";
 }
 
-std::unique_ptr<Mp3Encoder> Mp3Library::newEncoder(int sampleRate, JobReporter& reporter) const {
-    return newEncoder(values_, sampleRate, &reporter);
+std::unique_ptr<Mp3Encoder> Mp3Library::newEncoder(int sampleRate,
+                                                   std::vector<std::string>* messages) const {
+    return newEncoder(values_, sampleRate, messages);
 }
 
 std::unique_ptr<Mp3Encoder> Mp3Library::newEncoder(const Values& v, int sampleRate,
-                                                   JobReporter* reporter) const {
+                                                   std::vector<std::string>* messages) const {
     const LameApi* a = lameApi();
     if (a == nullptr) return nullptr;
     void* handle = a->init();
     if (handle == nullptr) return nullptr;
-    auto encoder = std::make_unique<Mp3Encoder>(*a, handle, reporter);
+    auto encoder = std::make_unique<Mp3Encoder>(*a, handle);
     const int settings[][2] = {
         {0, v.bitRate},  {1, v.quality},  {2, sampleRate}, {3, v.stereo},    {4, 2},
         {5, sampleRate}, {6, 98},         {7, 0},          {8, 0},           {9, 0},
@@ -206,7 +220,11 @@ std::unique_ptr<Mp3Encoder> Mp3Library::newEncoder(const Values& v, int sampleRa
         {26, 0},         {27, 1},         {36, 1},         {37, 0},          {38, 0},
     };
     for (const auto& s : settings) encoder->setVar(s[0], s[1]);
-    if (!encoder->initParams()) return nullptr;
+    const bool started = encoder->initParams();
+    if (messages) {
+        for (std::string& m : encoder->takeMessages()) messages->push_back(std::move(m));
+    }
+    if (!started) return nullptr;
     // LAME quietly moves a rate it cannot make to a neighbour; the stream
     // would then not match its format record.
     if (encoder->sampleRate() != sampleRate) return nullptr;

@@ -6,12 +6,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "avi/codecs/formats.h"
-
-namespace zembra {
-class JobReporter;
-}
 
 namespace zembra::avi {
 
@@ -24,7 +21,7 @@ public:
     // The output buffer a flush may need at most.
     static constexpr int kFlushBytes = 7200;
 
-    Mp3Encoder(const LameApi& api, void* handle, JobReporter* reporter);
+    Mp3Encoder(const LameApi& api, void* handle);
     ~Mp3Encoder();
     Mp3Encoder(const Mp3Encoder&) = delete;
     Mp3Encoder& operator=(const Mp3Encoder&) = delete;
@@ -48,10 +45,15 @@ public:
     int encoderDelay() const;
     int sampleRate() const;
 
+    // LAME's own error messages (its words, not ours) from the calls since
+    // the last take, oldest first. The encoder shows nothing itself: whoever
+    // drives it passes them on where they belong in its own sequence.
+    std::vector<std::string> takeMessages();
+
 private:
     const LameApi& api_;
     void* handle_;
-    JobReporter* reporter_;
+    std::vector<std::string> messages_;
 };
 
 class Mp3Library {
@@ -78,10 +80,12 @@ public:
 
     // A new encoder with the stored settings at this output rate (44100 or
     // 48000); nullptr when the library is missing or LAME refuses the
-    // settings. LAME's own error messages go to `reporter` as warnings.
-    std::unique_ptr<Mp3Encoder> newEncoder(int sampleRate, JobReporter& reporter) const;
+    // settings. What LAME said while setting it up, refused or not, is added
+    // to `messages` (may be null: dropped).
+    std::unique_ptr<Mp3Encoder> newEncoder(int sampleRate,
+                                           std::vector<std::string>* messages = nullptr) const;
     std::unique_ptr<Mp3Encoder> newEncoder(const Values& values, int sampleRate,
-                                           JobReporter* reporter) const;
+                                           std::vector<std::string>* messages = nullptr) const;
 
     // The shared object loaded ("libmp3lame.so.0", or the ZEMBRA_LAME_LIBRARY
     // environment variable); setting it forgets the loaded one, load() tries
