@@ -30,8 +30,8 @@ MpegOpenArgs MpegRipWriter::openArgs(const WriterOpen& p) {
     a.paddMin = out.paddingMin;
     a.paddMax = out.paddingMax;
     a.muxRateFactor = 1.0 + out.muxRate / 100.0;
-    a.overwrite = out.overwrite != 0;
-    a.pulldown = out.pulldown != 0;
+    a.overwrite = out.overwrite;
+    a.pulldown = out.pulldown;
     a.quantMat = out.quantMatrix;
     a.threads = p.app ? threadCount(*p.app) : 1;
     return a;

@@ -101,7 +101,7 @@ void applyFormat(int index, InputSettings& input, OutputSettings& output) {
 void applyZoom(int ratio, OutputSettings& output) {
     if (ratio < 0 || ratio >= kZoomCount) return;
     output.zoomMode = ratio;
-    output.renderSource = ratio == kZoomCustom ? 1 : 0;
+    output.renderSource = ratio == kZoomCustom;
 }
 
 int splitLimitMB(const OutputSettings& output) {
@@ -134,7 +134,7 @@ GeometryParams geometryParams(const InputSettings& input, const OutputSettings& 
     g.sourceWidth = input.sourceWidth;
     g.sourceHeight = input.sourceHeight;
     g.chromaFormat = input.chromaFormat ? input.chromaFormat : 1;
-    g.luminanceFilter = input.luminanceFilter != 0;
+    g.luminanceFilter = input.luminanceFilter;
     g.luminanceGain = input.luminanceGain;
     g.luminanceOffset = input.luminanceOffset;
     return g;

@@ -43,15 +43,13 @@ bool EncodeDlg::previewOf(const FrameRecord& source, PreviewFrame& frame) {
     if (source.empty()) return false;
     const PlaneLayout& layout = source.planes->layout;
     OutputSettings& out = settings_.output;
-    bool renderSource = out.renderSource != 0;
-    const bool sourceView = useSourceView(out.zoomMode, renderSource);
-    out.renderSource = renderSource ? 1 : 0;
+    const bool sourceView = useSourceView(out.zoomMode, out.renderSource);
     if (sourceView) {
         frame.sourceView = true;
         frame.image = copyOfSource(source);
         const int areaWidth = previewAreaWidth_ > 0 ? previewAreaWidth_ : out.width;
         const int areaHeight = previewAreaHeight_ > 0 ? previewAreaHeight_ : out.height;
-        frame.area = sourceViewRect(areaWidth, areaHeight, out.correct43 != 0, out.previewAspect);
+        frame.area = sourceViewRect(areaWidth, areaHeight, out.correct43, out.previewAspect);
         const CropPixels crop = cropToPixels(out, layout.width, layout.height);
         frame.cropX1 = crop.x1;
         frame.cropY1 = crop.y1;
@@ -122,7 +120,7 @@ void EncodeDlg::toggleShowResolution() {
 
 void EncodeDlg::setRenderSource(bool source) {
     if (busy()) return;
-    settings_.output.renderSource = source && settings_.output.zoomMode == kZoomCustom ? 1 : 0;
+    settings_.output.renderSource = source && settings_.output.zoomMode == kZoomCustom;
     storeOutputInCurrent();
     redrawPreview();
     notify();

@@ -291,7 +291,7 @@ int EncodeDlg::RipRun() {
     fs::path folder = fs::path(outputFile_).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ec);
 
-    const int passCount = (!mpeg && out.aviVideo) ? out.twoPass + 1 : 1;
+    const int passCount = (!mpeg && out.aviVideo && out.twoPass) ? 2 : 1;
     startTick_ = engines_.tick();
     updateInterval_ = 5;
     int total = 0;

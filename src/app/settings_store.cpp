@@ -16,7 +16,9 @@ namespace zembra {
 
 namespace {
 
-enum class Kind { Int, Real, Text, Blob };
+// Flag: an on/off setting. It reads as on for any nonzero number, as every
+// reader of the value has always tested it, and is written as 0 or 1.
+enum class Kind { Int, Flag, Real, Text, Blob };
 
 struct Key {
     const char* section;
@@ -34,6 +36,7 @@ struct Key {
         sec, key, kind, def, +[](SettingsStore& s) -> void* { return &s.rec.field; }, nullptr \
     }
 #define ZK_INT(rec, sec, key, field, def) ZK_FIELD(rec, sec, key, Kind::Int, field, def)
+#define ZK_FLAG(rec, sec, key, field, def) ZK_FIELD(rec, sec, key, Kind::Flag, field, def)
 #define ZK_REAL(rec, sec, key, field, def) ZK_FIELD(rec, sec, key, Kind::Real, field, def)
 #define ZK_TEXT(rec, sec, key, field, def) ZK_FIELD(rec, sec, key, Kind::Text, field, def)
 #define ZK_BLOB(rec, sec, key, field, sizeField)                                                \
@@ -43,7 +46,9 @@ struct Key {
     }
 
 #define IN_INT(key, field, def) ZK_INT(input, kInputSection, key, field, def)
+#define IN_FLAG(key, field, def) ZK_FLAG(input, kInputSection, key, field, def)
 #define OUT_INT(key, field, def) ZK_INT(output, kOutputSection, key, field, def)
+#define OUT_FLAG(key, field, def) ZK_FLAG(output, kOutputSection, key, field, def)
 #define OUT_REAL(key, field, def) ZK_REAL(output, kOutputSection, key, field, def)
 
 // Load and save order: input, output, application, MP3.
@@ -51,23 +56,23 @@ const Key kKeys[] = {
     IN_INT("AudioTrack", audioTrack, "0"),
     IN_INT("Subtitle", subtitle, "0"),
     IN_INT("DownSampling", downSampling, "0"),
-    IN_INT("UseASPI", useAspi, "1"),
+    IN_FLAG("UseASPI", useAspi, "1"),
     IN_INT("FrameRate", frameRate, "1"),
     IN_INT("SubOffset", subtitleOffset, "0"),
-    IN_INT("Detect24Fps", detect24Fps, "1"),
-    IN_INT("Force24", force24Fps, "1"),
+    IN_FLAG("Detect24Fps", detect24Fps, "1"),
+    IN_FLAG("Force24", force24Fps, "1"),
     IN_INT("PGC", titleIndex, "0"),
     IN_INT("Angle", angle, "1"),
     IN_INT("iDCT", idct, "0"),
-    IN_INT("SubColor", subtitleColors, "1"),
+    IN_FLAG("SubColor", subtitleColors, "1"),
     IN_INT("OverLapped", splitOverlap, "0"),
-    IN_INT("ShutDown", shutDown, "0"),
-    IN_INT("LuminanceFilter", luminanceFilter, "0"),
+    IN_FLAG("ShutDown", shutDown, "0"),
+    IN_FLAG("LuminanceFilter", luminanceFilter, "0"),
     IN_INT("LuminanceGain", luminanceGain, "128"),
     IN_INT("LuminanceOffset", luminanceOffset, "0"),
-    IN_INT("AVSynch", avSync, "0"),
+    IN_FLAG("AVSynch", avSync, "0"),
     IN_INT("Deinterlace", deinterlace, "0"),
-    IN_INT("Dolby", dolby, "1"),
+    IN_FLAG("Dolby", dolby, "1"),
     IN_INT("SaveBufferLocation", saveBufferLocation, "0"),
     IN_INT("SaveBufferSize", saveBufferSize, "10"),
     ZK_TEXT(input, kInputSection, "AC3File", ac3File, "none.ac3"),
@@ -93,17 +98,17 @@ const Key kKeys[] = {
     OUT_INT("Render", renderInterval, "25"),
     OUT_INT("PaddMin", paddingMin, "30"),
     OUT_INT("PaddMax", paddingMax, "90"),
-    OUT_INT("OverWrite", overwrite, "0"),
+    OUT_FLAG("OverWrite", overwrite, "0"),
     OUT_INT("DCT", dct, "0"),
     OUT_INT("VBV", vbvBufferSize, "20"),
     OUT_INT("MultiPass", multiPass, "0"),
     OUT_INT("DoAVIAudio", aviAudio, "2"),
-    OUT_INT("DoAVIVideo", aviVideo, "1"),
-    OUT_INT("Pulldown", pulldown, "0"),
+    OUT_FLAG("DoAVIVideo", aviVideo, "1"),
+    OUT_FLAG("Pulldown", pulldown, "0"),
     OUT_INT("ExportYUV", exportYuv, "1"),
     OUT_INT("UseVcdWizard", useVcdWizard, "0"),
     OUT_INT("QuantMat", quantMatrix, "0"),
-    OUT_INT("Enable2Pass", twoPass, "0"),
+    OUT_FLAG("Enable2Pass", twoPass, "0"),
     OUT_INT("AdaptiveQuant", adaptiveQuant, "0"),
     OUT_REAL("MuxRate", muxRate, "1.4"),
     OUT_REAL("X1", cropLeft, "0.0"),
@@ -143,6 +148,15 @@ std::string formatReal(double v) {
     std::snprintf(buffer, sizeof buffer, "%f", v);
     return buffer;
 }
+
+// An on/off key: any nonzero number is on; a missing or empty value gives
+// the default.
+bool parseFlag(std::optional<std::string_view> text, const char* def) {
+    const int fallback = profile::parseInt(def, 0);
+    return (text ? profile::parseInt(*text, fallback) : fallback) != 0;
+}
+
+std::string formatFlag(bool on) { return std::string(1, on ? '1' : '0'); }
 
 bool validBlobSize(int size) { return size > 0 && size <= kMaxCompressorState; }
 
@@ -191,6 +205,9 @@ void SettingsStore::loadFrom(const ProfileFile& file) {
                     value ? profile::parseInt(*value, profile::parseInt(k.def, 0))
                           : profile::parseInt(k.def, 0);
                 break;
+            case Kind::Flag:
+                *static_cast<bool*>(field) = parseFlag(value, k.def);
+                break;
             case Kind::Real:
                 *static_cast<double*>(field) =
                     value ? parseReal(*value, parseReal(k.def, 0.0)) : parseReal(k.def, 0.0);
@@ -232,9 +249,9 @@ void SettingsStore::loadFrom(const ProfileFile& file) {
         }
     }
     applyLoadRules();
-    output.correct43 = 0;
-    output.renderSource = output.zoomMode == 4 ? 1 : 0;
-    output.showResolution = 1;
+    output.correct43 = false;
+    output.renderSource = output.zoomMode == 4;
+    output.showResolution = true;
     output.previewAspect = 1.12;
     input.duration = 0.0;
     input.audioId = -1;
@@ -284,6 +301,9 @@ std::vector<std::pair<std::string, std::string>> SettingsStore::list() const {
             case Kind::Int:
                 text = std::to_string(*static_cast<const int*>(field));
                 break;
+            case Kind::Flag:
+                text = formatFlag(*static_cast<const bool*>(field));
+                break;
             case Kind::Real:
                 text = formatReal(*static_cast<const double*>(field));
                 break;
@@ -316,6 +336,9 @@ void SettingsStore::saveTo(ProfileFile& file) const {
         switch (k.kind) {
             case Kind::Int:
                 file.set(k.section, k.name, std::to_string(*static_cast<const int*>(field)));
+                break;
+            case Kind::Flag:
+                file.set(k.section, k.name, formatFlag(*static_cast<const bool*>(field)));
                 break;
             case Kind::Real:
                 file.set(k.section, k.name, formatReal(*static_cast<const double*>(field)));
@@ -357,6 +380,9 @@ std::string SettingsStore::set(std::string_view sectionDotKey, std::string_view 
                 }
                 break;
             }
+            case Kind::Flag:
+                *static_cast<bool*>(field) = parseFlag(value, "0");  // as an int key: empty is 0
+                break;
             case Kind::Real:
                 *static_cast<double*>(field) = parseReal(value, parseReal(k.def, 0.0));
                 break;
@@ -376,7 +402,7 @@ std::string SettingsStore::set(std::string_view sectionDotKey, std::string_view 
             }
         }
         applyLoadRules();
-        if (equalsNoCase(name, "Ratio")) output.renderSource = output.zoomMode == 4 ? 1 : 0;
+        if (equalsNoCase(name, "Ratio")) output.renderSource = output.zoomMode == 4;
         if (equalsNoCase(name, "OutputPath")) input.cacheFile = cacheFilePath();
         return {};
     }

@@ -3,7 +3,8 @@
 // Each field is named for what it holds; the key table in settings_store.cpp
 // pairs it with its INI key, whose spelling ("Prority", "PaddMin", "X1" ...)
 // the stored files fix. A default-constructed record holds the defaults of
-// the key table.
+// the key table. On/off settings are `bool`: the file holds them as 0 or 1,
+// and any other number in it reads as on.
 
 #include <cstdint>
 #include <filesystem>
@@ -38,23 +39,23 @@ struct InputSettings {
     int audioTrack = 0;
     int subtitle = 0;
     int downSampling = 0;
-    int useAspi = 1;
+    bool useAspi = true;
     int frameRate = 1;
     int subtitleOffset = 0;
-    int detect24Fps = 1;
-    int force24Fps = 1;
+    bool detect24Fps = true;
+    bool force24Fps = true;
     int titleIndex = 0;
     int angle = 1;
     int idct = 0;
-    int subtitleColors = 1;
+    bool subtitleColors = true;
     int splitOverlap = 0;
-    int shutDown = 0;
-    int luminanceFilter = 0;
+    bool shutDown = false;
+    bool luminanceFilter = false;
     int luminanceGain = 128;
     int luminanceOffset = 0;
-    int avSync = 0;
+    bool avSync = false;
     int deinterlace = 0;
-    int dolby = 1;
+    bool dolby = true;
     int saveBufferLocation = 0;
     int saveBufferSize = 10;
     std::string ac3File = "none.ac3";
@@ -109,17 +110,17 @@ struct OutputSettings {
     int renderInterval = 25;
     int paddingMin = 30;
     int paddingMax = 90;
-    int overwrite = 0;
+    bool overwrite = false;
     int dct = 0;
     int vbvBufferSize = 20;
     int multiPass = 0;
     int aviAudio = 2;
-    int aviVideo = 1;
-    int pulldown = 0;
+    bool aviVideo = true;
+    bool pulldown = false;
     int exportYuv = 1;
     int useVcdWizard = 0;
     int quantMatrix = 0;
-    int twoPass = 0;
+    bool twoPass = false;
     double muxRate = 1.4;
     double cropLeft = 0.0;
     double cropRight = 1.0;
@@ -134,9 +135,9 @@ struct OutputSettings {
     std::vector<uint8_t> pass2State;  // compressor state, pass 2
 
     // Run-time fields, never stored.
-    int correct43 = 0;     // 4:3 correction of the preview (display only)
-    int renderSource = 0;  // preview shows the source with the crop rectangle
-    int showResolution = 1;
+    bool correct43 = false;     // 4:3 correction of the preview (display only)
+    bool renderSource = false;  // preview shows the source with the crop rectangle
+    bool showResolution = true;
     double previewAspect = 1.12;  // stands for "4/3"
 };
 

@@ -56,7 +56,8 @@ bool holdsLayer3(const std::vector<uint8_t>& in) {
 int run(const std::vector<std::string>& args) {
     std::vector<std::string> inputs;
     std::optional<std::string> output;
-    std::optional<int> downsampling, dolby, avSynch, track;
+    std::optional<int> downsampling, track;
+    std::optional<bool> dolby, avSynch;
     std::optional<double> gain;
     cli::OptionParser p("audio-decode", "IN");
     p.operands(inputs, 1, 1);
@@ -64,9 +65,9 @@ int run(const std::vector<std::string>& args) {
     p.list("--downsampling", downsampling, cli::ListKind::Downsampling,
            "output rate (2, the AC-3 export, is the rip's)");
     p.real("--ac3-gain", gain, 0, 100, "AC-3 output gain (3.0 by default)", "GAIN");
-    p.setter("--dolby", dolby, 1, "Dolby Surround down-mix of multichannel AC-3 (the default)");
-    p.setter("--no-dolby", dolby, 0, "plain stereo down-mix");
-    p.setter("--avsynch", avSynch, 1, "keep the sound in step with the pictures' clock");
+    p.setter("--dolby", dolby, true, "Dolby Surround down-mix of multichannel AC-3 (the default)");
+    p.setter("--no-dolby", dolby, false, "plain stereo down-mix");
+    p.setter("--avsynch", avSynch, true, "keep the sound in step with the pictures' clock");
     p.integer("--track", track, 0, 7, "stream number of the track in a program stream");
     p.footer(
         "IN: an AC-3 (.ac3) or MPEG audio (.mp1, .mp2, .mpa) stream, or a program stream\n"
@@ -87,7 +88,7 @@ int run(const std::vector<std::string>& args) {
     AudioSettings settings;
     settings.audioMode = downsampling.value_or(4) + 1;
     if (gain) settings.gain = *gain;
-    if (dolby) settings.dolby = *dolby != 0;
+    if (dolby) settings.dolby = *dolby;
     if (avSynch) settings.avSynch = true;
 
     std::ifstream f(input, std::ios::binary);

@@ -311,7 +311,7 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
     zembra::cli::applyDecoderChoices(decoding, in);
     zembra::cli::applyEncoderChoices(c, out);
     if (o.overlap) in.splitOverlap = *o.overlap;
-    if (o.shutdown) in.shutDown = 1;
+    if (o.shutdown) in.shutDown = true;
     dlg.settingsChanged();
 }
 
@@ -319,11 +319,11 @@ void applyToCurrentRow(zembra::EncodeDlg& dlg, zembra::SettingsStore& s, const R
 void applyGlobal(zembra::SettingsStore& s, const RipOptions& o) {
     zembra::OutputSettings& out = s.output;
     zembra::ApplicationSettings& app = s.app;
-    if (o.twoPass) out.twoPass = 1;
-    if (o.noVideo) out.aviVideo = 0;
+    if (o.twoPass) out.twoPass = true;
+    if (o.noVideo) out.aviVideo = false;
     if (o.exportFormat) out.exportYuv = *o.exportFormat;
     if (o.aviAudio) out.aviAudio = *o.aviAudio;
-    if (o.overwrite) out.overwrite = 1;
+    if (o.overwrite) out.overwrite = true;
     if (o.mp3BitRate) app.mp3BitRate = *o.mp3BitRate;
     if (o.mp3Quality) app.mp3Quality = *o.mp3Quality;
     if (o.mp3Joint) app.mp3ChannelMode = 1;

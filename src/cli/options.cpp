@@ -179,7 +179,7 @@ void OptionParser::flag(std::string name, bool& target, std::string help) {
                         }});
 }
 
-void OptionParser::setter(std::string name, std::optional<int>& target, int value,
+void OptionParser::setter(std::string name, std::optional<bool>& target, bool value,
                           std::string help) {
     options_.push_back(
         {std::move(name), "", std::move(help), false, [&target, value](const std::string&) {
@@ -397,11 +397,11 @@ void addDecoderOptions(OptionParser& p, SettingChoices& c) {
     p.list("--fps-index", c.fpsIndex, ListKind::Fps, "output frame rate");
     p.list("--downsampling", c.downsampling, ListKind::Downsampling, "audio output rate");
     p.list("--deinterlace", c.deinterlace, ListKind::Deinterlace, "deinterlace filter");
-    p.setter("--detect24", c.detect24, 1, "detect 24 fps film in 29.97 fps video");
-    p.setter("--no-detect24", c.detect24, 0, "keep the stream's frame rate");
+    p.setter("--detect24", c.detect24, true, "detect 24 fps film in 29.97 fps video");
+    p.setter("--no-detect24", c.detect24, false, "keep the stream's frame rate");
     p.real("--ac3-gain", c.ac3Gain, 0, 100, "AC-3 output gain (3.0 by default)", "GAIN");
-    p.setter("--dolby", c.dolby, 1, "Dolby Surround down-mix of multichannel AC-3");
-    p.setter("--no-dolby", c.dolby, 0, "plain stereo down-mix");
+    p.setter("--dolby", c.dolby, true, "Dolby Surround down-mix of multichannel AC-3");
+    p.setter("--no-dolby", c.dolby, false, "plain stereo down-mix");
     p.integer("--idct", c.idct, 0, 4, "inverse DCT (0-4, as the Global tab's iDCT list)");
     p.custom("--luminance", "GAIN,OFFSET", "luminance filter on with this gain and offset",
              [&c](const std::string& v) {
@@ -462,7 +462,7 @@ void addEncoderOptions(OptionParser& p, SettingChoices& c) {
     p.integer("--cpu", c.cpu, 0, 3, "calculation: 0 MMX, 1 3DNow, 2 SSE2, 3 normal");
     p.integer("--dct", c.dct, 0, 2, "forward DCT: 0 MMX, 1 SSE2, 2 FPU (best quality)");
     p.integer("--quantmat", c.quantMat, 0, 1, "quantiser matrices: 0 default, 1 standard");
-    p.setter("--pulldown", c.pulldown, 1, "3:2 pulldown flags (24 fps coded for 29.97 fps)");
+    p.setter("--pulldown", c.pulldown, true, "3:2 pulldown flags (24 fps coded for 29.97 fps)");
 }
 
 void addThreadOption(OptionParser& p, SettingChoices& c) {
@@ -486,7 +486,7 @@ void applyDecoderChoices(const SettingChoices& c, InputSettings& in) {
     if (c.subColor) in.subtitleColors = *c.subColor;
     if (c.subOffset) in.subtitleOffset = *c.subOffset;
     if (c.luminance) {
-        in.luminanceFilter = 1;
+        in.luminanceFilter = true;
         in.luminanceGain = c.luminance->first;
         in.luminanceOffset = c.luminance->second;
     }

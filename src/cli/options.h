@@ -62,8 +62,8 @@ public:
     // Starts a group of options in the help.
     void heading(std::string title);
     void flag(std::string name, bool& target, std::string help);
-    // A switch that stores `value` (--dolby stores 1, --no-dolby 0).
-    void setter(std::string name, std::optional<int>& target, int value, std::string help);
+    // A switch that stores `value` (--dolby stores on, --no-dolby off).
+    void setter(std::string name, std::optional<bool>& target, bool value, std::string help);
     void integer(std::string name, std::optional<int>& target, int low, int high, std::string help,
                  std::string meta = "N");
     void real(std::string name, std::optional<double>& target, double low, double high,
@@ -123,14 +123,15 @@ struct SettingChoices {
     bool mainTitle = false;  // --title main: the main feature (mainTitleIndex)
     // Decoding (the Global tab).
     std::optional<int> fpsIndex, downsampling, deinterlace, idct, subColor, subOffset;
-    std::optional<int> detect24, dolby;
+    std::optional<bool> detect24, dolby;
     std::optional<double> ac3Gain;
     std::optional<std::pair<int, int>> luminance;
     // The output picture.
     std::optional<int> zoom, resize, width, height;
     std::optional<std::array<double, 4>> crop;
     // The MPEG encoder (the MPEG settings dialog).
-    std::optional<int> motionSearch, adaptiveQuant, cpu, dct, quantMat, pulldown;
+    std::optional<int> motionSearch, adaptiveQuant, cpu, dct, quantMat;
+    std::optional<bool> pulldown;
     // Worker threads (0 one per core, 1 a single-threaded run).
     std::optional<int> threads;
 };

@@ -460,7 +460,7 @@ void MainWindow::buildMenus() {
     settingMenu_->addSeparator();
     shutDownAction_ = idle(action("STR_MAIN_MENU_SETTING_ShutDown", [this] {
         SettingsStore& settings = app_.settings();
-        settings.input.shutDown = shutDownAction_->isChecked() ? 1 : 0;
+        settings.input.shutDown = shutDownAction_->isChecked();
         dlg_.settingsChanged();
     }));
     shutDownAction_->setCheckable(true);

@@ -29,11 +29,11 @@ ViewState captureViewState(const EncodeDlg& dlg, const SettingsStore& settings) 
     s.currentItem = dlg.currentItem();
     s.priorityChecked = dlg.priorityChecked;
     const OutputSettings& out = settings.output;
-    s.correct43 = out.correct43 != 0;
-    s.showResolution = out.showResolution != 0;
-    s.renderSource = out.renderSource != 0;
+    s.correct43 = out.correct43;
+    s.showResolution = out.showResolution;
+    s.renderSource = out.renderSource;
     s.customZoom = out.zoomMode == kZoomCustom;
-    s.shutDown = settings.input.shutDown != 0;
+    s.shutDown = settings.input.shutDown;
     return s;
 }
 

@@ -521,13 +521,12 @@ TEST(EncodeDlgPreview, EveryRenderthFrameOfARip) {
 
 // ---------------------------------------------------------------- rows that fail
 
-// The real writer, running out of memory at one frame.
-class OutOfMemoryWriter : public RipWriter {
+// A real writer behind a test's own calls.
+class ForwardingWriter : public RipWriter {
 public:
-    OutOfMemoryWriter(RipWriter& inner, int failingFrame) : inner_(inner), failAt_(failingFrame) {}
+    explicit ForwardingWriter(RipWriter& inner) : inner_(inner) {}
     bool open(const WriterOpen& p) override { return inner_.open(p); }
     bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) override {
-        if (++frames_ == failAt_) throw std::bad_alloc();
         return inner_.writeFrame(planes, pcm, pcmValues);
     }
     double sizeMB() override { return inner_.sizeMB(); }
@@ -540,6 +539,19 @@ public:
 
 private:
     RipWriter& inner_;
+};
+
+// The real writer, running out of memory at one frame.
+class OutOfMemoryWriter : public ForwardingWriter {
+public:
+    OutOfMemoryWriter(RipWriter& inner, int failingFrame)
+        : ForwardingWriter(inner), failAt_(failingFrame) {}
+    bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) override {
+        if (++frames_ == failAt_) throw std::bad_alloc();
+        return ForwardingWriter::writeFrame(planes, pcm, pcmValues);
+    }
+
+private:
     int failAt_;
     int frames_ = 0;
 };
@@ -605,6 +617,41 @@ TEST(EncodeDlgRowFailure, OutputFolderRemovedDuringTheRip) {
     EXPECT_EQ(w.dlg->rowsCompleted(), 0);
     ASSERT_EQ(w.host.boxes.size(), 1u);
     EXPECT_EQ(w.host.boxes[0].text, file + " " + w.host.text("STR_ERROR_OutputRemoved"));
+}
+
+// ---------------------------------------------------------------- passes
+
+// The real writer, noting the pass of every open.
+class PassRecordingWriter : public ForwardingWriter {
+public:
+    using ForwardingWriter::ForwardingWriter;
+    bool open(const WriterOpen& p) override {
+        opened.push_back({p.passIndex, p.passCount});
+        return ForwardingWriter::open(p);
+    }
+    std::vector<std::pair<int, int>> opened;  // (pass index, pass count)
+};
+
+// "Enable2Pass" is on or off: an options.ini holding 2 (or -1) asks for two
+// passes like 1 does, never for a third.
+TEST(EncodeDlgPasses, TwoPassSettingGivesTwoPassesWhateverNumberTheFileHolds) {
+    for (const char* stored : {"1", "2", "-1"}) {
+        SCOPED_TRACE(stored);
+        std::unique_ptr<PassRecordingWriter> avi;
+        Window w({}, [&](RipEngines& e) {
+            avi = std::make_unique<PassRecordingWriter>(*e.avi);
+            e.avi = avi.get();
+        });
+        w.dir.write("options.ini", std::string("[Zembra_OutputSettings]\nEnable2Pass=") + stored +
+                                       "\nOverWrite=1\n");
+        w.settings.LoadSettings();
+        w.dlg->setOutputFolderText(w.out().string());
+        w.openSample();
+        w.smallAvi();
+        w.dlg->StartRip();
+        EXPECT_EQ(w.dlg->rowsCompleted(), 1);
+        EXPECT_EQ(avi->opened, (std::vector<std::pair<int, int>>{{0, 2}, {1, 2}}));
+    }
 }
 
 // ---------------------------------------------------------------- priority

@@ -34,7 +34,7 @@ struct VcdPass {
         output.audioBitRate = 11;
         output.vbvBufferSize = 20;
         output.muxRate = 1.4;
-        output.overwrite = 1;
+        output.overwrite = true;
         output.cpu = 3;
         open.fileName = file.string();
         open.app = &app;
@@ -51,7 +51,7 @@ std::vector<unsigned char> readAll(const fs::path& p) {
 
 TEST(MpegRipWriter, PassesTheSettingsAsOpenMpegTakesThem) {
     VcdPass pass("/tmp/x.mpg");
-    pass.output.pulldown = 1;
+    pass.output.pulldown = true;
     pass.output.quantMatrix = 1;
     pass.output.adaptiveQuant = 3;
     pass.input.frameRate = 0;

@@ -87,9 +87,9 @@ TEST(SplitAndZoom, LimitsAndRenderSource) {
     out.splitSizeMB = 2;
     EXPECT_EQ(splitLimitMB(out), 2);
     applyZoom(4, out);
-    EXPECT_EQ(out.renderSource, 1);
+    EXPECT_TRUE(out.renderSource);
     applyZoom(0, out);
-    EXPECT_EQ(out.renderSource, 0);
+    EXPECT_FALSE(out.renderSource);
 }
 
 TEST(CropDialog, RoundsAndRefusesInOrder) {

@@ -168,7 +168,7 @@ TEST(RipCancel, NoGoesOnYesStopsAndSkipsTheRest) {
         dlg.chooseSplit(0);
         settings.output.width = 64;
         settings.output.height = 48;
-        settings.input.shutDown = 1;
+        settings.input.shutDown = true;
         dlg.settingsChanged();
     }
     ASSERT_EQ(engines.applyAviChoices({"DIB ", {}, ""}), "");

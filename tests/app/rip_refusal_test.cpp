@@ -95,13 +95,13 @@ TEST(RipRefusal, CombinationsThatCannotWork) {
          "Cannot encode MPEG1/2 or Premiere file with 48KHz sound. (Use 44.1KHz conversion)."},
         {"size split with two-pass AVI", 2,
          [](SettingsStore& s) {
-             s.output.twoPass = 1;
+             s.output.twoPass = true;
              s.output.splitMode = 5;
          },
          "Size splitting doesn't work in '2 pass AVI' mode. "},
         {"74 Min VCD split with two-pass AVI", 2,
          [](SettingsStore& s) {
-             s.output.twoPass = 1;
+             s.output.twoPass = true;
              s.output.splitMode = 1;
          },
          "Size splitting doesn't work in '2 pass AVI' mode. "},

@@ -49,9 +49,9 @@ TEST(RipTwoPass, SoundOnlyInTheSecondPassAndOneProgressRun) {
     dlg.chooseSplit(0);
     settings.output.width = 352;
     settings.output.height = 288;
-    settings.output.twoPass = 1;
+    settings.output.twoPass = true;
     settings.output.aviAudio = 1;
-    settings.output.overwrite = 1;
+    settings.output.overwrite = true;
     // Pass 1 writes the statistics that pass 2 spends its bits by.
     const std::string stats = "stats=" + (dir / "xvid.stats").string();
     ASSERT_EQ(engines.applyAviChoices({"XVID", {"bitrate=900", "pass=1", stats}, ""}), "");
@@ -150,9 +150,9 @@ TEST(RipTwoPass, StatisticsArePrivateToTheRunAndRemoved) {
     dlg.chooseSplit(0);
     settings.output.width = 352;
     settings.output.height = 288;
-    settings.output.twoPass = 1;
+    settings.output.twoPass = true;
     settings.output.aviAudio = 0;
-    settings.output.overwrite = 1;
+    settings.output.overwrite = true;
     ASSERT_EQ(engines.applyAviChoices({"XVID", {"bitrate=900"}, "", 128, true}), "");
     dlg.settingsChanged();
     host.boxes.clear();

@@ -78,9 +78,9 @@ TEST(SettingsLoad, MissingFileGivesExactlyTheDefaults) {
     EXPECT_EQ(got, expected);
 
     // Run-time fields.
-    EXPECT_EQ(f.store.output.renderSource, 0);
-    EXPECT_EQ(f.store.output.showResolution, 1);
-    EXPECT_EQ(f.store.output.correct43, 0);
+    EXPECT_FALSE(f.store.output.renderSource);
+    EXPECT_TRUE(f.store.output.showResolution);
+    EXPECT_FALSE(f.store.output.correct43);
     EXPECT_DOUBLE_EQ(f.store.output.previewAspect, 1.12);
     EXPECT_EQ(f.store.input.audioId, -1);
     EXPECT_EQ(f.store.input.subtitleId, 255);
@@ -98,7 +98,7 @@ TEST(SettingsLoad, LoadRulesFixOutOfRangeValuesAndTheOutputExtension) {
     EXPECT_EQ(f.store.app.priority, 0);
     EXPECT_EQ(f.store.app.threads, 0);
     EXPECT_EQ(f.store.output.outputName, "movie.avi");
-    EXPECT_EQ(f.store.output.renderSource, 1);
+    EXPECT_TRUE(f.store.output.renderSource);
     EXPECT_EQ(f.store.input.frameRate, 1);
     EXPECT_EQ(f.store.output.audioBitRate, 11);
     EXPECT_EQ(f.store.app.outputPath, f.tmp.dir() + "out/");
@@ -195,6 +195,53 @@ TEST(SettingsSave, EveryValueRoundTripsAndForeignKeysStay) {
     EXPECT_EQ(saved.get(kAppSection, "Threads").value_or(""), "1");
 }
 
+// The on/off keys: any nonzero number in the file is on, an empty value is
+// the default, and they are written back as 0 or 1 in their places.
+TEST(SettingsFlags, NonzeroReadsAsOnAndIsWrittenAsOne) {
+    const std::vector<std::pair<const char*, const char*>> flags = {
+        {kInputSection, "UseASPI"},    {kInputSection, "Detect24Fps"},
+        {kInputSection, "Force24"},    {kInputSection, "SubColor"},
+        {kInputSection, "ShutDown"},   {kInputSection, "LuminanceFilter"},
+        {kInputSection, "AVSynch"},    {kInputSection, "Dolby"},
+        {kOutputSection, "OverWrite"}, {kOutputSection, "DoAVIVideo"},
+        {kOutputSection, "Pulldown"},  {kOutputSection, "Enable2Pass"},
+    };
+    auto fileWith = [&](const std::string& value) {
+        std::string text;
+        for (const char* section : {kInputSection, kOutputSection}) {
+            text += "[" + std::string(section) + "]\n";
+            for (const auto& [s, key] : flags)
+                if (s == section) text += std::string(key) + "=" + value + "\n";
+        }
+        return text;
+    };
+    for (const auto& [stored, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"2", "1"}, {"-1", "1"}, {"0x10", "1"}, {"1", "1"}, {"0", "0"}}) {
+        SCOPED_TRACE(stored);
+        Fixture f;
+        f.load(fileWith(stored));
+        const auto listed = f.listed();
+        for (const auto& [section, key] : flags)
+            EXPECT_EQ(listed.at(std::string(section) + "." + key), expected) << key;
+        ASSERT_TRUE(f.store.SaveSettings());
+        ProfileFile saved(f.options());
+        for (const auto& [section, key] : flags)
+            EXPECT_EQ(saved.get(section, key).value_or(""), expected) << key;
+        f.store.LoadSettings();
+        EXPECT_EQ(f.listed(), listed);
+    }
+    Fixture f;
+    f.load("[Zembra_InputSettings]\nDolby=\nShutDown=\n[Zembra_OutputSettings]\nEnable2Pass=2\n");
+    EXPECT_TRUE(f.store.input.dolby);  // its default
+    EXPECT_FALSE(f.store.input.shutDown);
+    EXPECT_TRUE(f.store.output.twoPass);
+    EXPECT_EQ(f.store.set("Zembra_InputSettings.Dolby", "0"), "");
+    EXPECT_FALSE(f.store.input.dolby);
+    EXPECT_EQ(f.store.set("Zembra_OutputSettings.Pulldown", "-3"), "");
+    EXPECT_TRUE(f.store.output.pulldown);
+    EXPECT_EQ(f.listed().at("Zembra_OutputSettings.Pulldown"), "1");
+}
+
 TEST(SettingsLoad, HostileFileNeverCrashesAndFallsBackToDefaults) {
     Fixture f;
     std::string content = "Width=8\nPrority=3\n";  // no section
@@ -248,7 +295,7 @@ TEST(SettingsSet, ByNameWithTheLoadRules) {
     EXPECT_EQ(f.store.set("zembra_outputsettings.width", "8"), "");
     EXPECT_EQ(f.store.output.width, 16);
     EXPECT_EQ(f.store.set("Zembra_OutputSettings.Ratio", "4"), "");
-    EXPECT_EQ(f.store.output.renderSource, 1);
+    EXPECT_TRUE(f.store.output.renderSource);
     EXPECT_EQ(f.store.set("Zembra_OutputSettings.AVIVideoP2Settings", "0102AB00FFAD"), "");
     EXPECT_EQ(f.store.output.pass2StateSize, 5);
     EXPECT_NE(f.store.set("Zembra_OutputSettings.AVIVideoP2Settings", "0102"), "");

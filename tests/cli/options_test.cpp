@@ -158,9 +158,9 @@ TEST(CliParser, HelpListsEveryOption) {
 TEST(CliChoices, LandInTheSettingsTheWindowSets) {
     SettingChoices c;
     c.fpsIndex = 2;
-    c.detect24 = 0;
+    c.detect24 = false;
     c.ac3Gain = 1.5;
-    c.dolby = 0;
+    c.dolby = false;
     c.idct = 2;
     c.luminance = std::make_pair(150, 3);
     c.zoom = 4;
@@ -179,14 +179,14 @@ TEST(CliChoices, LandInTheSettingsTheWindowSets) {
     applyThreadChoice(c, app);
     EXPECT_EQ(app.threads, 1);
     EXPECT_EQ(in.frameRate, 2);
-    EXPECT_EQ(in.detect24Fps, 0);
+    EXPECT_FALSE(in.detect24Fps);
     EXPECT_EQ(in.ac3Gain, 1.5);
-    EXPECT_EQ(in.dolby, 0);
+    EXPECT_FALSE(in.dolby);
     EXPECT_EQ(in.idct, 2);
-    EXPECT_EQ(in.luminanceFilter, 1);
+    EXPECT_TRUE(in.luminanceFilter);
     EXPECT_EQ(in.luminanceGain, 150);
     EXPECT_EQ(out.zoomMode, 4);
-    EXPECT_EQ(out.renderSource, 1);
+    EXPECT_TRUE(out.renderSource);
     EXPECT_EQ(out.width, 480);
     EXPECT_EQ(out.cropLeft, 0.1);
     EXPECT_EQ(out.motionSearch, 3);

@@ -172,27 +172,27 @@ private slots:
         const InputSettings& in = settings.input;
         QCOMPARE(in.deinterlace, 3);
         QCOMPARE(in.frameRate, 4);
-        QCOMPARE(in.detect24Fps, 0);
-        QCOMPARE(in.force24Fps, 0);
+        QVERIFY(!in.detect24Fps);
+        QVERIFY(!in.force24Fps);
         QCOMPARE(in.idct, 2);
         QCOMPARE(in.downSampling, 4);
         QCOMPARE(in.ac3Gain, 1.75);
-        QCOMPARE(in.dolby, 0);
-        QCOMPARE(in.avSync, 1);
-        QCOMPARE(in.luminanceFilter, 1);
+        QVERIFY(!in.dolby);
+        QVERIFY(in.avSync);
+        QVERIFY(in.luminanceFilter);
         QCOMPARE(in.luminanceGain, 140);
         QCOMPARE(in.luminanceOffset, -5);
         QCOMPARE(in.subtitleOffset, 7);
-        QCOMPARE(in.subtitleColors, 0);
+        QVERIFY(!in.subtitleColors);
         QCOMPARE(in.saveBufferLocation, 1);
         QCOMPARE(in.saveBufferSize, 64);
-        QCOMPARE(in.useAspi, 0);
+        QVERIFY(!in.useAspi);
         const OutputSettings& out = settings.output;
         QCOMPARE(out.motionSearch, 3);
         QCOMPARE(out.muxRate, 2.5);
         QCOMPARE(out.vbvBufferSize, 230);
         QCOMPARE(out.quantMatrix, 1);
-        QCOMPARE(out.pulldown, 1);
+        QVERIFY(out.pulldown);
         QCOMPARE(out.cpu, 3);
         QCOMPARE(out.dct, 2);
         QCOMPARE(settings.app.threads, 1);
@@ -284,7 +284,7 @@ private slots:
         QCOMPARE(settings.output.exportYuv, 3);
         QCOMPARE(settings.output.compressorHandler, int(avi::kHandlerYuy2));
         QCOMPARE(settings.output.compressorName, std::string("Uncompressed YUY2"));
-        QCOMPARE(settings.output.aviVideo, 0);  // "Enable Pass 1" off: no video
+        QVERIFY(!settings.output.aviVideo);  // "Enable Pass 1" off: no video
         QCOMPARE(settings.output.aviAudio, 1);
         QVERIFY(host.boxes.empty());
     }
@@ -329,7 +329,7 @@ private slots:
         const OutputSettings& out = settings.output;
         QCOMPARE(out.compressorHandler, int(avi::kHandlerXvid));
         QCOMPARE(out.compressorType, int(avi::kTypeVideo));
-        QCOMPARE(out.twoPass, 1);
+        QVERIFY(out.twoPass);
         QCOMPARE(out.pass1StateSize, int(out.pass1State.size()));
         QCOMPARE(out.pass2StateSize, int(out.pass2State.size()));
         avi::XvidSettings p1, p2;

@@ -49,7 +49,7 @@ bool AviRipWriter::open(const WriterOpen& p) {
     // it after the writer was opened.
     const Status opened = writer_->openAvi(
         p.fileName, INT_MAX, out.width, out.height, FrameRateTable::fps(in.frameRate),
-        out.overwrite != 0, p.audioMode, out.aviVideo != 0, out.exportYuv, p.passIndex,
+        out.overwrite, p.audioMode, out.aviVideo, out.exportYuv, p.passIndex,
         uint32_t(out.compressorType), uint32_t(out.compressorHandler), state);
     host_.show(opened);
     open_ = opened.ok();

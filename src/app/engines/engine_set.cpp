@@ -97,7 +97,7 @@ std::string EngineSet::applyAviChoices(const AviChoices& choices) {
         out.compressorHandler = int(info->fccHandler);
         // The pass-1 and pass-2 states differ only in the pass they code; a
         // compressor without two-pass settings keeps one state for both.
-        const bool twoPass = out.twoPass != 0;
+        const bool twoPass = out.twoPass;
         (void)compressor->configure(twoPass ? "pass=1" : "pass=0");
         out.pass1State = compressor->getState();
         if (twoPass) (void)compressor->configure("pass=2");

@@ -88,8 +88,8 @@ QWidget* AviTab::buildExpertGroup() {
     auto* group = new QGroupBox(tableText(host_, "STR_AVISETTING_GROUP_EXPERTSETTING"));
     pass1 = new QCheckBox(tableText(host_, "STR_AVISETTING_CHECK_ENABLEPASS1"));
     pass2 = new QCheckBox(tableText(host_, "STR_AVISETTING_CHECK_ENABLEPASS2"));
-    pass1->setChecked(model_.values.aviVideo != 0);
-    pass2->setChecked(model_.values.twoPass != 0);
+    pass1->setChecked(model_.values.aviVideo);
+    pass2->setChecked(model_.values.twoPass);
     pass1Button = new QPushButton(tableText(host_, "STR_AVISETTING_BUTTON_PASS1SETTING"));
     pass2Button = new QPushButton(tableText(host_, "STR_AVISETTING_BUTTON_PASS2SETTING"));
     auto* grid = new QGridLayout(group);

@@ -14,9 +14,9 @@ namespace zembra::gui {
 InputFields::InputFields(const UiHost& host, const InputFieldKeys& keys, const InputSettings& in) {
     const std::string& p = keys.prefix;
     auto label = [&](const char* suffix) { return tableText(host, p + suffix); };
-    auto check = [&](const char* suffix, int value) {
+    auto check = [&](const char* suffix, bool value) {
         auto* box = new QCheckBox(label(suffix));
-        box->setChecked(value != 0);
+        box->setChecked(value);
         return box;
     };
 

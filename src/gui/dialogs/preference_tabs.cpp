@@ -17,9 +17,9 @@ namespace {
 
 const InputFieldKeys kGlobalKeys{"STR_GLOBAL_", "LABEL_DEINTERLACEFILTER", "LABEL_DOWNSAMPLING"};
 
-QCheckBox* checkBox(const UiHost& host, const char* key, int value) {
+QCheckBox* checkBox(const UiHost& host, const char* key, bool value) {
     auto* box = new QCheckBox(tableText(host, key));
-    box->setChecked(value != 0);
+    box->setChecked(value);
     return box;
 }
 
