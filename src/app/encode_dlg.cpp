@@ -360,11 +360,11 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
     return true;
 }
 
-int EncodeDlg::openDecoderOnCurrent() {
-    if (!engines_.source) return 0;
+bool EncodeDlg::openDecoderOnCurrent() {
+    if (!engines_.source) return false;
     engines_.source->setRunMode(1);
     SourceFacts facts;
-    int ok = engines_.source->openDecoder(settings_.input, catalogue_, facts);
+    const bool ok = engines_.source->openDecoder(settings_.input, catalogue_, facts) != 0;
     if (ok) {
         facts_ = facts;
         settings_.input.sourceFrameRate = facts.frameRate;
@@ -485,7 +485,7 @@ void EncodeDlg::afterRowsRemoved(int nearest) {
         audioList.selected = 0;
         monitorLine.clear();
         if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
-        decoderOpen_ = 0;
+        decoderOpen_ = false;
         if (view_) view_->showLogo();
         notify();
         return;

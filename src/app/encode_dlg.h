@@ -193,15 +193,15 @@ public:
     bool removeEnabled = false;
     bool splitSettingEnabled = false;
     bool controlsEnabled = true;
-    bool ripping() const { return ripping_ != 0; }
-    bool idle() const { return idle_ != 0; }
+    bool ripping() const { return ripping_; }
+    bool idle() const { return idle_; }
     // From prepareRip to finishRip, and during an Open: every command but
     // requestCancel is ignored then. busy() && !ripping() while a rip runs
     // is its unwinding after a stop: nothing is enabled.
     bool busy() const { return running_ || opening_; }
     // Both false while a rip runs: the rip's thread changes them, and no
     // command that asks is taken then anyway.
-    bool decoderOpen() const { return !running_ && decoderOpen_ != 0; }
+    bool decoderOpen() const { return !running_ && decoderOpen_; }
     bool hasCurrentItem() const {
         return !running_ && current_ >= 0 && current_ < int(items_.size());
     }
@@ -240,7 +240,7 @@ private:
     bool openTitleForRip(bool isIfo);
     bool openTitleForRipSafely(bool isIfo);
     bool keepChaptersOfRow();
-    int openDecoderOnCurrent();
+    bool openDecoderOnCurrent();
     void addRow(FileRow row, std::unique_ptr<DVDProjectItem> item);
     void applyItem(int row);
     void refillSelectionLists();
@@ -290,15 +290,15 @@ private:
 
     // Rip state. ripping_, idle_, running_ and the cancel flags are read
     // by the window's thread while the rip runs on another.
-    std::atomic<int> ripping_{0};
-    std::atomic<int> idle_{1};
+    std::atomic<bool> ripping_{false};
+    std::atomic<bool> idle_{true};
     std::atomic<bool> running_{false};  // prepareRip .. finishRip
     bool opening_ = false;
     std::vector<int> ripRows_;
     bool shutdownDue_ = false;
     bool closingLineShown_ = false;
-    int decoderOpen_ = 0;
-    int writerOk_ = 0;
+    bool decoderOpen_ = false;
+    bool writerOk_ = false;
     int64_t startPosition_ = 0;
     int64_t pieceStart_ = 0;  // where the source was sought for the piece being written
     uint32_t startTick_ = 0;

@@ -98,7 +98,7 @@ bool EncodeDlg::prepareRip() {
     shutdownDue_ = false;
     closingLineShown_ = false;
     running_ = true;
-    ripping_ = 1;
+    ripping_ = true;
     setRippingState();
     return true;
 }
@@ -155,7 +155,7 @@ void EncodeDlg::runRip() {
     if (cancelledRun && !closingLineShown_) monitorLine.clear();
     // Still busy: the controls come back with finishRip, once this thread
     // has really let go of the engines.
-    ripping_ = 0;
+    ripping_ = false;
     ripEnabled = false;
     notify();
 }
@@ -170,7 +170,7 @@ bool EncodeDlg::finishRip() {
 
 void EncodeDlg::raiseCancel() {
     requestCancels();
-    ripping_ = 0;
+    ripping_ = false;
 }
 
 bool EncodeDlg::requestCancel() {
@@ -194,7 +194,7 @@ bool EncodeDlg::openTitleForRipSafely(bool isIfo) {
         return openTitleForRip(isIfo);
     } catch (const std::bad_alloc&) {
         host_.error("STR_ERROR_55");
-        decoderOpen_ = 0;
+        decoderOpen_ = false;
         return false;
     }
 }
@@ -211,7 +211,7 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
         notify();
         if (!engines_.source ||
             !engines_.source->scanVobFiles(files, in, catalogue_, &cancelReader)) {
-            decoderOpen_ = 0;
+            decoderOpen_ = false;
             return false;
         }
         in.sourcePath.clear();
@@ -225,7 +225,7 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     // chapters) fails the row: ripping the whole title instead would give a
     // file the user did not ask for.
     if (in.chapterFrom > 0 && !keepChaptersOfRow()) {
-        decoderOpen_ = 0;
+        decoderOpen_ = false;
         return false;
     }
     resolveStreamIds(in, catalogue_);
@@ -240,7 +240,7 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     startPosition_ = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
     in.startSector = uint32_t(startPosition_);
     if (decoderOpen_ && engines_.source) engines_.source->reseek(startPosition_);
-    return decoderOpen_ != 0;
+    return decoderOpen_;
 }
 
 bool EncodeDlg::keepChaptersOfRow() {
@@ -282,7 +282,7 @@ int EncodeDlg::RipRun() {
     RipWriter* w = writer();
     if (!w) return refuse(mpeg ? "STR_ERROR_1002" : "STR_ERROR_34");
 
-    idle_ = 0;
+    idle_ = false;
     // Within a rip the flags were cleared by prepareRip and are raised only
     // by a stop, which must hold: clearing them here could lose a press
     // made while this title was being opened.
@@ -295,7 +295,7 @@ int EncodeDlg::RipRun() {
     startTick_ = engines_.tick();
     updateInterval_ = 5;
     int total = 0;
-    writerOk_ = 0;
+    writerOk_ = false;
     try {
         // Only pictures the geometry made are written: grey pictures in
         // their place would pass for a rip.
@@ -332,8 +332,8 @@ int EncodeDlg::RipRun() {
     if (out.maxFrames != 0) host_.setProgress(progress, 100);
     closingLineShown_ = true;
 
-    writerOk_ = 0;
-    idle_ = 1;
+    writerOk_ = false;
+    idle_ = true;
     notify();
     return 0;
 }
@@ -426,7 +426,7 @@ void EncodeDlg::runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, 
         FrameRecord frame;
         int width = 0, height = 0, pcmValues = 0;
         const int16_t* pcm = nullptr;
-        decoderOpen_ = feed.next(frame, width, height, pcm, pcmValues);
+        decoderOpen_ = feed.next(frame, width, height, pcm, pcmValues) != 0;
         if (!decoderOpen_) {
             if (!cancelled()) noteSourceEnd();
             break;
@@ -437,7 +437,7 @@ void EncodeDlg::runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, 
             drawPicture(frame, dst);
         }
         const uint8_t* const cdst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
-        writerOk_ = w.writeFrame(cdst, pcm, pcmValues) ? 1 : 0;
+        writerOk_ = w.writeFrame(cdst, pcm, pcmValues);
         if (!writerOk_ && !w.frameLimitReached()) runFailed_ = true;
         if (out.splitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
         ProgressMonitor(total, passFrames, pass, passCount);
@@ -462,7 +462,7 @@ void EncodeDlg::checkOutputKept() {
 // what it holds stays readable.
 void EncodeDlg::closeAfterFailure(RipWriter& w) {
     if (!writerOk_) return;
-    writerOk_ = 0;
+    writerOk_ = false;
     try {
         (void)w.close();
     } catch (const std::bad_alloc&) {
@@ -500,15 +500,15 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
             decoderOk = src.reseek(startPosition_) != 0;
         }
         params.audioRate = src.audioSampleRate();
-        writerOk_ = engines_.avi->open(params) ? 1 : 0;
+        writerOk_ = engines_.avi->open(params);
     } else {
-        writerOk_ = engines_.mpeg->open(params) ? 1 : 0;
+        writerOk_ = engines_.mpeg->open(params);
         src.setRunMode(1);
         decoderOk = src.reseek(startPosition_) != 0;
     }
     src.setPrefill(1);
     pieceStart_ = startPosition_;
-    decoderOpen_ = decoderOk ? 1 : 0;
+    decoderOpen_ = decoderOk;
     return writerOk_ && decoderOk;
 }
 
@@ -542,7 +542,7 @@ void EncodeDlg::SplitCheck(int limitMB) {
     RipWriter* w = writer();
     double size = w->sizeMB();
     if (limitMB - 0.1 < size) {
-        writerOk_ = w->nextPiece() ? 1 : 0;
+        writerOk_ = w->nextPiece();
         // The next piece could not be made: the title is not all written.
         if (!writerOk_) runFailed_ = true;
     }
