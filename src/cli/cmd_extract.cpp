@@ -59,9 +59,13 @@ int runExtract(const std::vector<std::string>& args) {
 
     zembra::SourceReader reader(host, catalogue);
     const bool onDisk = diskBuffer.has_value();
-    if (!reader.openSource(set.vobs, true, angle.value_or(0), *title, bufferMb.value_or(8), onDisk,
-                           diskBuffer.value_or("")))
+    const zembra::Status opened =
+        reader.openSource(set.vobs, true, angle.value_or(0), *title, bufferMb.value_or(8), onDisk,
+                          diskBuffer.value_or(""));
+    if (!opened) {
+        host.show(opened);
         return 1;
+    }
     reader.setPrefill(true);
     zembra::ConsoleHost::catchInterrupt();
     host.setInterruptHandler(

@@ -31,15 +31,14 @@ const TitleRecord* SourceReader::chosenTitle() const {
     return title_ >= 0 ? catalogue_.title(title_) : nullptr;
 }
 
-int SourceReader::allocateBuffers() {
+Status SourceReader::allocateBuffers() {
     if (bufferMegabytes_ <= 0) bufferMegabytes_ = 1;
     bufferBytes_ = int64_t(bufferMegabytes_) * kMegabyte;
     capacity_ = bufferOnDisk_ ? kDiskModeBufferBytes : bufferBytes_ + kSector;
     buffer_.reset(new (std::nothrow) uint8_t[size_t(capacity_)]);
     if (!buffer_) {
         capacity_ = 0;
-        reporter_.notice(Status::error("STR_ERROR_55"));
-        return 0;
+        return Status::error("STR_ERROR_55");
     }
     valid_ = 0;
     readPos_ = 0;
@@ -49,14 +48,13 @@ int SourceReader::allocateBuffers() {
         if (!temp_) {
             buffer_.reset();
             capacity_ = 0;
-            reporter_.notice(Status::error("STR_ERROR_54"));
-            return 0;
+            return Status::error("STR_ERROR_54");
         }
         tempContent_ = 0;
         // Counts as read back, so the first refill fills the file.
         tempReadBack_ = bufferBytes_;
     }
-    return 1;
+    return {};
 }
 
 void SourceReader::releaseBuffers() {
@@ -76,9 +74,19 @@ void SourceReader::releaseBuffers() {
     bufferRunBytes_ = 0;
 }
 
-int SourceReader::openSource(const std::vector<std::string>& files, bool useDiscLayer, int angle,
-                             int title, int bufferMegabytes, bool bufferOnDisk,
-                             const std::string& tempPath) {
+Status SourceReader::openSource(const std::vector<std::string>& files, bool useDiscLayer, int angle,
+                                int title, int bufferMegabytes, bool bufferOnDisk,
+                                const std::string& tempPath) {
+    Status opened =
+        openFiles(files, useDiscLayer, angle, title, bufferMegabytes, bufferOnDisk, tempPath);
+    if (!opened) releaseBuffers();
+    initialised_ = opened.ok();
+    return opened;
+}
+
+Status SourceReader::openFiles(const std::vector<std::string>& files, bool useDiscLayer, int angle,
+                               int title, int bufferMegabytes, bool bufferOnDisk,
+                               const std::string& tempPath) {
     releaseBuffers();
     if (discLayerLoaded_) DiscLayer::release();
     discLayerLoaded_ = false;
@@ -96,7 +104,7 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
     bufferMegabytes_ = bufferMegabytes;
     bufferOnDisk_ = bufferOnDisk;
     tempPath_ = tempPath.empty() ? kDefaultTempPath : tempPath;
-    if (!allocateBuffers()) return 0;
+    if (Status buffers = allocateBuffers(); !buffers) return buffers;
 
     cancel_ = false;
     stopSector_ = 0;
@@ -104,28 +112,16 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
     fileSectors_.clear();
     for (const auto& name : files_) {
         auto size = SourceFile::fileSize(name, useDiscLayer_);
-        if (!size) {
-            // Named, so the user knows which of the set's files is missing.
-            reporter_.notice(Status::plain(BoxKind::Error, "fio_open Fail!\r\n " + quoted(name)));
-            releaseBuffers();
-            return 0;
-        }
+        // Named, so the user knows which of the set's files is missing.
+        if (!size) return Status::plain(BoxKind::Error, "fio_open Fail!\r\n " + quoted(name));
         fileSectors_.push_back(int64_t(*size >> 11));
     }
-    if (files_.empty()) {
-        reporter_.notice(Status::plain(BoxKind::Error, "fio_open Fail!"));
-        releaseBuffers();
-        return 0;
-    }
+    if (files_.empty()) return Status::plain(BoxKind::Error, "fio_open Fail!");
     combinedName_ = files_.size() == 1 ? files_[0] : SourceFile::listName(files_);
 
     TitleRecord* chosen = title_ >= 0 ? catalogue_.title(title_) : nullptr;
-    if (title_ >= 0 && !chosen) {
-        // A title the catalogue does not have would silently read the whole set.
-        reporter_.notice(Status::error("STR_ERROR_51", "\r\n " + quoted(files_[0])));
-        releaseBuffers();
-        return 0;
-    }
+    // A title the catalogue does not have would silently read the whole set.
+    if (title_ >= 0 && !chosen) return Status::error("STR_ERROR_51", "\r\n " + quoted(files_[0]));
     if (chosen && angle_ > 0) {
         // Cells of the other angles of a block stay in the stream but add no
         // time and match no navigation ids.
@@ -146,12 +142,9 @@ int SourceReader::openSource(const std::vector<std::string>& files, bool useDisc
     }
 
     int64_t start = chosen && !chosen->cells.empty() ? chosen->cells[0].firstSector : 0;
-    if (!readableUnscrambled(start) || seekSource(start) < 0) {
-        releaseBuffers();
-        return 0;
-    }
-    initialised_ = true;
-    return 1;
+    if (Status readable = readableUnscrambled(start); !readable) return readable;
+    int blockResult = 0;
+    return seekTo(start, blockResult);
 }
 
 // The first sectors from `sector` as this reader gets them: true when any of
@@ -176,43 +169,42 @@ bool SourceReader::scrambledAt(int64_t sector) const {
 // image; without the library (or from copied files, which carry no keys) it
 // is refused before anything is decoded or written: its packs would decode
 // to garbage.
-bool SourceReader::readableUnscrambled(int64_t start) {
-    if (!scrambledAt(start)) return true;
+Status SourceReader::readableUnscrambled(int64_t start) {
+    if (!scrambledAt(start)) return {};
     if (auto drive = splitDrivePath(files_.front());
         drive && css::enable(drive->device) && !scrambledAt(start))
-        return true;
+        return {};
     const TitleRecord* chosen = title_ >= 0 ? catalogue_.title(title_) : nullptr;
-    reporter_.notice(Status::error(
+    return Status::error(
         "STR_ERROR_CssScrambled",
-        "\r\n " + (chosen ? chosen->label + "  " : std::string()) + quoted(files_.front())));
-    return false;
+        "\r\n " + (chosen ? chosen->label + "  " : std::string()) + quoted(files_.front()));
 }
 
-int SourceReader::reopenSource() {
-    if (!initialised_) return 0;
+Status SourceReader::reopenSource() {
+    if (!initialised_) return Status::failed();
     releaseBuffers();
     if (useDiscLayerWanted_ && !discLayerLoaded_) {
         if (DiscLayer::load()) {
             discLayerLoaded_ = true;
             useDiscLayer_ = true;
         } else {
+            // Asked here: the answer decides how the reopening goes on.
             const Status question =
                 Status::question("STR_ERROR_47", "\r\n" + reporter_.text("STR_ERROR_30"));
-            if (!reporter_.confirm(question)) return 0;
+            if (!reporter_.confirm(question)) return Status::failed();
             useDiscLayerWanted_ = false;
             useDiscLayer_ = false;
         }
     }
-    if (!allocateBuffers()) return 0;
+    if (Status buffers = allocateBuffers(); !buffers) return buffers;
     stopSector_ = 0;
     endedShort_ = false;
     const TitleRecord* chosen = chosenTitle();
     int64_t start = chosen && !chosen->cells.empty() ? chosen->cells[0].firstSector : 0;
-    if (seekSource(start) < 0) {
-        releaseBuffers();
-        return 0;
-    }
-    return 1;
+    int blockResult = 0;
+    Status sought = seekTo(start, blockResult);
+    if (!sought) releaseBuffers();
+    return sought;
 }
 
 int SourceReader::closeSource() {
@@ -240,41 +232,52 @@ int SourceReader::findFile(int64_t sector, int64_t& firstOfFile) const {
     return -1;
 }
 
-bool SourceReader::positionAt(int64_t sector, int& blockResult) {
+Status SourceReader::positionAt(int64_t sector, int& blockResult) {
     int64_t first = 0;
     int index = findFile(sector, first);
-    if (index < 0 || !file_) return false;
+    if (index < 0 || !file_) return Status::failed();
     if (files_.size() > 1 && file_->currentIndex() != index) {
-        if (!file_->openListEntry(index)) {
-            reporter_.notice(Status::error("STR_ERROR_50", spaced(quoted(files_[size_t(index)]))));
-            return false;
-        }
+        if (!file_->openListEntry(index))
+            return Status::error("STR_ERROR_50", spaced(quoted(files_[size_t(index)])));
     }
-    if (file_->seek((sector - first) * kSector, SourceFile::Origin::Start) < 0) return false;
+    if (file_->seek((sector - first) * kSector, SourceFile::Origin::Start) < 0)
+        return Status::failed();
     int r = file_->readBlock();
     blockResult = r < 0 ? r : 0;
-    return true;
+    return {};
 }
 
+// The decoder seeks in the middle of its work and goes on with its own
+// message when the seek fails (a reseek's "cannot seek"): the reader's
+// reason comes out first, as the seek meets it.
 int SourceReader::seekSource(int64_t sector) {
-    if (!buffer_) return -1;
-    if (!file_) {
-        file_ = SourceFile::open(combinedName_, useDiscLayer_);
-        std::string shown = files_.size() == 1 ? combinedName_ : files_.empty() ? "" : files_[0];
-        if (!file_) {
-            reporter_.notice(Status::error("STR_ERROR_51", "\r\n " + quoted(shown)));
-            return -1;
-        }
-        SourceFile::Chunk first = file_->takeChunk(SourceFile::kChunkBytes);
-        if (first.length < SourceFile::kChunkBytes) {
-            file_.reset();
-            reporter_.notice(Status::error("STR_ERROR_50", "\r\n " + quoted(shown)));
-            return -1;
-        }
-    }
-    if (seekInBuffer(sector)) return 0;
     int blockResult = 0;
-    if (!positionAt(sector, blockResult)) return -1;
+    const Status sought = seekTo(sector, blockResult);
+    if (sought.ok()) return blockResult;
+    if (sought.hasMessage()) reporter_.notice(sought);
+    return -1;
+}
+
+Status SourceReader::openInput() {
+    file_ = SourceFile::open(combinedName_, useDiscLayer_);
+    std::string shown = files_.size() == 1 ? combinedName_ : files_.empty() ? "" : files_[0];
+    if (!file_) return Status::error("STR_ERROR_51", "\r\n " + quoted(shown));
+    SourceFile::Chunk first = file_->takeChunk(SourceFile::kChunkBytes);
+    if (first.length < SourceFile::kChunkBytes) {
+        file_.reset();
+        return Status::error("STR_ERROR_50", "\r\n " + quoted(shown));
+    }
+    return {};
+}
+
+Status SourceReader::seekTo(int64_t sector, int& blockResult) {
+    if (!buffer_) return Status::failed();
+    if (!file_) {
+        if (Status input = openInput(); !input) return input;
+    }
+    blockResult = 0;
+    if (seekInBuffer(sector)) return {};
+    if (Status positioned = positionAt(sector, blockResult); !positioned) return positioned;
 
     valid_ = 0;
     readPos_ = 0;
@@ -285,13 +288,13 @@ int SourceReader::seekSource(int64_t sector) {
     stopPending_ = false;
     endedShort_ = false;
     if (const TitleRecord* t = chosenTitle()) {
-        if (!landInTitle(*t, sector, blockResult)) return -1;
+        if (Status landed = landInTitle(*t, sector, blockResult); !landed) return landed;
     }
     if (temp_) {
         std::rewind(temp_);
         tempReadBack_ = tempContent_;
     }
-    return blockResult;
+    return {};
 }
 
 // The cell a sought sector belongs to. A sector in none of the title's cells
@@ -299,7 +302,7 @@ int SourceReader::seekSource(int64_t sector) {
 // in a gap between cells or past the last one) goes on with the first cell
 // that starts after it, and past the last cell the title has ended: taking
 // the first cell instead would read the title's beginning again.
-bool SourceReader::landInTitle(const TitleRecord& t, int64_t sector, int& blockResult) {
+Status SourceReader::landInTitle(const TitleRecord& t, int64_t sector, int& blockResult) {
     const size_t count = t.cells.size();
     size_t c = 0;
     while (c < count && !(t.cells[c].firstSector <= sector && sector <= t.cells[c].lastSector)) ++c;
@@ -307,13 +310,14 @@ bool SourceReader::landInTitle(const TitleRecord& t, int64_t sector, int& blockR
         c = 0;
         while (c < count && t.cells[c].firstSector <= sector) ++c;
         if (c < count) {
-            if (!positionAt(t.cells[c].firstSector, blockResult)) return false;
+            if (Status positioned = positionAt(t.cells[c].firstSector, blockResult); !positioned)
+                return positioned;
             currentSector_ = t.cells[c].firstSector;
         }
     }
     cell_ = int(c);
     consumedInCell_ = c < count ? currentSector_ - t.cells[c].firstSector : 0;
-    return true;
+    return {};
 }
 
 // A seek to a sector the read buffer already holds (the decoder going back
@@ -491,7 +495,8 @@ int SourceReader::readSectors(int64_t n) {
                     stopSector_ = int64_t(cell.firstSector) + consumedInCell_;
                     return int(count);
                 }
-                reporter_.notice(Status::error("STR_ERROR_50", spaced(quoted(file_->currentName()))));
+                reporter_.notice(
+                    Status::error("STR_ERROR_50", spaced(quoted(file_->currentName()))));
                 valid_ = 0;  // the read fails as a whole, once
                 return 0;
             }
@@ -541,7 +546,11 @@ int SourceReader::readSectors(int64_t n) {
         if (next.firstSector != previousLast + 1) {
             endBufferRun();
             int blockResult = 0;
-            if (!positionAt(next.firstSector, blockResult)) break;
+            // Met while the decoder reads: told as it comes up.
+            if (Status positioned = positionAt(next.firstSector, blockResult); !positioned) {
+                if (positioned.hasMessage()) reporter_.notice(positioned);
+                break;
+            }
         }
     }
     restoreStatus(showProgress);

@@ -3,7 +3,8 @@
 // unchanged, into a read buffer in memory or a temporary file on disk; the
 // decoder reads that program stream with readSource. Without a title (plain
 // VOB or MPEG files) the files' bytes are handed on as they come.
-// Integer results follow the rest of the engine: 1 success, 0 failure.
+// Opening returns its status for the caller to show; what a seek or a read
+// meets in the middle of decoding is told to the job reporter as it comes up.
 
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "dvd/source_file.h"
 #include "dvd/title_catalogue.h"
 #include "platform/cancel_token.h"
+#include "platform/status.h"
 
 namespace zembra {
 
@@ -34,10 +36,14 @@ public:
     // files: the title set's VOB files in order (or plain files); title: index
     // into the catalogue, -1 for plain files; tempPath: the disk buffer file
     // ("hdcache.dat" in the output folder), empty for "./~tempdata.dat".
-    int openSource(const std::vector<std::string>& files, bool useDiscLayer, int angle, int title,
-                   int bufferMegabytes, bool bufferOnDisk, const std::string& tempPath = {});
-    int reopenSource();
-    // -1 on failure, else the result of the first block read (0 or negative).
+    Status openSource(const std::vector<std::string>& files, bool useDiscLayer, int angle,
+                      int title, int bufferMegabytes, bool bufferOnDisk,
+                      const std::string& tempPath = {});
+    // Back to the title's start after closeSource; a missing disc layer is a
+    // question (Yes goes on with plain files).
+    Status reopenSource();
+    // -1 on failure (told), else the result of the first block read (0 or
+    // negative).
     int seekSource(int64_t sector);
     // length; 0 when the stream ends first; -1 when a prefill stopped on a
     // read error (getStopSector tells where).
@@ -70,20 +76,26 @@ public:
     int currentCell() const { return cell_; }
     int64_t bufferBytes() const { return bufferBytes_; }
     const std::string& combinedName() const { return combinedName_; }
+    // Where this reader tells what it meets while the decoder reads.
+    JobReporter& reporter() const { return reporter_; }
 
 private:
+    Status openFiles(const std::vector<std::string>& files, bool useDiscLayer, int angle, int title,
+                     int bufferMegabytes, bool bufferOnDisk, const std::string& tempPath);
     bool scrambledAt(int64_t sector) const;
-    bool readableUnscrambled(int64_t start);
-    int allocateBuffers();
+    Status readableUnscrambled(int64_t start);
+    Status allocateBuffers();
     void releaseBuffers();
     int refill();
     bool readBackLeft() const;
+    Status openInput();
+    Status seekTo(int64_t sector, int& blockResult);
     bool seekInBuffer(int64_t sector);
-    bool landInTitle(const TitleRecord& title, int64_t sector, int& blockResult);
+    Status landInTitle(const TitleRecord& title, int64_t sector, int& blockResult);
     void markLoadStart();            // a memory load begins at the cell walk's next sector
     void endBufferRun();             // the load leaves consecutive sectors: a gap, a read error
     int readSectors(int64_t count);  // the cell walk; sectors stored
-    bool positionAt(int64_t sector, int& blockResult);
+    Status positionAt(int64_t sector, int& blockResult);
     int findFile(int64_t sector, int64_t& firstOfFile) const;
     void updateCurrentFromFile();
     void restoreStatus(bool shown);

@@ -42,7 +42,7 @@ std::vector<uint8_t> extract(const TitleSetFiles& set, int title, int readLength
     EXPECT_TRUE(parseIfo(catalogue, set.ifo, host));
     SourceReader reader(host, catalogue);
     std::string temp = std::string(ZEMBRA_BINARY_DIR) + "/test-scratch/dvd-hdcache.dat";
-    EXPECT_EQ(reader.openSource(set.vobs, true, angle, title, 2, disk, temp), 1);
+    EXPECT_TRUE(reader.openSource(set.vobs, true, angle, title, 2, disk, temp));
     reader.setPrefill(prefill);
     std::vector<uint8_t> out, buf(static_cast<size_t>(readLength));
     for (;;) {
@@ -186,7 +186,7 @@ TEST(GeneratedDisc, ReadErrorOnATruncatedImage) {
     std::vector<uint8_t> unbuffered;
     {
         SourceReader reader(host, catalogue);
-        ASSERT_EQ(reader.openSource(sets[0].vobs, true, 0, 0, 1, false), 1);
+        ASSERT_TRUE(reader.openSource(sets[0].vobs, true, 0, 0, 1, false));
         int r;
         while ((r = reader.readSource(buf.data(), 4096)) > 0)
             unbuffered.insert(unbuffered.end(), buf.begin(), buf.begin() + r);
@@ -207,7 +207,7 @@ TEST(GeneratedDisc, ReadErrorOnATruncatedImage) {
     std::vector<uint8_t> memory;
     for (bool disk : {false, true}) {
         SourceReader reader(host, catalogue);
-        ASSERT_EQ(reader.openSource(sets[0].vobs, true, 0, 0, 1, disk, dir + "/hdcache.dat"), 1);
+        ASSERT_TRUE(reader.openSource(sets[0].vobs, true, 0, 0, 1, disk, dir + "/hdcache.dat"));
         reader.setPrefill(1);
         std::vector<uint8_t> got;
         int r;

@@ -63,7 +63,7 @@ TEST(SourceReaderSlow, StopDuringAPrefillComesWithin100ms) {
     SourceReader reader(host, catalogue);
     CancelToken stop;
     reader.setCancelFlag(&stop);
-    ASSERT_EQ(reader.openSource({vob}, false, 0, 0, 24, false), 1);
+    ASSERT_TRUE(reader.openSource({vob}, false, 0, 0, 24, false));
     reader.setPrefill(1);
 
     g_slowInode = st.st_ino;

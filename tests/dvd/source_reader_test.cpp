@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "dvd/decoder_input.h"
 #include "dvd/disc_device.h"
 #include "support/recording_host.h"
 #include "test_support.h"
@@ -85,7 +86,7 @@ TEST(SourceReader, CellWalkInEveryBufferMode) {
         f.title(
             {cellOf(10, 19), cellOf(20, 29), cellOf(40, 44), cellOf(95, 104), cellOf(120, 121)});
         std::string temp = f.dir + "/hdcache.dat";
-        ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, m.megabytes, m.disk, temp), 1);
+        ASSERT_TRUE(f.reader.openSource(f.files, false, 0, 0, m.megabytes, m.disk, temp));
         f.reader.setPrefill(m.prefill);
         EXPECT_EQ(f.readAll(), expected) << m.prefill << m.disk;
         EXPECT_EQ(fs::exists(temp), m.disk);
@@ -100,7 +101,7 @@ TEST(SourceReader, ReadLengthsAndEnd) {
     Fixture f("lengths");
     uint8_t buf4096[4096];
     f.title({cellOf(0, 4), cellOf(148, 149)});
-    ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, 0, false), 1);
+    ASSERT_TRUE(f.reader.openSource(f.files, false, 0, 0, 0, false));
     EXPECT_EQ(f.reader.bufferBytes(), 1048576);  // 0 MB behaves as 1
     // 7 sectors in 4096-byte reads: the last odd sector comes in a short read.
     EXPECT_EQ(f.readAll(4096), (std::vector<uint32_t>{0, 1, 2, 3, 4, 148, 149}));
@@ -117,7 +118,7 @@ TEST(SourceReader, ReadLengthsAndEnd) {
 TEST(SourceReader, SeekFindsFilesAndCells) {
     Fixture f("seek");
     f.title({cellOf(0, 49), cellOf(50, 149)});
-    ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, 1, false), 1);
+    ASSERT_TRUE(f.reader.openSource(f.files, false, 0, 0, 1, false));
     EXPECT_EQ(f.reader.getFileSectors(0), 100);
     EXPECT_EQ(f.reader.getFileSectors(1), 50);
     EXPECT_EQ(f.reader.getFileSectors(-1), 0);
@@ -140,7 +141,7 @@ TEST(SourceReader, SeekWithinTheBufferReadsNothingAgain) {
     for (bool prefill : {true, false}) {
         Fixture f("rebuffer");
         f.title({cellOf(10, 59), cellOf(60, 119), cellOf(130, 139)});
-        ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, 1, false), 1);
+        ASSERT_TRUE(f.reader.openSource(f.files, false, 0, 0, 1, false));
         f.reader.setPrefill(prefill);
         std::vector<uint8_t> buf(4096);
         ASSERT_EQ(f.reader.readSource(buf.data(), 4096), 4096);
@@ -176,7 +177,7 @@ TEST(SourceReader, SeekIntoAGapOrPastTheTitle) {
     for (bool prefill : {false, true}) {
         Fixture f("gap");
         f.title({cellOf(10, 19), cellOf(20, 29), cellOf(40, 44), cellOf(95, 104)});
-        ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, 1, false), 1);
+        ASSERT_TRUE(f.reader.openSource(f.files, false, 0, 0, 1, false));
         f.reader.setPrefill(prefill);
         EXPECT_EQ(f.reader.seekSource(35), 0);
         EXPECT_EQ(f.reader.currentCell(), 2);
@@ -194,11 +195,11 @@ TEST(SourceReader, SeekIntoAGapOrPastTheTitle) {
 
 TEST(SourceReader, PlainFilesPassThrough) {
     Fixture f("plain");
-    ASSERT_EQ(f.reader.openSource(f.files, false, 0, -1, 1, false), 1);
+    ASSERT_TRUE(f.reader.openSource(f.files, false, 0, -1, 1, false));
     EXPECT_EQ(f.readAll(), range(0, 149));
     // One file: sectors beyond it fail the seek.
     SourceReader one(f.host, f.catalogue);
-    ASSERT_EQ(one.openSource({f.files[1]}, false, 0, -1, 1, false), 1);
+    ASSERT_TRUE(one.openSource({f.files[1]}, false, 0, -1, 1, false));
     EXPECT_EQ(one.seekSource(49), 0);
     EXPECT_EQ(one.seekSource(50), -1);
 }
@@ -208,7 +209,7 @@ TEST(SourceReader, AngleChoice) {
         Fixture f("angle");
         f.title({cellOf(0, 9), cellOf(10, 19, 0x31, 2.0), cellOf(20, 29, 0x32, 2.0),
                  cellOf(30, 39, 0x33, 2.0), cellOf(40, 49)});
-        ASSERT_EQ(f.reader.openSource(f.files, false, angle, 0, 1, false), 1);
+        ASSERT_TRUE(f.reader.openSource(f.files, false, angle, 0, 1, false));
         const auto& cells = f.catalogue.titles[0].cells;
         if (angle == 2) {
             EXPECT_EQ(cells[1].vobId, 0);
@@ -228,42 +229,51 @@ TEST(SourceReader, AngleChoice) {
     }
 }
 
+// Opening returns why it failed, for the caller to show once the reader has
+// let go of its buffers; a seek in the middle of decoding tells it at once.
 TEST(SourceReader, OpenFailures) {
     Fixture f("open-fail");
     f.title({cellOf(0, 9)});
-    // A missing VOB in the middle of the set.
+    auto refusal = [&](const Status& opened) {
+        EXPECT_FALSE(opened);
+        EXPECT_FALSE(f.reader.isOpen());
+        EXPECT_TRUE(f.host.boxes.empty()) << "the caller shows it";
+        f.host.boxes.clear();
+        return f.host.message(opened);
+    };
+    // A missing VOB in the middle of the set: the text names it.
     std::vector<std::string> files = {f.files[0], f.dir + "/VTS_01_9.VOB", f.files[1]};
-    EXPECT_EQ(f.reader.openSource(files, false, 0, 0, 1, false), 0);
-    ASSERT_EQ(f.host.boxes.size(), 1u);
-    // The box names the missing file.
-    EXPECT_EQ(f.host.boxes[0].text, "fio_open Fail!\r\n \"" + f.dir + "/VTS_01_9.VOB\"");
-    EXPECT_FALSE(f.reader.isOpen());
+    const Status missing = f.reader.openSource(files, false, 0, 0, 1, false);
+    EXPECT_EQ(missing.kind(), BoxKind::Error);
+    EXPECT_EQ(refusal(missing), "fio_open Fail!\r\n \"" + f.dir + "/VTS_01_9.VOB\"");
 
-    f.host.boxes.clear();
-    EXPECT_EQ(
-        f.reader.openSource(f.files, false, 0, 0, 1, true, f.dir + "/no/such/dir/hdcache.dat"), 0);
-    ASSERT_EQ(f.host.boxes.size(), 1u);
-    EXPECT_EQ(f.host.boxes[0].text, "Cannot open temporary file.");
+    const std::string temp = f.dir + "/no/such/dir/hdcache.dat";
+    EXPECT_EQ(refusal(f.reader.openSource(f.files, false, 0, 0, 1, true, temp)),
+              "Cannot open temporary file.");
 
     // A file shorter than one sector cannot be read from.
-    f.host.boxes.clear();
     testing::writeAll(f.dir + "/tiny", {1, 2, 3});
-    EXPECT_EQ(f.reader.openSource({f.dir + "/tiny"}, false, 0, -1, 1, false), 0);
-    ASSERT_EQ(f.host.boxes.size(), 1u);
-    EXPECT_EQ(f.host.boxes[0].text, "Unable to read from\r\n \"" + f.dir + "/tiny\"");
+    EXPECT_EQ(refusal(f.reader.openSource({f.dir + "/tiny"}, false, 0, -1, 1, false)),
+              "Unable to read from\r\n \"" + f.dir + "/tiny\"");
 
     // A title the catalogue does not have.
-    f.host.boxes.clear();
-    EXPECT_EQ(f.reader.openSource(f.files, false, 0, 3, 1, false), 0);
-    EXPECT_EQ(f.host.boxes.size(), 1u);
+    EXPECT_EQ(refusal(f.reader.openSource(f.files, false, 0, 3, 1, false)),
+              "Unable to open for input\r\n \"" + f.files[0] + "\"");
+    EXPECT_FALSE(f.reader.isInitialised());
 
     // A file that vanishes after the open is reported at the seek into it.
-    f.host.boxes.clear();
-    ASSERT_EQ(f.reader.openSource(f.files, false, 0, 0, 1, false), 1);
+    ASSERT_TRUE(f.reader.openSource(f.files, false, 0, 0, 1, false));
     fs::remove(f.files[1]);
     EXPECT_EQ(f.reader.seekSource(120), -1);
     ASSERT_EQ(f.host.boxes.size(), 1u);
     EXPECT_EQ(f.host.boxes[0].text, "Unable to read from \"" + f.files[1] + "\"");
+
+    // Through the decoder's input the status is told as the open returns.
+    f.host.boxes.clear();
+    auto input = makeSourceReaderInput(f.reader);
+    EXPECT_EQ(input->open(files, false, 0, 0, 1, false, {}), 0);
+    ASSERT_EQ(f.host.boxes.size(), 1u);
+    EXPECT_EQ(f.host.boxes[0].text, f.host.message(missing));
 }
 
 TEST(SourceReader, CancelDuringPrefillRestoresStatus) {
@@ -280,7 +290,7 @@ TEST(SourceReader, CancelDuringPrefillRestoresStatus) {
     catalogue.titles = {t};
     RecordingHost host;
     SourceReader reader(host, catalogue);
-    ASSERT_EQ(reader.openSource({big}, false, 0, 0, 24, false), 1);
+    ASSERT_TRUE(reader.openSource({big}, false, 0, 0, 24, false));
     reader.setPrefill(1);
     reader.setIdleStatus("idle");
     int pumps = 0;
@@ -300,7 +310,7 @@ TEST(SourceReader, CancelDuringPrefillRestoresStatus) {
     // Disk mode shows the other caption; without a cancel the whole title comes through.
     RecordingHost host2;
     SourceReader disk(host2, catalogue);
-    ASSERT_EQ(disk.openSource({big}, false, 0, 0, 24, true, dir + "/hdcache.dat"), 1);
+    ASSERT_TRUE(disk.openSource({big}, false, 0, 0, 24, true, dir + "/hdcache.dat"));
     disk.setPrefill(1);
     int64_t total = 0;
     for (;;) {
@@ -315,30 +325,30 @@ TEST(SourceReader, CancelDuringPrefillRestoresStatus) {
 TEST(SourceReader, ReopenAndDiscLayer) {
     Fixture f("reopen");
     f.title({cellOf(30, 39)});
-    EXPECT_EQ(f.reader.reopenSource(), 0);  // never opened
-    ASSERT_EQ(f.reader.openSource(f.files, true, 0, 0, 1, false), 1);
+    EXPECT_FALSE(f.reader.reopenSource());  // never opened
+    ASSERT_TRUE(f.reader.openSource(f.files, true, 0, 0, 1, false));
     EXPECT_EQ(DiscLayer::references(), 1);
     std::vector<uint8_t> buf(2048);
     ASSERT_EQ(f.reader.readSource(buf.data(), 2048), 2048);
     f.reader.closeSource();
     EXPECT_EQ(DiscLayer::references(), 0);
     EXPECT_EQ(f.reader.readSource(buf.data(), 2048), 0);
-    ASSERT_EQ(f.reader.reopenSource(), 1);
+    ASSERT_TRUE(f.reader.reopenSource());
     EXPECT_EQ(f.readAll(), range(30, 39));  // back at the title's first sector
     f.reader.closeSource();
 
     // The layer missing at reopen: the user decides.
     DiscLayer::setAvailableForTesting(false);
     f.host.answers = {BoxAnswer::No};
-    EXPECT_EQ(f.reader.reopenSource(), 0);
+    EXPECT_FALSE(f.reader.reopenSource());
     ASSERT_EQ(f.host.boxes.size(), 1u);
     EXPECT_EQ(f.host.boxes[0].kind, BoxKind::Question);
     f.host.answers = {BoxAnswer::Yes};
-    EXPECT_EQ(f.reader.reopenSource(), 1);
+    EXPECT_TRUE(f.reader.reopenSource());
     EXPECT_EQ(f.readAll(), range(30, 39));
     // Missing at open: plain files, no question.
     f.host.boxes.clear();
-    EXPECT_EQ(f.reader.openSource(f.files, true, 0, 0, 1, false), 1);
+    EXPECT_TRUE(f.reader.openSource(f.files, true, 0, 0, 1, false));
     EXPECT_TRUE(f.host.boxes.empty());
     DiscLayer::setAvailableForTesting(true);
     f.reader.closeSource();
@@ -383,7 +393,7 @@ TEST(SourceReader, SectorsBeyondFourGigabytes) {
     catalogue.titles = {t};
     RecordingHost host;
     SourceReader reader(host, catalogue);
-    ASSERT_EQ(reader.openSource(files, false, 0, 0, 1, false), 1);
+    ASSERT_TRUE(reader.openSource(files, false, 0, 0, 1, false));
     EXPECT_EQ(reader.getSectorsBefore(), 3 * fileSectors);
     std::vector<uint32_t> got;
     std::vector<uint8_t> buf(2048);
@@ -395,6 +405,24 @@ TEST(SourceReader, SectorsBeyondFourGigabytes) {
     EXPECT_EQ(reader.seekSource(5 * fileSectors - 1), 0);
     EXPECT_EQ(reader.seekSource(5 * fileSectors), -1);
     EXPECT_TRUE(host.boxes.empty());
+}
+
+}  // namespace
+}  // namespace zembra
+
+namespace zembra {
+namespace {
+
+TEST(SourceReader, FileGoneAtACellGapIsToldAsTheReadMeetsIt) {
+    Fixture f("gap-gone");
+    f.title({cellOf(0, 9), cellOf(120, 129)});
+    ASSERT_TRUE(f.reader.openSource(f.files, false, 0, 0, 1, false));
+    fs::remove(f.files[1]);
+    const auto got = f.readAll();
+    ASSERT_EQ(f.host.boxes.size(), 1u);
+    EXPECT_EQ(f.host.boxes[0].text, "Unable to read from \"" + f.files[1] + "\"");
+    ASSERT_GE(got.size(), 10u);
+    EXPECT_EQ(std::vector<uint32_t>(got.begin(), got.begin() + 10), range(0, 9));
 }
 
 }  // namespace
