@@ -349,12 +349,11 @@ struct VideoEncoder::Impl {
 };
 
 VideoEncoder::VideoEncoder(JobReporter& reporter) : reporter_(reporter) {}
-VideoEncoder::~VideoEncoder() { delete impl_; }
+VideoEncoder::~VideoEncoder() = default;
 
 Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernels& kernels,
                                 EsStore& store, VideoUnitSink sink) {
-    delete impl_;
-    impl_ = new (std::nothrow) Impl;
+    impl_.reset(new (std::nothrow) Impl);
     if (!impl_) return Status::error("STR_ERROR_332");
     Impl& s = *impl_;
     s.p = params;
@@ -377,8 +376,7 @@ Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernel
                             {&s.oldOrg, "STR_ERROR_324"}, {&s.auxOrg, "STR_ERROR_325"}};
     for (const Alloc& a : allocs) {
         if (!a.f->alloc(W, s.codedH)) {
-            delete impl_;
-            impl_ = nullptr;
+            impl_.reset();
             return Status::error(a.key);
         }
     }
@@ -393,8 +391,7 @@ Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernel
             s.v422.resize(static_cast<std::size_t>(p.width) * p.height);
         }
     } catch (const std::bad_alloc&) {
-        delete impl_;
-        impl_ = nullptr;
+        impl_.reset();
         return Status::error("STR_ERROR_326");
     }
     // Threads only share out the estimate stage; an encoder that cannot
@@ -1712,8 +1709,7 @@ void VideoEncoder::videoEnd() {
         diag_ += buf;
     }
     running_ = false;
-    delete impl_;
-    impl_ = nullptr;
+    impl_.reset();
 }
 
 }  // namespace zembra

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -109,7 +110,7 @@ private:
     Status codePicture(const CodingStep& step, int slot);
 
     JobReporter& reporter_;
-    Impl* impl_ = nullptr;
+    std::unique_ptr<Impl> impl_;
     int gopStart_ = 0;
     int pastAnchor_ = 0, futureAnchor_ = 0;
     bool running_ = false;

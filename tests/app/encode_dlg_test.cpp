@@ -584,6 +584,32 @@ TEST(EncodeDlgRowFailure, OutOfMemoryEndsTheRowNotTheRun) {
     }
 }
 
+// The same in the MPEG writer: its encoders and multiplexer own what they
+// allocated, so the throw unwinds through them, and the rip loop's one catch
+// finishes the piece: the pictures coded before stay a whole program stream.
+TEST(EncodeDlgRowFailure, OutOfMemoryKeepsTheMpegPieceWhole) {
+    std::unique_ptr<OutOfMemoryWriter> failing;
+    Window w({}, [&](RipEngines& e) {
+        failing = std::make_unique<OutOfMemoryWriter>(*e.mpeg, 20);
+        e.mpeg = failing.get();
+    });
+    w.openSample();
+    w.dlg->chooseFormat(14);  // VCD PAL
+    w.dlg->chooseSplit(0);
+    w.dlg->settingsChanged();
+    w.dlg->StartRip();
+    EXPECT_EQ(w.dlg->rowsCompleted(), 0);
+    ASSERT_EQ(w.host.boxes.size(), 1u);
+    EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_55"));
+    const fs::path mpg = w.out() / (w.dlg->rows()[0].outputName + ".mpg");
+    ASSERT_TRUE(fs::exists(mpg));
+    EXPECT_EQ(fs::file_size(mpg) % 2324, 0u) << "whole VCD sectors";
+    if (testing::haveOracles()) {
+        EXPECT_EQ(testing::decodeErrors(mpg.string()), "");
+        EXPECT_EQ(testing::decodedFrames(mpg.string()), 19);
+    }
+}
+
 // An output size no geometry can make ends the row before anything is
 // written, where grey pictures used to be written as a rip.
 TEST(EncodeDlgRowFailure, SizeTheGeometryCannotMakeWritesNothing) {
