@@ -7,14 +7,6 @@
 
 namespace zembra {
 
-int runLevelBits(int run, int level, bool first, bool mpeg2) {
-    if (first && run == 0 && level == 1) return 2;
-    vlc::Code c;
-    if (vlc::dctCoefficient(run, level, c)) return c.length + 1;
-    if (mpeg2) return 24;
-    return level < 128 ? 20 : 28;
-}
-
 namespace {
 
 // The magnitude the decoder rebuilds from a level.

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "encoder/vlc_tables.h"
+
 namespace zembra {
 
 struct TrimQuant {
@@ -19,7 +21,14 @@ struct TrimQuant {
 
 // Bits of one run/level pair with its sign (escape included); `first`: the
 // first coefficient of a non-intra block, whose level 1 has a short code.
-int runLevelBits(int run, int level, bool first, bool mpeg2);
+// (Inline: the mode choice and the trim count it for every level they weigh.)
+inline int runLevelBits(int run, int level, bool first, bool mpeg2) {
+    if (first && run == 0 && level == 1) return 2;
+    vlc::Code c;
+    if (vlc::dctCoefficient(run, level, c)) return c.length + 1;
+    if (mpeg2) return 24;
+    return level < 128 ? 20 : 28;
+}
 
 // Lowers levels of `level` (natural order, quantised from `coef`) where it
 // pays. Returns whether a non-zero AC level (or any, for non-intra) is left.

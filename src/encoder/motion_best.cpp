@@ -103,7 +103,7 @@ int BestMotionSearch::vectorCost(HalfPelVector v, HalfPelVector pmv) const {
 
 MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchReference& ref, int x0,
                                       int y0, const HalfPelVector* candidates, int count,
-                                      HalfPelVector pmv) const {
+                                      HalfPelVector pmv, int settled) const {
     const int W = ref.width, H = ref.height;
     // Integer offsets whose block lies in the picture and whose vector,
     // with the half-pel step after it, the f_code can still carry.
@@ -132,7 +132,9 @@ MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchRefer
     static constexpr int kLarge[8][2] = {{0, -2}, {-1, -1}, {1, -1}, {-2, 0},
                                          {2, 0},  {-1, 1},  {1, 1},  {0, 2}};
     static constexpr int kSmall[4][2] = {{0, -1}, {-1, 0}, {1, 0}, {0, 1}};
+    const bool largeSteps = best > settled;
     for (int scale : {4, 2, 1}) {
+        if (!largeSteps && scale > 1) continue;
         for (int step = 0; step < 64; ++step) {
             const int cx = bx, cy = by;
             for (const auto& d : kLarge) tryAt(cx + scale * d[0], cy + scale * d[1]);
@@ -147,6 +149,7 @@ MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchRefer
 
     // Half pels around it, on the reconstruction the decoder predicts from.
     MotionChoice c;
+    c.fullPelCost = best;
     const int hx0 = 2 * (x0 + bx), hy0 = 2 * (y0 + by);
     c.vector = {2 * bx, 2 * by};
     c.sad = k_.sad16Packed(blk, ref.reconAt(hx0, hy0), W, INT_MAX);

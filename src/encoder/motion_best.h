@@ -52,6 +52,9 @@ struct MotionChoice {
     HalfPelVector vector;
     int sad = 0;   // against the reconstruction
     int cost = 0;  // sad + lambda x vector bits
+    // The integer stage's cost (SAD against the source + lambda x vector
+    // bits), which the search of a neighbour compares its candidates with.
+    int fullPelCost = 0;
 };
 
 class BestMotionSearch {
@@ -61,9 +64,13 @@ public:
 
     // The block `blk` (packed 16x16) at luma position (x0, y0): the best
     // vector among `candidates` and what the steps from there find; `pmv`
-    // is the vector the difference is coded against.
+    // is the vector the difference is coded against. A best candidate that
+    // costs no more than `settled` (what the neighbours' searches ended
+    // at) is taken as the motion and only refined by small steps; the
+    // large ones are for the blocks the candidates miss.
     MotionChoice search(const std::uint8_t* blk, const SearchReference& ref, int x0, int y0,
-                        const HalfPelVector* candidates, int count, HalfPelVector pmv) const;
+                        const HalfPelVector* candidates, int count, HalfPelVector pmv,
+                        int settled = -1) const;
 
     // The price of a vector's bits against `pmv`, in SAD units.
     int vectorCost(HalfPelVector v, HalfPelVector pmv) const;

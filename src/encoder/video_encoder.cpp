@@ -337,6 +337,8 @@ struct VideoEncoder::Impl {
     // for an I picture), where the next pictures look for the motion at the
     // same place.
     std::vector<HalfPelVector> fieldF, fieldB, anchorField;
+    // ... and what the integer stage of each search ended at.
+    std::vector<int> costF, costB;
     std::unique_ptr<std::atomic<int>[]> rowProgress;
     // Best: whether a picture of each type (I, P, B) has been coded, so
     // that its complexity is measured rather than the starting guess; and
@@ -503,6 +505,8 @@ struct MotionEstimator {
     int mbW = 0;
     HalfPelVector* fieldF = nullptr;
     HalfPelVector* fieldB = nullptr;
+    int* costF = nullptr;
+    int* costB = nullptr;
     const HalfPelVector* anchorField = nullptr;  // null: none yet
     std::atomic<int>* rowProgress = nullptr;     // macroblocks done in each row
 
@@ -779,6 +783,16 @@ struct MotionEstimator {
         return n;
     }
 
+    // The cost a search's best candidate must reach to be taken without
+    // large steps: the worse of what the left and the above macroblocks'
+    // searches ended at (they are done: see waitForAbove). Without both
+    // the search takes all its steps.
+    int settledCost(const int* cost, int mbx, int mby) const {
+        if (mbx == 0 || mby == 0) return -1;
+        return std::max(cost[static_cast<std::size_t>(mby) * mbW + mbx - 1],
+                        cost[static_cast<std::size_t>(mby - 1) * mbW + mbx]);
+    }
+
     // The vector the coding stage will most likely code this one against:
     // the left neighbour's (a row is a slice, which starts from zero).
     static HalfPelVector predictedFrom(const HalfPelVector* field, int mbx, int mby, int mbW) {
@@ -830,8 +844,10 @@ struct MotionEstimator {
         const int nf = candidates(fieldF, mbx, mby,
                                   type == PictureType::P ? kAnchorDistance : pastDistance, cand);
         const MotionChoice f =
-            forward.search(packed, searchIn(*fwdOrg, *fwdRef), mbx * 16, mby * 16, cand, nf, pmvF);
+            forward.search(packed, searchIn(*fwdOrg, *fwdRef), mbx * 16, mby * 16, cand, nf, pmvF,
+                           settledCost(costF, mbx, mby));
         fieldF[j] = f.vector;
+        costF[j] = f.fullPelCost;
         vf = vec(f.vector);
 
         // The inter modes by SAD + lambda x vector bits, with what coding
@@ -859,9 +875,11 @@ struct MotionEstimator {
             const BestMotionSearch backward(k, lambda, fcodeB);
             const HalfPelVector pmvB = predictedFrom(fieldB, mbx, mby, mbW);
             const int nb = candidates(fieldB, mbx, mby, pastDistance - kAnchorDistance, cand);
-            const MotionChoice b = backward.search(packed, searchIn(*bwdOrg, *bwdRef), mbx * 16,
-                                                   mby * 16, cand, nb, pmvB);
+            const MotionChoice b =
+                backward.search(packed, searchIn(*bwdOrg, *bwdRef), mbx * 16, mby * 16, cand, nb,
+                                pmvB, settledCost(costB, mbx, mby));
             fieldB[j] = b.vector;
+            costB[j] = b.fullPelCost;
             vb = vec(b.vector);
             predict(*bwdRef, mbx, mby, vb, predB);
             k.average(predF, predB, predI, 384);
@@ -883,11 +901,12 @@ struct MotionEstimator {
 
         // Coding a mode costs a transform of its blocks and more: only the
         // modes near the best by SAD are weighed by their coded bits, and
-        // intra only where the prediction leaves much of the block's own
-        // variance.
+        // intra only where the prediction leaves more than two thirds of
+        // the block's own variance (below that intra seldom wins, and the
+        // test at half cost several per cent of the time on noisy input).
         const int W = cur->p[0].w;
         const std::uint8_t* blk = cur->p[0].row(mby * 16) + mbx * 16;
-        const bool intraToo = 2 * k.ssd16(blk, W, best->pred) > k.variance16(blk, W);
+        const bool intraToo = 3 * k.ssd16(blk, W, best->pred) > 2 * k.variance16(blk, W);
         int near = 0;
         for (int i = 0; i < n; ++i) near += 8 * inter[i].cost <= 9 * best->cost;
         if (near == 1 && !intraToo) {
@@ -1356,6 +1375,8 @@ void prepareBestSearch(VideoEncoder::Impl& s, MotionEstimator& me, int fcodeF, i
     const std::size_t mbs = static_cast<std::size_t>(s.mbW) * s.mbH;
     s.fieldF.assign(mbs, HalfPelVector{});
     s.fieldB.assign(mbs, HalfPelVector{});
+    s.costF.assign(mbs, 0);
+    s.costB.assign(mbs, 0);
     me.fcodeF = fcodeF;
     me.fcodeB = fcodeB;
     me.lambda = std::max(1, qModel / 2);
@@ -1369,6 +1390,8 @@ void prepareBestSearch(VideoEncoder::Impl& s, MotionEstimator& me, int fcodeF, i
     me.mbW = s.mbW;
     me.fieldF = s.fieldF.data();
     me.fieldB = s.fieldB.data();
+    me.costF = s.costF.data();
+    me.costB = s.costB.data();
     me.anchorField = s.anchorField.size() == mbs ? s.anchorField.data() : nullptr;
     if (!s.rowProgress) s.rowProgress = std::make_unique<std::atomic<int>[]>(s.mbH);
     for (int r = 0; r < s.mbH; ++r) s.rowProgress[r].store(0, std::memory_order_relaxed);

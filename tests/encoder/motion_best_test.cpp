@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -123,6 +124,35 @@ TEST(MotionBest, FindsMotionFarFromZeroFromAPredictedStart) {
     EXPECT_LE(c.vector.x, 15);
     EXPECT_GE(c.vector.y, -16);
     EXPECT_LE(c.vector.y, 15);
+}
+
+// A best candidate no worse than what the neighbours settled at is only
+// refined by small steps: they still walk the last pels to the motion, but
+// a block whose candidates all miss by far needs the large ones.
+TEST(MotionBest, SettledCandidatesSkipTheLargeSteps) {
+    const EncoderKernels k = makeKernels(cpuLevel());
+    Scene scene(256, 192);
+    const std::vector<std::uint8_t> cur = scene.view(0, 0);
+    Reference ref(scene, -45, 23);
+    alignas(32) std::uint8_t packed[256];
+    const int x0 = 112, y0 = 80;
+    for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, cur.data() + (y0 + r) * 256 + x0, 16);
+    const BestMotionSearch search(k, 4, 3);
+    const HalfPelVector exact{45, -23};
+
+    const HalfPelVector near[] = {{40, -20}};
+    MotionChoice c = search.search(packed, ref.search, x0, y0, near, 1, {}, INT_MAX);
+    EXPECT_EQ(c.vector, exact);
+    // The integer stage's cost, which the half pels only lower.
+    EXPECT_GE(c.fullPelCost, c.cost);
+    EXPECT_GT(c.fullPelCost, 0);
+
+    // Twelve pels off: the small steps stop on a lesser match.
+    const HalfPelVector far[] = {{44, 0}};
+    c = search.search(packed, ref.search, x0, y0, far, 1, {}, -1);
+    EXPECT_EQ(c.vector, exact);
+    c = search.search(packed, ref.search, x0, y0, far, 1, {}, INT_MAX);
+    EXPECT_NE(c.vector, exact);
 }
 
 // Blocks at the picture's edges keep their vectors inside it.
