@@ -92,15 +92,6 @@ BestMotionSearch::BestMotionSearch(const EncoderKernels& kernels, int lambda, in
     low_ = -(16 << (fcode - 1));
 }
 
-int BestMotionSearch::componentBits(int delta) const {
-    if (delta >= -span_ && delta <= span_) return bits_[delta];
-    return motionComponentBits(delta, fcode_);
-}
-
-int BestMotionSearch::vectorCost(HalfPelVector v, HalfPelVector pmv) const {
-    return lambda_ * (componentBits(v.x - pmv.x) + componentBits(v.y - pmv.y));
-}
-
 MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchReference& ref, int x0,
                                       int y0, const HalfPelVector* candidates, int count,
                                       HalfPelVector pmv, int settled) const {

@@ -72,11 +72,17 @@ public:
                         const HalfPelVector* candidates, int count, HalfPelVector pmv,
                         int settled = -1) const;
 
-    // The price of a vector's bits against `pmv`, in SAD units.
-    int vectorCost(HalfPelVector v, HalfPelVector pmv) const;
+    // The price of a vector's bits against `pmv`, in SAD units. (Inline:
+    // the search prices every position before it takes its SAD.)
+    int vectorCost(HalfPelVector v, HalfPelVector pmv) const {
+        return lambda_ * (componentBits(v.x - pmv.x) + componentBits(v.y - pmv.y));
+    }
 
 private:
-    int componentBits(int delta) const;
+    int componentBits(int delta) const {
+        if (delta >= -span_ && delta <= span_) return bits_[delta];
+        return motionComponentBits(delta, fcode_);
+    }
 
     const EncoderKernels& k_;
     int lambda_;
