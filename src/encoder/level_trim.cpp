@@ -24,10 +24,19 @@ constexpr int kEmptyBlockBits = 4;
 bool trimLevels(const std::int16_t* coef, std::int16_t* level, const TrimQuant& tq, double lambda) {
     // The non-zero levels in scan order.
     int pos[64], mag[64], run[64];
+    std::uint64_t inScan = 0;
+    if (tq.nonZero) {
+        for (std::uint64_t nat = *tq.nonZero; nat; nat &= nat - 1)
+            inScan |= std::uint64_t{1} << mpeg::kZigZagPosition[__builtin_ctzll(nat)];
+    } else {
+        for (int s = 0; s < 64; ++s)
+            if (level[mpeg::kZigZag[s]] != 0) inScan |= std::uint64_t{1} << s;
+    }
+    if (tq.intra) inScan &= ~std::uint64_t{1};
     int n = 0, last = -1;
-    for (int s = tq.intra ? 1 : 0; s < 64; ++s) {
+    for (; inScan; inScan &= inScan - 1) {
+        const int s = __builtin_ctzll(inScan);
         const int at = mpeg::kZigZag[s];
-        if (level[at] == 0) continue;
         pos[n] = at;
         mag[n] = std::abs(level[at]);
         run[n] = s - last - 1;

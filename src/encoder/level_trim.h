@@ -17,6 +17,10 @@ struct TrimQuant {
     int quantiserScale = 2;
     bool intra = false;  // intra: the DC term (coded apart) is left alone
     bool mpeg2 = true;   // the escape's length
+    // The levels' non-zero mask in natural order, bit i for level[i]
+    // (EncoderKernels::nonZeroMask), when the caller has it: the trim then
+    // visits the non-zero levels alone instead of all 64.
+    const std::uint64_t* nonZero = nullptr;
 };
 
 // Bits of one run/level pair with its sign (escape included); `first`: the

@@ -1193,7 +1193,9 @@ struct PictureCoder {
     // keep the quantiser's levels as they are.
     bool trimming() const { return p.motionSearch == kBestMotionSearch && qModel > 2; }
     bool trim(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
+        const std::uint64_t nonZero = k.nonZeroMask(level);
         TrimQuant tq;
+        tq.nonZero = &nonZero;
         tq.matrix = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
         tq.quantiserScale = q;
         tq.intra = intra;

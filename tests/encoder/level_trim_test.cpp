@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
+#include "encoder/kernels.h"
 #include "encoder/quantiser_scale.h"
 #include "mpeg/scan_tables.h"
 #include "venc_support.h"
@@ -87,6 +89,36 @@ TEST(LevelTrim, AnEmptiedBlockIsReportedEmpty) {
     tq.matrix = kFlat.data();
     tq.quantiserScale = 8;
     EXPECT_FALSE(trimLevels(coef, level, tq, 0.15 * 64));
+}
+
+// Told which levels are non-zero (as the coder's kernel finds them), the
+// trim visits only those and must lower exactly the same levels as when
+// it looks at all 64 itself; the intra DC bit in the mask is ignored.
+TEST(LevelTrim, TheNonZeroMaskGivesTheSameTrim) {
+    const EncoderKernels k = plainKernels();
+    unsigned seed = 7;
+    const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int round = 0; round < 200; ++round) {
+        std::int16_t coef[64], level[64];
+        for (int i = 0; i < 64; ++i) {
+            const int lv = next() % 4 == 0 ? static_cast<int>(next() % 7) - 3 : 0;
+            level[i] = static_cast<std::int16_t>(lv);
+            coef[i] = static_cast<std::int16_t>(lv * 16 + static_cast<int>(next() % 9) - 4);
+        }
+        TrimQuant tq;
+        tq.matrix = kFlat.data();
+        tq.quantiserScale = 8;
+        tq.intra = round % 2 == 1;
+        tq.mpeg2 = round % 3 != 0;
+        std::int16_t plain[64], masked[64];
+        std::copy(level, level + 64, plain);
+        std::copy(level, level + 64, masked);
+        const bool plainLeft = trimLevels(coef, plain, tq, 0.15 * 64);
+        const std::uint64_t nonZero = k.nonZeroMask(level);
+        tq.nonZero = &nonZero;
+        EXPECT_EQ(trimLevels(coef, masked, tq, 0.15 * 64), plainLeft);
+        EXPECT_TRUE(std::equal(plain, plain + 64, masked)) << "round " << round;
+    }
 }
 
 TEST(QuantiserScale, CodesAndNearestScalesOfBothKinds) {
