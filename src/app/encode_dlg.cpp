@@ -122,8 +122,8 @@ EncodeDlg::EncodeDlg(UiHost& host, SettingsStore& settings, TitleCatalogue& cata
         if (w) w->setCancel(w == engines_.avi ? &cancelAvi : &cancelMpeg);
     if (engines_.source) engines_.source->setCancel(&cancelReader);
     catalogue_.clear();
-    outputFolder = settings_.app.outputPath;
-    priorityChecked = settings_.app.priority;
+    controls.outputFolder = settings_.app.outputPath;
+    controls.priorityChecked = settings_.app.priority;
     fillStaticLists();
     refillSelectionLists();
     setIdleState();
@@ -137,6 +137,24 @@ const DVDProjectItem* EncodeDlg::item(int row) const {
     return row >= 0 && row < int(items_.size()) ? items_[size_t(row)].get() : nullptr;
 }
 
+ViewState EncodeDlg::viewState() const {
+    ViewState s;
+    s.controls = controls;
+    s.rows = rows_;
+    s.currentItem = current_;
+    s.hasCurrentItem = hasCurrentItem();
+    s.ripping = ripping();
+    s.busy = busy();
+    s.decoderOpen = decoderOpen();
+    const OutputSettings& out = settings_.output;
+    s.correct43 = out.correct43;
+    s.showResolution = out.showResolution;
+    s.renderSource = out.renderSource;
+    s.customZoom = out.zoomMode == kZoomCustom;
+    s.shutDown = settings_.input.shutDown;
+    return s;
+}
+
 void EncodeDlg::notify() {
     if (view_) view_->refresh();
 }
@@ -147,23 +165,25 @@ void EncodeDlg::fillStaticLists() {
         for (int i = 0; i < count; ++i) list.entries.push_back(host_.text(key(i)));
         list.selected = (selected >= 0 && selected < count) ? selected : 0;
     };
-    fill(formatList, kFormatCount, formatKey, settings_.output.formatIndex);
-    fill(zoomList, kZoomCount, zoomKey, settings_.output.zoomMode);
-    fill(splitList, kSplitCount, splitKey, settings_.output.splitMode);
-    angleList.entries = {text("STR_MAIN_COMBO_Angle_All")};
-    for (int i = 1; i <= 16; ++i) angleList.entries.push_back(std::to_string(i));
-    angleList.selected = std::clamp(settings_.input.angle, 0, 16);
+    fill(controls.formatList, kFormatCount, formatKey, settings_.output.formatIndex);
+    fill(controls.zoomList, kZoomCount, zoomKey, settings_.output.zoomMode);
+    fill(controls.splitList, kSplitCount, splitKey, settings_.output.splitMode);
+    controls.angleList.entries = {text("STR_MAIN_COMBO_Angle_All")};
+    for (int i = 1; i <= 16; ++i) controls.angleList.entries.push_back(std::to_string(i));
+    controls.angleList.selected = std::clamp(settings_.input.angle, 0, 16);
 }
 
 void EncodeDlg::retranslate() {
     if (busy()) return;
-    const ChoiceList format = formatList, zoom = zoomList, split = splitList, angle = angleList;
-    const ChoiceList index = indexList, audio = audioList, subtitle = subtitleList;
+    const ChoiceList format = controls.formatList, zoom = controls.zoomList,
+                     split = controls.splitList, angle = controls.angleList;
+    const ChoiceList index = controls.indexList, audio = controls.audioList,
+                     subtitle = controls.subtitleList;
     fillStaticLists();
     if (rows_.empty()) {
-        indexList.entries = {text("STR_MAIN_COMBO_Index_None")};
-        audioList.entries = {text("STR_MAIN_COMBO_Audio_None")};
-        subtitleList.entries = {text("STR_MAIN_COMBO_Subtitle_None")};
+        controls.indexList.entries = {text("STR_MAIN_COMBO_Index_None")};
+        controls.audioList.entries = {text("STR_MAIN_COMBO_Audio_None")};
+        controls.subtitleList.entries = {text("STR_MAIN_COMBO_Subtitle_None")};
     } else {
         refillSelectionLists();
     }
@@ -172,54 +192,56 @@ void EncodeDlg::retranslate() {
         list.enabled = before.enabled;
         if (before.selected < int(list.entries.size())) list.selected = before.selected;
     };
-    keep(formatList, format);
-    keep(zoomList, zoom);
-    keep(splitList, split);
-    keep(angleList, angle);
-    keep(indexList, index);
-    keep(audioList, audio);
-    keep(subtitleList, subtitle);
-    ripButtonText = text(ripping_ ? "STR_MAIN_BUTTON_CancelRip" : "STR_MAIN_BUTTON_Rip");
+    keep(controls.formatList, format);
+    keep(controls.zoomList, zoom);
+    keep(controls.splitList, split);
+    keep(controls.angleList, angle);
+    keep(controls.indexList, index);
+    keep(controls.audioList, audio);
+    keep(controls.subtitleList, subtitle);
+    controls.ripButtonText = text(ripping_ ? "STR_MAIN_BUTTON_CancelRip" : "STR_MAIN_BUTTON_Rip");
     notify();
 }
 
 void EncodeDlg::refillSelectionLists() {
-    indexList.entries.clear();
-    for (const TitleRecord& t : catalogue_.titles) indexList.entries.push_back(t.label);
-    if (indexList.entries.empty()) {
-        indexList.entries.push_back(text("STR_MAIN_COMBO_Index_None"));
-        indexList.selected = 0;
+    controls.indexList.entries.clear();
+    for (const TitleRecord& t : catalogue_.titles) controls.indexList.entries.push_back(t.label);
+    if (controls.indexList.entries.empty()) {
+        controls.indexList.entries.push_back(text("STR_MAIN_COMBO_Index_None"));
+        controls.indexList.selected = 0;
     } else {
         if (settings_.input.titleIndex < 0 || settings_.input.titleIndex >= catalogue_.count())
             settings_.input.titleIndex = 0;
-        indexList.selected = settings_.input.titleIndex;
+        controls.indexList.selected = settings_.input.titleIndex;
     }
     refillStreamLists();
-    angleList.selected = std::clamp(settings_.input.angle, 0, 16);
+    controls.angleList.selected = std::clamp(settings_.input.angle, 0, 16);
 }
 
 void EncodeDlg::refillStreamLists() {
     const TitleRecord* title = catalogue_.title(settings_.input.titleIndex);
-    audioList.entries.clear();
-    subtitleList.entries = {text("STR_MAIN_COMBO_Subtitle_None")};
+    controls.audioList.entries.clear();
+    controls.subtitleList.entries = {text("STR_MAIN_COMBO_Subtitle_None")};
     if (title) {
         for (int i = 0; i < title->audioCount && i < kMaxAudioSlots; ++i)
-            audioList.entries.push_back(title->audioText[size_t(i)]);
+            controls.audioList.entries.push_back(title->audioText[size_t(i)]);
         for (int i = 0; i < title->subpictureCount && i < kMaxSubpictureSlots; ++i)
-            subtitleList.entries.push_back(title->subpictureText[size_t(i)]);
+            controls.subtitleList.entries.push_back(title->subpictureText[size_t(i)]);
     }
-    if (audioList.entries.empty()) {
-        audioList.entries.push_back(text("STR_MAIN_COMBO_Audio_None"));
-        audioList.selected = 0;
+    if (controls.audioList.entries.empty()) {
+        controls.audioList.entries.push_back(text("STR_MAIN_COMBO_Audio_None"));
+        controls.audioList.selected = 0;
     } else {
-        audioList.selected = settings_.input.audioTrack >= 0 &&
-                                     settings_.input.audioTrack < int(audioList.entries.size())
-                                 ? settings_.input.audioTrack
-                                 : 0;
+        controls.audioList.selected =
+            settings_.input.audioTrack >= 0 &&
+                    settings_.input.audioTrack < int(controls.audioList.entries.size())
+                ? settings_.input.audioTrack
+                : 0;
     }
-    subtitleList.selected = settings_.input.subtitle < int(subtitleList.entries.size())
-                                ? std::max(settings_.input.subtitle, 0)
-                                : 0;
+    controls.subtitleList.selected =
+        settings_.input.subtitle < int(controls.subtitleList.entries.size())
+            ? std::max(settings_.input.subtitle, 0)
+            : 0;
 }
 
 void EncodeDlg::resolveStreamIds(InputSettings& in, const TitleCatalogue& catalogue) {
@@ -298,24 +320,24 @@ void EncodeDlg::openIfoList(const std::vector<std::string>& ifos,
                             const std::vector<std::vector<std::string>>& vobs) {
     if (ifos.empty()) return;
     opening_ = true;
-    controlsEnabled = false;
-    ripEnabled = false;
-    progress = 0;
+    controls.controlsEnabled = false;
+    controls.ripEnabled = false;
+    controls.progress = 0;
     int failures = 0;
     for (size_t i = 0; i < ifos.size(); ++i) {
-        monitorLine = ifos[i];
+        controls.monitorLine = ifos[i];
         notify();
         if (!addIfoEntry(ifos[i], vobs.empty() ? nullptr : &vobs[i])) ++failures;
         int handled = int(i) + 1;
         int denominator = int(ifos.size()) - failures;
-        if (denominator > 0) progress = std::min(100, handled * 100 / denominator);
+        if (denominator > 0) controls.progress = std::min(100, handled * 100 / denominator);
         notify();
         host_.pumpMessages();
     }
     opening_ = false;
-    controlsEnabled = true;
-    ripEnabled = removeEnabled = !rows_.empty();
-    progress = 100;
+    controls.controlsEnabled = true;
+    controls.ripEnabled = controls.removeEnabled = !rows_.empty();
+    controls.progress = 100;
     if (!rows_.empty()) selectRow(int(rows_.size()) - 1);
     notify();
 }
@@ -341,7 +363,7 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
     const TitleRecord* title = catalogue_.title(in.titleIndex);
     in.duration = title ? title->duration : 0.0;
     in.startSector = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
-    monitorLine = decoderOpen_ ? text("STR_MAIN_LABEL_MONITOR_ReadyToEncode") : "";
+    controls.monitorLine = decoderOpen_ ? text("STR_MAIN_LABEL_MONITOR_ReadyToEncode") : "";
     if (!decoderOpen_) return false;
 
     FileRow row;
@@ -396,8 +418,8 @@ void EncodeDlg::addRow(FileRow row, std::unique_ptr<DVDProjectItem> item) {
     item->row = int(rows_.size());
     rows_.push_back(std::move(row));
     items_.push_back(std::move(item));
-    ripEnabled = !opening_;
-    removeEnabled = true;
+    controls.ripEnabled = !opening_;
+    controls.removeEnabled = true;
 }
 
 // ---------------------------------------------------------------- file list
@@ -409,7 +431,9 @@ void EncodeDlg::selectRows(const std::vector<int>& selection) {
         if (r >= 0 && r < int(rows_.size())) rows_[size_t(r)].selected = true;
     int count = int(std::count_if(rows_.begin(), rows_.end(), [](auto& r) { return r.selected; }));
     bool single = count == 1;
-    for (ChoiceList* l : {&indexList, &audioList, &subtitleList, &angleList}) l->enabled = single;
+    for (ChoiceList* l :
+         {&controls.indexList, &controls.audioList, &controls.subtitleList, &controls.angleList})
+        l->enabled = single;
     if (single) {
         int row = int(std::find_if(rows_.begin(), rows_.end(), [](auto& r) { return r.selected; }) -
                       rows_.begin());
@@ -422,15 +446,15 @@ void EncodeDlg::selectRows(const std::vector<int>& selection) {
 void EncodeDlg::applyItem(int row) {
     applyingItem_ = true;
     DVDProjectItem& it = *items_[size_t(row)];
-    monitorLine = rows_[size_t(row)].sourcePath;
+    controls.monitorLine = rows_[size_t(row)].sourcePath;
     current_ = row;
     settings_.input = it.input;
     settings_.output = it.output;
     it.copyCatalogueTo(catalogue_);
     refillSelectionLists();
-    formatList.selected = settings_.output.formatIndex;
-    zoomList.selected = settings_.output.zoomMode;
-    splitList.selected = settings_.output.splitMode;
+    controls.formatList.selected = settings_.output.formatIndex;
+    controls.zoomList.selected = settings_.output.zoomMode;
+    controls.splitList.selected = settings_.output.splitMode;
     applyingItem_ = false;
     redrawPreview();
 }
@@ -477,13 +501,13 @@ void EncodeDlg::removeAll() {
 void EncodeDlg::afterRowsRemoved(int nearest) {
     current_ = -1;
     if (rows_.empty()) {
-        ripEnabled = false;
-        removeEnabled = false;
-        indexList.entries = {text("STR_MAIN_COMBO_Index_None")};
-        indexList.selected = 0;
-        audioList.entries = {text("STR_MAIN_COMBO_Audio_None")};
-        audioList.selected = 0;
-        monitorLine.clear();
+        controls.ripEnabled = false;
+        controls.removeEnabled = false;
+        controls.indexList.entries = {text("STR_MAIN_COMBO_Index_None")};
+        controls.indexList.selected = 0;
+        controls.audioList.entries = {text("STR_MAIN_COMBO_Audio_None")};
+        controls.audioList.selected = 0;
+        controls.monitorLine.clear();
         if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
         decoderOpen_ = false;
         if (view_) view_->showLogo();
@@ -541,8 +565,9 @@ void EncodeDlg::setRowChecked(int row, bool checked) {
 
 void EncodeDlg::chooseIndex(int index) {
     if (busy()) return;
-    if (index < 0 || index >= int(indexList.entries.size()) || catalogue_.count() == 0) return;
-    indexList.selected = index;
+    if (index < 0 || index >= int(controls.indexList.entries.size()) || catalogue_.count() == 0)
+        return;
+    controls.indexList.selected = index;
     settings_.input.titleIndex = index;
     if (current_ >= 0) items_[size_t(current_)]->input.titleIndex = index;
     refillStreamLists();
@@ -567,8 +592,8 @@ void EncodeDlg::showTitleOfIndex() {
 
 void EncodeDlg::chooseAudio(int index) {
     if (busy()) return;
-    if (index < 0 || index >= int(audioList.entries.size())) return;
-    audioList.selected = index;
+    if (index < 0 || index >= int(controls.audioList.entries.size())) return;
+    controls.audioList.selected = index;
     settings_.input.audioTrack = index;
     if (current_ >= 0) items_[size_t(current_)]->input.audioTrack = index;
     notify();
@@ -576,8 +601,8 @@ void EncodeDlg::chooseAudio(int index) {
 
 void EncodeDlg::chooseSubtitle(int index) {
     if (busy()) return;
-    if (index < 0 || index >= int(subtitleList.entries.size())) return;
-    subtitleList.selected = index;
+    if (index < 0 || index >= int(controls.subtitleList.entries.size())) return;
+    controls.subtitleList.selected = index;
     settings_.input.subtitle = index;
     if (current_ >= 0) items_[size_t(current_)]->input.subtitle = index;
     notify();
@@ -585,8 +610,8 @@ void EncodeDlg::chooseSubtitle(int index) {
 
 void EncodeDlg::chooseAngle(int index) {
     if (busy()) return;
-    if (index < 0 || index >= int(angleList.entries.size())) return;
-    angleList.selected = index;
+    if (index < 0 || index >= int(controls.angleList.entries.size())) return;
+    controls.angleList.selected = index;
     settings_.input.angle = index;
     if (current_ >= 0) items_[size_t(current_)]->input.angle = index;
     notify();
@@ -606,7 +631,7 @@ void EncodeDlg::chooseChapters(int from, int to) {
 void EncodeDlg::chooseFormat(int index) {
     if (busy()) return;
     if (index < 0 || index >= kFormatCount) return;
-    formatList.selected = index;
+    controls.formatList.selected = index;
     applyFormat(index, settings_.input, settings_.output);
     if (current_ >= 0)
         applyFormat(index, items_[size_t(current_)]->input, items_[size_t(current_)]->output);
@@ -617,7 +642,7 @@ void EncodeDlg::chooseFormat(int index) {
 void EncodeDlg::chooseZoom(int index) {
     if (busy()) return;
     if (index < 0 || index >= kZoomCount) return;
-    zoomList.selected = index;
+    controls.zoomList.selected = index;
     applyZoom(index, settings_.output);
     if (current_ >= 0) applyZoom(index, items_[size_t(current_)]->output);
     redrawPreview();
@@ -627,10 +652,10 @@ void EncodeDlg::chooseZoom(int index) {
 void EncodeDlg::chooseSplit(int index) {
     if (busy()) return;
     if (index < 0 || index >= kSplitCount) return;
-    splitList.selected = index;
+    controls.splitList.selected = index;
     settings_.output.splitMode = index;
     if (current_ >= 0) items_[size_t(current_)]->output.splitMode = index;
-    splitSettingEnabled = index == kSplitCustom;
+    controls.splitSettingEnabled = index == kSplitCustom;
     notify();
 }
 
@@ -640,19 +665,19 @@ void EncodeDlg::browseOutputFolder() {
     if (!view_ || busy()) return;
     auto folder = view_->chooseFolder(text("STR_ERROR_201"));
     if (!folder) return;
-    outputFolder = withTrailingSlash(*folder);
-    settings_.app.outputPath = outputFolder;
-    settings_.input.cacheFile = outputFolder + "hdcache.dat";
+    controls.outputFolder = withTrailingSlash(*folder);
+    settings_.app.outputPath = controls.outputFolder;
+    settings_.input.cacheFile = controls.outputFolder + "hdcache.dat";
     notify();
 }
 
 void EncodeDlg::setOutputFolderText(const std::string& typed) {
     if (busy()) return;
-    outputFolder = withTrailingSlash(typed);
-    settings_.app.outputPath = outputFolder;
+    controls.outputFolder = withTrailingSlash(typed);
+    settings_.app.outputPath = controls.outputFolder;
     std::error_code ec;
-    if (fs::is_directory(outputFolder, ec))
-        settings_.input.cacheFile = outputFolder + "hdcache.dat";
+    if (fs::is_directory(controls.outputFolder, ec))
+        settings_.input.cacheFile = controls.outputFolder + "hdcache.dat";
     notify();
 }
 
@@ -667,7 +692,7 @@ void EncodeDlg::choosePriority(int choice) {
         notify();
         return;
     }
-    priorityChecked = choice;
+    controls.priorityChecked = choice;
     settings_.app.priority = choice;
     notify();
 }

@@ -57,6 +57,42 @@ struct ChoiceList {
     bool enabled = true;
 };
 
+// What the window's controls show that the controller sets as it goes: the
+// selection lists, the output folder field, the Rip button's text, the
+// monitor line, the progress bar, which controls take input and the check
+// mark of the Priority menu.
+struct ControlState {
+    ChoiceList indexList, audioList, subtitleList, angleList, formatList, zoomList, splitList;
+    std::string outputFolder;
+    std::string ripButtonText;
+    std::string monitorLine;
+    int progress = 100;
+    bool ripEnabled = false;
+    bool removeEnabled = false;
+    bool splitSettingEnabled = false;
+    bool controlsEnabled = true;
+    int priorityChecked = 0;
+};
+
+// A copy of all the main window shows, taken from the controller on the
+// thread that changed it. A window draws only from such copies, so it never
+// reads the controller while a rip runs on a worker thread.
+struct ViewState {
+    ControlState controls;
+    std::vector<FileRow> rows;
+    int currentItem = -1;
+    bool hasCurrentItem = false;
+    bool ripping = false;
+    bool busy = false;
+    bool decoderOpen = false;
+    // The display choices of the Crop menu.
+    bool correct43 = false;
+    bool showResolution = true;
+    bool renderSource = false;
+    bool customZoom = false;
+    bool shutDown = false;  // switch the computer off when the rip is done
+};
+
 // The engines the window drives, owned by the application.
 struct RipEngines {
     RipSource* source = nullptr;
@@ -184,15 +220,9 @@ public:
     const std::vector<FileRow>& rows() const { return rows_; }
     int currentItem() const { return current_; }
     const DVDProjectItem* item(int row) const;
-    ChoiceList indexList, audioList, subtitleList, angleList, formatList, zoomList, splitList;
-    std::string outputFolder;
-    std::string ripButtonText;
-    std::string monitorLine;
-    int progress = 100;
-    bool ripEnabled = false;
-    bool removeEnabled = false;
-    bool splitSettingEnabled = false;
-    bool controlsEnabled = true;
+    ControlState controls;
+    // What a window shows, copied whole (on the thread that changed it).
+    ViewState viewState() const;
     bool ripping() const { return ripping_; }
     bool idle() const { return idle_; }
     // From prepareRip to finishRip, and during an Open: every command but
@@ -205,7 +235,6 @@ public:
     bool hasCurrentItem() const {
         return !running_ && current_ >= 0 && current_ < int(items_.size());
     }
-    int priorityChecked = 0;
 
     // Rows that were ripped to the end in the last StartRip (no failure, no cancel).
     int rowsCompleted() const { return rowsCompleted_; }

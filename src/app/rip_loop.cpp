@@ -37,27 +37,29 @@ bool hasExtensionNoCase(const std::string& path, const char* ext) {
 RipWriter* EncodeDlg::writer() const { return aviOutput() ? engines_.avi : engines_.mpeg; }
 
 void EncodeDlg::setIdleState() {
-    controlsEnabled = true;
+    controls.controlsEnabled = true;
     for (ChoiceList* l :
-         {&indexList, &audioList, &subtitleList, &angleList, &formatList, &zoomList, &splitList})
+         {&controls.indexList, &controls.audioList, &controls.subtitleList, &controls.angleList,
+          &controls.formatList, &controls.zoomList, &controls.splitList})
         l->enabled = true;
-    splitSettingEnabled = settings_.output.splitMode == kSplitCustom;
-    removeEnabled = !rows_.empty();
-    ripEnabled = !rows_.empty();
-    ripButtonText = text("STR_MAIN_BUTTON_Rip");
-    progress = 100;
+    controls.splitSettingEnabled = settings_.output.splitMode == kSplitCustom;
+    controls.removeEnabled = !rows_.empty();
+    controls.ripEnabled = !rows_.empty();
+    controls.ripButtonText = text("STR_MAIN_BUTTON_Rip");
+    controls.progress = 100;
     notify();
 }
 
 void EncodeDlg::setRippingState() {
-    controlsEnabled = false;
+    controls.controlsEnabled = false;
     for (ChoiceList* l :
-         {&indexList, &audioList, &subtitleList, &angleList, &formatList, &zoomList, &splitList})
+         {&controls.indexList, &controls.audioList, &controls.subtitleList, &controls.angleList,
+          &controls.formatList, &controls.zoomList, &controls.splitList})
         l->enabled = false;
-    splitSettingEnabled = false;
-    removeEnabled = false;
-    ripEnabled = true;  // the button stays usable as "Cancel"
-    ripButtonText = text("STR_MAIN_BUTTON_CancelRip");
+    controls.splitSettingEnabled = false;
+    controls.removeEnabled = false;
+    controls.ripEnabled = true;  // the button stays usable as "Cancel"
+    controls.ripButtonText = text("STR_MAIN_BUTTON_CancelRip");
     notify();
 }
 
@@ -76,7 +78,7 @@ bool EncodeDlg::prepareRip() {
     if (busy() || applyingItem_) return false;
     // The chosen format is applied again, as if just picked: only here, on
     // a real start, never on a cancel press that finds a rip running.
-    chooseFormat(formatList.selected);
+    chooseFormat(controls.formatList.selected);
 
     ripRows_.clear();
     for (size_t i = 0; i < rows_.size(); ++i)
@@ -85,14 +87,14 @@ bool EncodeDlg::prepareRip() {
     rowsAttempted_ = 0;
     if (ripRows_.empty()) return false;
 
-    std::string folder = withTrailingSlash(outputFolder);
+    std::string folder = withTrailingSlash(controls.outputFolder);
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         host_.messageBox(BoxKind::Error, folder + text("STR_ERROR_106"));
         return false;
     }
     settings_.app.outputPath = folder;
-    outputFolder = folder;
+    controls.outputFolder = folder;
     // A stop asked for in an earlier run must not end this one's scan.
     clearCancels();
     shutdownDue_ = false;
@@ -152,11 +154,11 @@ void EncodeDlg::runRip() {
     // one would leave the others unripped.
     const bool cancelledRun = cancelled() || !ripping_;
     shutdownDue_ = settings_.input.shutDown && !cancelledRun && rowsAttempted_ > 0;
-    if (cancelledRun && !closingLineShown_) monitorLine.clear();
+    if (cancelledRun && !closingLineShown_) controls.monitorLine.clear();
     // Still busy: the controls come back with finishRip, once this thread
     // has really let go of the engines.
     ripping_ = false;
-    ripEnabled = false;
+    controls.ripEnabled = false;
     notify();
 }
 
@@ -207,7 +209,7 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
         std::vector<std::string> files{in.sourcePath.empty() ? rows_[size_t(current_)].sourcePath
                                                              : in.sourcePath};
         if (in.sourcePath.empty()) files = {rows_[size_t(current_)].sourcePath};
-        monitorLine = text("STR_MAIN_LABEL_MONITOR_ScaningInputStream");
+        controls.monitorLine = text("STR_MAIN_LABEL_MONITOR_ScaningInputStream");
         notify();
         if (!engines_.source ||
             !engines_.source->scanVobFiles(files, in, catalogue_, &cancelReader)) {
@@ -325,11 +327,11 @@ int EncodeDlg::RipRun() {
     std::snprintf(line, sizeof line, "%s %d %s", text("STR_MAIN_LABEL_MONITOR_None").c_str(), shown,
                   text("STR_MAIN_LABEL_MONITOR_Frames").c_str());
     uint32_t elapsedMs = engines_.tick() - startTick_;
-    monitorLine = std::string(line) + text("STR_MAIN_LABEL_MONITOR_TotalEncodingTime") +
-                  hms(int(elapsedMs / 1000));
-    if (out.maxFrames != 0) progress = int(int64_t(perPass) * 100 / out.maxFrames);
-    host_.setStatus(monitorLine);
-    if (out.maxFrames != 0) host_.setProgress(progress, 100);
+    controls.monitorLine = std::string(line) + text("STR_MAIN_LABEL_MONITOR_TotalEncodingTime") +
+                           hms(int(elapsedMs / 1000));
+    if (out.maxFrames != 0) controls.progress = int(int64_t(perPass) * 100 / out.maxFrames);
+    host_.setStatus(controls.monitorLine);
+    if (out.maxFrames != 0) host_.setProgress(controls.progress, 100);
     closingLineShown_ = true;
 
     writerOk_ = false;
@@ -589,16 +591,16 @@ void EncodeDlg::ProgressMonitor(int total, int, int, int passCount) {
     line += text("STR_MAIN_LABEL_MONITOR_Time");
     std::snprintf(part, sizeof part, " : %s ", hms(int(elapsed / 1000)).c_str());
     line += part;
-    monitorLine = line;
+    controls.monitorLine = line;
     // Buffering shows its own line for a while, then puts this one back.
     if (feed_)
-        feed_->setIdleStatus(monitorLine);
+        feed_->setIdleStatus(controls.monitorLine);
     else
-        engines_.source->setIdleStatus(monitorLine);
+        engines_.source->setIdleStatus(controls.monitorLine);
     if (out.maxFrames != 0)
-        progress = int(int64_t(total) * 100 / (int64_t(passCount) * out.maxFrames));
-    host_.setStatus(monitorLine);
-    host_.setProgress(progress, 100);
+        controls.progress = int(int64_t(total) * 100 / (int64_t(passCount) * out.maxFrames));
+    host_.setStatus(controls.monitorLine);
+    host_.setProgress(controls.progress, 100);
     notify();
 }
 

@@ -206,7 +206,7 @@ bool isScannedAtRip(const zembra::EncodeDlg& dlg) {
 std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s,
                           const zembra::cli::SettingChoices& o,
                           const zembra::TitleCatalogue& catalogue) {
-    std::string problem = outsideList("--title", o.title, dlg.indexList);
+    std::string problem = outsideList("--title", o.title, dlg.controls.indexList);
     if (problem.empty() && o.title) dlg.chooseIndex(*o.title);
     if (o.mainTitle && !isScannedAtRip(dlg)) dlg.chooseIndex(zembra::mainTitleIndex(catalogue));
     if (isScannedAtRip(dlg)) {
@@ -222,12 +222,13 @@ std::string chooseInLists(zembra::EncodeDlg& dlg, zembra::SettingsStore& s,
         if (problem.empty()) problem = outsideList("--subtitle", o.subtitle, subtitles);
         if (problem.empty() && o.subtitle) s.input.subtitle = *o.subtitle;
     } else {
-        if (problem.empty()) problem = outsideList("--audio", o.audio, dlg.audioList);
+        if (problem.empty()) problem = outsideList("--audio", o.audio, dlg.controls.audioList);
         if (problem.empty() && o.audio) dlg.chooseAudio(*o.audio);
-        if (problem.empty()) problem = outsideList("--subtitle", o.subtitle, dlg.subtitleList);
+        if (problem.empty())
+            problem = outsideList("--subtitle", o.subtitle, dlg.controls.subtitleList);
         if (problem.empty() && o.subtitle) dlg.chooseSubtitle(*o.subtitle);
     }
-    if (problem.empty()) problem = outsideList("--angle", o.angle, dlg.angleList);
+    if (problem.empty()) problem = outsideList("--angle", o.angle, dlg.controls.angleList);
     if (problem.empty() && o.angle) dlg.chooseAngle(*o.angle);
     return problem;
 }
@@ -450,7 +451,7 @@ int runRip(const std::vector<std::string>& args) {
     const bool cancelled = dlg.cancelled();
     g_dlg = nullptr;
 
-    std::fprintf(stderr, "%s\n", dlg.monitorLine.c_str());
+    std::fprintf(stderr, "%s\n", dlg.controls.monitorLine.c_str());
     std::fprintf(stderr, "zembra rip: %d of %d title(s) ripped to %s\n", completed, checked,
                  settings.app.outputPath.c_str());
     if (o.save && !app.saveSettings())

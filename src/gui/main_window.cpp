@@ -534,23 +534,23 @@ void MainWindow::showState(const ViewState& s) {
     state_ = s;
     // The controller's monitor line and progress are drawn when they change;
     // in between, the engines' own reports stay on screen.
-    if (s.monitorLine != shownMonitorLine_) {
-        shownMonitorLine_ = s.monitorLine;
-        monitor_->setText(qtText(s.monitorLine));
+    if (s.controls.monitorLine != shownMonitorLine_) {
+        shownMonitorLine_ = s.controls.monitorLine;
+        monitor_->setText(qtText(s.controls.monitorLine));
     }
-    if (s.progress != shownProgress_) {
-        shownProgress_ = s.progress;
-        progress_->setValue(std::clamp(s.progress, 0, 100));
+    if (s.controls.progress != shownProgress_) {
+        shownProgress_ = s.controls.progress;
+        progress_->setValue(std::clamp(s.controls.progress, 0, 100));
     }
     syncing_ = true;
     syncFileList(s);
     syncCombos(s);
     syncMenus(s);
     if (!outputFolder_->hasFocus() || !outputFolder_->isModified()) {
-        outputFolder_->setText(qtText(s.outputFolder));
+        outputFolder_->setText(qtText(s.controls.outputFolder));
         outputFolder_->setModified(false);
     }
-    ripButton_->setText(qtText(s.ripButtonText));
+    ripButton_->setText(qtText(s.controls.ripButtonText));
     syncing_ = false;
     applyEnabling();
     showTitleProgress();
@@ -587,13 +587,13 @@ void MainWindow::syncFileList(const ViewState& s) {
 
 std::array<std::pair<QComboBox*, const ChoiceList*>, 7> MainWindow::comboLists(
     const ViewState& s) const {
-    return {{{index_, &s.indexList},
-             {audio_, &s.audioList},
-             {subtitle_, &s.subtitleList},
-             {angle_, &s.angleList},
-             {format_, &s.formatList},
-             {zoom_, &s.zoomList},
-             {split_, &s.splitList}}};
+    return {{{index_, &s.controls.indexList},
+             {audio_, &s.controls.audioList},
+             {subtitle_, &s.controls.subtitleList},
+             {angle_, &s.controls.angleList},
+             {format_, &s.controls.formatList},
+             {zoom_, &s.controls.zoomList},
+             {split_, &s.controls.splitList}}};
 }
 
 void MainWindow::syncCombos(const ViewState& s) {
@@ -601,8 +601,9 @@ void MainWindow::syncCombos(const ViewState& s) {
 }
 
 void MainWindow::syncMenus(const ViewState& s) {
-    if (s.priorityChecked >= 0 && s.priorityChecked < int(priorityActions_.size()))
-        priorityActions_[size_t(s.priorityChecked)]->setChecked(true);
+    if (s.controls.priorityChecked >= 0 &&
+        s.controls.priorityChecked < int(priorityActions_.size()))
+        priorityActions_[size_t(s.controls.priorityChecked)]->setChecked(true);
     correct43Action_->setChecked(s.correct43);
     showResolutionAction_->setChecked(s.showResolution);
     (s.renderSource ? renderSourceAction_ : renderDestinationAction_)->setChecked(true);
@@ -613,12 +614,12 @@ bool MainWindow::commandsAllowed() const { return !worker_ && !state_.busy; }
 
 void MainWindow::applyEnabling() {
     const ViewState& s = state_;
-    const bool idle = commandsAllowed() && s.controlsEnabled;
+    const bool idle = commandsAllowed() && s.controls.controlsEnabled;
     for (QPushButton* b : {openDvdButton_, openIfoButton_, openVobButton_, settingButton_,
                            configureButton_, browseButton_})
         b->setEnabled(idle);
-    removeButton_->setEnabled(idle && s.removeEnabled);
-    splitSettingButton_->setEnabled(idle && s.splitSettingEnabled);
+    removeButton_->setEnabled(idle && s.controls.removeEnabled);
+    splitSettingButton_->setEnabled(idle && s.controls.splitSettingEnabled);
     outputFolder_->setEnabled(idle);
     files_->setEnabled(idle);
     for (const auto& [box, list] : comboLists(s)) box->setEnabled(idle && list->enabled);
@@ -630,7 +631,8 @@ void MainWindow::applyEnabling() {
     // While ripping the button is Cancel; once a stop is confirmed nothing
     // is live until the worker has really ended.
     const bool ripping = worker_ || s.ripping;
-    ripButton_->setEnabled(ripping ? !cancelConfirmed_ && s.ripEnabled : idle && s.ripEnabled);
+    ripButton_->setEnabled(ripping ? !cancelConfirmed_ && s.controls.ripEnabled
+                                   : idle && s.controls.ripEnabled);
 }
 
 void MainWindow::showPreview(const PreviewFrame& frame) { preview_->showFrame(frame); }
@@ -691,7 +693,7 @@ void MainWindow::onOutputFolderEdited() {
     if (syncing_ || !commandsAllowed()) return;
     const std::string typed = stdText(outputFolder_->text());
     outputFolder_->setModified(false);
-    if (typed != state_.outputFolder) dlg_.setOutputFolderText(typed);
+    if (typed != state_.controls.outputFolder) dlg_.setOutputFolderText(typed);
 }
 
 void MainWindow::properties() {

@@ -14,7 +14,7 @@
 #include "app/source_kind.h"
 #include "gui/desktop/dropped_sources.h"
 #include "gui/ui_channel.h"
-#include "gui/view_state.h"
+#include "app/encode_dlg.h"
 
 class QAction;
 class QActionGroup;

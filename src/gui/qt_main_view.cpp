@@ -10,8 +10,7 @@
 
 namespace zembra::gui {
 
-QtMainView::QtMainView(UiChannel& channel, const UiHost& host, const SettingsStore& settings)
-    : channel_(channel), host_(host), settings_(settings) {}
+QtMainView::QtMainView(UiChannel& channel, const UiHost& host) : channel_(channel), host_(host) {}
 
 // The controller names its choosers only by title and default extension.
 int QtMainView::folderKind(const std::string& title) const {
@@ -57,7 +56,7 @@ void QtMainView::refresh() {
     if (!dlg_) return;
     // The worker owns the controller; its own reports come from its thread.
     if (workerRunning_ && channel_.onGuiThread()) return;
-    channel_.postState(captureViewState(*dlg_, settings_));
+    channel_.postState(dlg_->viewState());
 }
 
 void QtMainView::drawPreview(const PreviewFrame& frame) { channel_.postPreview(frame); }

@@ -13,7 +13,6 @@ class QWidget;
 
 namespace zembra {
 class EncodeDlg;
-class SettingsStore;
 class UiHost;
 }  // namespace zembra
 
@@ -27,7 +26,7 @@ public:
     using FilesChooser = std::function<std::vector<std::string>(
         const std::string& title, const std::string& filter, const std::string& extension)>;
 
-    QtMainView(UiChannel& channel, const UiHost& host, const SettingsStore& settings);
+    QtMainView(UiChannel& channel, const UiHost& host);
 
     // The controller this view shows (it is built after the view).
     void setController(const EncodeDlg* dlg) { dlg_ = dlg; }
@@ -54,7 +53,6 @@ private:
 
     UiChannel& channel_;
     const UiHost& host_;
-    const SettingsStore& settings_;
     const EncodeDlg* dlg_ = nullptr;
     QWidget* owner_ = nullptr;
     WindowMemory* memory_ = nullptr;

@@ -19,7 +19,7 @@ Session::Session(const std::string& programDir, const QString& windowMemory)
     channel_ = std::make_unique<UiChannel>();
     host_ = std::make_unique<QtHost>(&app_->strings(), *channel_);
     engines_ = std::make_unique<EngineSet>(*host_, app_->settings());
-    view_ = std::make_unique<QtMainView>(*channel_, *host_, app_->settings());
+    view_ = std::make_unique<QtMainView>(*channel_, *host_);
     dlg_ = std::make_unique<EncodeDlg>(*host_, app_->settings(), engines_->catalogue(),
                                        engines_->ripEngines(), view_.get());
     view_->setController(dlg_.get());

@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "app/main_view.h"
-#include "gui/view_state.h"
+#include "app/encode_dlg.h"
 
 namespace zembra::gui {
 

@@ -30,10 +30,6 @@ using testing::TempDir;
 
 // What a window would see: the controller's state at every refresh, and
 // the preview pictures.
-struct ViewState {
-    bool busy, controlsEnabled, ripEnabled, ripping;
-};
-
 class RecordingView : public MainView {
 public:
     std::optional<std::string> chooseFolder(const std::string&) override { return std::nullopt; }
@@ -42,8 +38,7 @@ public:
         return {};
     }
     void refresh() override {
-        if (dlg)
-            states.push_back({dlg->busy(), dlg->controlsEnabled, dlg->ripEnabled, dlg->ripping()});
+        if (dlg) states.push_back(dlg->viewState());
     }
     void drawPreview(const PreviewFrame& frame) override {
         std::lock_guard lock(mutex);
@@ -119,16 +114,16 @@ TEST(EncodeDlgBusy, RipIsOffWhileADiscOpens) {
     ASSERT_GE(w.view.states.size(), 2u);
     const ViewState& during = w.view.states.front();
     EXPECT_TRUE(during.busy);
-    EXPECT_FALSE(during.controlsEnabled);
-    EXPECT_FALSE(during.ripEnabled) << "Rip enabled in a disabled window";
+    EXPECT_FALSE(during.controls.controlsEnabled);
+    EXPECT_FALSE(during.controls.ripEnabled) << "Rip enabled in a disabled window";
     for (const ViewState& s : w.view.states)
         if (s.busy) {
-            EXPECT_FALSE(s.ripEnabled);
+            EXPECT_FALSE(s.controls.ripEnabled);
         }
     EXPECT_FALSE(w.dlg->busy());
-    EXPECT_TRUE(w.dlg->ripEnabled);
-    EXPECT_TRUE(w.dlg->controlsEnabled);
-    EXPECT_EQ(w.dlg->progress, 100);
+    EXPECT_TRUE(w.dlg->controls.ripEnabled);
+    EXPECT_TRUE(w.dlg->controls.controlsEnabled);
+    EXPECT_EQ(w.dlg->controls.progress, 100);
 }
 
 // After a confirmed stop the run still unwinds: everything stays disabled
@@ -153,14 +148,14 @@ TEST(EncodeDlgBusy, ControlsStayOffUntilFinishRip) {
     ASSERT_GE(pumps, 3);
     for (size_t i = 0; i < w.view.states.size(); ++i)
         if (w.view.states[i].busy) {
-            EXPECT_FALSE(w.view.states[i].controlsEnabled) << i;
+            EXPECT_FALSE(w.view.states[i].controls.controlsEnabled) << i;
         }
 
     // Unwound, not finished: still busy, nothing enabled, commands ignored.
     EXPECT_TRUE(w.dlg->busy());
     EXPECT_FALSE(w.dlg->ripping());
-    EXPECT_FALSE(w.dlg->controlsEnabled);
-    EXPECT_FALSE(w.dlg->ripEnabled);
+    EXPECT_FALSE(w.dlg->controls.controlsEnabled);
+    EXPECT_FALSE(w.dlg->controls.ripEnabled);
     const int format = w.settings.output.formatIndex;
     w.dlg->chooseFormat(14);
     w.dlg->setRowChecked(0, false);
@@ -171,9 +166,9 @@ TEST(EncodeDlgBusy, ControlsStayOffUntilFinishRip) {
 
     EXPECT_FALSE(w.dlg->finishRip()) << "no shutdown after a stop";
     EXPECT_FALSE(w.dlg->busy());
-    EXPECT_TRUE(w.dlg->controlsEnabled);
-    EXPECT_TRUE(w.dlg->ripEnabled);
-    EXPECT_EQ(w.dlg->ripButtonText, w.host.text("STR_MAIN_BUTTON_Rip"));
+    EXPECT_TRUE(w.dlg->controls.controlsEnabled);
+    EXPECT_TRUE(w.dlg->controls.ripEnabled);
+    EXPECT_EQ(w.dlg->controls.ripButtonText, w.host.text("STR_MAIN_BUTTON_Rip"));
     w.dlg->setRowChecked(0, false);
     EXPECT_FALSE(w.dlg->rows()[0].checked);
 }
@@ -237,7 +232,7 @@ TEST(EncodeDlgCancel, PressDuringTheScanAsksAndStopsIt) {
     EXPECT_TRUE(fs::is_empty(w.out()));
     EXPECT_EQ(w.dlg->rowsCompleted(), 0);
     EXPECT_FALSE(w.dlg->busy());
-    EXPECT_EQ(w.dlg->ripButtonText, w.host.text("STR_MAIN_BUTTON_Rip"));
+    EXPECT_EQ(w.dlg->controls.ripButtonText, w.host.text("STR_MAIN_BUTTON_Rip"));
 
     // The stop belongs to that run: the next one scans and rips.
     w.host.onPump = nullptr;
@@ -357,11 +352,11 @@ TEST(EncodeDlgRows, RefillsKeepTheRowsOwnValues) {
     w.dlg->selectRow(1);
     w.dlg->chooseFormat(13);
     w.dlg->selectRow(0);
-    EXPECT_EQ(w.dlg->formatList.selected, 14);
+    EXPECT_EQ(w.dlg->controls.formatList.selected, 14);
     EXPECT_EQ(w.settings.output.width, 176);
     w.dlg->retranslate();
     EXPECT_EQ(w.settings.output.width, 176);
-    EXPECT_EQ(w.dlg->formatList.selected, 14);
+    EXPECT_EQ(w.dlg->controls.formatList.selected, 14);
 
     // Properties OK on the current row: the global records follow.
     InputSettings in = w.dlg->item(0)->input;
@@ -370,8 +365,8 @@ TEST(EncodeDlgRows, RefillsKeepTheRowsOwnValues) {
     in.angle = 3;
     w.dlg->setItemSettings(0, in, out);
     EXPECT_EQ(w.settings.output.width, 320);
-    EXPECT_EQ(w.dlg->angleList.selected, 3);
-    EXPECT_EQ(w.dlg->formatList.selected, 14);
+    EXPECT_EQ(w.dlg->controls.angleList.selected, 3);
+    EXPECT_EQ(w.dlg->controls.formatList.selected, 14);
     // On another row: only that row's item.
     out.width = 240;
     w.dlg->setItemSettings(1, in, out);
@@ -394,21 +389,21 @@ TEST(EncodeDlgRows, LanguageSwitchKeepsSelections) {
     dlg.chooseZoom(3);
     dlg.chooseSplit(2);
     dlg.chooseAngle(2);
-    const std::string english = dlg.formatList.entries[13];
-    const std::string none = dlg.subtitleList.entries[0];
+    const std::string english = dlg.controls.formatList.entries[13];
+    const std::string none = dlg.controls.subtitleList.entries[0];
 
     ASSERT_TRUE(strings.load(fs::path(ZEMBRA_SOURCE_DIR) / "langs" / "Deutsch.ini"));
     dlg.retranslate();
-    EXPECT_NE(dlg.formatList.entries[13], english);
-    EXPECT_EQ(dlg.formatList.entries[13], strings.text("STR_MAIN_COMBO_Format_13"));
-    EXPECT_EQ(dlg.subtitleList.entries[0], strings.text("STR_MAIN_COMBO_Subtitle_None"));
-    EXPECT_NE(dlg.subtitleList.entries[0], none);
-    EXPECT_EQ(dlg.ripButtonText, strings.text("STR_MAIN_BUTTON_Rip"));
-    EXPECT_EQ(dlg.formatList.selected, 13);
-    EXPECT_EQ(dlg.zoomList.selected, 3);
-    EXPECT_EQ(dlg.splitList.selected, 2);
-    EXPECT_EQ(dlg.angleList.selected, 2);
-    EXPECT_EQ(dlg.indexList.selected, 0);
+    EXPECT_NE(dlg.controls.formatList.entries[13], english);
+    EXPECT_EQ(dlg.controls.formatList.entries[13], strings.text("STR_MAIN_COMBO_Format_13"));
+    EXPECT_EQ(dlg.controls.subtitleList.entries[0], strings.text("STR_MAIN_COMBO_Subtitle_None"));
+    EXPECT_NE(dlg.controls.subtitleList.entries[0], none);
+    EXPECT_EQ(dlg.controls.ripButtonText, strings.text("STR_MAIN_BUTTON_Rip"));
+    EXPECT_EQ(dlg.controls.formatList.selected, 13);
+    EXPECT_EQ(dlg.controls.zoomList.selected, 3);
+    EXPECT_EQ(dlg.controls.splitList.selected, 2);
+    EXPECT_EQ(dlg.controls.angleList.selected, 2);
+    EXPECT_EQ(dlg.controls.indexList.selected, 0);
     EXPECT_EQ(settings.output.formatIndex, 13);
 }
 
@@ -483,7 +478,7 @@ TEST(EncodeDlgPreview, FollowsTheIndexList) {
     Window w;
     w.dlg->openDvdFolder(disc + "/VIDEO_TS");
     ASSERT_EQ(w.dlg->rows().size(), 1u);
-    ASSERT_EQ(w.dlg->indexList.entries.size(), 2u);
+    ASSERT_EQ(w.dlg->controls.indexList.entries.size(), 2u);
     const std::vector<uint8_t> first = w.view.last.image.y;
     ASSERT_FALSE(first.empty());
     const int draws = w.view.draws;
@@ -504,7 +499,7 @@ TEST(EncodeDlgPreview, EveryRenderthFrameOfARip) {
         w.settings.output.renderInterval = render;
         w.dlg->settingsChanged();
         w.dlg->StartRip();
-        ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->monitorLine;
+        ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->controls.monitorLine;
         const int ripDraws = w.view.ripDraws;
         const int frames = w.settings.output.maxFrames;
         if (render) {
@@ -689,13 +684,13 @@ TEST(EncodeDlgPriority, RefusedRaiseIsReported) {
     refusing.setPriority = [](int choice) { return choice <= 1; };
     Window w(refusing);
     w.dlg->choosePriority(1);
-    EXPECT_EQ(w.dlg->priorityChecked, 1);
+    EXPECT_EQ(w.dlg->controls.priorityChecked, 1);
     EXPECT_TRUE(w.host.boxes.empty());
     w.dlg->choosePriority(2);
     ASSERT_EQ(w.host.boxes.size(), 1u);
     EXPECT_EQ(w.host.boxes[0].kind, BoxKind::Warning);
     EXPECT_EQ(w.host.boxes[0].text, w.host.text("STR_ERROR_PriorityRefused"));
-    EXPECT_EQ(w.dlg->priorityChecked, 1);
+    EXPECT_EQ(w.dlg->controls.priorityChecked, 1);
     EXPECT_EQ(w.settings.app.priority, 1);
 }
 
@@ -715,8 +710,8 @@ TEST(EncodeDlgOpen, IfoFilesShowTheirProgress) {
     Window w;
     std::vector<int> progress;
     w.host.onPump = [&] {
-        if (progress.empty() || progress.back() != w.dlg->progress)
-            progress.push_back(w.dlg->progress);
+        if (progress.empty() || progress.back() != w.dlg->controls.progress)
+            progress.push_back(w.dlg->controls.progress);
     };
     const auto start = Clock::now();
     w.dlg->openIfoFiles({ifo, ifo});

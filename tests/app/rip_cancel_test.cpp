@@ -198,7 +198,7 @@ TEST(RipCancel, NoGoesOnYesStopsAndSkipsTheRest) {
     EXPECT_EQ(dlg.rowsCompleted(), 0);
     EXPECT_FALSE(dlg.ripping());
     EXPECT_TRUE(dlg.idle());
-    EXPECT_EQ(dlg.ripButtonText, host.text("STR_MAIN_BUTTON_Rip"));
+    EXPECT_EQ(dlg.controls.ripButtonText, host.text("STR_MAIN_BUTTON_Rip"));
     EXPECT_FALSE(rip_fs::exists(out / "Title_1.avi"));
     EXPECT_FALSE(rip_fs::exists(log)) << "shut down after a cancel";
     const int frames = decodedFrames(avi.string());

@@ -59,7 +59,7 @@ struct Window {
         EXPECT_FALSE(dlg->ripping());
         EXPECT_TRUE(dlg->idle());
         EXPECT_EQ(dlg->rowsCompleted(), 0);
-        EXPECT_EQ(dlg->ripButtonText, host.text("STR_MAIN_BUTTON_Rip"));
+        EXPECT_EQ(dlg->controls.ripButtonText, host.text("STR_MAIN_BUTTON_Rip"));
     }
 };
 
@@ -173,7 +173,7 @@ TEST(OpenSource, FolderWithoutIfoDoesNothing) {
     w.dlg->openDvdFolder(w.out().string());
     EXPECT_TRUE(w.host.boxes.empty());
     EXPECT_TRUE(w.dlg->rows().empty());
-    EXPECT_FALSE(w.dlg->ripEnabled);
+    EXPECT_FALSE(w.dlg->controls.ripEnabled);
 }
 
 // Open DVD takes the title sets only: the disc's VIDEO_TS.IFO holds no
@@ -210,7 +210,7 @@ TEST(OpenSource, UnparsableIfoIsSkippedWithTheParsersMessage) {
     ASSERT_FALSE(w.host.boxes.empty());
     for (const auto& box : w.host.boxes) EXPECT_EQ(box.kind, BoxKind::Error) << box.text;
     EXPECT_TRUE(w.dlg->rows().empty());
-    EXPECT_FALSE(w.dlg->ripEnabled);
+    EXPECT_FALSE(w.dlg->controls.ripEnabled);
 }
 
 // A valid IFO whose VOB holds no MPEG data: the decoder cannot open the
@@ -222,7 +222,7 @@ TEST(OpenSource, TitleTheDecoderCannotOpenIsSkipped) {
     w.dir.write("disc/VTS_01_1.VOB", std::string(size_t(776) * 2048, '\0'));
     w.dlg->openDvdFolder((w.dir / "disc").string());
     EXPECT_TRUE(w.dlg->rows().empty());
-    EXPECT_FALSE(w.dlg->ripEnabled);
+    EXPECT_FALSE(w.dlg->controls.ripEnabled);
 }
 
 TEST(OpenSource, ListWithoutSelectionKeepsTheStoredValue) {
@@ -236,7 +236,7 @@ TEST(OpenSource, ListWithoutSelectionKeepsTheStoredValue) {
     EXPECT_EQ(w.settings.input.audioTrack, 0);
     EXPECT_EQ(w.settings.input.subtitle, 1);
     EXPECT_EQ(w.settings.input.titleIndex, 0);
-    EXPECT_EQ(w.dlg->subtitleList.selected, 1);
+    EXPECT_EQ(w.dlg->controls.subtitleList.selected, 1);
 }
 
 }  // namespace

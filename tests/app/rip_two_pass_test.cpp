@@ -66,8 +66,8 @@ TEST(RipTwoPass, SoundOnlyInTheSecondPassAndOneProgressRun) {
     // Pumps come from the rip loop and from the engines (the frame queue,
     // the writer's close); the bar shows 100 until the first frame.
     host.onPump = [&] {
-        if (!dlg.idle() && (!seen.empty() || dlg.progress < 100))
-            seen.push_back({dlg.progress, fs::exists(wav)});
+        if (!dlg.idle() && (!seen.empty() || dlg.controls.progress < 100))
+            seen.push_back({dlg.controls.progress, fs::exists(wav)});
     };
     dlg.StartRip();
     host.onPump = nullptr;
@@ -88,7 +88,7 @@ TEST(RipTwoPass, SoundOnlyInTheSecondPassAndOneProgressRun) {
     EXPECT_LE(firstPassLast, 50);
     EXPECT_FALSE(seen.front().wavExists);
     EXPECT_TRUE(seen.back().wavExists);
-    EXPECT_GE(dlg.progress, 99);
+    EXPECT_GE(dlg.controls.progress, 99);
     EXPECT_GT(fs::file_size(dir / "xvid.stats"), 0u);
 
     // One title's worth of pictures and of sound, not two.
@@ -115,12 +115,12 @@ TEST(RipTwoPass, SoundOnlyInTheSecondPassAndOneProgressRun) {
     for (const auto& line : host.statuses) monitorLines += isMonitorLine(line);
     EXPECT_GT(monitorLines, 20);
     int shown = -1, h = 0, mi = 0, se = 0, end = -1;
-    ASSERT_EQ(
-        std::sscanf(dlg.monitorLine.c_str(), "None %d Frames, Total Encoding Time: %2d:%2d:%2d%n",
-                    &shown, &h, &mi, &se, &end),
-        4)
-        << dlg.monitorLine;
-    EXPECT_EQ(end, int(dlg.monitorLine.size()));
+    ASSERT_EQ(std::sscanf(dlg.controls.monitorLine.c_str(),
+                          "None %d Frames, Total Encoding Time: %2d:%2d:%2d%n", &shown, &h, &mi,
+                          &se, &end),
+              4)
+        << dlg.controls.monitorLine;
+    EXPECT_EQ(end, int(dlg.controls.monitorLine.size()));
     EXPECT_EQ(shown, frames - 1);
 }
 
