@@ -2,59 +2,14 @@
 
 #include "avi/codecs/lame_api.h"
 
-#include <dlfcn.h>
-
-#include <cstdlib>
-#include <memory>
-#include <vector>
+#include "avi/codecs/run_time_library.h"
 
 namespace zembra::avi {
 
 namespace {
 
-struct Loaded {
-    bool tried = false;
-    std::string name;
-    // One table per library ever loaded, kept like its handle: encoders
-    // made earlier hold on to theirs.
-    std::vector<std::unique_ptr<const LameApi>> tables;
-    const LameApi* api = nullptr;
-};
-
-Loaded& loaded() {
-    static Loaded l;
-    return l;
-}
-
-std::string libraryName() {
-    if (!loaded().name.empty()) return loaded().name;
-    if (const char* env = std::getenv("ZEMBRA_LAME_LIBRARY"); env != nullptr && *env != '\0')
-        return env;
-    return "libmp3lame.so.0";
-}
-
-class Resolver {
-public:
-    explicit Resolver(void* handle) : handle_(handle) {}
-    template <typename F>
-    void operator()(const char* symbol, F& out) {
-        out = reinterpret_cast<F>(dlsym(handle_, symbol));
-        if (out == nullptr) ok = false;
-    }
-    bool ok = true;
-
-private:
-    void* handle_;
-};
-
-void tryLoad(Loaded& l) {
-    l.tried = true;
-    l.api = nullptr;
-    // Never closed: encoders made from an earlier name may still be alive.
-    void* handle = dlopen(libraryName().c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) return;
-    LameApi a;
-    Resolver r(handle);
+bool fillLameApi(void* handle, LameApi& a) {
+    SymbolResolver r(handle);
     r("lame_init", a.init);
     r("lame_close", a.close);
     r("get_lame_version", a.version);
@@ -88,22 +43,18 @@ void tryLoad(Loaded& l) {
     r("lame_set_lowpasswidth", a.setLowpassWidth);
     r("lame_set_highpassfreq", a.setHighpass);
     r("lame_set_highpasswidth", a.setHighpassWidth);
-    if (!r.ok) return;
-    l.tables.push_back(std::make_unique<const LameApi>(a));
-    l.api = l.tables.back().get();
+    return r.ok;
+}
+
+RunTimeLibrary<LameApi>& lameLibrary() {
+    static RunTimeLibrary<LameApi> library("ZEMBRA_LAME_LIBRARY", "libmp3lame.so.0", fillLameApi);
+    return library;
 }
 
 }  // namespace
 
-const LameApi* lameApi() {
-    Loaded& l = loaded();
-    if (!l.tried) tryLoad(l);
-    return l.api;
-}
+const LameApi* lameApi() { return lameLibrary().api(); }
 
-void setLameLibraryName(const std::string& soname) {
-    loaded().name = soname;
-    loaded().tried = false;
-}
+void setLameLibraryName(const std::string& soname) { lameLibrary().setName(soname); }
 
 }  // namespace zembra::avi
