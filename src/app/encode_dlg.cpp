@@ -591,29 +591,24 @@ void EncodeDlg::showTitleOfIndex() {
 }
 
 void EncodeDlg::chooseAudio(int index) {
-    if (busy()) return;
-    if (index < 0 || index >= int(controls.audioList.entries.size())) return;
-    controls.audioList.selected = index;
-    settings_.input.audioTrack = index;
-    if (current_ >= 0) items_[size_t(current_)]->input.audioTrack = index;
-    notify();
+    chooseListEntry(controls.audioList, &InputSettings::audioTrack, index);
 }
 
 void EncodeDlg::chooseSubtitle(int index) {
-    if (busy()) return;
-    if (index < 0 || index >= int(controls.subtitleList.entries.size())) return;
-    controls.subtitleList.selected = index;
-    settings_.input.subtitle = index;
-    if (current_ >= 0) items_[size_t(current_)]->input.subtitle = index;
-    notify();
+    chooseListEntry(controls.subtitleList, &InputSettings::subtitle, index);
 }
 
 void EncodeDlg::chooseAngle(int index) {
+    chooseListEntry(controls.angleList, &InputSettings::angle, index);
+}
+
+// A list whose position is the setting itself, kept by the current row too.
+void EncodeDlg::chooseListEntry(ChoiceList& list, int InputSettings::*setting, int index) {
     if (busy()) return;
-    if (index < 0 || index >= int(controls.angleList.entries.size())) return;
-    controls.angleList.selected = index;
-    settings_.input.angle = index;
-    if (current_ >= 0) items_[size_t(current_)]->input.angle = index;
+    if (index < 0 || index >= int(list.entries.size())) return;
+    list.selected = index;
+    settings_.input.*setting = index;
+    if (current_ >= 0) items_[size_t(current_)]->input.*setting = index;
     notify();
 }
 

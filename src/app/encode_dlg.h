@@ -272,6 +272,7 @@ private:
     bool openDecoderOnCurrent();
     void addRow(FileRow row, std::unique_ptr<DVDProjectItem> item);
     void applyItem(int row);
+    void chooseListEntry(ChoiceList& list, int InputSettings::*setting, int index);
     void refillSelectionLists();
     void refillStreamLists();
     void fillStaticLists();
@@ -280,6 +281,7 @@ private:
     void afterRowsRemoved(int nearest);
     void notify();
     void storeOutputInCurrent();
+    void cropDisplayChanged();
     void takeSnapshot(DVDProjectItem& item);
     void showTitleOfIndex();
     void runOpen(std::function<void()> open);

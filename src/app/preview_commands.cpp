@@ -102,28 +102,29 @@ void EncodeDlg::storeOutputInCurrent() {
     if (hasCurrentItem()) items_[size_t(current_)]->setOutputSettings(settings_.output);
 }
 
-void EncodeDlg::toggleCorrect43() {
-    if (busy()) return;
-    settings_.output.correct43 = !settings_.output.correct43;
+// The Crop menu's display choices belong to the row as well, and show at once.
+void EncodeDlg::cropDisplayChanged() {
     storeOutputInCurrent();
     redrawPreview();
     notify();
+}
+
+void EncodeDlg::toggleCorrect43() {
+    if (busy()) return;
+    settings_.output.correct43 = !settings_.output.correct43;
+    cropDisplayChanged();
 }
 
 void EncodeDlg::toggleShowResolution() {
     if (busy()) return;
     settings_.output.showResolution = !settings_.output.showResolution;
-    storeOutputInCurrent();
-    redrawPreview();
-    notify();
+    cropDisplayChanged();
 }
 
 void EncodeDlg::setRenderSource(bool source) {
     if (busy()) return;
     settings_.output.renderSource = source && settings_.output.zoomMode == kZoomCustom;
-    storeOutputInCurrent();
-    redrawPreview();
-    notify();
+    cropDisplayChanged();
 }
 
 bool EncodeDlg::adjustOutputResolution(int mode) {
