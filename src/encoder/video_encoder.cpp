@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -331,6 +332,10 @@ struct VideoEncoder::Impl {
     // the threads that share its rows (none for a single thread).
     std::vector<MbEstimate> estimates;
     std::unique_ptr<RowPool> pool;
+    // The estimates of the B picture shown at `aheadDisplay` (-1: none),
+    // made beside the coding of the B picture before it.
+    std::vector<MbEstimate> aheadEstimates;
+    int aheadDisplay = -1;
 
     // Best search: the vectors found in the picture being estimated, by
     // macroblock, and the forward vectors of the last anchor picture (zero
@@ -401,7 +406,10 @@ Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernel
     if (p.threads > 1) {
         try {
             s.pool = std::make_unique<RowPool>(std::min(p.threads, s.mbH));
+            s.aheadEstimates.resize(s.estimates.size());
         } catch (const std::system_error&) {
+            s.pool.reset();
+        } catch (const std::bad_alloc&) {
             s.pool.reset();
         }
     }
@@ -427,6 +435,8 @@ Status VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb,
     if (!impl_) return Status::failed();
     Impl& s = *impl_;
     if (fill_ >= kAnchorDistance) return Status::error("STR_ERROR_402", std::to_string(fill_));
+    // Estimates made ahead read the ring as it was.
+    s.aheadDisplay = -1;
     Frame& f = s.ring[fill_];
     const int w = s.p.width, h = s.p.height;
     for (int row = 0; row < s.codedH; ++row)
@@ -1415,16 +1425,27 @@ void keepBestFields(VideoEncoder::Impl& s, PictureType type, int kindF) {
 }
 
 // Estimates the picture's macroblocks and codes them with `pc`; false when
-// a macroblock could not be coded.
-bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator& me, PictureCoder& pc,
-                     JobReporter& reporter) {
+// a macroblock could not be coded. `me` is null when the estimates are made
+// already; `ahead` (null: none) estimates the next picture into
+// s.aheadEstimates on the pool meanwhile, so the pool's threads have work
+// while this picture is coded.
+bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator* me, const MotionEstimator* ahead,
+                     PictureCoder& pc, JobReporter& reporter) {
     // The estimate of each row runs ahead on the pool (or here, just before
-    // the row, without one); the coding follows row by row in order.
+    // the row, without one); the coding follows row by row in order. The
+    // next picture's rows come after this one's.
     MbEstimate* est = s.estimates.data();
-    const auto estimateRow = [&](int mby) {
-        me.estimateRow(mby, s.mbW, est + static_cast<std::size_t>(mby) * s.mbW);
+    const int ownRows = me ? s.mbH : 0;
+    const auto estimateRow = [&](int row) {
+        if (row < ownRows)
+            me->estimateRow(row, s.mbW, est + static_cast<std::size_t>(row) * s.mbW);
+        else
+            ahead->estimateRow(
+                row - ownRows, s.mbW,
+                s.aheadEstimates.data() + static_cast<std::size_t>(row - ownRows) * s.mbW);
     };
-    if (s.pool) s.pool->start(s.mbH, estimateRow);
+    const int rows = ownRows + (ahead ? s.mbH : 0);
+    if (s.pool && rows > 0) s.pool->start(rows, estimateRow);
     bool ok = true;
     const int typeIndex = static_cast<int>(pc.type) - 1;
     // The starting guesses of the complexity are TM5's, made for its
@@ -1450,13 +1471,14 @@ bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator& me, PictureCo
     int j = 0;
     for (int mby = 0; mby < s.mbH && ok; ++mby) {
         if (s.pool)
-            s.pool->waitRow(mby);
-        else
+            s.pool->waitRow(mby < ownRows ? mby : -1);
+        else if (me)
             estimateRow(mby);
         for (int mbx = 0; mbx < s.mbW && ok; ++mbx, ++j)
             ok = first.codeMacroblock(mbx, mby, j, est[j]);
     }
-    // The rows still running use this picture's frames: they end here.
+    // The rows still running use this picture's frames: they end here, and
+    // so do the next picture's.
     if (s.pool) s.pool->finish();
     if (measureFirst && ok) {
         const int mbs = s.mbW * s.mbH;
@@ -1629,7 +1651,24 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     pc.qModel = qModel;
     pc.nonLinear = nonLinearQuant;
 
-    const bool ok = estimateAndCode(s, me, pc, reporter_);
+    // The next picture, a B picture between the same anchors, has all it
+    // reads: its source and the references are in place. Best's search
+    // follows the pictures coded before it, so it waits its turn.
+    const bool preEstimated = s.aheadDisplay == f;
+    s.aheadDisplay = -1;
+    if (preEstimated) s.estimates.swap(s.aheadEstimates);
+    std::optional<MotionEstimator> ahead;
+    const CodingStep next = codingStep(i + 1, p.frameCount);
+    if (!anchor && s.pool && p.motionSearch != kBestMotionSearch && next.type == PictureType::B) {
+        const PictureMotion nextMotion = pictureMotion(s, next.type, next.display - pastAnchor_);
+        ahead.emplace(me);
+        ahead->rangeF = nextMotion.rangeF;
+        ahead->rangeB = nextMotion.rangeB;
+        ahead->cur = &s.ring[ringSlot(next.display)];
+    }
+    const bool ok =
+        estimateAndCode(s, preEstimated ? nullptr : &me, ahead ? &*ahead : nullptr, pc, reporter_);
+    if (ahead) s.aheadDisplay = next.display;
     if (!ok) {
         char buf[32];
         std::snprintf(buf, sizeof buf, " %d.", f);
