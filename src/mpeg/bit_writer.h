@@ -21,15 +21,15 @@ public:
         if (accBits_ >= 32) {
             accBits_ -= 32;
             const std::uint32_t word = static_cast<std::uint32_t>(acc_ >> accBits_);
-            // Grown and stored in place: a range insert of four bytes went
-            // through a library call for every word of the coding loop.
-            const std::size_t n = bytes_.size();
-            bytes_.resize(n + 4);
-            std::uint8_t* b = bytes_.data() + n;
+            // Stored into room made ahead: growing the vector by four bytes
+            // a word cost a library call in the coding loop.
+            if (filled_ + 4 > bytes_.size()) makeRoom();
+            std::uint8_t* b = bytes_.data() + filled_;
             b[0] = static_cast<std::uint8_t>(word >> 24);
             b[1] = static_cast<std::uint8_t>(word >> 16);
             b[2] = static_cast<std::uint8_t>(word >> 8);
             b[3] = static_cast<std::uint8_t>(word);
+            filled_ += 4;
         }
     }
     void align() {
@@ -47,22 +47,36 @@ public:
         accBits_ = 0;
         total_ = 0;
         bytes_.clear();
+        filled_ = 0;
     }
     bool aligned() const { return (accBits_ & 7) == 0; }
-    // Takes the complete bytes written so far.
+    // Takes the complete bytes written so far. The caller may clear the
+    // vector (or leave it): the writer goes on after whatever it holds then.
     std::vector<std::uint8_t>& bytes() {
+        if (bytes_.size() > filled_) bytes_.resize(filled_);  // the room made ahead
         while (accBits_ >= 8) {
             accBits_ -= 8;
             bytes_.push_back(static_cast<std::uint8_t>(acc_ >> accBits_));
         }
+        filled_ = bytes_.size();
         return bytes_;
     }
 
 private:
+    // The vector past `filled_` is room for the next words. Once bytes()
+    // handed it out its size is `filled_`, or less if the caller cleared
+    // it: either way the next word finds too little room and starts after
+    // what the vector holds.
+    void makeRoom() {
+        filled_ = bytes_.size();
+        bytes_.resize(filled_ < 4096 ? 8192 : 2 * filled_);
+    }
+
     std::uint64_t acc_ = 0;
     int accBits_ = 0;  // bits waiting in acc_, below 32
     long long total_ = 0;
     std::vector<std::uint8_t> bytes_;
+    std::size_t filled_ = 0;  // bytes written into bytes_
 };
 
 }  // namespace zembra::mpeg

@@ -571,12 +571,14 @@ TEST_P(EncoderKernelLevels, SimdPixelKernelsEqualThePlainOnes) {
 }
 
 // The bit writer against a one-bit-at-a-time model, over random field
-// lengths 0..32, alignments, start codes and bytes taken mid-stream.
+// lengths 0..32, alignments, start codes and bytes taken mid-stream (the
+// taker clearing the vector or not).
 TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
     std::mt19937 rng(21);
     mpeg::BitWriter bw;
     std::vector<int> model;  // bits
     std::vector<std::uint8_t> taken;
+    std::size_t seen = 0;  // bytes of the vector already in `taken`
     auto modelPut = [&](std::uint32_t v, int n) {
         for (int i = n - 1; i >= 0; --i) model.push_back(static_cast<int>((v >> i) & 1));
     };
@@ -597,9 +599,14 @@ TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
             modelPut(1, 24);
             modelPut(code & 0xFF, 8);
         } else {
+            // Taken and cleared, or left in place to be taken with more.
             std::vector<std::uint8_t>& b = bw.bytes();
-            taken.insert(taken.end(), b.begin(), b.end());
-            b.clear();
+            taken.insert(taken.end(), b.begin() + static_cast<std::ptrdiff_t>(seen), b.end());
+            seen = b.size();
+            if (rng() % 2) {
+                b.clear();
+                seen = 0;
+            }
         }
         ASSERT_EQ(bw.bits(), static_cast<long long>(model.size()));
         ASSERT_EQ(bw.aligned(), model.size() % 8 == 0);
@@ -607,7 +614,7 @@ TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
     bw.align();
     while (model.size() % 8) model.push_back(0);
     std::vector<std::uint8_t>& b = bw.bytes();
-    taken.insert(taken.end(), b.begin(), b.end());
+    taken.insert(taken.end(), b.begin() + static_cast<std::ptrdiff_t>(seen), b.end());
     std::vector<std::uint8_t> want(model.size() / 8, 0);
     for (std::size_t i = 0; i < model.size(); ++i)
         want[i / 8] = static_cast<std::uint8_t>(want[i / 8] | model[i] << (7 - i % 8));
