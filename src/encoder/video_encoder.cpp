@@ -1446,6 +1446,14 @@ bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator* me, const Mot
     };
     const int rows = ownRows + (ahead ? s.mbH : 0);
     if (s.pool && rows > 0) s.pool->start(rows, estimateRow);
+    // The rows read this frame's estimators: should the coding throw (out of
+    // memory), they end before the frames unwind.
+    struct RowsEnd {
+        RowPool* pool;
+        ~RowsEnd() {
+            if (pool) pool->finish();
+        }
+    } rowsEnd{s.pool.get()};
     bool ok = true;
     const int typeIndex = static_cast<int>(pc.type) - 1;
     // The starting guesses of the complexity are TM5's, made for its
@@ -1480,6 +1488,7 @@ bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator* me, const Mot
     // The rows still running use this picture's frames: they end here, and
     // so do the next picture's.
     if (s.pool) s.pool->finish();
+    rowsEnd.pool = nullptr;
     if (measureFirst && ok) {
         const int mbs = s.mbW * s.mbH;
         const double measured = s.trialBw.bits() * trial.sumQ / (2.0 * mbs);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <new>
 
 #include "encoder/mpeg_writer.h"
 #include "encoder/row_pool.h"
@@ -114,6 +115,30 @@ TEST(ThreadedVideoEncoder, SameStreamAtAnyThreadCount) {
             }
         }
     }
+}
+
+// Out of memory in the coding stage while the pool's rows run: the throw
+// reaches the caller once the rows are done (they read the coding call's
+// own state), and the encoder then closes with no thread left running.
+std::atomic<int> g_quantCalls{0};
+int quantThrowingAt200(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
+                       int clip) {
+    if (++g_quantCalls == 200) throw std::bad_alloc();
+    return plainKernels().quantNonIntra(in, out, w, q, clip);
+}
+
+TEST(ThreadedVideoEncoder, OutOfMemoryWhileCodingEndsTheRowsFirst) {
+    std::vector<Picture> pics;
+    for (int n = 0; n < 7; ++n) pics.push_back(synthetic(352, 288, 3 * n, 5));
+    EncoderParams p = params(true, 352, 288, 25, 1500, 7);
+    p.motionSearch = 2;
+    p.threads = 4;
+    applyStreamTables(p);
+    EncoderKernels k = plainKernels();
+    k.quantNonIntra = quantThrowingAt200;
+    g_quantCalls = 0;
+    EXPECT_THROW(encode(p, pics, k), std::bad_alloc);
+    EXPECT_GE(g_quantCalls.load(), 200);
 }
 
 // A short piece through the MPEG writer: pictures and sound.
