@@ -386,8 +386,9 @@ bool EncodeDlg::openDecoderOnCurrent() {
     if (!engines_.source) return false;
     engines_.source->setRunMode(1);
     SourceFacts facts;
-    const bool ok = engines_.source->openDecoder(settings_.input, catalogue_, facts) != 0;
-    if (ok) {
+    const Status opened = engines_.source->openDecoder(settings_.input, catalogue_, facts);
+    host_.show(opened);
+    if (opened) {
         facts_ = facts;
         settings_.input.sourceFrameRate = facts.frameRate;
         settings_.input.chromaFormat = facts.chromaFormat;
@@ -395,7 +396,7 @@ bool EncodeDlg::openDecoderOnCurrent() {
         settings_.input.sourceHeight = facts.height;
         settings_.input.sourceAspect = facts.aspectRatio;
     }
-    return ok;
+    return opened.ok();
 }
 
 void EncodeDlg::openVobFiles(const std::vector<std::string>& files) {

@@ -270,6 +270,8 @@ private:
     bool openTitleForRipSafely(bool isIfo);
     bool keepChaptersOfRow();
     bool openDecoderOnCurrent();
+    // The source decodes from `sector` on; a failure is shown.
+    bool restartAt(int64_t sector);
     void addRow(FileRow row, std::unique_ptr<DVDProjectItem> item);
     void applyItem(int row);
     void chooseListEntry(ChoiceList& list, int InputSettings::*setting, int index);

@@ -211,8 +211,13 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
         if (in.sourcePath.empty()) files = {rows_[size_t(current_)].sourcePath};
         controls.monitorLine = text("STR_MAIN_LABEL_MONITOR_ScaningInputStream");
         notify();
-        if (!engines_.source ||
-            !engines_.source->scanVobFiles(files, in, catalogue_, &cancelReader)) {
+        if (!engines_.source) {
+            decoderOpen_ = false;
+            return false;
+        }
+        const Status scanned = engines_.source->scanVobFiles(files, in, catalogue_, &cancelReader);
+        host_.show(scanned);
+        if (!scanned) {
             decoderOpen_ = false;
             return false;
         }
@@ -241,7 +246,7 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     in.duration = title ? title->duration : 0.0;
     startPosition_ = title && !title->cells.empty() ? title->cells.front().firstSector : 0;
     in.startSector = uint32_t(startPosition_);
-    if (decoderOpen_ && engines_.source) engines_.source->reseek(startPosition_);
+    if (decoderOpen_ && engines_.source) host_.show(engines_.source->reseek(startPosition_));
     return decoderOpen_;
 }
 
@@ -471,10 +476,20 @@ void EncodeDlg::closeAfterFailure(RipWriter& w) {
     }
 }
 
+bool EncodeDlg::restartAt(int64_t sector) {
+    const Status restarted = engines_.source->reseek(sector);
+    host_.show(restarted);
+    return restarted.ok();
+}
+
 bool EncodeDlg::openPass(int passIndex, int passCount) {
     if (cancelled()) return false;
     RipSource& src = *engines_.source;
-    if (!src.isOpen() && !src.reopenDecoder()) return false;
+    if (!src.isOpen()) {
+        const Status reopened = src.reopenDecoder();
+        host_.show(reopened);
+        if (!reopened) return false;
+    }
     const OutputSettings& out = settings_.output;
     WriterOpen params;
     params.fileName = outputFile_;
@@ -499,14 +514,14 @@ bool EncodeDlg::openPass(int passIndex, int passCount) {
         // only from the stream (a 44.1 kHz stream is not resampled to 48).
         if (mode) {
             src.setRunMode(mode);
-            decoderOk = src.reseek(startPosition_) != 0;
+            decoderOk = restartAt(startPosition_);
         }
         params.audioRate = src.audioSampleRate();
         writerOk_ = engines_.avi->open(params);
     } else {
         writerOk_ = engines_.mpeg->open(params);
         src.setRunMode(1);
-        decoderOk = src.reseek(startPosition_) != 0;
+        decoderOk = restartAt(startPosition_);
     }
     src.setPrefill(1);
     pieceStart_ = startPosition_;
@@ -560,7 +575,7 @@ void EncodeDlg::SplitCheck(int limitMB) {
     // A piece shorter than the overlap would start each next piece at or
     // before its own start: the rip would write pieces without end.
     if (position - back > 0 && startPosition_ + position - back > pieceStart_) {
-        if (src.reseek(startPosition_ + position - back)) {
+        if (restartAt(startPosition_ + position - back)) {
             pieceStart_ = startPosition_ + position - back;
             src.setPrefill(1);
             // The frames the new piece repeats must not count toward the

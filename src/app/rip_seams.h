@@ -12,6 +12,7 @@
 #include "decoder/frame_record.h"
 #include "dvd/title_catalogue.h"
 #include "platform/cancel_token.h"
+#include "platform/status.h"
 
 namespace zembra {
 
@@ -33,18 +34,18 @@ class RipSource {
 public:
     virtual ~RipSource() = default;
     // openDecoder on the title of `catalogue` chosen by `input` (PGC, ids,
-    // VobFiles, ...); 1 on success.
-    virtual int openDecoder(const InputSettings& input, const TitleCatalogue& catalogue,
-                            SourceFacts& facts) = 0;
+    // VobFiles, ...). These four return their failure for the caller to show.
+    virtual Status openDecoder(const InputSettings& input, const TitleCatalogue& catalogue,
+                               SourceFacts& facts) = 0;
     virtual bool isOpen() const = 0;
     virtual void closeDecoder() = 0;
-    virtual int reopenDecoder() = 0;
-    // Builds a one-title catalogue from plain VOB/MPEG files; 1 on success.
-    virtual int scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
-                             TitleCatalogue& catalogue, const CancelToken* cancel) = 0;
+    virtual Status reopenDecoder() = 0;
+    // Builds a one-title catalogue from plain VOB/MPEG files.
+    virtual Status scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
+                                TitleCatalogue& catalogue, const CancelToken* cancel) = 0;
     virtual void setRunMode(int mode) = 0;
     virtual int getRunMode() const = 0;
-    virtual int reseek(int64_t sector) = 0;
+    virtual Status reseek(int64_t sector) = 0;
     // 1 with a frame and its PCM, 0 at the end, on a fatal error or cancel.
     virtual int getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
                              int& pcmValues) = 0;

@@ -202,7 +202,10 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
                                          : zembra::kRunVideoAudio);
     double rate;
     int chroma, codedWidth, codedHeight;
-    if (!frameSource.openDecoder(params, rate, chroma, codedWidth, codedHeight)) return 1;
+    const zembra::Status opened =
+        frameSource.openDecoder(params, rate, chroma, codedWidth, codedHeight);
+    host.show(opened);
+    if (!opened) return 1;
 
     // The stored size belongs to the stored format; decode has none, so the
     // picture keeps the source's size unless --width or --height is given.
@@ -360,7 +363,9 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
     decoder.setRunMode(zembra::kRunVideoOnly);
     double rate;
     int chroma, width, height;
-    if (!decoder.openDecoder(params, rate, chroma, width, height)) {
+    const zembra::Status opened = decoder.openDecoder(params, rate, chroma, width, height);
+    host.show(opened);
+    if (!opened) {
         // Nothing was decoded: leave no empty file behind (but never take
         // away a device or pipe the output was sent to).
         if (!out.isStream()) {

@@ -179,7 +179,9 @@ int scanStreamFile(const std::string& path, zembra::ConsoleHost& host, bool json
     zembra::TitleCatalogue catalogue;
     zembra::Mpeg2Decoder decoder(host, catalogue);
     zembra::VobScan found;
-    if (!decoder.scanVobFiles({path}, 0, 0, found)) return zembra::cli::kExitFailed;
+    const zembra::Status scanned = decoder.scanVobFiles({path}, 0, 0, found);
+    host.show(scanned);
+    if (!scanned) return zembra::cli::kExitFailed;
     zembra::setScannedTitle(catalogue, found);
     if (json) {
         std::printf("{\"source\": %s, \"kind\": \"stream\", \"titles\": %s}\n",

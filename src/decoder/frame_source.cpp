@@ -59,26 +59,28 @@ void DecoderFrameSource::openQueue() {
     queue_.open(s, this, audio_ ? linkAudio(*audio_) : FrameQueueAudio{});
 }
 
-int DecoderFrameSource::openDecoder(const DecoderOpenParams& params, double& frameRate,
-                                    int& chromaFormat, int& width, int& height) {
+Status DecoderFrameSource::openDecoder(const DecoderOpenParams& params, double& frameRate,
+                                       int& chromaFormat, int& width, int& height) {
     params_ = params;
     queue_.close();
-    if (!decoder_.openDecoder(params, frameRate, chromaFormat, width, height)) return 0;
+    Status opened = decoder_.openDecoder(params, frameRate, chromaFormat, width, height);
+    if (!opened) return opened;
     if (!queue_.isOpen()) openQueue();
     queue_.fill();
-    return 1;
+    return {};
 }
 
-int DecoderFrameSource::reseek(int64_t sector, bool report) {
+Status DecoderFrameSource::reseek(int64_t sector) {
     // A new pass may change the run mode (video only, audio only): the queue
     // then starts over with the new mode, else it only drops what it holds.
     if (queue_.isOpen() && queue_.settings().runMode != decoder_.getRunMode())
         openQueue();
     else
         queue_.clearQueue();
-    if (!decoder_.reseek(sector, report)) return 0;
+    Status restarted = decoder_.reseek(sector);
+    if (!restarted) return restarted;
     queue_.fill();
-    return 1;
+    return {};
 }
 
 int DecoderFrameSource::getNextFrame(FrameRecord& frame, int& width, int& height,
@@ -107,7 +109,7 @@ uint32_t DecoderFrameSource::currentSector() {
 }
 
 bool DecoderFrameSource::reseekSilently(uint32_t sector) {
-    return decoder_.reseek(int64_t(sector), false) == 1;
+    return decoder_.reseek(int64_t(sector)).ok();
 }
 
 double DecoderFrameSource::cellSumSeconds() const {

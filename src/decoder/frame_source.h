@@ -25,11 +25,11 @@ public:
     DecoderFrameSource& operator=(const DecoderFrameSource&) = delete;
 
     // openDecoder with the queue set up from the parameters, then the first
-    // fill of the queue. 1 or 0 as openDecoder.
-    [[nodiscard]] int openDecoder(const DecoderOpenParams& params, double& frameRate,
-                                  int& chromaFormat, int& width, int& height);
-    // Restarts at a sector with an empty queue; 1 on success.
-    [[nodiscard]] int reseek(int64_t sector, bool report = true);
+    // fill of the queue; fails as openDecoder.
+    Status openDecoder(const DecoderOpenParams& params, double& frameRate, int& chromaFormat,
+                       int& width, int& height);
+    // Restarts at a sector with an empty queue.
+    Status reseek(int64_t sector);
     [[nodiscard]] int getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
                                    int& pcmValueCount);
     [[nodiscard]] int peekFrame(FrameRecord& frame, int& width, int& height) const {

@@ -646,13 +646,12 @@ bool Mpeg2Decoder::detectSystemStream(int64_t sector) {
 // A transport stream's video would be found as a raw video stream and
 // decoded to garbage (its packet headers cut into the pictures): it is
 // refused with a message that says what the file is and what is read.
-bool Mpeg2Decoder::refusedAsTransportStream(const std::string& name) {
+Status Mpeg2Decoder::refuseTransportStream(const std::string& name) {
     status_ = DecodeStatus::Ok;
-    if (input_->seek(0) < 0) return false;
+    if (input_->seek(0) < 0) return {};
     resetBitReader();
-    if (!ps::looksLikeTransportStream(demux_.buffered(), demux_.bufferedLength())) return false;
-    reporter_.notice(Status::error("STR_ERROR_TransportStream").leadBy("\"" + name + "\" "));
-    return true;
+    if (!ps::looksLikeTransportStream(demux_.buffered(), demux_.bufferedLength())) return {};
+    return Status::error("STR_ERROR_TransportStream").leadBy("\"" + name + "\" ");
 }
 
 bool Mpeg2Decoder::findSequenceHeader() {
@@ -708,8 +707,8 @@ bool Mpeg2Decoder::startedOnStillPicture() {
     return true;
 }
 
-int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& chromaOut,
-                              int& widthOut, int& heightOut) {
+Status Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& chromaOut,
+                                 int& widthOut, int& heightOut) {
     closeDecoder();
     params_ = p;
     resetState();
@@ -718,58 +717,47 @@ int Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, int& 
     // writing it would leave a stray file in whatever folder we run in.
     if (equalsNoCase(std::filesystem::path(routing_.ac3File).filename().string(), "none.ac3"))
         routing_.ac3File.clear();
-    if (!idctVariantFromSetting(p.idct, idctVariant_)) {
-        reporter_.notice(Status::error("STR_ERROR_500"));
-        return 0;
-    }
+    if (!idctVariantFromSetting(p.idct, idctVariant_)) return Status::error("STR_ERROR_500");
     routing_.audioMode = p.downSampling + 1;
     routing_.audioPath = p.downSampling == 2 ? 1 : 2;
     routing_.audioTrack = std::clamp(p.audioTrack, 0, 7);
     const int code = p.audioFormat;
     routing_.audioFormat = packetCodingOf(code);
-    if (routing_.audioPath == 1 && code != 0) {
-        reporter_.notice(Status::error("STR_ERROR_501"));
-        return 0;
-    }
+    if (routing_.audioPath == 1 && code != 0) return Status::error("STR_ERROR_501");
     routing_.subtitleStream =
         p.subtitleStream >= 0 && p.subtitleStream < 32 ? p.subtitleStream : -1;
     if (!input_->open(p.files, p.useAspi != 0, p.angle, p.title, p.saveBufferSize,
                       p.saveBufferLocation == 1, p.tempPath))
-        return 0;
+        return Status::failed();
     opened_ = true;
-    if (p.title < 0 && p.files.size() == 1 && refusedAsTransportStream(p.files.front())) {
-        closeDecoder();
-        return 0;
+    if (p.title < 0 && p.files.size() == 1) {
+        Status refused = refuseTransportStream(p.files.front());
+        if (!refused) {
+            closeDecoder();
+            return refused;
+        }
     }
-    if (!findSequenceHeader()) {
-        reporter_.notice(Status::error("STR_ERROR_502"));
+    auto fail = [this] {
         closeDecoder();
-        return 0;
-    }
+        return Status::error("STR_ERROR_502");
+    };
+    if (!findSequenceHeader()) return fail();
     filmDetection(p.detect24Fps, p.force24);
     audio_->open(routing_.audioMode, p.ac3Gain, p.dolby != 0, p.avSynch != 0);
     if (hooks.subpictureReset) hooks.subpictureReset();
     status_ = DecodeStatus::Ok;
-    if (input_->seek(firstSector()) < 0) {
-        reporter_.notice(Status::error("STR_ERROR_502"));
-        closeDecoder();
-        return 0;
-    }
+    if (input_->seek(firstSector()) < 0) return fail();
     resetBitReader();
-    if (!startDecoding()) {
-        reporter_.notice(Status::error("STR_ERROR_502"));
-        closeDecoder();
-        return 0;
-    }
+    if (!startDecoding()) return fail();
     rateOut = sequence_.frameRate;
     chromaOut = sequence_.chromaFormat;
     widthOut = sequence_.codedWidth;
     heightOut = sequence_.codedHeight;
-    return 1;
+    return {};
 }
 
-int Mpeg2Decoder::reseek(int64_t sector, bool report) {
-    if (!opened_) return 0;
+Status Mpeg2Decoder::reseek(int64_t sector) {
+    if (!opened_) return Status::failed();
     status_ = DecodeStatus::Ok;
     routing_.flow = {};
     timing_ = {};
@@ -779,16 +767,10 @@ int Mpeg2Decoder::reseek(int64_t sector, bool report) {
     if (hooks.subpictureReset) hooks.subpictureReset();
     const TitleRecord* t = currentTitle();
     if (sector == 0 && t && t->noCellFilter) clock_.ptsOffsetMs = 0;
-    if (input_->seek(sector) < 0) {
-        if (report) reporter_.notice(Status::error("STR_ERROR_504"));
-        return 0;
-    }
+    if (input_->seek(sector) < 0) return Status::error("STR_ERROR_504");
     resetBitReader();
-    if (!startDecoding()) {
-        if (report) reporter_.notice(Status::error("STR_ERROR_504"));
-        return 0;
-    }
-    return 1;
+    if (!startDecoding()) return Status::error("STR_ERROR_504");
+    return {};
 }
 
 int Mpeg2Decoder::currentTimeSeconds() const {
@@ -839,33 +821,32 @@ int Mpeg2Decoder::getAudioSampleRate() const { return audio_->sampleRate(); }
 // ---------------------------------------------------------------------------
 // Scan of plain VOB/MPEG files
 
-bool Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                                VobScan& found, const CancelToken* cancel) {
+Status Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
+                                  VobScan& found, const CancelToken* cancel) {
     closeDecoder();
     runMode_ = kRunScan;
     params_ = DecoderOpenParams{};
     scan_ = {};
-    bool ok = true;
-    for (size_t i = 0; i < files.size() && ok; ++i)
-        ok = scanOneFile(files[i], i, files.size(), detect24, force24, cancel);
+    Status scanned;
+    for (size_t i = 0; i < files.size() && scanned; ++i)
+        scanned = scanOneFile(files[i], i, files.size(), detect24, force24, cancel);
     found = scan_;
-    return ok;
+    return scanned;
 }
 
-bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t count, int detect24,
-                               int force24, const CancelToken* cancel) {
-    auto fail = [&](const char* key) {
-        if (key) reporter_.notice(Status::error(key));
+Status Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t count, int detect24,
+                                 int force24, const CancelToken* cancel) {
+    auto fail = [&](Status why) {
         input_->close();
         freeFrameStore();
-        return false;
+        return why;
     };
     resetState();
     routing_.audioTrack = 255;
     routing_.subtitleStream = -1;
-    if (!input_->open({file}, false, 0, -1, 1, false, {})) return fail(nullptr);
-    if (refusedAsTransportStream(file)) return fail(nullptr);
-    if (!detectSystemStream(0)) return fail("STR_ERROR_505");
+    if (!input_->open({file}, false, 0, -1, 1, false, {})) return fail(Status::failed());
+    if (Status refused = refuseTransportStream(file); !refused) return fail(std::move(refused));
+    if (!detectSystemStream(0)) return fail(Status::error("STR_ERROR_505"));
     const std::string prefix = reporter_.text("STR_ERROR_71");
     int pictures = 0;
     bool sequence = false;
@@ -890,7 +871,7 @@ bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t cou
                                       100);
                 reporter_.pumpMessages();
                 if ((cancel && cancel->requested()) || input_->cancelRequested())
-                    return fail(nullptr);
+                    return fail(Status::failed());
             }
         } else if (code == mpeg::startCode(mpeg::kSequenceHeader)) {
             sequenceHeader();
@@ -904,14 +885,14 @@ bool Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t cou
             }
         }
     }
-    if (!sequence) return fail("STR_ERROR_505");
-    if (pictures == 0) return fail("STR_ERROR_506");
+    if (!sequence) return fail(Status::error("STR_ERROR_505"));
+    if (pictures == 0) return fail(Status::error("STR_ERROR_506"));
     if (film) rate = 24000.0 / 1001.0;
     if (index == 0) sequence_.frameRate = rate;
     scan_.files.push_back({input_->fileSectors(0), pictures, rate});
     input_->close();
     freeFrameStore();
-    return true;
+    return {};
 }
 
 }  // namespace zembra

@@ -24,6 +24,7 @@
 #include "mpeg/picture_type.h"
 #include "platform/cancel_token.h"
 #include "platform/file_sink.h"
+#include "platform/status.h"
 
 namespace zembra {
 
@@ -156,19 +157,21 @@ public:
     void setRunMode(int mode) { runMode_ = mode; }
     int getRunMode() const { return runMode_; }
 
-    // 1 on success with the source rate (after film detection), chroma format
-    // and coded size; 0 on failure (message shown, decoder closed).
-    int openDecoder(const DecoderOpenParams& params, double& frameRate, int& chromaFormat,
-                    int& width, int& height);
-    // Restarts decoding at a sector of the file set; 1 on success.
-    int reseek(int64_t sector, bool report = true);
+    // Done with the source rate (after film detection), chroma format and
+    // coded size; or the failure for the caller to show (the decoder is
+    // closed then). A file set the input could not open fails without a
+    // message of its own: the input has said why.
+    Status openDecoder(const DecoderOpenParams& params, double& frameRate, int& chromaFormat,
+                       int& width, int& height);
+    // Restarts decoding at a sector of the file set.
+    Status reseek(int64_t sector);
     int currentTimeSeconds() const;
     // Reads plain VOB/MPEG files through for what their title needs: each
     // file's picture count, rate and size, the audio tracks and sub-picture
-    // streams (setScannedTitle makes the title of it). False when a file has
-    // no video or the scan was cancelled.
-    bool scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                      VobScan& found, const CancelToken* cancel = nullptr);
+    // streams (setScannedTitle makes the title of it). Fails when a file has
+    // no video (with the message) or the scan was cancelled (without one).
+    Status scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
+                        VobScan& found, const CancelToken* cancel = nullptr);
     void closeDecoder();
     int reopenDecoder();
     int getAudioSampleRate() const;
@@ -364,7 +367,7 @@ private:
 
     // Opening.
     bool findSequenceHeader();
-    bool refusedAsTransportStream(const std::string& name);
+    Status refuseTransportStream(const std::string& name);
     void filmDetection(int detect24, int force24);
     bool startDecoding();
     bool startedOnStillPicture();
@@ -418,8 +421,8 @@ private:
 
     // What the scan found so far (the packets of run mode kRunScan go here).
     VobScan scan_;
-    bool scanOneFile(const std::string& file, size_t index, size_t count, int detect24, int force24,
-                     const CancelToken* cancel);
+    Status scanOneFile(const std::string& file, size_t index, size_t count, int detect24,
+                       int force24, const CancelToken* cancel);
 
     // Frame store.
     std::array<Picture, 3> store_;

@@ -67,19 +67,19 @@ public:
     std::vector<std::thread::id> threads;
 
     // Not used by the feed.
-    int openDecoder(const InputSettings&, const TitleCatalogue&, SourceFacts&) override {
-        return 1;
+    Status openDecoder(const InputSettings&, const TitleCatalogue&, SourceFacts&) override {
+        return {};
     }
     bool isOpen() const override { return true; }
     void closeDecoder() override {}
-    int reopenDecoder() override { return 1; }
-    int scanVobFiles(const std::vector<std::string>&, const InputSettings&, TitleCatalogue&,
-                     const CancelToken*) override {
-        return 1;
+    Status reopenDecoder() override { return {}; }
+    Status scanVobFiles(const std::vector<std::string>&, const InputSettings&, TitleCatalogue&,
+                        const CancelToken*) override {
+        return {};
     }
     void setRunMode(int) override {}
     int getRunMode() const override { return 1; }
-    int reseek(int64_t) override { return 1; }
+    Status reseek(int64_t) override { return {}; }
     int peekFrame(FrameRecord&, int&, int&) override { return 0; }
     int currentTimeSeconds() const override { return 0; }
     void setPrefill(int) override {}

@@ -2,7 +2,9 @@
 # Files Zembra does not read are refused with a message that says what they
 # are, a non-zero exit and no output file: transport streams (MPEG-2 or
 # H.264 video) given to scan, decode and rip, and an MP3 file given to
-# audio-decode (which wrote an empty WAV and exited 0).
+# audio-decode (which wrote an empty WAV and exited 0). A file with no video
+# in it fails the same way. Each message is said once: the decoder returns
+# its failure and the command shows it.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 require_tools ffmpeg
@@ -10,12 +12,12 @@ streams=$build/test-streams
 "$source/tools/make-test-streams.sh" "$streams" dvb.ts h264.ts tone.mp3
 make_workspace
 
-# refused WHAT COMMAND...: non-zero exit, the message names WHAT, nothing written.
+# refused WHAT COMMAND...: non-zero exit, the message names WHAT once, nothing written.
 refused() {
   local what=$1
   shift
   if "$@" >"$work/log" 2>&1 </dev/null; then fail "$* succeeded: $(cat "$work/log")"; fi
-  grep -q "$what" "$work/log" || fail "$*: no word of $what: $(cat "$work/log")"
+  [ "$(grep -c "$what" "$work/log")" = 1 ] || fail "$*: not one word of $what: $(cat "$work/log")"
   [ -z "$(ls -A "$work/out")" ] || fail "$*: wrote $(ls "$work/out")"
 }
 for ts in dvb.ts h264.ts; do
@@ -26,5 +28,11 @@ for ts in dvb.ts h264.ts; do
   refused "is an MPEG transport stream" "$zembra" rip "$streams/$ts" --output-dir "$work/out" --name x \
     --yes --quiet --format "VCD PAL Good Quality"
 done
+junk=$work/junk.mpg
+head -c 20000 /dev/zero | tr '\0' 'B' >"$junk"
+refused "Failed to parse file, no sequence header found." "$zembra" scan "$junk"
+refused "MPEG2Dec: Error during decoder initialization." "$zembra" decode "$junk" -o "$work/out/x.y4m"
+refused "Failed to parse file, no sequence header found." "$zembra" rip "$junk" --output-dir "$work/out" \
+  --name x --yes --quiet --format "VCD PAL Good Quality"
 refused "is MPEG audio Layer III (MP3)" "$zembra" audio-decode "$streams/tone.mp3" -o "$work/out/x.wav"
 echo "foreign inputs refused"

@@ -85,7 +85,7 @@ TEST(HostileVectors, PredictionFromFarOutsideReadsTheNearestEdge) {
         params.idct = setting;
         double rate;
         int cf, w, h;
-        ASSERT_EQ(dec.openDecoder(params, rate, cf, w, h), 1);
+        ASSERT_TRUE(dec.openDecoder(params, rate, cf, w, h));
         while (dec.decodeStep()) {
         }
         dec.flushLastReference();

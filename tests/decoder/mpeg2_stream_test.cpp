@@ -120,13 +120,16 @@ TEST(Opening, RefusesIdctSettingThreeAndExportOfOtherTracks) {
     p.idct = 3;
     double rate;
     int cf, w, h;
-    EXPECT_EQ(dec.openDecoder(p, rate, cf, w, h), 0);
-    EXPECT_TRUE(host.sawText("Please run the P4 release for IDCT P4."));
+    // The caller shows the failure: the decoder itself shows nothing.
+    Status opened = dec.openDecoder(p, rate, cf, w, h);
+    EXPECT_EQ(host.message(opened), "Please run the P4 release for IDCT P4.");
+    EXPECT_EQ(opened.kind(), BoxKind::Error);
     p.idct = 0;
     p.downSampling = 2;
     p.audioFormat = 2;
-    EXPECT_EQ(dec.openDecoder(p, rate, cf, w, h), 0);
-    EXPECT_TRUE(host.sawText("Cannot export non AC3 track."));
+    opened = dec.openDecoder(p, rate, cf, w, h);
+    EXPECT_EQ(host.message(opened), "Cannot export non AC3 track.");
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 TEST(Opening, FileWithoutSequenceHeaderFails) {
@@ -143,8 +146,10 @@ TEST(Opening, FileWithoutSequenceHeaderFails) {
     p.files = {path};
     double rate;
     int cf, w, h;
-    EXPECT_EQ(dec.openDecoder(p, rate, cf, w, h), 0);
-    EXPECT_TRUE(host.sawText("MPEG2Dec: Error during decoder initialization."));
+    const Status opened = dec.openDecoder(p, rate, cf, w, h);
+    EXPECT_EQ(host.message(opened), "MPEG2Dec: Error during decoder initialization.");
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_FALSE(dec.isOpen());
     dec.closeDecoder();  // twice is fine
 }
 
@@ -217,8 +222,9 @@ TEST(Scan, FileWithoutVideoFailsWithItsMessage) {
     RecordingHost host;
     TitleCatalogue catalogue;
     Mpeg2Decoder dec(host, catalogue);
-    EXPECT_FALSE(scanInto(dec, catalogue, {path}, 1, 0));
-    EXPECT_TRUE(host.sawText("Failed to parse file, no sequence header found."));
+    const Status scanned = scanInto(dec, catalogue, {path}, 1, 0);
+    EXPECT_EQ(host.message(scanned), "Failed to parse file, no sequence header found.");
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
@@ -249,7 +255,7 @@ TEST(RawStream, DecodesWithoutDemultiplexerAndBringsNoAudio) {
     p.files = {path};
     double rate;
     int cf, w, h;
-    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(p, rate, cf, w, h));
     EXPECT_FALSE(dec.isSystemStream());
     EXPECT_EQ(w, 352);
     EXPECT_EQ(h, 288);
@@ -301,7 +307,7 @@ TEST(ProgramStream, RoutesTheChosenAc3TrackAndReseeks) {
     p.files = {path};
     double rate;
     int cf, w, h;
-    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(p, rate, cf, w, h));
     EXPECT_TRUE(dec.isSystemStream());
     EXPECT_TRUE(dec.sequence().mpeg2);
     while (dec.decodeStep()) {
@@ -311,7 +317,7 @@ TEST(ProgramStream, RoutesTheChosenAc3TrackAndReseeks) {
     EXPECT_GE(dec.timing().lastVideoPtsMs, 1500);
     EXPECT_EQ(dec.currentTimeSeconds(), int(dec.timing().lastAudioPtsMs / 1000));
     const int before = frames;
-    ASSERT_EQ(dec.reseek(0), 1);
+    ASSERT_TRUE(dec.reseek(0));
     EXPECT_GT(frames, before);
     EXPECT_EQ(audio.starts, 2);  // per-track state cleared: restarted at the first packet
     while (dec.decodeStep()) {
@@ -340,7 +346,7 @@ TEST(ProgramStream, Ac3TrackReachesThePcmFifoThroughTheAudioModule) {
     double rate;
     int cf, w, h;
     dec.setRunMode(kRunVideoAudio);
-    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(p, rate, cf, w, h));
     const int afterOpen = audio.fifo.fill;
     const int64_t appendedAfterOpen = audio.appendedCount;
     for (int i = 0; i < 20 && dec.decodeStep(); ++i) {
@@ -354,7 +360,7 @@ TEST(ProgramStream, Ac3TrackReachesThePcmFifoThroughTheAudioModule) {
     EXPECT_EQ(dec.getAudioSampleRate(), 48000);
     // A re-seek to the start leaves the audio as the opening did: the PCM of
     // the old position is gone and the sample count starts over.
-    ASSERT_EQ(dec.reseek(0), 1);
+    ASSERT_TRUE(dec.reseek(0));
     EXPECT_EQ(audio.fifo.fill, afterOpen);
     EXPECT_EQ(audio.appendedCount, appendedAfterOpen);
 }
@@ -408,7 +414,7 @@ TEST(DvdTitle, SampleDiscTitleMatchesFfmpeg) {
     double rate;
     int cf, w, h;
     dec.setRunMode(kRunVideoAudio);
-    ASSERT_EQ(dec.openDecoder(params, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(params, rate, cf, w, h));
     EXPECT_EQ(w, 720);
     EXPECT_EQ(h, 576);
     EXPECT_DOUBLE_EQ(rate, 25.0);
@@ -454,15 +460,15 @@ TEST(Reopen, CloseReopenAndReseekDecodeTheSamePictures) {
     double rate;
     int cf, w, h;
     dec.setRunMode(kRunVideoOnly);
-    ASSERT_EQ(dec.openDecoder(params, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(params, rate, cf, w, h));
     while (dec.decodeStep()) {
     }
     const auto first = std::move(pictures);
     pictures.clear();
     dec.closeDecoder();
     EXPECT_FALSE(dec.frameStoreReady());
-    ASSERT_EQ(dec.reopenDecoder(), 1);
-    ASSERT_EQ(dec.reseek(0), 1);
+    ASSERT_TRUE(dec.reopenDecoder());
+    ASSERT_TRUE(dec.reseek(0));
     while (dec.decodeStep()) {
     }
     ASSERT_EQ(pictures.size(), first.size());
@@ -501,7 +507,7 @@ TEST(Ac3Export, WritesTheTrackFromItsFirstSyncWord) {
     double rate;
     int cf, w, h;
     dec.setRunMode(kRunVideoAudio);
-    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(p, rate, cf, w, h));
     while (dec.decodeStep()) {
     }
     const std::vector<uint8_t> exported = readFile(out);
@@ -518,7 +524,7 @@ TEST(Ac3Export, WritesTheTrackFromItsFirstSyncWord) {
     const auto none = std::filesystem::path(ZEMBRA_BINARY_DIR) / "none.ac3";
     std::filesystem::remove(none);
     p.ac3File = none.string();
-    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(p, rate, cf, w, h));
     while (dec.decodeStep()) {
     }
     EXPECT_FALSE(std::filesystem::exists(none));
@@ -563,10 +569,10 @@ TEST(ReseekMidStream, OutputStartsAtTheIPictureWithoutItsLeadingBPictures) {
     double rate;
     int cf, w, h;
     dec.setRunMode(kRunVideoOnly);
-    ASSERT_EQ(dec.openDecoder(params, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(params, rate, cf, w, h));
     types.clear();
     pictures.clear();
-    ASSERT_EQ(dec.reseek(int64_t(std::filesystem::file_size(path) / 2048 / 2)), 1);
+    ASSERT_TRUE(dec.reseek(int64_t(std::filesystem::file_size(path) / 2048 / 2)));
     while (dec.decodeStep()) {
     }
     dec.flushLastReference();
@@ -603,13 +609,13 @@ TEST(ScannedTitle, PlayingTimeCountsFromTheFirstAudioTimeStamp) {
     double rate;
     int cf, w, h;
     dec.setRunMode(kRunVideoAudio);
-    ASSERT_EQ(dec.openDecoder(p, rate, cf, w, h), 1);
+    ASSERT_TRUE(dec.openDecoder(p, rate, cf, w, h));
     while (dec.decodeStep()) {
     }
     EXPECT_GT(dec.timing().lastAudioPtsMs, 2400);
     EXPECT_EQ(dec.currentTimeSeconds(), 1);
     // A re-seek to the start begins the count again.
-    ASSERT_EQ(dec.reseek(0), 1);
+    ASSERT_TRUE(dec.reseek(0));
     EXPECT_EQ(dec.currentTimeSeconds(), 0);
 }
 

@@ -39,7 +39,7 @@ std::vector<Planes> decodeAll(const std::string& path, int idct) {
     params.idct = idct;
     double rate;
     int cf, w, h;
-    if (dec.openDecoder(params, rate, cf, w, h) != 1) return out;
+    if (!dec.openDecoder(params, rate, cf, w, h)) return out;
     while (dec.decodeStep()) {
     }
     dec.flushLastReference();

@@ -22,14 +22,14 @@
 namespace zembra::testing {
 
 // The scan of plain files into a one-title catalogue, as the rip does it.
-inline bool scanInto(Mpeg2Decoder& dec, TitleCatalogue& catalogue,
-                     const std::vector<std::string>& files, int detect24, int force24,
-                     const CancelToken* cancel = nullptr) {
+inline Status scanInto(Mpeg2Decoder& dec, TitleCatalogue& catalogue,
+                       const std::vector<std::string>& files, int detect24, int force24,
+                       const CancelToken* cancel = nullptr) {
     catalogue.clear();
     VobScan found;
-    if (!dec.scanVobFiles(files, detect24, force24, found, cancel)) return false;
-    setScannedTitle(catalogue, found);
-    return true;
+    Status scanned = dec.scanVobFiles(files, detect24, force24, found, cancel);
+    if (scanned) setScannedTitle(catalogue, found);
+    return scanned;
 }
 
 inline std::string streamDir() { return std::string(ZEMBRA_BINARY_DIR) + "/test-streams"; }
@@ -103,7 +103,7 @@ inline DecodedStream decodeFile(const std::string& path, int idctSetting, int ma
     params.detect24Fps = detect24;
     params.force24 = force24;
     int chroma, w, h;
-    out.openResult = dec.openDecoder(params, out.rate, chroma, w, h);
+    out.openResult = dec.openDecoder(params, out.rate, chroma, w, h) ? 1 : 0;
     if (!out.openResult) return out;
     while ((maxFrames < 0 || int(out.luma.size()) < maxFrames) && dec.decodeStep()) {
     }

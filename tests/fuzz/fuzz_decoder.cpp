@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         decoder.flushLastReference();
         (void)decoder.currentTimeSeconds();
-        if (decoder.reseek(0, false))
+        if (decoder.reseek(0))
             for (int i = 0; i < 5 && decoder.decodeStep(); ++i) {
             }
     }

@@ -116,45 +116,45 @@ int displayAspect(bool mpeg2, int code) {
 
 }  // namespace
 
-int DecoderRipSource::openDecoder(const InputSettings& input, const TitleCatalogue&,
-                                  SourceFacts& facts) {
+Status DecoderRipSource::openDecoder(const InputSettings& input, const TitleCatalogue&,
+                                     SourceFacts& facts) {
     *lastParams_ = openParams(input);
     hasParams_ = true;
-    const int ok = frames_->openDecoder(*lastParams_, facts.frameRate, facts.chromaFormat,
-                                        facts.width, facts.height);
-    if (ok)
+    Status opened = frames_->openDecoder(*lastParams_, facts.frameRate, facts.chromaFormat,
+                                         facts.width, facts.height);
+    if (opened)
         facts.aspectRatio =
             displayAspect(decoder_->sequence().mpeg2, decoder_->sequence().aspectRatio);
-    return ok;
+    return opened;
 }
 
 bool DecoderRipSource::isOpen() const { return decoder_->isOpen(); }
 
 void DecoderRipSource::closeDecoder() { decoder_->closeDecoder(); }
 
-int DecoderRipSource::reopenDecoder() {
-    if (!hasParams_) return 0;
+Status DecoderRipSource::reopenDecoder() {
+    if (!hasParams_) return Status::failed();
     double rate;
     int chroma, width, height;
     return frames_->openDecoder(*lastParams_, rate, chroma, width, height);
 }
 
-int DecoderRipSource::scanVobFiles(const std::vector<std::string>& files,
-                                   const InputSettings& input, TitleCatalogue& catalogue,
-                                   const CancelToken* cancel) {
+Status DecoderRipSource::scanVobFiles(const std::vector<std::string>& files,
+                                      const InputSettings& input, TitleCatalogue& catalogue,
+                                      const CancelToken* cancel) {
     // The old titles go first: while the scan runs, and after it failed,
     // nothing may be chosen from them.
     catalogue.clear();
     VobScan found;
-    if (!decoder_->scanVobFiles(files, input.detect24Fps, input.force24Fps, found, cancel))
-        return 0;
-    setScannedTitle(catalogue, found);
-    return 1;
+    Status scanned =
+        decoder_->scanVobFiles(files, input.detect24Fps, input.force24Fps, found, cancel);
+    if (scanned) setScannedTitle(catalogue, found);
+    return scanned;
 }
 
 void DecoderRipSource::setRunMode(int mode) { decoder_->setRunMode(mode); }
 int DecoderRipSource::getRunMode() const { return decoder_->getRunMode(); }
-int DecoderRipSource::reseek(int64_t sector) { return frames_->reseek(sector); }
+Status DecoderRipSource::reseek(int64_t sector) { return frames_->reseek(sector); }
 
 int DecoderRipSource::getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
                                    int& pcmValues) {

@@ -23,16 +23,16 @@ public:
     DecoderRipSource(UiHost& host, TitleCatalogue& catalogue);
     ~DecoderRipSource() override;
 
-    int openDecoder(const InputSettings& input, const TitleCatalogue& catalogue,
-                    SourceFacts& facts) override;
+    Status openDecoder(const InputSettings& input, const TitleCatalogue& catalogue,
+                       SourceFacts& facts) override;
     bool isOpen() const override;
     void closeDecoder() override;
-    int reopenDecoder() override;
-    int scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
-                     TitleCatalogue& catalogue, const CancelToken* cancel) override;
+    Status reopenDecoder() override;
+    Status scanVobFiles(const std::vector<std::string>& files, const InputSettings& input,
+                        TitleCatalogue& catalogue, const CancelToken* cancel) override;
     void setRunMode(int mode) override;
     int getRunMode() const override;
-    int reseek(int64_t sector) override;
+    Status reseek(int64_t sector) override;
     int getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
                      int& pcmValues) override;
     int peekFrame(FrameRecord& frame, int& width, int& height) override;
