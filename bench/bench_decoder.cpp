@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     zembra::TitleCatalogue catalogue;
     zembra::DecoderOpenParams params;
     params.idct = idct;
-    params.detect24Fps = 0;
+    params.detect24Fps = false;
     params.files = {source};
     if (title > 0) {
         const auto sets = zembra::findTitleSets(source);

@@ -215,7 +215,7 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     geo.sourceWidth = codedWidth;
     geo.sourceHeight = codedHeight;
     geo.chromaFormat = chroma;
-    geo.luminanceFilter = params.luminanceFilter != 0;
+    geo.luminanceFilter = params.luminanceFilter;
     geo.luminanceGain = params.luminanceGain;
     geo.luminanceOffset = params.luminanceOffset;
     zembra::OutputGeometry geometry;

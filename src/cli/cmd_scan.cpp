@@ -179,7 +179,7 @@ int scanStreamFile(const std::string& path, zembra::ConsoleHost& host, bool json
     zembra::TitleCatalogue catalogue;
     zembra::Mpeg2Decoder decoder(host, catalogue);
     zembra::VobScan found;
-    const zembra::Status scanned = decoder.scanVobFiles({path}, 0, 0, found);
+    const zembra::Status scanned = decoder.scanVobFiles({path}, false, false, found);
     host.show(scanned);
     if (!scanned) return zembra::cli::kExitFailed;
     zembra::setScannedTitle(catalogue, found);

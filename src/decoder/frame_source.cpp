@@ -47,10 +47,10 @@ void DecoderFrameSource::openQueue() {
     s.layout = PlaneLayout::make(decoder_.sequence().codedWidth, decoder_.sequence().codedHeight,
                                  decoder_.sequence().chromaFormat);
     s.deinterlace = params_.deinterlace;
-    s.luminance = {params_.luminanceFilter != 0, params_.luminanceGain, params_.luminanceOffset};
+    s.luminance = {params_.luminanceFilter, params_.luminanceGain, params_.luminanceOffset};
     s.subtitles = decoder_.routing().subtitleStream >= 0;
     s.subpicture.subOffset = params_.subOffset;
-    s.subpicture.subColor = params_.subColor != 0;
+    s.subpicture.subColor = params_.subColor;
     const TitleRecord* title = decoder_.catalogue().title(params_.title);
     if (title && title->hasPalette) {
         palette_ = title->palette;

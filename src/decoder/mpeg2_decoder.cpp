@@ -667,10 +667,10 @@ bool Mpeg2Decoder::findSequenceHeader() {
     return false;
 }
 
-void Mpeg2Decoder::filmDetection(int detect24, int force24) {
+void Mpeg2Decoder::filmDetection(bool detect24, bool force24) {
     sequence_.frameRate = sequence_.sequenceFrameRate;
     if (!(std::fabs(sequence_.frameRate - 29.97) < 0.01 && detect24)) return;
-    filmFlag_ = force24 != 0;
+    filmFlag_ = force24;
     for (int i = 0; i < 11 && !filmFlag_; ++i) {
         if (!getHeader()) break;
         if (i < 10) filmFlag_ = picture_.repeatFirstField != 0;
@@ -726,7 +726,7 @@ Status Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, in
     if (routing_.audioPath == 1 && code != 0) return Status::error("STR_ERROR_501");
     routing_.subtitleStream =
         p.subtitleStream >= 0 && p.subtitleStream < 32 ? p.subtitleStream : -1;
-    if (!input_->open(p.files, p.useAspi != 0, p.angle, p.title, p.saveBufferSize,
+    if (!input_->open(p.files, p.useAspi, p.angle, p.title, p.saveBufferSize,
                       p.saveBufferLocation == 1, p.tempPath))
         return Status::failed();
     opened_ = true;
@@ -743,7 +743,7 @@ Status Mpeg2Decoder::openDecoder(const DecoderOpenParams& p, double& rateOut, in
     };
     if (!findSequenceHeader()) return fail();
     filmDetection(p.detect24Fps, p.force24);
-    audio_->open(routing_.audioMode, p.ac3Gain, p.dolby != 0, p.avSynch != 0);
+    audio_->open(routing_.audioMode, p.ac3Gain, p.dolby, p.avSynch);
     if (hooks.subpictureReset) hooks.subpictureReset();
     status_ = DecodeStatus::Ok;
     if (input_->seek(firstSector()) < 0) return fail();
@@ -821,8 +821,8 @@ int Mpeg2Decoder::getAudioSampleRate() const { return audio_->sampleRate(); }
 // ---------------------------------------------------------------------------
 // Scan of plain VOB/MPEG files
 
-Status Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
-                                  VobScan& found, const CancelToken* cancel) {
+Status Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, bool detect24,
+                                  bool force24, VobScan& found, const CancelToken* cancel) {
     closeDecoder();
     runMode_ = kRunScan;
     params_ = DecoderOpenParams{};
@@ -834,8 +834,8 @@ Status Mpeg2Decoder::scanVobFiles(const std::vector<std::string>& files, int det
     return scanned;
 }
 
-Status Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t count, int detect24,
-                                 int force24, const CancelToken* cancel) {
+Status Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t count, bool detect24,
+                                 bool force24, const CancelToken* cancel) {
     auto fail = [&](Status why) {
         input_->close();
         freeFrameStore();
@@ -879,7 +879,7 @@ Status Mpeg2Decoder::scanOneFile(const std::string& file, size_t index, size_t c
                 sequence = true;
                 rate = sequence_.sequenceFrameRate;
                 if (std::fabs(rate - 29.97) < 0.01 && detect24) {
-                    film = force24 != 0;
+                    film = force24;
                     filmOpen = !film;
                 }
             }

@@ -105,22 +105,22 @@ struct DecoderOpenParams {
     int audioFormat = 0;      // title's coding: 0 AC-3, 2 MPEG, 3 MPEG-2x, 4 LPCM, 6 DTS
     int subtitleStream = -1;  // -1 none
     int subOffset = 0;
-    int subColor = 1;
-    int useAspi = 0;
+    bool subColor = true;  // the title's palette, else white on black
+    bool useAspi = false;
     int downSampling = 0;
     int frameRate = 2;
-    int detect24Fps = 1;
-    int force24 = 0;
+    bool detect24Fps = true;
+    bool force24 = false;
     double ac3Gain = 3.0;
     int title = -1;  // index into the catalogue, -1 = plain files
     int angle = 0;
     int idct = 0;  // iDCT setting 0-4
-    int luminanceFilter = 0;
+    bool luminanceFilter = false;
     int luminanceGain = 128;
     int luminanceOffset = 0;
-    int avSynch = 0;
+    bool avSynch = false;
     int deinterlace = 0;
-    int dolby = 1;
+    bool dolby = true;
     int saveBufferSize = 1;
     int saveBufferLocation = 0;
     std::string ac3File;
@@ -170,7 +170,7 @@ public:
     // file's picture count, rate and size, the audio tracks and sub-picture
     // streams (setScannedTitle makes the title of it). Fails when a file has
     // no video (with the message) or the scan was cancelled (without one).
-    Status scanVobFiles(const std::vector<std::string>& files, int detect24, int force24,
+    Status scanVobFiles(const std::vector<std::string>& files, bool detect24, bool force24,
                         VobScan& found, const CancelToken* cancel = nullptr);
     void closeDecoder();
     int reopenDecoder();
@@ -368,7 +368,7 @@ private:
     // Opening.
     bool findSequenceHeader();
     Status refuseTransportStream(const std::string& name);
-    void filmDetection(int detect24, int force24);
+    void filmDetection(bool detect24, bool force24);
     bool startDecoding();
     bool startedOnStillPicture();
     void pauseForAudio();
@@ -421,8 +421,8 @@ private:
 
     // What the scan found so far (the packets of run mode kRunScan go here).
     VobScan scan_;
-    Status scanOneFile(const std::string& file, size_t index, size_t count, int detect24,
-                       int force24, const CancelToken* cancel);
+    Status scanOneFile(const std::string& file, size_t index, size_t count, bool detect24,
+                       bool force24, const CancelToken* cancel);
 
     // Frame store.
     std::array<Picture, 3> store_;

@@ -23,7 +23,7 @@ namespace zembra::testing {
 
 // The scan of plain files into a one-title catalogue, as the rip does it.
 inline Status scanInto(Mpeg2Decoder& dec, TitleCatalogue& catalogue,
-                       const std::vector<std::string>& files, int detect24, int force24,
+                       const std::vector<std::string>& files, bool detect24, bool force24,
                        const CancelToken* cancel = nullptr) {
     catalogue.clear();
     VobScan found;
@@ -79,7 +79,7 @@ struct DecodedStream {
 };
 
 inline DecodedStream decodeFile(const std::string& path, int idctSetting, int maxFrames = -1,
-                                bool flush = true, int detect24 = 0, int force24 = 0) {
+                                bool flush = true, bool detect24 = false, bool force24 = false) {
     RecordingHost host;
     TitleCatalogue catalogue;
     Mpeg2Decoder dec(host, catalogue);

@@ -31,7 +31,7 @@ std::vector<std::vector<std::uint8_t>> decodeWithOurs(const fs::path& es, int id
     DecoderOpenParams params;
     params.files = {es.string()};
     params.idct = idctSetting;
-    params.detect24Fps = 0;
+    params.detect24Fps = false;
     double rate;
     int chroma, cw, ch;
     if (!dec.openDecoder(params, rate, chroma, cw, ch)) return out;

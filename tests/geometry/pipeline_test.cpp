@@ -102,12 +102,12 @@ TEST(FramePipeline, SubtitleBurntInWithinItsWindowAtItsPlace) {
     DecoderOpenParams p;
     p.detect24Fps = 0;
     p.subtitleStream = 0;
-    p.subColor = 1;
+    p.subColor = true;
     Result with = run(disc, 1, p, 2);
     p.subtitleStream = -1;
     Result without = run(disc, 1, p, 2);
     p.subtitleStream = 0;
-    p.subColor = 0;
+    p.subColor = false;
     Result white = run(disc, 1, p, 2);
     ASSERT_GE(with.frames.size(), 90u);
     ASSERT_EQ(with.frames.size(), without.frames.size());
