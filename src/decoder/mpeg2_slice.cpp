@@ -9,6 +9,7 @@
 #include "decoder/mpeg2_vlc.h"
 #include "mpeg/scan_tables.h"
 #include "mpeg/start_codes.h"
+#include "platform/byte_order.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
@@ -502,14 +503,14 @@ inline bool mpeg1Escape(Mpeg2Decoder& d, int& i, int& level, bool& negative) {
     return true;
 }
 
-// MPEG-2 escape: 6-bit run, 12-bit signed level in one piece.
-inline bool mpeg2Escape(Mpeg2Decoder& d, uint32_t bits, int& i, int& level, bool& negative) {
+// MPEG-2 escape: 6-bit run, 12-bit signed level in one piece (24 bits
+// with the escape code, for the caller to flush).
+inline bool mpeg2Escape(uint32_t bits, int& i, int& level, bool& negative) {
     i += int((bits >> 20) & 63) + 1;
     level = int((bits >> 8) & 0xFFF);
     if ((level & 0x7FF) == 0 || i > 63) return false;
     negative = level >= 2048;
     if (negative) level = 4096 - level;
-    d.flushBits(24);
     return true;
 }
 
@@ -550,10 +551,38 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
                                               const vlc::CoefficientTable& table) {
     // Intra: level x q / 16 (MPEG-2) or / 8 (MPEG-1); non-intra: (2 level + 1) x q / 32 or / 16.
     constexpr int shift = (Intra ? 3 : 4) + (Mpeg1 ? 0 : 1);
+    // The loop is a chain of dependent shifts of the bit window: a copy in
+    // registers spares every link a store and a load around the refill
+    // call. Only the refill from the next four bytes is done here; anything
+    // else goes through the decoder's own with the window handed back.
+    uint64_t window = d.window_;
+    int count = d.windowBits_;
+    const auto handBack = [&] {
+        d.window_ = window;
+        d.windowBits_ = count;
+    };
+    const auto takeBack = [&] {
+        window = d.window_;
+        count = d.windowBits_;
+    };
+    const auto flush = [&](int n) {
+        window <<= n;
+        count -= n;
+        if (count >= 32) return;
+        if (d.demux_.videoEnd - d.demux_.cursor >= 4) {
+            window |= uint64_t(readBe32(d.demux_.cursor)) << (32 - count);
+            d.demux_.cursor += 4;
+            count += 32;
+        } else {
+            handBack();
+            d.refillWindow();
+            takeBack();
+        }
+    };
     int i = Intra ? 0 : -1;
     bool firstCoefficient = !Intra;
     for (;;) {
-        const uint32_t bits = d.showBits(32);
+        const uint32_t bits = uint32_t(window >> 32);
         int level;
         bool negative;
         if (!Intra && firstCoefficient && (bits >> 31)) {
@@ -561,27 +590,33 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
             i = 0;
             level = 1;
             negative = (bits >> 30) & 1;
-            d.flushBits(2);
+            flush(2);
         } else {
             const vlc::Coefficient& c = table.lookup(bits >> 16);
             if (c.run == vlc::kEob) {
-                d.flushBits(c.length);
+                flush(c.length);
+                handBack();
                 return;
             }
             bool ok;
             if (c.run == vlc::kEscape) {
-                if constexpr (Mpeg1)
+                if constexpr (Mpeg1) {
+                    handBack();
                     ok = mpeg1Escape(d, i, level, negative);
-                else
-                    ok = mpeg2Escape(d, bits, i, level, negative);
+                    takeBack();
+                } else {
+                    ok = mpeg2Escape(bits, i, level, negative);
+                    if (ok) flush(24);
+                }
             } else {
                 i += c.run + 1;
                 ok = c.length && i <= 63;
                 level = c.level;
                 negative = (bits >> (31 - c.length)) & 1;
-                if (ok) d.flushBits(c.length + 1);
+                if (ok) flush(c.length + 1);
             }
             if (!ok) {
+                handBack();
                 d.status_ = DecodeStatus::BadCoefficient;
                 return;
             }
