@@ -133,6 +133,7 @@ std::optional<int> decoderParams(const std::string& source, const DecodeOptions&
         std::string problem = outsideList("--audio", in.audioTrack, 8);
         if (problem.empty()) problem = outsideList("--subtitle", in.subtitle, 33);
         if (!problem.empty()) return zembra::cli::refuseChoice("decode", problem, source);
+        if (auto status = zembra::cli::unreadableFile("decode", source)) return status;
         in.titleIndex = -1;
         in.vobFiles = {source};
         params = zembra::DecoderRipSource::openParams(in);

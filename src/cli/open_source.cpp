@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/options.h"
 #include "dvd/title_catalogue.h"
@@ -21,6 +23,17 @@ std::string outsideList(const char* option, const std::optional<int>& position, 
 int refuseChoice(const char* command, const std::string& problem, const std::string& source) {
     std::fprintf(stderr, "zembra %s: %s (%s)\n", command, problem.c_str(), source.c_str());
     return kExitUsage;
+}
+
+std::optional<int> unreadableFile(const char* command, const std::string& source) {
+    if (std::FILE* f = std::fopen(source.c_str(), "rb")) {
+        std::fclose(f);
+        return std::nullopt;
+    }
+    const int error = errno;
+    std::fprintf(stderr, "zembra %s: cannot open %s: %s\n", command, source.c_str(),
+                 std::strerror(error));
+    return kExitFailed;
 }
 
 std::optional<int> openTitleSet(const std::string& source, std::optional<int> setNumber,

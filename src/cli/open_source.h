@@ -25,6 +25,11 @@ std::string outsideList(const char* option, const std::optional<int>& position, 
 // source; returns the usage exit status.
 int refuseChoice(const char* command, const std::string& problem, const std::string& source);
 
+// A VOB or MPEG file the command cannot read: says so, with the system's
+// reason, and gives the exit status; nothing when it can be opened. Without
+// it a missing file ended the decode with no word at all.
+std::optional<int> unreadableFile(const char* command, const std::string& source);
+
 // The title set of a DVD source: the one numbered `setNumber`, else the
 // first, with `catalogue` read from its IFO file. Nothing when it can go on;
 // else the exit status, what went wrong already told.

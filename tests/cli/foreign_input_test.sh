@@ -34,5 +34,8 @@ refused "Failed to parse file, no sequence header found." "$zembra" scan "$junk"
 refused "MPEG2Dec: Error during decoder initialization." "$zembra" decode "$junk" -o "$work/out/x.y4m"
 refused "Failed to parse file, no sequence header found." "$zembra" rip "$junk" --output-dir "$work/out" \
   --name x --yes --quiet --format "VCD PAL Good Quality"
+# A file that is not there is named, with the system's reason.
+refused "cannot open $work/gone.vob: No such file or directory" "$zembra" decode "$work/gone.vob" \
+  -o "$work/out/x.y4m"
 refused "is MPEG audio Layer III (MP3)" "$zembra" audio-decode "$streams/tone.mp3" -o "$work/out/x.wav"
 echo "foreign inputs refused"
