@@ -549,6 +549,9 @@ int SourceReader::readSectors(int64_t n) {
             // Met while the decoder reads: told as it comes up.
             if (Status positioned = positionAt(next.firstSector, blockResult); !positioned) {
                 if (positioned.hasMessage()) reporter_.notice(positioned);
+                // The file still stands where the last cell ended: what
+                // follows there is not the title's, so the title ends here.
+                cell_ = int(t->cells.size());
                 break;
             }
         }
