@@ -92,16 +92,26 @@ struct Reference {
     }
 };
 
+// A block of a 256x192 picture whose motion is (+45, -23) half pels: the
+// current picture sees the scene from (0, 0), the reference from (-45, +23).
+struct FarMotion {
+    Scene scene{256, 192};
+    Reference ref{scene, -45, 23};
+    static constexpr int x0 = 112, y0 = 80;
+    alignas(32) std::uint8_t packed[256];
+    FarMotion() {
+        const std::vector<std::uint8_t> cur = scene.view(0, 0);
+        for (int r = 0; r < 16; ++r)
+            std::memcpy(packed + 16 * r, cur.data() + (y0 + r) * 256 + x0, 16);
+    }
+};
+
 TEST(MotionBest, FindsMotionFarFromZeroFromAPredictedStart) {
     const EncoderKernels k = makeKernels(cpuLevel());
-    Scene scene(256, 192);
-    // The current picture sees the scene from (0, 0); the reference from
-    // (-45, +23) half pels, so the block's vector is (+45, -23).
-    const std::vector<std::uint8_t> cur = scene.view(0, 0);
-    Reference ref(scene, -45, 23);
-    alignas(32) std::uint8_t packed[256];
-    const int x0 = 112, y0 = 80;
-    for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, cur.data() + (y0 + r) * 256 + x0, 16);
+    FarMotion m;
+    const auto& packed = m.packed;
+    const auto& ref = m.ref;
+    const int x0 = FarMotion::x0, y0 = FarMotion::y0;
 
     const BestMotionSearch search(k, 4, 3);  // f_code 3: -64..63 half pels
     // A neighbour's vector a few pels off: the steps walk the rest.
@@ -131,12 +141,10 @@ TEST(MotionBest, FindsMotionFarFromZeroFromAPredictedStart) {
 // a block whose candidates all miss by far needs the large ones.
 TEST(MotionBest, SettledCandidatesSkipTheLargeSteps) {
     const EncoderKernels k = makeKernels(cpuLevel());
-    Scene scene(256, 192);
-    const std::vector<std::uint8_t> cur = scene.view(0, 0);
-    Reference ref(scene, -45, 23);
-    alignas(32) std::uint8_t packed[256];
-    const int x0 = 112, y0 = 80;
-    for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, cur.data() + (y0 + r) * 256 + x0, 16);
+    FarMotion m;
+    const auto& packed = m.packed;
+    const auto& ref = m.ref;
+    const int x0 = FarMotion::x0, y0 = FarMotion::y0;
     const BestMotionSearch search(k, 4, 3);
     const HalfPelVector exact{45, -23};
 
