@@ -57,6 +57,33 @@ std::array<std::uint8_t, 64> defaultNonIntraMatrix() {
     return m;
 }
 
+std::array<std::uint8_t, 64> bestIntraMatrix() {
+    std::array<std::uint8_t, 64> m = mpeg::kDefaultIntraMatrix;
+    // Entry 0 weighs no coefficient (the DC has its own precision).
+    for (int i = 1; i < 64; ++i) m[i] = static_cast<std::uint8_t>((m[i] + 16 + 1) / 2);
+    return m;
+}
+
+namespace {
+
+// Best's matrices for the "Default" choice. Flat weights spend the bits
+// where the error is measured: the non-intra matrix is MPEG's flat one, which
+// needs no transmitting, and the intra matrix goes halfway to flat. At rates
+// that hold the quantiser near its floor the standard intra weights did
+// better (sources coded with them keep their grid), so they stay there.
+void chooseBestMatrices(EncoderParams& p) {
+    p.nonIntraMatrix.fill(16);
+    p.loadNonIntra = false;
+    const double pixelsPerSecond = static_cast<double>(p.width) * p.height * p.rate.rate;
+    constexpr double kFlatIntraBelowBitsPerPixel = 0.6;
+    if (pixelsPerSecond > 0 && p.bitRate / pixelsPerSecond < kFlatIntraBelowBitsPerPixel) {
+        p.intraMatrix = bestIntraMatrix();
+        p.loadIntra = true;
+    }
+}
+
+}  // namespace
+
 void applyStreamTables(EncoderParams& p) {
     p.mpeg2 = p.streamKind == 3;
     if (p.mpeg2) {
@@ -79,7 +106,10 @@ void applyStreamTables(EncoderParams& p) {
     p.matrixCoefficients = 5;
     p.lowDelay = 0;
     p.intraMatrix = mpeg::kDefaultIntraMatrix;
-    if (p.quantMat == 0) {
+    p.loadIntra = false;
+    if (p.quantMat == 0 && p.motionSearch == kBestMotionSearch) {
+        chooseBestMatrices(p);
+    } else if (p.quantMat == 0) {
         p.nonIntraMatrix = defaultNonIntraMatrix();
         p.loadNonIntra = true;
     } else {

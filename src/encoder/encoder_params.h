@@ -41,6 +41,9 @@ int fCodeFor(int range, bool mpeg2, bool vertical);
 
 // Non-intra matrix of the "Default" choice (natural order).
 std::array<std::uint8_t, 64> defaultNonIntraMatrix();
+// Intra matrix of the "Default" choice at the Best motion search below the
+// highest rates: halfway between the standard one and flat (natural order).
+std::array<std::uint8_t, 64> bestIntraMatrix();
 
 struct EncoderParams {
     // Output and input.
@@ -74,8 +77,9 @@ struct EncoderParams {
     int matrixCoefficients = 5;
     int lowDelay = 0;
     bool pulldown = false;
-    int quantMat = 1;  // 0 "Default" (transmitted), 1 flat
+    int quantMat = 1;  // 0 "Default" (transmitted; Best: its own), 1 flat
     bool loadNonIntra = false;
+    bool loadIntra = false;
     std::array<std::uint8_t, 64> intraMatrix{};
     std::array<std::uint8_t, 64> nonIntraMatrix{};
 

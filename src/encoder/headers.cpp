@@ -22,7 +22,9 @@ void writeSequenceHeader(BitWriter& bw, const EncoderParams& p) {
     bw.put(1, 1);
     bw.put(p.vbvSize & 0x3FF, 10);
     bw.put(p.constrainedParameters, 1);
-    bw.put(0, 1);  // default intra matrix
+    bw.put(p.loadIntra ? 1 : 0, 1);
+    if (p.loadIntra)
+        for (int i = 0; i < 64; ++i) bw.put(p.intraMatrix[mpeg::kZigZag[i]], 8);
     bw.put(p.loadNonIntra ? 1 : 0, 1);
     if (p.loadNonIntra)
         for (int i = 0; i < 64; ++i) bw.put(p.nonIntraMatrix[mpeg::kZigZag[i]], 8);

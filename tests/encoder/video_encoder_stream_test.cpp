@@ -15,11 +15,13 @@ struct StreamCase {
     int dct;
     int quantMat;
     bool simd;
+    int motionSearch = 0;
 };
 
 // Readable CTest names.
 void PrintTo(const StreamCase& c, std::ostream* os) {
-    *os << (c.mpeg2 ? "mpeg2_" : "mpeg1_") << c.w << "x" << c.h << "_" << c.frames << "pictures";
+    *os << (c.mpeg2 ? "mpeg2_" : "mpeg1_") << c.w << "x" << c.h << "_" << c.frames << "pictures"
+        << (c.motionSearch == kBestMotionSearch ? "_best" : "");
 }
 
 class StreamTest : public ::testing::TestWithParam<StreamCase> {};
@@ -31,16 +33,17 @@ TEST_P(StreamTest, DecodesEveryPictureInOrder) {
     p.dctChoice = c.dct;
     p.quantMat = c.quantMat;
     p.simd = c.simd;
+    p.motionSearch = c.motionSearch;
     applyStreamTables(p);
     std::vector<Picture> pics;
     for (int n = 0; n < c.frames; ++n) pics.push_back(synthetic(c.w, c.h, n));
     EncodeResult r = encode(p, pics, makeKernels(cpuLevel()));
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(static_cast<int>(r.units.size()), c.frames);
-    const std::string name = std::string(c.mpeg2 ? "s" : "s1") + "_" + std::to_string(c.w) + "x" +
-                             std::to_string(c.h) + "_" + std::to_string(c.frames) + "_" +
-                             std::to_string(c.dct) + std::to_string(c.quantMat) +
-                             (c.simd ? "s" : "p") + (c.mpeg2 ? ".m2v" : ".m1v");
+    const std::string name =
+        std::string(c.mpeg2 ? "s" : "s1") + "_" + std::to_string(c.w) + "x" + std::to_string(c.h) +
+        "_" + std::to_string(c.frames) + "_" + std::to_string(c.dct) + std::to_string(c.quantMat) +
+        (c.simd ? "s" : "p") + std::to_string(c.motionSearch) + (c.mpeg2 ? ".m2v" : ".m1v");
     fs::path es = workDir("streams") / name;
     writeFile(es, r.es);
     Decoded d = ffmpegDecode(es, c.w, c.h);
@@ -60,13 +63,17 @@ TEST_P(StreamTest, DecodesEveryPictureInOrder) {
     RecordProperty("worst_psnr", std::to_string(worst));
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, StreamTest,
-                         ::testing::Values(StreamCase{false, 352, 240, 29.97, 1150, 31, 0, 0, true},
-                                           StreamCase{false, 352, 288, 25, 1150, 20, 2, 1, false},
-                                           StreamCase{true, 480, 576, 25, 2350, 31, 0, 0, true},
-                                           StreamCase{true, 352, 288, 25, 3000, 13, 2, 1, false},
-                                           StreamCase{true, 720, 480, 29.97, 6000, 17, 1, 0,
-                                                      true}));
+INSTANTIATE_TEST_SUITE_P(
+    Streams, StreamTest,
+    ::testing::Values(StreamCase{false, 352, 240, 29.97, 1150, 31, 0, 0, true},
+                      StreamCase{false, 352, 288, 25, 1150, 20, 2, 1, false},
+                      StreamCase{true, 480, 576, 25, 2350, 31, 0, 0, true},
+                      StreamCase{true, 352, 288, 25, 3000, 13, 2, 1, false},
+                      StreamCase{true, 720, 480, 29.97, 6000, 17, 1, 0, true},
+                      // Best's own matrices: a transmitted intra
+                      // matrix, MPEG's non-intra one.
+                      StreamCase{true, 480, 576, 25, 2350, 16, 0, 0, true, kBestMotionSearch},
+                      StreamCase{false, 352, 288, 25, 1150, 16, 0, 0, true, kBestMotionSearch}));
 
 }  // namespace
 }  // namespace zembra::venctest
