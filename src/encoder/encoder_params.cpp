@@ -66,17 +66,25 @@ std::array<std::uint8_t, 64> bestIntraMatrix() {
 
 namespace {
 
+// Every preset but DVD High Quality codes below this many bits a pixel; at
+// higher rates the quantiser sits near its floor and Best keeps the standard
+// intra weights and DC precision, which measured better there (sources coded
+// with them keep their grid).
+constexpr double kBestLowRateBitsPerPixel = 0.6;
+
+bool bestAtLowRate(const EncoderParams& p) {
+    const double pixelsPerSecond = static_cast<double>(p.width) * p.height * p.rate.rate;
+    return pixelsPerSecond > 0 && p.bitRate / pixelsPerSecond < kBestLowRateBitsPerPixel;
+}
+
 // Best's matrices for the "Default" choice. Flat weights spend the bits
 // where the error is measured: the non-intra matrix is MPEG's flat one, which
-// needs no transmitting, and the intra matrix goes halfway to flat. At rates
-// that hold the quantiser near its floor the standard intra weights did
-// better (sources coded with them keep their grid), so they stay there.
+// needs no transmitting, and at low rates the intra matrix goes halfway to
+// flat.
 void chooseBestMatrices(EncoderParams& p) {
     p.nonIntraMatrix.fill(16);
     p.loadNonIntra = false;
-    const double pixelsPerSecond = static_cast<double>(p.width) * p.height * p.rate.rate;
-    constexpr double kFlatIntraBelowBitsPerPixel = 0.6;
-    if (pixelsPerSecond > 0 && p.bitRate / pixelsPerSecond < kFlatIntraBelowBitsPerPixel) {
+    if (bestAtLowRate(p)) {
         p.intraMatrix = bestIntraMatrix();
         p.loadIntra = true;
     }
@@ -91,7 +99,8 @@ void applyStreamTables(EncoderParams& p) {
         p.constrainedParameters = 0;
         p.progressiveSequence = 0;
         p.progressiveFrame = 0;
-        p.intraDcPrecision = 1;
+        // At low rates Best's DC bits buy more as AC levels.
+        p.intraDcPrecision = p.motionSearch == kBestMotionSearch && bestAtLowRate(p) ? 0 : 1;
         p.svcdLayout = true;
     } else {
         p.aspectRatio = 8;
