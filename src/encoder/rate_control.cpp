@@ -18,8 +18,15 @@ void RateControl::start(double bitRate, double frameRate) {
     dp_ = std::floor(10 * r_ / 31 + 0.5);
     db_ = std::floor(14 * r_ / 31 + 0.5);
     avgAct_ = 400;
+    intraRatio_ = kTm5IntraRatio;
+    bidirRatio_ = kTm5BidirRatio;
     G_ = 0;
     Np_ = Nb_ = 0;
+}
+
+void RateControl::setQuantiserRatios(double intra, double bidirectional) {
+    intraRatio_ = intra;
+    bidirRatio_ = bidirectional;
 }
 
 void RateControl::startGop(int pPictures, int bPictures) {
@@ -33,13 +40,16 @@ void RateControl::startGop(int pPictures, int bPictures) {
 }
 
 double RateControl::target(PictureType type, double lowerBound, double upperBound) const {
+    // Each type's quantiser is its complexity over its bits, X / T; the
+    // targets hold the quantisers in the ratios kI : 1 : kB.
+    const double kI = intraRatio_, kB = bidirRatio_;
     double T;
     if (type == PictureType::I)
-        T = std::floor(G_ / (1 + Np_ * Xp_ / Xi_ + Nb_ * Xb_ / (1.4 * Xi_)) + 0.5);
+        T = std::floor(G_ / (1 + Np_ * Xp_ * kI / Xi_ + Nb_ * Xb_ * kI / (kB * Xi_)) + 0.5);
     else if (type == PictureType::P)
-        T = std::floor(G_ / (Np_ + 0.01 + Nb_ * Xb_ / (1.4 * Xp_)) + 0.5);
+        T = std::floor(G_ / (Np_ + 0.01 + Nb_ * Xb_ / (kB * Xp_)) + 0.5);
     else
-        T = std::floor(G_ / (Nb_ + 0.01 + 1.4 * Np_ * Xp_ / Xb_) + 0.5);
+        T = std::floor(G_ / (Nb_ + 0.01 + kB * Np_ * Xp_ / Xb_) + 0.5);
     T = std::min(T, upperBound);
     return std::max(T, lowerBound);
 }

@@ -12,6 +12,9 @@ public:
     // The starting complexities and buffers for `bitRate` bits per second
     // at `frameRate` pictures per second.
     void start(double bitRate, double frameRate);
+    // The quantisers the targets aim for in I and B pictures against P's:
+    // TM5's 1 and 1.4 after start() unless set.
+    void setQuantiserRatios(double intra, double bidirectional);
     // A GOP of `pPictures` P and `bPictures` B pictures after its I picture.
     void startGop(int pPictures, int bPictures);
     // The bits a picture of `type` is given, within the VBV's bounds.
@@ -41,6 +44,8 @@ private:
     double avgAct_ = 400;
     double G_ = 0;  // bits left in the GOP
     int Np_ = 0, Nb_ = 0;
+    static constexpr double kTm5IntraRatio = 1.0, kTm5BidirRatio = 1.4;
+    double intraRatio_ = kTm5IntraRatio, bidirRatio_ = kTm5BidirRatio;
 };
 
 }  // namespace zembra

@@ -416,6 +416,10 @@ Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernel
 
     // Rate control.
     s.rc.start(p.bitRate, p.frameRate > 0 ? p.rate.rate : 25.0);
+    // Best gives its I pictures a finer quantiser and its B pictures a
+    // less coarse one than TM5 does: an I picture's detail carries through
+    // the GOP's predictions (SSIM rose on every test clip, PSNR on most).
+    if (p.motionSearch == kBestMotionSearch) s.rc.setQuantiserRatios(0.8, 1.25);
     s.vbv.start(p.vbvSize * 16384.0, p.bitRate, p.mpeg2);
 
     fill_ = 0;
