@@ -1204,8 +1204,12 @@ struct PictureCoder {
     }
 
     // Best weighs each level's bits against its error; the other levels
-    // keep the quantiser's levels as they are.
-    bool trimming() const { return p.motionSearch == kBestMotionSearch && qModel > 2; }
+    // keep the quantiser's levels as they are. At the scale's floor the
+    // picture cannot spend what a trim saves, so it keeps its levels (the
+    // non-linear scale goes down to 1, the linear one to 2).
+    bool trimming() const {
+        return p.motionSearch == kBestMotionSearch && qModel > (nonLinear ? 1 : 2);
+    }
     bool trim(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
         const std::uint64_t nonZero = k.nonZeroMask(level);
         TrimQuant tq;
