@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "geometry/scale_kernels_x86.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
 #include <immintrin.h>
@@ -16,18 +18,6 @@
 #endif
 
 namespace zembra {
-namespace {
-
-void blend2Plain(const uint8_t* a, const uint8_t* b, int f, uint16_t* tmp, int n) {
-    const int g = 256 - f;
-    for (int i = 0; i < n; ++i) tmp[i] = uint16_t(a[i] * g + b[i] * f);
-}
-
-void blend4Plain(const uint8_t* const rows[4], const int w[4], uint16_t* tmp, int n) {
-    for (int i = 0; i < n; ++i)
-        tmp[i] =
-            uint16_t(rows[0][i] * w[0] + rows[1][i] * w[1] + rows[2][i] * w[2] + rows[3][i] * w[3]);
-}
 
 // Pixels [from, to) of the horizontal pass.
 void horizontalPixels(const uint16_t* tmp, const HorizontalTaps& h, int from, int to,
@@ -48,6 +38,19 @@ void horizontalPixels(const uint16_t* tmp, const HorizontalTaps& h, int from, in
         for (int k = 0; k < h.taps; ++k) v += tmp[cx[k]] * wx[k];
         out[x] = uint8_t(std::min((v + 32768) >> 16, 255));
     }
+}
+
+namespace {
+
+void blend2Plain(const uint8_t* a, const uint8_t* b, int f, uint16_t* tmp, int n) {
+    const int g = 256 - f;
+    for (int i = 0; i < n; ++i) tmp[i] = uint16_t(a[i] * g + b[i] * f);
+}
+
+void blend4Plain(const uint8_t* const rows[4], const int w[4], uint16_t* tmp, int n) {
+    for (int i = 0; i < n; ++i)
+        tmp[i] =
+            uint16_t(rows[0][i] * w[0] + rows[1][i] * w[1] + rows[2][i] * w[2] + rows[3][i] * w[3]);
 }
 
 void horizontalPlain(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out) {
@@ -100,11 +103,15 @@ __attribute__((target("ssse3"))) inline __m128i pickAndWeigh(__m128i lo, __m128i
     return _mm_madd_epi16(_mm_xor_si128(m, _mm_set1_epi16(int16_t(-32768))), at(gr.weight[v]));
 }
 
-__attribute__((target("ssse3"))) void horizontalSsse3(const uint16_t* tmp, const HorizontalTaps& h,
-                                                      uint8_t* out) {
+}  // namespace
+
+// Groups [from, to) of the horizontal pass; a group whose columns spread too
+// wide takes the plain path.
+__attribute__((target("ssse3"))) void horizontalGroupsSsse3(const uint16_t* tmp,
+                                                            const HorizontalTaps& h, int from,
+                                                            int to, uint8_t* out) {
     const __m128i bias = _mm_set1_epi32(256 * 32768 + 32768);
-    const int groups = int(h.groups.size());
-    for (int g = 0; g < groups; ++g) {
+    for (int g = from; g < to; ++g) {
         const HorizontalTaps::Group& gr = h.groups[size_t(g)];
         if (!gr.fits) {
             horizontalPixels(tmp, h, 4 * g, 4 * g + 4, out);
@@ -134,6 +141,14 @@ __attribute__((target("ssse3"))) void horizontalSsse3(const uint16_t* tmp, const
         const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
         std::memcpy(out + 4 * g, &four, 4);
     }
+}
+
+namespace {
+
+__attribute__((target("ssse3"))) void horizontalSsse3(const uint16_t* tmp, const HorizontalTaps& h,
+                                                      uint8_t* out) {
+    const int groups = int(h.groups.size());
+    horizontalGroupsSsse3(tmp, h, 0, groups, out);
     horizontalPixels(tmp, h, 4 * groups, h.width, out);
 }
 
@@ -449,6 +464,7 @@ ScaleKernels makeScaleKernels(CpuLevel level) {
         k.blend2 = blend2Avx2;
         k.blend4 = blend4Avx2;
         k.blendSinc = blendSincAvx2;
+        k.horizontal = horizontalAvx2;
     }
 #else
     (void)level;

@@ -79,7 +79,8 @@ struct ScaleKernels {
 };
 
 // Each level adds to the one below: SSE2 vertical passes and the sinc
-// horizontal pass, the SSSE3 horizontal pass, AVX2 vertical passes.
+// horizontal pass, the SSSE3 horizontal pass, AVX2 vertical and horizontal
+// passes.
 ScaleKernels makeScaleKernels(CpuLevel level);
 const ScaleKernels& scaleKernels();  // chosen once, for cpuLevel()
 

@@ -278,10 +278,9 @@ HorizontalTaps stepTaps(int taps, int cols, int outWidth, int step) {
     return h;
 }
 
-TEST(ScaleKernels, HorizontalPassSimdAgreesWithPlain) {
-    const ScaleKernels plain = makeScaleKernels(CpuLevel::Plain);
-    if (machineCpuLevel() < CpuLevel::Ssse3) GTEST_SKIP() << "no SSSE3 here";
-    const ScaleKernels simd = makeScaleKernels(CpuLevel::Ssse3);
+void horizontalPassAgreesWithPlain(const ScaleKernels& plain, CpuLevel level) {
+    SCOPED_TRACE(cpuLevelName(level));
+    const ScaleKernels simd = makeScaleKernels(level);
     std::mt19937 rng(9);
     // Down and up by several factors (SVCD 720 -> 480, VCD -> 352, DVD
     // 720 -> 704, 2x up, and a step too wide for a group), widths that
@@ -307,13 +306,20 @@ TEST(ScaleKernels, HorizontalPassSimdAgreesWithPlain) {
             }
         }
     }
-    // Groups whose weights do not sum to 256 keep to the plain path.
+    // Groups whose weights do not sum to 256 keep to the plain path, also
+    // among groups that take the vector paths.
+    std::vector<int> columns = {0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8};
+    std::vector<int16_t> weights = {256, 256, 0, 0,   128, 128, 1,   2,
+                                    200, 56,  0, 256, 10,  246, 255, 1};
+    for (int x = 8; x < 40; ++x) {
+        columns.insert(columns.end(), {x, x + 1});
+        weights.insert(weights.end(), {int16_t(256 - 7 * x), int16_t(7 * x)});
+    }
     HorizontalTaps odd;
-    odd.build(2, 8, {0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8},
-              {256, 256, 0, 0, 128, 128, 1, 2, 200, 56, 0, 256, 10, 246, 255, 1});
-    std::vector<uint16_t> tmp(32);
+    odd.build(2, 40, columns, weights);
+    std::vector<uint16_t> tmp(64);
     for (size_t i = 0; i < tmp.size(); ++i) tmp[i] = uint16_t(1000 * i + 77);
-    std::vector<uint8_t> a(8), b(8);
+    std::vector<uint8_t> a(40), b(40);
     plain.horizontal(tmp.data(), odd, a.data());
     simd.horizontal(tmp.data(), odd, b.data());
     EXPECT_EQ(a, b);
@@ -325,6 +331,14 @@ TEST(ScaleKernels, HorizontalPassSimdAgreesWithPlain) {
     EXPECT_EQ(forms[0], 0);
     EXPECT_GT(forms[1], 0);
     EXPECT_GT(forms[2], 0);
+}
+
+TEST(ScaleKernels, HorizontalPassSimdAgreesWithPlain) {
+    const ScaleKernels plain = makeScaleKernels(CpuLevel::Plain);
+    if (machineCpuLevel() < CpuLevel::Ssse3) GTEST_SKIP() << "no SSSE3 here";
+    for (CpuLevel level : testing::simdLevels()) {
+        if (level >= CpuLevel::Ssse3) horizontalPassAgreesWithPlain(plain, level);
+    }
 }
 
 // The Lanczos kernel's passes, with the taps the scaler makes, at every
