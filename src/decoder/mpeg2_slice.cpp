@@ -579,51 +579,56 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
             takeBack();
         }
     };
+    // Locals, so the loop reads neither through `this` after each store.
+    const uint8_t* const order = scan;
+    const auto put = [&](int at, int level, bool negative) {
+        const int pos = order[at];
+        blk[pos] = dequantised<Mpeg1>(Intra ? level : 2 * level + 1, q[pos], negative, shift);
+    };
     int i = Intra ? 0 : -1;
-    bool firstCoefficient = !Intra;
+    if constexpr (!Intra) {
+        // "1s": the short form of (0, 1) for the first coefficient; a first
+        // code starting with 0 is an ordinary one (the end of block, "10",
+        // cannot come first).
+        if (const uint32_t bits = uint32_t(window >> 32); bits >> 31) {
+            i = 0;
+            put(0, 1, (bits >> 30) & 1);
+            flush(2);
+        }
+    }
     for (;;) {
         const uint32_t bits = uint32_t(window >> 32);
         int level;
         bool negative;
-        if (!Intra && firstCoefficient && (bits >> 31)) {
-            // "1s": the short form of (0, 1) for the first coefficient.
-            i = 0;
-            level = 1;
-            negative = (bits >> 30) & 1;
-            flush(2);
-        } else {
-            const vlc::Coefficient& c = table.lookup(bits >> 16);
-            if (c.run == vlc::kEob) {
-                flush(c.length);
-                handBack();
-                return;
-            }
-            bool ok;
-            if (c.run == vlc::kEscape) {
-                if constexpr (Mpeg1) {
-                    handBack();
-                    ok = mpeg1Escape(d, i, level, negative);
-                    takeBack();
-                } else {
-                    ok = mpeg2Escape(bits, i, level, negative);
-                    if (ok) flush(24);
-                }
-            } else {
-                i += c.run + 1;
-                ok = c.length && i <= 63;
-                level = c.level;
-                negative = (bits >> (31 - c.length)) & 1;
-                if (ok) flush(c.length + 1);
-            }
-            if (!ok) {
-                handBack();
-                d.status_ = DecodeStatus::BadCoefficient;
-                return;
-            }
+        const vlc::Coefficient& c = table.lookup(bits >> 16);
+        if (c.run == vlc::kEob) {
+            flush(c.length);
+            handBack();
+            return;
         }
-        firstCoefficient = false;
-        const int pos = scan[i];
-        blk[pos] = dequantised<Mpeg1>(Intra ? level : 2 * level + 1, q[pos], negative, shift);
+        bool ok;
+        if (c.run == vlc::kEscape) {
+            if constexpr (Mpeg1) {
+                handBack();
+                ok = mpeg1Escape(d, i, level, negative);
+                takeBack();
+            } else {
+                ok = mpeg2Escape(bits, i, level, negative);
+                if (ok) flush(24);
+            }
+        } else {
+            i += c.run + 1;
+            ok = c.length && i <= 63;
+            level = c.level;
+            negative = (bits >> (31 - c.length)) & 1;
+            if (ok) flush(c.length + 1);
+        }
+        if (!ok) {
+            handBack();
+            d.status_ = DecodeStatus::BadCoefficient;
+            return;
+        }
+        put(i, level, negative);
     }
 }
 
