@@ -298,6 +298,8 @@ private:
     int feedDepth() const;
     bool drawPicture(const FrameRecord& frame, uint8_t* const planes[3]) const;
     PictureStage pictureStage(bool drawsPictures) const;
+    size_t outputPlaneSize(int plane, bool drawsPictures) const;
+    void takeOrDrawPicture(FrameFeed& feed, const FrameRecord& frame);
     void closeAfterFailure(RipWriter& w);
     void checkOutputKept();
     void noteSourceEnd();
@@ -339,6 +341,11 @@ private:
     std::string outputFile_;
     SourceFacts facts_;
     std::vector<uint8_t> planes_[3];
+    // The frame the output planes were last drawn from: drawn again for a
+    // frame without a picture once the writer has taken the planes
+    // (planesHoldPicture_ false then).
+    FrameRecord lastPicture_;
+    bool planesHoldPicture_ = true;
     int rowsCompleted_ = 0;
     int rowsAttempted_ = 0;
     bool runFailed_ = false;

@@ -158,7 +158,10 @@ void FrameFeed::makePicture(Item& item) {
             item.picture[i].resize(pictures_.planeSize[i]);
         planes[i] = item.picture[i].data();
     }
-    item.hasPicture = pictures_.make(item.frame, planes);
+    // A frame without a picture repeats the last one, whose planes the loop
+    // may have handed on by now: it is drawn again.
+    if (!item.frame.empty()) lastDrawn_ = item.frame;
+    item.hasPicture = pictures_.make(lastDrawn_.empty() ? item.frame : lastDrawn_, planes);
 }
 
 void FrameFeed::recycle(Planes& planes) {

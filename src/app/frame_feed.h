@@ -105,10 +105,11 @@ public:
     // have been shown.
     [[nodiscard]] int next(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
                            int& pcmValues);
-    // The picture the producer made of the frame next() gave last: swaps it
-    // into `planes` (whose buffers the producer reuses) and returns true.
-    // False when the caller is to draw it itself: no producer made it, or
-    // the frame has none.
+    // The picture the producer made of the frame next() gave last (of the
+    // last frame with one, when that frame has none): swaps it into
+    // `planes` (whose buffers the producer reuses) and returns true. False
+    // when the caller is to draw it itself: no producer made it, or there
+    // is none yet.
     [[nodiscard]] bool takePicture(Planes& planes);
     // Stops the producer and waits for it; what it made beyond the frames
     // taken is dropped. Safe to call twice.
@@ -173,6 +174,7 @@ private:
     std::vector<std::vector<uint8_t>> spare_[3];
 
     std::vector<HostEvent> pending_;  // producer thread only
+    FrameRecord lastDrawn_;           // producer thread only: the last frame with a picture
     Item current_;                    // the frame handed out last
     bool pictureReady_ = false;       // current_ holds the picture of that frame
     size_t skippedTaken_ = 0;

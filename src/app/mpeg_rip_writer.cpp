@@ -45,8 +45,11 @@ bool MpegRipWriter::open(const WriterOpen& params) {
     return opened.ok();
 }
 
-bool MpegRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) {
-    return writer_ && writer_->writeMpegFrame(planes[0], planes[1], planes[2], pcm, pcmValues).ok();
+bool MpegRipWriter::writeFrame(const FramePlanes& planes, const int16_t* pcm, int pcmValues) {
+    return writer_ && writer_
+                          ->writeMpegFrame(planes.plane[0], planes.plane[1], planes.plane[2], pcm,
+                                           pcmValues, planes.buffers)
+                          .ok();
 }
 
 double MpegRipWriter::sizeMB() { return writer_ ? writer_->getMpegSizeMB() : 0.0; }

@@ -19,7 +19,7 @@ public:
     ~MpegRipWriter() override;
 
     bool open(const WriterOpen& params) override;
-    bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) override;
+    bool writeFrame(const FramePlanes& planes, const int16_t* pcm, int pcmValues) override;
     double sizeMB() override;
     bool nextPiece() override;
     bool close() override;

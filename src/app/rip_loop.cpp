@@ -308,8 +308,8 @@ int EncodeDlg::RipRun() {
         // their place would pass for a rip.
         const bool drawsPictures = mpeg || out.aviVideo;
         if (!drawsPictures || prepareGeometry()) {
-            const size_t lumaSize = size_t(out.width) * size_t(out.height);
-            for (auto& p : planes_) p.assign(lumaSize, 0);
+            for (int p = 0; p < 3; ++p) planes_[p].assign(outputPlaneSize(p, drawsPictures), 0);
+            planesHoldPicture_ = true;
             runPasses(*w, passCount, drawsPictures, total);
         } else {
             runFailed_ = true;
@@ -325,6 +325,7 @@ int EncodeDlg::RipRun() {
     reportSkippedSectors();
     engines_.source->setPrefill(0);
     for (auto& p : planes_) std::vector<uint8_t>().swap(p);
+    lastPicture_ = FrameRecord{};
 
     const int perPass = total / passCount;
     const int shown = perPass ? perPass - 1 : 0;
@@ -375,18 +376,23 @@ bool EncodeDlg::drawPicture(const FrameRecord& frame, uint8_t* const planes[3]) 
     return true;
 }
 
+// Bytes of output plane p; the chroma planes as the geometry draws them
+// when there are pictures.
+size_t EncodeDlg::outputPlaneSize(int plane, bool drawsPictures) const {
+    const OutputSettings& out = settings_.output;
+    if (plane == 0 || !drawsPictures) return size_t(out.width) * size_t(out.height);
+    return size_t(geometry_->chromaWidth(out.width)) * size_t(geometry_->chromaHeight(out.height));
+}
+
 // A producer that runs ahead draws the pictures too, so the geometry's work
 // runs beside the encoder's.
 PictureStage EncodeDlg::pictureStage(bool drawsPictures) const {
     PictureStage stage;
     if (!drawsPictures || engines_.source->getRunMode() == 3) return stage;
-    const OutputSettings& out = settings_.output;
     stage.make = [this](const FrameRecord& frame, uint8_t* const planes[3]) {
         return drawPicture(frame, planes);
     };
-    stage.planeSize[0] = size_t(out.width) * size_t(out.height);
-    stage.planeSize[1] = stage.planeSize[2] =
-        size_t(geometry_->chromaWidth(out.width)) * size_t(geometry_->chromaHeight(out.height));
+    for (int p = 0; p < 3; ++p) stage.planeSize[p] = outputPlaneSize(p, true);
     return stage;
 }
 
@@ -438,21 +444,38 @@ void EncodeDlg::runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, 
             if (!cancelled()) noteSourceEnd();
             break;
         }
-        const bool drawn = drawsPictures && !audioOnly && !frame.empty();
-        if (drawn && !feed.takePicture(planes_)) {
-            uint8_t* const dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
-            drawPicture(frame, dst);
+        const bool pictures = drawsPictures && !audioOnly;
+        const bool drawn = pictures && !frame.empty();
+        if (drawn) {
+            takeOrDrawPicture(feed, frame);
+            lastPicture_ = frame;
+        } else if (pictures && !planesHoldPicture_) {
+            // The writer took the planes of the picture this frame repeats.
+            takeOrDrawPicture(feed, lastPicture_);
         }
         const uint8_t* const cdst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
-        writerOk_ = w.writeFrame(cdst, pcm, pcmValues);
+        // Shown before the writer may take the planes away.
+        if (drawn) drawRipFrame(cdst, total);
+        writerOk_ = w.writeFrame(FramePlanes(cdst, planes_), pcm, pcmValues);
+        planesHoldPicture_ = planes_[0].data() == cdst[0];
         if (!writerOk_ && !w.frameLimitReached()) runFailed_ = true;
         if (out.splitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
         ProgressMonitor(total, passFrames, pass, passCount);
-        if (drawn) drawRipFrame(cdst, total);
         if (total % updateInterval_ == 0) host_.pumpMessages();
         ++total;
         ++passFrames;
     }
+}
+
+// The output picture of `frame` into the planes: the one the producer made,
+// or drawn here. Before the first picture the planes are black, as they
+// start.
+void EncodeDlg::takeOrDrawPicture(FrameFeed& feed, const FrameRecord& frame) {
+    planesHoldPicture_ = true;
+    if (feed.takePicture(planes_)) return;
+    uint8_t* const dst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
+    if (!drawPicture(frame, dst))
+        for (auto& p : planes_) std::fill(p.begin(), p.end(), uint8_t(0));
 }
 
 // Linux goes on taking writes to a file that was removed, or whose folder

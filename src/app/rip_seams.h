@@ -85,12 +85,23 @@ struct WriterOpen {
     int audioRate = 0;  // AVI: the rate of the PCM to be written, 0 when not known
 };
 
+// The three output planes of a frame (Width x Height luma, 4:2:0 chroma).
+// `buffers`, when set, are the three vectors they lie in: a writer that
+// keeps the picture may take those over instead of copying it, leaving
+// vectors of the same sizes whose contents are not the picture.
+struct FramePlanes {
+    FramePlanes(const uint8_t* const planes[3], std::vector<uint8_t>* vectors = nullptr)
+        : plane{planes[0], planes[1], planes[2]}, buffers(vectors) {}
+    const uint8_t* plane[3];
+    std::vector<uint8_t>* buffers;
+};
+
 class RipWriter {
 public:
     virtual ~RipWriter() = default;
     virtual bool open(const WriterOpen& params) = 0;
-    // The three output planes (Width x Height luma, 4:2:0 chroma) and the PCM.
-    virtual bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) = 0;
+    // One frame's output planes and its PCM.
+    virtual bool writeFrame(const FramePlanes& planes, const int16_t* pcm, int pcmValues) = 0;
     virtual double sizeMB() = 0;
     virtual bool nextPiece() = 0;
     // False when the piece could not be completed (its last write failed).

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "encoder/encoder_params.h"
 #include "encoder/kernels.h"
@@ -61,9 +62,12 @@ public:
     // One picture in display order with the 44.1 kHz stereo samples that
     // belong to it (sampleCount counts 16-bit values). Not done means stop;
     // the writer has already finished the piece, and what stopped it was told
-    // to the reporter before what finishing it had to say.
+    // to the reporter before what finishing it had to say. `buffers` (null:
+    // none), the vectors the planes lie in, may be exchanged for others of
+    // the same sizes, as VideoEncoder::videoPut does.
     Status writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
-                          const std::int16_t* pcm, int sampleCount);
+                          const std::int16_t* pcm, int sampleCount,
+                          std::vector<std::uint8_t>* buffers = nullptr);
     double getMpegSizeMB() const;
     // Finishes the piece and starts the next one; not done, with why when
     // its engines could not start (the rest was told as it came up).

@@ -434,14 +434,32 @@ Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernel
     return {};
 }
 
-Status VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb,
-                              const std::uint8_t* cr) {
+// Whether the caller's plane buffers can stand in for ring frame f's: the
+// same sizes and the planes' own storage.
+static bool takesBuffers(const std::vector<std::uint8_t>* buffers, const Frame& f,
+                         const EncoderParams& p, const std::uint8_t* const planes[3]) {
+    if (!buffers || p.chromaCode == 3 || p.width != f.p[0].w || p.height != f.p[0].h) return false;
+    for (int c = 0; c < 3; ++c)
+        if (buffers[c].size() != f.p[c].px.size() || buffers[c].data() != planes[c]) return false;
+    return true;
+}
+
+Status VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                              std::vector<std::uint8_t>* buffers) {
     if (!impl_) return Status::failed();
     Impl& s = *impl_;
     if (fill_ >= kAnchorDistance) return Status::error("STR_ERROR_402", std::to_string(fill_));
     // Estimates made ahead read the ring as it was.
     s.aheadDisplay = -1;
     Frame& f = s.ring[fill_];
+    // The ring's buffer at fill_ holds a picture already coded: it goes to
+    // the caller in exchange, and the copy of a whole frame is saved.
+    const std::uint8_t* const given[3] = {y, cb, cr};
+    if (takesBuffers(buffers, f, s.p, given)) {
+        for (int c = 0; c < 3; ++c) f.p[c].px.swap(buffers[c]);
+        ++fill_;
+        return {};
+    }
     const int w = s.p.width, h = s.p.height;
     for (int row = 0; row < s.codedH; ++row)
         std::memcpy(f.p[0].row(row), y + static_cast<std::size_t>(std::min(row, h - 1)) * w, w);

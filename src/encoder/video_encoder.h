@@ -81,7 +81,12 @@ public:
     // sequence header. `kernels` selects the arithmetic.
     Status videoStart(const EncoderParams& params, const EncoderKernels& kernels, EsStore& store,
                       VideoUnitSink sink);
-    Status videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr);
+    // `buffers` (null: none) are the three vectors the planes lie in; when
+    // they hold exactly the coded size of 4:2:0 planes they are exchanged
+    // for the encoder's own instead of copied, and come back holding
+    // buffers of the same sizes whose contents are not the picture.
+    Status videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                    std::vector<std::uint8_t>* buffers = nullptr);
     // A sink that refuses the picture's unit fails the call with the sink's
     // status.
     Status videoCodeNext();

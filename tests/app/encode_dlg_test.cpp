@@ -521,7 +521,7 @@ class ForwardingWriter : public RipWriter {
 public:
     explicit ForwardingWriter(RipWriter& inner) : inner_(inner) {}
     bool open(const WriterOpen& p) override { return inner_.open(p); }
-    bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) override {
+    bool writeFrame(const FramePlanes& planes, const int16_t* pcm, int pcmValues) override {
         return inner_.writeFrame(planes, pcm, pcmValues);
     }
     double sizeMB() override { return inner_.sizeMB(); }
@@ -541,7 +541,7 @@ class OutOfMemoryWriter : public ForwardingWriter {
 public:
     OutOfMemoryWriter(RipWriter& inner, int failingFrame)
         : ForwardingWriter(inner), failAt_(failingFrame) {}
-    bool writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) override {
+    bool writeFrame(const FramePlanes& planes, const int16_t* pcm, int pcmValues) override {
         if (++frames_ == failAt_) throw std::bad_alloc();
         return ForwardingWriter::writeFrame(planes, pcm, pcmValues);
     }
@@ -672,6 +672,103 @@ TEST(EncodeDlgPasses, TwoPassSettingGivesTwoPassesWhateverNumberTheFileHolds) {
         w.dlg->StartRip();
         EXPECT_EQ(w.dlg->rowsCompleted(), 1);
         EXPECT_EQ(avi->opened, (std::vector<std::pair<int, int>>{{0, 2}, {1, 2}}));
+    }
+}
+
+// ---------------------------------------------------------------- plane hand-over
+
+// The real source, with no picture in every seventh frame: the loop then
+// writes the last picture again.
+class GappySource : public RipSource {
+public:
+    explicit GappySource(RipSource& inner) : inner_(inner) {}
+    Status openDecoder(const InputSettings& in, const TitleCatalogue& c, SourceFacts& f) override {
+        return inner_.openDecoder(in, c, f);
+    }
+    bool isOpen() const override { return inner_.isOpen(); }
+    void closeDecoder() override { inner_.closeDecoder(); }
+    Status reopenDecoder() override { return inner_.reopenDecoder(); }
+    Status scanVobFiles(const std::vector<std::string>& files, const InputSettings& in,
+                        TitleCatalogue& c, const CancelToken* cancel) override {
+        return inner_.scanVobFiles(files, in, c, cancel);
+    }
+    void setRunMode(int mode) override { inner_.setRunMode(mode); }
+    int getRunMode() const override { return inner_.getRunMode(); }
+    Status reseek(int64_t sector) override { return inner_.reseek(sector); }
+    int getNextFrame(FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
+                     int& values) override {
+        const int got = inner_.getNextFrame(frame, width, height, pcm, values);
+        if (got && ++frames_ % 7 == 0) frame = FrameRecord{};
+        return got;
+    }
+    int peekFrame(FrameRecord& frame, int& width, int& height) override {
+        return inner_.peekFrame(frame, width, height);
+    }
+    int currentTimeSeconds() const override { return inner_.currentTimeSeconds(); }
+    void setPrefill(int flag) override { inner_.setPrefill(flag); }
+    int64_t getCurrentSector() const override { return inner_.getCurrentSector(); }
+    void setIdleStatus(const std::string& text) override { inner_.setIdleStatus(text); }
+    End howEnded() const override { return inner_.howEnded(); }
+    std::vector<SkippedSectors> skippedSectors() const override { return inner_.skippedSectors(); }
+    void setCancel(const CancelToken* flag) override { inner_.setCancel(flag); }
+    int audioSampleRate() const override { return inner_.audioSampleRate(); }
+    HostRelay* relay() override { return inner_.relay(); }
+
+private:
+    RipSource& inner_;
+    int frames_ = 0;
+};
+
+// The real writer, handed the planes' buffers or only the planes; counts the
+// frames whose buffers it took.
+class LendingWriter : public ForwardingWriter {
+public:
+    LendingWriter(RipWriter& inner, bool lend) : ForwardingWriter(inner), lend_(lend) {}
+    bool writeFrame(const FramePlanes& planes, const int16_t* pcm, int pcmValues) override {
+        if (!lend_) return ForwardingWriter::writeFrame(FramePlanes(planes.plane), pcm, pcmValues);
+        const bool ok = ForwardingWriter::writeFrame(planes, pcm, pcmValues);
+        if (planes.buffers && planes.buffers[0].data() != planes.plane[0]) ++taken;
+        return ok;
+    }
+    int taken = 0;
+
+private:
+    bool lend_;
+};
+
+// The MPEG writer takes the planes' buffers instead of copying them; a
+// frame without a picture after one that was taken repeats that picture all
+// the same, whether the loop draws it or the thread that reads ahead does:
+// the file is the one a writer that copies every frame makes.
+TEST(EncodeDlgThreads, TakenPlanesLeaveTheRepeatedPicturesAsTheyWere) {
+    std::string copied;
+    for (int threads : {1, 2}) {
+        for (bool lend : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << threads << " threads, lent " << lend);
+            std::unique_ptr<GappySource> gappy;
+            std::unique_ptr<LendingWriter> mpeg;
+            Window w({}, [&](RipEngines& e) {
+                gappy = std::make_unique<GappySource>(*e.source);
+                e.source = gappy.get();
+                mpeg = std::make_unique<LendingWriter>(*e.mpeg, lend);
+                e.mpeg = mpeg.get();
+            });
+            w.settings.app.threads = threads;
+            w.openSample();
+            w.dlg->chooseFormat(14);  // VCD PAL
+            w.dlg->chooseSplit(0);
+            w.dlg->settingsChanged();
+            w.dlg->StartRip();
+            ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->controls.monitorLine;
+            if (lend) {
+                EXPECT_GT(mpeg->taken, 20);
+            }
+            const std::string bytes =
+                TempDir::read(w.out() / (w.dlg->rows()[0].outputName + ".mpg"));
+            ASSERT_FALSE(bytes.empty());
+            if (copied.empty()) copied = bytes;
+            EXPECT_TRUE(bytes == copied) << "other bytes";
+        }
     }
 }
 

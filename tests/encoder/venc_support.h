@@ -111,13 +111,15 @@ struct EncodeResult {
     std::vector<VideoUnit> units;
     std::vector<PictureRecord> records;
     int underflows = 0, overflows = 0;
+    int exchanged = 0;  // pictures whose lent buffers the encoder took
     bool ok = true;
 };
 
 // Feeds the pictures the way the MPEG writer does and codes what is left at
-// the end.
+// the end. With `lend` each picture comes in buffers of its own that the
+// encoder may take.
 inline EncodeResult encode(const EncoderParams& p, const std::vector<Picture>& pics,
-                           const EncoderKernels& k, bool codeRest = true) {
+                           const EncoderKernels& k, bool codeRest = true, bool lend = false) {
     testing::RecordingHost host;
     EsStore store;
     EncodeResult res;
@@ -135,7 +137,16 @@ inline EncodeResult encode(const EncoderParams& p, const std::vector<Picture>& p
     };
     int fed = 0;
     for (const Picture& pic : pics) {
-        if (!enc.videoPut(pic.y.data(), pic.u.data(), pic.v.data())) res.ok = false;
+        if (lend) {
+            std::vector<std::uint8_t> lent[3] = {pic.y, pic.u, pic.v};
+            const std::uint8_t* y = lent[0].data();
+            if (!enc.videoPut(y, lent[1].data(), lent[2].data(), lent)) res.ok = false;
+            if (lent[0].data() != y) ++res.exchanged;
+            for (int c = 0; c < 3; ++c)
+                if (lent[c].size() != (c ? pic.u : pic.y).size()) res.ok = false;
+        } else if (!enc.videoPut(pic.y.data(), pic.u.data(), pic.v.data())) {
+            res.ok = false;
+        }
         ++fed;
         if (fed == 1) {
             if (!enc.videoCodeNext()) res.ok = false;

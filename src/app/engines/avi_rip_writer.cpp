@@ -56,7 +56,8 @@ bool AviRipWriter::open(const WriterOpen& p) {
     return open_;
 }
 
-bool AviRipWriter::writeFrame(const uint8_t* const planes[3], const int16_t* pcm, int pcmValues) {
+bool AviRipWriter::writeFrame(const FramePlanes& frame, const int16_t* pcm, int pcmValues) {
+    const uint8_t* const* planes = frame.plane;
     if (!open_) return false;
     // A limit of 0 means the title's length is unknown: no limit then.
     if (frameLimit_ > 0 && writer_->framesWritten() >= frameLimit_) {
