@@ -1289,11 +1289,16 @@ struct PictureCoder {
     // either way when the picture runs over or under its budget, at least
     // one step of the scale. Without masking the non-linear scale's finer
     // steps keep within a sixth: a step of 2 at its low end was a swing of
-    // up to half, which cost 0.1-0.7 dB.
+    // up to half, which cost 0.1-0.7 dB. Without masking small swings cost
+    // more than they hold, too: the quantiser leaves the picture's only
+    // when the buffer asks for more than two linear steps or a quarter of
+    // the non-linear scale (0.05-0.25 dB).
     int boundedQuant(double Qj, double N) const {
         const double masked = Qj * (1 + p.adaptiveQuant * (N - 1));
-        const int swing =
-            nonLinear && p.adaptiveQuant == 0 ? std::max(1, qModel / 6) : std::max(2, qModel / 4);
+        const bool unmasked = p.adaptiveQuant == 0;
+        const double deadBand = nonLinear ? qModel / 4.0 : 4.0;
+        if (unmasked && std::abs(2 * masked - qModel) <= deadBand) return qModel;
+        const int swing = nonLinear && unmasked ? std::max(1, qModel / 6) : std::max(2, qModel / 4);
         if (nonLinear)
             return nearestQuantiserScale(
                 std::clamp(2 * masked, 1.0 * qModel - swing, 1.0 * qModel + swing), true);

@@ -160,7 +160,9 @@ void checkRate(const RateCase& c, int seconds) {
     std::printf("%s: %d s at %d kbit/s gave %.1f kbit/s (%+.2f %%), %d VBV underflows\n", c.name,
                 seconds, c.kbps, rate / 1000, 100 * error, underflows);
     EXPECT_LT(std::fabs(error), 0.05) << c.name;
-    if (c.mpeg2) {
+    // Best holds its quantiser still within a picture, MPEG-1 too: the
+    // buffer must hold all the same.
+    if (c.mpeg2 || c.motionSearch == kBestMotionSearch) {
         EXPECT_EQ(underflows, 0) << c.name;
     }
     EXPECT_TRUE(host.boxes.empty());
