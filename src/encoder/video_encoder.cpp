@@ -1138,50 +1138,70 @@ struct PictureCoder {
         }
     }
 
+    // The most a block's coefficients take: 63 escapes of 28 bits, a short
+    // code and the end of block.
+    static constexpr int kMaxBlockBits = 64 * 28 + 2;
+
     bool putAc(const std::int16_t* q, bool intra) {
-        const int clip = p.mpeg2 ? 2047 : 255;
-        // The non-zero levels in scan order, visited one set bit at a time.
-        const std::uint8_t* scan = mpeg::kZigZagPosition.data();
-        std::uint64_t m = 0;
-        for (std::uint64_t nat = k.nonZeroMask(q); nat; nat &= nat - 1)
-            m |= std::uint64_t{1} << scan[__builtin_ctzll(nat)];
+        std::uint64_t m = scanOrder(k.nonZeroMask(q));
         if (intra) m &= ~std::uint64_t{1};
-        int prev = intra ? 0 : -1;  // scan position of the last level written
-        bool first = !intra;
+        mpeg::BitWriter::Run out = bw.startRun(kMaxBlockBits);
+        int next = intra ? 1 : 0;  // scan position after the last level written
+        if (!intra && (q[0] == 1 || q[0] == -1)) {
+            // First coefficient of a non-intra block: '1s'.
+            out.put(2 | (q[0] < 0 ? 1u : 0u), 2);
+            m &= m - 1;
+            next = 1;
+        }
         for (; m; m &= m - 1) {
-            const int n = __builtin_ctzll(m);
-            const int run = n - prev - 1;
-            prev = n;
+            const int n = std::countr_zero(m);
+            const int run = n - next;
+            next = n + 1;
             const int level = q[mpeg::kZigZag[n]];
-            const std::uint32_t sign = level < 0 ? 1 : 0;
-            if (run < 0 || run > 63 || std::abs(level) > clip) {
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "(run=%d, signed_level=%d)\n", run, level);
-                // The picture fails with its own message after this one.
-                reporter.notice(Status::error("STR_ERROR_401", buf));
+            const int size = std::abs(level);
+            const std::uint32_t c =
+                run < 32 && size <= 40 ? vlc::kSignedDctCoefficient.t[run][size] : 0;
+            if (c != 0) {
+                out.put(c >> 5 | (level < 0 ? 1u : 0u), static_cast<int>(c & 31));
+            } else if (!putEscape(out, run, level)) {
+                bw.endRun(out);
                 return false;
             }
-            vlc::Code c;
-            if (first && run == 0 && std::abs(level) == 1) {
-                bw.put(2 | sign, 2);  // first coefficient of a non-intra block: '1s'
-            } else if (vlc::dctCoefficient(run, std::abs(level), c)) {
-                bw.put(static_cast<std::uint32_t>(c.value) << 1 | sign, c.length + 1);
-            } else {
-                // Escape '000001', the run in 6 bits, then the level.
-                const std::uint32_t head = 1u << 6 | static_cast<std::uint32_t>(run);
-                if (p.mpeg2) {
-                    bw.put(head << 12 | (level & 0xFFF), 24);
-                } else if (level >= 128) {
-                    bw.put(head << 16 | static_cast<std::uint32_t>(level), 28);
-                } else if (level <= -128) {
-                    bw.put(head << 16 | 0x80u << 8 | static_cast<std::uint32_t>(level + 256), 28);
-                } else {
-                    bw.put(head << 8 | (level & 0xFF), 20);
-                }
-            }
-            first = false;
         }
-        bw.put(2, 2);  // end of block
+        out.put(2, 2);  // end of block
+        bw.endRun(out);
+        return true;
+    }
+
+    // Scan positions of the set bits of a mask in natural order.
+    static std::uint64_t scanOrder(std::uint64_t natural) {
+        const std::uint8_t* scan = mpeg::kZigZagPosition.data();
+        std::uint64_t m = 0;
+        for (; natural; natural &= natural - 1)
+            m |= std::uint64_t{1} << scan[std::countr_zero(natural)];
+        return m;
+    }
+
+    // Escape '000001', the run in 6 bits, then the level; false for a level
+    // beyond the stream's range.
+    [[gnu::noinline]] bool putEscape(mpeg::BitWriter::Run& out, int run, int level) {
+        if (std::abs(level) > (p.mpeg2 ? 2047 : 255)) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "(run=%d, signed_level=%d)\n", run, level);
+            // The picture fails with its own message after this one.
+            reporter.notice(Status::error("STR_ERROR_401", buf));
+            return false;
+        }
+        const std::uint32_t head = 1u << 6 | static_cast<std::uint32_t>(run);
+        if (p.mpeg2) {
+            out.put(head << 12 | (level & 0xFFF), 24);
+        } else if (level >= 128) {
+            out.put(head << 16 | static_cast<std::uint32_t>(level), 28);
+        } else if (level <= -128) {
+            out.put(head << 16 | 0x80u << 8 | static_cast<std::uint32_t>(level + 256), 28);
+        } else {
+            out.put(head << 8 | (level & 0xFF), 20);
+        }
         return true;
     }
 

@@ -53,6 +53,23 @@ struct CoefficientCodes {
 };
 inline constexpr CoefficientCodes kDctCoefficient{};
 
+// The same codes as written, with room for the sign bit after them: bits
+// 5 and up hold the code shifted left once, bits 0-4 its length + 1; 0
+// where the pair has no short code.
+struct SignedCoefficientCodes {
+    std::uint32_t t[32][41]{};
+    constexpr SignedCoefficientCodes() {
+        for (int run = 0; run < 32; ++run)
+            for (int level = 1; level <= 40; ++level) {
+                const Code c = kDctCoefficient.t[run][level];
+                if (c.length != 0)
+                    t[run][level] = static_cast<std::uint32_t>(c.value) << 6 |
+                                    static_cast<std::uint32_t>(c.length + 1);
+            }
+    }
+};
+inline constexpr SignedCoefficientCodes kSignedDctCoefficient{};
+
 // The short code of a run/level pair, sign not included. Returns false when
 // the pair needs an escape.
 inline bool dctCoefficient(int run, int level, Code& out) {

@@ -3,8 +3,10 @@
 // Bytes collect in a local buffer that the encoder hands to the stream
 // store per picture or frame.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace zembra::mpeg {
@@ -32,6 +34,50 @@ public:
             filled_ += 4;
         }
     }
+    // A burst of short codes written with the writer's state in locals:
+    // put() through a member reloads the state after every stored word,
+    // since the bytes stored may alias it. startRun() makes room for
+    // `maxBits` and endRun() takes the state back; nothing else may write
+    // in between.
+    class Run {
+    public:
+        // `value` must fit in `bits` (0 <= bits <= 32).
+        void put(std::uint32_t value, int bits) {
+            acc_ = (acc_ << bits) | value;
+            accBits_ += bits;
+            written_ += bits;
+            if (accBits_ >= 32) {
+                accBits_ -= 32;
+                const std::uint32_t word =
+                    __builtin_bswap32(static_cast<std::uint32_t>(acc_ >> accBits_));
+                std::memcpy(out_, &word, 4);
+                out_ += 4;
+            }
+        }
+
+    private:
+        friend class BitWriter;
+        std::uint64_t acc_;
+        int accBits_;
+        int written_ = 0;
+        std::uint8_t* out_;
+    };
+    Run startRun(int maxBits) {
+        if (filled_ + static_cast<std::size_t>(maxBits / 8 + 8) > bytes_.size())
+            makeRoom(maxBits / 8 + 8);
+        Run r;
+        r.acc_ = acc_;
+        r.accBits_ = accBits_;
+        r.out_ = bytes_.data() + filled_;
+        return r;
+    }
+    void endRun(const Run& r) {
+        acc_ = r.acc_;
+        accBits_ = r.accBits_;
+        total_ += r.written_;
+        filled_ = static_cast<std::size_t>(r.out_ - bytes_.data());
+    }
+
     void align() {
         if (accBits_ & 7) put(0, 8 - (accBits_ & 7));
     }
@@ -67,9 +113,10 @@ private:
     // handed it out its size is `filled_`, or less if the caller cleared
     // it: either way the next word finds too little room and starts after
     // what the vector holds.
-    void makeRoom() {
-        filled_ = bytes_.size();
-        bytes_.resize(filled_ < 4096 ? 8192 : 2 * filled_);
+    void makeRoom(int atLeast = 4) {
+        filled_ = std::min(filled_, bytes_.size());
+        const std::size_t need = filled_ + static_cast<std::size_t>(atLeast);
+        bytes_.resize(std::max(need, filled_ < 4096 ? std::size_t{8192} : 2 * filled_));
     }
 
     std::uint64_t acc_ = 0;

@@ -584,11 +584,23 @@ TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
     };
     for (int step = 0; step < 20000; ++step) {
         const int what = static_cast<int>(rng() % 100);
-        if (what < 90) {
+        if (what < 80) {
             const int n = static_cast<int>(rng() % 33);
             const std::uint32_t v = static_cast<std::uint32_t>(rng());  // bits above n ignored
             bw.put(v, n);
             modelPut(v, n);
+        } else if (what < 90) {
+            // A burst as the coefficient writer makes them: values that fit.
+            const int codes = 1 + static_cast<int>(rng() % 64);
+            mpeg::BitWriter::Run run = bw.startRun(codes * 32);
+            for (int c = 0; c < codes; ++c) {
+                const int n = static_cast<int>(rng() % 33);
+                const std::uint32_t v =
+                    static_cast<std::uint32_t>(rng() & ((std::uint64_t{1} << n) - 1));
+                run.put(v, n);
+                modelPut(v, n);
+            }
+            bw.endRun(run);
         } else if (what < 94) {
             bw.align();
             while (model.size() % 8) model.push_back(0);
@@ -610,6 +622,21 @@ TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
         }
         ASSERT_EQ(bw.bits(), static_cast<long long>(model.size()));
         ASSERT_EQ(bw.aligned(), model.size() % 8 == 0);
+    }
+    // A vector left in place with a size off the word grid, then more than
+    // its room at once: the words go on right after its last byte.
+    std::vector<std::uint8_t>* left = &bw.bytes();
+    if (left->size() % 4 == 0) {
+        bw.put(0xA5, 8);
+        modelPut(0xA5, 8);
+        left = &bw.bytes();
+    }
+    taken.insert(taken.end(), left->begin() + static_cast<std::ptrdiff_t>(seen), left->end());
+    seen = left->size();
+    for (int i = 0; i < 6000; ++i) {
+        const auto v = static_cast<std::uint32_t>(rng());
+        bw.put(v, 32);
+        modelPut(v, 32);
     }
     bw.align();
     while (model.size() % 8) model.push_back(0);
