@@ -976,6 +976,10 @@ struct MotionEstimator {
         MbMode mode = MbMode::Intra;
         Vec vf, vb;
 
+        // The source was stored pictures ago and has left the caches: the
+        // next macroblock's rows are asked for while this one is searched.
+        for (int r = 0; r < 16; ++r) __builtin_prefetch(blk + r * W + 31);
+
         // The luma packed for the motion search.
         alignas(32) std::uint8_t packed[256];
         int quarters[4] = {};
@@ -1163,9 +1167,14 @@ struct PictureCoder {
                 run < 32 && size <= 40 ? vlc::kSignedDctCoefficient.t[run][size] : 0;
             if (c != 0) {
                 out.put(c >> 5 | (level < 0 ? 1u : 0u), static_cast<int>(c & 31));
-            } else if (!putEscape(out, run, level)) {
-                bw.endRun(out);
-                return false;
+            } else {
+                std::uint32_t code;
+                const int bits = escape(run, level, code);
+                if (bits == 0) {
+                    bw.endRun(out);
+                    return false;
+                }
+                out.put(code, bits);
             }
         }
         out.put(2, 2);  // end of block
@@ -1182,27 +1191,32 @@ struct PictureCoder {
         return m;
     }
 
-    // Escape '000001', the run in 6 bits, then the level; false for a level
-    // beyond the stream's range.
-    [[gnu::noinline]] bool putEscape(mpeg::BitWriter::Run& out, int run, int level) {
+    // Escape '000001', the run in 6 bits, then the level: the code's length,
+    // or 0 for a level beyond the stream's range. Out of line, so that the
+    // bit writer's run stays in registers.
+    [[gnu::noinline]] int escape(int run, int level, std::uint32_t& code) const {
         if (std::abs(level) > (p.mpeg2 ? 2047 : 255)) {
             char buf[64];
             std::snprintf(buf, sizeof buf, "(run=%d, signed_level=%d)\n", run, level);
             // The picture fails with its own message after this one.
             reporter.notice(Status::error("STR_ERROR_401", buf));
-            return false;
+            return 0;
         }
         const std::uint32_t head = 1u << 6 | static_cast<std::uint32_t>(run);
         if (p.mpeg2) {
-            out.put(head << 12 | (level & 0xFFF), 24);
-        } else if (level >= 128) {
-            out.put(head << 16 | static_cast<std::uint32_t>(level), 28);
-        } else if (level <= -128) {
-            out.put(head << 16 | 0x80u << 8 | static_cast<std::uint32_t>(level + 256), 28);
-        } else {
-            out.put(head << 8 | (level & 0xFF), 20);
+            code = head << 12 | (level & 0xFFF);
+            return 24;
         }
-        return true;
+        if (level >= 128) {
+            code = head << 16 | static_cast<std::uint32_t>(level);
+            return 28;
+        }
+        if (level <= -128) {
+            code = head << 16 | 0x80u << 8 | static_cast<std::uint32_t>(level + 256);
+            return 28;
+        }
+        code = head << 8 | (level & 0xFF);
+        return 20;
     }
 
     void dequant(const std::int16_t* q, std::int16_t* out, bool intra, int qs) {

@@ -45,7 +45,6 @@ public:
         void put(std::uint32_t value, int bits) {
             acc_ = (acc_ << bits) | value;
             accBits_ += bits;
-            written_ += bits;
             if (accBits_ >= 32) {
                 accBits_ -= 32;
                 const std::uint32_t word =
@@ -59,7 +58,6 @@ public:
         friend class BitWriter;
         std::uint64_t acc_;
         int accBits_;
-        int written_ = 0;
         std::uint8_t* out_;
     };
     Run startRun(int maxBits) {
@@ -72,10 +70,11 @@ public:
         return r;
     }
     void endRun(const Run& r) {
+        const std::size_t filled = static_cast<std::size_t>(r.out_ - bytes_.data());
+        total_ += static_cast<long long>(filled - filled_) * 8 + r.accBits_ - accBits_;
         acc_ = r.acc_;
         accBits_ = r.accBits_;
-        total_ += r.written_;
-        filled_ = static_cast<std::size_t>(r.out_ - bytes_.data());
+        filled_ = filled;
     }
 
     void align() {
