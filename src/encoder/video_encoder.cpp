@@ -654,6 +654,20 @@ struct MotionEstimator {
         return bestSad;
     }
 
+    // The column the next macroblock's integer search adds at the right of
+    // this one's window: the reference rows and their block sums, asked for
+    // while this macroblock is searched.
+    static void prefetchNextWindow(const Frame& refFrame, int x0, int y0, int range) {
+        const Plane& ref = refFrame.p[0];
+        if (refFrame.sums.empty()) return;
+        const int right = std::min(x0 + 16 + range, ref.w - 16);
+        const int top = std::max(0, y0 - range), bottom = std::min(ref.h - 16, y0 + range);
+        for (int y = top; y < bottom + 16; ++y) __builtin_prefetch(ref.row(y) + right + 15);
+        const std::uint16_t* sums = refFrame.sums.data() + right + 8;
+        for (int y = top; y <= bottom + 8; ++y)
+            __builtin_prefetch(sums + static_cast<std::size_t>(y) * ref.w);
+    }
+
     // The interpolated samples are those of the rounded averages, taken
     // from the reference's half-pel planes; a candidate stops being summed
     // once it cannot beat the best.
@@ -979,6 +993,11 @@ struct MotionEstimator {
         // The source was stored pictures ago and has left the caches: the
         // next macroblock's rows are asked for while this one is searched.
         for (int r = 0; r < 16; ++r) __builtin_prefetch(blk + r * W + 31);
+        for (int c = 1; c < 3; ++c) {
+            const Plane& chroma = cur->p[c];
+            const std::uint8_t* next = chroma.row(mby * 8) + mbx * 8 + 15;
+            for (int r = 0; r < 8; ++r) __builtin_prefetch(next + r * chroma.w);
+        }
 
         // The luma packed for the motion search.
         alignas(32) std::uint8_t packed[256];
@@ -989,6 +1008,10 @@ struct MotionEstimator {
                 quarters[q] = k.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
         }
         bool transformed = false;
+        if (p.motionSearch != kBestMotionSearch && type != PictureType::I) {
+            prefetchNextWindow(*fwdOrg, mbx * 16, mby * 16, rangeF);
+            if (type == PictureType::B) prefetchNextWindow(*bwdOrg, mbx * 16, mby * 16, rangeB);
+        }
         if (type != PictureType::I && p.motionSearch == kBestMotionSearch) {
             mode = decideBest(mbx, mby, packed, pred, vf, vb, e.coef);
             transformed = true;
