@@ -115,6 +115,8 @@ struct MatrixTerms {
     alignas(32) float d[64];
     alignas(32) float rcp[64];
     alignas(32) std::int32_t half[64];
+    alignas(32) std::int16_t w16[64];
+    alignas(32) std::int16_t halfPlusOne[64];
     const MatrixTerms& get(const std::uint8_t* wm) {
         const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wm));
         const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wm + 32));
@@ -127,6 +129,8 @@ struct MatrixTerms {
             d[i] = static_cast<float>(scale * wm[i]);
             rcp[i] = 1.0f / d[i];
             half[i] = wm[i] >> 1;
+            w16[i] = wm[i];
+            halfPlusOne[i] = static_cast<std::int16_t>((wm[i] >> 1) + 1);
         }
         made = true;
         return *this;
@@ -142,12 +146,34 @@ inline __m256i scaledAbs8(__m256i ax, int h, const std::int32_t* half) {
                             _mm256_load_si256(reinterpret_cast<const __m256i*>(half)));
 }
 
+// Whether every level of a non-intra block is zero: 32 |x| + w / 2 < 2 w q,
+// that is |x| <= (2 w q - w / 2 - 1) / 32, in sixteen unsigned bits (2 w q
+// fits for 1 <= q <= 128; -32768 reads as 32768, above every bound).
+inline bool nonIntraLevelsZero(const std::int16_t* in, const MatrixTerms<2>& m, int q) {
+    const __m256i twoQ = _mm256_set1_epi16(static_cast<short>(2 * q));
+    __m256i over = _mm256_setzero_si256();
+    for (int i = 0; i < 64; i += 16) {
+        const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(m.w16 + i));
+        const __m256i h = _mm256_load_si256(reinterpret_cast<const __m256i*>(m.halfPlusOne + i));
+        const __m256i bound =
+            _mm256_srli_epi16(_mm256_sub_epi16(_mm256_mullo_epi16(w, twoQ), h), 5);
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        over = _mm256_or_si256(over, _mm256_subs_epu16(_mm256_abs_epi16(x), bound));
+    }
+    return _mm256_testz_si256(over, over);
+}
+
 // floor((32 |x| + w / 2) / (2 w q)) as the plain kernel, the reciprocal that
-// of 2 w times that of q (within 2^-22 of 1 / (2 w q)).
+// of 2 w times that of q (within 2^-22 of 1 / (2 w q)). Most blocks of a
+// prediction's residual quantise to nothing: they are told by a cheaper test.
 int quantNonIntraAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8_t* w, int q,
                       int clip) {
     thread_local MatrixTerms<2> terms;
     const MatrixTerms<2>& m = terms.get(w);
+    if (static_cast<unsigned>(q - 1) < 128 && nonIntraLevelsZero(in, m, q)) {
+        std::memset(out, 0, 64 * sizeof(std::int16_t));
+        return 0;
+    }
     const __m256 qf = _mm256_set1_ps(static_cast<float>(q));
     const __m256 rq = _mm256_set1_ps(1.0f / static_cast<float>(q));
     const __m256i clipv = _mm256_set1_epi16(static_cast<std::int16_t>(clip));

@@ -434,6 +434,44 @@ TEST_P(EncoderKernelLevels, SimdQuantisersEqualThePlainOnesForEveryValueAndMatri
     EXPECT_LT(out[63], 0);
 }
 
+// Non-intra blocks whose levels are all zero but for one that is just not:
+// every coefficient at the largest magnitude that still gives level 0, then
+// one of them a step above it (or at -32768), for the quantiser scales of
+// both scale types. A block that is nearly zero must not be taken for zero.
+TEST_P(EncoderKernelLevels, NonIntraQuantiserTellsBlocksAtTheEdgeOfZero) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(GetParam());
+    std::array<std::array<std::uint8_t, 64>, 3> mats{};
+    mats[0] = defaultNonIntraMatrix();
+    std::mt19937 rng(31);
+    for (auto& v : mats[1]) v = static_cast<std::uint8_t>(1 + rng() % 255);
+    for (int i = 0; i < 64; ++i) mats[2][i] = static_cast<std::uint8_t>(i % 3 ? 255 : 1);
+    for (const auto& w : mats) {
+        for (int q = 1; q <= 112; ++q) {
+            // Largest |x| with floor((32 |x| + w / 2) / (2 w q)) == 0.
+            std::int16_t edge[64];
+            for (int i = 0; i < 64; ++i)
+                edge[i] = static_cast<std::int16_t>((2 * w[i] * q - w[i] / 2 - 1) / 32);
+            std::int16_t in[64], a[64], b[64];
+            for (int i = 0; i < 64; ++i)
+                in[i] = static_cast<std::int16_t>(i % 2 ? edge[i] : -edge[i]);
+            ASSERT_EQ(plain.quantNonIntra(in, a, w.data(), q, 2047), 0) << q;
+            std::fill(std::begin(b), std::end(b), std::int16_t(77));
+            ASSERT_EQ(simd.quantNonIntra(in, b, w.data(), q, 2047), 0) << q;
+            ASSERT_TRUE(std::equal(a, a + 64, b)) << q;
+            const int i = static_cast<int>(rng() % 64);
+            for (int x : {edge[i] + 1, -edge[i] - 1, -32768, 32767}) {
+                in[i] = static_cast<std::int16_t>(x);
+                const int na = plain.quantNonIntra(in, a, w.data(), q, 2047);
+                const int nb = simd.quantNonIntra(in, b, w.data(), q, 2047);
+                ASSERT_NE(na, 0) << q << " " << x;
+                ASSERT_NE(nb, 0) << q << " " << x;
+                ASSERT_EQ(a[i], b[i]) << q << " " << x;
+            }
+        }
+    }
+}
+
 // Inverse quantisation, MPEG-1 and MPEG-2, intra and non-intra, on sparse,
 // dense and extreme levels (zero results, MPEG-1's odd values and MPEG-2's
 // mismatch control in coefficient 63 all come up).
