@@ -762,22 +762,43 @@ struct MotionEstimator {
 
     // The six blocks of the source minus `pred` (null: the source itself).
     // They are gathered first: the integer transform takes them together,
-    // which its vector versions do two at a time.
+    // which its vector versions do two at a time. A residual block that is
+    // all zero (a still background, black bars) has all-zero coefficients
+    // and is not transformed.
     void transform(int mbx, int mby, const std::uint8_t* pred, std::int16_t (*coef)[64]) const {
         alignas(32) std::int16_t diff[6][64];
+        int blockOf[6];  // the block each gathered residual belongs to
+        int n = 0;
         for (int b = 0; b < 6; ++b) {
             int comp, x, y, ps;
             blockOffsets(b, mbx, mby, comp, x, y);
             const Plane& src = cur->p[comp];
             const std::uint8_t* pr = pred ? predOfBlock(pred, b, ps) : nullptr;
             if (!pr) ps = 0;
-            k.blockIn(src.row(y) + x, src.w, pr, ps, diff[b]);
+            k.blockIn(src.row(y) + x, src.w, pr, ps, diff[n]);
+            if (pr && allZero(diff[n])) {
+                std::memset(coef[b], 0, sizeof coef[b]);
+                continue;
+            }
+            blockOf[n++] = b;
         }
         if (p.dctChoice == 2) {
-            for (int b = 0; b < 6; ++b) k.fdctFloat(diff[b], coef[b]);
-        } else {
+            for (int i = 0; i < n; ++i) k.fdctFloat(diff[i], coef[blockOf[i]]);
+        } else if (n == 6) {
             k.fdctIntBlocks(diff[0], coef[0], 6);
+        } else if (n > 0) {
+            alignas(32) std::int16_t out[6][64];
+            k.fdctIntBlocks(diff[0], out[0], n);
+            for (int i = 0; i < n; ++i) std::memcpy(coef[blockOf[i]], out[i], sizeof out[i]);
         }
+    }
+
+    static bool allZero(const std::int16_t (&block)[64]) {
+        std::uint64_t words[16];
+        std::memcpy(words, block, sizeof words);
+        std::uint64_t any = 0;
+        for (std::uint64_t w : words) any |= w;
+        return any == 0;
     }
 
     // --- Best motion search ---------------------------------------------------
