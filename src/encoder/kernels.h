@@ -65,9 +65,10 @@ struct EncoderKernels {
     // out[i] = (a[i] + b[i] + 1) >> 1 for n bytes, n a multiple of 16.
     void (*average)(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t* out, int n);
     // An 8x8 block into the transform's input: the samples, or with `pred`
-    // the differences sample - prediction.
-    void (*blockIn)(const std::uint8_t* src, int stride, const std::uint8_t* pred, int predStride,
-                    std::int16_t* out);
+    // the differences sample - prediction. Returns non-zero when any value
+    // written is.
+    int (*blockIn)(const std::uint8_t* src, int stride, const std::uint8_t* pred, int predStride,
+                   std::int16_t* out);
     // The reconstruction of an 8x8 block: the residual `blk` plus `pred` (or
     // alone when pred is null), clipped to 0..255.
     void (*blockOut)(const std::int16_t* blk, const std::uint8_t* pred, int predStride,

@@ -494,14 +494,17 @@ inline __m128i load8(const std::uint8_t* p) {
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
 
-void blockInSse2(const std::uint8_t* src, int stride, const std::uint8_t* pred, int predStride,
-                 std::int16_t* out) {
+int blockInSse2(const std::uint8_t* src, int stride, const std::uint8_t* pred, int predStride,
+                std::int16_t* out) {
     const __m128i zero = _mm_setzero_si128();
+    __m128i any = zero;
     for (int j = 0; j < 8; ++j) {
         __m128i v = _mm_unpacklo_epi8(load8(src + j * stride), zero);
         if (pred) v = _mm_sub_epi16(v, _mm_unpacklo_epi8(load8(pred + j * predStride), zero));
+        any = _mm_or_si128(any, v);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * j), v);
     }
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xFFFF;
 }
 
 void blockOutSse2(const std::int16_t* blk, const std::uint8_t* pred, int predStride,

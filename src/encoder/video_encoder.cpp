@@ -775,9 +775,9 @@ struct MotionEstimator {
             const Plane& src = cur->p[comp];
             const std::uint8_t* pr = pred ? predOfBlock(pred, b, ps) : nullptr;
             if (!pr) ps = 0;
-            k.blockIn(src.row(y) + x, src.w, pr, ps, diff[n]);
-            if (pr && allZero(diff[n])) {
-                std::memset(coef[b], 0, sizeof coef[b]);
+            if (!k.blockIn(src.row(y) + x, src.w, pr, ps, diff[n]) && pr) {
+                static constexpr std::int16_t kZero[64] = {};
+                std::memcpy(coef[b], kZero, sizeof kZero);
                 continue;
             }
             blockOf[n++] = b;
@@ -791,14 +791,6 @@ struct MotionEstimator {
             k.fdctIntBlocks(diff[0], out[0], n);
             for (int i = 0; i < n; ++i) std::memcpy(coef[blockOf[i]], out[i], sizeof out[i]);
         }
-    }
-
-    static bool allZero(const std::int16_t (&block)[64]) {
-        std::uint64_t words[16];
-        std::memcpy(words, block, sizeof words);
-        std::uint64_t any = 0;
-        for (std::uint64_t w : words) any |= w;
-        return any == 0;
     }
 
     // --- Best motion search ---------------------------------------------------

@@ -575,9 +575,19 @@ TEST_P(EncoderKernelLevels, SimdPixelKernelsEqualThePlainOnes) {
 
         for (const std::uint8_t* pred : {static_cast<const std::uint8_t*>(nullptr), b.at(3, 5)}) {
             std::int16_t ia[64], ib[64];
-            plain.blockIn(a.at(8, 8), Area::kStride, pred, 16, ia);
-            simd.blockIn(a.at(8, 8), Area::kStride, pred, 16, ib);
+            const int anyA = plain.blockIn(a.at(8, 8), Area::kStride, pred, 16, ia);
+            const int anyB = simd.blockIn(a.at(8, 8), Area::kStride, pred, 16, ib);
             EXPECT_TRUE(std::equal(ia, ia + 64, ib));
+            EXPECT_EQ(anyA != 0, std::any_of(ia, ia + 64, [](std::int16_t v) { return v != 0; }));
+            EXPECT_EQ(anyA != 0, anyB != 0);
+            // A prediction equal to the block but for one sample: the
+            // residual is zero everywhere else.
+            std::uint8_t same[8 * 16];
+            for (int j = 0; j < 8; ++j) std::memcpy(same + 16 * j, a.at(8, 8 + j), 8);
+            EXPECT_EQ(simd.blockIn(a.at(8, 8), Area::kStride, same, 16, ib), 0);
+            const int spot = round % 64;
+            same[16 * (spot / 8) + spot % 8] ^= 1;
+            EXPECT_NE(simd.blockIn(a.at(8, 8), Area::kStride, same, 16, ib), 0);
             // Residuals over the whole int16 range, and the usual one.
             std::int16_t res[64];
             for (auto& v : res)
