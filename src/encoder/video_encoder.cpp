@@ -333,9 +333,16 @@ struct VideoEncoder::Impl {
     std::vector<MbEstimate> estimates;
     std::unique_ptr<RowPool> pool;
     // The estimates of the B picture shown at `aheadDisplay` (-1: none),
-    // made beside the coding of the B picture before it.
+    // made beside the coding of the B picture before it; their rows may
+    // still run on the pool from row `aheadRowsFrom` of its batch (-1: all
+    // done). The source of the picture shown at `aheadSourceDisplay` (-1:
+    // none) waits in aheadOrg rather than in the ring meanwhile, where the
+    // B picture before would otherwise swap it away while they run.
     std::vector<MbEstimate> aheadEstimates;
     int aheadDisplay = -1;
+    int aheadRowsFrom = -1;
+    Frame aheadOrg;
+    int aheadSourceDisplay = -1;
 
     // Best search: the vectors found in the picture being estimated, by
     // macroblock, and the forward vectors of the last anchor picture (zero
@@ -353,6 +360,11 @@ struct VideoEncoder::Impl {
     // found (P; B forward at distance 1 and 2; B backward), -1 before one.
     int largestVector[4] = {-1, -1, -1, -1};
     BitWriter trialBw;
+
+    // Rows still running read the frames and write the estimates above.
+    ~Impl() {
+        if (pool) pool->finish();
+    }
 };
 
 VideoEncoder::VideoEncoder(JobReporter& reporter) : reporter_(reporter) {}
@@ -407,6 +419,7 @@ Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernel
         try {
             s.pool = std::make_unique<RowPool>(std::min(p.threads, s.mbH));
             s.aheadEstimates.resize(s.estimates.size());
+            if (!s.aheadOrg.alloc(W, s.codedH)) throw std::bad_alloc();
         } catch (const std::system_error&) {
             s.pool.reset();
         } catch (const std::bad_alloc&) {
@@ -1533,9 +1546,10 @@ void keepBestFields(VideoEncoder::Impl& s, PictureType type, int kindF) {
 
 // Estimates the picture's macroblocks and codes them with `pc`; false when
 // a macroblock could not be coded. `me` is null when the estimates are made
-// already; `ahead` (null: none) estimates the next picture into
-// s.aheadEstimates on the pool meanwhile, so the pool's threads have work
-// while this picture is coded.
+// ahead already (some of their rows may still run on the pool); `ahead`
+// (null: none) estimates the next picture into s.aheadEstimates on the pool
+// meanwhile, so the pool's threads have work while this picture is coded,
+// and those rows go on while the next picture is coded.
 bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator* me, const MotionEstimator* ahead,
                      PictureCoder& pc, JobReporter& reporter) {
     // The estimate of each row runs ahead on the pool (or here, just before
@@ -1543,16 +1557,25 @@ bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator* me, const Mot
     // next picture's rows come after this one's.
     MbEstimate* est = s.estimates.data();
     const int ownRows = me ? s.mbH : 0;
-    const auto estimateRow = [&](int row) {
-        if (row < ownRows)
-            me->estimateRow(row, s.mbW, est + static_cast<std::size_t>(row) * s.mbW);
-        else
-            ahead->estimateRow(
-                row - ownRows, s.mbW,
-                s.aheadEstimates.data() + static_cast<std::size_t>(row - ownRows) * s.mbW);
-    };
+    // Where this picture's rows are in the pool's batch (-1: none there).
+    const int firstRow = me ? 0 : s.aheadRowsFrom;
+    s.aheadRowsFrom = -1;
     const int rows = ownRows + (ahead ? s.mbH : 0);
-    if (s.pool && rows > 0) s.pool->start(rows, estimateRow);
+    if (s.pool && rows > 0) {
+        // The rows made ahead outlive this call: they take their estimator
+        // and where they write along.
+        std::optional<MotionEstimator> next;
+        if (ahead) next.emplace(*ahead);
+        MbEstimate* nextEst = s.aheadEstimates.data();
+        const int mbW = s.mbW;
+        s.pool->start(rows, [me, est, ownRows, next, nextEst, mbW](int row) {
+            if (row < ownRows)
+                me->estimateRow(row, mbW, est + static_cast<std::size_t>(row) * mbW);
+            else
+                next->estimateRow(row - ownRows, mbW,
+                                  nextEst + static_cast<std::size_t>(row - ownRows) * mbW);
+        });
+    }
     // The rows read this frame's estimators: should the coding throw (out of
     // memory), they end before the frames unwind.
     struct RowsEnd {
@@ -1586,15 +1609,18 @@ bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator* me, const Mot
     int j = 0;
     for (int mby = 0; mby < s.mbH && ok; ++mby) {
         if (s.pool)
-            s.pool->waitRow(mby < ownRows ? mby : -1);
+            s.pool->waitRow(firstRow >= 0 ? firstRow + mby : -1);
         else if (me)
-            estimateRow(mby);
+            me->estimateRow(mby, s.mbW, est + static_cast<std::size_t>(mby) * s.mbW);
         for (int mbx = 0; mbx < s.mbW && ok; ++mbx, ++j)
             ok = first.codeMacroblock(mbx, mby, j, est[j]);
     }
-    // The rows still running use this picture's frames: they end here, and
-    // so do the next picture's.
-    if (s.pool) s.pool->finish();
+    // This picture's rows are done; the next picture's go on while it is
+    // coded, unless this one failed.
+    if (s.pool && ahead && ok)
+        s.aheadRowsFrom = ownRows;
+    else if (s.pool)
+        s.pool->finish();
     rowsEnd.pool = nullptr;
     if (measureFirst && ok) {
         const int mbs = s.mbW * s.mbH;
@@ -1684,6 +1710,9 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     const int f = st.display;
     const int i = coded_;
     const bool anchor = st.type != PictureType::B;
+    // A B picture estimated ahead has its source in aheadOrg already.
+    const bool sourceAhead = s.aheadSourceDisplay == f;
+    s.aheadSourceDisplay = -1;
 
     if (anchor) {
         std::swap(s.oldRef, s.newRef);
@@ -1692,7 +1721,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
         s.newOrg.makeBlockSums(s.k, s.pool.get());
         pastAnchor_ = futureAnchor_;
         futureAnchor_ = f;
-    } else {
+    } else if (!sourceAhead) {
         std::swap(s.auxOrg, s.ring[slot]);
     }
 
@@ -1739,7 +1768,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     me.type = st.type;
     me.rangeF = motion.rangeF;
     me.rangeB = motion.rangeB;
-    me.cur = anchor ? &s.newOrg : &s.auxOrg;
+    me.cur = anchor ? &s.newOrg : sourceAhead ? &s.aheadOrg : &s.auxOrg;
     me.fwdOrg = &s.oldOrg;
     me.bwdOrg = &s.newOrg;
     me.fwdRef = &s.oldRef;
@@ -1780,7 +1809,10 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
         ahead.emplace(me);
         ahead->rangeF = nextMotion.rangeF;
         ahead->rangeB = nextMotion.rangeB;
-        ahead->cur = &s.ring[ringSlot(next.display)];
+        // The ring slot's buffer (a picture coded already) takes aheadOrg's.
+        std::swap(s.aheadOrg, s.ring[ringSlot(next.display)]);
+        s.aheadSourceDisplay = next.display;
+        ahead->cur = &s.aheadOrg;
     }
     const bool ok =
         estimateAndCode(s, preEstimated ? nullptr : &me, ahead ? &*ahead : nullptr, pc, reporter_);
