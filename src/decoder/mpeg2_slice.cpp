@@ -553,27 +553,35 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
     constexpr int shift = (Intra ? 3 : 4) + (Mpeg1 ? 0 : 1);
     // The loop is a chain of dependent shifts of the bit window: a copy in
     // registers spares every link a store and a load around the refill
-    // call. Only the refill from the next four bytes is done here; anything
-    // else goes through the decoder's own with the window handed back.
+    // call. While eight bytes of the run are ahead the window is topped up
+    // after every code without a branch: the next eight bytes go in below
+    // the bits it holds and the whole bytes among them count as read (the
+    // bits of the part byte are put in again, the same, next time). Near
+    // the run's end the decoder's own refill takes over.
     uint64_t window = d.window_;
     int count = d.windowBits_;
+    const uint8_t* cursor = d.demux_.cursor;
+    const uint8_t* end = d.demux_.videoEnd;
     const auto handBack = [&] {
-        d.window_ = window;
+        // Only the bits counted: the decoder's refill adds below them.
+        d.window_ = window & ~(~uint64_t(0) >> count);
         d.windowBits_ = count;
+        d.demux_.cursor = cursor;
     };
     const auto takeBack = [&] {
         window = d.window_;
         count = d.windowBits_;
+        cursor = d.demux_.cursor;
+        end = d.demux_.videoEnd;
     };
     const auto flush = [&](int n) {
         window <<= n;
         count -= n;
-        if (count >= 32) return;
-        if (d.demux_.videoEnd - d.demux_.cursor >= 4) {
-            window |= uint64_t(readBe32(d.demux_.cursor)) << (32 - count);
-            d.demux_.cursor += 4;
-            count += 32;
-        } else {
+        if (end - cursor >= 8) [[likely]] {
+            window |= readBe64(cursor) >> count;
+            cursor += (63 - count) >> 3;
+            count |= 56;
+        } else if (count < 32) {
             handBack();
             d.refillWindow();
             takeBack();

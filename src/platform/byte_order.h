@@ -17,6 +17,9 @@ constexpr std::uint32_t readBe32(const std::uint8_t* p) {
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
            p[3];
 }
+constexpr std::uint64_t readBe64(const std::uint8_t* p) {
+    return (std::uint64_t(readBe32(p)) << 32) | readBe32(p + 4);
+}
 constexpr std::uint16_t readLe16(const std::uint8_t* p) {
     return std::uint16_t(p[0] | (p[1] << 8));
 }
