@@ -6,6 +6,7 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #define ZEMBRA_X86 1
 #endif
 
@@ -160,10 +161,9 @@ __attribute__((target("sse2"))) inline __m128i sseRow(__m128i x, int row) {
     return _mm_shufflehi_epi16(y, _MM_SHUFFLE(0, 1, 2, 3));
 }
 
-__attribute__((target("sse2"))) void idctAp922Sse2(int16_t* block) {
-    __m128i* p = reinterpret_cast<__m128i*>(block);
-    __m128i x[8];
-    for (int r = 0; r < 8; ++r) x[r] = sseRow(_mm_loadu_si128(p + r), r);
+// The column pass over the eight rows `x` the row pass left; the result
+// goes to `p`.
+__attribute__((target("sse2"))) inline void ap922Columns(const __m128i x[8], __m128i* p) {
     const __m128i tan1 = _mm_set1_epi16(kTan1);
     const __m128i tan2 = _mm_set1_epi16(kTan2);
     const __m128i tan3m = _mm_set1_epi16(kTan3m);
@@ -196,6 +196,68 @@ __attribute__((target("sse2"))) void idctAp922Sse2(int16_t* block) {
     _mm_storeu_si128(p + 5, _mm_srai_epi16(_mm_subs_epi16(a2, b2), kColShift));
     _mm_storeu_si128(p + 3, _mm_srai_epi16(_mm_adds_epi16(a3, b3), kColShift));
     _mm_storeu_si128(p + 4, _mm_srai_epi16(_mm_subs_epi16(a3, b3), kColShift));
+}
+
+__attribute__((target("sse2"))) void idctAp922Sse2(int16_t* block) {
+    __m128i* p = reinterpret_cast<__m128i*>(block);
+    __m128i x[8];
+    for (int r = 0; r < 8; ++r) x[r] = sseRow(_mm_loadu_si128(p + r), r);
+    ap922Columns(x, p);
+}
+
+// Two neighbouring rows a register, each half with its own row's tables
+// and rounder: every step of the row pass works within a half, so each row
+// comes out as the SSE2 pass makes it.
+struct alignas(32) RowPairTables {
+    int16_t e[4][4][16];  // [pair][pair group][lane]
+    int32_t rounder[4][8];
+};
+
+RowPairTables makeRowPairTables() {
+    RowPairTables t{};
+    for (int pair = 0; pair < 4; ++pair)
+        for (int half = 0; half < 2; ++half) {
+            const int row = 2 * pair + half;
+            for (int g = 0; g < 4; ++g)
+                std::memcpy(t.e[pair][g] + 8 * half, kSse.e[kRowClass[row]][g],
+                            8 * sizeof(int16_t));
+            for (int k = 0; k < 4; ++k) t.rounder[pair][4 * half + k] = kRowRounder[row];
+        }
+    return t;
+}
+const RowPairTables kRowPairs = makeRowPairTables();
+
+__attribute__((target("avx2"))) void idctAp922Avx2(int16_t* block) {
+    __m128i* p = reinterpret_cast<__m128i*>(block);
+    __m128i x[8];
+    for (int pair = 0; pair < 4; ++pair) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 16 * pair));
+        v = _mm256_shufflelo_epi16(v, _MM_SHUFFLE(3, 1, 2, 0));
+        v = _mm256_shufflehi_epi16(v, _MM_SHUFFLE(3, 1, 2, 0));
+        const __m256i* t = reinterpret_cast<const __m256i*>(kRowPairs.e[pair]);
+        __m256i a =
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(v, _MM_SHUFFLE(0, 0, 0, 0)),
+                                               _mm256_load_si256(t + 0)),
+                             _mm256_madd_epi16(_mm256_shuffle_epi32(v, _MM_SHUFFLE(2, 2, 2, 2)),
+                                               _mm256_load_si256(t + 1)));
+        a = _mm256_add_epi32(
+            a, _mm256_load_si256(reinterpret_cast<const __m256i*>(kRowPairs.rounder[pair])));
+        const __m256i b =
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi32(v, _MM_SHUFFLE(1, 1, 1, 1)),
+                                               _mm256_load_si256(t + 2)),
+                             _mm256_madd_epi16(_mm256_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 3)),
+                                               _mm256_load_si256(t + 3)));
+        const __m256i lo = _mm256_srai_epi32(_mm256_add_epi32(a, b), kRowShift);
+        const __m256i hi = _mm256_srai_epi32(_mm256_sub_epi32(a, b), kRowShift);
+        const __m256i y =
+            _mm256_shufflehi_epi16(_mm256_packs_epi32(lo, hi), _MM_SHUFFLE(0, 1, 2, 3));
+        x[2 * pair] = _mm256_castsi256_si128(y);
+        x[2 * pair + 1] = _mm256_extracti128_si256(y, 1);
+    }
+    // Clean upper halves before the SSE code of the column pass and of
+    // whatever runs next.
+    _mm256_zeroupper();
+    ap922Columns(x, p);
 }
 #endif
 
@@ -314,6 +376,7 @@ IdctKernels makeIdctKernels(CpuLevel level) {
     IdctKernels k{idctAp922Plain};
 #ifdef ZEMBRA_X86
     if (level >= CpuLevel::Sse2) k.ap922 = idctAp922Sse2;
+    if (level >= CpuLevel::Avx2) k.ap922 = idctAp922Avx2;
 #else
     (void)level;
 #endif

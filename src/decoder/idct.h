@@ -8,7 +8,7 @@
 //   3 fast floating point in double precision, rounded to nearest and
 //     clipped to [-256, 255]
 //   4 reference double-precision transform, floor(x + 0.5), clipped.
-// The AP-922 kernel has a plain and an SSE2 version that are bit-identical.
+// The AP-922 kernel has plain, SSE2 and AVX2 versions that are bit-identical.
 
 #include <cstdint>
 
