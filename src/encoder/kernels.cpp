@@ -25,7 +25,7 @@ EncoderKernels plainKernels() {
     k.quarterBounds = quarterBoundsBody;
     k.blockSumsRow = blockSumsRowBody;
     k.variance16 = variance16Body;
-    k.variance8 = variance8Body;
+    k.leastVariance8 = leastVariance8Body;
     k.fdctInt = fdctIntBody;
     k.fdctIntBlocks = fdctIntBlocksBody;
     k.fdctFloat = fdctFloatBody;

@@ -39,8 +39,11 @@ struct EncoderKernels {
                                    int n, int limit, std::uint16_t* out);
     // s2 - s*s/256 over a 16x16 block.
     int (*variance16)(const std::uint8_t* a, int stride);
-    // s2/64 - (s/64)^2 of an 8x8 block, for activity.
-    double (*variance8)(const std::uint8_t* a, int stride);
+    // The least 64 s2 - s^2 (s the sum of the samples, s2 that of their
+    // squares: 4096 times the variance) of the 8x8 blocks of a 16x16 block:
+    // its four quarters and, with `fields`, the left and right halves of
+    // each field's eight rows. For activity.
+    int (*leastVariance8)(const std::uint8_t* a, int stride, bool fields);
     // Integer forward DCT (IEEE 1180 accurate), in natural order.
     void (*fdctInt)(const std::int16_t* in, std::int16_t* out);
     // fdctInt of `n` consecutive blocks: in + 64 i to out + 64 i.

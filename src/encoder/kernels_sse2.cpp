@@ -186,17 +186,41 @@ int variance16Sse2(const std::uint8_t* a, int stride) {
     return hsum32(s2) - static_cast<int>(static_cast<long long>(sum) * sum / 256);
 }
 
-double variance8Sse2(const std::uint8_t* a, int stride) {
+// One pass over the sixteen rows: the sums of the left and right eight
+// samples and of their squares, kept apart for the four kinds of row (top or
+// bottom half, even or odd row), from which every block's sums follow.
+int leastVariance8Sse2(const std::uint8_t* a, int stride, bool fields) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i s = _mm_setzero_si128(), s2 = _mm_setzero_si128();
-    for (int y = 0; y < 8; ++y) {
-        __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + y * stride));
-        s = _mm_add_epi64(s, _mm_sad_epu8(v, zero));
-        __m128i w = _mm_unpacklo_epi8(v, zero);
-        s2 = _mm_add_epi32(s2, _mm_madd_epi16(w, w));
+    __m128i s[4], s2[4];  // by kind: [left, right] in 64-bit lanes; squares [l, l, r, r]
+    for (int c = 0; c < 4; ++c) s[c] = s2[c] = zero;
+    for (int y = 0; y < 16; ++y) {
+        const int c = (y >> 3) * 2 + (y & 1);
+        const __m128i v = load16(a + y * stride);
+        s[c] = _mm_add_epi64(s[c], _mm_sad_epu8(v, zero));
+        const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+        const __m128i ql = _mm_madd_epi16(lo, lo), qr = _mm_madd_epi16(hi, hi);
+        s2[c] = _mm_add_epi32(
+            s2[c], _mm_add_epi32(_mm_unpacklo_epi64(ql, qr), _mm_unpackhi_epi64(ql, qr)));
     }
-    const int sum = _mm_cvtsi128_si32(s), sq = hsum32(s2);
-    return (64 * sq - sum * sum) / 4096.0;
+    alignas(16) std::int64_t sums[4][2];
+    alignas(16) std::int32_t squares[4][4];
+    for (int c = 0; c < 4; ++c) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums[c]), s[c]);
+        _mm_store_si128(reinterpret_cast<__m128i*>(squares[c]), s2[c]);
+    }
+    // The block of the rows of kinds c0 and c1, on side h (0 left, 1 right).
+    const auto variance = [&](int c0, int c1, int h) {
+        const int sum = static_cast<int>(sums[c0][h] + sums[c1][h]);
+        const int sq = squares[c0][2 * h] + squares[c0][2 * h + 1] + squares[c1][2 * h] +
+                       squares[c1][2 * h + 1];
+        return 64 * sq - sum * sum;
+    };
+    int m = std::min(std::min(variance(0, 1, 0), variance(0, 1, 1)),
+                     std::min(variance(2, 3, 0), variance(2, 3, 1)));
+    if (fields)
+        m = std::min(m, std::min(std::min(variance(0, 2, 0), variance(0, 2, 1)),
+                                 std::min(variance(1, 3, 0), variance(1, 3, 1))));
+    return m;
 }
 
 // The integer basis of the plain forward DCT (cos scaled by 2^14, rounded).
@@ -563,7 +587,7 @@ void installSse2Kernels(EncoderKernels& k) {
     k.quantIntraAc = quantIntraAcSse2;
     k.fdctInt = fdctIntSse2;
     k.fdctIntBlocks = fdctIntBlocksSse2;
-    k.variance8 = variance8Sse2;
+    k.leastVariance8 = leastVariance8Sse2;
     k.sad16 = sad16Sse2;
     k.sad16Packed = sad16PackedSse2;
     k.sad16Half = sad16HalfSse2;

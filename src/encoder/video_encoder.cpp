@@ -755,18 +755,7 @@ struct MotionEstimator {
     double activity(int mbx, int mby) const {
         const Plane& y = cur->p[0];
         const std::uint8_t* base = y.row(mby * 16) + mbx * 16;
-        const int st = y.w;
-        double m = k.variance8(base, st);
-        m = std::min(m, k.variance8(base + 8, st));
-        m = std::min(m, k.variance8(base + 8 * st, st));
-        m = std::min(m, k.variance8(base + 8 * st + 8, st));
-        if (!p.progressiveSequence) {
-            m = std::min(m, k.variance8(base, 2 * st));
-            m = std::min(m, k.variance8(base + 8, 2 * st));
-            m = std::min(m, k.variance8(base + st, 2 * st));
-            m = std::min(m, k.variance8(base + st + 8, 2 * st));
-        }
-        return 1 + m;
+        return 1 + k.leastVariance8(base, y.w, !p.progressiveSequence) / 4096.0;
     }
 
     void forwardTransform(int mbx, int mby, MbEstimate& e) const {

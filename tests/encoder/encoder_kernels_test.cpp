@@ -109,7 +109,49 @@ TEST_P(EncoderKernelLevels, SimdDistortionMeasuresEqualThePlainOnes) {
             EXPECT_EQ(plain.variance16(pa, Area::kStride), 0);
             EXPECT_EQ(simd.variance16(pa, Area::kStride), 0);
         }
-        EXPECT_EQ(simd.variance8(pa, Area::kStride), plain.variance8(pa, Area::kStride));
+        for (bool fields : {false, true}) {
+            // Each 8x8 block's 4096 x variance on its own, frame then field.
+            const std::uint8_t* blocks[8] = {pa, pa + 8, pa + 8 * Area::kStride,
+                                             pa + 8 * Area::kStride + 8};
+            int want = 1 << 30;
+            for (int b = 0; b < (fields ? 8 : 4); ++b) {
+                const int step = b < 4 ? 1 : 2;
+                const std::uint8_t* at =
+                    b < 4 ? blocks[b] : pa + (b & 1) * 8 + (b >> 1 & 1) * Area::kStride;
+                int s = 0, s2 = 0;
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x) {
+                        const int v = at[y * step * Area::kStride + x];
+                        s += v;
+                        s2 += v * v;
+                    }
+                want = std::min(want, 64 * s2 - s * s);
+            }
+            EXPECT_EQ(plain.leastVariance8(pa, Area::kStride, fields), want) << fields;
+            EXPECT_EQ(simd.leastVariance8(pa, Area::kStride, fields), want) << fields;
+        }
+    }
+}
+
+// Activity takes the flattest 8x8 block of a macroblock, frame or field:
+// each of the eight blocks made flat in turn, in noise, must be the one
+// found, the field blocks only when fields count.
+TEST_P(EncoderKernelLevels, LeastVarianceFindsEachFlatBlock) {
+    const EncoderKernels simd = makeKernels(GetParam());
+    std::mt19937 rng(41);
+    for (int flat = 0; flat < 8; ++flat) {
+        std::uint8_t mb[16 * 24];  // stride 24
+        for (auto& v : mb) v = static_cast<std::uint8_t>(rng());
+        const int x0 = (flat & 1) * 8;
+        for (int y = 0; y < 8; ++y) {
+            const int row = flat < 4 ? (flat >> 1) * 8 + y : 2 * y + ((flat >> 1) & 1);
+            std::memset(mb + row * 24 + x0, 200, 8);
+        }
+        EXPECT_EQ(simd.leastVariance8(mb, 24, true), 0) << flat;
+        if (flat < 4)
+            EXPECT_EQ(simd.leastVariance8(mb, 24, false), 0) << flat;
+        else
+            EXPECT_GT(simd.leastVariance8(mb, 24, false), 0) << flat;
     }
 }
 
