@@ -88,15 +88,25 @@ const Case kCases[] = {
     {"MPEG-1 NTSC search 4 plain", false, 176, 112, 29.97, kBestMotionSearch, false, 16},
 };
 
+// A case's moving pictures (`seed` picks them) and its settings.
+std::vector<Picture> casePictures(const Case& c, int seed) {
+    std::vector<Picture> pics;
+    for (int n = 0; n < c.frames; ++n) pics.push_back(synthetic(c.w, c.h, 3 * n, seed));
+    return pics;
+}
+EncoderParams caseParams(const Case& c) {
+    EncoderParams p = params(c.mpeg2, c.w, c.h, c.fps, c.mpeg2 ? 1500 : 800, c.frames);
+    p.motionSearch = c.motion;
+    p.simd = c.simd;
+    applyStreamTables(p);
+    return p;
+}
+
 TEST(ThreadedVideoEncoder, SameStreamAtAnyThreadCount) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.what);
-        std::vector<Picture> pics;
-        for (int n = 0; n < c.frames; ++n) pics.push_back(synthetic(c.w, c.h, 3 * n, 7));
-        EncoderParams p = params(c.mpeg2, c.w, c.h, c.fps, c.mpeg2 ? 1500 : 800, c.frames);
-        p.motionSearch = c.motion;
-        p.simd = c.simd;
-        applyStreamTables(p);
+        const std::vector<Picture> pics = casePictures(c, 7);
+        EncoderParams p = caseParams(c);
         const EncoderKernels k = c.simd ? makeKernels(cpuLevel()) : plainKernels();
         p.threads = 1;
         const EncodeResult one = encode(p, pics, k);
@@ -126,13 +136,9 @@ TEST(ThreadedVideoEncoder, LentPicturesGiveTheSameStream) {
     cases.push_back({"MPEG-2 PAL search 2, 128 rows", true, 176, 128, 25, 2, true, 10});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<Picture> pics;
-        for (int n = 0; n < c.frames; ++n) pics.push_back(synthetic(c.w, c.h, 3 * n, 11));
-        EncoderParams p = params(c.mpeg2, c.w, c.h, c.fps, c.mpeg2 ? 1500 : 800, c.frames);
-        p.motionSearch = c.motion;
-        p.simd = c.simd;
+        const std::vector<Picture> pics = casePictures(c, 11);
+        EncoderParams p = caseParams(c);
         p.threads = 2;
-        applyStreamTables(p);
         const EncoderKernels k = c.simd ? makeKernels(cpuLevel()) : plainKernels();
         const EncodeResult copied = encode(p, pics, k);
         const EncodeResult lent = encode(p, pics, k, true, true);
