@@ -151,7 +151,12 @@ MainWindow::~MainWindow() {
     // worker's last questions be answered No without a box.
     host_.setClosing();
     dlg_.cancelNow();
+    // The worker's end is handled here, not by the usual slot: the events
+    // processed while waiting may deliver its finished signal, and that slot
+    // would free the thread and wind up the window being destroyed.
+    disconnect(worker_, &QThread::finished, this, &MainWindow::onWorkerFinished);
     while (!worker_->wait(10)) QCoreApplication::processEvents();
+    if (!worker_) return;
     delete worker_;
     worker_ = nullptr;
     view_.setWorkerRunning(false);
