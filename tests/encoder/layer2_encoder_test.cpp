@@ -218,7 +218,9 @@ TEST(Layer2Encoder, OwnThreadCodesTheSameFrames) {
         EXPECT_EQ(threadsOfProcess(), before + 1);
         PcmStore pcm;
         std::size_t at = 0;
-        for (int batch : {1, 3, Layer2Encoder::kQueuedFrames + 5}) {
+        // Short batches leave frames to the collecting caller, which codes
+        // those the worker has not begun, in turn with it.
+        for (int batch : {1, 3, Layer2Encoder::kQueuedFrames + 5, 2, 1, 1, 6, 2}) {
             const std::size_t n = static_cast<std::size_t>(batch) * Layer2Encoder::kFrameValues;
             ASSERT_TRUE(pcm.append(music.data() + at, n));
             at += n;
@@ -226,7 +228,7 @@ TEST(Layer2Encoder, OwnThreadCodesTheSameFrames) {
             ASSERT_TRUE(enc.audioCollect());
             EXPECT_EQ(enc.lastPadding(), alone.padding[units.size() - 1]);
         }
-        ASSERT_EQ(units.size(), 1u + 3u + Layer2Encoder::kQueuedFrames + 5u);
+        ASSERT_EQ(units.size(), 1u + 3u + Layer2Encoder::kQueuedFrames + 5u + 12u);
         for (std::size_t u = 0; u < units.size(); ++u) {
             EXPECT_EQ(units[u].size, alone.units[u].size);
             EXPECT_EQ(units[u].pts.base, alone.units[u].pts.base);

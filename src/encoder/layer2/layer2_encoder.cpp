@@ -78,14 +78,18 @@ struct Layer2Encoder::State {
     mpeg::BitWriter frame;  // the frame being written
     int deliveredPadding = 0;
 
-    // Everything above the queues from `table` on belongs to the coding
-    // (the worker while there is one); the caller's side only reads the
-    // settings and hands frames over here.
+    // Everything above the queues from `table` on belongs to the coding of
+    // one frame at a time (`coding`, mostly on the worker while there is
+    // one); the caller's side otherwise only reads the settings and hands
+    // frames over here.
     std::mutex mutex;
     std::condition_variable jobReady, frameReady, room;
     std::deque<FrameJob> jobs;     // waiting to be coded, in order
     std::deque<CodedFrame> coded;  // coded, waiting to be delivered
-    int inFlight = 0;              // submitted and not yet delivered
+    // A frame is being coded, by the worker or by a caller that would
+    // otherwise wait for it: one at a time, in order.
+    bool coding = false;
+    int inFlight = 0;  // submitted and not yet delivered
     int framesTaken = 0;
     bool stopping = false;
     std::thread worker;
@@ -106,6 +110,8 @@ struct Layer2Encoder::State {
     void writeSideInfo();
     void writeSamples();
     void workerLoop();
+    // Codes the first waiting frame, with the lock let go meanwhile.
+    void codeNextJob(std::unique_lock<std::mutex>& lock);
     // Ends the thread; frames it had not coded yet are dropped.
     void stopWorker() {
         if (!worker.joinable()) return;
@@ -121,17 +127,24 @@ struct Layer2Encoder::State {
 void Layer2Encoder::State::workerLoop() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        jobReady.wait(lock, [this] { return stopping || !jobs.empty(); });
+        jobReady.wait(lock, [this] { return stopping || (!jobs.empty() && !coding); });
         if (stopping) return;
-        const FrameJob job = jobs.front();
-        jobs.pop_front();
-        room.notify_all();
-        lock.unlock();
-        CodedFrame f = codeFrame(job);
-        lock.lock();
-        coded.push_back(std::move(f));
-        frameReady.notify_all();
+        codeNextJob(lock);
     }
+}
+
+void Layer2Encoder::State::codeNextJob(std::unique_lock<std::mutex>& lock) {
+    const FrameJob job = jobs.front();
+    jobs.pop_front();
+    coding = true;
+    room.notify_all();
+    lock.unlock();
+    CodedFrame f = codeFrame(job);
+    lock.lock();
+    coded.push_back(std::move(f));
+    coding = false;
+    frameReady.notify_all();
+    jobReady.notify_all();
 }
 
 Layer2Encoder::Layer2Encoder(JobReporter& reporter) : reporter_(reporter) {}
@@ -307,7 +320,14 @@ Status Layer2Encoder::audioCollect() {
         CodedFrame f;
         {
             std::unique_lock<std::mutex> lock(s.mutex);
-            s.frameReady.wait(lock, [&s] { return !s.coded.empty(); });
+            // A frame the worker has not begun is coded here rather than
+            // waited for: the worker may be waiting for a core meanwhile.
+            while (s.coded.empty()) {
+                if (!s.coding && !s.jobs.empty())
+                    s.codeNextJob(lock);
+                else
+                    s.frameReady.wait(lock);
+            }
             f = std::move(s.coded.front());
             s.coded.pop_front();
         }
