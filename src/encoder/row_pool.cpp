@@ -1,5 +1,7 @@
 #include "encoder/row_pool.h"
 
+#include "platform/priority.h"
+
 namespace zembra {
 
 RowPool::RowPool(int threads) {
@@ -51,6 +53,9 @@ void RowPool::runNext(std::unique_lock<std::mutex>& lock) {
 }
 
 void RowPool::workerLoop() {
+    // The owner runs rows itself whenever it waits for one, and has the
+    // coding to do besides: it (and a reader ahead of it) gets a core first.
+    lowerThisThreadPriority(kWorkerNiceSteps);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         rowsWaiting_.wait(lock, [this] { return stopping_ || next_ < rows_; });

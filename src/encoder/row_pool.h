@@ -36,6 +36,9 @@ public:
         finish();
     }
 
+    // How much lower the workers run than the thread that made the pool.
+    static constexpr int kWorkerNiceSteps = 10;
+
 private:
     void workerLoop();
     void stopWorkers();

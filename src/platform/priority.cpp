@@ -1,7 +1,10 @@
 #include "platform/priority.h"
 
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace zembra {
@@ -41,6 +44,15 @@ int currentNiceValue() {
     errno = 0;
     int value = ::getpriority(PRIO_PROCESS, 0);
     return errno ? 0 : value;
+}
+
+void lowerThisThreadPriority(int steps) {
+    // Linux keeps a nice value for each thread; the thread's id names it.
+    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, thread);
+    if (errno) return;
+    (void)::setpriority(PRIO_PROCESS, thread, std::min(19, now + steps));
 }
 
 }  // namespace zembra

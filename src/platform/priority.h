@@ -14,5 +14,10 @@ int niceValueOf(PriorityClass priority);
 [[nodiscard]] bool setProcessPriority(PriorityClass priority);
 // Current nice value of the process.
 int currentNiceValue();
+// Lowers the calling thread alone by `steps` nice values (at most to 19).
+// For helper threads whose work the thread waiting for it can also do: where
+// more threads are busy than there are cores, the threads the others wait
+// for get the cores first.
+void lowerThisThreadPriority(int steps);
 
 }  // namespace zembra

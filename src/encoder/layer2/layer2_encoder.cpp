@@ -17,6 +17,7 @@
 #include "mpeg/bit_writer.h"
 #include "platform/bessel.h"
 #include "platform/job_reporter.h"
+#include "platform/priority.h"
 
 namespace zembra {
 
@@ -125,6 +126,10 @@ struct Layer2Encoder::State {
 };
 
 void Layer2Encoder::State::workerLoop() {
+    // A caller that needs the frames codes those not begun itself, so the
+    // threads it and the pictures wait for get a core first.
+    constexpr int kNiceSteps = 5;
+    lowerThisThreadPriority(kNiceSteps);
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         jobReady.wait(lock, [this] { return stopping || (!jobs.empty() && !coding); });
