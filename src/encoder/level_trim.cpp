@@ -1,6 +1,9 @@
 #include "encoder/level_trim.h"
 
+#include <array>
+#include <bit>
 #include <cstdlib>
+#include <cstring>
 
 #include "encoder/vlc_tables.h"
 #include "mpeg/scan_tables.h"
@@ -18,6 +21,15 @@ double rebuilt(int level, double step, bool intra) {
 // Bits a block saves once it has no level left: its end of block, and
 // about what its bit in the coded block pattern costs.
 constexpr int kEmptyBlockBits = 4;
+
+// A level's rebuilt value as MPEG-2 decoders make it, saturated.
+int rebuiltValue(int level, int w, int qs, bool intra) {
+    if (level == 0) return 0;
+    const int m = std::abs(level);
+    const int v = intra ? (m * w * qs) >> 4 : ((2 * m + 1) * w * qs) >> 5;
+    if (level > 0) return v > 2047 ? 2047 : v;
+    return v > 2048 ? -2048 : -v;
+}
 
 }  // namespace
 
@@ -81,6 +93,139 @@ bool trimLevels(const std::int16_t* coef, std::int16_t* level, const TrimQuant& 
             if (next >= 0) run[next] += run[i] + 1;
         }
     }
+    return left > 0;
+}
+
+namespace {
+
+// The scan positions where a level 1 rebuilds to an odd value, for a
+// matrix and quantiser. A coder asks for the same few again and again: the
+// last one of each thread is kept.
+std::uint64_t oddLevelOnes(const TrimQuant& tq) {
+    struct Kept {
+        std::array<std::uint8_t, 64> matrix{};
+        int quantiserScale = -1;
+        bool intra = false;
+        std::uint64_t odd = 0;
+    };
+    thread_local Kept kept;
+    if (kept.quantiserScale != tq.quantiserScale || kept.intra != tq.intra ||
+        std::memcmp(kept.matrix.data(), tq.matrix, 64) != 0) {
+        std::memcpy(kept.matrix.data(), tq.matrix, 64);
+        kept.quantiserScale = tq.quantiserScale;
+        kept.intra = tq.intra;
+        kept.odd = 0;
+        for (int s = 0; s < 64; ++s) {
+            const int at = mpeg::kZigZag[s];
+            if (rebuiltValue(1, tq.matrix[at], tq.quantiserScale, tq.intra) & 1)
+                kept.odd |= std::uint64_t{1} << s;
+        }
+    }
+    return kept.odd;
+}
+
+// One move of a level by one, and what it costs.
+struct Move {
+    double cost = 1e300;
+    int at = -1;
+    int level = 0;
+};
+
+}  // namespace
+
+bool makeSumOdd(const std::int16_t* coef, std::int16_t* level, const TrimQuant& tq, int dcScale,
+                double lambda, double maxCost) {
+    const int qs = tq.quantiserScale;
+    // The non-zero levels in scan order (the intra DC apart).
+    std::uint64_t inScan = 0;
+    if (tq.nonZero) {
+        for (std::uint64_t nat = *tq.nonZero; nat; nat &= nat - 1)
+            inScan |= std::uint64_t{1} << mpeg::kZigZagPosition[std::countr_zero(nat)];
+    } else {
+        for (int i = 0; i < 64; ++i)
+            if (level[i] != 0) inScan |= std::uint64_t{1} << mpeg::kZigZagPosition[i];
+    }
+    int sum = 0;
+    if (tq.intra) {
+        inScan &= ~std::uint64_t{1};
+        sum = level[0] * dcScale;
+    }
+    const int count = std::popcount(inScan);
+    if (count == 0 && !tq.intra) return false;
+    for (std::uint64_t m = inScan; m; m &= m - 1) {
+        const int at = mpeg::kZigZag[std::countr_zero(m)];
+        sum += rebuiltValue(level[at], tq.matrix[at], qs, tq.intra);
+    }
+    if (sum & 1) return count > 0;
+
+    const int firstAc = tq.intra ? 1 : 0;
+    // Scan positions of the levels before and after s (firstAc - 1, 64: none).
+    const auto before = [&](int s) {
+        const std::uint64_t below = inScan & ((std::uint64_t{1} << s) - 1);
+        return below ? 63 - std::countl_zero(below) : firstAc - 1;
+    };
+    const auto after = [&](int s) {
+        const std::uint64_t above = s < 63 ? inScan >> (s + 1) << (s + 1) : 0;
+        return above ? std::countr_zero(above) : 64;
+    };
+    Move best;
+    // Scan position s moved from magnitude m to mNew, where that flips the
+    // sum's parity: its error and bits against the block as it is.
+    const auto weigh = [&](int s, int mNew, double dDist) {
+        const int at = mpeg::kZigZag[s];
+        const int m = std::abs(level[at]);
+        const int prev = before(s), next = after(s);
+        // Non-intra blocks' first code has a short form for level 1.
+        const bool isFirst = !tq.intra && prev < firstAc;
+        const int runHere = s - prev - 1;
+        int bitsNow = m ? runLevelBits(runHere, m, isFirst, tq.mpeg2) : 0;
+        int bitsNew = mNew ? runLevelBits(runHere, mNew, isFirst, tq.mpeg2) : 0;
+        if (next < 64 && (m == 0) != (mNew == 0)) {
+            // The next level's run: from the level before s, or from s.
+            const int mNext = std::abs(level[mpeg::kZigZag[next]]);
+            const int joined = runLevelBits(next - prev - 1, mNext, isFirst, tq.mpeg2);
+            const int split = runLevelBits(next - s - 1, mNext, false, tq.mpeg2);
+            bitsNow += m ? split : joined;
+            bitsNew += m ? joined : split;
+        }
+        if (mNew == 0 && count == 1 && !tq.intra) bitsNow += kEmptyBlockBits;
+        const double cost = dDist + lambda * (bitsNew - bitsNow);
+        if (cost < best.cost) {
+            const int sign = level[at] != 0 ? (level[at] < 0 ? -1 : 1) : (coef[at] < 0 ? -1 : 1);
+            best = Move{cost, at, sign * mNew};
+        }
+    };
+    const auto errorChange = [&](int at, int vNow, int vNew) {
+        const double x = coef[at];
+        return (x - vNew) * (x - vNew) - (x - vNow) * (x - vNow);
+    };
+    // The levels there are, one up or one down.
+    for (std::uint64_t m = inScan; m; m &= m - 1) {
+        const int s = std::countr_zero(m);
+        const int at = mpeg::kZigZag[s];
+        const int l = level[at];
+        const int vNow = rebuiltValue(l, tq.matrix[at], qs, tq.intra);
+        for (const int mNew : {std::abs(l) + 1, std::abs(l) - 1}) {
+            if (mNew > 2047) continue;
+            const int vNew = rebuiltValue(l < 0 ? -mNew : mNew, tq.matrix[at], qs, tq.intra);
+            if ((vNew ^ vNow) & 1) weigh(s, mNew, errorChange(at, vNow, vNew));
+        }
+    }
+    // A new level 1 where there is none and it rebuilds odd: its error alone
+    // (a new code costs bits) must be below the cheapest move found.
+    std::uint64_t odd = oddLevelOnes(tq) & ~inScan;
+    if (tq.intra) odd &= ~std::uint64_t{1};
+    for (; odd; odd &= odd - 1) {
+        const int s = std::countr_zero(odd);
+        const int at = mpeg::kZigZag[s];
+        const int vNew = rebuiltValue(coef[at] < 0 ? -1 : 1, tq.matrix[at], qs, tq.intra);
+        const double dDist = errorChange(at, 0, vNew);
+        if (dDist < best.cost) weigh(s, 1, dDist);
+    }
+    // None flips it (every value even), or none is worth it.
+    if (best.at < 0 || best.cost > maxCost) return count > 0;
+    const int left = count + (level[best.at] == 0) - (best.level == 0);
+    level[best.at] = static_cast<std::int16_t>(best.level);
     return left > 0;
 }
 

@@ -38,4 +38,16 @@ inline int runLevelBits(int run, int level, bool first, bool mpeg2) {
 // pays. Returns whether a non-zero AC level (or any, for non-intra) is left.
 bool trimLevels(const std::int16_t* coef, std::int16_t* level, const TrimQuant& tq, double lambda);
 
+// MPEG-2 decoders toggle coefficient 63 of a block whose rebuilt values sum
+// to an even number; decoders that leave that out rebuild the block a little
+// differently, and every prediction from it carries the difference on. Of
+// the moves of one level by one that make the sum odd, the one that costs
+// least (error plus `lambda` times bits) is made, if it costs no more than
+// `maxCost`: at some cost the toggle is the better picture. `level` holds
+// the whole block, the intra DC (rebuilt as level x `dcScale`) included,
+// which is never moved. Returns whether a non-zero AC level (or any, for
+// non-intra) is left.
+bool makeSumOdd(const std::int16_t* coef, std::int16_t* level, const TrimQuant& tq, int dcScale,
+                double lambda, double maxCost);
+
 }  // namespace zembra

@@ -27,4 +27,19 @@ int nearestQuantiserScale(double scale, bool nonLinear) {
     return scale - above[-1] <= *above - scale ? above[-1] : *above;
 }
 
+int nearestOddSumScale(double scale) {
+    int best = nearestQuantiserScale(scale, true);
+    if (best >= 28 || best % 4 != 0) return best;
+    double gap = 1e9;
+    for (int code = 2; code < 32; ++code) {
+        const int s = mpeg::kNonLinearQuant[code];
+        if (s >= 28) break;
+        if (s % 4 != 0 && std::abs(s - scale) < gap) {
+            gap = std::abs(s - scale);
+            best = s;
+        }
+    }
+    return best;
+}
+
 }  // namespace zembra

@@ -13,4 +13,10 @@ int quantiserScaleCode(int scale, bool nonLinear);
 // next ones, and the sequence as a whole comes out worse.
 int nearestQuantiserScale(double scale, bool nonLinear);
 
+// The non-linear scale nearest to `scale` that is not a multiple of 4 below
+// 28: with MPEG's flat non-intra matrix, such a scale rebuilds every level
+// even, so no block's sum can be made odd (MPEG-2's mismatch control then
+// always toggles). From 28 up every scale is such; the nearest is taken.
+int nearestOddSumScale(double scale);
+
 }  // namespace zembra

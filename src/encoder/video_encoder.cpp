@@ -193,6 +193,22 @@ void decimateChroma(const std::uint8_t* in, int w, int h, bool mpeg2, std::uint8
 
 namespace {
 
+// Best's MPEG-2 scales with the flat non-intra matrix keep clear of those
+// that rebuild every non-intra level even (see nearestOddSumScale), in the
+// pictures others are predicted from: a decoder without mismatch control
+// would carry their blocks' toggles on. B pictures pass nothing on and keep
+// the finer choice of scales.
+bool oddSumScales(const EncoderParams& p, PictureType type) {
+    return p.mpeg2 && p.motionSearch == kBestMotionSearch && type != PictureType::B &&
+           std::all_of(p.nonIntraMatrix.begin(), p.nonIntraMatrix.end(),
+                       [](std::uint8_t w) { return w == 16; });
+}
+
+int pictureScale(double scale, bool nonLinear, const EncoderParams& p, PictureType type) {
+    return nonLinear && oddSumScales(p, type) ? nearestOddSumScale(scale)
+                                              : nearestQuantiserScale(scale, nonLinear);
+}
+
 struct Plane {
     std::vector<std::uint8_t> px;
     int w = 0, h = 0;
@@ -1282,11 +1298,13 @@ struct PictureCoder {
                 k.quantIntraAc(coef, bl.level[b], p.intraMatrix.data(), q, p.mpeg2 ? 2047 : 255);
                 if (trimming()) trim(coef, bl.level[b], true, q);
                 bl.level[b][0] = static_cast<std::int16_t>(dc);
+                if (oddSums()) oddSum(coef, bl.level[b], true, q);
                 cbp |= 1 << (5 - b);
             } else {
                 bool any = k.quantNonIntra(coef, bl.level[b], p.nonIntraMatrix.data(), q,
                                            p.mpeg2 ? 2047 : 255);
                 if (any && trimming()) any = trim(coef, bl.level[b], false, q);
+                if (any && oddSums()) any = oddSum(coef, bl.level[b], false, q);
                 if (any) cbp |= 1 << (5 - b);
             }
         }
@@ -1311,6 +1329,23 @@ struct PictureCoder {
         tq.intra = intra;
         tq.mpeg2 = p.mpeg2;
         return trimLevels(coef, level, tq, bitPrice(q));
+    }
+
+    // Best keeps MPEG-2's mismatch control idle, so that decoders without
+    // it rebuild the same picture; the other levels' streams stay as they
+    // were.
+    bool oddSums() const { return p.mpeg2 && p.motionSearch == kBestMotionSearch; }
+
+    bool oddSum(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
+        const std::uint64_t nonZero = k.nonZeroMask(level);
+        TrimQuant tq;
+        tq.nonZero = &nonZero;
+        tq.matrix = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
+        tq.quantiserScale = q;
+        tq.intra = intra;
+        // A move worth more than two bits is dearer than the toggle's own
+        // small error (the quality rows lost from three bits up).
+        return makeSumOdd(coef, level, tq, 8 >> p.intraDcPrecision, bitPrice(q), 2 * bitPrice(q));
     }
 
     void reconstruct(int mbx, int mby, bool intra, const std::uint8_t* pred, int cbp, int q,
@@ -1372,8 +1407,8 @@ struct PictureCoder {
         if (unmasked && std::abs(2 * masked - qModel) <= deadBand) return qModel;
         const int swing = nonLinear && unmasked ? std::max(1, qModel / 6) : std::max(2, qModel / 4);
         if (nonLinear)
-            return nearestQuantiserScale(
-                std::clamp(2 * masked, 1.0 * qModel - swing, 1.0 * qModel + swing), true);
+            return pictureScale(std::clamp(2 * masked, 1.0 * qModel - swing, 1.0 * qModel + swing),
+                                true, p, type);
         const int q = 2 * static_cast<int>(std::floor(masked + 0.5));
         return std::clamp(std::clamp(q, qModel - swing, qModel + swing) & ~1, 2, 62);
     }
@@ -1614,7 +1649,7 @@ bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator* me, const Mot
     if (measureFirst && ok) {
         const int mbs = s.mbW * s.mbH;
         const double measured = s.trialBw.bits() * trial.sumQ / (2.0 * mbs);
-        pc.qModel = nearestQuantiserScale(2 * measured / std::max(pc.T, 1.0), pc.nonLinear);
+        pc.qModel = pictureScale(2 * measured / std::max(pc.T, 1.0), pc.nonLinear, s.p, pc.type);
         for (j = 0; j < mbs && ok; ++j) ok = pc.codeMacroblock(j % s.mbW, j / s.mbW, j, est[j]);
     }
     s.complexityMeasured[typeIndex] = true;
@@ -1767,7 +1802,7 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
     // in-picture quantiser keeps near it, and its price of a vector bit
     // follows it.
     const double Xpic = s.rc.complexity(st.type);
-    const int qModel = nearestQuantiserScale(2 * Xpic / std::max(T, 1.0), nonLinearQuant);
+    const int qModel = pictureScale(2 * Xpic / std::max(T, 1.0), nonLinearQuant, p, st.type);
     if (p.motionSearch == kBestMotionSearch)
         prepareBestSearch(s, me, fF, fB, qModel,
                           std::clamp(f - pastAnchor_, 1, kAnchorDistance - 1));

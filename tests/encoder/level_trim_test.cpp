@@ -121,6 +121,119 @@ TEST(LevelTrim, TheNonZeroMaskGivesTheSameTrim) {
     }
 }
 
+// The levels that leave MPEG-2's mismatch control idle: on random blocks at
+// quantisers where one level moved by one can make the rebuilt sum odd, the
+// coder's own dequantiser (which toggles coefficient 63 of an even sum) then
+// rebuilds the plain values; at most one level moves, by one, never the
+// intra DC. Where every rebuilt value is even (the flat matrix at a multiple
+// of 4, or of 2 for intra blocks) the block stays as it is.
+constexpr double kAnyCost = 1e300;
+
+TEST(LevelTrim, MakeSumOddLeavesTheMismatchToggleIdle) {
+    const EncoderKernels k = plainKernels();
+    std::array<std::uint8_t, 64> ramp{};
+    for (int i = 0; i < 64; ++i) ramp[i] = static_cast<std::uint8_t>(8 + (i / 8 + i % 8) * 2);
+    unsigned seed = 11;
+    const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    int moved = 0;
+    for (int round = 0; round < 600; ++round) {
+        const bool intra = round % 2 == 1;
+        const bool flat = round % 3 != 0;
+        const int qs = std::array{3, 5, 6, 10, 14, 4, 8}[round % 7];
+        const std::uint8_t* w = flat ? kFlat.data() : ramp.data();
+        std::int16_t coef[64], level[64];
+        for (int i = 0; i < 64; ++i) {
+            const int lv = next() % 5 == 0 ? static_cast<int>(next() % 7) - 3 : 0;
+            level[i] = static_cast<std::int16_t>(lv);
+            coef[i] =
+                static_cast<std::int16_t>(lv * w[i] * qs / 16 + static_cast<int>(next() % 9) - 4);
+        }
+        if (intra) level[0] = static_cast<std::int16_t>(next() % 256);
+        TrimQuant tq;
+        tq.matrix = w;
+        tq.quantiserScale = qs;
+        tq.intra = intra;
+        std::int16_t after[64];
+        std::copy(level, level + 64, after);
+        const bool left = makeSumOdd(coef, after, tq, 8, 0.15 * qs * qs, kAnyCost);
+        // Told the non-zero levels, the same move.
+        std::int16_t masked[64];
+        std::copy(level, level + 64, masked);
+        const std::uint64_t nonZero = k.nonZeroMask(level);
+        tq.nonZero = &nonZero;
+        EXPECT_EQ(makeSumOdd(coef, masked, tq, 8, 0.15 * qs * qs, kAnyCost), left);
+        EXPECT_TRUE(std::equal(after, after + 64, masked)) << "round " << round;
+
+        int changed = 0, acLeft = 0;
+        for (int i = 0; i < 64; ++i) {
+            if (after[i] != level[i]) {
+                ++changed;
+                EXPECT_EQ(std::abs(std::abs(after[i]) - std::abs(level[i])), 1) << round;
+                EXPECT_TRUE(after[i] == 0 || level[i] == 0 || (after[i] < 0) == (level[i] < 0));
+            }
+            if (i > 0 || !intra) acLeft += after[i] != 0;
+        }
+        EXPECT_LE(changed, 1) << "round " << round;
+        if (intra) {
+            EXPECT_EQ(after[0], level[0]);
+        }
+        EXPECT_EQ(left, acLeft > 0) << "round " << round;
+        moved += changed;
+
+        const bool allEven = flat && qs % (intra ? 2 : 4) == 0;
+        if (allEven) {
+            EXPECT_EQ(changed, 0) << "round " << round;
+            continue;
+        }
+        if (!left && !intra) continue;  // an empty block is not coded
+        std::int16_t rebuilt[64];
+        k.dequant(after, rebuilt, w, qs, intra, true, 8);
+        const int m = std::abs(after[63]);
+        int plain63 = 0;
+        if (m) plain63 = intra ? (m * w[63] * qs) >> 4 : ((2 * m + 1) * w[63] * qs) >> 5;
+        EXPECT_EQ(std::abs(rebuilt[63]), plain63) << "round " << round;
+    }
+    EXPECT_GT(moved, 100);
+}
+
+// An intra block of DC alone (sum even) can only be made odd by a new level
+// where the picture has none: at a price above what that costs it stays as
+// it is; at no limit the level comes, one, where it costs least.
+TEST(LevelTrim, MakeSumOddKeepsTheToggleWhenEveryMoveCostsMore) {
+    std::int16_t coef[64] = {}, level[64] = {};
+    level[0] = 64;
+    coef[0] = 512;  // every AC coefficient 0: a new level adds 25 of error
+    TrimQuant tq;
+    tq.matrix = kFlat.data();
+    tq.quantiserScale = 5;  // a level 1 rebuilds as 5, odd
+    tq.intra = true;
+    const double lambda = 0.15 * 25;
+    std::int16_t kept[64];
+    std::copy(level, level + 64, kept);
+    EXPECT_FALSE(makeSumOdd(coef, kept, tq, 8, lambda, 2 * lambda));
+    EXPECT_TRUE(std::equal(kept, kept + 64, level));
+    EXPECT_TRUE(makeSumOdd(coef, kept, tq, 8, lambda, kAnyCost));
+    EXPECT_EQ(kept[mpeg::kZigZag[1]], 1);
+}
+
+// The scales that leave a flat-matrix block's sum free to be made odd: not
+// a multiple of 4 below 28, the nearest such; from 28 up the nearest of all.
+TEST(QuantiserScale, OddSumScalesSkipMultiplesOfFourBelow28) {
+    EXPECT_EQ(nearestOddSumScale(3.2), 3);
+    EXPECT_EQ(nearestOddSumScale(4.4), 5);
+    EXPECT_EQ(nearestOddSumScale(3.9), 3);
+    EXPECT_EQ(nearestOddSumScale(8.0), 7);
+    EXPECT_EQ(nearestOddSumScale(12.5), 14);
+    EXPECT_EQ(nearestOddSumScale(24.0), 22);
+    EXPECT_EQ(nearestOddSumScale(29.0), 28);
+    EXPECT_EQ(nearestOddSumScale(100.0), 96);
+    for (double x = 1; x < 26; x += 0.25) {
+        const int s = nearestOddSumScale(x);
+        EXPECT_NE(s % 4, 0) << x;
+        EXPECT_EQ(quantiserScaleCode(s, true) > 0, true);
+    }
+}
+
 TEST(QuantiserScale, CodesAndNearestScalesOfBothKinds) {
     // Linear: even scales, coded as half, from 2 to 62 (rounded as the
     // rate control always rounded them).

@@ -99,8 +99,11 @@ TEST_P(Drift, OurDecoderMatchesTheReconstruction) {
         ASSERT_EQ(static_cast<int>(decoded.size()), n) << "idct setting " << setting;
         double worst = 99;
         for (int f = 0; f < n; ++f) worst = std::min(worst, psnr(decoded[f], recon[f]));
+        // Best keeps MPEG-2's mismatch control idle wherever a level can,
+        // and our decoder leaves the control out: the other levels' toggles
+        // are what keeps their bar lower.
         if (setting == 1) {
-            EXPECT_GE(worst, 50.0) << c.name;
+            EXPECT_GE(worst, c.motionSearch == kBestMotionSearch ? 55.0 : 50.0) << c.name;
         }
         RecordProperty(std::string("worst_drift_psnr_setting_") + std::to_string(setting),
                        std::to_string(worst));
@@ -116,6 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DriftCase{true, 0, "mpeg2_best", kBestMotionSearch},
                       // Low enough a rate for Best's own intra matrix.
                       DriftCase{true, 0, "mpeg2_best_low", kBestMotionSearch, 1150},
+                      DriftCase{true, 0, "mpeg2_best_lower", kBestMotionSearch, 550},
                       DriftCase{false, 0, "mpeg1_best", kBestMotionSearch}),
     [](const auto& info) { return std::string(info.param.name); });
 
