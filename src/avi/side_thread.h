@@ -1,7 +1,9 @@
 #pragma once
 // One job at a time on a thread beside the caller: run() hands it over and
-// returns, wait() returns once it is done. The AVI writer encodes a frame's
-// MP3 sound here while it compresses the frame's picture.
+// returns, wait() returns once it is done; a job the thread has not begun by
+// then runs on the waiting caller instead (the thread may be waiting for a
+// core). The AVI writer encodes a frame's MP3 sound here while it compresses
+// the frame's picture.
 
 #include <condition_variable>
 #include <functional>
@@ -30,11 +32,16 @@ public:
             std::lock_guard lock(mutex_);
             job_ = std::move(job);
             busy_ = true;
+            begun_ = false;
         }
         changed_.notify_all();
     }
     void wait() {
         std::unique_lock lock(mutex_);
+        if (busy_ && !begun_) {
+            runJob(lock);
+            return;
+        }
         changed_.wait(lock, [this] { return !busy_; });
     }
 
@@ -42,24 +49,27 @@ private:
     void loop() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return quit_ || busy_; });
-            if (busy_) {
-                std::function<void()> job = std::move(job_);
-                lock.unlock();
-                job();
-                lock.lock();
-                busy_ = false;
-                changed_.notify_all();
-                continue;
-            }
-            return;
+            changed_.wait(lock, [this] { return quit_ || (busy_ && !begun_); });
+            if (!busy_ || begun_) return;
+            runJob(lock);
         }
+    }
+    // Runs the waiting job with the lock let go meanwhile.
+    void runJob(std::unique_lock<std::mutex>& lock) {
+        begun_ = true;
+        std::function<void()> job = std::move(job_);
+        lock.unlock();
+        job();
+        lock.lock();
+        busy_ = false;
+        changed_.notify_all();
     }
 
     std::mutex mutex_;
     std::condition_variable changed_;
     std::function<void()> job_;
-    bool busy_ = false;
+    bool busy_ = false;   // a job was handed over and is not done
+    bool begun_ = false;  // ... and the thread or the caller runs it
     bool quit_ = false;
     std::thread thread_;  // last: started once the members above exist
 };
