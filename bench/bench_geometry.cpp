@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
 
     const Case cases[] = {{"bilinear_352x288", 3, 2, 352, 288},
                           {"bicubic_352x288", 3, 5, 352, 288},
+                          {"bilinear_letterbox_480x576", 0, 2, 480, 576},
                           {"bilinear_letterbox_720x576", 0, 2, 720, 576},
                           {"bicubic_letterbox_720x576", 0, 5, 720, 576}};
     for (const Case& c : cases) {

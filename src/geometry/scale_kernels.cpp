@@ -347,6 +347,7 @@ void HorizontalTaps::build(int tapsPerPixel, int outWidth, std::vector<int> colu
     column = std::move(columns);
     weight = std::move(weights);
     groups.assign(size_t(std::max(width, 0) / 4), Group{});
+    pairs.clear();
     // Only 2 or 4 taps fit a group's two shuffles.
     if (taps != 2 && taps != 4) return;
     for (size_t g = 0; g < groups.size(); ++g) {
@@ -380,6 +381,23 @@ void HorizontalTaps::build(int tapsPerPixel, int outWidth, std::vector<int> colu
             take[2 * lane + 1] = uint8_t(2 * (c % 8) + 1);
             skip[2 * lane] = skip[2 * lane + 1] = 0x80;
             gr.weight[v][lane] = weight[first + i];
+        }
+    }
+    pairGroups();
+}
+
+void HorizontalTaps::pairGroups() {
+    pairs.clear();
+    const size_t count = groups.size() / 2;
+    for (size_t g = 0; g < 2 * count; ++g)
+        if (groups[g].fits != 2) return;
+    pairs.resize(count);
+    for (size_t p = 0; p < count; ++p) {
+        for (size_t half = 0; half < 2; ++half) {
+            const Group& gr = groups[2 * p + half];
+            pairs[p].base[half] = gr.base;
+            std::memcpy(pairs[p].shuffle + 16 * half, gr.low[0], 16);
+            std::memcpy(pairs[p].weight + 8 * half, gr.weight[0], sizeof gr.weight[0]);
         }
     }
 }

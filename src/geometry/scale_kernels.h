@@ -36,10 +36,22 @@ struct HorizontalTaps {
         int16_t weight[2][8]{};
     };
     std::vector<Group> groups;
+    // Two-tap rows whose groups all need one shuffle (the common shrinks):
+    // neighbouring groups paired as the AVX2 kernel takes them, each half
+    // of the shuffle and the weights ready-made. Empty for other rows.
+    struct GroupPair {
+        int base[2] = {0, 0};
+        uint8_t shuffle[32]{};
+        int16_t weight[16]{};
+    };
+    std::vector<GroupPair> pairs;
 
     // Sets taps, width, columns and weights and builds the groups.
     void build(int tapsPerPixel, int outWidth, std::vector<int> columns,
                std::vector<int16_t> weights);
+
+private:
+    void pairGroups();
 };
 
 // The windowed-sinc kernel, in its own integer scale since some of its

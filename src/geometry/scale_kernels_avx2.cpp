@@ -32,7 +32,10 @@ inline __m256i pickAndWeigh(__m256i lo, __m256i hi, const Group& a, const Group&
 }
 
 // Pixels 4g .. 4g + 7 as 32-bit results, groups g and g + 1 both fitting.
-inline __m256i eightPixels(const uint16_t* tmp, int taps, const Group* group) {
+// Inlined by force: as a call, twice for every sixteen pixels, its 256-bit
+// result went through memory and the call cost as much as its work.
+[[gnu::always_inline]] inline __m256i eightPixels(const uint16_t* tmp, int taps,
+                                                  const Group* group) {
     const Group& a = group[0];
     const Group& b = group[1];
     const __m256i lo = twoHalves(tmp + a.base, tmp + b.base);
@@ -73,9 +76,39 @@ inline bool allFit(const Group* group) {
     return group[0].fits && group[1].fits && group[2].fits && group[3].fits;
 }
 
+// A pair's eight pixels as 32-bit results: eightPixels' one-shuffle form,
+// its tables read in one piece each.
+inline __m256i pairPixels(const uint16_t* tmp, const HorizontalTaps::GroupPair& pair) {
+    const auto at = [](const void* p) {
+        return _mm256_loadu_si256(static_cast<const __m256i*>(p));
+    };
+    const __m256i m =
+        _mm256_shuffle_epi8(twoHalves(tmp + pair.base[0], tmp + pair.base[1]), at(pair.shuffle));
+    const __m256i sum =
+        _mm256_madd_epi16(_mm256_xor_si256(m, _mm256_set1_epi16(int16_t(-32768))), at(pair.weight));
+    return _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(256 * 32768 + 32768)), 16);
+}
+
+// Rows whose groups were all paired: no group needs checking on the way.
+void horizontalPairs(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out) {
+    const int pairs = int(h.pairs.size());
+    const HorizontalTaps::GroupPair* pair = h.pairs.data();
+    int p = 0;
+    for (; p + 2 <= pairs; p += 2)
+        storeSixteen(pairPixels(tmp, pair[p]), pairPixels(tmp, pair[p + 1]), out + 8 * p);
+    _mm256_zeroupper();
+    const int groups = int(h.groups.size());
+    horizontalGroupsSsse3(tmp, h, 2 * p, groups, out);
+    horizontalPixels(tmp, h, 4 * groups, h.width, out);
+}
+
 }  // namespace
 
 void horizontalAvx2(const uint16_t* tmp, const HorizontalTaps& h, uint8_t* out) {
+    if (!h.pairs.empty()) {
+        horizontalPairs(tmp, h, out);
+        return;
+    }
     const int groups = int(h.groups.size());
     const Group* group = h.groups.data();
     int g = 0;

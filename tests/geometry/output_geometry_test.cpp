@@ -325,6 +325,13 @@ void horizontalPassAgreesWithPlain(const ScaleKernels& plain, CpuLevel level) {
     EXPECT_EQ(a, b);
     EXPECT_EQ(odd.groups[0].fits, 0);
     EXPECT_EQ(odd.groups[1].fits, 2);  // columns 4..8: one shuffle
+    // Two-tap shrinks pair all their groups (an odd count of pairs at
+    // 100 -> 203 too); a row with a group that needs two shuffles or the
+    // plain path pairs none.
+    EXPECT_EQ(stepTaps(2, 720, 480, int(717 * 65536.0 / 480)).pairs.size(), 60u);
+    EXPECT_EQ(stepTaps(2, 100, 203, int(97 * 65536.0 / 203)).pairs.size(), 25u);
+    EXPECT_TRUE(stepTaps(4, 720, 480, int(717 * 65536.0 / 480)).pairs.empty());
+    EXPECT_TRUE(odd.pairs.empty());
     // 720 -> 352 takes both vector forms (and the plain one for none).
     int forms[3] = {};
     for (const auto& g : stepTaps(2, 720, 352, int(717 * 65536.0 / 352)).groups) ++forms[g.fits];
