@@ -1332,9 +1332,12 @@ struct PictureCoder {
     }
 
     // Best keeps MPEG-2's mismatch control idle, so that decoders without
-    // it rebuild the same picture; the other levels' streams stay as they
-    // were.
-    bool oddSums() const { return p.mpeg2 && p.motionSearch == kBestMotionSearch; }
+    // it rebuild the same picture, in the pictures others are predicted
+    // from; a B picture's toggles stay in it (and cost as little drift
+    // there). The other levels' streams stay as they were.
+    bool oddSums() const {
+        return p.mpeg2 && p.motionSearch == kBestMotionSearch && type != PictureType::B;
+    }
 
     bool oddSum(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
         const std::uint64_t nonZero = k.nonZeroMask(level);
