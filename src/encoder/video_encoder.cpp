@@ -751,6 +751,13 @@ struct MotionEstimator {
 
     // pred: 256 luma + 64 + 64 chroma bytes.
     void predict(const Frame& ref, int mbx, int mby, Vec v, std::uint8_t* pred) const {
+        predictLuma(ref, mbx, mby, v, pred);
+        predictChroma(ref, mbx, mby, v, pred);
+    }
+
+    // The mode decisions measure the luma alone, so the chroma is
+    // predicted for the chosen mode only.
+    void predictLuma(const Frame& ref, int mbx, int mby, Vec v, std::uint8_t* pred) const {
         if (!ref.half[0].empty()) {
             // Luma from the reference's half-pel planes: the same averages.
             const int W = ref.p[0].w;
@@ -759,6 +766,9 @@ struct MotionEstimator {
         } else {
             predictBlock(ref.p[0], mbx * 16, mby * 16, 16, v, pred, 16);
         }
+    }
+
+    void predictChroma(const Frame& ref, int mbx, int mby, Vec v, std::uint8_t* pred) const {
         const Vec c = chromaVec(v);
         const int cw = ref.p[1].w;
         const std::size_t off =
@@ -1050,7 +1060,7 @@ struct MotionEstimator {
         } else if (type == PictureType::P) {
             fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf, seeds[0]);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
-            predict(*fwdRef, mbx, mby, vf, pred);
+            predictLuma(*fwdRef, mbx, mby, vf, pred);
             int vmc = k.ssd16(blk, W, pred);
             int var = k.variance16(blk, W);
             if (vf == Vec{}) {
@@ -1061,28 +1071,36 @@ struct MotionEstimator {
                 int vz = k.ssd16(blk, W, zero);
                 mode = decideP(vmc, var, vz);
             }
-            if (mode == MbMode::NoMc) {
+            if (mode == MbMode::NoMc && vf != Vec{}) {
                 vf = Vec{};
-                predict(*fwdRef, mbx, mby, vf, pred);
+                predictLuma(*fwdRef, mbx, mby, vf, pred);
             }
+            if (mode != MbMode::Intra) predictChroma(*fwdRef, mbx, mby, vf, pred);
         } else if (type == PictureType::B) {
             fullSearch(packed, quarters, *fwdOrg, mbx * 16, mby * 16, rangeF, vf, seeds[0]);
             halfPel(packed, *fwdRef, mbx * 16, mby * 16, vf);
             fullSearch(packed, quarters, *bwdOrg, mbx * 16, mby * 16, rangeB, vb, seeds[1]);
             halfPel(packed, *bwdRef, mbx * 16, mby * 16, vb);
-            predict(*fwdRef, mbx, mby, vf, pred);
-            predict(*bwdRef, mbx, mby, vb, predB);
+            predictLuma(*fwdRef, mbx, mby, vf, pred);
+            predictLuma(*bwdRef, mbx, mby, vb, predB);
             alignas(32) std::uint8_t predI[384];
-            k.average(pred, predB, predI, 384);
+            k.average(pred, predB, predI, 256);
             int vmcf = k.ssd16(blk, W, pred);
             int vmcr = k.ssd16(blk, W, predB);
             int vmci = k.ssd16(blk, W, predI);
             int var = k.variance16(blk, W);
             mode = decideB(vmcf, vmcr, vmci, var);
-            if (mode == MbMode::Backward)
-                std::memcpy(pred, predB, 384);
-            else if (mode == MbMode::Interpolated)
+            if (mode == MbMode::Forward) {
+                predictChroma(*fwdRef, mbx, mby, vf, pred);
+            } else if (mode == MbMode::Backward) {
+                std::memcpy(pred, predB, 256);
+                predictChroma(*bwdRef, mbx, mby, vb, pred);
+            } else if (mode == MbMode::Interpolated) {
+                predictChroma(*fwdRef, mbx, mby, vf, pred);
+                predictChroma(*bwdRef, mbx, mby, vb, predB);
+                k.average(pred + 256, predB + 256, predI + 256, 128);
                 std::memcpy(pred, predI, 384);
+            }
         }
         e.mode = mode;
         e.vf = vf;
