@@ -316,6 +316,9 @@ struct MbEstimate {
     MbMode mode = MbMode::Intra;
     Vec vf, vb;
     double act = 0;
+    // Bit 5 - b set where block b's residual is all zero, so that its
+    // coefficients are too (0 where not known).
+    int zeroBlocks = 0;
     alignas(32) std::uint8_t pred[384];  // 256 luma + 64 + 64 chroma (unused for intra)
     // Forward DCT of the six blocks: of the source for intra, of source
     // minus prediction otherwise.
@@ -786,15 +789,16 @@ struct MotionEstimator {
     }
 
     void forwardTransform(int mbx, int mby, MbEstimate& e) const {
-        transform(mbx, mby, e.mode == MbMode::Intra ? nullptr : e.pred, e.coef);
+        e.zeroBlocks = transform(mbx, mby, e.mode == MbMode::Intra ? nullptr : e.pred, e.coef);
     }
 
     // The six blocks of the source minus `pred` (null: the source itself).
     // They are gathered first: the integer transform takes them together,
     // which its vector versions do two at a time. A residual block that is
     // all zero (a still background, black bars) has all-zero coefficients
-    // and is not transformed.
-    void transform(int mbx, int mby, const std::uint8_t* pred, std::int16_t (*coef)[64]) const {
+    // and is not transformed. Returns those blocks, bit 5 - b for block b.
+    int transform(int mbx, int mby, const std::uint8_t* pred, std::int16_t (*coef)[64]) const {
+        int zeroBlocks = 0;
         alignas(32) std::int16_t diff[6][64];
         int blockOf[6];  // the block each gathered residual belongs to
         int n = 0;
@@ -807,6 +811,7 @@ struct MotionEstimator {
             if (!k.blockIn(src.row(y) + x, src.w, pr, ps, diff[n]) && pr) {
                 static constexpr std::int16_t kZero[64] = {};
                 std::memcpy(coef[b], kZero, sizeof kZero);
+                zeroBlocks |= 1 << (5 - b);
                 continue;
             }
             blockOf[n++] = b;
@@ -820,6 +825,7 @@ struct MotionEstimator {
             k.fdctIntBlocks(diff[0], out[0], n);
             for (int i = 0; i < n; ++i) std::memcpy(coef[blockOf[i]], out[i], sizeof out[i]);
         }
+        return zeroBlocks;
     }
 
     // --- Best motion search ---------------------------------------------------
@@ -1050,6 +1056,7 @@ struct MotionEstimator {
                 quarters[q] = k.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
         }
         bool transformed = false;
+        e.zeroBlocks = 0;
         if (p.motionSearch != kBestMotionSearch && type != PictureType::I) {
             prefetchNextWindow(*fwdOrg, mbx * 16, mby * 16, rangeF);
             if (type == PictureType::B) prefetchNextWindow(*bwdOrg, mbx * 16, mby * 16, rangeB);
@@ -1303,7 +1310,8 @@ struct PictureCoder {
     };
 
     // Quantises the macroblock's transformed blocks; returns the coded block
-    // pattern (intra: 63).
+    // pattern (intra: 63). A block whose residual the estimate found all
+    // zero is left out; only the coded blocks' levels are read.
     int quantise(const MbEstimate& e, bool intra, int q, Blocks& bl) {
         int cbp = 0;
         for (int b = 0; b < 6; ++b) {
@@ -1319,7 +1327,7 @@ struct PictureCoder {
                 bl.level[b][0] = static_cast<std::int16_t>(dc);
                 if (oddSums()) oddSum(coef, bl.level[b], true, q);
                 cbp |= 1 << (5 - b);
-            } else {
+            } else if (!(e.zeroBlocks & 1 << (5 - b))) {
                 bool any = k.quantNonIntra(coef, bl.level[b], p.nonIntraMatrix.data(), q,
                                            p.mpeg2 ? 2047 : 255);
                 if (any && trimming()) any = trim(coef, bl.level[b], false, q);
