@@ -134,6 +134,7 @@ struct Mpeg2Decoder::SliceContext {
     void mcPlanes(const Picture* ref, int refParity, int dstParityRow, int lx, int ly, int lh,
                   int mvx, int mvy, bool avg, int mbx, int mby, int dstRowOffset,
                   bool fieldInFrame);
+    void mcFrame(const Picture* ref, int mvx, int mvy, bool avg, int mbx, int mby);
     void mcBlock(const uint8_t* base, int stride, int pw, int ph, uint8_t* dst, int dstStride,
                  int sx, int sy, int half, int w, int h, bool avg);
     uint8_t* dest(int plane, int mbx, int mby) const;
@@ -705,12 +706,37 @@ void Mpeg2Decoder::SliceContext::mcPlanes(const Picture* ref, int refParity, int
     }
 }
 
+// A frame prediction of a frame picture, most macroblocks' prediction: when
+// the vector's blocks lie inside the reference the kernels read them there
+// directly, with mcPlanes' positions, which takes every other case.
+void Mpeg2Decoder::SliceContext::mcFrame(const Picture* ref, int mvx, int mvy, bool avg, int mbx,
+                                         int mby) {
+    const int sx = mbx * 16 + (mvx >> 1), sy = mby * 16 + (mvy >> 1);
+    const int half = (mvx & 1) | ((mvy & 1) << 1);
+    const int cmvx = fmt == 3 ? mvx : mvx / 2, cmvy = fmt == 1 ? mvy / 2 : mvy;
+    const int csx = mbx * cmbW + (cmvx >> 1), csy = mby * cmbH + (cmvy >> 1);
+    const int chalf = (cmvx & 1) | ((cmvy & 1) << 1);
+    const bool inside = ref && sx >= 0 && sy >= 0 && sx + 16 + (half & 1) <= W &&
+                        sy + 16 + (half >> 1) <= H && csx >= 0 && csy >= 0 &&
+                        csx + cmbW + (chalf & 1) <= CW && csy + cmbH + (chalf >> 1) <= CH;
+    if (!inside) {
+        mcPlanes(ref, -1, 0, mbx * 16, mby * 16, 16, mvx, mvy, avg, mbx, mby, 0, false);
+        return;
+    }
+    const McFn(&kernel)[2][4] = mc->fn[avg ? 1 : 0];
+    kernel[1][half](dest(0, mbx, mby), lumaStride, ref->plane[0] + size_t(sy) * size_t(W) + sx, W,
+                    16);
+    const size_t at = size_t(csy) * size_t(CW) + size_t(csx);
+    const McFn chroma = kernel[cmbW == 16 ? 1 : 0][chalf];
+    chroma(dest(1, mbx, mby), chromaStride, ref->plane[1] + at, CW, cmbH);
+    chroma(dest(2, mbx, mby), chromaStride, ref->plane[2] + at, CW, cmbH);
+}
+
 void Mpeg2Decoder::SliceContext::predictDir(int dir, bool avg, int mbx, int mby) {
     const Picture* ref = dir == 0 ? fwd : bwd;
     if (!field) {
         if (motionType == kMotionFrame) {
-            mcPlanes(ref, -1, 0, mbx * 16, mby * 16, 16, mv[0][dir][0], mv[0][dir][1], avg, mbx,
-                     mby, 0, false);
+            mcFrame(ref, mv[0][dir][0], mv[0][dir][1], avg, mbx, mby);
         } else if (motionType == kMotionField) {
             for (int r = 0; r < 2; ++r)
                 mcPlanes(ref, fieldSelect[r][dir], r, mbx * 16, mby * 8, 8, mv[r][dir][0],

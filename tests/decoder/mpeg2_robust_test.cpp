@@ -105,6 +105,79 @@ TEST(HostileVectors, PredictionFromFarOutsideReadsTheNearestEdge) {
     }
 }
 
+// The same I picture, then a P picture whose half-pel vectors read right up
+// to the picture's edges, or one pixel past them: (+1, +1) and (-1, -1)
+// half-pels, in each corner.
+TEST(HostileVectors, HalfPelVectorsAtTheEdgesReadInsideOrTheNearestEdge) {
+    BitWriter w;
+    writeSequence(w);
+    writePicture(w, 1, 15);
+    const int luma[4] = {50, 100, 150, 200};
+    for (int row = 0; row < 2; ++row) {
+        w.startCode(0x101 + uint32_t(row));
+        w.put(8, 5);
+        w.put(0, 1);
+        int py = 128;
+        for (int col = 0; col < 2; ++col) {
+            w.put("1");
+            w.put("1");
+            for (int b = 0; b < 4; ++b) {
+                dcOnlyBlock(w, luma[row * 2 + col] - py, true);
+                py = luma[row * 2 + col];
+            }
+            dcOnlyBlock(w, 0, false);  // grey chroma
+            dcOnlyBlock(w, 0, false);
+        }
+    }
+    // Vectors (+1, +1) in the top row, (-1, -1) in the bottom one: the
+    // second macroblock of a row repeats the first one's (delta 0).
+    writePicture(w, 2, 1);
+    for (int row = 0; row < 2; ++row) {
+        w.startCode(0x101 + uint32_t(row));
+        w.put(8, 5);
+        w.put(0, 1);
+        w.put("1");
+        w.put("001");
+        w.put(row == 0 ? "010010" : "011011");
+        w.put("1");
+        w.put("001");
+        w.put("11");
+    }
+    w.startCode(0x1B7);
+    w.put(0, 32);
+    const std::string path = writeTemp("edge_vectors.m2v", w.bytes);
+
+    RecordingHost host;
+    TitleCatalogue catalogue;
+    Mpeg2Decoder dec(host, catalogue);
+    std::vector<std::vector<uint8_t>> pictures;
+    dec.hooks.emitFrame = [&](const DecodedPicture& p) {
+        pictures.emplace_back(p.planes[0], p.planes[0] + 32 * 32);
+        return DecodeStatus::Ok;
+    };
+    DecoderOpenParams params;
+    params.files = {path};
+    double rate;
+    int cf, wd, ht;
+    ASSERT_TRUE(dec.openDecoder(params, rate, cf, wd, ht));
+    while (dec.decodeStep()) {
+    }
+    dec.flushLastReference();
+    ASSERT_EQ(pictures.size(), 2u);
+    const auto ref = [&](int x, int y) {
+        return int(pictures[0][size_t(std::clamp(y, 0, 31) * 32 + std::clamp(x, 0, 31))]);
+    };
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 32; ++x) {
+            const int v = y < 16 ? 1 : -1;
+            const int sx = x + (v >> 1), sy = y + (v >> 1);
+            const int expected =
+                (ref(sx, sy) + ref(sx + 1, sy) + ref(sx, sy + 1) + ref(sx + 1, sy + 1) + 2) >> 2;
+            ASSERT_EQ(int(pictures[1][size_t(y * 32 + x)]), expected) << x << "," << y;
+        }
+    }
+}
+
 // Offset of the n-th slice start code of the first picture.
 size_t sliceOffset(const std::vector<uint8_t>& d, int n) {
     for (size_t i = 0; i + 4 < d.size(); ++i)
