@@ -622,20 +622,19 @@ struct MotionEstimator {
                 const int sad = k.sad16Packed(blk, ref.row(seedY) + seedX, stride, bestSad);
                 if (sad < bestSad) take(seedX, seedY, sad, distance(seedX, seedY), true);
             }
-            // A candidate that would lose a tie with the best has to beat
-            // its SAD outright, so its bound and its sum stop one lower (in
-            // flat areas most candidates tie). A SAD of 0 still ends the
-            // scan wherever it comes.
             auto visit = [&](int x, int y, int bound) {
+                if (bound > bestSad) return false;
+                int sad = k.sad16Packed(blk, ref.row(y) + x, stride, bestSad);
+                if (sad > bestSad) return false;
+                if (sad == 0) {
+                    take(x, y, sad, distance(x, y), false);
+                    return true;
+                }
                 const int dist = distance(x, y);
                 const bool beforeSeed = bestIsSeed && (y < seedY || (y == seedY && x < seedX));
-                const bool winsTie = dist < bestDist || (dist == bestDist && beforeSeed);
-                const int limit = winsTie || bestSad == 0 ? bestSad : bestSad - 1;
-                if (bound > limit) return false;
-                const int sad = k.sad16Packed(blk, ref.row(y) + x, stride, limit);
-                if (sad > limit) return false;
-                take(x, y, sad, dist, false);
-                return sad == 0;
+                if (sad < bestSad || dist < bestDist || (dist == bestDist && beforeSeed))
+                    take(x, y, sad, dist, false);
+                return false;
             };
             // The candidates of row y from xmin, every one or every other,
             // their bounds made a chunk of positions at a time; only those
