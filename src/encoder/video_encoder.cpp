@@ -1346,15 +1346,20 @@ struct PictureCoder {
         return p.motionSearch == kBestMotionSearch && (nonLinear || qModel > 2);
     }
 
-    bool trim(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
-        const std::uint64_t nonZero = k.nonZeroMask(level);
+    // What the level moves need to know of a block; `nonZero` must outlive it.
+    TrimQuant trimQuant(const std::uint64_t& nonZero, bool intra, int q) const {
         TrimQuant tq;
         tq.nonZero = &nonZero;
         tq.matrix = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
         tq.quantiserScale = q;
         tq.intra = intra;
         tq.mpeg2 = p.mpeg2;
-        return trimLevels(coef, level, tq, bitPrice(q));
+        return tq;
+    }
+
+    bool trim(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
+        const std::uint64_t nonZero = k.nonZeroMask(level);
+        return trimLevels(coef, level, trimQuant(nonZero, intra, q), bitPrice(q));
     }
 
     // Best keeps MPEG-2's mismatch control idle, so that decoders without
@@ -1367,14 +1372,10 @@ struct PictureCoder {
 
     bool oddSum(const std::int16_t* coef, std::int16_t* level, bool intra, int q) const {
         const std::uint64_t nonZero = k.nonZeroMask(level);
-        TrimQuant tq;
-        tq.nonZero = &nonZero;
-        tq.matrix = intra ? p.intraMatrix.data() : p.nonIntraMatrix.data();
-        tq.quantiserScale = q;
-        tq.intra = intra;
         // A move worth more than two bits is dearer than the toggle's own
         // small error (the quality rows lost from three bits up).
-        return makeSumOdd(coef, level, tq, 8 >> p.intraDcPrecision, bitPrice(q), 2 * bitPrice(q));
+        return makeSumOdd(coef, level, trimQuant(nonZero, intra, q), 8 >> p.intraDcPrecision,
+                          bitPrice(q), 2 * bitPrice(q));
     }
 
     void reconstruct(int mbx, int mby, bool intra, const std::uint8_t* pred, int cbp, int q,
