@@ -98,17 +98,20 @@ bool trimLevels(const std::int16_t* coef, std::int16_t* level, const TrimQuant& 
 
 namespace {
 
-// The scan positions where a level 1 rebuilds to an odd value, for a
-// matrix and quantiser. A coder asks for the same few again and again: the
-// last one of each thread is kept.
-std::uint64_t oddLevelOnes(const TrimQuant& tq) {
-    struct Kept {
-        std::array<std::uint8_t, 64> matrix{};
-        int quantiserScale = -1;
-        bool intra = false;
-        std::uint64_t odd = 0;
-    };
-    thread_local Kept kept;
+// What a level 1 rebuilds to for a matrix and quantiser: the value at
+// each natural position, and the scan positions where it is odd. A coder
+// asks for the same few again and again: the last one of each thread is
+// kept.
+struct LevelOnes {
+    std::array<std::uint8_t, 64> matrix{};
+    int quantiserScale = -1;
+    bool intra = false;
+    std::array<int, 64> value{};  // natural order
+    std::uint64_t odd = 0;        // scan order
+};
+
+const LevelOnes& levelOnes(const TrimQuant& tq) {
+    thread_local LevelOnes kept;
     if (kept.quantiserScale != tq.quantiserScale || kept.intra != tq.intra ||
         std::memcmp(kept.matrix.data(), tq.matrix, 64) != 0) {
         std::memcpy(kept.matrix.data(), tq.matrix, 64);
@@ -117,11 +120,11 @@ std::uint64_t oddLevelOnes(const TrimQuant& tq) {
         kept.odd = 0;
         for (int s = 0; s < 64; ++s) {
             const int at = mpeg::kZigZag[s];
-            if (rebuiltValue(1, tq.matrix[at], tq.quantiserScale, tq.intra) & 1)
-                kept.odd |= std::uint64_t{1} << s;
+            kept.value[at] = rebuiltValue(1, tq.matrix[at], tq.quantiserScale, tq.intra);
+            if (kept.value[at] & 1) kept.odd |= std::uint64_t{1} << s;
         }
     }
-    return kept.odd;
+    return kept;
 }
 
 // One move of a level by one, and what it costs.
@@ -213,13 +216,16 @@ bool makeSumOdd(const std::int16_t* coef, std::int16_t* level, const TrimQuant& 
     }
     // A new level 1 where there is none and it rebuilds odd: its error alone
     // (a new code costs bits) must be below the cheapest move found.
-    std::uint64_t odd = oddLevelOnes(tq) & ~inScan;
+    // The level takes the coefficient's sign, so its error grows by
+    // v^2 - 2|x|v, exactly, in integers (v a level 1's value, at most 2047).
+    const LevelOnes& ones = levelOnes(tq);
+    std::uint64_t odd = ones.odd & ~inScan;
     if (tq.intra) odd &= ~std::uint64_t{1};
     for (; odd; odd &= odd - 1) {
         const int s = std::countr_zero(odd);
         const int at = mpeg::kZigZag[s];
-        const int vNew = rebuiltValue(coef[at] < 0 ? -1 : 1, tq.matrix[at], qs, tq.intra);
-        const double dDist = errorChange(at, 0, vNew);
+        const int v = ones.value[at];
+        const int dDist = v * (v - 2 * std::abs(coef[at]));
         if (dDist < best.cost) weigh(s, 1, dDist);
     }
     // None flips it (every value even), or none is worth it.

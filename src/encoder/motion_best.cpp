@@ -4,6 +4,7 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace zembra {
@@ -80,6 +81,35 @@ const std::uint8_t* componentBitsTable(int fcode) {
     return tables[fcode].data() + (32 << (fcode - 1));
 }
 
+// The integer positions one search has tried, in a small open-addressed
+// table. When it fills up, further positions count as new: trying one
+// again costs a sum, never a different result.
+class TriedPositions {
+public:
+    TriedPositions() { std::memset(keys_, 0xFF, sizeof keys_); }
+    // Whether (dx, dy) is new; it is recorded as tried.
+    bool firstTime(int dx, int dy) {
+        if (used_ >= kSize / 2) return true;
+        const std::uint32_t key = static_cast<std::uint32_t>(dx + 0x4000) << 16 |
+                                  static_cast<std::uint32_t>(dy + 0x4000);
+        for (std::uint32_t i = (key * 0x9E3779B1u) >> (32 - kBits);; i = (i + 1) & (kSize - 1)) {
+            if (keys_[i] == key) return false;
+            if (keys_[i] == kEmpty) {
+                keys_[i] = key;
+                ++used_;
+                return true;
+            }
+        }
+    }
+
+private:
+    static constexpr int kBits = 7;
+    static constexpr int kSize = 1 << kBits;
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;  // no offset within a picture packs to it
+    std::uint32_t keys_[kSize];
+    int used_ = 0;
+};
+
 }  // namespace
 
 BestMotionSearch::BestMotionSearch(const EncoderKernels& kernels, int lambda, int fcode)
@@ -104,8 +134,13 @@ MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchRefer
     int bx = 0, by = 0;
     int best = k_.sad16Packed(blk, ref.source + static_cast<std::size_t>(y0) * W + x0, W, INT_MAX) +
                vectorCost({}, pmv);
+    // The candidates repeat each other and the diamonds overlap as they
+    // move; a position tried once cannot win later (the best only falls),
+    // so it is not summed again.
+    TriedPositions tried;
+    tried.firstTime(0, 0);
     const auto tryAt = [&](int dx, int dy) {
-        if (dx < xmin || dx > xmax || dy < ymin || dy > ymax || (dx == bx && dy == by))
+        if (dx < xmin || dx > xmax || dy < ymin || dy > ymax || !tried.firstTime(dx, dy))
             return false;
         const int bits = vectorCost({2 * dx, 2 * dy}, pmv);
         if (bits >= best) return false;
