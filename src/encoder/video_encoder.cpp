@@ -954,11 +954,13 @@ struct MotionEstimator {
         };
         Inter inter[3];
         int n = 0;
+        // The modes are weighed by their luma; a prediction's chroma is
+        // made once its mode is transformed (see withChroma).
         alignas(32) std::uint8_t predF[384], predB[384], predI[384];
-        predict(*fwdRef, mbx, mby, vf, predF);
+        predictLuma(*fwdRef, mbx, mby, vf, predF);
         if (type == PictureType::P) {
             // No vector to code, and a skipped macroblock when nothing is.
-            predict(*fwdRef, mbx, mby, Vec{}, predB);
+            predictLuma(*fwdRef, mbx, mby, Vec{}, predB);
             inter[n++] = {
                 MbMode::NoMc, predB, {0, 2}, 0, k.sad16Packed(packed, predB, 16, 1 << 30)};
             if (!(vf == Vec{}))
@@ -974,8 +976,8 @@ struct MotionEstimator {
             fieldB[j] = b.vector;
             costB[j] = b.fullPelCost;
             vb = vec(b.vector);
-            predict(*bwdRef, mbx, mby, vb, predB);
-            k.average(predF, predB, predI, 384);
+            predictLuma(*bwdRef, mbx, mby, vb, predB);
+            k.average(predF, predB, predI, 256);
             const int bitsF = vectorBits(f.vector, pmvF, fcodeF);
             const int bitsB = vectorBits(b.vector, pmvB, fcodeB);
             inter[n++] = {MbMode::Forward, predF, {4, 4}, bitsF, f.cost};
@@ -991,6 +993,22 @@ struct MotionEstimator {
         const Inter* best = inter;
         for (int i = 1; i < n; ++i)
             if (inter[i].cost < best->cost) best = inter + i;
+        bool chromaF = false, chromaB = false;
+        const auto withChroma = [&](const Inter& m) {
+            const bool forward = m.mode != MbMode::Backward;
+            const bool backward = m.mode == MbMode::Backward || m.mode == MbMode::Interpolated;
+            if (forward && !chromaF && m.mode != MbMode::NoMc) {
+                predictChroma(*fwdRef, mbx, mby, vf, predF);
+                chromaF = true;
+            }
+            if (m.mode == MbMode::NoMc) predictChroma(*fwdRef, mbx, mby, Vec{}, predB);
+            if (backward && !chromaB) {
+                predictChroma(*bwdRef, mbx, mby, vb, predB);
+                chromaB = true;
+            }
+            if (m.mode == MbMode::Interpolated) k.average(predF + 256, predB + 256, predI + 256, 128);
+            return m.pred;
+        };
 
         // Coding a mode costs a transform of its blocks and more: only the
         // modes near the best by SAD are weighed by their coded bits, and
@@ -1003,7 +1021,7 @@ struct MotionEstimator {
         int near = 0;
         for (int i = 0; i < n; ++i) near += 8 * inter[i].cost <= 9 * best->cost;
         if (near == 1 && !intraToo) {
-            std::memcpy(pred, best->pred, 384);
+            std::memcpy(pred, withChroma(*best), 384);
             transform(mbx, mby, pred, coef);
             if (best->mode == MbMode::NoMc) vf = Vec{};
             return best->mode;
@@ -1012,7 +1030,7 @@ struct MotionEstimator {
         alignas(32) std::int16_t c[6][64];
         for (int i = 0; i < n; ++i) {
             if (8 * inter[i].cost > 9 * best->cost) continue;
-            transform(mbx, mby, inter[i].pred, c);
+            transform(mbx, mby, withChroma(inter[i]), c);
             choice.offer(inter[i].mode, inter[i].pred, c, inter[i].typeBits, inter[i].vectorBits);
         }
         if (intraToo) {
@@ -1051,8 +1069,9 @@ struct MotionEstimator {
         int quarters[4] = {};
         if (type != PictureType::I) {
             for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
-            for (int q = 0; q < 4; ++q)
-                quarters[q] = k.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
+            if (p.motionSearch != kBestMotionSearch)
+                for (int q = 0; q < 4; ++q)
+                    quarters[q] = k.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
         }
         bool transformed = false;
         e.zeroBlocks = 0;
@@ -1772,7 +1791,9 @@ Status VideoEncoder::codePicture(const CodingStep& st, int slot) {
         std::swap(s.oldRef, s.newRef);
         std::swap(s.oldOrg, s.newOrg);
         std::swap(s.newOrg, s.ring[slot]);
-        s.newOrg.makeBlockSums(s.k, s.pool.get());
+        // The block sums bound the window search's candidates; Best's
+        // search never reads them.
+        if (p.motionSearch != kBestMotionSearch) s.newOrg.makeBlockSums(s.k, s.pool.get());
         pastAnchor_ = futureAnchor_;
         futureAnchor_ = f;
     } else if (!sourceAhead) {
