@@ -315,9 +315,14 @@ void OutputGeometry::scaleRowsSinc(const Stage& stage, int p, const uint8_t* bas
     sincTmp_.assign(size_t(cols) + size_t(h.stride) + 8, 0);
     sincRowPointers_.resize(size_t(v.taps));
     for (int o = 0; o < v.count; ++o) {
-        for (int t = 0; t < v.taps; ++t)
-            sincRowPointers_[size_t(t)] = base + size_t(v.first[size_t(o)] + t) * size_t(srcWidth);
-        k.blendSinc(sincRowPointers_.data(), v.weight.data() + size_t(o) * size_t(v.stride), v.taps,
+        // Rows of zero weight add nothing to the sums: only the live ones
+        // are read.
+        const int lead = v.lead[size_t(o)], live = v.live[size_t(o)];
+        const int from = v.first[size_t(o)] + lead;
+        for (int t = 0; t < live; ++t)
+            sincRowPointers_[size_t(t)] = base + size_t(from + t) * size_t(srcWidth);
+        k.blendSinc(sincRowPointers_.data(),
+                    v.weight.data() + size_t(o) * size_t(v.stride) + size_t(lead), live,
                     sincTmp_.data(), cols);
         k.horizontalSinc(sincTmp_.data(), h, dst + size_t(o) * size_t(h.count));
     }

@@ -443,6 +443,8 @@ SincTaps lanczosTaps(int size, double start, double span, int count) {
     t.stride = (t.taps + 7) / 8 * 8;
     t.count = count;
     t.first.resize(size_t(count));
+    t.lead.resize(size_t(count));
+    t.live.resize(size_t(count));
     t.weight.assign(size_t(count) * size_t(t.stride), 0);
     std::vector<double> w(size_t(t.taps));
     for (int i = 0; i < count; ++i) {
@@ -458,7 +460,14 @@ SincTaps lanczosTaps(int size, double start, double span, int count) {
         }
         for (double& v : w) v /= total;
         t.first[size_t(i)] = first;
-        quantiseWeights(w, t.weight.data() + size_t(i) * size_t(t.stride));
+        int16_t* q = t.weight.data() + size_t(i) * size_t(t.stride);
+        quantiseWeights(w, q);
+        // The weights sum to 16384, so at least one is not zero.
+        int lead = 0, end = t.taps;
+        while (q[lead] == 0) ++lead;
+        while (q[end - 1] == 0) --end;
+        t.lead[size_t(i)] = lead;
+        t.live[size_t(i)] = end - lead;
     }
     return t;
 }

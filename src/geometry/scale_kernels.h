@@ -67,6 +67,12 @@ struct SincTaps {
     int count = 0;                // output samples
     std::vector<int> first;       // first source sample of each output sample
     std::vector<int16_t> weight;  // count * stride, the padding zero
+    // Where each output sample's non-zero weights lie among its taps: from
+    // lead[i], live[i] of them. The window's outer taps often weigh nothing
+    // (the lobes end inside it, and where the source keeps its size the
+    // weights are a single 16384), so the vertical pass weighs only these.
+    std::vector<int> lead;
+    std::vector<int> live;
 };
 
 // 3-lobe Lanczos taps for `count` output samples over `size` source samples:

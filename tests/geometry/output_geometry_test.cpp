@@ -436,6 +436,67 @@ TEST(ScaleKernels, LanczosTapsAreCentredAndNormalised) {
         for (int k = 0; k < same.taps; ++k) {
             EXPECT_EQ(w[k], same.first[size_t(i)] + k == i ? 16384 : 0) << i << " " << k;
         }
+        EXPECT_EQ(same.first[size_t(i)] + same.lead[size_t(i)], i);
+        EXPECT_EQ(same.live[size_t(i)], 1);
+    }
+}
+
+// The live run of each sample's taps holds every non-zero weight and starts
+// and ends on one, so the rows outside it can be left out of the sums.
+TEST(ScaleKernels, LanczosLiveTapsHoldEveryWeight) {
+    for (const auto& [size, count] : {std::pair{576, 576}, {576, 480}, {480, 576}, {720, 352},
+                                      {720, 16}, {9, 5}, {1, 3}}) {
+        const SincTaps t = lanczosTaps(size, 0.0, size, count);
+        ASSERT_EQ(t.lead.size(), size_t(count));
+        ASSERT_EQ(t.live.size(), size_t(count));
+        for (int i = 0; i < count; ++i) {
+            const int16_t* w = t.weight.data() + size_t(i) * size_t(t.stride);
+            const int lead = t.lead[size_t(i)], live = t.live[size_t(i)];
+            ASSERT_GE(lead, 0);
+            ASSERT_GE(live, 1);
+            ASSERT_LE(lead + live, t.taps);
+            EXPECT_NE(w[lead], 0);
+            EXPECT_NE(w[lead + live - 1], 0);
+            for (int k = 0; k < t.stride; ++k) {
+                if (k < lead || k >= lead + live) {
+                    EXPECT_EQ(w[k], 0) << size << " -> " << count;
+                }
+            }
+        }
+    }
+}
+
+// The Lanczos scaler's luma against the kernel's definition summed over the
+// whole window of every output row (Full zoom, so the rows map onto the
+// whole output): the same height, where each row's window holds a single
+// weight, a shrink and an enlargement of the height.
+TEST(Geometry, LanczosRowsMatchTheWholeWindow) {
+    std::mt19937 rng(5);
+    Planes src(720, 576);
+    for (auto& v : src.p[0]) v = uint8_t(rng());
+    const ScaleKernels plain = makeScaleKernels(CpuLevel::Plain);
+    for (const auto& [w, h] : {std::pair{480, 576}, {352, 288}, {720, 640}}) {
+        OutputGeometry g;
+        ASSERT_TRUE(g.prepare(params(3, 13, w, h)));
+        Planes out(w, h);
+        g.apply(src.in(), out.out());
+        const SincTaps rows = lanczosTaps(576, 0.0, 576, h);
+        const SincTaps cols = lanczosTaps(720, 0.0, 720, w);
+        std::vector<int16_t> tmp(720 + size_t(cols.stride) + 8, 0);
+        std::vector<uint8_t> expected(static_cast<size_t>(w));
+        int differing = 0;
+        for (int o = 0; o < h; ++o) {
+            const int16_t* wt = rows.weight.data() + size_t(o) * size_t(rows.stride);
+            for (int x = 0; x < 720; ++x) {
+                int v = 0;
+                for (int k = 0; k < rows.taps; ++k)
+                    v += src.y(x, rows.first[size_t(o)] + k) * wt[k];
+                tmp[size_t(x)] = int16_t((v + 128) >> 8);
+            }
+            plain.horizontalSinc(tmp.data(), cols, expected.data());
+            for (int x = 0; x < w; ++x) differing += expected[size_t(x)] != out.y(x, o);
+        }
+        EXPECT_EQ(differing, 0) << w << "x" << h;
     }
 }
 
