@@ -1130,7 +1130,10 @@ struct MotionEstimator {
         e.mode = mode;
         e.vf = vf;
         e.vb = vb;
-        e.act = activity(mbx, mby);
+        // Best without masking holds its quantiser near the picture's
+        // whatever the activity (see boundedQuant): any finite value does.
+        const bool masking = p.motionSearch != kBestMotionSearch || p.adaptiveQuant != 0;
+        e.act = masking ? activity(mbx, mby) : 1;
         if (!transformed) forwardTransform(mbx, mby, e);
     }
     void estimateRow(int mby, int mbW, MbEstimate* row) const {
