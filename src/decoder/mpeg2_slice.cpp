@@ -119,6 +119,8 @@ struct Mpeg2Decoder::SliceContext {
     void slice(uint32_t code);
     void macroblock(int addr);
     void skipped(int addr);
+    void skippedRun(int addr, int n);
+    bool copySkipped(int addr, int n);
     bool modes();
     int motionDelta(int fcode);
     int wrapVector(int v, int fcode);
@@ -347,9 +349,14 @@ void Mpeg2Decoder::SliceContext::slice(uint32_t code) {
             inc += e.value;
             break;
         }
-        for (int k = 1; k < inc; ++k) {
-            skipped(addr);
-            if (++addr >= mbCount) {
+        // Skipped macroblocks, a row of macroblocks at a time.
+        for (int left = inc - 1; left > 0;) {
+            const int mbWidth = d.sequence_.mbWidth;
+            const int n = std::min({left, mbWidth - addr % mbWidth, mbCount - addr});
+            skippedRun(addr, n);
+            addr += n;
+            left -= n;
+            if (addr >= mbCount) {
                 complete = true;
                 return;
             }
@@ -817,6 +824,52 @@ void Mpeg2Decoder::SliceContext::skipped(int addr) {
         }
     }
     predict(mbx, mby);
+}
+
+// n skipped macroblocks from addr, all in one row. Each sets the same state
+// and predicts the same way from the same vectors, so after the first the
+// rest are often one copy of a rectangle.
+void Mpeg2Decoder::SliceContext::skippedRun(int addr, int n) {
+    skipped(addr);
+    if (n > 1 && copySkipped(addr + 1, n - 1)) return;
+    for (int k = 1; k < n; ++k) skipped(addr + k);
+}
+
+// The prediction of n skipped macroblocks from addr when it copies whole
+// pixels from one reference inside its planes (a P picture's skipped
+// macroblocks, most B ones): row by row across all of them, the bytes the
+// per-macroblock copies write. False, having done nothing, otherwise.
+bool Mpeg2Decoder::SliceContext::copySkipped(int addr, int n) {
+    if (field || motionType != kMotionFrame) return false;
+    const int dirs = mbType & (vlc::kMbForward | vlc::kMbBackward);
+    if ((mbType & vlc::kMbIntra) || (dirs != vlc::kMbForward && dirs != vlc::kMbBackward))
+        return false;
+    const int dir = dirs == vlc::kMbForward ? 0 : 1;
+    const Picture* ref = dir == 0 ? fwd : bwd;
+    if (!ref || ref == cur) return false;
+    const int mvx = mv[0][dir][0], mvy = mv[0][dir][1];
+    const int cmvx = fmt == 3 ? mvx : mvx / 2, cmvy = fmt == 1 ? mvy / 2 : mvy;
+    if (((mvx | mvy | cmvx | cmvy) & 1) != 0) return false;
+    const int mbx = addr % d.sequence_.mbWidth, mby = addr / d.sequence_.mbWidth;
+    const int sx = mbx * 16 + (mvx >> 1), sy = mby * 16 + (mvy >> 1);
+    const int csx = mbx * cmbW + (cmvx >> 1), csy = mby * cmbH + (cmvy >> 1);
+    const int width = 16 * n, chromaWidth = cmbW * n;
+    if (sx < 0 || sy < 0 || sx + width > W || sy + 16 > H || csx < 0 || csy < 0 ||
+        csx + chromaWidth > CW || csy + cmbH > CH)
+        return false;
+    uint8_t* luma = dest(0, mbx, mby);
+    const uint8_t* from = ref->plane[0] + size_t(sy) * size_t(W) + size_t(sx);
+    for (int r = 0; r < 16; ++r)
+        std::memcpy(luma + size_t(r) * size_t(lumaStride), from + size_t(r) * size_t(W),
+                    size_t(width));
+    for (int p = 1; p < 3; ++p) {
+        uint8_t* to = dest(p, mbx, mby);
+        const uint8_t* src = ref->plane[p] + size_t(csy) * size_t(CW) + size_t(csx);
+        for (int r = 0; r < cmbH; ++r)
+            std::memcpy(to + size_t(r) * size_t(chromaStride), src + size_t(r) * size_t(CW),
+                        size_t(chromaWidth));
+    }
+    return true;
 }
 
 void Mpeg2Decoder::SliceContext::macroblock(int addr) {

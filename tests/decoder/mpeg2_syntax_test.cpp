@@ -183,5 +183,118 @@ TEST(Chroma444, TwelveBlocksAndTheExtendedBlockPattern) {
     }
 }
 
+// Skipped macroblocks take their prediction from the macroblocks around
+// them: a P picture's copy their place in the reference, a B picture's
+// repeat the previous macroblock's direction and vector. 64x32, four
+// macroblocks a row, each of the I picture flat at its own value. The P
+// picture moves macroblocks 0, 5 and 6 two pixels left (vector +4 half
+// pels) and skips 1-4, across the end of the first row. The B picture
+// predicts its first row forward by +4 half pels and its second backward
+// (from the P picture) by -4, skipping the two middle macroblocks of each;
+// the last of each row reads past the right or left edge.
+constexpr int kSkipWidth = 64, kSkipHeight = 32;
+constexpr int kSkipLuma[2][4] = {{20, 40, 60, 80}, {120, 140, 160, 180}};
+
+void pictureHeader(BitWriter& w, int type) {
+    w.startCode(0x100);
+    w.put(0, 10);
+    w.put(uint32_t(type), 3);
+    w.put(0xFFFF, 16);
+    w.put("0111");                  // full_pel_forward 0, forward_f_code 7
+    if (type == 3) w.put("0111");   // and backward
+    w.put(0, 1);
+    w.startCode(0x1B5);
+    w.put(8, 4);
+    w.put(0x1111, 16);              // f_codes 1
+    w.put(0, 2);
+    w.put(3, 2);
+    w.put("0100000110");
+}
+
+void sliceStart(BitWriter& w, int row) {
+    w.startCode(0x100 + uint32_t(row));
+    w.put(8, 5);
+    w.put(0, 1);
+}
+
+std::vector<uint8_t> skippedRunStream() {
+    BitWriter w;
+    writeSequence(w, kSkipWidth, kSkipHeight);
+    writePicture(w, 1, 15);
+    for (int row = 0; row < 2; ++row) {
+        sliceStart(w, row + 1);
+        int pred[3] = {128, 128, 128};
+        for (int m = 0; m < 4; ++m) {
+            const int luma = kSkipLuma[row][m];
+            const int values[6] = {luma, luma, luma, luma, 60 + luma / 4, 200 - luma / 4};
+            w.put("1");  // address increment 1
+            w.put("1");  // intra
+            for (int b = 0; b < 6; ++b) {
+                const int cc = b < 4 ? 0 : b - 3;
+                dcOnlyBlock(w, values[b] - pred[cc], cc == 0);
+                pred[cc] = values[b];
+            }
+        }
+    }
+    // Vectors: +4 "0000110", -4 "0000111", 0 "1"; horizontal, then vertical.
+    pictureHeader(w, 2);
+    sliceStart(w, 1);
+    w.put("1" "001" "0000110" "1");     // 0: forward, +4
+    w.put("0010" "001" "0000110" "1");  // skip 1-4; 5: +4 (the skips reset the prediction)
+    w.put("1" "001" "1" "1");           // 6: +4
+    w.put("1" "001" "0000111" "1");     // 7: 0
+    pictureHeader(w, 3);
+    sliceStart(w, 1);
+    w.put("1" "0010" "0000110" "1");    // 0: forward, +4
+    w.put("010" "0010" "1" "1");        // skip 1-2; 3: forward, +4
+    sliceStart(w, 2);
+    w.put("1" "010" "0000111" "1");     // 4: backward, -4
+    w.put("010" "010" "1" "1");         // skip 5-6; 7: backward, -4
+    w.startCode(0x1B7);
+    w.put(0, 32);
+    return w.bytes;
+}
+
+TEST(SkippedMacroblocks, RunsCopyTheirPredictionInPAndBPictures) {
+    const std::string path = writeTemp("skipped_runs.m2v", skippedRunStream());
+    // A plane's value at (x, y) in the I picture; `div` 1 luma, 2 chroma.
+    const auto intra = [](int x, int y, int div, int plane) {
+        const int luma = kSkipLuma[y * div / 16][std::clamp(x, 0, kSkipWidth / div - 1) * div / 16];
+        return plane == 0 ? luma : plane == 1 ? 60 + luma / 4 : 200 - luma / 4;
+    };
+    const auto pShift = [](int x, int y, int div) {
+        const int mb = x * div / 16 + 4 * (y * div / 16);
+        return mb == 0 || mb == 5 || mb == 6 ? 2 / div : 0;
+    };
+    const auto p = [&](int x, int y, int div, int plane) {
+        return intra(x + pShift(x, y, div), y, div, plane);
+    };
+    const auto b = [&](int x, int y, int div, int plane) {
+        const int shift = 2 / div;
+        return y * div < 16 ? intra(x + shift, y, div, plane)
+                            : p(std::clamp(x - shift, 0, kSkipWidth / div - 1), y, div, plane);
+    };
+    for (int setting : {0, 1, 2, 4}) {
+        const std::vector<Planes> pictures = decodeAll(path, setting);
+        ASSERT_EQ(pictures.size(), 3u) << "setting " << setting;
+        // Display order: I, B, P.
+        for (int plane = 0; plane < 3; ++plane) {
+            const int div = plane ? 2 : 1, w = kSkipWidth / div, h = kSkipHeight / div;
+            const auto at = [&](const Planes& pic, int x, int y) {
+                const std::vector<uint8_t>& v = plane == 0 ? pic.y : plane == 1 ? pic.cb : pic.cr;
+                return int(v[size_t(y * w + x)]);
+            };
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    ASSERT_EQ(at(pictures[0], x, y), intra(x, y, div, plane)) << plane;
+                    ASSERT_EQ(at(pictures[2], x, y), p(x, y, div, plane))
+                        << "P plane " << plane << " at " << x << "," << y;
+                    ASSERT_EQ(at(pictures[1], x, y), b(x, y, div, plane))
+                        << "B plane " << plane << " at " << x << "," << y;
+                }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zembra::testing
