@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <random>
 
 #include "encoder/layer2/layer2_kernels.h"
@@ -238,6 +240,54 @@ TEST(Layer2Encoder, OwnThreadCodesTheSameFrames) {
         for (int f = 0; f < 4; ++f) ASSERT_TRUE(enc.audioSubmitFrame(pcm));
     }
     EXPECT_EQ(threadsOfProcess(), before);
+}
+
+// The filter bank runs 72 blocks a frame; this one runs out of memory in
+// the fourth frame's.
+std::atomic<int> g_blocks{0};
+void analyseThrowingInFourthFrame(const layer2::AnalysisTables& t, const double* x, double* out) {
+    if (++g_blocks == 3 * 72 + 10) throw std::bad_alloc();
+    layer2::makeLayer2Kernels(CpuLevel::Plain).analyseBlock(t, x, out);
+}
+
+// Running out of memory in a frame, on the encoder's thread or the
+// caller's, reaches the caller after the frames before it; then the encoder
+// is released, and neither a later collection nor the end waits for ever.
+TEST(Layer2Encoder, OutOfMemoryOnEitherThreadReachesTheCallerInTurn) {
+    const std::vector<std::int16_t> music = muxtest::musicSignal(1);
+    layer2::Layer2Kernels k = layer2::makeLayer2Kernels(CpuLevel::Plain);
+    k.analyseBlock = analyseThrowingInFourthFrame;
+    for (const bool ownThread : {false, true}) {
+        SCOPED_TRACE(ownThread);
+        RecordingHost host;
+        EsStore es;
+        int units = 0;
+        Layer2Settings settings;
+        settings.bitrateIndex = 10;
+        settings.ownThread = ownThread;
+        settings.kernels = &k;
+        g_blocks = 0;
+        Layer2Encoder enc(host);
+        ASSERT_TRUE(enc.audioStart(settings, es, [&](const AudioUnit&) {
+            ++units;
+            return Status{};
+        }));
+        PcmStore pcm;
+        ASSERT_TRUE(pcm.append(music.data(), 8 * Layer2Encoder::kFrameValues));
+        bool thrown = false;
+        try {
+            for (int f = 0; f < 8; ++f) ASSERT_TRUE(enc.audioSubmitFrame(pcm));
+            (void)enc.audioCollect();
+        } catch (const std::bad_alloc&) {
+            thrown = true;
+        }
+        EXPECT_TRUE(thrown);
+        EXPECT_EQ(units, 3);
+        EXPECT_FALSE(enc.running());
+        EXPECT_FALSE(enc.audioCollect());
+        enc.audioEnd();
+        EXPECT_EQ(g_blocks.load(), 3 * 72 + 10);
+    }
 }
 
 TEST(Layer2Encoder, AllocationTableFollowsTheBitRate) {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -64,7 +65,7 @@ struct Layer2Encoder::State {
     PcmStore* lastPcm = nullptr;  // coded to its end by audioEnd
     bool ending = false;
 
-    const layer2::Layer2Kernels& kernels = layer2::layer2Kernels();
+    const layer2::Layer2Kernels* kernels = nullptr;
     layer2::AnalysisTables tables{};
     std::array<std::array<double, 2 * kHistory>, 2> history{};  // analysis input, twice over
     int historyPos = 0;
@@ -93,6 +94,9 @@ struct Layer2Encoder::State {
     int inFlight = 0;  // submitted and not yet delivered
     int framesTaken = 0;
     bool stopping = false;
+    // Why the frame after those in `coded` could not be coded (out of
+    // memory); no frame is coded after it.
+    std::exception_ptr failure;
     std::thread worker;
 
     ~State() { stopWorker(); }
@@ -111,8 +115,10 @@ struct Layer2Encoder::State {
     void writeSideInfo();
     void writeSamples();
     void workerLoop();
-    // Codes the first waiting frame, with the lock let go meanwhile.
+    // Codes the first waiting frame, with the lock let go meanwhile; what
+    // it throws becomes `failure`.
     void codeNextJob(std::unique_lock<std::mutex>& lock);
+    bool canCodeNext() const { return !jobs.empty() && !coding && !failure; }
     // Ends the thread; frames it had not coded yet are dropped.
     void stopWorker() {
         if (!worker.joinable()) return;
@@ -132,7 +138,7 @@ void Layer2Encoder::State::workerLoop() {
     lowerThisThreadPriority(kNiceSteps);
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        jobReady.wait(lock, [this] { return stopping || (!jobs.empty() && !coding); });
+        jobReady.wait(lock, [this] { return stopping || canCodeNext(); });
         if (stopping) return;
         codeNextJob(lock);
     }
@@ -144,9 +150,16 @@ void Layer2Encoder::State::codeNextJob(std::unique_lock<std::mutex>& lock) {
     coding = true;
     room.notify_all();
     lock.unlock();
-    CodedFrame f = codeFrame(job);
-    lock.lock();
-    coded.push_back(std::move(f));
+    try {
+        CodedFrame f = codeFrame(job);
+        lock.lock();
+        coded.push_back(std::move(f));
+    } catch (...) {
+        // On the worker nothing could take the exception: the collecting
+        // caller throws it in the frame's turn.
+        if (!lock.owns_lock()) lock.lock();
+        failure = std::current_exception();
+    }
     coding = false;
     frameReady.notify_all();
     jobReady.notify_all();
@@ -180,6 +193,7 @@ Status Layer2Encoder::audioStart(const Layer2Settings& settings, EsStore& store,
     s.settings = settings;
     s.store = &store;
     s.sink = std::move(sink);
+    s.kernels = settings.kernels ? settings.kernels : &layer2::layer2Kernels();
     s.kbps = bitrateKbps(settings.bitrateIndex);
     if (s.kbps == 0) s.kbps = 224;
     s.table = layer2::makeTable(layer2Sblimit(s.kbps));
@@ -307,14 +321,23 @@ Status Layer2Encoder::audioSubmitFrame(PcmStore& pcm, bool last) {
     pcm.values.erase(pcm.values.begin(), pcm.values.begin() + static_cast<std::ptrdiff_t>(take));
 
     ++s.framesTaken;
-    ++s.inFlight;
     if (!s.worker.joinable()) {
-        s.coded.push_back(s.codeFrame(job));
+        // Coded at once; a failure waits for the collection, as it does on
+        // the thread, so the frames before it are delivered either way.
+        if (!s.failure) {
+            try {
+                s.coded.push_back(s.codeFrame(job));
+            } catch (...) {
+                s.failure = std::current_exception();
+            }
+        }
+        ++s.inFlight;
         return {};
     }
     std::unique_lock<std::mutex> lock(s.mutex);
     s.room.wait(lock, [&s] { return static_cast<int>(s.jobs.size()) < kQueuedFrames; });
     s.jobs.push_back(job);
+    ++s.inFlight;
     s.jobReady.notify_one();
     return {};
 }
@@ -323,18 +346,27 @@ Status Layer2Encoder::audioCollect() {
     while (state_ && state_->inFlight > 0) {
         State& s = *state_;
         CodedFrame f;
+        std::exception_ptr failure;
         {
             std::unique_lock<std::mutex> lock(s.mutex);
             // A frame the worker has not begun is coded here rather than
             // waited for: the worker may be waiting for a core meanwhile.
-            while (s.coded.empty()) {
-                if (!s.coding && !s.jobs.empty())
+            while (s.coded.empty() && !s.failure) {
+                if (s.canCodeNext())
                     s.codeNextJob(lock);
                 else
                     s.frameReady.wait(lock);
             }
-            f = std::move(s.coded.front());
-            s.coded.pop_front();
+            if (s.coded.empty()) {
+                failure = s.failure;
+            } else {
+                f = std::move(s.coded.front());
+                s.coded.pop_front();
+            }
+        }
+        if (failure) {
+            state_.reset();
+            std::rethrow_exception(failure);
         }
         --s.inFlight;
         // 2. and 11. Into the store (refused once it has overflowed) and
@@ -415,7 +447,7 @@ void Layer2Encoder::State::analyse() {
                 hist[pos] = v;
                 hist[pos + kHistory] = v;
             }
-            kernels.analyseBlock(tables, hist.data() + pos, sample[ch][blk]);
+            kernels->analyseBlock(tables, hist.data() + pos, sample[ch][blk]);
         }
         if (ch == 1) historyPos = pos;
     }

@@ -17,6 +17,9 @@
 namespace zembra {
 
 class JobReporter;
+namespace layer2 {
+struct Layer2Kernels;
+}
 
 // Interleaved 16-bit stereo PCM waiting to be coded (filled by the MPEG
 // writer, emptied from the front by the encoder).
@@ -41,6 +44,8 @@ struct Layer2Settings {
     // Code the frames on a thread of the encoder's own, beside the caller
     // (the frames and their order are the same).
     bool ownThread = false;
+    // The filter bank and model kernels; null: the process's own table.
+    const layer2::Layer2Kernels* kernels = nullptr;
 };
 
 // Receives each finished frame; a status that is not done stops the encoder.
@@ -73,6 +78,9 @@ public:
     // kQueuedFrames wait for the thread; more make the caller wait.
     Status audioSubmitFrame(PcmStore& pcm, bool last = false);
     // Hands every submitted frame, in order, to the store and the sink.
+    // Running out of memory while a frame was coded, on whichever thread,
+    // throws std::bad_alloc here once the frames before it are delivered;
+    // the encoder is released then (the frames after it are dropped).
     Status audioCollect();
     static constexpr int kQueuedFrames = 8;
     // Delivers the submitted frames, codes what is left in the PCM store last
