@@ -1,12 +1,20 @@
 #include "encoder/row_pool.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "platform/priority.h"
 
 namespace zembra {
 
 namespace {
+
+// A hint to the core that this thread is waiting in a loop.
+inline void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
 
 constexpr std::uint32_t span(int low, int high) {
     return static_cast<std::uint32_t>(high) << 16 | static_cast<std::uint32_t>(low);
@@ -129,10 +137,10 @@ void RowPool::waitRow(int row) {
     if (row < 0 || row >= rows_) return;
     // Rows nobody has taken run here instead of being waited for: those up
     // to `row` first. A row of units another thread runs is shared: this
-    // thread takes its units from the other end, then waits for the last
-    // one the other thread has begun. A row of one unit that another thread
-    // runs is waited for with later rows run meanwhile, so the caller works
-    // whenever it would otherwise idle.
+    // thread takes its units from the other end, then waits a moment for
+    // the one the other thread holds. Beyond that the row is waited for
+    // with later rows run meanwhile, so the caller works whenever it would
+    // otherwise idle (the other thread may be waiting for a core).
     const std::size_t r = static_cast<std::size_t>(row);
     while (!done_[r]) {
         if (next_ <= row) {
@@ -140,12 +148,31 @@ void RowPool::waitRow(int row) {
         } else if (units_ > 1 && !shared_[r]) {
             shared_[r] = 1;
             runUnits(lock, row, true);
-        } else if (units_ == 1 && next_ < rows_) {
+            // What is left is the one unit the other thread holds: a moment
+            // of waiting for it costs less than a sleep and a wake-up.
+            if (awaitLastUnit(lock, row)) return;
+        } else if (next_ < rows_) {
             runNext(lock);
         } else {
             rowDone_.wait(lock);
         }
     }
+}
+
+bool RowPool::awaitLastUnit(std::unique_lock<std::mutex>& lock, int row) {
+    // A macroblock takes a microsecond or two; longer, and the other thread
+    // is likely waiting for a core, which sleeping hands it.
+    constexpr auto kLongest = std::chrono::microseconds(20);
+    const std::atomic<int>& left = state_[row].left;
+    lock.unlock();
+    const auto until = std::chrono::steady_clock::now() + kLongest;
+    bool done = false;
+    for (int n = 1; !(done = left.load(std::memory_order_acquire) == 0); ++n) {
+        pause();
+        if (n % 16 == 0 && std::chrono::steady_clock::now() > until) break;
+    }
+    lock.lock();
+    return done;
 }
 
 void RowPool::finish() {

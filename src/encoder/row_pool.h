@@ -83,6 +83,9 @@ private:
     void runNext(std::unique_lock<std::mutex>& lock);
     // Runs the job on `row`'s units from one end; the same lock rule.
     void runUnits(std::unique_lock<std::mutex>& lock, int row, bool fromRight);
+    // After the caller ran its share of `row`: waits a little, without the
+    // lock, for the unit another thread holds; true when the row is done.
+    bool awaitLastUnit(std::unique_lock<std::mutex>& lock, int row);
     int claim(int row, bool fromRight);
     void unitDone(int row);
 
