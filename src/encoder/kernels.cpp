@@ -20,6 +20,7 @@ EncoderKernels plainKernels() {
     k.sad16 = sad16Body;
     k.sad16Packed = sad16PackedBody;
     k.sad16Half = sad16HalfBody;
+    k.halfPelSads = nullptr;  // the search's one-by-one sums are quicker
     k.ssd16 = ssd16Body;
     k.sum8 = sum8Body;
     k.quarterBounds = quarterBoundsBody;

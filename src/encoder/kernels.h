@@ -19,6 +19,13 @@ struct EncoderKernels {
     // SAD of a 16x16 block against the reference at half-pel offset (hx, hy),
     // each 0 or 1; `ref` points at the integer part.
     int (*sad16Half)(const std::uint8_t* cur, const std::uint8_t* ref, int stride, int hx, int hy);
+    // The SADs of a packed 16x16 block against the eight half-pel
+    // neighbours of the block at `ref`, in scan order (the row above left to
+    // right, left, right, the row below): their samples the rounded averages
+    // of two or four of the reference's, as the half-pel planes hold them.
+    // Reads rows -1..16 and columns -1..16 around `ref`. Null in a table
+    // without a version that beats summing the neighbours one by one.
+    void (*halfPelSads)(const std::uint8_t* blk, const std::uint8_t* ref, int stride, int* sads);
     // Sum of squared differences between a block (stride) and a packed
     // 16x16 prediction.
     int (*ssd16)(const std::uint8_t* a, int stride, const std::uint8_t* pred);

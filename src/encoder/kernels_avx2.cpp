@@ -67,6 +67,79 @@ int sad16PackedAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int stride
     return total(acc);
 }
 
+// The samples of one reference row at columns -1, 0 and +1, and the 16-bit
+// sums of the left and right pairs, for the diagonal averages.
+struct HalfPelRow {
+    __m128i a, b, c;
+    __m256i ab, bc;
+    explicit HalfPelRow(const std::uint8_t* p) {
+        a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+        b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        const __m256i wb = _mm256_cvtepu8_epi16(b);
+        ab = _mm256_add_epi16(_mm256_cvtepu8_epi16(a), wb);
+        bc = _mm256_add_epi16(wb, _mm256_cvtepu8_epi16(c));
+    }
+};
+
+inline __m256i both(__m128i v) { return _mm256_broadcastsi128_si256(v); }
+inline __m256i pair(__m128i lo, __m128i hi) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+// The reference rows -1..16 are read once each, and every interpolated row
+// serves the candidates above and below that use it: each register holds
+// two candidates' rows, the left and right diagonals, the left and right
+// horizontal averages, or the vertical average against two block rows.
+void halfPelSadsAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int stride, int* sads) {
+    auto blkRow = [blk](int y) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(blk + 16 * y));
+    };
+    // [left | right] diagonal averages of rows r and r + 1.
+    auto diagonals = [](const HalfPelRow& r0, const HalfPelRow& r1) {
+        const __m256i two = _mm256_set1_epi16(2);
+        const __m256i l = _mm256_add_epi16(_mm256_add_epi16(r0.ab, r1.ab), two);
+        const __m256i r = _mm256_add_epi16(_mm256_add_epi16(r0.bc, r1.bc), two);
+        return _mm256_permute4x64_epi64(
+            _mm256_packus_epi16(_mm256_srli_epi16(l, 2), _mm256_srli_epi16(r, 2)), 0xD8);
+    };
+    __m256i above = _mm256_setzero_si256();   // (-1,-1) | (+1,-1)
+    __m256i below = _mm256_setzero_si256();   // (-1,+1) | (+1,+1)
+    __m256i level = _mm256_setzero_si256();   // (-1, 0) | (+1, 0)
+    __m256i middle = _mm256_setzero_si256();  // ( 0,+1) | ( 0,-1)
+    HalfPelRow prev(ref - stride);
+    for (int r = 0; r <= 16; ++r) {
+        const HalfPelRow cur(ref + r * stride);
+        // Row r - 1's interpolations between it and row r: the diagonals and
+        // the vertical average, for block row r (candidates above) and r - 1
+        // (below).
+        const __m256i d = diagonals(prev, cur);
+        const __m128i v = _mm_avg_epu8(prev.b, cur.b);
+        if (r < 16) above = _mm256_add_epi64(above, _mm256_sad_epu8(d, both(blkRow(r))));
+        if (r > 0) below = _mm256_add_epi64(below, _mm256_sad_epu8(d, both(blkRow(r - 1))));
+        const __m128i lo = r > 0 ? blkRow(r - 1) : v;
+        const __m128i hi = r < 16 ? blkRow(r) : v;
+        middle = _mm256_add_epi64(middle, _mm256_sad_epu8(both(v), pair(lo, hi)));
+        if (r < 16) {
+            const __m256i h = _mm256_avg_epu8(pair(cur.a, cur.b), pair(cur.b, cur.c));
+            level = _mm256_add_epi64(level, _mm256_sad_epu8(h, both(blkRow(r))));
+        }
+        prev = cur;
+    }
+    auto half = [](__m256i v, int lane) {
+        const __m128i s = lane ? _mm256_extracti128_si256(v, 1) : _mm256_castsi256_si128(v);
+        return _mm_cvtsi128_si32(s) + _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+    };
+    sads[0] = half(above, 0);
+    sads[1] = half(middle, 1);
+    sads[2] = half(above, 1);
+    sads[3] = half(level, 0);
+    sads[4] = half(level, 1);
+    sads[5] = half(below, 0);
+    sads[6] = half(middle, 0);
+    sads[7] = half(below, 1);
+}
+
 // Sixteen positions a step, as quarterBoundsSse2.
 std::uint64_t quarterBoundsAvx2(const std::uint16_t* sums, int stride, const int* quarters, int n,
                                 int limit, std::uint16_t* out) {
@@ -424,6 +497,7 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.quantNonIntra = quantNonIntraAvx2;
     k.sad16 = sad16Avx2;
     k.sad16Packed = sad16PackedAvx2;
+    k.halfPelSads = halfPelSadsAvx2;
     k.quarterBounds = quarterBoundsAvx2;
     k.fdctFloat = fdctFloatBody;
 }

@@ -710,6 +710,26 @@ struct MotionEstimator {
         if (best == 0) return;
         int bx = 2 * ix, by = 2 * iy;  // absolute half-pel position
         const int cx = bx, cy = by;
+        if (k.halfPelSads && ix > 0 && iy > 0 && ix < W - 16 && iy < H - 16) {
+            // All eight neighbours inside: their sums in one pass over the
+            // reference, taken in the order the loop below takes them.
+            int sads[8];
+            k.halfPelSads(blk, ref.p[0].row(iy) + ix, W, sads);
+            int n = 0;
+            for (int hy = cy - 1; hy <= cy + 1; ++hy)
+                for (int hx = cx - 1; hx <= cx + 1; ++hx) {
+                    if (hx == cx && hy == cy) continue;
+                    if (sads[n] < best) {
+                        best = sads[n];
+                        bx = hx;
+                        by = hy;
+                    }
+                    ++n;
+                }
+            v.x = bx - 2 * x0;
+            v.y = by - 2 * y0;
+            return;
+        }
         for (int hy = cy - 1; hy <= cy + 1; ++hy) {
             for (int hx = cx - 1; hx <= cx + 1; ++hx) {
                 if (hx == cx && hy == cy) continue;

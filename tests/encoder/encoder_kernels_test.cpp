@@ -738,6 +738,45 @@ TEST(EncoderKernels, BitWriterWritesTheBitsOfAOneBitModel) {
     EXPECT_EQ(taken, want);
 }
 
+// The half-pel search's eight neighbours summed in one pass: each the SAD
+// against the half-pel planes the encoder makes (halfPelRow), in scan order.
+TEST_P(EncoderKernelLevels, HalfPelSadsEqualTheSumsAgainstTheHalfPelPlanes) {
+    const EncoderKernels plain = plainKernels();
+    const EncoderKernels simd = makeKernels(GetParam());
+    if (!simd.halfPelSads) GTEST_SKIP() << "no half-pel kernel at this level";
+    constexpr int S = Area::kStride;
+    std::mt19937 rng(5);
+    for (int round = 0; round < 64; ++round) {
+        // Extremes too: four 255s average to 255, the rounding at its top.
+        const Area ref = randomArea(rng, round % 4), cur = randomArea(rng, (round / 4) % 4);
+        std::array<std::vector<std::uint8_t>, 3> half;
+        for (auto& h : half) h.assign(S * S, 0);
+        for (int r = 0; r < S; ++r)
+            plain.halfPelRow(ref.at(0, r), ref.at(0, r + 1 < S ? r + 1 : r), S,
+                             half[0].data() + r * S, half[1].data() + r * S,
+                             half[2].data() + r * S);
+        alignas(32) std::uint8_t packed[256];
+        const int bx = static_cast<int>(rng() % 32), by = static_cast<int>(rng() % 32);
+        for (int y = 0; y < 16; ++y) std::memcpy(packed + 16 * y, cur.at(bx, by + y), 16);
+        // Every integer position whose neighbours stay inside the area.
+        for (int iy = 1; iy + 17 <= S; iy += 1 + round % 3)
+            for (int ix = 1; ix + 17 <= S; ix += 1 + round % 5) {
+                int sads[8];
+                simd.halfPelSads(packed, ref.at(ix, iy), S, sads);
+                int n = 0;
+                for (int hy = 2 * iy - 1; hy <= 2 * iy + 1; ++hy)
+                    for (int hx = 2 * ix - 1; hx <= 2 * ix + 1; ++hx) {
+                        if (hx == 2 * ix && hy == 2 * iy) continue;
+                        const int kind = (hx & 1) | (hy & 1) << 1;
+                        const std::uint8_t* at = half[kind - 1].data() + (hy >> 1) * S + (hx >> 1);
+                        ASSERT_EQ(sads[n], plain.sad16Packed(packed, at, S, 1 << 30))
+                            << "neighbour " << n << " of " << ix << "," << iy;
+                        ++n;
+                    }
+            }
+    }
+}
+
 // The motion search passes over a candidate whose quarter bound exceeds the
 // best SAD; that is only exact while the bound never exceeds the SAD itself.
 TEST_P(EncoderKernelLevels, QuarterBoundsEqualThePlainOnesAndNeverExceedTheSad) {
