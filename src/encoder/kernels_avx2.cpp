@@ -140,6 +140,37 @@ void halfPelSadsAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int strid
     sads[7] = half(below, 1);
 }
 
+// Sixteen columns and sixteen sums a step, as blockSumsRowSse2 does eight.
+void blockSumsRowAvx2(std::uint16_t* col, const std::uint8_t* add, const std::uint8_t* sub, int w,
+                      std::uint16_t* out) {
+    auto at = [col](int x) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(col + x));
+    };
+    auto bytes = [](const std::uint8_t* p) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    };
+    int x = 0;
+    if (add) {
+        for (; x + 16 <= w; x += 16)
+            _mm256_storeu_si256(
+                reinterpret_cast<__m256i*>(col + x),
+                _mm256_sub_epi16(_mm256_add_epi16(at(x), bytes(add + x)), bytes(sub + x)));
+        for (; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + add[x] - sub[x]);
+    }
+    const int n = w - 7;  // outputs
+    x = 0;
+    for (; x + 16 <= n; x += 16) {
+        __m256i s = at(x);
+        for (int i = 1; i < 8; ++i) s = _mm256_add_epi16(s, at(x + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), s);
+    }
+    for (; x < n; ++x) {
+        std::uint16_t t = 0;
+        for (int i = 0; i < 8; ++i) t = static_cast<std::uint16_t>(t + col[x + i]);
+        out[x] = t;
+    }
+}
+
 // Sixteen positions a step, as quarterBoundsSse2.
 std::uint64_t quarterBoundsAvx2(const std::uint16_t* sums, int stride, const int* quarters, int n,
                                 int limit, std::uint16_t* out) {
@@ -498,6 +529,7 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.sad16 = sad16Avx2;
     k.sad16Packed = sad16PackedAvx2;
     k.halfPelSads = halfPelSadsAvx2;
+    k.blockSumsRow = blockSumsRowAvx2;
     k.quarterBounds = quarterBoundsAvx2;
     k.fdctFloat = fdctFloatBody;
 }
