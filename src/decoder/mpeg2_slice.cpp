@@ -67,6 +67,17 @@ const BlockOps& blockOps() {
     return ops;
 }
 
+// Rows of a multiple of 8 bytes, a few macroblocks wide: copied in place,
+// where a library call per row cost more than the copy.
+void copyRows(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int width,
+              int rows) {
+    for (int r = 0; r < rows; ++r, dst += dstStride, src += srcStride) {
+        int x = 0;
+        for (; x + 16 <= width; x += 16) std::memcpy(dst + x, src + x, 16);
+        if (x < width) std::memcpy(dst + x, src + x, 8);
+    }
+}
+
 enum MotionType { kMotionField = 1, kMotionFrame = 2, kMotion16x8 = 2, kMotionDualPrime = 3 };
 
 }  // namespace
@@ -857,18 +868,11 @@ bool Mpeg2Decoder::SliceContext::copySkipped(int addr, int n) {
     if (sx < 0 || sy < 0 || sx + width > W || sy + 16 > H || csx < 0 || csy < 0 ||
         csx + chromaWidth > CW || csy + cmbH > CH)
         return false;
-    uint8_t* luma = dest(0, mbx, mby);
-    const uint8_t* from = ref->plane[0] + size_t(sy) * size_t(W) + size_t(sx);
-    for (int r = 0; r < 16; ++r)
-        std::memcpy(luma + size_t(r) * size_t(lumaStride), from + size_t(r) * size_t(W),
-                    size_t(width));
-    for (int p = 1; p < 3; ++p) {
-        uint8_t* to = dest(p, mbx, mby);
-        const uint8_t* src = ref->plane[p] + size_t(csy) * size_t(CW) + size_t(csx);
-        for (int r = 0; r < cmbH; ++r)
-            std::memcpy(to + size_t(r) * size_t(chromaStride), src + size_t(r) * size_t(CW),
-                        size_t(chromaWidth));
-    }
+    copyRows(dest(0, mbx, mby), lumaStride, ref->plane[0] + size_t(sy) * size_t(W) + size_t(sx),
+             W, width, 16);
+    const size_t at = size_t(csy) * size_t(CW) + size_t(csx);
+    copyRows(dest(1, mbx, mby), chromaStride, ref->plane[1] + at, CW, chromaWidth, cmbH);
+    copyRows(dest(2, mbx, mby), chromaStride, ref->plane[2] + at, CW, chromaWidth, cmbH);
     return true;
 }
 
