@@ -1664,26 +1664,13 @@ bool estimateAndCode(VideoEncoder::Impl& s, const MotionEstimator* me, const Mot
         if (ahead) next.emplace(*ahead);
         MbEstimate* nextEst = s.aheadEstimates.data();
         const int mbW = s.mbW;
-        // Outside Best a macroblock's estimate does not depend on the others
-        // of its row (the search's seed only speeds it up), so a row the
-        // coding needs can be shared out by macroblocks; Best's follow the
-        // row above in order, and go a row at a time.
-        const int perRow = s.p.motionSearch == kBestMotionSearch ? 1 : mbW;
-        s.pool->start(
-            rows, perRow,
-            [me, est, ownRows, next, nextEst, mbW, perRow](int row, RowPool::Units& units) {
-                const bool own = row < ownRows;
-                const MotionEstimator& e = own ? *me : *next;
-                const int mby = own ? row : row - ownRows;
-                MbEstimate* out = (own ? est : nextEst) + static_cast<std::size_t>(mby) * mbW;
-                Vec seeds[2];
-                for (int u; (u = units.next()) >= 0;) {
-                    if (perRow == 1)
-                        e.estimateRow(mby, mbW, out);
-                    else
-                        e.estimate(u, mby, out[u], seeds);
-                }
-            });
+        s.pool->start(rows, [me, est, ownRows, next, nextEst, mbW](int row) {
+            if (row < ownRows)
+                me->estimateRow(row, mbW, est + static_cast<std::size_t>(row) * mbW);
+            else
+                next->estimateRow(row - ownRows, mbW,
+                                  nextEst + static_cast<std::size_t>(row - ownRows) * mbW);
+        });
     }
     // The rows read this frame's estimators: should the coding throw (out of
     // memory), they end before the frames unwind.

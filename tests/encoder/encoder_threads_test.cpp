@@ -6,10 +6,8 @@
 #include <dirent.h>
 
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <new>
-#include <thread>
 
 #include "encoder/mpeg_writer.h"
 #include "encoder/row_pool.h"
@@ -49,49 +47,6 @@ TEST(RowPool, RunsEveryRowOnceAndEachBeforeItIsWaitedFor) {
         pool.run(5, [&](int) { ++total; });
         EXPECT_EQ(total.load(), 14);
     }
-}
-
-// A row of units that a worker thread has begun: the owner, waiting for it,
-// runs the units nobody has begun from the far end, then waits for the one
-// the worker holds; every unit runs once and the row is whole when the wait
-// returns. Rows of one unit are waited for.
-TEST(RowPool, OwnerSharesTheRowAWorkerThreadRuns) {
-    constexpr int kRows = 3, kUnits = 12;
-    RowPool pool(2);
-    const std::thread::id owner = std::this_thread::get_id();
-    std::vector<std::atomic<int>> runs(kRows * kUnits);
-    std::vector<std::atomic<int>> byOwner(kRows);
-    std::atomic<bool> workerBegan{false};
-    pool.start(kRows, kUnits, [&](int row, RowPool::Units& units) {
-        for (int u; (u = units.next()) >= 0;) {
-            runs[static_cast<std::size_t>(row * kUnits + u)].fetch_add(1);
-            if (std::this_thread::get_id() == owner) {
-                byOwner[static_cast<std::size_t>(row)].fetch_add(1);
-            } else if (row == 0 && u == 0) {
-                // The worker's first unit lasts until the owner has come.
-                workerBegan = true;
-                for (int n = 0; n < 10000 && byOwner[0] == 0; ++n)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-    });
-    while (!workerBegan) std::this_thread::yield();
-    for (int r = 0; r < kRows; ++r) {
-        pool.waitRow(r);
-        for (int u = 0; u < kUnits; ++u)
-            EXPECT_EQ(runs[static_cast<std::size_t>(r * kUnits + u)].load(), 1) << r << " " << u;
-    }
-    EXPECT_EQ(byOwner[0].load(), kUnits - 1);
-    pool.finish();
-
-    std::atomic<int> whole{0};
-    pool.start(kRows, [&](int) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ++whole;
-    });
-    pool.waitRow(kRows - 1);
-    pool.finish();
-    EXPECT_EQ(whole.load(), kRows);
 }
 
 TEST(RowPool, LeavesNoThreadBehind) {
