@@ -86,14 +86,19 @@ PsychoModel::PsychoModel() {
     for (int b = 0; b < partitions_; ++b) bval[b] /= linesInPart_[b];
 
     spread_.resize(partitions_ * partitions_);
+    spreadFrom_.assign(partitions_, 0);
+    spreadTo_.assign(partitions_, 0);
     rnorm_.resize(partitions_);
     minval_.resize(partitions_);
     for (int b = 0; b < partitions_; ++b) {
         double sum = 0;
         for (int k = 0; k < partitions_; ++k) {
             double s = spreading(bval[k], bval[b]);
-            spread_[k * partitions_ + b] = s;
+            spread_[b * partitions_ + k] = s;
             sum += s;
+            if (s == 0) continue;
+            if (spreadTo_[b] == 0) spreadFrom_[b] = k;
+            spreadTo_[b] = k + 1;
         }
         rnorm_[b] = sum > 0 ? 1.0 / sum : 1.0;
         // Stronger minimum masking demands in the low bands, as in the
@@ -167,8 +172,9 @@ void PsychoModel::analyse(const double* samples, std::array<double, 32>& smr) {
     std::vector<double>& nbLine = nbLine_;
     for (int b = 0; b < partitions_; ++b) {
         double ecb = 0, ct = 0;
-        for (int k = 0; k < partitions_; ++k) {
-            const double s = spread_[k * partitions_ + b];
+        const double* spread = &spread_[size_t(b) * size_t(partitions_)];
+        for (int k = spreadFrom_[b]; k < spreadTo_[b]; ++k) {
+            const double s = spread[k];
             if (s == 0) continue;
             ecb += energy[k] * s;
             ct += weighted[k] * s;

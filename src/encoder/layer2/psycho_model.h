@@ -31,7 +31,11 @@ private:
     std::vector<int> linesInPart_;
     std::vector<double> minval_;  // dB
     std::vector<double> rnorm_;
-    std::vector<double> spread_;  // partitions x partitions
+    // Spreading onto partition b from partition k at [b * partitions + k].
+    // Only a few bark either side of b spread anything; the non-zero run of
+    // row b is [spreadFrom_[b], spreadTo_[b]).
+    std::vector<double> spread_;
+    std::vector<int> spreadFrom_, spreadTo_;
     std::vector<double> absthr_;  // energy per line
     std::vector<double> window_;
     // Magnitude and phase (as a unit vector) of each line in the two
