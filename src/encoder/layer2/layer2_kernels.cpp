@@ -111,6 +111,9 @@ void fftPassSse2(double* re, double* im, int n, int half, const double* cs, cons
 
 }  // namespace
 
+// Defined in layer2_kernels_avx2.cpp.
+void installLayer2Avx2(Layer2Kernels& k);
+
 Layer2Kernels makeLayer2Kernels(CpuLevel level) {
     Layer2Kernels k{analyseBlockPlain, fftPassPlain};
 #ifdef ZEMBRA_LAYER2_SSE2
@@ -118,6 +121,7 @@ Layer2Kernels makeLayer2Kernels(CpuLevel level) {
         k.analyseBlock = analyseBlockSse2;
         k.fftPass = fftPassSse2;
     }
+    if (level >= CpuLevel::Avx2) installLayer2Avx2(k);
 #else
     (void)level;
 #endif

@@ -1,8 +1,9 @@
 #pragma once
 // The hot loops of the Layer II encoder in one kernel table: a block of the
 // analysis filter bank and a pass of the psycho-acoustic model's FFT. The
-// plain entries are the reference; the SSE2 ones add the same products in the
-// same order into every sum, so every level gives the same bits.
+// plain entries are the reference; the SSE2 and AVX2 ones add the same
+// products in the same order into every sum, so every level gives the same
+// bits.
 
 #include "platform/cpu.h"
 
