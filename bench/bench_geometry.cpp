@@ -48,7 +48,9 @@ int main(int argc, char** argv) {
                           {"bicubic_352x288", 3, 5, 352, 288},
                           {"bilinear_letterbox_480x576", 0, 2, 480, 576},
                           {"bilinear_letterbox_720x576", 0, 2, 720, 576},
-                          {"bicubic_letterbox_720x576", 0, 5, 720, 576}};
+                          {"bicubic_letterbox_720x576", 0, 5, 720, 576},
+                          {"bilinear_full_480x576", 3, 2, 480, 576},
+                          {"full_720x576", 3, 2, 720, 576}};
     for (const Case& c : cases) {
         zembra::GeometryParams p;
         p.width = c.width, p.height = c.height, p.ratio = c.ratio, p.videoResize = c.resize;

@@ -612,6 +612,9 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         const int pos = order[at];
         blk[pos] = dequantised<Mpeg1>(Intra ? level : 2 * level + 1, q[pos], negative, shift);
     };
+    const auto putSigned = [&](int at, int level) {
+        put(at, level < 0 ? -level : level, level < 0);
+    };
     int i = Intra ? 0 : -1;
     if constexpr (!Intra) {
         // "1s": the short form of (0, 1) for the first coefficient; a first
@@ -625,9 +628,23 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
     }
     for (;;) {
         const uint32_t bits = uint32_t(window >> 32);
+        // Most steps take one or two ordinary codes: a chain of lookups and
+        // shifts, each waiting for the one before, so two codes a link
+        // halve it. A one-code entry writes its coefficient twice.
+        const vlc::CoefficientPair& p = table.lookupPair(bits);
+        const int first = i + p.skip[0], second = first + p.skip[1];
+        if (p.skip[0] != 0 && second <= 63) [[likely]] {
+            flush(p.length);
+            putSigned(first, p.level[0]);
+            putSigned(second, p.level[1]);
+            i = second;
+            continue;
+        }
+        // The end of block, an escape, a bad code or a run past the block:
+        // one code, the long way.
         int level;
         bool negative;
-        const vlc::Coefficient& c = table.lookup(bits >> 16);
+        const vlc::Coefficient& c = table.lookup(bits);
         if (c.run == vlc::kEob) {
             flush(c.length);
             handBack();
@@ -646,9 +663,9 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         } else {
             i += c.run + 1;
             ok = c.length && i <= 63;
-            level = c.level;
-            negative = (bits >> (31 - c.length)) & 1;
-            if (ok) flush(c.length + 1);
+            negative = c.level < 0;
+            level = negative ? -c.level : c.level;
+            if (ok) flush(c.length);
         }
         if (!ok) {
             handBack();

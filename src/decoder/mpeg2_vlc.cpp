@@ -36,25 +36,69 @@ std::vector<Entry> buildMotion() {
     return t;
 }
 
+// Each code twice, with either sign bit, except the end of block and the
+// escape, which have none.
 void addCoefficients(CoefficientTable& t, std::span<const CoefficientCode> codes) {
     for (const CoefficientCode& c : codes) {
         const mpeg::BitString b = mpeg::parseBits(c.bits);
-        const Coefficient e{uint8_t(c.run), uint8_t(b.length), int16_t(c.level)};
-        const uint32_t code16 = b.value << (16 - b.length);
-        if (code16 >= 0x0400) {
-            // Short code: at most 8 bits, found by the top byte.
-            const uint32_t first = code16 >> 8, n = 1u << (8 - b.length);
-            for (uint32_t i = 0; i < n; ++i) t.shortCodes[first + i] = e;
-        } else {
-            const uint32_t n = 1u << (16 - b.length);
-            for (uint32_t i = 0; i < n; ++i) t.longCodes[code16 + i] = e;
+        const bool signed_ = c.run != kEob && c.run != kEscape;
+        for (uint32_t sign = 0; sign < (signed_ ? 2u : 1u); ++sign) {
+            const int length = b.length + (signed_ ? 1 : 0);
+            const uint32_t code = signed_ ? (b.value << 1) | sign : b.value;
+            const Coefficient e{uint8_t(c.run), uint8_t(length),
+                                int16_t(sign ? -c.level : c.level)};
+            const uint32_t code17 = code << (17 - length);
+            if (code17 >= (1u << 11)) {
+                // Short code: at most 8 bits and the sign, found by the top 9.
+                const uint32_t first = code17 >> 8, n = 1u << (9 - length);
+                for (uint32_t i = 0; i < n; ++i) t.codes[first + i] = e;
+            } else {
+                const uint32_t n = 1u << (17 - length);
+                for (uint32_t i = 0; i < n; ++i) t.codes[CoefficientTable::kLongCodes + code17 + i] = e;
+            }
         }
     }
+}
+
+bool isCoefficient(const Coefficient& c) {
+    return c.length != 0 && c.run != kEob && c.run != kEscape;
+}
+
+// The pairs from the one-code table: a second code counts only when all its
+// bits are among the 10 looked at.
+void addPairs(CoefficientTable& t) {
+    constexpr int kBits = 10;
+    const auto single = [](const Coefficient& c) {
+        CoefficientPair e;
+        if (!isCoefficient(c)) return e;
+        e.skip[0] = uint8_t(c.run + 1);
+        e.length = c.length;
+        e.level[0] = e.level[1] = c.level;
+        return e;
+    };
+    for (uint32_t v = 0; v < (1u << kBits); ++v) {
+        const uint32_t bits = v << (32 - kBits);
+        if (bits < (1u << 26)) continue;  // a long code: not found by these bits
+        const Coefficient& first = t.lookup(bits);
+        CoefficientPair e = single(first);
+        if (e.skip[0] != 0) {
+            const Coefficient& second = t.lookup(bits << first.length);
+            if (isCoefficient(second) && first.length + second.length <= kBits) {
+                e.skip[1] = uint8_t(second.run + 1);
+                e.length = uint8_t(first.length + second.length);
+                e.level[1] = second.level;
+            }
+        }
+        t.pairs[v] = e;
+    }
+    for (uint32_t w = 0; w < 2048; ++w)
+        t.pairs[CoefficientTable::kLongPairs + w] = single(t.codes[CoefficientTable::kLongCodes + w]);
 }
 
 CoefficientTable buildTableZero() {
     CoefficientTable t{};
     addCoefficients(t, mpeg::kCoefficientsZero);
+    addPairs(t);
     return t;
 }
 
@@ -62,6 +106,7 @@ CoefficientTable buildTableOne() {
     CoefficientTable t{};
     addCoefficients(t, mpeg::kCoefficientsOneOwn);
     addCoefficients(t, std::span(mpeg::kCoefficientsZero).last(mpeg::kSharedCoefficientCodes));
+    addPairs(t);
     return t;
 }
 

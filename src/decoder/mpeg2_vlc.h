@@ -31,9 +31,10 @@ const Entry* motionTable();                        // 11 bits with the sign, 204
 const Entry* dcLumaTable();                        // 10 bits
 const Entry* dcChromaTable();                      // 10 bits
 
-// DCT coefficients: codes whose first six bits are not all zero are found
-// by the next 8 bits (table `shortCodes`); the others by bits 6..15 of the
-// next 16 (table `longCodes`). Lengths exclude the sign bit.
+// DCT coefficients with their sign bit: codes whose first six bits are not
+// all zero are found by the next 9 bits (the short codes); the others by
+// bits 6..16 of the next 17 (the long codes, from kLongCodes on). Lengths include the sign
+// bit, levels carry the sign; the end of block and the escape have none.
 struct Coefficient {
     uint8_t run = 0;  // kEob, kEscape, or 0..63
     uint8_t length = 0;
@@ -41,11 +42,35 @@ struct Coefficient {
 };
 inline constexpr uint8_t kEob = mpeg::kEndOfBlock;
 inline constexpr uint8_t kEscape = mpeg::kEscape;
+// One or two coefficients, with their sign bits, in one step: a short
+// first code followed by another that ends within the next 10 bits makes a
+// pair; otherwise the entry holds the first code alone, repeated as the
+// second at the same position. skip[0] == 0: the end of block, the escape
+// or no code, for the one-code table to tell.
+struct CoefficientPair {
+    uint8_t skip[2] = {0, 0};  // run + 1 of each code
+    uint8_t length = 0;        // of both codes
+    uint8_t unused = 0;
+    int16_t level[2] = {0, 0};
+};
 struct CoefficientTable {
-    Coefficient shortCodes[256];
-    Coefficient longCodes[1024];
-    const Coefficient& lookup(uint32_t next16) const {
-        return next16 >= 0x0400 ? shortCodes[next16 >> 8] : longCodes[next16];
+    // Short codes, then long codes.
+    static constexpr uint32_t kLongCodes = 512;
+    Coefficient codes[kLongCodes + 2048];
+    // The same for pairs, the short codes found by the next 10 bits.
+    static constexpr uint32_t kLongPairs = 1024;
+    CoefficientPair pairs[kLongPairs + 2048];
+    // next32: the next 32 bits of the stream, the first in the top bit.
+    const Coefficient& lookup(uint32_t next32) const {
+        return codes[pick(next32, next32 >> 23, kLongCodes + (next32 >> 15))];
+    }
+    const CoefficientPair& lookupPair(uint32_t next32) const {
+        return pairs[pick(next32, next32 >> 22, kLongPairs + (next32 >> 15))];
+    }
+    // The short index when the first six bits are not all zero, else the
+    // long one.
+    static uint32_t pick(uint32_t next32, uint32_t shortAt, uint32_t longAt) {
+        return next32 >= (1u << 26) ? shortAt : longAt;
     }
 };
 const CoefficientTable& coefficientTable(int which);  // 0 = B.14, 1 = B.15

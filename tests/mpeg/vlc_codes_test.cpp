@@ -112,11 +112,14 @@ TEST(VlcCodes, EveryShortCoefficientCodeDecodesToItsRunAndLevel) {
             vlc::Code c;
             if (!vlc::dctCoefficient(run, level, c)) continue;
             ++written;
-            const vlc::Coefficient& d =
-                vlc::coefficientTable(0).lookup(uint32_t(c.value) << (16 - c.length));
-            EXPECT_EQ(d.run, run) << run << "/" << level;
-            EXPECT_EQ(d.level, level) << run << "/" << level;
-            EXPECT_EQ(d.length, c.length) << run << "/" << level;
+            for (uint32_t sign = 0; sign < 2; ++sign) {
+                const uint32_t code = (uint32_t(c.value) << 1) | sign;
+                const vlc::Coefficient& d =
+                    vlc::coefficientTable(0).lookup(code << (31 - c.length));
+                EXPECT_EQ(d.run, run) << run << "/" << level;
+                EXPECT_EQ(d.level, sign ? -level : level) << run << "/" << level;
+                EXPECT_EQ(d.length, c.length + 1) << run << "/" << level;
+            }
         }
     }
     EXPECT_EQ(written, 111);  // table zero without end of block and escape
@@ -124,6 +127,66 @@ TEST(VlcCodes, EveryShortCoefficientCodeDecodesToItsRunAndLevel) {
     EXPECT_FALSE(vlc::dctCoefficient(32, 1, none));
     EXPECT_FALSE(vlc::dctCoefficient(0, 41, none));
     EXPECT_FALSE(vlc::dctCoefficient(2, 6, none));
+}
+
+// Two codes read in one step must be the two codes read one at a time,
+// whatever bits follow; a second code that does not end within the bits
+// looked at is left for the next step.
+TEST(VlcCodes, CoefficientPairsReadAsTheirCodesOneAtATime) {
+    struct Code {
+        uint32_t bits;
+        int length, run, level;
+    };
+    const auto codesOf = [](std::span<const mpeg::CoefficientCode> list) {
+        std::vector<Code> v;
+        for (const auto& c : list) {
+            const mpeg::BitString b = mpeg::parseBits(c.bits);
+            if (c.run == vlc::kEob || c.run == vlc::kEscape) {
+                v.push_back({b.value, b.length, c.run, 0});
+                continue;
+            }
+            for (uint32_t sign = 0; sign < 2; ++sign)
+                v.push_back({(b.value << 1) | sign, b.length + 1, c.run,
+                             sign ? -c.level : c.level});
+        }
+        return v;
+    };
+    std::vector<Code> one = codesOf(mpeg::kCoefficientsOneOwn);
+    for (const Code& c :
+         codesOf(std::span(mpeg::kCoefficientsZero).last(mpeg::kSharedCoefficientCodes)))
+        one.push_back(c);
+    const std::vector<Code> lists[2] = {codesOf(mpeg::kCoefficientsZero), one};
+    int pairs = 0;
+    for (int which = 0; which < 2; ++which) {
+        const vlc::CoefficientTable& table = vlc::coefficientTable(which);
+        for (const Code& a : lists[which]) {
+            for (const Code& b : lists[which]) {
+                const int both = a.length + b.length;
+                if (both > 32) continue;
+                for (const uint32_t after : {0u, ~0u}) {
+                    const uint32_t bits = (((a.bits << b.length) | b.bits) << (32 - both)) |
+                                          (both < 32 ? after >> both : 0);
+                    const vlc::CoefficientPair& p = table.lookupPair(bits);
+                    const std::string what = std::to_string(which) + ": " +
+                                             std::to_string(a.run) + "/" +
+                                             std::to_string(a.level) + " " +
+                                             std::to_string(b.run) + "/" + std::to_string(b.level);
+                    if (a.run == vlc::kEob || a.run == vlc::kEscape) {
+                        EXPECT_EQ(p.skip[0], 0) << what;
+                        continue;
+                    }
+                    EXPECT_EQ(p.skip[0], a.run + 1) << what;
+                    EXPECT_EQ(p.level[0], a.level) << what;
+                    const bool paired = b.run < vlc::kEob && both <= 10;
+                    pairs += paired;
+                    EXPECT_EQ(p.length, paired ? both : a.length) << what;
+                    EXPECT_EQ(p.skip[1], paired ? b.run + 1 : 0) << what;
+                    EXPECT_EQ(p.level[1], paired ? b.level : a.level) << what;
+                }
+            }
+        }
+    }
+    EXPECT_GT(pairs, 0);
 }
 
 }  // namespace
