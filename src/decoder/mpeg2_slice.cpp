@@ -67,6 +67,18 @@ const BlockOps& blockOps() {
     return ops;
 }
 
+// A block's coefficients back to zero for the next one. Eight stores: the
+// compiler makes a string instruction of a 128-byte memset, whose start-up
+// costs more than the stores, once for every coded block.
+inline void clearBlock(int16_t* blk) {
+#ifdef ZEMBRA_X86
+    const __m128i zero = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i*>(blk + 8 * k), zero);
+#else
+    std::memset(blk, 0, 64 * sizeof(int16_t));
+#endif
+}
+
 // Rows of a multiple of 8 bytes, a few macroblocks wide: copied in place,
 // where a library call per row cost more than the copy.
 void copyRows(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int width,
@@ -996,7 +1008,7 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
             ops.put(blk, dst, stride);
         else
             ops.add(blk, dst, stride);
-        std::memset(blk, 0, 64 * sizeof(int16_t));
+        clearBlock(blk);
     }
 }
 
