@@ -81,9 +81,9 @@ void ap922Row(int16_t* x, int row) {
     }
 }
 
-void ap922Column(int16_t* blk, int c) {
-    int16_t x[8];
-    for (int k = 0; k < 8; ++k) x[k] = blk[k * 8 + c];
+// One column of eight values, out[k] for row k. Inlined by force, so that
+// a column of known values folds to a few operations.
+[[gnu::always_inline]] inline void ap922ColumnValues(const int16_t* x, int16_t* out) {
     const int16_t tp17 = adds(x[1], mulhi(x[7], kTan1));
     const int16_t tm17 = subs(mulhi(x[1], kTan1), x[7]);
     const int16_t tp35 = adds(x[3], adds(mulhi(x[5], kTan3m), x[5]));
@@ -104,14 +104,21 @@ void ap922Column(int16_t* blk, int c) {
     const int16_t a3 = subs(tp04, tp26);
     const int16_t a1 = adds(tm04, tm26);
     const int16_t a2 = subs(tm04, tm26);
-    blk[0 * 8 + c] = int16_t(adds(a0, b0) >> kColShift);
-    blk[7 * 8 + c] = int16_t(subs(a0, b0) >> kColShift);
-    blk[1 * 8 + c] = int16_t(adds(a1, b1) >> kColShift);
-    blk[6 * 8 + c] = int16_t(subs(a1, b1) >> kColShift);
-    blk[2 * 8 + c] = int16_t(adds(a2, b2) >> kColShift);
-    blk[5 * 8 + c] = int16_t(subs(a2, b2) >> kColShift);
-    blk[3 * 8 + c] = int16_t(adds(a3, b3) >> kColShift);
-    blk[4 * 8 + c] = int16_t(subs(a3, b3) >> kColShift);
+    out[0] = int16_t(adds(a0, b0) >> kColShift);
+    out[7] = int16_t(subs(a0, b0) >> kColShift);
+    out[1] = int16_t(adds(a1, b1) >> kColShift);
+    out[6] = int16_t(subs(a1, b1) >> kColShift);
+    out[2] = int16_t(adds(a2, b2) >> kColShift);
+    out[5] = int16_t(subs(a2, b2) >> kColShift);
+    out[3] = int16_t(adds(a3, b3) >> kColShift);
+    out[4] = int16_t(subs(a3, b3) >> kColShift);
+}
+
+void ap922Column(int16_t* blk, int c) {
+    int16_t x[8], out[8];
+    for (int k = 0; k < 8; ++k) x[k] = blk[k * 8 + c];
+    ap922ColumnValues(x, out);
+    for (int k = 0; k < 8; ++k) blk[k * 8 + c] = out[k];
 }
 
 #ifdef ZEMBRA_X86
@@ -329,6 +336,23 @@ const ReferenceMatrix kRef;
 void idctAp922Plain(int16_t* block) {
     for (int r = 0; r < 8; ++r) ap922Row(block + r * 8, r);
     for (int c = 0; c < 8; ++c) ap922Column(block, c);
+}
+
+void idctAp922DcOnly(int16_t* block) {
+    // The row pass: row 0 is c4 x DC throughout; the other rows are zero
+    // and keep only their rounders. Every column is then the same column.
+    constexpr auto rounderOnly = [](int r) { return int16_t(kRowRounder[r] >> kRowShift); };
+    const int16_t x[8] = {
+        sat16(int32_t(mul(kRowTable[0][0], block[0]) + uint32_t(kRowRounder[0])) >> kRowShift),
+        rounderOnly(1), rounderOnly(2), rounderOnly(3), rounderOnly(4),
+        rounderOnly(5), rounderOnly(6), rounderOnly(7)};
+    int16_t out[8];
+    ap922ColumnValues(x, out);
+    for (int r = 0; r < 8; ++r) {
+        const uint64_t four = uint64_t(uint16_t(out[r])) * 0x0001000100010001u;
+        std::memcpy(block + r * 8, &four, 8);
+        std::memcpy(block + r * 8 + 4, &four, 8);
+    }
 }
 
 void idctFastFloat(int16_t* block) {

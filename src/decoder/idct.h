@@ -29,10 +29,14 @@ IdctKernels makeIdctKernels(CpuLevel level);
 const IdctKernels& idctKernels();  // process-wide, chosen once
 
 void idctAp922Plain(int16_t* block);
+// The same for a block whose only non-zero coefficient is block[0].
+void idctAp922DcOnly(int16_t* block);
 void idctFastFloat(int16_t* block);
 void idctReference(int16_t* block);
 
-inline void inverseTransform(IdctVariant variant, int16_t* block, const IdctKernels& k) {
+// dcOnly: block[0] is the block's only non-zero coefficient.
+inline void inverseTransform(IdctVariant variant, int16_t* block, const IdctKernels& k,
+                             bool dcOnly = false) {
     switch (variant) {
         case IdctVariant::FastFloat:
             idctFastFloat(block);
@@ -41,7 +45,10 @@ inline void inverseTransform(IdctVariant variant, int16_t* block, const IdctKern
             idctReference(block);
             break;
         default:
-            k.ap922(block);
+            if (dcOnly)
+                idctAp922DcOnly(block);
+            else
+                k.ap922(block);
             break;
     }
 }

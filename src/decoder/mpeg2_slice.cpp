@@ -153,7 +153,7 @@ struct Mpeg2Decoder::SliceContext {
     void updateQuant();
     void intraDc(int16_t* blk, int cc, int precision);
     template <bool Intra, bool Mpeg1>
-    void coefficients(int16_t* blk, const int* q, const vlc::CoefficientTable& table);
+    int coefficients(int16_t* blk, const int* q, const vlc::CoefficientTable& table);
     void predict(int mbx, int mby);
     void predictDir(int dir, bool avg, int mbx, int mby);
     void mcPlanes(const Picture* ref, int refParity, int dstParityRow, int lx, int ly, int lh,
@@ -574,11 +574,12 @@ void Mpeg2Decoder::SliceContext::intraDc(int16_t* blk, int cc, int precision) {
 }
 
 // The AC coefficients of an intra block, or every coefficient of a
-// non-intra one, up to the end of block. Each of the four instances is a
+// non-intra one, up to the end of block; returns the scan position of the
+// last (0 when only the first is there). Each of the four instances is a
 // loop of its own: the first-coefficient short code, the escape layout and
 // the scaling are settled at compile time.
 template <bool Intra, bool Mpeg1>
-void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
+int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
                                               const vlc::CoefficientTable& table) {
     // Intra: level x q / 16 (MPEG-2) or / 8 (MPEG-1); non-intra: (2 level + 1) x q / 32 or / 16.
     constexpr int shift = (Intra ? 3 : 4) + (Mpeg1 ? 0 : 1);
@@ -660,7 +661,7 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         if (c.run == vlc::kEob) {
             flush(c.length);
             handBack();
-            return;
+            return i;
         }
         bool ok;
         if (c.run == vlc::kEscape) {
@@ -682,7 +683,7 @@ void Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         if (!ok) {
             handBack();
             d.status_ = DecodeStatus::BadCoefficient;
-            return;
+            return i;
         }
         put(i, level, negative);
     }
@@ -962,23 +963,26 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
 
     updateQuant();
     const int dcPrecision = d.sequence_.mpeg2 ? d.picture_.intraDcPrecision : 0;
+    int dcOnly = 0;  // blocks whose only coefficient is the DC, a bit each
     for (int b = 0; b < nb; ++b) {
         if (!(cbp & (1 << (nb - 1 - b)))) continue;
         int16_t* blk = blocks[b];
         const bool chroma = b >= 4;
         const int* q = qmat[(chroma && fmt != 1 ? 2 : 0) + (intra ? 0 : 1)];
         if (intra) intraDc(blk, chroma ? 1 + ((b - 4) & 1) : 0, dcPrecision);
+        int last;
         if (d.sequence_.mpeg2) {
             if (intra)
-                coefficients<true, false>(blk, q, *intraTable);
+                last = coefficients<true, false>(blk, q, *intraTable);
             else
-                coefficients<false, false>(blk, q, *interTable);
+                last = coefficients<false, false>(blk, q, *interTable);
         } else {
             if (intra)
-                coefficients<true, true>(blk, q, *intraTable);
+                last = coefficients<true, true>(blk, q, *intraTable);
             else
-                coefficients<false, true>(blk, q, *interTable);
+                last = coefficients<false, true>(blk, q, *interTable);
         }
+        if (last == 0) dcOnly |= 1 << b;
         if (d.status_ != DecodeStatus::Ok) {
             for (int k = 0; k < nb; ++k) std::memset(blocks[k], 0, sizeof blocks[k]);
             return;
@@ -988,7 +992,7 @@ void Mpeg2Decoder::SliceContext::macroblock(int addr) {
     for (int b = 0; b < nb; ++b) {
         if (!(cbp & (1 << (nb - 1 - b)))) continue;
         int16_t* blk = blocks[b];
-        inverseTransform(d.idctVariant_, blk, idct);
+        inverseTransform(d.idctVariant_, blk, idct, (dcOnly >> b) & 1);
         uint8_t* dst;
         int stride;
         if (b < 4) {

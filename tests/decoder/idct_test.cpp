@@ -1,6 +1,6 @@
-// The four inverse transforms: AP-922 plain against SSE2 (bit-identical),
-// accuracy against the double-precision reference on IEEE 1180 inputs, and
-// the variants' own rules.
+// The four inverse transforms: AP-922 plain against SSE2 (bit-identical)
+// and against its DC-only shortcut, accuracy against the double-precision
+// reference on IEEE 1180 inputs, and the variants' own rules.
 
 #include "decoder/idct.h"
 
@@ -90,6 +90,18 @@ TEST(IdctKernels, Ap922SimdEqualsPlainOnRandomAndExtremeBlocks) {
         expectAp922EqualsPlain(simd);
     }
     if (tested.size() == 1) GTEST_SKIP() << "no SIMD kernel on this machine";
+}
+
+// The shortcut for a block with nothing but its DC gives the full
+// transform's values for every DC a block can hold, saturating ones too.
+TEST(IdctKernels, Ap922DcOnlyEqualsPlainForEveryDc) {
+    for (int dc = -32768; dc <= 32767; ++dc) {
+        alignas(16) int16_t full[64] = {}, shortcut[64] = {};
+        full[0] = shortcut[0] = int16_t(dc);
+        idctAp922Plain(full);
+        idctAp922DcOnly(shortcut);
+        ASSERT_EQ(std::memcmp(full, shortcut, sizeof full), 0) << "DC " << dc;
+    }
 }
 
 // Peak, mean square and mean errors of a transform against the reference
