@@ -180,15 +180,25 @@ MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchRefer
     c.vector = {2 * bx, 2 * by};
     c.sad = k_.sad16Packed(blk, ref.reconAt(hx0, hy0), W, INT_MAX);
     c.cost = c.sad + vectorCost(c.vector, pmv);
+    // With all eight neighbours inside the picture their sums come from
+    // one pass over the reconstruction; a sum cut short at the bound below
+    // loses as the whole one does, so the choice is the same either way.
+    const int ix = x0 + bx, iy = y0 + by;
+    int sads[8];
+    const bool allEight = k_.halfPelSads && ix > 0 && iy > 0 && ix < W - 16 && iy < H - 16;
+    if (allEight) k_.halfPelSads(blk, ref.recon + static_cast<std::size_t>(iy) * W + ix, W, sads);
+    int n = -1;
     for (int hy = hy0 - 1; hy <= hy0 + 1; ++hy) {
         for (int hx = hx0 - 1; hx <= hx0 + 1; ++hx) {
             if (hx == hx0 && hy == hy0) continue;
+            ++n;
             if (hx < 0 || hy < 0 || hx > 2 * (W - 16) || hy > 2 * (H - 16)) continue;
             const HalfPelVector v{hx - 2 * x0, hy - 2 * y0};
             if (v.x < low_ || v.x > high_ || v.y < low_ || v.y > high_) continue;
             const int bits = vectorCost(v, pmv);
             if (bits >= c.cost) continue;
-            const int sad = k_.sad16Packed(blk, ref.reconAt(hx, hy), W, c.cost - bits);
+            const int sad = allEight ? sads[n]
+                                     : k_.sad16Packed(blk, ref.reconAt(hx, hy), W, c.cost - bits);
             if (sad + bits < c.cost) {
                 c.cost = sad + bits;
                 c.sad = sad;

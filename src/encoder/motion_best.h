@@ -38,7 +38,9 @@ HalfPelVector medianVector(HalfPelVector a, HalfPelVector b, HalfPelVector c);
 // A reference picture as the search sees it: the integer stage looks into
 // its source (the picture before coding), the half-pel stage into its
 // reconstruction and the half-pel planes made from it (right, below,
-// diagonal), all with the same stride `width`.
+// diagonal: the rounded averages the decoder predicts with, which the
+// search may also take from the reconstruction itself), all with the
+// same stride `width`.
 struct SearchReference {
     const std::uint8_t* source = nullptr;
     const std::uint8_t* recon = nullptr;
