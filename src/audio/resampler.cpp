@@ -83,10 +83,21 @@ void Resampler::start(int halfLength, double cutoff) {
         }
     }
     ring_.assign(size_t(kRingFrames) * 4, 0.0);
+    pairs_.assign(kernels_.eightWays && halfLength > 0 ? size_t(kRingFrames) * 8 : 0, 0.0);
     filled_ = 0;
     outIndex_ = 0;
     posInt_ = 0;
     phase_ = 0;
+}
+
+void Resampler::storePair(int64_t frame, const int16_t* lr) {
+    // First of its own pair, second of the pair that starts 160 frames back
+    // (kPad keeps that place from going below zero).
+    const size_t copy = size_t(kRingFrames) * 4;
+    double* first = &pairs_[size_t((frame + kPad) % kRingFrames) * 4];
+    double* second = &pairs_[size_t((frame + kPad - kOutStep) % kRingFrames) * 4 + 2];
+    first[0] = first[copy] = second[0] = second[copy] = lr[0];
+    first[1] = first[copy + 1] = second[1] = second[copy + 1] = lr[1];
 }
 
 void Resampler::feed(const int16_t* pcm, int frames, std::vector<int16_t>& out) {
@@ -97,6 +108,7 @@ void Resampler::feed(const int16_t* pcm, int frames, std::vector<int16_t>& out) 
             size_t at = size_t((filled_ + i + kPad) % kRingFrames) * 2;
             ring_[at] = ring_[at + 2 * kRingFrames] = pcm[2 * i];
             ring_[at + 1] = ring_[at + 2 * kRingFrames + 1] = pcm[2 * i + 1];
+            if (!pairs_.empty()) storePair(filled_ + i, pcm + 2 * i);
         }
         pcm += size_t(take) * 2;
         frames -= take;
@@ -118,10 +130,47 @@ int16_t toSample(double v) { return int16_t(std::clamp(std::nearbyint(v), -32768
 
 }  // namespace
 
-Resampler::Kernels Resampler::makeKernels(CpuLevel level) {
-    Kernels k{&Resampler::runHalfPlain};
 #ifdef ZEMBRA_RESAMPLE_SSE2
-    if (level >= CpuLevel::Sse2) k.runHalf = &Resampler::runHalfSse2;
+namespace {
+
+void eightWaysSse2(const double* taps, size_t count, const double* pairs, double* sums) {
+    __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
+    for (size_t t = 0; t < count; ++t) {
+        const __m128d h = _mm_set1_pd(taps[t]);
+        const double* p = pairs + 4 * t;
+        a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(p), h));
+        a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(p + 2), h));
+        a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(p + 4 * 320), h));
+        a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(p + 4 * 320 + 2), h));
+        a4 = _mm_add_pd(a4, _mm_mul_pd(_mm_loadu_pd(p + 4 * 640), h));
+        a5 = _mm_add_pd(a5, _mm_mul_pd(_mm_loadu_pd(p + 4 * 640 + 2), h));
+        a6 = _mm_add_pd(a6, _mm_mul_pd(_mm_loadu_pd(p + 4 * 960), h));
+        a7 = _mm_add_pd(a7, _mm_mul_pd(_mm_loadu_pd(p + 4 * 960 + 2), h));
+    }
+    _mm_storeu_pd(sums, a0);
+    _mm_storeu_pd(sums + 2, a1);
+    _mm_storeu_pd(sums + 4, a2);
+    _mm_storeu_pd(sums + 6, a3);
+    _mm_storeu_pd(sums + 8, a4);
+    _mm_storeu_pd(sums + 10, a5);
+    _mm_storeu_pd(sums + 12, a6);
+    _mm_storeu_pd(sums + 14, a7);
+}
+
+}  // namespace
+
+// Defined in resampler_avx2.cpp.
+void resampleEightWaysAvx2(const double* taps, size_t count, const double* pairs, double* sums);
+#endif
+
+Resampler::Kernels Resampler::makeKernels(CpuLevel level) {
+    Kernels k{&Resampler::runHalfPlain, nullptr};
+#ifdef ZEMBRA_RESAMPLE_SSE2
+    if (level >= CpuLevel::Sse2) {
+        k.runHalf = &Resampler::runHalfSse2;
+        k.eightWays = eightWaysSse2;
+    }
+    if (level >= CpuLevel::Avx2) k.eightWays = resampleEightWaysAvx2;
 #else
     (void)level;
 #endif
@@ -200,31 +249,14 @@ void Resampler::runHalfSse2(std::vector<int16_t>& out) {
                 const std::vector<double>& tv = phaseTaps_[size_t(phase)];
                 const double* taps = tv.data();
                 const size_t count = tv.size();
-                const double* x[kWays];
-                for (int64_t m = 0; m < kWays; ++m)
-                    x[m] = &ring_[size_t((pos + kOutStep * m + firstTap_[size_t(phase)] + kPad) %
-                                         kRingFrames) *
-                                  2];
-                __m128d a0 = _mm_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0,
-                        a7 = a0;
-                for (size_t t = 0; t < count; ++t) {
-                    const __m128d h = _mm_set1_pd(taps[t]);
-                    a0 = _mm_add_pd(a0, _mm_mul_pd(_mm_loadu_pd(x[0] + 2 * t), h));
-                    a1 = _mm_add_pd(a1, _mm_mul_pd(_mm_loadu_pd(x[1] + 2 * t), h));
-                    a2 = _mm_add_pd(a2, _mm_mul_pd(_mm_loadu_pd(x[2] + 2 * t), h));
-                    a3 = _mm_add_pd(a3, _mm_mul_pd(_mm_loadu_pd(x[3] + 2 * t), h));
-                    a4 = _mm_add_pd(a4, _mm_mul_pd(_mm_loadu_pd(x[4] + 2 * t), h));
-                    a5 = _mm_add_pd(a5, _mm_mul_pd(_mm_loadu_pd(x[5] + 2 * t), h));
-                    a6 = _mm_add_pd(a6, _mm_mul_pd(_mm_loadu_pd(x[6] + 2 * t), h));
-                    a7 = _mm_add_pd(a7, _mm_mul_pd(_mm_loadu_pd(x[7] + 2 * t), h));
-                }
-                const __m128d acc[kWays] = {a0, a1, a2, a3, a4, a5, a6, a7};
+                const double* pairs =
+                    &pairs_[size_t((pos + firstTap_[size_t(phase)] + kPad) % kRingFrames) * 4];
+                double sums[2 * kWays];
+                kernels_.eightWays(taps, count, pairs, sums);
                 for (int64_t m = 0; m < kWays; ++m) {
-                    double lr[2];
-                    _mm_storeu_pd(lr, acc[m]);
                     int16_t* at = o + 2 * (j + kInStep * m);
-                    at[0] = toSample(lr[0]);
-                    at[1] = toSample(lr[1]);
+                    at[0] = toSample(sums[2 * m]);
+                    at[1] = toSample(sums[2 * m + 1]);
                 }
             }
         // On past the frames made.

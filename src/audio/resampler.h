@@ -3,6 +3,7 @@
 // (147 x 48000 = 160 x 44100) with a Kaiser-windowed (beta 10) sinc filter.
 // Input fills a ring of two halves; each full half is filtered at once.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -35,9 +36,17 @@ public:
     // its products in tap order, so every level gives the same samples).
     struct Kernels {
         void (Resampler::*runHalf)(std::vector<int16_t>& out);
+        // Eight stereo sums of `count` taps at once for frames 160 input
+        // frames apart, read from the paired ring: pairs + 4 * (320 p + t)
+        // holds tap t's input of frames 2p and 2p + 1 (left, right, left,
+        // right). sums[2m] and sums[2m + 1] are frame m's left and right.
+        // Used by the SSE2 loop and up.
+        void (*eightWays)(const double* taps, std::size_t count, const double* pairs,
+                          double* sums);
     };
     static Kernels makeKernels(CpuLevel level);
-    // A new resampler takes the table of cpuLevel().
+    // A new resampler takes the table of cpuLevel(); another is set before
+    // start().
     void setKernels(const Kernels& kernels) { kernels_ = kernels; }
 
 private:
@@ -46,6 +55,8 @@ private:
     void runHalfSse2(std::vector<int16_t>& out);
     // Moves posInt_ and phase_ on by one output frame.
     void step();
+    // Writes input frame `frame` (absolute) into the paired ring.
+    void storePair(int64_t frame, const int16_t* lr);
 
     int halfLength_ = 0;
     std::vector<double> h_;
@@ -56,6 +67,10 @@ private:
     // kRingFrames stereo frames, stored twice over so that every window is
     // contiguous; frame j sits at (j + kPad) mod kRingFrames.
     std::vector<double> ring_;
+    // For the SIMD loop: each ring frame beside the frame 160 later (the
+    // next output of the same phase), at the same place and stored twice
+    // over the same way, so that one load brings both frames' samples.
+    std::vector<double> pairs_;
     int64_t filled_ = 0;    // input frames written so far (absolute)
     int64_t outIndex_ = 0;  // next output frame number
     int64_t posInt_ = 0;    // input position of the next output: posInt_ + phase_/147
