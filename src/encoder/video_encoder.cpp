@@ -1026,7 +1026,8 @@ struct MotionEstimator {
                 predictChroma(*bwdRef, mbx, mby, vb, predB);
                 chromaB = true;
             }
-            if (m.mode == MbMode::Interpolated) k.average(predF + 256, predB + 256, predI + 256, 128);
+            if (m.mode == MbMode::Interpolated)
+                k.average(predF + 256, predB + 256, predI + 256, 128);
             return m.pred;
         };
 
@@ -1285,9 +1286,8 @@ struct PictureCoder {
             const int run = n - next;
             next = n + 1;
             const int level = q[mpeg::kZigZag[n]];
-            const int size = std::abs(level);
-            const std::uint32_t c =
-                run < 32 && size <= 40 ? vlc::kSignedDctCoefficient.t[run][size] : 0;
+            const int size = std::min(std::abs(level), 41);  // 41: no short code
+            const std::uint32_t c = run < 32 ? vlc::kSignedDctCoefficient.t[run][size] : 0;
             if (c != 0) {
                 out.put(c >> 5 | (level < 0 ? 1u : 0u), static_cast<int>(c & 31));
             } else {
@@ -1305,14 +1305,28 @@ struct PictureCoder {
         return true;
     }
 
-    // Scan positions of the set bits of a mask in natural order.
+    // Scan positions of the set bits of a mask in natural order, taken a
+    // group of four natural positions at a time: a block's levels crowd
+    // into its first rows, so there are far fewer groups than levels.
     static std::uint64_t scanOrder(std::uint64_t natural) {
-        const std::uint8_t* scan = mpeg::kZigZagPosition.data();
         std::uint64_t m = 0;
-        for (; natural; natural &= natural - 1)
-            m |= std::uint64_t{1} << scan[std::countr_zero(natural)];
+        while (natural) {
+            const int shift = std::countr_zero(natural) & ~3;
+            m |= kGroupScanBits[shift >> 2][(natural >> shift) & 15];
+            natural &= ~(std::uint64_t{15} << shift);
+        }
         return m;
     }
+    // For each group of four natural positions (a nibble of the mask) and
+    // each subset of them, the bits of their scan positions.
+    static constexpr auto kGroupScanBits = [] {
+        std::array<std::array<std::uint64_t, 16>, 16> t{};
+        for (int g = 0; g < 16; ++g)
+            for (int v = 0; v < 16; ++v)
+                for (int i = 0; i < 4; ++i)
+                    if (v >> i & 1) t[g][v] |= std::uint64_t{1} << mpeg::kZigZagPosition[4 * g + i];
+        return t;
+    }();
 
     // Escape '000001', the run in 6 bits, then the level: the code's length,
     // or 0 for a level beyond the stream's range. Out of line, so that the

@@ -55,9 +55,10 @@ inline constexpr CoefficientCodes kDctCoefficient{};
 
 // The same codes as written, with room for the sign bit after them: bits
 // 5 and up hold the code shifted left once, bits 0-4 its length + 1; 0
-// where the pair has no short code.
+// where the pair has no short code, and at level 41, where the coder puts
+// every larger level.
 struct SignedCoefficientCodes {
-    std::uint32_t t[32][41]{};
+    std::uint32_t t[32][42]{};
     constexpr SignedCoefficientCodes() {
         for (int run = 0; run < 32; ++run)
             for (int level = 1; level <= 40; ++level) {
