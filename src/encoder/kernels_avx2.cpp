@@ -518,6 +518,53 @@ int quantIntraAcAvx2(const std::int16_t* in, std::int16_t* out, const std::uint8
     return !_mm256_testz_si256(any, any);
 }
 
+// Two rows a step, as the SSE2 version takes one.
+int ssd16Avx2(const std::uint8_t* a, int stride, const std::uint8_t* pred) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i acc = zero;
+    for (int y = 0; y < 16; y += 2) {
+        const __m256i s = twoRows(a + y * stride, stride);
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pred + 16 * y));
+        const __m256i lo =
+            _mm256_sub_epi16(_mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(p, zero));
+        const __m256i hi =
+            _mm256_sub_epi16(_mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(p, zero));
+        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(lo, lo));
+        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(hi, hi));
+    }
+    __m128i s = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+    s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0xB1));
+    return _mm_cvtsi128_si32(s);
+}
+
+// Eight bytes of rows p and p + stride widened to sixteen words.
+inline __m256i twoRows8(const std::uint8_t* p, int stride) {
+    const __m128i lo = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    const __m128i both = _mm_castpd_si128(
+        _mm_loadh_pd(_mm_castsi128_pd(lo), reinterpret_cast<const double*>(p + stride)));
+    return _mm256_cvtepu8_epi16(both);
+}
+
+// Two rows a step, and the test for a prediction made once, not per row:
+// the transform's input is gathered for six blocks of every macroblock.
+int blockInAvx2(const std::uint8_t* src, int stride, const std::uint8_t* pred, int predStride,
+                std::int16_t* out) {
+    __m256i any = _mm256_setzero_si256();
+    auto put = [&](int j, __m256i v) {
+        any = _mm256_or_si256(any, v);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * j), v);
+    };
+    if (pred) {
+        for (int j = 0; j < 8; j += 2)
+            put(j, _mm256_sub_epi16(twoRows8(src + j * stride, stride),
+                                    twoRows8(pred + j * predStride, predStride)));
+    } else {
+        for (int j = 0; j < 8; j += 2) put(j, twoRows8(src + j * stride, stride));
+    }
+    return !_mm256_testz_si256(any, any);
+}
+
 }  // namespace
 
 void installAvx2Kernels(EncoderKernels& k) {
@@ -531,6 +578,8 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.halfPelSads = halfPelSadsAvx2;
     k.blockSumsRow = blockSumsRowAvx2;
     k.quarterBounds = quarterBoundsAvx2;
+    k.ssd16 = ssd16Avx2;
+    k.blockIn = blockInAvx2;
     k.fdctFloat = fdctFloatBody;
 }
 
