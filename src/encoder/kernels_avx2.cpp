@@ -565,6 +565,48 @@ int blockInAvx2(const std::uint8_t* src, int stride, const std::uint8_t* pred, i
     return !_mm256_testz_si256(any, any);
 }
 
+// Two rows a step, an even one and the odd one below it, so that the
+// sums of each kind of row (as leastVariance8Sse2 keeps them) stay in
+// registers: those of the top and the bottom half, a register each, its
+// lanes the even and the odd rows.
+int leastVariance8Avx2(const std::uint8_t* a, int stride, bool fields) {
+    const __m256i zero = _mm256_setzero_si256();
+    alignas(32) std::int64_t sums[4][2];
+    alignas(32) std::int32_t squares[4][4];
+    for (int half = 0; half < 2; ++half) {
+        __m256i s = zero, s2 = zero;  // [left, right]; squares [l, l, r, r]
+        for (int y = 8 * half; y < 8 * half + 8; y += 2) {
+            const __m256i v = twoRows(a + y * stride, stride);
+            s = _mm256_add_epi64(s, _mm256_sad_epu8(v, zero));
+            const __m256i lo = _mm256_unpacklo_epi8(v, zero), hi = _mm256_unpackhi_epi8(v, zero);
+            const __m256i ql = _mm256_madd_epi16(lo, lo), qr = _mm256_madd_epi16(hi, hi);
+            s2 = _mm256_add_epi32(
+                s2, _mm256_add_epi32(_mm256_unpacklo_epi64(ql, qr), _mm256_unpackhi_epi64(ql, qr)));
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(sums[2 * half]), s);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(squares[2 * half]), s2);
+    }
+    return leastVarianceOfKinds(sums, squares, fields);
+}
+
+// Two rows a step, as variance16Sse2 takes one.
+int variance16Avx2(const std::uint8_t* a, int stride) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i s = zero, s2 = zero;
+    for (int y = 0; y < 16; y += 2) {
+        const __m256i v = twoRows(a + y * stride, stride);
+        s = _mm256_add_epi64(s, _mm256_sad_epu8(v, zero));
+        const __m256i lo = _mm256_unpacklo_epi8(v, zero), hi = _mm256_unpackhi_epi8(v, zero);
+        s2 = _mm256_add_epi32(
+            s2, _mm256_add_epi32(_mm256_madd_epi16(lo, lo), _mm256_madd_epi16(hi, hi)));
+    }
+    const int sum = total(s);
+    __m128i q = _mm_add_epi32(_mm256_castsi256_si128(s2), _mm256_extracti128_si256(s2, 1));
+    q = _mm_add_epi32(q, _mm_shuffle_epi32(q, 0x4E));
+    q = _mm_add_epi32(q, _mm_shuffle_epi32(q, 0xB1));
+    return _mm_cvtsi128_si32(q) - static_cast<int>(static_cast<long long>(sum) * sum / 256);
+}
+
 }  // namespace
 
 void installAvx2Kernels(EncoderKernels& k) {
@@ -580,6 +622,8 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.quarterBounds = quarterBoundsAvx2;
     k.ssd16 = ssd16Avx2;
     k.blockIn = blockInAvx2;
+    k.leastVariance8 = leastVariance8Avx2;
+    k.variance16 = variance16Avx2;
     k.fdctFloat = fdctFloatBody;
 }
 

@@ -208,19 +208,7 @@ int leastVariance8Sse2(const std::uint8_t* a, int stride, bool fields) {
         _mm_store_si128(reinterpret_cast<__m128i*>(sums[c]), s[c]);
         _mm_store_si128(reinterpret_cast<__m128i*>(squares[c]), s2[c]);
     }
-    // The block of the rows of kinds c0 and c1, on side h (0 left, 1 right).
-    const auto variance = [&](int c0, int c1, int h) {
-        const int sum = static_cast<int>(sums[c0][h] + sums[c1][h]);
-        const int sq = squares[c0][2 * h] + squares[c0][2 * h + 1] + squares[c1][2 * h] +
-                       squares[c1][2 * h + 1];
-        return 64 * sq - sum * sum;
-    };
-    int m = std::min(std::min(variance(0, 1, 0), variance(0, 1, 1)),
-                     std::min(variance(2, 3, 0), variance(2, 3, 1)));
-    if (fields)
-        m = std::min(m, std::min(std::min(variance(0, 2, 0), variance(0, 2, 1)),
-                                 std::min(variance(1, 3, 0), variance(1, 3, 1))));
-    return m;
+    return leastVarianceOfKinds(sums, squares, fields);
 }
 
 // The integer basis of the plain forward DCT (cos scaled by 2^14, rounded).
