@@ -136,10 +136,11 @@ MotionChoice BestMotionSearch::search(const std::uint8_t* blk, const SearchRefer
                vectorCost({}, pmv);
     // The candidates repeat each other and the diamonds overlap as they
     // move; a position tried once cannot win later (the best only falls),
-    // so it is not summed again.
+    // so it is not summed again. The compiler kept the step below as a
+    // call, with the best and its position in memory, in every loop.
     TriedPositions tried;
     tried.firstTime(0, 0);
-    const auto tryAt = [&](int dx, int dy) {
+    const auto tryAt = [&](int dx, int dy) __attribute__((always_inline)) {
         if (dx < xmin || dx > xmax || dy < ymin || dy > ymax || !tried.firstTime(dx, dy))
             return false;
         const int bits = vectorCost({2 * dx, 2 * dy}, pmv);
