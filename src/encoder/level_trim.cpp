@@ -174,7 +174,8 @@ bool makeSumOdd(const std::int16_t* coef, std::int16_t* level, const TrimQuant& 
     Move best;
     // Scan position s moved from magnitude m to mNew, where that flips the
     // sum's parity: its error and bits against the block as it is.
-    const auto weigh = [&](int s, int mNew, double dDist) {
+    // (Inlined: as a call it kept the best move in memory.)
+    const auto weigh = [&](int s, int mNew, double dDist) __attribute__((always_inline)) {
         const int at = mpeg::kZigZag[s];
         const int m = std::abs(level[at]);
         const int prev = before(s), next = after(s);
