@@ -646,7 +646,7 @@ int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         // halve it. A one-code entry writes its coefficient twice.
         const vlc::CoefficientPair& p = table.lookupPair(bits);
         const int first = i + p.skip[0], second = first + p.skip[1];
-        if (p.skip[0] != 0 && second <= 63) [[likely]] {
+        if (second <= 63) [[likely]] {
             flush(p.length);
             putSigned(first, p.level[0]);
             putSigned(second, p.level[1]);

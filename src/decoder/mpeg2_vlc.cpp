@@ -81,7 +81,7 @@ void addPairs(CoefficientTable& t) {
         if (bits < (1u << 26)) continue;  // a long code: not found by these bits
         const Coefficient& first = t.lookup(bits);
         CoefficientPair e = single(first);
-        if (e.skip[0] != 0) {
+        if (e.skip[0] != CoefficientPair::kOneCodeTable) {
             const Coefficient& second = t.lookup(bits << first.length);
             if (isCoefficient(second) && first.length + second.length <= kBits) {
                 e.skip[1] = uint8_t(second.run + 1);

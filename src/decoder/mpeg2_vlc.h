@@ -45,10 +45,12 @@ inline constexpr uint8_t kEscape = mpeg::kEscape;
 // One or two coefficients, with their sign bits, in one step: a short
 // first code followed by another that ends within the next 10 bits makes a
 // pair; otherwise the entry holds the first code alone, repeated as the
-// second at the same position. skip[0] == 0: the end of block, the escape
-// or no code, for the one-code table to tell.
+// second at the same position. skip[0] == kOneCodeTable: the end of block,
+// the escape or no code, for the one-code table to tell; it takes any
+// position past the block, so one check finds both that and a bad run.
 struct CoefficientPair {
-    uint8_t skip[2] = {0, 0};  // run + 1 of each code
+    static constexpr uint8_t kOneCodeTable = 128;
+    uint8_t skip[2] = {kOneCodeTable, 0};  // run + 1 of each code
     uint8_t length = 0;        // of both codes
     uint8_t unused = 0;
     int16_t level[2] = {0, 0};

@@ -172,7 +172,7 @@ TEST(VlcCodes, CoefficientPairsReadAsTheirCodesOneAtATime) {
                                              std::to_string(a.level) + " " +
                                              std::to_string(b.run) + "/" + std::to_string(b.level);
                     if (a.run == vlc::kEob || a.run == vlc::kEscape) {
-                        EXPECT_EQ(p.skip[0], 0) << what;
+                        EXPECT_EQ(p.skip[0], vlc::CoefficientPair::kOneCodeTable) << what;
                         continue;
                     }
                     EXPECT_EQ(p.skip[0], a.run + 1) << what;
