@@ -23,6 +23,7 @@ EncoderKernels plainKernels() {
     k.halfPelSads = nullptr;  // the search's one-by-one sums are quicker
     k.ssd16 = ssd16Body;
     k.sum8 = sum8Body;
+    k.quarterSums = quarterSumsBody;
     k.quarterBounds = quarterBoundsBody;
     k.blockSumsRow = blockSumsRowBody;
     k.variance16 = variance16Body;

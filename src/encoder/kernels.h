@@ -36,6 +36,9 @@ struct EncoderKernels {
                          int width, std::uint16_t* out);
     // Sum of the samples of an 8x8 block.
     int (*sum8)(const std::uint8_t* a, int stride);
+    // The sums of the four 8x8 quarters of a 16x16 block, left to right,
+    // top to bottom.
+    void (*quarterSums)(const std::uint8_t* a, int stride, int* out);
     // Lower bounds of the SAD of a 16x16 block whose four 8x8 quarters sum
     // to quarters[0..3] (left to right, top to bottom) against the blocks at
     // `sums` + i, i < n <= 64, where `sums` holds 8x8 block sums with

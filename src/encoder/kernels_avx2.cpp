@@ -607,6 +607,19 @@ int variance16Avx2(const std::uint8_t* a, int stride) {
     return _mm_cvtsi128_si32(q) - static_cast<int>(static_cast<long long>(sum) * sum / 256);
 }
 
+// Two rows a step, as quarterSumsSse2 takes one.
+void quarterSumsAvx2(const std::uint8_t* a, int stride, int* out) {
+    const __m256i zero = _mm256_setzero_si256();
+    for (int h = 0; h < 2; ++h) {
+        __m256i s = zero;
+        for (int y = 8 * h; y < 8 * h + 8; y += 2)
+            s = _mm256_add_epi64(s, _mm256_sad_epu8(twoRows(a + y * stride, stride), zero));
+        const __m128i t = _mm_add_epi64(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+        out[2 * h] = _mm_cvtsi128_si32(t);
+        out[2 * h + 1] = _mm_cvtsi128_si32(_mm_srli_si128(t, 8));
+    }
+}
+
 }  // namespace
 
 void installAvx2Kernels(EncoderKernels& k) {
@@ -624,6 +637,7 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.blockIn = blockInAvx2;
     k.leastVariance8 = leastVariance8Avx2;
     k.variance16 = variance16Avx2;
+    k.quarterSums = quarterSumsAvx2;
     k.fdctFloat = fdctFloatBody;
 }
 

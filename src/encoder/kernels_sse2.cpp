@@ -135,6 +135,18 @@ void blockSumsRowSse2(std::uint16_t* col, const std::uint8_t* add, const std::ui
     }
 }
 
+// A row's two halves summed at once, a register for each half of the rows.
+void quarterSumsSse2(const std::uint8_t* a, int stride, int* out) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int h = 0; h < 2; ++h) {
+        __m128i s = zero;
+        for (int y = 8 * h; y < 8 * h + 8; ++y)
+            s = _mm_add_epi64(s, _mm_sad_epu8(load16(a + y * stride), zero));
+        out[2 * h] = _mm_cvtsi128_si32(s);
+        out[2 * h + 1] = _mm_cvtsi128_si32(_mm_srli_si128(s, 8));
+    }
+}
+
 int sum8Sse2(const std::uint8_t* a, int stride) {
     const __m128i zero = _mm_setzero_si128();
     __m128i s = _mm_setzero_si128();
@@ -582,6 +594,7 @@ void installSse2Kernels(EncoderKernels& k) {
     k.ssd16 = ssd16Sse2;
     k.variance16 = variance16Sse2;
     k.sum8 = sum8Sse2;
+    k.quarterSums = quarterSumsSse2;
     k.quarterBounds = quarterBoundsSse2;
     k.blockSumsRow = blockSumsRowSse2;
 }

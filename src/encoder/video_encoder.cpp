@@ -1092,9 +1092,7 @@ struct MotionEstimator {
         int quarters[4] = {};
         if (type != PictureType::I) {
             for (int r = 0; r < 16; ++r) std::memcpy(packed + 16 * r, blk + r * W, 16);
-            if (p.motionSearch != kBestMotionSearch)
-                for (int q = 0; q < 4; ++q)
-                    quarters[q] = k.sum8(packed + (q >> 1) * 128 + (q & 1) * 8, 16);
+            if (p.motionSearch != kBestMotionSearch) k.quarterSums(packed, 16, quarters);
         }
         bool transformed = false;
         e.zeroBlocks = 0;

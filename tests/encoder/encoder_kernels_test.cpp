@@ -104,6 +104,15 @@ TEST_P(EncoderKernelLevels, SimdDistortionMeasuresEqualThePlainOnes) {
                   plain.ssd16(pa, Area::kStride, pred.data()));
         EXPECT_EQ(simd.variance16(pa, Area::kStride), plain.variance16(pa, Area::kStride));
         EXPECT_EQ(simd.sum8(pa, Area::kStride), plain.sum8(pa, Area::kStride));
+        int qa[4], qb[4];
+        plain.quarterSums(pa, Area::kStride, qa);
+        simd.quarterSums(pa, Area::kStride, qb);
+        for (int q = 0; q < 4; ++q) {
+            const int want =
+                plain.sum8(pa + (q >> 1) * 8 * Area::kStride + (q & 1) * 8, Area::kStride);
+            EXPECT_EQ(qa[q], want) << q;
+            EXPECT_EQ(qb[q], want) << q;
+        }
         if (round % 4 == 2) {  // all 255: no variance, however bright
             EXPECT_EQ(simd.sum8(pa, Area::kStride), 64 * 255);
             EXPECT_EQ(plain.variance16(pa, Area::kStride), 0);
