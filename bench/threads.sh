@@ -5,11 +5,13 @@
 # Quality (720x576 MPEG-2, MotionSearch 2) and (d) decoding alone. The four
 # commands of a case run in turn, RUNS rounds, so a drift of the shared
 # machine's speed falls on all of them; each figure is the median of its
-# runs: wall-clock frames per second, peak resident memory (ours), and the
-# ratios. Then the md5 sums of the MPEG outputs at 1, 2 and 4 threads, which
-# must be the same. Every rip of ours zooms to the full frame (--zoom 3),
-# the picture ffmpeg's commands make; the default zoom would letterbox a 4:3
-# title into bands, which is less work and no fair match.
+# runs: wall-clock frames per second, peak resident memory (ours), the
+# ratios, and the CPU seconds (user + sys) of each command, the steadier
+# figure when other work shares the machine. Then the md5 sums of the MPEG
+# outputs at 1, 2 and 4 threads, which must be the same. Every rip of ours
+# zooms to the full frame (--zoom 3), the picture ffmpeg's commands make; the
+# default zoom would letterbox a 4:3 title into bands, which is less work and
+# no fair match.
 # Usage: bench/threads.sh BUILD_DIR DISC [RUNS]
 #   DISC  a folder holding VIDEO_TS, e.g. a 60-second 720x576 title from
 #         tools/make-test-disc.sh --out DIR --seconds 60 --bitrate 6000k
@@ -38,14 +40,14 @@ else
 fi
 
 # timed LABEL MAKER ARGS...: one run of the command MAKER ARGS puts in $cmd;
-# appends "wall_seconds peak_kb" to $work/LABEL.
+# appends "wall_seconds peak_kb cpu_seconds" to $work/LABEL.
 timed() {
   local label=$1
   shift
   "$@"
-  /usr/bin/time -f '%e %M' -o "$work/time" "${cmd[@]}" >/dev/null 2>"$work/err" ||
+  /usr/bin/time -f '%e %M %U %S' -o "$work/time" "${cmd[@]}" >/dev/null 2>"$work/err" ||
     { echo "threads: $label failed: $(cat "$work/err")" >&2; exit 1; }
-  cat "$work/time" >>"$work/$label"
+  awk '{print $1, $2, $3 + $4}' "$work/time" >>"$work/$label"
 }
 # run MAKER ARGS...: the command once, untimed.
 run() {
@@ -127,6 +129,9 @@ bench() {
     "$(echo "$frames / $ff1" | bc -l)" "$(echo "$frames / $ff" | bc -l)"
   printf '    ours/ffmpeg: default %.2f, one thread %.2f;  ours default/ours 1 thread %.2f\n' \
     "$(echo "$ff / $o" | bc -l)" "$(echo "$ff1 / $o1" | bc -l)" "$(echo "$o1 / $o" | bc -l)"
+  printf '    cpu s (user+sys): ours %.2f, default %.2f;  ffmpeg %.2f, default %.2f\n' \
+    "$(median "$case-ours1" 3)" "$(median "$case-ours" 3)" "$(median "$case-ff1" 3)" \
+    "$(median "$case-ff" 3)"
 }
 
 echo "$(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg); $runs rounds; medians"
