@@ -586,14 +586,10 @@ int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
     // The loop is a chain of dependent shifts of the bit window: a copy in
     // registers spares every link a store and a load around the refill
     // call. While eight bytes of the run are ahead the window is topped up
-    // before every code without a branch: the next eight bytes go in below
+    // after every code without a branch: the next eight bytes go in below
     // the bits it holds and the whole bytes among them count as read (the
-    // bits of the part byte are put in again, the same, next time). The
-    // code itself is looked up in the window as it was before the top-up:
-    // it always holds 32 bits, more than any code but the escape, which
-    // takes its 24 from them too. So the top-up is off the chain: it waits
-    // for the last code's length while the next lookup runs. Near the run's
-    // end the decoder's own refill takes over.
+    // bits of the part byte are put in again, the same, next time). Near
+    // the run's end the decoder's own refill takes over.
     uint64_t window = d.window_;
     int count = d.windowBits_;
     const uint8_t* cursor = d.demux_.cursor;
@@ -610,21 +606,14 @@ int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         cursor = d.demux_.cursor;
         end = d.demux_.videoEnd;
     };
-    // The next 32 bits, then the top-up: after it at least 56 bits are in,
-    // and no code but the escape (24, with its fields) takes more than 17.
-    const auto next = [&] {
-        const uint32_t bits = uint32_t(window >> 32);
+    const auto flush = [&](int n) {
+        window <<= n;
+        count -= n;
         if (end - cursor >= 8) [[likely]] {
             window |= readBe64(cursor) >> count;
             cursor += (63 - count) >> 3;
             count |= 56;
-        }
-        return bits;
-    };
-    const auto flush = [&](int n) {
-        window <<= n;
-        count -= n;
-        if (count < 32) [[unlikely]] {
+        } else if (count < 32) {
             handBack();
             d.refillWindow();
             takeBack();
@@ -644,14 +633,14 @@ int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         // "1s": the short form of (0, 1) for the first coefficient; a first
         // code starting with 0 is an ordinary one (the end of block, "10",
         // cannot come first).
-        if (const uint32_t bits = next(); bits >> 31) {
+        if (const uint32_t bits = uint32_t(window >> 32); bits >> 31) {
             i = 0;
             put(0, 1, (bits >> 30) & 1);
             flush(2);
         }
     }
     for (;;) {
-        const uint32_t bits = next();
+        const uint32_t bits = uint32_t(window >> 32);
         // Most steps take one or two ordinary codes: a chain of lookups and
         // shifts, each waiting for the one before, so two codes a link
         // halve it. A one-code entry writes its coefficient twice.

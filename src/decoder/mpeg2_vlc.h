@@ -70,12 +70,9 @@ struct CoefficientTable {
         return pairs[pick(next32, next32 >> 22, kLongPairs + (next32 >> 15))];
     }
     // The short index when the first six bits are not all zero, else the
-    // long one. A select by mask, not a branch: long codes are about a fifth
-    // of the codes of a well-fed picture, too many and too scattered for
-    // the branch to be foreseen.
+    // long one.
     static uint32_t pick(uint32_t next32, uint32_t shortAt, uint32_t longAt) {
-        const uint32_t isLong = 0u - uint32_t(next32 < (1u << 26));
-        return shortAt ^ ((shortAt ^ longAt) & isLong);
+        return next32 >= (1u << 26) ? shortAt : longAt;
     }
 };
 const CoefficientTable& coefficientTable(int which);  // 0 = B.14, 1 = B.15
