@@ -133,27 +133,56 @@ bool readWav(const std::string& path, std::vector<std::int16_t>& stereo, std::st
     return false;
 }
 
-// Bilinear resize of one plane.
+// Bilinear resize of one plane: each used source row is blended across once,
+// then pairs of those rows are blended down. The sums are the same expressions
+// in the same order as a sample-by-sample resize, so the bytes do not move; a
+// row that falls exactly on a source row (weight 0) is that row's blend alone,
+// which is the same value.
 void resizePlane(const std::uint8_t* src, int sw, int sh, std::uint8_t* dst, int dw, int dh) {
     if (sw == dw && sh == dh) {
         // Every sample falls on itself: the same bytes, without the arithmetic.
         std::memcpy(dst, src, static_cast<std::size_t>(sw) * sh);
         return;
     }
-    for (int y = 0; y < dh; ++y) {
-        double fy = (y + 0.5) * sh / dh - 0.5;
-        int y0 = fy < 0 ? 0 : static_cast<int>(fy);
-        int y1 = y0 + 1 < sh ? y0 + 1 : sh - 1;
-        double wy = fy < 0 ? 0 : fy - y0;
-        for (int x = 0; x < dw; ++x) {
-            double fx = (x + 0.5) * sw / dw - 0.5;
-            int x0 = fx < 0 ? 0 : static_cast<int>(fx);
-            int x1 = x0 + 1 < sw ? x0 + 1 : sw - 1;
-            double wx = fx < 0 ? 0 : fx - x0;
-            double v = (1 - wy) * ((1 - wx) * src[y0 * sw + x0] + wx * src[y0 * sw + x1]) +
-                       wy * ((1 - wx) * src[y1 * sw + x0] + wx * src[y1 * sw + x1]);
-            dst[y * dw + x] = static_cast<std::uint8_t>(v + 0.5);
+    struct Tap {
+        int first, second;
+        double weight;
+    };
+    auto tap = [](int o, int in, int out) {
+        const double f = (o + 0.5) * in / out - 0.5;
+        const int first = f < 0 ? 0 : static_cast<int>(f);
+        return Tap{first, first + 1 < in ? first + 1 : in - 1, f < 0 ? 0 : f - first};
+    };
+    std::vector<Tap> columns(static_cast<std::size_t>(dw));
+    for (int x = 0; x < dw; ++x) columns[static_cast<std::size_t>(x)] = tap(x, sw, dw);
+    const std::size_t width = static_cast<std::size_t>(dw);
+    std::vector<double> across(static_cast<std::size_t>(sh) * width);
+    std::vector<bool> blended(static_cast<std::size_t>(sh), false);
+    auto sourceRow = [&](int r) {
+        double* row = across.data() + static_cast<std::size_t>(r) * width;
+        if (!blended[static_cast<std::size_t>(r)]) {
+            const std::uint8_t* in = src + static_cast<std::size_t>(r) * sw;
+            for (std::size_t x = 0; x < width; ++x) {
+                const Tap& c = columns[x];
+                row[x] = (1 - c.weight) * in[c.first] + c.weight * in[c.second];
+            }
+            blended[static_cast<std::size_t>(r)] = true;
         }
+        return static_cast<const double*>(row);
+    };
+    for (int y = 0; y < dh; ++y) {
+        const Tap t = tap(y, sh, dh);
+        const double* top = sourceRow(t.first);
+        std::uint8_t* out = dst + static_cast<std::size_t>(y) * width;
+        if (t.weight == 0) {
+            for (std::size_t x = 0; x < width; ++x)
+                out[x] = static_cast<std::uint8_t>(top[x] + 0.5);
+            continue;
+        }
+        const double* bottom = sourceRow(t.second);
+        const double wy = t.weight;
+        for (std::size_t x = 0; x < width; ++x)
+            out[x] = static_cast<std::uint8_t>((1 - wy) * top[x] + wy * bottom[x] + 0.5);
     }
 }
 
