@@ -1,5 +1,6 @@
 #include "encoder/layer2/layer2_kernels.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,6 +85,10 @@ void fftPassPlain(double* re, double* im, int n, int half, const double* cs, con
     }
 }
 
+void measureAllLinesPlain(const SpectrumLines& lines) {
+    measureLinesPlain(lines, 0, lines.count);
+}
+
 #ifdef ZEMBRA_LAYER2_SSE2
 // Two butterflies at a time; a pass of span 1 has only one per group and
 // stays plain.
@@ -111,11 +116,49 @@ void fftPassSse2(double* re, double* im, int n, int half, const double* cs, cons
 
 }  // namespace
 
+void fftPassNarrow(double* re, double* im, int n, int half, const double* cs, const double* sn) {
+#ifdef ZEMBRA_LAYER2_SSE2
+    fftPassSse2(re, im, n, half, cs, sn);
+#else
+    fftPassPlain(re, im, n, half, cs, sn);
+#endif
+}
+
+void measureLinesPlain(const SpectrumLines& l, int from, int to) {
+    for (int w = from; w < to; ++w) {
+        const double re = l.re[w], im = l.im[w];
+        const double e = re * re + im * im;
+        const double r = std::sqrt(e);
+        // The phase as a unit vector (angle 0 for a silent line).
+        const double cr = r > 0 ? re / r : 1.0, sr = r > 0 ? im / r : 0.0;
+        // Unpredictability: distance between the line and its prediction
+        // from the two previous frames (magnitude 2 r1 - r2, phase
+        // 2 f1 - f2, whose unit vector is u1 * u1 * conj(u2)); high lines count
+        // as noise-like.
+        double c = 0.4;
+        const double rp = 2.0 * l.lastR[w] - l.olderR[w];
+        if (w < l.predicted && r + std::fabs(rp) > 0) {
+            const double c1 = l.lastC[w], s1 = l.lastS[w];
+            const double c2 = l.olderC[w], s2 = l.olderS[w];
+            const double a = c1 * c1 - s1 * s1, b = 2.0 * c1 * s1;
+            const double cp = a * c2 + b * s2, sp = b * c2 - a * s2;
+            const double dx = re - rp * cp;
+            const double dy = im - rp * sp;
+            c = std::sqrt(dx * dx + dy * dy) / (r + std::fabs(rp));
+        }
+        l.olderR[w] = r;
+        l.olderC[w] = cr;
+        l.olderS[w] = sr;
+        l.energy[w] = e;
+        l.unpredictability[w] = c;
+    }
+}
+
 // Defined in layer2_kernels_avx2.cpp.
 void installLayer2Avx2(Layer2Kernels& k);
 
 Layer2Kernels makeLayer2Kernels(CpuLevel level) {
-    Layer2Kernels k{analyseBlockPlain, fftPassPlain};
+    Layer2Kernels k{analyseBlockPlain, fftPassPlain, measureAllLinesPlain};
 #ifdef ZEMBRA_LAYER2_SSE2
     if (level >= CpuLevel::Sse2) {
         k.analyseBlock = analyseBlockSse2;

@@ -12,6 +12,8 @@ namespace zembra::layer2 {
 namespace {
 
 constexpr int kLines = PsychoModel::kFftSize / 2;  // lines 0..511 are used
+// Lines from about 8.9 kHz up count as noise-like without a measure.
+constexpr int kPredictedLines = 206;
 constexpr double kRate = 44100.0;
 constexpr double kTmn = 29.0;  // tone masking noise, dB
 constexpr double kNmt = 6.0;   // noise masking tone, dB
@@ -113,6 +115,7 @@ PsychoModel::PsychoModel() {
     energy_.resize(partitions_);
     weighted_.resize(partitions_);
     lineEnergy_.resize(kLines + 1);
+    unpredictability_.resize(kLines + 1);
     nbLine_.resize(partitions_);
     reset();
 }
@@ -136,37 +139,34 @@ void PsychoModel::analyse(const double* samples, std::array<double, 32>& smr) {
     std::vector<double>& energy = energy_;
     std::vector<double>& weighted = weighted_;
     std::vector<double>& lineEnergy = lineEnergy_;
-    std::fill(energy.begin(), energy.end(), 0.0);
-    std::fill(weighted.begin(), weighted.end(), 0.0);
-    for (int w = 0; w <= kLines; ++w) {
-        const double e = re_[w] * re_[w] + im_[w] * im_[w];
-        const double r = std::sqrt(e);
-        // The phase as a unit vector (angle 0 for a silent line).
-        const double cr = r > 0 ? re_[w] / r : 1.0, sr = r > 0 ? im_[w] / r : 0.0;
-        // Unpredictability: distance between the line and its prediction
-        // from the two previous frames (magnitude 2 r1 - r2, phase
-        // 2 f1 - f2, whose unit vector is u1 * u1 * conj(u2)); high lines count
-        // as noise-like.
-        double c = 0.4;
-        const double rp = 2.0 * prevR_[0][w] - prevR_[1][w];
-        if (w < 206 && r + std::fabs(rp) > 0) {
-            const double c1 = prevC_[0][w], s1 = prevS_[0][w];
-            const double c2 = prevC_[1][w], s2 = prevS_[1][w];
-            const double a = c1 * c1 - s1 * s1, b = 2.0 * c1 * s1;
-            const double cp = a * c2 + b * s2, sp = b * c2 - a * s2;
-            const double dx = re_[w] - rp * cp;
-            const double dy = im_[w] - rp * sp;
-            c = std::sqrt(dx * dx + dy * dy) / (r + std::fabs(rp));
+    const SpectrumLines lines{.re = re_.data(),
+                              .im = im_.data(),
+                              .lastR = prevR_[0].data(),
+                              .lastC = prevC_[0].data(),
+                              .lastS = prevS_[0].data(),
+                              .olderR = prevR_[1].data(),
+                              .olderC = prevC_[1].data(),
+                              .olderS = prevS_[1].data(),
+                              .energy = lineEnergy.data(),
+                              .unpredictability = unpredictability_.data(),
+                              .count = kLines + 1,
+                              .predicted = kPredictedLines};
+    kernels_->measureLines(lines);
+    // The older frame's history now holds this frame's, which is the last one
+    // for the next frame (swapping vectors swaps their buffers).
+    prevR_[0].swap(prevR_[1]);
+    prevC_[0].swap(prevC_[1]);
+    prevS_[0].swap(prevS_[1]);
+
+    // A partition is a run of consecutive lines, summed in line order.
+    for (int b = 0, w = 0; b < partitions_; ++b) {
+        double e = 0, weightedE = 0;
+        for (const int end = w + linesInPart_[b]; w < end; ++w) {
+            e += lineEnergy[w];
+            weightedE += lineEnergy[w] * unpredictability_[w];
         }
-        prevR_[1][w] = prevR_[0][w];
-        prevC_[1][w] = prevC_[0][w];
-        prevS_[1][w] = prevS_[0][w];
-        prevR_[0][w] = r;
-        prevC_[0][w] = cr;
-        prevS_[0][w] = sr;
-        lineEnergy[w] = e;
-        energy[partOfLine_[w]] += e;
-        weighted[partOfLine_[w]] += e * c;
+        energy[b] = e;
+        weighted[b] = weightedE;
     }
 
     std::vector<double>& nbLine = nbLine_;

@@ -38,8 +38,9 @@ private:
     std::vector<int> spreadFrom_, spreadTo_;
     std::vector<double> absthr_;  // energy per line
     std::vector<double> window_;
-    // Magnitude and phase (as a unit vector) of each line in the two
-    // previous frames.
+    // Magnitude and phase (as a unit vector) of each line in the last frame
+    // [0] and the one before [1]; each frame's measure overwrites [1], then
+    // the two swap.
     std::vector<double> prevR_[2], prevC_[2], prevS_[2];
     std::vector<double> re_, im_;
     std::vector<double> cosTab_, sinTab_;
@@ -47,7 +48,7 @@ private:
     std::vector<double> passCos_, passSin_;
     std::vector<int> bitrev_;
     // Scratch of analyse().
-    std::vector<double> energy_, weighted_, lineEnergy_, nbLine_;
+    std::vector<double> energy_, weighted_, lineEnergy_, unpredictability_, nbLine_;
     const Layer2Kernels* kernels_ = &layer2Kernels();
 
     void transform();
