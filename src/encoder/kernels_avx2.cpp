@@ -140,6 +140,59 @@ void halfPelSadsAvx2(const std::uint8_t* blk, const std::uint8_t* ref, int strid
     sads[7] = half(below, 1);
 }
 
+// The rounded average of four samples from two rounded averages of two,
+// exact: avg(p, q) rounds up once too often where a pair's sum and the sum
+// of the two averages are both odd, and that is the bit taken off.
+template <typename V, V (*Avg)(V, V), V (*Xor)(V, V), V (*Or)(V, V), V (*And)(V, V),
+          V (*Sub)(V, V)>
+inline V average4(V a0, V a1, V b0, V b1, V p, V q, V one) {
+    const V odd = And(And(Or(Xor(a0, a1), Xor(b0, b1)), Xor(p, q)), one);
+    return Sub(Avg(p, q), odd);
+}
+
+// Thirty-two samples a step while x + 32 is inside the row, then sixteen.
+void halfPelRowAvx2(const std::uint8_t* a, const std::uint8_t* b, int w, std::uint8_t* oh,
+                    std::uint8_t* ov, std::uint8_t* od) {
+    auto load = [](const std::uint8_t* p) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    };
+    auto store = [](std::uint8_t* p, __m256i v) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+    };
+    int x = 0;
+    const __m256i one = _mm256_set1_epi8(1);
+    for (; x + 32 < w; x += 32) {
+        const __m256i a0 = load(a + x), a1 = load(a + x + 1);
+        const __m256i b0 = load(b + x), b1 = load(b + x + 1);
+        const __m256i p = _mm256_avg_epu8(a0, a1), q = _mm256_avg_epu8(b0, b1);
+        store(oh + x, p);
+        store(ov + x, _mm256_avg_epu8(a0, b0));
+        store(od + x, average4<__m256i, _mm256_avg_epu8, _mm256_xor_si256, _mm256_or_si256,
+                               _mm256_and_si256, _mm256_sub_epi8>(a0, a1, b0, b1, p, q, one));
+    }
+    auto load16 = [](const std::uint8_t* p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    };
+    auto store16 = [](std::uint8_t* p, __m128i v) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    };
+    for (; x + 16 < w; x += 16) {
+        const __m128i a0 = load16(a + x), a1 = load16(a + x + 1);
+        const __m128i b0 = load16(b + x), b1 = load16(b + x + 1);
+        const __m128i p = _mm_avg_epu8(a0, a1), q = _mm_avg_epu8(b0, b1);
+        store16(oh + x, p);
+        store16(ov + x, _mm_avg_epu8(a0, b0));
+        store16(od + x, average4<__m128i, _mm_avg_epu8, _mm_xor_si128, _mm_or_si128, _mm_and_si128,
+                                 _mm_sub_epi8>(a0, a1, b0, b1, p, q, _mm256_castsi256_si128(one)));
+    }
+    for (; x < w; ++x) {
+        const int x1 = x + 1 < w ? x + 1 : x;
+        oh[x] = static_cast<std::uint8_t>((a[x] + a[x1] + 1) >> 1);
+        ov[x] = static_cast<std::uint8_t>((a[x] + b[x] + 1) >> 1);
+        od[x] = static_cast<std::uint8_t>((a[x] + a[x1] + b[x] + b[x1] + 2) >> 2);
+    }
+}
+
 // Sixteen columns and sixteen sums a step, as blockSumsRowSse2 does eight.
 void blockSumsRowAvx2(std::uint16_t* col, const std::uint8_t* add, const std::uint8_t* sub, int w,
                       std::uint16_t* out) {
@@ -632,6 +685,7 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.sad16Packed = sad16PackedAvx2;
     k.halfPelSads = halfPelSadsAvx2;
     k.blockSumsRow = blockSumsRowAvx2;
+    k.halfPelRow = halfPelRowAvx2;
     k.quarterBounds = quarterBoundsAvx2;
     k.ssd16 = ssd16Avx2;
     k.blockIn = blockInAvx2;
