@@ -267,10 +267,13 @@ struct Frame {
         // so the wrapping steps are exact.
         forBands(pool, h - 7, [&](int first, int end) {
             std::vector<std::uint16_t> col(static_cast<std::size_t>(w), 0);
-            for (int r = first; r < first + 8; ++r) {
-                const std::uint8_t* a = y.row(r);
-                for (int x = 0; x < w; ++x) col[x] = static_cast<std::uint16_t>(col[x] + a[x]);
-            }
+            // The band's first eight rows added by the row step against a
+            // row of zeros (its sums land in the band's first row, made
+            // again below).
+            const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(w), 0);
+            for (int r = first; r < first + 8; ++r)
+                k.blockSumsRow(col.data(), y.row(r), zeros.data(), w,
+                               sums.data() + static_cast<std::size_t>(first) * w);
             for (int r = first; r < end; ++r) {
                 std::uint16_t* o = sums.data() + static_cast<std::size_t>(r) * w;
                 if (r > first)
