@@ -277,7 +277,7 @@ void Mpeg2Decoder::SliceContext::decode(Picture* target, bool second) {
     cmbH = fmt == 1 ? 8 : 16;
     mbCount = d.sequence_.mbWidth * (field ? d.sequence_.mbHeight / 2 : d.sequence_.mbHeight);
     intraTable = &vlc::coefficientTable(d.picture_.intraVlcFormat && d.sequence_.mpeg2 ? 1 : 0);
-    interTable = &vlc::coefficientTable(0);
+    interTable = &vlc::nonIntraCoefficientTable();
     scan = d.picture_.alternateScan && d.sequence_.mpeg2 ? mpeg::kAlternateScan.data()
                                                          : mpeg::kZigZag.data();
     mc = &mcKernels(mcFamilyFor(d.idctVariant_));
@@ -545,17 +545,23 @@ inline bool mpeg2Escape(uint32_t bits, int& i, int& level, bool& negative) {
     return true;
 }
 
-// MPEG-1 reconstruction makes every value odd and clamps it to 12 bits;
-// MPEG-2 leaves both to the mismatch-free transform.
+// factor: the level (intra) or 2 level + 1 (non-intra), signed; the
+// magnitude is scaled and the sign put back. MPEG-1 reconstruction makes
+// every value odd and clamps it to 12 bits; MPEG-2 leaves both to the
+// mismatch-free transform, and its negative values, rounded towards zero
+// like the positive ones, take the bias below the shift instead of a
+// negation on either side of it.
 template <bool Mpeg1>
-inline int16_t dequantised(int level, int q, bool negative, int shift) {
-    int v = (level * q) >> shift;
+inline int16_t dequantised(int factor, int q, int shift) {
     if constexpr (Mpeg1) {
+        const bool negative = factor < 0;
+        int v = ((negative ? -factor : factor) * q) >> shift;
         if (v) v = (v - 1) | 1;
         if (negative) return int16_t(v > 2048 ? -2048 : -v);
         return int16_t(v > 2047 ? 2047 : v);
     }
-    return int16_t(negative ? -v : v);
+    const int x = factor * q;
+    return int16_t((x + ((x >> 31) & ((1 << shift) - 1))) >> shift);
 }
 }  // namespace
 
@@ -621,12 +627,15 @@ int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
     };
     // Locals, so the loop reads neither through `this` after each store.
     const uint8_t* const order = scan;
-    const auto put = [&](int at, int level, bool negative) {
+    // The pairs of the tables for intra blocks hold the levels, those of
+    // the non-intra table the factors already.
+    const auto put = [&](int at, int factor) {
         const int pos = order[at];
-        blk[pos] = dequantised<Mpeg1>(Intra ? level : 2 * level + 1, q[pos], negative, shift);
+        blk[pos] = dequantised<Mpeg1>(factor, q[pos], shift);
     };
-    const auto putSigned = [&](int at, int level) {
-        put(at, level < 0 ? -level : level, level < 0);
+    const auto putLevel = [&](int at, int level, bool negative) {
+        const int factor = Intra ? level : 2 * level + 1;
+        put(at, negative ? -factor : factor);
     };
     int i = Intra ? 0 : -1;
     if constexpr (!Intra) {
@@ -635,7 +644,7 @@ int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         // cannot come first).
         if (const uint32_t bits = uint32_t(window >> 32); bits >> 31) {
             i = 0;
-            put(0, 1, (bits >> 30) & 1);
+            putLevel(0, 1, (bits >> 30) & 1);
             flush(2);
         }
     }
@@ -648,8 +657,8 @@ int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
         const int first = i + p.skip[0], second = first + p.skip[1];
         if (second <= 63) [[likely]] {
             flush(p.length);
-            putSigned(first, p.level[0]);
-            putSigned(second, p.level[1]);
+            put(first, p.level[0]);
+            put(second, p.level[1]);
             i = second;
             continue;
         }
@@ -685,7 +694,7 @@ int Mpeg2Decoder::SliceContext::coefficients(int16_t* blk, const int* q,
             d.status_ = DecodeStatus::BadCoefficient;
             return i;
         }
-        put(i, level, negative);
+        putLevel(i, level, negative);
     }
 }
 

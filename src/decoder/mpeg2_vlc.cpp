@@ -102,6 +102,15 @@ CoefficientTable buildTableZero() {
     return t;
 }
 
+CoefficientTable buildNonIntraTable() {
+    CoefficientTable t = buildTableZero();
+    for (CoefficientPair& p : t.pairs) {
+        if (p.skip[0] == CoefficientPair::kOneCodeTable) continue;
+        for (int16_t& l : p.level) l = int16_t(l < 0 ? 2 * l - 1 : 2 * l + 1);
+    }
+    return t;
+}
+
 CoefficientTable buildTableOne() {
     CoefficientTable t{};
     addCoefficients(t, mpeg::kCoefficientsOneOwn);
@@ -122,6 +131,7 @@ struct Tables {
     std::vector<Entry> dcChroma = build(mpeg::kDcSizeChroma, 10);
     CoefficientTable zero = buildTableZero();
     CoefficientTable one = buildTableOne();
+    CoefficientTable nonIntra = buildNonIntraTable();
 };
 
 const Tables& tables() {
@@ -150,5 +160,6 @@ const Entry* motionTable() { return tables().motion.data(); }
 const Entry* dcLumaTable() { return tables().dcLuma.data(); }
 const Entry* dcChromaTable() { return tables().dcChroma.data(); }
 const CoefficientTable& coefficientTable(int which) { return which ? tables().one : tables().zero; }
+const CoefficientTable& nonIntraCoefficientTable() { return tables().nonIntra; }
 
 }  // namespace zembra::vlc

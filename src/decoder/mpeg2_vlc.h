@@ -53,7 +53,7 @@ struct CoefficientPair {
     uint8_t skip[2] = {kOneCodeTable, 0};  // run + 1 of each code
     uint8_t length = 0;        // of both codes
     uint8_t unused = 0;
-    int16_t level[2] = {0, 0};
+    int16_t level[2] = {0, 0};  // signed; factors in the non-intra table
 };
 struct CoefficientTable {
     // Short codes, then long codes.
@@ -89,5 +89,9 @@ struct CoefficientTable {
     }
 };
 const CoefficientTable& coefficientTable(int which);  // 0 = B.14, 1 = B.15
+// B.14 for the blocks of non-intra macroblocks: the pairs' levels are
+// 2 |level| + 1 with the level's sign, the factor of the quantiser step.
+// The one-code lookup keeps the levels.
+const CoefficientTable& nonIntraCoefficientTable();
 
 }  // namespace zembra::vlc

@@ -131,7 +131,8 @@ TEST(VlcCodes, EveryShortCoefficientCodeDecodesToItsRunAndLevel) {
 
 // Two codes read in one step must be the two codes read one at a time,
 // whatever bits follow; a second code that does not end within the bits
-// looked at is left for the next step.
+// looked at is left for the next step. The table for non-intra blocks
+// holds 2 |level| + 1 with the level's sign in their place.
 TEST(VlcCodes, CoefficientPairsReadAsTheirCodesOneAtATime) {
     struct Code {
         uint32_t bits;
@@ -156,11 +157,18 @@ TEST(VlcCodes, CoefficientPairsReadAsTheirCodesOneAtATime) {
          codesOf(std::span(mpeg::kCoefficientsZero).last(mpeg::kSharedCoefficientCodes)))
         one.push_back(c);
     const std::vector<Code> lists[2] = {codesOf(mpeg::kCoefficientsZero), one};
+    const vlc::CoefficientTable* tables[3] = {&vlc::coefficientTable(0),
+                                              &vlc::coefficientTable(1),
+                                              &vlc::nonIntraCoefficientTable()};
     int pairs = 0;
-    for (int which = 0; which < 2; ++which) {
-        const vlc::CoefficientTable& table = vlc::coefficientTable(which);
-        for (const Code& a : lists[which]) {
-            for (const Code& b : lists[which]) {
+    for (int which = 0; which < 3; ++which) {
+        const vlc::CoefficientTable& table = *tables[which];
+        const std::vector<Code>& list = lists[which == 1 ? 1 : 0];
+        const auto stored = [&](int level) {
+            return which < 2 ? level : level < 0 ? 2 * level - 1 : 2 * level + 1;
+        };
+        for (const Code& a : list) {
+            for (const Code& b : list) {
                 const int both = a.length + b.length;
                 if (both > 32) continue;
                 for (const uint32_t after : {0u, ~0u}) {
@@ -176,12 +184,12 @@ TEST(VlcCodes, CoefficientPairsReadAsTheirCodesOneAtATime) {
                         continue;
                     }
                     EXPECT_EQ(p.skip[0], a.run + 1) << what;
-                    EXPECT_EQ(p.level[0], a.level) << what;
+                    EXPECT_EQ(p.level[0], stored(a.level)) << what;
                     const bool paired = b.run < vlc::kEob && both <= 10;
                     pairs += paired;
                     EXPECT_EQ(p.length, paired ? both : a.length) << what;
                     EXPECT_EQ(p.skip[1], paired ? b.run + 1 : 0) << what;
-                    EXPECT_EQ(p.level[1], paired ? b.level : a.level) << what;
+                    EXPECT_EQ(p.level[1], stored(paired ? b.level : a.level)) << what;
                 }
             }
         }
