@@ -980,6 +980,7 @@ struct MotionEstimator {
         // The modes are weighed by their luma; a prediction's chroma is
         // made once its mode is transformed (see withChroma).
         alignas(32) std::uint8_t predF[384], predB[384], predI[384];
+        Vec biF, biB;  // the interpolated mode's vectors (B pictures)
         predictLuma(*fwdRef, mbx, mby, vf, predF);
         if (type == PictureType::P) {
             // No vector to code, and a skipped macroblock when nothing is.
@@ -1000,18 +1001,18 @@ struct MotionEstimator {
             costB[j] = b.fullPelCost;
             vb = vec(b.vector);
             predictLuma(*bwdRef, mbx, mby, vb, predB);
-            k.average(predF, predB, predI, 256);
-            const int bitsF = vectorBits(f.vector, pmvF, fcodeF);
-            const int bitsB = vectorBits(b.vector, pmvB, fcodeB);
-            inter[n++] = {MbMode::Forward, predF, {4, 4}, bitsF, f.cost};
-            inter[n++] = {MbMode::Backward, predB, {3, 3}, bitsB, b.cost};
-            inter[n++] = {MbMode::Interpolated,
-                          predI,
-                          {2, 2},
-                          bitsF + bitsB,
-                          k.sad16Packed(packed, predI, 16, 1 << 30) +
-                              forward.vectorCost(f.vector, pmvF) +
-                              backward.vectorCost(b.vector, pmvB)};
+            inter[n++] = {
+                MbMode::Forward, predF, {4, 4}, vectorBits(f.vector, pmvF, fcodeF), f.cost};
+            inter[n++] = {
+                MbMode::Backward, predB, {3, 3}, vectorBits(b.vector, pmvB, fcodeB), b.cost};
+            const Interpolation bi =
+                interpolate(mbx, mby, packed, {&forward, f, pmvF, predF, fwdRef, fcodeF},
+                            {&backward, b, pmvB, predB, bwdRef, fcodeB}, predI);
+            biF = vec(bi.f);
+            biB = vec(bi.b);
+            inter[n++] = {MbMode::Interpolated, predI, {2, 2},
+                          vectorBits(bi.f, pmvF, fcodeF) + vectorBits(bi.b, pmvB, fcodeB),
+                          bi.cost};
         }
         const Inter* best = inter;
         for (int i = 1; i < n; ++i)
@@ -1029,8 +1030,16 @@ struct MotionEstimator {
                 predictChroma(*bwdRef, mbx, mby, vb, predB);
                 chromaB = true;
             }
-            if (m.mode == MbMode::Interpolated)
-                k.average(predF + 256, predB + 256, predI + 256, 128);
+            if (m.mode == MbMode::Interpolated) {
+                if (biF == vf && biB == vb) {
+                    k.average(predF + 256, predB + 256, predI + 256, 128);
+                } else {
+                    alignas(32) std::uint8_t cf[384], cb[384];
+                    predictChroma(*fwdRef, mbx, mby, biF, cf);
+                    predictChroma(*bwdRef, mbx, mby, biB, cb);
+                    k.average(cf + 256, cb + 256, predI + 256, 128);
+                }
+            }
             return m.pred;
         };
 
@@ -1050,6 +1059,7 @@ struct MotionEstimator {
             std::memcpy(pred, withChroma(*best), 384);
             transform(mbx, mby, pred, coef);
             if (best->mode == MbMode::NoMc) vf = Vec{};
+            if (best->mode == MbMode::Interpolated) vf = biF, vb = biB;
             return best->mode;
         }
         ModeChoice choice{k, modeCost, pred, coef};
@@ -1065,7 +1075,83 @@ struct MotionEstimator {
             choice.offer(MbMode::Intra, nullptr, c, kIntraBits, 0);
         }
         if (choice.mode == MbMode::NoMc) vf = Vec{};
+        if (choice.mode == MbMode::Interpolated) vf = biF, vb = biB;
         return choice.mode;
+    }
+
+    // One direction's search result as the interpolated mode starts from it.
+    struct Direction {
+        const BestMotionSearch* search;
+        MotionChoice found;
+        HalfPelVector pmv;
+        const std::uint8_t* pred;  // luma of found.vector
+        const Frame* ref;
+        int fcode;
+    };
+
+    struct Interpolation {
+        HalfPelVector f, b;
+        int cost;  // SAD + the price of both vectors' bits
+    };
+
+    // The interpolated prediction (luma, left in `predI`) and its vectors.
+    // Each search fitted its own prediction, not the average of the two:
+    // one half-pel step of either vector, the other held, often fits the
+    // average better (+0.02-0.17 dB, every row of the quality bench). The
+    // steps are tried where the mode can still be weighed by its coded
+    // bits, within a quarter of the better single direction by SAD, and
+    // along the axes only: the diagonals added 0.005 dB for twice the time.
+    Interpolation interpolate(int mbx, int mby, const std::uint8_t* packed, const Direction& fwd,
+                              const Direction& bwd, std::uint8_t* predI) const {
+        k.average(fwd.pred, bwd.pred, predI, 256);
+        Interpolation bi{fwd.found.vector, bwd.found.vector,
+                         k.sad16Packed(packed, predI, 16, 1 << 30) +
+                             fwd.search->vectorCost(fwd.found.vector, fwd.pmv) +
+                             bwd.search->vectorCost(bwd.found.vector, bwd.pmv)};
+        if (4 * bi.cost > 5 * std::min(fwd.found.cost, bwd.found.cost)) return bi;
+        stepInterpolated(mbx, mby, packed, fwd, bwd.pred, bwd.search->vectorCost(bi.b, bwd.pmv),
+                         bi.f, bi.cost, predI);
+        // The backward steps hold the forward prediction as it now is.
+        alignas(32) std::uint8_t stepped[256];
+        const std::uint8_t* held = fwd.pred;
+        if (!(bi.f == fwd.found.vector)) {
+            predictLuma(*fwd.ref, mbx, mby, vec(bi.f), stepped);
+            held = stepped;
+        }
+        stepInterpolated(mbx, mby, packed, bwd, held, fwd.search->vectorCost(bi.f, fwd.pmv), bi.b,
+                         bi.cost, predI);
+        return bi;
+    }
+
+    // The four half-pel steps of `v` (the vector of `dir`) averaged with the
+    // other direction's prediction `held`, whose vector costs `heldCost`:
+    // the best that beats `cost` replaces `v`, `cost` and the prediction in
+    // `predI`.
+    void stepInterpolated(int mbx, int mby, const std::uint8_t* packed, const Direction& dir,
+                          const std::uint8_t* held, int heldCost, HalfPelVector& v, int& cost,
+                          std::uint8_t* predI) const {
+        const int W = cur->p[0].w, H = cur->p[0].h;
+        const int high = (16 << (dir.fcode - 1)) - 1, low = -(16 << (dir.fcode - 1));
+        alignas(32) std::uint8_t trial[256], mixed[256];
+        static constexpr HalfPelVector kSteps[4] = {{0, -1}, {-1, 0}, {1, 0}, {0, 1}};
+        const HalfPelVector centre = v;
+        for (const HalfPelVector step : kSteps) {
+            const HalfPelVector t{centre.x + step.x, centre.y + step.y};
+            const int hx = 32 * mbx + t.x, hy = 32 * mby + t.y;
+            if (t.x < low || t.x > high || t.y < low || t.y > high || hx < 0 || hy < 0 ||
+                hx > 2 * (W - 16) || hy > 2 * (H - 16))
+                continue;
+            const int bits = dir.search->vectorCost(t, dir.pmv) + heldCost;
+            if (bits >= cost) continue;
+            predictLuma(*dir.ref, mbx, mby, vec(t), trial);
+            k.average(trial, held, mixed, 256);
+            const int sad = k.sad16Packed(packed, mixed, 16, cost - bits);
+            if (sad + bits < cost) {
+                cost = sad + bits;
+                v = t;
+                std::memcpy(predI, mixed, 256);
+            }
+        }
     }
 
     // --- one macroblock ---------------------------------------------------
