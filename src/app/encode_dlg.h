@@ -258,6 +258,10 @@ public:
     // The stream ids and coding the decoder is opened with, from the chosen
     // title's Audio and Subtitle list positions (zembra decode opens its own).
     static void resolveStreamIds(InputSettings& input, const TitleCatalogue& catalogue);
+    // The warning that sectors were skipped over read errors: `caption`, how
+    // many, and where in the playing time. Empty when none were.
+    static std::string skippedSectorsText(const std::vector<SkippedSectors>& skipped,
+                                          const std::string& caption);
 
     // The output-geometry step used per frame (set up by the rip).
     OutputGeometry* geometry() { return geometry_.get(); }

@@ -561,14 +561,20 @@ void EncodeDlg::reportSkippedSectors() {
     std::vector<SkippedSectors> skipped = engines_.source->skippedSectors();
     if (skipped.size() > skippedReached_) skipped.resize(skippedReached_);
     if (skipped.empty()) return;
+    host_.messageBox(BoxKind::Warning,
+                     skippedSectorsText(skipped, text("STR_ERROR_SectorsSkipped")));
+}
+
+std::string EncodeDlg::skippedSectorsText(const std::vector<SkippedSectors>& skipped,
+                                          const std::string& caption) {
+    if (skipped.empty()) return {};
     uint64_t sectors = 0;
     std::string times;
     for (const SkippedSectors& s : skipped) {
         sectors += s.count;
         times += (times.empty() ? "" : ", ") + hms(int(s.seconds));
     }
-    host_.messageBox(BoxKind::Warning, text("STR_ERROR_SectorsSkipped") + " " +
-                                           std::to_string(sectors) + " (" + times + ")");
+    return caption + " " + std::to_string(sectors) + " (" + times + ")";
 }
 
 void EncodeDlg::noteSourceEnd() {

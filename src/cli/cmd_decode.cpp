@@ -14,6 +14,7 @@
 #include "app/application.h"
 #include "app/encode_dlg.h"
 #include "app/engines/decoder_rip_source.h"
+#include "app/frame_feed.h"
 #include "app/output_options.h"
 #include "app/source_kind.h"
 #include "audio/audio_decoder.h"
@@ -160,6 +161,46 @@ std::optional<int> decoderParams(const std::string& source, const DecodeOptions&
     return std::nullopt;
 }
 
+// The frames of a decode as a frame feed takes them: with more than one
+// thread the feed runs the decoder a few frames ahead on a thread of its
+// own, while this thread scales, converts and writes. Only what the feed
+// calls is passed on; the decode opens and closes the engines itself.
+class DecodeFrames : public zembra::RipSource {
+public:
+    DecodeFrames(zembra::DecoderFrameSource& frames, zembra::HostRelay& relay)
+        : frames_(frames), relay_(relay) {}
+
+    int getNextFrame(zembra::FrameRecord& frame, int& width, int& height, const int16_t*& pcm,
+                     int& pcmValues) override {
+        return frames_.getNextFrame(frame, width, height, pcm, pcmValues);
+    }
+    zembra::HostRelay* relay() override { return &relay_; }
+
+    zembra::Status openDecoder(const zembra::InputSettings&, const zembra::TitleCatalogue&,
+                               zembra::SourceFacts&) override {
+        return zembra::Status::failed();
+    }
+    bool isOpen() const override { return true; }
+    void closeDecoder() override {}
+    zembra::Status reopenDecoder() override { return zembra::Status::failed(); }
+    zembra::Status scanVobFiles(const std::vector<std::string>&, const zembra::InputSettings&,
+                                zembra::TitleCatalogue&, const zembra::CancelToken*) override {
+        return zembra::Status::failed();
+    }
+    void setRunMode(int) override {}
+    int getRunMode() const override { return 0; }
+    zembra::Status reseek(int64_t) override { return zembra::Status::failed(); }
+    int peekFrame(zembra::FrameRecord&, int&, int&) override { return 0; }
+    int currentTimeSeconds() const override { return 0; }
+    void setPrefill(int) override {}
+    int64_t getCurrentSector() const override { return -1; }
+    void setCancel(const zembra::CancelToken*) override {}
+
+private:
+    zembra::DecoderFrameSource& frames_;
+    zembra::HostRelay& relay_;
+};
+
 int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
                     const zembra::SettingsStore& settings, bool titleSet,
                     zembra::TitleCatalogue& catalogue, zembra::ConsoleHost& host) {
@@ -189,12 +230,15 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
         return zembra::cli::kExitUsage;
     }
 
-    zembra::SourceReader reader(host, catalogue);
+    // The engines talk through the relay, which holds back what they say on
+    // the feed's thread until this thread takes the frame it came with.
+    zembra::HostRelay relay(host);
+    zembra::SourceReader reader(relay, catalogue);
     // The input outlives the decoder, which closes it when it goes.
     auto readerInput = zembra::makeSourceReaderInput(reader);
-    zembra::Mpeg2Decoder decoder(host, catalogue);
-    zembra::AudioDecoder audio(host);
-    zembra::FrameQueue queue(host);
+    zembra::Mpeg2Decoder decoder(relay, catalogue);
+    zembra::AudioDecoder audio(relay);
+    zembra::FrameQueue queue(relay);
     zembra::DecoderFrameSource frameSource(decoder, queue, &audio);
     if (titleSet) decoder.setInput(readerInput.get());
 
@@ -207,6 +251,9 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
         frameSource.openDecoder(params, rate, chroma, codedWidth, codedHeight);
     host.show(opened);
     if (!opened) return 1;
+    // As in a rip, the reader fills its buffer ahead and stops quietly at a
+    // read error, so that the frame queue skips ahead over the bad sectors.
+    reader.setPrefill(true);
 
     // The stored size belongs to the stored format; decode has none, so the
     // picture keeps the source's size unless --width or --height is given.
@@ -263,8 +310,13 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     zembra::FrameRecord frame;
     int fw = 0, fh = 0, pcmCount = 0;
     const int16_t* pcm = nullptr;
+    constexpr int kFramesAhead = 6;
+    DecodeFrames source(frameSource, relay);
+    zembra::FrameFeed feed(source, &relay,
+                           zembra::threadCount(settings.app) > 1 ? kFramesAhead : 0,
+                           frames >= 0 ? int64_t(frames) : zembra::FrameFeed::kUnlimited);
     while (failedPath.empty() && (frames < 0 || written < frames) &&
-           frameSource.getNextFrame(frame, fw, fh, pcm, pcmCount) == 1) {
+           feed.next(frame, fw, fh, pcm, pcmCount) == 1) {
         if (!frame.empty()) {
             const uint8_t* in[3] = {frame.y, frame.cb, frame.cr};
             geometry.apply(in, outPlanes);
@@ -300,7 +352,15 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
         }
         ++written;
     }
+    // The feed's thread ends before the engines are asked or closed.
+    feed.stop();
     if (pcmBytes > 0) sampleRate = audio.handedOutRate();
+    // Read errors the decode could not get past (said by the decoder) leave
+    // the title unfinished, as they leave a rip's.
+    const bool readFailed = decoder.status() == zembra::DecodeStatus::ReadError;
+    const std::string skipped = zembra::EncodeDlg::skippedSectorsText(
+        queue.skippedSectors(), host.text("STR_ERROR_SectorsSkipped"));
+    if (!skipped.empty()) host.messageBox(zembra::BoxKind::Warning, skipped);
     decoder.closeDecoder();
     if (wav && !(wav->setSampleRate(sampleRate) && wav->close())) wavFailed = true;
     if (wavFailed) std::fprintf(stderr, "zembra decode: cannot write %s\n", wavPath.c_str());
@@ -310,7 +370,7 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
         std::fprintf(stderr, "zembra decode: cannot write %s\n", failedPath.c_str());
     std::fprintf(stderr, "%d frames, %dx%d, source %.3f fps, %llu sample frames\n", written, ow, oh,
                  rate, static_cast<unsigned long long>(pcmBytes / 4));
-    return written > 0 && !wavFailed && failedPath.empty() ? 0 : 1;
+    return written > 0 && !wavFailed && failedPath.empty() && !readFailed ? 0 : 1;
 }
 
 int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& params, bool titleSet,
@@ -382,7 +442,8 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
     if (!out.close()) writeFailed = true;
     if (writeFailed) std::fprintf(stderr, "zembra decode: cannot write %s\n", output.c_str());
     std::fprintf(stderr, "%d frames, %dx%d, %.3f fps\n", written, width, height, rate);
-    return written > 0 && !writeFailed ? 0 : 1;
+    // A read error (said by the reader) ended the pictures before the title's end.
+    return written > 0 && !writeFailed && !reader.readFailed() ? 0 : 1;
 }
 
 int runDecode(const std::vector<std::string>& args) {

@@ -109,6 +109,7 @@ Status SourceReader::openFiles(const std::vector<std::string>& files, bool useDi
     cancel_ = false;
     stopSector_ = 0;
     endedShort_ = false;
+    readFailed_ = false;
     fileSectors_.clear();
     for (const auto& name : files_) {
         auto size = SourceFile::fileSize(name, useDiscLayer_);
@@ -199,6 +200,7 @@ Status SourceReader::reopenSource() {
     if (Status buffers = allocateBuffers(); !buffers) return buffers;
     stopSector_ = 0;
     endedShort_ = false;
+    readFailed_ = false;
     const TitleRecord* chosen = chosenTitle();
     int64_t start = chosen && !chosen->cells.empty() ? chosen->cells[0].firstSector : 0;
     int blockResult = 0;
@@ -287,6 +289,7 @@ Status SourceReader::seekTo(int64_t sector, int& blockResult) {
     stopSector_ = 0;
     stopPending_ = false;
     endedShort_ = false;
+    readFailed_ = false;
     if (const TitleRecord* t = chosenTitle()) {
         if (Status landed = landInTitle(*t, sector, blockResult); !landed) return landed;
     }
@@ -497,6 +500,7 @@ int SourceReader::readSectors(int64_t n) {
                 }
                 reporter_.notice(
                     Status::error("STR_ERROR_50", spaced(quoted(file_->currentName()))));
+                readFailed_ = true;
                 valid_ = 0;  // the read fails as a whole, once
                 return 0;
             }

@@ -56,6 +56,9 @@ public:
     // True once the files gave out before the title's last sector (a VOB cut
     // short): what was read is all there is of the title.
     bool endedBeforeTitleEnd() const { return endedShort_; }
+    // True once a read without prefill failed (said, and taken as the end of
+    // the input): what was read is all there is, short of the title's end.
+    bool readFailed() const { return readFailed_; }
     int64_t getSectorsBefore() const;
     int64_t getFileSectors(int index) const;
     // Index of the file of the set now being read (-1 when nothing is open).
@@ -136,6 +139,7 @@ private:
     int64_t stopSector_ = 0;
     bool stopPending_ = false;  // a load stopped on a read error; its good part is being read
     bool endedShort_ = false;
+    bool readFailed_ = false;
     bool initialised_ = false;
     int64_t currentSector_ = 0;
     std::vector<int64_t> fileSectors_;

@@ -3,6 +3,7 @@
 # unreadable (a preloaded fault-injecting reader), the rip skips them, ends
 # with a line that says how many sectors were skipped and where in the
 # playing time, writes the file and exits 0. A whole image rips without it.
+# zembra decode skips them as the rip does, or fails where it cannot.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 faults=$build/test-faults/libpread_faults.so
@@ -30,4 +31,21 @@ grep -q "Sectors skipped, and the playing times where: [0-9][0-9]* (00:00:0[0-9]
 [ -s "$work/out/scratched.avi" ] || fail "no file written"
 got=$(frames "$work/out/scratched.avi")
 [ "$got" -gt 0 ] && [ "$got" -le "$whole" ] || fail "scratched: $got frames of $whole"
+
+# zembra decode reads as the rip does: its paced frames skip the same sectors
+# with the same warning and end in success; the decoder's own pictures end
+# at the bad sectors, which is a failure, not a short title.
+export ZEMBRA_BAD_SECTORS=700-719 LD_PRELOAD=$faults
+"$zembra" decode "$disc/disc.iso" --paced --fps-index 2 --width 352 --height 288 \
+  -o "$work/paced.y4m" >"$work/decode.log" 2>&1 || fail "paced decode: exit $?: $(cat "$work/decode.log")"
+grep -q "Sectors skipped, and the playing times where: [0-9]" "$work/decode.log" ||
+  fail "paced decode: no word of the skipped sectors: $(cat "$work/decode.log")"
+[ "$(frames "$work/paced.y4m")" = "$got" ] ||
+  fail "paced decode: $(frames "$work/paced.y4m") frames, the rip $got"
+rc=0
+"$zembra" decode "$disc/disc.iso" -o "$work/pictures.y4m" >"$work/decode.log" 2>&1 || rc=$?
+[ "$rc" = 1 ] || fail "picture decode over a read error: exit $rc: $(cat "$work/decode.log")"
+grep -q "Unable to read" "$work/decode.log" || fail "picture decode: the read error was not said"
+unset ZEMBRA_BAD_SECTORS LD_PRELOAD
+
 echo "read errors reported: $(grep -o 'where: .*' "$work/log")"

@@ -3,7 +3,8 @@
 # overlapping pieces) and AVI with uncompressed video and WAV or MP3 sound give the
 # same bytes at --threads 1, 2, 4 and the default; a scratched disc and a
 # full disk in the middle of a rip end at 2 threads with the messages, exit
-# status and files of a one-thread rip.
+# status and files of a one-thread rip. A paced decode gives the same frames,
+# sound and messages at 1 and 2 threads, from a sound disc and a scratched one.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 require_tools ffprobe
@@ -61,6 +62,31 @@ elif [ -n "${CI:-}" ]; then
   fail "no MP3 library"
 fi
 
+# decode THREADS SOURCE OPTIONS...: the frames and sound of a paced decode in
+# $work/dec.y4m and $work/dec.wav, its messages in $work/log.
+decode() {
+  local threads=$1 src=$2
+  shift 2
+  "$zembra" decode "$src" --paced --wav "$work/dec.wav" -o "$work/dec.y4m" --threads "$threads" \
+    "$@" >"$work/log" 2>&1
+}
+
+# same_decode WHAT SOURCE OPTIONS...: the decoder runs ahead on a thread of
+# its own at 2 threads; the frames, sound and messages stay those of 1.
+same_decode() {
+  local what=$1 src=$2
+  shift 2
+  local rc1=0 rc2=0
+  decode 1 "$src" "$@" || rc1=$?
+  local one
+  one=$(md5sum <"$work/dec.y4m")$(md5sum <"$work/dec.wav")$(cat "$work/log")
+  decode 2 "$src" "$@" || rc2=$?
+  [ "$rc1" = "$rc2" ] || fail "$what: decode exit $rc2 at 2 threads, $rc1 at 1"
+  [ "$one" = "$(md5sum <"$work/dec.y4m")$(md5sum <"$work/dec.wav")$(cat "$work/log")" ] ||
+    fail "$what: the decode differs at 2 threads: $(cat "$work/log")"
+}
+same_decode "decode, scaled" "$sample" --width 352 --height 288 --deinterlace 1
+
 # same_end WHAT LIMIT_KB DISC OPTIONS...: 2 threads end as 1 does.
 same_end() {
   local what=$1 limit=$2 disc=$3
@@ -94,6 +120,7 @@ if [ -f "$faults" ] && [ $have_iso_tools = 1 ]; then
   export ZEMBRA_BAD_SECTORS=700-719 LD_PRELOAD=$faults
   same_end "scratched disc" 0 "$disc/disc.iso" --format 13
   grep -q "Sectors skipped" "$work/log" || fail "scratched disc: no word of the skipped sectors"
+  same_decode "decode of a scratched disc" "$disc/disc.iso"
   same_end "scratched disc, AVI" 0 "$disc/disc.iso" --format 2 --video-codec 'DIB ' \
     --avi-audio wav --width 176 --height 144
   unset ZEMBRA_BAD_SECTORS LD_PRELOAD
