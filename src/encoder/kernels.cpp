@@ -32,6 +32,7 @@ EncoderKernels plainKernels() {
     k.fdctIntBlocks = fdctIntBlocksBody;
     k.fdctFloat = fdctFloatBody;
     k.idct = idctBody;
+    k.idct2 = idct2Body;
     k.quantIntraAc = quantIntraAcBody;
     k.quantNonIntra = quantNonIntraBody;
     k.halfPelRow = halfPelRowBody;

@@ -62,6 +62,8 @@ struct EncoderKernels {
     void (*fdctFloat)(const std::int16_t* in, std::int16_t* out);
     // Inverse DCT in place, for the reconstruction.
     void (*idct)(std::int16_t* block);
+    // idct of two blocks, `a` and `b`, with the same results.
+    void (*idct2)(std::int16_t* a, std::int16_t* b);
     // Quantise the AC (intra, from index 1) or all (non-intra) coefficients;
     // `w` the matrix in natural order, q the quantiser scale, `clip` the
     // largest level. Returns non-zero when any level is non-zero.

@@ -193,6 +193,77 @@ void halfPelRowAvx2(const std::uint8_t* a, const std::uint8_t* b, int w, std::ui
     }
 }
 
+// idctSse2 on two blocks at once, block a in the low half of each register
+// and b in the high: every lane does the SSE2 lane's float operations in
+// the same order, so the results are the plain inverse DCT's.
+void idct2Avx2(std::int16_t* a, std::int16_t* b) {
+    const DctTables& t = dctTables();
+    auto widen = [](__m256i v, bool high) {
+        const __m256i w = high ? _mm256_unpackhi_epi16(v, v) : _mm256_unpacklo_epi16(v, v);
+        return _mm256_cvtepi32_ps(_mm256_srai_epi32(w, 16));
+    };
+    __m256 in[8][2];
+    for (int v = 0; v < 8; ++v) {
+        const __m256i r = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8 * v))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8 * v)), 1);
+        in[v][0] = widen(r, false);
+        in[v][1] = widen(r, true);
+    }
+    // Columns: tmp[y][h] = row y of the intermediates, lanes u = 4 h .. 4 h + 3
+    // of a, then of b.
+    alignas(32) float tmp[8][2][8];
+    for (int y = 0; y < 4; ++y) {
+        for (int h = 0; h < 2; ++h) {
+            __m256 e = _mm256_mul_ps(_mm256_set1_ps(t.cf[0][y]), in[0][h]);
+            __m256 o = _mm256_mul_ps(_mm256_set1_ps(t.cf[1][y]), in[1][h]);
+            for (int v = 2; v < 8; v += 2) {
+                e = _mm256_add_ps(e, _mm256_mul_ps(_mm256_set1_ps(t.cf[v][y]), in[v][h]));
+                o = _mm256_add_ps(o, _mm256_mul_ps(_mm256_set1_ps(t.cf[v + 1][y]), in[v + 1][h]));
+            }
+            _mm256_store_ps(tmp[y][h], _mm256_add_ps(e, o));
+            _mm256_store_ps(tmp[7 - y][h], _mm256_sub_ps(e, o));
+        }
+    }
+    // Rows: lanes x = 0..3 of a, then of b; outputs x and 7 - x from the two
+    // half sums. Coefficient u of a row is broadcast within each half.
+    __m256 c[8];
+    for (int u = 0; u < 8; ++u)
+        c[u] = _mm256_setr_ps(t.cf[u][0], t.cf[u][1], t.cf[u][2], t.cf[u][3], t.cf[u][0],
+                              t.cf[u][1], t.cf[u][2], t.cf[u][3]);
+    auto roundHalfAway = [](__m256 s) {
+        const __m256i sign = _mm256_srai_epi32(_mm256_castps_si256(s), 31);
+        const __m256 m = _mm256_andnot_ps(_mm256_castsi256_ps(_mm256_set1_epi32(INT32_MIN)), s);
+        const __m256i i = _mm256_cvttps_epi32(_mm256_add_ps(m, _mm256_set1_ps(0.5f)));
+        return _mm256_sub_epi32(_mm256_xor_si256(i, sign), sign);
+    };
+    const __m256i lo = _mm256_set1_epi16(-256), hi = _mm256_set1_epi16(255);
+    for (int y = 0; y < 8; ++y) {
+        const __m256 r0 = _mm256_load_ps(tmp[y][0]), r1 = _mm256_load_ps(tmp[y][1]);
+        auto coef = [&](int u) {
+            const __m256 r = u < 4 ? r0 : r1;
+            switch (u & 3) {
+                case 0: return _mm256_permute_ps(r, 0x00);
+                case 1: return _mm256_permute_ps(r, 0x55);
+                case 2: return _mm256_permute_ps(r, 0xAA);
+                default: return _mm256_permute_ps(r, 0xFF);
+            }
+        };
+        __m256 e = _mm256_mul_ps(c[0], coef(0));
+        __m256 o = _mm256_mul_ps(c[1], coef(1));
+        for (int u = 2; u < 8; u += 2) {
+            e = _mm256_add_ps(e, _mm256_mul_ps(c[u], coef(u)));
+            o = _mm256_add_ps(o, _mm256_mul_ps(c[u + 1], coef(u + 1)));
+        }
+        const __m256 s0 = _mm256_add_ps(e, o);
+        const __m256 s1 = _mm256_permute_ps(_mm256_sub_ps(e, o), _MM_SHUFFLE(0, 1, 2, 3));
+        __m256i v = _mm256_packs_epi32(roundHalfAway(s0), roundHalfAway(s1));
+        v = _mm256_min_epi16(_mm256_max_epi16(v, lo), hi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(a + 8 * y), _mm256_castsi256_si128(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 8 * y), _mm256_extracti128_si256(v, 1));
+    }
+}
+
 // Sixteen columns and sixteen sums a step, as blockSumsRowSse2 does eight.
 void blockSumsRowAvx2(std::uint16_t* col, const std::uint8_t* add, const std::uint8_t* sub, int w,
                       std::uint16_t* out) {
@@ -686,6 +757,7 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.halfPelSads = halfPelSadsAvx2;
     k.blockSumsRow = blockSumsRowAvx2;
     k.halfPelRow = halfPelRowAvx2;
+    k.idct2 = idct2Avx2;
     k.quarterBounds = quarterBoundsAvx2;
     k.ssd16 = ssd16Avx2;
     k.blockIn = blockInAvx2;

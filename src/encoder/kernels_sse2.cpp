@@ -352,6 +352,11 @@ void idctSse2(std::int16_t* block) {
     }
 }
 
+void idct2Sse2(std::int16_t* a, std::int16_t* b) {
+    idctSse2(a);
+    idctSse2(b);
+}
+
 // Exact floor(n / d) for 0 <= n < 2^21 and 1 <= d < 2^15, lane by lane, with
 // n, d as floats and r within 2^-22 (relative) of 1 / d: the float quotient is
 // then less than one away from n / d, so its truncation is off by at most
@@ -583,6 +588,7 @@ void installSse2Kernels(EncoderKernels& k) {
     k.blockIn = blockInSse2;
     k.blockOut = blockOutSse2;
     k.idct = idctSse2;
+    k.idct2 = idct2Sse2;
     k.quantNonIntra = quantNonIntraSse2;
     k.quantIntraAc = quantIntraAcSse2;
     k.fdctInt = fdctIntSse2;

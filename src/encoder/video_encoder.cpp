@@ -1525,21 +1525,27 @@ struct PictureCoder {
 
     void reconstruct(int mbx, int mby, bool intra, const std::uint8_t* pred, int cbp, int q,
                      const Blocks& bl) {
-        alignas(32) std::int16_t blk[64];
+        // The coded blocks' residuals first, their inverse transforms two
+        // at a time.
+        alignas(32) std::int16_t blk[6][64];
+        int codedBlocks[6], n = 0;
+        for (int b = 0; b < 6; ++b)
+            if (cbp & (1 << (5 - b))) {
+                dequant(bl.level[b], blk[b], intra, q);
+                codedBlocks[n++] = b;
+            }
+        for (int i = 0; i + 1 < n; i += 2) k.idct2(blk[codedBlocks[i]], blk[codedBlocks[i + 1]]);
+        if (n % 2) k.idct(blk[codedBlocks[n - 1]]);
         for (int b = 0; b < 6; ++b) {
             int comp, x, y;
             blockOffsets(b, mbx, mby, comp, x, y);
             Plane& dst = recon->p[comp];
             int ps;
             const std::uint8_t* pr = predOfBlock(pred, b, ps);
-            bool coded = cbp & (1 << (5 - b));
-            if (coded) {
-                dequant(bl.level[b], blk, intra, q);
-                k.idct(blk);
-            }
+            const bool coded = cbp & (1 << (5 - b));
             std::uint8_t* o = dst.row(y) + x;
             if (coded) {
-                k.blockOut(blk, intra ? nullptr : pr, ps, o, dst.w);
+                k.blockOut(blk[b], intra ? nullptr : pr, ps, o, dst.w);
             } else {
                 for (int j = 0; j < 8; ++j) {
                     if (intra)

@@ -566,6 +566,7 @@ TEST_P(EncoderKernelLevels, SimdIdctEqualsThePlainOneAtTheEdges) {
     const EncoderKernels plain = plainKernels();
     const EncoderKernels simd = makeKernels(GetParam());
     std::mt19937 rng(3);
+    std::int16_t last[64] = {};  // the last round's block, before its transform
     for (int round = 0; round < 2000; ++round) {
         std::int16_t a[64] = {}, b[64];
         const int kind = round % 4;
@@ -578,9 +579,24 @@ TEST_P(EncoderKernelLevels, SimdIdctEqualsThePlainOneAtTheEdges) {
             a[i] = static_cast<std::int16_t>(v);
         }
         std::copy(a, a + 64, b);
+        // The pair form, this block beside the last round's, each half of
+        // the registers taking either.
+        std::int16_t pairA[64], pairB[64], lastOut[64];
+        std::copy(a, a + 64, pairA);
+        std::copy(last, last + 64, pairB);
+        std::copy(last, last + 64, lastOut);
+        std::copy(a, a + 64, last);
         plain.idct(a);
         simd.idct(b);
         ASSERT_TRUE(std::equal(a, a + 64, b)) << round;
+        plain.idct(lastOut);
+        if (round % 2) {
+            std::swap(pairA, pairB);
+            std::swap(a, lastOut);
+        }
+        simd.idct2(pairA, pairB);
+        ASSERT_TRUE(std::equal(pairA, pairA + 64, a)) << round;
+        ASSERT_TRUE(std::equal(pairB, pairB + 64, lastOut)) << round;
     }
 }
 
