@@ -86,6 +86,9 @@ struct PictureStage {
 class FrameFeed : private HostDeferral {
 public:
     static constexpr int64_t kUnlimited = std::numeric_limits<int64_t>::max();
+    // How far a producer runs ahead of the loop: enough to ride out an
+    // uneven picture, few enough to keep the frames in flight small.
+    static constexpr int kFramesAhead = 6;
     using Planes = std::vector<uint8_t>[3];
 
     // `depth` frames are made ahead on a producer thread; 0 makes them on

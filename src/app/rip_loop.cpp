@@ -360,11 +360,10 @@ bool EncodeDlg::prepareGeometry() {
 // Not when an overlapping split may seek the source back at the frame where
 // a piece fills: that seek must find the source just past that frame.
 int EncodeDlg::feedDepth() const {
-    constexpr int kFramesAhead = 6;
     const OutputSettings& out = settings_.output;
     const bool seeksBack = out.splitMode != 0 && settings_.input.splitOverlap != 0;
     if (threadCount(settings_.app) <= 1 || seeksBack || !engines_.source->relay()) return 0;
-    return kFramesAhead;
+    return FrameFeed::kFramesAhead;
 }
 
 // The output picture of a frame, through the geometry; a frame without one

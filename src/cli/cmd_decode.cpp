@@ -310,11 +310,10 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     zembra::FrameRecord frame;
     int fw = 0, fh = 0, pcmCount = 0;
     const int16_t* pcm = nullptr;
-    constexpr int kFramesAhead = 6;
     DecodeFrames source(frameSource, relay);
-    zembra::FrameFeed feed(source, &relay,
-                           zembra::threadCount(settings.app) > 1 ? kFramesAhead : 0,
-                           frames >= 0 ? int64_t(frames) : zembra::FrameFeed::kUnlimited);
+    zembra::FrameFeed feed(
+        source, &relay, zembra::threadCount(settings.app) > 1 ? zembra::FrameFeed::kFramesAhead : 0,
+        frames >= 0 ? int64_t(frames) : zembra::FrameFeed::kUnlimited);
     while (failedPath.empty() && (frames < 0 || written < frames) &&
            feed.next(frame, fw, fh, pcm, pcmCount) == 1) {
         if (!frame.empty()) {
