@@ -2,6 +2,7 @@
 // an MPEG-1 or MPEG-2 program stream through the same MPEG writer and format
 // presets as a rip.
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -186,6 +187,16 @@ void resizePlane(const std::uint8_t* src, int sw, int sh, std::uint8_t* dst, int
     }
 }
 
+// An output named .m1v, .m2v or .mpv is the video elementary stream alone,
+// as tools that multiplex for themselves take it.
+bool namesVideoStream(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "m1v" || ext == "m2v" || ext == "mpv";
+}
+
 struct EncodeOptions {
     std::vector<std::string> inputs;
     SettingChoices choices;
@@ -198,7 +209,7 @@ struct EncodeOptions {
 void defineOptions(OptionParser& p, EncodeOptions& o) {
     p.operands(o.inputs, 0, 2);  // none with --list
     p.heading("Output");
-    p.text("-o", o.output, "OUT.mpg", "the program stream to write");
+    p.text("-o", o.output, "OUT.mpg", "the program stream to write (.m1v, .m2v: the video alone)");
     p.list("--format", o.format, ListKind::Formats, "an MPEG format (the stored one without)");
     p.integer("--bitrate", o.bitrate, 1, 100000, "video bit rate", "KBPS");
     p.integer("--vbv", o.vbv, 1, 100000, "video buffer size (16 kbit units)");
@@ -213,8 +224,10 @@ void defineOptions(OptionParser& p, EncodeOptions& o) {
            "print a list's entries in the current language and end");
     p.footer(
         "IN.y4m: 4:2:0 or 4:4:4 YUV4MPEG2 pictures, scaled to the format's size; IN.wav:\n"
-        "16-bit PCM at 44100 Hz (silence without). The settings start from options.ini, as\n"
-        "in zembra rip: the stored format and MPEG settings unless options say otherwise.\n"
+        "16-bit PCM at 44100 Hz (silence without). OUT.m1v, OUT.m2v or OUT.mpv: the video\n"
+        "elementary stream alone, without sound or program stream packs. The settings\n"
+        "start from options.ini, as in zembra rip: the stored format and MPEG settings\n"
+        "unless options say otherwise.\n"
         "Exit status: 0 written, 1 failed, 2 a usage error, 130 stopped by Ctrl-C.\n");
 }
 
@@ -296,6 +309,12 @@ int runEncode(const std::vector<std::string>& args) {
         return 1;
     }
     const bool haveWav = !wav.empty();
+    const bool videoOnly = namesVideoStream(out);
+    if (videoOnly && haveWav) {
+        std::fprintf(stderr, "zembra encode: %s holds video alone; leave out %s or write a .mpg\n",
+                     out.c_str(), wav.c_str());
+        return kExitUsage;
+    }
 
     ConsoleHost host(nullptr, overwrite ? QuestionPolicy::AlwaysYes : QuestionPolicy::Ask);
     host.setQuiet(quiet);
@@ -329,6 +348,7 @@ int runEncode(const std::vector<std::string>& args) {
     o.pulldown = s.pulldown != 0;
     o.quantMat = s.quantMat;
     o.threads = threadCount(store.app);
+    o.videoOnly = videoOnly;
     if (const Status opened = writer.openMpeg(o); !opened) {
         host.show(opened);
         return 1;
@@ -352,9 +372,11 @@ int runEncode(const std::vector<std::string>& args) {
         resizePlane(su, icw, ich, pu.data(), cw, ch);
         resizePlane(sv, icw, ich, pv.data(), cw, ch);
         std::size_t a = 2 * static_cast<std::size_t>(n * samplesPerPicture);
-        std::size_t b = 2 * static_cast<std::size_t>((n + 1) * samplesPerPicture);
-        const std::int16_t* samples;
-        if (haveWav) {
+        const std::size_t b = 2 * static_cast<std::size_t>((n + 1) * samplesPerPicture);
+        const std::int16_t* samples = nullptr;
+        if (videoOnly) {
+            a = b;  // no sound to code
+        } else if (haveWav) {
             if (b > pcm.size()) pcm.resize(b, 0);  // silence after the sound ends
             samples = pcm.data() + a;
         } else {

@@ -6,6 +6,7 @@
 
 #include "encoder/layer2/layer2_encoder.h"
 #include "encoder/mux/multiplexer.h"
+#include "encoder/mux/video_stream_file.h"
 #include "encoder/video_encoder.h"
 #include "platform/job_reporter.h"
 
@@ -17,13 +18,14 @@ MpegWriter::MpegWriter(JobReporter& reporter, const CancelToken* cancel)
       video_(std::make_unique<VideoEncoder>(reporter)),
       audio_(std::make_unique<Layer2Encoder>(reporter)),
       mux_(std::make_unique<Multiplexer>(reporter)),
+      videoFile_(std::make_unique<VideoStreamFile>()),
       pcm_(std::make_unique<PcmStore>()) {}
 
 MpegWriter::~MpegWriter() {
     if (open_) (void)closeMpeg();
 }
 
-std::string MpegWriter::pieceName(const std::string& base, int n) {
+std::string MpegWriter::pieceName(const std::string& base, int n, const char* extension) {
     std::string stem = base;
     // Only a dot in the file's own name starts an extension, not one in a
     // folder's ("/a.b/film" is the film of the folder a.b).
@@ -32,7 +34,7 @@ std::string MpegWriter::pieceName(const std::string& base, int n) {
     if (dot != std::string::npos && (separator == std::string::npos || dot > separator))
         stem.resize(dot);
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "_%02d.mpg", n);
+    std::snprintf(suffix, sizeof suffix, "_%02d.%s", n, extension);
     return stem + suffix;
 }
 
@@ -107,6 +109,7 @@ Status MpegWriter::openMpeg(const MpegOpenArgs& a) {
         return Status::failed();
     applyStreamTables(p);
     params_ = p;
+    videoOnly_ = a.videoOnly;
     if (Status started = startEngines(); !started) return started;
     open_ = true;
     return {};
@@ -126,6 +129,13 @@ Layer2Settings layer2SettingsOf(const EncoderParams& p) {
 
 Status MpegWriter::startEngines() {
     const EncoderParams& p = params_;
+    videoFailed_ = false;
+    if (videoOnly_) {
+        videoFile_->reset(p.outputPath);
+        VideoStreamFile* file = videoFile_.get();
+        return video_->videoStart(p, kernels_, file->videoStore(),
+                                  [file](const VideoUnit& u) { return file->pushVideoUnit(u); });
+    }
     MuxSettings ms;
     ms.layout = p.svcdLayout ? MuxLayout::Svcd : MuxLayout::Vcd;
     ms.outputPath = p.outputPath;
@@ -135,7 +145,6 @@ Status MpegWriter::startEngines() {
     ms.frameRate = p.rate.rate;
     ms.pulldown = p.pulldown;
     mux_->reset(ms);
-    videoFailed_ = false;
     Multiplexer* mux = mux_.get();
     if (Status started =
             video_->videoStart(p, kernels_, mux->videoStore(),
@@ -172,14 +181,25 @@ bool MpegWriter::finishEngines() {
     video_->videoEnd();
     // A piece that was never fed (a split right at the end of the title)
     // has no units to start a file with: it leaves no file and no message.
-    if (fedPiece_ == 0 && !mux_->started()) {
+    if (fedPiece_ == 0 && !outputStarted()) {
         mux_->reset(MuxSettings{});
-    } else if (!told(mux_->muxDrain())) {
+        videoFile_->reset({});
+    } else if (!told(drainOutput())) {
         ok = false;
     }
     pcm_->clear();
     return ok;
 }
+
+bool MpegWriter::outputFailed() const { return videoOnly_ ? videoFile_->failed() : mux_->failed(); }
+
+bool MpegWriter::outputStarted() const {
+    return videoOnly_ ? videoFile_->started() : mux_->started();
+}
+
+Status MpegWriter::pumpOutput() { return videoOnly_ ? videoFile_->pump() : mux_->muxPump(); }
+
+Status MpegWriter::drainOutput() { return videoOnly_ ? videoFile_->drain() : mux_->muxDrain(); }
 
 bool MpegWriter::told(const Status& status) {
     reporter_.notice(status);
@@ -198,7 +218,7 @@ Status MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
     if (!open_) return Status::failed();
     // A write that failed (full disk, file-size limit) ends the piece even
     // when the encoders could go on.
-    if (mux_->failed()) return fail();
+    if (outputFailed()) return fail();
     // A count of 0 means the title's length is unknown: no limit then, as
     // for AVI output (otherwise not one picture would be taken).
     if (params_.frameCount > 0 && fedTotal_ >= params_.frameCount) {
@@ -207,6 +227,7 @@ Status MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
         countReached_ = closeMpeg().ok();
         return Status::failed();
     }
+    if (videoOnly_) sampleCount = 0;
     if (sampleCount > 0 && !pcm_->append(pcm, static_cast<std::size_t>(sampleCount))) {
         reporter_.notice(Status::error("STR_ERROR_354"));
         return fail();
@@ -232,13 +253,14 @@ Status MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
         }
     }
     if (videoFailed_ || (cancel_ && cancel_->requested())) return fail();
-    if (!told(audio_->audioCollect())) return fail();
-    if (!told(mux_->muxPump())) return fail();
+    if (audio_->running() && !told(audio_->audioCollect())) return fail();
+    if (!told(pumpOutput())) return fail();
     return {};
 }
 
 double MpegWriter::getMpegSizeMB() const {
-    return static_cast<double>(mux_->bytesWritten()) / 1048576.0;
+    const std::uint64_t bytes = videoOnly_ ? videoFile_->bytesWritten() : mux_->bytesWritten();
+    return static_cast<double>(bytes) / 1048576.0;
 }
 
 Status MpegWriter::nextMpegPiece() {
@@ -248,7 +270,8 @@ Status MpegWriter::nextMpegPiece() {
         return Status::failed();
     }
     ++params_.pieceNumber;
-    params_.outputPath = pieceName(params_.basePath, params_.pieceNumber);
+    const char* extension = !videoOnly_ ? "mpg" : params_.streamKind == 1 ? "m1v" : "m2v";
+    params_.outputPath = pieceName(params_.basePath, params_.pieceNumber, extension);
     if (!params_.overwrite && fileExists(params_.outputPath) &&
         !reporter_.confirm(Status::question("STR_ERROR_406").leadBy(params_.outputPath))) {
         open_ = false;

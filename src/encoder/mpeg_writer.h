@@ -19,6 +19,7 @@ class VideoEncoder;
 class Layer2Encoder;
 struct Layer2Settings;
 class Multiplexer;
+class VideoStreamFile;
 struct PcmStore;
 
 // The output settings the writer is opened with, field by field.
@@ -43,6 +44,9 @@ struct MpegOpenArgs {
     bool pulldown = false;
     int quantMat = 0;
     int threads = 1;  // the video encoder's threads; the stream is the same at any count
+    // The video elementary stream alone (.m1v, .m2v): no sound is coded and
+    // nothing is multiplexed; the samples handed over are ignored.
+    bool videoOnly = false;
 };
 
 // What the Layer II encoder of a piece is started with.
@@ -92,14 +96,19 @@ public:
     int picturesCoded() const;
     const VideoEncoder& video() const { return *video_; }
     // Name of piece n (n >= 2) of a base path: cut at the last '.' and
-    // "_%02d.mpg" appended.
-    static std::string pieceName(const std::string& base, int n);
+    // "_%02d." and the extension appended (a video stream alone: m1v, m2v).
+    static std::string pieceName(const std::string& base, int n, const char* extension = "mpg");
 
 private:
     Status startEngines();
     // Codes what is left, ends the encoders and closes the piece's file.
     bool finishEngines();
     Status fail();
+    // The piece's file: the multiplexer, or the video stream alone.
+    bool outputFailed() const;
+    bool outputStarted() const;
+    Status pumpOutput();
+    Status drainOutput();
     // Passes on what the status has to say; true when it is done.
     bool told(const Status& status);
 
@@ -110,6 +119,8 @@ private:
     std::unique_ptr<VideoEncoder> video_;
     std::unique_ptr<Layer2Encoder> audio_;
     std::unique_ptr<Multiplexer> mux_;
+    std::unique_ptr<VideoStreamFile> videoFile_;
+    bool videoOnly_ = false;
     std::unique_ptr<PcmStore> pcm_;
     bool open_ = false;
     bool videoFailed_ = false;

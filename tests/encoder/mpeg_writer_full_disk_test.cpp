@@ -21,7 +21,8 @@ enum Outcome { kWhole = 10, kRefusedPicture = 11, kCloseFailed = 12, kOpenFailed
 
 // Writes the stream into `out`, under `limitBytes` when it is not 0; the
 // outcome is the child's exit status.
-int writeUnderLimit(const fs::path& out, int mpegStream, rlim_t limitBytes, bool split) {
+int writeUnderLimit(const fs::path& out, int mpegStream, rlim_t limitBytes, bool split,
+                    bool videoOnly = false) {
     pid_t pid = fork();
     if (pid == 0) {
         signal(SIGXFSZ, SIG_IGN);
@@ -41,6 +42,7 @@ int writeUnderLimit(const fs::path& out, int mpegStream, rlim_t limitBytes, bool
         a.videoKbps = 2500;
         a.frameRate = 25;
         a.overwrite = true;
+        a.videoOnly = videoOnly;
         if (!w.openMpeg(a)) _exit(kOpenFailed);
         std::vector<std::int16_t> pcm(3528, 0);
         for (int i = 0; i < kPictures; ++i) {
@@ -99,6 +101,32 @@ TEST(MpegWriterFullDisk, EveryFailedWriteIsReportedAndThePieceEndsWithWholeSecto
         EXPECT_NE(writeUnderLimit(out, c.mpegStream, 3000, c.split), kWhole) << c.what;
         EXPECT_FALSE(fs::exists(out)) << c.what;
         EXPECT_FALSE(fs::exists(dir / "f.mpgsvcd")) << c.what;
+    }
+}
+
+// The video stream alone has no sectors: what stays ends with the last whole
+// picture, so it decodes without an error to its end.
+TEST(MpegWriterFullDisk, AVideoStreamAloneEndsWithAWholePicture) {
+    for (int mpegStream : {0, 1}) {
+        const std::string what = mpegStream ? "MPEG-2 video" : "MPEG-1 video";
+        fs::path dir = workDir("fulldisk-video" + std::to_string(mpegStream));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const fs::path out = dir / (mpegStream ? "f.m2v" : "f.m1v");
+        ASSERT_EQ(writeUnderLimit(out, mpegStream, 0, false, true), kWhole) << what;
+        const std::uintmax_t whole = fs::file_size(out);
+        EXPECT_EQ(writeUnderLimit(out, mpegStream, whole - 1, false, true), kCloseFailed) << what;
+        EXPECT_EQ(writeUnderLimit(out, mpegStream, whole / 2, false, true), kCloseFailed) << what;
+        const std::uintmax_t size = fs::file_size(out);
+        EXPECT_LE(size, whole / 2) << what;
+        EXPECT_GT(size, whole / 4) << what << ": whole pictures that fitted were dropped";
+        if (haveTool("ffmpeg")) {
+            const std::string errors =
+                runOutput("ffmpeg -nostdin -v error -i '" + out.string() + "' -f null - 2>&1");
+            EXPECT_EQ(errors, "") << what << ": the stream ends inside a picture";
+        }
+        EXPECT_NE(writeUnderLimit(out, mpegStream, 3000, false, true), kWhole) << what;
+        EXPECT_FALSE(fs::exists(out)) << what << ": a file without a whole picture stayed";
     }
 }
 
