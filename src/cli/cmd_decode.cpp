@@ -356,7 +356,8 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     if (pcmBytes > 0) sampleRate = audio.handedOutRate();
     // Read errors the decode could not get past (said by the decoder) leave
     // the title unfinished, as they leave a rip's.
-    const bool readFailed = decoder.status() == zembra::DecodeStatus::ReadError;
+    const bool readFailed =
+        decoder.status() == zembra::DecodeStatus::ReadError || queue.endedOnReadError();
     const std::string skipped = zembra::EncodeDlg::skippedSectorsText(
         queue.skippedSectors(), host.text("STR_ERROR_SectorsSkipped"));
     if (!skipped.empty()) host.messageBox(zembra::BoxKind::Warning, skipped);

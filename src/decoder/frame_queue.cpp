@@ -32,6 +32,7 @@ void FrameQueue::open(const FrameQueueSettings& settings, FrameQueueSource* sour
     pausedForAudio_ = false;
     timeOffset_ = 0.0;
     skipped_.clear();
+    endedOnReadError_ = false;
     deinterlacer_.reset(settings_.layout, settings_.deinterlace);
     subpicture_.open(settings_.layout.width, settings_.layout.height, settings_.subpicture);
     open_ = true;
@@ -194,6 +195,7 @@ int FrameQueue::checkStatus() {
             fillQueue(true);
             continue;
         }
+        endedOnReadError_ = status == DecodeStatus::ReadError;
         reporter_.notice(Status::error("STR_ERROR_503"));
         endRun();
         return 0;

@@ -133,6 +133,9 @@ public:
     int64_t sampleFramesHandedOut() const { return samplesOut_; }
     // The read errors of this run that were got over by skipping sectors.
     const std::vector<SkippedSectors>& skippedSectors() const { return skipped_; }
+    // This run ended at a read error that no skip got past (an image cut
+    // short, a scratch up to the end): the rest of the title was not read.
+    bool endedOnReadError() const { return endedOnReadError_; }
 
 private:
     bool sufficient() const;
@@ -162,6 +165,7 @@ private:
     double timeOffset_ = 0.0;
 
     std::vector<SkippedSectors> skipped_;
+    bool endedOnReadError_ = false;
     std::deque<FrameRecord> queue_;
     FrameRecord last_;  // handed out again when frames are repeated
     int64_t handedOut_ = 0;

@@ -3,7 +3,9 @@
 # unreadable (a preloaded fault-injecting reader), the rip skips them, ends
 # with a line that says how many sectors were skipped and where in the
 # playing time, writes the file and exits 0. A whole image rips without it.
-# zembra decode skips them as the rip does, or fails where it cannot.
+# zembra decode skips them as the rip does, or fails where it cannot. An
+# image cut short inside the title cannot be got past: the rip keeps what it
+# wrote but does not count the title as ripped, and exits 1, as decode does.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 faults=$build/test-faults/libpread_faults.so
@@ -47,5 +49,22 @@ rc=0
 [ "$rc" = 1 ] || fail "picture decode over a read error: exit $rc: $(cat "$work/decode.log")"
 grep -q "Unable to read" "$work/decode.log" || fail "picture decode: the read error was not said"
 unset ZEMBRA_BAD_SECTORS LD_PRELOAD
+
+size=$(stat -c %s "$disc/disc.iso")
+head -c $((size * 3 / 5)) "$disc/disc.iso" >"$work/cut.iso"
+rc=0
+"$zembra" rip "$work/cut.iso" --output-dir "$work/out" --yes --quiet --overwrite --format 2 \
+  --video-codec 'DIB ' --avi-audio wav --width 352 --height 288 --fps-index 2 --name cut \
+  </dev/null >"$work/cut.log" 2>&1 || rc=$?
+[ "$rc" = 1 ] || fail "rip of a cut image: exit $rc: $(cat "$work/cut.log")"
+grep -q "0 of 1 title" "$work/cut.log" || fail "a cut image counted as ripped: $(cat "$work/cut.log")"
+cut=$(frames "$work/out/cut.avi")
+[ "$cut" -gt 0 ] && [ "$cut" -lt "$whole" ] || fail "cut image: $cut frames kept of $whole"
+for threads in 1 2; do
+  rc=0
+  "$zembra" decode "$work/cut.iso" --threads $threads --paced --fps-index 2 --width 352 \
+    --height 288 -o "$work/cut.y4m" >"$work/decode.log" 2>&1 || rc=$?
+  [ "$rc" = 1 ] || fail "paced decode of a cut image, $threads threads: exit $rc"
+done
 
 echo "read errors reported: $(grep -o 'where: .*' "$work/log")"

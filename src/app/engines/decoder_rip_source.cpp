@@ -174,7 +174,10 @@ int64_t DecoderRipSource::getCurrentSector() const {
 }
 
 RipSource::End DecoderRipSource::howEnded() const {
-    if (decoder_->status() == DecodeStatus::ReadError) return End::ReadError;
+    // The queue closes the decoder when it gives up at a read error, which
+    // clears the decoder's status: it remembers the error itself.
+    if (decoder_->status() == DecodeStatus::ReadError || frames_->queue().endedOnReadError())
+        return End::ReadError;
     return reader_->endedBeforeTitleEnd() ? End::FilesShort : End::Title;
 }
 
