@@ -372,7 +372,9 @@ bool EncodeDlg::addIfoEntry(const std::string& ifo, const std::vector<std::strin
     row.chapters = std::to_string(vobs.size());
     const TitleRecord* last =
         catalogue_.count() ? catalogue_.title(catalogue_.count() - 1) : nullptr;
-    row.time = hms(last ? int(last->duration) : 0);
+    // Its running time from its cells: only the title opened above has its
+    // duration set, so another last title would show 00:00:00.
+    row.time = hms(last ? int(runningTime(*last)) : 0);
     auto item = std::make_unique<DVDProjectItem>(DVDProjectItem::kIfo, int(rows_.size()), in,
                                                  settings_.output, &catalogue_);
     takeSnapshot(*item);

@@ -79,10 +79,6 @@ const char* codingName(int coding) {
     }
 }
 
-// A cell of the first angle, or outside angle blocks: the cells that count
-// for the title's and the chapters' running times.
-bool playsInFirstAngle(const zembra::CellRecord& cell) { return (cell.angle & 0x0F) <= 1; }
-
 std::string cellsJson(const zembra::TitleRecord& t) {
     std::string out = "[";
     for (int c = 0; c < t.cellCount(); ++c) {
@@ -144,9 +140,7 @@ std::string streamsJson(const zembra::TitleRecord& t) {
 }
 
 std::string titleJson(const zembra::TitleRecord& t, int index, bool main) {
-    double duration = 0;
-    for (const auto& cell : t.cells)
-        if (playsInFirstAngle(cell)) duration += cell.duration;
+    const double duration = zembra::runningTime(t);
     return "{\"position\": " + std::to_string(index) + ", \"label\": " + quoted(t.label) +
            ", \"main\": " + (main ? "true" : "false") + ", \"duration\": " + seconds(duration) +
            ",\n       \"cells\": " + cellsJson(t) + ",\n       \"chapters\": " + chaptersJson(t) +

@@ -482,6 +482,13 @@ int mainTitleIndex(const TitleCatalogue& catalogue) {
     return best;
 }
 
+double runningTime(const TitleRecord& title) {
+    double seconds = 0.0;
+    for (const auto& c : title.cells)
+        if (playsInFirstAngle(c)) seconds += c.duration;
+    return seconds;
+}
+
 bool keepChapters(TitleRecord& title, int from, int to) {
     if (from < 1 || to < from || to > title.chapterCount()) return false;
     std::vector<CellRecord> kept;

@@ -80,6 +80,14 @@ struct TitleCatalogue {
 // empty catalogue.
 int mainTitleIndex(const TitleCatalogue& catalogue);
 
+// A cell outside angle blocks, or of the first angle: the cells that count
+// for a title's and its chapters' running times.
+inline bool playsInFirstAngle(const CellRecord& cell) { return (cell.angle & 0x0F) <= 1; }
+
+// The running time of a title as its cells state it, whether it has been
+// opened or not (`duration` is only set by opening it).
+double runningTime(const TitleRecord& title);
+
 // Keeps only the cells of chapters from..to (numbered from 1, as players
 // show them; cell-accurate), and the title's duration becomes theirs. False,
 // with the title unchanged, when the range is not within the title.

@@ -479,6 +479,8 @@ TEST(EncodeDlgPreview, FollowsTheIndexList) {
     w.dlg->openDvdFolder(disc + "/VIDEO_TS");
     ASSERT_EQ(w.dlg->rows().size(), 1u);
     ASSERT_EQ(w.dlg->controls.indexList.entries.size(), 2u);
+    // The row's time is the last title's, which is not the one opened.
+    EXPECT_EQ(w.dlg->rows()[0].time, "00:00:02");
     const std::vector<uint8_t> first = w.view.last.image.y;
     ASSERT_FALSE(first.empty());
     const int draws = w.view.draws;
