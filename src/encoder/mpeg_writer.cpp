@@ -179,6 +179,7 @@ bool MpegWriter::finishEngines() {
         ok = false;
     audio_->audioEnd();
     video_->videoEnd();
+    if (storeOverflowed()) ok = false;
     // A piece that was never fed (a split right at the end of the title)
     // has no units to start a file with: it leaves no file and no message.
     if (fedPiece_ == 0 && !outputStarted()) {
@@ -192,6 +193,11 @@ bool MpegWriter::finishEngines() {
 }
 
 bool MpegWriter::outputFailed() const { return videoOnly_ ? videoFile_->failed() : mux_->failed(); }
+
+bool MpegWriter::storeOverflowed() {
+    if (videoOnly_) return videoFile_->videoStore().overflowed();
+    return mux_->videoStore().overflowed() || mux_->audioStore().overflowed();
+}
 
 bool MpegWriter::outputStarted() const {
     return videoOnly_ ? videoFile_->started() : mux_->started();
@@ -255,6 +261,7 @@ Status MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
     if (videoFailed_ || (cancel_ && cancel_->requested())) return fail();
     if (audio_->running() && !told(audio_->audioCollect())) return fail();
     if (!told(pumpOutput())) return fail();
+    if (storeOverflowed()) return fail();
     return {};
 }
 

@@ -106,6 +106,9 @@ private:
     Status fail();
     // The piece's file: the multiplexer, or the video stream alone.
     bool outputFailed() const;
+    // An elementary-stream store ran full (said by its encoder): the bits
+    // after it are lost, so the piece cannot be completed.
+    bool storeOverflowed();
     bool outputStarted() const;
     Status pumpOutput();
     Status drainOutput();

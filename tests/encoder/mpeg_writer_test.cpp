@@ -208,6 +208,27 @@ TEST(MpegWriterPieces, MorePicturesThanAnnouncedStop) {
     EXPECT_TRUE(host.sawText(host.text("STR_ERROR_354")));
 }
 
+// A bit rate no VCD decoder buffer can carry: pictures larger than the
+// buffer never leave the video store, which runs full. The bits after that
+// are lost, so the piece fails (it was taken for a success, with a stream
+// ffprobe could not even name).
+TEST(MpegWriterPieces, AStoreRunFullFailsThePiece) {
+    fs::path dir = workDir("storefull");
+    testing::RecordingHost host;
+    MpegWriter w(host);
+    ASSERT_TRUE(w.openMpeg(args(dir / "f.mpg", 0, 352, 288, 25, 100000, 60)));
+    std::vector<std::int16_t> pcm(3528, 0);
+    int taken = 0;
+    for (int i = 0; i < 60; ++i) {
+        Picture p = synthetic(352, 288, i, 7);
+        if (!w.writeMpegFrame(p.y.data(), p.u.data(), p.v.data(), pcm.data(), 3528)) break;
+        ++taken;
+    }
+    EXPECT_LT(taken, 60) << "every picture taken";
+    EXPECT_FALSE(w.isOpen());
+    EXPECT_TRUE(host.sawText(host.text("STR_ERROR_333")));
+}
+
 TEST(MpegWriterPieces, SplitsIntoNumberedPiecesThatAllDecode) {
     ZEMBRA_REQUIRE_TOOL("ffprobe");
     fs::path dir = workDir("split");
