@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -25,21 +26,29 @@ namespace zembra::cli {
 namespace {
 
 struct Y4mReader {
-    std::ifstream in;
+    std::ifstream file;
+    std::istream* in = &file;
+    bool piped = false;  // standard input: read once, length unknown
     int width = 0, height = 0;
     double rate = 0;
     int chroma = 420;  // 420 or 444
     std::size_t frameBytes = 0;
 
     bool open(const std::string& path, std::string& err) {
-        in.open(path, std::ios::binary);
-        if (!in) {
-            err = "cannot open " + path;
-            return false;
+        piped = path == "-";
+        if (piped) {
+            in = &std::cin;
+        } else {
+            file.open(path, std::ios::binary);
+            if (!file) {
+                err = "cannot open " + path;
+                return false;
+            }
         }
+        const std::string name = piped ? "the standard input" : path;
         std::string header;
-        if (!std::getline(in, header) || header.rfind("YUV4MPEG2", 0) != 0) {
-            err = path + " is not a YUV4MPEG2 stream";
+        if (!std::getline(*in, header) || header.rfind("YUV4MPEG2", 0) != 0) {
+            err = name + " is not a YUV4MPEG2 stream";
             return false;
         }
         std::istringstream ss(header.substr(9));
@@ -73,27 +82,28 @@ struct Y4mReader {
             }
         }
         if (width <= 0 || height <= 0 || width > 4096 || height > 4096 || (width | height) & 1) {
-            err = "bad picture size in " + path;
+            err = "bad picture size in " + name;
             return false;
         }
         frameBytes = static_cast<std::size_t>(width) * height * (chroma == 444 ? 3 : 1) +
                      (chroma == 444 ? 0 : 2 * static_cast<std::size_t>(width / 2) * (height / 2));
         return true;
     }
-    // Counts the frames and rewinds.
+    // Counts the frames and rewinds; 0 (no limit) for a pipe.
     int count() {
-        auto start = in.tellg();
-        in.seekg(0, std::ios::end);
-        auto end = in.tellg();
-        in.seekg(start);
+        if (piped) return 0;
+        auto start = file.tellg();
+        file.seekg(0, std::ios::end);
+        auto end = file.tellg();
+        file.seekg(start);
         return static_cast<int>((end - start) / static_cast<std::streamoff>(frameBytes + 6));
     }
     bool next(std::vector<std::uint8_t>& buf) {
         std::string line;
-        if (!std::getline(in, line) || line.rfind("FRAME", 0) != 0) return false;
+        if (!std::getline(*in, line) || line.rfind("FRAME", 0) != 0) return false;
         buf.resize(frameBytes);
-        in.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(frameBytes));
-        return static_cast<std::size_t>(in.gcount()) == frameBytes;
+        in->read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(frameBytes));
+        return static_cast<std::size_t>(in->gcount()) == frameBytes;
     }
 };
 
@@ -223,9 +233,10 @@ void defineOptions(OptionParser& p, EncodeOptions& o) {
     p.text("--list", o.list, listOptionHelp(),
            "print a list's entries in the current language and end");
     p.footer(
-        "IN.y4m: 4:2:0 or 4:4:4 YUV4MPEG2 pictures, scaled to the format's size; IN.wav:\n"
-        "16-bit PCM at 44100 Hz (silence without). OUT.m1v, OUT.m2v or OUT.mpv: the video\n"
-        "elementary stream alone, without sound or program stream packs. The settings\n"
+        "IN.y4m: 4:2:0 or 4:4:4 YUV4MPEG2 pictures, scaled to the format's size; - reads\n"
+        "them from the standard input. IN.wav: 16-bit PCM at 44100 Hz (silence without).\n"
+        "OUT.m1v, OUT.m2v or OUT.mpv: the video elementary stream alone, without sound or\n"
+        "program stream packs. The settings\n"
         "start from options.ini, as in zembra rip: the stored format and MPEG settings\n"
         "unless options say otherwise.\n"
         "Exit status: 0 written, 1 failed, 2 a usage error, 130 stopped by Ctrl-C.\n");
@@ -390,8 +401,11 @@ int runEncode(const std::vector<std::string>& args) {
         if (ConsoleHost::interruptPending()) cancel.request();
         if (n % 25 == 0) {
             char line[128];
-            std::snprintf(line, sizeof line, "%d / %d pictures, %.1f MB", n, o.frameCount,
-                          writer.getMpegSizeMB());
+            if (o.frameCount > 0)
+                std::snprintf(line, sizeof line, "%d / %d pictures, %.1f MB", n, o.frameCount,
+                              writer.getMpegSizeMB());
+            else
+                std::snprintf(line, sizeof line, "%d pictures, %.1f MB", n, writer.getMpegSizeMB());
             host.setStatus(line);
         }
     }

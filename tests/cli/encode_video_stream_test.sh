@@ -4,7 +4,8 @@
 # them out of it for the comparison), every one of them, and no sound. In the
 # MPEG-2 layout the program stream's I pictures get their scan offsets once
 # the file is complete, which a stream alone has no sectors for: there the
-# sizes and the decoded pictures must be the same. A WAV
+# sizes and the decoded pictures must be the same. Pictures piped in (IN
+# given as -, with no length to count) make the same stream as the file. A WAV
 # file given with such an output is a usage error, not sound silently lost.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
@@ -37,6 +38,10 @@ check() {  # FORMAT EXT MUXER
 }
 check "vcd pal good quality" m1v mpeg1video
 check "dvd pal high quality" m2v mpeg2video
+
+"$zembra" encode - --format "vcd pal good quality" -o "$work/piped.m1v" --quiet --overwrite <"$in"
+"$zembra" encode "$in" --format "vcd pal good quality" -o "$work/file.m1v" --quiet --overwrite
+cmp -s "$work/piped.m1v" "$work/file.m1v" || fail "pictures piped in make another stream than the file"
 
 status=0
 "$zembra" encode "$in" "$work/in.wav" --format "vcd pal good quality" -o "$work/x.m1v" \
