@@ -29,6 +29,7 @@
 #include "dvd/title_catalogue.h"
 #include "dvd/title_set.h"
 #include "geometry/output_geometry.h"
+#include "platform/cancel_token.h"
 #include "platform/console_host.h"
 #include "platform/file_sink.h"
 
@@ -113,7 +114,8 @@ void defineOptions(OptionParser& p, DecodeOptions& o) {
         "--paced, --audio-only) the decoder's pictures are written in display order at the\n"
         "source size; with one, the rip's output frames at the source size unless --width and\n"
         "--height say otherwise. Every setting starts from options.ini, as in zembra rip.\n"
-        "Exit status: 0 frames written, 1 none or an error, 2 a usage error.\n");
+        "Exit status: 0 frames written, 1 none or an error, 2 a usage error, 128 + the\n"
+        "signal's number when stopped by one (130 Ctrl-C, 143 SIGTERM).\n");
 }
 
 // The decoder's settings for the source: the stored settings with the
@@ -201,9 +203,16 @@ private:
     zembra::HostRelay& relay_;
 };
 
+// Ctrl-C or a stop signal: the engines' message pump takes the press and
+// hands it to the token; one between two pumps is still pending.
+bool stopRequested(const zembra::CancelToken& stop) {
+    return stop.requested() || zembra::ConsoleHost::interruptPending();
+}
+
 int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
                     const zembra::SettingsStore& settings, bool titleSet,
-                    zembra::TitleCatalogue& catalogue, zembra::ConsoleHost& host) {
+                    zembra::TitleCatalogue& catalogue, zembra::ConsoleHost& host,
+                    const zembra::CancelToken& stop) {
     std::string output = o.output.value_or(""), wavPath = o.wav.value_or(""), dumpPath;
     zembra::ExportFormat dumpFormat = zembra::ExportFormat::Rgb24;
     const std::pair<const std::optional<std::string>*, zembra::ExportFormat> kDumps[] = {
@@ -314,7 +323,7 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
     zembra::FrameFeed feed(
         source, &relay, zembra::threadCount(settings.app) > 1 ? zembra::FrameFeed::kFramesAhead : 0,
         frames >= 0 ? int64_t(frames) : zembra::FrameFeed::kUnlimited);
-    while (failedPath.empty() && (frames < 0 || written < frames) &&
+    while (failedPath.empty() && (frames < 0 || written < frames) && !stopRequested(stop) &&
            feed.next(frame, fw, fh, pcm, pcmCount) == 1) {
         if (!frame.empty()) {
             const uint8_t* in[3] = {frame.y, frame.cb, frame.cr};
@@ -370,11 +379,13 @@ int runFramesDecode(const DecodeOptions& o, zembra::DecoderOpenParams params,
         std::fprintf(stderr, "zembra decode: cannot write %s\n", failedPath.c_str());
     std::fprintf(stderr, "%d frames, %dx%d, source %.3f fps, %llu sample frames\n", written, ow, oh,
                  rate, static_cast<unsigned long long>(pcmBytes / 4));
+    if (stopRequested(stop)) return zembra::cli::stoppedStatus();
     return written > 0 && !wavFailed && failedPath.empty() && !readFailed ? 0 : 1;
 }
 
 int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& params, bool titleSet,
-                     zembra::TitleCatalogue& catalogue, zembra::ConsoleHost& host) {
+                     zembra::TitleCatalogue& catalogue, zembra::ConsoleHost& host,
+                     const zembra::CancelToken& stop) {
     if (!o.output) {
         std::fprintf(stderr, "zembra decode: no output: give -o FILE.y4m\n");
         return zembra::cli::kExitUsage;
@@ -435,13 +446,17 @@ int runPictureDecode(const DecodeOptions& o, const zembra::DecoderOpenParams& pa
         }
         return 1;
     }
-    while (!writeFailed && (frames < 0 || written < frames) && decoder.decodeStep()) {
+    const auto goOn = [&] {
+        return !writeFailed && (frames < 0 || written < frames) && !stopRequested(stop);
+    };
+    while (goOn() && decoder.decodeStep()) {
     }
-    if (!writeFailed && (frames < 0 || written < frames)) decoder.flushLastReference();
+    if (goOn()) decoder.flushLastReference();
     decoder.closeDecoder();
     if (!out.close()) writeFailed = true;
     if (writeFailed) std::fprintf(stderr, "zembra decode: cannot write %s\n", output.c_str());
     std::fprintf(stderr, "%d frames, %dx%d, %.3f fps\n", written, width, height, rate);
+    if (stopRequested(stop)) return zembra::cli::stoppedStatus();
     // A read error (said by the reader) ended the pictures before the title's end.
     return written > 0 && !writeFailed && !reader.readFailed() ? 0 : 1;
 }
@@ -479,8 +494,13 @@ int runDecode(const std::vector<std::string>& args) {
     bool paced = false;
     for (const char* option : kFrameOptions) paced = paced || parser.given(option);
     const bool titleSet = params.title >= 0;
-    const int status = paced ? runFramesDecode(o, params, settings, titleSet, catalogue, host)
-                             : runPictureDecode(o, params, titleSet, catalogue, host);
+    // A stop request ends the decode between frames, with its files closed.
+    zembra::CancelToken stop;
+    zembra::cli::catchStopRequests();
+    host.setInterruptHandler(
+        [](void* token) { static_cast<zembra::CancelToken*>(token)->request(); }, &stop);
+    const int status = paced ? runFramesDecode(o, params, settings, titleSet, catalogue, host, stop)
+                             : runPictureDecode(o, params, titleSet, catalogue, host, stop);
     if (o.save && !app.saveSettings())
         std::fprintf(stderr, "zembra decode: cannot write %s\n", app.optionsFile().c_str());
     return status;

@@ -239,7 +239,8 @@ void defineOptions(OptionParser& p, EncodeOptions& o) {
         "program stream packs. The settings\n"
         "start from options.ini, as in zembra rip: the stored format and MPEG settings\n"
         "unless options say otherwise.\n"
-        "Exit status: 0 written, 1 failed, 2 a usage error, 130 stopped by Ctrl-C.\n");
+        "Exit status: 0 written, 1 failed, 2 a usage error, 128 + the signal's number when\n"
+        "stopped by one (130 Ctrl-C, 143 SIGTERM).\n");
 }
 
 // The stored MPEG settings, as the rip hands them to the MPEG writer.
@@ -329,7 +330,7 @@ int runEncode(const std::vector<std::string>& args) {
 
     ConsoleHost host(nullptr, overwrite ? QuestionPolicy::AlwaysYes : QuestionPolicy::Ask);
     host.setQuiet(quiet);
-    ConsoleHost::catchInterrupt();
+    catchStopRequests();
     CancelToken cancel;
     // The writer pumps messages between the pictures of a batch, and the pump
     // takes the Ctrl-C: it must reach the cancel flag from there too.
@@ -413,8 +414,8 @@ int runEncode(const std::vector<std::string>& args) {
     host.finishLine();
     if (!ok || cancel.requested()) {
         std::fprintf(stderr, "zembra encode: stopped after %d pictures\n", n);
-        // Stopped by Ctrl-C: the status of a program ended by SIGINT.
-        return cancel.requested() ? kExitInterrupted : kExitFailed;
+        // Stopped by Ctrl-C or a signal: the status of a program it ended.
+        return cancel.requested() ? stoppedStatus() : kExitFailed;
     }
     if (!quiet) std::printf("%s: %d pictures\n", out.c_str(), n);
     if (eo.save) {

@@ -35,7 +35,7 @@ int runExtract(const std::vector<std::string>& args) {
     p.text("--disk-buffer", diskBuffer, "PATH", "keep the read buffer in this file, not in memory");
     p.footer(
         "Exit status: 0 written, 1 a read or write error, 2 a usage error (a title the\n"
-        "source does not have too).\n");
+        "source does not have too), 128 + the signal's number when stopped by one.\n");
     if (auto status = p.parseOrExit(args)) return *status;
     if (!title || !output) {
         std::fprintf(stderr, "zembra extract: --title and -o are needed (zembra extract --help)\n");
@@ -67,7 +67,7 @@ int runExtract(const std::vector<std::string>& args) {
         return 1;
     }
     reader.setPrefill(true);
-    zembra::ConsoleHost::catchInterrupt();
+    zembra::cli::catchStopRequests();
     host.setInterruptHandler(
         [](void* r) { static_cast<zembra::SourceReader*>(r)->setCancel(true); }, &reader);
 
@@ -98,6 +98,8 @@ int runExtract(const std::vector<std::string>& args) {
         return false;
     };
     for (;;) {
+        // A press the reader's message pump took reached the reader.
+        if (reader.cancelRequested() || zembra::ConsoleHost::interruptPending()) break;
         int r = reader.readSource(batch.data() + held * kSector, int(kSector));
         if (r == -1) {
             std::fprintf(stderr, "%s \"%s\" (sector %lld)\n", host.text("STR_ERROR_50").c_str(),
@@ -111,10 +113,11 @@ int runExtract(const std::vector<std::string>& args) {
     }
     // What was read before a read error is kept, as it was read.
     (void)writeHeld();
-    if (reader.cancelRequested()) result = 1;
+    const bool stopped = reader.cancelRequested() || zembra::ConsoleHost::interruptPending();
     if (!out.close()) result = 1;
     reader.closeSource();
     host.finishLine();
+    if (stopped) return zembra::cli::stoppedStatus();
     if (result == 0)
         std::printf("%s: %llu sectors (%.3f s)\n", output->c_str(), sectors,
                     catalogue.titles[size_t(*title)].duration);

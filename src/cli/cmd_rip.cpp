@@ -436,8 +436,7 @@ int runRip(const std::vector<std::string>& args) {
         std::fprintf(stderr,
                      "zembra rip: no video compressor chosen yet; pick one with --video-codec "
                      "(zembra codecs lists them)\n");
-    zembra::ConsoleHost::catchInterrupt();
-    zembra::ConsoleHost::catchStopSignals();
+    zembra::cli::catchStopRequests();
     host.setInterruptHandler(onInterrupt, nullptr);
     int checked = rowCount, completed = 0;
     if (o.splitChapters) {
@@ -459,8 +458,7 @@ int runRip(const std::vector<std::string>& args) {
     app.ExitInstance();
     // Stopped by a signal: the status a shell or service manager expects,
     // and Ctrl-C's (answered Yes on a terminal) as if it had ended the program.
-    if (const int signal = zembra::ConsoleHost::stopSignal()) return 128 + signal;
-    if (cancelled) return zembra::cli::kExitInterrupted;
+    if (zembra::ConsoleHost::stopSignal() || cancelled) return zembra::cli::stoppedStatus();
     return completed == checked ? zembra::cli::kExitOk : zembra::cli::kExitFailed;
 }
 

@@ -34,7 +34,7 @@ static void printHelp() {
         "\n  zembra --help | --version\n\n"
         "zembra COMMAND --help lists all the options of a command; man zembra explains them.\n"
         "Exit status: 0 done, 1 some of it failed, 2 a usage error, 130 stopped by Ctrl-C\n"
-        "(128 + the signal's number for other signals that stop a rip).\n");
+        "(128 + the signal's number for SIGTERM and SIGHUP).\n");
 }
 
 int main(int argc, char** argv) {

@@ -11,6 +11,7 @@
 #include "app/output_options.h"
 #include "app/settings_store.h"
 #include "geometry/output_geometry.h"
+#include "platform/console_host.h"
 #include "platform/string_table.h"
 
 namespace zembra::cli {
@@ -516,6 +517,16 @@ void applyEncoderChoices(const SettingChoices& c, OutputSettings& out) {
 
 bool anyEncoderChoice(const SettingChoices& c) {
     return c.motionSearch || c.adaptiveQuant || c.cpu || c.dct || c.quantMat || c.pulldown;
+}
+
+void catchStopRequests() {
+    ConsoleHost::catchInterrupt();
+    ConsoleHost::catchStopSignals();
+}
+
+int stoppedStatus() {
+    const int signal = ConsoleHost::stopSignal();
+    return signal ? 128 + signal : kExitInterrupted;
 }
 
 }  // namespace zembra::cli

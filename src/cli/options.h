@@ -29,6 +29,11 @@ inline constexpr int kExitUsage = 2;   // the command line was wrong; nothing wa
 // A stop by a signal gives 128 + its number, as a shell reports a program
 // the signal ended: 130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP.
 inline constexpr int kExitInterrupted = 130;
+// Ctrl-C, SIGTERM and SIGHUP are recorded rather than left to end the
+// program, so the command can close what it writes; then its status is
+// stoppedStatus(): 128 + the signal that came, 130 for Ctrl-C.
+void catchStopRequests();
+int stoppedStatus();
 
 // --- The window's lists -----------------------------------------------------
 
