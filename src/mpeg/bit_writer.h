@@ -41,17 +41,18 @@ public:
     // in between.
     class Run {
     public:
-        // `value` must fit in `bits` (0 <= bits <= 32).
+        // `value` must fit in `bits` (0 <= bits <= 32). The word is stored
+        // whether it is complete or not, and the output moves on only when
+        // it is: whether a code completes a word is a branch no predictor
+        // guesses well, and the room made ahead takes the stray store.
         void put(std::uint32_t value, int bits) {
             acc_ = (acc_ << bits) | value;
             accBits_ += bits;
-            if (accBits_ >= 32) {
-                accBits_ -= 32;
-                const std::uint32_t word =
-                    __builtin_bswap32(static_cast<std::uint32_t>(acc_ >> accBits_));
-                std::memcpy(out_, &word, 4);
-                out_ += 4;
-            }
+            const std::uint32_t word =
+                __builtin_bswap32(static_cast<std::uint32_t>(acc_ >> (accBits_ & 31)));
+            std::memcpy(out_, &word, 4);
+            out_ += (accBits_ >> 5) * 4;
+            accBits_ &= 31;
         }
 
     private:
