@@ -302,6 +302,7 @@ private:
     int feedDepth() const;
     bool drawPicture(const FrameRecord& frame, uint8_t* const planes[3]) const;
     PictureStage pictureStage(bool drawsPictures) const;
+    bool passesThrough(const FrameRecord& frame) const;
     size_t outputPlaneSize(int plane, bool drawsPictures) const;
     void takeOrDrawPicture(FrameFeed& feed, const FrameRecord& frame);
     void closeAfterFailure(RipWriter& w);
@@ -345,9 +346,9 @@ private:
     std::string outputFile_;
     SourceFacts facts_;
     std::vector<uint8_t> planes_[3];
-    // The frame the output planes were last drawn from: drawn again for a
-    // frame without a picture once the writer has taken the planes
-    // (planesHoldPicture_ false then).
+    // The frame the output picture last came from: drawn again for a frame
+    // without a picture once the planes no longer hold it (the writer took
+    // them, or the picture was written as it lay; planesHoldPicture_ false).
     FrameRecord lastPicture_;
     bool planesHoldPicture_ = true;
     int rowsCompleted_ = 0;

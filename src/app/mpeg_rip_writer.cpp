@@ -48,7 +48,7 @@ bool MpegRipWriter::open(const WriterOpen& params) {
 bool MpegRipWriter::writeFrame(const FramePlanes& planes, const int16_t* pcm, int pcmValues) {
     return writer_ && writer_
                           ->writeMpegFrame(planes.plane[0], planes.plane[1], planes.plane[2], pcm,
-                                           pcmValues, planes.buffers)
+                                           pcmValues, planes.buffers, planes.holder)
                           .ok();
 }
 

@@ -383,11 +383,21 @@ size_t EncodeDlg::outputPlaneSize(int plane, bool drawsPictures) const {
     return size_t(geometry_->chromaWidth(out.width)) * size_t(geometry_->chromaHeight(out.height));
 }
 
+// Whether the frame's output picture is its source picture, the frame
+// queue's planes at the output size, which the geometry would only copy.
+bool EncodeDlg::passesThrough(const FrameRecord& frame) const {
+    const OutputSettings& out = settings_.output;
+    return frame.planes && geometry_->passesThrough() &&
+           frame.planes->layout == PlaneLayout::make(out.width, out.height, facts_.chromaFormat);
+}
+
 // A producer that runs ahead draws the pictures too, so the geometry's work
-// runs beside the encoder's.
+// runs beside the encoder's; a geometry that would only copy them has
+// nothing to draw.
 PictureStage EncodeDlg::pictureStage(bool drawsPictures) const {
     PictureStage stage;
-    if (!drawsPictures || engines_.source->getRunMode() == 3) return stage;
+    if (!drawsPictures || geometry_->passesThrough() || engines_.source->getRunMode() == 3)
+        return stage;
     stage.make = [this](const FrameRecord& frame, uint8_t* const planes[3]) {
         return drawPicture(frame, planes);
     };
@@ -445,18 +455,29 @@ void EncodeDlg::runPass(RipWriter& w, FrameFeed& feed, int pass, int passCount, 
         }
         const bool pictures = drawsPictures && !audioOnly;
         const bool drawn = pictures && !frame.empty();
-        if (drawn) {
-            takeOrDrawPicture(feed, frame);
-            lastPicture_ = frame;
-        } else if (pictures && !planesHoldPicture_) {
-            // The writer took the planes of the picture this frame repeats.
-            takeOrDrawPicture(feed, lastPicture_);
+        if (pictures && passesThrough(drawn ? frame : lastPicture_)) {
+            // The source picture is the output picture: written as it lies.
+            if (drawn) lastPicture_ = frame;
+            const FramePlanes source(lastPicture_);
+            if (drawn) drawRipFrame(source.plane, total);
+            writerOk_ = w.writeFrame(source, pcm, pcmValues);
+            planesHoldPicture_ = false;
+        } else {
+            if (drawn) {
+                takeOrDrawPicture(feed, frame);
+                lastPicture_ = frame;
+            } else if (pictures && !planesHoldPicture_) {
+                // The planes do not hold the picture this frame repeats:
+                // the writer took them, or it was written as it lay.
+                takeOrDrawPicture(feed, lastPicture_);
+            }
+            const uint8_t* const cdst[3] = {planes_[0].data(), planes_[1].data(),
+                                            planes_[2].data()};
+            // Shown before the writer may take the planes away.
+            if (drawn) drawRipFrame(cdst, total);
+            writerOk_ = w.writeFrame(FramePlanes(cdst, planes_), pcm, pcmValues);
+            planesHoldPicture_ = planes_[0].data() == cdst[0];
         }
-        const uint8_t* const cdst[3] = {planes_[0].data(), planes_[1].data(), planes_[2].data()};
-        // Shown before the writer may take the planes away.
-        if (drawn) drawRipFrame(cdst, total);
-        writerOk_ = w.writeFrame(FramePlanes(cdst, planes_), pcm, pcmValues);
-        planesHoldPicture_ = planes_[0].data() == cdst[0];
         if (!writerOk_ && !w.frameLimitReached()) runFailed_ = true;
         if (out.splitMode != 0 && writerOk_) SplitCheck(splitLimitMB(out));
         ProgressMonitor(total, passFrames, pass, passCount);

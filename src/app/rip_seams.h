@@ -5,6 +5,7 @@
 // their own behind the same calls.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -88,12 +89,18 @@ struct WriterOpen {
 // The three output planes of a frame (Width x Height luma, 4:2:0 chroma).
 // `buffers`, when set, are the three vectors they lie in: a writer that
 // keeps the picture may take those over instead of copying it, leaving
-// vectors of the same sizes whose contents are not the picture.
+// vectors of the same sizes whose contents are not the picture. `holder`,
+// when set, keeps the planes alive and unchanged for as long as it lives:
+// a writer may keep it instead of a copy.
 struct FramePlanes {
     FramePlanes(const uint8_t* const planes[3], std::vector<uint8_t>* vectors = nullptr)
         : plane{planes[0], planes[1], planes[2]}, buffers(vectors) {}
+    // The picture of a frame record, read where the frame queue made it.
+    explicit FramePlanes(const FrameRecord& frame)
+        : plane{frame.y, frame.cb, frame.cr}, buffers(nullptr), holder(frame.planes) {}
     const uint8_t* plane[3];
     std::vector<uint8_t>* buffers;
+    std::shared_ptr<const void> holder;
 };
 
 class RipWriter {

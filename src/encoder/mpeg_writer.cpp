@@ -220,7 +220,8 @@ Status MpegWriter::fail() {
 
 Status MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
                                   const std::uint8_t* cr, const std::int16_t* pcm, int sampleCount,
-                                  std::vector<std::uint8_t>* buffers) {
+                                  std::vector<std::uint8_t>* buffers,
+                                  std::shared_ptr<const void> holder) {
     if (!open_) return Status::failed();
     // A write that failed (full disk, file-size limit) ends the piece even
     // when the encoders could go on.
@@ -238,7 +239,7 @@ Status MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
         reporter_.notice(Status::error("STR_ERROR_354"));
         return fail();
     }
-    if (!told(video_->videoPut(y, cb, cr, buffers))) {
+    if (!told(video_->videoPut(y, cb, cr, buffers, std::move(holder)))) {
         videoFailed_ = true;
         return fail();
     }

@@ -68,10 +68,12 @@ public:
     // the writer has already finished the piece, and what stopped it was told
     // to the reporter before what finishing it had to say. `buffers` (null:
     // none), the vectors the planes lie in, may be exchanged for others of
-    // the same sizes, as VideoEncoder::videoPut does.
+    // the same sizes, and planes that `holder` keeps unchanged may be kept
+    // rather than copied, as VideoEncoder::videoPut does.
     Status writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
                           const std::int16_t* pcm, int sampleCount,
-                          std::vector<std::uint8_t>* buffers = nullptr);
+                          std::vector<std::uint8_t>* buffers = nullptr,
+                          std::shared_ptr<const void> holder = nullptr);
     double getMpegSizeMB() const;
     // Finishes the piece and starts the next one; not done, with why when
     // its engines could not start (the rest was told as it came up).

@@ -209,11 +209,16 @@ int pictureScale(double scale, bool nonLinear, const EncoderParams& p, PictureTy
                                               : nearestQuantiserScale(scale, nonLinear);
 }
 
+// Rows of w samples: in the plane's own storage, or in a source picture the
+// caller hands over read-only (see Frame::hold), which is never written.
 struct Plane {
     std::vector<std::uint8_t> px;
+    const std::uint8_t* held = nullptr;
     int w = 0, h = 0;
-    std::uint8_t* row(int y) { return px.data() + static_cast<std::size_t>(y) * w; }
-    const std::uint8_t* row(int y) const { return px.data() + static_cast<std::size_t>(y) * w; }
+    const std::uint8_t* data() const { return held ? held : px.data(); }
+    const std::uint8_t* row(int y) const { return data() + static_cast<std::size_t>(y) * w; }
+    // Writing goes to the plane's own storage only.
+    std::uint8_t* ownRow(int y) { return px.data() + static_cast<std::size_t>(y) * w; }
 };
 
 // Runs job(first, end) over bands of a plane's rows; on the pool, when
@@ -289,7 +294,26 @@ struct Frame {
     const std::uint8_t* at(int hx, int hy) const {
         const std::size_t off = static_cast<std::size_t>(hy >> 1) * p[0].w + (hx >> 1);
         const int kind = (hx & 1) | (hy & 1) << 1;
-        return kind == 0 ? p[0].px.data() + off : half[kind - 1].data() + off;
+        return kind == 0 ? p[0].data() + off : half[kind - 1].data() + off;
+    }
+
+    // The caller's planes stand in for the frame's own until the next
+    // release; `keep` keeps them alive and unchanged meanwhile. The frame's
+    // own storage is given up: a caller that hands over one picture this
+    // way hands over the rest the same way.
+    std::shared_ptr<const void> keep;
+    void hold(const std::uint8_t* const planes[3], std::shared_ptr<const void> holder) {
+        for (int c = 0; c < 3; ++c) {
+            p[c].held = planes[c];
+            std::vector<std::uint8_t>().swap(p[c].px);
+        }
+        keep = std::move(holder);
+    }
+    // Back to the frame's own storage, made again if it was given up.
+    bool release() {
+        for (Plane& plane : p) plane.held = nullptr;
+        keep.reset();
+        return !p[0].px.empty() || alloc(p[0].w, p[0].h);
     }
 
     bool alloc(int w, int h) {
@@ -471,27 +495,41 @@ Status VideoEncoder::videoStart(const EncoderParams& params, const EncoderKernel
     return {};
 }
 
+// Whether 4:2:0 planes of the picture size are ring frame f's coded size,
+// so that they can stand in for its own.
+static bool codedSize(const Frame& f, const EncoderParams& p) {
+    return p.chromaCode != 3 && p.width == f.p[0].w && p.height == f.p[0].h;
+}
+
 // Whether the caller's plane buffers can stand in for ring frame f's: the
 // same sizes and the planes' own storage.
 static bool takesBuffers(const std::vector<std::uint8_t>* buffers, const Frame& f,
                          const EncoderParams& p, const std::uint8_t* const planes[3]) {
-    if (!buffers || p.chromaCode == 3 || p.width != f.p[0].w || p.height != f.p[0].h) return false;
+    if (!buffers || !codedSize(f, p)) return false;
     for (int c = 0; c < 3; ++c)
         if (buffers[c].size() != f.p[c].px.size() || buffers[c].data() != planes[c]) return false;
     return true;
 }
 
 Status VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
-                              std::vector<std::uint8_t>* buffers) {
+                              std::vector<std::uint8_t>* buffers,
+                              std::shared_ptr<const void> holder) {
     if (!impl_) return Status::failed();
     Impl& s = *impl_;
     if (fill_ >= kAnchorDistance) return Status::error("STR_ERROR_402", std::to_string(fill_));
     // Estimates made ahead read the ring as it was.
     s.aheadDisplay = -1;
     Frame& f = s.ring[fill_];
+    const std::uint8_t* const given[3] = {y, cb, cr};
+    // A picture the caller keeps unchanged is read where it lies.
+    if (holder && codedSize(f, s.p)) {
+        f.hold(given, std::move(holder));
+        ++fill_;
+        return {};
+    }
+    if (!f.release()) return Status::error("STR_ERROR_326");
     // The ring's buffer at fill_ holds a picture already coded: it goes to
     // the caller in exchange, and the copy of a whole frame is saved.
-    const std::uint8_t* const given[3] = {y, cb, cr};
     if (takesBuffers(buffers, f, s.p, given)) {
         for (int c = 0; c < 3; ++c) f.p[c].px.swap(buffers[c]);
         ++fill_;
@@ -499,7 +537,7 @@ Status VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb, con
     }
     const int w = s.p.width, h = s.p.height;
     for (int row = 0; row < s.codedH; ++row)
-        std::memcpy(f.p[0].row(row), y + static_cast<std::size_t>(std::min(row, h - 1)) * w, w);
+        std::memcpy(f.p[0].ownRow(row), y + static_cast<std::size_t>(std::min(row, h - 1)) * w, w);
     const std::uint8_t* planes[2] = {cb, cr};
     for (int c = 0; c < 2; ++c) {
         const std::uint8_t* src = planes[c];
@@ -509,7 +547,7 @@ Status VideoEncoder::videoPut(const std::uint8_t* y, const std::uint8_t* cb, con
             src = tmp.data();
         }
         for (int row = 0; row < s.codedH / 2; ++row)
-            std::memcpy(f.p[c + 1].row(row),
+            std::memcpy(f.p[c + 1].ownRow(row),
                         src + static_cast<std::size_t>(std::min(row, h / 2 - 1)) * (w / 2), w / 2);
     }
     ++fill_;
@@ -803,8 +841,8 @@ struct MotionEstimator {
         const int cw = ref.p[1].w;
         const std::size_t off =
             static_cast<std::size_t>(mby * 8 + (c.y >> 1)) * cw + mbx * 8 + (c.x >> 1);
-        k.predict8(ref.p[1].px.data() + off, cw, c.x & 1, c.y & 1, pred + 256, 8);
-        k.predict8(ref.p[2].px.data() + off, cw, c.x & 1, c.y & 1, pred + 320, 8);
+        k.predict8(ref.p[1].data() + off, cw, c.x & 1, c.y & 1, pred + 256, 8);
+        k.predict8(ref.p[2].data() + off, cw, c.x & 1, c.y & 1, pred + 320, 8);
     }
 
     // --- rate control's measure and the transform ---------------------------
@@ -861,8 +899,8 @@ struct MotionEstimator {
 
     static SearchReference searchIn(const Frame& org, const Frame& rec) {
         SearchReference r;
-        r.source = org.p[0].px.data();
-        r.recon = rec.p[0].px.data();
+        r.source = org.p[0].data();
+        r.recon = rec.p[0].data();
         for (int i = 0; i < 3; ++i) r.half[i] = rec.half[i].data();
         r.width = rec.p[0].w;
         r.height = rec.p[0].h;
@@ -1550,7 +1588,7 @@ struct PictureCoder {
             int ps;
             const std::uint8_t* pr = predOfBlock(pred, b, ps);
             const bool coded = cbp & (1 << (5 - b));
-            std::uint8_t* o = dst.row(y) + x;
+            std::uint8_t* o = dst.ownRow(y) + x;
             if (coded) {
                 k.blockOut(blk[b], intra ? nullptr : pr, ps, o, dst.w);
             } else {

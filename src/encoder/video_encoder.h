@@ -85,8 +85,13 @@ public:
     // they hold exactly the coded size of 4:2:0 planes they are exchanged
     // for the encoder's own instead of copied, and come back holding
     // buffers of the same sizes whose contents are not the picture.
+    // `holder` (null: none) keeps the planes alive and unchanged for as long
+    // as it lives: 4:2:0 planes of the coded size are then read where they
+    // lie, holder kept until the picture is no longer needed, and neither
+    // copied nor exchanged.
     Status videoPut(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
-                    std::vector<std::uint8_t>* buffers = nullptr);
+                    std::vector<std::uint8_t>* buffers = nullptr,
+                    std::shared_ptr<const void> holder = nullptr);
     // A sink that refuses the picture's unit fails the call with the sink's
     // status.
     Status videoCodeNext();

@@ -328,6 +328,12 @@ void OutputGeometry::scaleRowsSinc(const Stage& stage, int p, const uint8_t* bas
     }
 }
 
+bool OutputGeometry::passesThrough() const {
+    const GeometryParams& p = params_;
+    return ready_ && copy_ && p.width == p.sourceWidth && p.height == p.sourceHeight &&
+           (p.ratio != 4 || (cx1_ == 0 && cy1_ == 0));
+}
+
 void OutputGeometry::apply(const uint8_t* const src[3], uint8_t* const dst[3]) const {
     if (!ready_) return;
     const uint8_t luma =

@@ -76,6 +76,9 @@ public:
     Status prepare(const GeometryParams& params);
     bool ready() const { return ready_; }
     bool copyPath() const { return copy_; }
+    // apply() makes output planes identical to the source planes: the
+    // copy path at the source's own size, nothing cropped away.
+    bool passesThrough() const;
     int stageCount() const { return int(stages_.size()); }
     const ScalerDescription& luma(int stage = 0) const { return stages_[size_t(stage)].plane[0]; }
     const ScalerDescription& chroma(int stage = 0) const { return stages_[size_t(stage)].plane[1]; }

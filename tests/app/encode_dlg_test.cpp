@@ -721,8 +721,9 @@ private:
     int frames_ = 0;
 };
 
-// The real writer, handed the planes' buffers or only the planes; counts the
-// frames whose buffers it took.
+// The real writer, handed the planes' buffers and holder or only the
+// planes; counts the frames whose buffers it took and those it was handed
+// with a holder.
 class LendingWriter : public ForwardingWriter {
 public:
     LendingWriter(RipWriter& inner, bool lend) : ForwardingWriter(inner), lend_(lend) {}
@@ -730,9 +731,11 @@ public:
         if (!lend_) return ForwardingWriter::writeFrame(FramePlanes(planes.plane), pcm, pcmValues);
         const bool ok = ForwardingWriter::writeFrame(planes, pcm, pcmValues);
         if (planes.buffers && planes.buffers[0].data() != planes.plane[0]) ++taken;
+        if (planes.holder) ++held;
         return ok;
     }
     int taken = 0;
+    int held = 0;
 
 private:
     bool lend_;
@@ -764,6 +767,44 @@ TEST(EncodeDlgThreads, TakenPlanesLeaveTheRepeatedPicturesAsTheyWere) {
             ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->controls.monitorLine;
             if (lend) {
                 EXPECT_GT(mpeg->taken, 20);
+            }
+            const std::string bytes =
+                TempDir::read(w.out() / (w.dlg->rows()[0].outputName + ".mpg"));
+            ASSERT_FALSE(bytes.empty());
+            if (copied.empty()) copied = bytes;
+            EXPECT_TRUE(bytes == copied) << "other bytes";
+        }
+    }
+}
+
+// Full-frame DVD output of a 720 x 576 title: the geometry would only copy
+// the pictures, so the decoded ones go to the writer as they lie, frames
+// without a picture repeating the last; the file is the one of a writer
+// that copies every frame, at one thread and with the frames read ahead.
+TEST(EncodeDlgThreads, SourcePicturesWrittenAsTheyLieMakeTheSameFile) {
+    std::string copied;
+    for (int threads : {1, 2}) {
+        for (bool lend : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << threads << " threads, lent " << lend);
+            std::unique_ptr<GappySource> gappy;
+            std::unique_ptr<LendingWriter> mpeg;
+            Window w({}, [&](RipEngines& e) {
+                gappy = std::make_unique<GappySource>(*e.source);
+                e.source = gappy.get();
+                mpeg = std::make_unique<LendingWriter>(*e.mpeg, lend);
+                e.mpeg = mpeg.get();
+            });
+            w.settings.app.threads = threads;
+            w.openSample();
+            w.dlg->chooseFormat(12);  // DVD PAL, 720 x 576
+            w.dlg->chooseZoom(3);
+            w.dlg->chooseSplit(0);
+            w.dlg->settingsChanged();
+            w.dlg->StartRip();
+            ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->controls.monitorLine;
+            if (lend) {
+                EXPECT_GT(mpeg->held, 20);
+                EXPECT_EQ(mpeg->taken, 0);
             }
             const std::string bytes =
                 TempDir::read(w.out() / (w.dlg->rows()[0].outputName + ".mpg"));

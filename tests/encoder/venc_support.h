@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,14 +113,21 @@ struct EncodeResult {
     std::vector<PictureRecord> records;
     int underflows = 0, overflows = 0;
     int exchanged = 0;  // pictures whose lent buffers the encoder took
+    int aliveAfterEnd = 0;  // shared pictures the encoder still kept after videoEnd
+    bool changed = false;   // a shared picture's planes changed while it was kept
     bool ok = true;
 };
 
+// How the pictures reach the encoder: copied in; lent in buffers of their
+// own that it may take; shared read-only, the encoder alone keeping them
+// once handed over; or shared and copied in turn.
+enum class Handover { Copied, Lent, Shared, Alternating };
+
 // Feeds the pictures the way the MPEG writer does and codes what is left at
-// the end. With `lend` each picture comes in buffers of its own that the
-// encoder may take.
+// the end.
 inline EncodeResult encode(const EncoderParams& p, const std::vector<Picture>& pics,
-                           const EncoderKernels& k, bool codeRest = true, bool lend = false) {
+                           const EncoderKernels& k, bool codeRest = true,
+                           Handover handover = Handover::Copied) {
     testing::RecordingHost host;
     EsStore store;
     EncodeResult res;
@@ -136,8 +144,17 @@ inline EncodeResult encode(const EncoderParams& p, const std::vector<Picture>& p
         store.clear();
     };
     int fed = 0;
+    std::vector<std::weak_ptr<const Picture>> shared;
+    const auto share = [&](const Picture& pic) {
+        auto held = std::make_shared<const Picture>(pic);
+        shared.push_back(held);
+        const Picture& h = *held;
+        return enc.videoPut(h.y.data(), h.u.data(), h.v.data(), nullptr, std::move(held)).ok();
+    };
     for (const Picture& pic : pics) {
-        if (lend) {
+        if (handover == Handover::Shared || (handover == Handover::Alternating && fed % 2 == 0)) {
+            if (!share(pic)) res.ok = false;
+        } else if (handover == Handover::Lent) {
             std::vector<std::uint8_t> lent[3] = {pic.y, pic.u, pic.v};
             const std::uint8_t* y = lent[0].data();
             if (!enc.videoPut(y, lent[1].data(), lent[2].data(), lent)) res.ok = false;
@@ -160,7 +177,15 @@ inline EncodeResult encode(const EncoderParams& p, const std::vector<Picture>& p
     res.records = enc.pictures();
     res.underflows = enc.vbvUnderflows();
     res.overflows = enc.vbvOverflows();
+    for (std::size_t n = 0, s = 0; n < pics.size() && s < shared.size(); ++n) {
+        if (handover == Handover::Alternating && n % 2) continue;
+        if (const auto kept = shared[s++].lock()) {
+            if (kept->y != pics[n].y || kept->u != pics[n].u || kept->v != pics[n].v)
+                res.changed = true;
+        }
+    }
     enc.videoEnd();
+    for (const auto& w : shared) res.aliveAfterEnd += !w.expired();
     drain();
     if (!host.boxes.empty()) res.ok = false;
     return res;

@@ -131,6 +131,43 @@ TEST(Geometry, CopyPathAndCustomTopBand) {
     EXPECT_EQ(small.y(351, 287), src.y(g.cropX1() + 351, g.cropY1() + 287));
 }
 
+// A rip hands the source picture itself to the encoder when the geometry
+// says it would only copy it: that must hold exactly when the copy is the
+// source, chroma included, and never for a shifted or banded picture.
+TEST(Geometry, PassesThroughOnlyWhenTheCopyIsTheSource) {
+    Planes src = gradient(720, 576);
+    for (size_t i = 0; i < src.p[1].size(); ++i) {
+        src.p[1][i] = uint8_t(30 + i % 190);
+        src.p[2][i] = uint8_t(200 - i % 170);
+    }
+    struct Case {
+        int ratio, w, h;
+        double x1, x2, y1, y2;
+        bool through;
+    };
+    const Case cases[] = {
+        {3, 720, 576, 0, 1, 0, 1, true},
+        {4, 720, 576, 0, 1, 0, 1, true},
+        {4, 720, 576, 0, 1, -40.0 / 576, 536.0 / 576, false},  // a band on top
+        {4, 720, 576, 8.0 / 720, 728.0 / 720, 0, 1, false},     // shifted sideways
+        {4, 704, 576, 0, 704.0 / 720, 0, 1, false},             // narrower rows
+        {3, 704, 576, 0, 1, 0, 1, false},
+        {0, 720, 576, 0, 1, 0, 1, false},
+    };
+    for (const Case& c : cases) {
+        OutputGeometry g;
+        GeometryParams p = params(c.ratio, 2, c.w, c.h);
+        p.x1 = c.x1, p.x2 = c.x2, p.y1 = c.y1, p.y2 = c.y2;
+        ASSERT_TRUE(g.prepare(p));
+        EXPECT_EQ(g.passesThrough(), c.through) << c.ratio << " " << c.w << " " << c.x1;
+        if (!c.through) continue;
+        Planes out(c.w, c.h, 7);
+        g.apply(src.in(), out.out());
+        for (int plane = 0; plane < 3; ++plane) EXPECT_EQ(out.p[plane], src.p[plane]);
+    }
+    EXPECT_FALSE(OutputGeometry().passesThrough());
+}
+
 TEST(Geometry, InvalidDimensionAndHostileCrops) {
     testing::RecordingHost host;
     OutputGeometry g;
