@@ -741,6 +741,35 @@ private:
     bool lend_;
 };
 
+// A rip of the sample in `format` (and `zoom`, -1 for the stored one)
+// through a source that leaves pictures out and a writer that copies every
+// frame (lend false) or takes what the rip lends it: the file's bytes and
+// how many pictures the writer took or held.
+struct GappyRip {
+    std::string bytes;
+    int taken = 0, held = 0;
+};
+GappyRip gappyRip(int threads, bool lend, int format, int zoom) {
+    std::unique_ptr<GappySource> gappy;
+    std::unique_ptr<LendingWriter> mpeg;
+    Window w({}, [&](RipEngines& e) {
+        gappy = std::make_unique<GappySource>(*e.source);
+        e.source = gappy.get();
+        mpeg = std::make_unique<LendingWriter>(*e.mpeg, lend);
+        e.mpeg = mpeg.get();
+    });
+    w.settings.app.threads = threads;
+    w.openSample();
+    w.dlg->chooseFormat(format);
+    if (zoom >= 0) w.dlg->chooseZoom(zoom);
+    w.dlg->chooseSplit(0);
+    w.dlg->settingsChanged();
+    w.dlg->StartRip();
+    EXPECT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->controls.monitorLine;
+    return {TempDir::read(w.out() / (w.dlg->rows()[0].outputName + ".mpg")), mpeg->taken,
+            mpeg->held};
+}
+
 // The MPEG writer takes the planes' buffers instead of copying them; a
 // frame without a picture after one that was taken repeats that picture all
 // the same, whether the loop draws it or the thread that reads ahead does:
@@ -750,29 +779,13 @@ TEST(EncodeDlgThreads, TakenPlanesLeaveTheRepeatedPicturesAsTheyWere) {
     for (int threads : {1, 2}) {
         for (bool lend : {false, true}) {
             SCOPED_TRACE(::testing::Message() << threads << " threads, lent " << lend);
-            std::unique_ptr<GappySource> gappy;
-            std::unique_ptr<LendingWriter> mpeg;
-            Window w({}, [&](RipEngines& e) {
-                gappy = std::make_unique<GappySource>(*e.source);
-                e.source = gappy.get();
-                mpeg = std::make_unique<LendingWriter>(*e.mpeg, lend);
-                e.mpeg = mpeg.get();
-            });
-            w.settings.app.threads = threads;
-            w.openSample();
-            w.dlg->chooseFormat(14);  // VCD PAL
-            w.dlg->chooseSplit(0);
-            w.dlg->settingsChanged();
-            w.dlg->StartRip();
-            ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->controls.monitorLine;
+            const GappyRip rip = gappyRip(threads, lend, 14, -1);  // VCD PAL
             if (lend) {
-                EXPECT_GT(mpeg->taken, 20);
+                EXPECT_GT(rip.taken, 20);
             }
-            const std::string bytes =
-                TempDir::read(w.out() / (w.dlg->rows()[0].outputName + ".mpg"));
-            ASSERT_FALSE(bytes.empty());
-            if (copied.empty()) copied = bytes;
-            EXPECT_TRUE(bytes == copied) << "other bytes";
+            ASSERT_FALSE(rip.bytes.empty());
+            if (copied.empty()) copied = rip.bytes;
+            EXPECT_TRUE(rip.bytes == copied) << "other bytes";
         }
     }
 }
@@ -786,31 +799,14 @@ TEST(EncodeDlgThreads, SourcePicturesWrittenAsTheyLieMakeTheSameFile) {
     for (int threads : {1, 2}) {
         for (bool lend : {false, true}) {
             SCOPED_TRACE(::testing::Message() << threads << " threads, lent " << lend);
-            std::unique_ptr<GappySource> gappy;
-            std::unique_ptr<LendingWriter> mpeg;
-            Window w({}, [&](RipEngines& e) {
-                gappy = std::make_unique<GappySource>(*e.source);
-                e.source = gappy.get();
-                mpeg = std::make_unique<LendingWriter>(*e.mpeg, lend);
-                e.mpeg = mpeg.get();
-            });
-            w.settings.app.threads = threads;
-            w.openSample();
-            w.dlg->chooseFormat(12);  // DVD PAL, 720 x 576
-            w.dlg->chooseZoom(3);
-            w.dlg->chooseSplit(0);
-            w.dlg->settingsChanged();
-            w.dlg->StartRip();
-            ASSERT_EQ(w.dlg->rowsCompleted(), 1) << w.dlg->controls.monitorLine;
+            const GappyRip rip = gappyRip(threads, lend, 12, 3);  // DVD PAL 720 x 576, Full
             if (lend) {
-                EXPECT_GT(mpeg->held, 20);
-                EXPECT_EQ(mpeg->taken, 0);
+                EXPECT_GT(rip.held, 20);
+                EXPECT_EQ(rip.taken, 0);
             }
-            const std::string bytes =
-                TempDir::read(w.out() / (w.dlg->rows()[0].outputName + ".mpg"));
-            ASSERT_FALSE(bytes.empty());
-            if (copied.empty()) copied = bytes;
-            EXPECT_TRUE(bytes == copied) << "other bytes";
+            ASSERT_FALSE(rip.bytes.empty());
+            if (copied.empty()) copied = rip.bytes;
+            EXPECT_TRUE(rip.bytes == copied) << "other bytes";
         }
     }
 }

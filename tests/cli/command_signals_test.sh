@@ -17,24 +17,12 @@ trap '[ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true; rm -rf "$work"' EX
 # stop SIGNAL FILE BYTES COMMAND...: runs COMMAND, sends SIGNAL once FILE holds
 # BYTES; the command's exit status.
 stop() {
-  local signal=$1 file=$2 bytes=$3 tries=0
+  local signal=$1 file=$2 bytes=$3
   shift 3
   rm -f "$file"
   "$@" </dev/null >"$work/log" 2>&1 &
   pid=$!
-  until [ -f "$file" ] && [ "$(stat -c %s "$file")" -gt "$bytes" ]; do
-    kill -0 "$pid" 2>/dev/null || fail "$signal: $1 $2 ended before it could be stopped"
-    tries=$((tries + 1))
-    [ $tries -lt 6000 ] || fail "$signal: $file never grew"
-    sleep 0.01
-  done
-  kill -STOP "$pid"
-  kill "-$signal" "$pid"
-  kill -CONT "$pid"
-  local rc=0
-  wait "$pid" || rc=$?
-  pid=
-  return $rc
+  signal_when_grown "$signal" "$file" "$bytes"
 }
 expect() {  # WHAT STATUS RC
   [ "$3" = "$2" ] || fail "$1: exit status $3, not $2: $(cat "$work/log")"

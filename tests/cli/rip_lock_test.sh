@@ -23,16 +23,7 @@ both() {
   rm -f "$work"/out/*
   (rip "$@") >"$work/first.log" 2>&1 &
   pid=$!
-  local tries=0
-  until [ -f "$file" ] && [ "$(stat -c %s "$file")" -gt 3000000 ]; do
-    kill -0 "$pid" 2>/dev/null || fail "$file: the first rip ended too soon"
-    tries=$((tries + 1))
-    [ $tries -lt 6000 ] || fail "$file never grew"
-    sleep 0.01
-  done
-  kill -STOP "$pid"
-  # Until the stop has taken effect the first may finish a write.
-  until grep -q '^State:.*T' "/proc/$pid/status" 2>/dev/null; do sleep 0.01; done
+  hold_when_grown "$pid" "$file" 3000000
   local before rc=0
   before=$(stat -c %s "$file")
   (rip "$@") >"$work/second.log" 2>&1 || rc=$?

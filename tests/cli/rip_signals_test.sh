@@ -21,21 +21,7 @@ stop() {
   "$zembra" rip "$disc/VIDEO_TS" "$disc/VIDEO_TS" --output-dir "$work/out" --name x --yes \
     --overwrite "$@" </dev/null >"$work/log" 2>&1 &
   pid=$!
-  local tries=0
-  until [ -f "$file" ] && [ "$(stat -c %s "$file")" -gt 3000000 ]; do
-    kill -0 "$pid" 2>/dev/null || fail "$signal: the rip ended before it could be stopped"
-    tries=$((tries + 1))
-    [ $tries -lt 6000 ] || fail "$signal: $file never grew"
-    sleep 0.01
-  done
-  # Held still while the signal is sent, so it cannot finish first.
-  kill -STOP "$pid"
-  kill "-$signal" "$pid"
-  kill -CONT "$pid"
-  local rc=0
-  wait "$pid" || rc=$?
-  pid=
-  return $rc
+  signal_when_grown "$signal" "$file" 3000000
 }
 
 # What every stopped rip shows: the status, an orderly end (the summary
