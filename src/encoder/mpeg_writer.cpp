@@ -260,7 +260,9 @@ Status MpegWriter::writeMpegFrame(const std::uint8_t* y, const std::uint8_t* cb,
         }
     }
     if (videoFailed_ || (cancel_ && cancel_->requested())) return fail();
-    if (audio_->running() && !told(audio_->audioCollect())) return fail();
+    // A sound coder that stopped with a piece still open is a failure; a
+    // video stream alone has none.
+    if (!videoOnly_ && !told(audio_->audioCollect())) return fail();
     if (!told(pumpOutput())) return fail();
     if (storeOverflowed()) return fail();
     return {};
