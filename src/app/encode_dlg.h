@@ -309,6 +309,7 @@ private:
     void checkOutputKept();
     void noteSourceEnd();
     void reportSkippedSectors();
+    void reportUndecodedSound(bool soundWritten);
     RipWriter* writer() const;
     bool aviOutput() const { return settings_.output.mpegStream >= 2; }
     std::string text(const char* key) const;

@@ -323,6 +323,7 @@ int EncodeDlg::RipRun() {
 
     w->endRun();
     reportSkippedSectors();
+    reportUndecodedSound(mpeg || out.aviAudio);
     engines_.source->setPrefill(0);
     for (auto& p : planes_) std::vector<uint8_t>().swap(p);
     lastPicture_ = FrameRecord{};
@@ -583,6 +584,13 @@ void EncodeDlg::reportSkippedSectors() {
     if (skipped.empty()) return;
     host_.messageBox(BoxKind::Warning,
                      skippedSectorsText(skipped, text("STR_ERROR_SectorsSkipped")));
+}
+
+// A DTS track is listed but has no decoder: the row's sound is silence,
+// which the user should not find out by listening.
+void EncodeDlg::reportUndecodedSound(bool soundWritten) {
+    if (soundWritten && settings_.input.audioFormat == kAudioCodingDts)
+        host_.messageBox(BoxKind::Warning, text("STR_ERROR_SoundNotDecoded"));
 }
 
 std::string EncodeDlg::skippedSectorsText(const std::vector<SkippedSectors>& skipped,

@@ -30,6 +30,9 @@ struct CellRecord {
 inline constexpr int kMaxAudioSlots = 32;
 inline constexpr int kMaxSubpictureSlots = 32;
 
+// The coding of a DTS track: listed, never decoded.
+constexpr int kAudioCodingDts = 6;
+
 struct TitleRecord {
     std::string label;  // "[01] Length:01:45:30"
     std::vector<CellRecord> cells;

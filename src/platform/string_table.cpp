@@ -603,6 +603,9 @@ const Entry kEntries[] = {
     {"STR_ERROR_SectorsSkipped",
      "Unreadable sectors of the disc (scratched or damaged) were skipped; the output is written "
      "but lacks their pictures and sound. Sectors skipped, and the playing times where:"},
+    {"STR_ERROR_SoundNotDecoded",
+     "The chosen audio track is DTS, which this program cannot decode: the output's sound is "
+     "silence. Choose another audio track for sound."},
     {"STR_PROPERTY_LABEL_CHAPTERFROM", "Chapters from"},
     {"STR_PROPERTY_LABEL_CHAPTERTO", "to"},
     {"STR_MPEGSETTING_LABEL_THREADS", "Threads (0 = one per core)"},
