@@ -359,6 +359,25 @@ void SettingsStore::saveTo(ProfileFile& file) const {
     }
 }
 
+// What --set takes for a number key: empty (the key's zero, as in the file),
+// a whole number (decimal, or hex after 0x) or, for a real, a finite decimal.
+// A word would be read as 0 and stored without a sign of the typo.
+bool isNumberText(std::string_view text, bool real) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return true;
+    const std::string s(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+    char* end = nullptr;
+    if (real) {
+        const double v = std::strtod(s.c_str(), &end);
+        return *end == '\0' && std::isfinite(v);
+    }
+    size_t at = (s[0] == '+' || s[0] == '-') ? 1 : 0;
+    const bool hex = s.size() > at + 2 && s[at] == '0' && (s[at + 1] == 'x' || s[at + 1] == 'X');
+    if (hex) at += 2;
+    return at < s.size() &&
+           s.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789", at) == std::string::npos;
+}
+
 std::string SettingsStore::set(std::string_view sectionDotKey, std::string_view value) {
     size_t dot = sectionDotKey.find('.');
     if (dot == std::string_view::npos) return "expected Section.Key";
@@ -366,6 +385,10 @@ std::string SettingsStore::set(std::string_view sectionDotKey, std::string_view 
     std::string_view name = sectionDotKey.substr(dot + 1);
     for (const Key& k : kKeys) {
         if (!equalsNoCase(section, k.section) || !equalsNoCase(name, k.name)) continue;
+        if ((k.kind == Kind::Int || k.kind == Kind::Flag) && !isNumberText(value, false))
+            return "takes a whole number, not '" + std::string(value) + "'";
+        if (k.kind == Kind::Real && !isNumberText(value, true))
+            return "takes a number, not '" + std::string(value) + "'";
         void* field = k.field(*this);
         switch (k.kind) {
             case Kind::Int: {

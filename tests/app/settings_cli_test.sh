@@ -49,4 +49,19 @@ expect "Zembra_Lame.BitRate=128" "$work/out4"
 if "$zembra" config --set Zembra_OutputSettings.NoSuchKey=1 > /dev/null 2>&1; then
     fail "an unknown key was accepted"
 fi
+# A word where a number belongs is a usage error, not a silent 0; nothing
+# of the run is stored.
+for bad in Zembra_OutputSettings.MaxFrames=abc Zembra_OutputSettings.X1=2,5 \
+           Zembra_InputSettings.Dolby=yes Zembra_OutputSettings.Width=0x; do
+    status=0
+    "$zembra" config --set zembra_lame.BitRate=64 --set "$bad" > /dev/null 2>"$work/err" || status=$?
+    [ $status -eq 2 ] || fail "--set $bad: exit $status"
+    grep -q "number, not" "$work/err" || fail "--set $bad: $(cat "$work/err")"
+done
+expect "BitRate=128" "$work/prog/options.ini"
+"$zembra" config --set Zembra_OutputSettings.MaxFrames=-0x10 --set Zembra_OutputSettings.X1=.25 \
+    --set "Zembra_InputSettings.Dolby= 1 " > "$work/out5"
+expect "Zembra_OutputSettings.MaxFrames=-16" "$work/out5"
+expect "Zembra_OutputSettings.X1=0.250000" "$work/out5"
+expect "Zembra_InputSettings.Dolby=1" "$work/out5"
 echo "zembra config: all checks passed"
