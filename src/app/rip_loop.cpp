@@ -206,9 +206,9 @@ bool EncodeDlg::openTitleForRip(bool isIfo) {
     if (!isIfo) {
         // A VOB or MPEG file is scanned into a one-title catalogue now.
         if (engines_.source && engines_.source->isOpen()) engines_.source->closeDecoder();
-        std::vector<std::string> files{in.sourcePath.empty() ? rows_[size_t(current_)].sourcePath
-                                                             : in.sourcePath};
-        if (in.sourcePath.empty()) files = {rows_[size_t(current_)].sourcePath};
+        // The row's own file: the settings copied into its item when it was
+        // added may still name the disc that was open then.
+        const std::vector<std::string> files{rows_[size_t(current_)].sourcePath};
         controls.monitorLine = text("STR_MAIN_LABEL_MONITOR_ScaningInputStream");
         notify();
         if (!engines_.source) {

@@ -206,6 +206,20 @@ TEST(EncodeDlgCancel, AnswerNoLeavesTheRunningRowsFormat) {
     EXPECT_EQ(w.dlg->item(1)->output.formatIndex, 14);
 }
 
+// A VOB row added while a disc is open is ripped from its own file, not
+// from the disc's IFO that the settings copied into its row still name.
+TEST(EncodeDlgRows, VobRowAfterADiscRipsItsOwnFile) {
+    Window w;
+    w.openSample();
+    w.dlg->openVobFiles({vobOfSample()});
+    ASSERT_EQ(w.dlg->rows().size(), 2u);
+    w.smallAvi();
+    w.dlg->StartRip();
+    EXPECT_EQ(w.dlg->rowsCompleted(), 2) << (w.host.boxes.empty() ? "" : w.host.boxes[0].text);
+    EXPECT_TRUE(w.host.boxes.empty());
+    EXPECT_EQ(w.dlg->item(1)->input.vobFiles, std::vector<std::string>{vobOfSample()});
+}
+
 // A press while a VOB row is scanned is the cancel request like any other:
 // the question, and Yes ends the scan with nothing written.
 TEST(EncodeDlgCancel, PressDuringTheScanAsksAndStopsIt) {
