@@ -1,4 +1,4 @@
-// zembra extract SOURCE --title N [--angle A] [--set S] -o FILE: writes one
+// zembra extract SOURCE --title N|main [--angle A] [--set S] -o FILE: writes one
 // title's program stream exactly as the title reader delivers it, a raw copy
 // of the title's cells that players open.
 
@@ -22,11 +22,12 @@ namespace {
 int runExtract(const std::vector<std::string>& args) {
     std::vector<std::string> sources;
     std::optional<int> title, angle, setNumber, bufferMb;
+    bool mainTitle = false;
     std::optional<std::string> output, diskBuffer;
     zembra::cli::OptionParser p("extract", "SOURCE");
     p.operands(sources, 1, 1);
     p.heading("Title (positions in the window's lists)");
-    p.integer("--title", title, 0, 1000000, "title: its position in the Index list, from 0");
+    zembra::cli::addTitleOption(p, title, mainTitle);
     p.integer("--angle", angle, 0, 1000000, "angle: its position in the Angle list, from 0");
     p.integer("--set", setNumber, 1, 99, "title set number (the first one without)");
     p.heading("Output");
@@ -37,7 +38,7 @@ int runExtract(const std::vector<std::string>& args) {
         "Exit status: 0 written, 1 a read or write error, 2 a usage error (a title the\n"
         "source does not have too), 128 + the signal's number when stopped by one.\n");
     if (auto status = p.parseOrExit(args)) return *status;
-    if (!title || !output) {
+    if ((!title && !mainTitle) || !output) {
         std::fprintf(stderr, "zembra extract: --title and -o are needed (zembra extract --help)\n");
         return zembra::cli::kExitUsage;
     }
@@ -49,6 +50,7 @@ int runExtract(const std::vector<std::string>& args) {
     zembra::TitleSetFiles set;
     if (auto status = zembra::cli::openTitleSet(source, setNumber, catalogue, host, set))
         return *status;
+    if (mainTitle) title = zembra::mainTitleIndex(catalogue);
     // As rip and decode refuse a position the Index list does not have.
     const std::string problem = zembra::cli::outsideList("--title", title, catalogue.count());
     if (!problem.empty()) return zembra::cli::refuseChoice("extract", problem, source);

@@ -368,24 +368,28 @@ std::optional<int> OptionParser::parseOrExit(const std::vector<std::string>& arg
 
 // --- Shared options -------------------------------------------------------------
 
-void addStreamOptions(OptionParser& p, SettingChoices& c, bool withAngle) {
-    // Any number here: the title's lists say which they hold, and the
-    // message names their range.
-    const int low = std::numeric_limits<int>::min(), any = std::numeric_limits<int>::max();
-    p.heading("Title and streams (positions in the window's lists)");
+void addTitleOption(OptionParser& p, std::optional<int>& title, bool& mainTitle) {
     p.custom("--title", "N|main",
              "title: its position in the Index list, from 0; main: the main feature",
-             [&c](const std::string& v) {
+             [&title, &mainTitle](const std::string& v) {
                  if (v == "main") {
-                     c.mainTitle = true;
+                     mainTitle = true;
                      return std::string();
                  }
                  auto n = parseInteger(v, std::numeric_limits<int>::min(),
                                        std::numeric_limits<int>::max());
                  if (!n) return "--title needs a number or main, not '" + v + "'";
-                 c.title = int(*n);
+                 title = int(*n);
                  return std::string();
              });
+}
+
+void addStreamOptions(OptionParser& p, SettingChoices& c, bool withAngle) {
+    // Any number here: the title's lists say which they hold, and the
+    // message names their range.
+    const int low = std::numeric_limits<int>::min(), any = std::numeric_limits<int>::max();
+    p.heading("Title and streams (positions in the window's lists)");
+    addTitleOption(p, c.title, c.mainTitle);
     p.integer("--audio", c.audio, low, any, "audio track: its position in the Audio list, from 0");
     p.integer("--subtitle", c.subtitle, low, any,
               "subtitle to burn in: its position in the Subtitle list, 0 = None, 1 = the first");

@@ -141,6 +141,8 @@ struct SettingChoices {
     std::optional<int> threads;
 };
 
+// --title N|main, the same in every command that takes a title.
+void addTitleOption(OptionParser& parser, std::optional<int>& title, bool& mainTitle);
 void addStreamOptions(OptionParser& parser, SettingChoices& choices, bool withAngle);
 void addDecoderOptions(OptionParser& parser, SettingChoices& choices);
 void addPictureOptions(OptionParser& parser, SettingChoices& choices);

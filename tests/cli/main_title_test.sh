@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main feature: on a title set with a short and a long title, scan marks
 # the long one "main title", a rip with --title main rips it, and a rip
-# without --title takes it too (the window selects it after Open DVD).
+# without --title takes it too (the window selects it after Open DVD); extract
+# takes --title main as rip does.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 require_tools ffmpeg ffprobe dvdauthor
@@ -24,4 +25,8 @@ rip --name first --title 0
 [ "$(frames "$work/out/first.avi")" = 50 ] || fail "--title 0: $(frames "$work/out/first.avi") frames, not 50"
 rip --name default
 [ "$(frames "$work/out/default.avi")" = 100 ] || fail "no --title: $(frames "$work/out/default.avi") frames, not 100"
+"$zembra" extract "$disc" --title main -o "$work/main.vob" >"$work/log" 2>&1 ||
+  fail "extract --title main: $(cat "$work/log")"
+"$zembra" extract "$disc" --title 1 -o "$work/second.vob" >/dev/null 2>&1
+cmp -s "$work/main.vob" "$work/second.vob" || fail "extract --title main copied another title"
 echo "main title chosen"
