@@ -1,4 +1,4 @@
-// zembra extract SOURCE --title N|main [--angle A] [--set S] -o FILE: writes one
+// zembra extract SOURCE --title N|main [--angle A] [--title-set S] -o FILE: writes one
 // title's program stream exactly as the title reader delivers it, a raw copy
 // of the title's cells that players open.
 
@@ -29,7 +29,8 @@ int runExtract(const std::vector<std::string>& args) {
     p.heading("Title (positions in the window's lists)");
     zembra::cli::addTitleOption(p, title, mainTitle);
     p.integer("--angle", angle, 0, 1000000, "angle: its position in the Angle list, from 0");
-    p.integer("--set", setNumber, 1, 99, "title set number (the first one without)");
+    // Not --set: that stores a setting in zembra config.
+    p.integer("--title-set", setNumber, 1, 99, "title set number (the first one without)", "S");
     p.heading("Output");
     p.text("-o", output, "FILE", "the program stream to write");
     p.integer("--buffer", bufferMb, 1, 1000000, "read buffer in MB (8 without)", "MB");

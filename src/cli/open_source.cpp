@@ -38,12 +38,24 @@ std::optional<int> unreadableFile(const char* command, const std::string& source
 
 std::optional<int> openTitleSet(const std::string& source, std::optional<int> setNumber,
                                 TitleCatalogue& catalogue, UiHost& host, TitleSetFiles& set) {
-    for (TitleSetFiles& found : findTitleSets(source))
+    std::vector<TitleSetFiles> sets = findTitleSets(source);
+    for (TitleSetFiles& found : sets)
         if (!setNumber || found.number == *setNumber) {
             set = std::move(found);
             if (!parseIfo(catalogue, set.ifo, host)) return kExitFailed;
             return std::nullopt;
         }
+    if (setNumber && !sets.empty()) {
+        // A set the disc does not have is a wrong choice, like a title it
+        // does not have: named with the sets it has (extract alone asks).
+        std::string numbers;
+        for (const TitleSetFiles& found : sets)
+            numbers += (numbers.empty() ? "" : ", ") + std::to_string(found.number);
+        return refuseChoice("extract",
+                            "--title-set: the source has title set(s) " + numbers + ", not " +
+                                std::to_string(*setNumber),
+                            source);
+    }
     std::fprintf(stderr, "%s: %s\n", host.text("STR_ERROR_25").c_str(), source.c_str());
     return kExitFailed;
 }

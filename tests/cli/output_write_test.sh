@@ -2,7 +2,8 @@
 # decode and extract write their files whole or say they could not: under a
 # file-size limit (a full disk, with SIGXFSZ ignored) each ends with exit 1
 # and names the file; the pictures written to a pipe are the same bytes as
-# to a file; a title the set does not have is refused in the rip's words.
+# to a file; a title or title set the disc does not have is refused in the
+# rip's words.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 make_workspace
@@ -57,6 +58,13 @@ rc=0
 [ "$rc" = 2 ] || fail "extract --title 9: exit $rc, not 2"
 grep -q "zembra extract: --title takes 0 to 0, not 9 ($disc)" "$work/log" ||
   fail "extract --title 9 said: $(cat "$work/log")"
+rc=0
+"$zembra" extract "$disc" --title 0 --title-set 2 -o "$work/out/g.vob" >"$work/log" 2>&1 || rc=$?
+[ "$rc" = 2 ] || fail "extract --title-set 2: exit $rc, not 2"
+grep -q "zembra extract: --title-set: the source has title set(s) 1, not 2 ($disc)" "$work/log" ||
+  fail "extract --title-set 2 said: $(cat "$work/log")"
+"$zembra" extract "$disc" --title 0 --title-set 1 -o /dev/null >/dev/null 2>&1 ||
+  fail "extract --title-set 1 failed"
 rc=0
 "$zembra" extract "$work" --title 0 -o "$work/out/g.vob" >"$work/log" 2>&1 || rc=$?
 [ "$rc" = 1 ] || fail "extract of a folder without a title set: exit $rc, not 1"
