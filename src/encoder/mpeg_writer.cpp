@@ -71,6 +71,11 @@ Status MpegWriter::openMpeg(const MpegOpenArgs& a) {
     // stream would state another size than it holds.
     const int maxSide = a.mpegStream == 1 ? kMaxMpeg2Side : kMaxMpeg1Side;
     if (a.width > maxSide || a.height > maxSide) return Status::error("STR_ERROR_OutputTooLarge");
+    // MPEG-2 states a side as 12 low bits and 2 high ones; a multiple of 4096
+    // would leave the low field 0, which the standard forbids and decoders
+    // read as a picture of no size.
+    if (a.mpegStream == 1 && (a.width % 4096 == 0 || a.height % 4096 == 0))
+        return Status::error("STR_ERROR_OutputSide4096");
     const CpuLevel level = cpuLevel();
     p.cpuChoice = a.cpu;
     switch (a.cpu) {

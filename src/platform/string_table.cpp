@@ -570,6 +570,9 @@ const Entry kEntries[] = {
     {"STR_ERROR_OutputTooLarge",
      "The output size is too large for this format: MPEG-1 pictures are at most 4095 x 4095 "
      "pixels, MPEG-2 pictures at most 16383 x 16383."},
+    {"STR_ERROR_OutputSide4096",
+     "MPEG-2 pictures cannot be 4096, 8192 or 12288 pixels wide or high; choose another output "
+     "size."},
     {"STR_ERROR_OutputBusy",
      "is being written by another rip at this moment; it was left as it is."},
     {"STR_ERROR_SourceEndedEarly",

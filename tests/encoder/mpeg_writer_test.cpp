@@ -51,6 +51,10 @@ TEST(MpegWriterOpen, ChecksInOrderWithTheirMessages) {
          "STR_ERROR_OutputTooLarge"},
         {"MPEG-2 16384 high", [](MpegOpenArgs& a) { a.height = 16384; },
          "STR_ERROR_OutputTooLarge"},
+        // A side whose low 12 bits are 0, which MPEG-2 forbids (MPEG-1 stops
+        // at 4095 anyway).
+        {"MPEG-2 4096 wide", [](MpegOpenArgs& a) { a.width = 4096; }, "STR_ERROR_OutputSide4096"},
+        {"MPEG-2 8192 high", [](MpegOpenArgs& a) { a.height = 8192; }, "STR_ERROR_OutputSide4096"},
         // The first failing check wins: a bad chroma code before a bad size.
         {"both",
          [](MpegOpenArgs& a) {
