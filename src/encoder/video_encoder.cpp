@@ -832,7 +832,12 @@ struct MotionEstimator {
             const std::uint8_t* src = ref.at(32 * mbx + v.x, 32 * mby + v.y);
             for (int j = 0; j < 16; ++j) std::memcpy(pred + 16 * j, src + j * W, 16);
         } else {
-            predictBlock(ref.p[0], mbx * 16, mby * 16, 16, v, pred, 16);
+            // The chroma's vector kernel, a quarter at a time.
+            const Plane& y = ref.p[0];
+            const std::uint8_t* src = y.row(mby * 16 + (v.y >> 1)) + mbx * 16 + (v.x >> 1);
+            for (int q = 0; q < 4; ++q)
+                k.predict8(src + (q >> 1) * 8 * y.w + (q & 1) * 8, y.w, v.x & 1, v.y & 1,
+                           pred + (q >> 1) * 128 + (q & 1) * 8, 16);
         }
     }
 
