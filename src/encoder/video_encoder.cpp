@@ -970,15 +970,23 @@ struct MotionEstimator {
 
     // The candidate modes of a macroblock, each coded at the picture's
     // quantiser as the coder would: the one with the least error + price x
-    // bits wins, its prediction and blocks left in `pred` and `coef`.
+    // bits wins, its prediction and blocks left in `pred` and `coef` by
+    // finish(). A mode is transformed into next(), one of two buffers, so
+    // that the best so far stays where it was made: each win would
+    // otherwise copy its blocks and prediction.
     struct ModeChoice {
         const EncoderKernels& k;
         const ModeCostParams& mp;
         std::uint8_t* pred;
         std::int16_t (*coef)[64];
+        std::int16_t (*spare)[64];  // the other buffer, as large as coef
         MbMode mode = MbMode::Intra;
         double best = 0;
         bool any = false;
+        const std::int16_t (*bestCoef)[64] = nullptr;
+        const std::uint8_t* bestPred = nullptr;  // the last inter mode that won
+        // Where the next mode's blocks go: not where the best's are.
+        std::int16_t (*next() const)[64] { return bestCoef == coef ? spare : coef; }
         // `typeBits` of the macroblock type: [not coded, coded]; a P
         // macroblock without motion and blocks is skipped (no bits).
         void offer(MbMode m, const std::uint8_t* candidate, const std::int16_t (*c)[64],
@@ -991,8 +999,15 @@ struct MotionEstimator {
             any = true;
             best = cost;
             mode = m;
-            if (candidate && candidate != pred) std::memcpy(pred, candidate, 384);
-            if (c != coef) std::memcpy(coef, c, sizeof(std::int16_t) * 6 * 64);
+            bestCoef = c;
+            if (candidate) bestPred = candidate;
+        }
+        // The winner's blocks into `coef`, and into `pred` the prediction
+        // of the last inter mode that won (intra leaves it there).
+        void finish() const {
+            if (bestPred && bestPred != pred) std::memcpy(pred, bestPred, 384);
+            if (bestCoef && bestCoef != coef)
+                std::memcpy(coef, bestCoef, sizeof(std::int16_t) * 6 * 64);
         }
     };
 
@@ -1112,18 +1127,21 @@ struct MotionEstimator {
             if (best->mode == MbMode::Interpolated) vf = biF, vb = biB;
             return best->mode;
         }
-        ModeChoice choice{k, modeCost, pred, coef};
-        alignas(32) std::int16_t c[6][64];
+        alignas(32) std::int16_t spare[6][64];
+        ModeChoice choice{k, modeCost, pred, coef, spare};
         for (int i = 0; i < n; ++i) {
             if (4 * inter[i].cost > 5 * best->cost) continue;
+            std::int16_t (*c)[64] = choice.next();
             transform(mbx, mby, withChroma(inter[i]), c);
             choice.offer(inter[i].mode, inter[i].pred, c, inter[i].typeBits, inter[i].vectorBits);
         }
         if (intraToo) {
             static constexpr int kIntraBits[2] = {5, 5};
+            std::int16_t (*c)[64] = choice.next();
             transform(mbx, mby, nullptr, c);
             choice.offer(MbMode::Intra, nullptr, c, kIntraBits, 0);
         }
+        choice.finish();
         if (choice.mode == MbMode::NoMc) vf = Vec{};
         if (choice.mode == MbMode::Interpolated) vf = biF, vb = biB;
         return choice.mode;
