@@ -476,6 +476,7 @@ void EncodeDlg::setItemSettings(int row, const InputSettings& input, const Outpu
     if (busy() || row < 0 || row >= int(items_.size())) return;
     items_[size_t(row)]->setInputSettings(input);
     items_[size_t(row)]->setOutputSettings(output);
+    items_[size_t(row)]->ownRatesAndSize = true;
     if (row == current_) applyItem(row);
     notify();
 }
@@ -631,8 +632,11 @@ void EncodeDlg::chooseFormat(int index) {
     if (index < 0 || index >= kFormatCount) return;
     controls.formatList.selected = index;
     applyFormat(index, settings_.input, settings_.output);
-    if (current_ >= 0)
-        applyFormat(index, items_[size_t(current_)]->input, items_[size_t(current_)]->output);
+    if (current_ >= 0) {
+        DVDProjectItem& item = *items_[size_t(current_)];
+        applyFormat(index, item.input, item.output);
+        item.ownRatesAndSize = false;
+    }
     redrawPreview();
     notify();
 }

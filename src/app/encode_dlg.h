@@ -308,6 +308,7 @@ private:
     void closeAfterFailure(RipWriter& w);
     void checkOutputKept();
     void noteSourceEnd();
+    void applyFormatAgain();
     void reportSkippedSectors();
     void reportUndecodedSound(bool soundWritten);
     RipWriter* writer() const;

@@ -35,6 +35,10 @@ public:
     OutputSettings output;
     TitleCatalogue catalogue;
     FrameRecord snapshot;  // the source frame, shared with the decoder's queue
+    // The bit rates and picture size were set in the row's Properties since
+    // its format was chosen: the start's second application of the format
+    // keeps them.
+    bool ownRatesAndSize = false;
 };
 
 }  // namespace zembra

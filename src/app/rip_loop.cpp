@@ -78,7 +78,7 @@ bool EncodeDlg::prepareRip() {
     if (busy() || applyingItem_) return false;
     // The chosen format is applied again, as if just picked: only here, on
     // a real start, never on a cancel press that finds a rip running.
-    chooseFormat(controls.formatList.selected);
+    applyFormatAgain();
 
     ripRows_.clear();
     for (size_t i = 0; i < rows_.size(); ++i)
@@ -103,6 +103,23 @@ bool EncodeDlg::prepareRip() {
     ripping_ = true;
     setRippingState();
     return true;
+}
+
+// Bit rates and a size the user set in the current row's Properties after
+// choosing its format are that row's choice, as every other row's are: the
+// preset does not take them back.
+void EncodeDlg::applyFormatAgain() {
+    DVDProjectItem* item = current_ >= 0 ? items_[size_t(current_)].get() : nullptr;
+    if (!item || !item->ownRatesAndSize) return chooseFormat(controls.formatList.selected);
+    const OutputSettings own = item->output;
+    chooseFormat(controls.formatList.selected);
+    for (OutputSettings* out : {&item->output, &settings_.output}) {
+        out->videoBitRate = own.videoBitRate;
+        out->audioBitRate = own.audioBitRate;
+        out->width = own.width;
+        out->height = own.height;
+    }
+    item->ownRatesAndSize = true;
 }
 
 void EncodeDlg::runRip() {

@@ -388,6 +388,37 @@ TEST(EncodeDlgRows, RefillsKeepTheRowsOwnValues) {
     EXPECT_EQ(w.settings.output.width, 320);
 }
 
+// The start applies the chosen format again, but the bit rates and size
+// set in the current row's Properties stay that row's; a format chosen after
+// them gives its preset again.
+TEST(EncodeDlgRows, StartKeepsTheCurrentRowsPropertiesRatesAndSize) {
+    Window w;
+    w.openSample();
+    w.dlg->chooseFormat(13);  // SVCD PAL: 480 x 576, 2350 kbit/s
+    InputSettings in = w.dlg->item(0)->input;
+    OutputSettings out = w.dlg->item(0)->output;
+    out.videoBitRate = 1800;
+    out.audioBitRate = 7;
+    out.width = 352;
+    w.dlg->setItemSettings(0, in, out);
+    ASSERT_TRUE(w.dlg->prepareRip());
+    const OutputSettings* outputs[] = {&w.dlg->item(0)->output, &w.settings.output};
+    for (const OutputSettings* o : outputs) {
+        EXPECT_EQ(o->videoBitRate, 1800);
+        EXPECT_EQ(o->audioBitRate, 7);
+        EXPECT_EQ(o->width, 352);
+        EXPECT_EQ(o->height, 576);
+        EXPECT_EQ(o->mpegStream, 1);
+    }
+    w.dlg->finishRip();
+
+    w.dlg->chooseFormat(12);  // DVD PAL High Quality: 720 x 576, 9400 kbit/s
+    ASSERT_TRUE(w.dlg->prepareRip());
+    EXPECT_EQ(w.dlg->item(0)->output.videoBitRate, 9400);
+    EXPECT_EQ(w.dlg->item(0)->output.width, 720);
+    w.dlg->finishRip();
+}
+
 // A language switch re-labels the lists and the button; every selection stays.
 TEST(EncodeDlgRows, LanguageSwitchKeepsSelections) {
     StringTable strings;
