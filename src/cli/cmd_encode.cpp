@@ -68,12 +68,15 @@ struct Y4mReader {
                     break;
                 }
                 case 'C':
-                    if (tok.rfind("C444", 0) == 0)
+                    // 8-bit planes only: C420p10 or C444alpha would be read
+                    // as other pictures than they are.
+                    if (tok == "C444")
                         chroma = 444;
-                    else if (tok.rfind("C420", 0) == 0)
+                    else if (tok == "C420" || tok == "C420jpeg" || tok == "C420paldv" ||
+                             tok == "C420mpeg2")
                         chroma = 420;
                     else {
-                        err = "unsupported chroma " + tok;
+                        err = "unsupported chroma " + tok + " (8-bit 4:2:0 or 4:4:4 is read)";
                         return false;
                     }
                     break;
@@ -98,13 +101,24 @@ struct Y4mReader {
         file.seekg(start);
         return static_cast<int>((end - start) / static_cast<std::streamoff>(frameBytes + 6));
     }
+    // The next picture; false at the end of the stream, and also where it
+    // is cut short or is no longer a picture stream (then `damaged`).
     bool next(std::vector<std::uint8_t>& buf) {
         std::string line;
-        if (!std::getline(*in, line) || line.rfind("FRAME", 0) != 0) return false;
+        if (!std::getline(*in, line)) {
+            damaged = !line.empty();
+            return false;
+        }
+        if (line.rfind("FRAME", 0) != 0) {
+            damaged = true;
+            return false;
+        }
         buf.resize(frameBytes);
         in->read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(frameBytes));
-        return static_cast<std::size_t>(in->gcount()) == frameBytes;
+        damaged = static_cast<std::size_t>(in->gcount()) != frameBytes;
+        return !damaged;
     }
+    bool damaged = false;
 };
 
 bool readWav(const std::string& path, std::vector<std::int16_t>& stereo, std::string& err) {
@@ -416,6 +430,19 @@ int runEncode(const std::vector<std::string>& args) {
         std::fprintf(stderr, "zembra encode: stopped after %d pictures\n", n);
         // Stopped by Ctrl-C or a signal: the status of a program it ended.
         return cancel.requested() ? stoppedStatus() : kExitFailed;
+    }
+    // A stream cut short or broken mid-way is not coded whole, though the
+    // pictures before the fault are written; one without any is no input.
+    if (y4m.damaged) {
+        std::fprintf(stderr,
+                     "zembra encode: %s is cut short or damaged after %d pictures; those are "
+                     "written to %s\n",
+                     in.c_str(), n, out.c_str());
+        return kExitFailed;
+    }
+    if (n == 0) {
+        std::fprintf(stderr, "zembra encode: %s holds no pictures\n", in.c_str());
+        return kExitFailed;
     }
     if (!quiet) std::printf("%s: %d pictures\n", out.c_str(), n);
     if (eo.save) {

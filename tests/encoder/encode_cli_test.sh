@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # zembra encode end to end: raw pictures and a WAV file become VCD and SVCD
 # program streams that ffprobe reads as MPEG video plus 44.1 kHz mp2; a
-# non-MPEG format is refused; the thread count changes no byte; Ctrl-C
-# leaves a complete, readable file.
+# non-MPEG format is refused; the thread count changes no byte; a damaged
+# or empty picture stream is no success; Ctrl-C leaves a complete, readable
+# file.
 set -euo pipefail
 zembra=$1
 for tool in ffmpeg ffprobe; do
@@ -70,6 +71,31 @@ rc=$?
 set -e
 [ "$rc" -eq 2 ] || fail "format 2 gave exit code $rc"
 [ ! -e "$work/avi.mpg" ] || fail "format 2 wrote a file"
+
+# Pictures it cannot read whole are not coded as if the stream ended there:
+# a stream cut inside its third picture, or broken after its second, writes
+# the two before and exits 1 saying so; one without a picture writes nothing;
+# 10-bit planes are refused, not read as other pictures.
+size=$(head -n 1 "$work/v.y4m" | wc -c)
+frame=$((6 + 352 * 288 * 3 / 2))
+head -c $((size + 2 * frame + 1000)) "$work/v.y4m" > "$work/cut.y4m"
+{ head -c $((size + 2 * frame)) "$work/v.y4m"; echo "not a frame"; } > "$work/broken.y4m"
+for name in cut broken; do
+    rc=0
+    "$zembra" encode "$work/$name.y4m" --format 14 -o "$work/$name-in.mpg" --quiet 2>"$work/err" || rc=$?
+    [ "$rc" -eq 1 ] || fail "$name input gave exit code $rc"
+    grep -q "cut short or damaged after 2 pictures" "$work/err" || fail "$name input: $(cat "$work/err")"
+    check "$work/$name-in.mpg" mpeg1video 2
+done
+head -n 1 "$work/v.y4m" > "$work/empty.y4m"
+rc=0
+"$zembra" encode "$work/empty.y4m" --format 14 -o "$work/empty.mpg" --quiet 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "holds no pictures" "$work/err" || fail "no pictures: $rc $(cat "$work/err")"
+ffmpeg -v error -f lavfi -i "testsrc2=size=352x288:rate=25" -frames:v 2 -pix_fmt yuv420p10le \
+    -strict -1 "$work/deep.y4m"
+rc=0
+"$zembra" encode "$work/deep.y4m" --format 14 -o "$work/deep.mpg" --quiet 2>"$work/err" || rc=$?
+[ "$rc" -eq 1 ] && grep -q "unsupported chroma C420p10" "$work/err" || fail "10-bit: $rc $(cat "$work/err")"
 
 # Ctrl-C in the middle: the piece is finished, not cut. A costly job (a
 # 720x576 MPEG-2 format, the widest search, one thread) keeps the encoder
