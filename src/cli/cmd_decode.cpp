@@ -99,7 +99,7 @@ void defineOptions(OptionParser& p, DecodeOptions& o) {
     p.text("--rgb32", o.rgb32, "FILE", "the output frames as raw RGB32");
     p.text("--yuy2", o.yuy2, "FILE", "the output frames as raw YUY2");
     p.flag("--audio-only", o.audioOnly, "the sound alone; -o names the WAV file");
-    zembra::cli::addStreamOptions(p, o.choices, false);
+    zembra::cli::addStreamOptions(p, o.choices, true);
     zembra::cli::addPictureOptions(p, o.choices);
     zembra::cli::addDecoderOptions(p, o.choices);
     zembra::cli::addThreadOption(p, o.choices);
@@ -156,7 +156,10 @@ std::optional<int> decoderParams(const std::string& source, const DecodeOptions&
         if (problem.empty())
             problem = outsideList("--subtitle", c.subtitle, title->subpictureCount + 1);
     }
+    // The Angle list: "All", then angles 1 to 16, as rip and extract take it.
+    if (problem.empty()) problem = outsideList("--angle", c.angle, 17);
     if (!problem.empty()) return zembra::cli::refuseChoice("decode", problem, source);
+    if (c.angle) in.angle = *c.angle;
     in.vobFiles = set.vobs;
     zembra::EncodeDlg::resolveStreamIds(in, catalogue);
     params = zembra::DecoderRipSource::openParams(in);

@@ -118,6 +118,15 @@ for command in rip decode encode extract scan config codecs audio-decode; do
     fail "$command --no-such-option: $rc $(cat "$work/log")"
 done
 "$zembra" decode --help | grep -q -- "--no-detect24" || fail "decode --help lacks --no-detect24"
+# --angle: a position in the Angle list ("All", 1 to 16) in each command
+# that reads a title.
+for command in "rip --output-dir $work/out" "decode -o $work/x.y4m"; do
+  rc=0
+  "$zembra" $command "$disc" --angle 17 >/dev/null 2>"$work/log" || rc=$?
+  [ "$rc" = 2 ] && grep -q -- "--angle takes 0 to 16, not 17" "$work/log" ||
+    fail "$command --angle 17: $rc $(cat "$work/log")"
+done
+"$zembra" decode "$disc" --angle 1 --frames 1 -o "$work/a.y4m" 2>/dev/null || fail "decode --angle 1"
 
 # --- --threads: the same flag in rip, decode and encode, over the stored
 # count for one run, kept with --save, refused beyond its range.
