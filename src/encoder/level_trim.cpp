@@ -1,5 +1,6 @@
 #include "encoder/level_trim.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdlib>
@@ -12,10 +13,13 @@ namespace zembra {
 
 namespace {
 
-// The magnitude the decoder rebuilds from a level.
-double rebuilt(int level, double step, bool intra) {
+// 32 times the magnitude the decoder rebuilds from a level, `wq` the
+// weight times the quantiser scale: steps of w q / 16 (non-intra (2l+1)
+// w q / 32, intra l w q / 16). In integers, the errors a move makes are
+// exact: whole 1024ths, as the same terms in double would be.
+std::int64_t rebuilt32(int level, int wq, bool intra) {
     if (level == 0) return 0;
-    return intra ? level * step : (level + 0.5) * step;
+    return static_cast<std::int64_t>(2 * level + (intra ? 0 : 1)) * wq;
 }
 
 // Bits a block saves once it has no level left: its end of block, and
@@ -60,13 +64,12 @@ bool trimLevels(const std::int16_t* coef, std::int16_t* level, const TrimQuant& 
     int next = -1;  // the next level kept after the one at hand
     for (int i = n - 1; i >= 0; --i) {
         const int at = pos[i];
-        const double x = std::abs(coef[at]);
-        // Steps between levels: non-intra (2l+1) w q / 32, intra l w q / 16.
-        const double step = tq.matrix[at] * tq.quantiserScale / 16.0;
+        const std::int64_t x32 = 32 * std::abs(coef[at]);
+        const int wq = tq.matrix[at] * tq.quantiserScale;
         const int l = mag[i];
-        const double eNow = x - rebuilt(l, step, tq.intra);
-        const double eLow = x - rebuilt(l - 1, step, tq.intra);
-        const double dDist = eLow * eLow - eNow * eNow;
+        const std::int64_t eNow = x32 - rebuilt32(l, wq, tq.intra);
+        const std::int64_t eLow = x32 - rebuilt32(l - 1, wq, tq.intra);
+        const double dDist = static_cast<double>(eLow * eLow - eNow * eNow) / 1024.0;
         const bool isFirst = first && i == 0;
         int dBits;
         if (l > 1) {
@@ -155,9 +158,15 @@ bool makeSumOdd(const std::int16_t* coef, std::int16_t* level, const TrimQuant& 
     }
     const int count = std::popcount(inScan);
     if (count == 0 && !tq.intra) return false;
+    // Only the sum's parity counts, which a value's sign leaves alone:
+    // the magnitudes, saturated as each sign saturates, without a branch
+    // on either.
+    const int half = tq.intra ? 0 : 1;
     for (std::uint64_t m = inScan; m; m &= m - 1) {
         const int at = mpeg::kZigZag[std::countr_zero(m)];
-        sum += rebuiltValue(level[at], tq.matrix[at], qs, tq.intra);
+        const int l = level[at];
+        const int v = ((2 * std::abs(l) + half) * tq.matrix[at] * qs) >> 5;
+        sum += std::min(v, l > 0 ? 2047 : 2048);
     }
     if (sum & 1) return count > 0;
 
@@ -200,8 +209,8 @@ bool makeSumOdd(const std::int16_t* coef, std::int16_t* level, const TrimQuant& 
         }
     };
     const auto errorChange = [&](int at, int vNow, int vNew) {
-        const double x = coef[at];
-        return (x - vNew) * (x - vNew) - (x - vNow) * (x - vNow);
+        const std::int64_t x = coef[at];
+        return static_cast<double>((x - vNew) * (x - vNew) - (x - vNow) * (x - vNow));
     };
     // The levels there are, one up or one down.
     for (std::uint64_t m = inScan; m; m &= m - 1) {

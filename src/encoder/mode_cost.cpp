@@ -31,6 +31,10 @@ int energy(const std::int16_t* coef, int from) {
 // block included, and their squared error as the decoder rebuilds them
 // (non-intra (2l+1) w q / 32, intra l w q / 16) beside the coefficients
 // the levels leave at zero. `nonIntra`: its first level 1 has a short code.
+// The error is summed in 32nds of a coefficient step, in integers: every
+// term is a whole number of 1024ths far below 2^53, so the sum is the one
+// the same terms in double would make, in any order, and the loop carries
+// no floating-point addition from level to level.
 void levelCost(const EncoderKernels& k, const std::int16_t* coef, const std::int16_t* level,
                const std::uint8_t* w, int q, bool intra, bool mpeg2, BlocksCost& c) {
     const int start = intra ? 1 : 0;
@@ -39,10 +43,12 @@ void levelCost(const EncoderKernels& k, const std::int16_t* coef, const std::int
     for (std::uint64_t nat = k.nonZeroMask(level); nat; nat &= nat - 1)
         m |= std::uint64_t{1} << scan[__builtin_ctzll(nat)];
     if (intra) m &= ~std::uint64_t{1};
-    double e = energy(coef, start);
+    // 1024 x (the rebuilt error^2 - the coefficient^2) over the levels.
+    std::int64_t change = 0;
     int bits = 2;  // end of block
     int last = start - 1;
     bool first = !intra;
+    const int half = intra ? 0 : 1;
     for (; m; m &= m - 1) {
         const int n = __builtin_ctzll(m);
         const int at = mpeg::kZigZag[n];
@@ -50,12 +56,12 @@ void levelCost(const EncoderKernels& k, const std::int16_t* coef, const std::int
         bits += runLevelBits(n - last - 1, l, first, mpeg2);
         first = false;
         last = n;
-        const double x = std::abs(coef[at]);
-        const double r = (intra ? l : l + 0.5) * w[at] * q / 16.0;
-        e += (x - r) * (x - r) - x * x;
+        const std::int64_t x32 = 32 * std::abs(coef[at]);
+        const std::int64_t d = x32 - static_cast<std::int64_t>(2 * l + half) * (w[at] * q);
+        change += d * d - x32 * x32;
     }
     c.bits += bits;
-    c.distortion += e;
+    c.distortion += energy(coef, start) + static_cast<double>(change) / 1024.0;
 }
 
 int dcSizeBits(int diff, bool luma) {

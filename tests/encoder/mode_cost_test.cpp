@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "encoder/encoder_params.h"
@@ -101,6 +102,53 @@ TEST(ModeCost, ErrorIsThePictureErrorOfTheReconstruction) {
                              << "mpeg2 " << mpeg2 << " q " << q << " intra " << intra);
                 EXPECT_NEAR(cost.distortion, picture, 0.1 * picture + 6 * 64 / 6.0);
                 EXPECT_GT(cost.bits, 0);
+            }
+        }
+    }
+}
+
+// At the ends of the ranges - the transform's largest coefficients, the
+// heaviest and a light weight, the coarsest and finest scales, levels
+// clipped to MPEG-1's 255 - the error is still the exact sum of the
+// squared differences between each coefficient and the value its level
+// stands for (a product of these that overflowed would show here).
+TEST(ModeCost, ErrorStaysExactAtTheRangesEnds) {
+    Fixture fx;
+    std::array<std::uint8_t, 64> heavy{};
+    heavy.fill(255);
+    heavy[1] = 8;
+    alignas(32) std::int16_t coef[6][64];
+    const std::int16_t ends[] = {-2048, 2047, -2047, 1999, 1, 0, -700};
+    for (int b = 0; b < 6; ++b)
+        for (int i = 0; i < 64; ++i) coef[b][i] = ends[(b * 64 + i * 5) % 7];
+    // Intra DCs at whole steps of 8: rebuilt without error.
+    for (int b = 0; b < 6; ++b) coef[b][0] = static_cast<std::int16_t>(8 * (20 + 30 * b));
+    for (bool mpeg2 : {false, true}) {
+        for (int q : {1, 112}) {
+            for (bool intra : {false, true}) {
+                ModeCostParams mp = fx.params(q, mpeg2);
+                mp.intraMatrix = heavy.data();
+                mp.nonIntraMatrix = heavy.data();
+                const BlocksCost cost =
+                    intra ? intraBlocksCost(mp, coef) : nonIntraBlocksCost(mp, coef);
+                long double want = 0;
+                for (int b = 0; b < 6; ++b) {
+                    alignas(32) std::int16_t level[64];
+                    if (intra)
+                        fx.k.quantIntraAc(coef[b], level, heavy.data(), q, mpeg2 ? 2047 : 255);
+                    else
+                        fx.k.quantNonIntra(coef[b], level, heavy.data(), q, mpeg2 ? 2047 : 255);
+                    for (int i = intra ? 1 : 0; i < 64; ++i) {
+                        const long double l = std::abs(level[i]);
+                        const long double r =
+                            l == 0 ? 0 : (intra ? l : l + 0.5L) * heavy[i] * q / 16.0L;
+                        const long double e = std::abs(static_cast<int>(coef[b][i])) - r;
+                        want += e * e;
+                    }
+                }
+                SCOPED_TRACE(testing::Message()
+                             << "mpeg2 " << mpeg2 << " q " << q << " intra " << intra);
+                EXPECT_EQ(cost.distortion, static_cast<double>(want));
             }
         }
     }
