@@ -474,9 +474,16 @@ void EncodeDlg::settingsChanged() {
 
 void EncodeDlg::setItemSettings(int row, const InputSettings& input, const OutputSettings& output) {
     if (busy() || row < 0 || row >= int(items_.size())) return;
-    items_[size_t(row)]->setInputSettings(input);
-    items_[size_t(row)]->setOutputSettings(output);
-    items_[size_t(row)]->ownRatesAndSize = true;
+    DVDProjectItem& item = *items_[size_t(row)];
+    auto keepChanged = [](std::optional<int>& own, int before, int after) {
+        if (after != before) own = after;
+    };
+    keepChanged(item.own.videoBitRate, item.output.videoBitRate, output.videoBitRate);
+    keepChanged(item.own.audioBitRate, item.output.audioBitRate, output.audioBitRate);
+    keepChanged(item.own.width, item.output.width, output.width);
+    keepChanged(item.own.height, item.output.height, output.height);
+    item.setInputSettings(input);
+    item.setOutputSettings(output);
     if (row == current_) applyItem(row);
     notify();
 }
@@ -635,7 +642,7 @@ void EncodeDlg::chooseFormat(int index) {
     if (current_ >= 0) {
         DVDProjectItem& item = *items_[size_t(current_)];
         applyFormat(index, item.input, item.output);
-        item.ownRatesAndSize = false;
+        item.own = {};
     }
     redrawPreview();
     notify();

@@ -3,6 +3,7 @@
 // picture of its title for the preview.
 
 #include <memory>
+#include <optional>
 
 #include "app/settings_store.h"
 #include "decoder/frame_record.h"
@@ -35,10 +36,12 @@ public:
     OutputSettings output;
     TitleCatalogue catalogue;
     FrameRecord snapshot;  // the source frame, shared with the decoder's queue
-    // The bit rates and picture size were set in the row's Properties since
-    // its format was chosen: the start's second application of the format
-    // keeps them.
-    bool ownRatesAndSize = false;
+    // Bit rates and picture size changed in the row's Properties since its
+    // format was chosen: the start's second application of the format keeps
+    // them (those not changed follow the format).
+    struct OwnChoices {
+        std::optional<int> videoBitRate, audioBitRate, width, height;
+    } own;
 };
 
 }  // namespace zembra

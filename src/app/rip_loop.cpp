@@ -105,21 +105,21 @@ bool EncodeDlg::prepareRip() {
     return true;
 }
 
-// Bit rates and a size the user set in the current row's Properties after
-// choosing its format are that row's choice, as every other row's are: the
-// preset does not take them back.
+// Bit rates and a size the user changed in the current row's Properties
+// after choosing its format are that row's choice, as every other row's
+// are: the preset does not take them back.
 void EncodeDlg::applyFormatAgain() {
     DVDProjectItem* item = current_ >= 0 ? items_[size_t(current_)].get() : nullptr;
-    if (!item || !item->ownRatesAndSize) return chooseFormat(controls.formatList.selected);
-    const OutputSettings own = item->output;
+    const DVDProjectItem::OwnChoices own = item ? item->own : DVDProjectItem::OwnChoices{};
     chooseFormat(controls.formatList.selected);
+    if (!item) return;
     for (OutputSettings* out : {&item->output, &settings_.output}) {
-        out->videoBitRate = own.videoBitRate;
-        out->audioBitRate = own.audioBitRate;
-        out->width = own.width;
-        out->height = own.height;
+        out->videoBitRate = own.videoBitRate.value_or(out->videoBitRate);
+        out->audioBitRate = own.audioBitRate.value_or(out->audioBitRate);
+        out->width = own.width.value_or(out->width);
+        out->height = own.height.value_or(out->height);
     }
-    item->ownRatesAndSize = true;
+    item->own = own;
 }
 
 void EncodeDlg::runRip() {

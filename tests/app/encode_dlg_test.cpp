@@ -417,6 +417,21 @@ TEST(EncodeDlgRows, StartKeepsTheCurrentRowsPropertiesRatesAndSize) {
     EXPECT_EQ(w.dlg->item(0)->output.videoBitRate, 9400);
     EXPECT_EQ(w.dlg->item(0)->output.width, 720);
     w.dlg->finishRip();
+
+    // Only what the dialog changed is the row's: on a new window the row
+    // holds the stored 150 kbit/s until the format's preset is applied, and
+    // an OK that changed the height alone leaves the bit rate to the format.
+    Window fresh;
+    fresh.openSample();
+    ASSERT_EQ(fresh.dlg->controls.formatList.selected, 0);  // Custom MPEG1: 1150 kbit/s
+    out = fresh.dlg->item(0)->output;
+    ASSERT_EQ(out.videoBitRate, 150);
+    out.height = 240;
+    fresh.dlg->setItemSettings(0, fresh.dlg->item(0)->input, out);
+    ASSERT_TRUE(fresh.dlg->prepareRip());
+    EXPECT_EQ(fresh.dlg->item(0)->output.videoBitRate, 1150);
+    EXPECT_EQ(fresh.dlg->item(0)->output.height, 240);
+    fresh.dlg->finishRip();
 }
 
 // A language switch re-labels the lists and the button; every selection stays.
