@@ -22,7 +22,7 @@ void AudioDecoder::open(const AudioSettings& settings) {
     bestEstimate_ = 0;
     estimateCount_ = 0;
     lpcmStarted_ = false;
-    lpcmCarryBytes_ = 0;
+    lpcm_.reset();
     appendedCount = 0;
     sync = AvSyncInputs{};
     ac3_.setGain(settings.gain);
@@ -37,7 +37,7 @@ void AudioDecoder::reseek() {
     bestEstimate_ = 0;
     estimateCount_ = 0;
     lpcmStarted_ = false;
-    lpcmCarryBytes_ = 0;
+    lpcm_.reset();
     sync.anchorPending = false;
     resamplerStart();
 }
@@ -223,26 +223,13 @@ bool AudioDecoder::mpaProbe(const uint8_t* data, size_t length, std::string& tex
 DecodeStatus AudioDecoder::lpcmPayload(const uint8_t* data, size_t length) {
     beginAppends();
     if (!audioWanted_ || length <= 6) return appendStatus();
-    data += 6;
-    length -= 6;
-    sampleRate_ = 48000;  // taken as 16-bit stereo at 48 kHz whatever the header says
+    sampleRate_ = 48000;  // what LpcmFrames makes of every rate
     if (!lpcmStarted_) {
         lpcmStarted_ = true;
         delay_ = (sync.lastAudioPtsMs - sync.videoStartPtsMs) * 192;
     }
-    // Sample frames may straddle packets: keep the odd bytes for the next one.
     packetPcm_.clear();
-    packetPcm_.reserve((length + 4) / 2);
-    uint8_t pair[4];
-    size_t i = 0;
-    while (i < length) {
-        while (lpcmCarryBytes_ < 4 && i < length) lpcmCarry_[lpcmCarryBytes_++] = data[i++];
-        if (lpcmCarryBytes_ < 4) break;
-        std::memcpy(pair, lpcmCarry_, 4);
-        lpcmCarryBytes_ = 0;
-        packetPcm_.push_back(int16_t(readBe16(pair)));
-        packetPcm_.push_back(int16_t(readBe16(pair + 2)));
-    }
+    lpcm_.decode(data, length, packetPcm_);
     if (!packetPcm_.empty()) appendDelayed(packetPcm_.data(), int(packetPcm_.size() * 2));
     return appendStatus();
 }

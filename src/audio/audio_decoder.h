@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "audio/ac3_decoder.h"
+#include "audio/lpcm_frames.h"
 #include "audio/mpa_decoder.h"
 #include "audio/pcm_fifo.h"
 #include "audio/resampler.h"
@@ -164,8 +165,7 @@ private:
     Resampler resampler_;
     std::vector<int16_t> packetPcm_;
     std::vector<int16_t> resampled_;
-    uint8_t lpcmCarry_[4] = {};
-    int lpcmCarryBytes_ = 0;
+    LpcmFrames lpcm_;
 };
 
 }  // namespace zembra

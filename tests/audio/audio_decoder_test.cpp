@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
+#include "audio/lpcm_frames.h"
 #include "audio/stream_extract.h"
 #include "oracle.h"
 #include "support/recording_host.h"
@@ -201,10 +204,119 @@ TEST(Lpcm, EarlyAudioDropsItsFirstBytes) {
     dec.sync.videoStartPtsMs = 1001;
     dec.sync.lastAudioPtsMs = 1000;  // 1 ms early: 192 bytes go
     std::vector<uint8_t> packet(6 + 400);
+    packet[4] = 0x01;  // 16-bit, 48 kHz, stereo
     for (size_t i = 6; i < packet.size(); ++i) packet[i] = uint8_t(i - 6);
     EXPECT_EQ(dec.lpcmPayload(packet.data(), packet.size()), DecodeStatus::Ok);
     ASSERT_EQ(dec.fifo.fill, (400 - 192) / 2);
     EXPECT_EQ(uint16_t(dec.fifo.data[0]), 192 << 8 | 193);
+}
+
+// DVD LPCM laid out as a title carries it: each group's upper 16-bit words
+// (one sample frame at 16 bits, two at 20 and 24), then the low bits of the
+// same samples, a nibble each at 20 bits and a byte at 24.
+std::vector<uint8_t> lpcmStream(const std::vector<std::vector<int32_t>>& frames, int bits) {
+    std::vector<uint8_t> out;
+    const size_t perGroup = bits == 16 ? 1 : 2;
+    for (size_t f = 0; f < frames.size(); f += perGroup) {
+        std::vector<int32_t> samples;  // 24-bit values, group order
+        for (size_t g = f; g < f + perGroup; ++g)
+            samples.insert(samples.end(), frames[g].begin(), frames[g].end());
+        for (int32_t v : samples) out.push_back(uint8_t(v >> 16)), out.push_back(uint8_t(v >> 8));
+        if (bits == 24)
+            for (int32_t v : samples) out.push_back(uint8_t(v));
+        if (bits == 20)
+            for (size_t i = 0; i < samples.size(); i += 2)
+                out.push_back(uint8_t((samples[i] & 0xF0) | (samples[i + 1] >> 4 & 0x0F)));
+    }
+    return out;
+}
+
+// The stream cut into packets of uneven sizes, each behind its header.
+std::vector<int16_t> decodeInPackets(LpcmFrames& lpcm, const std::vector<uint8_t>& stream,
+                                     uint8_t formatByte) {
+    std::vector<int16_t> out;
+    size_t at = 0;
+    for (size_t n = 0; at < stream.size(); ++n) {
+        const size_t size = std::min(stream.size() - at, size_t(1 + (n * 7) % 23));
+        std::vector<uint8_t> packet = {1, 0, 1, 0, formatByte, 0x80};
+        packet.insert(packet.end(), stream.begin() + long(at), stream.begin() + long(at + size));
+        lpcm.decode(packet.data(), packet.size(), out);
+        at += size;
+    }
+    return out;
+}
+
+// 16, 20 and 24-bit words, mono, stereo and 5.1, groups cut anywhere by the
+// packets: the upper 16 bits of the front pair (a mono track on both sides).
+TEST(LpcmFrames, WordLengthsAndChannelsGiveTheFrontPairsUpperBits) {
+    for (int bits : {16, 20, 24}) {
+        for (int channels : {1, 2, 6}) {
+            SCOPED_TRACE(::testing::Message() << bits << " bits, " << channels << " channels");
+            std::vector<std::vector<int32_t>> frames(40);
+            std::vector<int16_t> want;
+            for (size_t f = 0; f < frames.size(); ++f) {
+                for (int c = 0; c < channels; ++c) {
+                    const int32_t v = int32_t((f * 7919 + size_t(c) * 104729) * 2654435761u) >> 8;
+                    frames[f].push_back(v);  // a 24-bit value, any sign
+                }
+                want.push_back(int16_t(frames[f][0] >> 8));
+                want.push_back(int16_t(frames[f][channels > 1 ? 1 : 0] >> 8));
+            }
+            const int word = bits == 16 ? 0 : bits == 20 ? 1 : 2;
+            LpcmFrames lpcm;
+            const auto got = decodeInPackets(lpcm, lpcmStream(frames, bits),
+                                             uint8_t(word << 6 | (channels - 1)));
+            EXPECT_EQ(got, want);
+        }
+    }
+}
+
+// 96 kHz comes out at 48 kHz through a low-pass: a 1 kHz tone keeps its
+// level, a 30 kHz one (above the new band) is gone rather than folded down.
+TEST(LpcmFrames, NinetySixKilohertzIsHalvedThroughALowPass) {
+    std::vector<std::vector<int32_t>> frames;
+    for (int i = 0; i < 9600; ++i) {
+        const double t = i / 96000.0;
+        frames.push_back({int32_t(std::lround(10000 * std::sin(2 * M_PI * 1000 * t))) << 8,
+                          int32_t(std::lround(10000 * std::sin(2 * M_PI * 30000 * t))) << 8});
+    }
+    LpcmFrames lpcm;
+    const auto got = decodeInPackets(lpcm, lpcmStream(frames, 24), uint8_t(2 << 6 | 1 << 4 | 1));
+    ASSERT_EQ(got.size(), 4800u * 2);
+    double low = 0, high = 0;
+    for (size_t i = 200; i < 4800; ++i) {
+        low += double(got[2 * i]) * got[2 * i];
+        high += double(got[2 * i + 1]) * got[2 * i + 1];
+    }
+    const double lowRms = std::sqrt(low / 4600), highRms = std::sqrt(high / 4600);
+    EXPECT_NEAR(lowRms, 10000 / std::sqrt(2.0), 70);
+    EXPECT_LT(highRms, 5) << "30 kHz folded into the band";
+}
+
+// ffmpeg's 24-bit stereo and 5.1 LPCM: the upper 16 bits of the front pair,
+// as ffmpeg itself reads the front left and right channels.
+TEST(LpcmOracle, TwentyFourBitStereoAndSurroundGiveTheFrontPair) {
+    ZEMBRA_REQUIRE_TOOL("ffmpeg");
+    for (int channels : {2, 6}) {
+        SCOPED_TRACE(channels);
+        const std::string n = std::to_string(channels);
+        const std::string vob = testing::ffmpegFixture(
+            "lpcm24_" + n + ".vob", "-f lavfi -i anoisesrc=d=1:a=0.5:c=white:r=48000 -ac " + n +
+                                        " -c:a pcm_dvd -sample_fmt s32 -f dvd");
+        const std::string front = testing::ffmpegFixture(
+            "lpcm24_" + n + ".s32",
+            "-i '" + vob + "' -af 'pan=stereo|c0=FL|c1=FR' -f s32le -c:a pcm_s32le");
+        ASSERT_FALSE(vob.empty() || front.empty());
+        std::vector<int16_t> want;
+        for (int32_t v : testing::readSamples<int32_t>(front)) want.push_back(int16_t(v >> 16));
+        RecordingHost host;
+        AudioDecoder dec(host);
+        dec.open(mode(5));
+        std::vector<int16_t> got;
+        decodeProgramStreamAudio(testing::readBytes(vob), 0, dec, got);
+        ASSERT_EQ(got.size(), want.size());
+        EXPECT_TRUE(got == want);
+    }
 }
 
 TEST(LpcmOracle, ProgramStreamIsBitExact) {
