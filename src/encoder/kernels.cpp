@@ -40,6 +40,7 @@ EncoderKernels plainKernels() {
     k.blockIn = blockInBody;
     k.blockOut = blockOutBody;
     k.nonZeroMask = nonZeroMaskBody;
+    k.roundDeadZone = roundDeadZoneBody;
     k.predict8 = predict8Body;
     k.dequant = dequantBody;
     return k;

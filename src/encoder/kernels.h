@@ -100,6 +100,10 @@ struct EncoderKernels {
                     bool intra, bool mpeg2, int dcScale);
     // Bit i set where block[i] is non-zero.
     std::uint64_t (*nonZeroMask)(const std::int16_t* block);
+    // Non-intra levels out of the quantiser's dead zone: each zero level
+    // whose coefficient's magnitude is at least least[i] becomes 1 with the
+    // coefficient's sign. Returns non-zero when any level was raised.
+    int (*roundDeadZone)(const std::int16_t* in, std::int16_t* level, const std::int16_t* least);
 };
 
 EncoderKernels plainKernels();

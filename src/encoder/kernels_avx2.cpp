@@ -765,6 +765,7 @@ void installAvx2Kernels(EncoderKernels& k) {
     k.variance16 = variance16Avx2;
     k.quarterSums = quarterSumsAvx2;
     k.fdctFloat = fdctFloatBody;
+    k.roundDeadZone = roundDeadZoneBody;
 }
 
 }  // namespace zembra

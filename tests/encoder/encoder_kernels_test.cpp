@@ -679,6 +679,21 @@ TEST_P(EncoderKernelLevels, SimdPixelKernelsEqualThePlainOnes) {
         for (int n = 0; n < round % 70; ++n)
             blk[rng() % 64] = static_cast<std::int16_t>(static_cast<int>(rng() % 65536) - 32768);
         EXPECT_EQ(simd.nonZeroMask(blk), plain.nonZeroMask(blk));
+
+        // Dead zone edges on both sides of each magnitude, the extremes
+        // of the coefficients included.
+        std::int16_t least[64], la[64], lb[64];
+        for (int i = 0; i < 64; ++i) {
+            least[i] = static_cast<std::int16_t>(rng() % 1400);
+            la[i] = lb[i] =
+                rng() % 3 ? 0 : static_cast<std::int16_t>(static_cast<int>(rng() % 9) - 4);
+            if (round % 4 == 0)
+                blk[i] = static_cast<std::int16_t>(rng() % 2 ? least[i] : -least[i] + 1);
+        }
+        const bool ra = plain.roundDeadZone(blk, la, least) != 0;
+        const bool rb = simd.roundDeadZone(blk, lb, least) != 0;
+        EXPECT_EQ(ra, rb);
+        EXPECT_TRUE(std::equal(la, la + 64, lb));
     }
     std::int16_t blk[64] = {};
     blk[0] = -32768;
