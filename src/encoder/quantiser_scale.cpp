@@ -1,8 +1,10 @@
 #include "encoder/quantiser_scale.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "mpeg/scan_tables.h"
 
@@ -40,6 +42,35 @@ int nearestOddSumScale(double scale) {
         }
     }
     return best;
+}
+
+namespace {
+
+// The least magnitude each coefficient takes level 1 from, 3/4 of a step
+// (w q / 16), for a matrix and scale. A coder asks for the same one block
+// after block: the last of each thread is kept.
+struct DeadZoneEdge {
+    std::array<std::uint8_t, 64> matrix{};
+    int q = -1;
+    std::array<std::int16_t, 64> least{};
+};
+
+const DeadZoneEdge& deadZoneEdge(const std::uint8_t* matrix, int q) {
+    thread_local DeadZoneEdge kept;
+    if (kept.q != q || std::memcmp(kept.matrix.data(), matrix, 64) != 0) {
+        std::memcpy(kept.matrix.data(), matrix, 64);
+        kept.q = q;
+        for (int i = 0; i < 64; ++i)
+            kept.least[i] = static_cast<std::int16_t>((3 * matrix[i] * q + 63) / 64);
+    }
+    return kept;
+}
+
+}  // namespace
+
+bool roundOutOfDeadZone(const EncoderKernels& k, const std::int16_t* coef, std::int16_t* level,
+                        const std::uint8_t* matrix, int q) {
+    return k.roundDeadZone(coef, level, deadZoneEdge(matrix, q).least.data()) != 0;
 }
 
 }  // namespace zembra

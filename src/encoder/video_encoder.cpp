@@ -1542,6 +1542,8 @@ struct PictureCoder {
             } else if (!(e.zeroBlocks & 1 << (5 - b))) {
                 bool any = k.quantNonIntra(coef, bl.level[b], p.nonIntraMatrix.data(), q,
                                            p.mpeg2 ? 2047 : 255);
+                if (roundingNearest(q))
+                    any |= roundOutOfDeadZone(k, coef, bl.level[b], p.nonIntraMatrix.data(), q);
                 if (any && trimming()) any = trim(coef, bl.level[b], false, q);
                 if (any && oddSums()) any = oddSum(coef, bl.level[b], false, q);
                 if (any) cbp |= 1 << (5 - b);
@@ -1557,6 +1559,15 @@ struct PictureCoder {
     // bits one picture saves, the pictures after it spend).
     bool trimming() const {
         return p.motionSearch == kBestMotionSearch && (nonLinear || qModel > 2);
+    }
+
+    // Best's non-linear pictures at the finest scales take the level nearest
+    // to each non-intra coefficient, and the trim then keeps the dead
+    // zone's levels 1 only where their bits pay. At DVD Standard Play and
+    // High Quality rates that measured +0.03 to +0.1 dB on most inputs; at
+    // all scales it lost up to 0.13 dB at the lower rates (Long Play, SVCD).
+    bool roundingNearest(int q) const {
+        return trimming() && nonLinear && q <= kNearestRoundingMaxScale;
     }
 
     // What the level moves need to know of a block; `nonZero` must outlive it.

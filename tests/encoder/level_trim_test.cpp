@@ -255,6 +255,43 @@ TEST(QuantiserScale, CodesAndNearestScalesOfBothKinds) {
     EXPECT_EQ(nearestQuantiserScale(1000, true), 112);
 }
 
+// After the truncating quantiser and the dead zone's rounding every level
+// of a non-intra block is the one whose rebuilt value lies nearest, for
+// flat and sloping weights, both signs and coarse and fine scales; levels
+// the quantiser set are never moved.
+TEST(QuantiserScale, DeadZoneRoundingTakesTheNearestRebuiltValue) {
+    const EncoderKernels k = plainKernels();
+    std::array<std::uint8_t, 64> sloped{};
+    for (int i = 0; i < 64; ++i) sloped[i] = static_cast<std::uint8_t>(16 + i % 8 + i / 8);
+    for (const std::uint8_t* matrix :
+         {kFlat.data(), static_cast<const std::uint8_t*>(sloped.data())}) {
+        for (int q : {1, 3, 8, 40}) {
+            for (int base = -300; base < 300; base += 64) {
+                alignas(32) std::int16_t coef[64], level[64], quantised[64];
+                for (int i = 0; i < 64; ++i) coef[i] = static_cast<std::int16_t>(base + i);
+                k.quantNonIntra(coef, quantised, matrix, q, 2047);
+                std::copy(quantised, quantised + 64, level);
+                const bool raised = roundOutOfDeadZone(k, coef, level, matrix, q);
+                bool anyRaised = false;
+                for (int i = 0; i < 64; ++i) {
+                    if (quantised[i] != 0) {
+                        EXPECT_EQ(level[i], quantised[i]);
+                        continue;
+                    }
+                    anyRaised |= level[i] != 0;
+                    // Rebuilt magnitudes in steps of w q / 16: 0, then 3/2.
+                    const double x = std::abs(coef[i]) * 16.0 / (matrix[i] * q);
+                    EXPECT_EQ(std::abs(level[i]), x >= 0.75 ? 1 : 0) << coef[i] << " q " << q;
+                    if (level[i] != 0) {
+                        EXPECT_EQ(level[i] > 0, coef[i] > 0);
+                    }
+                }
+                EXPECT_EQ(raised, anyRaised);
+            }
+        }
+    }
+}
+
 // At a rate high enough for the finest quantiser, the Best level must not
 // code coarser than level 3: its starting quantiser comes from measuring
 // the first pictures, not from a guess made for another rate control.
