@@ -400,17 +400,39 @@ bool parseIfoBytes(TitleCatalogue& catalogue, const uint8_t* data, size_t size) 
     return true;
 }
 
+namespace {
+
+bool parseIfoFile(TitleCatalogue& catalogue, const std::string& path) {
+    auto file = SourceFile::open(path, false);
+    if (!file) return false;
+    const uint64_t size = file->size();
+    if (size < kHeaderBytes || size > kMaxIfoBytes) return false;
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    return file->readAt(0, bytes.data(), bytes.size()) &&
+           parseIfoBytes(catalogue, bytes.data(), bytes.size());
+}
+
+// The backup copy every title set carries beside its IFO ("VTS_01_0.BUP"),
+// named in the IFO's case; empty for another name.
+std::string backupOf(const std::string& ifo) {
+    if (ifo.size() < 4) return {};
+    const std::string stem = ifo.substr(0, ifo.size() - 4), ext = ifo.substr(ifo.size() - 4);
+    if (ext == ".IFO") return stem + ".BUP";
+    if (ext == ".ifo") return stem + ".bup";
+    return {};
+}
+
+}  // namespace
+
 bool parseIfo(TitleCatalogue& catalogue, const std::string& path, JobReporter& reporter) {
     catalogue.clear();
     if (path.empty()) return true;
-    bool ok = false;
-    if (auto file = SourceFile::open(path, false)) {
-        uint64_t size = file->size();
-        if (size >= kHeaderBytes && size <= kMaxIfoBytes) {
-            std::vector<uint8_t> bytes(static_cast<size_t>(size));
-            if (file->readAt(0, bytes.data(), bytes.size()))
-                ok = parseIfoBytes(catalogue, bytes.data(), bytes.size());
-        }
+    // A scratch or a bad copy over the IFO leaves its backup to read, as
+    // players do: the same tables, written to other sectors of the disc.
+    bool ok = parseIfoFile(catalogue, path);
+    if (!ok && !backupOf(path).empty()) {
+        catalogue.clear();
+        ok = parseIfoFile(catalogue, backupOf(path));
     }
     if (!ok) {
         catalogue.clear();

@@ -123,7 +123,9 @@ struct VobScan {
 void setScannedTitle(TitleCatalogue& catalogue, const VobScan& scan);
 
 // Reads an IFO (a plain file, or "<image or device>:<path on the disc>") into
-// the catalogue, replacing what it held. An empty path only clears it.
+// the catalogue, replacing what it held; an IFO that cannot be read or parsed
+// is read from its backup copy (.BUP) when that can. An empty path only
+// clears it.
 // On failure shows STR_ERROR_52 then STR_ERROR_53, leaves the catalogue
 // empty and returns false.
 [[nodiscard]] bool parseIfo(TitleCatalogue& catalogue, const std::string& path,

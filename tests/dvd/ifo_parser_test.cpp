@@ -248,6 +248,36 @@ TEST(IfoParser, ParseIfoFileReportsFailures) {
     EXPECT_EQ(cat.count(), 0);
 }
 
+// A damaged or unreadable IFO is read from its backup copy, in either case
+// of name; only when both fail is it said.
+TEST(IfoParser, DamagedIfoIsReadFromItsBackup) {
+    const std::string dir = testing::scratchDir("ifo_backup");
+    IfoSpec spec;
+    IfoPgc p;
+    p.cells = {cell(0, 9), cell(10, 19)};
+    spec.pgcs = {p, p};
+    const std::vector<uint8_t> good = buildIfo(spec);
+    std::vector<uint8_t> zeroed(good.size(), 0);
+    for (const char* name : {"VTS_01_0", "vts_02_0"}) {
+        SCOPED_TRACE(name);
+        const bool upper = name[0] == 'V';
+        const std::string ifo = dir + "/" + name + (upper ? ".IFO" : ".ifo");
+        const std::string bup = dir + "/" + name + (upper ? ".BUP" : ".bup");
+        testing::writeAll(ifo, zeroed);
+        testing::writeAll(bup, good);
+        testing::RecordingHost host;
+        TitleCatalogue cat;
+        EXPECT_TRUE(parseIfo(cat, ifo, host));
+        EXPECT_EQ(cat.count(), 2);
+        EXPECT_TRUE(host.boxes.empty());
+
+        testing::writeAll(bup, zeroed);
+        EXPECT_FALSE(parseIfo(cat, ifo, host));
+        EXPECT_EQ(cat.count(), 0);
+        EXPECT_EQ(host.boxes.size(), 2u);
+    }
+}
+
 TEST(IfoParser, LanguageTable) {
     EXPECT_STREQ(languageName(' ', ' '), "Not Specified");
     EXPECT_STREQ(languageName(0, 0), "???");
