@@ -12,6 +12,7 @@
 #include "gui/main_window.h"
 #include "gui/screenshots.h"
 #include "gui/session.h"
+#include "gui/stop_signals.h"
 
 int main(int argc, char** argv) {
     zembra::gui::prepareHighDpi();
@@ -29,6 +30,14 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "zembra-gui: no picture of %s\n", qPrintable(name));
             QApplication::exit(failed.isEmpty() ? 0 : 1);
         });
+    // A logout, a closed terminal or Ctrl-C in it: the rip running is ended
+    // as a forced end does, with its file whole, and the program quits with
+    // 128 + the signal's number, as zembra does.
+    zembra::gui::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &zembra::gui::StopSignals::stopRequested, [&](int signal) {
+        session.window().stopWork();
+        QApplication::exit(128 + signal);
+    });
     const int result = QApplication::exec();
     session.exit();
     return result;

@@ -145,6 +145,10 @@ MainWindow::MainWindow(CZembraApp& app, EngineSet& engines, EncodeDlg& dlg, QtHo
 
 MainWindow::~MainWindow() {
     channel_.setSink(nullptr);
+    stopWork();
+}
+
+void MainWindow::stopWork() {
     if (!worker_) return;
     // The program is ending under a running rip (the window refuses to close
     // while one runs, so only a forced end gets here): stop it and let the

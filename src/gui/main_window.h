@@ -70,6 +70,9 @@ public:
     // A source named on the command line or dropped on the window.
     void openSource(SourceKind kind, const std::string& path);
     void openSources(std::vector<SourcePath> sources);
+    // Ends a running rip or open as a forced end of the program does: the
+    // file is closed whole, questions are answered No. Nothing when idle.
+    void stopWork();
     void openDiscImage();
     void ripOrCancel();
     void chooseLanguage(int commandId);
