@@ -650,8 +650,13 @@ Status Mpeg2Decoder::refuseTransportStream(const std::string& name) {
     status_ = DecodeStatus::Ok;
     if (input_->seek(0) < 0) return {};
     resetBitReader();
-    if (!ps::looksLikeTransportStream(demux_.buffered(), demux_.bufferedLength())) return {};
-    return Status::error("STR_ERROR_TransportStream").leadBy("\"" + name + "\" ");
+    const uint8_t* start = demux_.buffered();
+    const size_t length = demux_.bufferedLength();
+    const char* key = ps::looksLikeTransportStream(start, length) ? "STR_ERROR_TransportStream"
+                      : ps::looksLikeForeignContainer(start, length) ? "STR_ERROR_OtherContainer"
+                                                                      : nullptr;
+    if (!key) return {};
+    return Status::error(key).leadBy("\"" + name + "\" ");
 }
 
 bool Mpeg2Decoder::findSequenceHeader() {

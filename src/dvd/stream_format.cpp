@@ -1,6 +1,8 @@
 #include "dvd/stream_format.h"
 
+#include <cstring>
 #include <initializer_list>
+#include <string_view>
 
 namespace zembra::ps {
 
@@ -27,6 +29,21 @@ bool looksLikeTransportStream(const uint8_t* data, size_t size) {
         if (synced >= 4 || (synced >= 2 && first + packet * size_t(synced) >= size)) return true;
     }
     return false;
+}
+
+bool looksLikeForeignContainer(const uint8_t* data, size_t size) {
+    auto at = [&](size_t offset, std::string_view magic) {
+        return size >= offset + magic.size() &&
+               std::memcmp(data + offset, magic.data(), magic.size()) == 0;
+    };
+    // MP4 and QuickTime start with a box: a 32-bit size, then its type.
+    for (std::string_view box : {"ftyp", "moov", "mdat", "wide", "free", "skip"})
+        if (at(4, box)) return true;
+    return at(0, "\x1A\x45\xDF\xA3") ||                      // Matroska, WebM
+           (at(0, "RIFF") && at(8, "AVI ")) ||                   // AVI
+           at(0, "OggS") ||                                      // Ogg
+           at(0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11") ||  // ASF, WMV
+           at(0, "FLV\x01");                                    // Flash video
 }
 
 }  // namespace zembra::ps

@@ -213,4 +213,10 @@ bool forEachPacket(const uint8_t* data, size_t size, Visit&& visit) {
 // not program streams, and read as a video stream they decode to garbage.
 bool looksLikeTransportStream(const uint8_t* data, size_t size);
 
+// True when the bytes start like a file of another container: MP4 or
+// QuickTime, Matroska or WebM, AVI, Ogg, ASF or FLV. Their MPEG video, if
+// any, lies cut up between the container's own headers, which a video stream
+// reader would take for picture data.
+bool looksLikeForeignContainer(const uint8_t* data, size_t size);
+
 }  // namespace zembra::ps

@@ -581,6 +581,10 @@ const Entry kEntries[] = {
      "is an MPEG transport stream (a DVB, camcorder or Blu-ray recording), which Zembra does not "
      "read. Zembra reads DVD titles, MPEG program streams (VOB, MPG) and MPEG video streams; remux "
      "the recording into an MPEG program stream first."},
+    {"STR_ERROR_OtherContainer",
+     "is a video file of another kind (MP4, Matroska, AVI, Ogg, ASF or FLV), which Zembra does "
+     "not read. Zembra reads DVD titles, MPEG program streams (VOB, MPG) and MPEG video streams; "
+     "remux its MPEG video into an MPEG program stream first."},
     {"STR_ERROR_Mp3Audio",
      "is MPEG audio Layer III (MP3), which Zembra does not decode. Zembra decodes AC-3, LPCM and "
      "MPEG audio Layers I and II."},

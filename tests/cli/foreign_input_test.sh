@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Files Zembra does not read are refused with a message that says what they
 # are, a non-zero exit and no output file: transport streams (MPEG-2 or
-# H.264 video) given to scan, decode and rip, and an MP3 file given to
+# H.264 video) and MP4, Matroska and AVI files (with MPEG-2 video) given to
+# scan, decode and rip, and an MP3 file given to
 # audio-decode (which wrote an empty WAV and exited 0). A file with no video
 # in it fails the same way. Each message is said once: the decoder returns
 # its failure and the command shows it.
@@ -27,6 +28,17 @@ for ts in dvb.ts h264.ts; do
     --yes --quiet --format 2 --video-codec 'DIB ' --avi-audio wav
   refused "is an MPEG transport stream" "$zembra" rip "$streams/$ts" --output-dir "$work/out" --name x \
     --yes --quiet --format "VCD PAL Good Quality"
+done
+# Other containers with MPEG-2 video in them: the video lies cut up between
+# the container's headers (an MP4 was ripped with 63 pictures of its 50).
+for container in mp4 mkv avi; do
+  ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -t 2 -c:v mpeg2video \
+    "$work/video.$container"
+  refused "is a video file of another kind" "$zembra" scan "$work/video.$container"
+  refused "is a video file of another kind" "$zembra" decode "$work/video.$container" \
+    -o "$work/out/x.y4m"
+  refused "is a video file of another kind" "$zembra" rip "$work/video.$container" \
+    --output-dir "$work/out" --name x --yes --quiet --format "VCD PAL Good Quality"
 done
 junk=$work/junk.mpg
 head -c 20000 /dev/zero | tr '\0' 'B' >"$junk"
