@@ -374,8 +374,8 @@ bool isNumberText(std::string_view text, bool real) {
     size_t at = (s[0] == '+' || s[0] == '-') ? 1 : 0;
     const bool hex = s.size() > at + 2 && s[at] == '0' && (s[at + 1] == 'x' || s[at + 1] == 'X');
     if (hex) at += 2;
-    return at < s.size() &&
-           s.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789", at) == std::string::npos;
+    const char* digits = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    return at < s.size() && s.find_first_not_of(digits, at) == std::string::npos;
 }
 
 std::string SettingsStore::set(std::string_view sectionDotKey, std::string_view value) {

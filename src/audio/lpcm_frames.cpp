@@ -21,8 +21,7 @@ const std::array<float, LpcmFrames::kTaps>& lowPassTaps() {
         double sum = 0;
         for (int i = 0; i < n; ++i) {
             const double x = i - middle;
-            const double sinc =
-                x == 0 ? 2 * cutoff : std::sin(2 * M_PI * cutoff * x) / (M_PI * x);
+            const double sinc = x == 0 ? 2 * cutoff : std::sin(2 * M_PI * cutoff * x) / (M_PI * x);
             const double window = 0.42 - 0.5 * std::cos(2 * M_PI * i / (n - 1)) +
                                   0.08 * std::cos(4 * M_PI * i / (n - 1));
             h[size_t(i)] = sinc * window;
@@ -35,9 +34,7 @@ const std::array<float, LpcmFrames::kTaps>& lowPassTaps() {
     return taps;
 }
 
-int16_t clampSample(float v) {
-    return int16_t(std::clamp(std::lround(v), -32768L, 32767L));
-}
+int16_t clampSample(float v) { return int16_t(std::clamp(std::lround(v), -32768L, 32767L)); }
 
 }  // namespace
 

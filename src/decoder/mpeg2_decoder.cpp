@@ -652,10 +652,13 @@ Status Mpeg2Decoder::refuseTransportStream(const std::string& name) {
     resetBitReader();
     const uint8_t* start = demux_.buffered();
     const size_t length = demux_.bufferedLength();
-    const char* key = ps::looksLikeTransportStream(start, length) ? "STR_ERROR_TransportStream"
-                      : ps::looksLikeForeignContainer(start, length) ? "STR_ERROR_OtherContainer"
-                                                                      : nullptr;
-    if (!key) return {};
+    const char* key = nullptr;
+    if (ps::looksLikeTransportStream(start, length))
+        key = "STR_ERROR_TransportStream";
+    else if (ps::looksLikeForeignContainer(start, length))
+        key = "STR_ERROR_OtherContainer";
+    else
+        return {};
     return Status::error(key).leadBy("\"" + name + "\" ");
 }
 

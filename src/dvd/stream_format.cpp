@@ -39,11 +39,11 @@ bool looksLikeForeignContainer(const uint8_t* data, size_t size) {
     // MP4 and QuickTime start with a box: a 32-bit size, then its type.
     for (std::string_view box : {"ftyp", "moov", "mdat", "wide", "free", "skip"})
         if (at(4, box)) return true;
-    return at(0, "\x1A\x45\xDF\xA3") ||                      // Matroska, WebM
-           (at(0, "RIFF") && at(8, "AVI ")) ||                   // AVI
-           at(0, "OggS") ||                                      // Ogg
+    return at(0, "\x1A\x45\xDF\xA3") ||                  // Matroska, WebM
+           (at(0, "RIFF") && at(8, "AVI ")) ||           // AVI
+           at(0, "OggS") ||                              // Ogg
            at(0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11") ||  // ASF, WMV
-           at(0, "FLV\x01");                                    // Flash video
+           at(0, "FLV\x01");                             // Flash video
 }
 
 }  // namespace zembra::ps
