@@ -450,7 +450,9 @@ int runRip(const std::vector<std::string>& args) {
     const bool cancelled = dlg.cancelled();
     g_dlg = nullptr;
 
-    std::fprintf(stderr, "%s\n", dlg.controls.monitorLine.c_str());
+    // The closing monitor line, once a row was tried: before that it only
+    // names the source, which would read as part of the message above it.
+    if (dlg.rowsAttempted() > 0) std::fprintf(stderr, "%s\n", dlg.controls.monitorLine.c_str());
     std::fprintf(stderr, "zembra rip: %d of %d title(s) ripped to %s\n", completed, checked,
                  settings.app.outputPath.c_str());
     if (o.save && !app.saveSettings())

@@ -107,4 +107,13 @@ rip --name x >/dev/null || fail "rip with an unreadable options.ini failed: $(ca
 grep -qx "Zembra_OutputSettings.Width=352" "$work/config" || fail "config: not the defaults"
 rmdir "$work/prog/options.ini"
 
+# An output folder that cannot be made: said once, exit 1, and no closing
+# monitor line (it would only name the source).
+rc=0
+"$zembra" rip "$disc" --format 14 --output-dir /proc/zembra-out --quiet </dev/null \
+  >"$work/log" 2>&1 || rc=$?
+[ "$rc" = 1 ] || fail "unmakeable output folder: exit $rc"
+grep -q "^Error: /proc/zembra-out/Can not Find The Output Directory.$" "$work/log" &&
+  ! grep -q "VTS_01_0.IFO" "$work/log" || fail "unmakeable output folder said: $(cat "$work/log")"
+
 echo "rip_options: all passed"
