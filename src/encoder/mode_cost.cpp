@@ -73,27 +73,38 @@ int dcSizeBits(int diff, bool luma) {
     return (luma ? vlc::kDcSizeLuma[size] : vlc::kDcSizeChroma[size]).length + size;
 }
 
+// Whether the blocks counted so far in `c` reach `giveUp` (see
+// nonIntraBlocksCost): they are marked so.
+bool reaches(BlocksCost& c, double price, int baseBits, double giveUp) {
+    c.gaveUp = c.distortion + price * (c.bits + baseBits) >= giveUp;
+    return c.gaveUp;
+}
+
 }  // namespace
 
-BlocksCost nonIntraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64]) {
+BlocksCost nonIntraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64],
+                              double giveUp, int baseBits) {
     const EncoderKernels& k = *mp.kernels;
     const int q = mp.quantiserScale;
     const int clip = mp.mpeg2 ? 2047 : 255;
+    const double price = bitPrice(q);
     BlocksCost c;
     alignas(32) std::int16_t level[64];
     for (int b = 0; b < 6; ++b) {
         bool any = k.quantNonIntra(coef[b], level, mp.nonIntraMatrix, q, clip);
         if (!any) {
             c.distortion += energy(coef[b], 0);
-            continue;
+        } else {
+            c.cbp |= 1 << (5 - b);
+            levelCost(k, coef[b], level, mp.nonIntraMatrix, q, false, mp.mpeg2, c);
         }
-        c.cbp |= 1 << (5 - b);
-        levelCost(k, coef[b], level, mp.nonIntraMatrix, q, false, mp.mpeg2, c);
+        if (reaches(c, price, baseBits, giveUp)) break;
     }
     return c;
 }
 
-BlocksCost intraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64]) {
+BlocksCost intraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64], double giveUp,
+                           int baseBits) {
     const EncoderKernels& k = *mp.kernels;
     const int q = mp.quantiserScale;
     const int clip = mp.mpeg2 ? 2047 : 255;
@@ -101,6 +112,7 @@ BlocksCost intraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[
     const int maxDc = (1 << (8 + mp.intraDcPrecision)) - 1;
     const int grey = 1 << (7 + mp.intraDcPrecision);
     int prevLuma = grey;
+    const double price = bitPrice(q);
     BlocksCost c;
     c.cbp = 63;
     alignas(32) std::int16_t level[64];
@@ -114,6 +126,7 @@ BlocksCost intraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[
         k.quantIntraAc(coef[b], level, mp.intraMatrix, q, clip);
         level[0] = 0;
         levelCost(k, coef[b], level, mp.intraMatrix, q, true, mp.mpeg2, c);
+        if (reaches(c, price, baseBits, giveUp)) break;
     }
     return c;
 }

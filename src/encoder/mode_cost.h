@@ -7,6 +7,7 @@
 // least error + lambda x bits is the one worth its bits.
 
 #include <cstdint>
+#include <limits>
 
 #include "encoder/kernels.h"
 
@@ -29,16 +30,27 @@ struct BlocksCost {
     double distortion = 0;
     int bits = 0;
     int cbp = 0;  // the blocks left with a level (non-intra)
+    // Counting stopped at `giveUp` (below): the figures are those of the
+    // blocks counted, the whole costs at least that much.
+    bool gaveUp = false;
 };
 
 // Six blocks of a macroblock predicted from `coef` (source minus prediction,
 // transformed): the bits of their levels and ends of block (not the coded
-// block pattern) and the error after quantisation.
-BlocksCost nonIntraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64]);
+// block pattern) and the error after quantisation. A mode weighed against
+// a better one need not be counted to its end: once the blocks counted so
+// far, with `baseBits` bits more, cost `giveUp` or more (error + bitPrice x
+// bits, as the choice of a mode adds them) the count stops. Each block's
+// error and bits only add to the cost, so the whole would cost as much.
+BlocksCost nonIntraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64],
+                              double giveUp = std::numeric_limits<double>::infinity(),
+                              int baseBits = 0);
 
 // Six intra blocks (the source transformed): DC and AC bits and the error.
 // The DC differences are taken within the macroblock, the first against
-// the middle grey.
-BlocksCost intraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64]);
+// the middle grey. `giveUp` and `baseBits` as above.
+BlocksCost intraBlocksCost(const ModeCostParams& mp, const std::int16_t (*coef)[64],
+                           double giveUp = std::numeric_limits<double>::infinity(),
+                           int baseBits = 0);
 
 }  // namespace zembra

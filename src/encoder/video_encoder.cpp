@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <new>
 #include <optional>
@@ -991,7 +992,13 @@ struct MotionEstimator {
         // macroblock without motion and blocks is skipped (no bits).
         void offer(MbMode m, const std::uint8_t* candidate, const std::int16_t (*c)[64],
                    const int typeBits[2], int vectorBits) {
-            BlocksCost bc = candidate ? nonIntraBlocksCost(mp, c) : intraBlocksCost(mp, c);
+            // The blocks are counted only while the mode can still beat the
+            // best: its vector and the shorter of its type codes at least.
+            const double giveUp = any ? best : std::numeric_limits<double>::infinity();
+            const int baseBits = vectorBits + std::min(typeBits[0], typeBits[1]);
+            BlocksCost bc = candidate ? nonIntraBlocksCost(mp, c, giveUp, baseBits)
+                                      : intraBlocksCost(mp, c, giveUp, baseBits);
+            if (bc.gaveUp) return;
             int bits = bc.bits + vectorBits + typeBits[bc.cbp != 0];
             if (candidate && bc.cbp) bits += vlc::kCodedBlockPattern[bc.cbp].length;
             const double cost = bc.distortion + bitPrice(mp.quantiserScale) * bits;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "encoder/encoder_params.h"
 #include "mpeg/scan_tables.h"
@@ -152,6 +153,55 @@ TEST(ModeCost, ErrorStaysExactAtTheRangesEnds) {
             }
         }
     }
+}
+
+// A count told to give up at a cost stops only where the whole would cost
+// at least that much, and one that runs to the end is the unbounded count:
+// the choice of a mode stays the same whether it gives up or not. Random
+// intra and residual blocks, bounds around their whole cost.
+TEST(ModeCost, GivingUpStopsOnlyWhereTheWholeCostsAsMuch) {
+    Fixture fx;
+    unsigned seed = 99;
+    const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    int gaveUp = 0, ran = 0;
+    for (int round = 0; round < 300; ++round) {
+        const bool intra = round % 2 == 1;
+        const int q = 2 + static_cast<int>(next() % 30);
+        alignas(32) std::int16_t pixels[64], coef[6][64];
+        for (int b = 0; b < 6; ++b) {
+            const int spread = 1 + static_cast<int>(next() % 60);
+            for (int i = 0; i < 64; ++i) {
+                const int noise = static_cast<int>(next() % (2 * spread + 1)) - spread;
+                pixels[i] = static_cast<std::int16_t>(intra ? 128 + noise : noise);
+            }
+            fx.k.fdctInt(pixels, coef[b]);
+        }
+        const ModeCostParams mp = fx.params(q, round % 3 != 0);
+        const int baseBits = static_cast<int>(next() % 12);
+        const auto count = [&](double giveUp) {
+            return intra ? intraBlocksCost(mp, coef, giveUp, baseBits)
+                         : nonIntraBlocksCost(mp, coef, giveUp, baseBits);
+        };
+        const BlocksCost whole = count(std::numeric_limits<double>::infinity());
+        ASSERT_FALSE(whole.gaveUp);
+        const double wholeCost = whole.distortion + bitPrice(q) * (whole.bits + baseBits);
+        const double giveUp = wholeCost * (0.2 + (next() % 100) / 60.0);
+        const BlocksCost part = count(giveUp);
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        if (part.gaveUp) {
+            ++gaveUp;
+            EXPECT_GE(wholeCost, giveUp);
+            EXPECT_GE(part.distortion + bitPrice(q) * (part.bits + baseBits), giveUp);
+        } else {
+            ++ran;
+            EXPECT_EQ(part.distortion, whole.distortion);
+            EXPECT_EQ(part.bits, whole.bits);
+            EXPECT_EQ(part.cbp, whole.cbp);
+            EXPECT_LT(wholeCost, giveUp);
+        }
+    }
+    EXPECT_GT(gaveUp, 50);
+    EXPECT_GT(ran, 50);
 }
 
 }  // namespace
