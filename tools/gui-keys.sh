@@ -34,23 +34,32 @@ Width=352
 Height=288
 INI
 
+# Sourced by the drive scripts inside the X server: rip_with_keys LOG starts
+# the window on the image (pid, window) and presses Ctrl+R.
+cat >"$work/start.sh" <<'DRIVE'
+rip_with_keys() {
+  "$exe" "$work/disc.iso" >"$1" 2>&1 &
+  pid=$!
+  window=""
+  for _ in $(seq 100); do
+    window=$(xdotool search --onlyvisible --name '^Zembra$' 2>/dev/null | head -n 1)
+    [ -n "$window" ] && break
+    sleep 0.2
+  done
+  [ -n "$window" ] || { echo "gui-keys: the window did not show" >&2; kill "$pid"; exit 1; }
+  sleep 1
+  xdotool windowfocus --sync "$window"
+  xdotool key --window "$window" ctrl+r
+}
+DRIVE
+
 cat >"$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
 # Inside the X server: start the window, press the keys, wait for each step.
 set -u
 work=$1 exe=$2
-"$exe" "$work/disc.iso" >"$work/gui.log" 2>&1 &
-pid=$!
-window=""
-for _ in $(seq 100); do
-  window=$(xdotool search --onlyvisible --name '^Zembra$' 2>/dev/null | head -n 1)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || { echo "gui-keys: the window did not show" >&2; kill "$pid"; exit 1; }
-sleep 1
-xdotool windowfocus --sync "$window"
-xdotool key --window "$window" ctrl+r
+. "$work/start.sh"
+rip_with_keys "$work/gui.log"
 # Ripping shows the percentage in the title; done when the file is there
 # and the title is plain again.
 for _ in $(seq 300); do
@@ -79,18 +88,8 @@ cat >"$work/drive-term.sh" <<'DRIVE'
 #!/usr/bin/env bash
 set -u
 work=$1 exe=$2
-"$exe" "$work/disc.iso" >"$work/gui-term.log" 2>&1 &
-pid=$!
-window=""
-for _ in $(seq 100); do
-  window=$(xdotool search --onlyvisible --name '^Zembra$' 2>/dev/null | head -n 1)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || { echo "gui-keys: the window did not show" >&2; kill "$pid"; exit 1; }
-sleep 1
-xdotool windowfocus --sync "$window"
-xdotool key --window "$window" ctrl+r
+. "$work/start.sh"
+rip_with_keys "$work/gui-term.log"
 file=$work/out/Title_0.mpg
 for _ in $(seq 3000); do
   [ -f "$file" ] && [ "$(stat -c %s "$file")" -gt 300000 ] && break

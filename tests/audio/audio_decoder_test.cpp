@@ -293,6 +293,16 @@ TEST(LpcmFrames, NinetySixKilohertzIsHalvedThroughALowPass) {
     EXPECT_LT(highRms, 5) << "30 kHz folded into the band";
 }
 
+// The first audio track of a program stream file, at 48 kHz.
+std::vector<int16_t> firstTrackAt48k(const std::string& file) {
+    RecordingHost host;
+    AudioDecoder dec(host);
+    dec.open(mode(5));
+    std::vector<int16_t> got;
+    decodeProgramStreamAudio(testing::readBytes(file), 0, dec, got);
+    return got;
+}
+
 // ffmpeg's 24-bit stereo and 5.1 LPCM: the upper 16 bits of the front pair,
 // as ffmpeg itself reads the front left and right channels.
 TEST(LpcmOracle, TwentyFourBitStereoAndSurroundGiveTheFrontPair) {
@@ -309,11 +319,7 @@ TEST(LpcmOracle, TwentyFourBitStereoAndSurroundGiveTheFrontPair) {
         ASSERT_FALSE(vob.empty() || front.empty());
         std::vector<int16_t> want;
         for (int32_t v : testing::readSamples<int32_t>(front)) want.push_back(int16_t(v >> 16));
-        RecordingHost host;
-        AudioDecoder dec(host);
-        dec.open(mode(5));
-        std::vector<int16_t> got;
-        decodeProgramStreamAudio(testing::readBytes(vob), 0, dec, got);
+        const std::vector<int16_t> got = firstTrackAt48k(vob);
         ASSERT_EQ(got.size(), want.size());
         EXPECT_TRUE(got == want);
     }
@@ -328,11 +334,7 @@ TEST(LpcmOracle, ProgramStreamIsBitExact) {
                         "' -c:a pcm_dvd -f dvd -muxrate 10080000 -packetsize 2048");
     ASSERT_FALSE(vob.empty());
     auto want = testing::readSamples<int16_t>(raw);
-    RecordingHost host;
-    AudioDecoder dec(host);
-    dec.open(mode(5));
-    std::vector<int16_t> got;
-    decodeProgramStreamAudio(testing::readBytes(vob), 0, dec, got);
+    const std::vector<int16_t> got = firstTrackAt48k(vob);
     ASSERT_EQ(got.size(), want.size());
     EXPECT_TRUE(got == want);
 }
