@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -140,7 +141,24 @@ void defineOptions(OptionParser& p, RipOptions& o) {
                  }
                  return std::string("--avi-audio takes none, wav, mp3 or acm:NAME");
              });
-    p.integer("--mp3-bitrate", o.mp3BitRate, 8, 320, "MP3 bit rate", "KBPS");
+    p.custom(
+        "--mp3-bitrate", "KBPS",
+        "MP3 bit rate: 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256 or 320",
+        [&o](const std::string& v) {
+            // The rates an MP3 stream at 44.1 or 48 kHz can have: LAME
+            // would move another to a neighbour, and the AVI's format
+            // record would state a rate the stream does not have.
+            static constexpr int kRates[] = {32,  40,  48,  56,  64,  80,  96,
+                                             112, 128, 160, 192, 224, 256, 320};
+            const auto n = zembra::cli::parseInteger(v, 0, 1000);
+            if (n && std::find(std::begin(kRates), std::end(kRates), int(*n)) != std::end(kRates)) {
+                o.mp3BitRate = int(*n);
+                return std::string();
+            }
+            return "--mp3-bitrate takes 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, "
+                   "256 or 320, not '" +
+                   v + "'";
+        });
     p.integer("--mp3-quality", o.mp3Quality, 0, 9, "MP3 encoder quality (0 best, 9 fastest)", "Q");
     p.flag("--mp3-joint", o.mp3Joint, "joint stereo MP3");
     p.heading("Running");

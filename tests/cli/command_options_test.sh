@@ -64,6 +64,12 @@ store Zembra_OutputSettings.StreamTypeSelected=0 Zembra_OutputSettings.MPEGStrea
 refused "--video-codec applies to AVI output; choose --format 2 (AVI)" --video-codec XVID
 refused "--avi-audio applies to AVI output; choose --format 2 (AVI)" --format 14 --avi-audio mp3
 refused "--mp3-bitrate applies to AVI output" --mp3-bitrate 128
+# An MP3 rate the stream cannot have at 44.1 or 48 kHz (LAME would make 32
+# kbit/s of 8 while the AVI's format record said 8).
+for rate in 8 100; do
+  refused "--mp3-bitrate takes 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256 or 320, not '$rate'" \
+    --format 2 --mp3-bitrate $rate
+done
 refused "--motion-search applies to MPEG output" --format 2 --motion-search 2
 
 # --- --subtitle 1 is the first subtitle of the Subtitle list, in rip and in
