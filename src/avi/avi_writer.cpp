@@ -290,7 +290,8 @@ Status AviWriter::openSound(bool first) {
             tellLame(lameSaid);
             if (!encoder_) return closeThen(Status::error("STR_ERROR_35"));
             soundOut_.resize(kStagingBytes);
-            if (first) audioFormat_ = mp3WaveFormat(mp3_.values().bitRate, outputRate_);
+            // The rate LAME codes at, so the record states the stream's own.
+            if (first) audioFormat_ = mp3WaveFormat(encoder_->bitRate(), outputRate_);
             return createAudioStream();
         }
         case kAudioConverter:

@@ -103,6 +103,27 @@ TEST(RipAvi, XvidWithMp3LastsAsLongAsTheTitle) {
     EXPECT_NEAR(samples / kRate, frames / kFps, 1.0 / kFps + mp3Delay) << samples << " samples";
 }
 
+// A stored MP3 rate the stream cannot have at 44.1 kHz (8 kbit/s, set in
+// options.ini): LAME codes at 32, and the AVI's format record says 32 too,
+// not 8, so that players pace the sound by its real byte rate.
+TEST(RipAvi, Mp3FormatRecordStatesTheRateLameCodes) {
+    ZEMBRA_REQUIRE_ZEMBRA();
+    ZEMBRA_REQUIRE_ORACLES();
+    if (!haveXvidAndMp3()) GTEST_SKIP() << "no Xvid or LAME library";
+    RipSandbox box;
+    ASSERT_EQ(runZembra(box, {"config", "--set", "Zembra_Lame.BitRate=8"}).status, 0);
+    RipResult r = runZembra(box, sampleRip(box, {"--video-codec", "DIB ", "--avi-audio", "mp3",
+                                                 "--width", "176", "--height", "144"}));
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string avi = box.out("clip.avi");
+    EXPECT_EQ(probe(avi, "stream=bit_rate", "a:0"), "32000");
+    const std::string copied = box.path("sound.mp3").string();
+    ASSERT_EQ(shell("ffmpeg -v error -y -i " + quoted(avi) + " -map 0:a -c copy " + quoted(copied))
+                  .status,
+              0);
+    EXPECT_EQ(probe(copied, "stream=bit_rate", "a:0"), "32000") << "the stream's own frames";
+}
+
 // The README's main job as a user runs it: tools/main-job.sh on the sample
 // disc, MPEG-4 + MP3 where the libraries are, else uncompressed + WAV.
 // Returns whether it chose Xvid + MP3.

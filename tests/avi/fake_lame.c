@@ -78,6 +78,7 @@ int lame_get_encoder_delay(void* f) {
     return 576;
 }
 int lame_get_out_samplerate(void* p) { return ((fake_flags*)p)->out_rate; }
+int lame_get_brate(void* p) { return ((fake_flags*)p)->brate; }
 int lame_set_errorf(void* p, report_fn fn) {
     ((fake_flags*)p)->errorf = fn;
     return 0;

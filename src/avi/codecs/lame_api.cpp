@@ -19,6 +19,7 @@ bool fillLameApi(void* handle, LameApi& a) {
     r("lame_encode_flush", a.flush);
     r("lame_get_encoder_delay", a.encoderDelay);
     r("lame_get_out_samplerate", a.outSampleRate);
+    r("lame_get_brate", a.getBrate);
     r("lame_set_errorf", a.setErrorf);
     r("lame_set_debugf", a.setDebugf);
     r("lame_set_msgf", a.setMsgf);

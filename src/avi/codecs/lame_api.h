@@ -21,6 +21,7 @@ struct LameApi {
     int (*flush)(Flags, unsigned char*, int) = nullptr;
     int (*encoderDelay)(Flags) = nullptr;
     int (*outSampleRate)(Flags) = nullptr;
+    int (*getBrate)(Flags) = nullptr;
     int (*setErrorf)(Flags, Report) = nullptr;
     int (*setDebugf)(Flags, Report) = nullptr;
     int (*setMsgf)(Flags, Report) = nullptr;

@@ -180,6 +180,7 @@ int Mp3Encoder::flush(uint8_t* out, int cap) {
 
 int Mp3Encoder::encoderDelay() const { return api_.encoderDelay(handle_); }
 int Mp3Encoder::sampleRate() const { return api_.outSampleRate(handle_); }
+int Mp3Encoder::bitRate() const { return api_.getBrate(handle_); }
 
 Mp3Library& Mp3Library::instance() {
     static Mp3Library library;

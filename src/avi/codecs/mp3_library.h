@@ -44,6 +44,9 @@ public:
     // Samples of silence the decoder sees before the first input sample.
     int encoderDelay() const;
     int sampleRate() const;
+    // The bit rate (kbit/s) LAME codes at: the one asked for, or the
+    // neighbour it moved a rate it cannot make to.
+    int bitRate() const;
 
     // LAME's own error messages (its words, not ours) from the calls since
     // the last take, oldest first. The encoder shows nothing itself: whoever
