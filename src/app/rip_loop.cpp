@@ -339,6 +339,13 @@ int EncodeDlg::RipRun() {
     }
 
     w->endRun();
+    // A title shorter than one output frame (a navigation dummy of one
+    // picture, ripped at a lower rate) gives a file without a picture:
+    // written, but not a rip.
+    if (total == 0 && !runFailed_ && !cancelled()) {
+        host_.error("STR_ERROR_NoOutputFrame");
+        runFailed_ = true;
+    }
     reportSkippedSectors();
     reportUndecodedSound(mpeg || out.aviAudio);
     engines_.source->setPrefill(0);

@@ -610,6 +610,9 @@ const Entry kEntries[] = {
     {"STR_ERROR_SectorsSkipped",
      "Unreadable sectors of the disc (scratched or damaged) were skipped; the output is written "
      "but lacks their pictures and sound. Sectors skipped, and the playing times where:"},
+    {"STR_ERROR_NoOutputFrame",
+     "The title is shorter than one picture at the output frame rate, so its file holds no "
+     "picture. Choose a higher output frame rate to keep it."},
     {"STR_ERROR_SoundNotDecoded",
      "The chosen audio track is DTS, which this program cannot decode: the output's sound is "
      "silence. Choose another audio track for sound."},
