@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
-#include "platform/byte_order.h"
 #include "platform/job_reporter.h"
 
 namespace zembra {

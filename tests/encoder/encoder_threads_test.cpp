@@ -88,6 +88,14 @@ const Case kCases[] = {
     {"MPEG-1 NTSC search 4 plain", false, 176, 112, 29.97, kBestMotionSearch, false, 16},
 };
 
+// The cases and one of 128 rows, a height interlaced MPEG-2 codes as it is
+// (a multiple of 32), so that its pictures can be handed over uncopied.
+std::vector<Case> casesWithWholeFieldRows() {
+    std::vector<Case> cases(std::begin(kCases), std::end(kCases));
+    cases.push_back({"MPEG-2 PAL search 2, 128 rows", true, 176, 128, 25, 2, true, 10});
+    return cases;
+}
+
 // A case's moving pictures (`seed` picks them) and its settings.
 std::vector<Picture> casePictures(const Case& c, int seed) {
     std::vector<Picture> pics;
@@ -132,8 +140,7 @@ TEST(ThreadedVideoEncoder, SameStreamAtAnyThreadCount) {
 // pictures copied in. Interlaced MPEG-2 rounds the height up to 32 rows, so
 // most of its sizes here are copied.
 TEST(ThreadedVideoEncoder, LentPicturesGiveTheSameStream) {
-    std::vector<Case> cases(std::begin(kCases), std::end(kCases));
-    cases.push_back({"MPEG-2 PAL search 2, 128 rows", true, 176, 128, 25, 2, true, 10});
+    const std::vector<Case> cases = casesWithWholeFieldRows();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::vector<Picture> pics = casePictures(c, 11);
@@ -156,8 +163,7 @@ TEST(ThreadedVideoEncoder, LentPicturesGiveTheSameStream) {
 // and copied pictures in turn give the ring frames up and take them back.
 // The stream is the one of pictures copied in, at one thread and at two.
 TEST(ThreadedVideoEncoder, SharedPicturesGiveTheSameStream) {
-    std::vector<Case> cases(std::begin(kCases), std::end(kCases));
-    cases.push_back({"MPEG-2 PAL search 2, 128 rows", true, 176, 128, 25, 2, true, 10});
+    const std::vector<Case> cases = casesWithWholeFieldRows();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::vector<Picture> pics = casePictures(c, 13);
